@@ -1,0 +1,1 @@
+"""Exception classes raised by ostrevane."""

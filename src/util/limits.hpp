@@ -1,0 +1,36 @@
+// Every fixed limit of the library, with the reason it exists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ostrevane::limits {
+
+// Nesting of collections accepted by the scanner (flow), decoder, composer and
+// encoders: deep enough for any real document, shallow enough that a hostile
+// input cannot make a Python object graph that CPython itself cannot walk.
+inline constexpr std::uint32_t kMaxDepth = 1000;
+
+// Nodes that alias expansion may create in the plain decoder: bounds the work
+// and memory of "billion laughs" inputs.
+inline constexpr std::uint64_t kAliasBudget = 10'000'000;
+
+// Where node trees are expanded (schema validation, anchor tables).
+inline constexpr std::uint32_t kNodeAliasDepth = 100;
+inline constexpr std::uint64_t kNodeAliasBudget = 1'000'000;
+
+// Include chains and fan-out: a cycle or an exploding directory tree stops
+// early with a clear error instead of exhausting memory or file handles.
+inline constexpr std::uint32_t kMaxIncludeDepth = 50;
+inline constexpr std::uint64_t kMaxIncludedFiles = 10'000;
+
+// JSON-Schema $ref chains: nesting and total resolutions per validation.
+inline constexpr std::uint32_t kMaxRefDepth = 127;
+inline constexpr std::uint64_t kRefBudget = 100'000;
+
+// Stack guard: run recursive steps directly while this much native stack is
+// left, else continue on a fresh segment of kStackSegmentSize bytes.
+inline constexpr std::size_t kStackGuardThreshold = 102'400;
+inline constexpr std::size_t kStackSegmentSize = std::size_t{32} << 20;
+
+}  // namespace ostrevane::limits
