@@ -1,0 +1,1 @@
+// Placeholder; filled in by the input layer.

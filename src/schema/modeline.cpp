@@ -1,0 +1,1 @@
+// Placeholder; filled in with the schema reference finder.
