@@ -10,10 +10,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace ostrevane {
+
+// How the writers spell a null: the keyword "null", the default form (an
+// empty value after a block key or dash, "null" elsewhere) or "~".
+enum class NullStyle : std::uint8_t { Keyword = 0, Default = 1, Tilde = 2 };
 
 // The one spelling of 64-bit floats in YAML and JSON output: shortest
 // round-trip digits, positional for decimal exponents -4..15 ("0.0001",
