@@ -124,9 +124,8 @@ std::string format_float(double value) {
   return std::string(buf, format_float_into(buf, value));
 }
 
-void append_float(std::string& out, double value) {
-  char buf[kFloatBufferSize];
-  out.append(buf, format_float_into(buf, value));
+void append_float(OutputBuffer& out, double value) {
+  out.commit(format_float_into(out.tail(kFloatBufferSize), value));
 }
 
 std::size_t find_unprintable(std::string_view text) noexcept {
@@ -151,7 +150,7 @@ bool suits_literal_block(std::string_view text) noexcept {
   return first == std::string_view::npos || (text[first] != ' ' && text[first] != '\t');
 }
 
-void append_escaped_double_quoted(std::string& out, std::string_view text) {
+void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = byte_at(text, i);
@@ -199,19 +198,18 @@ void append_escaped_double_quoted(std::string& out, std::string_view text) {
 }
 
 std::string escape_double_quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+  OutputBuffer out(text.size() + 16);
   append_escaped_double_quoted(out, text);
-  return out;
+  return std::string(out.view());
 }
 
-void write_double_quoted(std::string& out, std::string_view text) {
+void write_double_quoted(OutputBuffer& out, std::string_view text) {
   out.push_back('"');
   append_escaped_double_quoted(out, text);
   out.push_back('"');
 }
 
-void append_single_quote_doubled(std::string& out, std::string_view text) {
+void append_single_quote_doubled(OutputBuffer& out, std::string_view text) {
   std::size_t run = 0;
   for (std::size_t q = text.find('\''); q != std::string_view::npos; q = text.find('\'', q + 1)) {
     out.append(text.data() + run, q + 1 - run);
@@ -221,21 +219,21 @@ void append_single_quote_doubled(std::string& out, std::string_view text) {
   out.append(text.data() + run, text.size() - run);
 }
 
-void write_single_quoted(std::string& out, std::string_view text) {
+void write_single_quoted(OutputBuffer& out, std::string_view text) {
   out.push_back('\'');
   append_single_quote_doubled(out, text);
   out.push_back('\'');
 }
 
-std::size_t current_column(const std::string& out) noexcept {
+std::size_t current_column(const OutputBuffer& out) noexcept {
   const void* lf = memrchr(out.data(), '\n', out.size());
   if (lf == nullptr) return out.size();
   return out.size() - (static_cast<const char*>(lf) - out.data()) - 1;
 }
 
-void append_spaces(std::string& out, std::size_t count) { out.append(count, ' '); }
+void append_spaces(OutputBuffer& out, std::size_t count) { out.append(count, ' '); }
 
-void fold_text(std::string& out, std::string_view text, std::size_t indent, std::size_t width) {
+void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width) {
   if (text.empty()) return;
   const std::size_t len = text.size();
   // Fold points: a single space with a non-space on both sides.
@@ -265,7 +263,7 @@ void fold_text(std::string& out, std::string_view text, std::size_t indent, std:
   out.append(text.data() + s, len - s);
 }
 
-void write_block_header(std::string& out, std::string_view text, char indicator) {
+void write_block_header(OutputBuffer& out, std::string_view text, char indicator) {
   out.push_back(indicator);
   const std::size_t n = count_trailing_lfs(text);
   if (n == 0) {
@@ -275,7 +273,7 @@ void write_block_header(std::string& out, std::string_view text, char indicator)
   }
 }
 
-void write_literal_body(std::string& out, std::string_view text, std::size_t indent) {
+void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t indent) {
   const std::size_t n = count_trailing_lfs(text);
   const std::string_view rest = text.substr(0, text.size() - n);
   out.push_back('\n');

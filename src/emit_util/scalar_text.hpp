@@ -3,7 +3,7 @@
 //
 // Input: scalar texts as UTF-8 byte views (assumed valid UTF-8; the encoder
 // and the decoder only build valid text). Output: appended to a caller-owned
-// std::string whose last line is the line being written; the current column
+// OutputBuffer whose last line is the line being written; the current column
 // is the number of bytes after its last LF. Widths, columns and indentation
 // are counted in bytes. Nothing here fails or keeps state, so every writer
 // spells a float, a quoted scalar or a literal block the same way.
@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "emit_util/output_buffer.hpp"
 
 namespace ostrevane {
 
@@ -24,7 +26,7 @@ enum class NullStyle : std::uint8_t { Keyword = 0, Default = 1, Tilde = 2 };
 // round-trip digits, positional for decimal exponents -4..15 ("0.0001",
 // "1000000000000000.0"), otherwise "1.5e-07" style; ".inf", "-.inf", ".nan".
 std::string format_float(double value);
-void append_float(std::string& out, double value);
+void append_float(OutputBuffer& out, double value);
 
 // Position of the first character that no plain or single-quoted scalar may
 // hold (C0 controls including TAB/LF/CR, U+007F-U+0084, U+0086-U+009F,
@@ -40,27 +42,27 @@ bool is_single_line_printable(std::string_view text) noexcept;
 bool suits_literal_block(std::string_view text) noexcept;
 
 std::string escape_double_quoted(std::string_view text);
-void append_escaped_double_quoted(std::string& out, std::string_view text);
+void append_escaped_double_quoted(OutputBuffer& out, std::string_view text);
 
 // Non-folding quoted writers: the quotes and the (escaped or doubled) text.
-void write_double_quoted(std::string& out, std::string_view text);
-void write_single_quoted(std::string& out, std::string_view text);
-void append_single_quote_doubled(std::string& out, std::string_view text);
+void write_double_quoted(OutputBuffer& out, std::string_view text);
+void write_single_quoted(OutputBuffer& out, std::string_view text);
+void append_single_quote_doubled(OutputBuffer& out, std::string_view text);
 
 // Appends `text`, turning single spaces between non-spaces into a line break
 // plus `indent` spaces wherever the next word would end past `width`.
-void fold_text(std::string& out, std::string_view text, std::size_t indent, std::size_t width);
+void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width);
 
 // '|' or '>' and the chomping indicator that restores the text's trailing LFs.
-void write_block_header(std::string& out, std::string_view text, char indicator);
+void write_block_header(OutputBuffer& out, std::string_view text, char indicator);
 
 // Ends the header line, then the text's lines indented by `indent` spaces.
-void write_literal_body(std::string& out, std::string_view text, std::size_t indent);
+void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t indent);
 
 // Bytes after the last LF of `out` (all of it when it holds none).
-std::size_t current_column(const std::string& out) noexcept;
+std::size_t current_column(const OutputBuffer& out) noexcept;
 
-void append_spaces(std::string& out, std::size_t count);
+void append_spaces(OutputBuffer& out, std::size_t count);
 
 // Digit probes for the timestamp look-alike test.
 bool has_two_digits(std::string_view text, std::size_t pos) noexcept;

@@ -1,5 +1,7 @@
 // The JSON writer: a Value tree into one buffer.
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -47,9 +49,16 @@ std::string_view json_key_text(const Value& key, std::string& scratch) {
     case ValueKind::Null: return "null";
     case ValueKind::Bool: return key.as_bool() ? "true" : "false";
     case ValueKind::String: return key.text();
-    case ValueKind::Int: detail::append_int(scratch, key.as_int()); break;
-    case ValueKind::BigInt: detail::append_big_int_decimal(scratch, key); break;
-    case ValueKind::Float: write_json_float(scratch, key.as_float()); break;
+    case ValueKind::Int: {
+      char buf[24];
+      scratch.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, key.as_int()).ptr - buf));
+      break;
+    }
+    case ValueKind::BigInt: scratch = detail::big_int_decimal(key); break;
+    case ValueKind::Float:
+      if (!std::isfinite(key.as_float())) return "null";
+      scratch = format_float(key.as_float());
+      break;
     case ValueKind::Timestamp: append_timestamp(scratch, key.as_timestamp()); break;
     default: break;
   }
@@ -63,7 +72,7 @@ struct JsonEntry {
 
 class JsonWriter {
  public:
-  JsonWriter(std::string& out, const JsonOptions& options) : out_(out), o_(options) {}
+  JsonWriter(OutputBuffer& out, const JsonOptions& options) : out_(out), o_(options) {}
 
   Result<void, JsonError> value_guarded(const Value& v, std::size_t depth) {
     return with_stack_guard([&] { return value(v, depth); });
@@ -71,8 +80,11 @@ class JsonWriter {
 
  private:
   void newline_indent(std::size_t depth) {
-    out_.push_back('\n');
-    out_.append(o_.indent * depth, ' ');
+    const std::size_t n = o_.indent * depth;
+    char* p = out_.tail(n + 1);
+    p[0] = '\n';
+    std::memset(p + 1, ' ', n);
+    out_.commit(n + 1);
   }
 
   Result<void, JsonError> value(const Value& v, std::size_t depth) {
@@ -84,9 +96,7 @@ class JsonWriter {
       case ValueKind::Float: write_json_float(out_, v.as_float()); break;
       case ValueKind::String: write_json_string(out_, v.text()); break;
       case ValueKind::Timestamp: {
-        std::string text;
-        append_timestamp(text, v.as_timestamp());
-        write_json_string(out_, text);
+        write_json_string(out_, format_timestamp(v.as_timestamp()));
         break;
       }
       case ValueKind::Sequence: return sequence(v.items(), depth);
@@ -158,13 +168,13 @@ class JsonWriter {
     return {};
   }
 
-  std::string& out_;
+  OutputBuffer& out_;
   const JsonOptions& o_;
 };
 
 }  // namespace
 
-void write_json_float(std::string& out, double value) {
+void write_json_float(OutputBuffer& out, double value) {
   if ((std::bit_cast<std::uint64_t>(value) & 0x7FF0000000000000ULL) == 0x7FF0000000000000ULL) {
     out.append("null");
     return;
@@ -172,7 +182,7 @@ void write_json_float(std::string& out, double value) {
   append_float(out, value);
 }
 
-void write_json_string(std::string& out, std::string_view text) {
+void write_json_string(OutputBuffer& out, std::string_view text) {
   out.push_back('"');
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
@@ -217,7 +227,7 @@ void write_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-Result<void, JsonError> write_json_value_guarded(std::string& out, const Value& value,
+Result<void, JsonError> write_json_value_guarded(OutputBuffer& out, const Value& value,
                                                  const JsonOptions& options, std::size_t depth) {
   return JsonWriter(out, options).value_guarded(value, depth);
 }

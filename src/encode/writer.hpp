@@ -2,8 +2,8 @@
 //
 // Input: one `Value` tree, read only for the whole write, and the options of
 // the call (`dumps` fills `WriterOptions`, `to_json` fills `JsonOptions`).
-// Output: UTF-8 text appended to a caller-owned std::string, which the caller
-// turns into `bytes` with one copy. The writers touch no Python object and
+// Output: UTF-8 text appended to a caller-owned OutputBuffer, which the
+// caller turns into `bytes` with one copy. The writers touch no Python object and
 // keep no state between calls, so they run with the interpreter lock
 // released. Every nested value goes through `with_stack_guard`, so any depth
 // the encoder admits is written without exhausting the native stack.
@@ -21,6 +21,7 @@
 #include <string>
 
 #include "decode/value.hpp"
+#include "emit_util/output_buffer.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "resolver/resolver.hpp"
 #include "util/result.hpp"
@@ -49,10 +50,10 @@ struct WriterOptions {
 inline constexpr std::size_t kYamlOutputInitialCapacity = 1024;
 
 // One document: "---" when asked, the root, "..." when asked.
-void write_yaml_document(std::string& out, const Value& root, const WriterOptions& options);
+void write_yaml_document(OutputBuffer& out, const Value& root, const WriterOptions& options);
 
 // The same into a fresh buffer of kYamlOutputInitialCapacity bytes.
-[[nodiscard]] std::string write_yaml_document(const Value& root, const WriterOptions& options);
+[[nodiscard]] OutputBuffer write_yaml_document(const Value& root, const WriterOptions& options);
 
 // Layout of `to_json` output: indent 4 with OPT_INDENT_4, else 2 with
 // OPT_INDENT_2, else 0 (compact); sort_keys from OPT_SORT_KEYS.
@@ -68,15 +69,16 @@ struct JsonError {
 
 // Appends the JSON text of `value` (no trailing line feed). `depth` is 0 for
 // the root; it sets the indentation of nested collections.
-[[nodiscard]] Result<void, JsonError> write_json_value_guarded(std::string& out, const Value& value,
+[[nodiscard]] Result<void, JsonError> write_json_value_guarded(OutputBuffer& out,
+                                                               const Value& value,
                                                                const JsonOptions& options,
                                                                std::size_t depth = 0);
 
 // JSON number text of a float: "null" for NaN and infinities.
-void write_json_float(std::string& out, double value);
+void write_json_float(OutputBuffer& out, double value);
 
 // A JSON string literal: quotes, short escapes, \u00XX for other controls,
 // \u2028 and \u2029; everything else copied as UTF-8.
-void write_json_string(std::string& out, std::string_view text);
+void write_json_string(OutputBuffer& out, std::string_view text);
 
 }  // namespace ostrevane

@@ -66,7 +66,7 @@ bool is_non_empty_mapping(const Value& v) noexcept {
 
 class ValueWriter {
  public:
-  ValueWriter(std::string& out, const WriterOptions& options)
+  ValueWriter(OutputBuffer& out, const WriterOptions& options)
       : out_(out), o_(options), step_(options.indent == 0 ? 1 : options.indent) {}
 
   void document(const Value& root) {
@@ -298,8 +298,7 @@ class ValueWriter {
         string_scalar(v.text(), in_flow);
         return;
       case ValueKind::Timestamp: {
-        std::string text;
-        append_timestamp(text, v.as_timestamp());
+        const std::string text = format_timestamp(v.as_timestamp());
         string_scalar(text, in_flow);
         return;
       }
@@ -398,7 +397,7 @@ class ValueWriter {
     }
   }
 
-  std::string& out_;
+  OutputBuffer& out_;
   const WriterOptions& o_;
   const std::size_t step_;
   bool in_flow_key_ = false;
@@ -410,13 +409,12 @@ class ValueWriter {
 
 }  // namespace
 
-void write_yaml_document(std::string& out, const Value& root, const WriterOptions& options) {
+void write_yaml_document(OutputBuffer& out, const Value& root, const WriterOptions& options) {
   ValueWriter(out, options).document(root);
 }
 
-std::string write_yaml_document(const Value& root, const WriterOptions& options) {
-  std::string out;
-  out.reserve(kYamlOutputInitialCapacity);
+OutputBuffer write_yaml_document(const Value& root, const WriterOptions& options) {
+  OutputBuffer out(kYamlOutputInitialCapacity);
   write_yaml_document(out, root, options);
   return out;
 }

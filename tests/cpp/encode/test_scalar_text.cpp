@@ -83,9 +83,10 @@ const FloatCase kFloatCases[] = {
 TEST(FormatFloat, MatchesTable) {
   for (const auto& c : kFloatCases) {
     EXPECT_EQ(format_float(c.value), c.text) << std::hexfloat << c.value;
-    std::string appended = "x";
+    OutputBuffer appended;
+    appended.append("x");
     append_float(appended, c.value);
-    EXPECT_EQ(appended, "x"s + c.text);
+    EXPECT_EQ(appended.view(), "x"s + c.text);
   }
 }
 
@@ -155,15 +156,15 @@ TEST(ScalarText, EscapeDoubleQuoted) {
 }
 
 TEST(ScalarText, QuotedWriters) {
-  std::string out;
+  OutputBuffer out;
   write_double_quoted(out, "a\"b\n");
-  EXPECT_EQ(out, "\"a\\\"b\\n\"");
+  EXPECT_EQ(out.view(), "\"a\\\"b\\n\"");
   out.clear();
   write_single_quoted(out, "it's 'x'");
-  EXPECT_EQ(out, "'it''s ''x'''");
+  EXPECT_EQ(out.view(), "'it''s ''x'''");
   out.clear();
   write_single_quoted(out, "");
-  EXPECT_EQ(out, "''");
+  EXPECT_EQ(out.view(), "''");
 }
 
 struct FoldCase {
@@ -191,9 +192,10 @@ TEST(ScalarText, FoldText) {
       {"", "one two three", 4, 0, "one\n    two\n    three"},
   };
   for (const auto& c : cases) {
-    std::string out = c.prefix;
+    OutputBuffer out;
+    out.append(c.prefix);
     fold_text(out, c.text, c.indent, c.width);
-    EXPECT_EQ(out.substr(c.prefix.size()), c.expected) << c.text;
+    EXPECT_EQ(out.view().substr(c.prefix.size()), c.expected) << c.text;
   }
 }
 
@@ -202,13 +204,13 @@ TEST(ScalarText, BlockHeader) {
       {"a", "|-"}, {"a\n", "|"}, {"a\n\n", "|+"}, {"\n", "|+"}, {"\n\n", "|+"}, {"a\nb", "|-"},
   };
   for (const auto& [text, expected] : cases) {
-    std::string out;
+    OutputBuffer out;
     write_block_header(out, text, '|');
-    EXPECT_EQ(out, expected) << text;
+    EXPECT_EQ(out.view(), expected) << text;
   }
-  std::string out;
+  OutputBuffer out;
   write_block_header(out, "a\n", '>');
-  EXPECT_EQ(out, ">");
+  EXPECT_EQ(out.view(), ">");
 }
 
 TEST(ScalarText, LiteralBody) {
@@ -221,17 +223,36 @@ TEST(ScalarText, LiteralBody) {
       {"\n\nx", 2, "\n\n\n  x\n"},
   };
   for (const auto& [text, indent, expected] : cases) {
-    std::string out;
+    OutputBuffer out;
     write_literal_body(out, text, indent);
-    EXPECT_EQ(out, expected) << text;
+    EXPECT_EQ(out.view(), expected) << text;
   }
 }
 
 TEST(ScalarText, CurrentColumn) {
-  EXPECT_EQ(current_column(""), 0u);
-  EXPECT_EQ(current_column("abc"), 3u);
-  EXPECT_EQ(current_column("abc\n"), 0u);
-  EXPECT_EQ(current_column("abc\n  de"), 4u);
+  const std::pair<const char*, std::size_t> cases[] = {
+      {"", 0}, {"abc", 3}, {"abc\n", 0}, {"abc\n  de", 4},
+  };
+  for (const auto& [text, column] : cases) {
+    OutputBuffer out;
+    out.append(std::string_view(text));
+    EXPECT_EQ(current_column(out), column) << text;
+  }
+}
+
+TEST(ScalarText, OutputBufferGrows) {
+  OutputBuffer out;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    out.append("ab");
+    out.push_back('c');
+    out.append(std::size_t{2}, ' ');
+    expected += "abc  ";
+  }
+  EXPECT_EQ(out.view(), expected);
+  OutputBuffer moved = std::move(out);
+  EXPECT_EQ(moved.size(), expected.size());
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(ScalarText, DigitProbes) {

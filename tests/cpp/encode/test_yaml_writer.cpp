@@ -232,14 +232,15 @@ const YamlCase kCases[] = {
 TEST(YamlWriter, Layouts) {
   for (const YamlCase& c : kCases) {
     const Value v = c.make();
-    EXPECT_EQ(write_yaml_document(v, c.options), c.expected) << c.name;
+    EXPECT_EQ(write_yaml_document(v, c.options).view(), c.expected) << c.name;
   }
 }
 
 TEST(YamlWriter, AppendsToExistingBuffer) {
-  std::string out = "prefix\n";
+  OutputBuffer out;
+  out.append("prefix\n");
   write_yaml_document(out, Map(KV(S("a"), I(1))), kDefault);
-  EXPECT_EQ(out, "prefix\na: 1\n");
+  EXPECT_EQ(out.view(), "prefix\na: 1\n");
 }
 
 // Keys of different kinds: null, booleans (false first), numbers, strings in
@@ -248,24 +249,24 @@ TEST(YamlWriter, SortKeys) {
   const Value v = Map(KV(S("b"), I(1)), KV(I(2), I(2)), KV(N(), I(3)), KV(B(true), I(4)),
                       KV(B(false), I(5)), KV(I(1), I(6)), KV(S("a"), I(7)), KV(S("B"), I(8)),
                       KV(S("ab"), I(9)), KV(I(-5), I(10)));
-  EXPECT_EQ(write_yaml_document(v, kSorted),
+  EXPECT_EQ(write_yaml_document(v, kSorted).view(),
             "null: 3\nfalse: 5\ntrue: 4\n-5: 10\n1: 6\n2: 2\nB: 8\na: 7\nab: 9\nb: 1\n");
 
   const Value same = Map(KV(F(1.0), S("float")), KV(I(1), S("int")), KV(Seq(I(2)), S("l2")),
                          KV(Seq(I(1)), S("l1")), KV(F(0.5), S("half")));
-  EXPECT_EQ(write_yaml_document(same, kSorted),
+  EXPECT_EQ(write_yaml_document(same, kSorted).view(),
             "0.5: half\n1.0: float\n1: int\n[2]: l2\n[1]: l1\n");
 
   const Value floats = Map(KV(F(NAN), I(1)), KV(F(INFINITY), I(2)), KV(F(0.0), I(3)),
                            KV(F(-0.0), I(4)), KV(F(-INFINITY), I(5)),
                            KV(Value::big_int("100000000000000000000"), I(6)));
-  EXPECT_EQ(write_yaml_document(floats, kSorted),
+  EXPECT_EQ(write_yaml_document(floats, kSorted).view(),
             "-.inf: 5\n-0.0: 4\n0.0: 3\n100000000000000000000: 6\n.inf: 2\n.nan: 1\n");
 
   // Nested mappings and flow mappings are sorted too.
   const Value nested = Map(KV(S("z"), Map(KV(S("y"), I(1)), KV(S("x"), I(2)))), KV(S("a"), I(0)));
-  EXPECT_EQ(write_yaml_document(nested, kSorted), "a: 0\nz:\n  x: 2\n  y: 1\n");
-  EXPECT_EQ(write_yaml_document(nested, WriterOptions{.sort_keys = true, .flow_style = true}),
+  EXPECT_EQ(write_yaml_document(nested, kSorted).view(), "a: 0\nz:\n  x: 2\n  y: 1\n");
+  EXPECT_EQ(write_yaml_document(nested, WriterOptions{.sort_keys = true, .flow_style = true}).view(),
             "{a: 0, z: {x: 2, y: 1}}\n");
 }
 
@@ -283,7 +284,7 @@ TEST(YamlWriter, SortKeysLargeMappingIsStable) {
   for (int k = 0; k < 60; ++k) {
     expected += std::to_string(k) + ": 0\n" + std::to_string(k) + ": 1\n";
   }
-  EXPECT_EQ(write_yaml_document(Value::mapping(std::move(pairs)), kSorted), expected);
+  EXPECT_EQ(write_yaml_document(Value::mapping(std::move(pairs)), kSorted).view(), expected);
 }
 
 // Mixed Int/Float keys make the order intransitive; the sort must still
@@ -295,7 +296,7 @@ TEST(YamlWriter, SortKeysIntransitiveNumbers) {
     pairs.push_back(KV(I(big + (i % 3)), I(i)));
     pairs.push_back(KV(F(static_cast<double>(big)), I(i)));
   }
-  const std::string out = write_yaml_document(Value::mapping(std::move(pairs)), kSorted);
+  const std::string out(write_yaml_document(Value::mapping(std::move(pairs)), kSorted).view());
   std::size_t lines = 0;
   for (char c : out) lines += c == '\n';
   EXPECT_EQ(lines, 100u);
@@ -311,17 +312,17 @@ Value nested_sequences(int depth, bool innermost_item) {
 TEST(YamlWriter, DeepNesting) {
   constexpr int kDepth = 100000;
   const Value flow = nested_sequences(kDepth, true);
-  const std::string out = write_yaml_document(flow, kFlow);
+  const std::string out(write_yaml_document(flow, kFlow).view());
   EXPECT_EQ(out, std::string(kDepth, '[') + "1" + std::string(kDepth, ']') + "\n");
 
   const Value block = nested_sequences(2000, true);
-  const std::string text = write_yaml_document(block, kDefault);
+  const std::string text(write_yaml_document(block, kDefault).view());
   EXPECT_EQ(text.substr(0, 9), "-\n  -\n   ");
   EXPECT_EQ(text.substr(text.size() - 4), "- 1\n");
 
   Value map = Map(KV(S("k"), I(1)));
   for (int i = 0; i < kDepth; ++i) map = Map(KV(S("k"), std::move(map)));
-  const std::string flow_map = write_yaml_document(map, kFlow);
+  const std::string flow_map(write_yaml_document(map, kFlow).view());
   EXPECT_EQ(flow_map.size(), (kDepth + 1) * 5 + 1 + 1);
 }
 
