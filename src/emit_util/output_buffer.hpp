@@ -1,0 +1,102 @@
+// OutputBuffer: the one growable byte buffer every writer appends to.
+//
+// A malloc'd block that grows with realloc (large blocks are moved by the
+// kernel rather than copied) and whose appends are inline: a capacity test
+// and a memcpy the compiler unrolls for short texts. The writers fill it
+// without the interpreter lock; `dumps` and `to_json` then copy data()/size()
+// into a `bytes` object once. Running out of memory throws std::bad_alloc,
+// which the entry guard turns into MemoryError.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace ostrevane {
+
+class OutputBuffer {
+ public:
+  OutputBuffer() noexcept = default;
+  explicit OutputBuffer(std::size_t capacity) { reserve(capacity); }
+  OutputBuffer(OutputBuffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  OutputBuffer& operator=(OutputBuffer&& other) noexcept {
+    if (this != &other) {
+      std::free(data_);
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+  }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+  ~OutputBuffer() { std::free(data_); }
+
+  const char* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
+  bool empty() const noexcept { return size_ == 0; }
+  std::string_view view() const noexcept { return {data_, size_}; }
+  char operator[](std::size_t i) const noexcept { return data_[i]; }
+  char back() const noexcept { return data_[size_ - 1]; }
+  void clear() noexcept { size_ = 0; }
+
+  void reserve(std::size_t capacity) {
+    if (capacity > capacity_) reallocate(capacity);
+  }
+
+  void push_back(char c) {
+    if (size_ == capacity_) [[unlikely]] grow(1);
+    data_[size_++] = c;
+  }
+  void append(const char* bytes, std::size_t n) {
+    if (capacity_ - size_ < n) [[unlikely]] grow(n);
+    std::memcpy(data_ + size_, bytes, n);
+    size_ += n;
+  }
+  void append(std::string_view text) { append(text.data(), text.size()); }
+  // String literals: the length is known at compile time.
+  template <std::size_t N>
+  void append(const char (&literal)[N]) {
+    append(literal, N - 1);
+  }
+  void append(std::size_t count, char c) {
+    if (capacity_ - size_ < count) [[unlikely]] grow(count);
+    std::memset(data_ + size_, c, count);
+    size_ += count;
+  }
+
+  // Room for `n` bytes at the end: write them through the pointer, then
+  // commit() how many were written.
+  char* tail(std::size_t n) {
+    if (capacity_ - size_ < n) [[unlikely]] grow(n);
+    return data_ + size_;
+  }
+  void commit(std::size_t n) noexcept { size_ += n; }
+
+ private:
+  void grow(std::size_t extra) {
+    std::size_t want = capacity_ * 2;
+    if (want < size_ + extra) want = size_ + extra;
+    if (want < 64) want = 64;
+    reallocate(want);
+  }
+  void reallocate(std::size_t capacity) {
+    void* fresh = std::realloc(data_, capacity);
+    if (fresh == nullptr) throw std::bad_alloc();
+    data_ = static_cast<char*>(fresh);
+    capacity_ = capacity;
+  }
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace ostrevane

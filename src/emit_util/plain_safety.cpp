@@ -1,0 +1,161 @@
+#include "emit_util/plain_safety.hpp"
+
+#include <cstring>
+
+#include "emit_util/scalar_text.hpp"
+
+namespace ostrevane {
+
+namespace {
+
+bool eq(std::string_view text, const char* word) noexcept { return text == word; }
+
+template <std::size_t N>
+bool is_one_of(std::string_view text, const char* const (&words)[N]) noexcept {
+  for (const char* w : words) {
+    if (eq(text, w)) return true;
+  }
+  return false;
+}
+
+// Words that some reader (YAML 1.1 or 1.2) takes for null, a boolean, a
+// special float, a merge key or a document end.
+bool is_keyword(std::string_view text, ResolverMode mode) noexcept {
+  static constexpr const char* kTwo[] = {"no", "No", "NO", "on", "On", "ON", "<<"};
+  static constexpr const char* kThree[] = {"yes", "Yes", "YES", "off", "Off", "OFF", "..."};
+  static constexpr const char* kFour[] = {"null", "Null", "NULL", "true", "True", "TRUE",
+                                          ".inf", ".Inf", ".INF", ".nan", ".NaN", ".NAN"};
+  static constexpr const char* kFive[] = {"false", "False", "FALSE", "-.inf", "-.Inf",
+                                          "-.INF", "+.inf", "+.Inf", "+.INF"};
+  switch (text.size()) {
+    case 1: {
+      const char c = text[0];
+      if (c == '~') return true;
+      return mode == ResolverMode::Yaml11 && (c == 'y' || c == 'Y' || c == 'n' || c == 'N');
+    }
+    case 2: return is_one_of(text, kTwo);
+    case 3: return is_one_of(text, kThree);
+    case 4: return is_one_of(text, kFour);
+    case 5: return is_one_of(text, kFive);
+    default: return false;
+  }
+}
+
+// First bytes that make the scanner read something other than a plain scalar.
+struct IndicatorTable {
+  bool at[256] = {};
+  constexpr IndicatorTable() {
+    for (unsigned char c : std::string_view("\t !\"#%&'*,-:>?@[]`{|}")) at[c] = true;
+  }
+};
+constexpr IndicatorTable kIndicatorStart;
+
+// " #" starts a comment; ": " (or a final ':') ends a key.
+bool has_comment_or_value_marker(std::string_view text) noexcept {
+  const char* data = text.data();
+  const std::size_t n = text.size();
+  for (const char* p = static_cast<const char*>(std::memchr(data + 1, '#', n - 1)); p != nullptr;
+       p = static_cast<const char*>(std::memchr(p + 1, '#', n - (p + 1 - data)))) {
+    if (p[-1] == ' ') return true;
+    if (p + 1 == data + n) break;
+  }
+  for (const char* p = static_cast<const char*>(std::memchr(data + 1, ':', n - 1)); p != nullptr;
+       p = static_cast<const char*>(std::memchr(p + 1, ':', n - (p + 1 - data)))) {
+    if (p + 1 == data + n || p[1] == ' ') return true;
+  }
+  return false;
+}
+
+bool is_number_kind(ResolvedScalar::Kind k) noexcept {
+  return k == ResolvedScalar::Kind::Int || k == ResolvedScalar::Kind::BigInt ||
+         k == ResolvedScalar::Kind::Float;
+}
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool resolves_as_number_11(std::string_view text, ResolverMode mode) noexcept {
+  const bool compat = mode != ResolverMode::Yaml11 && mode != ResolverMode::Yaml12;
+  return is_number_kind(resolve_scalar_yaml11(compat, text, true, std::nullopt).kind);
+}
+
+bool looks_like_timestamp(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  if (n < 5 || !is_digit(text[0]) || !is_digit(text[1]) || !is_digit(text[2]) ||
+      !is_digit(text[3]) || text[4] != '-') {
+    return false;
+  }
+  if (n == 10 && is_digit(text[5]) && is_digit(text[6]) && text[7] == '-' && is_digit(text[8]) &&
+      is_digit(text[9])) {
+    return true;
+  }
+  DigitSkip d = skip_one_or_two_digits(text, 5);
+  if (!d.ok || d.pos >= n || text[d.pos] != '-') return false;
+  d = skip_one_or_two_digits(text, d.pos + 1);
+  if (!d.ok || d.pos >= n) return false;
+  std::size_t i = d.pos;
+  if (text[i] == 'T' || text[i] == 't') {
+    ++i;
+  } else if (text[i] == ' ' || text[i] == '\t') {
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  } else {
+    return false;
+  }
+  d = skip_one_or_two_digits(text, i);
+  if (!d.ok || d.pos >= n || text[d.pos] != ':' || !has_two_digits(text, d.pos + 1)) return false;
+  i = d.pos + 3;
+  if (i >= n || text[i] != ':' || !has_two_digits(text, i + 1)) return false;
+  i += 3;
+  if (i < n && text[i] == '.') {
+    ++i;
+    while (i < n && is_digit(text[i])) ++i;
+  }
+  if (i == n) return true;
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i == n) return true;
+  // The timestamp reader takes a lowercase 'z' as UTC too.
+  if (text[i] == 'Z' || text[i] == 'z') return i + 1 == n;
+  if (text[i] != '+' && text[i] != '-') return false;
+  d = skip_one_or_two_digits(text, i + 1);
+  if (!d.ok) return false;
+  if (d.pos == n) return true;
+  return text[d.pos] == ':' && has_two_digits(text, d.pos + 1) && d.pos + 3 == n;
+}
+
+FoldSpace find_fold_space(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  for (std::size_t j = text.find(' ', 1); j != std::string_view::npos && j + 1 < n;
+       j = text.find(' ', j + 1)) {
+    if (text[j - 1] != ' ' && text[j + 1] != ' ') return {true, j};
+  }
+  return {false, 0};
+}
+
+bool plain_needs_quotes(std::string_view text, ResolverMode mode) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return true;
+  const auto first = static_cast<unsigned char>(text[0]);
+  if (n >= 3 && first == 0xEF && static_cast<unsigned char>(text[1]) == 0xBB &&
+      static_cast<unsigned char>(text[2]) == 0xBF) {
+    return true;
+  }
+  if (n <= 5 && is_keyword(text, mode)) return true;
+  if (n >= 4 && text.starts_with("...") && (text[3] == ' ' || text[3] == '\t')) return true;
+  if (kIndicatorStart.at[first]) return true;
+  const char last = text[n - 1];
+  if (last == ' ' || last == '\t') return true;
+  if (n >= 2 && has_comment_or_value_marker(text)) return true;
+  if (find_unprintable(text) != std::string_view::npos) return true;
+
+  const bool yaml11 = mode != ResolverMode::Yaml12;
+  if (!(is_digit(text[0]) || text[0] == '+' || text[0] == '.' || (text[0] == '_' && yaml11))) {
+    return false;
+  }
+  if (is_number_kind(resolve_scalar_yaml12(text, true, std::nullopt).kind)) return true;
+  if (yaml11) return resolves_as_number_11(text, mode) || looks_like_timestamp(text);
+  if (text.find(':') != std::string_view::npos) return false;
+  return is_number_kind(resolve_scalar_yaml11(false, text, true, std::nullopt).kind);
+}
+
+}  // namespace ostrevane

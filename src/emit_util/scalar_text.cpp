@@ -1,0 +1,308 @@
+#include "emit_util/scalar_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace ostrevane {
+
+namespace {
+
+// Longest format_float result: sign, 17 digits, point, "e-", 3 exponent
+// digits, plus the positional forms (at most 16 integer digits + ".0" or
+// "0.000" + 17 digits).
+constexpr std::size_t kFloatBufferSize = 40;
+
+std::size_t format_float_into(char* buf, double value) noexcept {
+  char* p = buf;
+  if (std::isnan(value)) {
+    std::memcpy(p, ".nan", 4);
+    return 4;
+  }
+  if (std::isinf(value)) {
+    if (value < 0) *p++ = '-';
+    std::memcpy(p, ".inf", 4);
+    return static_cast<std::size_t>(p - buf) + 4;
+  }
+  // Shortest round-trip digits in scientific form: "-d.ddde+XX".
+  char sci[32];
+  auto [end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  (void)ec;  // 32 bytes always suffice for a double in scientific form.
+  const char* s = sci;
+  if (*s == '-') *p++ = *s++;
+  char digits[20];
+  std::size_t n = 0;
+  while (*s != 'e') {
+    if (*s != '.') digits[n++] = *s;
+    ++s;
+  }
+  ++s;  // 'e'
+  const bool exp_negative = *s == '-';
+  ++s;
+  int exp = 0;
+  while (s < end) exp = exp * 10 + (*s++ - '0');
+  if (exp_negative) exp = -exp;
+
+  if (exp >= -4 && exp <= 15) {
+    if (exp < 0) {
+      *p++ = '0';
+      *p++ = '.';
+      for (int i = -1; i > exp; --i) *p++ = '0';
+      std::memcpy(p, digits, n);
+      p += n;
+    } else {
+      const std::size_t int_len = static_cast<std::size_t>(exp) + 1;
+      if (n <= int_len) {
+        std::memcpy(p, digits, n);
+        p += n;
+        for (std::size_t i = n; i < int_len; ++i) *p++ = '0';
+        *p++ = '.';
+        *p++ = '0';
+      } else {
+        std::memcpy(p, digits, int_len);
+        p += int_len;
+        *p++ = '.';
+        std::memcpy(p, digits + int_len, n - int_len);
+        p += n - int_len;
+      }
+    }
+    return static_cast<std::size_t>(p - buf);
+  }
+  *p++ = digits[0];
+  *p++ = '.';
+  if (n == 1) {
+    *p++ = '0';
+  } else {
+    std::memcpy(p, digits + 1, n - 1);
+    p += n - 1;
+  }
+  *p++ = 'e';
+  *p++ = exp < 0 ? '-' : '+';
+  const int mag = exp < 0 ? -exp : exp;
+  if (mag >= 100) *p++ = static_cast<char>('0' + mag / 100);
+  *p++ = static_cast<char>('0' + mag / 10 % 10);
+  *p++ = static_cast<char>('0' + mag % 10);
+  return static_cast<std::size_t>(p - buf);
+}
+
+inline unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
+  return static_cast<unsigned char>(text[i]);
+}
+
+// Length of the unprintable character starting at i (C0, DEL, C1 but NEL,
+// U+FFFE, U+FFFF), or 0 when the character there is printable.
+inline std::size_t unprintable_at(std::string_view text, std::size_t i) noexcept {
+  const unsigned char c = byte_at(text, i);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == 0xC2 && i + 1 < text.size()) {
+    const unsigned char d = byte_at(text, i + 1);
+    if (d >= 0x80 && d <= 0x9F && d != 0x85) return 2;
+  } else if (c == 0xEF && i + 2 < text.size()) {
+    if (byte_at(text, i + 1) == 0xBF && (byte_at(text, i + 2) & 0xFE) == 0xBE) return 3;
+  }
+  return 0;
+}
+
+// Bytes that may start an unprintable character; everything else is skipped
+// without a closer look.
+inline bool may_start_unprintable(unsigned char c) noexcept {
+  return c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xEF;
+}
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::size_t count_trailing_lfs(std::string_view text) noexcept {
+  std::size_t n = 0;
+  while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string format_float(double value) {
+  char buf[kFloatBufferSize];
+  return std::string(buf, format_float_into(buf, value));
+}
+
+void append_float(OutputBuffer& out, double value) {
+  out.commit(format_float_into(out.tail(kFloatBufferSize), value));
+}
+
+std::size_t find_unprintable(std::string_view text) noexcept {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (may_start_unprintable(byte_at(text, i)) && unprintable_at(text, i) != 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool is_single_line_printable(std::string_view text) noexcept {
+  return find_unprintable(text) == std::string_view::npos;
+}
+
+bool suits_literal_block(std::string_view text) noexcept {
+  if (text.find('\n') == std::string_view::npos) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = byte_at(text, i);
+    if (c == '\t' || c == '\n') continue;
+    if (may_start_unprintable(c) && unprintable_at(text, i) != 0) return false;
+  }
+  const std::size_t first = text.find_first_not_of('\n');
+  return first == std::string_view::npos || (text[first] != ' ' && text[first] != '\t');
+}
+
+void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = byte_at(text, i);
+    const bool special = c < 0x20 || c == '"' || c == '\\' || c == 0x7F || c == 0xC2 || c == 0xEF;
+    if (!special) {
+      ++i;
+      continue;
+    }
+    char esc[6];
+    std::size_t esc_len = 0;
+    std::size_t consumed = 1;
+    switch (c) {
+      case 0x00: esc[0] = '\\', esc[1] = '0', esc_len = 2; break;
+      case '\t': esc[0] = '\\', esc[1] = 't', esc_len = 2; break;
+      case '\n': esc[0] = '\\', esc[1] = 'n', esc_len = 2; break;
+      case '\r': esc[0] = '\\', esc[1] = 'r', esc_len = 2; break;
+      case '"': esc[0] = '\\', esc[1] = '"', esc_len = 2; break;
+      case '\\': esc[0] = '\\', esc[1] = '\\', esc_len = 2; break;
+      default: {
+        const std::size_t len = unprintable_at(text, i);
+        if (len == 0) break;  // a printable character that starts with C2 or EF
+        consumed = len;
+        if (len == 3) {
+          // U+FFFE, U+FFFF
+          esc[0] = '\\', esc[1] = 'u', esc[2] = 'f', esc[3] = 'f', esc[4] = 'f';
+          esc[5] = (byte_at(text, i + 2) == 0xBE) ? 'e' : 'f';
+          esc_len = 6;
+        } else {
+          const unsigned code = len == 1 ? c : byte_at(text, i + 1);
+          esc[0] = '\\', esc[1] = 'x', esc[2] = kHex[code >> 4], esc[3] = kHex[code & 15];
+          esc_len = 4;
+        }
+      }
+    }
+    if (esc_len == 0) {
+      ++i;
+      continue;
+    }
+    out.append(text.data() + run, i - run);
+    out.append(esc, esc_len);
+    i += consumed;
+    run = i;
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+std::string escape_double_quoted(std::string_view text) {
+  OutputBuffer out(text.size() + 16);
+  append_escaped_double_quoted(out, text);
+  return std::string(out.view());
+}
+
+void write_double_quoted(OutputBuffer& out, std::string_view text) {
+  out.push_back('"');
+  append_escaped_double_quoted(out, text);
+  out.push_back('"');
+}
+
+void append_single_quote_doubled(OutputBuffer& out, std::string_view text) {
+  std::size_t run = 0;
+  for (std::size_t q = text.find('\''); q != std::string_view::npos; q = text.find('\'', q + 1)) {
+    out.append(text.data() + run, q + 1 - run);
+    out.push_back('\'');
+    run = q + 1;
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+void write_single_quoted(OutputBuffer& out, std::string_view text) {
+  out.push_back('\'');
+  append_single_quote_doubled(out, text);
+  out.push_back('\'');
+}
+
+std::size_t current_column(const OutputBuffer& out) noexcept {
+  const void* lf = memrchr(out.data(), '\n', out.size());
+  if (lf == nullptr) return out.size();
+  return out.size() - (static_cast<const char*>(lf) - out.data()) - 1;
+}
+
+void append_spaces(OutputBuffer& out, std::size_t count) { out.append(count, ' '); }
+
+void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width) {
+  if (text.empty()) return;
+  const std::size_t len = text.size();
+  // Fold points: a single space with a non-space on both sides.
+  auto next_fold_point = [&](std::size_t from) {
+    for (std::size_t j = text.find(' ', from < 1 ? 1 : from); j != std::string_view::npos && j + 1 < len;
+         j = text.find(' ', j + 1)) {
+      if (text[j - 1] != ' ' && text[j + 1] != ' ') return j;
+    }
+    return len;
+  };
+  std::size_t col = current_column(out);
+  std::size_t s = 0;
+  for (std::size_t j = next_fold_point(1); j < len;) {
+    out.append(text.data() + s, j - s);
+    const std::size_t k = next_fold_point(j + 1);
+    if (col + (k - s) > width) {
+      out.push_back('\n');
+      append_spaces(out, indent);
+      col = indent;
+    } else {
+      out.push_back(' ');
+      col += (j - s) + 1;
+    }
+    s = j + 1;
+    j = k;
+  }
+  out.append(text.data() + s, len - s);
+}
+
+void write_block_header(OutputBuffer& out, std::string_view text, char indicator) {
+  out.push_back(indicator);
+  const std::size_t n = count_trailing_lfs(text);
+  if (n == 0) {
+    out.push_back('-');
+  } else if (n >= 2 || n == text.size()) {
+    out.push_back('+');
+  }
+}
+
+void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t indent) {
+  const std::size_t n = count_trailing_lfs(text);
+  const std::string_view rest = text.substr(0, text.size() - n);
+  out.push_back('\n');
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t lf = rest.find('\n', start);
+    const std::size_t end = lf == std::string_view::npos ? rest.size() : lf;
+    if (end > start) {
+      append_spaces(out, indent);
+      out.append(rest.data() + start, end - start);
+    }
+    out.push_back('\n');
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
+  }
+  if (n >= 2) out.append(n - 1, '\n');
+}
+
+bool has_two_digits(std::string_view text, std::size_t pos) noexcept {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return pos + 1 < text.size() && digit(text[pos]) && digit(text[pos + 1]);
+}
+
+DigitSkip skip_one_or_two_digits(std::string_view text, std::size_t pos) noexcept {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (pos >= text.size() || !digit(text[pos])) return {false, pos};
+  ++pos;
+  if (pos < text.size() && digit(text[pos])) ++pos;
+  return {true, pos};
+}
+
+}  // namespace ostrevane

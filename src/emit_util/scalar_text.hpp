@@ -1,0 +1,77 @@
+// Scalar text shared by every writer: the YAML value writer, the JSON writer
+// (floats only), the represent road and the round-trip emitter.
+//
+// Input: scalar texts as UTF-8 byte views (assumed valid UTF-8; the encoder
+// and the decoder only build valid text). Output: appended to a caller-owned
+// OutputBuffer whose last line is the line being written; the current column
+// is the number of bytes after its last LF. Widths, columns and indentation
+// are counted in bytes. Nothing here fails or keeps state, so every writer
+// spells a float, a quoted scalar or a literal block the same way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "emit_util/output_buffer.hpp"
+
+namespace ostrevane {
+
+// How the writers spell a null: the keyword "null", the default form (an
+// empty value after a block key or dash, "null" elsewhere) or "~".
+enum class NullStyle : std::uint8_t { Keyword = 0, Default = 1, Tilde = 2 };
+
+// The one spelling of 64-bit floats in YAML and JSON output: shortest
+// round-trip digits, positional for decimal exponents -4..15 ("0.0001",
+// "1000000000000000.0"), otherwise "1.5e-07" style; ".inf", "-.inf", ".nan".
+std::string format_float(double value);
+void append_float(OutputBuffer& out, double value);
+
+// Position of the first character that no plain or single-quoted scalar may
+// hold (C0 controls including TAB/LF/CR, U+007F-U+0084, U+0086-U+009F,
+// U+FFFE, U+FFFF), or std::string_view::npos.
+std::size_t find_unprintable(std::string_view text) noexcept;
+
+// True when single quotes can hold the text on one line.
+bool is_single_line_printable(std::string_view text) noexcept;
+
+// True when the text reads back exactly from a literal block ('|') without an
+// indentation indicator: it has an LF, no CR or other control character, and
+// its first non-empty line does not start with a blank.
+bool suits_literal_block(std::string_view text) noexcept;
+
+std::string escape_double_quoted(std::string_view text);
+void append_escaped_double_quoted(OutputBuffer& out, std::string_view text);
+
+// Non-folding quoted writers: the quotes and the (escaped or doubled) text.
+void write_double_quoted(OutputBuffer& out, std::string_view text);
+void write_single_quoted(OutputBuffer& out, std::string_view text);
+void append_single_quote_doubled(OutputBuffer& out, std::string_view text);
+
+// Appends `text`, turning single spaces between non-spaces into a line break
+// plus `indent` spaces wherever the next word would end past `width`.
+void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width);
+
+// '|' or '>' and the chomping indicator that restores the text's trailing LFs.
+void write_block_header(OutputBuffer& out, std::string_view text, char indicator);
+
+// Ends the header line, then the text's lines indented by `indent` spaces.
+void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t indent);
+
+// Bytes after the last LF of `out` (all of it when it holds none).
+std::size_t current_column(const OutputBuffer& out) noexcept;
+
+void append_spaces(OutputBuffer& out, std::size_t count);
+
+// Digit probes for the timestamp look-alike test.
+bool has_two_digits(std::string_view text, std::size_t pos) noexcept;
+
+struct DigitSkip {
+  bool ok;
+  std::size_t pos;
+};
+// Skips one or two ASCII digits at `pos`; fails (pos unchanged) without one.
+DigitSkip skip_one_or_two_digits(std::string_view text, std::size_t pos) noexcept;
+
+}  // namespace ostrevane

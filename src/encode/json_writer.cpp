@@ -1,0 +1,235 @@
+// The JSON writer: a Value tree into one buffer.
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "encode/detail/number_text.hpp"
+#include "encode/detail/stable_sort.hpp"
+#include "encode/writer.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane {
+
+namespace {
+
+constexpr std::string_view kCollectionKeyMessage = "a collection cannot be a JSON object key";
+
+// Per byte: 0 copy as is, 1 needs a look (controls, '"', '\\', and 0xE2,
+// the lead byte of U+2028 and U+2029).
+struct JsonByteClass {
+  std::uint8_t at[256] = {};
+  constexpr JsonByteClass() {
+    for (int c = 0; c < 0x20; ++c) at[c] = 1;
+    at[static_cast<unsigned char>('"')] = 1;
+    at[static_cast<unsigned char>('\\')] = 1;
+    at[0xE2] = 1;
+  }
+};
+constexpr JsonByteClass kJsonByte;
+
+constexpr char kHex[] = "0123456789abcdef";
+
+const Value& untagged(const Value& v) noexcept {
+  const Value* p = &v;
+  while (p->kind() == ValueKind::Tagged) p = &p->inner();
+  return *p;
+}
+
+bool is_collection(const Value& v) noexcept {
+  return v.kind() == ValueKind::Sequence || v.kind() == ValueKind::Mapping;
+}
+
+// The key text of a scalar key: a view of the value's own text, or `scratch`.
+std::string_view json_key_text(const Value& key, std::string& scratch) {
+  switch (key.kind()) {
+    case ValueKind::Null: return "null";
+    case ValueKind::Bool: return key.as_bool() ? "true" : "false";
+    case ValueKind::String: return key.text();
+    case ValueKind::Int: {
+      char buf[24];
+      scratch.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, key.as_int()).ptr - buf));
+      break;
+    }
+    case ValueKind::BigInt: scratch = detail::big_int_decimal(key); break;
+    case ValueKind::Float:
+      if (!std::isfinite(key.as_float())) return "null";
+      scratch = format_float(key.as_float());
+      break;
+    case ValueKind::Timestamp: append_timestamp(scratch, key.as_timestamp()); break;
+    default: break;
+  }
+  return scratch;
+}
+
+struct JsonEntry {
+  std::string_view key;
+  const Value* value;
+};
+
+class JsonWriter {
+ public:
+  JsonWriter(OutputBuffer& out, const JsonOptions& options) : out_(out), o_(options) {}
+
+  Result<void, JsonError> value_guarded(const Value& v, std::size_t depth) {
+    return with_stack_guard([&] { return value(v, depth); });
+  }
+
+ private:
+  void newline_indent(std::size_t depth) {
+    const std::size_t n = o_.indent * depth;
+    char* p = out_.tail(n + 1);
+    p[0] = '\n';
+    std::memset(p + 1, ' ', n);
+    out_.commit(n + 1);
+  }
+
+  Result<void, JsonError> value(const Value& v, std::size_t depth) {
+    switch (v.kind()) {
+      case ValueKind::Null: out_.append("null"); break;
+      case ValueKind::Bool: out_.append(v.as_bool() ? "true" : "false"); break;
+      case ValueKind::Int: detail::append_int(out_, v.as_int()); break;
+      case ValueKind::BigInt: detail::append_big_int_decimal(out_, v); break;
+      case ValueKind::Float: write_json_float(out_, v.as_float()); break;
+      case ValueKind::String: write_json_string(out_, v.text()); break;
+      case ValueKind::Timestamp: {
+        write_json_string(out_, format_timestamp(v.as_timestamp()));
+        break;
+      }
+      case ValueKind::Sequence: return sequence(v.items(), depth);
+      case ValueKind::Mapping: return mapping(v.pairs(), depth);
+      case ValueKind::Tagged: return value_guarded(v.inner(), depth);
+    }
+    return {};
+  }
+
+  Result<void, JsonError> sequence(const ValueList& items, std::size_t depth) {
+    if (items.empty()) {
+      out_.append("[]");
+      return {};
+    }
+    out_.push_back('[');
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i != 0) out_.push_back(',');
+      if (o_.indent != 0) newline_indent(depth + 1);
+      if (auto r = value_guarded(items[i], depth + 1); !r) return r;
+    }
+    if (o_.indent != 0) newline_indent(depth);
+    out_.push_back(']');
+    return {};
+  }
+
+  void entry_open(std::size_t i, std::size_t depth, std::string_view key) {
+    if (i != 0) out_.push_back(',');
+    if (o_.indent != 0) newline_indent(depth + 1);
+    write_json_string(out_, key);
+    out_.append(o_.indent != 0 ? ": " : ":");
+  }
+
+  Result<void, JsonError> mapping(const ValuePairList& pairs, std::size_t depth) {
+    if (pairs.empty()) {
+      out_.append("{}");
+      return {};
+    }
+    // Refuse collection keys before anything of this mapping is written.
+    for (const ValuePair& p : pairs) {
+      if (is_collection(untagged(p.key))) {
+        return std::unexpected(JsonError{std::string(kCollectionKeyMessage)});
+      }
+    }
+    out_.push_back('{');
+    if (!o_.sort_keys || pairs.size() < 2) {
+      std::string scratch;
+      for (std::size_t i = 0; i < pairs.size(); ++i) {
+        scratch.clear();
+        entry_open(i, depth, json_key_text(untagged(pairs[i].key), scratch));
+        if (auto r = value_guarded(pairs[i].value, depth + 1); !r) return r;
+      }
+    } else {
+      // Key texts that are not views of the tree live in `texts`, one
+      // string per pair, reserved up front so views into them stay valid.
+      std::vector<std::string> texts(pairs.size());
+      std::vector<JsonEntry> entries(pairs.size());
+      for (std::size_t i = 0; i < pairs.size(); ++i) {
+        entries[i] = {json_key_text(untagged(pairs[i].key), texts[i]), &pairs[i].value};
+      }
+      detail::stable_sort_items(std::span<JsonEntry>(entries),
+                                [](const JsonEntry& a, const JsonEntry& b) { return a.key < b.key; });
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        entry_open(i, depth, entries[i].key);
+        if (auto r = value_guarded(*entries[i].value, depth + 1); !r) return r;
+      }
+    }
+    if (o_.indent != 0) newline_indent(depth);
+    out_.push_back('}');
+    return {};
+  }
+
+  OutputBuffer& out_;
+  const JsonOptions& o_;
+};
+
+}  // namespace
+
+void write_json_float(OutputBuffer& out, double value) {
+  if ((std::bit_cast<std::uint64_t>(value) & 0x7FF0000000000000ULL) == 0x7FF0000000000000ULL) {
+    out.append("null");
+    return;
+  }
+  append_float(out, value);
+}
+
+void write_json_string(OutputBuffer& out, std::string_view text) {
+  out.push_back('"');
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char c = data[i];
+    if (kJsonByte.at[c] == 0) [[likely]] {
+      continue;
+    }
+    char esc[6] = {'\\', 0, 0, 0, 0, 0};
+    std::size_t esc_len = 2;
+    std::size_t consumed = 1;
+    switch (c) {
+      case '\b': esc[1] = 'b'; break;
+      case '\t': esc[1] = 't'; break;
+      case '\n': esc[1] = 'n'; break;
+      case '\f': esc[1] = 'f'; break;
+      case '\r': esc[1] = 'r'; break;
+      case '"': esc[1] = '"'; break;
+      case '\\': esc[1] = '\\'; break;
+      case 0xE2:
+        // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) break JavaScript strings.
+        if (i + 2 < n && data[i + 1] == 0x80 && (data[i + 2] == 0xA8 || data[i + 2] == 0xA9)) {
+          esc[1] = 'u', esc[2] = '2', esc[3] = '0', esc[4] = '2';
+          esc[5] = data[i + 2] == 0xA8 ? '8' : '9';
+          esc_len = 6;
+          consumed = 3;
+          break;
+        }
+        continue;
+      default:
+        esc[1] = 'u', esc[2] = '0', esc[3] = '0', esc[4] = kHex[c >> 4], esc[5] = kHex[c & 15];
+        esc_len = 6;
+        break;
+    }
+    out.append(text.data() + run, i - run);
+    out.append(esc, esc_len);
+    i += consumed - 1;
+    run = i + 1;
+  }
+  out.append(text.data() + run, n - run);
+  out.push_back('"');
+}
+
+Result<void, JsonError> write_json_value_guarded(OutputBuffer& out, const Value& value,
+                                                 const JsonOptions& options, std::size_t depth) {
+  return JsonWriter(out, options).value_guarded(value, depth);
+}
+
+}  // namespace ostrevane
