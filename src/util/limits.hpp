@@ -28,6 +28,10 @@ inline constexpr std::uint64_t kMaxIncludedFiles = 10'000;
 inline constexpr std::uint32_t kMaxRefDepth = 127;
 inline constexpr std::uint64_t kRefBudget = 100'000;
 
+// Largest text the scanner accepts, in bytes: token text lengths, lines and
+// columns are 32-bit, so a larger text is refused rather than truncated.
+inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
+
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.
 inline constexpr std::size_t kStackGuardThreshold = 102'400;
