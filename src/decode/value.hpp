@@ -137,8 +137,9 @@ class SharedText {
     if (block_->refs != 0) ++block_->refs;
   }
   void release() noexcept {
-    if (block_->refs != 0 && --block_->refs == 0) ::operator delete(block_);
+    if (block_->refs != 0 && --block_->refs == 0) free_block(block_);
   }
+  static void free_block(detail::TextBlock* block) noexcept;
   detail::TextBlock* block_;
 };
 

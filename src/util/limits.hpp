@@ -32,6 +32,11 @@ inline constexpr std::uint64_t kRefBudget = 100'000;
 // columns are 32-bit, so a larger text is refused rather than truncated.
 inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
 
+// Decimal digits a message may spell out for an integer written in another
+// base: the conversion is quadratic, so longer ones show their literal (the
+// same bound as CPython's default int_max_str_digits).
+inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
+
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.
 inline constexpr std::size_t kStackGuardThreshold = 102'400;
