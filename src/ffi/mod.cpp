@@ -13,6 +13,7 @@
 #include "ffi/entry_guard.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
+#include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
@@ -258,6 +259,23 @@ PyResult<void> add_option_constant(PyObject* module, const char* name, std::uint
   return add_name(module, key.get(), std::move(number));
 }
 
+// The classes of the module, in the order they are added.
+using TypeGetter = PyResult<PyTypeObject*> (*)();
+struct ClassEntry {
+  const char* name;
+  TypeGetter type;
+};
+constexpr ClassEntry kClasses[] = {
+    {"OstrevaneTag", &tag_type_object},
+};
+
+PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {
+  PyTypeObject* type = OSV_TRY(entry.type());
+  PyRef name = PyRef::steal(PyUnicode_FromString(entry.name));
+  if (!name) return std::unexpected(PyError::fetch());
+  return add_name(module, name.get(), PyRef::borrow(reinterpret_cast<PyObject*>(type)));
+}
+
 // Every cache of the module is process-wide, shared by all interpreters of
 // the process; a sub-interpreter would see objects of another interpreter.
 PyResult<void> refuse_sub_interpreters() {
@@ -280,6 +298,7 @@ int module_exec(PyObject* module) {
     for (std::size_t bit = 0; bit < std::size(kOptionNames); ++bit) {
       OSV_TRY(add_option_constant(module, kOptionNames[bit], std::uint64_t{1} << bit));
     }
+    for (const ClassEntry& entry : kClasses) OSV_TRY(add_class(module, entry));
     OSV_TRY(add_test_hooks(module));
     return {};
   });

@@ -1,0 +1,183 @@
+// The scanner's cursor: byte position, line and column kept together so that
+// no span ever needs recounting. Columns count characters; a text known to be
+// all ASCII takes the byte count directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include <emmintrin.h>
+
+#include "scanner/token.hpp"
+
+namespace ostrevane::scanner_detail {
+
+// Peeks return this past the end of the text; it equals no character.
+inline constexpr int kNone = -1;
+
+inline bool is_blank(int c) noexcept { return c == ' ' || c == '\t'; }
+inline bool is_break(int c) noexcept { return c == '\n' || c == '\r'; }
+inline bool is_blank_or_break(int c) noexcept {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+// The test after an indicator: a blank, a break or the end.
+inline bool is_blankz(int c) noexcept { return c == kNone || is_blank_or_break(c); }
+inline bool is_flow_indicator(int c) noexcept {
+  return c == ',' || c == '[' || c == ']' || c == '{' || c == '}';
+}
+
+// A 256-entry membership table of bytes, built at compile time.
+struct ByteSet {
+  bool has[256] = {};
+  constexpr explicit ByteSet(std::string_view bytes) {
+    for (char c : bytes) has[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool operator[](unsigned char c) const { return has[c]; }
+};
+
+inline std::size_t utf8_length(unsigned char lead) noexcept {
+  if (lead < 0x80) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// Characters (non-continuation bytes) in [p, p + n).
+inline std::uint32_t count_chars(const char* p, std::size_t n) noexcept {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  const __m128i limit = _mm_set1_epi8(static_cast<char>(0xBF));
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Continuation bytes are 0x80..0xBF, i.e. -128..-65 as signed bytes.
+    const int lead = _mm_movemask_epi8(_mm_cmpgt_epi8(v, limit));
+    count += static_cast<std::size_t>(__builtin_popcount(lead));
+  }
+  for (; i < n; ++i) count += (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80;
+  return static_cast<std::uint32_t>(count);
+}
+
+struct Reader {
+  const char* input = nullptr;
+  std::size_t len = 0;
+  std::size_t pos = 0;
+  std::size_t start = 0;  // 0, or 3 after a byte-order mark
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  std::uint32_t file_id = 0;
+  bool leading_bom = false;
+  bool ascii_only = false;  // set by the character check
+
+  bool at_end() const noexcept { return pos >= len; }
+  int at(std::size_t p) const noexcept {
+    return p < len ? static_cast<unsigned char>(input[p]) : kNone;
+  }
+  int peek() const noexcept { return at(pos); }
+  int peek_next() const noexcept {
+    if (pos >= len) return kNone;
+    return at(pos + utf8_length(static_cast<unsigned char>(input[pos])));
+  }
+  int peek_at3() const noexcept {
+    std::size_t p = pos;
+    for (int i = 0; i < 3; ++i) {
+      if (p >= len) return kNone;
+      p += utf8_length(static_cast<unsigned char>(input[p]));
+    }
+    return at(p);
+  }
+  // First character at or after pos that is neither space nor TAB, and its
+  // offset (len when only blanks remain).
+  std::pair<int, std::size_t> peek_nonblank() const noexcept {
+    std::size_t p = pos;
+    while (p < len && (input[p] == ' ' || input[p] == '\t')) ++p;
+    return {at(p), p};
+  }
+  bool starts_with3(const char* marker) const noexcept {
+    return len - pos >= 3 && std::memcmp(input + pos, marker, 3) == 0;
+  }
+  bool at_document_marker() const noexcept {
+    if (column != 0 || len - pos < 3) return false;
+    if (!starts_with3("---") && !starts_with3("...")) return false;
+    return is_blankz(at(pos + 3));
+  }
+
+  Span span() const noexcept { return Span{pos, file_id, line, column}; }
+
+  // One ASCII character (the caller knows it is one).
+  void advance_ascii() noexcept {
+    ++pos;
+    ++column;
+  }
+  void advance_char() noexcept {
+    pos += utf8_length(static_cast<unsigned char>(input[pos]));
+    ++column;
+  }
+  // n bytes that hold no line break.
+  void advance_bytes(std::size_t n) noexcept {
+    column += ascii_only ? static_cast<std::uint32_t>(n) : count_chars(input + pos, n);
+    pos += n;
+  }
+  void skip3() noexcept {
+    for (int i = 0; i < 3 && pos < len; ++i) advance_char();
+  }
+  void skip_break() noexcept {
+    if (pos >= len) return;
+    if (input[pos] == '\r') {
+      ++pos;
+      if (pos < len && input[pos] == '\n') ++pos;
+    } else if (input[pos] == '\n') {
+      ++pos;
+    } else {
+      return;
+    }
+    ++line;
+    column = 0;
+  }
+  void skip_blanks() noexcept {
+    const std::size_t from = pos;
+    while (pos < len && (input[pos] == ' ' || input[pos] == '\t')) ++pos;
+    column += static_cast<std::uint32_t>(pos - from);
+  }
+  void skip_spaces() noexcept {
+    const std::size_t from = pos;
+    while (pos < len && input[pos] == ' ') ++pos;
+    column += static_cast<std::uint32_t>(pos - from);
+  }
+  void skip_spaces_below(std::uint32_t limit) noexcept {
+    while (column < limit && pos < len && input[pos] == ' ') {
+      ++pos;
+      ++column;
+    }
+  }
+  // Spaces up to the column limit, then each break with the spaces after it;
+  // returns the breaks consumed.
+  std::uint32_t skip_indent_and_breaks(std::uint32_t limit) noexcept {
+    std::uint32_t breaks = 0;
+    skip_spaces_below(limit);
+    while (pos < len && (input[pos] == '\n' || input[pos] == '\r')) {
+      skip_break();
+      ++breaks;
+      skip_spaces_below(limit);
+    }
+    return breaks;
+  }
+};
+
+// Offset of the first LF or CR in [p, end), or end.
+inline const char* find_break(const char* p, const char* end) noexcept {
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    if (m != 0) return p + __builtin_ctz(m);
+    p += 16;
+  }
+  while (p < end && *p != '\n' && *p != '\r') ++p;
+  return p;
+}
+
+}  // namespace ostrevane::scanner_detail
