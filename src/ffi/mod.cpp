@@ -10,6 +10,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/compat.hpp"
+#include "ffi/dumps.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
@@ -44,11 +45,19 @@ constexpr Param kDumpsKeywords[] = {
     {"default", ArgKind::Object},     {"option", ArgKind::Mask}, {"serializers", ArgKind::Dict},
     {"width", ArgKind::Mask},         {"represent", ArgKind::Object},
 };
+enum DumpsArg : std::size_t {
+  kDumpsDefault,
+  kDumpsOption,
+  kDumpsSerializers,
+  kDumpsWidth,
+  kDumpsRepresent,
+};
 
 constexpr Param kToJsonKeywords[] = {
     {"default", ArgKind::Object},
     {"option", ArgKind::Mask},
 };
+enum ToJsonArg : std::size_t { kToJsonDefault, kToJsonOption };
 
 constexpr Param kDumpIncludesKeywords[] = {
     {"include_dir", ArgKind::Path},
@@ -96,13 +105,16 @@ PyResult<PyRef> loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject
 }
 
 PyResult<PyRef> dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  OSV_TRY(parse_call(kDumps, args, nargs, kwnames));
-  return std::unexpected(not_implemented(kDumps));
+  CallArgs call = OSV_TRY(parse_call(kDumps, args, nargs, kwnames));
+  return dumps(DumpsArgs{call.positional(), call.object(kDumpsDefault), call.mask(kDumpsOption),
+                         call.object(kDumpsSerializers), call.mask(kDumpsWidth),
+                         call.object(kDumpsRepresent)});
 }
 
 PyResult<PyRef> to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  OSV_TRY(parse_call(kToJson, args, nargs, kwnames));
-  return std::unexpected(not_implemented(kToJson));
+  CallArgs call = OSV_TRY(parse_call(kToJson, args, nargs, kwnames));
+  return to_json(
+      ToJsonArgs{call.positional(), call.object(kToJsonDefault), call.mask(kToJsonOption)});
 }
 
 PyResult<PyRef> schema_ref_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -1,0 +1,810 @@
+#include "ffi/convert/encode.hpp"
+
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <limits>
+#include <memory>
+#include <optional>
+
+#include "ffi/args.hpp"
+#include "ffi/convert/detail/grapheme_extend.hpp"
+#include "ffi/tag.hpp"
+#include "scanner/input_decode.hpp"
+#include "util/limits.hpp"
+#include "util/once_cell.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
+constexpr std::uint64_t kOptSerializeNumpy = bit(27);
+constexpr std::uint64_t kOptPassthroughDatetime = bit(28);
+constexpr std::uint64_t kOptPassthroughDataclass = bit(29);
+constexpr std::uint64_t kOptOmitMicroseconds = bit(30);
+constexpr std::uint64_t kOptNaiveUtc = bit(31);
+constexpr std::uint64_t kOptUtcZ = bit(32);
+
+// An outcome of the special-type steps: a value, an error, or "not mine".
+using MaybeValue = PyResult<std::optional<Value>>;
+
+[[nodiscard]] std::unexpected<PyError> fetched() { return std::unexpected(PyError::fetch()); }
+
+// ---------------------------------------------------------------------------
+// Attribute names, interned once for the process.
+
+enum class Name : std::uint8_t {
+  Isoformat,
+  Value,
+  DataclassFields,
+  FieldType,
+  FieldName,
+  Fspath,
+  Tolist,
+  Item,
+  IsFinite,
+  Format,
+  Module,
+  Count,
+};
+
+constexpr std::array<const char*, static_cast<std::size_t>(Name::Count)> kNameTexts = {
+    "isoformat", "value", "__dataclass_fields__", "_field_type", "name", "__fspath__",
+    "tolist",    "item",  "is_finite",            "__format__",  "__module__",
+};
+
+std::array<OnceCell<PyObject>, static_cast<std::size_t>(Name::Count)> g_names;
+
+// Borrowed interned str, kept for the process.
+PyResult<PyObject*> name_object(Name name) {
+  OnceCell<PyObject>& cell = g_names[static_cast<std::size_t>(name)];
+  if (PyObject* cached = cell.get()) [[likely]] {
+    return cached;
+  }
+  PyObject* fresh = PyUnicode_InternFromString(kNameTexts[static_cast<std::size_t>(name)]);
+  if (fresh == nullptr) return fetched();
+  return cell.publish(fresh, [](PyObject* loser) { Py_DECREF(loser); });
+}
+
+// 1 and the attribute, 0 when absent (AttributeError), -1 on another error.
+PyResult<PyRef> optional_attr(PyObject* obj, Name name) {
+  PyObject* key = OSV_TRY(name_object(name));
+  PyObject* raw = nullptr;
+  if (PyObject_GetOptionalAttr(obj, key, &raw) < 0) return fetched();
+  return PyRef::steal(raw);
+}
+
+PyResult<PyRef> call_method_no_args(PyObject* obj, Name name) {
+  PyObject* key = OSV_TRY(name_object(name));
+  PyRef result = PyRef::steal(PyObject_CallMethodNoArgs(obj, key));
+  if (!result) return fetched();
+  return result;
+}
+
+// UTF-8 of a str; its error (unpaired surrogates) is left to the caller.
+std::optional<std::string_view> utf8_of(PyObject* str) noexcept {
+  Py_ssize_t len = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &len);
+  if (data == nullptr) return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(len));
+}
+
+// The bare __name__ of a type, as UTF-8 text.
+PyResult<std::string> type_name(PyTypeObject* type) {
+  PyRef name = PyRef::steal(PyType_GetName(type));
+  if (!name) return fetched();
+  PyRef text = PyRef::steal(PyObject_Str(name.get()));
+  if (!text) return fetched();
+  std::optional<std::string_view> utf8 = utf8_of(text.get());
+  if (!utf8) return fetched();
+  return std::string(*utf8);
+}
+
+// The type's __module__: AttributeError when missing, TypeError when not a str.
+PyResult<std::string> type_module_name(PyTypeObject* type) {
+  PyObject* key = OSV_TRY(name_object(Name::Module));
+  PyRef module = PyRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), key));
+  if (!module) return fetched();
+  if (!PyUnicode_Check(module.get())) {
+    return std::unexpected(not_an_instance_error(module.get(), "str"));
+  }
+  std::optional<std::string_view> utf8 = utf8_of(module.get());
+  if (!utf8) return fetched();
+  return std::string(*utf8);
+}
+
+// ---------------------------------------------------------------------------
+// Scalars.
+
+PyError too_deep() {
+  return encode_error("object is too deeply nested to serialize (possible self-reference)");
+}
+
+PyResult<Value> encode_str(PyObject* str) {
+  // A compact ASCII str stores its text as the UTF-8 bytes it is.
+  if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]] {
+    return Value::string(std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))));
+  }
+  std::optional<std::string_view> utf8 = utf8_of(str);
+  if (!utf8) {
+    PyErr_Clear();
+    return std::unexpected(encode_error(
+        "cannot serialize a str containing unpaired surrogates; convert it to valid Unicode "
+        "(or recover the original bytes and handle them explicitly) before dumping"));
+  }
+  return Value::string(*utf8);
+}
+
+PyResult<Value> encode_int(PyObject* obj) {
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(obj, &overflow);
+  if (overflow == 0) [[likely]] {
+    if (small == -1 && PyErr_Occurred()) return fetched();
+    return Value::integer(small);
+  }
+  // Beyond 64 bits: the decimal digits of int(obj), so an int subclass with
+  // its own __str__ is still written as its number.
+  PyRef as_int = PyRef::steal(PyNumber_Long(obj));
+  if (!as_int) return fetched();
+  PyRef text = PyRef::steal(PyObject_Str(as_int.get()));
+  if (!text) return fetched();
+  std::optional<std::string_view> digits = utf8_of(text.get());
+  if (!digits) return fetched();
+  return Value::big_int(*digits, 10);
+}
+
+PyResult<Value> encode_bytes(PyObject* obj) {
+  const std::string_view bytes(PyBytes_AS_STRING(obj),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
+  if (!validate_utf8(bytes)) {
+    return std::unexpected(encode_error(
+        "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) "
+        "before dumping"));
+  }
+  return Value::string(bytes);
+}
+
+// None and the exact types str, int, float and bool: converting them runs no
+// Python code, so a container holding only these needs no snapshot and no
+// stack guard.
+inline bool is_plain(PyObject* obj) noexcept {
+  PyTypeObject* type = Py_TYPE(obj);
+  return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+         obj == Py_None || type == &PyBool_Type;
+}
+
+inline PyResult<Value> encode_plain(PyObject* obj) {
+  PyTypeObject* type = Py_TYPE(obj);
+  if (type == &PyUnicode_Type) return encode_str(obj);
+  if (type == &PyLong_Type) return encode_int(obj);
+  if (type == &PyFloat_Type) return Value::floating(PyFloat_AS_DOUBLE(obj));
+  if (type == &PyBool_Type) return Value::boolean(obj == Py_True);
+  return Value::null();
+}
+
+// ---------------------------------------------------------------------------
+// Containers.
+
+PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options);
+
+// One child: plain objects directly, everything else through the guard.
+inline PyResult<Value> encode_child(PyObject* obj, const EncodeOptions& child) {
+  if (child.depth < limits::kMaxDepth && is_plain(obj)) return encode_plain(obj);
+  return encode_object_guarded(obj, child);
+}
+
+// New references to a run of objects, released at scope end: what a
+// container held when its conversion began, whatever callbacks do to it.
+class Snapshot {
+ public:
+  explicit Snapshot(std::size_t capacity) {
+    if (capacity > kInline) {
+      heap_ = std::make_unique<PyObject*[]>(capacity);
+      data_ = heap_.get();
+    }
+  }
+  Snapshot(const Snapshot&) = delete;
+  Snapshot& operator=(const Snapshot&) = delete;
+  ~Snapshot() {
+    for (std::size_t i = 0; i < size_; ++i) Py_DECREF(data_[i]);
+  }
+  void push(PyObject* borrowed) noexcept { data_[size_++] = Py_NewRef(borrowed); }
+  std::size_t size() const noexcept { return size_; }
+  PyObject* operator[](std::size_t i) const noexcept { return data_[i]; }
+
+ private:
+  static constexpr std::size_t kInline = 16;
+  PyObject* inline_[kInline];
+  std::unique_ptr<PyObject*[]> heap_;
+  PyObject** data_ = inline_;
+  std::size_t size_ = 0;
+};
+
+PyResult<Value> encode_list(PyObject* list, const EncodeOptions& child) {
+  const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(list));
+  ValueList items;
+  items.reserve(n);
+  std::size_t i = 0;
+  if (child.depth < limits::kMaxDepth) {
+    for (; i < n; ++i) {
+      PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
+      if (!is_plain(item)) break;
+      items.push_back(OSV_TRY(encode_plain(item)));
+    }
+  }
+  if (i < n) {
+    // No Python code has run yet, so the rest of the list is as it was at
+    // the start; from here callbacks may change it, so keep what it holds.
+    Snapshot rest(n - i);
+    for (std::size_t j = i; j < n; ++j) rest.push(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(j)));
+    for (std::size_t j = 0; j < rest.size(); ++j) {
+      items.push_back(OSV_TRY(encode_child(rest[j], child)));
+    }
+  }
+  return Value::sequence(std::move(items));
+}
+
+// An exact tuple cannot change and is kept alive by whoever handed it to us,
+// so its items are read in place.
+PyResult<Value> encode_tuple(PyObject* tuple, const EncodeOptions& child) {
+  const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+  ValueList items;
+  items.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    items.push_back(OSV_TRY(encode_child(PyTuple_GET_ITEM(tuple, i), child)));
+  }
+  return Value::sequence(std::move(items));
+}
+
+// Reads the dict's own storage (PyDict_Next), never an overridden items().
+PyResult<Value> encode_dict(PyObject* dict, const EncodeOptions& child) {
+  const std::size_t n = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
+  ValuePairList pairs;
+  pairs.reserve(n);
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  bool rest = false;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (child.depth >= limits::kMaxDepth || !is_plain(key) || !is_plain(value)) {
+      rest = true;
+      break;
+    }
+    Value k = OSV_TRY(encode_plain(key));
+    pairs.emplace_back(std::move(k), OSV_TRY(encode_plain(value)));
+  }
+  if (rest) {
+    // As in encode_list: the pairs left are those of the dict at the start.
+    Snapshot held(2 * (n - pairs.size()));
+    do {
+      held.push(key);
+      held.push(value);
+    } while (PyDict_Next(dict, &pos, &key, &value));
+    for (std::size_t j = 0; j < held.size(); j += 2) {
+      Value k = OSV_TRY(encode_child(held[j], child));
+      pairs.emplace_back(std::move(k), OSV_TRY(encode_child(held[j + 1], child)));
+    }
+  }
+  return Value::mapping(std::move(pairs));
+}
+
+// Drains `iterable`'s iterator, converting each item as it comes.
+PyResult<Value> encode_iterable(PyObject* iterable, const EncodeOptions& child) {
+  PyRef iterator = PyRef::steal(PyObject_GetIter(iterable));
+  if (!iterator) return fetched();
+  ValueList items;
+  for (;;) {
+    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!item) {
+      if (PyErr_Occurred()) return fetched();
+      break;
+    }
+    items.push_back(OSV_TRY(encode_child(item.get(), child)));
+  }
+  return Value::sequence(std::move(items));
+}
+
+// ---------------------------------------------------------------------------
+// Tags.
+
+PyResult<Value> encode_tag_object(TagObject* tag, const EncodeOptions& options) {
+  std::string text;
+  PyRef value;
+  {
+    SharedBorrow borrow = OSV_TRY(SharedBorrow::take(tag->borrows));
+    text = std::string(tag_text(tag));
+    value = PyRef::borrow(tag_value(tag));
+  }
+  OSV_TRY(validate_dump_tag(text));
+  Value inner = OSV_TRY(encode_object_guarded(value.get(), options));
+  return attach_tag(text, std::move(inner));
+}
+
+PyResult<TagObject*> as_tag_object(PyObject* obj) {
+  PyTypeObject* tag_type = OSV_TRY(tag_type_object());
+  if (Py_TYPE(obj) != tag_type && !PyType_IsSubtype(Py_TYPE(obj), tag_type)) return nullptr;
+  return reinterpret_cast<TagObject*>(obj);
+}
+
+PyResult<Value> encode_tags_callback_result(PyObject* result, const EncodeOptions& options) {
+  if (TagObject* tag = OSV_TRY(as_tag_object(result))) return encode_tag_object(tag, options);
+  if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
+    PyObject* tag = PyTuple_GET_ITEM(result, 0);
+    if (!PyUnicode_Check(tag)) return std::unexpected(not_an_instance_error(tag, "str"));
+    std::optional<std::string_view> text = utf8_of(tag);
+    if (!text) return fetched();
+    // Converting the value may run Python code; the tag is kept as a copy.
+    std::string owned(*text);
+    OSV_TRY(validate_dump_tag(owned));
+    Value inner = OSV_TRY(encode_object_guarded(PyTuple_GET_ITEM(result, 1), options));
+    return attach_tag(owned, std::move(inner));
+  }
+  return std::unexpected(
+      encode_error("a tags callback must return a OstrevaneTag or a (tag, value) tuple"));
+}
+
+// ---------------------------------------------------------------------------
+// Special types.
+
+// Length of the UTC offset that ends an isoformat() text: "Z", or
+// ±HH:MM with optional :SS and .ffffff (Python writes seconds and
+// microseconds of an offset when it has them); 0 when there is none.
+std::size_t offset_suffix_length(std::string_view text) noexcept {
+  if (!text.empty() && text.back() == 'Z') return 1;
+  const auto digits = [](std::string_view s, std::size_t at, std::size_t count) {
+    for (std::size_t i = at; i < at + count; ++i) {
+      if (s[i] < '0' || s[i] > '9') return false;
+    }
+    return true;
+  };
+  for (const std::size_t len : {std::size_t{16}, std::size_t{9}, std::size_t{6}}) {
+    if (text.size() < len) continue;
+    const std::string_view s = text.substr(text.size() - len);
+    if ((s[0] != '+' && s[0] != '-') || !digits(s, 1, 2) || s[3] != ':' || !digits(s, 4, 2)) {
+      continue;
+    }
+    if (len >= 9 && (s[6] != ':' || !digits(s, 7, 2))) continue;
+    if (len == 16 && (s[9] != '.' || !digits(s, 10, 6))) continue;
+    return len;
+  }
+  return 0;
+}
+
+MaybeValue encode_datetime(PyObject* obj, const EncodeOptions& options) {
+  PyObject* key = OSV_TRY(name_object(Name::Isoformat));
+  PyRef isoformat = PyRef::steal(PyObject_GetAttr(obj, key));
+  if (!isoformat) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (options.passthrough_datetime) return std::nullopt;
+  PyRef result = PyRef::steal(PyObject_CallNoArgs(isoformat.get()));
+  if (!result) return fetched();
+  if (!PyUnicode_Check(result.get())) return std::nullopt;
+  std::optional<std::string_view> text = utf8_of(result.get());
+  if (!text) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  const std::size_t suffix_len = offset_suffix_length(*text);
+  std::string_view body = text->substr(0, text->size() - suffix_len);
+  std::string_view suffix = text->substr(body.size());
+  const bool has_t = body.find('T') != std::string_view::npos;
+  if (options.omit_microseconds) body = body.substr(0, body.find('.'));
+  if (options.naive_utc && suffix.empty() && has_t) suffix = "+00:00";
+  if (options.utc_z && suffix == "+00:00") suffix = "Z";
+  std::string out;
+  out.reserve(body.size() + suffix.size());
+  out.append(body).append(suffix);
+  return Value::string(out);
+}
+
+PyResult<bool> is_enum_instance(PyObject* obj) {
+  const std::string meta = OSV_TRY(type_name(Py_TYPE(reinterpret_cast<PyObject*>(Py_TYPE(obj)))));
+  return meta == "EnumType" || meta == "EnumMeta";
+}
+
+// A field of __dataclass_fields__ that is instance data: its _field_type is
+// the marker named "_FIELD" (ClassVar and InitVar pseudo-fields carry other
+// markers), as dataclasses.fields() decides. An entry without a _field_type
+// is not from the dataclasses module and counts as a field.
+PyResult<bool> is_real_dataclass_field(PyObject* field) {
+  PyRef field_type = OSV_TRY(optional_attr(field, Name::FieldType));
+  if (!field_type) return true;
+  PyRef marker = OSV_TRY(optional_attr(field_type.get(), Name::FieldName));
+  return marker && PyUnicode_Check(marker.get()) &&
+         PyUnicode_EqualToUTF8(marker.get(), "_FIELD") == 1;
+}
+
+MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+  PyRef fields = OSV_TRY(optional_attr(obj, Name::DataclassFields));
+  if (!fields || PyType_Check(obj)) return std::nullopt;
+  PyRef iterator = PyRef::steal(PyObject_GetIter(fields.get()));
+  if (!iterator) return fetched();
+  ValuePairList pairs;
+  for (;;) {
+    PyRef name = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!name) {
+      if (PyErr_Occurred()) return fetched();
+      break;
+    }
+    if (!PyUnicode_Check(name.get())) {
+      return std::unexpected(not_an_instance_error(name.get(), "str"));
+    }
+    PyRef field = PyRef::steal(PyObject_GetItem(fields.get(), name.get()));
+    if (!field) return fetched();
+    if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
+    PyRef attr = PyRef::steal(PyObject_GetAttr(obj, name.get()));
+    if (!attr) return fetched();
+    Value key = OSV_TRY(encode_str(name.get()));
+    pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(attr.get(), options)));
+  }
+  return Value::mapping(std::move(pairs));
+}
+
+// numpy.ndarray and numpy.generic, or nothing when numpy cannot be imported.
+struct NumpyTypes {
+  PyObject* ndarray = nullptr;  // strong, kept for the process
+  PyObject* generic = nullptr;
+};
+OnceCell<NumpyTypes> g_numpy_types;
+
+const NumpyTypes& numpy_types() {
+  if (NumpyTypes* cached = g_numpy_types.get()) [[likely]] {
+    return *cached;
+  }
+  auto* fresh = new NumpyTypes;
+  PyRef module = PyRef::steal(PyImport_ImportModule("numpy"));
+  PyRef ndarray = module ? PyRef::steal(PyObject_GetAttrString(module.get(), "ndarray")) : PyRef();
+  PyRef generic =
+      ndarray ? PyRef::steal(PyObject_GetAttrString(module.get(), "generic")) : PyRef();
+  if (generic) {
+    fresh->ndarray = ndarray.release();
+    fresh->generic = generic.release();
+  } else {
+    PyErr_Clear();
+  }
+  return *g_numpy_types.publish(fresh, [](NumpyTypes* loser) {
+    Py_XDECREF(loser->ndarray);
+    Py_XDECREF(loser->generic);
+    delete loser;
+  });
+}
+
+// Whether a class named numpy.ndarray or numpy.generic is among the type's
+// bases: only then is numpy imported and asked.
+bool has_numpy_base(PyTypeObject* type) noexcept {
+  PyObject* mro = type->tp_mro;
+  if (mro == nullptr || !PyTuple_Check(mro)) return false;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+    const std::string_view name =
+        reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
+    if (name == "numpy.ndarray" || name == "numpy.generic") return true;
+  }
+  return false;
+}
+
+// The plain Python form of a numpy object (tolist(), else item()), or
+// nothing when `obj` is not one.
+PyResult<PyRef> numpy_to_python(PyObject* obj) {
+  if (!has_numpy_base(Py_TYPE(obj))) return PyRef();
+  const NumpyTypes& numpy = numpy_types();
+  if (numpy.ndarray == nullptr) return PyRef();
+  int is_numpy = PyObject_IsInstance(obj, numpy.ndarray);
+  if (is_numpy == 0) is_numpy = PyObject_IsInstance(obj, numpy.generic);
+  if (is_numpy < 0) return fetched();
+  if (is_numpy == 0) return PyRef();
+  // A failing tolist() and item() both: not a numpy value we can read.
+  for (const Name method : {Name::Tolist, Name::Item}) {
+    PyResult<PyRef> result = call_method_no_args(obj, method);
+    if (result) return std::move(*result);
+  }
+  return PyRef();
+}
+
+MaybeValue encode_numpy(PyObject* obj, const EncodeOptions& options) {
+  PyRef plain = OSV_TRY(numpy_to_python(obj));
+  if (!plain) return std::nullopt;
+  return OSV_TRY(encode_object_guarded(plain.get(), options));
+}
+
+PyResult<Value> encode_decimal(PyObject* obj) {
+  PyRef finite = OSV_TRY(call_method_no_args(obj, Name::IsFinite));
+  if (!PyBool_Check(finite.get())) {
+    return std::unexpected(not_an_instance_error(finite.get(), "bool"));
+  }
+  if (finite.get() == Py_False) {
+    const double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) {
+      // A signalling NaN refuses float(); it is still a NaN.
+      PyErr_Clear();
+      return Value::floating(std::numeric_limits<double>::quiet_NaN());
+    }
+    return Value::floating(value);
+  }
+  PyObject* format = OSV_TRY(name_object(Name::Format));
+  PyRef spec = PyRef::steal(PyUnicode_FromStringAndSize("f", 1));
+  if (!spec) return fetched();
+  PyRef text = PyRef::steal(PyObject_CallMethodOneArg(obj, format, spec.get()));
+  if (!text) return fetched();
+  if (!PyUnicode_Check(text.get())) return std::unexpected(not_an_instance_error(text.get(), "str"));
+  std::optional<std::string_view> fixed = utf8_of(text.get());
+  if (!fixed) return fetched();
+  if (fixed->find('.') == std::string_view::npos) return Value::big_int(*fixed, 10);
+  const double value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return Value::string(*fixed);
+  }
+  // Written as a float only when that float reads back as the same decimal.
+  PyRef as_float = PyRef::steal(PyFloat_FromDouble(value));
+  PyRef repr = as_float ? PyRef::steal(PyObject_Repr(as_float.get())) : PyRef();
+  PyRef rebuilt = repr ? PyRef::steal(PyObject_CallOneArg(
+                             reinterpret_cast<PyObject*>(Py_TYPE(obj)), repr.get()))
+                       : PyRef();
+  if (!rebuilt) return fetched();
+  const int equal = PyObject_RichCompareBool(rebuilt.get(), obj, Py_EQ);
+  if (equal < 0) return fetched();
+  return equal ? Value::floating(value) : Value::string(*fixed);
+}
+
+MaybeValue encode_path(PyObject* obj) {
+  PyRef fspath = OSV_TRY(optional_attr(obj, Name::Fspath));
+  if (!fspath) return std::nullopt;
+  PyRef path = OSV_TRY(call_method_no_args(obj, Name::Fspath));
+  if (!PyUnicode_Check(path.get())) return std::nullopt;
+  return OSV_TRY(encode_str(path.get()));
+}
+
+// Objects no built-in rule took; `options` is already the child record.
+MaybeValue encode_other(PyObject* obj, const EncodeOptions& options) {
+  if (std::optional<Value> date = OSV_TRY(encode_datetime(obj, options))) return date;
+  PyTypeObject* type = Py_TYPE(obj);
+  const std::string name = OSV_TRY(type_name(type));
+  if (OSV_TRY(is_enum_instance(obj))) {
+    PyObject* key = OSV_TRY(name_object(Name::Value));
+    PyRef value = PyRef::steal(PyObject_GetAttr(obj, key));
+    if (!value) return fetched();
+    return OSV_TRY(encode_object_guarded(value.get(), options));
+  }
+  if (!options.passthrough_dataclass) {
+    if (std::optional<Value> fields = OSV_TRY(encode_dataclass(obj, options))) return fields;
+  }
+  if (options.serialize_numpy) {
+    if (std::optional<Value> array = OSV_TRY(encode_numpy(obj, options))) return array;
+  }
+  if (name == "UUID" && OSV_TRY(type_module_name(type)) == "uuid") {
+    PyRef text = PyRef::steal(PyObject_Str(obj));
+    if (!text) return fetched();
+    return OSV_TRY(encode_str(text.get()));
+  }
+  if (name == "Decimal" && OSV_TRY(type_module_name(type)) == "decimal") {
+    return OSV_TRY(encode_decimal(obj));
+  }
+  return encode_path(obj);
+}
+
+PyResult<Value> unserializable(PyTypeObject* type) {
+  std::string message = "type ";
+  message += OSV_TRY(type_name(type));
+  message += " is not YAML serializable";
+  return std::unexpected(unserializable_error(std::move(message)));
+}
+
+PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options) {
+  if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep());
+  PyTypeObject* type = Py_TYPE(obj);
+  if (obj == Py_None) return Value::null();
+  if (type == &PyUnicode_Type) return encode_str(obj);
+  if (type == &PyLong_Type) return encode_int(obj);
+  if (type == &PyFloat_Type) return Value::floating(PyFloat_AS_DOUBLE(obj));
+  if (type == &PyBool_Type) return Value::boolean(obj == Py_True);
+  if (type == &PyList_Type) return encode_list(obj, options.child());
+  if (type == &PyDict_Type) return encode_dict(obj, options.child());
+  if (type == &PyTuple_Type) return encode_tuple(obj, options.child());
+  if (PyLong_Check(obj)) return encode_int(obj);
+  if (PyFloat_Check(obj)) {
+    const double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) return fetched();
+    return Value::floating(value);
+  }
+  if (PyUnicode_Check(obj)) return encode_str(obj);
+  if (PyBytes_Check(obj)) return encode_bytes(obj);
+  if (PyList_Check(obj) || PyTuple_Check(obj)) return encode_iterable(obj, options.child());
+  if (PyDict_Check(obj)) return encode_dict(obj, options.child());
+  if (PyAnySet_Check(obj)) return encode_iterable(obj, options.child());
+  if (TagObject* tag = OSV_TRY(as_tag_object(obj))) {
+    return encode_tag_object(tag, options.child());
+  }
+  if (options.serializers != nullptr) {
+    PyObject* found = nullptr;
+    const int rc =
+        PyDict_GetItemRef(options.serializers, reinterpret_cast<PyObject*>(type), &found);
+    if (rc < 0) return fetched();
+    if (rc > 0) {
+      PyRef callback = PyRef::steal(found);
+      PyRef result = PyRef::steal(PyObject_CallOneArg(callback.get(), obj));
+      if (!result) return fetched();
+      return encode_tags_callback_result(result.get(), options.child());
+    }
+  }
+  if (std::optional<Value> special = OSV_TRY(encode_other(obj, options.child()))) {
+    return std::move(*special);
+  }
+  if (options.default_fn != nullptr) {
+    PyRef replacement = PyRef::steal(PyObject_CallOneArg(options.default_fn, obj));
+    if (!replacement) return fetched();
+    // What `default` returns is never passed to it again.
+    EncodeOptions child = options.child();
+    child.default_fn = nullptr;
+    return encode_object_guarded(replacement.get(), child);
+  }
+  return unserializable(type);
+}
+
+// Offending characters of a tag (rule 2): Unicode White_Space and C0/C1
+// controls.
+bool is_space_or_control(std::uint32_t cp) noexcept {
+  if (cp <= 0x20 || (cp >= 0x7F && cp <= 0xA0)) return true;
+  return cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 ||
+         cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+// Decodes the UTF-8 character at `i` (valid UTF-8 assumed; a stray byte is
+// returned as itself) and moves `i` past it.
+std::uint32_t next_code_point(std::string_view text, std::size_t& i) noexcept {
+  const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(
+                                              static_cast<unsigned char>(text[at])); };
+  const std::uint32_t lead = byte(i);
+  std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (lead >= 0x80 && lead < 0xC0) len = 1;
+  if (i + len > text.size()) len = 1;
+  std::uint32_t cp = len == 1 ? lead : len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
+  for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (byte(i + k) & 0x3F);
+  i += len;
+  return cp;
+}
+
+void append_message_char(std::string& out, std::uint32_t cp, std::string_view raw,
+                         char quote_char) {
+  switch (cp) {
+    case '\t':
+      out += "\\t";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\0':
+      out += "\\0";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    default:
+      break;
+  }
+  if (cp == static_cast<unsigned char>(quote_char)) {
+    out += '\\';
+    out += quote_char;
+    return;
+  }
+  if (!Py_UNICODE_ISPRINTABLE(static_cast<Py_UCS4>(cp)) || detail::is_grapheme_extend(cp)) {
+    char buf[8];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, cp, 16);
+    out += "\\u{";
+    out.append(buf, end);
+    out += '}';
+    return;
+  }
+  out.append(raw);
+}
+
+std::string quoted_tag(std::string_view tag) {
+  std::string out;
+  append_message_literal(out, tag, '"');
+  return out;
+}
+
+std::string quoted_char(std::string_view tag, std::size_t at) {
+  std::size_t end = at;
+  next_code_point(tag, end);
+  std::string out;
+  append_message_literal(out, tag.substr(at, end - at), '\'');
+  return out;
+}
+
+PyError invalid_tag(std::string_view tag, std::string_view rule) {
+  std::string message = "invalid tag ";
+  message += quoted_tag(tag);
+  message += ": ";
+  message += rule;
+  return encode_error(std::move(message));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public entries.
+
+EncodeOptions EncodeOptions::from_mask(std::uint64_t mask, PyObject* default_fn,
+                                       PyObject* serializers) noexcept {
+  EncodeOptions options;
+  options.default_fn = default_fn;
+  options.serializers = serializers;
+  options.serialize_numpy = (mask & kOptSerializeNumpy) != 0;
+  options.passthrough_datetime = (mask & kOptPassthroughDatetime) != 0;
+  options.passthrough_dataclass = (mask & kOptPassthroughDataclass) != 0;
+  options.omit_microseconds = (mask & kOptOmitMicroseconds) != 0;
+  options.naive_utc = (mask & kOptNaiveUtc) != 0;
+  options.utc_z = (mask & kOptUtcZ) != 0;
+  return options;
+}
+
+PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& options) {
+  return with_stack_guard([&] { return encode_object(obj, options); });
+}
+
+PyResult<void> validate_dump_tag(std::string_view tag) {
+  if (tag.empty() || tag[0] != '!') {
+    return std::unexpected(invalid_tag(tag, "a tag must start with '!'"));
+  }
+  for (std::size_t i = 0; i < tag.size();) {
+    const std::size_t at = i;
+    if (is_space_or_control(next_code_point(tag, i))) {
+      std::string rule = "a tag cannot contain whitespace or control characters (found ";
+      rule += quoted_char(tag, at);
+      rule += ')';
+      return std::unexpected(invalid_tag(tag, rule));
+    }
+  }
+  if (tag.starts_with("!<")) {
+    if (tag.size() > 3 && tag.back() == '>' &&
+        tag.substr(2, tag.size() - 3).find('>') == std::string_view::npos) {
+      return {};
+    }
+    return std::unexpected(invalid_tag(
+        tag, "a verbatim tag must be '!<...>' with non-empty content and no interior '>'"));
+  }
+  if (tag.size() > 1) {
+    const std::string_view rest = tag.substr(tag.starts_with("!!") ? 2 : 1);
+    if (rest.find('!') != std::string_view::npos) {
+      return std::unexpected(invalid_tag(
+          tag,
+          "a named tag handle (!name!suffix) needs a %TAG directive, which dumps does not "
+          "emit; use a primary (!suffix), secondary (!!suffix), or verbatim (!<uri>) tag"));
+    }
+  }
+  const std::size_t flow = tag.find_first_of(",]}");
+  if (flow != std::string_view::npos) {
+    std::string rule = "a shorthand tag cannot contain a flow indicator (found ";
+    rule += quoted_char(tag, flow);
+    rule += ')';
+    return std::unexpected(invalid_tag(tag, rule));
+  }
+  return {};
+}
+
+PyResult<Value> attach_tag(std::string_view tag, Value inner) {
+  if (inner.kind() == ValueKind::Tagged) {
+    drop_value_iterative(std::move(inner));
+    return std::unexpected(encode_error("cannot attach a tag to a value that already carries a tag"));
+  }
+  return Value::tagged(tag, std::move(inner));
+}
+
+void append_message_literal(std::string& out, std::string_view text, char quote_char) {
+  out += quote_char;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t at = i;
+    const std::uint32_t cp = next_code_point(text, i);
+    append_message_char(out, cp, text.substr(at, i - at), quote_char);
+  }
+  out += quote_char;
+}
+
+}  // namespace ostrevane::ffi

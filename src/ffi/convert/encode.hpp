@@ -1,0 +1,73 @@
+// Python objects to Value trees: the first half of `dumps` and `to_json`.
+//
+// Input: one borrowed Python object and the call's EncodeOptions. Output: an
+// owned `Value` tree that holds no Python object and no view into one (every
+// text is copied), so the writers can read it with the interpreter lock
+// released; or the PyError that ended the conversion (nothing partial is
+// kept). Requires the lock; callbacks (`default`, `serializers`, and the
+// methods of special types) run inline, depth first, keys before values.
+//
+// Recognition order: exact built-in types by type pointer, then their
+// subclasses by the type's flags, then OstrevaneTag, `serializers`, the
+// special types (date-likes, enums, dataclasses, numpy, UUID, Decimal,
+// path-likes; recognised by name and attribute, importing nothing but numpy),
+// then `default`. Dates and times become ISO 8601 strings, never Timestamps;
+// Tagged values come only from OstrevaneTag and `serializers`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "decode/value.hpp"
+#include "ffi/errors.hpp"
+
+namespace ostrevane::ffi {
+
+// The conversion's options; one record per nesting level, a child's record a
+// copy with `depth` raised by one. `default_fn` and `serializers` are
+// borrowed from the call's arguments (nullptr when absent).
+struct EncodeOptions {
+  PyObject* default_fn = nullptr;
+  PyObject* serializers = nullptr;  // a dict or subclass, keyed by exact type
+  std::uint32_t depth = 0;
+  bool serialize_numpy = false;        // OPT_SERIALIZE_NUMPY
+  bool omit_microseconds = false;      // OPT_OMIT_MICROSECONDS
+  bool naive_utc = false;              // OPT_NAIVE_UTC
+  bool utc_z = false;                  // OPT_UTC_Z
+  bool passthrough_datetime = false;   // OPT_PASSTHROUGH_DATETIME
+  bool passthrough_dataclass = false;  // OPT_PASSTHROUGH_DATACLASS
+
+  // The top-level record of `dumps` / `to_json`: depth 0, the six flags read
+  // from the option mask (bits 27 to 32).
+  [[nodiscard]] static EncodeOptions from_mask(std::uint64_t mask, PyObject* default_fn,
+                                               PyObject* serializers) noexcept;
+
+  [[nodiscard]] EncodeOptions child() const noexcept {
+    EncodeOptions next = *this;
+    ++next.depth;
+    return next;
+  }
+};
+
+// Converts `obj` (borrowed) under `options`, on a fresh stack segment when
+// little native stack is left. Lock held.
+[[nodiscard]] PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& options);
+
+// The tags `dumps` may write (no %TAG directive is ever emitted): primary
+// "!suffix", secondary "!!suffix" and verbatim "!<...>". Fails with
+// OstrevaneEncodeError naming the first rule the tag breaks.
+[[nodiscard]] PyResult<void> validate_dump_tag(std::string_view tag);
+
+// `inner` under `tag`; OstrevaneEncodeError when `inner` is already Tagged.
+// Both are consumed either way.
+[[nodiscard]] PyResult<Value> attach_tag(std::string_view tag, Value inner);
+
+// Messages show texts as a double-quoted literal (quote_char '"') or one
+// character between single quotes (quote_char '\''): backslash escapes for
+// the quote, '\\', TAB, LF, CR and NUL, and \u{hex} for characters that are
+// not printable (control, format, surrogate, private-use, unassigned and
+// separator characters, the space excepted) or that extend a grapheme.
+void append_message_literal(std::string& out, std::string_view text, char quote_char);
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,134 @@
+#include "ffi/dumps.hpp"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "decode/value.hpp"
+#include "encode/writer.hpp"
+#include "ffi/convert/encode.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
+constexpr std::uint64_t kOptYaml11 = bit(0);
+constexpr std::uint64_t kOptPyyamlCompat = bit(1);
+constexpr std::uint64_t kOptIndent2 = bit(17);
+constexpr std::uint64_t kOptIndent4 = bit(18);
+constexpr std::uint64_t kOptIndentlessSequences = bit(19);
+constexpr std::uint64_t kOptFlowStyle = bit(20);
+constexpr std::uint64_t kOptSortKeys = bit(21);
+constexpr std::uint64_t kOptExplicitStart = bit(22);
+constexpr std::uint64_t kOptExplicitEnd = bit(23);
+constexpr std::uint64_t kOptSingleQuotes = bit(24);
+constexpr std::uint64_t kOptNullAsKeyword = bit(25);
+constexpr std::uint64_t kOptNullAsTilde = bit(26);
+
+// The round-trip document classes do not exist yet; until they do, their
+// instances are recognised by class name so that they fail plainly instead
+// of being serialised as ordinary objects.
+enum class DocumentKind { None, Document, View };
+
+DocumentKind document_kind(PyObject* obj) noexcept {
+  PyObject* mro = Py_TYPE(obj)->tp_mro;
+  if (mro == nullptr || !PyTuple_Check(mro)) return DocumentKind::None;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+    const std::string_view name =
+        reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
+    if (name == "_ostrevane.OstrevaneDocument") return DocumentKind::Document;
+    if (name == "_ostrevane.OstrevaneDocumentView") return DocumentKind::View;
+  }
+  return DocumentKind::None;
+}
+
+PyError not_implemented(std::string message) {
+  return PyError::builtin(PyExc_NotImplementedError, std::move(message));
+}
+
+PyResult<void> refuse_documents(const char* function, PyObject* obj) {
+  switch (document_kind(obj)) {
+    case DocumentKind::Document:
+      return std::unexpected(
+          not_implemented(std::string(function) + "() of an OstrevaneDocument is not implemented yet"));
+    case DocumentKind::View:
+      return std::unexpected(not_implemented(
+          std::string(function) + "() of an OstrevaneDocumentView is not implemented yet"));
+    case DocumentKind::None:
+      break;
+  }
+  return {};
+}
+
+PyResult<PyRef> to_bytes(const OutputBuffer& out) {
+  PyRef bytes = PyRef::steal(
+      PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+  if (!bytes) return std::unexpected(PyError::fetch());
+  return bytes;
+}
+
+WriterOptions writer_options(std::uint64_t option, std::uint64_t width, NullStyle null_style) {
+  WriterOptions w;
+  w.indent = (option & kOptIndent4) ? 4 : 2;
+  w.width = static_cast<std::size_t>(width);
+  w.null_style = null_style;
+  w.mode = (option & kOptPyyamlCompat) ? ResolverMode::Yaml11Compat
+           : (option & kOptYaml11)     ? ResolverMode::Yaml11
+                                       : ResolverMode::Yaml12;
+  w.sort_keys = (option & kOptSortKeys) != 0;
+  w.flow_style = (option & kOptFlowStyle) != 0;
+  w.explicit_start = (option & kOptExplicitStart) != 0;
+  w.explicit_end = (option & kOptExplicitEnd) != 0;
+  w.double_quotes = (option & kOptSingleQuotes) == 0;
+  w.indentless_sequences = (option & kOptIndentlessSequences) != 0;
+  return w;
+}
+
+}  // namespace
+
+PyResult<PyRef> dumps(const DumpsArgs& args) {
+  OSV_TRY(refuse_documents("dumps", args.obj));
+  const EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn,
+                                                        args.serializers);
+  const bool keyword = (args.option & kOptNullAsKeyword) != 0;
+  const bool tilde = (args.option & kOptNullAsTilde) != 0;
+  if (keyword && tilde) {
+    return std::unexpected(PyError::builtin(
+        PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+  }
+  const NullStyle null_style = keyword ? NullStyle::Keyword
+                               : tilde ? NullStyle::Tilde
+                                       : NullStyle::Default;
+  if (args.represent != nullptr) {
+    return std::unexpected(not_implemented("dumps() with represent is not implemented yet"));
+  }
+  const WriterOptions options = writer_options(args.option, args.width, null_style);
+  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  OutputBuffer out(kYamlOutputInitialCapacity);
+  {
+    ReleasedGil unlocked;
+    write_yaml_document(out, tree, options);
+    drop_value_iterative(std::move(tree));
+  }
+  return to_bytes(out);
+}
+
+PyResult<PyRef> to_json(const ToJsonArgs& args) {
+  OSV_TRY(refuse_documents("to_json", args.obj));
+  const EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
+  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  JsonOptions options;
+  options.indent = (args.option & kOptIndent4) ? 4 : (args.option & kOptIndent2) ? 2 : 0;
+  options.sort_keys = (args.option & kOptSortKeys) != 0;
+  OutputBuffer out;
+  Result<void, JsonError> written;
+  {
+    ReleasedGil unlocked;
+    written = write_json_value_guarded(out, tree, options);
+    drop_value_iterative(std::move(tree));
+  }
+  if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
+  return to_bytes(out);
+}
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,37 @@
+// `dumps` and `to_json`: Python objects to YAML or JSON text as `bytes`.
+//
+// Both convert the object to a Value tree with the interpreter lock held
+// (ffi/convert/encode.hpp), then release the lock once, write the tree
+// (encode/writer.hpp) into one buffer and destroy it, and take the lock back
+// to copy the buffer into `bytes`. The module's entries parse the arguments
+// and hand them over here.
+#pragma once
+
+#include <cstdint>
+
+#include "ffi/errors.hpp"
+
+namespace ostrevane::ffi {
+
+// The arguments of `dumps` after parsing; objects borrowed, nullptr when
+// absent or None. `serializers` is already known to be a dict.
+struct DumpsArgs {
+  PyObject* obj = nullptr;
+  PyObject* default_fn = nullptr;
+  std::uint64_t option = 0;
+  PyObject* serializers = nullptr;
+  std::uint64_t width = 0;
+  PyObject* represent = nullptr;
+};
+
+struct ToJsonArgs {
+  PyObject* obj = nullptr;
+  PyObject* default_fn = nullptr;
+  std::uint64_t option = 0;
+};
+
+// New reference to the bytes of the text, or the error. Lock held.
+[[nodiscard]] PyResult<PyRef> dumps(const DumpsArgs& args);
+[[nodiscard]] PyResult<PyRef> to_json(const ToJsonArgs& args);
+
+}  // namespace ostrevane::ffi
