@@ -29,6 +29,8 @@ constexpr std::uint64_t kOptUtcZ = bit(32);
 // An outcome of the special-type steps: a value, an error, or "not mine".
 using MaybeValue = PyResult<std::optional<Value>>;
 
+constexpr std::uint32_t kGuardEvery = 8;
+
 [[nodiscard]] std::unexpected<PyError> fetched() { return std::unexpected(PyError::fetch()); }
 
 // ---------------------------------------------------------------------------
@@ -184,14 +186,56 @@ inline PyResult<Value> encode_plain(PyObject* obj) {
   return Value::null();
 }
 
+// The common plain objects, written straight into a container's slot: ASCII
+// str, int within 64 bits, float, bool, None. False leaves the rest (and
+// every error) to encode_plain.
+inline bool encode_plain_fast(PyObject* obj, Value& slot) {
+  PyTypeObject* type = Py_TYPE(obj);
+  if (type == &PyUnicode_Type) {
+    if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
+    slot = Value::string(std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj))));
+    return true;
+  }
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow != 0) return false;
+    slot = Value::integer(small);
+    return true;
+  }
+  if (type == &PyFloat_Type) {
+    slot = Value::floating(PyFloat_AS_DOUBLE(obj));
+    return true;
+  }
+  if (type == &PyBool_Type) {
+    slot = Value::boolean(obj == Py_True);
+    return true;
+  }
+  return obj == Py_None;  // the slot already holds Null
+}
+
+// Converts a plain object into a fresh Null slot.
+inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot) {
+  if (encode_plain_fast(obj, slot)) [[likely]] {
+    return {};
+  }
+  slot = OSV_TRY(encode_plain(obj));
+  return {};
+}
+
 // ---------------------------------------------------------------------------
 // Containers.
 
 PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options);
 
-// One child: plain objects directly, everything else through the guard.
+// One container item. Plain objects are converted directly; the stack is
+// measured at every 8th level only, as the decoder does: eight levels of
+// these frames stay far below the guard's threshold, and the measure costs a
+// thread-local lookup per container.
 inline PyResult<Value> encode_child(PyObject* obj, const EncodeOptions& child) {
   if (child.depth < limits::kMaxDepth && is_plain(obj)) return encode_plain(obj);
+  if ((child.depth & (kGuardEvery - 1)) != 0) return encode_object(obj, child);
   return encode_object_guarded(obj, child);
 }
 
@@ -231,7 +275,7 @@ PyResult<Value> encode_list(PyObject* list, const EncodeOptions& child) {
     for (; i < n; ++i) {
       PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
       if (!is_plain(item)) break;
-      items.push_back(OSV_TRY(encode_plain(item)));
+      OSV_TRY(encode_plain_into(item, items.emplace_back()));
     }
   }
   if (i < n) {
@@ -272,8 +316,9 @@ PyResult<Value> encode_dict(PyObject* dict, const EncodeOptions& child) {
       rest = true;
       break;
     }
-    Value k = OSV_TRY(encode_plain(key));
-    pairs.emplace_back(std::move(k), OSV_TRY(encode_plain(value)));
+    ValuePair& pair = pairs.emplace_back();
+    OSV_TRY(encode_plain_into(key, pair.key));
+    OSV_TRY(encode_plain_into(value, pair.value));
   }
   if (rest) {
     // As in encode_list: the pairs left are those of the dict at the start.

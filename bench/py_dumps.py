@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""dumps and to_json against their peers, side by side in one run.
+
+dumps is timed against PyYAML's C-accelerated dumper
+(yaml.dump(..., Dumper=yaml.CSafeDumper, sort_keys=False), which keeps keys
+in order as dumps does); to_json against the standard library's json.dumps
+and ujson.dumps. Three data sets: a config-like nesting of services, a list
+of records, and float-heavy rows. Each time is the best of several rounds;
+ratios are peer time / our time, so above 1 means we are faster.
+"""
+import json
+import random
+import sys
+import time
+
+import ostrevane
+
+try:
+    import yaml
+except ImportError:  # the peer is optional: its column then says "n/a"
+    yaml = None
+try:
+    import ujson
+except ImportError:
+    ujson = None
+
+
+def config_like(n=400):
+    rng = random.Random(8)
+    services = {}
+    for i in range(n):
+        services[f"service-{i}"] = {
+            "image": f"registry.example.com/team/app-{i}:1.{rng.randrange(40)}.{rng.randrange(9)}",
+            "replicas": rng.randrange(1, 12),
+            "enabled": rng.random() < 0.8,
+            "ports": [rng.randrange(1024, 65535) for _ in range(rng.randrange(1, 4))],
+            "env": {f"VAR_{k}": f"value {rng.randrange(10**6)}" for k in range(5)},
+            "limits": {"cpu": rng.choice(["250m", "500m", "1"]), "memory": "512Mi"},
+            "command": ["/bin/app", "--config", f"/etc/app/{i}.yaml", "--verbose"],
+            "healthcheck": None,
+        }
+    return {"version": 3, "services": services}
+
+
+def records(n=5000):
+    rng = random.Random(9)
+    return [
+        {
+            "id": i,
+            "name": f"user{i}",
+            "email": f"user{i}@example.org",
+            "active": i % 3 != 0,
+            "score": round(rng.random() * 100, 3),
+            "tags": ["alpha", "beta", "gamma"][: i % 4],
+            "address": {"city": "Lyon", "zip": f"{69000 + i % 10:05d}"},
+        }
+        for i in range(n)
+    ]
+
+
+def float_heavy(rows=3000, cols=12):
+    rng = random.Random(10)
+    return [[rng.uniform(-1e6, 1e6) for _ in range(cols)] for _ in range(rows)]
+
+
+def best_time(fn, data, min_total=0.3, rounds=5):
+    fn(data)
+    number = 1
+    while True:
+        start = time.perf_counter()
+        for _ in range(number):
+            fn(data)
+        elapsed = time.perf_counter() - start
+        if elapsed >= min_total / rounds:
+            break
+        number *= 2
+    best = elapsed / number
+    for _ in range(rounds - 1):
+        start = time.perf_counter()
+        for _ in range(number):
+            fn(data)
+        best = min(best, (time.perf_counter() - start) / number)
+    return best
+
+
+def fmt_ms(seconds):
+    return f"{seconds * 1e3:9.3f} ms"
+
+
+def main():
+    datasets = [("config-like", config_like()), ("records", records()), ("float-heavy", float_heavy())]
+    print(f"# python {sys.version.split()[0]}, ostrevane from {ostrevane.__file__}")
+    if yaml is not None:
+        print(f"# PyYAML {yaml.__version__}, C dumper available: {hasattr(yaml, 'CSafeDumper')}")
+    if ujson is not None:
+        print(f"# ujson {ujson.__version__}")
+    print()
+    print(f"{'data':<12} {'dumps':>12} {'CSafeDumper':>12} {'ratio':>8}   "
+          f"{'to_json':>12} {'json.dumps':>12} {'ratio':>8} {'ujson':>12} {'ratio':>8}")
+    ok = True
+    for name, data in datasets:
+        ours_yaml = best_time(ostrevane.dumps, data)
+        ours_json = best_time(ostrevane.to_json, data)
+        json_time = best_time(json.dumps, data)
+        if yaml is not None and hasattr(yaml, "CSafeDumper"):
+            peer_yaml = best_time(lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, sort_keys=False), data,
+                                  min_total=1.0, rounds=3)
+            yaml_cols = f"{fmt_ms(peer_yaml):>12} {peer_yaml / ours_yaml:7.1f}x"
+        else:
+            yaml_cols = f"{'n/a':>12} {'':>8}"
+        if ujson is not None:
+            peer_ujson = best_time(ujson.dumps, data)
+            ujson_cols = f"{fmt_ms(peer_ujson):>12} {peer_ujson / ours_json:7.2f}x"
+        else:
+            ujson_cols = f"{'n/a':>12} {'':>8}"
+        print(f"{name:<12} {fmt_ms(ours_yaml):>12} {yaml_cols}   "
+              f"{fmt_ms(ours_json):>12} {fmt_ms(json_time):>12} {json_time / ours_json:7.2f}x {ujson_cols}")
+        # The outputs must mean the same data, or the comparison is void.
+        ok &= json.loads(ostrevane.to_json(data)) == data
+    print("\nratios: peer time / ostrevane time (higher is better; goals: dumps >= 15x CSafeDumper, "
+          "to_json >= 3x json.dumps and > 1x ujson)")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
