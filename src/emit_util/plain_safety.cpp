@@ -1,7 +1,7 @@
 #include "emit_util/plain_safety.hpp"
 
-#include <cstring>
 
+#include "emit_util/detail/unprintable.hpp"
 #include "emit_util/scalar_text.hpp"
 
 namespace ostrevane {
@@ -50,18 +50,40 @@ struct IndicatorTable {
 };
 constexpr IndicatorTable kIndicatorStart;
 
-// " #" starts a comment; ": " (or a final ':') ends a key.
-bool has_comment_or_value_marker(std::string_view text) noexcept {
-  const char* data = text.data();
-  const std::size_t n = text.size();
-  for (const char* p = static_cast<const char*>(std::memchr(data + 1, '#', n - 1)); p != nullptr;
-       p = static_cast<const char*>(std::memchr(p + 1, '#', n - (p + 1 - data)))) {
-    if (p[-1] == ' ') return true;
-    if (p + 1 == data + n) break;
+// Per byte: what the one scan of the text must look at.
+enum ByteClass : unsigned char { kOrdinary, kHash, kColon, kControl, kMaybeUnprintable };
+struct ByteClassTable {
+  unsigned char at[256] = {};
+  constexpr ByteClassTable() {
+    for (int c = 0; c < 0x20; ++c) at[c] = kControl;
+    at[0x7F] = kControl;
+    at[static_cast<unsigned char>('#')] = kHash;
+    at[static_cast<unsigned char>(':')] = kColon;
+    at[0xC2] = kMaybeUnprintable;
+    at[0xEF] = kMaybeUnprintable;
   }
-  for (const char* p = static_cast<const char*>(std::memchr(data + 1, ':', n - 1)); p != nullptr;
-       p = static_cast<const char*>(std::memchr(p + 1, ':', n - (p + 1 - data)))) {
-    if (p + 1 == data + n || p[1] == ' ') return true;
+};
+constexpr ByteClassTable kByteClass;
+
+// One pass for the scanner's markers and the unprintable characters: " #"
+// starts a comment, ": " or a final ':' ends a key.
+bool has_marker_or_unprintable(std::string_view text) noexcept {
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    switch (kByteClass.at[b[i]]) {
+      case kOrdinary: break;
+      case kHash:
+        if (i >= 1 && b[i - 1] == ' ') return true;
+        break;
+      case kColon:
+        if (i >= 1 && (i + 1 == n || b[i + 1] == ' ')) return true;
+        break;
+      case kControl: return true;
+      default:
+        if (detail::unprintable_at(text, i) != 0) return true;
+        break;
+    }
   }
   return false;
 }
@@ -145,8 +167,7 @@ bool plain_needs_quotes(std::string_view text, ResolverMode mode) noexcept {
   if (kIndicatorStart.at[first]) return true;
   const char last = text[n - 1];
   if (last == ' ' || last == '\t') return true;
-  if (n >= 2 && has_comment_or_value_marker(text)) return true;
-  if (find_unprintable(text) != std::string_view::npos) return true;
+  if (has_marker_or_unprintable(text)) return true;
 
   const bool yaml11 = mode != ResolverMode::Yaml12;
   if (!(is_digit(text[0]) || text[0] == '+' || text[0] == '.' || (text[0] == '_' && yaml11))) {

@@ -74,7 +74,10 @@ class JsonWriter {
  public:
   JsonWriter(OutputBuffer& out, const JsonOptions& options) : out_(out), o_(options) {}
 
+  // Every step into a collection or tagged value goes through the stack
+  // guard; scalars end the recursion and need none.
   Result<void, JsonError> value_guarded(const Value& v, std::size_t depth) {
+    if (v.kind() < ValueKind::Sequence) return value(v, depth);
     return with_stack_guard([&] { return value(v, depth); });
   }
 
