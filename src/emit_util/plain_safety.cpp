@@ -1,6 +1,9 @@
 #include "emit_util/plain_safety.hpp"
 
+#include <cstdint>
 
+
+#include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 #include "emit_util/scalar_text.hpp"
 
@@ -70,19 +73,32 @@ constexpr ByteClassTable kByteClass;
 bool has_marker_or_unprintable(std::string_view text) noexcept {
   const auto* b = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    switch (kByteClass.at[b[i]]) {
-      case kOrdinary: break;
-      case kHash:
-        if (i >= 1 && b[i - 1] == ' ') return true;
-        break;
-      case kColon:
-        if (i >= 1 && (i + 1 == n || b[i + 1] == ' ')) return true;
-        break;
-      case kControl: return true;
-      default:
-        if (detail::unprintable_at(text, i) != 0) return true;
-        break;
+  std::size_t i = 0;
+  while (i < n) {
+    // Skip words of ordinary bytes, then look closely at one word's bytes.
+    if (i + 8 <= n) {
+      const std::uint64_t w = detail::load_word(b + i);
+      if ((detail::has_byte_below(w, 0x20) | detail::has_byte(w, 0x7F) | detail::has_byte(w, '#') |
+           detail::has_byte(w, ':') | detail::has_byte(w, 0xC2) | detail::has_byte(w, 0xEF)) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const std::size_t stop = i + 8 < n ? i + 8 : n;
+    for (; i < stop; ++i) {
+      switch (kByteClass.at[b[i]]) {
+        case kOrdinary: break;
+        case kHash:
+          if (i >= 1 && b[i - 1] == ' ') return true;
+          break;
+        case kColon:
+          if (i >= 1 && (i + 1 == n || b[i + 1] == ' ')) return true;
+          break;
+        case kControl: return true;
+        default:
+          if (detail::unprintable_at(text, i) != 0) return true;
+          break;
+      }
     }
   }
   return false;

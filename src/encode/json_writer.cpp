@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "emit_util/detail/swar.hpp"
 #include "encode/detail/number_text.hpp"
 #include "encode/detail/stable_sort.hpp"
 #include "encode/writer.hpp"
@@ -186,45 +187,55 @@ void write_json_float(OutputBuffer& out, double value) {
 }
 
 void write_json_string(OutputBuffer& out, std::string_view text) {
-  out.push_back('"');
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char c = data[i];
-    if (kJsonByte.at[c] == 0) [[likely]] {
-      continue;
+  out.reserve(out.size() + n + 2);
+  out.push_back('"');
+  std::size_t i = 0;
+  std::size_t run = 0;  // start of the bytes not yet copied
+  while (i < n) {
+    if (i + 8 <= n) {
+      const std::uint64_t w = detail::load_word(data + i);
+      if ((detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\') |
+           detail::has_byte(w, 0xE2)) == 0) {
+        i += 8;
+        continue;
+      }
     }
-    char esc[6] = {'\\', 0, 0, 0, 0, 0};
-    std::size_t esc_len = 2;
-    std::size_t consumed = 1;
-    switch (c) {
-      case '\b': esc[1] = 'b'; break;
-      case '\t': esc[1] = 't'; break;
-      case '\n': esc[1] = 'n'; break;
-      case '\f': esc[1] = 'f'; break;
-      case '\r': esc[1] = 'r'; break;
-      case '"': esc[1] = '"'; break;
-      case '\\': esc[1] = '\\'; break;
-      case 0xE2:
-        // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) break JavaScript strings.
-        if (i + 2 < n && data[i + 1] == 0x80 && (data[i + 2] == 0xA8 || data[i + 2] == 0xA9)) {
-          esc[1] = 'u', esc[2] = '2', esc[3] = '0', esc[4] = '2';
-          esc[5] = data[i + 2] == 0xA8 ? '8' : '9';
+    const std::size_t stop = i + 8 < n ? i + 8 : n;
+    for (; i < stop; ++i) {
+      const unsigned char c = data[i];
+      if (kJsonByte.at[c] == 0) continue;
+      char esc[6] = {'\\', 0, 0, 0, 0, 0};
+      std::size_t esc_len = 2;
+      std::size_t consumed = 1;
+      switch (c) {
+        case '\b': esc[1] = 'b'; break;
+        case '\t': esc[1] = 't'; break;
+        case '\n': esc[1] = 'n'; break;
+        case '\f': esc[1] = 'f'; break;
+        case '\r': esc[1] = 'r'; break;
+        case '"': esc[1] = '"'; break;
+        case '\\': esc[1] = '\\'; break;
+        case 0xE2:
+          // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) end lines in JavaScript.
+          if (i + 2 >= n || data[i + 1] != 0x80 || (data[i + 2] != 0xA8 && data[i + 2] != 0xA9)) {
+            continue;
+          }
+          std::memcpy(esc + 1, data[i + 2] == 0xA8 ? "u2028" : "u2029", 5);
           esc_len = 6;
           consumed = 3;
           break;
-        }
-        continue;
-      default:
-        esc[1] = 'u', esc[2] = '0', esc[3] = '0', esc[4] = kHex[c >> 4], esc[5] = kHex[c & 15];
-        esc_len = 6;
-        break;
+        default:
+          esc[1] = 'u', esc[2] = '0', esc[3] = '0', esc[4] = kHex[c >> 4], esc[5] = kHex[c & 15];
+          esc_len = 6;
+          break;
+      }
+      out.append(text.data() + run, i - run);
+      out.append(esc, esc_len);
+      i += consumed - 1;
+      run = i + 1;
     }
-    out.append(text.data() + run, i - run);
-    out.append(esc, esc_len);
-    i += consumed - 1;
-    run = i + 1;
   }
   out.append(text.data() + run, n - run);
   out.push_back('"');
