@@ -129,7 +129,7 @@ std::string normal_decimal(std::string_view body) {
     if (c == '0' && s.empty()) continue;
     s += c;
   }
-  if (s.empty()) s = "0";
+  if (s.empty()) s.assign(1, '0');
   return s;
 }
 
@@ -141,7 +141,7 @@ std::string normal_pow2(std::string_view body) {
     if (c == '0' && s.empty()) continue;
     s += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   }
-  if (s.empty()) s = "0";
+  if (s.empty()) s.assign(1, '0');
   return s;
 }
 
@@ -183,7 +183,7 @@ std::optional<BigIntLiteral> parse_big_int_literal(std::string_view text) {
     if (c == '0' && lit.digits.size() == first) continue;
     lit.digits += c;
   }
-  if (lit.digits.size() == first) lit.digits.assign("0");
+  if (lit.digits.size() == first) lit.digits.assign(1, '0');
   return lit;
 }
 
@@ -212,7 +212,7 @@ std::string big_int_to_decimal(std::string_view digits, std::uint8_t base) {
       trim(l);
     }
     if (chunks.empty()) {
-      mag = "0";
+      mag.assign(1, '0');
     } else {
       char buf[16];
       auto [end, ec] = std::to_chars(buf, buf + sizeof buf, chunks.back());
@@ -224,8 +224,12 @@ std::string big_int_to_decimal(std::string_view digits, std::uint8_t base) {
       }
     }
   }
-  if (sp.negative && mag != "0") mag.insert(mag.begin(), '-');
-  return mag;
+  if (!sp.negative || mag == "0") return mag;
+  std::string signed_text;
+  signed_text.reserve(mag.size() + 1);
+  signed_text += '-';
+  signed_text += mag;
+  return signed_text;
 }
 
 std::uint64_t big_int_decimal_digits_bound(std::string_view digits, std::uint8_t base) noexcept {
