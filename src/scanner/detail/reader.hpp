@@ -45,16 +45,37 @@ inline std::size_t utf8_length(unsigned char lead) noexcept {
   return 4;
 }
 
-// Characters (non-continuation bytes) in [p, p + n).
-inline std::uint32_t count_chars(const char* p, std::size_t n) noexcept {
+inline std::uint32_t popcount32(std::uint32_t x) noexcept {
+  // Without -mpopcnt the builtin becomes a library call; this stays inline.
+  x = x - ((x >> 1) & 0x55555555u);
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  return (((x + (x >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+}
+
+// Mask of the non-continuation bytes of a 16-byte chunk.
+inline std::uint32_t lead_byte_mask(__m128i v) noexcept {
+  // Continuation bytes are 0x80..0xBF, i.e. -128..-65 as signed bytes.
+  return static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(0xBF)))));
+}
+
+// Characters (non-continuation bytes) in [p, p + n); `limit` is the end of
+// the readable buffer, so a short tail can still be read as one chunk.
+inline std::uint32_t count_chars(const char* p, std::size_t n, const char* limit) noexcept {
   std::size_t count = 0;
   std::size_t i = 0;
-  const __m128i limit = _mm_set1_epi8(static_cast<char>(0xBF));
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    // Continuation bytes are 0x80..0xBF, i.e. -128..-65 as signed bytes.
-    const int lead = _mm_movemask_epi8(_mm_cmpgt_epi8(v, limit));
-    count += static_cast<std::size_t>(__builtin_popcount(lead));
+    count += _mm_movemask_epi8(v) == 0 ? 16 : popcount32(lead_byte_mask(v));
+  }
+  const std::size_t rest = n - i;
+  if (rest == 0) return static_cast<std::uint32_t>(count);
+  if (limit - (p + i) >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const std::uint32_t keep = (1u << rest) - 1;
+    const std::uint32_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(v)) & keep;
+    count += high == 0 ? rest : popcount32(lead_byte_mask(v) & keep);
+    return static_cast<std::uint32_t>(count);
   }
   for (; i < n; ++i) count += (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80;
   return static_cast<std::uint32_t>(count);
@@ -117,7 +138,7 @@ struct Reader {
   }
   // n bytes that hold no line break.
   void advance_bytes(std::size_t n) noexcept {
-    column += ascii_only ? static_cast<std::uint32_t>(n) : count_chars(input + pos, n);
+    column += ascii_only ? static_cast<std::uint32_t>(n) : count_chars(input + pos, n, input + len);
     pos += n;
   }
   void skip3() noexcept {
@@ -147,10 +168,14 @@ struct Reader {
     column += static_cast<std::uint32_t>(pos - from);
   }
   void skip_spaces_below(std::uint32_t limit) noexcept {
-    while (column < limit && pos < len && input[pos] == ' ') {
-      ++pos;
-      ++column;
+    std::size_t p = pos;
+    std::uint32_t c = column;
+    while (c < limit && p < len && input[p] == ' ') {
+      ++p;
+      ++c;
     }
+    pos = p;
+    column = c;
   }
   // Spaces up to the column limit, then each break with the spaces after it;
   // returns the breaks consumed.

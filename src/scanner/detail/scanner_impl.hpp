@@ -99,13 +99,21 @@ class Scanner {
   bool in_flow() const noexcept { return flow_level_ > 0; }
 
   void push(TokenKind kind, Span span, bool flag = false) {
+    if (out_.size() == out_.capacity()) [[unlikely]]
+      grow_tokens();
     out_.push_back(Token{span, span.offset, nullptr, 0, kind, ScalarStyle::Plain, flag});
   }
   void push_text(TokenKind kind, Span span, std::string_view text, std::uint64_t end_offset,
                  ScalarStyle style = ScalarStyle::Plain) {
+    if (out_.size() == out_.capacity()) [[unlikely]]
+      grow_tokens();
     out_.push_back(Token{span, end_offset, text.data(), static_cast<std::uint32_t>(text.size()),
                          kind, style, false});
   }
+  // Grows the token vector to the count the scanned part of the text
+  // predicts for the whole, so large texts reallocate once or twice instead
+  // of doubling all the way.
+  [[gnu::noinline]] void grow_tokens();
   // Owned texts go to the arena; views of the input are kept as they are.
   std::string_view keep(std::string_view owned) { return list_.storage.store(owned); }
 
