@@ -166,7 +166,7 @@ Status Scanner::check_characters() {
     }
   }
   if (bad == n) {
-    r_.ascii_only = !high;
+    if (!high) r_.next_non_ascii = n;  // no search needed later
     return {};
   }
   if (code == 0x110000) code = 0;  // NUL, kept apart from "no fault" above
@@ -230,13 +230,9 @@ Status Scanner::skip_to_next_token() {
           OSV_SCAN_TRY(drop_simple_key());
         if (!in_flow()) simple_key_allowed_ = true;
         break;
-      case ' ': {
-        std::size_t p = r_.pos + 1;
-        while (p < r_.len && in[p] == ' ') ++p;
-        r_.column += static_cast<std::uint32_t>(p - r_.pos);
-        r_.pos = p;
+      case ' ':
+        r_.skip_spaces();
         break;
-      }
       case '#':
         if (!comment_may_start()) return {};
         scan_comment();
@@ -675,14 +671,9 @@ Status Scanner::scan_anchor(bool alias) {
   r_.advance_ascii();
   const std::size_t from = r_.pos;
   const auto* s = reinterpret_cast<const unsigned char*>(r_.input);
-  if (r_.ascii_only) {
-    std::size_t p = from;
-    while (p < r_.len && !kNameStop[s[p]]) ++p;
-    r_.column += static_cast<std::uint32_t>(p - from);
-    r_.pos = p;
-  } else {
-    while (r_.pos < r_.len && !kNameStop[s[r_.pos]]) r_.advance_char();
-  }
+  std::size_t p = from;
+  while (p < r_.len && !kNameStop[s[p]]) ++p;
+  r_.advance_bytes(p - from);
   if (r_.pos == from)
     return scan_error(alias ? "expected alias name" : "expected anchor name", at);
   simple_key_allowed_ = false;

@@ -85,6 +85,8 @@ class Scanner {
 
   // Scalars (scalar.cpp).
   [[nodiscard]] Status scan_plain_scalar();
+  template <bool flow>
+  [[nodiscard]] Status scan_plain_scalar_in();
   [[nodiscard]] Status scan_double_quoted();
   [[nodiscard]] Status scan_single_quoted();
   [[nodiscard]] Status fold_quoted_line_break(std::int64_t block_indent);
