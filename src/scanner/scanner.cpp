@@ -135,9 +135,9 @@ Status Scanner::check_characters() {
   std::uint32_t code = 0;
   std::size_t i = r_.start;
   const __m128i ctrl_max = _mm_set1_epi8(0x1F);
-  while (i + 16 <= n && bad == n) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    high |= _mm_movemask_epi8(v) != 0;
+  // Bytes that need a closer look: controls other than TAB, LF and CR, DEL,
+  // and the lead bytes C2 and EF of the refused C1 controls and nonchars.
+  const auto suspicious = [&](__m128i v) {
     const __m128i ctrl = _mm_cmpeq_epi8(_mm_max_epu8(v, ctrl_max), ctrl_max);
     const __m128i allowed = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
@@ -146,16 +146,38 @@ Status Scanner::check_characters() {
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
                      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
         _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
-    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(allowed, ctrl), other));
+    return _mm_or_si128(_mm_andnot_si128(allowed, ctrl), other);
+  };
+  // Inspects the 16 bytes at i, recording the first disallowed character.
+  const auto inspect16 = [&](__m128i v) {
+    int mask = _mm_movemask_epi8(suspicious(v));
     while (mask != 0) {
       const std::size_t p = i + static_cast<std::size_t>(__builtin_ctz(mask));
       if (const std::uint32_t cp = disallowed(p); cp != 0) {
         bad = p;
         code = cp;
-        break;
+        return;
       }
       mask &= mask - 1;
     }
+  };
+  while (i + 64 <= n && bad == n) {
+    const auto* block = reinterpret_cast<const __m128i*>(s + i);
+    const __m128i v[4] = {_mm_loadu_si128(block), _mm_loadu_si128(block + 1),
+                          _mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)};
+    high |= _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0;
+    const __m128i any = _mm_or_si128(_mm_or_si128(suspicious(v[0]), suspicious(v[1])),
+                                     _mm_or_si128(suspicious(v[2]), suspicious(v[3])));
+    if (_mm_movemask_epi8(any) == 0) {
+      i += 64;
+      continue;
+    }
+    for (int k = 0; k < 4 && bad == n; ++k, i += 16) inspect16(v[k]);
+  }
+  while (i + 16 <= n && bad == n) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    high |= _mm_movemask_epi8(v) != 0;
+    inspect16(v);
     i += 16;
   }
   for (; i < n && bad == n; ++i) {
@@ -399,8 +421,7 @@ Status Scanner::dispatch_block(int c) {
 // ---------------------------------------------------------------------------
 // Block structure.
 
-Status Scanner::roll_indent(std::uint32_t column, Span span, TokenKind kind) {
-  if (in_flow()) return {};
+Status Scanner::open_block_collection(std::uint32_t column, Span span, TokenKind kind) {
   if (document_start_on_line_)
     return scan_error("a block collection cannot start on the same line as ---", span);
   if (static_cast<std::int64_t>(column) > indent_) {

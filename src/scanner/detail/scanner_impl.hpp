@@ -59,7 +59,13 @@ class Scanner {
   void scan_comment();
 
   // Block structure.
-  [[nodiscard]] Status roll_indent(std::uint32_t column, Span span, TokenKind kind);
+  // Most keys sit at the column of their open mapping: nothing to do there.
+  [[nodiscard]] Status roll_indent(std::uint32_t column, Span span, TokenKind kind) {
+    if (in_flow() || (!document_start_on_line_ && static_cast<std::int64_t>(column) <= indent_))
+      return {};
+    return open_block_collection(column, span, kind);
+  }
+  [[nodiscard]] Status open_block_collection(std::uint32_t column, Span span, TokenKind kind);
   void unroll_indent(std::int64_t column);
   void pop_indent();
   void close_sequence_at_column(int c);
