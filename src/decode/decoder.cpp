@@ -288,8 +288,14 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
   if (w.word[0] == "YAML") {
     const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
                        (w.count < 3 || w.word[2][0] == '#');
-    if (!valid) return fail("invalid %YAML directive", t.span) != Got::Failed;
-    if (saw_yaml) return fail("duplicate %YAML directive", t.span) != Got::Failed;
+    if (!valid) {
+      fail("invalid %YAML directive", t.span);
+      return false;
+    }
+    if (saw_yaml) {
+      fail("duplicate %YAML directive", t.span);
+      return false;
+    }
     saw_yaml = true;
     return true;
   }
@@ -298,8 +304,8 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
     const std::string_view handle = w.word[1];
     if (handle.front() != '!' || handle.back() != '!') return true;
     if (!tag_directives_.emplace(handle, w.word[2]).second) {
-      return fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span) !=
-             Got::Failed;
+      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span);
+      return false;
     }
   }
   return true;
