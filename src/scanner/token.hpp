@@ -1,0 +1,143 @@
+// The scanner's output types: tokens, positions, comments and scan errors.
+//
+// Every consumer of the scanner (plain decoder, composers, loads_all) builds
+// on these types alone; the scanner's working state stays in scanner.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+// A source position. Lines and columns count from 0; columns count
+// characters (code points), not bytes. The offset counts bytes of the text as
+// given, a leading byte-order mark included. Messages print line + 1 and
+// column + 1.
+struct Span {
+  std::uint64_t offset = 0;
+  std::uint32_t file_id = 0;  // 0 for the main text, else an included file
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+
+  friend bool operator==(const Span&, const Span&) = default;
+};
+
+// The numbering is part of the contract (consumers switch on it).
+enum class TokenKind : std::uint8_t {
+  StreamStart = 0,
+  StreamEnd = 1,
+  DocumentStart = 2,
+  DocumentEnd = 3,
+  MappingStart = 4,   // flow()
+  MappingEnd = 5,
+  SequenceStart = 6,  // flow()
+  SequenceEnd = 7,
+  BlockEnd = 8,       // closes a block mapping or a block sequence
+  Key = 9,            // explicit()
+  Value = 10,
+  SequenceEntry = 11,
+  FlowEntry = 12,
+  Scalar = 13,        // text(), style()
+  Anchor = 14,        // text(): the name without '&'
+  Alias = 15,         // text(): the name without '*'
+  Tag = 16,           // text(): as written, from its first '!' on
+  Directive = 17,     // text(): everything after '%' up to the line break
+};
+
+enum class ScalarStyle : std::uint8_t {
+  Plain = 0,
+  SingleQuoted = 1,
+  DoubleQuoted = 2,
+  Literal = 3,
+  Folded = 4,
+};
+
+// One token. `span` is where the token starts; `end_offset` is where a
+// Scalar's source text ends and equals span.offset for every other kind.
+//
+// The text of Scalar, Anchor, Alias, Tag and Directive tokens is a view:
+// either into the scanned text (one-line plain scalars, quoted scalars with
+// no escape, doubled quote or line break, and the names of anchors, aliases,
+// tags and directives, which are cut out unchanged) or into the TokenList's
+// own storage. Either way it stays valid while both the scanned text and
+// the TokenList live.
+struct Token {
+  Span span;
+  std::uint64_t end_offset = 0;
+  const char* text_data = nullptr;
+  std::uint32_t text_size = 0;
+  TokenKind kind = TokenKind::StreamStart;
+  ScalarStyle style = ScalarStyle::Plain;  // Scalar only
+  bool flag = false;  // MappingStart/SequenceStart: flow; Key: explicit
+
+  std::string_view text() const noexcept { return {text_data, text_size}; }
+  bool flow() const noexcept { return flag; }
+  bool explicit_key() const noexcept { return flag; }
+};
+
+// A comment collected on request: the text after '#' and one optional space,
+// trailing white space removed, and the position of its '#'.
+struct ScannedComment {
+  std::string text;
+  Span span;
+};
+
+struct ScanError {
+  std::string message;
+  Span span;
+};
+
+// Owned scalar texts live in chunks that never move, so tokens can hold
+// plain views of them and destroying a list frees a handful of blocks.
+class TextArena {
+ public:
+  TextArena() = default;
+  TextArena(TextArena&&) noexcept = default;
+  TextArena& operator=(TextArena&&) noexcept = default;
+
+  // Copies `text` into the arena and returns a view of the copy.
+  std::string_view store(std::string_view text);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* cursor_ = nullptr;
+  std::size_t left_ = 0;
+};
+
+// The complete result of one scan. Movable; views in `tokens` survive moves.
+struct TokenList {
+  std::vector<Token> tokens;  // StreamStart first, StreamEnd last
+  // Collected only when ScanOptions::collect_comments is set, in source
+  // order; callers move them out and own them.
+  std::vector<ScannedComment> comments;
+  bool leading_bom = false;  // the text began with EF BB BF (skipped)
+  TextArena storage;
+};
+
+struct ScanOptions {
+  std::uint32_t file_id = 0;       // copied into every Span
+  bool collect_comments = false;   // fill TokenList::comments
+};
+
+// Scans one whole UTF-8 text (known to be valid UTF-8) to its StreamEnd, or
+// returns the first error. The text must outlive the returned list.
+[[nodiscard]] Result<TokenList, ScanError> scan_all_tokens(
+    std::string_view text, const ScanOptions& options = {});
+
+// The name of a kind as listed above ("StreamStart", ...).
+std::string_view token_kind_name(TokenKind kind) noexcept;
+
+// Debug text of a token for internal-fault messages: "Key { explicit: true }",
+// "MappingStart { flow: false }", "Scalar(text)", "BlockEnd".
+std::string token_debug_text(const Token& token);
+
+// The reservation rule for the token vector, exposed for its tests.
+std::size_t token_reserve_count(std::size_t input_len) noexcept;
+
+}  // namespace ostrevane
