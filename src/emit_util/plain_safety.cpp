@@ -1,42 +1,57 @@
 #include "emit_util/plain_safety.hpp"
 
+#include <cstdint>
 #include <cstring>
 
+
+#include "emit_util/detail/swar.hpp"
+#include "emit_util/detail/unprintable.hpp"
 #include "emit_util/scalar_text.hpp"
 
 namespace ostrevane {
 
 namespace {
 
-bool eq(std::string_view text, const char* word) noexcept { return text == word; }
-
-template <std::size_t N>
-bool is_one_of(std::string_view text, const char* const (&words)[N]) noexcept {
-  for (const char* w : words) {
-    if (eq(text, w)) return true;
+// Whole-text comparison with a word of the same length N; the fixed size
+// lets the compiler turn memcmp into one or two integer compares.
+template <std::size_t N, std::size_t M>
+bool is_one_of(const char* text, const char (&words)[M][N + 1]) noexcept {
+  for (const auto& w : words) {
+    if (std::memcmp(text, w, N) == 0) return true;
   }
   return false;
 }
 
+// First bytes of the words below: most texts are ruled out by one lookup.
+struct KeywordStartTable {
+  bool at[256] = {};
+  constexpr KeywordStartTable() {
+    for (unsigned char c : std::string_view("~yYnNoO<.tTfF-+")) at[c] = true;
+  }
+};
+constexpr KeywordStartTable kKeywordStart;
+
 // Words that some reader (YAML 1.1 or 1.2) takes for null, a boolean, a
 // special float, a merge key or a document end.
 bool is_keyword(std::string_view text, ResolverMode mode) noexcept {
-  static constexpr const char* kTwo[] = {"no", "No", "NO", "on", "On", "ON", "<<"};
-  static constexpr const char* kThree[] = {"yes", "Yes", "YES", "off", "Off", "OFF", "..."};
-  static constexpr const char* kFour[] = {"null", "Null", "NULL", "true", "True", "TRUE",
-                                          ".inf", ".Inf", ".INF", ".nan", ".NaN", ".NAN"};
-  static constexpr const char* kFive[] = {"false", "False", "FALSE", "-.inf", "-.Inf",
-                                          "-.INF", "+.inf", "+.Inf", "+.INF"};
+  static constexpr char kTwo[][3] = {"no", "No", "NO", "on", "On", "ON", "<<"};
+  static constexpr char kThree[][4] = {"yes", "Yes", "YES", "off", "Off", "OFF", "..."};
+  static constexpr char kFour[][5] = {"null", "Null", "NULL", "true", "True", "TRUE",
+                                      ".inf", ".Inf", ".INF", ".nan", ".NaN", ".NAN"};
+  static constexpr char kFive[][6] = {"false", "False", "FALSE", "-.inf", "-.Inf",
+                                      "-.INF", "+.inf", "+.Inf", "+.INF"};
+  const char* t = text.data();
+  if (!kKeywordStart.at[static_cast<unsigned char>(t[0])]) return false;
   switch (text.size()) {
     case 1: {
-      const char c = text[0];
+      const char c = t[0];
       if (c == '~') return true;
       return mode == ResolverMode::Yaml11 && (c == 'y' || c == 'Y' || c == 'n' || c == 'N');
     }
-    case 2: return is_one_of(text, kTwo);
-    case 3: return is_one_of(text, kThree);
-    case 4: return is_one_of(text, kFour);
-    case 5: return is_one_of(text, kFive);
+    case 2: return is_one_of<2>(t, kTwo);
+    case 3: return is_one_of<3>(t, kThree);
+    case 4: return is_one_of<4>(t, kFour);
+    case 5: return is_one_of<5>(t, kFive);
     default: return false;
   }
 }
@@ -50,18 +65,74 @@ struct IndicatorTable {
 };
 constexpr IndicatorTable kIndicatorStart;
 
-// " #" starts a comment; ": " (or a final ':') ends a key.
-bool has_comment_or_value_marker(std::string_view text) noexcept {
-  const char* data = text.data();
-  const std::size_t n = text.size();
-  for (const char* p = static_cast<const char*>(std::memchr(data + 1, '#', n - 1)); p != nullptr;
-       p = static_cast<const char*>(std::memchr(p + 1, '#', n - (p + 1 - data)))) {
-    if (p[-1] == ' ') return true;
-    if (p + 1 == data + n) break;
+// Per byte: what the one scan of the text must look at.
+enum ByteClass : unsigned char { kOrdinary, kHash, kColon, kControl, kMaybeUnprintable };
+struct ByteClassTable {
+  unsigned char at[256] = {};
+  constexpr ByteClassTable() {
+    for (int c = 0; c < 0x20; ++c) at[c] = kControl;
+    at[0x7F] = kControl;
+    at[static_cast<unsigned char>('#')] = kHash;
+    at[static_cast<unsigned char>(':')] = kColon;
+    at[0xC2] = kMaybeUnprintable;
+    at[0xEF] = kMaybeUnprintable;
   }
-  for (const char* p = static_cast<const char*>(std::memchr(data + 1, ':', n - 1)); p != nullptr;
-       p = static_cast<const char*>(std::memchr(p + 1, ':', n - (p + 1 - data)))) {
-    if (p + 1 == data + n || p[1] == ' ') return true;
+};
+constexpr ByteClassTable kByteClass;
+
+// A byte of the word needs a closer look (controls, DEL, '#', ':', and the
+// lead bytes of C1 controls, U+FFFE and U+FFFF).
+inline bool word_needs_look(std::uint64_t w) noexcept {
+  return (detail::has_byte_below(w, 0x20) | detail::has_byte(w, 0x7F) | detail::has_byte(w, '#') |
+          detail::has_byte(w, ':') | detail::has_byte(w, 0xC2) | detail::has_byte(w, 0xEF)) != 0;
+}
+
+// False when no byte of the text needs a closer look. Texts of 4 bytes or
+// more are read as (overlapping) words only.
+bool may_have_marker_or_unprintable(const unsigned char* b, std::size_t n) noexcept {
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      if (word_needs_look(detail::load_word(b + i))) return true;
+    }
+    return i < n && word_needs_look(detail::load_word(b + n - 8));
+  }
+  if (n >= 4) {
+    // Two 4-byte halves that may overlap, the upper half of each word
+    // filled with 'a'.
+    constexpr std::uint64_t kFill = 0x6161616100000000ULL;
+    std::uint32_t lo;
+    std::uint32_t hi;
+    std::memcpy(&lo, b, 4);
+    std::memcpy(&hi, b + n - 4, 4);
+    return word_needs_look(kFill | lo) || word_needs_look(kFill | hi);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (kByteClass.at[b[i]] != kOrdinary) return true;
+  }
+  return false;
+}
+
+// One pass for the scanner's markers and the unprintable characters: " #"
+// starts a comment, ": " or a final ':' ends a key.
+bool has_marker_or_unprintable(std::string_view text) noexcept {
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (!may_have_marker_or_unprintable(b, n)) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    switch (kByteClass.at[b[i]]) {
+      case kOrdinary: break;
+      case kHash:
+        if (i >= 1 && b[i - 1] == ' ') return true;
+        break;
+      case kColon:
+        if (i >= 1 && (i + 1 == n || b[i + 1] == ' ')) return true;
+        break;
+      case kControl: return true;
+      default:
+        if (detail::unprintable_at(text, i) != 0) return true;
+        break;
+    }
   }
   return false;
 }
@@ -145,8 +216,7 @@ bool plain_needs_quotes(std::string_view text, ResolverMode mode) noexcept {
   if (kIndicatorStart.at[first]) return true;
   const char last = text[n - 1];
   if (last == ' ' || last == '\t') return true;
-  if (n >= 2 && has_comment_or_value_marker(text)) return true;
-  if (find_unprintable(text) != std::string_view::npos) return true;
+  if (has_marker_or_unprintable(text)) return true;
 
   const bool yaml11 = mode != ResolverMode::Yaml12;
   if (!(is_digit(text[0]) || text[0] == '+' || text[0] == '.' || (text[0] == '_' && yaml11))) {

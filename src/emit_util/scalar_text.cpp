@@ -1,10 +1,15 @@
 #include "emit_util/scalar_text.hpp"
 
+#include "emit_util/detail/unprintable.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 namespace ostrevane {
+
+using detail::may_start_unprintable;
+using detail::unprintable_at;
 
 namespace {
 
@@ -87,26 +92,6 @@ std::size_t format_float_into(char* buf, double value) noexcept {
 
 inline unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
   return static_cast<unsigned char>(text[i]);
-}
-
-// Length of the unprintable character starting at i (C0, DEL, C1 but NEL,
-// U+FFFE, U+FFFF), or 0 when the character there is printable.
-inline std::size_t unprintable_at(std::string_view text, std::size_t i) noexcept {
-  const unsigned char c = byte_at(text, i);
-  if (c < 0x20 || c == 0x7F) return 1;
-  if (c == 0xC2 && i + 1 < text.size()) {
-    const unsigned char d = byte_at(text, i + 1);
-    if (d >= 0x80 && d <= 0x9F && d != 0x85) return 2;
-  } else if (c == 0xEF && i + 2 < text.size()) {
-    if (byte_at(text, i + 1) == 0xBF && (byte_at(text, i + 2) & 0xFE) == 0xBE) return 3;
-  }
-  return 0;
-}
-
-// Bytes that may start an unprintable character; everything else is skipped
-// without a closer look.
-inline bool may_start_unprintable(unsigned char c) noexcept {
-  return c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xEF;
 }
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -230,8 +215,6 @@ std::size_t current_column(const OutputBuffer& out) noexcept {
   if (lf == nullptr) return out.size();
   return out.size() - (static_cast<const char*>(lf) - out.data()) - 1;
 }
-
-void append_spaces(OutputBuffer& out, std::size_t count) { out.append(count, ' '); }
 
 void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width) {
   if (text.empty()) return;

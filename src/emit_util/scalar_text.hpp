@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -62,7 +63,17 @@ void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t in
 // Bytes after the last LF of `out` (all of it when it holds none).
 std::size_t current_column(const OutputBuffer& out) noexcept;
 
-void append_spaces(OutputBuffer& out, std::size_t count);
+// Indentation is short: one fixed 16-byte copy covers the common case.
+inline void append_spaces(OutputBuffer& out, std::size_t count) {
+  constexpr std::size_t kChunk = 16;
+  if (count <= kChunk) {
+    static constexpr char kSpaces[kChunk + 1] = "                ";
+    std::memcpy(out.tail(kChunk), kSpaces, kChunk);
+    out.commit(count);
+  } else {
+    out.append(count, ' ');
+  }
+}
 
 // Digit probes for the timestamp look-alike test.
 bool has_two_digits(std::string_view text, std::size_t pos) noexcept;

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "emit_util/detail/swar.hpp"
 #include "encode/detail/number_text.hpp"
 #include "encode/detail/stable_sort.hpp"
 #include "encode/writer.hpp"
@@ -32,6 +33,38 @@ struct JsonByteClass {
 constexpr JsonByteClass kJsonByte;
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// A byte of the word may need an escape: controls, '"', '\\', or 0xE2.
+inline bool word_needs_look(std::uint64_t w) noexcept {
+  return (detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\') |
+          detail::has_byte(w, 0xE2)) != 0;
+}
+
+// False when the text is copied as it is. Texts of 4 bytes or more are read
+// as (overlapping) words only.
+bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      if (word_needs_look(detail::load_word(b + i))) return true;
+    }
+    return i < n && word_needs_look(detail::load_word(b + n - 8));
+  }
+  if (n >= 4) {
+    // Two 4-byte halves that may overlap, the upper half of each word
+    // filled with 'a'.
+    constexpr std::uint64_t kFill = 0x6161616100000000ULL;
+    std::uint32_t lo;
+    std::uint32_t hi;
+    std::memcpy(&lo, b, 4);
+    std::memcpy(&hi, b + n - 4, 4);
+    return word_needs_look(kFill | lo) || word_needs_look(kFill | hi);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (kJsonByte.at[b[i]] != 0) return true;
+  }
+  return false;
+}
 
 const Value& untagged(const Value& v) noexcept {
   const Value* p = &v;
@@ -74,7 +107,10 @@ class JsonWriter {
  public:
   JsonWriter(OutputBuffer& out, const JsonOptions& options) : out_(out), o_(options) {}
 
+  // Every step into a collection or tagged value goes through the stack
+  // guard; scalars end the recursion and need none.
   Result<void, JsonError> value_guarded(const Value& v, std::size_t depth) {
+    if (v.kind() < ValueKind::Sequence) return value(v, depth);
     return with_stack_guard([&] { return value(v, depth); });
   }
 
@@ -183,15 +219,21 @@ void write_json_float(OutputBuffer& out, double value) {
 }
 
 void write_json_string(OutputBuffer& out, std::string_view text) {
-  out.push_back('"');
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  std::size_t run = 0;
+  if (!may_need_escape(data, n)) {
+    char* p = out.tail(n + 2);
+    p[0] = '"';
+    std::memcpy(p + 1, data, n);
+    p[n + 1] = '"';
+    out.commit(n + 2);
+    return;
+  }
+  out.push_back('"');
+  std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char c = data[i];
-    if (kJsonByte.at[c] == 0) [[likely]] {
-      continue;
-    }
+    if (kJsonByte.at[c] == 0) continue;
     char esc[6] = {'\\', 0, 0, 0, 0, 0};
     std::size_t esc_len = 2;
     std::size_t consumed = 1;
@@ -204,15 +246,14 @@ void write_json_string(OutputBuffer& out, std::string_view text) {
       case '"': esc[1] = '"'; break;
       case '\\': esc[1] = '\\'; break;
       case 0xE2:
-        // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) break JavaScript strings.
-        if (i + 2 < n && data[i + 1] == 0x80 && (data[i + 2] == 0xA8 || data[i + 2] == 0xA9)) {
-          esc[1] = 'u', esc[2] = '2', esc[3] = '0', esc[4] = '2';
-          esc[5] = data[i + 2] == 0xA8 ? '8' : '9';
-          esc_len = 6;
-          consumed = 3;
-          break;
+        // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) end lines in JavaScript.
+        if (i + 2 >= n || data[i + 1] != 0x80 || (data[i + 2] != 0xA8 && data[i + 2] != 0xA9)) {
+          continue;
         }
-        continue;
+        std::memcpy(esc + 1, data[i + 2] == 0xA8 ? "u2028" : "u2029", 5);
+        esc_len = 6;
+        consumed = 3;
+        break;
       default:
         esc[1] = 'u', esc[2] = '0', esc[3] = '0', esc[4] = kHex[c >> 4], esc[5] = kHex[c & 15];
         esc_len = 6;

@@ -57,6 +57,9 @@ bool value_key_less(const Value& a, const Value& b) noexcept {
   }
 }
 
+// Sequence, Mapping and Tagged: the kinds whose writing recurses.
+bool is_nested(const Value& v) noexcept { return v.kind() >= ValueKind::Sequence; }
+
 bool is_non_empty_sequence(const Value& v) noexcept {
   return v.kind() == ValueKind::Sequence && !v.items().empty();
 }
@@ -107,12 +110,15 @@ class ValueWriter {
     return i - start;
   }
 
-  // ---- recursion, each nested call through the stack guard
+  // ---- recursion: every step into a collection or tagged value goes
+  // through the stack guard; scalars end the recursion and need none.
 
   void flow_value_guarded(const Value& v, bool in_flow) {
+    if (!is_nested(v)) return flow_value(v, in_flow);
     with_stack_guard([&] { flow_value(v, in_flow); });
   }
   void block_value_guarded(const Value& v, std::size_t c) {
+    if (!is_nested(v)) return block_value(v, c);
     with_stack_guard([&] { block_value(v, c); });
   }
   void block_sequence_guarded(const ValueList& items, std::size_t a) {

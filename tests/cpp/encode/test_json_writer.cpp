@@ -77,6 +77,13 @@ const JsonCase kCases[] = {
     {"short escapes", [] { return S("\b\f\n\r\"\\/"); }, kCompact, "\"\\b\\f\\n\\r\\\"\\\\/\""},
     {"other controls and C1", [] { return S("\x01\x0b\x1e\xc2\x85\xc2\x9f\xe2\x80\xa7\xe2\x82\xac"); },
      kCompact, "\"\\u0001\\u000b\\u001e\xc2\x85\xc2\x9f\xe2\x80\xa7\xe2\x82\xac\""},
+    // Escapes on both sides of an 8-byte word and spanning two words.
+    {"escapes across words", [] { return S("aaaaaaa\xe2\x80\xa9" "bbbbb\"ccccccc\\dddddddd\x1f"); },
+     kCompact, "\"aaaaaaa\\u2029bbbbb\\\"ccccccc\\\\dddddddd\\u001f\""},
+    {"long plain string", [] { return S("abcdefghijklmnopqrstuvwxyz0123456789"); }, kCompact,
+     "\"abcdefghijklmnopqrstuvwxyz0123456789\""},
+    {"E2 without line separator", [] { return S("aaaaaa\xe2\x80\x94" "aaaaaaaa\xe2\x80"); },
+     kCompact, "\"aaaaaa\xe2\x80\x94" "aaaaaaaa\xe2\x80\""},
 };
 
 TEST(JsonWriter, Outputs) {

@@ -119,6 +119,19 @@ const QuoteCase kCases[] = {
     {"1_000.5", true, true, true},
     {"+1_0", true, true, true},
     {"1.5_0", true, true, true},
+    // Markers and unprintable characters on both sides of an 8-byte word.
+    {"aaaaaaa #b", true, true, true},
+    {"aaaaaa #bb", true, true, true},
+    {"aaaaaaa: b", true, true, true},
+    {"aaaaaaaa: b", true, true, true},
+    {"aaaaaaaaaaaaaaa:", true, true, true},
+    {"aaaaaaaa:b#cccccccc", false, false, false},
+    {"aaaaaaaaaaaaaaa\x01", true, true, true},
+    {"aaaaaaaaaaaaaaaa\x7f", true, true, true},
+    {"aaaaaaa\xc2\x80" "aaa", true, true, true},
+    {"aaaaaaa\xc2\x85" "aaa", false, false, false},
+    {"aaaaaa\xef\xbf\xbe" "aaa", true, true, true},
+    {"aaaaaaaaaaaaaaaa\xc3\xa9\xc3\xa9", false, false, false},
 };
 
 TEST(PlainSafety, QuotingPerMode) {
