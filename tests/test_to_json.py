@@ -1,0 +1,103 @@
+"""to_json: arguments, indentation, key order, escapes and numbers."""
+import json
+
+import pytest
+
+import ostrevane as o
+from ostrevane.exceptions import OstrevaneEncodeError
+
+NESTED = {"a": [1, {"b": None}], "c": {}, "d": []}
+
+
+@pytest.mark.parametrize("option, expected", [
+    (0, b'{"a":[1,{"b":null}],"c":{},"d":[]}'),
+    (o.OPT_INDENT_2,
+     b'{\n  "a": [\n    1,\n    {\n      "b": null\n    }\n  ],\n  "c": {},\n  "d": []\n}'),
+    (o.OPT_INDENT_4,
+     b'{\n    "a": [\n        1,\n        {\n            "b": null\n        }\n    ],\n'
+     b'    "c": {},\n    "d": []\n}'),
+    (o.OPT_INDENT_2 | o.OPT_INDENT_4,
+     b'{\n    "a": [\n        1,\n        {\n            "b": null\n        }\n    ],\n'
+     b'    "c": {},\n    "d": []\n}'),
+])
+def test_indentation(option, expected):
+    assert o.to_json(NESTED, option=option) == expected
+
+
+@pytest.mark.parametrize("obj, expected", [
+    (None, b"null"),
+    (True, b"true"),
+    ([], b"[]"),
+    ({}, b"{}"),
+    (-5, b"-5"),
+    (2**64, b"18446744073709551616"),
+    ([1.0, -0.0, 1e16, 1e-7, 0.1, 123456789.0], b"[1.0,-0.0,1.0e+16,1.0e-07,0.1,123456789.0]"),
+    ([float("nan"), float("inf"), float("-inf")], b"[null,null,null]"),
+    ("q\"\\\n\r\t\b\f\x00\x1f/", b'"q\\"\\\\\\n\\r\\t\\b\\f\\u0000\\u001f/"'),
+    ("\x7f\u2028\u2029", b'"\x7f\\u2028\\u2029"'),
+    ("é😀", '"é😀"'.encode()),
+    ({1: "i", None: "n", False: "b", 2.5: "f", 10**20: "big"},
+     b'{"1":"i","null":"n","false":"b","2.5":"f","100000000000000000000":"big"}'),
+    (o.OstrevaneTag("!t", {"k": [1]}), b'{"k":[1]}'),
+])
+def test_values(obj, expected):
+    assert o.to_json(obj) == expected
+
+
+def test_output_has_no_trailing_line_feed():
+    assert not o.to_json({"a": 1}, option=o.OPT_INDENT_2).endswith(b"\n")
+
+
+def test_sort_keys():
+    data = {"b": 1, "a": {"d": 2, "c": 3}, "B": [{"y": 1, "x": 2}]}
+    assert o.to_json(data, option=o.OPT_SORT_KEYS) == \
+        b'{"B":[{"x":2,"y":1}],"a":{"c":3,"d":2},"b":1}'
+
+
+def test_yaml_only_options_are_ignored():
+    data = {"k": [None, "x"]}
+    yaml_bits = (o.OPT_FLOW_STYLE | o.OPT_SINGLE_QUOTES | o.OPT_NULL_AS_KEYWORD
+                 | o.OPT_NULL_AS_TILDE | o.OPT_EXPLICIT_START | o.OPT_EXPLICIT_END
+                 | o.OPT_YAML_1_1 | o.OPT_INDENTLESS_SEQUENCES)
+    assert o.to_json(data, option=yaml_bits) == o.to_json(data) == b'{"k":[null,"x"]}'
+
+
+def test_encode_options_apply():
+    import datetime as dt
+    stamp = dt.datetime(2020, 1, 2, 3, 4, 5, 6)
+    assert o.to_json(stamp, option=o.OPT_NAIVE_UTC | o.OPT_UTC_Z | o.OPT_OMIT_MICROSECONDS) == \
+        b'"2020-01-02T03:04:05Z"'
+
+
+@pytest.mark.parametrize("key", [(1, 2), o.OstrevaneTag("!t", [1]), frozenset([1])])
+def test_collection_key(key):
+    with pytest.raises(OstrevaneEncodeError) as info:
+        o.to_json({key: 1})
+    assert str(info.value) == "a collection cannot be a JSON object key"
+
+
+def test_arguments():
+    assert o.to_json([1], default=None, option=None) == b"[1]"
+    with pytest.raises(TypeError):
+        o.to_json(1, serializers={})
+    with pytest.raises(TypeError):
+        o.to_json(1, width=3)
+    with pytest.raises(OverflowError) as info:
+        o.to_json(1, option=-1)
+    assert info.value.__notes__ == ["while processing 'option'"]
+
+
+def test_default():
+    class Money:
+        def __init__(self, cents):
+            self.cents = cents
+
+    assert o.to_json({"price": Money(250)}, default=lambda m: m.cents / 100) == \
+        b'{"price":2.5}'
+
+
+def test_agrees_with_the_standard_library():
+    data = {"name": "x", "list": [1, 2.5, None, True, "é\n"], "nested": {"k": {"v": []}}}
+    assert json.loads(o.to_json(data)) == data
+    assert o.to_json(data, option=o.OPT_INDENT_2).decode() == \
+        json.dumps(data, indent=2, ensure_ascii=False)
