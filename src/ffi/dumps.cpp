@@ -49,8 +49,8 @@ PyError not_implemented(std::string message) {
 PyResult<void> refuse_documents(const char* function, PyObject* obj) {
   switch (document_kind(obj)) {
     case DocumentKind::Document:
-      return std::unexpected(
-          not_implemented(std::string(function) + "() of an OstrevaneDocument is not implemented yet"));
+      return std::unexpected(not_implemented(std::string(function) +
+                                             "() of an OstrevaneDocument is not implemented yet"));
     case DocumentKind::View:
       return std::unexpected(not_implemented(
           std::string(function) + "() of an OstrevaneDocumentView is not implemented yet"));
@@ -61,8 +61,8 @@ PyResult<void> refuse_documents(const char* function, PyObject* obj) {
 }
 
 PyResult<PyRef> to_bytes(const OutputBuffer& out) {
-  PyRef bytes = PyRef::steal(
-      PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+  PyRef bytes =
+      PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
   if (!bytes) return std::unexpected(PyError::fetch());
   return bytes;
 }
@@ -88,8 +88,8 @@ WriterOptions writer_options(std::uint64_t option, std::uint64_t width, NullStyl
 
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   OSV_TRY(refuse_documents("dumps", args.obj));
-  const EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn,
-                                                        args.serializers);
+  const EncodeOptions encode =
+      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
   const bool keyword = (args.option & kOptNullAsKeyword) != 0;
   const bool tilde = (args.option & kOptNullAsTilde) != 0;
   if (keyword && tilde) {

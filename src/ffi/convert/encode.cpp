@@ -52,8 +52,8 @@ enum class Name : std::uint8_t {
 };
 
 constexpr std::array<const char*, static_cast<std::size_t>(Name::Count)> kNameTexts = {
-    "isoformat", "value", "__dataclass_fields__", "_field_type", "name", "__fspath__",
-    "tolist",    "item",  "is_finite",            "__format__",  "__module__",
+    "isoformat", "value",     "__dataclass_fields__", "_field_type", "name", "__fspath__", "tolist",
+    "item",      "is_finite", "__format__",           "__module__",
 };
 
 std::array<OnceCell<PyObject>, static_cast<std::size_t>(Name::Count)> g_names;
@@ -282,7 +282,8 @@ PyResult<Value> encode_list(PyObject* list, const EncodeOptions& child) {
     // No Python code has run yet, so the rest of the list is as it was at
     // the start; from here callbacks may change it, so keep what it holds.
     Snapshot rest(n - i);
-    for (std::size_t j = i; j < n; ++j) rest.push(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(j)));
+    for (std::size_t j = i; j < n; ++j)
+      rest.push(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(j)));
     for (std::size_t j = 0; j < rest.size(); ++j) {
       items.push_back(OSV_TRY(encode_child(rest[j], child)));
     }
@@ -503,8 +504,7 @@ const NumpyTypes& numpy_types() {
   auto* fresh = new NumpyTypes;
   PyRef module = PyRef::steal(PyImport_ImportModule("numpy"));
   PyRef ndarray = module ? PyRef::steal(PyObject_GetAttrString(module.get(), "ndarray")) : PyRef();
-  PyRef generic =
-      ndarray ? PyRef::steal(PyObject_GetAttrString(module.get(), "generic")) : PyRef();
+  PyRef generic = ndarray ? PyRef::steal(PyObject_GetAttrString(module.get(), "generic")) : PyRef();
   if (generic) {
     fresh->ndarray = ndarray.release();
     fresh->generic = generic.release();
@@ -574,7 +574,8 @@ PyResult<Value> encode_decimal(PyObject* obj) {
   if (!spec) return fetched();
   PyRef text = PyRef::steal(PyObject_CallMethodOneArg(obj, format, spec.get()));
   if (!text) return fetched();
-  if (!PyUnicode_Check(text.get())) return std::unexpected(not_an_instance_error(text.get(), "str"));
+  if (!PyUnicode_Check(text.get()))
+    return std::unexpected(not_an_instance_error(text.get(), "str"));
   std::optional<std::string_view> fixed = utf8_of(text.get());
   if (!fixed) return fetched();
   if (fixed->find('.') == std::string_view::npos) return Value::big_int(*fixed, 10);
@@ -586,9 +587,10 @@ PyResult<Value> encode_decimal(PyObject* obj) {
   // Written as a float only when that float reads back as the same decimal.
   PyRef as_float = PyRef::steal(PyFloat_FromDouble(value));
   PyRef repr = as_float ? PyRef::steal(PyObject_Repr(as_float.get())) : PyRef();
-  PyRef rebuilt = repr ? PyRef::steal(PyObject_CallOneArg(
-                             reinterpret_cast<PyObject*>(Py_TYPE(obj)), repr.get()))
-                       : PyRef();
+  PyRef rebuilt =
+      repr
+          ? PyRef::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(Py_TYPE(obj)), repr.get()))
+          : PyRef();
   if (!rebuilt) return fetched();
   const int equal = PyObject_RichCompareBool(rebuilt.get(), obj, Py_EQ);
   if (equal < 0) return fetched();
@@ -700,13 +702,17 @@ bool is_space_or_control(std::uint32_t cp) noexcept {
 // Decodes the UTF-8 character at `i` (valid UTF-8 assumed; a stray byte is
 // returned as itself) and moves `i` past it.
 std::uint32_t next_code_point(std::string_view text, std::size_t& i) noexcept {
-  const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(
-                                              static_cast<unsigned char>(text[at])); };
+  const auto byte = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[at]));
+  };
   const std::uint32_t lead = byte(i);
   std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   if (lead >= 0x80 && lead < 0xC0) len = 1;
   if (i + len > text.size()) len = 1;
-  std::uint32_t cp = len == 1 ? lead : len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
+  std::uint32_t cp = len == 1   ? lead
+                     : len == 2 ? (lead & 0x1F)
+                     : len == 3 ? (lead & 0x0F)
+                                : (lead & 0x07);
   for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (byte(i + k) & 0x3F);
   i += len;
   return cp;
@@ -837,7 +843,8 @@ PyResult<void> validate_dump_tag(std::string_view tag) {
 PyResult<Value> attach_tag(std::string_view tag, Value inner) {
   if (inner.kind() == ValueKind::Tagged) {
     drop_value_iterative(std::move(inner));
-    return std::unexpected(encode_error("cannot attach a tag to a value that already carries a tag"));
+    return std::unexpected(
+        encode_error("cannot attach a tag to a value that already carries a tag"));
   }
   return Value::tagged(tag, std::move(inner));
 }
