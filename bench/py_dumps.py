@@ -63,23 +63,28 @@ def float_heavy(rows=3000, cols=12):
     return [[rng.uniform(-1e6, 1e6) for _ in range(cols)] for _ in range(rows)]
 
 
-def best_time(fn, data, min_total=0.3, rounds=5):
-    fn(data)
-    number = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(number):
-            fn(data)
-        elapsed = time.perf_counter() - start
-        if elapsed >= min_total / rounds:
-            break
-        number *= 2
-    best = elapsed / number
-    for _ in range(rounds - 1):
-        start = time.perf_counter()
-        for _ in range(number):
-            fn(data)
-        best = min(best, (time.perf_counter() - start) / number)
+def best_times(fns, data, rounds=15, round_seconds=0.03):
+    """Best time per call of each function. The functions take turns, round
+    after round, so that a busy machine slows them all alike."""
+    numbers = []
+    for fn in fns:
+        fn(data)
+        number = 1
+        while True:
+            start = time.perf_counter()
+            for _ in range(number):
+                fn(data)
+            if time.perf_counter() - start >= round_seconds:
+                break
+            number *= 2
+        numbers.append(number)
+    best = [float("inf")] * len(fns)
+    for _ in range(rounds):
+        for i, (fn, number) in enumerate(zip(fns, numbers)):
+            start = time.perf_counter()
+            for _ in range(number):
+                fn(data)
+            best[i] = min(best[i], (time.perf_counter() - start) / number)
     return best
 
 
@@ -99,22 +104,27 @@ def main():
           f"{'to_json':>12} {'json.dumps':>12} {'ratio':>8} {'ujson':>12} {'ratio':>8}")
     ok = True
     for name, data in datasets:
-        ours_yaml = best_time(ostrevane.dumps, data)
-        ours_json = best_time(ostrevane.to_json, data)
-        json_time = best_time(json.dumps, data)
+        fns = [ostrevane.dumps, ostrevane.to_json, json.dumps]
+        if ujson is not None:
+            fns.append(ujson.dumps)
+        times = best_times(fns, data)
+        ours_yaml, ours_json, json_time = times[:3]
         if yaml is not None and hasattr(yaml, "CSafeDumper"):
-            peer_yaml = best_time(lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, sort_keys=False), data,
-                                  min_total=1.0, rounds=3)
+            # Slow enough that fewer, longer rounds give a stable figure.
+            peer_yaml = best_times(
+                [lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, sort_keys=False)], data,
+                rounds=3, round_seconds=0.3)[0]
             yaml_cols = f"{fmt_ms(peer_yaml):>12} {peer_yaml / ours_yaml:7.1f}x"
         else:
             yaml_cols = f"{'n/a':>12} {'':>8}"
         if ujson is not None:
-            peer_ujson = best_time(ujson.dumps, data)
+            peer_ujson = times[3]
             ujson_cols = f"{fmt_ms(peer_ujson):>12} {peer_ujson / ours_json:7.2f}x"
         else:
             ujson_cols = f"{'n/a':>12} {'':>8}"
         print(f"{name:<12} {fmt_ms(ours_yaml):>12} {yaml_cols}   "
-              f"{fmt_ms(ours_json):>12} {fmt_ms(json_time):>12} {json_time / ours_json:7.2f}x {ujson_cols}")
+              f"{fmt_ms(ours_json):>12} {fmt_ms(json_time):>12} {json_time / ours_json:7.2f}x "
+              f"{ujson_cols}", flush=True)
         # The outputs must mean the same data, or the comparison is void.
         ok &= json.loads(ostrevane.to_json(data)) == data
     print("\nratios: peer time / ostrevane time (higher is better; goals: dumps >= 15x CSafeDumper, "

@@ -186,6 +186,21 @@ inline PyResult<Value> encode_plain(PyObject* obj) {
   return Value::null();
 }
 
+// Replaces the Null in `slot` by make()'s result, constructed right there.
+// Assigning a returned Value would copy it as one 16-byte word just after
+// Value::string wrote it in smaller pieces; the processor cannot forward
+// those stores to that load, and the stall cost a tenth of to_json's time.
+// A Null owns nothing, so it is overwritten without being destroyed.
+template <class Make>
+inline void build_in_place(Value& slot, Make&& make) {
+  try {
+    ::new (static_cast<void*>(&slot)) Value(make());
+  } catch (...) {
+    ::new (static_cast<void*>(&slot)) Value();
+    throw;
+  }
+}
+
 // The common plain objects, written straight into a container's slot: ASCII
 // str, int within 64 bits, float, bool, None. False leaves the rest (and
 // every error) to encode_plain.
@@ -193,23 +208,24 @@ inline bool encode_plain_fast(PyObject* obj, Value& slot) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
-    slot = Value::string(std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
-                                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj))));
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    build_in_place(slot, [&] { return Value::string(text); });
     return true;
   }
   if (type == &PyLong_Type) {
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (overflow != 0) return false;
-    slot = Value::integer(small);
+    build_in_place(slot, [&] { return Value::integer(small); });
     return true;
   }
   if (type == &PyFloat_Type) {
-    slot = Value::floating(PyFloat_AS_DOUBLE(obj));
+    build_in_place(slot, [&] { return Value::floating(PyFloat_AS_DOUBLE(obj)); });
     return true;
   }
   if (type == &PyBool_Type) {
-    slot = Value::boolean(obj == Py_True);
+    build_in_place(slot, [&] { return Value::boolean(obj == Py_True); });
     return true;
   }
   return obj == Py_None;  // the slot already holds Null
@@ -227,16 +243,24 @@ inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot) {
 // ---------------------------------------------------------------------------
 // Containers.
 
-PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options);
+// Conversions write into a Null slot of the parent's list rather than
+// return their Value: containers are then built in place (see
+// build_in_place), and the slot stays Null when the conversion fails.
+PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot);
+
+inline PyResult<void> encode_guarded_into(PyObject* obj, const EncodeOptions& options,
+                                          Value& slot) {
+  return with_stack_guard([&] { return encode_into(obj, options, slot); });
+}
 
 // One container item. Plain objects are converted directly; the stack is
 // measured at every 8th level only, as the decoder does: eight levels of
 // these frames stay far below the guard's threshold, and the measure costs a
 // thread-local lookup per container.
-inline PyResult<Value> encode_child(PyObject* obj, const EncodeOptions& child) {
-  if (child.depth < limits::kMaxDepth && is_plain(obj)) return encode_plain(obj);
-  if ((child.depth & (kGuardEvery - 1)) != 0) return encode_object(obj, child);
-  return encode_object_guarded(obj, child);
+inline PyResult<void> encode_child_into(PyObject* obj, const EncodeOptions& child, Value& slot) {
+  if (child.depth < limits::kMaxDepth && is_plain(obj)) return encode_plain_into(obj, slot);
+  if ((child.depth & (kGuardEvery - 1)) != 0) return encode_into(obj, child, slot);
+  return encode_guarded_into(obj, child, slot);
 }
 
 // New references to a run of objects, released at scope end: what a
@@ -266,7 +290,7 @@ class Snapshot {
   std::size_t size_ = 0;
 };
 
-PyResult<Value> encode_list(PyObject* list, const EncodeOptions& child) {
+PyResult<void> encode_list(PyObject* list, const EncodeOptions& child, Value& slot) {
   const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(list));
   ValueList items;
   items.reserve(n);
@@ -282,29 +306,32 @@ PyResult<Value> encode_list(PyObject* list, const EncodeOptions& child) {
     // No Python code has run yet, so the rest of the list is as it was at
     // the start; from here callbacks may change it, so keep what it holds.
     Snapshot rest(n - i);
-    for (std::size_t j = i; j < n; ++j)
+    for (std::size_t j = i; j < n; ++j) {
       rest.push(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(j)));
+    }
     for (std::size_t j = 0; j < rest.size(); ++j) {
-      items.push_back(OSV_TRY(encode_child(rest[j], child)));
+      OSV_TRY(encode_child_into(rest[j], child, items.emplace_back()));
     }
   }
-  return Value::sequence(std::move(items));
+  build_in_place(slot, [&] { return Value::sequence(std::move(items)); });
+  return {};
 }
 
 // An exact tuple cannot change and is kept alive by whoever handed it to us,
 // so its items are read in place.
-PyResult<Value> encode_tuple(PyObject* tuple, const EncodeOptions& child) {
+PyResult<void> encode_tuple(PyObject* tuple, const EncodeOptions& child, Value& slot) {
   const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
   ValueList items;
   items.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    items.push_back(OSV_TRY(encode_child(PyTuple_GET_ITEM(tuple, i), child)));
+    OSV_TRY(encode_child_into(PyTuple_GET_ITEM(tuple, i), child, items.emplace_back()));
   }
-  return Value::sequence(std::move(items));
+  build_in_place(slot, [&] { return Value::sequence(std::move(items)); });
+  return {};
 }
 
 // Reads the dict's own storage (PyDict_Next), never an overridden items().
-PyResult<Value> encode_dict(PyObject* dict, const EncodeOptions& child) {
+PyResult<void> encode_dict(PyObject* dict, const EncodeOptions& child, Value& slot) {
   const std::size_t n = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
   ValuePairList pairs;
   pairs.reserve(n);
@@ -329,15 +356,17 @@ PyResult<Value> encode_dict(PyObject* dict, const EncodeOptions& child) {
       held.push(value);
     } while (PyDict_Next(dict, &pos, &key, &value));
     for (std::size_t j = 0; j < held.size(); j += 2) {
-      Value k = OSV_TRY(encode_child(held[j], child));
-      pairs.emplace_back(std::move(k), OSV_TRY(encode_child(held[j + 1], child)));
+      ValuePair& pair = pairs.emplace_back();
+      OSV_TRY(encode_child_into(held[j], child, pair.key));
+      OSV_TRY(encode_child_into(held[j + 1], child, pair.value));
     }
   }
-  return Value::mapping(std::move(pairs));
+  build_in_place(slot, [&] { return Value::mapping(std::move(pairs)); });
+  return {};
 }
 
 // Drains `iterable`'s iterator, converting each item as it comes.
-PyResult<Value> encode_iterable(PyObject* iterable, const EncodeOptions& child) {
+PyResult<void> encode_iterable(PyObject* iterable, const EncodeOptions& child, Value& slot) {
   PyRef iterator = PyRef::steal(PyObject_GetIter(iterable));
   if (!iterator) return fetched();
   ValueList items;
@@ -347,9 +376,10 @@ PyResult<Value> encode_iterable(PyObject* iterable, const EncodeOptions& child) 
       if (PyErr_Occurred()) return fetched();
       break;
     }
-    items.push_back(OSV_TRY(encode_child(item.get(), child)));
+    OSV_TRY(encode_child_into(item.get(), child, items.emplace_back()));
   }
-  return Value::sequence(std::move(items));
+  build_in_place(slot, [&] { return Value::sequence(std::move(items)); });
+  return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -640,30 +670,37 @@ PyResult<Value> unserializable(PyTypeObject* type) {
   return std::unexpected(unserializable_error(std::move(message)));
 }
 
-PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options) {
+// Puts a value that a rarer conversion returned into the slot.
+PyResult<void> store(Value& slot, PyResult<Value>&& result) {
+  if (!result) return std::unexpected(std::move(result).error());
+  slot = std::move(*result);
+  return {};
+}
+
+// The dispatcher: the first rule that matches decides.
+PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
   if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep());
   PyTypeObject* type = Py_TYPE(obj);
-  if (obj == Py_None) return Value::null();
-  if (type == &PyUnicode_Type) return encode_str(obj);
-  if (type == &PyLong_Type) return encode_int(obj);
-  if (type == &PyFloat_Type) return Value::floating(PyFloat_AS_DOUBLE(obj));
-  if (type == &PyBool_Type) return Value::boolean(obj == Py_True);
-  if (type == &PyList_Type) return encode_list(obj, options.child());
-  if (type == &PyDict_Type) return encode_dict(obj, options.child());
-  if (type == &PyTuple_Type) return encode_tuple(obj, options.child());
-  if (PyLong_Check(obj)) return encode_int(obj);
+  if (is_plain(obj)) return encode_plain_into(obj, slot);
+  if (type == &PyList_Type) return encode_list(obj, options.child(), slot);
+  if (type == &PyDict_Type) return encode_dict(obj, options.child(), slot);
+  if (type == &PyTuple_Type) return encode_tuple(obj, options.child(), slot);
+  if (PyLong_Check(obj)) return store(slot, encode_int(obj));
   if (PyFloat_Check(obj)) {
     const double value = PyFloat_AsDouble(obj);
     if (value == -1.0 && PyErr_Occurred()) return fetched();
-    return Value::floating(value);
+    slot = Value::floating(value);
+    return {};
   }
-  if (PyUnicode_Check(obj)) return encode_str(obj);
-  if (PyBytes_Check(obj)) return encode_bytes(obj);
-  if (PyList_Check(obj) || PyTuple_Check(obj)) return encode_iterable(obj, options.child());
-  if (PyDict_Check(obj)) return encode_dict(obj, options.child());
-  if (PyAnySet_Check(obj)) return encode_iterable(obj, options.child());
+  if (PyUnicode_Check(obj)) return store(slot, encode_str(obj));
+  if (PyBytes_Check(obj)) return store(slot, encode_bytes(obj));
+  if (PyList_Check(obj) || PyTuple_Check(obj)) {
+    return encode_iterable(obj, options.child(), slot);
+  }
+  if (PyDict_Check(obj)) return encode_dict(obj, options.child(), slot);
+  if (PyAnySet_Check(obj)) return encode_iterable(obj, options.child(), slot);
   if (TagObject* tag = OSV_TRY(as_tag_object(obj))) {
-    return encode_tag_object(tag, options.child());
+    return store(slot, encode_tag_object(tag, options.child()));
   }
   if (options.serializers != nullptr) {
     PyObject* found = nullptr;
@@ -674,11 +711,12 @@ PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options) {
       PyRef callback = PyRef::steal(found);
       PyRef result = PyRef::steal(PyObject_CallOneArg(callback.get(), obj));
       if (!result) return fetched();
-      return encode_tags_callback_result(result.get(), options.child());
+      return store(slot, encode_tags_callback_result(result.get(), options.child()));
     }
   }
   if (std::optional<Value> special = OSV_TRY(encode_other(obj, options.child()))) {
-    return std::move(*special);
+    slot = std::move(*special);
+    return {};
   }
   if (options.default_fn != nullptr) {
     PyRef replacement = PyRef::steal(PyObject_CallOneArg(options.default_fn, obj));
@@ -686,9 +724,9 @@ PyResult<Value> encode_object(PyObject* obj, const EncodeOptions& options) {
     // What `default` returns is never passed to it again.
     EncodeOptions child = options.child();
     child.default_fn = nullptr;
-    return encode_object_guarded(replacement.get(), child);
+    return encode_guarded_into(replacement.get(), child, slot);
   }
-  return unserializable(type);
+  return store(slot, unserializable(type));
 }
 
 // Offending characters of a tag (rule 2): Unicode White_Space and C0/C1
@@ -797,7 +835,9 @@ EncodeOptions EncodeOptions::from_mask(std::uint64_t mask, PyObject* default_fn,
 }
 
 PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& options) {
-  return with_stack_guard([&] { return encode_object(obj, options); });
+  Value value;
+  OSV_TRY(encode_guarded_into(obj, options, value));
+  return value;
 }
 
 PyResult<void> validate_dump_tag(std::string_view tag) {
