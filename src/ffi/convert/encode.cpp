@@ -9,6 +9,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
+#include "ffi/entry_guard.hpp"
 #include "ffi/tag.hpp"
 #include "scanner/input_decode.hpp"
 #include "util/limits.hpp"
@@ -267,7 +268,7 @@ inline PyResult<void> encode_child_into(PyObject* obj, const EncodeOptions& chil
 // container held when its conversion began, whatever callbacks do to it.
 class Snapshot {
  public:
-  explicit Snapshot(std::size_t capacity) {
+  explicit Snapshot(std::size_t capacity) : capacity_(capacity < kInline ? kInline : capacity) {
     if (capacity > kInline) {
       heap_ = std::make_unique<PyObject*[]>(capacity);
       data_ = heap_.get();
@@ -278,7 +279,12 @@ class Snapshot {
   ~Snapshot() {
     for (std::size_t i = 0; i < size_; ++i) Py_DECREF(data_[i]);
   }
-  void push(PyObject* borrowed) noexcept { data_[size_++] = Py_NewRef(borrowed); }
+  // The capacity comes from the container's size with no Python code run
+  // since; more items than that is a broken invariant, never an overrun.
+  void push(PyObject* borrowed) {
+    if (size_ == capacity_) throw InternalFault("container grew while it was being read");
+    data_[size_++] = Py_NewRef(borrowed);
+  }
   std::size_t size() const noexcept { return size_; }
   PyObject* operator[](std::size_t i) const noexcept { return data_[i]; }
 
@@ -287,6 +293,7 @@ class Snapshot {
   PyObject* inline_[kInline];
   std::unique_ptr<PyObject*[]> heap_;
   PyObject** data_ = inline_;
+  std::size_t capacity_;
   std::size_t size_ = 0;
 };
 
