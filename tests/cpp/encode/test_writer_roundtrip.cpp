@@ -25,23 +25,140 @@ using namespace test;
 // every spelling, indicators, markers, blanks, controls, line breaks,
 // document markers and non-ASCII characters.
 const char* const kTrickyTexts[] = {
-    "", " ", "  ", "a", "~", "null", "Null", "NULL", "true", "False", "yes", "No", "on", "OFF",
-    "y", "n", "Y", "N", "<<", "=", "...", "---", "--- x", "... x", "...x", "-", "- x", "-x",
-    "?", "? x", ":", ": x", "x:", "x: y", "x:y", "#", "# x", "x #y", "x#y", "&a", "*a", "!t",
-    "%YAML 1.1", "@x", "`x", "|", ">", "[", "]", "{", "}", ",", "a,b", "[a]", "{a: 1}", "'",
-    "\"", "'x'", "\"x\"", "x'y", "0", "1", "-1", "+1", "012", "0o17", "0x1F", "0b101", "1_000",
-    "1.5", "1.", ".5", "1e3", "1.0e5", "1.0e+5", "+.inf", "-.inf", ".nan", ".NaN", ".inf",
-    "1:30", "190:20:30", "1:30.5", "_1", "-_1", "2001-12-14", "2001-1-1",
-    "2001-12-14 21:59:43.10 -5", "2001-12-14t21:59:43z", "2001-12-14 21:59:43 Z",
-    "99999999999999999999", "-9223372036854775809", "a b", "a  b", " a", "a ", "\ta", "a\t",
-    "a\tb", "a\nb", "a\n", "\n", "\n\n", "a\n\n", "\na", " a\nb", "a\n b", "a\r\nb", "\r",
-    "line one\nline two\n", "x\x01y", "x\x7fy", "\xc2\x85", "a\xc2\x85" "b", "\xc2\x80",
-    "\xe2\x80\xa8", "\xef\xbb\xbf" "bom", "\xef\xbf\xbe", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
-    "\xf0\x9f\x98\x80", "\xc2\xa0", "x\xc2\xa0", "a\\b", "\\", "C:\\path\\to",
+    "",
+    " ",
+    "  ",
+    "a",
+    "~",
+    "null",
+    "Null",
+    "NULL",
+    "true",
+    "False",
+    "yes",
+    "No",
+    "on",
+    "OFF",
+    "y",
+    "n",
+    "Y",
+    "N",
+    "<<",
+    "=",
+    "...",
+    "---",
+    "--- x",
+    "... x",
+    "...x",
+    "-",
+    "- x",
+    "-x",
+    "?",
+    "? x",
+    ":",
+    ": x",
+    "x:",
+    "x: y",
+    "x:y",
+    "#",
+    "# x",
+    "x #y",
+    "x#y",
+    "&a",
+    "*a",
+    "!t",
+    "%YAML 1.1",
+    "@x",
+    "`x",
+    "|",
+    ">",
+    "[",
+    "]",
+    "{",
+    "}",
+    ",",
+    "a,b",
+    "[a]",
+    "{a: 1}",
+    "'",
+    "\"",
+    "'x'",
+    "\"x\"",
+    "x'y",
+    "0",
+    "1",
+    "-1",
+    "+1",
+    "012",
+    "0o17",
+    "0x1F",
+    "0b101",
+    "1_000",
+    "1.5",
+    "1.",
+    ".5",
+    "1e3",
+    "1.0e5",
+    "1.0e+5",
+    "+.inf",
+    "-.inf",
+    ".nan",
+    ".NaN",
+    ".inf",
+    "1:30",
+    "190:20:30",
+    "1:30.5",
+    "_1",
+    "-_1",
+    "2001-12-14",
+    "2001-1-1",
+    "2001-12-14 21:59:43.10 -5",
+    "2001-12-14t21:59:43z",
+    "2001-12-14 21:59:43 Z",
+    "99999999999999999999",
+    "-9223372036854775809",
+    "a b",
+    "a  b",
+    " a",
+    "a ",
+    "\ta",
+    "a\t",
+    "a\tb",
+    "a\nb",
+    "a\n",
+    "\n",
+    "\n\n",
+    "a\n\n",
+    "\na",
+    " a\nb",
+    "a\n b",
+    "a\r\nb",
+    "\r",
+    "line one\nline two\n",
+    "x\x01y",
+    "x\x7fy",
+    "\xc2\x85",
+    "a\xc2\x85"
+    "b",
+    "\xc2\x80",
+    "\xe2\x80\xa8",
+    "\xef\xbb\xbf"
+    "bom",
+    "\xef\xbf\xbe",
+    "caf\xc3\xa9",
+    "\xe6\x97\xa5\xe6\x9c\xac",
+    "\xf0\x9f\x98\x80",
+    "\xc2\xa0",
+    "x\xc2\xa0",
+    "a\\b",
+    "\\",
+    "C:\\path\\to",
     "a long text with several words in it that goes on past any width we test",
     "another long text, with commas, and: colons, #hashes and 'quotes' and \"double\" ones",
     "averyveryverylongwordwithoutanyspaceatallthatcannotbefoldedanywhere",
-    "ends with a space ", " starts with a space and has words", "two  spaces  between",
+    "ends with a space ",
+    " starts with a space and has words",
+    "two  spaces  between",
 };
 
 class TreeMaker {
@@ -59,9 +176,12 @@ class TreeMaker {
 
   Value scalar() {
     switch (pick(9)) {
-      case 0: return N();
-      case 1: return B(pick(2) == 1);
-      case 2: return I(static_cast<std::int64_t>(rng_()) >> pick(64));
+      case 0:
+        return N();
+      case 1:
+        return B(pick(2) == 1);
+      case 2:
+        return I(static_cast<std::int64_t>(rng_()) >> pick(64));
       case 3: {
         double d;
         do {
@@ -70,21 +190,28 @@ class TreeMaker {
         } while (std::isnan(d));
         return F(pick(2) ? d : static_cast<double>(pick(2000)) / 8.0 - 100.0);
       }
-      case 4: return Value::big_int(pick(2) ? "123456789012345678901234567890" : "-98765432109876543210");
-      default: return text();
+      case 4:
+        return Value::big_int(pick(2) ? "123456789012345678901234567890" : "-98765432109876543210");
+      default:
+        return text();
     }
   }
 
   Value key(int depth) {
     switch (pick(12)) {
-      case 0: return N();
-      case 1: return I(static_cast<std::int64_t>(pick(1000)) - 500);
-      case 2: return F(static_cast<double>(pick(100)) / 4.0);
-      case 3: return B(pick(2) == 1);
+      case 0:
+        return N();
+      case 1:
+        return I(static_cast<std::int64_t>(pick(1000)) - 500);
+      case 2:
+        return F(static_cast<double>(pick(100)) / 4.0);
+      case 3:
+        return B(pick(2) == 1);
       case 4:
         if (depth < 3) return Seq(text(), I(1));
         return text();
-      default: return text();
+      default:
+        return text();
     }
   }
 
@@ -93,7 +220,8 @@ class TreeMaker {
     const unsigned roll = depth == 0 ? 6 + pick(4) : pick(10);
     if (depth >= 4 || roll < 4) return scalar();
     if (roll == 4) return Value::tagged(pick(2) ? "!t" : "!x", text());
-    if (roll == 5) return Value::tagged("!coll", pick(2) ? Seq(I(1), text()) : Map(KV(text(), I(2))));
+    if (roll == 5)
+      return Value::tagged("!coll", pick(2) ? Seq(I(1), text()) : Map(KV(text(), I(2))));
     if (roll < 8) {
       ValueList items;
       for (unsigned i = pick(6); i > 0; --i) items.push_back(tree(depth + 1));
@@ -104,7 +232,8 @@ class TreeMaker {
     for (unsigned i = pick(6); i > 0; --i) {
       Value k = key(depth);
       bool duplicate = false;
-      for (const Value& seen : keys) duplicate = duplicate || canonical_key(seen) == canonical_key(k);
+      for (const Value& seen : keys)
+        duplicate = duplicate || canonical_key(seen) == canonical_key(k);
       if (duplicate) continue;
       keys.push_back(k.clone());
       pairs.push_back(KV(std::move(k), tree(depth + 1)));
@@ -135,9 +264,9 @@ class TreeMaker {
 std::string describe(const WriterOptions& o) {
   return "indent=" + std::to_string(o.indent) + " width=" + std::to_string(o.width) +
          " null=" + std::to_string(static_cast<int>(o.null_style)) +
-         " mode=" + std::to_string(static_cast<int>(o.mode)) + " flow=" + std::to_string(o.flow_style) +
-         " start=" + std::to_string(o.explicit_start) + " end=" + std::to_string(o.explicit_end) +
-         " double=" + std::to_string(o.double_quotes) +
+         " mode=" + std::to_string(static_cast<int>(o.mode)) +
+         " flow=" + std::to_string(o.flow_style) + " start=" + std::to_string(o.explicit_start) +
+         " end=" + std::to_string(o.explicit_end) + " double=" + std::to_string(o.double_quotes) +
          " indentless=" + std::to_string(o.indentless_sequences);
 }
 
@@ -148,7 +277,7 @@ TEST(WriterRoundTrip, RandomTreesReadBack) {
   for (int round = 0; round < 30000; ++round) {
     const WriterOptions o = maker.options();
     Value inner = maker.tree(0);
-    Value v = round % 3 == 0 ? std::move(inner)
+    Value v = round % 3 == 0   ? std::move(inner)
               : round % 3 == 1 ? Map(KV(S("k"), std::move(inner)), KV(S("after"), I(1)))
                                : Seq(std::move(inner), S("after"));
     const OutputBuffer text = write_yaml_document(v, o);
@@ -182,7 +311,8 @@ std::optional<Value> json_form(const Value& v) {
       }
       return S(v.text());
     }
-    case ValueKind::Tagged: return json_form(v.inner());
+    case ValueKind::Tagged:
+      return json_form(v.inner());
     case ValueKind::Sequence: {
       ValueList items;
       for (const Value& item : v.items()) {
@@ -201,7 +331,8 @@ std::optional<Value> json_form(const Value& v) {
           return std::nullopt;
         }
         Value back;
-        auto r = decode_stream(name.view(), ResolverMode::Yaml12, false, false, false, false, false);
+        auto r =
+            decode_stream(name.view(), ResolverMode::Yaml12, false, false, false, false, false);
         if (!r || r->documents.size() != 1) return std::nullopt;
         auto value = json_form(p.value);
         if (!value) return std::nullopt;
@@ -209,7 +340,8 @@ std::optional<Value> json_form(const Value& v) {
       }
       return Value::mapping(std::move(pairs));
     }
-    default: return v.clone();
+    default:
+      return v.clone();
   }
 }
 
@@ -219,8 +351,9 @@ TEST(WriterRoundTrip, RandomTreesAsJson) {
   for (int round = 0; round < 20000; ++round) {
     const Value v = maker.tree(0);
     OutputBuffer text;
-    if (!write_json_value_guarded(text, v, JsonOptions{.indent = round % 3 == 0 ? 2u : 0u,
-                                                       .sort_keys = round % 2 == 0})) {
+    if (!write_json_value_guarded(
+            text, v,
+            JsonOptions{.indent = round % 3 == 0 ? 2u : 0u, .sort_keys = round % 2 == 0})) {
       continue;  // a collection key
     }
     auto expected = json_form(v);
