@@ -230,8 +230,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // One time per benchmark: the median when repetitions are asked for.
     for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      const std::string name = r.run_name.function_name + "/" + r.run_name.args;
+      if (r.run_type == Run::RT_Iteration && times_.count(name) == 0) {
+        times_[name] = r.GetAdjustedRealTime();
+      } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        times_[name] = r.GetAdjustedRealTime();
+      }
     }
   }
   void print_ratios() const {
