@@ -51,12 +51,12 @@ std::string_view trim_trailing_white_space(std::string_view s) {
     }
     if (n >= 3) {
       const unsigned char a = b(3), m = b(2);
-      const bool space =
-          (a == 0xE1 && m == 0x9A && last == 0x80) ||                       // U+1680
-          (a == 0xE2 && m == 0x80 && (last <= 0x8A || last == 0xA8 ||       // U+2000-200A,
-                                      last == 0xA9 || last == 0xAF)) ||     // 2028, 2029, 202F
-          (a == 0xE2 && m == 0x81 && last == 0x9F) ||                       // U+205F
-          (a == 0xE3 && m == 0x80 && last == 0x80);                         // U+3000
+      const bool space = (a == 0xE1 && m == 0x9A && last == 0x80) ||  // U+1680
+                         (a == 0xE2 && m == 0x80 &&
+                          (last <= 0x8A || last == 0xA8 ||            // U+2000-200A,
+                           last == 0xA9 || last == 0xAF)) ||          // 2028, 2029, 202F
+                         (a == 0xE2 && m == 0x81 && last == 0x9F) ||  // U+205F
+                         (a == 0xE3 && m == 0x80 && last == 0x80);    // U+3000
       if (space) {
         s.remove_suffix(3);
         continue;
@@ -139,13 +139,13 @@ Status Scanner::check_characters() {
   // and the lead bytes C2 and EF of the refused C1 controls and nonchars.
   const auto suspicious = [&](__m128i v) {
     const __m128i ctrl = _mm_cmpeq_epi8(_mm_max_epu8(v, ctrl_max), ctrl_max);
-    const __m128i allowed = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
-        _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)));
-    const __m128i other = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
-        _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
+    const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)),
+                                                      _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
+                                         _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)));
+    const __m128i other =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
     return _mm_or_si128(_mm_andnot_si128(allowed, ctrl), other);
   };
   // Inspects the 16 bytes at i, recording the first disallowed character.
@@ -165,7 +165,8 @@ Status Scanner::check_characters() {
     const auto* block = reinterpret_cast<const __m128i*>(s + i);
     const __m128i v[4] = {_mm_loadu_si128(block), _mm_loadu_si128(block + 1),
                           _mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)};
-    high |= _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0;
+    high |=
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0;
     const __m128i any = _mm_or_si128(_mm_or_si128(suspicious(v[0]), suspicious(v[1])),
                                      _mm_or_si128(suspicious(v[2]), suspicious(v[3])));
     if (_mm_movemask_epi8(any) == 0) {
@@ -349,9 +350,9 @@ Status Scanner::dispatch_flow(int c) {
       return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(std::string("'") + char(c) +
-                            "' is a reserved indicator and cannot start a plain scalar",
-                        r_.span());
+      return scan_error(
+          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
+          r_.span());
     default:
       break;
   }
@@ -409,9 +410,9 @@ Status Scanner::dispatch_block(int c) {
       return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(std::string("'") + char(c) +
-                            "' is a reserved indicator and cannot start a plain scalar",
-                        r_.span());
+      return scan_error(
+          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
+          r_.span());
     default:
       break;
   }
@@ -510,8 +511,8 @@ Status Scanner::fetch_value() {
         indents_.push_back(IndentLevel{indent_, indent_is_sequence_});
         indent_ = key.column;
         indent_is_sequence_ = false;
-        const Token start{at,    at.offset, nullptr, 0, TokenKind::MappingStart,
-                          ScalarStyle::Plain, false};
+        const Token start{at,   at.offset, nullptr, 0, TokenKind::MappingStart, ScalarStyle::Plain,
+                          false};
         const Token both[2] = {start, key_token};
         out_.insert(where, both, both + 2);
       } else {
@@ -555,8 +556,7 @@ Status Scanner::fetch_block_entry(bool after_entry) {
   if (at.line == key_value_line_)
     return scan_error("a block sequence cannot start on the same line as its mapping key", at);
   if (at.line == property_line_)
-    return scan_error("a block sequence entry cannot follow an anchor or tag on the same line",
-                      at);
+    return scan_error("a block sequence entry cannot follow an anchor or tag on the same line", at);
   if (static_cast<std::int64_t>(at.column) > indent_ && indent_is_sequence_ && !after_entry &&
       indent_closed_)
     return scan_error("a sequence entry is indented past its sequence", at);
@@ -673,8 +673,7 @@ Status Scanner::check_flow_tab_at_column0() {
 // Node properties and directives.
 
 Status Scanner::check_property_indent() {
-  if (in_flow() || !after_block_value_ || static_cast<std::int64_t>(r_.column) > indent_)
-    return {};
+  if (in_flow() || !after_block_value_ || static_cast<std::int64_t>(r_.column) > indent_) return {};
   ScanError error{"a node property must be indented past its mapping key", r_.span()};
   if (simple_key_allowed_ && simple_key_.state == SimpleKey::State::None) {
     // This property saves a key next; "a:\n&x b: 1" is fine when it does.
@@ -695,8 +694,7 @@ Status Scanner::scan_anchor(bool alias) {
   std::size_t p = from;
   while (p < r_.len && !kNameStop[s[p]]) ++p;
   r_.advance_bytes(p - from);
-  if (r_.pos == from)
-    return scan_error(alias ? "expected alias name" : "expected anchor name", at);
+  if (r_.pos == from) return scan_error(alias ? "expected alias name" : "expected anchor name", at);
   simple_key_allowed_ = false;
   if (in_flow()) {
     if (alias) {
@@ -743,8 +741,8 @@ Status Scanner::fetch_tag() {
 Status Scanner::fetch_directive() {
   const Span at = r_.span();
   if (!directive_allowed_)
-    return scan_error(
-        "a directive must start the stream or follow a document-end marker (...)", at);
+    return scan_error("a directive must start the stream or follow a document-end marker (...)",
+                      at);
   unroll_indent(-1);
   r_.advance_ascii();
   const char* from = r_.input + r_.pos;
@@ -760,10 +758,10 @@ Status Scanner::fetch_directive() {
 
 Result<TokenList, ScanError> scan_all_tokens(std::string_view text, const ScanOptions& options) {
   if (text.size() > limits::kMaxScanInput) {
-    return std::unexpected(ScanError{
-        "input too large to scan: " + std::to_string(text.size()) + " bytes (the limit is " +
-            std::to_string(limits::kMaxScanInput) + ")",
-        Span{0, options.file_id, 0, 0}});
+    return std::unexpected(ScanError{"input too large to scan: " + std::to_string(text.size()) +
+                                         " bytes (the limit is " +
+                                         std::to_string(limits::kMaxScanInput) + ")",
+                                     Span{0, options.file_id, 0, 0}});
   }
   TokenList list;
   scanner_detail::Scanner scanner(text, options, list);
