@@ -39,7 +39,8 @@ venv: deps $(PY)
 build: venv
 	mkdir -p build
 	$(PY) -m pip install --no-build-isolation --no-deps --no-index -q \
-		--config-settings=builddir=build/py .
+		--config-settings=builddir=build/py \
+		--config-settings=setup-args=-Dtest_hooks=true .
 
 demo: build
 	$(PY) examples/demo.py examples/config.yaml

@@ -15,6 +15,11 @@ inline constexpr std::uint32_t kMaxDepth = 1000;
 // and memory of "billion laughs" inputs.
 inline constexpr std::uint64_t kAliasBudget = 10'000'000;
 
+// Scalar and tag bytes that alias expansion may create in the plain decoder:
+// a long text fanned out through a short alias chain stays within the node
+// budget yet multiplies its bytes wherever the tree is expanded.
+inline constexpr std::uint64_t kAliasByteBudget = std::uint64_t{256} << 20;
+
 // Where node trees are expanded (schema validation, anchor tables).
 inline constexpr std::uint32_t kNodeAliasDepth = 100;
 inline constexpr std::uint64_t kNodeAliasBudget = 1'000'000;
@@ -31,6 +36,11 @@ inline constexpr std::uint64_t kRefBudget = 100'000;
 // Largest text the scanner accepts, in bytes: token text lengths, lines and
 // columns are 32-bit, so a larger text is refused rather than truncated.
 inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
+
+// Decimal digits a message may spell out for an integer written in another
+// base: the conversion is quadratic, so longer ones show their literal (the
+// same bound as CPython's default int_max_str_digits).
+inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
 
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.

@@ -5,12 +5,24 @@
 #pragma once
 
 #include <expected>
+#include <type_traits>
 #include <utility>
 
 namespace ostrevane {
 
 template <class T, class E>
 using Result = std::expected<T, E>;
+
+namespace detail {
+
+// The value of a successful result for OSV_TRY; nothing for expected<void, E>.
+template <class X>
+auto osv_try_value(X&& result) {
+  using T = typename std::remove_cvref_t<X>::value_type;
+  if constexpr (!std::is_void_v<T>) return T(std::move(*result));
+}
+
+}  // namespace detail
 
 }  // namespace ostrevane
 
@@ -22,5 +34,5 @@ using Result = std::expected<T, E>;
     auto&& osv_try_result_ = (expr);                                    \
     if (!osv_try_result_) [[unlikely]]                                  \
       return std::unexpected(std::move(osv_try_result_).error());       \
-    std::move(*osv_try_result_);                                        \
+    ::ostrevane::detail::osv_try_value(osv_try_result_);                \
   })

@@ -43,7 +43,7 @@ auto with_stack_guard(F&& step) -> std::invoke_result_t<F&> {
     F* step;
     std::conditional_t<std::is_void_v<R>, bool, std::optional<R>> result{};
     std::exception_ptr error;
-  } frame{&step};
+  } frame{&step, {}, {}};
   detail::run_on_new_segment(
       [](void* p) noexcept {
         auto* fr = static_cast<Frame*>(p);

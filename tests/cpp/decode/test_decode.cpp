@@ -1,3 +1,418 @@
+// The plain decoder at the Value level: tables of {yaml, expected dump} and
+// {yaml, message, line, column, category}.
 #include <gtest/gtest.h>
 
-TEST(DecodeSmoke, Builds) { SUCCEED(); }
+#include <string>
+#include <vector>
+
+#include "decode/decoder.hpp"
+#include "decode/merge.hpp"
+#include "dump_value.hpp"
+#include "util/limits.hpp"
+
+namespace ostrevane {
+namespace {
+
+using testing::dump_value;
+
+struct Opts {
+  ResolverMode mode = ResolverMode::Yaml12;
+  bool dup_error = false;
+  bool reject_complex = false;
+  bool timestamps = false;
+  bool dup_warn = false;
+  bool yaml11_warn = false;
+};
+
+Result<DecodedStream, DecodeError> decode(std::string_view text, const Opts& o = {}) {
+  return decode_stream(text, o.mode, o.dup_error, o.reject_complex, o.timestamps, o.dup_warn,
+                       o.yaml11_warn);
+}
+
+// Every document, joined by " | ".
+std::string dump_docs(const DecodedStream& s) {
+  std::string out;
+  for (const Value& doc : s.documents) {
+    if (!out.empty()) out += " | ";
+    out += dump_value(doc);
+  }
+  return out;
+}
+
+std::string describe(const DecodeError& e) {
+  return e.message + " at " + std::to_string(e.span.line + 1) + ":" +
+         std::to_string(e.span.column + 1);
+}
+
+Opts dup_error() { return Opts{.dup_error = true}; }
+Opts dup_warn() { return Opts{.dup_warn = true}; }
+Opts reject_complex() { return Opts{.reject_complex = true}; }
+Opts timestamps() { return Opts{.timestamps = true}; }
+Opts yaml11() { return Opts{.mode = ResolverMode::Yaml11}; }
+
+// ---------------------------------------------------------------- values
+
+struct Case {
+  const char* yaml;
+  const char* dump;
+  Opts opts = {};
+};
+
+class Decodes : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Decodes, ToValues) {
+  const Case& c = GetParam();
+  auto r = decode(c.yaml, c.opts);
+  ASSERT_TRUE(r) << c.yaml << "\n" << describe(r.error());
+  EXPECT_EQ(dump_docs(*r), c.dump) << c.yaml;
+}
+
+const Case kDocuments[] = {
+    {"", ""},
+    {"# only a comment\n", ""},
+    {"---", "null"},
+    {"--- a\n--- b\n", "str{a} | str{b}"},
+    {"a\n--- b\n", "str{a} | str{b}"},
+    {"...\na\n", "str{a}"},
+    {"--- a\n...\n--- b\n...\n", "str{a} | str{b}"},
+    {"%YAML 1.2\n--- a\n...\n%YAML 1.2\n--- b\n", "str{a} | str{b}"},
+    {"%YAML 1.2 # note\n---\n", "null"},
+    {"%YAML 2.0\n--- x\n", "str{x}"},
+    {"%YAML 1.1\n--- x\n", "str{x}"},
+    {"%TAG e tag:a:\n--- x\n", "str{x}"},
+    {"%TAG !e!\n--- x\n", "str{x}"},
+    {"%FOO bar\n--- x\n", "str{x}"},
+    {"\xEF\xBB\xBF" "a: 1\n", "map{str{a}:int{1}}"},
+    {"--- |\n  text\n", "str{text\n}"},
+};
+INSTANTIATE_TEST_SUITE_P(Documents, Decodes, ::testing::ValuesIn(kDocuments));
+
+const Case kTags[] = {
+    {"%TAG !e! tag:example:\n--- !e!x 1\n", "tag{tag:example:x,str{1}}"},
+    {"%TAG ! tag:local:\n--- !x 1\n", "tag{tag:local:x,str{1}}"},
+    {"%TAG !! tag:other:\n--- !!int 1\n", "tag{tag:other:int,str{1}}"},
+    {"!!str 1", "str{1}"},
+    {"!!int '12'", "int{12}"},
+    {"!custom 5", "tag{!custom,str{5}}"},
+    {"! 5", "tag{!,str{5}}"},
+    {"!<tag:yaml.org,2002:int> 5", "tag{!<tag:yaml.org,2002:int>,str{5}}"},
+    {"!a !b 1", "tag{!b,str{1}}"},
+    {"k: !custom\n", "map{str{k}:tag{!custom,str{}}}"},
+    {"k: !!null\n", "map{str{k}:null}"},
+    {"k: !!bool\n", "map{str{k}:str{}}"},
+    {"!t {a: 1}", "tag{!t,map{str{a}:int{1}}}"},
+    {"!!map {a: 1}", "map{str{a}:int{1}}"},
+    {"!t [a]", "tag{!t,seq{str{a}}}"},
+    {"k: !t\n- a\n- b\n", "map{str{k}:tag{!t,seq{str{a},str{b}}}}"},
+    {"k: !t\n  - a\n", "map{str{k}:tag{!t,seq{str{a}}}}"},
+    {"k: !!seq\n- a\n", "map{str{k}:seq{str{a}}}"},
+    {"!!timestamp 2001-12-14", "str{2001-12-14}", timestamps()},
+    {"2001-12-14", "ts{2001-12-14}", timestamps()},
+    {"2001-12-14", "str{2001-12-14}"},
+    {"'2001-12-14'", "str{2001-12-14}", timestamps()},
+    {"!!float 1:30", "float{90}", yaml11()},
+    {"!!float 1:30", "str{1:30}"},
+};
+INSTANTIATE_TEST_SUITE_P(Tags, Decodes, ::testing::ValuesIn(kTags));
+
+const Case kScalars[] = {
+    {"[~, null, true, 12, -0x10, 1.5, .inf, a b, 'q', \"d\"]",
+     "seq{null,null,bool{true},int{12},int{-16},float{1.5},float{inf},str{a b},str{q},str{d}}"},
+    {"99999999999999999999", "bigint{99999999999999999999}"},
+    {"0x10000000000000000", "bigint{16:10000000000000000}"},
+    {"[yes, 010, 1_000, 1:30]", "seq{str{yes},str{010},str{1_000},str{1:30}}"},
+    {"[yes, 010, 1_000, 1:30]", "seq{bool{true},int{8},int{1000},int{90}}", yaml11()},
+    {"'a very long quoted text beyond the inline size'",
+     "str{a very long quoted text beyond the inline size}"},
+};
+INSTANTIATE_TEST_SUITE_P(Scalars, Decodes, ::testing::ValuesIn(kScalars));
+
+const Case kAnchors[] = {
+    {"- &a [1, 2]\n- *a\n- *a\n", "seq{seq{int{1},int{2}},seq{int{1},int{2}},seq{int{1},int{2}}}"},
+    {"- &a\n- *a\n", "seq{null,null}"},
+    {"k: &a\nv: *a\n", "map{str{k}:null,str{v}:null}"},
+    {"&a : *a\n", "map{null:null}"},
+    {"- &a 1\n- &a 2\n- *a\n", "seq{int{1},int{2},int{2}}"},
+    {"- &a 0\n- &a [*a]\n- *a\n", "seq{int{0},seq{int{0}},seq{int{0}}}"},
+    {"- &a !t x\n- *a\n", "seq{tag{!t,str{x}},tag{!t,str{x}}}"},
+    {"- &a {k: v}\n- {<<: *a, j: w}\n", "seq{map{str{k}:str{v}},map{str{k}:str{v},str{j}:str{w}}}"},
+};
+INSTANTIATE_TEST_SUITE_P(Anchors, Decodes, ::testing::ValuesIn(kAnchors));
+
+const Case kCollections[] = {
+    {"a:", "map{str{a}:null}"},
+    {"? a", "map{str{a}:null}"},
+    {"? a\n: b\n", "map{str{a}:str{b}}"},
+    {"{a, b: 1}", "map{str{a}:null,str{b}:int{1}}"},
+    {"{: 1}", "map{null:int{1}}"},
+    {"{a: 1, b}", "map{str{a}:int{1},str{b}:null}"},
+    {"{}", "map{}"},
+    {"[]", "seq{}"},
+    {"[a: 1, b]", "seq{map{str{a}:int{1}},str{b}}"},
+    {"[: 1]", "seq{map{null:int{1}}}"},
+    {"[? a : 1]", "seq{map{str{a}:int{1}}}"},
+    {"[a, ]", "seq{str{a}}"},
+    {"[[a, b]: c]", "seq{map{seq{str{a},str{b}}:str{c}}}"},
+    {"- \n- b\n", "seq{null,str{b}}"},
+    {"-\n-\n", "seq{null,null}"},
+    {"key:\n- a\n- b\n", "map{str{key}:seq{str{a},str{b}}}"},
+    {"key:\n-\n- b\nnext: 1\n", "map{str{key}:seq{null,str{b}},str{next}:int{1}}"},
+    {"- a: 1\n  b: [x, {y: z}]\n", "seq{map{str{a}:int{1},str{b}:seq{str{x},map{str{y}:str{z}}}}}"},
+    {"? [a, b]\n: 1\n", "map{seq{str{a},str{b}}:int{1}}"},
+    // A key without ':' that began with an alias, anchor or tag gets Null.
+    {"a: &x 1\n*x\n", "map{str{a}:int{1},int{1}:null}"},
+    {"a: 1\n!t b\n", "map{str{a}:int{1},tag{!t,str{b}}:null}"},
+    {"? !t [a]\n: 1\n", "map{tag{!t,seq{str{a}}}:int{1}}", reject_complex()},
+    {"a: 1\nb: 2\na: 3\n", "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}"},
+    {"1: a\n'1': b\n", "map{int{1}:str{a},str{1}:str{b}}", dup_error()},
+    {"- a: 1\n- a: 2\n", "seq{map{str{a}:int{1}},map{str{a}:int{2}}}", dup_error()},
+    {"[a: 1, a: 2]", "seq{map{str{a}:int{1}},map{str{a}:int{2}}}", dup_error()},
+    // Tag text is length-prefixed in key identities: these two keys differ.
+    {"!a \"q:s:1:z\": 1\n!a:s:7:q z: 2\n",
+     "map{tag{!a,str{q:s:1:z}}:int{1},tag{!a:s:7:q,str{z}}:int{2}}", dup_error()},
+};
+INSTANTIATE_TEST_SUITE_P(Collections, Decodes, ::testing::ValuesIn(kCollections));
+
+const Case kMerges[] = {
+    {"base: &b {a: 1, b: 2}\nx: {<<: *b, b: 3}\n",
+     "map{str{base}:map{str{a}:int{1},str{b}:int{2}},str{x}:map{str{a}:int{1},str{b}:int{3}}}"},
+    {"base: &b {a: 1, b: 2}\nx: {b: 3, <<: *b}\n",
+     "map{str{base}:map{str{a}:int{1},str{b}:int{2}},str{x}:map{str{b}:int{3},str{a}:int{1}}}"},
+    {"- &p {a: 1}\n- &q {a: 2, c: 3}\n- <<: [*p, *q]\n",
+     "seq{map{str{a}:int{1}},map{str{a}:int{2},str{c}:int{3}},map{str{a}:int{1},str{c}:int{3}}}"},
+    {"- &p {a: 1}\n- &q {a: 2, c: 3}\n- <<: *p\n  <<: *q\n",
+     "seq{map{str{a}:int{1}},map{str{a}:int{2},str{c}:int{3}},map{str{a}:int{1},str{c}:int{3}}}"},
+    {"<<: 5", "map{str{<<}:int{5}}"},
+    {"<<: 5\n<<: 6\n", "map{str{<<}:seq{int{5},int{6}}}"},
+    {"- &p {a: 1}\n- <<: [*p, 5, null]\n", "seq{map{str{a}:int{1}},map{str{a}:int{1},str{<<}:seq{int{5}}}}"},
+    {"<<: null\nk: v\n", "map{str{k}:str{v}}"},
+    {"<<:\nk: v\n", "map{str{k}:str{v}}"},
+    {"- &p {a: 9}\n- a: 1\n  a: 2\n  <<: *p\n", "seq{map{str{a}:int{9}},map{str{a}:int{2}}}"},
+    {"- {<<: {a: 1, a: 2}}", "seq{map{str{a}:int{2}}}"},
+    {"k: <<", "map{str{k}:str{<<}}"},
+    {"[<<]", "seq{str{<<}}"},
+    {"'<<': {a: 1}", "map{str{<<}:map{str{a}:int{1}}}"},
+    {"'<<': 1\n<<: 5\n", "map{str{<<}:int{1}}"},
+    {"? {<<: {a: 1}}\n: v\n", "map{map{str{<<}:map{str{a}:int{1}}}:str{v}}"},
+    {"<<: !t {a: 1}", "map{str{<<}:tag{!t,map{str{a}:int{1}}}}"},
+    {"<<: {a: 1}\n<<: {b: 2}\n", "map{str{a}:int{1},str{b}:int{2}}", dup_error()},
+    {"a: 1\na: 2\n", "map{str{a}:int{1},str{a}:int{2}}"},
+    // Merge sources are merged first, inner to outer.
+    {"- &a {x: 1}\n- &b {<<: *a, y: 2}\n- {<<: *b, z: 3}\n",
+     "seq{map{str{x}:int{1}},map{str{x}:int{1},str{y}:int{2}},"
+     "map{str{x}:int{1},str{y}:int{2},str{z}:int{3}}}"},
+    // One shared source merged into many mappings.
+    {"- &a {x: 1}\n- &m {<<: *a}\n- [*m, *m]\n",
+     "seq{map{str{x}:int{1}},map{str{x}:int{1}},seq{map{str{x}:int{1}},map{str{x}:int{1}}}}"},
+    {"<<: {a: 1}", "map{str{a}:int{1}}", yaml11()},
+    {"!!merge x: {a: 1}", "map{str{a}:int{1}}", yaml11()},
+    {"!!merge x: {a: 1}", "map{str{x}:map{str{a}:int{1}}}"},
+    // An explicit key replaced after a leftover "<<" took its place.
+    {"<<: 5\n'<<': 6\n", "map{str{<<}:int{6}}"},
+    // Integers equal in value are one merge key, however they are written.
+    {"- &p {0x10000000000000000: a}\n- {18446744073709551616: b, <<: *p}\n",
+     "seq{map{bigint{16:10000000000000000}:str{a}},map{bigint{18446744073709551616}:str{b}}}"},
+};
+INSTANTIATE_TEST_SUITE_P(Merges, Decodes, ::testing::ValuesIn(kMerges));
+
+// ---------------------------------------------------------------- errors
+
+struct ErrorCase {
+  const char* yaml;
+  const char* message;
+  std::uint32_t line;  // from 1
+  std::uint32_t column;  // from 1
+  DecodeErrorCategory category = DecodeErrorCategory::Syntax;
+  Opts opts = {};
+};
+
+class Fails : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(Fails, WithMessageAndPosition) {
+  const ErrorCase& c = GetParam();
+  auto r = decode(c.yaml, c.opts);
+  ASSERT_FALSE(r) << c.yaml << "\ndecoded: " << dump_docs(*r);
+  EXPECT_EQ(r.error().message, c.message) << c.yaml;
+  EXPECT_EQ(r.error().span.line + 1, c.line) << c.yaml;
+  EXPECT_EQ(r.error().span.column + 1, c.column) << c.yaml;
+  EXPECT_EQ(r.error().category, c.category) << c.yaml;
+}
+
+constexpr auto kDup = DecodeErrorCategory::DuplicateKey;
+constexpr auto kComplex = DecodeErrorCategory::ComplexKey;
+constexpr auto kSyntax = DecodeErrorCategory::Syntax;
+
+const ErrorCase kErrors[] = {
+    {"%YAML 1.2 extra\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML 1\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML 1.\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML .2\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML 1.2.3\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML x.2\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML #1.2\n---\n", "invalid %YAML directive", 1, 1},
+    {"%YAML 1.2\n%YAML 1.2\n---\n", "duplicate %YAML directive", 2, 1},
+    {"%TAG !e! tag:a:\n%TAG !e! tag:b:\n--- x\n", "duplicate %TAG directive for handle '!e!'", 2,
+     1},
+    {"%YAML 1.2\n%TAG ! tag:a:\n", "directive must be followed by a document start (---)", 1, 1},
+    // The scanner itself refuses a directive inside a stream without "...".
+    {"--- [a]\n%YAML 1.2\n--- b\n",
+     "a directive must start the stream or follow a document-end marker (...)", 2, 1},
+    {"!e!x 1", "undefined tag handle: !e!", 1, 1},
+    {"%TAG !e! tag:a:\n--- 1\n--- !e!x 2\n", "undefined tag handle: !e!", 3, 5},
+    {"&a [*a]", "unknown alias: *a", 1, 5},
+    {"--- &a 1\n--- *a\n", "unknown alias: *a", 2, 5},
+    {"- &a 1\n- &x *a\n", "an alias node cannot have an anchor or tag", 2, 6},
+    {"- &a 1\n- !t *a\n", "an alias node cannot have an anchor or tag", 2, 6},
+    {"&a &b 1", "a node cannot have two anchors", 1, 4},
+    {"a: 1\nb\n", "expected ':' after mapping key", 2, 1},
+    {"a: 1\n- b\n", "a block collection cannot be a mapping key", 2, 1},
+    {"a: 1\n&x\n- b\n", "a block collection cannot be a mapping key", 3, 1},
+    {"- a\nb: c\n", "trailing content after document", 2, 1},
+    {"{a: 1}\nb: 2\n", "trailing content after document", 2, 1},
+    {"a: 1\nb: 2\na: 3\n", "duplicate mapping key: a", 3, 1, kDup, dup_error()},
+    {"a: 1\nb: 2\na: 3\n", "duplicate mapping key: a", 3, 1, kDup,
+     Opts{.dup_error = true, .dup_warn = true}},
+    {"{a: 1, a: 2}", "duplicate mapping key: a", 1, 8, kDup, dup_error()},
+    {"true: a\n1: b\n", "duplicate mapping key: Int(1)", 2, 1, kDup, dup_error()},
+    {"1: a\n1.0: b\n", "duplicate mapping key: Float(1.0)", 2, 1, kDup, dup_error()},
+    {"? [a]\n: 1\n? [a]\n: 2\n", "duplicate mapping key: Sequence([String(\"a\")])", 3, 1, kDup,
+     dup_error()},
+    // The duplicate inside a value is met before one of the value's own key.
+    {"k: {x: 1, x: 2}\nk: 3\n", "duplicate mapping key: x", 1, 11, kDup, dup_error()},
+    // Integers beyond 64 bits are one key however they are spelled.
+    {"99999999999999999999: a\n+99999999999999999999: b\n",
+     "duplicate mapping key: BigInt(\"+99999999999999999999\")", 2, 1, kDup, dup_error()},
+    {"0x10000000000000000: a\n18446744073709551616: b\n",
+     "duplicate mapping key: BigInt(\"18446744073709551616\")", 2, 1, kDup, dup_error()},
+    {"1_000_000_000_000_000_000_000: a\n1000000000000000000000: b\n",
+     "duplicate mapping key: BigInt(\"1000000000000000000000\")", 2, 1, kDup,
+     Opts{.mode = ResolverMode::Yaml11, .dup_error = true}},
+    {"0b10000000000000000000000000000000000000000000000000000000000000000: a\n"
+     "18446744073709551616: b\n",
+     "duplicate mapping key: BigInt(\"18446744073709551616\")", 2, 1, kDup,
+     Opts{.mode = ResolverMode::Yaml11, .dup_error = true}},
+    // An integral float equals the integer of the same value, however large.
+    {"100000000000000000000: a\n1e20: b\n", "duplicate mapping key: Float(1e20)", 2, 1, kDup,
+     dup_error()},
+    {"? [a, b]\n: 1\n", "complex mapping key (a sequence used as a key)", 1, 1, kComplex,
+     reject_complex()},
+    {"? {a: b}\n: 1\n", "complex mapping key (a mapping used as a key)", 1, 1, kComplex,
+     reject_complex()},
+    {"{[a]: 1}", "complex mapping key (a sequence used as a key)", 1, 2, kComplex,
+     reject_complex()},
+    {"[{a: 1}: x]", "complex mapping key (a mapping used as a key)", 1, 2, kComplex,
+     reject_complex()},
+    {"[? [a]: x]", "complex mapping key (a sequence used as a key)", 1, 2, kComplex,
+     reject_complex()},
+    {"a: 'unterminated", "unterminated single-quoted scalar", 1, 4, kSyntax},
+};
+INSTANTIATE_TEST_SUITE_P(Errors, Fails, ::testing::ValuesIn(kErrors));
+
+// ---------------------------------------------------------------- warnings
+
+struct WarnCase {
+  const char* yaml;
+  Opts opts;
+  const char* dump;
+  std::vector<std::string> warnings;
+};
+
+class Warns : public ::testing::TestWithParam<WarnCase> {};
+
+TEST_P(Warns, InOrder) {
+  const WarnCase& c = GetParam();
+  auto r = decode(c.yaml, c.opts);
+  ASSERT_TRUE(r) << describe(r.error());
+  EXPECT_EQ(dump_docs(*r), c.dump);
+  EXPECT_EQ(r->warnings, c.warnings);
+}
+
+const WarnCase kWarnings[] = {
+    {"a: 1\nb: 2\na: 3\n", dup_warn(), "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}",
+     {"duplicate mapping key 'a' at line 3, column 1; keeping the last value"}},
+    {"a: 1\nb: 2\na: 3\n", {}, "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}", {}},
+    {"{1: a, true: b}", dup_warn(), "map{int{1}:str{a},bool{true}:str{b}}",
+     {"duplicate mapping key 'Bool(true)' at line 1, column 8; keeping the last value"}},
+    {"k: yes\n", Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
+     "map{str{k}:bool{true}}",
+     {"YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 1, column 4"}},
+    {"- 010\n- 0x10\n- '010'\n- 1_000\n", Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
+     "seq{int{8},int{16},str{010},int{1000}}",
+     {"YAML 1.1 syntax '010' resolves as int in 1.1 but str in 1.2 at line 1, column 3",
+      "YAML 1.1 syntax '1_000' resolves as int in 1.1 but str in 1.2 at line 4, column 3"}},
+    {"k: yes\n", Opts{.yaml11_warn = true}, "map{str{k}:str{yes}}", {}},
+    // Warnings of all documents, in order.
+    {"--- {a: 1, a: 2}\n--- {b: 1, b: 2}\n", dup_warn(),
+     "map{str{a}:int{1},str{a}:int{2}} | map{str{b}:int{1},str{b}:int{2}}",
+     {"duplicate mapping key 'a' at line 1, column 12; keeping the last value",
+      "duplicate mapping key 'b' at line 2, column 12; keeping the last value"}},
+};
+INSTANTIATE_TEST_SUITE_P(Warnings, Warns, ::testing::ValuesIn(kWarnings));
+
+TEST(DecodeFailure, ReportsOnlyTheError) {
+  // An error in a later document fails the whole call.
+  auto r = decode("--- {a: 1, a: 2}\n--- *nope\n", dup_warn());
+  ASSERT_FALSE(r);
+  EXPECT_EQ(describe(r.error()), "unknown alias: *nope at 2:5");
+}
+
+// ---------------------------------------------------------------- keys
+
+TEST(CanonicalKey, NumbersCompareByValue) {
+  EXPECT_EQ(canonical_key(Value::boolean(true)), "n:1");
+  EXPECT_EQ(canonical_key(Value::integer(-5)), "n:-5");
+  EXPECT_EQ(canonical_key(Value::floating(1.0)), "n:1");
+  EXPECT_EQ(canonical_key(Value::floating(-0.0)), "n:0");
+  EXPECT_EQ(canonical_key(Value::floating(1e20)), "n:100000000000000000000");
+  EXPECT_EQ(canonical_key(Value::big_int("+1_00000000000000000000")), "n:100000000000000000000");
+  EXPECT_EQ(canonical_key(Value::big_int("-99999999999999999999")), "n:-99999999999999999999");
+  EXPECT_EQ(canonical_key(Value::big_int("56bc75e2d63100000", 16)), "n:100000000000000000000");
+  EXPECT_NE(canonical_key(Value::floating(0.5)), canonical_key(Value::floating(0.25)));
+  EXPECT_EQ(canonical_key(Value()), "null");
+}
+
+TEST(CanonicalKey, TextsAndTagsAreLengthPrefixed) {
+  EXPECT_EQ(canonical_key(Value::string("ab")), "s:2:ab");
+  EXPECT_EQ(canonical_key(Value::tagged("!x", Value::integer(1))), "t:2:!x:n:1");
+  EXPECT_NE(canonical_key(Value::tagged("!a", Value::string("q:s:1:z"))),
+            canonical_key(Value::tagged("!a:s:7:q", Value::string("z"))));
+  ValueList items;
+  items.push_back(Value::string("a,s:1:b"));
+  ValueList other;
+  other.push_back(Value::string("a"));
+  other.push_back(Value::string("b"));
+  EXPECT_NE(canonical_key(Value::sequence(std::move(items))),
+            canonical_key(Value::sequence(std::move(other))));
+}
+
+TEST(ValueKeyString, ByVariant) {
+  const auto key = [](const Value& v) {
+    std::string out;
+    value_key_string(out, v);
+    return out;
+  };
+  EXPECT_EQ(key(Value::integer(1)), "2:1;");
+  EXPECT_EQ(key(Value::boolean(true)), "11");
+  EXPECT_EQ(key(Value::string("ab")), "5:2:ab");
+  ValueList items;
+  items.push_back(Value::integer(1));
+  items.push_back(Value::string("a"));
+  EXPECT_EQ(key(Value::sequence(std::move(items))), "7:2:2:1;5:1:a");
+  EXPECT_EQ(key(Value::tagged("!x", Value())), "6:2:!x0");
+  EXPECT_NE(key(Value::integer(1)), key(Value::floating(1.0)));
+  EXPECT_EQ(key(Value::big_int("10000000000000000", 16)),
+            key(Value::big_int("18446744073709551616")));
+}
+
+TEST(MergeMarker, IsTaggedMergeText) {
+  const Value m = merge_key_marker();
+  EXPECT_TRUE(is_merge_marker(m));
+  EXPECT_EQ(dump_value(m), "tag{tag:yaml.org,2002:merge,str{<<}}");
+  Value v = merge_key_marker();
+  normalize_merge_tags(v);
+  EXPECT_EQ(dump_value(v), "str{<<}");
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -1,0 +1,36 @@
+"""What works so far: the option constants and the two functions that read
+the head of a YAML text (its %YAML version and its schema reference)."""
+
+import sys
+
+import ostrevane
+from ostrevane.exceptions import OstrevaneDecodeError
+
+
+def main(path):
+    with open(path, "rb") as f:
+        data = f.read()
+
+    print(f"{path}:")
+    print(f"  yaml_version -> {ostrevane.yaml_version(data)!r}")
+    print(f"  schema_ref   -> {ostrevane.schema_ref(data)!r}")
+
+    # The same text in another encoding gives the same answers.
+    wide = data.decode("utf-8").encode("utf-16")
+    print(f"  as UTF-16    -> {ostrevane.yaml_version(wide)!r}, {ostrevane.schema_ref(wide)!r}")
+
+    try:
+        ostrevane.yaml_version(b"a: \xe2\x82")
+    except OstrevaneDecodeError as e:
+        print(f"  bad bytes    -> {type(e).__name__}: {e}")
+
+    options = [name for name in ostrevane.__all__ if name.startswith("OPT_")]
+    print(f"{len(options)} option constants, for example:")
+    for name in ("OPT_YAML_1_1", "OPT_ROUND_TRIP", "OPT_TIMESTAMPS"):
+        print(f"  {name} = {getattr(ostrevane, name)}")
+    combined = ostrevane.OPT_ROUND_TRIP | ostrevane.OPT_INCLUDES
+    print(f"  OPT_ROUND_TRIP | OPT_INCLUDES = {combined}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "examples/config.yaml")

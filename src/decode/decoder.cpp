@@ -1,0 +1,784 @@
+#include "decode/decoder.hpp"
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "decode/merge.hpp"
+#include "resolver/big_int.hpp"
+#include "resolver/timestamp.hpp"
+#include "scanner/scanner.hpp"
+#include "util/limits.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane {
+
+namespace {
+
+using K = TokenKind;
+
+// What decoding one node gave. The error itself waits in Decoder::error, so
+// the hot path passes one byte around instead of a whole error record.
+enum class Got : std::uint8_t { Node, Nothing, Failed };
+
+// An anchored value as registered: a shared handle on the tree's own node
+// (cloning is O(1)), and the node and byte counts that one use of the alias
+// charges, measured bottom-up while the node was built.
+struct Anchor {
+  Value value;
+  std::uint64_t nodes = 0;
+  std::uint64_t bytes = 0;
+};
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
+  const std::uint64_t s = a + b;
+  return s < a ? UINT64_MAX : s;
+}
+
+// Bytes of the Unicode White_Space character at `i`, or 0.
+std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
+  const auto b = [&](std::size_t k) -> unsigned char {
+    return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+  };
+  const unsigned char c = b(0);
+  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+  if (c == 0xC2 && (b(1) == 0x85 || b(1) == 0xA0)) return 2;
+  if (c == 0xE1 && b(1) == 0x9A && b(2) == 0x80) return 3;
+  if (c == 0xE2 && b(1) == 0x80) {
+    const unsigned char d = b(2);
+    if ((d >= 0x80 && d <= 0x8A) || d == 0xA8 || d == 0xA9 || d == 0xAF) return 3;
+  }
+  if (c == 0xE2 && b(1) == 0x81 && b(2) == 0x9F) return 3;
+  if (c == 0xE3 && b(1) == 0x80 && b(2) == 0x80) return 3;
+  return 0;
+}
+
+// The first three words of a directive; later words are never needed.
+struct DirectiveWords {
+  std::string_view word[3];
+  std::size_t count = 0;
+};
+
+DirectiveWords split_directive(std::string_view text) noexcept {
+  DirectiveWords out;
+  std::size_t i = 0;
+  while (i < text.size() && out.count < 3) {
+    if (const std::size_t w = white_space_at(text, i)) {
+      i += w;
+      continue;
+    }
+    const std::size_t start = i;
+    while (i < text.size() && white_space_at(text, i) == 0) ++i;
+    out.word[out.count++] = text.substr(start, i - start);
+  }
+  return out;
+}
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// "1.2": two non-empty runs of ASCII digits joined by one '.'.
+bool is_yaml_version(std::string_view w) noexcept {
+  const std::size_t dot = w.find('.');
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == w.size()) return false;
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (i != dot && !is_digit(w[i])) return false;
+  }
+  return true;
+}
+
+// "!e!" of "!e!x"; nothing for "!x", "!", "!!x" and "!<...>".
+std::optional<std::string_view> tag_handle_of(std::string_view tag) noexcept {
+  if (tag.size() < 2 || tag[0] != '!' || tag[1] == '<' || tag[1] == '!') return std::nullopt;
+  const std::size_t end = tag.find('!', 1);
+  if (end == std::string_view::npos) return std::nullopt;
+  return tag.substr(0, end + 1);
+}
+
+bool is_custom_tag(std::string_view tag) noexcept {
+  return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
+}
+
+std::string line_column(const Span& span) {
+  return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
+}
+
+class Decoder {
+ public:
+  Decoder(const std::vector<Token>& tokens, ResolverMode mode, bool dup_key_error,
+          bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn)
+      : toks_(tokens),
+        mode_(mode),
+        dup_key_error_(dup_key_error),
+        reject_complex_keys_(reject_complex_keys),
+        timestamps_(timestamps),
+        dup_key_warn_(dup_key_warn),
+        yaml11_warn_(yaml11_warn) {}
+
+  Result<DecodedStream, DecodeError> run();
+
+ private:
+  // ---- stream, documents and directives
+  bool handle_directive(const Token& t, bool& saw_yaml);
+  bool trailing_check();
+  void end_document() {
+    anchors_.clear();
+    tag_directives_.clear();
+  }
+
+  // ---- nodes
+  Got decode_node(Value& out, bool indentless_allowed);
+  Got decode_node_inner(Value& out, bool indentless_allowed);
+  bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
+  void decode_scalar(const Token& t, OptionalTag tag, Value& out);
+  Value empty_node(OptionalTag tag);
+  Got decode_alias(const Token& t, Value& out);
+  bool charge_alias_expansion(const Anchor& a, const Span& span);
+  // Wraps `v` as Tagged when the tag is custom; standard tags only served
+  // resolution and are dropped.
+  void wrap_custom(Value& v, OptionalTag tag) {
+    if (tag && is_custom_tag(*tag)) wrap(v, *tag);
+  }
+  void wrap(Value& v, std::string_view tag);
+  Value merge_marker() {
+    saw_merge_ = true;
+    built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
+    return merge_key_marker();
+  }
+  void built(std::uint64_t nodes, std::uint64_t bytes) noexcept {
+    built_nodes_ += nodes;
+    built_bytes_ += bytes;
+  }
+
+  // ---- collections and keys
+  bool node_or_null(Value& out, bool indentless_allowed);
+  bool decode_mapping(ValuePairList& pairs, bool flow);
+  bool decode_sequence(ValueList& items, bool flow);
+  Got decode_sequence_item(Value& out, bool flow);
+  bool decode_indentless_sequence(ValueList& items);
+  bool single_pair(Value& out, Value key, const Span* complex_check_span);
+  bool check_complex_key(const Value& key, const Span& span);
+  bool check_duplicate_key(std::unordered_set<std::string>& seen, const Value& key,
+                           const Span& span);
+
+  Got fail(std::string message, const Span& span,
+           DecodeErrorCategory category = DecodeErrorCategory::Syntax) {
+    error_ = DecodeError{std::move(message), span, category};
+    return Got::Failed;
+  }
+  bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
+  Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
+
+  const std::vector<Token>& toks_;
+  std::size_t pos_ = 0;
+  std::uint32_t depth_ = 0;
+  std::unordered_map<std::string_view, Anchor> anchors_;
+  std::unordered_map<std::string_view, std::string_view> tag_directives_;
+  std::vector<std::string> warnings_;
+  DecodeError error_;
+  // Stream-wide alias expansion totals, checked against the budgets.
+  std::uint64_t expanded_nodes_ = 0;
+  std::uint64_t expanded_bytes_ = 0;
+  // Running totals of every node and text byte built so far; the difference
+  // across one node is that node's size, so anchors are measured bottom-up
+  // without walking what was just built.
+  std::uint64_t built_nodes_ = 0;
+  std::uint64_t built_bytes_ = 0;
+  const ResolverMode mode_;
+  const bool dup_key_error_;
+  const bool reject_complex_keys_;
+  const bool timestamps_;
+  const bool dup_key_warn_;
+  const bool yaml11_warn_;
+  bool saw_merge_ = false;
+};
+
+// ---------------------------------------------------------------- stream
+
+Result<DecodedStream, DecodeError> Decoder::run() {
+  DecodedStream out;
+  bool directives_allowed = true;
+  const std::size_t n = toks_.size();
+  while (pos_ < n) {
+    const Token& t = toks_[pos_];
+    switch (t.kind) {
+      case K::StreamStart:
+      case K::StreamEnd:
+        ++pos_;
+        break;
+      case K::DocumentEnd:
+        directives_allowed = true;
+        ++pos_;
+        break;
+      case K::Directive: {
+        if (!directives_allowed) {
+          fail("a directive must be at the start of the stream or follow a document-end marker (...)",
+               t.span);
+          return std::unexpected(std::move(error_));
+        }
+        const Span group = t.span;
+        bool saw_yaml = false;
+        while (at(K::Directive)) {
+          if (!handle_directive(toks_[pos_], saw_yaml)) return std::unexpected(std::move(error_));
+          ++pos_;
+        }
+        if (!at(K::DocumentStart)) {
+          fail("directive must be followed by a document start (---)", group);
+          return std::unexpected(std::move(error_));
+        }
+        directives_allowed = true;
+        break;
+      }
+      case K::DocumentStart: {
+        ++pos_;
+        Value root;
+        if (decode_node(root, false) == Got::Failed) return std::unexpected(std::move(error_));
+        out.documents.push_back(std::move(root));
+        if (!trailing_check()) return std::unexpected(std::move(error_));
+        end_document();
+        if (at(K::DocumentEnd)) {
+          directives_allowed = true;
+          ++pos_;
+        } else {
+          directives_allowed = false;
+        }
+        break;
+      }
+      default: {
+        const std::size_t start = pos_;
+        Value root;
+        const Got got = decode_node(root, false);
+        if (got == Got::Failed) return std::unexpected(std::move(error_));
+        if (got == Got::Node) {
+          out.documents.push_back(std::move(root));
+          if (!trailing_check()) return std::unexpected(std::move(error_));
+        }
+        end_document();
+        directives_allowed = false;
+        if (pos_ == start) ++pos_;
+        break;
+      }
+    }
+  }
+  if (saw_merge_) {
+    for (Value& doc : out.documents) with_stack_guard([&] { apply_merges(doc); });
+  }
+  out.warnings = std::move(warnings_);
+  return out;
+}
+
+bool Decoder::trailing_check() {
+  if (pos_ >= toks_.size()) return true;
+  switch (toks_[pos_].kind) {
+    case K::StreamEnd:
+    case K::DocumentStart:
+    case K::DocumentEnd:
+    case K::Directive:
+      return true;
+    default:
+      fail("trailing content after document", toks_[pos_].span);
+      return false;
+  }
+}
+
+bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
+  const DirectiveWords w = split_directive(t.text());
+  if (w.count == 0) return true;
+  if (w.word[0] == "YAML") {
+    const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
+                       (w.count < 3 || w.word[2][0] == '#');
+    if (!valid) {
+      fail("invalid %YAML directive", t.span);
+      return false;
+    }
+    if (saw_yaml) {
+      fail("duplicate %YAML directive", t.span);
+      return false;
+    }
+    saw_yaml = true;
+    return true;
+  }
+  if (w.word[0] == "TAG") {
+    if (w.count < 3) return true;
+    const std::string_view handle = w.word[1];
+    if (handle.front() != '!' || handle.back() != '!') return true;
+    if (!tag_directives_.emplace(handle, w.word[2]).second) {
+      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span);
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- nodes
+
+Got Decoder::decode_node(Value& out, bool indentless_allowed) {
+  if (depth_ + 1 > limits::kMaxDepth) {
+    return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
+                span_here());
+  }
+  ++depth_;
+  // Measuring the stack costs more than a level of recursion does, so only
+  // every 8th level checks it; 8 levels fit easily in the guard's margin.
+  const Got got = depth_ % 8 == 1
+                      ? with_stack_guard([&] { return decode_node_inner(out, indentless_allowed); })
+                      : decode_node_inner(out, indentless_allowed);
+  --depth_;
+  return got;
+}
+
+Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
+  const std::size_t n = toks_.size();
+  // Most nodes are scalars without properties: skip the property machinery.
+  if (pos_ < n && toks_[pos_].kind == K::Scalar) {
+    decode_scalar(toks_[pos_++], std::nullopt, out);
+    return Got::Node;
+  }
+  const std::uint64_t nodes_before = built_nodes_;
+  const std::uint64_t bytes_before = built_bytes_;
+  std::optional<std::string_view> anchor;
+  std::string tag_storage;
+  OptionalTag tag;
+  for (; pos_ < n; ++pos_) {
+    const Token& t = toks_[pos_];
+    if (t.kind == K::Anchor) {
+      if (anchor) return fail("a node cannot have two anchors", t.span);
+      anchor = t.text();
+    } else if (t.kind == K::Tag) {
+      if (!expand_tag(t, tag_storage, tag)) return Got::Failed;
+    } else {
+      break;
+    }
+  }
+  if (pos_ >= n) return Got::Nothing;
+
+  const Token& t = toks_[pos_];
+  switch (t.kind) {
+    case K::MappingStart: {
+      ++pos_;
+      ValuePairList pairs;
+      if (!decode_mapping(pairs, t.flow())) return Got::Failed;
+      built(1, 0);
+      out = Value::mapping(std::move(pairs));
+      wrap_custom(out, tag);
+      break;
+    }
+    case K::SequenceStart: {
+      ++pos_;
+      ValueList items;
+      if (!decode_sequence(items, t.flow())) return Got::Failed;
+      built(1, 0);
+      out = Value::sequence(std::move(items));
+      wrap_custom(out, tag);
+      break;
+    }
+    case K::Scalar:
+      ++pos_;
+      decode_scalar(t, tag, out);
+      break;
+    case K::Alias:
+      if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span);
+      return decode_alias(t, out);
+    case K::SequenceEntry:
+      if (indentless_allowed) {
+        ValueList items;
+        if (!decode_indentless_sequence(items)) return Got::Failed;
+        built(1, 0);
+        out = Value::sequence(std::move(items));
+        wrap_custom(out, tag);
+        break;
+      }
+      [[fallthrough]];
+    default:
+      if (t.kind == K::StreamStart || t.kind == K::Directive) {
+        // Never produced inside a document; skipped defensively.
+        ++pos_;
+        return decode_node(out, indentless_allowed);
+      }
+      if (!tag && !anchor) return Got::Nothing;
+      out = empty_node(tag);
+      break;
+  }
+  if (anchor) {
+    // Registered once complete, so an alias inside its own node sees only an
+    // earlier definition of the name.
+    anchors_.insert_or_assign(*anchor, Anchor{out.clone(), built_nodes_ - nodes_before,
+                                              built_bytes_ - bytes_before});
+  }
+  return Got::Node;
+}
+
+bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag) {
+  const std::string_view text = t.text();
+  const auto join = [&](std::string_view prefix, std::string_view rest) {
+    storage.assign(prefix);
+    storage.append(rest);
+    tag = storage;
+  };
+  if (const auto handle = tag_handle_of(text)) {
+    const auto it = tag_directives_.find(*handle);
+    if (it == tag_directives_.end()) {
+      fail("undefined tag handle: " + std::string(*handle), t.span);
+      return false;
+    }
+    join(it->second, text.substr(handle->size()));
+    return true;
+  }
+  if (text.starts_with("!<")) {
+    tag = text;
+  } else if (text.starts_with("!!")) {
+    const auto it = tag_directives_.find("!!");
+    join(it != tag_directives_.end() ? it->second : std::string_view("tag:yaml.org,2002:"),
+         text.substr(2));
+  } else if (text.starts_with("!")) {
+    const auto it = tag_directives_.find("!");
+    if (it != tag_directives_.end()) {
+      join(it->second, text.substr(1));
+    } else {
+      tag = text;
+    }
+  } else {
+    tag = text;
+  }
+  return true;
+}
+
+void Decoder::wrap(Value& v, std::string_view tag) {
+  built(1, tag.size());
+  v = Value::tagged(tag, std::move(v));
+}
+
+void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
+  const std::string_view text = t.text();
+  const bool plain = t.style == ScalarStyle::Plain;
+  if (yaml11_warn_) {
+    if (const auto diff = resolution_difference(mode_, text, plain, tag)) {
+      std::string w = "YAML 1.1 syntax '";
+      w.append(text).append("' resolves as ").append(diff->first).append(" in 1.1 but ");
+      w.append(diff->second).append(" in 1.2 at ").append(line_column(t.span));
+      warnings_.push_back(std::move(w));
+    }
+  }
+  const ResolvedScalar r = resolve_scalar_kind(mode_, text, plain, tag);
+  switch (r.kind) {
+    case ResolvedScalar::Kind::Null:
+      v = Value();
+      break;
+    case ResolvedScalar::Kind::Bool:
+      v = Value::boolean(r.boolean);
+      break;
+    case ResolvedScalar::Kind::Int:
+      v = Value::integer(r.integer);
+      break;
+    case ResolvedScalar::Kind::Float:
+      v = Value::floating(r.number);
+      break;
+    case ResolvedScalar::Kind::BigInt:
+      v = big_int_from_literal(text);
+      built(0, v.text().size());
+      break;
+    case ResolvedScalar::Kind::Str:
+      if (!tag && plain && timestamps_) {
+        if (const auto ts = parse_timestamp(text)) {
+          v = Value::timestamp(*ts);
+          break;
+        }
+      }
+      v = Value::string(text);
+      built(0, text.size());
+      break;
+    case ResolvedScalar::Kind::Merge:
+      v = merge_marker();
+      break;
+  }
+  built(1, 0);
+  wrap_custom(v, tag);
+}
+
+Value Decoder::empty_node(OptionalTag tag) {
+  built(1, 0);
+  if (!tag) return Value();  // an anchor alone: Null
+  Value v;
+  const ResolvedScalar r = resolve_scalar_kind(mode_, {}, true, tag);
+  switch (r.kind) {
+    case ResolvedScalar::Kind::Null:
+      break;
+    case ResolvedScalar::Kind::Bool:
+      v = Value::boolean(r.boolean);
+      break;
+    case ResolvedScalar::Kind::Int:
+      v = Value::integer(r.integer);
+      break;
+    case ResolvedScalar::Kind::Float:
+      v = Value::floating(r.number);
+      break;
+    case ResolvedScalar::Kind::Merge:
+      v = merge_marker();
+      break;
+    default:
+      v = Value::string(SharedText(kEmptyText));
+      break;
+  }
+  wrap_custom(v, tag);
+  return v;
+}
+
+Got Decoder::decode_alias(const Token& t, Value& out) {
+  ++pos_;
+  const auto it = anchors_.find(t.text());
+  if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span);
+  if (!charge_alias_expansion(it->second, t.span)) return Got::Failed;
+  built(it->second.nodes, it->second.bytes);
+  out = it->second.value.clone();
+  return Got::Node;
+}
+
+// Each use charges the full size of its target, as if expanded: whoever walks
+// the tree later (the conversion to Python, the writers) sees it expanded.
+bool Decoder::charge_alias_expansion(const Anchor& a, const Span& span) {
+  expanded_nodes_ = saturating_add(expanded_nodes_, a.nodes);
+  expanded_bytes_ = saturating_add(expanded_bytes_, a.bytes);
+  if (expanded_nodes_ > limits::kAliasBudget || expanded_bytes_ > limits::kAliasByteBudget) {
+    fail("document expands to too many nodes (possible alias bomb)", span);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- collections
+
+// Decodes a key, value or item where a node is required: no node is Null.
+bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
+  const Got got = decode_node(out, indentless_allowed);
+  if (got == Got::Nothing) {
+    built(1, 0);
+    out = Value();
+  }
+  return got != Got::Failed;
+}
+
+bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
+  const bool check_dups = dup_key_error_ || dup_key_warn_;
+  std::unordered_set<std::string> seen;
+  const std::size_t n = toks_.size();
+  while (pos_ < n) {
+    const Token& t = toks_[pos_];
+    Value key;
+    Value value;
+    Span entry_span = t.span;
+    switch (t.kind) {
+      case K::StreamEnd:
+      case K::DocumentStart:
+      case K::DocumentEnd:
+        return true;
+      case K::MappingEnd:
+      case K::BlockEnd:
+        ++pos_;
+        return true;
+      case K::FlowEntry:
+        ++pos_;
+        continue;
+      case K::Key:
+        ++pos_;
+        if (!node_or_null(key, false)) return false;
+        if (at(K::Value)) ++pos_;
+        if (!node_or_null(value, true)) return false;
+        break;
+      default: {
+        const std::size_t start = pos_;
+        if (!flow) {
+          std::size_t q = pos_;
+          while (q < n && (toks_[q].kind == K::Anchor || toks_[q].kind == K::Tag)) ++q;
+          if (q < n) {
+            const Token& k = toks_[q];
+            if (((k.kind == K::MappingStart || k.kind == K::SequenceStart) && !k.flow()) ||
+                k.kind == K::SequenceEntry) {
+              fail("a block collection cannot be a mapping key", k.span);
+              return false;
+            }
+          }
+        }
+        if (!node_or_null(key, false)) return false;
+        if (at(K::Value)) {
+          ++pos_;
+          if (!node_or_null(value, true)) return false;
+        } else if (!flow && t.kind == K::Scalar) {
+          fail("expected ':' after mapping key", entry_span);
+          return false;
+        } else {
+          built(1, 0);
+        }
+        if (!check_complex_key(key, entry_span)) return false;
+        if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
+        pairs.emplace_back(std::move(key), std::move(value));
+        if (pos_ == start) return true;
+        continue;
+      }
+    }
+    if (!check_complex_key(key, entry_span)) return false;
+    if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
+    pairs.emplace_back(std::move(key), std::move(value));
+  }
+  return true;
+}
+
+bool Decoder::decode_sequence(ValueList& items, bool flow) {
+  const std::size_t n = toks_.size();
+  while (pos_ < n) {
+    Value item;
+    switch (toks_[pos_].kind) {
+      case K::SequenceEntry:
+      case K::FlowEntry: {
+        ++pos_;
+        const Got got = decode_sequence_item(item, flow);
+        if (got == Got::Failed) return false;
+        if (got == Got::Node) items.push_back(std::move(item));
+        break;
+      }
+      case K::StreamEnd:
+      case K::DocumentStart:
+      case K::DocumentEnd:
+        return true;
+      case K::MappingEnd:
+      case K::SequenceEnd:
+      case K::BlockEnd:
+        ++pos_;
+        return true;
+      default: {
+        const std::size_t start = pos_;
+        const Got got = decode_sequence_item(item, flow);
+        if (got == Got::Failed) return false;
+        if (got == Got::Nothing) return true;
+        items.push_back(std::move(item));
+        if (pos_ == start) return true;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// Builds the one-pair mapping of a "key: value" item inside a flow sequence;
+// `pos_` is just past the ':'.
+bool Decoder::single_pair(Value& out, Value key, const Span* complex_check_span) {
+  Value value;
+  if (!node_or_null(value, false)) return false;
+  if (complex_check_span && !check_complex_key(key, *complex_check_span)) return false;
+  ValuePairList pairs;
+  pairs.emplace_back(std::move(key), std::move(value));
+  built(1, 0);
+  out = Value::mapping(std::move(pairs));
+  return true;
+}
+
+Got Decoder::decode_sequence_item(Value& out, bool flow) {
+  if (!flow) {
+    if (pos_ < toks_.size()) {
+      switch (toks_[pos_].kind) {
+        case K::MappingEnd:
+        case K::SequenceEnd:
+        case K::BlockEnd:
+        case K::SequenceEntry:
+          built(1, 0);
+          out = Value();  // "-" alone on its line
+          return Got::Node;
+        default:
+          break;
+      }
+    }
+    return decode_node(out, false);
+  }
+  if (pos_ >= toks_.size()) return Got::Nothing;
+  const Token& t = toks_[pos_];
+  if (t.kind == K::Key) {
+    ++pos_;
+    Value key;
+    if (!node_or_null(key, false)) return Got::Failed;
+    if (at(K::Value)) ++pos_;
+    return single_pair(out, std::move(key), &t.span) ? Got::Node : Got::Failed;
+  }
+  if (t.kind == K::Value) {
+    ++pos_;
+    built(1, 0);
+    return single_pair(out, Value(), nullptr) ? Got::Node : Got::Failed;
+  }
+  Value node;
+  const Got got = decode_node(node, false);
+  if (got != Got::Node) return got;
+  if (!at(K::Value)) {
+    out = std::move(node);
+    return Got::Node;
+  }
+  ++pos_;
+  return single_pair(out, std::move(node), &t.span) ? Got::Node : Got::Failed;
+}
+
+bool Decoder::decode_indentless_sequence(ValueList& items) {
+  while (at(K::SequenceEntry)) {
+    ++pos_;
+    if (pos_ < toks_.size()) {
+      switch (toks_[pos_].kind) {
+        case K::MappingEnd:
+        case K::SequenceEnd:
+        case K::BlockEnd:
+        case K::Key:
+        case K::SequenceEntry:
+          built(1, 0);
+          items.push_back(Value());
+          continue;
+        default:
+          break;
+      }
+    }
+    Value item;
+    const Got got = decode_node(item, false);
+    if (got == Got::Failed) return false;
+    if (got == Got::Node) items.push_back(std::move(item));
+  }
+  return true;
+}
+
+bool Decoder::check_complex_key(const Value& key, const Span& span) {
+  if (!reject_complex_keys_) return true;
+  const char* what = key.kind() == ValueKind::Sequence  ? "a sequence"
+                     : key.kind() == ValueKind::Mapping ? "a mapping"
+                                                        : nullptr;
+  if (!what) return true;
+  fail(std::string("complex mapping key (") + what + " used as a key)", span,
+       DecodeErrorCategory::ComplexKey);
+  return false;
+}
+
+bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const Value& key,
+                                  const Span& span) {
+  if (is_merge_marker(key)) return true;  // several "<<" entries merge in turn
+  if (seen.insert(canonical_key(key)).second) return true;
+  const std::string shown =
+      key.kind() == ValueKind::String ? std::string(key.text()) : value_debug_text(key);
+  if (dup_key_error_) {
+    fail("duplicate mapping key: " + shown, span, DecodeErrorCategory::DuplicateKey);
+    return false;
+  }
+  warnings_.push_back("duplicate mapping key '" + shown + "' at " + line_column(span) +
+                      "; keeping the last value");
+  return true;
+}
+
+}  // namespace
+
+Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
+                                                 bool dup_key_error, bool reject_complex_keys,
+                                                 bool timestamps, bool dup_key_warn,
+                                                 bool yaml11_warn) {
+  auto scanned = scan_all_tokens(text);
+  if (!scanned) {
+    return std::unexpected(DecodeError{std::move(scanned.error().message), scanned.error().span,
+                                       DecodeErrorCategory::Syntax});
+  }
+  Decoder decoder(scanned->tokens, mode, dup_key_error, reject_complex_keys, timestamps,
+                  dup_key_warn, yaml11_warn);
+  return decoder.run();
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,69 @@
+// Plain decoder: YAML text to Value documents.
+//
+// Input: one whole UTF-8 text (borrowed for the call; a leading byte-order
+// mark is skipped by the scanner) and the resolution rules. Output: every
+// document of the stream as a `Value` tree, in stream order, plus the warning
+// texts in the order they were produced; or the first `DecodeError`, in which
+// case nothing else comes back (warnings of a failed call are dropped).
+//
+// Invariants: the result owns all its texts; nothing in it points into the
+// input. Aliases are expanded by sharing (Value::clone is O(1)), so repeated
+// aliases cost no copies; every expansion is charged to one stream-wide
+// budget of nodes (limits::kAliasBudget) and of text bytes
+// (limits::kAliasByteBudget), so that whoever walks the expanded tree later,
+// the conversion to Python included, does bounded work. Nesting is bounded by
+// limits::kMaxDepth and every recursive step runs through with_stack_guard.
+// Merge keys are applied before returning. No Python object is touched: the
+// call may run with the interpreter lock released.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/value.hpp"
+#include "resolver/resolver.hpp"
+#include "scanner/token.hpp"
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+// The numbers are part of the contract: the binding maps them to exception
+// classes.
+enum class DecodeErrorCategory : std::uint8_t {
+  Syntax = 0,        // syntax or structure, and every scan error
+  DuplicateKey = 1,  // "duplicate mapping key: {}"
+  ComplexKey = 2,    // "complex mapping key ({} used as a key)"
+};
+
+struct DecodeError {
+  std::string message;  // without position
+  Span span;
+  DecodeErrorCategory category = DecodeErrorCategory::Syntax;
+};
+
+struct DecodedStream {
+  std::vector<Value> documents;
+  std::vector<std::string> warnings;
+};
+
+// Decodes every document of `text`.
+//   dup_key_error:       a repeated mapping key is an error (wins over warn)
+//   reject_complex_keys: sequence and mapping keys are errors
+//   timestamps:          untagged plain scalars that would be strings are
+//                        tried as timestamps
+//   dup_key_warn:        a repeated mapping key is a warning
+//   yaml11_warn:         scalars that resolve differently under YAML 1.2
+//                        give a warning
+[[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
+    std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
+    bool timestamps, bool dup_key_warn, bool yaml11_warn);
+
+// The canonical identity of a mapping key for duplicate detection: equal for
+// keys that Python treats as one dict key (true, 1, 1.0 and the integer
+// 10**20 however it was spelled), distinct otherwise. Every component is
+// length-prefixed or self-delimiting, so no two different keys collide.
+[[nodiscard]] std::string canonical_key(const Value& key);
+
+}  // namespace ostrevane

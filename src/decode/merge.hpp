@@ -1,0 +1,36 @@
+// Merge keys ("<<: *base", "<<: [*a, *b]") on finished Value trees.
+//
+// While decoding, every scalar that resolves as a merge becomes a merge
+// marker; afterwards `apply_merges` rebuilds each mapping that holds one.
+// Input and output are whole trees owned by the caller; the pass never fails.
+// Subtrees shared through aliases are processed once and stay shared.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "decode/value.hpp"
+
+namespace ostrevane {
+
+inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
+
+// Tagged("tag:yaml.org,2002:merge", String "<<"), all of it static text.
+[[nodiscard]] Value merge_key_marker();
+
+[[nodiscard]] inline bool is_merge_marker(const Value& v) noexcept {
+  return v.kind() == ValueKind::Tagged && v.tag() == kMergeTag;
+}
+
+// Applies every merge key in `v`; merge markers left in keys, values and
+// items become the plain text "<<".
+void apply_merges(Value& v);
+
+// Replaces every merge marker anywhere in `v` by the text "<<".
+void normalize_merge_tags(Value& v);
+
+// Appends the identity of `v` as a merge key: unlike canonical_key it tells
+// 1, true and 1.0 apart. Schema validation calls it with an empty buffer.
+void value_key_string(std::string& out, const Value& v);
+
+}  // namespace ostrevane

@@ -1,0 +1,14 @@
+// Test-only entry points, compiled in only when the build option test_hooks
+// is on: they raise the exceptions that the error converters build from
+// records the core cannot produce yet, and drive the entry guard's handling
+// of internal faults. Never part of __all__.
+#pragma once
+
+#include "ffi/errors.hpp"
+
+namespace ostrevane::ffi {
+
+// Adds the hooks to the module when they are compiled in; else nothing.
+[[nodiscard]] PyResult<void> add_test_hooks(PyObject* module);
+
+}  // namespace ostrevane::ffi

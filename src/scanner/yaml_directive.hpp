@@ -1,0 +1,34 @@
+// Leading %YAML directive sniffing.
+//
+// Input: a UTF-8 text. Output: the (major, minor) version of a %YAML directive
+// found before the first content line, or nothing. Only the head of the text
+// is read; nothing is scanned and nothing fails: malformed directives yield
+// nothing. The look-up is looser than the scanner (it accepts indentation
+// before '%'), because its only job is to pick the resolution rules early.
+//
+// The white-space helpers treat as blank every character with the Unicode
+// White_Space property; the schema reference finder shares them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace ostrevane {
+
+struct YamlVersion {
+  std::uint32_t major;
+  std::uint32_t minor;
+  friend bool operator==(const YamlVersion&, const YamlVersion&) = default;
+};
+
+[[nodiscard]] std::optional<YamlVersion> detect_yaml_directive(std::string_view text) noexcept;
+
+// Byte length of the Unicode white-space character at the start of `s`, or 0.
+[[nodiscard]] std::size_t white_space_length(std::string_view s) noexcept;
+
+// `s` without its leading / trailing Unicode white space.
+[[nodiscard]] std::string_view trim_white_space_front(std::string_view s) noexcept;
+[[nodiscard]] std::string_view trim_white_space_back(std::string_view s) noexcept;
+
+}  // namespace ostrevane
