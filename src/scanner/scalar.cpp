@@ -261,7 +261,7 @@ Status Scanner::scan_plain_scalar_in() {
   const bool multi_line = r_.line > start.line;
   simple_key_allowed_ = multi_line && !flow;
   if (!flow && simple_key_.state != SimpleKey::State::None && simple_key_.line != r_.line)
-    OSV_SCAN_TRY(drop_simple_key());
+    OSV_TRY(drop_simple_key());
 
   const int at = r_.peek();
   const int next = at == ':' ? r_.peek_next() : kNone;
@@ -276,7 +276,7 @@ Status Scanner::scan_plain_scalar_in() {
         if (multi_line)
           return scan_error("an implicit mapping key cannot span multiple lines", start);
         if (tab_at_start) return scan_error("a tab cannot be used for indentation", start);
-        OSV_SCAN_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
+        OSV_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
       } else if (multi_line && !flow_stack_.back()) {
         return scan_error("the implicit key of a flow sequence pair must be on one line", start);
       }
@@ -387,7 +387,7 @@ Status Scanner::scan_double_quoted() {
     push_scalar_text(buf_, content_end, in + run_start, r_.pos - run_start);
     if (c == '\n' || c == '\r') {
       buf_.resize(content_end);
-      OSV_SCAN_TRY(fold_quoted_line_break(block_indent));
+      OSV_TRY(fold_quoted_line_break(block_indent));
       if (r_.at_document_marker())
         return scan_error("a document marker cannot appear inside a quoted scalar", start);
       run_start = r_.pos;
@@ -534,7 +534,7 @@ Status Scanner::scan_single_quoted() {
     }
     buf_.append(in + run_start, r_.pos - run_start);
     while (!buf_.empty() && (buf_.back() == ' ' || buf_.back() == '\t')) buf_.pop_back();
-    OSV_SCAN_TRY(fold_quoted_line_break(block_indent));
+    OSV_TRY(fold_quoted_line_break(block_indent));
     if (r_.at_document_marker())
       return scan_error("a document marker cannot appear inside a quoted scalar", start);
     run_start = r_.pos;
@@ -557,7 +557,7 @@ Status Scanner::check_after_quoted_scalar(std::string_view text, ScalarStyle sty
           if (r_.line != start.line)
             return scan_error("an implicit mapping key cannot span multiple lines", start);
           if (tab_at_start) return scan_error("a tab cannot be used for indentation", start);
-          OSV_SCAN_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
+          OSV_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
         }
         return push_implicit_key(text, style, start, end_offset);
       }
@@ -717,7 +717,7 @@ Status Scanner::scan_block_scalar(bool literal) {
   }
 
   simple_key_allowed_ = true;
-  OSV_SCAN_TRY(drop_simple_key());
+  OSV_TRY(drop_simple_key());
   push_text(TokenKind::Scalar, start, keep(text), r_.pos,
             literal ? ScalarStyle::Literal : ScalarStyle::Folded);
   return {};

@@ -99,7 +99,7 @@ Scanner::Scanner(std::string_view text, const ScanOptions& options, TokenList& o
 
 Status Scanner::run() {
   out_.reserve(token_reserve_count(r_.len));
-  OSV_SCAN_TRY(check_characters());
+  OSV_TRY(check_characters());
   push(TokenKind::StreamStart, r_.span());
   while (!stream_ended_) {
     Status status = fetch_next_token();
@@ -214,7 +214,7 @@ Status Scanner::check_characters() {
 Status Scanner::fetch_next_token() {
   const std::uint32_t line_before = r_.line;
   tab_before_token_ = false;
-  OSV_SCAN_TRY(skip_to_next_token());
+  OSV_TRY(skip_to_next_token());
   if (r_.at_end()) {
     if (in_flow()) return scan_error("unclosed flow collection at end of input", r_.span());
     return fetch_stream_end();
@@ -238,7 +238,7 @@ Status Scanner::skip_to_next_token() {
     switch (in[r_.pos]) {
       case '\t':
         if (in_flow()) {
-          if (r_.column == 0) OSV_SCAN_TRY(check_flow_tab_at_column0());
+          if (r_.column == 0) OSV_TRY(check_flow_tab_at_column0());
         } else {
           tab_before_token_ = true;
         }
@@ -250,7 +250,7 @@ Status Scanner::skip_to_next_token() {
         document_start_on_line_ = false;
         tab_before_token_ = false;
         if (simple_key_.state != SimpleKey::State::None && simple_key_.line != r_.line)
-          OSV_SCAN_TRY(drop_simple_key());
+          OSV_TRY(drop_simple_key());
         if (!in_flow()) simple_key_allowed_ = true;
         break;
       case ' ':
@@ -287,7 +287,7 @@ void Scanner::scan_comment() {
 }
 
 Status Scanner::fetch_stream_end() {
-  OSV_SCAN_TRY(drop_simple_key());
+  OSV_TRY(drop_simple_key());
   unroll_indent(-1);
   stream_ended_ = true;
   push(TokenKind::StreamEnd, r_.span());
@@ -324,12 +324,12 @@ Status Scanner::dispatch_flow(int c) {
       if (next_ends) return scan_error("a plain scalar cannot be a bare '-' here", r_.span());
       break;
     case '!':
-      OSV_SCAN_TRY(fetch_tag());
+      OSV_TRY(fetch_tag());
       flow_entry_has_content_ = true;
       return {};
     case '&':
     case '*':
-      OSV_SCAN_TRY(scan_anchor(c == '*'));
+      OSV_TRY(scan_anchor(c == '*'));
       flow_entry_has_content_ = true;
       return {};
     case '[':
@@ -339,11 +339,11 @@ Status Scanner::dispatch_flow(int c) {
     case '}':
       return fetch_flow_collection_end(c == '}');
     case '"':
-      OSV_SCAN_TRY(scan_double_quoted());
+      OSV_TRY(scan_double_quoted());
       flow_entry_has_content_ = true;
       return {};
     case '\'':
-      OSV_SCAN_TRY(scan_single_quoted());
+      OSV_TRY(scan_single_quoted());
       flow_entry_has_content_ = true;
       return {};
     case '#':
@@ -356,7 +356,7 @@ Status Scanner::dispatch_flow(int c) {
     default:
       break;
   }
-  OSV_SCAN_TRY(scan_plain_scalar());
+  OSV_TRY(scan_plain_scalar());
   flow_entry_has_content_ = true;
   return {};
 }
@@ -519,8 +519,8 @@ Status Scanner::fetch_value() {
         out_.insert(where, key_token);
       }
     } else {
-      OSV_SCAN_TRY(drop_simple_key());
-      OSV_SCAN_TRY(roll_indent(colon.column, colon, TokenKind::MappingStart));
+      OSV_TRY(drop_simple_key());
+      OSV_TRY(roll_indent(colon.column, colon, TokenKind::MappingStart));
     }
   }
   r_.advance_ascii();
@@ -537,7 +537,7 @@ Status Scanner::fetch_explicit_key() {
   const Span at = r_.span();
   if (!in_flow()) {
     if (tab_before_token_) return scan_error("a tab cannot be used for indentation", at);
-    OSV_SCAN_TRY(roll_indent(at.column, at, TokenKind::MappingStart));
+    OSV_TRY(roll_indent(at.column, at, TokenKind::MappingStart));
   }
   r_.advance_ascii();
   if (!in_flow() && r_.peek() == '\t')
@@ -560,7 +560,7 @@ Status Scanner::fetch_block_entry(bool after_entry) {
   if (static_cast<std::int64_t>(at.column) > indent_ && indent_is_sequence_ && !after_entry &&
       indent_closed_)
     return scan_error("a sequence entry is indented past its sequence", at);
-  OSV_SCAN_TRY(roll_indent(at.column, at, TokenKind::SequenceStart));
+  OSV_TRY(roll_indent(at.column, at, TokenKind::SequenceStart));
   r_.advance_ascii();
   if (r_.peek() == ' ') r_.advance_ascii();
   simple_key_allowed_ = true;
@@ -686,7 +686,7 @@ Status Scanner::check_property_indent() {
 
 Status Scanner::scan_anchor(bool alias) {
   const Span at = r_.span();
-  if (!alias) OSV_SCAN_TRY(check_property_indent());
+  if (!alias) OSV_TRY(check_property_indent());
   if (!in_flow()) save_simple_key();
   r_.advance_ascii();
   const std::size_t from = r_.pos;
@@ -711,7 +711,7 @@ Status Scanner::scan_anchor(bool alias) {
 
 Status Scanner::fetch_tag() {
   const Span at = r_.span();
-  OSV_SCAN_TRY(check_property_indent());
+  OSV_TRY(check_property_indent());
   if (!in_flow()) {
     save_simple_key();
     property_line_ = r_.line;
@@ -765,7 +765,7 @@ Result<TokenList, ScanError> scan_all_tokens(std::string_view text, const ScanOp
   }
   TokenList list;
   scanner_detail::Scanner scanner(text, options, list);
-  OSV_SCAN_TRY(scanner.run());
+  OSV_TRY(scanner.run());
   return list;
 }
 
