@@ -131,11 +131,16 @@ class Decoder {
   Got decode_node(Value& out, bool indentless_allowed);
   Got decode_node_inner(Value& out, bool indentless_allowed);
   bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
-  Value decode_scalar(const Token& t, OptionalTag tag);
+  void decode_scalar(const Token& t, OptionalTag tag, Value& out);
   Value empty_node(OptionalTag tag);
   Got decode_alias(const Token& t, Value& out);
   bool charge_alias_expansion(const Anchor& a, const Span& span);
-  Value wrap_custom(Value v, OptionalTag tag);
+  // Wraps `v` as Tagged when the tag is custom; standard tags only served
+  // resolution and are dropped.
+  void wrap_custom(Value& v, OptionalTag tag) {
+    if (tag && is_custom_tag(*tag)) wrap(v, *tag);
+  }
+  void wrap(Value& v, std::string_view tag);
   Value merge_marker() {
     saw_merge_ = true;
     built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
@@ -283,8 +288,14 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
   if (w.word[0] == "YAML") {
     const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
                        (w.count < 3 || w.word[2][0] == '#');
-    if (!valid) return fail("invalid %YAML directive", t.span) != Got::Failed;
-    if (saw_yaml) return fail("duplicate %YAML directive", t.span) != Got::Failed;
+    if (!valid) {
+      fail("invalid %YAML directive", t.span);
+      return false;
+    }
+    if (saw_yaml) {
+      fail("duplicate %YAML directive", t.span);
+      return false;
+    }
     saw_yaml = true;
     return true;
   }
@@ -293,8 +304,8 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
     const std::string_view handle = w.word[1];
     if (handle.front() != '!' || handle.back() != '!') return true;
     if (!tag_directives_.emplace(handle, w.word[2]).second) {
-      return fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span) !=
-             Got::Failed;
+      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span);
+      return false;
     }
   }
   return true;
@@ -319,6 +330,11 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
 
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const std::size_t n = toks_.size();
+  // Most nodes are scalars without properties: skip the property machinery.
+  if (pos_ < n && toks_[pos_].kind == K::Scalar) {
+    decode_scalar(toks_[pos_++], std::nullopt, out);
+    return Got::Node;
+  }
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
   std::optional<std::string_view> anchor;
@@ -344,7 +360,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       ValuePairList pairs;
       if (!decode_mapping(pairs, t.flow())) return Got::Failed;
       built(1, 0);
-      out = wrap_custom(Value::mapping(std::move(pairs)), tag);
+      out = Value::mapping(std::move(pairs));
+      wrap_custom(out, tag);
       break;
     }
     case K::SequenceStart: {
@@ -352,12 +369,13 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       ValueList items;
       if (!decode_sequence(items, t.flow())) return Got::Failed;
       built(1, 0);
-      out = wrap_custom(Value::sequence(std::move(items)), tag);
+      out = Value::sequence(std::move(items));
+      wrap_custom(out, tag);
       break;
     }
     case K::Scalar:
       ++pos_;
-      out = decode_scalar(t, tag);
+      decode_scalar(t, tag, out);
       break;
     case K::Alias:
       if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span);
@@ -367,7 +385,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
         ValueList items;
         if (!decode_indentless_sequence(items)) return Got::Failed;
         built(1, 0);
-        out = wrap_custom(Value::sequence(std::move(items)), tag);
+        out = Value::sequence(std::move(items));
+        wrap_custom(out, tag);
         break;
       }
       [[fallthrough]];
@@ -425,13 +444,12 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
   return true;
 }
 
-Value Decoder::wrap_custom(Value v, OptionalTag tag) {
-  if (!tag || !is_custom_tag(*tag)) return v;
-  built(1, tag->size());
-  return Value::tagged(*tag, std::move(v));
+void Decoder::wrap(Value& v, std::string_view tag) {
+  built(1, tag.size());
+  v = Value::tagged(tag, std::move(v));
 }
 
-Value Decoder::decode_scalar(const Token& t, OptionalTag tag) {
+void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
   const std::string_view text = t.text();
   const bool plain = t.style == ScalarStyle::Plain;
   if (yaml11_warn_) {
@@ -443,9 +461,9 @@ Value Decoder::decode_scalar(const Token& t, OptionalTag tag) {
     }
   }
   const ResolvedScalar r = resolve_scalar_kind(mode_, text, plain, tag);
-  Value v;
   switch (r.kind) {
     case ResolvedScalar::Kind::Null:
+      v = Value();
       break;
     case ResolvedScalar::Kind::Bool:
       v = Value::boolean(r.boolean);
@@ -475,7 +493,7 @@ Value Decoder::decode_scalar(const Token& t, OptionalTag tag) {
       break;
   }
   built(1, 0);
-  return wrap_custom(std::move(v), tag);
+  wrap_custom(v, tag);
 }
 
 Value Decoder::empty_node(OptionalTag tag) {
@@ -502,7 +520,8 @@ Value Decoder::empty_node(OptionalTag tag) {
       v = Value::string(SharedText(kEmptyText));
       break;
   }
-  return wrap_custom(std::move(v), tag);
+  wrap_custom(v, tag);
+  return v;
 }
 
 Got Decoder::decode_alias(const Token& t, Value& out) {

@@ -51,8 +51,6 @@ const char* plain_run(const char* p, const char* end) noexcept {
   return p;
 }
 
-using RunFn = const char* (*)(const char*, const char*) noexcept;
-
 // First double quote, backslash, LF or CR in [p, end).
 const char* double_quoted_run(const char* p, const char* end) noexcept {
   while (end - p >= 16) {
@@ -145,14 +143,16 @@ Status Scanner::push_implicit_key(std::string_view text, ScalarStyle style, Span
 // Plain scalars.
 
 Status Scanner::scan_plain_scalar() {
+  return in_flow() ? scan_plain_scalar_in<true>() : scan_plain_scalar_in<false>();
+}
+
+template <bool flow>
+Status Scanner::scan_plain_scalar_in() {
   const Span start = r_.span();
   const bool key_allowed_at_start = simple_key_allowed_;
   const bool tab_at_start = tab_before_token_;
-  const bool flow = in_flow();
   const char* in = r_.input;
   const char* end = in + r_.len;
-  const RunFn view_run = flow ? plain_run<true, false> : plain_run<false, false>;
-  const RunFn owned_run = flow ? plain_run<true, true> : plain_run<false, true>;
 
   bool owned = false;
   bool after_blank = false;
@@ -233,7 +233,7 @@ Status Scanner::scan_plain_scalar() {
       continue;
     }
     const char* from = in + r_.pos;
-    const char* stop = (owned ? owned_run : view_run)(from, end);
+    const char* stop = owned ? plain_run<flow, true>(from, end) : plain_run<flow, false>(from, end);
     if (stop == from) {
       take_one();
       continue;
@@ -599,7 +599,7 @@ Status Scanner::scan_block_scalar(bool literal) {
     bool marker = false;
     while (p < r_.len) {
       std::size_t q = p;
-      while (q < r_.len && in[q] == ' ') ++q;
+      q += count_spaces(in + q, in + r_.len);
       if (q < r_.len && is_break(static_cast<unsigned char>(in[q]))) {
         widest_empty = std::max(widest_empty, q - p);
         p = q + ((in[q] == '\r' && q + 1 < r_.len && in[q + 1] == '\n') ? 2 : 1);

@@ -3,6 +3,7 @@
 // all ASCII takes the byte count directly.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,19 +46,55 @@ inline std::size_t utf8_length(unsigned char lead) noexcept {
   return 4;
 }
 
-// Characters (non-continuation bytes) in [p, p + n).
-inline std::uint32_t count_chars(const char* p, std::size_t n) noexcept {
+inline std::uint32_t popcount32(std::uint32_t x) noexcept {
+  // Without -mpopcnt the builtin becomes a library call; this stays inline.
+  x = x - ((x >> 1) & 0x55555555u);
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  return (((x + (x >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+}
+
+// Mask of the non-continuation bytes of a 16-byte chunk.
+inline std::uint32_t lead_byte_mask(__m128i v) noexcept {
+  // Continuation bytes are 0x80..0xBF, i.e. -128..-65 as signed bytes.
+  return static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(0xBF)))));
+}
+
+// Characters (non-continuation bytes) in [p, p + n); `limit` is the end of
+// the readable buffer, so a short tail can still be read as one chunk.
+inline std::uint32_t count_chars(const char* p, std::size_t n, const char* limit) noexcept {
   std::size_t count = 0;
   std::size_t i = 0;
-  const __m128i limit = _mm_set1_epi8(static_cast<char>(0xBF));
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    // Continuation bytes are 0x80..0xBF, i.e. -128..-65 as signed bytes.
-    const int lead = _mm_movemask_epi8(_mm_cmpgt_epi8(v, limit));
-    count += static_cast<std::size_t>(__builtin_popcount(lead));
+    count += _mm_movemask_epi8(v) == 0 ? 16 : popcount32(lead_byte_mask(v));
+  }
+  const std::size_t rest = n - i;
+  if (rest == 0) return static_cast<std::uint32_t>(count);
+  if (limit - (p + i) >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const std::uint32_t keep = (1u << rest) - 1;
+    const std::uint32_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(v)) & keep;
+    count += high == 0 ? rest : popcount32(lead_byte_mask(v) & keep);
+    return static_cast<std::uint32_t>(count);
   }
   for (; i < n; ++i) count += (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80;
   return static_cast<std::uint32_t>(count);
+}
+
+// Spaces (U+0020 only) at [p, end), counted 16 at a time.
+inline std::size_t count_spaces(const char* p, const char* end) noexcept {
+  const char* q = p;
+  const __m128i space = _mm_set1_epi8(' ');
+  while (end - q >= 16) {
+    const auto other = static_cast<unsigned>(
+        ~_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), space)) &
+        0xFFFF);
+    if (other != 0) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(other));
+    q += 16;
+  }
+  while (q < end && *q == ' ') ++q;
+  return static_cast<std::size_t>(q - p);
 }
 
 struct Reader {
@@ -69,7 +106,11 @@ struct Reader {
   std::uint32_t column = 0;
   std::uint32_t file_id = 0;
   bool leading_bom = false;
-  bool ascii_only = false;  // set by the character check
+  // Offset of the first byte 0x80 or above at or after the offset it was
+  // last searched from (len when there is none). While it lies at or past
+  // pos, the bytes before it are ASCII and columns are byte counts; it only
+  // ever moves forward, so finding it costs one pass over the text.
+  std::size_t next_non_ascii = 0;
 
   bool at_end() const noexcept { return pos >= len; }
   int at(std::size_t p) const noexcept {
@@ -117,8 +158,20 @@ struct Reader {
   }
   // n bytes that hold no line break.
   void advance_bytes(std::size_t n) noexcept {
-    column += ascii_only ? static_cast<std::uint32_t>(n) : count_chars(input + pos, n);
+    if (next_non_ascii < pos) next_non_ascii = find_non_ascii(pos);
+    column += pos + n <= next_non_ascii ? static_cast<std::uint32_t>(n)
+                                        : count_chars(input + pos, n, input + len);
     pos += n;
+  }
+  std::size_t find_non_ascii(std::size_t from) const noexcept {
+    std::size_t p = from;
+    while (len - p >= 16) {
+      const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(input + p)));
+      if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+      p += 16;
+    }
+    while (p < len && static_cast<unsigned char>(input[p]) < 0x80) ++p;
+    return p;
   }
   void skip3() noexcept {
     for (int i = 0; i < 3 && pos < len; ++i) advance_char();
@@ -142,15 +195,16 @@ struct Reader {
     column += static_cast<std::uint32_t>(pos - from);
   }
   void skip_spaces() noexcept {
-    const std::size_t from = pos;
-    while (pos < len && input[pos] == ' ') ++pos;
-    column += static_cast<std::uint32_t>(pos - from);
+    const std::size_t n = count_spaces(input + pos, input + len);
+    pos += n;
+    column += static_cast<std::uint32_t>(n);
   }
   void skip_spaces_below(std::uint32_t limit) noexcept {
-    while (column < limit && pos < len && input[pos] == ' ') {
-      ++pos;
-      ++column;
-    }
+    if (column >= limit) return;
+    const std::size_t n =
+        std::min<std::size_t>(count_spaces(input + pos, input + len), limit - column);
+    pos += n;
+    column += static_cast<std::uint32_t>(n);
   }
   // Spaces up to the column limit, then each break with the spaces after it;
   // returns the breaks consumed.

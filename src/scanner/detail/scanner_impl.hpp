@@ -59,7 +59,13 @@ class Scanner {
   void scan_comment();
 
   // Block structure.
-  [[nodiscard]] Status roll_indent(std::uint32_t column, Span span, TokenKind kind);
+  // Most keys sit at the column of their open mapping: nothing to do there.
+  [[nodiscard]] Status roll_indent(std::uint32_t column, Span span, TokenKind kind) {
+    if (in_flow() || (!document_start_on_line_ && static_cast<std::int64_t>(column) <= indent_))
+      return {};
+    return open_block_collection(column, span, kind);
+  }
+  [[nodiscard]] Status open_block_collection(std::uint32_t column, Span span, TokenKind kind);
   void unroll_indent(std::int64_t column);
   void pop_indent();
   void close_sequence_at_column(int c);
@@ -85,6 +91,8 @@ class Scanner {
 
   // Scalars (scalar.cpp).
   [[nodiscard]] Status scan_plain_scalar();
+  template <bool flow>
+  [[nodiscard]] Status scan_plain_scalar_in();
   [[nodiscard]] Status scan_double_quoted();
   [[nodiscard]] Status scan_single_quoted();
   [[nodiscard]] Status fold_quoted_line_break(std::int64_t block_indent);
@@ -99,13 +107,21 @@ class Scanner {
   bool in_flow() const noexcept { return flow_level_ > 0; }
 
   void push(TokenKind kind, Span span, bool flag = false) {
+    if (out_.size() == out_.capacity()) [[unlikely]]
+      grow_tokens();
     out_.push_back(Token{span, span.offset, nullptr, 0, kind, ScalarStyle::Plain, flag});
   }
   void push_text(TokenKind kind, Span span, std::string_view text, std::uint64_t end_offset,
                  ScalarStyle style = ScalarStyle::Plain) {
+    if (out_.size() == out_.capacity()) [[unlikely]]
+      grow_tokens();
     out_.push_back(Token{span, end_offset, text.data(), static_cast<std::uint32_t>(text.size()),
                          kind, style, false});
   }
+  // Grows the token vector to the count the scanned part of the text
+  // predicts for the whole, so large texts reallocate once or twice instead
+  // of doubling all the way.
+  [[gnu::noinline]] void grow_tokens();
   // Owned texts go to the arena; views of the input are kept as they are.
   std::string_view keep(std::string_view owned) { return list_.storage.store(owned); }
 

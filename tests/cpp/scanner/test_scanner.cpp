@@ -195,6 +195,9 @@ const ErrorCase kErrorCases[] = {
     {"nul", std::string("a: \0", 4), "disallowed control character U+0000", 1, 4},
     {"del", "ab\x7f", "disallowed control character U+007F", 1, 3},
     {"ffff_after_crlf", "a\r\nb\r\nc\uffff", "disallowed control character U+FFFF", 3, 2},
+    {"control_char_past_first_blocks", std::string(150, 'a') + "\x01", "disallowed control character U+0001", 1, 151},
+    {"c1_control_in_long_text", "k: " + std::string(70, 'v') + "\n" + std::string(60, 'w') + "\u009f",
+     "disallowed control character U+009F", 2, 61},
     {"fffe_long_line", "0123456789abcdefghij: \ufffe", "disallowed control character U+FFFE", 1, 23},
     // Dispatch.
     {"reserved_at", "@x", "'@' is a reserved indicator and cannot start a plain scalar", 1, 1},
@@ -481,17 +484,17 @@ TEST(ScannerFrame, DeepBlockNestingNeedsNoRecursion) {
 
 TEST(ScannerFrame, DeepBlockMappingNesting) {
   std::string yaml;
-  for (int i = 0; i < 20'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
+  for (int i = 0; i < 3'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
-  EXPECT_EQ(result->tokens.size(), 2u + 20'000u * 5u);
+  EXPECT_EQ(result->tokens.size(), 2u + 3'000u * 5u);  // MAP K S V per line, then the BEs
 }
 
 TEST(ScannerFrame, TooLargeTextIsRefused) {
   // Reserved, never touched: the size check comes before any byte is read.
   const std::size_t size = limits::kMaxScanInput + 1;
-  void* block = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  ASSERT_NE(block, MAP_FAILED);
+  void* block = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (block == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
   auto result = scan_all_tokens(std::string_view(static_cast<const char*>(block), size));
   munmap(block, size);
   ASSERT_FALSE(result);
