@@ -159,9 +159,12 @@ ACCEPTED = [
 
 @pytest.mark.parametrize("name,kwargs", ACCEPTED)
 def test_accepted_arguments_reach_the_body(name, kwargs):
-    with pytest.raises(NotImplementedError) as info:
+    # The body either works or names the part of it that is not built yet.
+    try:
         getattr(m, name)("a: 1", **kwargs)
-    assert str(info.value) == f"{name}() is not implemented yet"
+    except NotImplementedError as e:
+        assert str(e).startswith(f"{name}() ")
+        assert str(e).endswith(" is not implemented yet")
 
 
 @pytest.mark.parametrize("name", ["loads", "loads_all"])

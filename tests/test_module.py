@@ -57,6 +57,8 @@ OPTIONS = [
     "OPT_UTC_Z",
     "OPT_TIMESTAMPS",
 ]
+# The classes built so far, in the order start-up adds them.
+CLASSES = ["OstrevaneTag"]
 
 SIGNATURES = {
     "loads": "(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
@@ -73,9 +75,9 @@ SIGNATURES = {
 }
 
 
-def test_all_lists_functions_then_options_in_order():
-    assert _ostrevane.__all__ == FUNCTIONS + OPTIONS
-    assert ostrevane.__all__ == FUNCTIONS + OPTIONS
+def test_all_lists_functions_then_options_then_classes_in_order():
+    assert _ostrevane.__all__ == FUNCTIONS + OPTIONS + CLASSES
+    assert ostrevane.__all__ == FUNCTIONS + OPTIONS + CLASSES
     for name in _ostrevane.__all__:
         assert getattr(_ostrevane, name) is getattr(ostrevane, name)
 

@@ -13,6 +13,8 @@
 #include "ffi/entry_guard.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
+#include "ffi/loads.hpp"
+#include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
@@ -30,14 +32,20 @@ constexpr Param kLoadsKeywords[] = {
     {"root_path", ArgKind::Path},      {"on_missing_secret", ArgKind::Object},
     {"on_missing_env_var", ArgKind::Object},
 };
-enum LoadsArg : std::size_t { kLoadsTags = 5 };
+enum LoadsArg : std::size_t {
+  kLoadsOption = 0,
+  kLoadsSchema = 2,
+  kLoadsSchemaResolver = 3,
+  kLoadsTagHandler = 4,
+  kLoadsTags = 5,
+};
 
 constexpr Param kLoadsAllKeywords[] = {
     {"option", ArgKind::Mask},
     {"tag_handler", ArgKind::Object},
     {"tags", ArgKind::Object},
 };
-enum LoadsAllArg : std::size_t { kLoadsAllTags = 2 };
+enum LoadsAllArg : std::size_t { kLoadsAllOption = 0, kLoadsAllTagHandler = 1, kLoadsAllTags = 2 };
 
 constexpr Param kDumpsKeywords[] = {
     {"default", ArgKind::Object},     {"option", ArgKind::Mask}, {"serializers", ArgKind::Dict},
@@ -80,18 +88,16 @@ PyResult<PyRef> new_str(std::string_view text) {
 
 PyResult<PyRef> loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   CallArgs call = OSV_TRY(parse_call(kLoads, args, nargs, kwnames));
-  InputText text = OSV_TRY(read_input_text(call.positional()));
-  (void)text;
-  OSV_TRY(extract_tags(call.object(kLoadsTags)));
-  return std::unexpected(not_implemented(kLoads));
+  return loads_impl(LoadsArgs{call.positional(), call.mask(kLoadsOption), call.object(kLoadsSchema),
+                              call.object(kLoadsSchemaResolver), call.object(kLoadsTagHandler),
+                              call.object(kLoadsTags)});
 }
 
 PyResult<PyRef> loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   CallArgs call = OSV_TRY(parse_call(kLoadsAll, args, nargs, kwnames));
-  InputText text = OSV_TRY(read_input_text(call.positional()));
-  (void)text;
-  OSV_TRY(extract_tags(call.object(kLoadsAllTags)));
-  return std::unexpected(not_implemented(kLoadsAll));
+  return loads_all_impl(LoadsAllArgs{call.positional(), call.mask(kLoadsAllOption),
+                                     call.object(kLoadsAllTagHandler),
+                                     call.object(kLoadsAllTags)});
 }
 
 PyResult<PyRef> dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -258,6 +264,23 @@ PyResult<void> add_option_constant(PyObject* module, const char* name, std::uint
   return add_name(module, key.get(), std::move(number));
 }
 
+// The classes of the module, in the order they are added.
+using TypeGetter = PyResult<PyTypeObject*> (*)();
+struct ClassEntry {
+  const char* name;
+  TypeGetter type;
+};
+constexpr ClassEntry kClasses[] = {
+    {"OstrevaneTag", &tag_type_object},
+};
+
+PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {
+  PyTypeObject* type = OSV_TRY(entry.type());
+  PyRef name = PyRef::steal(PyUnicode_FromString(entry.name));
+  if (!name) return std::unexpected(PyError::fetch());
+  return add_name(module, name.get(), PyRef::borrow(reinterpret_cast<PyObject*>(type)));
+}
+
 // Every cache of the module is process-wide, shared by all interpreters of
 // the process; a sub-interpreter would see objects of another interpreter.
 PyResult<void> refuse_sub_interpreters() {
@@ -280,6 +303,7 @@ int module_exec(PyObject* module) {
     for (std::size_t bit = 0; bit < std::size(kOptionNames); ++bit) {
       OSV_TRY(add_option_constant(module, kOptionNames[bit], std::uint64_t{1} << bit));
     }
+    for (const ClassEntry& entry : kClasses) OSV_TRY(add_class(module, entry));
     OSV_TRY(add_test_hooks(module));
     return {};
   });

@@ -1,0 +1,553 @@
+#include "ffi/convert/decode.hpp"
+
+#include <sys/random.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include <datetime.h>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+#include "ffi/tag.hpp"
+#include "util/once_cell.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Hash seeds of the key caches: drawn once per process from the operating
+// system, so that key texts chosen by an attacker cannot aim at one chain.
+
+struct HashSeeds {
+  std::uint64_t k0;
+  std::uint64_t k1;
+};
+
+OnceCell<HashSeeds> g_hash_seeds;
+std::atomic<std::uint64_t> g_cache_serial{0};
+
+HashSeeds* draw_hash_seeds() {
+  std::uint64_t words[2] = {0, 0};
+  auto* bytes = reinterpret_cast<unsigned char*>(words);
+  std::size_t got = 0;
+  while (got < sizeof words) {
+    const ssize_t n = getrandom(bytes + got, sizeof words - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < sizeof words) {
+    // No random source (a very old kernel or a sandbox without the call):
+    // fall back to what varies between processes.
+    const auto now = static_cast<std::uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto where = reinterpret_cast<std::uintptr_t>(&got);
+    words[0] ^= XXH3_64bits_withSeed(&now, sizeof now, where);
+    words[1] ^= XXH3_64bits_withSeed(&where, sizeof where, now);
+  }
+  return new HashSeeds{words[0], words[1]};
+}
+
+// The hash key of one new cache, derived from the process seeds.
+std::uint64_t new_cache_seed() {
+  HashSeeds* seeds = g_hash_seeds.get();
+  if (seeds == nullptr) {
+    seeds = g_hash_seeds.publish(draw_hash_seeds(), [](HashSeeds* loser) { delete loser; });
+  }
+  const std::uint64_t serial = g_cache_serial.fetch_add(1, std::memory_order_relaxed);
+  return XXH3_64bits_withSeed(&serial, sizeof serial, seeds->k0) ^ seeds->k1;
+}
+
+// ---------------------------------------------------------------------------
+// InternedKeyCache: key text -> interned str, open addressing, linear probes.
+// Entries borrow their texts from the Value trees being converted and own one
+// reference to their str.
+
+class InternedKeyCache {
+ public:
+  InternedKeyCache() = default;
+  InternedKeyCache(const InternedKeyCache&) = delete;
+  InternedKeyCache& operator=(const InternedKeyCache&) = delete;
+  ~InternedKeyCache() {
+    if (slots_ == nullptr) return;
+    for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
+    std::free(slots_);
+  }
+
+  // New reference to the interned str of `text`, or NULL with a Python error.
+  PyObject* get(std::string_view text) {
+    if (slots_ == nullptr && !allocate(kInitialSlots)) return PyErr_NoMemory();
+    const std::uint64_t hash = XXH3_64bits_withSeed(text.data(), text.size(), seed_);
+    std::size_t i = hash & mask_;
+    if (count_ != 0) {
+      for (; slots_[i].str != nullptr; i = (i + 1) & mask_) {
+        const Slot& s = slots_[i];
+        if (s.hash == hash && s.size == text.size() &&
+            std::memcmp(s.data, text.data(), text.size()) == 0) {
+          return Py_NewRef(s.str);
+        }
+      }
+    }
+    PyObject* str =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+    if (str == nullptr) return nullptr;
+    PyUnicode_InternInPlace(&str);
+    if (count_ >= limit_) {
+      if (!allocate((mask_ + 1) * 2)) {
+        Py_DECREF(str);
+        return PyErr_NoMemory();
+      }
+      i = hash & mask_;
+    }
+    while (slots_[i].str != nullptr) i = (i + 1) & mask_;
+    slots_[i] = Slot{text.data(), text.size(), hash, Py_NewRef(str)};
+    ++count_;
+    return str;
+  }
+
+ private:
+  struct Slot {
+    const char* data;
+    std::size_t size;
+    std::uint64_t hash;
+    PyObject* str;  // NULL: empty slot
+  };
+  // 64 slots hold 56 entries before the first growth (7/8 load).
+  static constexpr std::size_t kInitialSlots = 64;
+
+  // Makes a table of `n` slots (a power of two) holding the current entries.
+  bool allocate(std::size_t n) {
+    auto* fresh = static_cast<Slot*>(std::calloc(n, sizeof(Slot)));
+    if (fresh == nullptr) return false;
+    if (slots_ == nullptr) {
+      seed_ = new_cache_seed();
+    } else {
+      for (std::size_t j = 0; j <= mask_; ++j) {
+        if (slots_[j].str == nullptr) continue;
+        std::size_t k = slots_[j].hash & (n - 1);
+        while (fresh[k].str != nullptr) k = (k + 1) & (n - 1);
+        fresh[k] = slots_[j];
+      }
+      std::free(slots_);
+    }
+    slots_ = fresh;
+    mask_ = n - 1;
+    limit_ = n - n / 8;
+    return true;
+  }
+
+  Slot* slots_ = nullptr;
+  std::size_t mask_ = 0;
+  std::size_t count_ = 0;
+  std::size_t limit_ = 0;
+  std::uint64_t seed_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// SharedObjects: text block identity -> the one Python object made for it.
+// Only blocks held more than once are entered, so unshared texts never pay
+// for a look-up.
+
+class SharedObjects {
+ public:
+  SharedObjects() = default;
+  SharedObjects(const SharedObjects&) = delete;
+  SharedObjects& operator=(const SharedObjects&) = delete;
+  ~SharedObjects() {
+    if (slots_ == nullptr) return;
+    for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].obj);
+    std::free(slots_);
+  }
+
+  // The object stored for `id` (borrowed), or NULL.
+  PyObject* find(std::uintptr_t id) const noexcept {
+    if (count_ == 0) return nullptr;
+    for (std::size_t i = slot_of(id); slots_[i].obj != nullptr; i = (i + 1) & mask_) {
+      if (slots_[i].id == id) return slots_[i].obj;
+    }
+    return nullptr;
+  }
+
+  // Keeps a reference to `obj` under `id`; false when out of memory.
+  bool insert(std::uintptr_t id, PyObject* obj) noexcept {
+    if (count_ >= limit_ && !grow()) return false;
+    std::size_t i = slot_of(id);
+    while (slots_[i].obj != nullptr) i = (i + 1) & mask_;
+    slots_[i] = Slot{id, Py_NewRef(obj)};
+    ++count_;
+    return true;
+  }
+
+ private:
+  struct Slot {
+    std::uintptr_t id;
+    PyObject* obj;
+  };
+  std::size_t slot_of(std::uintptr_t id) const noexcept {
+    return static_cast<std::size_t>((id >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask_;
+  }
+  bool grow() noexcept {
+    const std::size_t n = slots_ == nullptr ? 64 : (mask_ + 1) * 2;
+    auto* fresh = static_cast<Slot*>(std::calloc(n, sizeof(Slot)));
+    if (fresh == nullptr) return false;
+    Slot* old = slots_;
+    const std::size_t old_n = old == nullptr ? 0 : mask_ + 1;
+    slots_ = fresh;
+    mask_ = n - 1;
+    limit_ = n - n / 4;
+    for (std::size_t j = 0; j < old_n; ++j) {
+      if (old[j].obj == nullptr) continue;
+      std::size_t k = slot_of(old[j].id);
+      while (slots_[k].obj != nullptr) k = (k + 1) & mask_;
+      slots_[k] = old[j];
+    }
+    std::free(old);
+    return true;
+  }
+
+  Slot* slots_ = nullptr;
+  std::size_t mask_ = 0;
+  std::size_t count_ = 0;
+  std::size_t limit_ = 0;
+};
+
+// The text block of a long String or BigInt when more than one value holds
+// it (alias expansion shares blocks); 0 otherwise.
+std::uintptr_t shared_text_id(const Value& v) noexcept {
+  const auto* block = static_cast<const ostrevane::detail::TextBlock*>(v.text_identity());
+  if (block == nullptr || block->refs < 2) return 0;
+  // A block could in principle back both a String and a BigInt; the low bit
+  // (free: blocks are aligned) keeps their objects apart.
+  return reinterpret_cast<std::uintptr_t>(block) | (v.kind() == ValueKind::BigInt ? 1 : 0);
+}
+
+PyObject* str_of(std::string_view text) noexcept {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                              "surrogatepass");
+}
+
+// ---------------------------------------------------------------------------
+// The recursive conversion. Internally a failure is NULL, with the error
+// either pending in the interpreter or kept in `error_` (errors that are
+// already PyError values); `take_error` hands over whichever it is.
+
+class Converter {
+ public:
+  explicit Converter(const TagOptions& options) : options_(options) {}
+
+  // New reference, or NULL on failure.
+  PyObject* convert(const Value& v, unsigned depth);
+
+  PyError take_error() {
+    if (error_) return std::move(*error_);
+    return PyError::fetch();
+  }
+
+ private:
+  PyObject* child(const Value& v, unsigned depth) {
+    if ((depth & 7u) == 0) return with_stack_guard([&] { return convert(v, depth); });
+    return convert(v, depth);
+  }
+  PyObject* fail(PyError error) {
+    error_.emplace(std::move(error));
+    return nullptr;
+  }
+  template <class T>
+  PyObject* unwrap(PyResult<T> result) {
+    if (!result) return fail(std::move(result.error()));
+    return result->release();
+  }
+
+  PyObject* text_object(const Value& v);
+  PyObject* sequence(const Value& v, unsigned depth);
+  PyObject* mapping(const Value& v, unsigned depth);
+  PyObject* key(const Value& k, unsigned depth);
+  PyObject* hashable_key(const Value& k);
+  PyObject* key_not_hashable();
+
+  const TagOptions& options_;
+  InternedKeyCache keys_;
+  SharedObjects shared_;
+  std::optional<PyError> error_;
+};
+
+PyObject* Converter::convert(const Value& v, unsigned depth) {
+  switch (v.kind()) {
+    case ValueKind::Null:
+      return Py_NewRef(Py_None);
+    case ValueKind::Bool:
+      return Py_NewRef(v.as_bool() ? Py_True : Py_False);
+    case ValueKind::Int:
+      return PyLong_FromLongLong(v.as_int());
+    case ValueKind::Float:
+      return PyFloat_FromDouble(v.as_float());
+    case ValueKind::String:
+    case ValueKind::BigInt:
+      return text_object(v);
+    case ValueKind::Timestamp:
+      return unwrap(timestamp_to_py(v.as_timestamp()));
+    case ValueKind::Sequence:
+      return sequence(v, depth);
+    case ValueKind::Mapping:
+      return mapping(v, depth);
+    case ValueKind::Tagged: {
+      PyObject* inner = child(v.inner(), depth + 1);
+      if (inner == nullptr) return nullptr;
+      return unwrap(apply_tag_callbacks(v.tag(), PyRef::steal(inner), options_));
+    }
+  }
+  return Py_NewRef(Py_None);
+}
+
+PyObject* Converter::text_object(const Value& v) {
+  const std::uintptr_t id = shared_text_id(v);
+  if (id != 0) {
+    if (PyObject* known = shared_.find(id)) return Py_NewRef(known);
+  }
+  PyObject* obj = v.kind() == ValueKind::String
+                      ? str_of(v.text())
+                      : unwrap(py_int_from_digits(v.text(), v.big_int_base()));
+  if (obj != nullptr && id != 0 && !shared_.insert(id, obj)) {
+    Py_DECREF(obj);
+    return PyErr_NoMemory();
+  }
+  return obj;
+}
+
+PyObject* Converter::sequence(const Value& v, unsigned depth) {
+  const ValueList& items = v.items();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = child(items[i], depth + 1);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* Converter::mapping(const Value& v, unsigned depth) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  for (const ValuePair& pair : v.pairs()) {
+    PyObject* k = key(pair.key, depth);
+    if (k == nullptr) return nullptr;
+    PyObject* value = child(pair.value, depth + 1);
+    if (value == nullptr) {
+      Py_DECREF(k);
+      return nullptr;
+    }
+    const int rc = PyDict_SetItem(dict.get(), k, value);
+    Py_DECREF(k);
+    Py_DECREF(value);
+    if (rc < 0) return key_not_hashable();
+  }
+  return dict.release();
+}
+
+// A failed insertion: a TypeError (the key cannot be hashed, or its __hash__
+// or __eq__ raised one) becomes OstrevaneDecodeError with the TypeError as
+// its cause. Anything else (KeyboardInterrupt, MemoryError, a fault) is not
+// about hashability and propagates unchanged.
+PyObject* Converter::key_not_hashable() {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return nullptr;
+  PyObject* cause = PyErr_GetRaisedException();
+  PyError error = PyError::lazy(ExcClass::DecodeError, "mapping key is not hashable in Python");
+  if (PyObject* exc = error.materialise()) {
+    PyException_SetContext(exc, Py_NewRef(cause));
+    PyException_SetCause(exc, cause);
+  } else {
+    Py_DECREF(cause);
+  }
+  return fail(std::move(error));
+}
+
+PyObject* Converter::key(const Value& k, unsigned depth) {
+  switch (k.kind()) {
+    case ValueKind::String:
+      return keys_.get(k.text());
+    case ValueKind::Sequence:
+    case ValueKind::Mapping:
+      return with_stack_guard([&] { return hashable_key(k); });
+    default:
+      return child(k, depth + 1);
+  }
+}
+
+// Collections as tuples, all the way down; any other value as the plain
+// conversion gives it, with key caches of its own.
+PyObject* Converter::hashable_key(const Value& k) {
+  if (k.kind() == ValueKind::Sequence) {
+    const ValueList& items = k.items();
+    PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyObject* item = with_stack_guard([&] { return hashable_key(items[i]); });
+      if (item == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return tuple.release();
+  }
+  if (k.kind() == ValueKind::Mapping) {
+    const ValuePairList& pairs = k.pairs();
+    PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(pairs.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      PyRef first = PyRef::steal(with_stack_guard([&] { return hashable_key(pairs[i].key); }));
+      if (!first) return nullptr;
+      PyRef second = PyRef::steal(with_stack_guard([&] { return hashable_key(pairs[i].value); }));
+      if (!second) return nullptr;
+      PyObject* two = PyTuple_Pack(2, first.get(), second.get());
+      if (two == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), two);
+    }
+    return tuple.release();
+  }
+  Converter scalar(options_);
+  PyObject* obj = with_stack_guard([&] { return scalar.convert(k, 0); });
+  if (obj == nullptr && scalar.error_) error_ = std::move(scalar.error_);
+  return obj;
+}
+
+// ---------------------------------------------------------------------------
+// The datetime C API, imported once per process (first store wins).
+
+OnceCell<PyDateTime_CAPI> g_datetime_api;
+
+PyResult<PyDateTime_CAPI*> datetime_api() {
+  if (PyDateTime_CAPI* api = g_datetime_api.get()) [[likely]] {
+    return api;
+  }
+  auto* api = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+  if (api == nullptr) return std::unexpected(PyError::fetch());
+  // The capsule lives as long as the datetime module: nothing to release.
+  PyDateTime_CAPI* stored = g_datetime_api.publish(api, [](PyDateTime_CAPI*) {});
+  // datetime.h's own pointer for this file, kept in step for its macros.
+  PyDateTimeAPI = stored;
+  return stored;
+}
+
+PyResult<PyRef> checked(PyObject* obj) {
+  if (obj == nullptr) return std::unexpected(PyError::fetch());
+  return PyRef::steal(obj);
+}
+
+// datetime.timezone(timedelta(minutes=offset)), looked up anew each time.
+PyResult<PyRef> fixed_timezone(PyDateTime_CAPI* api, std::int32_t offset_minutes) {
+  PyRef delta = OSV_TRY(checked(api->Delta_FromDelta(0, offset_minutes * 60, 0, 1, api->DeltaType)));
+  PyRef module = OSV_TRY(checked(PyImport_ImportModule("datetime")));
+  PyRef timezone = OSV_TRY(checked(PyObject_GetAttrString(module.get(), "timezone")));
+  PyRef tz = OSV_TRY(checked(PyObject_CallOneArg(timezone.get(), delta.get())));
+  if (!PyObject_TypeCheck(tz.get(), api->TZInfoType)) {
+    return std::unexpected(
+        PyError::builtin(PyExc_TypeError, "datetime.timezone did not return a tzinfo instance"));
+  }
+  return tz;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public operations.
+
+PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value, const TagOptions& options) {
+  std::string_view name = tag;
+  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with('>')) {
+    name = tag.substr(2, tag.size() - 3);
+  }
+  if (options.tags != nullptr || options.tag_handler != nullptr) {
+    PyRef name_str = PyRef::steal(str_of(name));
+    if (!name_str) return std::unexpected(PyError::fetch());
+    if (options.tags != nullptr) {
+      PyObject* found = nullptr;
+      const int rc = PyDict_GetItemRef(options.tags, name_str.get(), &found);
+      if (rc < 0) return std::unexpected(PyError::fetch());
+      if (rc > 0) {
+        PyRef callback = PyRef::steal(found);
+        return checked(PyObject_CallOneArg(callback.get(), value.get()));
+      }
+    }
+    if (options.tag_handler != nullptr) {
+      PyObject* args[] = {name_str.get(), value.get()};
+      return checked(PyObject_Vectorcall(options.tag_handler, args, 2, nullptr));
+    }
+  }
+  if (options.passthrough_tag) {
+    PyTypeObject* type = OSV_TRY(tag_type_object());
+    return new_tag_object(type, std::string(tag), std::move(value));
+  }
+  return value;
+}
+
+PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options) {
+  Converter converter(options);
+  PyObject* obj = with_stack_guard([&] { return converter.convert(document, 0); });
+  if (obj == nullptr) return std::unexpected(converter.take_error());
+  return PyRef::steal(obj);
+}
+
+PyResult<PyRef> documents_to_python(std::span<const Value> documents, const TagOptions& options) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+  if (!list) return std::unexpected(PyError::fetch());
+  Converter converter(options);
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    PyObject* obj = with_stack_guard([&] { return converter.convert(documents[i], 0); });
+    if (obj == nullptr) return std::unexpected(converter.take_error());
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), obj);
+  }
+  return list;
+}
+
+PyResult<PyRef> py_int_from_digits(std::string_view digits, std::uint8_t base) {
+  std::string text;
+  text.reserve(digits.size());
+  for (const char c : digits) {
+    if (c != '_') text.push_back(c);
+  }
+  if (text.find('\0') != std::string::npos) return checked(str_of(text));
+  return checked(PyLong_FromString(text.c_str(), nullptr, base));
+}
+
+PyResult<PyRef> timestamp_to_py(const Timestamp& ts) {
+  PyDateTime_CAPI* api = OSV_TRY(datetime_api());
+  if (const Date* d = std::get_if<Date>(&ts)) {
+    return checked(api->Date_FromDate(d->year, d->month, d->day, api->DateType));
+  }
+  const DateTime& t = std::get<DateTime>(ts);
+  PyRef tz = PyRef::borrow(Py_None);
+  if (t.offset_minutes) tz = OSV_TRY(fixed_timezone(api, *t.offset_minutes));
+  return checked(api->DateTime_FromDateAndTime(t.year, t.month, t.day, t.hour, t.minute, t.second,
+                                               static_cast<int>(t.microsecond), tz.get(),
+                                               api->DateTimeType));
+}
+
+PyResult<PyRef> resolved_to_py(const Value& scalar) {
+  switch (scalar.kind()) {
+    case ValueKind::Null:
+      return PyRef::borrow(Py_None);
+    case ValueKind::Bool:
+      return PyRef::borrow(scalar.as_bool() ? Py_True : Py_False);
+    case ValueKind::Int:
+      return checked(PyLong_FromLongLong(scalar.as_int()));
+    case ValueKind::BigInt:
+      return py_int_from_digits(scalar.text(), scalar.big_int_base());
+    case ValueKind::Float:
+      return checked(PyFloat_FromDouble(scalar.as_float()));
+    case ValueKind::String:
+      return checked(str_of(scalar.text()));
+    default:
+      return PyRef::borrow(Py_None);
+  }
+}
+
+}  // namespace ostrevane::ffi

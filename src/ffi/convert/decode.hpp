@@ -1,0 +1,65 @@
+// Value trees to Python objects: the last step of the plain roads of loads
+// and loads_all.
+//
+// Input: decoded documents (read only; the caller keeps them alive for the
+// whole call and destroys them afterwards) and the TagOptions of the call.
+// Output: new Python objects, or a PyError. Runs with the interpreter lock
+// held; tag callbacks may run any Python code.
+//
+// - String mapping keys are interned: one interned str per distinct key text
+//   of a call (the InternedKeyCache, hashed with seeded XXH3).
+// - Texts that alias expansion shared (one text block, `text_identity()`)
+//   become one Python str, and shared BigInt texts one int, so expanding
+//   aliases never multiplies the memory of long strings. Containers are
+//   never shared this way: each occurrence is its own list or dict.
+// - Sequence and mapping keys become tuples; custom tags go through
+//   `apply_tag_callbacks`.
+// - Recursion runs through with_stack_guard every eighth level.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "decode/value.hpp"
+#include "ffi/errors.hpp"
+#include "resolver/timestamp.hpp"
+
+namespace ostrevane::ffi {
+
+// The tag settings of loads and loads_all. Borrows both objects from the call.
+struct TagOptions {
+  PyObject* tags = nullptr;         // a dict or subclass, or NULL
+  PyObject* tag_handler = nullptr;  // any object called with (name, value), or NULL
+  bool passthrough_tag = false;     // OPT_PASSTHROUGH_TAG
+};
+
+// The object that replaces `value` (consumed on every path) under the tag
+// `tag`: the `tags` entry of the tag's name called with the value, else the
+// handler called with the name and the value, else an OstrevaneTag with
+// pass-through, else the value itself. The name is the tag with a verbatim
+// "!<...>" wrapper removed. Callback errors propagate unchanged.
+[[nodiscard]] PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value,
+                                                  const TagOptions& options);
+
+// One document (loads). New reference.
+[[nodiscard]] PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options);
+
+// Every document into a new list, sharing one key cache (loads_all).
+[[nodiscard]] PyResult<PyRef> documents_to_python(std::span<const Value> documents,
+                                                  const TagOptions& options);
+
+// The int of a BigInt literal in `base` (10, 16, 8 or 2); '_' are removed
+// first. Decimal texts longer than the interpreter's int_max_str_digits fail
+// with its ValueError (the limit guards against quadratic conversion); the
+// power-of-two bases convert in linear time without that limit.
+[[nodiscard]] PyResult<PyRef> py_int_from_digits(std::string_view digits, std::uint8_t base);
+
+// datetime.date, or datetime.datetime (naive, or aware with a fixed offset).
+[[nodiscard]] PyResult<PyRef> timestamp_to_py(const Timestamp& ts);
+
+// A scalar Value as resolution produces it (Null, Bool, Int, BigInt, Float,
+// String) as a Python object; any other kind gives None.
+[[nodiscard]] PyResult<PyRef> resolved_to_py(const Value& scalar);
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,168 @@
+#include "ffi/loads.hpp"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "decode/decoder.hpp"
+#include "ffi/args.hpp"
+#include "ffi/convert/decode.hpp"
+#include "ffi/input.hpp"
+#include "scanner/yaml_directive.hpp"
+#include "schema/modeline.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+// The option bits that loads and loads_all read.
+constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
+constexpr std::uint64_t kOptYaml11 = bit(0);
+constexpr std::uint64_t kOptPyyamlCompat = bit(1);
+constexpr std::uint64_t kOptUpgrade11 = bit(2);
+constexpr std::uint64_t kOptYaml11Warn = bit(3);
+constexpr std::uint64_t kOptRoundTrip = bit(4);
+constexpr std::uint64_t kOptAnnotated = bit(5);
+constexpr std::uint64_t kOptIncludes = bit(7);
+constexpr std::uint64_t kOptSecrets = bit(9);
+constexpr std::uint64_t kOptEnvVar = bit(10);
+constexpr std::uint64_t kOptPassthroughTag = bit(13);
+constexpr std::uint64_t kOptDuplicateKeysError = bit(14);
+constexpr std::uint64_t kOptDuplicateKeysWarn = bit(15);
+constexpr std::uint64_t kOptRejectComplexKeys = bit(16);
+constexpr std::uint64_t kOptTimestamps = bit(33);
+
+// What the option mask and the text's %YAML directive decide for the
+// decoder.
+struct LoadFlags {
+  ResolverMode mode;
+  bool dup_key_error;
+  bool dup_key_warn;
+  bool reject_complex_keys;
+  bool yaml11_warn;
+  bool timestamps;
+};
+
+LoadFlags load_flags(std::uint64_t option, std::string_view text) {
+  const std::optional<YamlVersion> version = detect_yaml_directive(text);
+  const bool yaml11 = version ? (version->major == 1 && version->minor == 1)
+                              : (option & (kOptYaml11 | kOptPyyamlCompat | kOptUpgrade11)) != 0;
+  LoadFlags f{};
+  f.mode = (option & kOptPyyamlCompat) ? ResolverMode::Yaml11Compat
+           : yaml11                    ? ResolverMode::Yaml11
+                                       : ResolverMode::Yaml12;
+  f.dup_key_error = (option & kOptDuplicateKeysError) != 0;
+  f.dup_key_warn = (option & kOptDuplicateKeysWarn) != 0 && !f.dup_key_error;
+  f.reject_complex_keys = (option & kOptRejectComplexKeys) != 0;
+  f.yaml11_warn = (option & kOptYaml11Warn) != 0 && yaml11;
+  f.timestamps = (option & (kOptPyyamlCompat | kOptTimestamps)) != 0;
+  return f;
+}
+
+PyError not_implemented(const char* function, const char* what) {
+  return PyError::builtin(PyExc_NotImplementedError,
+                          std::string(function) + "() with " + what + " is not implemented yet");
+}
+
+// The first option of a road that is not built yet, in the order the roads
+// are chosen.
+const char* unbuilt_road(std::uint64_t option, bool directives) {
+  if (option & kOptRoundTrip) return "OPT_ROUND_TRIP";
+  if (option & kOptAnnotated) return "OPT_ANNOTATED";
+  if (directives) {
+    if (option & kOptIncludes) return "OPT_INCLUDES";
+    if (option & kOptSecrets) return "OPT_SECRETS";
+    if (option & kOptEnvVar) return "OPT_ENV_VAR";
+  }
+  return nullptr;
+}
+
+// Decodes the whole text without the interpreter lock, then logs the
+// warnings (a failed decode logs none).
+PyResult<DecodedStream> decode_plain(std::string_view text, const LoadFlags& f) {
+  Result<DecodedStream, DecodeError> decoded;
+  {
+    ReleasedGil unlocked;
+    decoded = decode_stream(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
+                            f.dup_key_warn, f.yaml11_warn);
+  }
+  if (!decoded) return std::unexpected(decode_error_to_py(decoded.error()));
+  for (const std::string& warning : decoded->warnings) log_warning(warning);
+  return std::move(*decoded);
+}
+
+// The schema of a loads call: absent, the `schema` object, or what
+// `schema_resolver` makes of the reference comment at the head of the text.
+PyResult<PyRef> resolve_schema(const LoadsArgs& args, std::string_view text) {
+  if (args.schema == nullptr) {
+    if (args.schema_resolver != nullptr) {
+      return std::unexpected(
+          PyError::builtin(PyExc_ValueError, "schema_resolver requires schema=\"auto\""));
+    }
+    return PyRef();
+  }
+  if (PyUnicode_Check(args.schema)) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(args.schema, &len);
+    if (utf8 == nullptr) {
+      PyErr_Clear();
+    } else if (len == 4 && std::memcmp(utf8, "auto", 4) == 0) {
+      if (args.schema_resolver == nullptr) {
+        return std::unexpected(PyError::builtin(
+            PyExc_ValueError,
+            "schema=\"auto\" requires a schema_resolver callable to resolve the in-file "
+            "reference"));
+      }
+      const std::optional<std::string> reference = find_schema_modeline(text);
+      if (!reference) return PyRef();
+      PyRef ref_str = PyRef::steal(PyUnicode_FromStringAndSize(
+          reference->data(), static_cast<Py_ssize_t>(reference->size())));
+      if (!ref_str) return std::unexpected(PyError::fetch());
+      PyRef schema = PyRef::steal(PyObject_CallOneArg(args.schema_resolver, ref_str.get()));
+      if (!schema) return std::unexpected(PyError::fetch());
+      if (schema.get() == Py_None) return PyRef();
+      return schema;
+    }
+  }
+  return PyRef::borrow(args.schema);
+}
+
+}  // namespace
+
+PyResult<PyRef> loads_impl(const LoadsArgs& args) {
+  InputText input = OSV_TRY(read_input_text(args.data));
+  const std::string_view text = input.view();
+  PyRef schema = OSV_TRY(resolve_schema(args, text));
+  const LoadFlags flags = load_flags(args.option, text);
+  PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  if (const char* road = unbuilt_road(args.option, true)) {
+    return std::unexpected(not_implemented("loads", road));
+  }
+
+  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
+  if (stream.documents.empty()) return PyRef::borrow(Py_None);
+  if (schema) return std::unexpected(not_implemented("loads", "schema"));
+  const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  return value_to_python(stream.documents.front(), tag_options);
+}
+
+PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
+  InputText input = OSV_TRY(read_input_text(args.data));
+  const std::string_view text = input.view();
+  if (args.option & (kOptIncludes | kOptSecrets | kOptEnvVar)) {
+    return std::unexpected(PyError::builtin(
+        PyExc_ValueError,
+        "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for "
+        "include resolution"));
+  }
+  const LoadFlags flags = load_flags(args.option, text);
+  PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  if (const char* road = unbuilt_road(args.option, false)) {
+    return std::unexpected(not_implemented("loads_all", road));
+  }
+
+  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
+  const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  return documents_to_python(stream.documents, tag_options);
+}
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,39 @@
+// The bodies of loads and loads_all, after their arguments are parsed.
+//
+// Both read the input text, decide the resolution rules (a leading %YAML
+// directive, else the option bits), check `tags`, and take a road chosen by
+// the option mask. The plain road decodes the whole text with the
+// interpreter lock released, logs the decoder's warnings, and converts the
+// documents to Python objects. The round-trip, annotated and directive roads
+// and schema validation are not built yet: they raise NotImplementedError
+// naming the option or argument, after every argument check.
+#pragma once
+
+#include <cstdint>
+
+#include "ffi/errors.hpp"
+
+namespace ostrevane::ffi {
+
+// The parsed arguments of loads (borrowed from the call; NULL when absent).
+struct LoadsArgs {
+  PyObject* data;
+  std::uint64_t option;
+  PyObject* schema;
+  PyObject* schema_resolver;
+  PyObject* tag_handler;
+  PyObject* tags;
+};
+
+// The parsed arguments of loads_all.
+struct LoadsAllArgs {
+  PyObject* data;
+  std::uint64_t option;
+  PyObject* tag_handler;
+  PyObject* tags;
+};
+
+[[nodiscard]] PyResult<PyRef> loads_impl(const LoadsArgs& args);
+[[nodiscard]] PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args);
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,125 @@
+// OstrevaneTag, and the class glue that the module's classes share.
+//
+// OstrevaneTag carries a value under a tag the module did not resolve:
+// `loads` makes one with OPT_PASSTHROUGH_TAG when no callback takes the tag,
+// and `dumps` writes one back out as "!tag value". An instance is immutable
+// after construction: its tag text and its value never change.
+//
+// Shared glue:
+// - class objects are created from slot lists on first use and kept for the
+//   process; the first one stored wins (`lazy_type_object`);
+// - instances with native contents that are not frozen carry a
+//   BorrowCounter; a conflicting borrow fails at once with RuntimeError
+//   "Already mutably borrowed" or "Already borrowed" instead of waiting;
+// - `optional_text_to_py`: the getter body of optional text members of the
+//   frozen classes (a str, or None).
+//
+// Everything here runs with the interpreter lock held.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "ffi/errors.hpp"
+#include "util/once_cell.hpp"
+
+namespace ostrevane::ffi {
+
+// ---------------------------------------------------------------------------
+// Borrow counters: 0 free, n > 0 while n shared borrows are held, -1 while one
+// exclusive borrow is held.
+
+class BorrowCounter {
+ public:
+  // Fails with RuntimeError "Already mutably borrowed" under an exclusive
+  // borrow.
+  [[nodiscard]] PyResult<void> acquire_shared() noexcept;
+  // Fails with RuntimeError "Already borrowed" while any borrow is held.
+  [[nodiscard]] PyResult<void> acquire_exclusive() noexcept;
+  void release_shared() noexcept { count_.fetch_sub(1, std::memory_order_release); }
+  void release_exclusive() noexcept { count_.store(0, std::memory_order_release); }
+
+ private:
+  std::atomic<std::int64_t> count_{0};
+};
+
+// A shared borrow held for a scope.
+class SharedBorrow {
+ public:
+  [[nodiscard]] static PyResult<SharedBorrow> take(BorrowCounter& counter) noexcept;
+  SharedBorrow(SharedBorrow&& other) noexcept : counter_(std::exchange(other.counter_, nullptr)) {}
+  SharedBorrow(const SharedBorrow&) = delete;
+  SharedBorrow& operator=(const SharedBorrow&) = delete;
+  SharedBorrow& operator=(SharedBorrow&&) = delete;
+  ~SharedBorrow() {
+    if (counter_) counter_->release_shared();
+  }
+
+ private:
+  explicit SharedBorrow(BorrowCounter* counter) noexcept : counter_(counter) {}
+  BorrowCounter* counter_;
+};
+
+// An exclusive borrow held for a scope.
+class ExclusiveBorrow {
+ public:
+  [[nodiscard]] static PyResult<ExclusiveBorrow> take(BorrowCounter& counter) noexcept;
+  ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
+      : counter_(std::exchange(other.counter_, nullptr)) {}
+  ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+  ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+  ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
+  ~ExclusiveBorrow() {
+    if (counter_) counter_->release_exclusive();
+  }
+
+ private:
+  explicit ExclusiveBorrow(BorrowCounter* counter) noexcept : counter_(counter) {}
+  BorrowCounter* counter_;
+};
+
+// ---------------------------------------------------------------------------
+// Lazy class objects.
+
+// The class object kept in `cell`, created from `spec` (base: object) on
+// first use. Borrowed; the cell keeps it for the process. A class that cannot
+// be created is an internal fault "failed to create type object for `{name}`"
+// (the interpreter's error is reported as unraisable first).
+[[nodiscard]] PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell,
+                                                      PyType_Spec& spec, const char* name);
+
+// The getter body of an optional text member of a frozen class: a new str,
+// or None when the member is absent.
+[[nodiscard]] PyResult<PyRef> optional_text_to_py(const std::optional<std::string>& text);
+
+// ---------------------------------------------------------------------------
+// OstrevaneTag.
+
+struct TagObject {
+  PyObject_HEAD
+  std::string tag;       // UTF-8, as given or as found in the source
+  PyObject* value;       // owned, never NULL
+  BorrowCounter borrows;
+};
+
+// Borrowed class object of OstrevaneTag, created on first use.
+[[nodiscard]] PyResult<PyTypeObject*> tag_type_object();
+
+// A new instance of `type` (OstrevaneTag or a subclass) holding `tag` and
+// `value`; both are consumed, also on failure.
+[[nodiscard]] PyResult<PyRef> new_tag_object(PyTypeObject* type, std::string tag, PyRef value);
+
+// `obj` (borrowed) as a tag when it is an OstrevaneTag or a subclass, else
+// TypeError "'{type}' object is not an instance of 'OstrevaneTag'".
+[[nodiscard]] PyResult<TagObject*> downcast_tag(PyObject* obj);
+
+// The tag text and the value (borrowed) of a tag. The instance is immutable,
+// so no borrow is needed to read them.
+[[nodiscard]] inline std::string_view tag_text(const TagObject* tag) noexcept { return tag->tag; }
+[[nodiscard]] inline PyObject* tag_value(const TagObject* tag) noexcept { return tag->value; }
+
+}  // namespace ostrevane::ffi

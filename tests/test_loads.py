@@ -1,0 +1,286 @@
+"""loads and loads_all: the plain roads, their options, errors and warnings."""
+
+import logging
+
+import pytest
+
+import ostrevane as o
+from ostrevane import loads, loads_all
+from ostrevane.exceptions import (
+    OstrevaneComplexKeyError,
+    OstrevaneDuplicateKeyError,
+    OstrevaneParseError,
+)
+
+ROADS = [
+    pytest.param(lambda text, **kw: loads(text, **kw), id="loads"),
+    pytest.param(lambda text, **kw: loads_all(text, **kw)[0], id="loads_all"),
+]
+
+
+def test_empty_text():
+    assert loads("") is None
+    assert loads(b"") is None
+    assert loads("# only a comment\n") is None
+    assert loads_all("") == []
+
+
+def test_loads_returns_the_first_document():
+    assert loads("--- 1\n--- 2\n") == 1
+    assert loads_all("--- 1\n--- 2\n--- [3]\n") == [1, 2, [3]]
+
+
+def test_error_in_a_later_document_fails_loads():
+    with pytest.raises(OstrevaneParseError):
+        loads("--- 1\n--- [\n")
+
+
+@pytest.mark.parametrize("data", [
+    "a: [1, é]",
+    "a: [1, é]".encode(),
+    bytearray("a: [1, é]".encode()),
+    memoryview("a: [1, é]".encode()),
+    "a: [1, é]".encode("utf-16"),
+])
+def test_input_forms(data):
+    assert loads(data) == {"a": [1, "é"]}
+
+
+# ---------------------------------------------------------------------------
+# Resolution rules: the %YAML directive, else the options.
+
+@pytest.mark.parametrize("text,option,expected", [
+    ("yes", 0, "yes"),
+    ("yes", o.OPT_YAML_1_1, True),
+    ("yes", o.OPT_UPGRADE_1_1, True),
+    ("yes", o.OPT_PYYAML_COMPAT, True),
+    ("%YAML 1.1\n--- yes", 0, True),
+    ("%YAML 1.2\n--- yes", o.OPT_YAML_1_1, "yes"),
+    ("%YAML 1.2\n--- yes", o.OPT_PYYAML_COMPAT, True),
+    ("010", 0, "010"),
+    ("010", o.OPT_YAML_1_1, 8),
+    ("yes", 1 << 40, "yes"),
+])
+@pytest.mark.parametrize("load", ROADS)
+def test_resolution_rules(load, text, option, expected):
+    assert load(text, option=option) == expected
+
+
+@pytest.mark.parametrize("option,expected", [
+    (0, "2001-12-14"),
+    (o.OPT_TIMESTAMPS, "date"),
+    (o.OPT_PYYAML_COMPAT, "date"),
+])
+def test_timestamps_option(option, expected):
+    got = loads("2001-12-14", option=option)
+    assert (type(got).__name__ if expected == "date" else got) == expected
+
+
+# ---------------------------------------------------------------------------
+# Errors: class, message, line and column (1-based), file None.
+
+@pytest.mark.parametrize("text,option,cls,message,line,column", [
+    ("a: [1", 0, OstrevaneParseError, "unclosed flow collection at end of input", 1, 6),
+    ("x: *nope", 0, OstrevaneParseError, "unknown alias: *nope", 1, 4),
+    ("a: 1\na: 2", o.OPT_DUPLICATE_KEYS_ERROR, OstrevaneDuplicateKeyError,
+     "duplicate mapping key: a", 2, 1),
+    ("a: 1\na: 2", o.OPT_DUPLICATE_KEYS_ERROR | o.OPT_DUPLICATE_KEYS_WARN,
+     OstrevaneDuplicateKeyError, "duplicate mapping key: a", 2, 1),
+    ("[a]: 1", o.OPT_REJECT_COMPLEX_KEYS, OstrevaneComplexKeyError,
+     "complex mapping key (a sequence used as a key)", 1, 1),
+])
+@pytest.mark.parametrize("load", ROADS)
+def test_decode_errors(load, text, option, cls, message, line, column):
+    with pytest.raises(cls) as info:
+        load(text, option=option)
+    assert type(info.value) is cls
+    assert str(info.value) == f"{message} at line {line}, column {column}"
+    assert (info.value.file, info.value.line, info.value.column) == (None, line, column)
+
+
+def test_complex_keys_are_accepted_by_default():
+    assert loads("[a]: 1") == {("a",): 1}
+
+
+# ---------------------------------------------------------------------------
+# Warnings reach the "ostrevane" logger, in order, text unchanged.
+
+@pytest.fixture
+def records(caplog):
+    caplog.set_level(logging.WARNING, logger="ostrevane")
+    return caplog
+
+
+@pytest.mark.parametrize("load", ROADS)
+def test_duplicate_key_warning(load, records):
+    assert load("a: 1\na: 2", option=o.OPT_DUPLICATE_KEYS_WARN) == {"a": 2}
+    assert [(r.name, r.getMessage()) for r in records.records] == [
+        ("ostrevane", "duplicate mapping key 'a' at line 2, column 1; keeping the last value")]
+
+
+@pytest.mark.parametrize("option,count", [
+    (o.OPT_YAML_1_1_WARN, 0),
+    (o.OPT_YAML_1_1_WARN | o.OPT_YAML_1_1, 2),
+    (o.OPT_YAML_1_1, 0),
+])
+def test_yaml11_warnings_need_yaml11(records, option, count):
+    loads("a: yes\nb: on", option=option)
+    messages = [r.getMessage() for r in records.records]
+    assert len(messages) == count
+    if count:
+        assert messages == [
+            "YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 1, column 4",
+            "YAML 1.1 syntax 'on' resolves as bool in 1.1 but str in 1.2 at line 2, column 4",
+        ]
+
+
+def test_failed_decode_logs_nothing(records):
+    with pytest.raises(OstrevaneParseError):
+        loads("a: 1\na: 2\nb: [", option=o.OPT_DUPLICATE_KEYS_WARN)
+    assert records.records == []
+
+
+def test_raising_log_handler_does_not_fail_loads():
+    seen = []
+
+    class Raising(logging.Handler):
+        def emit(self, record):
+            seen.append(record.getMessage())
+            raise RuntimeError("handler broke")
+
+        def handleError(self, record):
+            raise RuntimeError("handler broke again")
+
+    logger = logging.getLogger("ostrevane")
+    handler = Raising()
+    logger.addHandler(handler)
+    try:
+        got = loads("a: 1\na: 2\nb: 1\nb: 2", option=o.OPT_DUPLICATE_KEYS_WARN)
+    finally:
+        logger.removeHandler(handler)
+    assert got == {"a": 2, "b": 2}
+    assert len(seen) == 2
+
+
+# ---------------------------------------------------------------------------
+# Roads and arguments that are not built yet, and the order of the checks.
+
+@pytest.mark.parametrize("option,name", [
+    (o.OPT_ROUND_TRIP, "OPT_ROUND_TRIP"),
+    (o.OPT_ROUND_TRIP | o.OPT_ANNOTATED, "OPT_ROUND_TRIP"),
+    (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
+    (o.OPT_INCLUDES, "OPT_INCLUDES"),
+    (o.OPT_SECRETS, "OPT_SECRETS"),
+    (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
+    (o.OPT_ENV_VAR, "OPT_ENV_VAR"),
+])
+def test_loads_roads_not_built(option, name):
+    with pytest.raises(NotImplementedError) as info:
+        loads("a: 1", option=option)
+    assert str(info.value) == f"loads() with {name} is not implemented yet"
+
+
+@pytest.mark.parametrize("option,name", [
+    (o.OPT_ROUND_TRIP, "OPT_ROUND_TRIP"),
+    (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
+])
+def test_loads_all_roads_not_built(option, name):
+    with pytest.raises(NotImplementedError) as info:
+        loads_all("a: 1", option=option)
+    assert str(info.value) == f"loads_all() with {name} is not implemented yet"
+
+
+def test_tags_are_checked_before_the_road():
+    with pytest.raises(TypeError, match="tags must be a dict"):
+        loads("a: 1", option=o.OPT_ROUND_TRIP, tags=[])
+
+
+LOADS_ALL_DIRECTIVES = ("loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; "
+                        "use loads() for include resolution")
+
+
+@pytest.mark.parametrize("option", [o.OPT_INCLUDES, o.OPT_SECRETS, o.OPT_ENV_VAR,
+                                    o.OPT_ROUND_TRIP | o.OPT_INCLUDES])
+@pytest.mark.parametrize("text", ["a: 1", ""])
+def test_loads_all_refuses_directive_options(option, text):
+    with pytest.raises(ValueError) as info:
+        loads_all(text, option=option, tags=[])
+    assert str(info.value) == LOADS_ALL_DIRECTIVES
+
+
+def test_loads_all_reads_input_before_refusing_directives():
+    with pytest.raises(TypeError, match="loads\\(\\) requires str"):
+        loads_all(3, option=o.OPT_INCLUDES)
+
+
+def test_paths_change_nothing_on_the_plain_road():
+    assert loads("a: 1", include_dir="/nonexistent", root_path="/nowhere.yaml") == {"a": 1}
+
+
+# ---------------------------------------------------------------------------
+# The schema arguments.
+
+MODELINE = "# yaml-language-server: $schema=./config.schema.json\na: 1\n"
+
+
+def test_schema_resolver_requires_auto():
+    with pytest.raises(ValueError) as info:
+        loads("a: 1", schema_resolver=lambda ref: None)
+    assert str(info.value) == 'schema_resolver requires schema="auto"'
+
+
+def test_auto_requires_a_resolver():
+    with pytest.raises(ValueError) as info:
+        loads("a: 1", schema="auto")
+    assert str(info.value) == (
+        'schema="auto" requires a schema_resolver callable to resolve the in-file reference')
+
+
+def test_auto_without_reference_does_not_call_the_resolver():
+    calls = []
+    assert loads("a: 1", schema="auto", schema_resolver=calls.append) == {"a": 1}
+    assert calls == []
+
+
+def test_auto_resolver_returning_none_skips_validation():
+    calls = []
+
+    def resolver(ref):
+        calls.append(ref)
+
+    assert loads(MODELINE, schema="auto", schema_resolver=resolver) == {"a": 1}
+    assert calls == ["./config.schema.json"]
+
+
+def test_resolver_exception_propagates():
+    err = LookupError("no such schema")
+
+    def resolver(ref):
+        raise err
+
+    with pytest.raises(LookupError) as info:
+        loads(MODELINE, schema="auto", schema_resolver=resolver)
+    assert info.value is err
+
+
+@pytest.mark.parametrize("kwargs", [
+    {"schema": {"type": "object"}},
+    {"schema": {"type": "object"}, "schema_resolver": 5},
+    {"schema": "not-auto"},
+    {"schema": "auto", "schema_resolver": lambda ref: {"type": "object"}},
+])
+def test_schema_validation_not_built(kwargs):
+    with pytest.raises(NotImplementedError) as info:
+        loads(MODELINE, **kwargs)
+    assert str(info.value) == "loads() with schema is not implemented yet"
+
+
+def test_schema_is_not_applied_to_an_empty_text():
+    assert loads("", schema={"type": "object"}) is None
+
+
+def test_tags_checked_after_the_resolver_ran():
+    calls = []
+    with pytest.raises(TypeError, match="tags must be a dict"):
+        loads(MODELINE, schema="auto", schema_resolver=calls.append, tags=[])
+    assert calls == ["./config.schema.json"]

@@ -1,0 +1,210 @@
+"""The OstrevaneTag class."""
+
+import gc
+import weakref
+
+import pytest
+
+import _ostrevane
+from _ostrevane import OstrevaneTag
+
+DOC = (
+    "A custom-tagged YAML value, returned when `OPT_PASSTHROUGH_TAG` is set and\n"
+    "accepted by `dumps` to emit a `!tag value` back out.\n\n"
+    "Holds the original tag (e.g. `!mytag`) and the resolved inner `value`."
+)
+
+
+def test_class_surface():
+    assert OstrevaneTag.__doc__ == DOC
+    assert OstrevaneTag.__text_signature__ == "(tag, value)"
+    assert OstrevaneTag.__bases__ == (object,)
+    assert _ostrevane.OstrevaneTag is OstrevaneTag
+
+
+@pytest.mark.parametrize("args,kwargs", [
+    (("!mytag", 5), {}),
+    (("!mytag",), {"value": 5}),
+    ((), {"tag": "!mytag", "value": 5}),
+])
+def test_constructor_by_position_or_keyword(args, kwargs):
+    tag = OstrevaneTag(*args, **kwargs)
+    assert tag.tag == "!mytag"
+    assert tag.value == 5
+
+
+def test_value_is_kept_not_copied():
+    items = [1, 2]
+    assert OstrevaneTag("!x", items).value is items
+
+
+@pytest.mark.parametrize("tag,expected", [
+    ("!mytag", "OstrevaneTag('!mytag', ...)"),
+    ("!it's", "OstrevaneTag('!it's', ...)"),
+    ("", "OstrevaneTag('', ...)"),
+])
+def test_repr_shows_tag_unescaped_and_never_the_value(tag, expected):
+    assert repr(OstrevaneTag(tag, "secret")) == expected
+
+
+@pytest.mark.parametrize("bad,type_name", [(1, "int"), (b"!x", "bytes"), (None, "NoneType")])
+def test_tag_must_be_str(bad, type_name):
+    with pytest.raises(TypeError) as info:
+        OstrevaneTag(bad, 1)
+    assert str(info.value) == f"'{type_name}' object is not an instance of 'str'"
+    assert info.value.__notes__ == ["while processing 'tag'"]
+
+
+def test_tag_that_has_no_utf8_form():
+    with pytest.raises(UnicodeEncodeError) as info:
+        OstrevaneTag("\ud800", 1)
+    assert info.value.__notes__ == ["while processing 'tag'"]
+
+
+@pytest.mark.parametrize("args,kwargs", [((), {}), (("!x",), {}), (("!x", 1, 2), {}),
+                                         (("!x", 1), {"tag": "!y"}), ((), {"tag": "!x", "v": 1})])
+def test_argument_shape_errors(args, kwargs):
+    with pytest.raises(TypeError):
+        OstrevaneTag(*args, **kwargs)
+
+
+def test_attributes_are_read_only():
+    tag = OstrevaneTag("!x", 1)
+    for name in ("tag", "value"):
+        with pytest.raises(AttributeError):
+            setattr(tag, name, 2)
+
+
+def test_identity_equality_and_hash():
+    a = OstrevaneTag("!x", 1)
+    b = OstrevaneTag("!x", 1)
+    assert a != b
+    assert a == a
+    assert len({a: 1, b: 2}) == 2
+
+
+def test_subclass_instances():
+    class Mine(OstrevaneTag):
+        pass
+
+    tag = Mine("!m", [1])
+    assert isinstance(tag, OstrevaneTag)
+    assert tag.tag == "!m" and tag.value == [1]
+
+
+def test_cycle_through_value_is_collected():
+    class Box(list):
+        pass
+
+    items = Box()
+    tag = OstrevaneTag("!c", items)
+    items.append(tag)
+    ref = weakref.ref(items)
+    del items, tag
+    gc.collect()
+    assert ref() is None
+
+
+# ---------------------------------------------------------------------------
+# Tag callbacks on the plain roads of loads and loads_all.
+
+from ostrevane import OPT_PASSTHROUGH_TAG, loads, loads_all  # noqa: E402
+
+ROADS = [
+    pytest.param(lambda text, **kw: loads(text, **kw), id="loads"),
+    pytest.param(lambda text, **kw: loads_all(text, **kw)[0], id="loads_all"),
+]
+
+
+@pytest.mark.parametrize("load", ROADS)
+def test_tags_entry_receives_converted_value(load):
+    seen = []
+
+    def point(value):
+        seen.append(value)
+        return ("point", value)
+
+    assert load("!point [1, 2]", tags={"!point": point}) == ("point", [1, 2])
+    assert seen == [[1, 2]]
+
+
+@pytest.mark.parametrize("load", ROADS)
+def test_handler_gets_name_and_value_when_tags_lack_the_tag(load):
+    got = load("!other {a: 1}", tags={"!point": len}, tag_handler=lambda n, v: (n, v))
+    assert got == ("!other", {"a": 1})
+
+
+def test_tags_entry_wins_over_handler():
+    def handler(name, value):
+        raise AssertionError("handler must not run")
+
+    assert loads("!p 3", tags={"!p": lambda v: v * 2}, tag_handler=handler) == "33"
+
+
+# A custom-tagged scalar is a string: only the core tags resolve scalars.
+@pytest.mark.parametrize("option,expected_type", [(0, str), (OPT_PASSTHROUGH_TAG, OstrevaneTag)])
+def test_without_callbacks(option, expected_type):
+    got = loads("!p 3", option=option)
+    assert type(got) is expected_type
+    if expected_type is OstrevaneTag:
+        assert got.tag == "!p" and got.value == "3"
+
+
+def test_verbatim_tag_names():
+    calls = []
+    assert loads("!<!point> 1", tags={"!point": lambda v: ("t", v)}) == ("t", "1")
+    loads("!<!point> 1", tag_handler=lambda n, v: calls.append(n))
+    assert calls == ["!point"]
+    kept = loads("!<!point> 1", option=OPT_PASSTHROUGH_TAG)
+    assert kept.tag == "!<!point>"
+
+
+def test_verbatim_core_tag_stays_custom():
+    calls = []
+    assert loads("!<tag:yaml.org,2002:int> 5") == "5"
+    loads("!<tag:yaml.org,2002:int> 5", tag_handler=lambda n, v: calls.append((n, v)))
+    assert calls == [("tag:yaml.org,2002:int", "5")]
+
+
+def test_callback_returning_none_and_raising():
+    assert loads("a: !n 1", tags={"!n": lambda v: None}) == {"a": None}
+    err = ValueError("from callback")
+
+    def boom(value):
+        raise err
+
+    with pytest.raises(ValueError) as info:
+        loads("a: !n 1", tags={"!n": boom})
+    assert info.value is err
+
+
+def test_nested_tags_run_inner_first():
+    order = []
+
+    def outer(value):
+        order.append(("outer", value))
+        return "O"
+
+    def inner(value):
+        order.append(("inner", value))
+        return "I"
+
+    assert loads("!outer [!inner x]", tags={"!outer": outer, "!inner": inner}) == "O"
+    assert order == [("inner", "x"), ("outer", ["I"])]
+
+
+def test_dict_subclass_missing_is_not_consulted():
+    class Defaulting(dict):
+        def __missing__(self, key):
+            return lambda v: "from missing"
+
+    assert loads("!x 1", tags=Defaulting()) == "1"
+
+
+def test_tag_handler_that_is_not_callable():
+    with pytest.raises(TypeError):
+        loads("!x 1", tag_handler=5)
+
+
+def test_callbacks_may_reenter_loads():
+    assert loads("!inner 'a: 1'", tags={"!inner": loads}) == {"a": 1}

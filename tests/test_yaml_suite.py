@@ -1,0 +1,78 @@
+"""The YAML test suite, case by case, through loads_all.
+
+The suite's folder comes from $YAML_TEST_SUITE (`make test` sets it when the
+folder exists). Each case folder holds in.yaml and either `error` (the text
+must be rejected with one of the package's exceptions) or usually in.json (the
+JSON values the documents must load as).
+"""
+import json
+import math
+import os
+
+import pytest
+
+import ostrevane
+from ostrevane import exceptions
+
+SUITE = os.environ.get("YAML_TEST_SUITE")
+
+# Cases where the loader decides differently from the suite on purpose, with
+# the reason.
+DELIBERATE = {
+}
+
+
+def _cases():
+    if not SUITE or not os.path.isdir(SUITE):
+        return []
+    return sorted(d for d in os.listdir(SUITE) if os.path.isfile(os.path.join(SUITE, d, "in.yaml")))
+
+
+def _json_stream(text):
+    dec, i, out = json.JSONDecoder(), 0, []
+    while True:
+        while i < len(text) and text[i] in " \t\r\n":
+            i += 1
+        if i >= len(text):
+            return out
+        value, i = dec.raw_decode(text, i)
+        out.append(value)
+
+
+def _same(a, b):
+    if isinstance(a, bool) or isinstance(b, bool):
+        return type(a) is type(b) and a == b
+    if isinstance(a, (int, float)) and isinstance(b, (int, float)):
+        if isinstance(a, float) and math.isnan(a):
+            return isinstance(b, float) and math.isnan(b)
+        return a == b
+    if isinstance(a, dict) and isinstance(b, dict):
+        return len(a) == len(b) and all(k in b and _same(v, b[k]) for k, v in a.items())
+    if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
+        return len(a) == len(b) and all(_same(x, y) for x, y in zip(a, b))
+    return type(a) is type(b) and a == b
+
+
+PACKAGE_ERRORS = tuple(getattr(exceptions, n) for n in dir(exceptions) if n.startswith("Ostrevane"))
+
+CASES = _cases()
+
+
+@pytest.mark.skipif(not CASES, reason="YAML_TEST_SUITE is not set to the test suite's folder")
+@pytest.mark.parametrize("case", CASES or ["<none>"])
+def test_suite_case(case):
+    if case in DELIBERATE:
+        pytest.xfail(DELIBERATE[case])
+    path = os.path.join(SUITE, case)
+    with open(os.path.join(path, "in.yaml"), "rb") as f:
+        data = f.read()
+    if os.path.exists(os.path.join(path, "error")):
+        with pytest.raises(PACKAGE_ERRORS):
+            ostrevane.loads_all(data)
+        return
+    docs = ostrevane.loads_all(data)
+    jpath = os.path.join(path, "in.json")
+    if os.path.exists(jpath):
+        with open(jpath, encoding="utf-8") as f:
+            want = _json_stream(f.read())
+        assert _same(docs, want), f"got {docs!r} want {want!r}"
