@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
               __VERSION__, commit().c_str());
   std::printf("  ostrevane  %8.1f MB/s  %9ld tokens  %7.2f ms\n", mb / best_ours, ours_tokens,
               best_ours * 1e3);
-  std::printf("  libyaml    %8.1f MB/s  %9ld tokens  %7.2f ms\n", mb / best_libyaml,
-              libyaml_tokens, best_libyaml * 1e3);
+  std::printf("  libyaml    %8.1f MB/s  %9ld tokens  %7.2f ms\n", mb / best_libyaml, libyaml_tokens,
+              best_libyaml * 1e3);
   std::printf("  ratio ostrevane/libyaml: %.2fx\n", best_libyaml / best_ours);
   return 0;
 }

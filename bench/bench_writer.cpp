@@ -28,8 +28,9 @@ Value make_config() {
   ValuePairList services;
   for (int i = 0; i < 2000; ++i) {
     ValuePairList svc;
-    add(svc, "image", str("registry.example.com/team/service-" + std::to_string(i) + ":1.4." +
-                          std::to_string(i % 17)));
+    add(svc, "image",
+        str("registry.example.com/team/service-" + std::to_string(i) + ":1.4." +
+            std::to_string(i % 17)));
     add(svc, "replicas", Value::integer(1 + static_cast<int>(rng() % 5)));
     add(svc, "enabled", Value::boolean(i % 3 != 0));
     ValueList ports;
@@ -43,8 +44,8 @@ Value make_config() {
     add(env, "TIMEOUT", Value::floating(2.5 + i % 7));
     add(svc, "environment", Value::mapping(std::move(env)));
     add(svc, "command", Value::null());
-    add(svc, "description", str("Service number " + std::to_string(i) +
-                                ": handles requests # and retries on failure"));
+    add(svc, "description",
+        str("Service number " + std::to_string(i) + ": handles requests # and retries on failure"));
     add(services, "service_" + std::to_string(i), Value::mapping(std::move(svc)));
   }
   ValuePairList root;
@@ -115,8 +116,12 @@ void emit_scalar(yaml_emitter_t* e, std::string_view text) {
 void emit_value(yaml_emitter_t* e, const Value& v) {
   char buf[32];
   switch (v.kind()) {
-    case ValueKind::Null: emit_scalar(e, "null"); break;
-    case ValueKind::Bool: emit_scalar(e, v.as_bool() ? "true" : "false"); break;
+    case ValueKind::Null:
+      emit_scalar(e, "null");
+      break;
+    case ValueKind::Bool:
+      emit_scalar(e, v.as_bool() ? "true" : "false");
+      break;
     case ValueKind::Int: {
       auto r = std::to_chars(buf, buf + sizeof buf, v.as_int());
       emit_scalar(e, std::string_view(buf, r.ptr - buf));
@@ -128,7 +133,9 @@ void emit_value(yaml_emitter_t* e, const Value& v) {
       break;
     }
     case ValueKind::String:
-    case ValueKind::BigInt: emit_scalar(e, v.text()); break;
+    case ValueKind::BigInt:
+      emit_scalar(e, v.text());
+      break;
     case ValueKind::Sequence: {
       yaml_event_t ev;
       yaml_sequence_start_event_initialize(&ev, nullptr, nullptr, 1, YAML_BLOCK_SEQUENCE_STYLE);
@@ -150,7 +157,8 @@ void emit_value(yaml_emitter_t* e, const Value& v) {
       emit(e, &ev);
       break;
     }
-    default: std::abort();
+    default:
+      std::abort();
   }
 }
 
@@ -222,8 +230,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // One time per benchmark: the median when repetitions are asked for.
     for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      const std::string name = r.run_name.function_name + "/" + r.run_name.args;
+      if (r.run_type == Run::RT_Iteration && times_.count(name) == 0) {
+        times_[name] = r.GetAdjustedRealTime();
+      } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        times_[name] = r.GetAdjustedRealTime();
+      }
     }
   }
   void print_ratios() const {

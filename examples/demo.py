@@ -1,5 +1,6 @@
-"""What works so far: the option constants and the two functions that read
-the head of a YAML text (its %YAML version and its schema reference)."""
+"""What works so far: loading YAML into Python objects (loads, loads_all),
+the option constants, and the two functions that read the head of a YAML text
+(its %YAML version and its schema reference)."""
 
 import sys
 
@@ -12,6 +13,7 @@ def main(path):
         data = f.read()
 
     print(f"{path}:")
+    print(f"  loads        -> {ostrevane.loads(data)!r}")
     print(f"  yaml_version -> {ostrevane.yaml_version(data)!r}")
     print(f"  schema_ref   -> {ostrevane.schema_ref(data)!r}")
 
@@ -23,6 +25,10 @@ def main(path):
         ostrevane.yaml_version(b"a: \xe2\x82")
     except OstrevaneDecodeError as e:
         print(f"  bad bytes    -> {type(e).__name__}: {e}")
+
+    stream = "--- {a: 1}\n--- !point [3, 4]\n"
+    docs = ostrevane.loads_all(stream, tags={"!point": tuple})
+    print(f"loads_all with a tag callback -> {docs!r}")
 
     options = [name for name in ostrevane.__all__ if name.startswith("OPT_")]
     print(f"{len(options)} option constants, for example:")

@@ -214,3 +214,30 @@ def test_hash_raising_anything_else_propagates_unchanged(exc):
 def test_options_that_plain_roads_ignore():
     text = "a: [1, 2]"
     assert loads(text, option=ostrevane.OPT_INDENT_4 | ostrevane.OPT_SORT_KEYS) == loads(text)
+
+
+def test_deep_complex_key_converts_to_nested_tuples():
+    depth = 900
+    doc = loads("? " + "[" * depth + "]" * depth + "\n: v")
+    (key,) = doc
+    for _ in range(depth - 1):
+        (key,) = key
+    assert key == ()
+
+
+def test_loads_all_error_in_a_later_document_returns_nothing():
+    calls = []
+
+    def boom(value):
+        calls.append(value)
+        raise LookupError("second document")
+
+    with pytest.raises(LookupError):
+        loads_all("--- a\n--- !x b\n--- c\n", tags={"!x": boom})
+    assert calls == ["b"]
+
+
+def test_passthrough_tag_as_mapping_key_is_hashable_by_identity():
+    doc = loads("!k a: 1", option=OPT_PASSTHROUGH_TAG)
+    (key,) = doc
+    assert isinstance(key, ostrevane.OstrevaneTag) and key.value == "a"

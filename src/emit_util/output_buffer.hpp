@@ -52,11 +52,13 @@ class OutputBuffer {
   }
 
   void push_back(char c) {
-    if (size_ == capacity_) [[unlikely]] grow(1);
+    if (size_ == capacity_) [[unlikely]]
+      grow(1);
     data_[size_++] = c;
   }
   void append(const char* bytes, std::size_t n) {
-    if (capacity_ - size_ < n) [[unlikely]] grow(n);
+    if (capacity_ - size_ < n) [[unlikely]]
+      grow(n);
     std::memcpy(data_ + size_, bytes, n);
     size_ += n;
   }
@@ -67,7 +69,8 @@ class OutputBuffer {
     append(literal, N - 1);
   }
   void append(std::size_t count, char c) {
-    if (capacity_ - size_ < count) [[unlikely]] grow(count);
+    if (capacity_ - size_ < count) [[unlikely]]
+      grow(count);
     std::memset(data_ + size_, c, count);
     size_ += count;
   }
@@ -75,7 +78,8 @@ class OutputBuffer {
   // Room for `n` bytes at the end: write them through the pointer, then
   // commit() how many were written.
   char* tail(std::size_t n) {
-    if (capacity_ - size_ < n) [[unlikely]] grow(n);
+    if (capacity_ - size_ < n) [[unlikely]]
+      grow(n);
     return data_ + size_;
   }
   void commit(std::size_t n) noexcept { size_ += n; }

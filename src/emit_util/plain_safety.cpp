@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-
 #include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 #include "emit_util/scalar_text.hpp"
@@ -48,11 +47,16 @@ bool is_keyword(std::string_view text, ResolverMode mode) noexcept {
       if (c == '~') return true;
       return mode == ResolverMode::Yaml11 && (c == 'y' || c == 'Y' || c == 'n' || c == 'N');
     }
-    case 2: return is_one_of<2>(t, kTwo);
-    case 3: return is_one_of<3>(t, kThree);
-    case 4: return is_one_of<4>(t, kFour);
-    case 5: return is_one_of<5>(t, kFive);
-    default: return false;
+    case 2:
+      return is_one_of<2>(t, kTwo);
+    case 3:
+      return is_one_of<3>(t, kThree);
+    case 4:
+      return is_one_of<4>(t, kFour);
+    case 5:
+      return is_one_of<5>(t, kFive);
+    default:
+      return false;
   }
 }
 
@@ -121,14 +125,16 @@ bool has_marker_or_unprintable(std::string_view text) noexcept {
   if (!may_have_marker_or_unprintable(b, n)) return false;
   for (std::size_t i = 0; i < n; ++i) {
     switch (kByteClass.at[b[i]]) {
-      case kOrdinary: break;
+      case kOrdinary:
+        break;
       case kHash:
         if (i >= 1 && b[i - 1] == ' ') return true;
         break;
       case kColon:
         if (i >= 1 && (i + 1 == n || b[i + 1] == ' ')) return true;
         break;
-      case kControl: return true;
+      case kControl:
+        return true;
       default:
         if (detail::unprintable_at(text, i) != 0) return true;
         break;

@@ -6,8 +6,9 @@
 // indicator, a comment or value marker, surrounding blanks, a control
 // character, a byte-order mark or a document marker. The rules are wider
 // than the reader's: the YAML 1.1 keywords are quoted in every mode, and
-// YAML 1.2 output also quotes what YAML 1.1 reads as a number, so one text
-// reads back the same under either version. Pure; nothing fails.
+// YAML 1.2 output also quotes what YAML 1.1 reads as a number (except texts
+// holding ':', such as base-60 "1:30", and dates, which YAML 1.2 output
+// leaves plain). Pure; nothing fails.
 #pragma once
 
 #include <cstddef>

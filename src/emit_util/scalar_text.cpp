@@ -1,10 +1,10 @@
 #include "emit_util/scalar_text.hpp"
 
-#include "emit_util/detail/unprintable.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+#include "emit_util/detail/unprintable.hpp"
 
 namespace ostrevane {
 
@@ -148,12 +148,24 @@ void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
     std::size_t esc_len = 0;
     std::size_t consumed = 1;
     switch (c) {
-      case 0x00: esc[0] = '\\', esc[1] = '0', esc_len = 2; break;
-      case '\t': esc[0] = '\\', esc[1] = 't', esc_len = 2; break;
-      case '\n': esc[0] = '\\', esc[1] = 'n', esc_len = 2; break;
-      case '\r': esc[0] = '\\', esc[1] = 'r', esc_len = 2; break;
-      case '"': esc[0] = '\\', esc[1] = '"', esc_len = 2; break;
-      case '\\': esc[0] = '\\', esc[1] = '\\', esc_len = 2; break;
+      case 0x00:
+        esc[0] = '\\', esc[1] = '0', esc_len = 2;
+        break;
+      case '\t':
+        esc[0] = '\\', esc[1] = 't', esc_len = 2;
+        break;
+      case '\n':
+        esc[0] = '\\', esc[1] = 'n', esc_len = 2;
+        break;
+      case '\r':
+        esc[0] = '\\', esc[1] = 'r', esc_len = 2;
+        break;
+      case '"':
+        esc[0] = '\\', esc[1] = '"', esc_len = 2;
+        break;
+      case '\\':
+        esc[0] = '\\', esc[1] = '\\', esc_len = 2;
+        break;
       default: {
         const std::size_t len = unprintable_at(text, i);
         if (len == 0) break;  // a printable character that starts with C2 or EF
@@ -221,8 +233,8 @@ void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std
   const std::size_t len = text.size();
   // Fold points: a single space with a non-space on both sides.
   auto next_fold_point = [&](std::size_t from) {
-    for (std::size_t j = text.find(' ', from < 1 ? 1 : from); j != std::string_view::npos && j + 1 < len;
-         j = text.find(' ', j + 1)) {
+    for (std::size_t j = text.find(' ', from < 1 ? 1 : from);
+         j != std::string_view::npos && j + 1 < len; j = text.find(' ', j + 1)) {
       if (text[j - 1] != ' ' && text[j + 1] != ' ') return j;
     }
     return len;

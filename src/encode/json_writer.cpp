@@ -79,21 +79,30 @@ bool is_collection(const Value& v) noexcept {
 // The key text of a scalar key: a view of the value's own text, or `scratch`.
 std::string_view json_key_text(const Value& key, std::string& scratch) {
   switch (key.kind()) {
-    case ValueKind::Null: return "null";
-    case ValueKind::Bool: return key.as_bool() ? "true" : "false";
-    case ValueKind::String: return key.text();
+    case ValueKind::Null:
+      return "null";
+    case ValueKind::Bool:
+      return key.as_bool() ? "true" : "false";
+    case ValueKind::String:
+      return key.text();
     case ValueKind::Int: {
       char buf[24];
-      scratch.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, key.as_int()).ptr - buf));
+      scratch.append(buf, static_cast<std::size_t>(
+                              std::to_chars(buf, buf + sizeof buf, key.as_int()).ptr - buf));
       break;
     }
-    case ValueKind::BigInt: scratch = detail::big_int_decimal(key); break;
+    case ValueKind::BigInt:
+      scratch = detail::big_int_decimal(key);
+      break;
     case ValueKind::Float:
       if (!std::isfinite(key.as_float())) return "null";
       scratch = format_float(key.as_float());
       break;
-    case ValueKind::Timestamp: append_timestamp(scratch, key.as_timestamp()); break;
-    default: break;
+    case ValueKind::Timestamp:
+      append_timestamp(scratch, key.as_timestamp());
+      break;
+    default:
+      break;
   }
   return scratch;
 }
@@ -125,19 +134,34 @@ class JsonWriter {
 
   Result<void, JsonError> value(const Value& v, std::size_t depth) {
     switch (v.kind()) {
-      case ValueKind::Null: out_.append("null"); break;
-      case ValueKind::Bool: out_.append(v.as_bool() ? "true" : "false"); break;
-      case ValueKind::Int: detail::append_int(out_, v.as_int()); break;
-      case ValueKind::BigInt: detail::append_big_int_decimal(out_, v); break;
-      case ValueKind::Float: write_json_float(out_, v.as_float()); break;
-      case ValueKind::String: write_json_string(out_, v.text()); break;
+      case ValueKind::Null:
+        out_.append("null");
+        break;
+      case ValueKind::Bool:
+        out_.append(v.as_bool() ? "true" : "false");
+        break;
+      case ValueKind::Int:
+        detail::append_int(out_, v.as_int());
+        break;
+      case ValueKind::BigInt:
+        detail::append_big_int_decimal(out_, v);
+        break;
+      case ValueKind::Float:
+        write_json_float(out_, v.as_float());
+        break;
+      case ValueKind::String:
+        write_json_string(out_, v.text());
+        break;
       case ValueKind::Timestamp: {
         write_json_string(out_, format_timestamp(v.as_timestamp()));
         break;
       }
-      case ValueKind::Sequence: return sequence(v.items(), depth);
-      case ValueKind::Mapping: return mapping(v.pairs(), depth);
-      case ValueKind::Tagged: return value_guarded(v.inner(), depth);
+      case ValueKind::Sequence:
+        return sequence(v.items(), depth);
+      case ValueKind::Mapping:
+        return mapping(v.pairs(), depth);
+      case ValueKind::Tagged:
+        return value_guarded(v.inner(), depth);
     }
     return {};
   }
@@ -192,8 +216,9 @@ class JsonWriter {
       for (std::size_t i = 0; i < pairs.size(); ++i) {
         entries[i] = {json_key_text(untagged(pairs[i].key), texts[i]), &pairs[i].value};
       }
-      detail::stable_sort_items(std::span<JsonEntry>(entries),
-                                [](const JsonEntry& a, const JsonEntry& b) { return a.key < b.key; });
+      detail::stable_sort_items(
+          std::span<JsonEntry>(entries),
+          [](const JsonEntry& a, const JsonEntry& b) { return a.key < b.key; });
       for (std::size_t i = 0; i < entries.size(); ++i) {
         entry_open(i, depth, entries[i].key);
         if (auto r = value_guarded(*entries[i].value, depth + 1); !r) return r;
@@ -238,13 +263,27 @@ void write_json_string(OutputBuffer& out, std::string_view text) {
     std::size_t esc_len = 2;
     std::size_t consumed = 1;
     switch (c) {
-      case '\b': esc[1] = 'b'; break;
-      case '\t': esc[1] = 't'; break;
-      case '\n': esc[1] = 'n'; break;
-      case '\f': esc[1] = 'f'; break;
-      case '\r': esc[1] = 'r'; break;
-      case '"': esc[1] = '"'; break;
-      case '\\': esc[1] = '\\'; break;
+      case '\b':
+        esc[1] = 'b';
+        break;
+      case '\t':
+        esc[1] = 't';
+        break;
+      case '\n':
+        esc[1] = 'n';
+        break;
+      case '\f':
+        esc[1] = 'f';
+        break;
+      case '\r':
+        esc[1] = 'r';
+        break;
+      case '"':
+        esc[1] = '"';
+        break;
+      case '\\':
+        esc[1] = '\\';
+        break;
       case 0xE2:
         // U+2028 and U+2029 (E2 80 A8 / E2 80 A9) end lines in JavaScript.
         if (i + 2 >= n || data[i + 1] != 0x80 || (data[i + 2] != 0xA8 && data[i + 2] != 0xA9)) {

@@ -18,14 +18,19 @@ namespace {
 // Sort groups of `value_key_less`: null, bool, numbers, texts, the rest.
 int key_group(ValueKind kind) noexcept {
   switch (kind) {
-    case ValueKind::Null: return 0;
-    case ValueKind::Bool: return 1;
+    case ValueKind::Null:
+      return 0;
+    case ValueKind::Bool:
+      return 1;
     case ValueKind::Int:
     case ValueKind::BigInt:
-    case ValueKind::Float: return 2;
+    case ValueKind::Float:
+      return 2;
     case ValueKind::String:
-    case ValueKind::Timestamp: return 3;
-    default: return 4;
+    case ValueKind::Timestamp:
+      return 3;
+    default:
+      return 4;
   }
 }
 
@@ -50,7 +55,8 @@ bool value_key_less(const Value& a, const Value& b) noexcept {
       if (a.kind() == ValueKind::Int && b.kind() == ValueKind::Int) return a.as_int() < b.as_int();
       return total_order_key(value_as_f64(a)) < total_order_key(value_as_f64(b));
     case 3:
-      if (a.kind() == ValueKind::String && b.kind() == ValueKind::String) return a.text() < b.text();
+      if (a.kind() == ValueKind::String && b.kind() == ValueKind::String)
+        return a.text() < b.text();
       return false;
     default:
       return false;
@@ -145,10 +151,9 @@ class ValueWriter {
     }
     std::vector<const ValuePair*> order(pairs.size());
     for (std::size_t i = 0; i < pairs.size(); ++i) order[i] = &pairs[i];
-    detail::stable_sort_items(std::span<const ValuePair*>(order),
-                              [](const ValuePair* a, const ValuePair* b) {
-                                return value_key_less(a->key, b->key);
-                              });
+    detail::stable_sort_items(
+        std::span<const ValuePair*>(order),
+        [](const ValuePair* a, const ValuePair* b) { return value_key_less(a->key, b->key); });
     for (std::size_t i = 0; i < order.size(); ++i) f(*order[i], i);
   }
 

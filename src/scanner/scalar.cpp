@@ -30,7 +30,8 @@ const char* plain_run(const char* p, const char* end) noexcept {
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('#')), _mm_cmpeq_epi8(v, _mm_set1_epi8(':'))));
     if constexpr (kFlow) {
       hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')),
@@ -55,9 +56,10 @@ const char* plain_run(const char* p, const char* end) noexcept {
 const char* double_quoted_run(const char* p, const char* end) noexcept {
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
     const int mask = _mm_movemask_epi8(hit);
     if (mask != 0) return p + __builtin_ctz(mask);
     p += 16;
@@ -70,9 +72,9 @@ const char* double_quoted_run(const char* p, const char* end) noexcept {
 const char* single_quoted_run(const char* p, const char* end) noexcept {
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-        _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
     const int mask = _mm_movemask_epi8(hit);
     if (mask != 0) return p + __builtin_ctz(mask);
     p += 16;
@@ -110,8 +112,7 @@ std::string hex4(std::uint32_t cp) {
 
 // Appends a run of quoted source text and moves `content_end` past its last
 // non-blank character, so that a following line break can cut the blanks.
-void push_scalar_text(std::string& text, std::size_t& content_end, const char* p,
-                      std::size_t n) {
+void push_scalar_text(std::string& text, std::size_t& content_end, const char* p, std::size_t n) {
   text.append(p, n);
   std::size_t trailing = 0;
   while (trailing < n && (p[n - 1 - trailing] == ' ' || p[n - 1 - trailing] == '\t')) ++trailing;
@@ -260,7 +261,7 @@ Status Scanner::scan_plain_scalar_in() {
   const bool multi_line = r_.line > start.line;
   simple_key_allowed_ = multi_line && !flow;
   if (!flow && simple_key_.state != SimpleKey::State::None && simple_key_.line != r_.line)
-    OSV_SCAN_TRY(drop_simple_key());
+    OSV_TRY(drop_simple_key());
 
   const int at = r_.peek();
   const int next = at == ':' ? r_.peek_next() : kNone;
@@ -275,7 +276,7 @@ Status Scanner::scan_plain_scalar_in() {
         if (multi_line)
           return scan_error("an implicit mapping key cannot span multiple lines", start);
         if (tab_at_start) return scan_error("a tab cannot be used for indentation", start);
-        OSV_SCAN_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
+        OSV_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
       } else if (multi_line && !flow_stack_.back()) {
         return scan_error("the implicit key of a flow sequence pair must be on one line", start);
       }
@@ -352,8 +353,7 @@ Status Scanner::scan_double_quoted() {
   const Span start = r_.span();
   const bool key_allowed_at_start = simple_key_allowed_;
   const bool tab_at_start = tab_before_token_;
-  const std::int64_t block_indent =
-      in_flow() ? std::numeric_limits<std::int64_t>::min() : indent_;
+  const std::int64_t block_indent = in_flow() ? std::numeric_limits<std::int64_t>::min() : indent_;
   r_.advance_ascii();
   const char* in = r_.input;
   const char* end = in + r_.len;
@@ -376,8 +376,8 @@ Status Scanner::scan_double_quoted() {
         text = std::string_view(in + run_start, r_.pos - run_start);
       }
       r_.advance_ascii();
-      return check_after_quoted_scalar(text, ScalarStyle::DoubleQuoted, start,
-                                       key_allowed_at_start, tab_at_start);
+      return check_after_quoted_scalar(text, ScalarStyle::DoubleQuoted, start, key_allowed_at_start,
+                                       tab_at_start);
     }
     if (!owned) {
       owned = true;
@@ -387,7 +387,7 @@ Status Scanner::scan_double_quoted() {
     push_scalar_text(buf_, content_end, in + run_start, r_.pos - run_start);
     if (c == '\n' || c == '\r') {
       buf_.resize(content_end);
-      OSV_SCAN_TRY(fold_quoted_line_break(block_indent));
+      OSV_TRY(fold_quoted_line_break(block_indent));
       if (r_.at_document_marker())
         return scan_error("a document marker cannot appear inside a quoted scalar", start);
       run_start = r_.pos;
@@ -400,23 +400,55 @@ Status Scanner::scan_double_quoted() {
     char simple = 0;
     int digits = 0;
     switch (e) {
-      case '0': simple = '\0'; break;
-      case 'a': simple = '\a'; break;
-      case 'b': simple = '\b'; break;
+      case '0':
+        simple = '\0';
+        break;
+      case 'a':
+        simple = '\a';
+        break;
+      case 'b':
+        simple = '\b';
+        break;
       case 't':
-      case '\t': simple = '\t'; break;
-      case 'n': simple = '\n'; break;
-      case 'v': simple = '\v'; break;
-      case 'f': simple = '\f'; break;
-      case 'r': simple = '\r'; break;
-      case 'e': simple = '\x1B'; break;
-      case ' ': simple = ' '; break;
-      case '"': simple = '"'; break;
-      case '/': simple = '/'; break;
-      case '\\': simple = '\\'; break;
-      case 'x': digits = 2; break;
-      case 'u': digits = 4; break;
-      case 'U': digits = 8; break;
+      case '\t':
+        simple = '\t';
+        break;
+      case 'n':
+        simple = '\n';
+        break;
+      case 'v':
+        simple = '\v';
+        break;
+      case 'f':
+        simple = '\f';
+        break;
+      case 'r':
+        simple = '\r';
+        break;
+      case 'e':
+        simple = '\x1B';
+        break;
+      case ' ':
+        simple = ' ';
+        break;
+      case '"':
+        simple = '"';
+        break;
+      case '/':
+        simple = '/';
+        break;
+      case '\\':
+        simple = '\\';
+        break;
+      case 'x':
+        digits = 2;
+        break;
+      case 'u':
+        digits = 4;
+        break;
+      case 'U':
+        digits = 8;
+        break;
       case 'N':
       case '_':
       case 'L':
@@ -425,9 +457,9 @@ Status Scanner::scan_double_quoted() {
       case '\r':
         break;
       default:
-        return scan_error("unknown escape character: '\\" +
-                              std::string(in + r_.pos, utf8_length(e)) + "'",
-                          r_.span());
+        return scan_error(
+            "unknown escape character: '\\" + std::string(in + r_.pos, utf8_length(e)) + "'",
+            r_.span());
     }
     if (digits != 0) {
       r_.advance_ascii();
@@ -460,8 +492,7 @@ Status Scanner::scan_single_quoted() {
   const Span start = r_.span();
   const bool key_allowed_at_start = simple_key_allowed_;
   const bool tab_at_start = tab_before_token_;
-  const std::int64_t block_indent =
-      in_flow() ? std::numeric_limits<std::int64_t>::min() : indent_;
+  const std::int64_t block_indent = in_flow() ? std::numeric_limits<std::int64_t>::min() : indent_;
   r_.advance_ascii();
   const char* in = r_.input;
   const char* end = in + r_.len;
@@ -494,8 +525,8 @@ Status Scanner::scan_single_quoted() {
       } else {
         text = std::string_view(in + run_start, run_end - run_start);
       }
-      return check_after_quoted_scalar(text, ScalarStyle::SingleQuoted, start,
-                                       key_allowed_at_start, tab_at_start);
+      return check_after_quoted_scalar(text, ScalarStyle::SingleQuoted, start, key_allowed_at_start,
+                                       tab_at_start);
     }
     if (!owned) {
       owned = true;
@@ -503,7 +534,7 @@ Status Scanner::scan_single_quoted() {
     }
     buf_.append(in + run_start, r_.pos - run_start);
     while (!buf_.empty() && (buf_.back() == ' ' || buf_.back() == '\t')) buf_.pop_back();
-    OSV_SCAN_TRY(fold_quoted_line_break(block_indent));
+    OSV_TRY(fold_quoted_line_break(block_indent));
     if (r_.at_document_marker())
       return scan_error("a document marker cannot appear inside a quoted scalar", start);
     run_start = r_.pos;
@@ -526,7 +557,7 @@ Status Scanner::check_after_quoted_scalar(std::string_view text, ScalarStyle sty
           if (r_.line != start.line)
             return scan_error("an implicit mapping key cannot span multiple lines", start);
           if (tab_at_start) return scan_error("a tab cannot be used for indentation", start);
-          OSV_SCAN_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
+          OSV_TRY(roll_indent(start.column, start, TokenKind::MappingStart));
         }
         return push_implicit_key(text, style, start, end_offset);
       }
@@ -686,7 +717,7 @@ Status Scanner::scan_block_scalar(bool literal) {
   }
 
   simple_key_allowed_ = true;
-  OSV_SCAN_TRY(drop_simple_key());
+  OSV_TRY(drop_simple_key());
   push_text(TokenKind::Scalar, start, keep(text), r_.pos,
             literal ? ScalarStyle::Literal : ScalarStyle::Folded);
   return {};

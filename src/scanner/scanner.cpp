@@ -51,12 +51,12 @@ std::string_view trim_trailing_white_space(std::string_view s) {
     }
     if (n >= 3) {
       const unsigned char a = b(3), m = b(2);
-      const bool space =
-          (a == 0xE1 && m == 0x9A && last == 0x80) ||                       // U+1680
-          (a == 0xE2 && m == 0x80 && (last <= 0x8A || last == 0xA8 ||       // U+2000-200A,
-                                      last == 0xA9 || last == 0xAF)) ||     // 2028, 2029, 202F
-          (a == 0xE2 && m == 0x81 && last == 0x9F) ||                       // U+205F
-          (a == 0xE3 && m == 0x80 && last == 0x80);                         // U+3000
+      const bool space = (a == 0xE1 && m == 0x9A && last == 0x80) ||  // U+1680
+                         (a == 0xE2 && m == 0x80 &&
+                          (last <= 0x8A || last == 0xA8 ||            // U+2000-200A,
+                           last == 0xA9 || last == 0xAF)) ||          // 2028, 2029, 202F
+                         (a == 0xE2 && m == 0x81 && last == 0x9F) ||  // U+205F
+                         (a == 0xE3 && m == 0x80 && last == 0x80);    // U+3000
       if (space) {
         s.remove_suffix(3);
         continue;
@@ -99,7 +99,7 @@ Scanner::Scanner(std::string_view text, const ScanOptions& options, TokenList& o
 
 Status Scanner::run() {
   out_.reserve(token_reserve_count(r_.len));
-  OSV_SCAN_TRY(check_characters());
+  OSV_TRY(check_characters());
   push(TokenKind::StreamStart, r_.span());
   while (!stream_ended_) {
     Status status = fetch_next_token();
@@ -139,13 +139,13 @@ Status Scanner::check_characters() {
   // and the lead bytes C2 and EF of the refused C1 controls and nonchars.
   const auto suspicious = [&](__m128i v) {
     const __m128i ctrl = _mm_cmpeq_epi8(_mm_max_epu8(v, ctrl_max), ctrl_max);
-    const __m128i allowed = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
-        _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)));
-    const __m128i other = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
-        _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
+    const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)),
+                                                      _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
+                                         _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)));
+    const __m128i other =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
     return _mm_or_si128(_mm_andnot_si128(allowed, ctrl), other);
   };
   // Inspects the 16 bytes at i, recording the first disallowed character.
@@ -165,7 +165,8 @@ Status Scanner::check_characters() {
     const auto* block = reinterpret_cast<const __m128i*>(s + i);
     const __m128i v[4] = {_mm_loadu_si128(block), _mm_loadu_si128(block + 1),
                           _mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)};
-    high |= _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0;
+    high |=
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]))) != 0;
     const __m128i any = _mm_or_si128(_mm_or_si128(suspicious(v[0]), suspicious(v[1])),
                                      _mm_or_si128(suspicious(v[2]), suspicious(v[3])));
     if (_mm_movemask_epi8(any) == 0) {
@@ -213,7 +214,7 @@ Status Scanner::check_characters() {
 Status Scanner::fetch_next_token() {
   const std::uint32_t line_before = r_.line;
   tab_before_token_ = false;
-  OSV_SCAN_TRY(skip_to_next_token());
+  OSV_TRY(skip_to_next_token());
   if (r_.at_end()) {
     if (in_flow()) return scan_error("unclosed flow collection at end of input", r_.span());
     return fetch_stream_end();
@@ -237,7 +238,7 @@ Status Scanner::skip_to_next_token() {
     switch (in[r_.pos]) {
       case '\t':
         if (in_flow()) {
-          if (r_.column == 0) OSV_SCAN_TRY(check_flow_tab_at_column0());
+          if (r_.column == 0) OSV_TRY(check_flow_tab_at_column0());
         } else {
           tab_before_token_ = true;
         }
@@ -249,7 +250,7 @@ Status Scanner::skip_to_next_token() {
         document_start_on_line_ = false;
         tab_before_token_ = false;
         if (simple_key_.state != SimpleKey::State::None && simple_key_.line != r_.line)
-          OSV_SCAN_TRY(drop_simple_key());
+          OSV_TRY(drop_simple_key());
         if (!in_flow()) simple_key_allowed_ = true;
         break;
       case ' ':
@@ -286,7 +287,7 @@ void Scanner::scan_comment() {
 }
 
 Status Scanner::fetch_stream_end() {
-  OSV_SCAN_TRY(drop_simple_key());
+  OSV_TRY(drop_simple_key());
   unroll_indent(-1);
   stream_ended_ = true;
   push(TokenKind::StreamEnd, r_.span());
@@ -323,12 +324,12 @@ Status Scanner::dispatch_flow(int c) {
       if (next_ends) return scan_error("a plain scalar cannot be a bare '-' here", r_.span());
       break;
     case '!':
-      OSV_SCAN_TRY(fetch_tag());
+      OSV_TRY(fetch_tag());
       flow_entry_has_content_ = true;
       return {};
     case '&':
     case '*':
-      OSV_SCAN_TRY(scan_anchor(c == '*'));
+      OSV_TRY(scan_anchor(c == '*'));
       flow_entry_has_content_ = true;
       return {};
     case '[':
@@ -338,24 +339,24 @@ Status Scanner::dispatch_flow(int c) {
     case '}':
       return fetch_flow_collection_end(c == '}');
     case '"':
-      OSV_SCAN_TRY(scan_double_quoted());
+      OSV_TRY(scan_double_quoted());
       flow_entry_has_content_ = true;
       return {};
     case '\'':
-      OSV_SCAN_TRY(scan_single_quoted());
+      OSV_TRY(scan_single_quoted());
       flow_entry_has_content_ = true;
       return {};
     case '#':
       return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(std::string("'") + char(c) +
-                            "' is a reserved indicator and cannot start a plain scalar",
-                        r_.span());
+      return scan_error(
+          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
+          r_.span());
     default:
       break;
   }
-  OSV_SCAN_TRY(scan_plain_scalar());
+  OSV_TRY(scan_plain_scalar());
   flow_entry_has_content_ = true;
   return {};
 }
@@ -409,9 +410,9 @@ Status Scanner::dispatch_block(int c) {
       return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(std::string("'") + char(c) +
-                            "' is a reserved indicator and cannot start a plain scalar",
-                        r_.span());
+      return scan_error(
+          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
+          r_.span());
     default:
       break;
   }
@@ -510,16 +511,16 @@ Status Scanner::fetch_value() {
         indents_.push_back(IndentLevel{indent_, indent_is_sequence_});
         indent_ = key.column;
         indent_is_sequence_ = false;
-        const Token start{at,    at.offset, nullptr, 0, TokenKind::MappingStart,
-                          ScalarStyle::Plain, false};
+        const Token start{at,   at.offset, nullptr, 0, TokenKind::MappingStart, ScalarStyle::Plain,
+                          false};
         const Token both[2] = {start, key_token};
         out_.insert(where, both, both + 2);
       } else {
         out_.insert(where, key_token);
       }
     } else {
-      OSV_SCAN_TRY(drop_simple_key());
-      OSV_SCAN_TRY(roll_indent(colon.column, colon, TokenKind::MappingStart));
+      OSV_TRY(drop_simple_key());
+      OSV_TRY(roll_indent(colon.column, colon, TokenKind::MappingStart));
     }
   }
   r_.advance_ascii();
@@ -536,7 +537,7 @@ Status Scanner::fetch_explicit_key() {
   const Span at = r_.span();
   if (!in_flow()) {
     if (tab_before_token_) return scan_error("a tab cannot be used for indentation", at);
-    OSV_SCAN_TRY(roll_indent(at.column, at, TokenKind::MappingStart));
+    OSV_TRY(roll_indent(at.column, at, TokenKind::MappingStart));
   }
   r_.advance_ascii();
   if (!in_flow() && r_.peek() == '\t')
@@ -555,12 +556,11 @@ Status Scanner::fetch_block_entry(bool after_entry) {
   if (at.line == key_value_line_)
     return scan_error("a block sequence cannot start on the same line as its mapping key", at);
   if (at.line == property_line_)
-    return scan_error("a block sequence entry cannot follow an anchor or tag on the same line",
-                      at);
+    return scan_error("a block sequence entry cannot follow an anchor or tag on the same line", at);
   if (static_cast<std::int64_t>(at.column) > indent_ && indent_is_sequence_ && !after_entry &&
       indent_closed_)
     return scan_error("a sequence entry is indented past its sequence", at);
-  OSV_SCAN_TRY(roll_indent(at.column, at, TokenKind::SequenceStart));
+  OSV_TRY(roll_indent(at.column, at, TokenKind::SequenceStart));
   r_.advance_ascii();
   if (r_.peek() == ' ') r_.advance_ascii();
   simple_key_allowed_ = true;
@@ -673,8 +673,7 @@ Status Scanner::check_flow_tab_at_column0() {
 // Node properties and directives.
 
 Status Scanner::check_property_indent() {
-  if (in_flow() || !after_block_value_ || static_cast<std::int64_t>(r_.column) > indent_)
-    return {};
+  if (in_flow() || !after_block_value_ || static_cast<std::int64_t>(r_.column) > indent_) return {};
   ScanError error{"a node property must be indented past its mapping key", r_.span()};
   if (simple_key_allowed_ && simple_key_.state == SimpleKey::State::None) {
     // This property saves a key next; "a:\n&x b: 1" is fine when it does.
@@ -687,7 +686,7 @@ Status Scanner::check_property_indent() {
 
 Status Scanner::scan_anchor(bool alias) {
   const Span at = r_.span();
-  if (!alias) OSV_SCAN_TRY(check_property_indent());
+  if (!alias) OSV_TRY(check_property_indent());
   if (!in_flow()) save_simple_key();
   r_.advance_ascii();
   const std::size_t from = r_.pos;
@@ -695,8 +694,7 @@ Status Scanner::scan_anchor(bool alias) {
   std::size_t p = from;
   while (p < r_.len && !kNameStop[s[p]]) ++p;
   r_.advance_bytes(p - from);
-  if (r_.pos == from)
-    return scan_error(alias ? "expected alias name" : "expected anchor name", at);
+  if (r_.pos == from) return scan_error(alias ? "expected alias name" : "expected anchor name", at);
   simple_key_allowed_ = false;
   if (in_flow()) {
     if (alias) {
@@ -713,7 +711,7 @@ Status Scanner::scan_anchor(bool alias) {
 
 Status Scanner::fetch_tag() {
   const Span at = r_.span();
-  OSV_SCAN_TRY(check_property_indent());
+  OSV_TRY(check_property_indent());
   if (!in_flow()) {
     save_simple_key();
     property_line_ = r_.line;
@@ -743,8 +741,8 @@ Status Scanner::fetch_tag() {
 Status Scanner::fetch_directive() {
   const Span at = r_.span();
   if (!directive_allowed_)
-    return scan_error(
-        "a directive must start the stream or follow a document-end marker (...)", at);
+    return scan_error("a directive must start the stream or follow a document-end marker (...)",
+                      at);
   unroll_indent(-1);
   r_.advance_ascii();
   const char* from = r_.input + r_.pos;
@@ -760,14 +758,14 @@ Status Scanner::fetch_directive() {
 
 Result<TokenList, ScanError> scan_all_tokens(std::string_view text, const ScanOptions& options) {
   if (text.size() > limits::kMaxScanInput) {
-    return std::unexpected(ScanError{
-        "input too large to scan: " + std::to_string(text.size()) + " bytes (the limit is " +
-            std::to_string(limits::kMaxScanInput) + ")",
-        Span{0, options.file_id, 0, 0}});
+    return std::unexpected(ScanError{"input too large to scan: " + std::to_string(text.size()) +
+                                         " bytes (the limit is " +
+                                         std::to_string(limits::kMaxScanInput) + ")",
+                                     Span{0, options.file_id, 0, 0}});
   }
   TokenList list;
   scanner_detail::Scanner scanner(text, options, list);
-  OSV_SCAN_TRY(scanner.run());
+  OSV_TRY(scanner.run());
   return list;
 }
 

@@ -28,11 +28,10 @@ std::string_view TextArena::store(std::string_view text) {
 
 std::string_view token_kind_name(TokenKind kind) noexcept {
   static constexpr std::string_view kNames[] = {
-      "StreamStart",   "StreamEnd", "DocumentStart", "DocumentEnd",
-      "MappingStart",  "MappingEnd", "SequenceStart", "SequenceEnd",
-      "BlockEnd",      "Key",        "Value",         "SequenceEntry",
-      "FlowEntry",     "Scalar",     "Anchor",        "Alias",
-      "Tag",           "Directive"};
+      "StreamStart", "StreamEnd",     "DocumentStart", "DocumentEnd", "MappingStart",
+      "MappingEnd",  "SequenceStart", "SequenceEnd",   "BlockEnd",    "Key",
+      "Value",       "SequenceEntry", "FlowEntry",     "Scalar",      "Anchor",
+      "Alias",       "Tag",           "Directive"};
   const auto index = static_cast<std::size_t>(kind);
   return index < std::size(kNames) ? kNames[index] : std::string_view("?");
 }

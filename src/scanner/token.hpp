@@ -34,20 +34,20 @@ enum class TokenKind : std::uint8_t {
   StreamEnd = 1,
   DocumentStart = 2,
   DocumentEnd = 3,
-  MappingStart = 4,   // flow()
+  MappingStart = 4,  // flow()
   MappingEnd = 5,
   SequenceStart = 6,  // flow()
   SequenceEnd = 7,
-  BlockEnd = 8,       // closes a block mapping or a block sequence
-  Key = 9,            // explicit()
+  BlockEnd = 8,  // closes a block mapping or a block sequence
+  Key = 9,       // explicit()
   Value = 10,
   SequenceEntry = 11,
   FlowEntry = 12,
-  Scalar = 13,        // text(), style()
-  Anchor = 14,        // text(): the name without '&'
-  Alias = 15,         // text(): the name without '*'
-  Tag = 16,           // text(): as written, from its first '!' on
-  Directive = 17,     // text(): everything after '%' up to the line break
+  Scalar = 13,     // text(), style()
+  Anchor = 14,     // text(): the name without '&'
+  Alias = 15,      // text(): the name without '*'
+  Tag = 16,        // text(): as written, from its first '!' on
+  Directive = 17,  // text(): everything after '%' up to the line break
 };
 
 enum class ScalarStyle : std::uint8_t {
@@ -74,7 +74,7 @@ struct Token {
   std::uint32_t text_size = 0;
   TokenKind kind = TokenKind::StreamStart;
   ScalarStyle style = ScalarStyle::Plain;  // Scalar only
-  bool flag = false;  // MappingStart/SequenceStart: flow; Key: explicit
+  bool flag = false;                       // MappingStart/SequenceStart: flow; Key: explicit
 
   std::string_view text() const noexcept { return {text_data, text_size}; }
   bool flow() const noexcept { return flag; }
@@ -121,14 +121,14 @@ struct TokenList {
 };
 
 struct ScanOptions {
-  std::uint32_t file_id = 0;       // copied into every Span
-  bool collect_comments = false;   // fill TokenList::comments
+  std::uint32_t file_id = 0;      // copied into every Span
+  bool collect_comments = false;  // fill TokenList::comments
 };
 
 // Scans one whole UTF-8 text (known to be valid UTF-8) to its StreamEnd, or
 // returns the first error. The text must outlive the returned list.
-[[nodiscard]] Result<TokenList, ScanError> scan_all_tokens(
-    std::string_view text, const ScanOptions& options = {});
+[[nodiscard]] Result<TokenList, ScanError> scan_all_tokens(std::string_view text,
+                                                           const ScanOptions& options = {});
 
 // The name of a kind as listed above ("StreamStart", ...).
 std::string_view token_kind_name(TokenKind kind) noexcept;

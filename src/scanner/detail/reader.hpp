@@ -3,14 +3,14 @@
 // all ASCII takes the byte count directly.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
-
-#include <emmintrin.h>
 
 #include "scanner/token.hpp"
 
@@ -87,10 +87,12 @@ inline std::size_t count_spaces(const char* p, const char* end) noexcept {
   const char* q = p;
   const __m128i space = _mm_set1_epi8(' ');
   while (end - q >= 16) {
-    const auto other = static_cast<unsigned>(
-        ~_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), space)) &
-        0xFFFF);
-    if (other != 0) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(other));
+    const auto other =
+        static_cast<unsigned>(~_mm_movemask_epi8(_mm_cmpeq_epi8(
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), space)) &
+                              0xFFFF);
+    if (other != 0)
+      return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(other));
     q += 16;
   }
   while (q < end && *q == ' ') ++q;
@@ -166,8 +168,10 @@ struct Reader {
   std::size_t find_non_ascii(std::size_t from) const noexcept {
     std::size_t p = from;
     while (len - p >= 16) {
-      const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(input + p)));
-      if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+      const int mask =
+          _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(input + p)));
+      if (mask != 0)
+        return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
       p += 16;
     }
     while (p < len && static_cast<unsigned char>(input[p]) < 0x80) ++p;

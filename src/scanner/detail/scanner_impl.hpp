@@ -17,13 +17,6 @@ namespace ostrevane::scanner_detail {
 
 using Status = Result<void, ScanError>;
 
-// Propagates the error of a Status (OSV_TRY is for valued results).
-#define OSV_SCAN_TRY(expr)                                        \
-  do {                                                            \
-    if (auto osv_status_ = (expr); !osv_status_) [[unlikely]]     \
-      return std::unexpected(std::move(osv_status_).error());     \
-  } while (false)
-
 inline std::unexpected<ScanError> scan_error(std::string message, Span span) {
   return std::unexpected(ScanError{std::move(message), span});
 }

@@ -57,7 +57,9 @@ const QuoteCase kCases[] = {
     {"a\x7f"s, true, true, true},
     {"a\xc2\x80", true, true, true},
     {"a\xef\xbf\xbf", true, true, true},
-    {"\xef\xbb\xbf" "abc", true, true, true},
+    {"\xef\xbb\xbf"
+     "abc",
+     true, true, true},
     {"1.0e5", true, true, true},
     {"+12", true, true, true},
     {".5", true, true, true},
@@ -87,7 +89,9 @@ const QuoteCase kCases[] = {
     {"Yes please", false, false, false},
     {"1a", false, false, false},
     {".5x", false, false, false},
-    {"a\xc2\x85" "b", false, false, false},
+    {"a\xc2\x85"
+     "b",
+     false, false, false},
     {"a,b", false, false, false},
     {"a[b]", false, false, false},
     {"yess", false, false, false},
@@ -128,9 +132,15 @@ const QuoteCase kCases[] = {
     {"aaaaaaaa:b#cccccccc", false, false, false},
     {"aaaaaaaaaaaaaaa\x01", true, true, true},
     {"aaaaaaaaaaaaaaaa\x7f", true, true, true},
-    {"aaaaaaa\xc2\x80" "aaa", true, true, true},
-    {"aaaaaaa\xc2\x85" "aaa", false, false, false},
-    {"aaaaaa\xef\xbf\xbe" "aaa", true, true, true},
+    {"aaaaaaa\xc2\x80"
+     "aaa",
+     true, true, true},
+    {"aaaaaaa\xc2\x85"
+     "aaa",
+     false, false, false},
+    {"aaaaaa\xef\xbf\xbe"
+     "aaa",
+     true, true, true},
     {"aaaaaaaaaaaaaaaa\xc3\xa9\xc3\xa9", false, false, false},
 };
 
@@ -186,8 +196,8 @@ TEST(PlainSafety, ResolvesAsNumber11) {
 
 TEST(PlainSafety, FindFoldSpace) {
   const std::tuple<const char*, bool, std::size_t> cases[] = {
-      {"a b", true, 1},  {"ab", false, 0},   {" ab", false, 0}, {"ab ", false, 0},
-      {"a  b", false, 0}, {"a  b c", true, 4}, {"", false, 0},   {"  ", false, 0},
+      {"a b", true, 1},   {"ab", false, 0},    {" ab", false, 0}, {"ab ", false, 0},
+      {"a  b", false, 0}, {"a  b c", true, 4}, {"", false, 0},    {"  ", false, 0},
   };
   for (const auto& [text, found, index] : cases) {
     const FoldSpace r = find_fold_space(text);

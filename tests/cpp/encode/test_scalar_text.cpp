@@ -107,12 +107,24 @@ TEST(FormatFloat, RoundTripsRandomBits) {
 
 TEST(ScalarText, IsSingleLinePrintable) {
   const std::pair<std::string, bool> cases[] = {
-      {"", true},          {"plain text", true},    {"é ü €", true},
-      {"a\nb", false},     {"a\rb", false},         {"a\tb", false},
-      {"\x7f"s, false},    {"\x01"s, false},        {"\0"s, false},
-      {"\xc2\x80", false}, {"\xc2\x84", false},     {"\xc2\x85", true},
-      {"\xc2\x86", false}, {"\xc2\x9f", false},     {"\xc2\xa0", true},
-      {"\xef\xbf\xbe", false}, {"\xef\xbf\xbf", false}, {"\xef\xbf\xbd", true},
+      {"", true},
+      {"plain text", true},
+      {"é ü €", true},
+      {"a\nb", false},
+      {"a\rb", false},
+      {"a\tb", false},
+      {"\x7f"s, false},
+      {"\x01"s, false},
+      {"\0"s, false},
+      {"\xc2\x80", false},
+      {"\xc2\x84", false},
+      {"\xc2\x85", true},
+      {"\xc2\x86", false},
+      {"\xc2\x9f", false},
+      {"\xc2\xa0", true},
+      {"\xef\xbf\xbe", false},
+      {"\xef\xbf\xbf", false},
+      {"\xef\xbf\xbd", true},
       {"\xef\xbb\xbf", true},
   };
   for (const auto& [text, expected] : cases) {
@@ -129,10 +141,21 @@ TEST(ScalarText, FindUnprintable) {
 
 TEST(ScalarText, SuitsLiteralBlock) {
   const std::pair<std::string, bool> cases[] = {
-      {"a\nb", true},   {"a\r\nb", false},  {"  a\nb", false}, {"\n  a", false},
-      {"a\n  b", true}, {"\n\n", true},     {"a", false},      {"a\tb\nc", true},
-      {"\ta\nb", false}, {"a\n\x01"s, false}, {"a\n\xc2\x85x", true}, {"a\n\xc2\x9f", false},
-      {"a\n\xef\xbf\xbe", false}, {"\n\nx\n", true}, {"a\n", true},
+      {"a\nb", true},
+      {"a\r\nb", false},
+      {"  a\nb", false},
+      {"\n  a", false},
+      {"a\n  b", true},
+      {"\n\n", true},
+      {"a", false},
+      {"a\tb\nc", true},
+      {"\ta\nb", false},
+      {"a\n\x01"s, false},
+      {"a\n\xc2\x85x", true},
+      {"a\n\xc2\x9f", false},
+      {"a\n\xef\xbf\xbe", false},
+      {"\n\nx\n", true},
+      {"a\n", true},
   };
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(suits_literal_block(text), expected) << text;
@@ -215,12 +238,8 @@ TEST(ScalarText, BlockHeader) {
 
 TEST(ScalarText, LiteralBody) {
   const std::tuple<std::string, std::size_t, std::string> cases[] = {
-      {"a\n\nb\n", 2, "\n  a\n\n  b\n"},
-      {"\n\n", 2, "\n\n\n"},
-      {"\n", 2, "\n\n"},
-      {"a\nb", 4, "\n    a\n    b\n"},
-      {"a\n\n\n", 1, "\n a\n\n\n"},
-      {"\n\nx", 2, "\n\n\n  x\n"},
+      {"a\n\nb\n", 2, "\n  a\n\n  b\n"}, {"\n\n", 2, "\n\n\n"},        {"\n", 2, "\n\n"},
+      {"a\nb", 4, "\n    a\n    b\n"},   {"a\n\n\n", 1, "\n a\n\n\n"}, {"\n\nx", 2, "\n\n\n  x\n"},
   };
   for (const auto& [text, indent, expected] : cases) {
     OutputBuffer out;
@@ -231,7 +250,10 @@ TEST(ScalarText, LiteralBody) {
 
 TEST(ScalarText, CurrentColumn) {
   const std::pair<const char*, std::size_t> cases[] = {
-      {"", 0}, {"abc", 3}, {"abc\n", 0}, {"abc\n  de", 4},
+      {"", 0},
+      {"abc", 3},
+      {"abc\n", 0},
+      {"abc\n  de", 4},
   };
   for (const auto& [text, column] : cases) {
     OutputBuffer out;
@@ -261,8 +283,8 @@ TEST(ScalarText, DigitProbes) {
   EXPECT_FALSE(has_two_digits("a1x", 1));
   EXPECT_FALSE(has_two_digits("12", 2));
   const std::tuple<std::string, std::size_t, bool, std::size_t> cases[] = {
-      {"1", 0, true, 1}, {"123", 0, true, 2}, {"1-", 0, true, 1}, {"x1", 0, false, 0},
-      {"12", 2, false, 2},
+      {"1", 0, true, 1},   {"123", 0, true, 2}, {"1-", 0, true, 1},
+      {"x1", 0, false, 0}, {"12", 2, false, 2},
   };
   for (const auto& [text, pos, ok, end] : cases) {
     const DigitSkip r = skip_one_or_two_digits(text, pos);

@@ -29,27 +29,44 @@ inline std::string dump_text(std::string_view text) {
 
 inline std::string dump_token(const Token& t) {
   switch (t.kind) {
-    case TokenKind::StreamStart: return "STREAM";
-    case TokenKind::StreamEnd: return "STREAMEND";
-    case TokenKind::DocumentStart: return "DOC";
-    case TokenKind::DocumentEnd: return "DOCEND";
-    case TokenKind::MappingStart: return t.flow() ? "{" : "MAP";
-    case TokenKind::MappingEnd: return "}";
-    case TokenKind::SequenceStart: return t.flow() ? "[" : "SEQ";
-    case TokenKind::SequenceEnd: return "]";
-    case TokenKind::BlockEnd: return "BE";
-    case TokenKind::Key: return t.explicit_key() ? "?K" : "K";
-    case TokenKind::Value: return "V";
-    case TokenKind::SequenceEntry: return "-";
-    case TokenKind::FlowEntry: return ",";
+    case TokenKind::StreamStart:
+      return "STREAM";
+    case TokenKind::StreamEnd:
+      return "STREAMEND";
+    case TokenKind::DocumentStart:
+      return "DOC";
+    case TokenKind::DocumentEnd:
+      return "DOCEND";
+    case TokenKind::MappingStart:
+      return t.flow() ? "{" : "MAP";
+    case TokenKind::MappingEnd:
+      return "}";
+    case TokenKind::SequenceStart:
+      return t.flow() ? "[" : "SEQ";
+    case TokenKind::SequenceEnd:
+      return "]";
+    case TokenKind::BlockEnd:
+      return "BE";
+    case TokenKind::Key:
+      return t.explicit_key() ? "?K" : "K";
+    case TokenKind::Value:
+      return "V";
+    case TokenKind::SequenceEntry:
+      return "-";
+    case TokenKind::FlowEntry:
+      return ",";
     case TokenKind::Scalar: {
       static constexpr const char* kStyle[] = {"S", "S'", "S\"", "S|", "S>"};
       return std::string(kStyle[static_cast<int>(t.style)]) + "(" + dump_text(t.text()) + ")";
     }
-    case TokenKind::Anchor: return "&(" + dump_text(t.text()) + ")";
-    case TokenKind::Alias: return "*(" + dump_text(t.text()) + ")";
-    case TokenKind::Tag: return "!(" + dump_text(t.text()) + ")";
-    case TokenKind::Directive: return "%(" + dump_text(t.text()) + ")";
+    case TokenKind::Anchor:
+      return "&(" + dump_text(t.text()) + ")";
+    case TokenKind::Alias:
+      return "*(" + dump_text(t.text()) + ")";
+    case TokenKind::Tag:
+      return "!(" + dump_text(t.text()) + ")";
+    case TokenKind::Directive:
+      return "%(" + dump_text(t.text()) + ")";
   }
   return "?";
 }

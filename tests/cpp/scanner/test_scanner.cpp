@@ -1,6 +1,5 @@
-#include <sys/mman.h>
-
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <string>
 #include <vector>
@@ -17,8 +16,9 @@ using testing::dump_tokens;
 std::string dump(std::string_view yaml) {
   auto result = scan_all_tokens(yaml);
   if (!result) {
-    return "error: " + result.error().message + " at " + std::to_string(result.error().span.line + 1) +
-           ":" + std::to_string(result.error().span.column + 1);
+    return "error: " + result.error().message + " at " +
+           std::to_string(result.error().span.line + 1) + ":" +
+           std::to_string(result.error().span.column + 1);
   }
   return dump_tokens(*result);
 }
@@ -136,7 +136,8 @@ const DumpCase kDumpCases[] = {
     {"folded_more_indented", ">\n  a\n    b\n  c\n", "S>(a\\n  b\\nc\\n)"},
     {"literal_no_final_break", "|\n  a", "S|(a\\n)"},
     {"literal_strip_no_final_break", "|-\n  a", "S|(a)"},
-    {"literal_indicator_under_mapping", "a:\n  b: |2\n      x\n", "MAP K S(a) V MAP K S(b) V S|(  x\\n) BE BE"},
+    {"literal_indicator_under_mapping", "a:\n  b: |2\n      x\n",
+     "MAP K S(a) V MAP K S(b) V S|(  x\\n) BE BE"},
     {"literal_header_comment", "| #c\n  a", "S|(a\\n)"},
     {"literal_empty_before_key", "key: |\nnext: 1", "MAP K S(key) V S|() K S(next) V S(1) BE"},
     {"literal_keep_empty_before_key", "key: |+\n\n\nnext: 1",
@@ -153,7 +154,8 @@ const DumpCase kDumpCases[] = {
     {"mend_two_properties", "a:\n!t &x b: 1", "MAP K S(a) V K !(!t) &(x) S(b) V S(1) BE"},
     {"mend_property_quoted_key", "a:\n&x \"b\": 1", "MAP K S(a) V K &(x) S\"(b) V S(1) BE"},
     {"mend_property_flow_key", "a:\n&x [1]: 2", "MAP K S(a) V K &(x) [ S(1) ] V S(2) BE"},
-    {"mend_outer_mapping", "x:\n  a:\n&y b: 1", "MAP K S(x) V MAP K S(a) V BE K &(y) S(b) V S(1) BE"},
+    {"mend_outer_mapping", "x:\n  a:\n&y b: 1",
+     "MAP K S(x) V MAP K S(a) V BE K &(y) S(b) V S(1) BE"},
     // Mended: a top-level block scalar with only blank lines.
     {"mend_blank_block_scalar", "|\n  \n", "S|()"},
     {"mend_blank_block_scalar_keep", "|+\n  \n \n", "S|(\\n\\n)"},
@@ -195,14 +197,19 @@ const ErrorCase kErrorCases[] = {
     {"nul", std::string("a: \0", 4), "disallowed control character U+0000", 1, 4},
     {"del", "ab\x7f", "disallowed control character U+007F", 1, 3},
     {"ffff_after_crlf", "a\r\nb\r\nc\uffff", "disallowed control character U+FFFF", 3, 2},
-    {"control_char_past_first_blocks", std::string(150, 'a') + "\x01", "disallowed control character U+0001", 1, 151},
-    {"c1_control_in_long_text", "k: " + std::string(70, 'v') + "\n" + std::string(60, 'w') + "\u009f",
+    {"control_char_past_first_blocks", std::string(150, 'a') + "\x01",
+     "disallowed control character U+0001", 1, 151},
+    {"c1_control_in_long_text",
+     "k: " + std::string(70, 'v') + "\n" + std::string(60, 'w') + "\u009f",
      "disallowed control character U+009F", 2, 61},
-    {"fffe_long_line", "0123456789abcdefghij: \ufffe", "disallowed control character U+FFFE", 1, 23},
+    {"fffe_long_line", "0123456789abcdefghij: \ufffe", "disallowed control character U+FFFE", 1,
+     23},
     // Dispatch.
     {"reserved_at", "@x", "'@' is a reserved indicator and cannot start a plain scalar", 1, 1},
-    {"reserved_backtick", "`x", "'`' is a reserved indicator and cannot start a plain scalar", 1, 1},
-    {"reserved_in_flow", "[@x]", "'@' is a reserved indicator and cannot start a plain scalar", 1, 2},
+    {"reserved_backtick", "`x", "'`' is a reserved indicator and cannot start a plain scalar", 1,
+     1},
+    {"reserved_in_flow", "[@x]", "'@' is a reserved indicator and cannot start a plain scalar", 1,
+     2},
     {"comma_block", ",a", "a plain scalar cannot start with ','", 1, 1},
     {"comment_no_space_quoted", "'a'#b", "a comment must be preceded by whitespace", 1, 4},
     {"comment_no_space_flow", "[a]#b", "a comment must be preceded by whitespace", 1, 4},
@@ -214,44 +221,63 @@ const ErrorCase kErrorCases[] = {
     {"tab_after_question", "?\ta", "a tab cannot be used for indentation", 1, 2},
     {"tab_before_anchor_key", "\t&x a : 1", "a tab cannot be used for indentation", 1, 7},
     {"tab_before_quoted_key", "\t\"a\": 1", "a tab cannot be used for indentation", 1, 2},
-    {"entry_indented_past", "-\n  k: v\n - x", "a sequence entry is indented past its sequence", 3, 2},
-    {"entry_on_key_line", "key: - a", "a block sequence cannot start on the same line as its mapping key", 1, 6},
-    {"entry_after_property", "&a - b", "a block sequence entry cannot follow an anchor or tag on the same line", 1, 4},
-    {"mapping_on_start_line", "--- a: b", "a block collection cannot start on the same line as ---", 1, 6},
-    {"sequence_on_start_line", "--- - a", "a block collection cannot start on the same line as ---", 1, 5},
-    {"content_after_end_marker", "... x", "unexpected content after document-end marker (...)", 1, 1},
+    {"entry_indented_past", "-\n  k: v\n - x", "a sequence entry is indented past its sequence", 3,
+     2},
+    {"entry_on_key_line", "key: - a",
+     "a block sequence cannot start on the same line as its mapping key", 1, 6},
+    {"entry_after_property", "&a - b",
+     "a block sequence entry cannot follow an anchor or tag on the same line", 1, 4},
+    {"mapping_on_start_line", "--- a: b", "a block collection cannot start on the same line as ---",
+     1, 6},
+    {"sequence_on_start_line", "--- - a", "a block collection cannot start on the same line as ---",
+     1, 5},
+    {"content_after_end_marker", "... x", "unexpected content after document-end marker (...)", 1,
+     1},
     // Flow collections.
     {"nesting_limit", std::string(1001, '['), "maximum nesting depth (1000) exceeded", 1, 1001},
     {"stray_closer", "]", "unexpected ']' with no open flow collection", 1, 1},
     {"stray_brace", "a: }", "unexpected '}' with no open flow collection", 1, 4},
     {"mismatched_bracket", "[a}", "mismatched flow collection: '}' cannot close a '['", 1, 3},
     {"mismatched_brace", "{a]", "mismatched flow collection: ']' cannot close a '{'", 1, 3},
-    {"multiline_flow_key", "[a,\nb]: c", "a multiline flow collection cannot be an implicit mapping key", 2, 2},
+    {"multiline_flow_key", "[a,\nb]: c",
+     "a multiline flow collection cannot be an implicit mapping key", 2, 2},
     {"content_after_flow", "[a] b", "unexpected content after flow collection", 1, 4},
     {"stray_comma_first", "[, a]", "empty flow entry (stray ',')", 1, 2},
     {"stray_comma_double", "[a,, b]", "empty flow entry (stray ',')", 1, 4},
     {"missing_comma_bracket", "[a [b]]", "missing ',' between flow collection entries", 1, 4},
     {"missing_comma_quoted", "[\"a\" b]", "missing ',' between flow collection entries", 1, 6},
-    {"missing_comma_multiline_key", "{a: b\nc: d}", "missing ',' between flow collection entries", 1, 5},
-    {"flow_pair_two_lines", "[a\n: 1]", "the implicit key of a flow sequence pair must be on one line", 1, 2},
-    {"flow_pair_plain_two_lines", "[a\nb: c]", "the implicit key of a flow sequence pair must be on one line", 1, 2},
-    {"flow_not_indented", "key: [a,\nb]", "flow content must be indented more than its block context", 2, 1},
+    {"missing_comma_multiline_key", "{a: b\nc: d}", "missing ',' between flow collection entries",
+     1, 5},
+    {"flow_pair_two_lines", "[a\n: 1]",
+     "the implicit key of a flow sequence pair must be on one line", 1, 2},
+    {"flow_pair_plain_two_lines", "[a\nb: c]",
+     "the implicit key of a flow sequence pair must be on one line", 1, 2},
+    {"flow_not_indented", "key: [a,\nb]",
+     "flow content must be indented more than its block context", 2, 1},
     {"flow_unclosed", "[a", "unclosed flow collection at end of input", 1, 3},
     {"flow_bare_dash", "[-]", "a plain scalar cannot be a bare '-' here", 1, 2},
-    {"flow_document_marker", "[a,\n---\n]", "a document marker is not allowed inside a flow collection", 2, 1},
+    {"flow_document_marker", "[a,\n---\n]",
+     "a document marker is not allowed inside a flow collection", 2, 1},
     {"flow_tab_indent", "[a,\n\tb]", "a tab cannot be used for indentation", 2, 1},
     // Node properties and directives.
     {"anchor_empty", "& a", "expected anchor name", 1, 1},
     {"alias_empty", "*", "expected alias name", 1, 1},
-    {"property_not_indented", "a:\n&x", "a node property must be indented past its mapping key", 2, 1},
-    {"property_not_indented_value", "a:\n&x b", "a node property must be indented past its mapping key", 2, 1},
-    {"tag_not_indented_next_line", "a:\n!t\n&x b: 1", "a node property must be indented past its mapping key", 2, 1},
-    {"property_not_indented_block_scalar", "a:\n&x |\n  t", "a node property must be indented past its mapping key", 2, 1},
-    {"property_not_indented_entry", "a:\n&x - b", "a node property must be indented past its mapping key", 2, 1},
+    {"property_not_indented", "a:\n&x", "a node property must be indented past its mapping key", 2,
+     1},
+    {"property_not_indented_value", "a:\n&x b",
+     "a node property must be indented past its mapping key", 2, 1},
+    {"tag_not_indented_next_line", "a:\n!t\n&x b: 1",
+     "a node property must be indented past its mapping key", 2, 1},
+    {"property_not_indented_block_scalar", "a:\n&x |\n  t",
+     "a node property must be indented past its mapping key", 2, 1},
+    {"property_not_indented_entry", "a:\n&x - b",
+     "a node property must be indented past its mapping key", 2, 1},
     {"verbatim_empty", "!<> a", "a verbatim tag must not be empty", 1, 1},
     {"verbatim_unterminated", "!<abc d", "unterminated verbatim tag: expected '>'", 1, 1},
-    {"directive_after_content", "a: 1\n%YAML 1.2\n---", "a directive must start the stream or follow a document-end marker (...)", 2, 1},
-    {"directive_after_start", "---\n%YAML 1.2", "a directive must start the stream or follow a document-end marker (...)", 2, 1},
+    {"directive_after_content", "a: 1\n%YAML 1.2\n---",
+     "a directive must start the stream or follow a document-end marker (...)", 2, 1},
+    {"directive_after_start", "---\n%YAML 1.2",
+     "a directive must start the stream or follow a document-end marker (...)", 2, 1},
     // Quoted scalars.
     {"double_unterminated", "a: \"abc", "unterminated double-quoted scalar", 1, 4},
     {"single_unterminated", "'abc\n", "unterminated single-quoted scalar", 1, 1},
@@ -262,19 +288,26 @@ const ErrorCase kErrorCases[] = {
     {"hex_bad_digit", "\"\\x4\"", "invalid hex digit in unicode escape: '\"'", 1, 5},
     {"hex_surrogate", "\"\\uD800\"", "invalid unicode code point: U+D800", 1, 1},
     {"hex_too_large", "x: \"\\UFFFFFFFF\"", "invalid unicode code point: U+FFFFFFFF", 1, 4},
-    {"quoted_marker", "\"a\n---\nb\"", "a document marker cannot appear inside a quoted scalar", 1, 1},
-    {"quoted_marker_single", "'a\n...\n'", "a document marker cannot appear inside a quoted scalar", 1, 1},
-    {"quoted_not_indented", "a:\n  b: \"x\n  y\"", "a multi-line quoted scalar must be indented past its block context", 3, 3},
-    {"quoted_key_two_lines", "\"a\nb\": c", "an implicit mapping key cannot span multiple lines", 1, 1},
+    {"quoted_marker", "\"a\n---\nb\"", "a document marker cannot appear inside a quoted scalar", 1,
+     1},
+    {"quoted_marker_single", "'a\n...\n'", "a document marker cannot appear inside a quoted scalar",
+     1, 1},
+    {"quoted_not_indented", "a:\n  b: \"x\n  y\"",
+     "a multi-line quoted scalar must be indented past its block context", 3, 3},
+    {"quoted_key_two_lines", "\"a\nb\": c", "an implicit mapping key cannot span multiple lines", 1,
+     1},
     {"quoted_content_after", "'a'b", "unexpected content after quoted scalar", 1, 4},
-    {"quoted_key_on_start_line", "--- 'a': b", "a block collection cannot start on the same line as ---", 1, 8},
+    {"quoted_key_on_start_line", "--- 'a': b",
+     "a block collection cannot start on the same line as ---", 1, 8},
     // Block scalars.
     {"block_zero_indicator", "|0", "unexpected content after block scalar indicator", 1, 2},
     {"block_two_chomping", "|++", "unexpected content after block scalar indicator", 1, 3},
     {"block_content_on_header", "> x", "unexpected content after block scalar indicator", 1, 3},
     {"block_comment_no_space", "|#c", "a comment must be preceded by whitespace", 1, 2},
-    {"block_leading_empty_line", "key: |\n\n   \n  x", "a leading empty line in a block scalar is indented more than the content", 1, 6},
-    {"block_tab_on_blank_line", "key: |\n\t\nnext: 1", "a tab cannot be used for indentation", 2, 1},
+    {"block_leading_empty_line", "key: |\n\n   \n  x",
+     "a leading empty line in a block scalar is indented more than the content", 1, 6},
+    {"block_tab_on_blank_line", "key: |\n\t\nnext: 1", "a tab cannot be used for indentation", 2,
+     1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scanner, ScanErrors, ::testing::ValuesIn(kErrorCases),
@@ -324,8 +357,8 @@ TEST(ScannerSpans, ColumnsCountCharacters) {
   ASSERT_TRUE(result);
   const auto& t = result->tokens;
   ASSERT_EQ(dump_tokens(*result), "MAP K S(é) V S(ü) K S(xy) V S\"(ö) BE");
-  EXPECT_EQ(t[4].span, (Span{2, 0, 0, 1}));   // ':' after a two-byte letter
-  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 3}));   // ü
+  EXPECT_EQ(t[4].span, (Span{2, 0, 0, 1}));  // ':' after a two-byte letter
+  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 3}));  // ü
   EXPECT_EQ(t[5].end_offset, 6u);
   EXPECT_EQ(t[9].span, (Span{11, 0, 1, 4}));  // the quote
   EXPECT_EQ(t[9].end_offset, 15u);            // after the closing quote
@@ -395,7 +428,8 @@ TEST(ScannerSpans, FileIdReachesEverySpan) {
 // outlives moves of the list.
 
 TEST(ScannerTexts, ViewsAndOwnedTexts) {
-  const std::string yaml = "a: plain\nb: 'single'\nc: \"double\"\nd: fold\n  ed\ne: \"x\\ty\"\nf: |\n  z\n";
+  const std::string yaml =
+      "a: plain\nb: 'single'\nc: \"double\"\nd: fold\n  ed\ne: \"x\\ty\"\nf: |\n  z\n";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
   const auto in_input = [&](std::string_view s) {
@@ -405,9 +439,8 @@ TEST(ScannerTexts, ViewsAndOwnedTexts) {
   for (const Token& t : result->tokens)
     if (t.kind == TokenKind::Scalar) seen.emplace_back(std::string(t.text()), in_input(t.text()));
   const std::vector<std::pair<std::string, bool>> expected = {
-      {"a", true},       {"plain", true}, {"b", true},    {"single", true},
-      {"c", true},       {"double", true}, {"d", true},   {"fold ed", false},
-      {"e", true},       {"x\ty", false},  {"f", true},   {"z\n", false}};
+      {"a", true}, {"plain", true},    {"b", true}, {"single", true}, {"c", true}, {"double", true},
+      {"d", true}, {"fold ed", false}, {"e", true}, {"x\ty", false},  {"f", true}, {"z\n", false}};
   EXPECT_EQ(seen, expected);
 
   // Owned texts live in chunks that do not move with the list.
@@ -436,8 +469,9 @@ TEST(ScannerTexts, ManyOwnedTextsAcrossArenaChunks) {
 // Comments.
 
 TEST(ScannerComments, CollectedWithTrimmedText) {
-  auto result = scan_all_tokens("#  two spaces\na: 1 #x   \n#\nb: | # hdr\n  t\n# tail\u3000\u00a0 \n",
-                                {.collect_comments = true});
+  auto result =
+      scan_all_tokens("#  two spaces\na: 1 #x   \n#\nb: | # hdr\n  t\n# tail\u3000\u00a0 \n",
+                      {.collect_comments = true});
   ASSERT_TRUE(result);
   std::vector<std::string> texts;
   for (const auto& c : result->comments) texts.push_back(c.text);
@@ -459,8 +493,8 @@ TEST(ScannerFrame, ReserveRule) {
 }
 
 TEST(ScannerFrame, AcceptedCharacters) {
-  for (const std::string& yaml : {std::string("x\r\n\u0085"), std::string("a\tb: c\u00a0"),
-                                 std::string("x: a\ufeffb")}) {
+  for (const std::string& yaml :
+       {std::string("x\r\n\u0085"), std::string("a\tb: c\u00a0"), std::string("x: a\ufeffb")}) {
     EXPECT_TRUE(scan_all_tokens(yaml)) << yaml;
   }
 }
