@@ -1,6 +1,7 @@
 """What works so far: loading YAML into Python objects (loads, loads_all),
-the option constants, and the two functions that read the head of a YAML text
-(its %YAML version and its schema reference)."""
+writing Python objects as YAML and JSON (dumps, to_json), the option
+constants, and the two functions that read the head of a YAML text (its %YAML
+version and its schema reference)."""
 
 import sys
 
@@ -29,6 +30,12 @@ def main(path):
     stream = "--- {a: 1}\n--- !point [3, 4]\n"
     docs = ostrevane.loads_all(stream, tags={"!point": tuple})
     print(f"loads_all with a tag callback -> {docs!r}")
+
+    config = ostrevane.loads(data)
+    config["service"]["tags"] = ["fast", "exact"]
+    print("dumps with OPT_INDENT_4 | OPT_SORT_KEYS ->")
+    print(ostrevane.dumps(config, option=ostrevane.OPT_INDENT_4 | ostrevane.OPT_SORT_KEYS).decode())
+    print(f"to_json -> {ostrevane.to_json(config).decode()}")
 
     options = [name for name in ostrevane.__all__ if name.startswith("OPT_")]
     print(f"{len(options)} option constants, for example:")
