@@ -106,9 +106,12 @@ std::string line_column(const Span& span) {
 
 class Decoder {
  public:
-  Decoder(const std::vector<Token>& tokens, ResolverMode mode, bool dup_key_error,
-          bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn)
+  Decoder(const std::vector<Token>& tokens, std::string_view input, DecodedTexts texts,
+          ResolverMode mode, bool dup_key_error, bool reject_complex_keys, bool timestamps,
+          bool dup_key_warn, bool yaml11_warn)
       : toks_(tokens),
+        borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
+        borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
         mode_(mode),
         dup_key_error_(dup_key_error),
         reject_complex_keys_(reject_complex_keys),
@@ -170,7 +173,19 @@ class Decoder {
   bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
   Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
 
+  // A String of a scalar whose text lies inside [borrow_begin_, borrow_end_)
+  // views it; empty unless the caller allows borrowing.
+  Value string_of(std::string_view text) {
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    if (at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
+        at < reinterpret_cast<std::uintptr_t>(borrow_end_))
+      return Value::borrowed_string(text);
+    return Value::string(text);
+  }
+
   const std::vector<Token>& toks_;
+  const char* const borrow_begin_;
+  const char* const borrow_end_;
   std::size_t pos_ = 0;
   std::uint32_t depth_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
@@ -485,7 +500,7 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
           break;
         }
       }
-      v = Value::string(text);
+      v = string_of(text);
       built(0, text.size());
       break;
     case ResolvedScalar::Kind::Merge:
@@ -770,13 +785,13 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
 Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
-                                                 bool yaml11_warn) {
+                                                 bool yaml11_warn, DecodedTexts texts) {
   auto scanned = scan_all_tokens(text);
   if (!scanned) {
     return std::unexpected(DecodeError{std::move(scanned.error().message), scanned.error().span,
                                        DecodeErrorCategory::Syntax});
   }
-  Decoder decoder(scanned->tokens, mode, dup_key_error, reject_complex_keys, timestamps,
+  Decoder decoder(scanned->tokens, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
                   dup_key_warn, yaml11_warn);
   return decoder.run();
 }
