@@ -106,7 +106,7 @@ std::string line_column(const Span& span) {
 
 class Decoder {
  public:
-  Decoder(const std::vector<Token>& tokens, std::string_view input, DecodedTexts texts,
+  Decoder(const TokenVector& tokens, std::string_view input, DecodedTexts texts,
           ResolverMode mode, bool dup_key_error, bool reject_complex_keys, bool timestamps,
           bool dup_key_warn, bool yaml11_warn)
       : toks_(tokens),
@@ -183,7 +183,7 @@ class Decoder {
     return Value::string(text);
   }
 
-  const std::vector<Token>& toks_;
+  const TokenVector& toks_;
   const char* const borrow_begin_;
   const char* const borrow_end_;
   std::size_t pos_ = 0;
