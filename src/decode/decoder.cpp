@@ -133,6 +133,7 @@ class Decoder {
   // ---- nodes
   Got decode_node(Value& out, bool indentless_allowed);
   Got decode_node_inner(Value& out, bool indentless_allowed);
+  [[gnu::cold, gnu::noinline]] Got fail_depth();
   bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
   void decode_scalar(const Token& t, OptionalTag tag, Value& out);
   Value empty_node(OptionalTag tag);
@@ -329,9 +330,13 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
 // ---------------------------------------------------------------- nodes
 
 Got Decoder::decode_node(Value& out, bool indentless_allowed) {
-  if (depth_ + 1 > limits::kMaxDepth) {
-    return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
-                span_here());
+  if (depth_ + 1 > limits::kMaxDepth) [[unlikely]]
+    return fail_depth();
+  // Most nodes are scalars without properties: they neither recurse nor
+  // need the property machinery, so they skip the depth count and the guard.
+  if (pos_ < toks_.size() && toks_[pos_].kind == K::Scalar) [[likely]] {
+    decode_scalar(toks_[pos_++], std::nullopt, out);
+    return Got::Node;
   }
   ++depth_;
   // Measuring the stack costs more than a level of recursion does, so only
@@ -343,13 +348,13 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
   return got;
 }
 
+Got Decoder::fail_depth() {
+  return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
+              span_here());
+}
+
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const std::size_t n = toks_.size();
-  // Most nodes are scalars without properties: skip the property machinery.
-  if (pos_ < n && toks_[pos_].kind == K::Scalar) {
-    decode_scalar(toks_[pos_++], std::nullopt, out);
-    return Got::Node;
-  }
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
   std::optional<std::string_view> anchor;
