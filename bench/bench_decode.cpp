@@ -118,10 +118,12 @@ int main(int argc, char** argv) {
   double best_ours = 1e30, best_owned = 1e30, best_libyaml = 1e30;
   long ours_documents = 0, owned_documents = 0, libyaml_events = 0;
   for (int round = 0; round < rounds; ++round) {
-    best_ours = std::min(best_ours, seconds([&] { return decode_ours(text, DecodedTexts::BorrowInput); },
-                                            ours_documents));
-    best_owned = std::min(
-        best_owned, seconds([&] { return decode_ours(text, DecodedTexts::Owned); }, owned_documents));
+    best_ours = std::min(
+        best_ours,
+        seconds([&] { return decode_ours(text, DecodedTexts::BorrowInput); }, ours_documents));
+    best_owned =
+        std::min(best_owned,
+                 seconds([&] { return decode_ours(text, DecodedTexts::Owned); }, owned_documents));
     best_libyaml =
         std::min(best_libyaml, seconds([&] { return parse_libyaml(text); }, libyaml_events));
     if (ours_documents < 0 || owned_documents < 0 || libyaml_events < 0) return 1;

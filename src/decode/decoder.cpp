@@ -100,15 +100,29 @@ bool is_custom_tag(std::string_view tag) noexcept {
   return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
 }
 
+// First bytes that can start a plain scalar that is not a string under the
+// YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
+// false, and numbers (digits, signs, '.' of .inf and .5). A plain scalar
+// starting with any other byte resolves as a string without asking (the
+// test DecoderResolver.AgreesOnEveryFirstByte holds this to the resolver).
+struct FirstByteTable {
+  bool may_resolve[256] = {};
+  constexpr FirstByteTable() {
+    for (char c : std::string_view("~<nNtTfF0123456789+-."))
+      may_resolve[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr FirstByteTable kMayResolve12;
+
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
 }
 
 class Decoder {
  public:
-  Decoder(const TokenVector& tokens, std::string_view input, DecodedTexts texts,
-          ResolverMode mode, bool dup_key_error, bool reject_complex_keys, bool timestamps,
-          bool dup_key_warn, bool yaml11_warn)
+  Decoder(const TokenVector& tokens, std::string_view input, DecodedTexts texts, ResolverMode mode,
+          bool dup_key_error, bool reject_complex_keys, bool timestamps, bool dup_key_warn,
+          bool yaml11_warn)
       : toks_(tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
         borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
@@ -229,8 +243,10 @@ Result<DecodedStream, DecodeError> Decoder::run() {
         break;
       case K::Directive: {
         if (!directives_allowed) {
-          fail("a directive must be at the start of the stream or follow a document-end marker (...)",
-               t.span);
+          fail(
+              "a directive must be at the start of the stream or follow a document-end marker "
+              "(...)",
+              t.span);
           return std::unexpected(std::move(error_));
         }
         const Span group = t.span;
@@ -423,8 +439,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (anchor) {
     // Registered once complete, so an alias inside its own node sees only an
     // earlier definition of the name.
-    anchors_.insert_or_assign(*anchor, Anchor{out.clone(), built_nodes_ - nodes_before,
-                                              built_bytes_ - bytes_before});
+    anchors_.insert_or_assign(
+        *anchor, Anchor{out.clone(), built_nodes_ - nodes_before, built_bytes_ - bytes_before});
   }
   return Got::Node;
 }
@@ -480,7 +496,13 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
       warnings_.push_back(std::move(w));
     }
   }
-  const ResolvedScalar r = resolve_scalar_kind(mode_, text, plain, tag);
+  // Most scalars are words: skip the resolver when the answer is known.
+  const bool known_str =
+      mode_ == ResolverMode::Yaml12 && !tag &&
+      (!plain ||
+       (!text.empty() && !kMayResolve12.may_resolve[static_cast<unsigned char>(text[0])]));
+  const ResolvedScalar r =
+      known_str ? ResolvedScalar::str() : resolve_scalar_kind(mode_, text, plain, tag);
   switch (r.kind) {
     case ResolvedScalar::Kind::Null:
       v = Value();
@@ -796,8 +818,8 @@ Result<DecodedStream, DecodeError> decode_stream(std::string_view text, Resolver
     return std::unexpected(DecodeError{std::move(scanned.error().message), scanned.error().span,
                                        DecodeErrorCategory::Syntax});
   }
-  Decoder decoder(scanned->tokens, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
-                  dup_key_warn, yaml11_warn);
+  Decoder decoder(scanned->tokens, text, texts, mode, dup_key_error, reject_complex_keys,
+                  timestamps, dup_key_warn, yaml11_warn);
   return decoder.run();
 }
 

@@ -11,7 +11,8 @@
 // an unchanged slice of the input (one-line plain scalars, quoted scalars
 // without escapes or line breaks) view the input instead of copying it: the
 // caller then keeps the input alive until the documents and all their clones
-// are gone (the plain load does: decode, convert, destroy in one call). Aliases are expanded by sharing (Value::clone is O(1)), so repeated
+// are gone (the plain load does: decode, convert, destroy in one call).
+// Aliases are expanded by sharing (Value::clone is O(1)), so repeated
 // aliases cost no copies; every expansion is charged to one stream-wide
 // budget of nodes (limits::kAliasBudget) and of text bytes
 // (limits::kAliasByteBudget), so that whoever walks the expanded tree later,
@@ -66,8 +67,7 @@ struct DecodedStream {
 //   texts:               whether String values may view `text`
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
-    bool timestamps, bool dup_key_warn, bool yaml11_warn,
-    DecodedTexts texts = DecodedTexts::Owned);
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
 
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer

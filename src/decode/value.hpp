@@ -257,7 +257,8 @@ class Value {
   const void* text_identity() const noexcept;
   // A `String` made by borrowed_string whose text lives outside the Value.
   bool text_is_borrowed() const noexcept {
-    return kind_ == ValueKind::String && (aux_ & (kBorrowedText | 0x0F)) == (kBorrowedText | kHeapText);
+    return kind_ == ValueKind::String &&
+           (aux_ & (kBorrowedText | 0x0F)) == (kBorrowedText | kHeapText);
   }
   // The text as a SharedText (a new block when it lived inside the Value).
   SharedText shared_text() const;

@@ -9,6 +9,7 @@
 #include "decode/decoder.hpp"
 #include "decode/merge.hpp"
 #include "dump_value.hpp"
+#include "scanner/scanner.hpp"
 #include "util/limits.hpp"
 
 namespace ostrevane {
@@ -433,6 +434,34 @@ TEST(BorrowedTexts, ValueBuiltDirectly) {
   const Value short_one = Value::borrowed_string("fourteen bytes");
   EXPECT_FALSE(short_one.text_is_borrowed());
   EXPECT_EQ(short_one.text(), "fourteen bytes");
+}
+
+// ---------------------------------------------------------------- resolution
+
+// The decoder answers "string" for most plain scalars from their first byte
+// alone; it must agree with the resolver for every first byte.
+TEST(DecoderResolver, AgreesOnEveryFirstByte) {
+  const std::vector<std::string> suffixes = {
+      "",  "x",  "1",  "rue", "RUE", "alse", "ALSE", "ull", "ULL", "<",
+      "5", ".5", "e3", "inf", "nan", "NaN",  "x1F",  "o7",  "2345678901234567890123"};
+  int compared = 0;
+  for (int c = 0x21; c < 0x7F; ++c) {
+    for (const std::string& suffix : suffixes) {
+      const std::string text = std::string(1, static_cast<char>(c)) + suffix;
+      auto tokens = scan_all_tokens(text);
+      if (!tokens || tokens->tokens.size() != 3 || tokens->tokens[1].kind != TokenKind::Scalar ||
+          tokens->tokens[1].style != ScalarStyle::Plain || tokens->tokens[1].text() != text)
+        continue;  // not one plain scalar
+      auto r = decode(text);
+      ASSERT_TRUE(r) << text;
+      ASSERT_EQ(r->documents.size(), 1u) << text;
+      const Value expected = resolve_plain_scalar(ResolverMode::Yaml12, text, true, std::nullopt);
+      // Debug texts, so that NaN compares equal to NaN.
+      EXPECT_EQ(value_debug_text(r->documents[0]), value_debug_text(expected)) << text;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 1000);
 }
 
 // ---------------------------------------------------------------- keys
