@@ -100,15 +100,32 @@ bool is_custom_tag(std::string_view tag) noexcept {
   return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
 }
 
+// First bytes that can start a plain scalar that is not a string under the
+// YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
+// false, and numbers (digits, signs, '.' of .inf and .5). A plain scalar
+// starting with any other byte resolves as a string without asking (the
+// test DecoderResolver.AgreesOnEveryFirstByte holds this to the resolver).
+struct FirstByteTable {
+  bool may_resolve[256] = {};
+  constexpr FirstByteTable() {
+    for (char c : std::string_view("~<nNtTfF0123456789+-."))
+      may_resolve[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr FirstByteTable kMayResolve12;
+
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
 }
 
 class Decoder {
  public:
-  Decoder(const std::vector<Token>& tokens, ResolverMode mode, bool dup_key_error,
-          bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn)
+  Decoder(const TokenVector& tokens, std::string_view input, DecodedTexts texts, ResolverMode mode,
+          bool dup_key_error, bool reject_complex_keys, bool timestamps, bool dup_key_warn,
+          bool yaml11_warn)
       : toks_(tokens),
+        borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
+        borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
         mode_(mode),
         dup_key_error_(dup_key_error),
         reject_complex_keys_(reject_complex_keys),
@@ -130,6 +147,7 @@ class Decoder {
   // ---- nodes
   Got decode_node(Value& out, bool indentless_allowed);
   Got decode_node_inner(Value& out, bool indentless_allowed);
+  [[gnu::cold, gnu::noinline]] Got fail_depth();
   bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
   void decode_scalar(const Token& t, OptionalTag tag, Value& out);
   Value empty_node(OptionalTag tag);
@@ -170,7 +188,19 @@ class Decoder {
   bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
   Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
 
-  const std::vector<Token>& toks_;
+  // A String of a scalar whose text lies inside [borrow_begin_, borrow_end_)
+  // views it; empty unless the caller allows borrowing.
+  Value string_of(std::string_view text) {
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    if (at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
+        at < reinterpret_cast<std::uintptr_t>(borrow_end_))
+      return Value::borrowed_string(text);
+    return Value::string(text);
+  }
+
+  const TokenVector& toks_;
+  const char* const borrow_begin_;
+  const char* const borrow_end_;
   std::size_t pos_ = 0;
   std::uint32_t depth_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
@@ -213,8 +243,10 @@ Result<DecodedStream, DecodeError> Decoder::run() {
         break;
       case K::Directive: {
         if (!directives_allowed) {
-          fail("a directive must be at the start of the stream or follow a document-end marker (...)",
-               t.span);
+          fail(
+              "a directive must be at the start of the stream or follow a document-end marker "
+              "(...)",
+              t.span);
           return std::unexpected(std::move(error_));
         }
         const Span group = t.span;
@@ -314,9 +346,13 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
 // ---------------------------------------------------------------- nodes
 
 Got Decoder::decode_node(Value& out, bool indentless_allowed) {
-  if (depth_ + 1 > limits::kMaxDepth) {
-    return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
-                span_here());
+  if (depth_ + 1 > limits::kMaxDepth) [[unlikely]]
+    return fail_depth();
+  // Most nodes are scalars without properties: they neither recurse nor
+  // need the property machinery, so they skip the depth count and the guard.
+  if (pos_ < toks_.size() && toks_[pos_].kind == K::Scalar) [[likely]] {
+    decode_scalar(toks_[pos_++], std::nullopt, out);
+    return Got::Node;
   }
   ++depth_;
   // Measuring the stack costs more than a level of recursion does, so only
@@ -328,13 +364,13 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
   return got;
 }
 
+Got Decoder::fail_depth() {
+  return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
+              span_here());
+}
+
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const std::size_t n = toks_.size();
-  // Most nodes are scalars without properties: skip the property machinery.
-  if (pos_ < n && toks_[pos_].kind == K::Scalar) {
-    decode_scalar(toks_[pos_++], std::nullopt, out);
-    return Got::Node;
-  }
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
   std::optional<std::string_view> anchor;
@@ -403,8 +439,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (anchor) {
     // Registered once complete, so an alias inside its own node sees only an
     // earlier definition of the name.
-    anchors_.insert_or_assign(*anchor, Anchor{out.clone(), built_nodes_ - nodes_before,
-                                              built_bytes_ - bytes_before});
+    anchors_.insert_or_assign(
+        *anchor, Anchor{out.clone(), built_nodes_ - nodes_before, built_bytes_ - bytes_before});
   }
   return Got::Node;
 }
@@ -460,7 +496,13 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
       warnings_.push_back(std::move(w));
     }
   }
-  const ResolvedScalar r = resolve_scalar_kind(mode_, text, plain, tag);
+  // Most scalars are words: skip the resolver when the answer is known.
+  const bool known_str =
+      mode_ == ResolverMode::Yaml12 && !tag &&
+      (!plain ||
+       (!text.empty() && !kMayResolve12.may_resolve[static_cast<unsigned char>(text[0])]));
+  const ResolvedScalar r =
+      known_str ? ResolvedScalar::str() : resolve_scalar_kind(mode_, text, plain, tag);
   switch (r.kind) {
     case ResolvedScalar::Kind::Null:
       v = Value();
@@ -485,7 +527,7 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
           break;
         }
       }
-      v = Value::string(text);
+      v = string_of(text);
       built(0, text.size());
       break;
     case ResolvedScalar::Kind::Merge:
@@ -770,14 +812,14 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
 Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
-                                                 bool yaml11_warn) {
+                                                 bool yaml11_warn, DecodedTexts texts) {
   auto scanned = scan_all_tokens(text);
   if (!scanned) {
     return std::unexpected(DecodeError{std::move(scanned.error().message), scanned.error().span,
                                        DecodeErrorCategory::Syntax});
   }
-  Decoder decoder(scanned->tokens, mode, dup_key_error, reject_complex_keys, timestamps,
-                  dup_key_warn, yaml11_warn);
+  Decoder decoder(scanned->tokens, text, texts, mode, dup_key_error, reject_complex_keys,
+                  timestamps, dup_key_warn, yaml11_warn);
   return decoder.run();
 }
 

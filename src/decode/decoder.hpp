@@ -6,8 +6,13 @@
 // texts in the order they were produced; or the first `DecodeError`, in which
 // case nothing else comes back (warnings of a failed call are dropped).
 //
-// Invariants: the result owns all its texts; nothing in it points into the
-// input. Aliases are expanded by sharing (Value::clone is O(1)), so repeated
+// Invariants: by default the result owns all its texts; nothing in it points
+// into the input. With DecodedTexts::BorrowInput, String values whose text is
+// an unchanged slice of the input (one-line plain scalars, quoted scalars
+// without escapes or line breaks) view the input instead of copying it: the
+// caller then keeps the input alive until the documents and all their clones
+// are gone (the plain load does: decode, convert, destroy in one call).
+// Aliases are expanded by sharing (Value::clone is O(1)), so repeated
 // aliases cost no copies; every expansion is charged to one stream-wide
 // budget of nodes (limits::kAliasBudget) and of text bytes
 // (limits::kAliasByteBudget), so that whoever walks the expanded tree later,
@@ -43,6 +48,9 @@ struct DecodeError {
   DecodeErrorCategory category = DecodeErrorCategory::Syntax;
 };
 
+// Whether String values may view the input text (see Invariants above).
+enum class DecodedTexts : std::uint8_t { Owned, BorrowInput };
+
 struct DecodedStream {
   std::vector<Value> documents;
   std::vector<std::string> warnings;
@@ -56,9 +64,10 @@ struct DecodedStream {
 //   dup_key_warn:        a repeated mapping key is a warning
 //   yaml11_warn:         scalars that resolve differently under YAML 1.2
 //                        give a warning
+//   texts:               whether String values may view `text`
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
-    bool timestamps, bool dup_key_warn, bool yaml11_warn);
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
 
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer

@@ -16,9 +16,17 @@
 // Detecting shared texts: `text_identity()` of a `String` or `BigInt` is the
 // address of its text block, stable for the block's life and equal for every
 // value that shares it (nullptr for texts of 14 bytes or less, which live
-// inside the `Value`). The conversion to Python may map one identity to one
+// inside the `Value`). A borrowed `String` (below) has the address of its
+// first byte instead: equal for its clones, and never equal to the identity
+// of another text while both live. The conversion to Python may map one identity to one
 // Python str. Containers must not be mapped that way: Python lists and dicts
 // are mutable, and each occurrence must become its own object.
+//
+// Borrowed texts. `borrowed_string` makes a `String` that views bytes owned
+// by someone else (the decoder's input text, when its caller asks for that):
+// no allocation, nothing to free. The owner must outlive the value and all
+// its clones. `text_is_borrowed()` tells them apart; every reader goes
+// through `text()` and needs no change.
 //
 // Depth. Destruction, clone, ==, count_nodes and the debug text never recurse
 // on the native stack beyond `with_stack_guard`: trees of any depth are safe.
@@ -211,6 +219,9 @@ class Value {
   static Value floating(double f) noexcept;
   // Copies the text (kept inside the Value when 14 bytes or shorter).
   static Value string(std::string_view text);
+  // Views `text` without copying it when longer than 14 bytes; see
+  // "Borrowed texts" above for the lifetime this needs.
+  static Value borrowed_string(std::string_view text);
   // Shares the text block.
   static Value string(SharedText text) noexcept;
   // `digits` in the form described above for `base` (10, 16, 8 or 2).
@@ -241,12 +252,18 @@ class Value {
   double as_float() const noexcept { return w_.f; }
   // Text of a `String` or a `BigInt`; empty for other kinds.
   std::string_view text() const noexcept;
-  // Block address of a long `String`/`BigInt` text, nullptr otherwise.
+  // Block address of a long `String`/`BigInt` text (first byte of a
+  // borrowed one), nullptr otherwise.
   const void* text_identity() const noexcept;
+  // A `String` made by borrowed_string whose text lives outside the Value.
+  bool text_is_borrowed() const noexcept {
+    return kind_ == ValueKind::String &&
+           (aux_ & (kBorrowedText | 0x0F)) == (kBorrowedText | kHeapText);
+  }
   // The text as a SharedText (a new block when it lived inside the Value).
   SharedText shared_text() const;
   // 10, 16, 8 or 2 for a `BigInt`.
-  std::uint8_t big_int_base() const noexcept { return kBaseOfCode[aux_ >> 4]; }
+  std::uint8_t big_int_base() const noexcept { return kBaseOfCode[(aux_ >> 4) & 3]; }
   Timestamp as_timestamp() const noexcept;
   const ValueList& items() const noexcept { return w_.items; }
   const ValuePairList& pairs() const noexcept { return w_.pairs; }
@@ -273,6 +290,9 @@ class Value {
   friend struct ValueDropper;
   friend struct detail::TaggedBlock;
   static constexpr std::uint8_t kHeapText = 0x0F;
+  // With kHeapText: the text is borrowed, its pointer in w_.view and its
+  // 32-bit size in small_.
+  static constexpr std::uint8_t kBorrowedText = 0x80;
   static constexpr std::uint8_t kBaseOfCode[4] = {10, 16, 8, 2};
   static constexpr std::size_t kInlineMax = 14;
 
@@ -281,6 +301,7 @@ class Value {
     std::int64_t i;
     double f;
     detail::TextBlock* text;
+    const char* view;
     ValueList items;
     ValuePairList pairs;
     detail::TaggedBlock* tagged;
@@ -302,7 +323,7 @@ class Value {
   void set_text(SharedText text) noexcept;
   bool has_heap_text() const noexcept {
     return (kind_ == ValueKind::String || kind_ == ValueKind::BigInt) &&
-           (aux_ & 0x0F) == kHeapText;
+           (aux_ & (kBorrowedText | 0x0F)) == kHeapText;
   }
   // Bitwise move; `other` becomes Null.
   void steal(Value& other) noexcept {
@@ -313,8 +334,8 @@ class Value {
   void destroy() noexcept;
 
   ValueKind kind_;
-  // String/BigInt: low 4 bits inline length or kHeapText, high 4 bits the
-  // BigInt base code. Timestamp: bit 0 DateTime, bit 1 has offset.
+  // String/BigInt: low 4 bits inline length or kHeapText, bits 4-5 the
+  // BigInt base code, bit 7 kBorrowedText. Timestamp: bit 0 DateTime, bit 1 has offset.
   std::uint8_t aux_;
   // Inline text bytes 0-5 (they continue into w_), or the timestamp's year
   // (4 bytes), month and day.
@@ -403,11 +424,32 @@ inline Value::~Value() {
 inline std::string_view Value::text() const noexcept {
   if (kind_ != ValueKind::String && kind_ != ValueKind::BigInt) return {};
   const std::uint8_t len = aux_ & 0x0F;
-  if (len == kHeapText) return {w_.text->data, w_.text->size};
-  return {inline_bytes(), len};
+  if (len != kHeapText) return {inline_bytes(), len};
+  if (aux_ & kBorrowedText) {
+    std::uint32_t size;
+    std::memcpy(&size, small_, sizeof size);
+    return {w_.view, size};
+  }
+  return {w_.text->data, w_.text->size};
 }
 inline const void* Value::text_identity() const noexcept {
-  return has_heap_text() ? w_.text : nullptr;
+  if (has_heap_text()) return w_.text;
+  return text_is_borrowed() ? w_.view : nullptr;
+}
+inline Value Value::borrowed_string(std::string_view text) {
+  Value v(ValueKind::String);
+  if (text.size() <= kInlineMax) {
+    std::memcpy(v.inline_bytes(), text.data(), text.size());
+    v.aux_ = static_cast<std::uint8_t>(text.size());
+    return v;
+  }
+  if (text.size() > UINT32_MAX) [[unlikely]]
+    return string(text);
+  const auto size = static_cast<std::uint32_t>(text.size());
+  std::memcpy(v.small_, &size, sizeof size);
+  v.w_.view = text.data();
+  v.aux_ = kBorrowedText | kHeapText;
+  return v;
 }
 inline std::string_view Value::tag() const noexcept { return w_.tagged->tag.view(); }
 inline const SharedText& Value::tag_text() const noexcept { return w_.tagged->tag; }

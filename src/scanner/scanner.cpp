@@ -98,7 +98,12 @@ Scanner::Scanner(std::string_view text, const ScanOptions& options, TokenList& o
 }
 
 Status Scanner::run() {
-  out_.reserve(token_reserve_count(r_.len));
+  // A large text takes the whole buffer its thread kept from an earlier
+  // scan, so that growing rarely needs a fresh one.
+  std::size_t reserve = token_reserve_count(r_.len);
+  if (reserve * sizeof(Token) >= detail::kTokenBufferCacheMin)
+    reserve = std::max(reserve, detail::token_buffer_cached_bytes() / sizeof(Token));
+  out_.reserve(reserve);
   OSV_TRY(check_characters());
   push(TokenKind::StreamStart, r_.span());
   while (!stream_ended_) {

@@ -1,7 +1,12 @@
 #include "scanner/token.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
+#include <utility>
+
+#include "util/limits.hpp"
 
 namespace ostrevane {
 
@@ -9,7 +14,55 @@ namespace {
 // Large enough that typical documents need one or two chunks, small enough
 // not to matter for tiny ones.
 constexpr std::size_t kArenaChunk = 64 * 1024;
+
+// Room before a large token buffer for its size; keeps the buffer aligned
+// as operator new aligns.
+constexpr std::size_t kBufferHeader = 64;
+
+// The one large token buffer a thread keeps between scans.
+struct CachedTokenBuffer {
+  char* block = nullptr;  // header included
+  std::size_t bytes = 0;  // usable bytes after the header
+  ~CachedTokenBuffer() { ::operator delete(block); }
+};
+thread_local CachedTokenBuffer tl_token_buffer;
 }  // namespace
+
+namespace detail {
+
+void* token_buffer_allocate(std::size_t bytes) {
+  if (bytes < kTokenBufferCacheMin) return ::operator new(bytes);
+  CachedTokenBuffer& cache = tl_token_buffer;
+  if (cache.block != nullptr && cache.bytes >= bytes) {
+    cache.bytes = 0;
+    return std::exchange(cache.block, nullptr) + kBufferHeader;
+  }
+  if (bytes > SIZE_MAX - kBufferHeader) throw std::bad_array_new_length();
+  auto* block = static_cast<char*>(::operator new(bytes + kBufferHeader));
+  std::memcpy(block, &bytes, sizeof bytes);
+  return block + kBufferHeader;
+}
+
+void token_buffer_free(void* p, std::size_t bytes) noexcept {
+  if (p == nullptr) return;
+  if (bytes < kTokenBufferCacheMin) {
+    ::operator delete(p);
+    return;
+  }
+  char* block = static_cast<char*>(p) - kBufferHeader;
+  std::size_t real;
+  std::memcpy(&real, block, sizeof real);
+  CachedTokenBuffer& cache = tl_token_buffer;
+  if (real <= limits::kTokenBufferCache && real > cache.bytes) {
+    std::swap(cache.block, block);
+    cache.bytes = real;
+  }
+  ::operator delete(block);
+}
+
+std::size_t token_buffer_cached_bytes() noexcept { return tl_token_buffer.bytes; }
+
+}  // namespace detail
 
 std::string_view TextArena::store(std::string_view text) {
   if (text.empty()) return {};

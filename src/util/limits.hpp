@@ -37,6 +37,11 @@ inline constexpr std::uint64_t kRefBudget = 100'000;
 // columns are 32-bit, so a larger text is refused rather than truncated.
 inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
 
+// Largest token buffer a thread keeps for its next scan (texts up to about
+// 15 MB): reuse saves the kernel's zeroing of fresh pages, and the bound
+// keeps what an idle thread holds modest.
+inline constexpr std::size_t kTokenBufferCache = std::size_t{64} << 20;
+
 // Decimal digits a message may spell out for an integer written in another
 // base: the conversion is quadratic, so longer ones show their literal (the
 // same bound as CPython's default int_max_str_digits).

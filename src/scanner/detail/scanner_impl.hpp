@@ -120,7 +120,7 @@ class Scanner {
 
   Reader r_;
   TokenList& list_;
-  std::vector<Token>& out_;
+  TokenVector& out_;
   bool collect_comments_ = false;
 
   // Block indentation.

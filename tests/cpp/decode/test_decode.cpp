@@ -2,12 +2,14 @@
 // {yaml, message, line, column, category}.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "decode/decoder.hpp"
 #include "decode/merge.hpp"
 #include "dump_value.hpp"
+#include "scanner/scanner.hpp"
 #include "util/limits.hpp"
 
 namespace ostrevane {
@@ -22,11 +24,12 @@ struct Opts {
   bool timestamps = false;
   bool dup_warn = false;
   bool yaml11_warn = false;
+  DecodedTexts texts = DecodedTexts::Owned;
 };
 
 Result<DecodedStream, DecodeError> decode(std::string_view text, const Opts& o = {}) {
   return decode_stream(text, o.mode, o.dup_error, o.reject_complex, o.timestamps, o.dup_warn,
-                       o.yaml11_warn);
+                       o.yaml11_warn, o.texts);
 }
 
 // Every document, joined by " | ".
@@ -63,6 +66,19 @@ class Decodes : public ::testing::TestWithParam<Case> {};
 TEST_P(Decodes, ToValues) {
   const Case& c = GetParam();
   auto r = decode(c.yaml, c.opts);
+  ASSERT_TRUE(r) << c.yaml << "\n" << describe(r.error());
+  EXPECT_EQ(dump_docs(*r), c.dump) << c.yaml;
+}
+
+// Texts that view the input change nothing that a reader can see; the
+// input is a fresh heap copy so that the sanitizer build sees any view that
+// outlives it.
+TEST_P(Decodes, ToTheSameValuesWhenTextsViewTheInput) {
+  const Case& c = GetParam();
+  const auto input = std::make_unique<std::string>(c.yaml);
+  Opts o = c.opts;
+  o.texts = DecodedTexts::BorrowInput;
+  auto r = decode(*input, o);
   ASSERT_TRUE(r) << c.yaml << "\n" << describe(r.error());
   EXPECT_EQ(dump_docs(*r), c.dump) << c.yaml;
 }
@@ -355,6 +371,97 @@ TEST(DecodeFailure, ReportsOnlyTheError) {
   auto r = decode("--- {a: 1, a: 2}\n--- *nope\n", dup_warn());
   ASSERT_FALSE(r);
   EXPECT_EQ(describe(r.error()), "unknown alias: *nope at 2:5");
+}
+
+// ---------------------------------------------------------------- borrowed texts
+
+TEST(BorrowedTexts, ViewUnchangedSlicesOfTheInputOnly) {
+  const std::string input =
+      "- a plain scalar of one line\n"
+      "- 'a quoted scalar, no escapes'\n"
+      "- \"an escaped\\tscalar is owned\"\n"
+      "- short\n"
+      "- &x an anchored plain scalar\n"
+      "- *x\n";
+  auto r = decode(input, Opts{.texts = DecodedTexts::BorrowInput});
+  ASSERT_TRUE(r) << describe(r.error());
+  const auto& items = r->documents.at(0).items();
+  ASSERT_EQ(items.size(), 6u);
+  const auto inside = [&](const Value& v) {
+    return v.text().data() >= input.data() && v.text().data() < input.data() + input.size();
+  };
+  EXPECT_TRUE(items[0].text_is_borrowed());
+  EXPECT_TRUE(inside(items[0]));
+  EXPECT_EQ(items[0].text(), "a plain scalar of one line");
+  EXPECT_EQ(items[0].text_identity(), items[0].text().data());
+  EXPECT_TRUE(items[1].text_is_borrowed());
+  EXPECT_EQ(items[1].text(), "a quoted scalar, no escapes");
+  EXPECT_FALSE(items[2].text_is_borrowed());
+  EXPECT_FALSE(inside(items[2]));
+  EXPECT_EQ(items[2].text(), "an escaped\tscalar is owned");
+  EXPECT_FALSE(items[3].text_is_borrowed());  // short texts live inside the Value
+  EXPECT_EQ(items[3].text_identity(), nullptr);
+  // An alias shares its anchor's text, identity included.
+  EXPECT_EQ(items[5].text(), "an anchored plain scalar");
+  EXPECT_EQ(items[5].text_identity(), items[4].text_identity());
+
+  // Clones and shared_text keep the text; shared_text owns a copy.
+  const Value copy = items[0].clone();
+  EXPECT_EQ(copy, items[0]);
+  EXPECT_EQ(copy.text_identity(), items[0].text_identity());
+  const SharedText owned = items[0].shared_text();
+  EXPECT_EQ(owned.view(), "a plain scalar of one line");
+  EXPECT_NE(owned.view().data(), items[0].text().data());
+
+  // Without the option nothing points into the input.
+  auto owned_docs = decode(input);
+  ASSERT_TRUE(owned_docs);
+  for (const Value& v : owned_docs->documents.at(0).items()) {
+    EXPECT_FALSE(v.text_is_borrowed());
+    EXPECT_FALSE(inside(v));
+  }
+  EXPECT_EQ(owned_docs->documents[0], r->documents[0]);
+}
+
+TEST(BorrowedTexts, ValueBuiltDirectly) {
+  const std::string text = "fifteen bytes!!";
+  const Value v = Value::borrowed_string(text);
+  EXPECT_EQ(v.kind(), ValueKind::String);
+  EXPECT_TRUE(v.text_is_borrowed());
+  EXPECT_EQ(v.text().data(), text.data());
+  EXPECT_EQ(v, Value::string(text));
+  EXPECT_EQ(value_debug_text(v), "String(\"fifteen bytes!!\")");
+  const Value short_one = Value::borrowed_string("fourteen bytes");
+  EXPECT_FALSE(short_one.text_is_borrowed());
+  EXPECT_EQ(short_one.text(), "fourteen bytes");
+}
+
+// ---------------------------------------------------------------- resolution
+
+// The decoder answers "string" for most plain scalars from their first byte
+// alone; it must agree with the resolver for every first byte.
+TEST(DecoderResolver, AgreesOnEveryFirstByte) {
+  const std::vector<std::string> suffixes = {
+      "",  "x",  "1",  "rue", "RUE", "alse", "ALSE", "ull", "ULL", "<",
+      "5", ".5", "e3", "inf", "nan", "NaN",  "x1F",  "o7",  "2345678901234567890123"};
+  int compared = 0;
+  for (int c = 0x21; c < 0x7F; ++c) {
+    for (const std::string& suffix : suffixes) {
+      const std::string text = std::string(1, static_cast<char>(c)) + suffix;
+      auto tokens = scan_all_tokens(text);
+      if (!tokens || tokens->tokens.size() != 3 || tokens->tokens[1].kind != TokenKind::Scalar ||
+          tokens->tokens[1].style != ScalarStyle::Plain || tokens->tokens[1].text() != text)
+        continue;  // not one plain scalar
+      auto r = decode(text);
+      ASSERT_TRUE(r) << text;
+      ASSERT_EQ(r->documents.size(), 1u) << text;
+      const Value expected = resolve_plain_scalar(ResolverMode::Yaml12, text, true, std::nullopt);
+      // Debug texts, so that NaN compares equal to NaN.
+      EXPECT_EQ(value_debug_text(r->documents[0]), value_debug_text(expected)) << text;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 1000);
 }
 
 // ---------------------------------------------------------------- keys

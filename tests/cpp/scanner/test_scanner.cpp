@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scanner/dump_tokens.hpp"
@@ -490,6 +492,35 @@ TEST(ScannerFrame, ReserveRule) {
   EXPECT_EQ(token_reserve_count(1'000), 500u);
   EXPECT_EQ(token_reserve_count(10), 8u);
   EXPECT_EQ(token_reserve_count(1'000'000), 65'536u);
+}
+
+// A large token buffer stays with its thread: the next large scan writes
+// into the same memory, and a list from another thread's scan is freed
+// without disturbing this thread's buffer.
+TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
+  std::string yaml;
+  for (int i = 0; i < 60'000; ++i) yaml += "k" + std::to_string(i) + ": [v, \"w\\t\"]\n";
+  std::string first_dump;
+  const Token* first_data = nullptr;
+  {
+    auto first = scan_all_tokens(yaml);
+    ASSERT_TRUE(first);
+    first_data = first->tokens.data();
+    first_dump = dump_tokens(*first);
+  }
+  EXPECT_GE(detail::token_buffer_cached_bytes(), detail::kTokenBufferCacheMin);
+  std::optional<TokenList> from_other_thread;
+  std::thread([&] { from_other_thread = std::move(*scan_all_tokens(yaml)); }).join();
+  auto second = scan_all_tokens(yaml);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->tokens.data(), first_data);
+  EXPECT_EQ(dump_tokens(*second), first_dump);
+  EXPECT_EQ(dump_tokens(*from_other_thread), first_dump);
+  from_other_thread.reset();
+  // A small scan leaves the large buffer where it is.
+  auto small = scan_all_tokens("a: b");
+  ASSERT_TRUE(small);
+  EXPECT_EQ(small->tokens.size(), 8u);
 }
 
 TEST(ScannerFrame, AcceptedCharacters) {
