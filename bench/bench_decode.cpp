@@ -6,7 +6,6 @@
 // Usage: bench_decode [CORPUS] [ROUNDS] (see harness.hpp)
 #include <yaml.h>
 
-#include <cstdio>
 #include <string>
 
 #include "decode/decoder.hpp"
@@ -20,8 +19,7 @@ long decode_ours(const std::string& text) {
   auto result = ostrevane::decode_stream(text, ostrevane::ResolverMode::Yaml12, false, false,
                                          false, false, false);
   if (!result) {
-    std::fprintf(stderr, "ostrevane: %s at line %u, column %u\n", result.error().message.c_str(),
-                 result.error().span.line + 1, result.error().span.column + 1);
+    ostrevane::bench::print_error(result.error());
     return -1;
   }
   return static_cast<long>(result->documents.size());
@@ -40,25 +38,8 @@ long count_all_nodes(const std::string& text) {
 
 // Returns the event count, or -1 on an error.
 long parse_libyaml(const std::string& text) {
-  yaml_parser_t parser;
-  if (!yaml_parser_initialize(&parser)) return -1;
-  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
-                               text.size());
-  long count = 0;
-  for (;;) {
-    yaml_event_t event;
-    if (!yaml_parser_parse(&parser, &event)) {
-      std::fprintf(stderr, "libyaml: %s\n", parser.problem ? parser.problem : "parse error");
-      count = -1;
-      break;
-    }
-    const bool end = event.type == YAML_STREAM_END_EVENT;
-    yaml_event_delete(&event);
-    ++count;
-    if (end) break;
-  }
-  yaml_parser_delete(&parser);
-  return count;
+  return ostrevane::bench::count_libyaml<yaml_event_t, yaml_parser_parse, yaml_event_delete>(
+      text, YAML_STREAM_END_EVENT, "parse error");
 }
 
 }  // namespace

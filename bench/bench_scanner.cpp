@@ -6,7 +6,6 @@
 // Usage: bench_scanner [CORPUS] [ROUNDS] (see harness.hpp)
 #include <yaml.h>
 
-#include <cstdio>
 #include <string>
 
 #include "harness.hpp"
@@ -18,33 +17,15 @@ namespace {
 long scan_ours(const std::string& text) {
   auto result = ostrevane::scan_all_tokens(text);
   if (!result) {
-    std::fprintf(stderr, "ostrevane: %s at line %u, column %u\n", result.error().message.c_str(),
-                 result.error().span.line + 1, result.error().span.column + 1);
+    ostrevane::bench::print_error(result.error());
     return -1;
   }
   return static_cast<long>(result->tokens.size());
 }
 
 long scan_libyaml(const std::string& text) {
-  yaml_parser_t parser;
-  if (!yaml_parser_initialize(&parser)) return -1;
-  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
-                               text.size());
-  long count = 0;
-  for (;;) {
-    yaml_token_t token;
-    if (!yaml_parser_scan(&parser, &token)) {
-      std::fprintf(stderr, "libyaml: %s\n", parser.problem ? parser.problem : "scan error");
-      count = -1;
-      break;
-    }
-    const bool end = token.type == YAML_STREAM_END_TOKEN;
-    yaml_token_delete(&token);
-    ++count;
-    if (end) break;
-  }
-  yaml_parser_delete(&parser);
-  return count;
+  return ostrevane::bench::count_libyaml<yaml_token_t, yaml_parser_scan, yaml_token_delete>(
+      text, YAML_STREAM_END_TOKEN, "scan error");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 // The default corpus is the one the build generates with gen_corpus.py.
 #pragma once
 
+#include <yaml.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,6 +45,41 @@ inline std::string commit() {
   std::string out = ok ? line : "unknown";
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out.empty() ? "unknown" : out;
+}
+
+// Says why our side failed; `error` has a message and a 0-based span.
+template <class Error>
+void print_error(const Error& error) {
+  std::fprintf(stderr, "ostrevane: %s at line %u, column %u\n", error.message.c_str(),
+               error.span.line + 1, error.span.column + 1);
+}
+
+// Runs libyaml's parser over `text`, `Pull` (yaml_parser_scan or
+// yaml_parser_parse) handing out one item at a time and `Drop` freeing it at
+// once, its ordinary use. Returns the item count up to and including the one
+// of type `end`, or -1 on an error (`failure` is the message when libyaml
+// gives none).
+template <class Item, int (*Pull)(yaml_parser_t*, Item*), void (*Drop)(Item*)>
+long count_libyaml(const std::string& text, decltype(Item::type) end, const char* failure) {
+  yaml_parser_t parser;
+  if (!yaml_parser_initialize(&parser)) return -1;
+  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                               text.size());
+  long count = 0;
+  for (;;) {
+    Item item;
+    if (!Pull(&parser, &item)) {
+      std::fprintf(stderr, "libyaml: %s\n", parser.problem ? parser.problem : failure);
+      count = -1;
+      break;
+    }
+    const bool at_end = item.type == end;
+    Drop(&item);
+    ++count;
+    if (at_end) break;
+  }
+  yaml_parser_delete(&parser);
+  return count;
 }
 
 // The corpus text and the round count from the command line.
