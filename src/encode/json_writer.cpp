@@ -40,30 +40,9 @@ inline bool word_needs_look(std::uint64_t w) noexcept {
           detail::has_byte(w, 0xE2)) != 0;
 }
 
-// False when the text is copied as it is. Texts of 4 bytes or more are read
-// as (overlapping) words only.
+// False when the text is copied as it is.
 bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
-  if (n >= 8) {
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-      if (word_needs_look(detail::load_word(b + i))) return true;
-    }
-    return i < n && word_needs_look(detail::load_word(b + n - 8));
-  }
-  if (n >= 4) {
-    // Two 4-byte halves that may overlap, the upper half of each word
-    // filled with 'a'.
-    constexpr std::uint64_t kFill = 0x6161616100000000ULL;
-    std::uint32_t lo;
-    std::uint32_t hi;
-    std::memcpy(&lo, b, 4);
-    std::memcpy(&hi, b + n - 4, 4);
-    return word_needs_look(kFill | lo) || word_needs_look(kFill | hi);
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    if (kJsonByte.at[b[i]] != 0) return true;
-  }
-  return false;
+  return detail::any_byte_may_match<word_needs_look>(b, n, kJsonByte.at);
 }
 
 const Value& untagged(const Value& v) noexcept {

@@ -176,9 +176,10 @@ static inline int PyUnicodeWriter_WriteChar(PyUnicodeWriter* writer, Py_UCS4 ch)
   return PyUnicodeWriter_WriteUTF8(writer, buf, n);
 }
 
-// Writes str(obj) / repr(obj).
-static inline int PyUnicodeWriter_WriteStr(PyUnicodeWriter* writer, PyObject* obj) {
-  PyObject* text = PyObject_Str(obj);
+namespace ostrevane::ffi::detail {
+// Writes `text`, a str or NULL after a failed conversion (a new reference,
+// consumed either way).
+inline int write_converted(PyUnicodeWriter* writer, PyObject* text) {
   if (text == nullptr) return -1;
   Py_ssize_t len = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(text, &len);
@@ -186,15 +187,15 @@ static inline int PyUnicodeWriter_WriteStr(PyUnicodeWriter* writer, PyObject* ob
   Py_DECREF(text);
   return rc;
 }
+}  // namespace ostrevane::ffi::detail
+
+// Writes str(obj) / repr(obj).
+static inline int PyUnicodeWriter_WriteStr(PyUnicodeWriter* writer, PyObject* obj) {
+  return ostrevane::ffi::detail::write_converted(writer, PyObject_Str(obj));
+}
 
 static inline int PyUnicodeWriter_WriteRepr(PyUnicodeWriter* writer, PyObject* obj) {
-  PyObject* text = PyObject_Repr(obj);
-  if (text == nullptr) return -1;
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &len);
-  const int rc = utf8 == nullptr ? -1 : PyUnicodeWriter_WriteUTF8(writer, utf8, len);
-  Py_DECREF(text);
-  return rc;
+  return ostrevane::ffi::detail::write_converted(writer, PyObject_Repr(obj));
 }
 #endif
 

@@ -7,23 +7,10 @@
 #include "decode/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/options.hpp"
 
 namespace ostrevane::ffi {
 namespace {
-
-constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
-constexpr std::uint64_t kOptYaml11 = bit(0);
-constexpr std::uint64_t kOptPyyamlCompat = bit(1);
-constexpr std::uint64_t kOptIndent2 = bit(17);
-constexpr std::uint64_t kOptIndent4 = bit(18);
-constexpr std::uint64_t kOptIndentlessSequences = bit(19);
-constexpr std::uint64_t kOptFlowStyle = bit(20);
-constexpr std::uint64_t kOptSortKeys = bit(21);
-constexpr std::uint64_t kOptExplicitStart = bit(22);
-constexpr std::uint64_t kOptExplicitEnd = bit(23);
-constexpr std::uint64_t kOptSingleQuotes = bit(24);
-constexpr std::uint64_t kOptNullAsKeyword = bit(25);
-constexpr std::uint64_t kOptNullAsTilde = bit(26);
 
 // The round-trip document classes do not exist yet; until they do, their
 // instances are recognised by class name so that they fail plainly instead

@@ -8,28 +8,12 @@
 #include "ffi/args.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
+#include "ffi/options.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
 namespace ostrevane::ffi {
 namespace {
-
-// The option bits that loads and loads_all read.
-constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
-constexpr std::uint64_t kOptYaml11 = bit(0);
-constexpr std::uint64_t kOptPyyamlCompat = bit(1);
-constexpr std::uint64_t kOptUpgrade11 = bit(2);
-constexpr std::uint64_t kOptYaml11Warn = bit(3);
-constexpr std::uint64_t kOptRoundTrip = bit(4);
-constexpr std::uint64_t kOptAnnotated = bit(5);
-constexpr std::uint64_t kOptIncludes = bit(7);
-constexpr std::uint64_t kOptSecrets = bit(9);
-constexpr std::uint64_t kOptEnvVar = bit(10);
-constexpr std::uint64_t kOptPassthroughTag = bit(13);
-constexpr std::uint64_t kOptDuplicateKeysError = bit(14);
-constexpr std::uint64_t kOptDuplicateKeysWarn = bit(15);
-constexpr std::uint64_t kOptRejectComplexKeys = bit(16);
-constexpr std::uint64_t kOptTimestamps = bit(33);
 
 // What the option mask and the text's %YAML directive decide for the
 // decoder.

@@ -15,6 +15,7 @@
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
 #include "ffi/loads.hpp"
+#include "ffi/options.hpp"
 #include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
 #include "scanner/yaml_directive.hpp"
@@ -189,45 +190,6 @@ PyMethodDef g_functions[] = {
 
 #undef OSV_FUNCTION
 
-// Bit n of the option mask is worth 2**n.
-constexpr const char* kOptionNames[] = {
-    "OPT_YAML_1_1",
-    "OPT_PYYAML_COMPAT",
-    "OPT_UPGRADE_1_1",
-    "OPT_YAML_1_1_WARN",
-    "OPT_ROUND_TRIP",
-    "OPT_ANNOTATED",
-    "OPT_ANNOTATE_NUMBERS",
-    "OPT_INCLUDES",
-    "OPT_INCLUDE_DIR_RECURSIVE",
-    "OPT_SECRETS",
-    "OPT_ENV_VAR",
-    "OPT_SECRET_NOT_FOUND_WARN",
-    "OPT_ENV_VAR_NOT_FOUND_WARN",
-    "OPT_PASSTHROUGH_TAG",
-    "OPT_DUPLICATE_KEYS_ERROR",
-    "OPT_DUPLICATE_KEYS_WARN",
-    "OPT_REJECT_COMPLEX_KEYS",
-    "OPT_INDENT_2",
-    "OPT_INDENT_4",
-    "OPT_INDENTLESS_SEQUENCES",
-    "OPT_FLOW_STYLE",
-    "OPT_SORT_KEYS",
-    "OPT_EXPLICIT_START",
-    "OPT_EXPLICIT_END",
-    "OPT_SINGLE_QUOTES",
-    "OPT_NULL_AS_KEYWORD",
-    "OPT_NULL_AS_TILDE",
-    "OPT_SERIALIZE_NUMPY",
-    "OPT_PASSTHROUGH_DATETIME",
-    "OPT_PASSTHROUGH_DATACLASS",
-    "OPT_OMIT_MICROSECONDS",
-    "OPT_NAIVE_UTC",
-    "OPT_UTC_Z",
-    "OPT_TIMESTAMPS",
-};
-static_assert(std::size(kOptionNames) == 34);
-
 // ---------------------------------------------------------------------------
 // The execution step.
 
@@ -312,8 +274,8 @@ int module_exec(PyObject* module) {
     }
     OSV_TRY(refuse_sub_interpreters());
     for (PyMethodDef& def : g_functions) OSV_TRY(add_function(module, &def));
-    for (std::size_t bit = 0; bit < std::size(kOptionNames); ++bit) {
-      OSV_TRY(add_option_constant(module, kOptionNames[bit], std::uint64_t{1} << bit));
+    for (const OptionName& option : kOptions) {
+      OSV_TRY(add_option_constant(module, option.name, option.value));
     }
     for (const ClassEntry& entry : kClasses) OSV_TRY(add_class(module, entry));
     OSV_TRY(add_test_hooks(module));

@@ -83,14 +83,26 @@ std::string_view trim_white_space_back(std::string_view s) noexcept {
   }
 }
 
+// A byte-order mark is not part of the first line: files saved with one (and
+// every UTF-16 or UTF-32 input, which keeps its mark after decoding) must be
+// read from their first line too.
+HeadLines::HeadLines(std::string_view text) noexcept : rest_(text) {
+  if (rest_.starts_with(kBom)) rest_.remove_prefix(kBom.size());
+}
+
+std::optional<std::string_view> HeadLines::next() noexcept {
+  if (rest_.empty()) return std::nullopt;
+  const std::size_t lf = rest_.find('\n');
+  std::string_view line = rest_.substr(0, lf);
+  rest_ = lf == std::string_view::npos ? std::string_view{} : rest_.substr(lf + 1);
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  return trim_white_space_front(line);
+}
+
 std::optional<YamlVersion> detect_yaml_directive(std::string_view text) noexcept {
-  if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
-  while (!text.empty()) {
-    const std::size_t lf = text.find('\n');
-    std::string_view line = text.substr(0, lf);
-    text = lf == std::string_view::npos ? std::string_view{} : text.substr(lf + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    line = trim_white_space_front(line);
+  HeadLines lines(text);
+  while (const std::optional<std::string_view> next = lines.next()) {
+    std::string_view line = *next;
     if (line.empty() || line.front() == '#') continue;
     if (line.front() != '%') return std::nullopt;
     line.remove_prefix(1);

@@ -31,4 +31,19 @@ struct YamlVersion {
 [[nodiscard]] std::string_view trim_white_space_front(std::string_view s) noexcept;
 [[nodiscard]] std::string_view trim_white_space_back(std::string_view s) noexcept;
 
+// The head of a text, one line at a time, as the directive and schema
+// reference look-ups read it: a leading byte-order mark is skipped, and each
+// line comes without its line break ("\n" or "\r\n") and without its leading
+// Unicode white space. The lines are views into the text.
+class HeadLines {
+ public:
+  explicit HeadLines(std::string_view text) noexcept;
+
+  // The next line, or nothing once the text is used up.
+  [[nodiscard]] std::optional<std::string_view> next() noexcept;
+
+ private:
+  std::string_view rest_;
+};
+
 }  // namespace ostrevane

@@ -5,23 +5,15 @@
 namespace ostrevane {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kServerMarker = "yaml-language-server:";
 constexpr std::string_view kSchemaKey = "$schema=";
 
 }  // namespace
 
 std::optional<std::string> find_schema_modeline(std::string_view text) {
-  // A byte-order mark is not part of the first line: files saved with one
-  // (and every UTF-16 or UTF-32 input, which keeps its mark after decoding)
-  // must find a reference on their first line too.
-  if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
-  while (!text.empty()) {
-    const std::size_t lf = text.find('\n');
-    std::string_view line = text.substr(0, lf);
-    text = lf == std::string_view::npos ? std::string_view{} : text.substr(lf + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    line = trim_white_space_front(line);
+  HeadLines lines(text);
+  while (const std::optional<std::string_view> next = lines.next()) {
+    std::string_view line = *next;
     if (line.empty()) continue;
     if (line.front() != '#') return std::nullopt;
     line = trim_white_space_front(line.substr(1));

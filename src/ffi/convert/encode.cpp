@@ -10,6 +10,7 @@
 #include "ffi/args.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
 #include "ffi/entry_guard.hpp"
+#include "ffi/options.hpp"
 #include "ffi/tag.hpp"
 #include "scanner/input_decode.hpp"
 #include "util/limits.hpp"
@@ -18,14 +19,6 @@
 
 namespace ostrevane::ffi {
 namespace {
-
-constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
-constexpr std::uint64_t kOptSerializeNumpy = bit(27);
-constexpr std::uint64_t kOptPassthroughDatetime = bit(28);
-constexpr std::uint64_t kOptPassthroughDataclass = bit(29);
-constexpr std::uint64_t kOptOmitMicroseconds = bit(30);
-constexpr std::uint64_t kOptNaiveUtc = bit(31);
-constexpr std::uint64_t kOptUtcZ = bit(32);
 
 // An outcome of the special-type steps: a value, an error, or "not mine".
 using MaybeValue = PyResult<std::optional<Value>>;
