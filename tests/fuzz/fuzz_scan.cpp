@@ -23,14 +23,16 @@ std::string describe(const Token& t) {
 }
 
 // Line and column of every character boundary, counted the way spans are:
-// LF, CR and CR LF end a line; columns count code points.
+// LF, CR and CR LF end a line; columns count code points; a leading
+// byte-order mark counts in offsets only.
 class Positions {
  public:
-  explicit Positions(std::string_view text) : text_(text) {}
+  explicit Positions(std::string_view text)
+      : text_(text), offset_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {}
 
   // Advances to `offset` (never backwards) and checks the span there.
   bool agrees(const Span& span) {
-    if (span.offset < offset_) return false;
+    if (span.offset < offset_) return span.offset == 0 && offset_ == 3 && line_ == 0 && column_ == 0;
     while (offset_ < span.offset) {
       const unsigned char c = static_cast<unsigned char>(text_[offset_]);
       ++offset_;
@@ -46,7 +48,7 @@ class Positions {
 
  private:
   std::string_view text_;
-  std::uint64_t offset_ = 0;
+  std::uint64_t offset_;
   std::uint32_t line_ = 0;
   std::uint32_t column_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "resolver/timestamp.hpp"
 
 #define FUZZ_REQUIRE(cond, what)                                                    \
   do {                                                                              \
@@ -32,13 +33,20 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
 }
 
 // Structural equality like Value's ==, except that a NaN equals a NaN: a
-// tree that went out and came back must compare equal to itself. An explicit
-// work stack, so decoded trees of any depth are fine.
-inline bool same_value(const Value& a, const Value& b) {
+// tree that went out and came back must compare equal to itself. With
+// `timestamps_as_text`, a Timestamp in `a` also equals the String of its
+// text in `b`: that is how the writers print timestamps. An explicit work
+// stack, so decoded trees of any depth are fine.
+inline bool same_value(const Value& a, const Value& b, bool timestamps_as_text = false) {
   std::vector<std::pair<const Value*, const Value*>> work{{&a, &b}};
   while (!work.empty()) {
     auto [x, y] = work.back();
     work.pop_back();
+    if (timestamps_as_text && x->kind() == ValueKind::Timestamp &&
+        y->kind() == ValueKind::String) {
+      if (format_timestamp(x->as_timestamp()) != y->text()) return false;
+      continue;
+    }
     if (x->kind() != y->kind()) return false;
     switch (x->kind()) {
       case ValueKind::Float:
