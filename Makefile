@@ -73,7 +73,8 @@ $(MESON_ASAN)/build.ninja: | deps
 		-Db_lundef=false
 
 asan: $(MESON_ASAN)/build.ninja
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/tests/fuzz/ubsan.supp \
 		meson test -C $(MESON_ASAN) --print-errorlogs
 
 # Deep fuzzing: each harness of tests/fuzz built with clang 14, libFuzzer,
