@@ -77,21 +77,34 @@ bool has_refused_character(const Value& doc) {
 }
 
 // Known fault, reported and not yet mended: the YAML writer prints a tag as
-// it is, so a tag that a %TAG or "!!" handle expanded into a full URI
-// ("tag:yaml.org,2002:x") comes out without its '!' and reads back as part
-// of a plain string. Such documents are skipped until the writer spells these
-// tags "!<...>"; the corpus keeps the inputs (tags, tag_directive) so that
-// removing this check brings them back.
-bool has_unprefixed_tag(const Value& doc) {
+// it is. A tag that a %TAG handle expanded into a full URI
+// ("tag:example.com,2000:x") comes out without its '!' and reads back as part
+// of a plain string, and one whose prefix holds a character a shorthand tag
+// may not ("%TAG ! !," gives "!,a") no longer reads back as one tag. Such
+// documents are skipped until the writer spells these tags "!<...>"; the
+// corpus keeps the inputs (tag_directive, regress_tag_*), so that removing
+// this check brings them back.
+bool is_shorthand_tag(std::string_view tag) {
+  if (tag.starts_with("!<") && tag.ends_with(">")) return true;
+  if (!tag.starts_with('!')) return false;
+  constexpr std::string_view kMarks = "-#;/?:@&=+$_.~*'()%";
+  for (const char c : tag.substr(1)) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && kMarks.find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool has_unwritable_tag(const Value& doc) {
   bool found = false;
   fuzz::for_each_node(doc, [&](const Value& v) {
-    found = found || (v.kind() == ValueKind::Tagged && !v.tag().starts_with('!'));
+    found = found || (v.kind() == ValueKind::Tagged && !is_shorthand_tag(v.tag()));
   });
   return found;
 }
 
 void check_yaml(const Value& doc, const WriterOptions& o, bool timestamps) {
-  if (has_unprefixed_tag(doc)) return;
+  if (has_unwritable_tag(doc)) return;
   const OutputBuffer written = write_yaml_document(doc, o);
   auto back = read_back(written.view(), o.mode, timestamps);
   FUZZ_REQUIRE(back.has_value(),
