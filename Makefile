@@ -17,7 +17,7 @@ DEB_PACKAGES := g++ make meson ninja-build pkg-config git \
 MESON_DEV := build/dev
 MESON_BENCH := build/bench
 
-.PHONY: all deps venv build demo test cpp-test py-test bench clean
+.PHONY: all deps venv build demo test cpp-test py-test bench asan fuzz clean
 
 all: build
 
@@ -63,6 +63,64 @@ $(MESON_BENCH)/build.ninja: | deps
 bench: build $(MESON_BENCH)/build.ninja
 	ninja -C $(MESON_BENCH)
 	$(PY) bench/run.py --native-dir $(MESON_BENCH)/bench
+
+# The C++ tests and the fuzz replays under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+MESON_ASAN := build/asan
+
+$(MESON_ASAN)/build.ninja: | deps
+	meson setup $(MESON_ASAN) -Dtests=true -Dbuildtype=debug -Db_sanitize=address,undefined \
+		-Db_lundef=false
+
+asan: $(MESON_ASAN)/build.ninja
+	ASAN_OPTIONS=detect_leaks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/tests/fuzz/ubsan.supp \
+		meson test -C $(MESON_ASAN) --print-errorlogs
+
+# Deep fuzzing: each harness of tests/fuzz built with clang 14, libFuzzer,
+# ASan and UBSan, then run FUZZ_SECONDS seconds from its stored corpus.
+# New inputs collect in build/fuzz/corpus/<harness>, crashes in
+# build/fuzz/artifacts. Not part of `make test`.
+FUZZ_SECONDS ?= 60
+FUZZ_ARGS ?=
+FUZZ_HARNESSES := fuzz_input_decode fuzz_scan fuzz_decode fuzz_write
+FUZZ_DIR := build/fuzz
+FUZZ_CXX := clang++-14
+FUZZ_SHIM := $(FUZZ_DIR)/shim
+# UBSan reports are recoverable so that tests/fuzz/ubsan.supp can hold back
+# the ones already reported; halt_on_error stops on every other one.
+FUZZ_SAN := -fsanitize=address,undefined
+FUZZ_ENV := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=tests/fuzz/ubsan.supp
+FUZZ_FLAGS := -std=c++2b -isystem $(FUZZ_SHIM) -Isrc -g -O1 -fno-omit-frame-pointer $(FUZZ_SAN)
+FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/resolver/*.cpp src/decode/*.cpp \
+	src/encode/*.cpp src/emit_util/*.cpp) src/schema/modeline.cpp
+FUZZ_OBJS := $(FUZZ_CORE:%.cpp=$(FUZZ_DIR)/obj/%.o)
+FUZZ_BINS := $(FUZZ_HARNESSES:%=$(FUZZ_DIR)/bin/%)
+
+$(FUZZ_SHIM)/expected: tests/fuzz/make_expected_shim.py
+	$(SYSTEM_PYTHON) $< /usr/include/c++/12/expected $(FUZZ_SHIM)
+
+$(FUZZ_DIR)/obj/%.o: %.cpp $(FUZZ_SHIM)/expected
+	@mkdir -p $(@D)
+	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer-no-link -MMD -MP -c $< -o $@
+
+$(FUZZ_DIR)/bin/%: tests/fuzz/%.cpp $(FUZZ_OBJS)
+	@mkdir -p $(@D)
+	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer -MMD -MP -MF $@.d $< $(FUZZ_OBJS) \
+		-lboost_context -o $@
+
+-include $(FUZZ_OBJS:.o=.d) $(FUZZ_BINS:=.d)
+.SECONDARY: $(FUZZ_OBJS)
+
+fuzz: $(FUZZ_BINS)
+	@set -e; for h in $(FUZZ_HARNESSES); do \
+		mkdir -p $(FUZZ_DIR)/corpus/$$h $(FUZZ_DIR)/artifacts; \
+		echo "== $$h: $(FUZZ_SECONDS) s"; \
+		$(FUZZ_ENV) $(FUZZ_DIR)/bin/$$h -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+			-rss_limit_mb=4096 -max_len=65536 -print_final_stats=1 $(FUZZ_ARGS) \
+			-dict=tests/fuzz/yaml.dict -artifact_prefix=$(FUZZ_DIR)/artifacts/$$h- \
+			$(FUZZ_DIR)/corpus/$$h tests/fuzz/corpus/$$h; \
+	done
 
 clean:
 	rm -rf build $(VENV)

@@ -88,7 +88,8 @@ std::optional<bool> parse_bool_11(std::string_view s, bool compat) noexcept {
 }
 
 std::string_view strip_underscores(std::string_view text, std::string& scratch) {
-  if (std::memchr(text.data(), '_', text.size()) == nullptr) return text;
+  // An empty view may hold a null pointer, which memchr must not get.
+  if (text.empty() || std::memchr(text.data(), '_', text.size()) == nullptr) return text;
   scratch.clear();
   scratch.reserve(text.size());
   for (const char c : text) {
