@@ -32,7 +32,9 @@ SharedText SharedText::copy_of(std::string_view text) {
 
 void Value::set_text(std::string_view text) {
   if (text.size() <= kInlineMax) {
-    std::memcpy(inline_bytes(), text.data(), text.size());
+    // An empty scalar's view may carry a null pointer, which memcpy must
+    // never see (regress_empty_block_scalar in the fuzz corpus).
+    if (!text.empty()) std::memcpy(inline_bytes(), text.data(), text.size());
     aux_ = static_cast<std::uint8_t>((aux_ & 0xF0) | text.size());
     return;
   }

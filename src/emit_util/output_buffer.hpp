@@ -57,6 +57,9 @@ class OutputBuffer {
     data_[size_++] = c;
   }
   void append(const char* bytes, std::size_t n) {
+    // A buffer that never allocated has a null data pointer: memcpy must
+    // not see it, even for zero bytes.
+    if (n == 0) return;
     if (capacity_ - size_ < n) [[unlikely]]
       grow(n);
     std::memcpy(data_ + size_, bytes, n);

@@ -223,6 +223,7 @@ void write_single_quoted(OutputBuffer& out, std::string_view text) {
 }
 
 std::size_t current_column(const OutputBuffer& out) noexcept {
+  if (out.size() == 0) return 0;  // data() may still be null
   const void* lf = memrchr(out.data(), '\n', out.size());
   if (lf == nullptr) return out.size();
   return out.size() - (static_cast<const char*>(lf) - out.data()) - 1;

@@ -3,8 +3,20 @@
 #include <pthread.h>
 
 #include <boost/context/fiber.hpp>
+#include <boost/context/preallocated.hpp>
 #include <boost/context/protected_fixedsize_stack.hpp>
 #include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OSV_ASAN_FIBERS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSV_ASAN_FIBERS 1
+#endif
+#endif
+#ifdef OSV_ASAN_FIBERS
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace ostrevane::detail {
 namespace {
@@ -47,16 +59,41 @@ void run_on_new_segment(void (*fn)(void*) noexcept, void* ctx) {
   namespace bc = boost::context;
   if (!t_limit_read) (void)stack_remaining();
   const std::uintptr_t saved_limit = t_stack_limit;
+  bc::protected_fixedsize_stack allocator(limits::kStackSegmentSize);
+  const bc::stack_context segment_stack = allocator.allocate();
+#ifdef OSV_ASAN_FIBERS
+  // AddressSanitizer must be told of every switch between stacks, or it
+  // misreads unwinding on the segment as a stack overflow
+  // (StackGuard.ExceptionCrossesSegments under make asan).
+  const void* caller_bottom = nullptr;
+  std::size_t caller_size = 0;
+  void* caller_fake_stack = nullptr;
+#endif
   bc::fiber segment(
-      std::allocator_arg, bc::protected_fixedsize_stack(limits::kStackSegmentSize),
+      std::allocator_arg,
+      bc::preallocated(segment_stack.sp, segment_stack.size, segment_stack), allocator,
       [&](bc::fiber&& caller) {
+#ifdef OSV_ASAN_FIBERS
+        __sanitizer_finish_switch_fiber(nullptr, &caller_bottom, &caller_size);
+#endif
         const auto top = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
         t_stack_limit = top - limits::kStackSegmentSize + kSegmentSlack;
         fn(ctx);
         t_stack_limit = saved_limit;
+#ifdef OSV_ASAN_FIBERS
+        __sanitizer_start_switch_fiber(nullptr, caller_bottom, caller_size);
+#endif
         return std::move(caller);
       });
+#ifdef OSV_ASAN_FIBERS
+  __sanitizer_start_switch_fiber(&caller_fake_stack,
+                                 static_cast<char*>(segment_stack.sp) - segment_stack.size,
+                                 segment_stack.size);
+#endif
   std::move(segment).resume();
+#ifdef OSV_ASAN_FIBERS
+  __sanitizer_finish_switch_fiber(caller_fake_stack, nullptr, nullptr);
+#endif
   t_stack_limit = saved_limit;
 }
 

@@ -54,7 +54,7 @@ class Positions {
 };
 
 void check_stream(std::string_view text, const TokenList& list) {
-  const std::vector<Token>& toks = list.tokens;
+  const TokenVector& toks = list.tokens;
   FUZZ_REQUIRE(toks.size() >= 2, "fewer than two tokens");
   FUZZ_REQUIRE(toks.front().kind == TokenKind::StreamStart, describe(toks.front()));
   FUZZ_REQUIRE(toks.back().kind == TokenKind::StreamEnd, describe(toks.back()));
@@ -162,8 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_stream(text, *plain);
   FUZZ_REQUIRE(plain->comments.empty(), "comments collected unasked");
-  const std::vector<Token>& a = plain->tokens;
-  const std::vector<Token>& b = with_comments->tokens;
+  const TokenVector& a = plain->tokens;
+  const TokenVector& b = with_comments->tokens;
   FUZZ_REQUIRE(a.size() == b.size(), "collecting comments changed the tokens");
   for (std::size_t i = 0; i < a.size(); ++i) {
     FUZZ_REQUIRE(same_tokens(a[i], b[i]) && b[i].span.file_id == 7,
