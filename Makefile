@@ -17,17 +17,22 @@ DEB_PACKAGES := g++ make meson ninja-build pkg-config git \
 MESON_DEV := build/dev
 MESON_BENCH := build/bench
 
-.PHONY: all deps venv build demo test cpp-test py-test bench asan fuzz clean
+.PHONY: all deps fuzz-deps venv build demo test cpp-test py-test bench asan fuzz clean
 
 all: build
 
-deps:
-	@missing=$$(for p in $(DEB_PACKAGES); do \
+# Installs the Debian packages of $(1) that are not installed yet.
+define install_missing
+	@missing=$$(for p in $(1); do \
 		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 		echo "installing:" $$missing; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEB_PACKAGES))
 
 $(PY): | deps
 	$(SYSTEM_PYTHON) -m venv --system-site-packages $(VENV)
@@ -97,7 +102,10 @@ FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/resolver/*.cpp src/
 FUZZ_OBJS := $(FUZZ_CORE:%.cpp=$(FUZZ_DIR)/obj/%.o)
 FUZZ_BINS := $(FUZZ_HARNESSES:%=$(FUZZ_DIR)/bin/%)
 
-$(FUZZ_SHIM)/expected: tests/fuzz/make_expected_shim.py
+fuzz-deps: deps
+	$(call install_missing,clang-14 libclang-rt-14-dev)
+
+$(FUZZ_SHIM)/expected: tests/fuzz/make_expected_shim.py | fuzz-deps
 	$(SYSTEM_PYTHON) $< /usr/include/c++/12/expected $(FUZZ_SHIM)
 
 $(FUZZ_DIR)/obj/%.o: %.cpp $(FUZZ_SHIM)/expected
