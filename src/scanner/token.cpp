@@ -68,8 +68,8 @@ std::string_view TextArena::store(std::string_view text) {
   if (text.empty()) return {};
   if (text.size() > left_) {
     const std::size_t size = std::max(kArenaChunk, text.size());
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-    cursor_ = chunks_.back().get();
+    chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(size), size});
+    cursor_ = chunks_.back().data.get();
     left_ = size;
   }
   char* out = cursor_;
@@ -77,6 +77,13 @@ std::string_view TextArena::store(std::string_view text) {
   cursor_ += text.size();
   left_ -= text.size();
   return {out, text.size()};
+}
+
+void TextArena::reset() noexcept {
+  if (chunks_.empty()) return;
+  chunks_.resize(1);
+  cursor_ = chunks_.front().data.get();
+  left_ = chunks_.front().size;
 }
 
 std::string_view token_kind_name(TokenKind kind) noexcept {
