@@ -711,3 +711,27 @@ TEST(ScansByDocument, RefusesTooLargeTextsOnTheFirstCall) {
 
 }  // namespace
 }  // namespace ostrevane
+
+namespace ostrevane {
+namespace {
+
+TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
+  TextArena arena;
+  const std::string big(70 * 1024, 'b');  // larger than a chunk: a chunk of its own
+  const std::string_view a1 = arena.store("first");
+  const std::string_view b1 = arena.store(big);
+  const std::string_view c1 = arena.store("after");
+  EXPECT_EQ(std::string(a1) + std::string(c1), "firstafter");
+  arena.reset();
+  const std::string_view a2 = arena.store("again");
+  EXPECT_EQ(a2.data(), a1.data());
+  EXPECT_EQ(a2, "again");
+  // Too big for what is left of the first chunk: the kept big one takes it.
+  const std::string_view b2 = arena.store(big);
+  EXPECT_EQ(b2.data(), b1.data());
+  EXPECT_EQ(b2, big);
+  EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+}  // namespace
+}  // namespace ostrevane
