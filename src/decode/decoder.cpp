@@ -120,10 +120,11 @@ std::string line_column(const Span& span) {
 
 class Decoder {
  public:
-  Decoder(const TokenVector& tokens, std::string_view input, DecodedTexts texts, ResolverMode mode,
+  Decoder(DocumentScanner& scanner, std::string_view input, DecodedTexts texts, ResolverMode mode,
           bool dup_key_error, bool reject_complex_keys, bool timestamps, bool dup_key_warn,
           bool yaml11_warn)
-      : toks_(tokens),
+      : scanner_(scanner),
+        toks_(scanner.tokens().tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
         borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
         mode_(mode),
@@ -137,12 +138,11 @@ class Decoder {
 
  private:
   // ---- stream, documents and directives
+  Result<void, DecodeError> decode_documents(std::vector<Value>& documents);
+  bool more_tokens();
+  bool at_top(K kind) { return more_tokens() && toks_[pos_].kind == kind; }
   bool handle_directive(const Token& t, bool& saw_yaml);
   bool trailing_check();
-  void end_document() {
-    anchors_.clear();
-    tag_directives_.clear();
-  }
 
   // ---- nodes
   Got decode_node(Value& out, bool indentless_allowed);
@@ -198,7 +198,11 @@ class Decoder {
     return Value::string(text);
   }
 
+  DocumentScanner& scanner_;
+  // The current document's tokens; between documents, once every token is
+  // consumed, they are dropped and the next document's are scanned in.
   const TokenVector& toks_;
+  std::optional<ScanError> scan_error_;
   const char* const borrow_begin_;
   const char* const borrow_end_;
   std::size_t pos_ = 0;
@@ -228,9 +232,55 @@ class Decoder {
 
 Result<DecodedStream, DecodeError> Decoder::run() {
   DecodedStream out;
+  auto decoded = decode_documents(out.documents);
+  if (!decoded) {
+    // A scan error anywhere in the text wins over a decode error in an
+    // earlier document, as if the whole text had been scanned first.
+    while (!scan_error_ && !scanner_.finished()) {
+      scanner_.discard_tokens();
+      if (auto scanned = scanner_.scan_next_document(); !scanned)
+        scan_error_ = std::move(scanned.error());
+    }
+  }
+  if (scan_error_) {
+    return std::unexpected(DecodeError{std::move(scan_error_->message), scan_error_->span,
+                                       DecodeErrorCategory::Syntax});
+  }
+  if (!decoded) return std::unexpected(std::move(decoded.error()));
+  out.warnings = std::move(warnings_);
+  return out;
+}
+
+// Drops the consumed tokens and scans the next document's in once every
+// token is consumed; false at the end of the stream or on a scan error
+// (kept in scan_error_; the tokens left over from it are never read).
+bool Decoder::more_tokens() {
+  if (pos_ < toks_.size()) [[likely]]
+    return !scan_error_;
+  if (scanner_.finished()) return false;
+  scanner_.discard_tokens();
+  pos_ = 0;
+  if (auto scanned = scanner_.scan_next_document(); !scanned) {
+    scan_error_ = std::move(scanned.error());
+    return false;
+  }
+  return pos_ < toks_.size();
+}
+
+// Every document in turn. A document's content and the boundary token that
+// ends it arrive in one scan (DocumentScanner), so inside a document the
+// tokens never run out; only here, between documents, are more scanned.
+Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& documents) {
+  const auto failed = [&] { return std::unexpected(std::move(error_)); };
+  const auto finish_document = [&](Value root) {
+    if (saw_merge_) with_stack_guard([&] { apply_merges(root); });
+    documents.push_back(std::move(root));
+    anchors_.clear();
+    tag_directives_.clear();
+    saw_merge_ = false;
+  };
   bool directives_allowed = true;
-  const std::size_t n = toks_.size();
-  while (pos_ < n) {
+  while (more_tokens()) {
     const Token& t = toks_[pos_];
     switch (t.kind) {
       case K::StreamStart:
@@ -247,28 +297,29 @@ Result<DecodedStream, DecodeError> Decoder::run() {
               "a directive must be at the start of the stream or follow a document-end marker "
               "(...)",
               t.span);
-          return std::unexpected(std::move(error_));
+          return failed();
         }
         const Span group = t.span;
         bool saw_yaml = false;
-        while (at(K::Directive)) {
-          if (!handle_directive(toks_[pos_], saw_yaml)) return std::unexpected(std::move(error_));
+        while (at_top(K::Directive)) {
+          if (!handle_directive(toks_[pos_], saw_yaml)) return failed();
           ++pos_;
         }
-        if (!at(K::DocumentStart)) {
+        if (!at_top(K::DocumentStart)) {
+          if (scan_error_) return {};
           fail("directive must be followed by a document start (---)", group);
-          return std::unexpected(std::move(error_));
+          return failed();
         }
         directives_allowed = true;
         break;
       }
       case K::DocumentStart: {
         ++pos_;
+        if (!more_tokens()) break;
         Value root;
-        if (decode_node(root, false) == Got::Failed) return std::unexpected(std::move(error_));
-        out.documents.push_back(std::move(root));
-        if (!trailing_check()) return std::unexpected(std::move(error_));
-        end_document();
+        if (decode_node(root, false) == Got::Failed) return failed();
+        if (!trailing_check()) return failed();
+        finish_document(std::move(root));
         if (at(K::DocumentEnd)) {
           directives_allowed = true;
           ++pos_;
@@ -281,23 +332,21 @@ Result<DecodedStream, DecodeError> Decoder::run() {
         const std::size_t start = pos_;
         Value root;
         const Got got = decode_node(root, false);
-        if (got == Got::Failed) return std::unexpected(std::move(error_));
+        if (got == Got::Failed) return failed();
         if (got == Got::Node) {
-          out.documents.push_back(std::move(root));
-          if (!trailing_check()) return std::unexpected(std::move(error_));
+          if (!trailing_check()) return failed();
+          finish_document(std::move(root));
+        } else {
+          anchors_.clear();
+          tag_directives_.clear();
         }
-        end_document();
         directives_allowed = false;
         if (pos_ == start) ++pos_;
         break;
       }
     }
   }
-  if (saw_merge_) {
-    for (Value& doc : out.documents) with_stack_guard([&] { apply_merges(doc); });
-  }
-  out.warnings = std::move(warnings_);
-  return out;
+  return {};
 }
 
 bool Decoder::trailing_check() {
@@ -813,13 +862,9 @@ Result<DecodedStream, DecodeError> decode_stream(std::string_view text, Resolver
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
                                                  bool yaml11_warn, DecodedTexts texts) {
-  auto scanned = scan_all_tokens(text);
-  if (!scanned) {
-    return std::unexpected(DecodeError{std::move(scanned.error().message), scanned.error().span,
-                                       DecodeErrorCategory::Syntax});
-  }
-  Decoder decoder(scanned->tokens, text, texts, mode, dup_key_error, reject_complex_keys,
-                  timestamps, dup_key_warn, yaml11_warn);
+  DocumentScanner scanner(text);
+  Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
+                  dup_key_warn, yaml11_warn);
   return decoder.run();
 }
 

@@ -5,6 +5,10 @@
 // document of the stream as a `Value` tree, in stream order, plus the warning
 // texts in the order they were produced; or the first `DecodeError`, in which
 // case nothing else comes back (warnings of a failed call are dropped).
+// Documents are scanned and decoded one at a time through one token buffer,
+// so only the current document's tokens are ever held; yet a scan error
+// anywhere in the text wins over a decode error in any document, as if the
+// whole text had been scanned first.
 //
 // Invariants: by default the result owns all its texts; nothing in it points
 // into the input. With DecodedTexts::BorrowInput, String values whose text is

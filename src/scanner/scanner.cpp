@@ -98,6 +98,12 @@ Scanner::Scanner(std::string_view text, const ScanOptions& options, TokenList& o
 }
 
 Status Scanner::run() {
+  OSV_TRY(start());
+  while (!stream_ended_) OSV_TRY(scan_to_boundary());
+  return {};
+}
+
+Status Scanner::start() {
   // A large text takes the whole buffer its thread kept from an earlier
   // scan, so that growing rarely needs a fresh one.
   std::size_t reserve = token_reserve_count(r_.len);
@@ -106,7 +112,12 @@ Status Scanner::run() {
   out_.reserve(reserve);
   OSV_TRY(check_characters());
   push(TokenKind::StreamStart, r_.span());
-  while (!stream_ended_) {
+  return {};
+}
+
+Status Scanner::scan_to_boundary() {
+  at_boundary_ = false;
+  while (!at_boundary_) {
     Status status = fetch_next_token();
     if (!status) [[unlikely]] {
       // A property error held back is earlier in the text than whatever
@@ -295,6 +306,7 @@ Status Scanner::fetch_stream_end() {
   OSV_TRY(drop_simple_key());
   unroll_indent(-1);
   stream_ended_ = true;
+  at_boundary_ = true;
   push(TokenKind::StreamEnd, r_.span());
   return {};
 }
@@ -441,11 +453,15 @@ Status Scanner::open_block_collection(std::uint32_t column, Span span, TokenKind
 
 void Scanner::grow_tokens() {
   const std::size_t have = out_.size();
-  const std::size_t scanned = std::max<std::size_t>(r_.pos, 1);
-  // Tokens per byte so far, applied to the whole text, with an eighth more
-  // for variation; never less than doubling's worth of progress.
-  const double per_byte = static_cast<double>(have) / static_cast<double>(scanned);
-  const auto predicted = static_cast<std::size_t>(per_byte * static_cast<double>(r_.len) * 1.125);
+  const std::size_t scanned = std::max<std::size_t>(r_.pos - predict_from_pos_, 1);
+  // Tokens per byte so far, applied to the whole text (or the rest of it,
+  // when earlier documents' tokens are gone), with an eighth more for
+  // variation; never less than doubling's worth of progress.
+  const double per_byte =
+      static_cast<double>(have - predict_from_token_) / static_cast<double>(scanned);
+  const auto predicted =
+      predict_from_token_ + static_cast<std::size_t>(
+                                per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
   out_.reserve(std::max(predicted + 64, have + have / 2 + 64));
   advise_huge_pages(out_.data(), out_.capacity() * sizeof(Token));
 }
@@ -581,6 +597,7 @@ void Scanner::fetch_document_start() {
   r_.skip3();
   simple_key_allowed_ = false;
   document_start_on_line_ = true;
+  at_boundary_ = true;
   push(TokenKind::DocumentStart, at);
 }
 
@@ -594,6 +611,7 @@ Status Scanner::fetch_document_end() {
     return scan_error("unexpected content after document-end marker (...)", at);
   simple_key_allowed_ = false;
   directive_allowed_ = true;
+  at_boundary_ = true;
   push(TokenKind::DocumentEnd, at);
   return {};
 }
@@ -754,6 +772,7 @@ Status Scanner::fetch_directive() {
   const char* end = find_break(from, r_.input + r_.len);
   r_.advance_bytes(static_cast<std::size_t>(end - from));
   simple_key_allowed_ = false;
+  at_boundary_ = true;
   push_text(TokenKind::Directive, at, std::string_view(from, static_cast<std::size_t>(end - from)),
             at.offset);
   return {};
@@ -761,17 +780,56 @@ Status Scanner::fetch_directive() {
 
 }  // namespace scanner_detail
 
+namespace {
+
+std::unexpected<ScanError> too_large(std::size_t size, std::uint32_t file_id) {
+  return std::unexpected(ScanError{"input too large to scan: " + std::to_string(size) +
+                                       " bytes (the limit is " +
+                                       std::to_string(limits::kMaxScanInput) + ")",
+                                   Span{0, file_id, 0, 0}});
+}
+
+}  // namespace
+
 Result<TokenList, ScanError> scan_all_tokens(std::string_view text, const ScanOptions& options) {
-  if (text.size() > limits::kMaxScanInput) {
-    return std::unexpected(ScanError{"input too large to scan: " + std::to_string(text.size()) +
-                                         " bytes (the limit is " +
-                                         std::to_string(limits::kMaxScanInput) + ")",
-                                     Span{0, options.file_id, 0, 0}});
-  }
+  if (text.size() > limits::kMaxScanInput) return too_large(text.size(), options.file_id);
   TokenList list;
   scanner_detail::Scanner scanner(text, options, list);
   OSV_TRY(scanner.run());
   return list;
+}
+
+DocumentScanner::DocumentScanner(std::string_view text, const ScanOptions& options)
+    : text_(text), file_id_(options.file_id) {
+  if (text.size() <= limits::kMaxScanInput)
+    scanner_ = std::make_unique<scanner_detail::Scanner>(text, options, list_);
+}
+
+DocumentScanner::~DocumentScanner() = default;
+
+Result<void, ScanError> DocumentScanner::scan_next_document() {
+  if (finished_) return {};
+  Result<void, ScanError> status;
+  if (!started_) {
+    started_ = true;
+    if (!scanner_) {
+      finished_ = true;
+      return too_large(text_.size(), file_id_);
+    }
+    status = scanner_->start();
+  }
+  if (status) {
+    scanner_->predict_from_here();
+    status = scanner_->scan_to_boundary();
+  }
+  if (!status || scanner_->stream_ended()) finished_ = true;
+  return status;
+}
+
+void DocumentScanner::discard_tokens() noexcept {
+  list_.tokens.clear();
+  list_.comments.clear();
+  list_.storage.reset();
 }
 
 }  // namespace ostrevane

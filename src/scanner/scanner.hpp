@@ -5,9 +5,13 @@
 // but counted in byte offsets. C0 controls other than TAB, LF and CR, DEL,
 // C1 controls other than NEL, U+FFFE and U+FFFF are refused before any token.
 //
-// Output: scan_all_tokens (token.hpp) returns the complete TokenList,
-// StreamStart first and StreamEnd last, with the comments when asked for, or
-// the first ScanError and nothing else. Nothing is recovered after an error.
+// Output, in one of two forms over the same scanner:
+// - scan_all_tokens (token.hpp) returns the complete TokenList, StreamStart
+//   first and StreamEnd last, with the comments when asked for, or the first
+//   ScanError and nothing else.
+// - DocumentScanner hands the tokens out a document at a time, so that a
+//   consumer can reuse one small token buffer for a whole stream.
+// Nothing is recovered after an error.
 //
 // Invariants:
 // - The scanner never recurses: block indentation and flow brackets live on
@@ -21,4 +25,55 @@
 //   truncated: lines, columns and text lengths are 32-bit.
 #pragma once
 
+#include <memory>
+#include <string_view>
+
 #include "scanner/token.hpp"
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+namespace scanner_detail {
+class Scanner;
+}
+
+// The incremental form. Each scan_next_document call appends to tokens() up
+// to and including the next boundary token: DocumentStart, DocumentEnd,
+// Directive or StreamEnd. The boundary is always the last token appended, so
+// the tokens of a document's content, and the boundary that ends it, arrive
+// together in one call: the call after a DocumentStart, or the first call
+// for an implicit first document. Between calls no implicit key is pending,
+// so the caller may drop what it has consumed with discard_tokens().
+class DocumentScanner {
+ public:
+  explicit DocumentScanner(std::string_view text, const ScanOptions& options = {});
+  ~DocumentScanner();
+  DocumentScanner(const DocumentScanner&) = delete;
+  DocumentScanner& operator=(const DocumentScanner&) = delete;
+
+  // Scans on to the next boundary, or returns the first error (after which
+  // the scanner is finished). The first call checks the whole text's size
+  // and characters before any token.
+  [[nodiscard]] Result<void, ScanError> scan_next_document();
+
+  // True once StreamEnd has been appended or an error returned.
+  [[nodiscard]] bool finished() const noexcept { return finished_; }
+
+  // The tokens appended since the last discard_tokens(), and the comments
+  // and storage that go with them.
+  [[nodiscard]] TokenList& tokens() noexcept { return list_; }
+
+  // Drops every token, comment and owned text handed out so far (views of
+  // the owned texts become invalid); keeps the buffers for what comes next.
+  void discard_tokens() noexcept;
+
+ private:
+  TokenList list_;
+  std::unique_ptr<scanner_detail::Scanner> scanner_;
+  std::string_view text_;
+  std::uint32_t file_id_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace ostrevane

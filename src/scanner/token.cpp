@@ -67,16 +67,28 @@ std::size_t token_buffer_cached_bytes() noexcept { return tl_token_buffer.bytes;
 std::string_view TextArena::store(std::string_view text) {
   if (text.empty()) return {};
   if (text.size() > left_) {
-    const std::size_t size = std::max(kArenaChunk, text.size());
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-    cursor_ = chunks_.back().get();
-    left_ = size;
+    // A kept chunk too small for this text stays unused until the next reset.
+    while (next_chunk_ < chunks_.size() && chunks_[next_chunk_].size < text.size()) ++next_chunk_;
+    if (next_chunk_ >= chunks_.size()) {
+      next_chunk_ = chunks_.size();
+      const std::size_t size = std::max(kArenaChunk, text.size());
+      chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(size), size});
+    }
+    cursor_ = chunks_[next_chunk_].data.get();
+    left_ = chunks_[next_chunk_].size;
+    ++next_chunk_;
   }
   char* out = cursor_;
   std::memcpy(out, text.data(), text.size());
   cursor_ += text.size();
   left_ -= text.size();
   return {out, text.size()};
+}
+
+void TextArena::reset() noexcept {
+  next_chunk_ = 0;
+  cursor_ = nullptr;
+  left_ = 0;
 }
 
 std::string_view token_kind_name(TokenKind kind) noexcept {

@@ -104,8 +104,17 @@ class TextArena {
   // Copies `text` into the arena and returns a view of the copy.
   std::string_view store(std::string_view text);
 
+  // Forgets every stored text, invalidating all views of them; the chunks
+  // are kept and refilled in order before any new one is allocated.
+  void reset() noexcept;
+
  private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  struct Chunk {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+  };
+  std::vector<Chunk> chunks_;
+  std::size_t next_chunk_ = 0;  // the first chunk not yet written since reset()
   char* cursor_ = nullptr;
   std::size_t left_ = 0;
 };

@@ -38,7 +38,21 @@ class Scanner {
  public:
   Scanner(std::string_view text, const ScanOptions& options, TokenList& out);
 
+  // The whole text at once: start(), then every document.
   [[nodiscard]] Status run();
+  // Reserves the token vector, checks the text's characters and appends
+  // StreamStart.
+  [[nodiscard]] Status start();
+  // Appends tokens up to and including the next DocumentStart, DocumentEnd,
+  // Directive or StreamEnd.
+  [[nodiscard]] Status scan_to_boundary();
+  // Bases the growth of the token vector on what follows from here, for a
+  // consumer that drops each document's tokens (DocumentScanner).
+  void predict_from_here() noexcept {
+    predict_from_pos_ = r_.pos;
+    predict_from_token_ = out_.size();
+  }
+  bool stream_ended() const noexcept { return stream_ended_; }
 
  private:
   // Driver and dispatch.
@@ -142,9 +156,14 @@ class Scanner {
   // is either taken by a ':' (no error) or dropped (the error stands).
   std::optional<ScanError> held_property_error_;
 
+  // Where grow_tokens measures tokens per byte from.
+  std::size_t predict_from_pos_ = 0;
+  std::size_t predict_from_token_ = 0;
+
   bool simple_key_allowed_ = true;
   bool directive_allowed_ = true;
   bool stream_ended_ = false;
+  bool at_boundary_ = false;  // the last token appended ends a document
   bool tab_before_token_ = false;
   bool document_start_on_line_ = false;
   bool after_block_value_ = false;

@@ -2,6 +2,7 @@
 // {yaml, message, line, column, category}.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -371,6 +372,73 @@ TEST(DecodeFailure, ReportsOnlyTheError) {
   auto r = decode("--- {a: 1, a: 2}\n--- *nope\n", dup_warn());
   ASSERT_FALSE(r);
   EXPECT_EQ(describe(r.error()), "unknown alias: *nope at 2:5");
+}
+
+// Documents are scanned and decoded one at a time, yet a scan error anywhere
+// in the text wins over a decode error in any document, earlier or later, as
+// if the whole text were scanned first.
+const ErrorCase kPrecedence[] = {
+    {"a: 1\na: 2\n--- 'unterminated", "unterminated single-quoted scalar", 3, 5, kSyntax,
+     dup_error()},
+    {"--- 'unterminated\n", "unterminated single-quoted scalar", 1, 5, kSyntax, dup_error()},
+    {"---\na: 'x\n--- {b: 1, b: 2}\n",
+     "a multi-line quoted scalar must be indented past its block context", 3, 1, kSyntax,
+     dup_error()},
+    {"--- *nope\n--- a\n--- b\n...\n%YAML 1.2\n---\nc: [d\n",
+     "unclosed flow collection at end of input", 8, 1},
+    {"- a\nb: c\n--- x\n--- 'y\n", "unterminated single-quoted scalar", 4, 5},
+    {"%YAML 1.2\n%TAG ! tag:a:\n", "directive must be followed by a document start (---)", 1, 1},
+    // Without a scan error, the first decode error stands, however late.
+    {"--- a\n--- {b: 1}\n--- {b: 1, b: 2}\n--- c\n", "duplicate mapping key: b", 3, 12, kDup,
+     dup_error()},
+    {"--- &a x\n--- *a\n--- 'unterminated\n", "unterminated single-quoted scalar", 3, 5},
+};
+INSTANTIATE_TEST_SUITE_P(Precedence, Fails, ::testing::ValuesIn(kPrecedence));
+
+TEST(ManyDocuments, DecodeAsEachDocumentAlone) {
+  // Anchors and %TAG handles reset per document, owned and borrowed texts,
+  // merge keys, warnings in order, and one document far larger than the
+  // rest among thousands.
+  std::vector<std::string> docs;
+  for (int i = 0; i < 4000; ++i) {
+    const std::string n = std::to_string(i);
+    std::string doc = i % 5 == 0 ? "%TAG !e! tag:e" + n + ":\n--- !e!m\n" : "---\n";
+    doc += "base: &b {x: " + n + ", y: \"t\\t" + n + "\"}\nuse: {<<: *b, z: w}\n";
+    doc += "dup: 1\ndup: 2\nlist:\n- " + n + "\n- 'q" + n + "'\n";
+    if (i == 2000)
+      for (int j = 0; j < 20000; ++j) doc += "k" + std::to_string(j) + ": [a, {b: c}]\n";
+    // A directive must follow "...".
+    if (i % 9 == 0 || (i + 1) % 5 == 0) doc += "...\n";
+    docs.push_back(std::move(doc));
+  }
+  std::string stream, expected_dump;
+  std::vector<std::string> expected_warnings;
+  for (const std::string& doc : docs) {
+    stream += doc;
+    auto alone = decode(doc, dup_warn());
+    ASSERT_TRUE(alone) << describe(alone.error());
+    ASSERT_EQ(alone->documents.size(), 1u);
+    if (!expected_dump.empty()) expected_dump += " | ";
+    expected_dump += dump_docs(*alone);
+    expected_warnings.push_back(alone->warnings.at(0));
+  }
+  for (const DecodedTexts texts : {DecodedTexts::Owned, DecodedTexts::BorrowInput}) {
+    auto r = decode(stream, Opts{.dup_warn = true, .texts = texts});
+    ASSERT_TRUE(r) << describe(r.error());
+    EXPECT_EQ(r->documents.size(), docs.size());
+    const std::string got = dump_docs(*r);
+    const std::size_t diff = static_cast<std::size_t>(
+        std::mismatch(got.begin(), got.end(), expected_dump.begin(), expected_dump.end()).first -
+        got.begin());
+    EXPECT_EQ(diff, got.size()) << got.substr(diff > 200 ? diff - 200 : 0, 400) << "\n"
+                                << expected_dump.substr(diff > 200 ? diff - 200 : 0, 400);
+    ASSERT_EQ(r->warnings.size(), expected_warnings.size());
+    // Warnings name lines of the whole stream: compare the part before them.
+    for (std::size_t i = 0; i < expected_warnings.size(); ++i) {
+      const std::string& w = expected_warnings[i];
+      EXPECT_EQ(r->warnings[i].substr(0, w.find(" at line")), w.substr(0, w.find(" at line")));
+    }
+  }
 }
 
 // ---------------------------------------------------------------- borrowed texts

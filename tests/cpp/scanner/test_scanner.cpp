@@ -595,3 +595,143 @@ TEST(ScannerFrame, BlockFlagsAcrossLines) {
 
 }  // namespace
 }  // namespace ostrevane
+
+namespace ostrevane {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The incremental form: a document at a time, each call ending at a boundary.
+
+bool is_boundary(TokenKind k) {
+  return k == TokenKind::DocumentStart || k == TokenKind::DocumentEnd ||
+         k == TokenKind::Directive || k == TokenKind::StreamEnd;
+}
+
+// Every call's tokens, dumped and joined by " / "; or the error as dump()
+// gives it. Tokens are discarded after each call.
+std::string dump_by_document(std::string_view yaml) {
+  DocumentScanner scanner(yaml);
+  std::string out;
+  while (!scanner.finished()) {
+    scanner.discard_tokens();
+    if (auto r = scanner.scan_next_document(); !r) {
+      return out + (out.empty() ? "" : " / ") + "error: " + r.error().message + " at " +
+             std::to_string(r.error().span.line + 1) + ":" +
+             std::to_string(r.error().span.column + 1);
+    }
+    const TokenList& list = scanner.tokens();
+    EXPECT_FALSE(list.tokens.empty());
+    if (!list.tokens.empty()) {
+      EXPECT_TRUE(is_boundary(list.tokens.back().kind)) << yaml;
+      for (std::size_t i = 0; i + 1 < list.tokens.size(); ++i)
+        EXPECT_FALSE(is_boundary(list.tokens[i].kind)) << yaml;
+    }
+    if (!out.empty()) out += " / ";
+    std::string part = "[";
+    for (const Token& t : list.tokens) {
+      if (part.size() > 1) part += ' ';
+      part += testing::dump_token(t);
+    }
+    out += part + "]";
+  }
+  return out;
+}
+
+struct ByDocumentCase {
+  const char* yaml;
+  const char* parts;
+};
+
+class ScansByDocument : public ::testing::TestWithParam<ByDocumentCase> {};
+
+TEST_P(ScansByDocument, EndingEachCallAtABoundary) {
+  const ByDocumentCase& c = GetParam();
+  EXPECT_EQ(dump_by_document(c.yaml), c.parts);
+}
+
+const ByDocumentCase kByDocument[] = {
+    {"", "[STREAM STREAMEND]"},
+    {"a: 1\n", "[STREAM MAP K S(a) V S(1) BE STREAMEND]"},
+    {"a\n--- b\n...\n%YAML 1.2\n--- [c]\n",
+     "[STREAM S(a) DOC] / [S(b) DOCEND] / [%(YAML 1.2)] / [DOC] / [[ S(c) ] STREAMEND]"},
+    // The BlockEnds that close a document come with it, before the boundary.
+    {"- x: &a 1\n--- *a\n", "[STREAM SEQ - MAP K S(x) V &(a) S(1) BE BE DOC] / [*(a) STREAMEND]"},
+    // Tokens before an error are handed out; the error comes with the call
+    // that meets it.
+    {"--- a\n--- 'b\n", "[STREAM DOC] / [S(a) DOC] / error: unterminated single-quoted scalar at 2:5"},
+    // Characters are checked for the whole text before the first token.
+    {"a: 1\n--- \x01", "error: disallowed control character U+0001 at 2:5"},
+};
+INSTANTIATE_TEST_SUITE_P(Streams, ScansByDocument, ::testing::ValuesIn(kByDocument));
+
+TEST(ScansByDocument, GivesTheSameTokensAsTheWholeScan) {
+  // Many documents, owned texts among them, comments, one document far
+  // larger than the rest (the vector grows inside it) and implicit keys
+  // on the first line after each boundary.
+  std::string yaml = "# head\n";
+  for (int i = 0; i < 3000; ++i) {
+    yaml += i % 7 == 0 ? "%YAML 1.2\n---\n" : "--- # c\n";
+    yaml += "&k" + std::to_string(i) + " key: \"v\\t" + std::to_string(i) + "\"\nfold: a\n  b\n";
+    if (i == 1500)
+      for (int j = 0; j < 20000; ++j) yaml += "x" + std::to_string(j) + ": [1, {2: 3}]\n";
+    yaml += i % 7 == 6 ? "...\n" : "";
+  }
+  auto whole = scan_all_tokens(yaml, {.collect_comments = true});
+  ASSERT_TRUE(whole);
+  DocumentScanner scanner(yaml, {.collect_comments = true});
+  std::string tokens, comments;
+  while (!scanner.finished()) {
+    scanner.discard_tokens();
+    ASSERT_TRUE(scanner.scan_next_document());
+    for (const Token& t : scanner.tokens().tokens) {
+      tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+    }
+    for (const ScannedComment& c : scanner.tokens().comments) comments += c.text + "|";
+  }
+  std::string expected_tokens, expected_comments;
+  for (const Token& t : whole->tokens)
+    expected_tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+  for (const ScannedComment& c : whole->comments) expected_comments += c.text + "|";
+  EXPECT_TRUE(tokens == expected_tokens);  // megabytes: no diff printed
+  EXPECT_EQ(comments, expected_comments);
+}
+
+TEST(ScansByDocument, RefusesTooLargeTextsOnTheFirstCall) {
+  const std::size_t size = limits::kMaxScanInput + 1;
+  void* block = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (block == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
+  DocumentScanner scanner(std::string_view(static_cast<const char*>(block), size));
+  auto r = scanner.scan_next_document();
+  munmap(block, size);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().message,
+            "input too large to scan: 4294967296 bytes (the limit is 4294967295)");
+  EXPECT_TRUE(scanner.finished());
+}
+
+}  // namespace
+}  // namespace ostrevane
+
+namespace ostrevane {
+namespace {
+
+TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
+  TextArena arena;
+  const std::string big(70 * 1024, 'b');  // larger than a chunk: a chunk of its own
+  const std::string_view a1 = arena.store("first");
+  const std::string_view b1 = arena.store(big);
+  const std::string_view c1 = arena.store("after");
+  EXPECT_EQ(std::string(a1) + std::string(c1), "firstafter");
+  arena.reset();
+  const std::string_view a2 = arena.store("again");
+  EXPECT_EQ(a2.data(), a1.data());
+  EXPECT_EQ(a2, "again");
+  // Too big for what is left of the first chunk: the kept big one takes it.
+  const std::string_view b2 = arena.store(big);
+  EXPECT_EQ(b2.data(), b1.data());
+  EXPECT_EQ(b2, big);
+  EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+}  // namespace
+}  // namespace ostrevane
