@@ -168,6 +168,9 @@ Value Value::clone() const noexcept {
   std::memcpy(static_cast<void*>(&v), static_cast<const void*>(this), sizeof(Value));
   if (has_heap_text()) {
     if (w_.text->refs != 0) ++w_.text->refs;
+  } else if (text_is_borrowed()) {
+    aux_ |= kClonedText;
+    v.aux_ |= kClonedText;
   } else if (kind_ == ValueKind::Sequence || kind_ == ValueKind::Mapping) {
     // Both list kinds keep their header pointer in the same place.
     if (auto* h = w_.items.head_) ++h->refs;

@@ -21,6 +21,9 @@
 // of another text while both live. The conversion to Python may map one identity to one
 // Python str. Containers must not be mapped that way: Python lists and dicts
 // are mutable, and each occurrence must become its own object.
+// `text_maybe_shared()` tells which texts are worth mapping: a block held
+// more than once, or a borrowed text that was cloned (clone() marks the
+// source and the copy, since a borrowed text has no count to look at).
 //
 // Borrowed texts. `borrowed_string` makes a `String` that views bytes owned
 // by someone else (the decoder's input text, when its caller asks for that):
@@ -260,6 +263,13 @@ class Value {
     return kind_ == ValueKind::String &&
            (aux_ & (kBorrowedText | 0x0F)) == (kBorrowedText | kHeapText);
   }
+  // A long text that other values may hold too: its block is held more than
+  // once, or it is borrowed and it or its source was cloned. False for texts
+  // that live inside the Value and for every other kind.
+  bool text_maybe_shared() const noexcept {
+    if (has_heap_text()) return w_.text->refs > 1;
+    return text_is_borrowed() && (aux_ & kClonedText) != 0;
+  }
   // The text as a SharedText (a new block when it lived inside the Value).
   SharedText shared_text() const;
   // 10, 16, 8 or 2 for a `BigInt`.
@@ -293,6 +303,8 @@ class Value {
   // With kHeapText: the text is borrowed, its pointer in w_.view and its
   // 32-bit size in small_.
   static constexpr std::uint8_t kBorrowedText = 0x80;
+  // With kBorrowedText: clone() was called on this text or on its source.
+  static constexpr std::uint8_t kClonedText = 0x40;
   static constexpr std::uint8_t kBaseOfCode[4] = {10, 16, 8, 2};
   static constexpr std::size_t kInlineMax = 14;
 
@@ -335,8 +347,10 @@ class Value {
 
   ValueKind kind_;
   // String/BigInt: low 4 bits inline length or kHeapText, bits 4-5 the
-  // BigInt base code, bit 7 kBorrowedText. Timestamp: bit 0 DateTime, bit 1 has offset.
-  std::uint8_t aux_;
+  // BigInt base code, bit 6 kClonedText, bit 7 kBorrowedText. Timestamp: bit
+  // 0 DateTime, bit 1 has offset. Mutable for kClonedText, which the const
+  // clone() sets on its source as it would bump a count.
+  mutable std::uint8_t aux_;
   // Inline text bytes 0-5 (they continue into w_), or the timestamp's year
   // (4 bytes), month and day.
   unsigned char small_[6];

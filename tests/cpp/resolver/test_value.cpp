@@ -64,6 +64,42 @@ TEST(Value, TextsInlineAndShared) {
   EXPECT_EQ(a.text().data(), b.text().data());
 }
 
+// The conversion to Python maps a text to one str only when another value
+// may hold it: a block with two holders, or a borrowed text that was cloned.
+TEST(Value, TextMaybeShared) {
+  const std::string long_text(100, 'x');
+  EXPECT_FALSE(str("fourteen bytes").clone().text_maybe_shared());
+  EXPECT_FALSE(Value::integer(7).text_maybe_shared());
+
+  Value owned = str(long_text);
+  EXPECT_FALSE(owned.text_maybe_shared());
+  {
+    const Value copy = owned.clone();
+    EXPECT_TRUE(owned.text_maybe_shared());
+    EXPECT_TRUE(copy.text_maybe_shared());
+  }
+  EXPECT_FALSE(owned.text_maybe_shared());
+
+  const Value borrowed = Value::borrowed_string(long_text);
+  const Value other = Value::borrowed_string(long_text);
+  EXPECT_FALSE(borrowed.text_maybe_shared());
+  const Value copy = borrowed.clone();
+  EXPECT_TRUE(borrowed.text_maybe_shared());
+  EXPECT_TRUE(copy.text_maybe_shared());
+  EXPECT_TRUE(copy.text_is_borrowed());
+  EXPECT_EQ(copy.text_identity(), borrowed.text_identity());
+  EXPECT_EQ(copy, other);
+  EXPECT_FALSE(other.text_maybe_shared());
+
+  // Clones made when shared list storage is copied for writing count too.
+  ValueList items;
+  items.push_back(Value::borrowed_string(long_text));
+  ValueList shared = items;
+  items.edit();
+  EXPECT_TRUE(items[0].text_maybe_shared());
+  EXPECT_TRUE(shared[0].text_maybe_shared());
+}
+
 TEST(Value, StaticTextsAreNeverFreed) {
   SharedText merge(kMergeKeyText);
   EXPECT_TRUE(merge.is_static());
