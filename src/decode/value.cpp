@@ -34,10 +34,13 @@ void Value::set_text(std::string_view text) {
   if (text.size() <= kInlineMax) {
     // An empty scalar's view may carry a null pointer, which memcpy must
     // never see (regress_empty_block_scalar in the fuzz corpus).
-    if (!text.empty()) std::memcpy(inline_bytes(), text.data(), text.size());
-    aux_ = static_cast<std::uint8_t>((aux_ & 0xF0) | text.size());
+    set_inline_text(text);
     return;
   }
+  set_heap_text(text);
+}
+
+void Value::set_heap_text(std::string_view text) {
   SharedText owned = SharedText::copy_of(text);
   w_.text = std::exchange(owned.block_, &kEmptyText);
   aux_ = static_cast<std::uint8_t>((aux_ & 0xF0) | kHeapText);
@@ -68,12 +71,6 @@ std::uint8_t base_code(std::uint8_t base) noexcept {
   }
 }
 }  // namespace
-
-Value Value::string(std::string_view text) {
-  Value v(ValueKind::String);
-  v.set_text(text);
-  return v;
-}
 
 Value Value::string(SharedText text) noexcept {
   Value v(ValueKind::String);
@@ -131,18 +128,6 @@ Timestamp Value::as_timestamp() const noexcept {
   t.microsecond = w_.ts.micro_second & 0xFFFFF;
   if (aux_ & 2) t.offset_minutes = w_.ts.offset;
   return t;
-}
-
-Value Value::sequence(ValueList items) noexcept {
-  Value v(ValueKind::Sequence);
-  new (&v.w_.items) ValueList(std::move(items));
-  return v;
-}
-
-Value Value::mapping(ValuePairList pairs) noexcept {
-  Value v(ValueKind::Mapping);
-  new (&v.w_.pairs) ValuePairList(std::move(pairs));
-  return v;
 }
 
 Value Value::tagged(std::string_view tag, Value inner) {
