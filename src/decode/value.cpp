@@ -28,6 +28,37 @@ SharedText SharedText::copy_of(std::string_view text) {
   ::operator delete(block);
 }
 
+// ---- arena
+
+struct ValueArena::Chunk {
+  Chunk* previous;
+};
+
+ValueArena::~ValueArena() {
+  while (chunks_ != nullptr) {
+    Chunk* previous = chunks_->previous;
+    ::operator delete(chunks_);
+    chunks_ = previous;
+  }
+}
+
+void* ValueArena::allocate_chunk(std::size_t bytes) {
+  // Chunks double up to 1 MiB; a larger request gets a chunk of its own.
+  constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
+  const std::size_t header = (sizeof(Chunk) + 7) & ~std::size_t{7};
+  const std::size_t size = std::max(chunk_size_, bytes);
+  auto* chunk = static_cast<Chunk*>(::operator new(header + size));
+  chunk->previous = chunks_;
+  chunks_ = chunk;
+  char* start = reinterpret_cast<char*>(chunk) + header;
+  if (size == chunk_size_) {
+    next_ = start + bytes;
+    end_ = start + size;
+    if (chunk_size_ < kMaxChunk) chunk_size_ *= 2;
+  }
+  return start;
+}
+
 // ---- construction
 
 void Value::set_text(std::string_view text) {
@@ -142,7 +173,7 @@ Value Value::tagged(SharedText tag, Value inner) {
 
 SharedText Value::shared_text() const {
   if (has_heap_text()) {
-    ++w_.text->refs;
+    if (w_.text->refs != 0) ++w_.text->refs;
     return SharedText(w_.text);
   }
   return SharedText::copy_of(text());
@@ -225,7 +256,7 @@ struct ValueDropper {
   void free_items(detail::ListHeader* h, Value*) noexcept {
     Value* it = ValueList::items(h);
     for (std::size_t i = 0; i < h->size; ++i) take(it[i]);
-    ::operator delete(h);
+    if (!h->in_arena) ::operator delete(h);
   }
   void free_items(detail::ListHeader* h, ValuePair*) noexcept {
     ValuePair* it = ValuePairList::items(h);
@@ -233,7 +264,7 @@ struct ValueDropper {
       take(it[i].key);
       take(it[i].value);
     }
-    ::operator delete(h);
+    if (!h->in_arena) ::operator delete(h);
   }
 
   // `v` is a container whose last reference this is.

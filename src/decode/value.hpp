@@ -82,11 +82,13 @@ struct TextBlock {
   const char* data;
 };
 
-// Header of list storage; `cap` items of T follow it.
+// Header of list storage; `cap` items of T follow it. A block of a
+// ValueArena is not freed when its count reaches zero (its items are).
 struct ListHeader {
   std::size_t refs;
   std::size_t size;
   std::size_t cap;
+  bool in_arena;
 };
 
 struct TaggedBlock;
@@ -102,6 +104,38 @@ namespace detail {
 void destroy_list_block(ListHeader* head, Value*) noexcept;
 void destroy_list_block(ListHeader* head, ValuePair*) noexcept;
 }  // namespace detail
+
+// Bump storage for the trees of one call (the encoder's, which are built,
+// written and dropped at once): list blocks and long texts come from a few
+// large chunks freed together, instead of one heap block each. Values follow
+// their usual rules otherwise (items are destroyed with their list, copy on
+// write still copies). The arena must outlive every value that uses its
+// storage, and every clone of one. Not thread-safe.
+class ValueArena {
+ public:
+  ValueArena() = default;
+  ValueArena(const ValueArena&) = delete;
+  ValueArena& operator=(const ValueArena&) = delete;
+  ~ValueArena();
+
+  // `bytes` of storage aligned for any Value, valid until the arena goes.
+  void* allocate(std::size_t bytes) {
+    bytes = (bytes + 7) & ~std::size_t{7};
+    if (static_cast<std::size_t>(end_ - next_) < bytes) [[unlikely]]
+      return allocate_chunk(bytes);
+    void* at = next_;
+    next_ += bytes;
+    return at;
+  }
+
+ private:
+  void* allocate_chunk(std::size_t bytes);
+  struct Chunk;
+  Chunk* chunks_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t chunk_size_ = std::size_t{16} << 10;
+};
 
 // Shares the heap parts of one list item.
 Value clone_item(const Value& v) noexcept;
@@ -185,6 +219,9 @@ class SharedList {
   bool is_shared() const noexcept { return head_ && head_->refs > 1; }
 
   void reserve(std::size_t n);
+  // An empty list with room for `n` items in `arena`'s storage (no storage
+  // at all when `n` is 0).
+  static SharedList in_arena(ValueArena& arena, std::size_t n);
   void push_back(T&& item);
   template <class... Args>
   T& emplace_back(Args&&... args);
@@ -222,6 +259,8 @@ class Value {
   static Value floating(double f) noexcept;
   // Copies the text (kept inside the Value when 14 bytes or shorter).
   static Value string(std::string_view text);
+  // The same with a long text copied into `arena` (see ValueArena).
+  static Value string(std::string_view text, ValueArena& arena);
   // Views `text` without copying it when longer than 14 bytes; see
   // "Borrowed texts" above for the lifetime this needs.
   static Value borrowed_string(std::string_view text);
@@ -488,6 +527,24 @@ inline Value Value::string(std::string_view text) {
   }
   return v;
 }
+inline Value Value::string(std::string_view text, ValueArena& arena) {
+  Value v(ValueKind::String);
+  if (text.size() <= kInlineMax) [[likely]] {
+    v.set_inline_text(text);
+    return v;
+  }
+  // A block with no count: never counted, never freed (as a static one).
+  auto* block =
+      static_cast<detail::TextBlock*>(arena.allocate(sizeof(detail::TextBlock) + text.size()));
+  char* bytes = reinterpret_cast<char*>(block + 1);
+  std::memcpy(bytes, text.data(), text.size());
+  block->refs = 0;
+  block->size = text.size();
+  block->data = bytes;
+  v.w_.text = block;
+  v.aux_ = kHeapText;
+  return v;
+}
 inline Value Value::sequence(ValueList items) noexcept {
   Value v(ValueKind::Sequence);
   new (&v.w_.items) ValueList(std::move(items));
@@ -528,6 +585,7 @@ void SharedList<T>::make_unique(std::size_t min_cap) {
   fresh->refs = 1;
   fresh->size = 0;
   fresh->cap = cap;
+  fresh->in_arena = false;
   if (head_) {
     T* src = items(head_);
     T* dst = items(fresh);
@@ -535,7 +593,7 @@ void SharedList<T>::make_unique(std::size_t min_cap) {
     if (head_->refs == 1) {
       // Items are relocatable bit for bit: move the bytes, free the old block.
       std::memcpy(static_cast<void*>(dst), static_cast<const void*>(src), n * sizeof(T));
-      ::operator delete(head_);
+      if (!head_->in_arena) ::operator delete(head_);
     } else {
       for (std::size_t i = 0; i < n; ++i) new (dst + i) T(clone_item(src[i]));
       --head_->refs;
@@ -551,6 +609,20 @@ void SharedList<T>::reserve(std::size_t n) {
 }
 
 template <class T>
+SharedList<T> SharedList<T>::in_arena(ValueArena& arena, std::size_t n) {
+  SharedList list;
+  if (n == 0) return list;
+  auto* head =
+      static_cast<detail::ListHeader*>(arena.allocate(sizeof(detail::ListHeader) + n * sizeof(T)));
+  head->refs = 1;
+  head->size = 0;
+  head->cap = n;
+  head->in_arena = true;
+  list.head_ = head;
+  return list;
+}
+
+template <class T>
 void SharedList<T>::push_back(T&& item) {
   emplace_back(std::move(item));
 }
@@ -559,7 +631,8 @@ template <class T>
 template <class... Args>
 T& SharedList<T>::emplace_back(Args&&... args) {
   const std::size_t n = size();
-  make_unique(n + 1);
+  if (!head_ || head_->refs != 1 || n == head_->cap) [[unlikely]]
+    make_unique(n + 1);
   T* slot = new (items(head_) + n) T{std::forward<Args>(args)...};
   ++head_->size;
   return *slot;
