@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #include "resolver/big_int.hpp"
@@ -30,31 +31,93 @@ SharedText SharedText::copy_of(std::string_view text) {
 
 // ---- arena
 
+// Chunks are of one size and a few are kept for the next arena: the pages of
+// a fresh chunk cost a fault each, and a freed large block goes back to the
+// system, so without the spares every call paid the faults again (they were
+// a seventh of to_json's time). Larger requests get a chunk of their own,
+// never kept.
 struct ValueArena::Chunk {
   Chunk* previous;
+  std::size_t size;  // usable bytes after the header
 };
 
+namespace {
+constexpr std::size_t kChunkHeader = (sizeof(ValueArena::Chunk) + 15) & ~std::size_t{15};
+
+std::mutex g_spare_mutex;
+ValueArena::Chunk* g_spare_chunks = nullptr;
+std::size_t g_spare_count = 0;
+}  // namespace
+
 ValueArena::~ValueArena() {
+  Chunk* keep = nullptr;
+  Chunk* last_kept = nullptr;
+  std::size_t kept = 0;
   while (chunks_ != nullptr) {
-    Chunk* previous = chunks_->previous;
-    ::operator delete(chunks_);
-    chunks_ = previous;
+    Chunk* chunk = chunks_;
+    chunks_ = chunk->previous;
+    if (chunk->size == limits::kArenaChunkSize) {
+      chunk->previous = keep;
+      if (keep == nullptr) last_kept = chunk;
+      keep = chunk;
+      ++kept;
+    } else {
+      ::operator delete(chunk);
+    }
+  }
+  if (keep == nullptr) return;
+  {
+    std::lock_guard lock(g_spare_mutex);
+    const std::size_t room = limits::kArenaSpareChunks - std::min(g_spare_count,
+                                                                  limits::kArenaSpareChunks);
+    if (room >= kept) {
+      last_kept->previous = g_spare_chunks;
+      g_spare_chunks = keep;
+      g_spare_count += kept;
+      return;
+    }
+    // Keep what fits; free the rest below, outside the lock.
+    for (std::size_t i = 0; i < room; ++i) {
+      Chunk* chunk = keep;
+      keep = chunk->previous;
+      chunk->previous = g_spare_chunks;
+      g_spare_chunks = chunk;
+      ++g_spare_count;
+    }
+  }
+  while (keep != nullptr) {
+    Chunk* next = keep->previous;
+    ::operator delete(keep);
+    keep = next;
   }
 }
 
 void* ValueArena::allocate_chunk(std::size_t bytes) {
-  // Chunks double up to 1 MiB; a larger request gets a chunk of its own.
-  constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
-  const std::size_t header = (sizeof(Chunk) + 7) & ~std::size_t{7};
-  const std::size_t size = std::max(chunk_size_, bytes);
-  auto* chunk = static_cast<Chunk*>(::operator new(header + size));
+  Chunk* chunk = nullptr;
+  if (bytes > limits::kArenaChunkSize) {
+    chunk = static_cast<Chunk*>(::operator new(kChunkHeader + bytes));
+    chunk->size = bytes;
+  } else {
+    {
+      std::lock_guard lock(g_spare_mutex);
+      if (g_spare_chunks != nullptr) {
+        chunk = g_spare_chunks;
+        g_spare_chunks = chunk->previous;
+        --g_spare_count;
+      }
+    }
+    if (chunk == nullptr) {
+      chunk = static_cast<Chunk*>(::operator new(kChunkHeader + limits::kArenaChunkSize));
+      chunk->size = limits::kArenaChunkSize;
+    }
+  }
   chunk->previous = chunks_;
   chunks_ = chunk;
-  char* start = reinterpret_cast<char*>(chunk) + header;
-  if (size == chunk_size_) {
+  char* start = reinterpret_cast<char*>(chunk) + kChunkHeader;
+  if (chunk->size == limits::kArenaChunkSize) {
+    // A chunk of its own leaves the current one in use.
     next_ = start + bytes;
-    end_ = start + size;
-    if (chunk_size_ < kMaxChunk) chunk_size_ *= 2;
+    end_ = start + chunk->size;
   }
   return start;
 }

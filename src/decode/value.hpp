@@ -110,13 +110,17 @@ void destroy_list_block(ListHeader* head, ValuePair*) noexcept;
 // large chunks freed together, instead of one heap block each. Values follow
 // their usual rules otherwise (items are destroyed with their list, copy on
 // write still copies). The arena must outlive every value that uses its
-// storage, and every clone of one. Not thread-safe.
+// storage, and every clone of one. An arena belongs to one thread; the few
+// chunks kept between arenas (limits::kArenaSpareChunks) are shared under a
+// lock.
 class ValueArena {
  public:
   ValueArena() = default;
   ValueArena(const ValueArena&) = delete;
   ValueArena& operator=(const ValueArena&) = delete;
   ~ValueArena();
+
+  struct Chunk;
 
   // `bytes` of storage aligned for any Value, valid until the arena goes.
   void* allocate(std::size_t bytes) {
@@ -130,11 +134,9 @@ class ValueArena {
 
  private:
   void* allocate_chunk(std::size_t bytes);
-  struct Chunk;
   Chunk* chunks_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
-  std::size_t chunk_size_ = std::size_t{16} << 10;
 };
 
 // Shares the heap parts of one list item.

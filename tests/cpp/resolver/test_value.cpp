@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "util/limits.hpp"
 #include "resolver/big_int.hpp"
 
 namespace ostrevane {
@@ -132,6 +133,21 @@ TEST(ValueArena, ListsAndTextsLiveInTheArena) {
   ValueList big = ValueList::in_arena(arena, 100000);
   for (int k = 0; k < 100000; ++k) big.push_back(Value::string(long_text, arena));
   EXPECT_EQ(big.back().text(), long_text);
+}
+
+// More chunks than are kept between arenas, then arenas that reuse them.
+TEST(ValueArena, SpareChunksAreReused) {
+  const std::string text(1000, 'z');
+  for (int round = 0; round < 3; ++round) {
+    ValueArena arena;
+    const std::size_t chunks = limits::kArenaSpareChunks + 8;
+    const std::size_t per_chunk = limits::kArenaChunkSize / 1024;
+    ValueList list = ValueList::in_arena(arena, chunks * per_chunk);
+    for (std::size_t k = 0; k < chunks * per_chunk; ++k) {
+      list.push_back(Value::string(text, arena));
+    }
+    EXPECT_EQ(list[list.size() / 2].text(), text);
+  }
 }
 
 TEST(Value, StaticTextsAreNeverFreed) {
