@@ -68,8 +68,8 @@ ValueArena::~ValueArena() {
   if (keep == nullptr) return;
   {
     std::lock_guard lock(g_spare_mutex);
-    const std::size_t room = limits::kArenaSpareChunks - std::min(g_spare_count,
-                                                                  limits::kArenaSpareChunks);
+    const std::size_t room =
+        limits::kArenaSpareChunks - std::min(g_spare_count, limits::kArenaSpareChunks);
     if (room >= kept) {
       last_kept->previous = g_spare_chunks;
       g_spare_chunks = keep;
