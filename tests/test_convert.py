@@ -140,6 +140,33 @@ def test_aliased_long_string_is_one_object():
     assert all(item is doc["a"] for item in doc["b"])
 
 
+# Plain, single-quoted and double-quoted long scalars view the input text
+# while they are decoded; each road and input type must still give one str
+# per aliased text, and separate strs for equal texts written twice.
+@pytest.mark.parametrize("scalar", [
+    "plain text long enough",
+    "'single quoted, long enough'",
+    '"double quoted, long enough"',
+])
+@pytest.mark.parametrize("road", ["loads", "loads_all"])
+@pytest.mark.parametrize("as_bytes", [False, True])
+def test_aliased_borrowed_texts_are_one_object(scalar, road, as_bytes):
+    text = f"a: &x {scalar}\nb: [*x, *x]\nc: {scalar}\nd: &y [{scalar}]\ne: *y\n"
+    data = text.encode() if as_bytes else text
+    doc = loads(data) if road == "loads" else loads_all(data)[0]
+    assert doc["a"] is doc["b"][0] is doc["b"][1]
+    assert doc["c"] == doc["a"] and doc["c"] is not doc["a"]
+    assert doc["d"] == doc["e"] and doc["d"] is not doc["e"]
+
+
+def test_borrowed_texts_survive_the_input():
+    # The strs own their bytes: nothing points into the dropped input.
+    data = bytearray(b"a: &x " + b"z" * 40 + b"\nb: *x\nc: '" + b"q" * 40 + b"'\n")
+    doc = loads(bytes(data))
+    del data
+    assert doc == {"a": "z" * 40, "b": "z" * 40, "c": "q" * 40}
+
+
 def test_aliased_big_int_is_one_object():
     doc = loads("a: &x " + "9" * 50 + "\nb: *x\n")
     assert doc["a"] is doc["b"]

@@ -21,6 +21,9 @@
 // of another text while both live. The conversion to Python may map one identity to one
 // Python str. Containers must not be mapped that way: Python lists and dicts
 // are mutable, and each occurrence must become its own object.
+// `text_maybe_shared()` tells which texts are worth mapping: a block held
+// more than once, or a borrowed text that was cloned (clone() marks the
+// source and the copy, since a borrowed text has no count to look at).
 //
 // Borrowed texts. `borrowed_string` makes a `String` that views bytes owned
 // by someone else (the decoder's input text, when its caller asks for that):
@@ -79,11 +82,13 @@ struct TextBlock {
   const char* data;
 };
 
-// Header of list storage; `cap` items of T follow it.
+// Header of list storage; `cap` items of T follow it. A block of a
+// ValueArena is not freed when its count reaches zero (its items are).
 struct ListHeader {
   std::size_t refs;
   std::size_t size;
   std::size_t cap;
+  bool in_arena;
 };
 
 struct TaggedBlock;
@@ -99,6 +104,40 @@ namespace detail {
 void destroy_list_block(ListHeader* head, Value*) noexcept;
 void destroy_list_block(ListHeader* head, ValuePair*) noexcept;
 }  // namespace detail
+
+// Bump storage for the trees of one call (the encoder's, which are built,
+// written and dropped at once): list blocks and long texts come from a few
+// large chunks freed together, instead of one heap block each. Values follow
+// their usual rules otherwise (items are destroyed with their list, copy on
+// write still copies). The arena must outlive every value that uses its
+// storage, and every clone of one. An arena belongs to one thread; the few
+// chunks kept between arenas (limits::kArenaSpareChunks) are shared under a
+// lock.
+class ValueArena {
+ public:
+  ValueArena() = default;
+  ValueArena(const ValueArena&) = delete;
+  ValueArena& operator=(const ValueArena&) = delete;
+  ~ValueArena();
+
+  struct Chunk;
+
+  // `bytes` of storage aligned for any Value, valid until the arena goes.
+  void* allocate(std::size_t bytes) {
+    bytes = (bytes + 7) & ~std::size_t{7};
+    if (static_cast<std::size_t>(end_ - next_) < bytes) [[unlikely]]
+      return allocate_chunk(bytes);
+    void* at = next_;
+    next_ += bytes;
+    return at;
+  }
+
+ private:
+  void* allocate_chunk(std::size_t bytes);
+  Chunk* chunks_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
 
 // Shares the heap parts of one list item.
 Value clone_item(const Value& v) noexcept;
@@ -182,6 +221,9 @@ class SharedList {
   bool is_shared() const noexcept { return head_ && head_->refs > 1; }
 
   void reserve(std::size_t n);
+  // An empty list with room for `n` items in `arena`'s storage (no storage
+  // at all when `n` is 0).
+  static SharedList in_arena(ValueArena& arena, std::size_t n);
   void push_back(T&& item);
   template <class... Args>
   T& emplace_back(Args&&... args);
@@ -219,6 +261,8 @@ class Value {
   static Value floating(double f) noexcept;
   // Copies the text (kept inside the Value when 14 bytes or shorter).
   static Value string(std::string_view text);
+  // The same with a long text copied into `arena` (see ValueArena).
+  static Value string(std::string_view text, ValueArena& arena);
   // Views `text` without copying it when longer than 14 bytes; see
   // "Borrowed texts" above for the lifetime this needs.
   static Value borrowed_string(std::string_view text);
@@ -260,6 +304,13 @@ class Value {
     return kind_ == ValueKind::String &&
            (aux_ & (kBorrowedText | 0x0F)) == (kBorrowedText | kHeapText);
   }
+  // A long text that other values may hold too: its block is held more than
+  // once, or it is borrowed and it or its source was cloned. False for texts
+  // that live inside the Value and for every other kind.
+  bool text_maybe_shared() const noexcept {
+    if (has_heap_text()) return w_.text->refs > 1;
+    return text_is_borrowed() && (aux_ & kClonedText) != 0;
+  }
   // The text as a SharedText (a new block when it lived inside the Value).
   SharedText shared_text() const;
   // 10, 16, 8 or 2 for a `BigInt`.
@@ -293,6 +344,8 @@ class Value {
   // With kHeapText: the text is borrowed, its pointer in w_.view and its
   // 32-bit size in small_.
   static constexpr std::uint8_t kBorrowedText = 0x80;
+  // With kBorrowedText: clone() was called on this text or on its source.
+  static constexpr std::uint8_t kClonedText = 0x40;
   static constexpr std::uint8_t kBaseOfCode[4] = {10, 16, 8, 2};
   static constexpr std::size_t kInlineMax = 14;
 
@@ -321,6 +374,10 @@ class Value {
   const char* inline_bytes() const noexcept { return reinterpret_cast<const char*>(this) + 2; }
   void set_text(std::string_view text);
   void set_text(SharedText text) noexcept;
+  // Copies 0 to 14 bytes into the Value with fixed-size moves (no call).
+  void set_inline_text(std::string_view text) noexcept;
+  // Copies a text of more than 14 bytes into a new block.
+  void set_heap_text(std::string_view text);
   bool has_heap_text() const noexcept {
     return (kind_ == ValueKind::String || kind_ == ValueKind::BigInt) &&
            (aux_ & (kBorrowedText | 0x0F)) == kHeapText;
@@ -335,8 +392,10 @@ class Value {
 
   ValueKind kind_;
   // String/BigInt: low 4 bits inline length or kHeapText, bits 4-5 the
-  // BigInt base code, bit 7 kBorrowedText. Timestamp: bit 0 DateTime, bit 1 has offset.
-  std::uint8_t aux_;
+  // BigInt base code, bit 6 kClonedText, bit 7 kBorrowedText. Timestamp: bit
+  // 0 DateTime, bit 1 has offset. Mutable for kClonedText, which the const
+  // clone() sets on its source as it would bump a count.
+  mutable std::uint8_t aux_;
   // Inline text bytes 0-5 (they continue into w_), or the timestamp's year
   // (4 bytes), month and day.
   unsigned char small_[6];
@@ -436,11 +495,72 @@ inline const void* Value::text_identity() const noexcept {
   if (has_heap_text()) return w_.text;
   return text_is_borrowed() ? w_.view : nullptr;
 }
+inline void Value::set_inline_text(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  const char* src = text.data();
+  char* dst = inline_bytes();
+  // Two overlapping moves cover every length of a size class; an empty
+  // text's pointer may be null and is never read.
+  if (n >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + n - 8, 8);
+    std::memcpy(dst, &head, 8);
+    std::memcpy(dst + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + n - 4, 4);
+    std::memcpy(dst, &head, 4);
+    std::memcpy(dst + n - 4, &tail, 4);
+  } else if (n != 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+  aux_ = static_cast<std::uint8_t>((aux_ & 0xF0) | n);
+}
+inline Value Value::string(std::string_view text) {
+  Value v(ValueKind::String);
+  if (text.size() <= kInlineMax) [[likely]] {
+    v.set_inline_text(text);
+  } else {
+    v.set_heap_text(text);
+  }
+  return v;
+}
+inline Value Value::string(std::string_view text, ValueArena& arena) {
+  Value v(ValueKind::String);
+  if (text.size() <= kInlineMax) [[likely]] {
+    v.set_inline_text(text);
+    return v;
+  }
+  // A block with no count: never counted, never freed (as a static one).
+  auto* block =
+      static_cast<detail::TextBlock*>(arena.allocate(sizeof(detail::TextBlock) + text.size()));
+  char* bytes = reinterpret_cast<char*>(block + 1);
+  std::memcpy(bytes, text.data(), text.size());
+  block->refs = 0;
+  block->size = text.size();
+  block->data = bytes;
+  v.w_.text = block;
+  v.aux_ = kHeapText;
+  return v;
+}
+inline Value Value::sequence(ValueList items) noexcept {
+  Value v(ValueKind::Sequence);
+  new (&v.w_.items) ValueList(std::move(items));
+  return v;
+}
+inline Value Value::mapping(ValuePairList pairs) noexcept {
+  Value v(ValueKind::Mapping);
+  new (&v.w_.pairs) ValuePairList(std::move(pairs));
+  return v;
+}
 inline Value Value::borrowed_string(std::string_view text) {
   Value v(ValueKind::String);
   if (text.size() <= kInlineMax) {
-    std::memcpy(v.inline_bytes(), text.data(), text.size());
-    v.aux_ = static_cast<std::uint8_t>(text.size());
+    v.set_inline_text(text);
     return v;
   }
   if (text.size() > UINT32_MAX) [[unlikely]]
@@ -467,6 +587,7 @@ void SharedList<T>::make_unique(std::size_t min_cap) {
   fresh->refs = 1;
   fresh->size = 0;
   fresh->cap = cap;
+  fresh->in_arena = false;
   if (head_) {
     T* src = items(head_);
     T* dst = items(fresh);
@@ -474,7 +595,7 @@ void SharedList<T>::make_unique(std::size_t min_cap) {
     if (head_->refs == 1) {
       // Items are relocatable bit for bit: move the bytes, free the old block.
       std::memcpy(static_cast<void*>(dst), static_cast<const void*>(src), n * sizeof(T));
-      ::operator delete(head_);
+      if (!head_->in_arena) ::operator delete(head_);
     } else {
       for (std::size_t i = 0; i < n; ++i) new (dst + i) T(clone_item(src[i]));
       --head_->refs;
@@ -490,6 +611,20 @@ void SharedList<T>::reserve(std::size_t n) {
 }
 
 template <class T>
+SharedList<T> SharedList<T>::in_arena(ValueArena& arena, std::size_t n) {
+  SharedList list;
+  if (n == 0) return list;
+  auto* head =
+      static_cast<detail::ListHeader*>(arena.allocate(sizeof(detail::ListHeader) + n * sizeof(T)));
+  head->refs = 1;
+  head->size = 0;
+  head->cap = n;
+  head->in_arena = true;
+  list.head_ = head;
+  return list;
+}
+
+template <class T>
 void SharedList<T>::push_back(T&& item) {
   emplace_back(std::move(item));
 }
@@ -498,7 +633,8 @@ template <class T>
 template <class... Args>
 T& SharedList<T>::emplace_back(Args&&... args) {
   const std::size_t n = size();
-  make_unique(n + 1);
+  if (!head_ || head_->refs != 1 || n == head_->cap) [[unlikely]]
+    make_unique(n + 1);
   T* slot = new (items(head_) + n) T{std::forward<Args>(args)...};
   ++head_->size;
   return *slot;

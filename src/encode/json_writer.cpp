@@ -17,6 +17,8 @@ namespace ostrevane {
 
 namespace {
 
+constexpr std::size_t kGuardEvery = 8;
+
 constexpr std::string_view kCollectionKeyMessage = "a collection cannot be a JSON object key";
 
 // Per byte: 0 copy as is, 1 needs a look (controls, '"', '\\', and 0xE2,
@@ -95,10 +97,19 @@ class JsonWriter {
  public:
   JsonWriter(OutputBuffer& out, const JsonOptions& options) : out_(out), o_(options) {}
 
-  // Every step into a collection or tagged value goes through the stack
-  // guard; scalars end the recursion and need none.
+  // Steps into collections measure the stack at every 8th level only, as
+  // the decoder does: seven levels of these frames stay far below the
+  // guard's threshold, and each measure is a thread-local lookup. A tagged
+  // value keeps its depth, so a chain of tags is measured at every step.
+  // Scalars end the recursion and need no measure.
+  // Scalars are written right here, inlined into the collection loops, so
+  // that only collections pay for a call of value().
   Result<void, JsonError> value_guarded(const Value& v, std::size_t depth) {
-    if (v.kind() < ValueKind::Sequence) return value(v, depth);
+    if (v.kind() < ValueKind::Sequence) {
+      scalar(v);
+      return {};
+    }
+    if (v.kind() != ValueKind::Tagged && (depth & (kGuardEvery - 1)) != 0) return value(v, depth);
     return with_stack_guard([&] { return value(v, depth); });
   }
 
@@ -111,7 +122,7 @@ class JsonWriter {
     out_.commit(n + 1);
   }
 
-  Result<void, JsonError> value(const Value& v, std::size_t depth) {
+  void scalar(const Value& v) {
     switch (v.kind()) {
       case ValueKind::Null:
         out_.append("null");
@@ -135,12 +146,22 @@ class JsonWriter {
         write_json_string(out_, format_timestamp(v.as_timestamp()));
         break;
       }
+      default:
+        break;
+    }
+  }
+
+  Result<void, JsonError> value(const Value& v, std::size_t depth) {
+    switch (v.kind()) {
       case ValueKind::Sequence:
         return sequence(v.items(), depth);
       case ValueKind::Mapping:
         return mapping(v.pairs(), depth);
       case ValueKind::Tagged:
         return value_guarded(v.inner(), depth);
+      default:
+        scalar(v);
+        break;
     }
     return {};
   }
@@ -165,7 +186,11 @@ class JsonWriter {
     if (i != 0) out_.push_back(',');
     if (o_.indent != 0) newline_indent(depth + 1);
     write_json_string(out_, key);
-    out_.append(o_.indent != 0 ? ": " : ":");
+    if (o_.indent != 0) {
+      out_.append(": ");
+    } else {
+      out_.push_back(':');
+    }
   }
 
   Result<void, JsonError> mapping(const ValuePairList& pairs, std::size_t depth) {
@@ -183,8 +208,13 @@ class JsonWriter {
     if (!o_.sort_keys || pairs.size() < 2) {
       std::string scratch;
       for (std::size_t i = 0; i < pairs.size(); ++i) {
-        scratch.clear();
-        entry_open(i, depth, json_key_text(untagged(pairs[i].key), scratch));
+        const Value& key = pairs[i].key;
+        if (key.kind() == ValueKind::String) [[likely]] {
+          entry_open(i, depth, key.text());
+        } else {
+          scratch.clear();
+          entry_open(i, depth, json_key_text(untagged(key), scratch));
+        }
         if (auto r = value_guarded(pairs[i].value, depth + 1); !r) return r;
       }
     } else {
@@ -228,7 +258,7 @@ void write_json_string(OutputBuffer& out, std::string_view text) {
   if (!may_need_escape(data, n)) {
     char* p = out.tail(n + 2);
     p[0] = '"';
-    std::memcpy(p + 1, data, n);
+    copy_text_bytes(p + 1, text.data(), n);
     p[n + 1] = '"';
     out.commit(n + 2);
     return;

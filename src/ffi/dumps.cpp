@@ -75,8 +75,10 @@ WriterOptions writer_options(std::uint64_t option, std::uint64_t width, NullStyl
 
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   OSV_TRY(refuse_documents("dumps", args.obj));
-  const EncodeOptions encode =
-      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
+  // Declared before the tree, which lives in it.
+  ValueArena arena;
+  EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
+  encode.arena = &arena;
   const bool keyword = (args.option & kOptNullAsKeyword) != 0;
   const bool tilde = (args.option & kOptNullAsTilde) != 0;
   if (keyword && tilde) {
@@ -102,7 +104,10 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
 
 PyResult<PyRef> to_json(const ToJsonArgs& args) {
   OSV_TRY(refuse_documents("to_json", args.obj));
-  const EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
+  // Declared before the tree, which lives in it.
+  ValueArena arena;
+  EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
+  encode.arena = &arena;
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
   JsonOptions options;
   options.indent = (args.option & kOptIndent4) ? 4 : (args.option & kOptIndent2) ? 2 : 0;

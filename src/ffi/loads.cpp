@@ -61,13 +61,15 @@ const char* unbuilt_road(std::uint64_t option, bool directives) {
 }
 
 // Decodes the whole text without the interpreter lock, then logs the
-// warnings (a failed decode logs none).
+// warnings (a failed decode logs none). The documents' Strings may view
+// `text`: the caller declares the stream after the InputText that owns or
+// views `text`, so the documents and every clone of them are gone before it.
 PyResult<DecodedStream> decode_plain(std::string_view text, const LoadFlags& f) {
   Result<DecodedStream, DecodeError> decoded;
   {
     ReleasedGil unlocked;
     decoded = decode_stream(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
-                            f.dup_key_warn, f.yaml11_warn);
+                            f.dup_key_warn, f.yaml11_warn, DecodedTexts::BorrowInput);
   }
   if (!decoded) return std::unexpected(decode_error_to_py(decoded.error()));
   for (const std::string& warning : decoded->warnings) log_warning(warning);

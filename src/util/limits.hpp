@@ -42,6 +42,12 @@ inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
 // keeps what an idle thread holds modest.
 inline constexpr std::size_t kTokenBufferCache = std::size_t{64} << 20;
 
+// Value arenas (the encoder's trees) take storage in chunks of this size,
+// and keep this many spare chunks (8 MiB) between calls: fresh pages cost a
+// kernel fault each, and a freed large block goes back to the system.
+inline constexpr std::size_t kArenaChunkSize = std::size_t{256} << 10;
+inline constexpr std::size_t kArenaSpareChunks = 32;
+
 // Decimal digits a message may spell out for an integer written in another
 // base: the conversion is quadratic, so longer ones show their literal (the
 // same bound as CPython's default int_max_str_digits).

@@ -221,14 +221,15 @@ class SharedObjects {
   std::size_t limit_ = 0;
 };
 
-// The text block of a long String or BigInt when more than one value holds
-// it (alias expansion shares blocks); 0 otherwise.
+// The identity of a long String or BigInt text that other values may share
+// (alias expansion clones them); 0 otherwise.
 std::uintptr_t shared_text_id(const Value& v) noexcept {
-  const auto* block = static_cast<const ostrevane::detail::TextBlock*>(v.text_identity());
-  if (block == nullptr || block->refs < 2) return 0;
+  if (!v.text_maybe_shared()) return 0;
+  const auto id = reinterpret_cast<std::uintptr_t>(v.text_identity());
   // A block could in principle back both a String and a BigInt; the low bit
-  // (free: blocks are aligned) keeps their objects apart.
-  return reinterpret_cast<std::uintptr_t>(block) | (v.kind() == ValueKind::BigInt ? 1 : 0);
+  // (free: blocks are aligned) keeps their objects apart. Borrowed texts are
+  // Strings only, and their first bytes never lie inside a block.
+  return id | (v.kind() == ValueKind::BigInt ? 1 : 0);
 }
 
 PyObject* str_of(std::string_view text) noexcept {

@@ -198,13 +198,17 @@ inline void build_in_place(Value& slot, Make&& make) {
 // The common plain objects, written straight into a container's slot: ASCII
 // str, int within 64 bits, float, bool, None. False leaves the rest (and
 // every error) to encode_plain.
-inline bool encode_plain_fast(PyObject* obj, Value& slot) {
+inline bool encode_plain_fast(PyObject* obj, Value& slot, ValueArena* arena) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
-    build_in_place(slot, [&] { return Value::string(text); });
+    if (arena != nullptr) {
+      build_in_place(slot, [&] { return Value::string(text, *arena); });
+    } else {
+      build_in_place(slot, [&] { return Value::string(text); });
+    }
     return true;
   }
   if (type == &PyLong_Type) {
@@ -226,8 +230,8 @@ inline bool encode_plain_fast(PyObject* obj, Value& slot) {
 }
 
 // Converts a plain object into a fresh Null slot.
-inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot) {
-  if (encode_plain_fast(obj, slot)) [[likely]] {
+inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot, ValueArena* arena) {
+  if (encode_plain_fast(obj, slot, arena)) [[likely]] {
     return {};
   }
   slot = OSV_TRY(encode_plain(obj));
@@ -252,9 +256,20 @@ inline PyResult<void> encode_guarded_into(PyObject* obj, const EncodeOptions& op
 // these frames stay far below the guard's threshold, and the measure costs a
 // thread-local lookup per container.
 inline PyResult<void> encode_child_into(PyObject* obj, const EncodeOptions& child, Value& slot) {
-  if (child.depth < limits::kMaxDepth && is_plain(obj)) return encode_plain_into(obj, slot);
+  if (child.depth < limits::kMaxDepth && is_plain(obj)) {
+    return encode_plain_into(obj, slot, child.arena);
+  }
   if ((child.depth & (kGuardEvery - 1)) != 0) return encode_into(obj, child, slot);
   return encode_guarded_into(obj, child, slot);
+}
+
+// An empty list with room for `n` items, in the call's arena if it has one.
+template <class T>
+SharedList<T> new_list(const EncodeOptions& options, std::size_t n) {
+  if (options.arena != nullptr) return SharedList<T>::in_arena(*options.arena, n);
+  SharedList<T> list;
+  if (n != 0) list.reserve(n);
+  return list;
 }
 
 // New references to a run of objects, released at scope end: what a
@@ -292,14 +307,13 @@ class Snapshot {
 
 PyResult<void> encode_list(PyObject* list, const EncodeOptions& child, Value& slot) {
   const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(list));
-  ValueList items;
-  items.reserve(n);
+  ValueList items = new_list<Value>(child, n);
   std::size_t i = 0;
   if (child.depth < limits::kMaxDepth) {
     for (; i < n; ++i) {
       PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
       if (!is_plain(item)) break;
-      OSV_TRY(encode_plain_into(item, items.emplace_back()));
+      OSV_TRY(encode_plain_into(item, items.emplace_back(), child.arena));
     }
   }
   if (i < n) {
@@ -321,8 +335,7 @@ PyResult<void> encode_list(PyObject* list, const EncodeOptions& child, Value& sl
 // so its items are read in place.
 PyResult<void> encode_tuple(PyObject* tuple, const EncodeOptions& child, Value& slot) {
   const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
-  ValueList items;
-  items.reserve(static_cast<std::size_t>(n));
+  ValueList items = new_list<Value>(child, static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     OSV_TRY(encode_child_into(PyTuple_GET_ITEM(tuple, i), child, items.emplace_back()));
   }
@@ -333,8 +346,7 @@ PyResult<void> encode_tuple(PyObject* tuple, const EncodeOptions& child, Value& 
 // Reads the dict's own storage (PyDict_Next), never an overridden items().
 PyResult<void> encode_dict(PyObject* dict, const EncodeOptions& child, Value& slot) {
   const std::size_t n = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
-  ValuePairList pairs;
-  pairs.reserve(n);
+  ValuePairList pairs = new_list<ValuePair>(child, n);
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
@@ -345,8 +357,8 @@ PyResult<void> encode_dict(PyObject* dict, const EncodeOptions& child, Value& sl
       break;
     }
     ValuePair& pair = pairs.emplace_back();
-    OSV_TRY(encode_plain_into(key, pair.key));
-    OSV_TRY(encode_plain_into(value, pair.value));
+    OSV_TRY(encode_plain_into(key, pair.key, child.arena));
+    OSV_TRY(encode_plain_into(value, pair.value, child.arena));
   }
   if (rest) {
     // As in encode_list: the pairs left are those of the dict at the start.
@@ -681,7 +693,7 @@ PyResult<void> store(Value& slot, PyResult<Value>&& result) {
 PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
   if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep());
   PyTypeObject* type = Py_TYPE(obj);
-  if (is_plain(obj)) return encode_plain_into(obj, slot);
+  if (is_plain(obj)) return encode_plain_into(obj, slot, options.arena);
   if (type == &PyList_Type) return encode_list(obj, options.child(), slot);
   if (type == &PyDict_Type) return encode_dict(obj, options.child(), slot);
   if (type == &PyTuple_Type) return encode_tuple(obj, options.child(), slot);

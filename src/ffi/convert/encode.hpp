@@ -4,7 +4,9 @@
 // owned `Value` tree that holds no Python object and no view into one (every
 // text is copied), so the writers can read it with the interpreter lock
 // released; or the PyError that ended the conversion (nothing partial is
-// kept). Requires the lock; callbacks (`default`, `serializers`, and the
+// kept). With a ValueArena in the options, the tree's lists and long texts
+// live in it: the tree must then be destroyed before the arena. Requires the
+// lock; callbacks (`default`, `serializers`, and the
 // methods of special types) run inline, depth first, keys before values.
 //
 // Recognition order: exact built-in types by type pointer, then their
@@ -30,6 +32,7 @@ namespace ostrevane::ffi {
 struct EncodeOptions {
   PyObject* default_fn = nullptr;
   PyObject* serializers = nullptr;  // a dict or subclass, keyed by exact type
+  ValueArena* arena = nullptr;      // storage of the tree, or nullptr: the heap
   std::uint32_t depth = 0;
   bool serialize_numpy = false;        // OPT_SERIALIZE_NUMPY
   bool omit_microseconds = false;      // OPT_OMIT_MICROSECONDS

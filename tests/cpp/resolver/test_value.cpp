@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "util/limits.hpp"
 #include "resolver/big_int.hpp"
 
 namespace ostrevane {
@@ -62,6 +63,91 @@ TEST(Value, TextsInlineAndShared) {
   // An alias copy shares the bytes: same block, no second allocation.
   EXPECT_EQ(a.text_identity(), b.text_identity());
   EXPECT_EQ(a.text().data(), b.text().data());
+}
+
+// The conversion to Python maps a text to one str only when another value
+// may hold it: a block with two holders, or a borrowed text that was cloned.
+TEST(Value, TextMaybeShared) {
+  const std::string long_text(100, 'x');
+  EXPECT_FALSE(str("fourteen bytes").clone().text_maybe_shared());
+  EXPECT_FALSE(Value::integer(7).text_maybe_shared());
+
+  Value owned = str(long_text);
+  EXPECT_FALSE(owned.text_maybe_shared());
+  {
+    const Value copy = owned.clone();
+    EXPECT_TRUE(owned.text_maybe_shared());
+    EXPECT_TRUE(copy.text_maybe_shared());
+  }
+  EXPECT_FALSE(owned.text_maybe_shared());
+
+  const Value borrowed = Value::borrowed_string(long_text);
+  const Value other = Value::borrowed_string(long_text);
+  EXPECT_FALSE(borrowed.text_maybe_shared());
+  const Value copy = borrowed.clone();
+  EXPECT_TRUE(borrowed.text_maybe_shared());
+  EXPECT_TRUE(copy.text_maybe_shared());
+  EXPECT_TRUE(copy.text_is_borrowed());
+  EXPECT_EQ(copy.text_identity(), borrowed.text_identity());
+  EXPECT_EQ(copy, other);
+  EXPECT_FALSE(other.text_maybe_shared());
+
+  // Clones made when shared list storage is copied for writing count too.
+  ValueList items;
+  items.push_back(Value::borrowed_string(long_text));
+  ValueList shared = items;
+  items.edit();
+  EXPECT_TRUE(items[0].text_maybe_shared());
+  EXPECT_TRUE(shared[0].text_maybe_shared());
+}
+
+// Trees in an arena: the blocks stay with the arena, everything else (heap
+// items, copy on write, clones) follows the usual rules; ASan checks that
+// nothing leaks and nothing is freed twice.
+TEST(ValueArena, ListsAndTextsLiveInTheArena) {
+  const std::string long_text(100, 'y');
+  ValueArena arena;
+  ValueList outer = ValueList::in_arena(arena, 3);
+  EXPECT_TRUE(ValueList::in_arena(arena, 0).empty());
+  outer.push_back(Value::string(long_text, arena));
+  outer.push_back(Value::string("short", arena));
+  ValuePairList pairs = ValuePairList::in_arena(arena, 1);
+  pairs.emplace_back(str("heap key that is long"), str(long_text));
+  outer.push_back(Value::mapping(std::move(pairs)));
+  // A fourth item outgrows the arena block: the list moves to the heap.
+  outer.push_back(Value::integer(4));
+  ASSERT_EQ(outer.size(), 4u);
+  Value tree = Value::sequence(std::move(outer));
+  const Value copy = tree.clone();
+  Value edited = tree.clone();
+  edited.edit_items().edit()[0] = str("changed");
+  EXPECT_EQ(tree.items()[0].text(), long_text);
+  EXPECT_EQ(edited.items()[0].text(), "changed");
+  EXPECT_EQ(tree.items()[1].text(), "short");
+  EXPECT_EQ(tree.items()[2].pairs()[0].value.text(), long_text);
+  EXPECT_EQ(copy, tree);
+  const SharedText shared = tree.items()[0].shared_text();
+  EXPECT_EQ(shared.view(), long_text);
+  EXPECT_FALSE(tree.items()[0].text_maybe_shared());
+  // Big requests get chunks of their own.
+  ValueList big = ValueList::in_arena(arena, 100000);
+  for (int k = 0; k < 100000; ++k) big.push_back(Value::string(long_text, arena));
+  EXPECT_EQ(big.back().text(), long_text);
+}
+
+// More chunks than are kept between arenas, then arenas that reuse them.
+TEST(ValueArena, SpareChunksAreReused) {
+  const std::string text(1000, 'z');
+  for (int round = 0; round < 3; ++round) {
+    ValueArena arena;
+    const std::size_t chunks = limits::kArenaSpareChunks + 8;
+    const std::size_t per_chunk = limits::kArenaChunkSize / 1024;
+    ValueList list = ValueList::in_arena(arena, chunks * per_chunk);
+    for (std::size_t k = 0; k < chunks * per_chunk; ++k) {
+      list.push_back(Value::string(text, arena));
+    }
+    EXPECT_EQ(list[list.size() / 2].text(), text);
+  }
 }
 
 TEST(Value, StaticTextsAreNeverFreed) {
