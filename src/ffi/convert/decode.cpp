@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <datetime.h>
 
@@ -497,7 +498,7 @@ PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options
   return PyRef::steal(obj);
 }
 
-PyResult<PyRef> documents_to_python(std::span<const Value> documents, const TagOptions& options) {
+PyResult<PyRef> documents_to_python(std::span<Value> documents, const TagOptions& options) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
   if (!list) return std::unexpected(PyError::fetch());
   Converter converter(options);
@@ -505,6 +506,9 @@ PyResult<PyRef> documents_to_python(std::span<const Value> documents, const TagO
     PyObject* obj = with_stack_guard([&] { return converter.convert(documents[i], 0); });
     if (obj == nullptr) return std::unexpected(converter.take_error());
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), obj);
+    // No Value is allocated while converting, so a freed block's address
+    // can never come back as the identity of a live shared text.
+    drop_value_iterative(std::exchange(documents[i], Value()));
   }
   return list;
 }

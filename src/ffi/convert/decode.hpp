@@ -45,8 +45,11 @@ struct TagOptions {
 // One document (loads). New reference.
 [[nodiscard]] PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options);
 
-// Every document into a new list, sharing one key cache (loads_all).
-[[nodiscard]] PyResult<PyRef> documents_to_python(std::span<const Value> documents,
+// Every document into a new list, sharing one key cache (loads_all). Each
+// document is destroyed as soon as it is converted, so that a stream's Value
+// trees and its Python objects are never all alive at once; the documents
+// are left as nulls.
+[[nodiscard]] PyResult<PyRef> documents_to_python(std::span<Value> documents,
                                                   const TagOptions& options);
 
 // The int of a BigInt literal in `base` (10, 16, 8 or 2); '_' are removed
