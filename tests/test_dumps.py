@@ -226,3 +226,15 @@ def test_deep_nesting_is_written():
         value = [value] if _ % 2 else {"k": value}
     text = o.dumps(value)
     assert text.count(b"\n") == 500 and o.dumps(o.loads(text)) == text
+
+
+@pytest.mark.parametrize("data", [
+    {"\u3000%YAML 1.1 x": "1:30"},
+    "\u00a0%YAML 1.1",
+])
+def test_unicode_space_before_percent_does_not_declare_a_version(data):
+    # A plain first line read as a %YAML 1.1 directive used to switch the
+    # whole text to YAML 1.1 rules, so "1:30" came back as 90.
+    text = o.dumps(data)
+    assert o.yaml_version(text) is None
+    assert o.loads(text) == data

@@ -6,6 +6,7 @@
 #include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 #include "emit_util/scalar_text.hpp"
+#include "scanner/yaml_directive.hpp"
 
 namespace ostrevane {
 
@@ -199,6 +200,10 @@ bool plain_needs_quotes(std::string_view text, ResolverMode mode) noexcept {
   if (n <= 5 && is_keyword(text, mode)) return true;
   if (n >= 4 && text.starts_with("...") && (text[3] == ' ' || text[3] == '\t')) return true;
   if (kIndicatorStart.at[first]) return true;
+  // Readers sniff a leading %YAML directive after any Unicode white space, so
+  // a plain first line such as "\u3000%YAML 1.1 x" would switch the reader
+  // to YAML 1.1 rules for the whole text.
+  if (first >= 0x80 && trim_white_space_front(text).starts_with('%')) return true;
   const char last = text[n - 1];
   if (last == ' ' || last == '\t') return true;
   if (has_marker_or_unprintable(text)) return true;

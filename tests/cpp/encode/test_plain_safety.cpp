@@ -142,6 +142,11 @@ const QuoteCase kCases[] = {
      "aaa",
      true, true, true},
     {"aaaaaaaaaaaaaaaa\xc3\xa9\xc3\xa9", false, false, false},
+    // Readers sniff %YAML after Unicode white space: such a first line must
+    // be quoted, or "1:30" later in the text would read as 90.
+    {"\xe3\x80\x80%YAML 1.1 x", true, true, true},
+    {"\xc2\xa0%x", true, true, true},
+    {"\xe3\x80\x80x", false, false, false},
 };
 
 TEST(PlainSafety, QuotingPerMode) {
