@@ -159,6 +159,31 @@ class Decoder {
     if (tag && is_custom_tag(*tag)) wrap(v, *tag);
   }
   void wrap(Value& v, std::string_view tag);
+  // Sets `v` for the kinds whose value the resolver decides alone (null,
+  // bool, int, float, merge); false for the kinds that keep their text.
+  bool set_resolved(const ResolvedScalar& r, Value& v) {
+    switch (r.kind) {
+      case ResolvedScalar::Kind::Null:
+        v = Value();
+        return true;
+      case ResolvedScalar::Kind::Bool:
+        v = Value::boolean(r.boolean);
+        return true;
+      case ResolvedScalar::Kind::Int:
+        v = Value::integer(r.integer);
+        return true;
+      case ResolvedScalar::Kind::Float:
+        v = Value::floating(r.number);
+        return true;
+      case ResolvedScalar::Kind::Merge:
+        v = merge_marker();
+        return true;
+      case ResolvedScalar::Kind::BigInt:
+      case ResolvedScalar::Kind::Str:
+        break;
+    }
+    return false;
+  }
   Value merge_marker() {
     saw_merge_ = true;
     built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
@@ -552,36 +577,17 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
        (!text.empty() && !kMayResolve12.may_resolve[static_cast<unsigned char>(text[0])]));
   const ResolvedScalar r =
       known_str ? ResolvedScalar::str() : resolve_scalar_kind(mode_, text, plain, tag);
-  switch (r.kind) {
-    case ResolvedScalar::Kind::Null:
-      v = Value();
-      break;
-    case ResolvedScalar::Kind::Bool:
-      v = Value::boolean(r.boolean);
-      break;
-    case ResolvedScalar::Kind::Int:
-      v = Value::integer(r.integer);
-      break;
-    case ResolvedScalar::Kind::Float:
-      v = Value::floating(r.number);
-      break;
-    case ResolvedScalar::Kind::BigInt:
+  if (!set_resolved(r, v)) {
+    if (r.kind == ResolvedScalar::Kind::BigInt) {
       v = big_int_from_literal(text);
       built(0, v.text().size());
-      break;
-    case ResolvedScalar::Kind::Str:
-      if (!tag && plain && timestamps_) {
-        if (const auto ts = parse_timestamp(text)) {
-          v = Value::timestamp(*ts);
-          break;
-        }
-      }
+    } else if (const auto ts =
+                   !tag && plain && timestamps_ ? parse_timestamp(text) : std::nullopt) {
+      v = Value::timestamp(*ts);
+    } else {
       v = string_of(text);
       built(0, text.size());
-      break;
-    case ResolvedScalar::Kind::Merge:
-      v = merge_marker();
-      break;
+    }
   }
   built(1, 0);
   wrap_custom(v, tag);
@@ -592,25 +598,8 @@ Value Decoder::empty_node(OptionalTag tag) {
   if (!tag) return Value();  // an anchor alone: Null
   Value v;
   const ResolvedScalar r = resolve_scalar_kind(mode_, {}, true, tag);
-  switch (r.kind) {
-    case ResolvedScalar::Kind::Null:
-      break;
-    case ResolvedScalar::Kind::Bool:
-      v = Value::boolean(r.boolean);
-      break;
-    case ResolvedScalar::Kind::Int:
-      v = Value::integer(r.integer);
-      break;
-    case ResolvedScalar::Kind::Float:
-      v = Value::floating(r.number);
-      break;
-    case ResolvedScalar::Kind::Merge:
-      v = merge_marker();
-      break;
-    default:
-      v = Value::string(SharedText(kEmptyText));
-      break;
-  }
+  // A BigInt needs digits, so an empty node under an int tag is never one.
+  if (!set_resolved(r, v)) v = Value::string(SharedText(kEmptyText));
   wrap_custom(v, tag);
   return v;
 }

@@ -32,6 +32,26 @@ std::string key_text(const Value& v) {
   return out;
 }
 
+// Sequence `v` with `f` applied to each item under the stack guard; nullopt
+// when `f` changed no item, so untouched trees are never copied.
+template <class F>
+std::optional<Value> rebuild_items(const Value& v, F&& f) {
+  const auto items = v.items().view();
+  std::vector<std::optional<Value>> changed(items.size());
+  bool any = false;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    changed[i] = with_stack_guard([&] { return f(items[i]); });
+    any |= changed[i].has_value();
+  }
+  if (!any) return std::nullopt;
+  ValueList out;
+  out.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out.push_back(changed[i] ? std::move(*changed[i]) : items[i].clone());
+  }
+  return Value::sequence(std::move(out));
+}
+
 // Key text to position in the pair list being rebuilt.
 using KeyIndex = std::unordered_map<std::string, std::size_t>;
 
@@ -173,20 +193,7 @@ std::optional<Value> Merger::apply(const Value& v) {
 }
 
 std::optional<Value> Merger::apply_list(const Value& v) {
-  const auto items = v.items().view();
-  std::vector<std::optional<Value>> changed(items.size());
-  bool any = false;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    changed[i] = with_stack_guard([&] { return apply(items[i]); });
-    any |= changed[i].has_value();
-  }
-  if (!any) return std::nullopt;
-  ValueList out;
-  out.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    out.push_back(changed[i] ? std::move(*changed[i]) : items[i].clone());
-  }
-  return Value::sequence(std::move(out));
+  return rebuild_items(v, [this](const Value& item) { return apply(item); });
 }
 
 std::optional<Value> Merger::apply_pairs(const Value& v) {
@@ -219,22 +226,8 @@ std::optional<Value> Merger::normalize(const Value& v) {
       if (!inner) return std::nullopt;
       return Value::tagged(v.tag_text(), std::move(*inner));
     }
-    case ValueKind::Sequence: {
-      const auto items = v.items().view();
-      std::vector<std::optional<Value>> changed(items.size());
-      bool any = false;
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        changed[i] = with_stack_guard([&] { return normalize(items[i]); });
-        any |= changed[i].has_value();
-      }
-      if (!any) return std::nullopt;
-      ValueList out;
-      out.reserve(items.size());
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        out.push_back(changed[i] ? std::move(*changed[i]) : items[i].clone());
-      }
-      return Value::sequence(std::move(out));
-    }
+    case ValueKind::Sequence:
+      return rebuild_items(v, [this](const Value& item) { return normalize(item); });
     case ValueKind::Mapping: {
       ValuePairList out;
       out.reserve(v.pairs().size());

@@ -56,6 +56,7 @@
 #include <utility>
 
 #include "resolver/timestamp.hpp"
+#include "util/copy_bytes.hpp"
 
 namespace ostrevane {
 
@@ -497,27 +498,8 @@ inline const void* Value::text_identity() const noexcept {
 }
 inline void Value::set_inline_text(std::string_view text) noexcept {
   const std::size_t n = text.size();
-  const char* src = text.data();
-  char* dst = inline_bytes();
-  // Two overlapping moves cover every length of a size class; an empty
-  // text's pointer may be null and is never read.
-  if (n >= 8) {
-    std::uint64_t head, tail;
-    std::memcpy(&head, src, 8);
-    std::memcpy(&tail, src + n - 8, 8);
-    std::memcpy(dst, &head, 8);
-    std::memcpy(dst + n - 8, &tail, 8);
-  } else if (n >= 4) {
-    std::uint32_t head, tail;
-    std::memcpy(&head, src, 4);
-    std::memcpy(&tail, src + n - 4, 4);
-    std::memcpy(dst, &head, 4);
-    std::memcpy(dst + n - 4, &tail, 4);
-  } else if (n != 0) {
-    dst[0] = src[0];
-    dst[n / 2] = src[n / 2];
-    dst[n - 1] = src[n - 1];
-  }
+  if (n > kInlineMax) __builtin_unreachable();  // lets the long-copy branch fold away
+  copy_text_bytes(inline_bytes(), text.data(), n);
   aux_ = static_cast<std::uint8_t>((aux_ & 0xF0) | n);
 }
 inline Value Value::string(std::string_view text) {

@@ -52,35 +52,31 @@ const char* plain_run(const char* p, const char* end) noexcept {
   return p;
 }
 
-// First double quote, backslash, LF or CR in [p, end).
-const char* double_quoted_run(const char* p, const char* end) noexcept {
+// First line break (LF or CR) or byte of `Stops` in [p, end): the end of an
+// unquoted run inside a quoted scalar.
+template <char... Stops>
+const char* quoted_run(const char* p, const char* end) noexcept {
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                               _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Stops)))), ...);
     const int mask = _mm_movemask_epi8(hit);
     if (mask != 0) return p + __builtin_ctz(mask);
     p += 16;
   }
-  while (p < end && *p != '"' && *p != '\\' && *p != '\n' && *p != '\r') ++p;
+  while (p < end && *p != '\n' && *p != '\r' && ((*p != Stops) && ...)) ++p;
   return p;
+}
+
+// First double quote, backslash, LF or CR in [p, end).
+const char* double_quoted_run(const char* p, const char* end) noexcept {
+  return quoted_run<'"', '\\'>(p, end);
 }
 
 // First single quote, LF or CR in [p, end).
 const char* single_quoted_run(const char* p, const char* end) noexcept {
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + __builtin_ctz(mask);
-    p += 16;
-  }
-  while (p < end && *p != '\'' && *p != '\n' && *p != '\r') ++p;
-  return p;
+  return quoted_run<'\''>(p, end);
 }
 
 void append_utf8(std::string& out, std::uint32_t cp) {

@@ -364,12 +364,9 @@ Status Scanner::dispatch_flow(int c) {
       flow_entry_has_content_ = true;
       return {};
     case '#':
-      return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(
-          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
-          r_.span());
+      return reject_node_start(c);
     default:
       break;
   }
@@ -424,16 +421,22 @@ Status Scanner::dispatch_block(int c) {
     case ',':
       return scan_error("a plain scalar cannot start with ','", r_.span());
     case '#':
-      return scan_error("a comment must be preceded by whitespace", r_.span());
     case '@':
     case '`':
-      return scan_error(
-          std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
-          r_.span());
+      return reject_node_start(c);
     default:
       break;
   }
   return scan_plain_scalar();
+}
+
+// A '#' glued to the text before it, or a reserved indicator, where a node
+// would start.
+Status Scanner::reject_node_start(int c) {
+  if (c == '#') return scan_error("a comment must be preceded by whitespace", r_.span());
+  return scan_error(
+      std::string("'") + char(c) + "' is a reserved indicator and cannot start a plain scalar",
+      r_.span());
 }
 
 // ---------------------------------------------------------------------------

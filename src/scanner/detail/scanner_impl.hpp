@@ -62,6 +62,7 @@ class Scanner {
   [[nodiscard]] Status fetch_stream_end();
   [[nodiscard]] Status dispatch_flow(int c);
   [[nodiscard]] Status dispatch_block(int c);
+  [[gnu::cold]] Status reject_node_start(int c);
   bool comment_may_start() const noexcept;
   void scan_comment();
 
