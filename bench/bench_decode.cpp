@@ -17,8 +17,8 @@ namespace {
 // an error. `texts` as the caller chooses: owned copies, or views of the
 // input where the plain load can keep the input alive.
 long decode_ours(const std::string& text, ostrevane::DecodedTexts texts) {
-  auto result = ostrevane::decode_stream(text, ostrevane::ResolverMode::Yaml12, false, false,
-                                         false, false, false, texts);
+  auto result = ostrevane::decode_stream(text, ostrevane::ResolverMode::Yaml12, false, false, false,
+                                         false, false, texts);
   if (!result) {
     ostrevane::bench::print_error(result.error());
     return -1;
@@ -28,11 +28,12 @@ long decode_ours(const std::string& text, ostrevane::DecodedTexts texts) {
 
 // Nodes of all documents, as count_nodes sees them (untimed).
 long count_all_nodes(const std::string& text) {
-  auto result = ostrevane::decode_stream(text, ostrevane::ResolverMode::Yaml12, false, false,
-                                         false, false, false);
+  auto result = ostrevane::decode_stream(text, ostrevane::ResolverMode::Yaml12, false, false, false,
+                                         false, false);
   long nodes = 0;
   if (result) {
-    for (const auto& doc : result->documents) nodes += static_cast<long>(ostrevane::count_nodes(doc));
+    for (const auto& doc : result->documents)
+      nodes += static_cast<long>(ostrevane::count_nodes(doc));
   }
   return nodes;
 }
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
   if (!setup) return 1;
   const std::string& text = setup->text;
   const auto race = ostrevane::bench::race(
-      setup->rounds, [&] { return decode_ours(text, ostrevane::DecodedTexts::BorrowInput); }, [&] { return parse_libyaml(text); });
+      setup->rounds, [&] { return decode_ours(text, ostrevane::DecodedTexts::BorrowInput); },
+      [&] { return parse_libyaml(text); });
   if (!race) return 1;
   ostrevane::bench::report("scan+decode", *setup, *race, {"nodes", count_all_nodes(text)},
                            {"events", race->libyaml.count}, "4x");

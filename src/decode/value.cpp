@@ -461,28 +461,7 @@ bool operator==(const Value& a, const Value& b) {
 
 std::uint64_t count_nodes(const Value& v) {
   std::uint64_t n = 0;
-  std::vector<const Value*> work{&v};
-  while (!work.empty()) {
-    const Value* cur = work.back();
-    work.pop_back();
-    ++n;
-    switch (cur->kind()) {
-      case ValueKind::Sequence:
-        for (const Value& item : cur->items()) work.push_back(&item);
-        break;
-      case ValueKind::Mapping:
-        for (const ValuePair& p : cur->pairs()) {
-          work.push_back(&p.key);
-          work.push_back(&p.value);
-        }
-        break;
-      case ValueKind::Tagged:
-        work.push_back(&cur->inner());
-        break;
-      default:
-        break;
-    }
-  }
+  for_each_node(v, [&n](const Value&) { ++n; });
   return n;
 }
 

@@ -54,6 +54,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "resolver/timestamp.hpp"
 #include "util/copy_bytes.hpp"
@@ -652,6 +653,34 @@ std::span<T> SharedList<T>::edit() {
   if (!head_) return {};
   make_unique(0);
   return {items(head_), head_->size};
+}
+
+// Calls visit(v) on every node of `root`, shared parts as often as they
+// appear. Iterative, so no depth can overflow the stack.
+template <class Visit>
+void for_each_node(const Value& root, Visit&& visit) {
+  std::vector<const Value*> work{&root};
+  while (!work.empty()) {
+    const Value* v = work.back();
+    work.pop_back();
+    visit(*v);
+    switch (v->kind()) {
+      case ValueKind::Sequence:
+        for (const Value& item : v->items()) work.push_back(&item);
+        break;
+      case ValueKind::Mapping:
+        for (const ValuePair& p : v->pairs()) {
+          work.push_back(&p.key);
+          work.push_back(&p.value);
+        }
+        break;
+      case ValueKind::Tagged:
+        work.push_back(&v->inner());
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 }  // namespace ostrevane

@@ -82,31 +82,6 @@ inline bool same_value(const Value& a, const Value& b, bool timestamps_as_text =
   return true;
 }
 
-// Calls visit(v) on every node, shared parts as often as they appear.
-template <class Visit>
-void for_each_node(const Value& root, Visit&& visit) {
-  std::vector<const Value*> work{&root};
-  while (!work.empty()) {
-    const Value* v = work.back();
-    work.pop_back();
-    visit(*v);
-    switch (v->kind()) {
-      case ValueKind::Sequence:
-        for (const Value& item : v->items()) work.push_back(&item);
-        break;
-      case ValueKind::Mapping:
-        for (const ValuePair& p : v->pairs()) {
-          work.push_back(&p.key);
-          work.push_back(&p.value);
-        }
-        break;
-      case ValueKind::Tagged:
-        work.push_back(&v->inner());
-        break;
-      default:
-        break;
-    }
-  }
-}
+using ostrevane::for_each_node;
 
 }  // namespace ostrevane::fuzz
