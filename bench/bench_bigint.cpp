@@ -8,6 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <yaml.h>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -101,6 +103,11 @@ BENCHMARK(BM_MultiplyAddToDecimal)->RangeMultiplier(4)->Range(kMin, 1 << 14)->Co
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Keep freed blocks in the process: otherwise glibc hands every block of a
+  // megabyte back to the kernel and each round pays for faulting fresh pages
+  // in, which swamps the per-digit cost the fit is meant to show.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
   std::printf("# compiler: g++ %s\n", __VERSION__);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -149,41 +149,43 @@ std::string normal_pow2(std::string_view body) {
 
 std::optional<BigIntLiteral> parse_big_int_literal(std::string_view text) {
   if (text.empty() || text == "-" || text == "+") return std::nullopt;
-  const Split sp = split_sign(text);
-  std::string s;
-  s.reserve(sp.body.size());
-  for (const char c : sp.body) {
-    if (c != '_') s += c;
-  }
-  if (s.size() < 2) return std::nullopt;
+  const std::string_view body = split_sign(text).body;
+  // '_' may stand anywhere, so the base comes from the first two other
+  // characters. One pass, straight into the digits: a literal of megabytes
+  // costs one copy.
+  const std::size_t first = body.find_first_not_of('_');
+  if (first == std::string_view::npos) return std::nullopt;
+  const std::size_t second = body.find_first_not_of('_', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
   std::uint8_t base = 0;
-  std::size_t skip = 0;
-  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16, skip = 2;
-  } else if (s[0] == '0' && (s[1] == 'o' || s[1] == 'O')) {
-    base = 8, skip = 2;
-  } else if (s[0] == '0' && (s[1] == 'b' || s[1] == 'B')) {
-    base = 2, skip = 2;
-  } else if (s[0] == '0' &&
-             std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    base = 8, skip = 1;
+  std::size_t start = 0;  // where the digits begin in `body`
+  if (body[first] == '0' && (body[second] == 'x' || body[second] == 'X')) {
+    base = 16, start = second + 1;
+  } else if (body[first] == '0' && (body[second] == 'o' || body[second] == 'O')) {
+    base = 8, start = second + 1;
+  } else if (body[first] == '0' && (body[second] == 'b' || body[second] == 'B')) {
+    base = 2, start = second + 1;
+  } else if (body[first] == '0' && std::all_of(body.begin(), body.end(), [](char c) {
+               return (c >= '0' && c <= '9') || c == '_';
+             })) {
+    base = 8, start = first + 1;
   } else {
     return std::nullopt;
   }
   BigIntLiteral lit;
   lit.base = base;
-  lit.digits.reserve(s.size() - skip + 1);
-  if (sp.negative) lit.digits += '-';
-  const std::size_t first = lit.digits.size();
-  for (std::size_t i = skip; i < s.size(); ++i) {
-    char c = s[i];
-    const int d = digit_value(c);
-    if (d >= base) c = '0';
+  lit.digits.reserve(body.size() - start + 1);
+  if (text[0] == '-') lit.digits += '-';
+  const std::size_t sign = lit.digits.size();
+  for (std::size_t i = start; i < body.size(); ++i) {
+    char c = body[i];
+    if (c == '_') continue;
+    if (digit_value(c) >= base) c = '0';
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c == '0' && lit.digits.size() == first) continue;
+    if (c == '0' && lit.digits.size() == sign) continue;  // leading zeros
     lit.digits += c;
   }
-  if (lit.digits.size() == first) lit.digits.assign(1, '0');
+  if (lit.digits.size() == sign) lit.digits.assign(1, '0');
   return lit;
 }
 
