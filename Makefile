@@ -69,18 +69,24 @@ bench: build $(MESON_BENCH)/build.ninja
 	ninja -C $(MESON_BENCH)
 	$(PY) bench/run.py --native-dir $(MESON_BENCH)/bench
 
-# The C++ tests and the fuzz replays under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# The C++ tests, the fuzz replays and the pytest suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer. The interpreter itself is
+# not instrumented: the runtimes are preloaded, and leak checks stay off for
+# Python, which keeps its own objects until exit.
 MESON_ASAN := build/asan
+ASAN_RUNTIMES = $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libubsan.so)
+ASAN_UBSAN := UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/tests/fuzz/ubsan.supp
 
 $(MESON_ASAN)/build.ninja: | deps
-	meson setup $(MESON_ASAN) -Dtests=true -Dbuildtype=debug -Db_sanitize=address,undefined \
-		-Db_lundef=false
+	meson setup $(MESON_ASAN) -Dtests=true -Dtest_hooks=true -Dbuildtype=debug \
+		-Db_sanitize=address,undefined -Db_lundef=false
 
-asan: $(MESON_ASAN)/build.ninja
-	ASAN_OPTIONS=detect_leaks=1 \
-	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/tests/fuzz/ubsan.supp \
-		meson test -C $(MESON_ASAN) --print-errorlogs
+asan: $(MESON_ASAN)/build.ninja $(PY)
+	ninja -C $(MESON_ASAN)
+	ASAN_OPTIONS=detect_leaks=1 $(ASAN_UBSAN) meson test -C $(MESON_ASAN) --print-errorlogs
+	@if [ -d "$(YTS)" ]; then export YAML_TEST_SUITE="$(YTS)"; fi; \
+	LD_PRELOAD=$(ASAN_RUNTIMES) ASAN_OPTIONS=detect_leaks=0 $(ASAN_UBSAN) \
+		PYTHONPATH=$(MESON_ASAN):python $(SYSTEM_PYTHON) -m pytest -q --capture=sys -p no:cacheprovider tests
 
 # Deep fuzzing: each harness of tests/fuzz built with clang 14, libFuzzer,
 # ASan and UBSan, then run FUZZ_SECONDS seconds from its stored corpus.

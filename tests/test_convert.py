@@ -103,10 +103,14 @@ def test_string_keys_are_interned_and_shared():
     assert doc[2] == "alpha_key" and doc[2] is not k1
 
 
-def test_loads_all_interns_each_key_once_for_the_whole_call():
-    docs = loads_all("--- {shared_key_text: 1}\n--- {shared_key_text: 2}\n--- {shared_key_text: 3}\n")
+# Each document's tree is freed once converted while the key cache serves the
+# later documents: short (inline), long and non-ASCII keys must all survive it.
+@pytest.mark.parametrize("key", ["shared_key_text", "k", "clé partagée", "a_rather_long_key_" * 3])
+def test_loads_all_interns_each_key_once_for_the_whole_call(key):
+    docs = loads_all("".join(f"--- {{{key}: {i}}}\n" for i in range(3)))
     keys = [next(iter(d)) for d in docs]
     assert keys[0] is keys[1] is keys[2]
+    assert keys[0] == key and docs == [{key: i} for i in range(3)]
 
 
 def test_many_distinct_keys():

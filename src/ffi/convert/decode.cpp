@@ -71,8 +71,9 @@ std::uint64_t new_cache_seed() {
 
 // ---------------------------------------------------------------------------
 // InternedKeyCache: key text -> interned str, open addressing, linear probes.
-// Entries borrow their texts from the Value trees being converted and own one
-// reference to their str.
+// Entries own one reference to their str and compare against the str's own
+// UTF-8 bytes, never against the Value they came from: `loads_all` frees each
+// document's tree once converted while the cache serves the next documents.
 
 class InternedKeyCache {
  public:
@@ -103,6 +104,8 @@ class InternedKeyCache {
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
     if (str == nullptr) return nullptr;
     PyUnicode_InternInPlace(&str);
+    const char* bytes = utf8_of(str, text.size());
+    if (bytes == nullptr) return str;  // a lone surrogate: correct, just not cached
     if (count_ >= limit_) {
       if (!allocate((mask_ + 1) * 2)) {
         Py_DECREF(str);
@@ -111,14 +114,27 @@ class InternedKeyCache {
       i = hash & mask_;
     }
     while (slots_[i].str != nullptr) i = (i + 1) & mask_;
-    slots_[i] = Slot{text.data(), text.size(), hash, Py_NewRef(str)};
+    slots_[i] = Slot{bytes, text.size(), hash, Py_NewRef(str)};
     ++count_;
     return str;
   }
 
  private:
+  // The UTF-8 bytes `str` holds for as long as it lives, when they are
+  // `size` long; NULL when it has none (lone surrogates).
+  static const char* utf8_of(PyObject* str, std::size_t size) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) return static_cast<const char*>(PyUnicode_DATA(str));
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(str, &n);
+    if (utf8 == nullptr) {
+      PyErr_Clear();
+      return nullptr;
+    }
+    return static_cast<std::size_t>(n) == size ? utf8 : nullptr;
+  }
+
   struct Slot {
-    const char* data;
+    const char* data;  // the str's own UTF-8 bytes
     std::size_t size;
     std::uint64_t hash;
     PyObject* str;  // NULL: empty slot
