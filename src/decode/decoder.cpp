@@ -149,13 +149,15 @@ class Decoder {
   Got decode_node_inner(Value& out, bool indentless_allowed);
   [[gnu::cold, gnu::noinline]] Got fail_depth();
   bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
-  void decode_scalar(const Token& t, OptionalTag tag, Value& out);
+  // `tag` by reference: a by-value optional is written a byte at a time and
+  // read back whole, which stalls on every untagged scalar.
+  void decode_scalar(const Token& t, const OptionalTag& tag, Value& out);
   Value empty_node(OptionalTag tag);
   Got decode_alias(const Token& t, Value& out);
   bool charge_alias_expansion(const Anchor& a, const Span& span);
   // Wraps `v` as Tagged when the tag is custom; standard tags only served
   // resolution and are dropped.
-  void wrap_custom(Value& v, OptionalTag tag) {
+  void wrap_custom(Value& v, const OptionalTag& tag) {
     if (tag && is_custom_tag(*tag)) wrap(v, *tag);
   }
   void wrap(Value& v, std::string_view tag);
@@ -213,6 +215,12 @@ class Decoder {
   bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
   Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
 
+  // Makes `v` string_of(text) in place: assigning a temporary would copy it
+  // right after its text was written in pieces, a stall on every scalar.
+  void set_string(Value& v, std::string_view text) {
+    v.~Value();
+    ::new (static_cast<void*>(&v)) Value(string_of(text));
+  }
   // A String of a scalar whose text lies inside [borrow_begin_, borrow_end_)
   // views it; empty unless the caller allows borrowing.
   Value string_of(std::string_view text) {
@@ -559,7 +567,7 @@ void Decoder::wrap(Value& v, std::string_view tag) {
   v = Value::tagged(tag, std::move(v));
 }
 
-void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
+void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
   const std::string_view text = t.text();
   const bool plain = t.style == ScalarStyle::Plain;
   if (yaml11_warn_) {
@@ -575,6 +583,11 @@ void Decoder::decode_scalar(const Token& t, OptionalTag tag, Value& v) {
       mode_ == ResolverMode::Yaml12 && !tag &&
       (!plain ||
        (!text.empty() && !kMayResolve12.may_resolve[static_cast<unsigned char>(text[0])]));
+  if (known_str && !(plain && timestamps_)) [[likely]] {
+    set_string(v, text);
+    built(1, text.size());
+    return;
+  }
   const ResolvedScalar r =
       known_str ? ResolvedScalar::str() : resolve_scalar_kind(mode_, text, plain, tag);
   if (!set_resolved(r, v)) {
