@@ -47,6 +47,31 @@ bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
   return detail::any_byte_may_match<word_needs_look>(b, n, kJsonByte.at);
 }
 
+// The escaping copy of a text that may need escapes; kept out of line so
+// that the common copy stays small enough to inline.
+[[gnu::noinline]] void write_json_string_escaped(OutputBuffer& out, std::string_view text);
+
+// `lead` (when not 0), the JSON string literal of `text`, then `trail` (when
+// not 0). A text without escapes takes one reservation and one copy.
+inline void put_json_string(OutputBuffer& out, char lead, std::string_view text, char trail) {
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (!may_need_escape(data, n)) [[likely]] {
+    char* p = out.tail(n + 4);
+    const std::size_t head = lead != 0 ? 1 : 0;
+    p[0] = lead;
+    p[head] = '"';
+    copy_text_bytes(p + head + 1, text.data(), n);
+    p[head + n + 1] = '"';
+    p[head + n + 2] = trail;
+    out.commit(head + n + 2 + (trail != 0 ? 1 : 0));
+    return;
+  }
+  if (lead != 0) out.push_back(lead);
+  write_json_string_escaped(out, text);
+  if (trail != 0) out.push_back(trail);
+}
+
 const Value& untagged(const Value& v) noexcept {
   const Value* p = &v;
   while (p->kind() == ValueKind::Tagged) p = &p->inner();
@@ -151,6 +176,27 @@ class JsonWriter {
     }
   }
 
+  // `lead` then the value: the common scalars share the separator's
+  // reservation.
+  Result<void, JsonError> value_after(char lead, const Value& v, std::size_t depth) {
+    switch (v.kind()) {
+      case ValueKind::String:
+        put_json_string(out_, lead, v.text(), 0);
+        return {};
+      case ValueKind::Int: {
+        constexpr std::size_t kMaxDigits = 20;  // sign and 19 digits
+        char* p = out_.tail(kMaxDigits + 1);
+        p[0] = lead;
+        out_.commit(
+            static_cast<std::size_t>(std::to_chars(p + 1, p + 1 + kMaxDigits, v.as_int()).ptr - p));
+        return {};
+      }
+      default:
+        out_.push_back(lead);
+        return value_guarded(v, depth);
+    }
+  }
+
   Result<void, JsonError> value(const Value& v, std::size_t depth) {
     switch (v.kind()) {
       case ValueKind::Sequence:
@@ -169,6 +215,16 @@ class JsonWriter {
   Result<void, JsonError> sequence(const ValueList& items, std::size_t depth) {
     if (items.empty()) {
       out_.append("[]");
+      return {};
+    }
+    if (o_.indent == 0) {
+      // Compact: each item brings its separator ('[' or ',') along.
+      char lead = '[';
+      for (const Value& item : items) {
+        if (auto r = value_after(lead, item, depth + 1); !r) return r;
+        lead = ',';
+      }
+      out_.push_back(']');
       return {};
     }
     out_.push_back('[');
@@ -203,6 +259,24 @@ class JsonWriter {
       if (is_collection(untagged(p.key))) {
         return std::unexpected(JsonError{std::string(kCollectionKeyMessage)});
       }
+    }
+    if (o_.indent == 0 && (!o_.sort_keys || pairs.size() < 2)) {
+      // Compact and in order: the separator ('{' or ','), the key and ':'
+      // go out together.
+      char lead = '{';
+      std::string scratch;
+      for (const ValuePair& pair : pairs) {
+        if (pair.key.kind() == ValueKind::String) [[likely]] {
+          put_json_string(out_, lead, pair.key.text(), ':');
+        } else {
+          scratch.clear();
+          put_json_string(out_, lead, json_key_text(untagged(pair.key), scratch), ':');
+        }
+        if (auto r = value_guarded(pair.value, depth + 1); !r) return r;
+        lead = ',';
+      }
+      out_.push_back('}');
+      return {};
     }
     out_.push_back('{');
     if (!o_.sort_keys || pairs.size() < 2) {
@@ -253,16 +327,14 @@ void write_json_float(OutputBuffer& out, double value) {
 }
 
 void write_json_string(OutputBuffer& out, std::string_view text) {
+  put_json_string(out, 0, text, 0);
+}
+
+namespace {
+
+void write_json_string_escaped(OutputBuffer& out, std::string_view text) {
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (!may_need_escape(data, n)) {
-    char* p = out.tail(n + 2);
-    p[0] = '"';
-    copy_text_bytes(p + 1, text.data(), n);
-    p[n + 1] = '"';
-    out.commit(n + 2);
-    return;
-  }
   out.push_back('"');
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < n; ++i) {
@@ -315,6 +387,8 @@ void write_json_string(OutputBuffer& out, std::string_view text) {
   out.append(text.data() + run, n - run);
   out.push_back('"');
 }
+
+}  // namespace
 
 Result<void, JsonError> write_json_value_guarded(OutputBuffer& out, const Value& value,
                                                  const JsonOptions& options, std::size_t depth) {
