@@ -53,7 +53,8 @@ bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
 
 // `lead` (when not 0), the JSON string literal of `text`, then `trail` (when
 // not 0). A text without escapes takes one reservation and one copy.
-inline void put_json_string(OutputBuffer& out, char lead, std::string_view text, char trail) {
+[[gnu::always_inline]] inline void put_json_string(OutputBuffer& out, char lead,
+                                                   std::string_view text, char trail) {
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   if (!may_need_escape(data, n)) [[likely]] {
