@@ -37,9 +37,13 @@ constexpr JsonByteClass kJsonByte;
 constexpr char kHex[] = "0123456789abcdef";
 
 // A byte of the word may need an escape: controls, '"', '\\', or 0xE2.
+// ASCII words, the common ones, skip the test for 0xE2.
 inline bool word_needs_look(std::uint64_t w) noexcept {
-  return (detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\') |
-          detail::has_byte(w, 0xE2)) != 0;
+  if ((detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\')) !=
+      0) {
+    return true;
+  }
+  return (w & detail::kHighs) != 0 && detail::has_byte(w, 0xE2) != 0;
 }
 
 // False when the text is copied as it is.
