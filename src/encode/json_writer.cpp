@@ -1,4 +1,6 @@
 // The JSON writer: a Value tree into one buffer.
+#include <emmintrin.h>
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <span>
 #include <vector>
 
-#include "emit_util/detail/swar.hpp"
 #include "encode/detail/number_text.hpp"
 #include "encode/detail/stable_sort.hpp"
 #include "encode/writer.hpp"
@@ -36,19 +37,47 @@ constexpr JsonByteClass kJsonByte;
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// A byte of the word may need an escape: controls, '"', '\\', or 0xE2.
-// ASCII words, the common ones, skip the test for 0xE2.
-inline bool word_needs_look(std::uint64_t w) noexcept {
-  if ((detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\')) !=
-      0) {
-    return true;
-  }
-  return (w & detail::kHighs) != 0 && detail::has_byte(w, 0xE2) != 0;
+// Whether a byte of the 16 needs a look: controls, '"', '\\', or 0xE2.
+inline bool block_needs_look(__m128i v) noexcept {
+  const __m128i below_space = _mm_set1_epi8(0x1F);
+  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, below_space), below_space);
+  const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+  const __m128i e2 = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE2)));
+  return _mm_movemask_epi8(
+             _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, e2))) != 0;
 }
 
-// False when the text is copied as it is.
+// False when the text is copied as it is. 16 bytes at a time; a shorter
+// text is gathered into one block with overlapping loads, padded with 'a',
+// which never needs a look.
 bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
-  return detail::any_byte_may_match<word_needs_look>(b, n, kJsonByte.at);
+  constexpr std::uint64_t kFill = 0x6161616161616161ULL;
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      if (block_needs_look(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)))) return true;
+    }
+    return i < n && block_needs_look(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 16)));
+  }
+  std::uint64_t lo;
+  std::uint64_t hi = kFill;
+  if (n >= 8) {
+    std::memcpy(&lo, b, 8);
+    std::memcpy(&hi, b + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, b, 4);
+    std::memcpy(&tail, b + n - 4, 4);
+    lo = head | (std::uint64_t{tail} << 32);
+  } else if (n != 0) {
+    // b[0], b[n / 2] and b[n - 1] cover every byte of 1 to 3.
+    lo = (kFill << 24) | b[0] | (std::uint64_t{b[n / 2]} << 8) | (std::uint64_t{b[n - 1]} << 16);
+  } else {
+    return false;
+  }
+  return block_needs_look(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
 }
 
 // The escaping copy of a text that may need escapes; kept out of line so
