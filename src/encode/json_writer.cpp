@@ -1,4 +1,6 @@
 // The JSON writer: a Value tree into one buffer.
+#include <emmintrin.h>
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <span>
 #include <vector>
 
-#include "emit_util/detail/swar.hpp"
 #include "encode/detail/number_text.hpp"
 #include "encode/detail/stable_sort.hpp"
 #include "encode/writer.hpp"
@@ -36,15 +37,73 @@ constexpr JsonByteClass kJsonByte;
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// A byte of the word may need an escape: controls, '"', '\\', or 0xE2.
-inline bool word_needs_look(std::uint64_t w) noexcept {
-  return (detail::has_byte_below(w, 0x20) | detail::has_byte(w, '"') | detail::has_byte(w, '\\') |
-          detail::has_byte(w, 0xE2)) != 0;
+// Whether a byte of the 16 needs a look: controls, '"', '\\', or 0xE2.
+inline bool block_needs_look(__m128i v) noexcept {
+  const __m128i below_space = _mm_set1_epi8(0x1F);
+  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, below_space), below_space);
+  const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+  const __m128i e2 = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE2)));
+  return _mm_movemask_epi8(
+             _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, e2))) != 0;
 }
 
-// False when the text is copied as it is.
+// False when the text is copied as it is. 16 bytes at a time; a shorter
+// text is gathered into one block with overlapping loads, padded with 'a',
+// which never needs a look.
 bool may_need_escape(const unsigned char* b, std::size_t n) noexcept {
-  return detail::any_byte_may_match<word_needs_look>(b, n, kJsonByte.at);
+  constexpr std::uint64_t kFill = 0x6161616161616161ULL;
+  if (n >= 16) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      if (block_needs_look(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)))) return true;
+    }
+    return i < n && block_needs_look(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 16)));
+  }
+  std::uint64_t lo;
+  std::uint64_t hi = kFill;
+  if (n >= 8) {
+    std::memcpy(&lo, b, 8);
+    std::memcpy(&hi, b + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, b, 4);
+    std::memcpy(&tail, b + n - 4, 4);
+    lo = head | (std::uint64_t{tail} << 32);
+  } else if (n != 0) {
+    // b[0], b[n / 2] and b[n - 1] cover every byte of 1 to 3.
+    lo = (kFill << 24) | b[0] | (std::uint64_t{b[n / 2]} << 8) | (std::uint64_t{b[n - 1]} << 16);
+  } else {
+    return false;
+  }
+  return block_needs_look(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+}
+
+// The escaping copy of a text that may need escapes; kept out of line so
+// that the common copy stays small enough to inline.
+[[gnu::noinline]] void write_json_string_escaped(OutputBuffer& out, std::string_view text);
+
+// `lead` (when not 0), the JSON string literal of `text`, then `trail` (when
+// not 0). A text without escapes takes one reservation and one copy.
+[[gnu::always_inline]] inline void put_json_string(OutputBuffer& out, char lead,
+                                                   std::string_view text, char trail) {
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (!may_need_escape(data, n)) [[likely]] {
+    char* p = out.tail(n + 4);
+    const std::size_t head = lead != 0 ? 1 : 0;
+    p[0] = lead;
+    p[head] = '"';
+    copy_text_bytes(p + head + 1, text.data(), n);
+    p[head + n + 1] = '"';
+    p[head + n + 2] = trail;
+    out.commit(head + n + 2 + (trail != 0 ? 1 : 0));
+    return;
+  }
+  if (lead != 0) out.push_back(lead);
+  write_json_string_escaped(out, text);
+  if (trail != 0) out.push_back(trail);
 }
 
 const Value& untagged(const Value& v) noexcept {
@@ -151,6 +210,27 @@ class JsonWriter {
     }
   }
 
+  // `lead` then the value: the common scalars share the separator's
+  // reservation.
+  Result<void, JsonError> value_after(char lead, const Value& v, std::size_t depth) {
+    switch (v.kind()) {
+      case ValueKind::String:
+        put_json_string(out_, lead, v.text(), 0);
+        return {};
+      case ValueKind::Int: {
+        constexpr std::size_t kMaxDigits = 20;  // sign and 19 digits
+        char* p = out_.tail(kMaxDigits + 1);
+        p[0] = lead;
+        out_.commit(
+            static_cast<std::size_t>(std::to_chars(p + 1, p + 1 + kMaxDigits, v.as_int()).ptr - p));
+        return {};
+      }
+      default:
+        out_.push_back(lead);
+        return value_guarded(v, depth);
+    }
+  }
+
   Result<void, JsonError> value(const Value& v, std::size_t depth) {
     switch (v.kind()) {
       case ValueKind::Sequence:
@@ -169,6 +249,16 @@ class JsonWriter {
   Result<void, JsonError> sequence(const ValueList& items, std::size_t depth) {
     if (items.empty()) {
       out_.append("[]");
+      return {};
+    }
+    if (o_.indent == 0) {
+      // Compact: each item brings its separator ('[' or ',') along.
+      char lead = '[';
+      for (const Value& item : items) {
+        if (auto r = value_after(lead, item, depth + 1); !r) return r;
+        lead = ',';
+      }
+      out_.push_back(']');
       return {};
     }
     out_.push_back('[');
@@ -203,6 +293,24 @@ class JsonWriter {
       if (is_collection(untagged(p.key))) {
         return std::unexpected(JsonError{std::string(kCollectionKeyMessage)});
       }
+    }
+    if (o_.indent == 0 && (!o_.sort_keys || pairs.size() < 2)) {
+      // Compact and in order: the separator ('{' or ','), the key and ':'
+      // go out together.
+      char lead = '{';
+      std::string scratch;
+      for (const ValuePair& pair : pairs) {
+        if (pair.key.kind() == ValueKind::String) [[likely]] {
+          put_json_string(out_, lead, pair.key.text(), ':');
+        } else {
+          scratch.clear();
+          put_json_string(out_, lead, json_key_text(untagged(pair.key), scratch), ':');
+        }
+        if (auto r = value_guarded(pair.value, depth + 1); !r) return r;
+        lead = ',';
+      }
+      out_.push_back('}');
+      return {};
     }
     out_.push_back('{');
     if (!o_.sort_keys || pairs.size() < 2) {
@@ -253,16 +361,14 @@ void write_json_float(OutputBuffer& out, double value) {
 }
 
 void write_json_string(OutputBuffer& out, std::string_view text) {
+  put_json_string(out, 0, text, 0);
+}
+
+namespace {
+
+void write_json_string_escaped(OutputBuffer& out, std::string_view text) {
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (!may_need_escape(data, n)) {
-    char* p = out.tail(n + 2);
-    p[0] = '"';
-    copy_text_bytes(p + 1, text.data(), n);
-    p[n + 1] = '"';
-    out.commit(n + 2);
-    return;
-  }
   out.push_back('"');
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < n; ++i) {
@@ -315,6 +421,8 @@ void write_json_string(OutputBuffer& out, std::string_view text) {
   out.append(text.data() + run, n - run);
   out.push_back('"');
 }
+
+}  // namespace
 
 Result<void, JsonError> write_json_value_guarded(OutputBuffer& out, const Value& value,
                                                  const JsonOptions& options, std::size_t depth) {

@@ -71,6 +71,21 @@ WriterOptions writer_options(std::uint64_t option, std::uint64_t width, NullStyl
   return w;
 }
 
+// Destroys the encoder's tree. A tree whose every part lives in the arena
+// owns nothing the arena does not free: it is left to the arena instead of
+// being walked node by node.
+void drop_encoded_tree(Value&& tree, bool outside_arena) noexcept {
+  if (outside_arena) {
+    drop_value_iterative(std::move(tree));
+    return;
+  }
+  union Unowned {
+    Value value;
+    ~Unowned() {}
+  } left{std::move(tree)};
+  static_cast<void>(left);
+}
+
 }  // namespace
 
 PyResult<PyRef> dumps(const DumpsArgs& args) {
@@ -79,6 +94,8 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
   encode.arena = &arena;
+  bool outside_arena = false;
+  encode.outside_arena = &outside_arena;
   const bool keyword = (args.option & kOptNullAsKeyword) != 0;
   const bool tilde = (args.option & kOptNullAsTilde) != 0;
   if (keyword && tilde) {
@@ -97,7 +114,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   {
     ReleasedGil unlocked;
     write_yaml_document(out, tree, options);
-    drop_value_iterative(std::move(tree));
+    drop_encoded_tree(std::move(tree), outside_arena);
   }
   return to_bytes(out);
 }
@@ -108,6 +125,8 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
   encode.arena = &arena;
+  bool outside_arena = false;
+  encode.outside_arena = &outside_arena;
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
   JsonOptions options;
   options.indent = (args.option & kOptIndent4) ? 4 : (args.option & kOptIndent2) ? 2 : 0;
@@ -117,7 +136,7 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
   {
     ReleasedGil unlocked;
     written = write_json_value_guarded(out, tree, options);
-    drop_value_iterative(std::move(tree));
+    drop_encoded_tree(std::move(tree), outside_arena);
   }
   if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
   return to_bytes(out);

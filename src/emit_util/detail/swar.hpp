@@ -38,7 +38,7 @@ inline std::uint64_t has_byte_below(std::uint64_t w, unsigned char n) noexcept {
 // there; it must never flag 'a', which pads texts of 4 to 7 bytes. The test
 // is a template argument so that it is called directly and inlined.
 template <auto WordMayMatch>
-inline bool any_byte_may_match(
+[[gnu::always_inline]] inline bool any_byte_may_match(
     const unsigned char* b, std::size_t n, const unsigned char (&byte_table)[256]) noexcept {
   if (n >= 8) {
     std::size_t i = 0;

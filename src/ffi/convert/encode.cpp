@@ -186,7 +186,7 @@ inline PyResult<Value> encode_plain(PyObject* obj) {
 // those stores to that load, and the stall cost a tenth of to_json's time.
 // A Null owns nothing, so it is overwritten without being destroyed.
 template <class Make>
-inline void build_in_place(Value& slot, Make&& make) {
+[[gnu::always_inline]] inline void build_in_place(Value& slot, Make&& make) {
   try {
     ::new (static_cast<void*>(&slot)) Value(make());
   } catch (...) {
@@ -198,7 +198,8 @@ inline void build_in_place(Value& slot, Make&& make) {
 // The common plain objects, written straight into a container's slot: ASCII
 // str, int within 64 bits, float, bool, None. False leaves the rest (and
 // every error) to encode_plain.
-inline bool encode_plain_fast(PyObject* obj, Value& slot, ValueArena* arena) {
+[[gnu::always_inline]] inline bool encode_plain_fast(PyObject* obj, Value& slot,
+                                                     ValueArena* arena) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
@@ -229,13 +230,28 @@ inline bool encode_plain_fast(PyObject* obj, Value& slot, ValueArena* arena) {
   return obj == Py_None;  // the slot already holds Null
 }
 
+// Records that the tree now holds a part from the heap (see EncodeOptions).
+inline void note_outside_arena(const EncodeOptions& options) noexcept {
+  if (options.outside_arena != nullptr) *options.outside_arena = true;
+}
+
+// The plain objects encode_plain_fast leaves (non-ASCII str, int beyond 64
+// bits) and their errors. Out of line, so that the fast path inlined into
+// the container loops carries no error handling.
+[[gnu::noinline]] PyResult<void> encode_plain_rest(PyObject* obj, Value& slot,
+                                                   const EncodeOptions& options) {
+  slot = OSV_TRY(encode_plain(obj));
+  note_outside_arena(options);
+  return {};
+}
+
 // Converts a plain object into a fresh Null slot.
-inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot, ValueArena* arena) {
-  if (encode_plain_fast(obj, slot, arena)) [[likely]] {
+[[gnu::always_inline]] inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot,
+                                                               const EncodeOptions& options) {
+  if (encode_plain_fast(obj, slot, options.arena)) [[likely]] {
     return {};
   }
-  slot = OSV_TRY(encode_plain(obj));
-  return {};
+  return encode_plain_rest(obj, slot, options);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,7 +273,7 @@ inline PyResult<void> encode_guarded_into(PyObject* obj, const EncodeOptions& op
 // thread-local lookup per container.
 inline PyResult<void> encode_child_into(PyObject* obj, const EncodeOptions& child, Value& slot) {
   if (child.depth < limits::kMaxDepth && is_plain(obj)) {
-    return encode_plain_into(obj, slot, child.arena);
+    return encode_plain_into(obj, slot, child);
   }
   if ((child.depth & (kGuardEvery - 1)) != 0) return encode_into(obj, child, slot);
   return encode_guarded_into(obj, child, slot);
@@ -313,7 +329,7 @@ PyResult<void> encode_list(PyObject* list, const EncodeOptions& child, Value& sl
     for (; i < n; ++i) {
       PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
       if (!is_plain(item)) break;
-      OSV_TRY(encode_plain_into(item, items.emplace_back(), child.arena));
+      OSV_TRY(encode_plain_into(item, items.emplace_back(), child));
     }
   }
   if (i < n) {
@@ -357,8 +373,8 @@ PyResult<void> encode_dict(PyObject* dict, const EncodeOptions& child, Value& sl
       break;
     }
     ValuePair& pair = pairs.emplace_back();
-    OSV_TRY(encode_plain_into(key, pair.key, child.arena));
-    OSV_TRY(encode_plain_into(value, pair.value, child.arena));
+    OSV_TRY(encode_plain_into(key, pair.key, child));
+    OSV_TRY(encode_plain_into(value, pair.value, child));
   }
   if (rest) {
     // As in encode_list: the pairs left are those of the dict at the start.
@@ -391,6 +407,7 @@ PyResult<void> encode_iterable(PyObject* iterable, const EncodeOptions& child, V
     OSV_TRY(encode_child_into(item.get(), child, items.emplace_back()));
   }
   build_in_place(slot, [&] { return Value::sequence(std::move(items)); });
+  note_outside_arena(child);
   return {};
 }
 
@@ -682,10 +699,12 @@ PyResult<Value> unserializable(PyTypeObject* type) {
   return std::unexpected(unserializable_error(std::move(message)));
 }
 
-// Puts a value that a rarer conversion returned into the slot.
-PyResult<void> store(Value& slot, PyResult<Value>&& result) {
+// Puts a value that a rarer conversion returned (built on the heap) into the
+// slot.
+PyResult<void> store(Value& slot, PyResult<Value>&& result, const EncodeOptions& options) {
   if (!result) return std::unexpected(std::move(result).error());
   slot = std::move(*result);
+  note_outside_arena(options);
   return {};
 }
 
@@ -693,26 +712,26 @@ PyResult<void> store(Value& slot, PyResult<Value>&& result) {
 PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
   if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep());
   PyTypeObject* type = Py_TYPE(obj);
-  if (is_plain(obj)) return encode_plain_into(obj, slot, options.arena);
+  if (is_plain(obj)) return encode_plain_into(obj, slot, options);
   if (type == &PyList_Type) return encode_list(obj, options.child(), slot);
   if (type == &PyDict_Type) return encode_dict(obj, options.child(), slot);
   if (type == &PyTuple_Type) return encode_tuple(obj, options.child(), slot);
-  if (PyLong_Check(obj)) return store(slot, encode_int(obj));
+  if (PyLong_Check(obj)) return store(slot, encode_int(obj), options);
   if (PyFloat_Check(obj)) {
     const double value = PyFloat_AsDouble(obj);
     if (value == -1.0 && PyErr_Occurred()) return fetched();
     slot = Value::floating(value);
     return {};
   }
-  if (PyUnicode_Check(obj)) return store(slot, encode_str(obj));
-  if (PyBytes_Check(obj)) return store(slot, encode_bytes(obj));
+  if (PyUnicode_Check(obj)) return store(slot, encode_str(obj), options);
+  if (PyBytes_Check(obj)) return store(slot, encode_bytes(obj), options);
   if (PyList_Check(obj) || PyTuple_Check(obj)) {
     return encode_iterable(obj, options.child(), slot);
   }
   if (PyDict_Check(obj)) return encode_dict(obj, options.child(), slot);
   if (PyAnySet_Check(obj)) return encode_iterable(obj, options.child(), slot);
   if (TagObject* tag = OSV_TRY(as_tag_object(obj))) {
-    return store(slot, encode_tag_object(tag, options.child()));
+    return store(slot, encode_tag_object(tag, options.child()), options);
   }
   if (options.serializers != nullptr) {
     PyObject* found = nullptr;
@@ -723,11 +742,12 @@ PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& s
       PyRef callback = PyRef::steal(found);
       PyRef result = PyRef::steal(PyObject_CallOneArg(callback.get(), obj));
       if (!result) return fetched();
-      return store(slot, encode_tags_callback_result(result.get(), options.child()));
+      return store(slot, encode_tags_callback_result(result.get(), options.child()), options);
     }
   }
   if (std::optional<Value> special = OSV_TRY(encode_other(obj, options.child()))) {
     slot = std::move(*special);
+    note_outside_arena(options);
     return {};
   }
   if (options.default_fn != nullptr) {
@@ -738,7 +758,7 @@ PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& s
     child.default_fn = nullptr;
     return encode_guarded_into(replacement.get(), child, slot);
   }
-  return store(slot, unserializable(type));
+  return store(slot, unserializable(type), options);
 }
 
 // Offending characters of a tag (rule 2): Unicode White_Space and C0/C1

@@ -33,6 +33,10 @@ struct EncodeOptions {
   PyObject* default_fn = nullptr;
   PyObject* serializers = nullptr;  // a dict or subclass, keyed by exact type
   ValueArena* arena = nullptr;      // storage of the tree, or nullptr: the heap
+  // With an arena: set to true once some part of the tree is not in it (a
+  // rarer conversion's text, list or tag), so that the tree must be
+  // destroyed; left as it is while every part is. Borrowed; may be nullptr.
+  bool* outside_arena = nullptr;
   std::uint32_t depth = 0;
   bool serialize_numpy = false;        // OPT_SERIALIZE_NUMPY
   bool omit_microseconds = false;      // OPT_OMIT_MICROSECONDS
