@@ -31,7 +31,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 

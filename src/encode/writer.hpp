@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <string>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "emit_util/output_buffer.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "resolver/resolver.hpp"

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/options.hpp"

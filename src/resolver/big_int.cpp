@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 namespace {

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "resolver/big_int.hpp"
 
 namespace ostrevane {

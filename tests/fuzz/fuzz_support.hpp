@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "resolver/timestamp.hpp"
 
 #define FUZZ_REQUIRE(cond, what)                                                    \

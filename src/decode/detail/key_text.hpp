@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::detail {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "emit_util/output_buffer.hpp"
 #include "resolver/big_int.hpp"
 

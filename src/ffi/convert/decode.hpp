@@ -21,7 +21,7 @@
 #include <span>
 #include <string_view>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/timestamp.hpp"
 

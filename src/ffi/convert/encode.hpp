@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "ffi/errors.hpp"
 
 namespace ostrevane::ffi {

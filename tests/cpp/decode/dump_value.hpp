@@ -6,7 +6,7 @@
 #include <charconv>
 #include <string>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "resolver/timestamp.hpp"
 
 namespace ostrevane::testing {

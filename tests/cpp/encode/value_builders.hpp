@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "util/limits.hpp"
 #include "resolver/big_int.hpp"
 
