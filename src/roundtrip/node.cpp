@@ -90,8 +90,21 @@ bool operator==(const Comments& a, const Comments& b) {
   return ta == tb;
 }
 
+// Levels of ~YamlNode running inside each other on this thread. Up to
+// kDirectDropDepth levels, children die in place (no moves); below that the
+// rest of the subtree goes through the work list, so the stack stays bounded.
+constexpr int kDirectDropDepth = 48;
+thread_local int direct_drop_depth = 0;
+
 YamlNode::~YamlNode() {
-  if (!children_.empty()) drop_children(std::move(children_));
+  if (children_.empty()) return;
+  if (direct_drop_depth < kDirectDropDepth) {
+    ++direct_drop_depth;
+    { NodeList dying = std::move(children_); }
+    --direct_drop_depth;
+  } else {
+    drop_children(std::move(children_));
+  }
 }
 
 YamlNode& YamlNode::operator=(YamlNode&& other) noexcept {
