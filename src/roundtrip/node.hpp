@@ -184,6 +184,12 @@ class YamlNode {
   // A mapping key written in the explicit "? " form.
   bool explicit_key = false;
 
+ private:
+  // Beside the flags above, so the kind bytes fill their padding.
+  NodeKind kind_ = NodeKind::Null;
+  ScalarStyle scalar_style_ = ScalarStyle::Plain;
+
+ public:
   // A Null node with all-zero positions.
   YamlNode() noexcept = default;
   ~YamlNode();
@@ -270,8 +276,6 @@ class YamlNode {
   std::string text_;
   NodeList children_;
   std::unique_ptr<NodeExtras> extras_;
-  NodeKind kind_ = NodeKind::Null;
-  ScalarStyle scalar_style_ = ScalarStyle::Plain;
 };
 
 // Appends pointers to the node's direct children: a sequence's items in
