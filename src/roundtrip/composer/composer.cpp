@@ -1,5 +1,6 @@
 #include "roundtrip/composer/composer.hpp"
 
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -21,20 +22,36 @@ constexpr bool has_byte(std::uint64_t w, unsigned char b) noexcept {
   return ((x - kOnes) & ~x & kHighs) != 0;
 }
 
+// The bytes of an ASCII word `w` equal to `b`, each as its high bit; exact
+// (no false positives from borrows), unlike has_byte.
+constexpr std::uint64_t ascii_byte_mask(std::uint64_t w, unsigned char b) noexcept {
+  constexpr std::uint64_t kLows = ~kHighs;
+  const std::uint64_t x = w ^ (kOnes * b);
+  return ~(((x & kLows) + kLows) | x) & kHighs;
+}
+
 // Moves (line, column) from `from` to `to` over `text`: LF, a CR not
 // followed by LF, and CR LF each end a line; columns count code points.
-// Runs of plain ASCII go 8 bytes at a time.
+// ASCII without CR goes 8 bytes at a time, line feeds included (block
+// scalars are mostly such text).
 void advance_position(std::string_view text, std::uint64_t from, std::uint64_t to,
                       std::uint32_t& line, std::uint32_t& column) noexcept {
   if (to > text.size()) to = text.size();
   const char* p = text.data();
   std::uint64_t i = from;
   while (i < to) {
-    if (to - i >= 8) {
+    if (std::endian::native == std::endian::little && to - i >= 8) {
       std::uint64_t w;
       std::memcpy(&w, p + i, 8);
-      if ((w & kHighs) == 0 && !has_byte(w, '\n') && !has_byte(w, '\r')) {
-        column += 8;
+      if ((w & kHighs) == 0 && !has_byte(w, '\r')) {
+        const std::uint64_t feeds = ascii_byte_mask(w, '\n');
+        if (feeds == 0) {
+          column += 8;
+        } else {
+          line += static_cast<std::uint32_t>(__builtin_popcountll(feeds));
+          // Bytes after the last line feed of the word (little-endian).
+          column = static_cast<std::uint32_t>(__builtin_clzll(feeds) / 8);
+        }
         i += 8;
         continue;
       }
