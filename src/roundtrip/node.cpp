@@ -242,6 +242,49 @@ YamlNode YamlNode::clone() const {
   return copy;
 }
 
+std::string node_debug_text(const YamlNode& node) {
+  static constexpr std::string_view kStyles[] = {"Plain", "SingleQuoted", "DoubleQuoted", "Literal",
+                                                 "Folded"};
+  std::string out = "YamlNode { kind: ";
+  out += node_kind_name(node.kind());
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      out += "(\"" + std::string(node.text()) + "\", ";
+      out += kStyles[static_cast<std::size_t>(node.scalar_style())];
+      out += ')';
+      break;
+    case NodeKind::Alias:
+      out += "(\"" + std::string(node.text()) + "\")";
+      break;
+    case NodeKind::Sequence:
+      out += "(" + std::to_string(node.item_count()) + " items)";
+      break;
+    case NodeKind::Mapping:
+      out += "(" + std::to_string(node.pair_count()) + " pairs)";
+      break;
+    case NodeKind::Null:
+      break;
+  }
+  const auto position = [](std::uint64_t offset, std::uint32_t line, std::uint32_t column) {
+    return std::to_string(offset) + ":" + std::to_string(line) + ":" + std::to_string(column);
+  };
+  out += ", span: " + position(node.span.offset, node.span.line, node.span.column) + "+" +
+         std::to_string(node.span.file_id);
+  out += ", end: " + position(node.end_offset, node.end_line, node.end_column);
+  if (node.anchor()) out += ", anchor: \"" + *node.anchor() + "\"";
+  if (node.tag()) out += ", tag: \"" + *node.tag() + "\"";
+  if (node.source()) out += ", source: " + node.source()->tag + " " + node.source()->target;
+  out += ", style: ";
+  out += collection_style_name(node.style);
+  if (node.explicit_start) out += ", explicit_start";
+  if (node.leading_bom) out += ", leading_bom";
+  if (node.synthetic) out += ", synthetic";
+  if (node.explicit_key) out += ", explicit_key";
+  if (node.comments.modified) out += ", modified";
+  out += " }";
+  return out;
+}
+
 void push_children(const YamlNode& node, std::vector<const YamlNode*>& out) {
   for (const YamlNode& child : node.children()) out.push_back(&child);
 }

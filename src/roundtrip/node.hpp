@@ -284,6 +284,12 @@ class YamlNode {
 void push_children(const YamlNode& node, std::vector<const YamlNode*>& out);
 void push_children(YamlNode& node, std::vector<YamlNode*>& out);
 
+// One node's debug text for internal-fault messages, its children only
+// counted: YamlNode { kind: Scalar("a", Plain), span: 0:0:0+0, end: 1:0:1,
+// anchor: "x", tag: "!t", style: Block, explicit_key, ... }. The fields shown
+// after `style` are the flags that are set.
+std::string node_debug_text(const YamlNode& node);
+
 // Destroys a tree of any depth without recursion. ~YamlNode already does
 // this; the name states the intent where a whole, possibly deep tree ends.
 inline void drop_node_iterative(YamlNode&& node) noexcept { YamlNode dropped(std::move(node)); }
