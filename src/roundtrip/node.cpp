@@ -245,35 +245,68 @@ YamlNode YamlNode::clone() const {
 std::string node_debug_text(const YamlNode& node) {
   static constexpr std::string_view kStyles[] = {"Plain", "SingleQuoted", "DoubleQuoted", "Literal",
                                                  "Folded"};
+  // Built by appends only: g++ 12 warns (-Wrestrict) on "..." + std::string.
   std::string out = "YamlNode { kind: ";
+  const auto quoted = [&](std::string_view text) {
+    out += '"';
+    out += text;
+    out += '"';
+  };
+  const auto number = [&](std::uint64_t n) { out += std::to_string(n); };
   out += node_kind_name(node.kind());
   switch (node.kind()) {
     case NodeKind::Scalar:
-      out += "(\"" + std::string(node.text()) + "\", ";
+      out += '(';
+      quoted(node.text());
+      out += ", ";
       out += kStyles[static_cast<std::size_t>(node.scalar_style())];
       out += ')';
       break;
     case NodeKind::Alias:
-      out += "(\"" + std::string(node.text()) + "\")";
+      out += '(';
+      quoted(node.text());
+      out += ')';
       break;
     case NodeKind::Sequence:
-      out += "(" + std::to_string(node.item_count()) + " items)";
+      out += '(';
+      number(node.item_count());
+      out += " items)";
       break;
     case NodeKind::Mapping:
-      out += "(" + std::to_string(node.pair_count()) + " pairs)";
+      out += '(';
+      number(node.pair_count());
+      out += " pairs)";
       break;
     case NodeKind::Null:
       break;
   }
-  const auto position = [](std::uint64_t offset, std::uint32_t line, std::uint32_t column) {
-    return std::to_string(offset) + ":" + std::to_string(line) + ":" + std::to_string(column);
+  const auto position = [&](std::uint64_t offset, std::uint32_t line, std::uint32_t column) {
+    number(offset);
+    out += ':';
+    number(line);
+    out += ':';
+    number(column);
   };
-  out += ", span: " + position(node.span.offset, node.span.line, node.span.column) + "+" +
-         std::to_string(node.span.file_id);
-  out += ", end: " + position(node.end_offset, node.end_line, node.end_column);
-  if (node.anchor()) out += ", anchor: \"" + *node.anchor() + "\"";
-  if (node.tag()) out += ", tag: \"" + *node.tag() + "\"";
-  if (node.source()) out += ", source: " + node.source()->tag + " " + node.source()->target;
+  out += ", span: ";
+  position(node.span.offset, node.span.line, node.span.column);
+  out += '+';
+  number(node.span.file_id);
+  out += ", end: ";
+  position(node.end_offset, node.end_line, node.end_column);
+  if (node.anchor()) {
+    out += ", anchor: ";
+    quoted(*node.anchor());
+  }
+  if (node.tag()) {
+    out += ", tag: ";
+    quoted(*node.tag());
+  }
+  if (node.source()) {
+    out += ", source: ";
+    out += node.source()->tag;
+    out += ' ';
+    out += node.source()->target;
+  }
   out += ", style: ";
   out += collection_style_name(node.style);
   if (node.explicit_start) out += ", explicit_start";
