@@ -392,6 +392,11 @@ void Composer::drop_scratch_from(std::size_t base) noexcept {
   scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
 }
 
+Composer::Got Composer::abandon(std::size_t base) noexcept {
+  drop_scratch_from(base);
+  return Got::Failed;
+}
+
 // Moves the children stacked since `base` into the node's exactly sized
 // child vector.
 void Composer::take_children(YamlNode& out, std::size_t base) {
@@ -414,10 +419,6 @@ void Composer::take_children(YamlNode& out, std::size_t base) {
 Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_mapping({});
-  const auto failed = [&] {
-    drop_scratch_from(base);
-    return Got::Failed;
-  };
   while (more()) {
     const Token& t = tok();
     const K kind = t.kind;
@@ -435,13 +436,13 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
       ++pos_;
       YamlNode key;
       Got got = compose_node_guarded(key, false);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) key = zero_null();
       key.explicit_key = explicit_key;
       if (at(K::Value)) ++pos_;
       YamlNode value;
       got = compose_node_guarded(value, true);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
       scratch_.push_back(std::move(key));
       scratch_.push_back(std::move(value));
@@ -457,7 +458,7 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
         if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
             first.kind == K::SequenceEntry) {
           fail("a block collection cannot be a mapping key", first.span);
-          return failed();
+          return abandon(base);
         }
       }
     }
@@ -466,18 +467,18 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
     const std::uint64_t before = consumed();
     YamlNode key;
     Got got = compose_node_guarded(key, false);
-    if (got == Got::Failed) return failed();
+    if (got == Got::Failed) return abandon(base);
     if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
     YamlNode value;
     if (at(K::Value)) {
       ++pos_;
       got = compose_node_guarded(value, true);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
     } else {
       if (!flow && first_kind == K::Scalar) {
         fail("expected ':' after mapping key", first_span);
-        return failed();
+        return abandon(base);
       }
       value = zero_null();
     }
@@ -492,10 +493,6 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
 Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_sequence({});
-  const auto failed = [&] {
-    drop_scratch_from(base);
-    return Got::Failed;
-  };
   while (more()) {
     const Token& t = tok();
     const K kind = t.kind;
@@ -510,7 +507,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
       ++pos_;
       YamlNode item;
       const Got got = compose_flow_sequence_item(item, flow);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::Node) add_item(std::move(item), comma, false);
       continue;
     }
@@ -524,7 +521,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
     const std::uint64_t before = consumed();
     YamlNode item;
     const Got got = compose_flow_sequence_item(item, flow);
-    if (got == Got::Failed) return failed();
+    if (got == Got::Failed) return abandon(base);
     if (got == Got::None) break;
     add_item(std::move(item), entry, false);
     if (consumed() == before || !more()) break;
@@ -557,10 +554,7 @@ Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
   } else {
     got = compose_node_guarded(item, false);
   }
-  if (got == Got::Failed) {
-    drop_scratch_from(base);
-    return got;
-  }
+  if (got == Got::Failed) return abandon(base);
   if (got == Got::Node) add_item(std::move(item), dash, true);
   return Got::Node;
 }
