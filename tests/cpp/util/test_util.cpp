@@ -1,12 +1,12 @@
 // The shared runtime: the stack guard, the result macro and the once cell.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
 
+#include "small_stack.hpp"
 #include "util/once_cell.hpp"
 #include "util/result.hpp"
 #include "util/stack_guard.hpp"
@@ -15,29 +15,7 @@ namespace ostrevane {
 namespace {
 
 constexpr std::uint64_t kDeep = 1'000'000;
-constexpr std::size_t kSmallStack = 256 * 1024;
-
-// Runs `fn` on a pthread whose stack is only 256 KiB, so a deep recursion
-// survives only if the guard moves it onto fresh segments.
-void run_on_small_stack(const std::function<void()>& fn) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, kSmallStack), 0);
-  pthread_t thread;
-  auto* task = new std::function<void()>(fn);
-  ASSERT_EQ(pthread_create(
-                &thread, &attr,
-                [](void* p) -> void* {
-                  auto* f = static_cast<std::function<void()>*>(p);
-                  (*f)();
-                  delete f;
-                  return nullptr;
-                },
-                task),
-            0);
-  pthread_attr_destroy(&attr);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-}
+using testing::run_on_small_stack;
 
 // A recursion with a real frame per level (the array keeps the compiler from
 // turning it into a loop).
