@@ -101,3 +101,35 @@ def test_agrees_with_the_standard_library():
     assert json.loads(o.to_json(data)) == data
     assert o.to_json(data, option=o.OPT_INDENT_2).decode() == \
         json.dumps(data, indent=2, ensure_ascii=False)
+
+
+# ---------------------------------------------------------------------------
+# The writer views non-ASCII strs in place: each stays alive until the text
+# is written, even when the caller's last reference goes during the call.
+
+@pytest.mark.parametrize("dump", [o.to_json, o.dumps])
+def test_viewed_strs_outlive_their_last_reference(dump):
+    data = {"a": "é" * 300, "b": ["Zürich " * 50], "c": None}
+
+    class Dropper:
+        pass
+
+    def default(obj):
+        data.pop("a")
+        data["b"].clear()
+        return "done"
+
+    data["c"] = Dropper()
+    expected = {"a": "é" * 300, "b": ["Zürich " * 50], "c": "done"}
+    out = dump(data, default=default)
+    assert o.loads(out) == expected
+
+
+@pytest.mark.parametrize("size", [0, 1, 255, 256, 257, (1 << 20) - 1, 1 << 20, (1 << 20) + 1,
+                                  3 << 20])
+def test_output_sizes_around_the_kept_buffer(size):
+    # Texts that stay in the thread's kept buffer, and texts that outgrow it
+    # and move on into their result object.
+    text = "x" * max(size - 2, 0)
+    assert o.to_json(text) == json.dumps(text).encode()
+    assert o.loads(o.dumps({"k": text})) == {"k": text}

@@ -1,13 +1,19 @@
 #include "ffi/dumps.hpp"
 
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
-#include "value/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/options.hpp"
+#include "util/limits.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::ffi {
 namespace {
@@ -47,12 +53,96 @@ PyResult<void> refuse_documents(const char* function, PyObject* obj) {
   return {};
 }
 
-PyResult<PyRef> to_bytes(const OutputBuffer& out) {
-  PyRef bytes =
-      PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
-  if (!bytes) return std::unexpected(PyError::fetch());
-  return bytes;
-}
+// A thread's output buffer, kept between calls: a fresh one faults its
+// pages in on every call, which cost a quarter of a mid-sized `to_json`.
+struct KeptOutput {
+  char* data = nullptr;
+  std::size_t capacity = 0;
+  bool in_use = false;
+  KeptOutput() = default;
+  KeptOutput(const KeptOutput&) = delete;
+  KeptOutput& operator=(const KeptOutput&) = delete;
+  ~KeptOutput() { std::free(data); }
+};
+thread_local KeptOutput t_kept_output;
+
+// The writer's storage. Up to limits::kKeptOutputBytes the text goes into
+// the thread's kept buffer and is copied once into an exactly sized `bytes`
+// at the end. A longer text moves on into the `bytes` object that is
+// returned and grows there (the lock taken back for the moment when the
+// writer runs without it), so that it is neither copied whole afterwards nor
+// faulted in twice.
+class ResultStorage final : public OutputStorage {
+ public:
+  ResultStorage() {
+    if (!t_kept_output.in_use) {
+      kept_ = &t_kept_output;
+      kept_->in_use = true;
+    }
+  }
+  ~ResultStorage() {
+    if (kept_ != nullptr) kept_->in_use = false;
+  }
+  ResultStorage(const ResultStorage&) = delete;
+  ResultStorage& operator=(const ResultStorage&) = delete;
+
+  // The lock is released for the writer through `released` from now on.
+  void set_released(ReleasedGil* released) noexcept { released_ = released; }
+
+  char* resize(std::size_t capacity, std::size_t size) override {
+    if (!bytes_ && kept_ != nullptr && capacity <= limits::kKeptOutputBytes) {
+      if (capacity > kept_->capacity) {
+        // Grows straight to the bound: the buffer is kept, so later calls
+        // find it whole.
+        void* fresh = std::realloc(kept_->data, limits::kKeptOutputBytes);
+        if (fresh == nullptr) throw std::bad_alloc();
+        kept_->data = static_cast<char*>(fresh);
+        kept_->capacity = limits::kKeptOutputBytes;
+      }
+      return kept_->data;
+    }
+    std::optional<ReleasedGil::Retaken> locked;
+    if (released_ != nullptr) locked.emplace(*released_);
+    if (!bytes_) {
+      bytes_ = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity)));
+      if (!bytes_) {
+        PyErr_Clear();  // the entry guard raises MemoryError
+        throw std::bad_alloc();
+      }
+      if (size != 0) std::memcpy(PyBytes_AS_STRING(bytes_.get()), kept_->data, size);
+    } else {
+      PyObject* obj = bytes_.release();
+      if (_PyBytes_Resize(&obj, static_cast<Py_ssize_t>(capacity)) < 0) {
+        PyErr_Clear();  // the object is gone; the entry guard raises MemoryError
+        throw std::bad_alloc();
+      }
+      bytes_ = PyRef::steal(obj);
+    }
+    return PyBytes_AS_STRING(bytes_.get());
+  }
+
+  // The `bytes` of the `size` bytes written. Lock held.
+  PyResult<PyRef> finish(const OutputBuffer& out) {
+    released_ = nullptr;
+    if (!bytes_) {
+      PyRef copy =
+          PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+      if (!copy) return std::unexpected(PyError::fetch());
+      return copy;
+    }
+    PyObject* obj = bytes_.release();
+    if (static_cast<std::size_t>(PyBytes_GET_SIZE(obj)) != out.size() &&
+        _PyBytes_Resize(&obj, static_cast<Py_ssize_t>(out.size())) < 0) {
+      return std::unexpected(PyError::fetch());
+    }
+    return PyRef::steal(obj);
+  }
+
+ private:
+  KeptOutput* kept_ = nullptr;  // NULL when a call on this thread holds it
+  PyRef bytes_;
+  ReleasedGil* released_ = nullptr;
+};
 
 WriterOptions writer_options(std::uint64_t option, std::uint64_t width, NullStyle null_style) {
   WriterOptions w;
@@ -94,6 +184,9 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
   encode.arena = &arena;
+  // Released after the tree is gone, with the lock held.
+  KeptStrs kept_strs;
+  encode.kept_strs = &kept_strs;
   bool outside_arena = false;
   encode.outside_arena = &outside_arena;
   const bool keyword = (args.option & kOptNullAsKeyword) != 0;
@@ -110,14 +203,19 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   }
   const WriterOptions options = writer_options(args.option, args.width, null_style);
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
-  OutputBuffer out(kYamlOutputInitialCapacity);
+  ResultStorage storage;
+  OutputBuffer out(storage, kYamlOutputInitialCapacity);
   {
     ReleasedGil unlocked;
+    storage.set_released(&unlocked);
     write_yaml_document(out, tree, options);
     drop_encoded_tree(std::move(tree), outside_arena);
   }
-  return to_bytes(out);
+  return storage.finish(out);
 }
+
+// Initial room of a `to_json` result; it doubles as the writer needs.
+constexpr std::size_t kJsonOutputInitialCapacity = 256;
 
 PyResult<PyRef> to_json(const ToJsonArgs& args) {
   OSV_TRY(refuse_documents("to_json", args.obj));
@@ -125,21 +223,26 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
   encode.arena = &arena;
+  // Released after the tree is gone, with the lock held.
+  KeptStrs kept_strs;
+  encode.kept_strs = &kept_strs;
   bool outside_arena = false;
   encode.outside_arena = &outside_arena;
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
   JsonOptions options;
   options.indent = (args.option & kOptIndent4) ? 4 : (args.option & kOptIndent2) ? 2 : 0;
   options.sort_keys = (args.option & kOptSortKeys) != 0;
-  OutputBuffer out;
+  ResultStorage storage;
+  OutputBuffer out(storage, kJsonOutputInitialCapacity);
   Result<void, JsonError> written;
   {
     ReleasedGil unlocked;
+    storage.set_released(&unlocked);
     written = write_json_value_guarded(out, tree, options);
     drop_encoded_tree(std::move(tree), outside_arena);
   }
   if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
-  return to_bytes(out);
+  return storage.finish(out);
 }
 
 }  // namespace ostrevane::ffi
