@@ -4,7 +4,7 @@ import json
 import pytest
 
 import ostrevane as o
-from ostrevane.exceptions import OstrevaneEncodeError
+from ostrevane.exceptions import OstrevaneEncodeError, OstrevaneUnserializableError
 
 NESTED = {"a": [1, {"b": None}], "c": {}, "d": []}
 
@@ -133,3 +133,55 @@ def test_output_sizes_around_the_kept_buffer(size):
     text = "x" * max(size - 2, 0)
     assert o.to_json(text) == json.dumps(text).encode()
     assert o.loads(o.dumps({"k": text})) == {"k": text}
+
+
+# ---------------------------------------------------------------------------
+# Long lists are converted and written in batches; the text, the errors and
+# the callbacks are those of the whole-tree road, which a tuple of the same
+# items still takes.
+
+def long_items(n=3000):
+    return [{"id": i, "name": f"n{i}", "tags": ["a", "é"], "nested": {"x": [i, 1.5, None]}}
+            if i % 3 else [i, f"s{i}", True] for i in range(n)]
+
+
+@pytest.mark.parametrize("option", [0, o.OPT_INDENT_2, o.OPT_INDENT_4, o.OPT_SORT_KEYS,
+                                    o.OPT_INDENT_2 | o.OPT_SORT_KEYS])
+@pytest.mark.parametrize("n", [1024, 1025, 2048, 3000])
+def test_long_lists_write_the_whole_tree_text(option, n):
+    items = long_items(n)
+    out = o.to_json(items, option=option)
+    assert out == o.to_json(tuple(items), option=option)
+    assert json.loads(out) == items
+
+
+@pytest.mark.parametrize("bad_at,refused_at", [(2500, 10), (10, 2500), (None, 2500)])
+def test_long_lists_fail_as_the_whole_tree_does(bad_at, refused_at):
+    items = long_items()
+    items[refused_at] = {("a", "b"): 1}  # the writer refuses it
+    if bad_at is not None:
+        items[bad_at] = object()  # the conversion refuses it
+    errors = []
+    for obj in (items, tuple(items)):
+        with pytest.raises(Exception) as info:
+            o.to_json(obj)
+        errors.append((type(info.value), str(info.value)))
+    assert errors[0] == errors[1]
+    expected = OstrevaneEncodeError if bad_at is None else OstrevaneUnserializableError
+    assert errors[0][0] is expected
+
+
+def test_long_lists_keep_the_items_they_held_at_the_start():
+    items = list(range(3000))
+    items[0] = object()
+    seen = []
+
+    def default(obj):
+        seen.append(obj)
+        items[2999] = "changed"
+        del items[1500:]
+        return "first"
+
+    out = json.loads(o.to_json(items, default=default))
+    assert out == ["first"] + list(range(1, 3000))
+    assert len(seen) == 1
