@@ -353,9 +353,13 @@ PyObject* Converter::sequence(const Value& v, unsigned depth) {
 }
 
 PyObject* Converter::mapping(const Value& v, unsigned depth) {
-  PyRef dict = PyRef::steal(PyDict_New());
+  // Sized for its pairs at once: a growing dict is rebuilt at 6, 11, 22...
+  // entries.
+  const ValuePairList& pairs = v.pairs();
+  PyRef dict = PyRef::steal(
+      pairs.size() > 5 ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size())) : PyDict_New());
   if (!dict) return nullptr;
-  for (const ValuePair& pair : v.pairs()) {
+  for (const ValuePair& pair : pairs) {
     PyObject* k = key(pair.key, depth);
     if (k == nullptr) return nullptr;
     PyObject* value = child(pair.value, depth + 1);
