@@ -185,3 +185,19 @@ def test_long_lists_keep_the_items_they_held_at_the_start():
     out = json.loads(o.to_json(items, default=default))
     assert out == ["first"] + list(range(1, 3000))
     assert len(seen) == 1
+
+
+def test_calls_inside_callbacks_of_a_long_list():
+    # A callback's own dumps and to_json run while the outer call holds the
+    # thread's kept output buffer.
+    inner = long_items(2000)
+    items = list(range(3000))
+    items[5] = object()
+
+    def default(obj):
+        return [o.to_json(inner).decode(), o.dumps({"k": "v" * 2000}).decode()]
+
+    out = json.loads(o.to_json(items, default=default))
+    assert out[5] == [json.dumps(inner, separators=(",", ":"), ensure_ascii=False),
+                      o.dumps({"k": "v" * 2000}).decode()]
+    assert out[:5] == [0, 1, 2, 3, 4] and out[6:] == list(range(6, 3000))

@@ -177,19 +177,30 @@ void drop_encoded_tree(Value&& tree, bool outside_arena) noexcept {
   static_cast<void>(left);
 }
 
+// What an encoder's tree lives on: the arena of its lists and texts, the
+// strs whose bytes it views, and whether any part of it is outside the
+// arena. Declared before the tree, which must go first.
+struct TreeStorage {
+  ValueArena arena;
+  KeptStrs kept_strs;  // released with the lock held, after the tree
+  bool outside_arena = false;
+
+  // `options` building a tree on this storage.
+  EncodeOptions attach(EncodeOptions options) {
+    options.arena = &arena;
+    options.kept_strs = &kept_strs;
+    options.outside_arena = &outside_arena;
+    return options;
+  }
+};
+
 }  // namespace
 
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   OSV_TRY(refuse_documents("dumps", args.obj));
-  // Declared before the tree, which lives in it.
-  ValueArena arena;
-  EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
-  encode.arena = &arena;
-  // Released after the tree is gone, with the lock held.
-  KeptStrs kept_strs;
-  encode.kept_strs = &kept_strs;
-  bool outside_arena = false;
-  encode.outside_arena = &outside_arena;
+  TreeStorage storage_of_tree;
+  const EncodeOptions encode = storage_of_tree.attach(
+      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
   const bool keyword = (args.option & kOptNullAsKeyword) != 0;
   const bool tilde = (args.option & kOptNullAsTilde) != 0;
   if (keyword && tilde) {
@@ -210,7 +221,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
     ReleasedGil unlocked;
     storage.set_released(&unlocked);
     write_yaml_document(out, tree, options);
-    drop_encoded_tree(std::move(tree), outside_arena);
+    drop_encoded_tree(std::move(tree), storage_of_tree.outside_arena);
   }
   return storage.finish(out);
 }
@@ -268,14 +279,8 @@ PyResult<PyRef> to_json_in_batches(PyObject* list, const ToJsonArgs& args) {
   batch.reserve(std::min(n, kJsonBatchItems));
   for (std::size_t first = 0; first < n; first += kJsonBatchItems) {
     const std::size_t last = std::min(n, first + kJsonBatchItems);
-    // Declared before the batch's values, which live in it.
-    ValueArena arena;
-    KeptStrs kept_strs;
-    bool outside_arena = false;
-    EncodeOptions item_options = encode;
-    item_options.arena = &arena;
-    item_options.kept_strs = &kept_strs;
-    item_options.outside_arena = &outside_arena;
+    TreeStorage storage_of_batch;
+    const EncodeOptions item_options = storage_of_batch.attach(encode);
     // Drops the batch's values before the arena and the kept strs go, on
     // every path (without the lock when the writer had released it).
     struct DropBatch {
@@ -285,7 +290,7 @@ PyResult<PyRef> to_json_in_batches(PyObject* list, const ToJsonArgs& args) {
         for (Value& v : values) drop_encoded_tree(std::move(v), outside);
         values.clear();
       }
-    } drop{batch, outside_arena};
+    } drop{batch, storage_of_batch.outside_arena};
     for (std::size_t i = first; i < last; ++i) {
       batch.push_back(OSV_TRY(encode_object_guarded(items.objs[i], item_options)));
     }
@@ -310,15 +315,9 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
       static_cast<std::size_t>(PyList_GET_SIZE(args.obj)) > kJsonBatchItems) {
     return to_json_in_batches(args.obj, args);
   }
-  // Declared before the tree, which lives in it.
-  ValueArena arena;
-  EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
-  encode.arena = &arena;
-  // Released after the tree is gone, with the lock held.
-  KeptStrs kept_strs;
-  encode.kept_strs = &kept_strs;
-  bool outside_arena = false;
-  encode.outside_arena = &outside_arena;
+  TreeStorage storage_of_tree;
+  const EncodeOptions encode =
+      storage_of_tree.attach(EncodeOptions::from_mask(args.option, args.default_fn, nullptr));
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
   const JsonOptions options = json_options(args.option);
   ResultStorage storage;
@@ -328,7 +327,7 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
     ReleasedGil unlocked;
     storage.set_released(&unlocked);
     written = write_json_value_guarded(out, tree, options);
-    drop_encoded_tree(std::move(tree), outside_arena);
+    drop_encoded_tree(std::move(tree), storage_of_tree.outside_arena);
   }
   if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
   return storage.finish(out);
