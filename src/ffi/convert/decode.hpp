@@ -48,7 +48,7 @@ struct TagOptions {
 // One document (loads). New reference.
 [[nodiscard]] PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options);
 
-// Every document into a new list, sharing one key cache (loads_all). Each
+// Every document into a new list (loads_all with tag callbacks). Each
 // document is destroyed as soon as it is converted, so that a stream's Value
 // trees and its Python objects are never all alive at once; the documents
 // are left as nulls.
