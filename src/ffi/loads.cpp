@@ -101,9 +101,10 @@ class ConvertingSink final : public DocumentSink {
 // at a time instead of the whole stream's. What the call reports is what
 // decode_plain followed by documents_to_python report: a decode error wins
 // over a conversion error in any document, the warnings are logged only when
-// the whole text decoded, and a conversion error is raised after them. No
-// Python code of the caller's runs during the conversion, so converting
-// early is not observable.
+// the whole text decoded, and a conversion error is raised after them.
+// Without tag callbacks nothing the caller supplied runs during the
+// conversion (at most the datetime module is imported), so converting early
+// is not observable.
 PyResult<PyRef> load_all_streaming(std::string_view text, const LoadFlags& f,
                                    const TagOptions& tag_options) {
   DocumentListBuilder builder(tag_options);
