@@ -136,6 +136,9 @@ class Decoder {
 
   Result<DecodedStream, DecodeError> run();
 
+  // Hands each document to `sink` once complete instead of keeping it.
+  void send_documents_to(DocumentSink* sink) noexcept { sink_ = sink; }
+
  private:
   // ---- stream, documents and directives
   Result<void, DecodeError> decode_documents(std::vector<Value>& documents);
@@ -232,6 +235,7 @@ class Decoder {
   }
 
   DocumentScanner& scanner_;
+  DocumentSink* sink_ = nullptr;
   // The current document's tokens; between documents, once every token is
   // consumed, they are dropped and the next document's are scanned in.
   const TokenVector& toks_;
@@ -307,7 +311,11 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
   const auto failed = [&] { return std::unexpected(std::move(error_)); };
   const auto finish_document = [&](Value root) {
     if (saw_merge_) with_stack_guard([&] { apply_merges(root); });
-    documents.push_back(std::move(root));
+    if (sink_ != nullptr) {
+      sink_->take(std::move(root));
+    } else {
+      documents.push_back(std::move(root));
+    }
     anchors_.clear();
     tag_directives_.clear();
     saw_merge_ = false;
@@ -868,6 +876,18 @@ Result<DecodedStream, DecodeError> decode_stream(std::string_view text, Resolver
   Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
                   dup_key_warn, yaml11_warn);
   return decoder.run();
+}
+
+Result<std::vector<std::string>, DecodeError> decode_stream_each(
+    std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink, DecodedTexts texts) {
+  DocumentScanner scanner(text);
+  Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
+                  dup_key_warn, yaml11_warn);
+  decoder.send_documents_to(&sink);
+  Result<DecodedStream, DecodeError> decoded = decoder.run();
+  if (!decoded) return std::unexpected(std::move(decoded.error()));
+  return std::move(decoded->warnings);
 }
 
 }  // namespace ostrevane

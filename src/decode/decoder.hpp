@@ -31,10 +31,10 @@
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 
@@ -72,6 +72,30 @@ struct DecodedStream {
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
+
+// Receives the documents of decode_stream_each, one at a time.
+class DocumentSink {
+ public:
+  // Called with each document as soon as it is complete (merge keys
+  // applied), in stream order; the sink owns it from then on.
+  virtual void take(Value document) = 0;
+
+ protected:
+  ~DocumentSink() = default;
+};
+
+// decode_stream, but each document goes to `sink` as soon as it is complete
+// instead of into a list, so that a consumer can turn it into something else
+// and free it before the next is decoded: only one document's tokens and tree
+// are alive at a time. Decoding goes on to the end of the text either way,
+// and the outcome is decode_stream's: the warnings, or the same error that it
+// would report (a scan error anywhere still wins over a decode error in an
+// earlier document). On an error, the documents already handed over were
+// complete and valid, but the caller must drop whatever it made of them.
+[[nodiscard]] Result<std::vector<std::string>, DecodeError> decode_stream_each(
+    std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink,
+    DecodedTexts texts = DecodedTexts::Owned);
 
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer

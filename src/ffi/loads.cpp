@@ -76,6 +76,52 @@ PyResult<DecodedStream> decode_plain(std::string_view text, const LoadFlags& f) 
   return std::move(*decoded);
 }
 
+// Receives the decoder's documents without the lock, takes the lock back to
+// convert each, and frees its tree without the lock again.
+class ConvertingSink final : public DocumentSink {
+ public:
+  explicit ConvertingSink(DocumentListBuilder& builder) : builder_(builder) {}
+  void set_released(ReleasedGil* released) noexcept { released_ = released; }
+
+  void take(Value document) override {
+    {
+      ReleasedGil::Retaken locked(*released_);
+      builder_.add(document);
+    }
+    drop_value_iterative(std::move(document));
+  }
+
+ private:
+  DocumentListBuilder& builder_;
+  ReleasedGil* released_ = nullptr;
+};
+
+// loads_all without tag callbacks: each document becomes its Python object
+// as soon as it is decoded, so that one document's tokens and tree are alive
+// at a time instead of the whole stream's. What the call reports is what
+// decode_plain followed by documents_to_python report: a decode error wins
+// over a conversion error in any document, the warnings are logged only when
+// the whole text decoded, and a conversion error is raised after them.
+// Without tag callbacks nothing the caller supplied runs during the
+// conversion (at most the datetime module is imported), so converting early
+// is not observable.
+PyResult<PyRef> load_all_streaming(std::string_view text, const LoadFlags& f,
+                                   const TagOptions& tag_options) {
+  DocumentListBuilder builder(tag_options);
+  ConvertingSink sink(builder);
+  Result<std::vector<std::string>, DecodeError> warnings;
+  {
+    ReleasedGil unlocked;
+    sink.set_released(&unlocked);
+    warnings =
+        decode_stream_each(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
+                           f.dup_key_warn, f.yaml11_warn, sink, DecodedTexts::BorrowInput);
+  }
+  if (!warnings) return std::unexpected(decode_error_to_py(warnings.error()));
+  for (const std::string& warning : *warnings) log_warning(warning);
+  return builder.finish();
+}
+
 // The schema of a loads call: absent, the `schema` object, or what
 // `schema_resolver` makes of the reference comment at the head of the text.
 PyResult<PyRef> resolve_schema(const LoadsArgs& args, std::string_view text) {
@@ -146,8 +192,13 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
     return std::unexpected(not_implemented("loads_all", road));
   }
 
-  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  if (tags == nullptr && args.tag_handler == nullptr) {
+    return load_all_streaming(text, flags, tag_options);
+  }
+  // Tag callbacks run the caller's code: they see the documents only once
+  // the whole text decoded, as they always have.
+  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   return documents_to_python(stream.documents, tag_options);
 }
 

@@ -4,7 +4,9 @@
 // directive, else the option bits), check `tags`, and take a road chosen by
 // the option mask. The plain road decodes the whole text with the
 // interpreter lock released, logs the decoder's warnings, and converts the
-// documents to Python objects. The round-trip, annotated and directive roads
+// documents to Python objects; loads_all without tag callbacks converts each
+// document as soon as it is decoded (the lock taken back for it), with the
+// same outcome. The round-trip, annotated and directive roads
 // and schema validation are not built yet: they raise NotImplementedError
 // naming the option or argument, after every argument check.
 #pragma once

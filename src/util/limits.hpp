@@ -48,6 +48,12 @@ inline constexpr std::size_t kTokenBufferCache = std::size_t{64} << 20;
 inline constexpr std::size_t kArenaChunkSize = std::size_t{256} << 10;
 inline constexpr std::size_t kArenaSpareChunks = 32;
 
+// Largest output buffer a thread keeps for the next `dumps` or `to_json`:
+// texts that fit are written into it and copied once into their `bytes`,
+// without faulting fresh pages in; longer ones move on into the `bytes`
+// object itself and grow there.
+inline constexpr std::size_t kKeptOutputBytes = std::size_t{1} << 20;
+
 // Decimal digits a message may spell out for an integer written in another
 // base: the conversion is quadratic, so longer ones show their literal (the
 // same bound as CPython's default int_max_str_digits).

@@ -195,18 +195,25 @@ template <class Make>
   }
 }
 
+// A str's text as a view of the str's own UTF-8 bytes, with one reference
+// to the str kept in `kept` so that the bytes outlive the tree.
+inline void view_str_text(PyObject* str, std::string_view text, Value& slot, KeptStrs& kept) {
+  build_in_place(slot, [&] { return Value::borrowed_string(text); });
+  if (slot.text_is_borrowed()) kept.keep(str);
+}
+
 // The common plain objects, written straight into a container's slot: ASCII
 // str, int within 64 bits, float, bool, None. False leaves the rest (and
 // every error) to encode_plain.
 [[gnu::always_inline]] inline bool encode_plain_fast(PyObject* obj, Value& slot,
-                                                     ValueArena* arena) {
+                                                     const EncodeOptions& options) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
-    if (arena != nullptr) {
-      build_in_place(slot, [&] { return Value::string(text, *arena); });
+    if (options.arena != nullptr) {
+      build_in_place(slot, [&] { return Value::string(text, *options.arena); });
     } else {
       build_in_place(slot, [&] { return Value::string(text); });
     }
@@ -240,6 +247,17 @@ inline void note_outside_arena(const EncodeOptions& options) noexcept {
 // the container loops carries no error handling.
 [[gnu::noinline]] PyResult<void> encode_plain_rest(PyObject* obj, Value& slot,
                                                    const EncodeOptions& options) {
+  if (options.kept_strs != nullptr && Py_TYPE(obj) == &PyUnicode_Type) {
+    // A str that is not ASCII would be copied to the heap: its UTF-8 form,
+    // which CPython keeps with the str for as long as the str lives, is
+    // viewed instead. (An ASCII str's copy into the arena costs less than
+    // keeping a reference, as measured.)
+    if (std::optional<std::string_view> utf8 = utf8_of(obj)) {
+      view_str_text(obj, *utf8, slot, *options.kept_strs);
+      return {};
+    }
+    PyErr_Clear();  // unpaired surrogates: encode_plain reports them
+  }
   slot = OSV_TRY(encode_plain(obj));
   note_outside_arena(options);
   return {};
@@ -248,7 +266,7 @@ inline void note_outside_arena(const EncodeOptions& options) noexcept {
 // Converts a plain object into a fresh Null slot.
 [[gnu::always_inline]] inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot,
                                                                const EncodeOptions& options) {
-  if (encode_plain_fast(obj, slot, options.arena)) [[likely]] {
+  if (encode_plain_fast(obj, slot, options)) [[likely]] {
     return {};
   }
   return encode_plain_rest(obj, slot, options);
