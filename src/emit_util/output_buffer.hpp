@@ -49,6 +49,8 @@ class OutputBuffer {
   char operator[](std::size_t i) const noexcept { return data_[i]; }
   char back() const noexcept { return data_[size_ - 1]; }
   void clear() noexcept { size_ = 0; }
+  // Drops the last byte; the buffer must not be empty.
+  void pop_back() noexcept { --size_; }
 
   void reserve(std::size_t capacity) {
     if (capacity > capacity_) reallocate(capacity);

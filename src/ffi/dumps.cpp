@@ -4,52 +4,42 @@
 #include <string_view>
 #include <utility>
 
-#include "value/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/document.hpp"
 #include "ffi/options.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::ffi {
 namespace {
 
-// The round-trip document classes do not exist yet; until they do, their
-// instances are recognised by class name so that they fail plainly instead
-// of being serialised as ordinary objects.
-enum class DocumentKind { None, Document, View };
-
-DocumentKind document_kind(PyObject* obj) noexcept {
+// Document views are not built yet; until they are, their instances are
+// recognised by class name so that they fail plainly instead of being
+// serialised as ordinary objects.
+bool is_document_view(PyObject* obj) noexcept {
   PyObject* mro = Py_TYPE(obj)->tp_mro;
-  if (mro == nullptr || !PyTuple_Check(mro)) return DocumentKind::None;
+  if (mro == nullptr || !PyTuple_Check(mro)) return false;
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
     const std::string_view name =
         reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
-    if (name == "_ostrevane.OstrevaneDocument") return DocumentKind::Document;
-    if (name == "_ostrevane.OstrevaneDocumentView") return DocumentKind::View;
+    if (name == "_ostrevane.OstrevaneDocumentView") return true;
   }
-  return DocumentKind::None;
+  return false;
 }
 
 PyError not_implemented(std::string message) {
   return PyError::builtin(PyExc_NotImplementedError, std::move(message));
 }
 
-PyResult<void> refuse_documents(const char* function, PyObject* obj) {
-  switch (document_kind(obj)) {
-    case DocumentKind::Document:
-      return std::unexpected(not_implemented(std::string(function) +
-                                             "() of an OstrevaneDocument is not implemented yet"));
-    case DocumentKind::View:
-      return std::unexpected(not_implemented(
-          std::string(function) + "() of an OstrevaneDocumentView is not implemented yet"));
-    case DocumentKind::None:
-      break;
-  }
-  return {};
+PyResult<void> refuse_views(const char* function, PyObject* obj) {
+  if (!is_document_view(obj)) return {};
+  return std::unexpected(not_implemented(std::string(function) +
+                                         "() of an OstrevaneDocumentView is not implemented yet"));
 }
 
-PyResult<PyRef> to_bytes(const OutputBuffer& out) {
+PyResult<PyRef> to_bytes(std::string_view text) {
   PyRef bytes =
-      PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+      PyRef::steal(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   if (!bytes) return std::unexpected(PyError::fetch());
   return bytes;
 }
@@ -89,7 +79,9 @@ void drop_encoded_tree(Value&& tree, bool outside_arena) noexcept {
 }  // namespace
 
 PyResult<PyRef> dumps(const DumpsArgs& args) {
-  OSV_TRY(refuse_documents("dumps", args.obj));
+  // A document is written as its own text; every option is for other objects.
+  if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
+  OSV_TRY(refuse_views("dumps", args.obj));
   // Declared before the tree, which lives in it.
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
@@ -116,18 +108,28 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
     write_yaml_document(out, tree, options);
     drop_encoded_tree(std::move(tree), outside_arena);
   }
-  return to_bytes(out);
+  return to_bytes(out.view());
 }
 
 PyResult<PyRef> to_json(const ToJsonArgs& args) {
-  OSV_TRY(refuse_documents("to_json", args.obj));
+  PyObject* obj = args.obj;
+  // A document is written as its plain values (to_dict); one without roots
+  // is null.
+  PyRef document_values;
+  if (DocumentObject* doc = OSV_TRY(as_document(obj))) {
+    if (!OSV_TRY(document_has_roots(doc))) return to_bytes(std::string_view("null"));
+    document_values = PyRef::steal(PyObject_CallMethod(obj, "to_dict", nullptr));
+    if (!document_values) return std::unexpected(PyError::fetch());
+    obj = document_values.get();
+  }
+  OSV_TRY(refuse_views("to_json", obj));
   // Declared before the tree, which lives in it.
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);
   encode.arena = &arena;
   bool outside_arena = false;
   encode.outside_arena = &outside_arena;
-  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  Value tree = OSV_TRY(encode_object_guarded(obj, encode));
   JsonOptions options;
   options.indent = (args.option & kOptIndent4) ? 4 : (args.option & kOptIndent2) ? 2 : 0;
   options.sort_keys = (args.option & kOptSortKeys) != 0;
@@ -139,7 +141,7 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
     drop_encoded_tree(std::move(tree), outside_arena);
   }
   if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
-  return to_bytes(out);
+  return to_bytes(out.view());
 }
 
 }  // namespace ostrevane::ffi

@@ -10,34 +10,57 @@ namespace ostrevane::ffi {
 // ---------------------------------------------------------------------------
 // Borrow counters.
 
-PyResult<void> BorrowCounter::acquire_shared() noexcept {
+namespace {
+
+PyError borrow_conflict(BorrowConflict conflict, const char* message) {
+  if (conflict == BorrowConflict::Fault) return PyError::fault(message);
+  return PyError::builtin(PyExc_RuntimeError, message);
+}
+
+}  // namespace
+
+PyResult<void> BorrowCounter::acquire_shared(BorrowConflict conflict) noexcept {
   std::int64_t current = count_.load(std::memory_order_relaxed);
   do {
-    if (current < 0) {
-      return std::unexpected(PyError::builtin(PyExc_RuntimeError, "Already mutably borrowed"));
-    }
+    if (current < 0) return std::unexpected(borrow_conflict(conflict, "Already mutably borrowed"));
   } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
                                          std::memory_order_relaxed));
   return {};
 }
 
-PyResult<void> BorrowCounter::acquire_exclusive() noexcept {
+PyResult<void> BorrowCounter::acquire_exclusive(BorrowConflict conflict) noexcept {
   std::int64_t expected = 0;
   if (!count_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
                                       std::memory_order_relaxed)) {
-    return std::unexpected(PyError::builtin(PyExc_RuntimeError, "Already borrowed"));
+    return std::unexpected(borrow_conflict(conflict, "Already borrowed"));
   }
   return {};
 }
 
-PyResult<SharedBorrow> SharedBorrow::take(BorrowCounter& counter) noexcept {
-  OSV_TRY(counter.acquire_shared());
+PyResult<SharedBorrow> SharedBorrow::take(BorrowCounter& counter,
+                                          BorrowConflict conflict) noexcept {
+  OSV_TRY(counter.acquire_shared(conflict));
   return SharedBorrow(&counter);
 }
 
-PyResult<ExclusiveBorrow> ExclusiveBorrow::take(BorrowCounter& counter) noexcept {
-  OSV_TRY(counter.acquire_exclusive());
+PyResult<ExclusiveBorrow> ExclusiveBorrow::take(BorrowCounter& counter,
+                                                BorrowConflict conflict) noexcept {
+  OSV_TRY(counter.acquire_exclusive(conflict));
   return ExclusiveBorrow(&counter);
+}
+
+PyResult<MemberBorrow> MemberBorrow::take(BorrowCounter& counter, BorrowRule rule) noexcept {
+  switch (rule.kind) {
+    case BorrowKind::None:
+      return MemberBorrow(nullptr, rule.kind);
+    case BorrowKind::Shared:
+      OSV_TRY(counter.acquire_shared(rule.conflict));
+      break;
+    case BorrowKind::Exclusive:
+      OSV_TRY(counter.acquire_exclusive(rule.conflict));
+      break;
+  }
+  return MemberBorrow(&counter, rule.kind);
 }
 
 // ---------------------------------------------------------------------------
@@ -136,8 +159,8 @@ PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"tag", "value", nullptr};
     PyObject* tag_obj = nullptr;
     PyObject* value = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:OstrevaneTag",
-                                     const_cast<char**>(keywords), &tag_obj, &value)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:OstrevaneTag", const_cast<char**>(keywords),
+                                     &tag_obj, &value)) {
       return std::unexpected(PyError::fetch());
     }
     PyResult<std::string> tag = tag_argument(tag_obj);
