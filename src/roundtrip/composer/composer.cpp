@@ -1,0 +1,611 @@
+#include "roundtrip/composer/composer.hpp"
+
+#include <cstring>
+#include <utility>
+
+#include "util/limits.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane {
+
+namespace {
+
+using K = TokenKind;
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+
+// True when one of the 8 bytes of `w` equals `b`.
+constexpr bool has_byte(std::uint64_t w, unsigned char b) noexcept {
+  const std::uint64_t x = w ^ (kOnes * b);
+  return ((x - kOnes) & ~x & kHighs) != 0;
+}
+
+// Moves (line, column) from `from` to `to` over `text`: LF, a CR not
+// followed by LF, and CR LF each end a line; columns count code points.
+// Runs of plain ASCII go 8 bytes at a time.
+void advance_position(std::string_view text, std::uint64_t from, std::uint64_t to,
+                      std::uint32_t& line, std::uint32_t& column) noexcept {
+  if (to > text.size()) to = text.size();
+  const char* p = text.data();
+  std::uint64_t i = from;
+  while (i < to) {
+    if (to - i >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if ((w & kHighs) == 0 && !has_byte(w, '\n') && !has_byte(w, '\r')) {
+        column += 8;
+        i += 8;
+        continue;
+      }
+    }
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || p[i + 1] != '\n'))) {
+      ++line;
+      column = 0;
+    } else if ((c & 0xC0) != 0x80) {
+      ++column;
+    }
+    ++i;
+  }
+}
+
+// A node with no content standing at `span`: its end is its start.
+YamlNode null_at(const Span& span) noexcept {
+  YamlNode node;
+  node.span = span;
+  node.end_offset = span.offset;
+  node.end_line = span.line;
+  node.end_column = span.column;
+  return node;
+}
+
+// The single-pair Flow mapping of a pair written inside a flow sequence;
+// positioned (start and end) where the pair starts.
+YamlNode single_pair(const Span& at, YamlNode key, YamlNode value) {
+  YamlNode map = null_at(at);
+  NodeList pair;
+  pair.reserve(2);
+  pair.push_back(std::move(key));
+  pair.push_back(std::move(value));
+  map.set_mapping(std::move(pair));
+  map.style = CollectionStyle::Flow;
+  return map;
+}
+
+bool closes_dash_item(K kind) noexcept {
+  return kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd || kind == K::Key ||
+         kind == K::SequenceEntry;
+}
+
+}  // namespace
+
+void DashPositions::seal() {
+  std::sort(packed_.begin(), packed_.end());
+  packed_.erase(std::unique(packed_.begin(), packed_.end()), packed_.end());
+}
+
+std::string capture_block_scalar_source(std::uint64_t end, std::uint64_t length,
+                                        std::string_view slice) {
+  if (end < length) {
+    const std::size_t brk = slice.find_last_of("\r\n");
+    if (brk != std::string_view::npos) {
+      const std::string_view after = slice.substr(brk + 1);
+      if (after.find_first_not_of(" \t") == std::string_view::npos) {
+        return std::string(slice.substr(0, brk + 1));
+      }
+    }
+  }
+  return std::string(slice);
+}
+
+// ---------------------------------------------------------------- tokens
+
+Result<NodeList, ScanError> Composer::compose_stream(DocumentScanner& scanner, bool keep_empty) {
+  scanner_ = &scanner;
+  toks_ = &scanner.tokens().tokens;
+  auto roots = run(keep_empty);
+  if (!roots) {
+    // The rest of the text may still hold a scan error, which wins.
+    while (!scan_error_ && !scanner.finished()) refill();
+  } else {
+    refill();  // the last batch's comments
+  }
+  scanner_ = nullptr;
+  toks_ = nullptr;
+  if (scan_error_) return std::unexpected(std::move(*scan_error_));
+  return roots;
+}
+
+Result<NodeList, ScanError> Composer::compose_stream(const TokenList& tokens, bool keep_empty) {
+  toks_ = &tokens.tokens;
+  auto roots = run(keep_empty);
+  toks_ = nullptr;
+  return roots;
+}
+
+// Moves the batch's comments aside, drops its tokens and scans the next
+// document's in. After a scan error the batch is dropped unread.
+void Composer::refill() {
+  TokenList& list = scanner_->tokens();
+  if (!list.comments.empty()) {
+    if (comments_.empty()) {
+      comments_ = std::move(list.comments);
+    } else {
+      comments_.insert(comments_.end(), std::make_move_iterator(list.comments.begin()),
+                       std::make_move_iterator(list.comments.end()));
+    }
+  }
+  base_ += list.tokens.size();
+  scanner_->discard_tokens();
+  pos_ = 0;
+  if (scanner_->finished()) return;
+  if (auto scanned = scanner_->scan_next_document(); !scanned) {
+    scan_error_ = std::move(scanned.error());
+    scanner_->discard_tokens();
+  }
+}
+
+// True while a token is left at the cursor, scanning the next document's
+// tokens in when the current batch is used up.
+bool Composer::more() {
+  if (pos_ < toks_->size()) [[likely]]
+    return true;
+  if (scanner_ == nullptr || scan_error_ || scanner_->finished()) return false;
+  refill();
+  return pos_ < toks_->size();
+}
+
+Span Composer::span_here() {
+  if (more()) return tok().span;
+  return Span{0, file_id_, 0, 0};
+}
+
+Composer::Got Composer::fail(std::string message, const Span& span) {
+  error_ = ScanError{std::move(message), span};
+  return Got::Failed;
+}
+
+YamlNode Composer::zero_null() const noexcept {
+  YamlNode node;
+  node.span.file_id = file_id_;
+  return node;
+}
+
+// ---------------------------------------------------------------- stream
+
+Result<NodeList, ScanError> Composer::run(bool keep_empty) {
+  NodeList roots;
+  std::vector<std::string> directives;
+  std::uint64_t directives_offset = 0;
+  bool file_id_known = false;
+  const auto failed = [&] { return std::unexpected(std::move(error_)); };
+  const auto add_root = [&](YamlNode&& root, std::uint64_t start) {
+    if (!directives.empty()) root.edit_extras().directives = std::move(directives);
+    directives.clear();
+    document_starts_.push_back(roots.empty() ? 0 : start);
+    roots.push_back(std::move(root));
+  };
+  while (more()) {
+    const Token& t = tok();
+    if (!file_id_known) {
+      file_id_ = t.span.file_id;
+      file_id_known = true;
+    }
+    switch (t.kind) {
+      case K::StreamStart:
+      case K::StreamEnd:
+        ++pos_;
+        break;
+      case K::Directive:
+        if (directives.empty()) directives_offset = t.span.offset;
+        directives.emplace_back(t.text());
+        ++pos_;
+        break;
+      case K::DocumentStart: {
+        const Span marker = t.span;
+        const std::uint64_t start = directives.empty() ? marker.offset : directives_offset;
+        ++pos_;
+        anchors_.clear();
+        YamlNode root;
+        const Got got = compose_node_guarded(root, false);
+        if (got == Got::Failed) return failed();
+        if (got == Got::Node) {
+          root.explicit_start = true;
+          add_root(std::move(root), start);
+        } else if (keep_empty) {
+          root = null_at(marker);
+          root.explicit_start = true;
+          add_root(std::move(root), start);
+        } else {
+          directives.clear();
+        }
+        if (at(K::DocumentEnd)) ++pos_;
+        break;
+      }
+      default: {
+        const std::uint64_t start = directives.empty() ? t.span.offset : directives_offset;
+        const std::uint64_t before = consumed();
+        anchors_.clear();
+        YamlNode root;
+        const Got got = compose_node_guarded(root, false);
+        if (got == Got::Failed) return failed();
+        if (got == Got::Node) {
+          root.explicit_start = !directives.empty();
+          add_root(std::move(root), start);
+        }
+        if (consumed() == before) ++pos_;
+        break;
+      }
+    }
+  }
+  dash_positions_.seal();
+  return roots;
+}
+
+// ---------------------------------------------------------------- nodes
+
+Composer::Got Composer::compose_node_guarded(YamlNode& out, bool indentless_ok) {
+  if (++depth_ > limits::kMaxDepth) {
+    --depth_;
+    return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
+                span_here());
+  }
+  // A node level takes a few hundred bytes of stack: measuring at every 8th
+  // level stays far inside the guard's margin.
+  const Got got = depth_ % 8 == 0
+                      ? with_stack_guard([&] { return compose_node(out, indentless_ok); })
+                      : compose_node(out, indentless_ok);
+  --depth_;
+  return got;
+}
+
+Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
+  std::optional<std::string> tag, anchor;
+  for (;;) {
+    if (!more()) return Got::None;
+    const Token& t = tok();
+    if (t.kind == K::Tag) {
+      tag.emplace(t.text());
+    } else if (t.kind == K::Anchor) {
+      if (anchor) return fail("a node cannot have two anchors", t.span);
+      anchor.emplace(t.text());
+    } else {
+      break;
+    }
+    ++pos_;
+  }
+  const Token& t = tok();
+  out.span = t.span;
+  Got got = Got::Node;
+  switch (t.kind) {
+    case K::MappingStart: {
+      const bool flow = t.flow();
+      ++pos_;
+      got = compose_mapping(out, flow);
+      out.style = flow ? CollectionStyle::Flow : CollectionStyle::Block;
+      break;
+    }
+    case K::SequenceStart: {
+      const bool flow = t.flow();
+      ++pos_;
+      got = compose_sequence(out, flow);
+      out.style = flow ? CollectionStyle::Flow : CollectionStyle::Block;
+      break;
+    }
+    case K::SequenceEntry:
+      if (!indentless_ok) {
+        if (!tag && !anchor) return Got::None;
+        out = null_at(t.span);
+        break;
+      }
+      got = compose_indentless_sequence(out);
+      break;
+    case K::Scalar: {
+      const std::uint64_t end = t.end_offset;
+      const ScalarStyle style = t.style;
+      out.set_scalar(std::string(t.text()), style);
+      ++pos_;
+      set_scalar_end(out, end);
+      if ((style == ScalarStyle::Literal || style == ScalarStyle::Folded) &&
+          out.span.offset < end && end <= source_.size()) {
+        out.comments.edit_raw() = capture_block_scalar_source(
+            end, source_.size(), source_.substr(out.span.offset, end - out.span.offset));
+      }
+      break;
+    }
+    case K::Alias: {
+      if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span);
+      std::string name(t.text());
+      if (!anchors_.contains(name)) return fail("unknown alias: *" + name, t.span);
+      ++pos_;
+      out.set_alias(std::move(name));
+      out.end_offset = out.span.offset;
+      out.end_line = out.span.line;
+      out.end_column = out.span.column;
+      return Got::Node;
+    }
+    case K::StreamStart:
+    case K::Directive:
+      ++pos_;
+      return compose_node_guarded(out, indentless_ok);
+    default:
+      if (!tag && !anchor) return Got::None;
+      out = null_at(t.span);
+      break;
+  }
+  if (got == Got::Failed) return got;
+  out.set_tag(std::move(tag));
+  if (anchor) {
+    anchors_.insert(*anchor);
+    out.set_anchor(std::move(anchor));
+  }
+  return Got::Node;
+}
+
+// The end of a scalar, counted forward from its start: linear in the
+// scalar's source, so even one long line of flow content costs one pass.
+void Composer::set_scalar_end(YamlNode& node, std::uint64_t end_offset) const noexcept {
+  node.end_offset = end_offset;
+  node.end_line = node.span.line;
+  node.end_column = node.span.column;
+  advance_position(source_, node.span.offset, end_offset, node.end_line, node.end_column);
+}
+
+// A collection ends where its furthest child ends; an empty one where it
+// starts.
+void Composer::set_end_from_children(YamlNode& node) const noexcept {
+  const YamlNode* last = nullptr;
+  for (const YamlNode& child : node.children()) {
+    if (last == nullptr || child.end_offset > last->end_offset) last = &child;
+  }
+  if (last == nullptr) {
+    node.end_offset = node.span.offset;
+    node.end_line = node.span.line;
+    node.end_column = node.span.column;
+  } else {
+    node.end_offset = last->end_offset;
+    node.end_line = last->end_line;
+    node.end_column = last->end_column;
+  }
+}
+
+// Moves the children stacked since `base` into the node's exactly sized
+// child vector.
+void Composer::take_children(YamlNode& out, std::size_t base) {
+  NodeList children;
+  children.reserve(scratch_.size() - base);
+  for (std::size_t i = base; i < scratch_.size(); ++i) children.push_back(std::move(scratch_[i]));
+  scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+  const Span start = out.span;
+  if (out.kind() == NodeKind::Mapping) {
+    out.set_mapping(std::move(children));
+  } else {
+    out.set_sequence(std::move(children));
+  }
+  out.span = start;
+  set_end_from_children(out);
+}
+
+// ---------------------------------------------------------------- collections
+
+Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
+  const std::size_t base = scratch_.size();
+  out.set_mapping({});
+  const auto failed = [&] {
+    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    return Got::Failed;
+  };
+  while (more()) {
+    const Token& t = tok();
+    const K kind = t.kind;
+    if (kind == K::StreamEnd || kind == K::DocumentStart || kind == K::DocumentEnd) break;
+    if (kind == K::MappingEnd || kind == K::BlockEnd) {
+      ++pos_;
+      break;
+    }
+    if (kind == K::FlowEntry) {
+      ++pos_;
+      continue;
+    }
+    if (kind == K::Key) {
+      const bool explicit_key = t.explicit_key();
+      ++pos_;
+      YamlNode key;
+      Got got = compose_node_guarded(key, false);
+      if (got == Got::Failed) return failed();
+      if (got == Got::None) key = zero_null();
+      key.explicit_key = explicit_key;
+      if (at(K::Value)) ++pos_;
+      YamlNode value;
+      got = compose_node_guarded(value, true);
+      if (got == Got::Failed) return failed();
+      if (got == Got::None) value = zero_null();
+      scratch_.push_back(std::move(key));
+      scratch_.push_back(std::move(value));
+      continue;
+    }
+    // An entry without a Key token: every implicit entry of a flow mapping.
+    if (!flow) {
+      const TokenVector& toks = *toks_;
+      std::size_t j = pos_;
+      while (j < toks.size() && (toks[j].kind == K::Anchor || toks[j].kind == K::Tag)) ++j;
+      if (j < toks.size()) {
+        const Token& first = toks[j];
+        if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
+            first.kind == K::SequenceEntry) {
+          fail("a block collection cannot be a mapping key", first.span);
+          return failed();
+        }
+      }
+    }
+    const K first_kind = kind;
+    const Span first_span = t.span;
+    const std::uint64_t before = consumed();
+    YamlNode key;
+    Got got = compose_node_guarded(key, false);
+    if (got == Got::Failed) return failed();
+    if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
+    YamlNode value;
+    if (at(K::Value)) {
+      ++pos_;
+      got = compose_node_guarded(value, true);
+      if (got == Got::Failed) return failed();
+      if (got == Got::None) value = zero_null();
+    } else {
+      if (!flow && first_kind == K::Scalar) {
+        fail("expected ':' after mapping key", first_span);
+        return failed();
+      }
+      value = zero_null();
+    }
+    scratch_.push_back(std::move(key));
+    scratch_.push_back(std::move(value));
+    if (consumed() <= before) break;
+  }
+  take_children(out, base);
+  return Got::Node;
+}
+
+Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
+  const std::size_t base = scratch_.size();
+  out.set_sequence({});
+  const auto failed = [&] {
+    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    return Got::Failed;
+  };
+  while (more()) {
+    const Token& t = tok();
+    const K kind = t.kind;
+    if (kind == K::SequenceEntry) {
+      const Span dash = t.span;
+      ++pos_;
+      if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
+      continue;
+    }
+    if (kind == K::FlowEntry) {
+      const Span comma = t.span;
+      ++pos_;
+      YamlNode item;
+      const Got got = compose_flow_sequence_item(item, flow);
+      if (got == Got::Failed) return failed();
+      if (got == Got::Node) add_item(std::move(item), comma, false);
+      continue;
+    }
+    if (kind == K::StreamEnd || kind == K::DocumentStart || kind == K::DocumentEnd) break;
+    if (kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd) {
+      ++pos_;
+      break;
+    }
+    // The first item of a flow sequence.
+    const Span entry = t.span;
+    const std::uint64_t before = consumed();
+    YamlNode item;
+    const Got got = compose_flow_sequence_item(item, flow);
+    if (got == Got::Failed) return failed();
+    if (got == Got::None) break;
+    add_item(std::move(item), entry, false);
+    if (consumed() == before || !more()) break;
+  }
+  take_children(out, base);
+  return Got::Node;
+}
+
+Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
+  const std::size_t base = scratch_.size();
+  out.set_sequence({});
+  while (at(K::SequenceEntry)) {
+    const Span dash = tok().span;
+    ++pos_;
+    if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
+  }
+  if (at(K::MappingEnd)) ++pos_;
+  take_children(out, base);
+  return Got::Node;
+}
+
+// The item after a block "-" (already stepped over), appended to the
+// scratch children; on failure the children since `base` are dropped.
+Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
+  YamlNode item;
+  Got got;
+  if (more() && closes_dash_item(tok().kind)) {
+    item = null_at(dash);
+    got = Got::Node;
+  } else {
+    got = compose_node_guarded(item, false);
+  }
+  if (got == Got::Failed) {
+    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    return got;
+  }
+  if (got == Got::Node) add_item(std::move(item), dash, true);
+  return Got::Node;
+}
+
+void Composer::add_item(YamlNode&& item, const Span& entry, bool after_dash) {
+  if (item.kind() == NodeKind::Sequence && item.style == CollectionStyle::Block &&
+      item.span.line == entry.line) {
+    item.comments.compact = true;
+  }
+  if (after_dash) {
+    const bool inline_kind = item.kind() == NodeKind::Scalar || item.kind() == NodeKind::Alias ||
+                             (item.is_collection() && item.style == CollectionStyle::Flow);
+    if (inline_kind && item.span.line == entry.line && item.span.column > entry.column &&
+        !item.has_anchor_or_tag()) {
+      item.comments.value_pad = item.span.column - entry.column - 1;
+    }
+    if (entry.line < item.span.line) dash_positions_.add(entry.line, entry.column);
+  }
+  scratch_.push_back(std::move(item));
+}
+
+Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
+  if (flow && more()) {
+    const Token& t = tok();
+    if (t.kind == K::Value) {
+      const Span at_colon = t.span;
+      ++pos_;
+      YamlNode value;
+      const Got got = compose_node_guarded(value, false);
+      if (got == Got::Failed) return got;
+      if (got == Got::None) value = null_at(at_colon);
+      item = single_pair(at_colon, null_at(at_colon), std::move(value));
+      return Got::Node;
+    }
+    if (t.kind == K::Key) {
+      const Span at_key = t.span;
+      const bool explicit_key = t.explicit_key();
+      ++pos_;
+      YamlNode key;
+      Got got = compose_node_guarded(key, false);
+      if (got == Got::Failed) return got;
+      if (got == Got::None) key = null_at(at_key);
+      key.explicit_key = explicit_key;
+      if (at(K::Value)) ++pos_;
+      YamlNode value;
+      got = compose_node_guarded(value, false);
+      if (got == Got::Failed) return got;
+      if (got == Got::None) value = null_at(at_key);
+      item = single_pair(at_key, std::move(key), std::move(value));
+      return Got::Node;
+    }
+  }
+  YamlNode first;
+  Got got = compose_node_guarded(first, false);
+  if (got != Got::Node) return got;
+  if (flow && at(K::Value)) {
+    ++pos_;
+    YamlNode value;
+    got = compose_node_guarded(value, false);
+    if (got == Got::Failed) return got;
+    if (got == Got::None) value = null_at(first.span);
+    const Span at_first = first.span;
+    item = single_pair(at_first, std::move(first), std::move(value));
+    return Got::Node;
+  }
+  item = std::move(first);
+  return Got::Node;
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,142 @@
+// Composer: scanner tokens to YamlNode trees, one root per document.
+//
+// Input: the tokens of one text, either handed out a document at a time by a
+// DocumentScanner (the compose entry points; the composer drives the scanner
+// itself) or as one complete TokenList. Output: the document roots, in
+// stream order, with every node's start and end position, styles, tags as
+// written, anchors, unresolved aliases and the layout facts the emitter
+// needs (`compact`, `value_pad`, the source text of block scalars). Nothing
+// is resolved. Beside the roots it records where each document begins in the
+// text (`document_starts`) and where block-sequence dashes stand alone on
+// their line (`dash_positions`), and, when it drives the scanner, keeps the
+// scanned comments for comment attachment (comments.hpp).
+//
+// Invariants:
+// - Every text a node keeps is an owned, exactly sized copy: the tokens'
+//   texts are views that die with their batch.
+// - A scan error anywhere in the text wins over a composer error, as if the
+//   whole text had been scanned first. Every failure drops the partial trees.
+// - Nesting beyond limits::kMaxDepth node levels (a root is level 1) fails;
+//   recursion runs through with_stack_guard.
+// - The text must be valid UTF-8 (the scanner's own precondition) and must
+//   outlive the composer.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "roundtrip/node.hpp"
+#include "scanner/scanner.hpp"
+#include "scanner/token.hpp"
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+// Positions (line, column) of block-sequence dashes whose item starts on a
+// later line than the dash, packed line << 32 | column in a sorted vector.
+class DashPositions {
+ public:
+  [[nodiscard]] bool contains(std::uint32_t line, std::uint32_t column) const noexcept {
+    return std::binary_search(packed_.begin(), packed_.end(), pack(line, column));
+  }
+  [[nodiscard]] std::size_t size() const noexcept { return packed_.size(); }
+  [[nodiscard]] bool empty() const noexcept { return packed_.empty(); }
+
+  void add(std::uint32_t line, std::uint32_t column) { packed_.push_back(pack(line, column)); }
+  // Sorts and removes repeats; call once after the last add().
+  void seal();
+
+ private:
+  static std::uint64_t pack(std::uint32_t line, std::uint32_t column) noexcept {
+    return std::uint64_t{line} << 32 | column;
+  }
+  std::vector<std::uint64_t> packed_;
+};
+
+class Composer {
+ public:
+  // Over `text`, which must outlive the composer.
+  explicit Composer(std::string_view text) noexcept : source_(text) {}
+  Composer(const Composer&) = delete;
+  Composer& operator=(const Composer&) = delete;
+
+  // Runs `scanner` (over the same text) to its end and composes every
+  // document. With `keep_empty`, a document marker without content gives a
+  // Null root; otherwise such documents are left out. One call per composer.
+  [[nodiscard]] Result<NodeList, ScanError> compose_stream(DocumentScanner& scanner,
+                                                           bool keep_empty);
+  // The same over a complete token list (scan_all_tokens); `comments()`
+  // stays empty: the list holds them.
+  [[nodiscard]] Result<NodeList, ScanError> compose_stream(const TokenList& tokens,
+                                                           bool keep_empty);
+
+  // After compose_stream: one entry per returned root, the byte offset where
+  // its document begins (its first directive, else its "---", else its
+  // first token); 0 for the first root.
+  [[nodiscard]] const std::vector<std::uint64_t>& document_starts() const noexcept {
+    return document_starts_;
+  }
+  std::vector<std::uint64_t>& edit_document_starts() noexcept { return document_starts_; }
+  [[nodiscard]] const DashPositions& dash_positions() const noexcept { return dash_positions_; }
+  // The comments the scanner collected while compose_stream(DocumentScanner&)
+  // ran, in source order; empty when the scanner was not asked for them.
+  [[nodiscard]] std::vector<ScannedComment>& comments() noexcept { return comments_; }
+
+ private:
+  enum class Got : std::uint8_t { Node, None, Failed };
+
+  Result<NodeList, ScanError> run(bool keep_empty);
+  bool more();
+  void refill();
+  const Token& tok() const noexcept { return (*toks_)[pos_]; }
+  bool at(TokenKind kind) { return more() && tok().kind == kind; }
+  std::uint64_t consumed() const noexcept { return base_ + pos_; }
+  Span span_here();
+  Got fail(std::string message, const Span& span);
+
+  Got compose_node_guarded(YamlNode& out, bool indentless_ok);
+  Got compose_node(YamlNode& out, bool indentless_ok);
+  Got compose_mapping(YamlNode& out, bool flow);
+  Got compose_sequence(YamlNode& out, bool flow);
+  Got compose_indentless_sequence(YamlNode& out);
+  Got compose_dash_item(const Span& dash, std::size_t base);
+  Got compose_flow_sequence_item(YamlNode& item, bool flow);
+  void add_item(YamlNode&& item, const Span& entry, bool after_dash);
+  void take_children(YamlNode& out, std::size_t base);
+  void set_end_from_children(YamlNode& node) const noexcept;
+  void set_scalar_end(YamlNode& node, std::uint64_t end_offset) const noexcept;
+  YamlNode zero_null() const noexcept;
+
+  std::string_view source_;
+  DocumentScanner* scanner_ = nullptr;
+  const TokenVector* toks_ = nullptr;
+  std::size_t pos_ = 0;
+  std::uint64_t base_ = 0;  // tokens dropped with earlier batches
+  std::uint32_t depth_ = 0;
+  std::uint32_t file_id_ = 0;
+  std::optional<ScanError> scan_error_;
+  ScanError error_;
+  // Children of the collections being composed, stacked; each collection
+  // moves its own into an exactly sized vector when it closes.
+  NodeList scratch_;
+  std::unordered_set<std::string> anchors_;  // defined so far in this document
+  std::vector<std::uint64_t> document_starts_;
+  DashPositions dash_positions_;
+  std::vector<ScannedComment> comments_;
+};
+
+// The text kept in Comments.raw of a block scalar whose source runs over
+// `slice` and whose token ends at `end` in a text of `length` bytes: the
+// slice up to and including its last line break when only spaces and tabs
+// follow that break and the scalar does not reach the end of the text,
+// else the whole slice.
+[[nodiscard]] std::string capture_block_scalar_source(std::uint64_t end, std::uint64_t length,
+                                                      std::string_view slice);
+
+}  // namespace ostrevane
