@@ -232,11 +232,13 @@ void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent) {
   e.output.push_back('\n');
 }
 
-void emit_inline_comment(Emitter& e, const YamlNode& node) {
+void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
   const auto& text = node.comments.inline_comment();
   if (!text || e.last_inline == &node) return;
-  const std::uint32_t spaces = node.comments.inline_spaces;
-  append_spaces(e.output, spaces == 0 ? 1 : spaces);
+  // The gap was measured from the node's end; a "," written since takes
+  // one of its columns.
+  const std::uint32_t spaces = node.comments.inline_spaces - (after_comma ? 1 : 0);
+  append_spaces(e.output, spaces == 0 || spaces > node.comments.inline_spaces ? 1 : spaces);
   e.output.push_back('#');
   if (!text->empty()) {
     e.output.push_back(' ');

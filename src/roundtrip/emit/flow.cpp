@@ -177,8 +177,9 @@ void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
       append_spaces(e.output, m);
       emit_properties(e, item);
       emit_flow_node(e, item, m);
-      if (k + 1 != items.size()) e.output.push_back(',');
-      emit_inline_comment(e, item);
+      const bool comma = k + 1 != items.size();
+      if (comma) e.output.push_back(',');
+      emit_inline_comment(e, item, comma);
       e.output.push_back('\n');
     }
     append_spaces(e.output, n);
@@ -219,8 +220,9 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
       e.output.append(": ");
       emit_properties(e, value);
       emit_flow_node(e, value, m);
-      if (p + 1 != pairs) e.output.push_back(',');
-      emit_inline_comment(e, value);
+      const bool comma = p + 1 != pairs;
+      if (comma) e.output.push_back(',');
+      emit_inline_comment(e, value, comma);
       e.output.push_back('\n');
     }
     append_spaces(e.output, n);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compose_helpers.hpp"
+#include "roundtrip/composer/compose.hpp"
 #include "roundtrip/emit/emitter.hpp"
 
 namespace ostrevane::testing {
@@ -24,13 +25,12 @@ inline void mark_modified(YamlNode& root) {
 
 // The roots of a text, as the round-trip roads compose them.
 inline Result<NodeList, ScanError> compose_roots(std::string_view text) {
-  return compose_plain(text, false);
+  return compose_documents(text);
 }
 
 // Every root written into one text, as a document's text is: "---" before a
 // later root without its own marker, "..." before one with directives.
-inline std::string emit_roots(const NodeList& roots, bool modified_only = true) {
-  (void)modified_only;
+inline std::string emit_roots(const NodeList& roots) {
   Emitter e(EmitterSettings::round_trip(NullStyle::Default));
   if (!roots.empty() && roots.front().leading_bom) e.output.append("\xEF\xBB\xBF");
   for (std::size_t i = 0; i < roots.size(); ++i) {

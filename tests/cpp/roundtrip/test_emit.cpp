@@ -232,7 +232,7 @@ TEST(Emit, DeepTreesDoNotExhaustTheStack) {
 
 TEST(Emit, FlowSequenceWithAnInlineCommentGoesOneEntryPerLine) {
   const YamlNode root =
-      map(str("k"), flow_seq(str("one"), with_inline(str("two"), "two", 2), str("three")));
+      map(str("k"), flow_seq(str("one"), with_inline(str("two"), "two", 3), str("three")));
   EXPECT_EQ(emit_text(root), "k: [\n    one,\n    two,  # two\n    three\n  ]\n");
 }
 

@@ -28,6 +28,9 @@ TEST_P(Identity, ComposeModifyEmit) {
   const Case& c = GetParam();
   const std::string expected = c.expected ? c.expected : c.text;
   EXPECT_EQ(reemit(c.text), expected) << "input:\n" << c.text;
+  // What was written comes back the same: no spacing drifts from one save to
+  // the next.
+  EXPECT_EQ(reemit(expected), expected) << "second round of:\n" << c.text;
 }
 
 const Case kLayout[] = {
@@ -60,6 +63,35 @@ const Case kLayout[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Layout, Identity, ::testing::ValuesIn(kLayout),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const Case kComments[] = {
+    {"head_comments", "# top\na: 1\n# before b\nb: 2\n", nullptr},
+    {"inline_comments", "a: 1  # one\nb: [x, y] # flow\n",
+     "a: 1  # one\nb: [\n    x,    # flow\n    y\n  ]\n"},
+    {"blank_lines", "a: 1\n\n\nb: 2\n\n# c\nc: 3\n", nullptr},
+    {"nested_comments", "a:\n  # inner\n  b: 1   # x\n  c:\n    - 1  # item\n    # next\n    - 2\n",
+     nullptr},
+    {"colon_line_comment", "a: # why\n  b: 1\nc: # seq\n  - x\n", nullptr},
+    {"colon_line_scalar", "a:  # why\n  1\n", nullptr},
+    {"dash_line_comment", "- # note\n  value\n- # map\n  a: 1\n", nullptr},
+    {"dash_line_with_head", "- # note\n  # more\n  value\n", nullptr},
+    {"foot_comments", "a:\n  b: 1\n  # foot of a\n# foot of root\n", nullptr},
+    {"compact_sequence", "- - a  # c\n  - b\n-   - c\n", "- - a  # c\n  - b\n- - c\n"},
+    {"flow_with_comments", "a: [\n    one,\n    two,  # two\n    three\n  ]\n", nullptr},
+    {"flow_mapping_comments", "a: {\n    # head\n    b: 1,  # one\n    c: 2\n  }\n", nullptr},
+    {"literal_with_comment", "a: |  # note\n  text\nb: 1\n", "a: | # note\n  text\nb: 1\n"},
+    {"anchors_and_comments", "base: &b # anchor\n  x: 1\nuse: *b  # alias\n", nullptr},
+    {"documents_with_comments", "# first\na: 1\n---\n# second\nb: 2\n", nullptr},
+    {"byte_order_mark", "\xEF\xBB\xBF# c\na: 1\n", nullptr},
+    {"comment_after_literal_at_end", "a: |\n  x\n# end\n", nullptr},
+    {"empty_comment", "#\na: 1 #\n", nullptr},
+    {"two_comment_value", "a: # c1\n  b  # c2\n", "a:\n  # c1\n  b  # c2\n"},
+    {"head_of_value", "a:\n  # why\n  1\n", nullptr},
+    {"tagged_empty_with_comment", "a: !!str # c\n", "a: !!str # c\n  ''\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Comments, Identity, ::testing::ValuesIn(kComments),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EmitRoundTrip, KeptBlockScalarSourceWhileUnmodified) {
@@ -131,9 +163,9 @@ TEST(EmitMend, MultiLineKeyTakesTheExplicitForm) {
   YamlNode root = YamlNode::mapping({});
   root.append_pair(std::move(key), YamlNode::scalar("v"));
   EXPECT_EQ(std::string(emit_document_to_string(root, NullStyle::Default).view()),
-            "? [\n    a,  # c\n    b\n  ]\n: v\n");
+            "? [\n    a, # c\n    b\n  ]\n: v\n");
   // The text reads back to the same structure.
-  auto again = testing::compose_roots("? [\n    a,  # c\n    b\n  ]\n: v\n");
+  auto again = testing::compose_roots("? [\n    a, # c\n    b\n  ]\n: v\n");
   ASSERT_TRUE(again.has_value());
   EXPECT_EQ(testing::dump_nodes(*again), "map{?fseq[a,b]:v}");
 }
