@@ -4,11 +4,11 @@
 #include <string_view>
 #include <utility>
 
+#include "value/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/document.hpp"
 #include "ffi/options.hpp"
-#include "value/value.hpp"
 
 namespace ostrevane::ffi {
 namespace {
