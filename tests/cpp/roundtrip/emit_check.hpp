@@ -15,9 +15,41 @@
 #include <utility>
 #include <vector>
 
+#include "roundtrip/emit/emitter.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane::testing {
+
+inline void mark_modified(YamlNode& root) {
+  std::vector<YamlNode*> work{&root};
+  while (!work.empty()) {
+    YamlNode* node = work.back();
+    work.pop_back();
+    node->comments.modified = true;
+    push_children(*node, work);
+  }
+}
+
+// Every root written into one text, as a document's text is: "---" before a
+// later root without its own marker, "..." before one with directives.
+inline std::string emit_roots(const NodeList& roots,
+                              const EmitterSettings& settings =
+                                  EmitterSettings::round_trip(NullStyle::Default)) {
+  Emitter e(settings);
+  if (!roots.empty() && roots.front().leading_bom) e.output.append("\xEF\xBB\xBF");
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    if (i != 0) {
+      if (!roots[i].directives().empty()) {
+        e.output.append("...\n");
+      } else if (!roots[i].explicit_start) {
+        e.output.append("---\n");
+      }
+    }
+    emit_document(e, roots[i]);
+  }
+  apply_final_newline(e);
+  return std::string(e.output.view());
+}
 
 inline std::string_view style_name(ScalarStyle s) {
   constexpr std::string_view kNames[] = {"plain", "single", "double", "literal", "folded"};
@@ -28,9 +60,16 @@ inline bool has_break(std::string_view text) {
   return text.find_first_of("\n\r") != std::string_view::npos;
 }
 
-// The style `a` may come back in.
-inline bool style_may_become(ScalarStyle a, ScalarStyle b, std::string_view text) {
+// The style `a` may come back in. With `requoted` (a width or a quote
+// preference), plain and quoted texts may also come back in the other
+// quoted style.
+inline bool style_may_become(ScalarStyle a, ScalarStyle b, std::string_view text,
+                             bool requoted = false) {
   if (a == b) return true;
+  if (requoted && a <= ScalarStyle::DoubleQuoted && b != ScalarStyle::Plain &&
+      b <= ScalarStyle::DoubleQuoted) {
+    return true;
+  }
   switch (a) {
     case ScalarStyle::Plain:
     case ScalarStyle::SingleQuoted:
@@ -74,7 +113,8 @@ inline std::string join_comments(const std::vector<std::string>& texts) {
 }
 
 // Empty when the trees agree, else the first difference found.
-inline std::string compare_rewritten(const YamlNode& before, const YamlNode& after, bool comments) {
+inline std::string compare_rewritten(const YamlNode& before, const YamlNode& after,
+                                     bool comments, bool requoted = false) {
   if (comments) {
     const auto a = comment_texts(before);
     const auto b = comment_texts(after);
@@ -109,7 +149,7 @@ inline std::string compare_rewritten(const YamlNode& before, const YamlNode& aft
           return differ("text '" + std::string(a->text()) + "' came back as '" +
                         std::string(b->text()) + "'");
         }
-        if (!style_may_become(a->scalar_style(), b->scalar_style(), a->text())) {
+        if (!style_may_become(a->scalar_style(), b->scalar_style(), a->text(), requoted)) {
           return differ("style " + std::string(style_name(a->scalar_style())) + " came back " +
                         std::string(style_name(b->scalar_style())));
         }
