@@ -12,6 +12,7 @@
 
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/document.hpp"
 #include "ffi/options.hpp"
 #include "util/limits.hpp"
 #include "value/value.hpp"
@@ -19,39 +20,28 @@
 namespace ostrevane::ffi {
 namespace {
 
-// The round-trip document classes do not exist yet; until they do, their
-// instances are recognised by class name so that they fail plainly instead
-// of being serialised as ordinary objects.
-enum class DocumentKind { None, Document, View };
-
-DocumentKind document_kind(PyObject* obj) noexcept {
+// Document views are not built yet; until they are, their instances are
+// recognised by class name so that they fail plainly instead of being
+// serialised as ordinary objects.
+bool is_document_view(PyObject* obj) noexcept {
   PyObject* mro = Py_TYPE(obj)->tp_mro;
-  if (mro == nullptr || !PyTuple_Check(mro)) return DocumentKind::None;
+  if (mro == nullptr || !PyTuple_Check(mro)) return false;
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
     const std::string_view name =
         reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
-    if (name == "_ostrevane.OstrevaneDocument") return DocumentKind::Document;
-    if (name == "_ostrevane.OstrevaneDocumentView") return DocumentKind::View;
+    if (name == "_ostrevane.OstrevaneDocumentView") return true;
   }
-  return DocumentKind::None;
+  return false;
 }
 
 PyError not_implemented(std::string message) {
   return PyError::builtin(PyExc_NotImplementedError, std::move(message));
 }
 
-PyResult<void> refuse_documents(const char* function, PyObject* obj) {
-  switch (document_kind(obj)) {
-    case DocumentKind::Document:
-      return std::unexpected(not_implemented(std::string(function) +
-                                             "() of an OstrevaneDocument is not implemented yet"));
-    case DocumentKind::View:
-      return std::unexpected(not_implemented(
-          std::string(function) + "() of an OstrevaneDocumentView is not implemented yet"));
-    case DocumentKind::None:
-      break;
-  }
-  return {};
+PyResult<void> refuse_views(const char* function, PyObject* obj) {
+  if (!is_document_view(obj)) return {};
+  return std::unexpected(not_implemented(std::string(function) +
+                                         "() of an OstrevaneDocumentView is not implemented yet"));
 }
 
 // A thread's output buffer, kept between calls: a fresh one faults its
@@ -196,20 +186,24 @@ struct TreeStorage {
 
 }  // namespace
 
-PyResult<PyRef> dumps(const DumpsArgs& args) {
-  OSV_TRY(refuse_documents("dumps", args.obj));
-  TreeStorage storage_of_tree;
-  const EncodeOptions encode = storage_of_tree.attach(
-      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
-  const bool keyword = (args.option & kOptNullAsKeyword) != 0;
-  const bool tilde = (args.option & kOptNullAsTilde) != 0;
+PyResult<NullStyle> null_style_from_option(std::uint64_t option) {
+  const bool keyword = (option & kOptNullAsKeyword) != 0;
+  const bool tilde = (option & kOptNullAsTilde) != 0;
   if (keyword && tilde) {
     return std::unexpected(PyError::builtin(
         PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
   }
-  const NullStyle null_style = keyword ? NullStyle::Keyword
-                               : tilde ? NullStyle::Tilde
-                                       : NullStyle::Default;
+  return keyword ? NullStyle::Keyword : tilde ? NullStyle::Tilde : NullStyle::Default;
+}
+
+PyResult<PyRef> dumps(const DumpsArgs& args) {
+  // A document is written as its own text; every option is for other objects.
+  if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
+  OSV_TRY(refuse_views("dumps", args.obj));
+  TreeStorage storage_of_tree;
+  const EncodeOptions encode = storage_of_tree.attach(
+      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
+  const NullStyle null_style = OSV_TRY(null_style_from_option(args.option));
   if (args.represent != nullptr) {
     return std::unexpected(not_implemented("dumps() with represent is not implemented yet"));
   }
@@ -310,15 +304,20 @@ PyResult<PyRef> to_json_in_batches(PyObject* list, const ToJsonArgs& args) {
 }
 
 PyResult<PyRef> to_json(const ToJsonArgs& args) {
-  OSV_TRY(refuse_documents("to_json", args.obj));
-  if (PyList_CheckExact(args.obj) &&
-      static_cast<std::size_t>(PyList_GET_SIZE(args.obj)) > kJsonBatchItems) {
-    return to_json_in_batches(args.obj, args);
+  PyObject* obj = args.obj;
+  PyRef document_values;
+  if (DocumentObject* doc = OSV_TRY(as_document(obj))) {
+    document_values = OSV_TRY(document_json_values(doc));
+    obj = document_values.get();
+  }
+  OSV_TRY(refuse_views("to_json", obj));
+  if (PyList_CheckExact(obj) && static_cast<std::size_t>(PyList_GET_SIZE(obj)) > kJsonBatchItems) {
+    return to_json_in_batches(obj, args);
   }
   TreeStorage storage_of_tree;
   const EncodeOptions encode =
       storage_of_tree.attach(EncodeOptions::from_mask(args.option, args.default_fn, nullptr));
-  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  Value tree = OSV_TRY(encode_object_guarded(obj, encode));
   const JsonOptions options = json_options(args.option);
   ResultStorage storage;
   OutputBuffer out(storage, kJsonOutputInitialCapacity);

@@ -10,6 +10,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/compat.hpp"
+#include "ffi/document.hpp"
 #include "ffi/dumps.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/errors.hpp"
@@ -245,6 +246,7 @@ struct ClassEntry {
   TypeGetter type;
 };
 constexpr ClassEntry kClasses[] = {
+    {"OstrevaneDocument", &document_type_object},
     {"OstrevaneTag", &tag_type_object},
 };
 

@@ -10,34 +10,57 @@ namespace ostrevane::ffi {
 // ---------------------------------------------------------------------------
 // Borrow counters.
 
-PyResult<void> BorrowCounter::acquire_shared() noexcept {
+namespace {
+
+PyError borrow_conflict(BorrowConflict conflict, const char* message) {
+  if (conflict == BorrowConflict::Fault) return PyError::fault(message);
+  return PyError::builtin(PyExc_RuntimeError, message);
+}
+
+}  // namespace
+
+PyResult<void> BorrowCounter::acquire_shared(BorrowConflict conflict) noexcept {
   std::int64_t current = count_.load(std::memory_order_relaxed);
   do {
-    if (current < 0) {
-      return std::unexpected(PyError::builtin(PyExc_RuntimeError, "Already mutably borrowed"));
-    }
+    if (current < 0) return std::unexpected(borrow_conflict(conflict, "Already mutably borrowed"));
   } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
                                          std::memory_order_relaxed));
   return {};
 }
 
-PyResult<void> BorrowCounter::acquire_exclusive() noexcept {
+PyResult<void> BorrowCounter::acquire_exclusive(BorrowConflict conflict) noexcept {
   std::int64_t expected = 0;
   if (!count_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
                                       std::memory_order_relaxed)) {
-    return std::unexpected(PyError::builtin(PyExc_RuntimeError, "Already borrowed"));
+    return std::unexpected(borrow_conflict(conflict, "Already borrowed"));
   }
   return {};
 }
 
-PyResult<SharedBorrow> SharedBorrow::take(BorrowCounter& counter) noexcept {
-  OSV_TRY(counter.acquire_shared());
+PyResult<SharedBorrow> SharedBorrow::take(BorrowCounter& counter,
+                                          BorrowConflict conflict) noexcept {
+  OSV_TRY(counter.acquire_shared(conflict));
   return SharedBorrow(&counter);
 }
 
-PyResult<ExclusiveBorrow> ExclusiveBorrow::take(BorrowCounter& counter) noexcept {
-  OSV_TRY(counter.acquire_exclusive());
+PyResult<ExclusiveBorrow> ExclusiveBorrow::take(BorrowCounter& counter,
+                                                BorrowConflict conflict) noexcept {
+  OSV_TRY(counter.acquire_exclusive(conflict));
   return ExclusiveBorrow(&counter);
+}
+
+PyResult<MemberBorrow> MemberBorrow::take(BorrowCounter& counter, BorrowRule rule) noexcept {
+  switch (rule.kind) {
+    case BorrowKind::None:
+      return MemberBorrow(nullptr, rule.kind);
+    case BorrowKind::Shared:
+      OSV_TRY(counter.acquire_shared(rule.conflict));
+      break;
+    case BorrowKind::Exclusive:
+      OSV_TRY(counter.acquire_exclusive(rule.conflict));
+      break;
+  }
+  return MemberBorrow(&counter, rule.kind);
 }
 
 // ---------------------------------------------------------------------------
@@ -69,6 +92,19 @@ PyResult<PyRef> text_to_str(std::string_view text) {
 
 }  // namespace
 
+void free_instance(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  if (free_fn == nullptr) {
+    // Leaking the object is the only safe way out of a deallocator.
+    raise_panic("PyBaseObject_Type should have tp_free");
+    PyErr_WriteUnraisable(self);
+  } else {
+    free_fn(self);
+  }
+  Py_DECREF(type);
+}
+
 PyResult<PyRef> optional_text_to_py(const std::optional<std::string>& text) {
   if (!text) return PyRef::borrow(Py_None);
   return text_to_str(*text);
@@ -86,20 +122,11 @@ TagObject* as_tag(PyObject* self) noexcept { return reinterpret_cast<TagObject*>
 // Frees what the instance owns and the instance itself. Shared by tracked and
 // untracked classes; a tracked one is untracked by the caller first.
 void release_tag(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
   TagObject* tag = as_tag(self);
   tag->tag.~basic_string();
   Py_CLEAR(tag->value);
   tag->borrows.~BorrowCounter();
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  if (free_fn == nullptr) {
-    // Leaking the object is the only safe way out of a deallocator.
-    raise_panic("PyBaseObject_Type should have tp_free");
-    PyErr_WriteUnraisable(self);
-  } else {
-    free_fn(self);
-  }
-  Py_DECREF(type);
+  free_instance(self);
 }
 
 void tag_dealloc_tracked(PyObject* self) noexcept {
@@ -136,8 +163,8 @@ PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"tag", "value", nullptr};
     PyObject* tag_obj = nullptr;
     PyObject* value = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:OstrevaneTag",
-                                     const_cast<char**>(keywords), &tag_obj, &value)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:OstrevaneTag", const_cast<char**>(keywords),
+                                     &tag_obj, &value)) {
       return std::unexpected(PyError::fetch());
     }
     PyResult<std::string> tag = tag_argument(tag_obj);

@@ -10,7 +10,10 @@
 //   process; the first one stored wins (`lazy_type_object`);
 // - instances with native contents that are not frozen carry a
 //   BorrowCounter; a conflicting borrow fails at once with RuntimeError
-//   "Already mutably borrowed" or "Already borrowed" instead of waiting;
+//   "Already mutably borrowed" or "Already borrowed" instead of waiting (or
+//   with the internal fault, where the member's BorrowRule says a conflict
+//   is a broken invariant); each class keeps its members' rules in one table;
+// - `free_instance`: the common end of deallocators;
 // - `optional_text_to_py`: the getter body of optional text members of the
 //   frozen classes (a str, or None).
 //
@@ -33,13 +36,27 @@ namespace ostrevane::ffi {
 // Borrow counters: 0 free, n > 0 while n shared borrows are held, -1 while one
 // exclusive borrow is held.
 
+// What a conflicting borrow raises: RuntimeError "Already mutably borrowed"
+// (shared wanted under an exclusive borrow) or "Already borrowed" (exclusive
+// wanted under any borrow); or, where a conflict is a broken invariant, the
+// internal fault with the same text.
+enum class BorrowConflict : std::uint8_t { RuntimeError, Fault };
+
+enum class BorrowKind : std::uint8_t { None, Shared, Exclusive };
+
+// How one member borrows its instance. Each class lists its members' rules in
+// one table (see ffi/document.cpp), so the rules can be read in one place.
+struct BorrowRule {
+  BorrowKind kind;
+  BorrowConflict conflict;
+};
+
 class BorrowCounter {
  public:
-  // Fails with RuntimeError "Already mutably borrowed" under an exclusive
-  // borrow.
-  [[nodiscard]] PyResult<void> acquire_shared() noexcept;
-  // Fails with RuntimeError "Already borrowed" while any borrow is held.
-  [[nodiscard]] PyResult<void> acquire_exclusive() noexcept;
+  [[nodiscard]] PyResult<void> acquire_shared(
+      BorrowConflict conflict = BorrowConflict::RuntimeError) noexcept;
+  [[nodiscard]] PyResult<void> acquire_exclusive(
+      BorrowConflict conflict = BorrowConflict::RuntimeError) noexcept;
   void release_shared() noexcept { count_.fetch_sub(1, std::memory_order_release); }
   void release_exclusive() noexcept { count_.store(0, std::memory_order_release); }
 
@@ -50,7 +67,8 @@ class BorrowCounter {
 // A shared borrow held for a scope.
 class SharedBorrow {
  public:
-  [[nodiscard]] static PyResult<SharedBorrow> take(BorrowCounter& counter) noexcept;
+  [[nodiscard]] static PyResult<SharedBorrow> take(
+      BorrowCounter& counter, BorrowConflict conflict = BorrowConflict::RuntimeError) noexcept;
   SharedBorrow(SharedBorrow&& other) noexcept : counter_(std::exchange(other.counter_, nullptr)) {}
   SharedBorrow(const SharedBorrow&) = delete;
   SharedBorrow& operator=(const SharedBorrow&) = delete;
@@ -67,7 +85,8 @@ class SharedBorrow {
 // An exclusive borrow held for a scope.
 class ExclusiveBorrow {
  public:
-  [[nodiscard]] static PyResult<ExclusiveBorrow> take(BorrowCounter& counter) noexcept;
+  [[nodiscard]] static PyResult<ExclusiveBorrow> take(
+      BorrowCounter& counter, BorrowConflict conflict = BorrowConflict::RuntimeError) noexcept;
   ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
       : counter_(std::exchange(other.counter_, nullptr)) {}
   ExclusiveBorrow(const ExclusiveBorrow&) = delete;
@@ -82,6 +101,32 @@ class ExclusiveBorrow {
   BorrowCounter* counter_;
 };
 
+// The borrow a member's rule asks for, held for a scope (none for
+// BorrowKind::None).
+class MemberBorrow {
+ public:
+  [[nodiscard]] static PyResult<MemberBorrow> take(BorrowCounter& counter,
+                                                   BorrowRule rule) noexcept;
+  MemberBorrow(MemberBorrow&& other) noexcept
+      : counter_(std::exchange(other.counter_, nullptr)), kind_(other.kind_) {}
+  MemberBorrow(const MemberBorrow&) = delete;
+  MemberBorrow& operator=(const MemberBorrow&) = delete;
+  MemberBorrow& operator=(MemberBorrow&&) = delete;
+  ~MemberBorrow() {
+    if (counter_ == nullptr) return;
+    if (kind_ == BorrowKind::Exclusive) {
+      counter_->release_exclusive();
+    } else {
+      counter_->release_shared();
+    }
+  }
+
+ private:
+  MemberBorrow(BorrowCounter* counter, BorrowKind kind) noexcept : counter_(counter), kind_(kind) {}
+  BorrowCounter* counter_;
+  BorrowKind kind_;
+};
+
 // ---------------------------------------------------------------------------
 // Lazy class objects.
 
@@ -89,8 +134,14 @@ class ExclusiveBorrow {
 // first use. Borrowed; the cell keeps it for the process. A class that cannot
 // be created is an internal fault "failed to create type object for `{name}`"
 // (the interpreter's error is reported as unraisable first).
-[[nodiscard]] PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell,
-                                                      PyType_Spec& spec, const char* name);
+[[nodiscard]] PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell, PyType_Spec& spec,
+                                                       const char* name);
+
+// The end of a deallocator, once the instance's contents are destroyed:
+// frees the memory through its class's tp_free (a class without one is an
+// internal fault, reported as unraisable; the object is leaked) and releases
+// the reference the instance held on its heap class.
+void free_instance(PyObject* self) noexcept;
 
 // The getter body of an optional text member of a frozen class: a new str,
 // or None when the member is absent.
@@ -100,9 +151,8 @@ class ExclusiveBorrow {
 // OstrevaneTag.
 
 struct TagObject {
-  PyObject_HEAD
-  std::string tag;       // UTF-8, as given or as found in the source
-  PyObject* value;       // owned, never NULL
+  PyObject_HEAD std::string tag;  // UTF-8, as given or as found in the source
+  PyObject* value;                // owned, never NULL
   BorrowCounter borrows;
 };
 

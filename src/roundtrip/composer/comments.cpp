@@ -87,6 +87,10 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
         return {node.span.line, node.span.column + count_chars(node.text())};
       }
       return {node.end_line, node.end_column};
+    case NodeKind::Alias:
+      // Past the '*' and the name: a trailing comment's gap is measured
+      // from there, so that writing it back keeps the source's spacing.
+      return {node.span.line, node.span.column + 1 + count_chars(node.text())};
     default:
       return start_of(node);
   }

@@ -1,0 +1,399 @@
+#include "ffi/convert/node_to_py.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "ffi/convert/decode.hpp"
+#include "resolver/big_int.hpp"
+#include "resolver/timestamp.hpp"
+#include "roundtrip/anchors.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+constexpr std::string_view kMergeKey = "<<";
+
+// ---------------------------------------------------------------------------
+// Scalars.
+
+bool is_ascii(std::string_view text) noexcept {
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t bits = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    bits |= word;
+  }
+  for (; n > 0; ++p, --n) bits |= static_cast<unsigned char>(*p);
+  return (bits & 0x8080808080808080ull) == 0;
+}
+
+// A str of UTF-8 text; most texts are ASCII and are copied straight in.
+PyObject* new_str(std::string_view text) noexcept {
+  const auto len = static_cast<Py_ssize_t>(text.size());
+  if (is_ascii(text)) [[likely]] {
+    PyObject* str = PyUnicode_New(len, 127);
+    if (str != nullptr && len > 0) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return str;
+  }
+  return PyUnicode_DecodeUTF8(text.data(), len, "surrogatepass");
+}
+
+// The anchor and tag of a node, or nullptr; read through the inline extras
+// pointer, which most nodes leave empty.
+const std::string* anchor_of(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
+}
+
+const std::string* tag_of(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
+}
+
+bool is_merge_key(const YamlNode& key) noexcept {
+  if (const std::string* tag = tag_of(key)) {
+    return *tag == "!!merge" || *tag == "tag:yaml.org,2002:merge";
+  }
+  return key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
+         key.text() == kMergeKey;
+}
+
+// ---------------------------------------------------------------------------
+// Merge keys on Python dicts. Sources are objects this conversion made (or
+// shares through an alias); nothing runs Python code while they are read.
+
+// Merges `source` into `target`: a dict's entries whose keys `target` lacks;
+// each item of a list in turn. What cannot be merged (any other object, and
+// the leftovers of a list's items, gathered in a list) is returned as a new
+// reference in `leftover`. False on failure.
+bool merge_into_py_dict(PyObject* target, PyObject* source, PyRef& leftover) {
+  if (source == Py_None) return true;
+  if (PyDict_Check(source)) {
+    const Py_ssize_t size = PyDict_GET_SIZE(source);
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(source, &pos, &key, &value)) {
+      const int present = PyDict_Contains(target, key);
+      if (present < 0) return false;
+      if (!present && PyDict_SetItem(target, key, value) < 0) return false;
+      if (PyDict_GET_SIZE(source) != size) {
+        PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+        return false;
+      }
+    }
+    return true;
+  }
+  if (PyList_Check(source)) {
+    PyRef kept;
+    const Py_ssize_t len = PyList_GET_SIZE(source);
+    for (Py_ssize_t i = 0; i < len && i < PyList_GET_SIZE(source); ++i) {
+      PyRef item = PyRef::borrow(PyList_GET_ITEM(source, i));
+      PyRef item_leftover;
+      if (!merge_into_py_dict(target, item.get(), item_leftover)) return false;
+      if (!item_leftover) continue;
+      if (!kept) {
+        kept = PyRef::steal(PyList_New(0));
+        if (!kept) return false;
+      }
+      if (PyList_Append(kept.get(), item_leftover.get()) < 0) return false;
+    }
+    leftover = std::move(kept);
+    return true;
+  }
+  leftover = PyRef::borrow(source);
+  return true;
+}
+
+// Keeps what a merge key could not merge under the merge key itself. The
+// first leftover takes the slot unless the key is already there; later ones
+// of the same mapping gather in a list there. `slot_taken` is the mapping's
+// flag.
+bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover, bool& slot_taken) {
+  if (!slot_taken) {
+    const int present = PyDict_Contains(dict, key);
+    if (present < 0) return false;
+    if (present) return true;
+    if (PyDict_SetItem(dict, key, leftover.get()) < 0) return false;
+    slot_taken = true;
+    return true;
+  }
+  PyObject* current = PyDict_GetItemWithError(dict, key);
+  if (current == nullptr) {
+    if (PyErr_Occurred()) return false;
+    return PyDict_SetItem(dict, key, leftover.get()) == 0;
+  }
+  PyRef slot = PyRef::borrow(current);
+  if (!PyList_Check(current)) {
+    slot = PyRef::steal(PyList_New(1));
+    if (!slot) return false;
+    PyList_SET_ITEM(slot.get(), 0, Py_NewRef(current));
+    if (PyDict_SetItem(dict, key, slot.get()) < 0) return false;
+  }
+  if (!PyList_Check(leftover.get())) return PyList_Append(slot.get(), leftover.get()) == 0;
+  const Py_ssize_t len = PyList_GET_SIZE(leftover.get());
+  for (Py_ssize_t i = 0; i < len && i < PyList_GET_SIZE(leftover.get()); ++i) {
+    if (PyList_Append(slot.get(), PyList_GET_ITEM(leftover.get(), i)) < 0) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The conversion. A failure is nullptr, with the error either raised in the
+// interpreter or kept in `error_`; `take_error` hands over whichever it is.
+
+class NodeConverter {
+ public:
+  NodeConverter(const YamlNode& root, const NodeToPySettings& settings)
+      : root_(root), settings_(settings) {}
+
+  PyObject* value(const YamlNode& node, unsigned depth);
+
+  PyError take_error() {
+    if (error_) return std::move(*error_);
+    return PyError::fetch();
+  }
+
+ private:
+  using ObjectCache = std::unordered_map<const YamlNode*, PyRef>;
+
+  PyObject* child(const YamlNode& node, unsigned depth) {
+    if ((depth & 7u) == 0) return with_stack_guard([&] { return value(node, depth); });
+    return value(node, depth);
+  }
+  PyObject* child_key(const YamlNode& node, unsigned depth) {
+    if ((depth & 7u) == 0) return with_stack_guard([&] { return key(node, depth); });
+    return key(node, depth);
+  }
+
+  PyObject* content(const YamlNode& node, unsigned depth);
+  PyObject* scalar(const YamlNode& node);
+  PyObject* resolved(std::string_view text, bool plain, OptionalTag tag);
+  PyObject* sequence(const YamlNode& node, unsigned depth);
+  PyObject* mapping(const YamlNode& node, unsigned depth);
+  PyObject* alias(const YamlNode& node, unsigned depth);
+  PyObject* key(const YamlNode& node, unsigned depth);
+  PyObject* key_content(const YamlNode& node, unsigned depth);
+  const YamlNode* alias_target(const YamlNode& alias);
+
+  PyObject* fail(PyError error) {
+    error_.emplace(std::move(error));
+    return nullptr;
+  }
+  PyObject* unwrap(PyResult<PyRef> result) {
+    if (!result) return fail(std::move(result.error()));
+    return result->release();
+  }
+  // Keeps `obj` (may be nullptr) as the object of `node`; returns a new
+  // reference to it.
+  static PyObject* remember(ObjectCache& cache, const YamlNode& node, PyObject* obj) {
+    if (obj != nullptr) cache.emplace(&node, PyRef::borrow(obj));
+    return obj;
+  }
+
+  const YamlNode& root_;
+  const NodeToPySettings& settings_;
+  std::optional<AnchorIndex> index_;
+  // Anchored nodes: their value objects and, for collections used as keys,
+  // their key objects.
+  ObjectCache values_;
+  ObjectCache keys_;
+  std::optional<PyError> error_;
+};
+
+PyObject* NodeConverter::value(const YamlNode& node, unsigned depth) {
+  if (anchor_of(node) == nullptr || node.kind() == NodeKind::Alias) [[likely]] {
+    return content(node, depth);
+  }
+  if (const auto it = values_.find(&node); it != values_.end()) {
+    return Py_NewRef(it->second.get());
+  }
+  return remember(values_, node, content(node, depth));
+}
+
+PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      return scalar(node);
+    case NodeKind::Sequence:
+      return sequence(node, depth);
+    case NodeKind::Mapping:
+      return mapping(node, depth);
+    case NodeKind::Alias:
+      return alias(node, depth);
+    case NodeKind::Null:
+      if (const std::string* tag = tag_of(node)) {
+        return resolved(std::string_view(), true, std::string_view(*tag));
+      }
+      return Py_NewRef(Py_None);
+  }
+  return Py_NewRef(Py_None);
+}
+
+PyObject* NodeConverter::scalar(const YamlNode& node) {
+  const std::string_view text = node.text();
+  const bool plain = node.scalar_style() == ScalarStyle::Plain;
+  const std::string* tag = tag_of(node);
+  if (tag == nullptr) {
+    if (!plain) return new_str(text);
+    if (settings_.timestamps) {
+      if (const std::optional<Timestamp> ts = parse_timestamp(text)) {
+        // A timestamp the interpreter refuses reads as what its text says.
+        if (PyResult<PyRef> obj = timestamp_to_py(*ts)) return obj->release();
+      }
+    }
+    return resolved(text, true, std::nullopt);
+  }
+  return resolved(text, plain, std::string_view(*tag));
+}
+
+PyObject* NodeConverter::resolved(std::string_view text, bool plain, OptionalTag tag) {
+  const ResolvedScalar r = resolve_scalar_kind(settings_.mode, text, plain, tag);
+  switch (r.kind) {
+    case ResolvedScalar::Kind::Null:
+      return Py_NewRef(Py_None);
+    case ResolvedScalar::Kind::Bool:
+      return Py_NewRef(r.boolean ? Py_True : Py_False);
+    case ResolvedScalar::Kind::Int:
+      return PyLong_FromLongLong(r.integer);
+    case ResolvedScalar::Kind::Float:
+      return PyFloat_FromDouble(r.number);
+    case ResolvedScalar::Kind::BigInt: {
+      if (const std::optional<BigIntLiteral> literal = parse_big_int_literal(text)) {
+        return unwrap(py_int_from_digits(literal->digits, literal->base));
+      }
+      return unwrap(py_int_from_digits(text, 10));
+    }
+    case ResolvedScalar::Kind::Merge:
+      return new_str(kMergeKey);
+    case ResolvedScalar::Kind::Str:
+      break;
+  }
+  return new_str(text);
+}
+
+PyObject* NodeConverter::sequence(const YamlNode& node, unsigned depth) {
+  const auto items = node.items();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = child(items[i], depth + 1);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+// Explicit keys overwrite whatever a merge brought, before or after them; a
+// merge only fills keys that are missing, so among several sources the
+// first one to supply a key wins. Which objects aliases give does not depend
+// on the order of conversion, so one loop serves mappings with and without
+// merge keys.
+PyObject* NodeConverter::mapping(const YamlNode& node, unsigned depth) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  bool slot_taken = false;
+  for (std::size_t i = 0; i < node.pair_count(); ++i) {
+    const YamlNode& key_node = node.key(i);
+    if (is_merge_key(key_node)) [[unlikely]] {
+      PyRef v = PyRef::steal(child(node.value(i), depth + 1));
+      if (!v) return nullptr;
+      PyRef leftover;
+      if (!merge_into_py_dict(dict.get(), v.get(), leftover)) return nullptr;
+      if (!leftover) continue;
+      PyRef k = PyRef::steal(child_key(key_node, depth + 1));
+      if (!k) return nullptr;
+      if (!preserve_merge_slot(dict.get(), k.get(), std::move(leftover), slot_taken)) {
+        return nullptr;
+      }
+      continue;
+    }
+    PyRef k = PyRef::steal(child_key(key_node, depth + 1));
+    if (!k) return nullptr;
+    PyRef v = PyRef::steal(child(node.value(i), depth + 1));
+    if (!v) return nullptr;
+    if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
+    // A quoted or otherwise tagged "<<" replaced what the merges kept there.
+    if (slot_taken && key_node.kind() == NodeKind::Scalar && key_node.text() == kMergeKey) {
+      slot_taken = false;
+    }
+  }
+  return dict.release();
+}
+
+const YamlNode* NodeConverter::alias_target(const YamlNode& alias) {
+  if (!index_) index_.emplace(root_);
+  return index_->target(alias);
+}
+
+PyObject* NodeConverter::alias(const YamlNode& node, unsigned depth) {
+  const YamlNode* target = alias_target(node);
+  if (target == nullptr) return Py_NewRef(Py_None);
+  return child(*target, depth + 1);
+}
+
+PyObject* NodeConverter::key(const YamlNode& node, unsigned depth) {
+  const YamlNode* target = &node;
+  if (node.kind() == NodeKind::Alias) {
+    target = alias_target(node);
+    if (target == nullptr) return Py_NewRef(Py_None);
+  }
+  if (!target->is_collection()) return value(*target, depth);
+  if (anchor_of(*target) == nullptr) return key_content(*target, depth);
+  if (const auto it = keys_.find(target); it != keys_.end()) {
+    return Py_NewRef(it->second.get());
+  }
+  return remember(keys_, *target, key_content(*target, depth));
+}
+
+// A collection as a hashable key: a sequence as the tuple of its items, a
+// mapping as the tuple of its (key, value) pairs, merge keys not applied.
+PyObject* NodeConverter::key_content(const YamlNode& node, unsigned depth) {
+  if (node.kind() == NodeKind::Sequence) {
+    const auto items = node.items();
+    PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyObject* item = child_key(items[i], depth + 1);
+      if (item == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return tuple.release();
+  }
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(node.pair_count())));
+  if (!tuple) return nullptr;
+  for (std::size_t i = 0; i < node.pair_count(); ++i) {
+    PyObject* k = child_key(node.key(i), depth + 1);
+    if (k == nullptr) return nullptr;
+    PyObject* v = child_key(node.value(i), depth + 1);
+    if (v == nullptr) {
+      Py_DECREF(k);
+      return nullptr;
+    }
+    PyObject* pair = PyTuple_Pack(2, k, v);
+    Py_DECREF(k);
+    Py_DECREF(v);
+    if (pair == nullptr) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair);
+  }
+  return tuple.release();
+}
+
+}  // namespace
+
+PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
+                           const NodeToPySettings& settings) {
+  NodeConverter converter(root, settings);
+  PyObject* obj = with_stack_guard([&] { return converter.value(node, 0); });
+  if (obj == nullptr) return std::unexpected(converter.take_error());
+  return PyRef::steal(obj);
+}
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,46 @@
+// Node trees to plain Python values: what a round-trip document hands to
+// Python (to_dict now; item access, walk and snapshots later).
+//
+// Input: a node of a composed (or edited) tree, read only, and the root of
+// its document, against which aliases are resolved. Output: new Python
+// objects: None, bool, int, float, str, datetime.date and datetime.datetime
+// (with timestamps on), list, dict, and tuple for collection keys. Custom
+// tags are ignored: a tagged node converts as its content does.
+//
+// - Scalars resolve under the document's ResolverMode; merge keys ("<<", or
+//   a "!!merge" tag) are applied while mappings are built: explicit keys win
+//   over merged ones, the first merge source that supplies a key wins, and a
+//   merge source that is not a mapping is kept under the "<<" key.
+// - Aliases: an alias means the nearest complete definition of its name
+//   before it (AnchorIndex, built on the first alias met). The object made
+//   for an anchored node is kept for the whole conversion and every alias
+//   of it gets that very object, so aliased collections are shared, not
+//   copied, and an alias bomb costs one object per anchored node. Keys keep
+//   their own (tuple) objects per anchored collection the same way.
+// - Errors: an int beyond the interpreter's int_max_str_digits raises its
+//   ValueError; other failures are the interpreter's (memory).
+// - Every level runs through with_stack_guard (each eighth one measures), so
+//   no depth exhausts the native stack.
+//
+// Runs with the interpreter lock held; runs no Python code of the caller's
+// (keys are plain str, int, float, bool, None, dates and tuples of them).
+#pragma once
+
+#include "ffi/errors.hpp"
+#include "resolver/resolver.hpp"
+#include "roundtrip/node.hpp"
+
+namespace ostrevane::ffi {
+
+struct NodeToPySettings {
+  ResolverMode mode = ResolverMode::Yaml12;
+  // Untagged plain scalars that read as timestamps become dates.
+  bool timestamps = false;
+};
+
+// `node` (under `root`, the root of its document) as Python values. New
+// reference.
+[[nodiscard]] PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
+                                         const NodeToPySettings& settings);
+
+}  // namespace ostrevane::ffi

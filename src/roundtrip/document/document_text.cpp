@@ -1,0 +1,45 @@
+#include "roundtrip/document/document_text.hpp"
+
+#include "roundtrip/anchors.hpp"
+
+namespace ostrevane {
+
+void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
+  if (roots.empty()) return;
+  OutputBuffer& out = writer.output();
+  if (roots.front().leading_bom) out.append("\xEF\xBB\xBF");
+  writer.write(roots.front());
+  for (const YamlNode& root : roots.subspan(1)) {
+    if (!root.directives().empty()) {
+      out.append("...\n");
+    } else if (!root.explicit_start) {
+      out.append("---\n");
+    }
+    writer.write(root);
+  }
+  const std::optional<std::size_t> kept_end = writer.final_newline();
+  if (kept_end && out.size() == *kept_end + 1 && out.back() == '\n') out.truncate(*kept_end);
+}
+
+DocumentText document_to_text(const DocumentData& data) {
+  DocumentText text;
+  if (data.source_text) {
+    bool modified = false;
+    for (const YamlNode& root : data.roots) {
+      if (tree_is_modified(root)) {
+        modified = true;
+        break;
+      }
+    }
+    if (!modified) {
+      text.verbatim_ = *data.source_text;
+      return text;
+    }
+  }
+  // A changed document is about as long as its source was.
+  const std::size_t reserve = data.source_text ? data.source_text->size() + 64 : 256;
+  text.emitted_ = emit_roots(data.roots, data.null_style, reserve);
+  return text;
+}
+
+}  // namespace ostrevane
