@@ -166,8 +166,6 @@ def test_raising_log_handler_does_not_fail_loads():
 # Roads and arguments that are not built yet, and the order of the checks.
 
 @pytest.mark.parametrize("option,name", [
-    (o.OPT_ROUND_TRIP, "OPT_ROUND_TRIP"),
-    (o.OPT_ROUND_TRIP | o.OPT_ANNOTATED, "OPT_ROUND_TRIP"),
     (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
     (o.OPT_INCLUDES, "OPT_INCLUDES"),
     (o.OPT_SECRETS, "OPT_SECRETS"),
@@ -181,7 +179,6 @@ def test_loads_roads_not_built(option, name):
 
 
 @pytest.mark.parametrize("option,name", [
-    (o.OPT_ROUND_TRIP, "OPT_ROUND_TRIP"),
     (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
 ])
 def test_loads_all_roads_not_built(option, name):

@@ -78,6 +78,16 @@ void drop_encoded_tree(Value&& tree, bool outside_arena) noexcept {
 
 }  // namespace
 
+PyResult<NullStyle> null_style_from_option(std::uint64_t option) {
+  const bool keyword = (option & kOptNullAsKeyword) != 0;
+  const bool tilde = (option & kOptNullAsTilde) != 0;
+  if (keyword && tilde) {
+    return std::unexpected(PyError::builtin(
+        PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+  }
+  return keyword ? NullStyle::Keyword : tilde ? NullStyle::Tilde : NullStyle::Default;
+}
+
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   // A document is written as its own text; every option is for other objects.
   if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
@@ -88,15 +98,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   encode.arena = &arena;
   bool outside_arena = false;
   encode.outside_arena = &outside_arena;
-  const bool keyword = (args.option & kOptNullAsKeyword) != 0;
-  const bool tilde = (args.option & kOptNullAsTilde) != 0;
-  if (keyword && tilde) {
-    return std::unexpected(PyError::builtin(
-        PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-  }
-  const NullStyle null_style = keyword ? NullStyle::Keyword
-                               : tilde ? NullStyle::Tilde
-                                       : NullStyle::Default;
+  const NullStyle null_style = OSV_TRY(null_style_from_option(args.option));
   if (args.represent != nullptr) {
     return std::unexpected(not_implemented("dumps() with represent is not implemented yet"));
   }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "emit_util/scalar_text.hpp"
 #include "ffi/errors.hpp"
 
 namespace ostrevane::ffi {
@@ -29,6 +30,11 @@ struct ToJsonArgs {
   PyObject* default_fn = nullptr;
   std::uint64_t option = 0;
 };
+
+// The null style of OPT_NULL_AS_KEYWORD / OPT_NULL_AS_TILDE (Default with
+// neither); both together are a ValueError. Shared with the round-trip roads
+// of loads, whose documents keep it.
+[[nodiscard]] PyResult<NullStyle> null_style_from_option(std::uint64_t option);
 
 // New reference to the bytes of the text, or the error. Lock held.
 [[nodiscard]] PyResult<PyRef> dumps(const DumpsArgs& args);

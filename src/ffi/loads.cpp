@@ -10,6 +10,7 @@
 #include "ffi/directives_road.hpp"
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
+#include "ffi/roundtrip_loads.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
@@ -49,9 +50,8 @@ PyError not_implemented(const char* function, const char* what) {
 }
 
 // The first option of a road that is not built yet, in the order the roads
-// are chosen.
+// are chosen after the round-trip road.
 const char* unbuilt_road(std::uint64_t option, bool directives) {
-  if (option & kOptRoundTrip) return "OPT_ROUND_TRIP";
   if (option & kOptAnnotated) return "OPT_ANNOTATED";
   if (directives && (option & kOptSecrets)) return "OPT_SECRETS";
   return nullptr;
@@ -117,6 +117,9 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   PyRef schema = OSV_TRY(resolve_schema(args, text));
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  if (args.option & kOptRoundTrip) {
+    return loads_round_trip({text, args.option, flags.mode, flags.timestamps, schema.get()});
+  }
   if (const char* road = unbuilt_road(args.option, true)) {
     return std::unexpected(not_implemented("loads", road));
   }
@@ -153,6 +156,9 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   }
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  if (args.option & kOptRoundTrip) {
+    return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps, nullptr});
+  }
   if (const char* road = unbuilt_road(args.option, false)) {
     return std::unexpected(not_implemented("loads_all", road));
   }

@@ -1,0 +1,36 @@
+// The round-trip roads of loads and loads_all: text to OstrevaneDocument.
+//
+// Input: the decoded text of the call (borrowed), its option mask, and for
+// loads the resolution rules already chosen from the text's %YAML directive
+// and the options, and the resolved schema (borrowed, NULL when absent).
+// Output: one OstrevaneDocument holding every document of the stream
+// (loads), or a list with one OstrevaneDocument per document, each holding
+// its own stretch of the text and read under its own %YAML directive
+// (loads_all). Composing runs with the interpreter lock held and calls no
+// Python code; a scanner or composer error is raised as OstrevaneParseError.
+//
+// Not built yet, and refused with NotImplementedError naming the option:
+// the configuration directives, the YAML 1.1 warnings and upgrade, and the
+// duplicate-key options on these roads, and schema validation.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "ffi/errors.hpp"
+#include "resolver/resolver.hpp"
+
+namespace ostrevane::ffi {
+
+struct RoundTripLoad {
+  std::string_view text;
+  std::uint64_t option = 0;
+  ResolverMode mode = ResolverMode::Yaml12;  // loads only; loads_all decides per document
+  bool timestamps = false;
+  PyObject* schema = nullptr;  // loads only
+};
+
+[[nodiscard]] PyResult<PyRef> loads_round_trip(const RoundTripLoad& load);
+[[nodiscard]] PyResult<PyRef> loads_all_round_trip(const RoundTripLoad& load);
+
+}  // namespace ostrevane::ffi
