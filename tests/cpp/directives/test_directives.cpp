@@ -124,7 +124,7 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
   ASSERT_NE(real, nullptr);
   const std::string root = real;
   std::free(real);
-  RootDirectory dir(root);
+  RootDirectory dir(root, true);
   Result<std::string, FileError> text = dir.read_text(root + "/sub/f.yaml");
   ASSERT_TRUE(text);
   EXPECT_EQ(*text, "x: 1\n");
@@ -135,10 +135,28 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
   Result<std::string, FileError> pipe = dir.read_text(root + "/sub/pipe");
   ASSERT_FALSE(pipe);
   EXPECT_EQ(pipe.error().description, "not a regular file");
-  RootDirectory missing("");
+  RootDirectory missing("", false);
   Result<std::string, FileError> none = missing.read_text("/etc/hostname");
   ASSERT_FALSE(none);
   EXPECT_EQ(none.error().description, "No such file or directory (os error 2)");
+}
+
+TEST_F(Beneath, PlainPathsTakeTheQuickRoadOthersDoNot) {
+  char* real = ::realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string root = real;
+  std::free(real);
+  RootDirectory dir(root, true);
+  EXPECT_TRUE(dir.open_plain_path(root + "/sub/f.yaml"));
+  EXPECT_TRUE(dir.open_plain_path(root + "//sub/../sub/./f.yaml"));
+  EXPECT_FALSE(dir.open_plain_path(root + "/sub/link.yaml"));   // a link
+  EXPECT_FALSE(dir.open_plain_path(root + "/linkdir/f.yaml"));  // a link on the way
+  EXPECT_FALSE(dir.open_plain_path(root + "/../x"));            // leaves the root
+  EXPECT_FALSE(dir.open_plain_path(root + "x/sub/f.yaml"));     // another directory
+  EXPECT_FALSE(dir.open_plain_path("sub/f.yaml"));              // relative
+  EXPECT_FALSE(dir.open_plain_path(root));                      // the root itself
+  RootDirectory lexical(root, false);
+  EXPECT_FALSE(lexical.open_plain_path(root + "/sub/f.yaml"));
 }
 
 }  // namespace
