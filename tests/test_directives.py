@@ -190,6 +190,13 @@ def test_include_errors(tree, case):
     assert not hasattr(e, "line") or e.line is None
 
 
+def test_a_nul_in_the_argument_names_no_file(tree):
+    e = tree.error('a: !include "a.yaml\\0x"\n')
+    assert type(e) is OstrevaneIncludeNotFoundError
+    assert str(e) == ("cannot read included file 'a.yaml\x00x': No such file or directory "
+                      f"(os error 2) in {tree.path('a.yaml')}\x00x")
+
+
 def test_errors_deep_in_a_chain_carry_the_chain(tree):
     tree.write("sub/c.yaml", "!include ../nope.yaml\n")
     e = tree.error("x: 1\ny:\n  - !include sub/b.yaml\n")
@@ -410,3 +417,14 @@ def test_round_trip_keeps_directive_text_and_shows_included_content(tree, monkey
         tree.loads("a: !include nope.yaml\n", option=INC | o.OPT_ROUND_TRIP)
     with pytest.raises(NotImplementedError, match="OPT_SECRETS"):
         tree.loads("a: 1\n", option=INC | o.OPT_SECRETS | o.OPT_ROUND_TRIP)
+
+
+def test_missing_variables_in_included_files_name_their_file(tree, monkeypatch):
+    monkeypatch.delenv("OSV_MISSING_X", raising=False)
+    tree.write("sub/vars.yaml", "a: 1\nb: !env_var OSV_MISSING_X\n")
+    calls = []
+    result = tree.loads("top: !env_var OSV_MISSING_X\nv: !include sub/vars.yaml\n",
+                        option=INC | ENV, on_missing_env_var=lambda *a: calls.append(a))
+    assert result == {"top": None, "v": {"a": 1, "b": None}}
+    assert calls == [("OSV_MISSING_X", tree.main, 1),
+                     ("OSV_MISSING_X", tree.path("sub/vars.yaml"), 2)]

@@ -157,7 +157,9 @@ Result<std::string, FileError> RootDirectory::read_text(std::string_view path) {
 }
 
 std::optional<OpenedFile> RootDirectory::open_plain_path(std::string_view candidate) {
+  // A NUL would cut the path short in the kernel: the full road refuses it.
   if (!canonical_ || candidate.empty() || candidate[0] != '/' ||
+      candidate.find('\0') != std::string_view::npos ||
       openat2_missing.load(std::memory_order_relaxed)) {
     return std::nullopt;
   }
