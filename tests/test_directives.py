@@ -428,3 +428,11 @@ def test_missing_variables_in_included_files_name_their_file(tree, monkeypatch):
     assert result == {"top": None, "v": {"a": 1, "b": None}}
     assert calls == [("OSV_MISSING_X", tree.main, 1),
                      ("OSV_MISSING_X", tree.path("sub/vars.yaml"), 2)]
+
+
+def test_an_include_dir_that_does_not_exist_refuses_every_include(tree):
+    missing = os.path.join(tree.root, "no_such_dir")
+    with pytest.raises(OstrevaneIncludeConfinementError) as info:
+        o.loads("a: !include ../a.yaml\n", option=INC, include_dir=missing)
+    assert str(info.value) == (
+        f"'../a.yaml' resolves outside the configured include directory in {missing}/<root>")
