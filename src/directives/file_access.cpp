@@ -28,10 +28,13 @@ int open_with_openat2(int dir_fd, const char* relative) {
   open_how how{};
   how.flags = static_cast<std::uint64_t>(kReadFlags);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-  for (;;) {
+  // EAGAIN: the walk raced with a rename somewhere on the path, and the
+  // kernel would rather retry than risk an escape; so do we, a few times.
+  for (int again = 0;;) {
     const long fd = ::syscall(SYS_openat2, dir_fd, relative, &how, sizeof how);
     if (fd >= 0) return static_cast<int>(fd);
-    if (errno != EINTR) return -errno;
+    if (errno == EINTR || (errno == EAGAIN && ++again < 8)) continue;
+    return -errno;
   }
 }
 
