@@ -342,6 +342,8 @@ def test_anchors_of_included_files_do_not_capture_aliases_of_the_includer(tree):
     text = "a: &x main\nb: !include anc.yaml\nc: *x\nd: !include anc_nested.yaml\ne: *x\n"
     assert tree.loads(text) == {"a": "main", "b": "included", "c": "main",
                                 "d": ["nested", "nested", "included"], "e": "main"}
+    doc = tree.loads(text, option=INC | o.OPT_ROUND_TRIP)
+    assert doc.to_dict()["c"] == "main" and doc.to_dict()["e"] == "main"
     # An anchor on the directive node itself does not survive it.
     assert tree.loads("a: &y !include a.yaml\nb: *y\n") == {"a": {"x": 1, "y": [2, 3]}, "b": None}
 
