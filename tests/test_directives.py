@@ -438,3 +438,14 @@ def test_an_include_dir_that_does_not_exist_refuses_every_include(tree):
         o.loads("a: !include ../a.yaml\n", option=INC, include_dir=missing)
     assert str(info.value) == (
         f"'../a.yaml' resolves outside the configured include directory in {missing}/<root>")
+
+
+def test_nesting_far_deeper_than_one_file_allows_stays_safe(tree):
+    # Each file nests 900 levels and includes the next at the bottom.
+    for i in range(20):
+        inner = f"!include deep{i + 1}.yaml" if i < 19 else "end"
+        tree.write(f"deep{i}.yaml", "[" * 900 + inner + "]" * 900 + "\n")
+    result, depth = tree.loads("!include deep0.yaml\n"), 0
+    while isinstance(result, list):
+        result, depth = result[0], depth + 1
+    assert (depth, result) == (18000, "end")
