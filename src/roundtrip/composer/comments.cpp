@@ -1,0 +1,269 @@
+#include "roundtrip/composer/comments.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "scanner/yaml_directive.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane {
+
+namespace {
+
+std::uint32_t count_chars(std::string_view text) noexcept {
+  std::uint32_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+bool is_blank_line(std::string_view line) noexcept { return trim_white_space_front(line).empty(); }
+
+// The blank lines of a text as a prefix count: blank lines strictly between
+// two lines in O(1). Lines end as the scanner ends them (LF, CR LF, a lone
+// CR), so line numbers agree with every Span.
+class BlankLines {
+ public:
+  explicit BlankLines(std::string_view text) {
+    std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    prefix_.push_back(0);
+    const bool has_cr = text.find('\r', start) != std::string_view::npos;
+    for (;;) {
+      std::size_t end, next;
+      if (!has_cr) {
+        const void* lf = std::memchr(text.data() + start, '\n', text.size() - start);
+        end = lf ? static_cast<const char*>(lf) - text.data() : text.size();
+        next = end + 1;
+      } else {
+        end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        next = end + 1;
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++next;
+      }
+      const bool blank = is_blank_line(text.substr(start, end - start));
+      prefix_.push_back(prefix_.back() + (blank ? 1 : 0));
+      if (end >= text.size()) break;
+      start = next;
+    }
+  }
+
+  // Blank lines with a number strictly between `after` and `before`.
+  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before) const noexcept {
+    if (before <= after + 1) return 0;
+    const std::size_t lines = prefix_.size() - 1;
+    const std::size_t hi = std::min<std::size_t>(before, lines);
+    const std::size_t lo = std::min<std::size_t>(after + 1, lines);
+    return hi > lo ? prefix_[hi] - prefix_[lo] : 0;
+  }
+
+ private:
+  std::vector<std::uint32_t> prefix_;  // prefix_[l]: blank lines among lines [0, l)
+};
+
+struct Introducer {
+  enum class Kind : std::uint8_t { None, KeyColon, Dash } kind = Kind::None;
+  std::uint32_t line = 0;    // KeyColon: the key's end line
+  std::uint32_t column = 0;  // KeyColon: the key's end column; Dash: the sequence's column
+};
+
+LineColumn start_of(const YamlNode& node) noexcept { return {node.span.line, node.span.column}; }
+
+// The end of a node with no children to look at.
+LineColumn leaf_end(const YamlNode& node) noexcept {
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      if (node.scalar_style() == ScalarStyle::Plain && node.end_line == node.span.line) {
+        return {node.span.line, node.span.column + count_chars(node.text())};
+      }
+      return {node.end_line, node.end_column};
+    default:
+      return start_of(node);
+  }
+}
+
+class Attacher {
+ public:
+  Attacher(const std::vector<ScannedComment>& comments, std::string_view text,
+           const DashPositions& dashes)
+      : comments_(comments), blank_(text), dashes_(dashes) {}
+
+  // Attaches around `node` and returns node_end_position(node), computed
+  // from the children's on the way back up so the whole pass stays linear.
+  LineColumn attach(YamlNode& node, bool trailing, Introducer intro);
+
+  // Every comment not attached yet goes to the foot of the last open
+  // collection at its column.
+  void attach_rest(YamlNode& last_root) {
+    for (; next_ < comments_.size(); ++next_) {
+      const ScannedComment& c = comments_[next_];
+      last_open_collection(last_root, c.span.column).comments.edit_foot().push_back(c.text);
+    }
+  }
+
+ private:
+  const ScannedComment* peek() const noexcept {
+    return next_ < comments_.size() ? &comments_[next_] : nullptr;
+  }
+  void note_line(std::uint32_t line) noexcept {
+    prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
+    has_prev_ = true;
+  }
+  void take_comments_above(YamlNode& node, const Introducer& intro);
+
+  const std::vector<ScannedComment>& comments_;
+  BlankLines blank_;
+  const DashPositions& dashes_;
+  bool has_prev_ = false;
+  std::uint32_t prev_line_ = 0;
+  std::size_t next_ = 0;
+};
+
+void Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
+  Comments& comments = node.comments;
+  while (const ScannedComment* c = peek()) {
+    if (c->span.line >= node.span.line) break;
+    const std::uint32_t line = c->span.line, column = c->span.column;
+    bool introducer = false;
+    std::uint32_t gap = 0;
+    if (intro.kind == Introducer::Kind::KeyColon) {
+      if (line == intro.line && column >= intro.column + 1) {
+        introducer = true;
+        gap = column - (intro.column + 1);
+      }
+    } else if (intro.kind == Introducer::Kind::Dash) {
+      if (column >= intro.column + 1 && dashes_.contains(line, intro.column)) {
+        introducer = true;
+        gap = column - (intro.column + 1);
+      }
+    }
+    if (introducer && !comments.inline_comment()) {
+      comments.edit_inline_comment() = c->text;
+      if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
+      comments.inline_before_value = true;
+    } else {
+      comments.edit_head().push_back(HeadComment{c->text, comments.inline_before_value});
+    }
+    note_line(line);
+    ++next_;
+  }
+}
+
+LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
+  // Blank lines since the previous content, up to the node or its first
+  // head comment.
+  std::uint32_t bound = node.span.line;
+  if (const ScannedComment* c = peek(); c && c->span.line < bound) bound = c->span.line;
+  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound);
+
+  take_comments_above(node, intro);
+  note_line(node.span.line);
+
+  LineColumn end = leaf_end(node);
+  const auto guarded = [&](YamlNode& child, bool child_trailing, Introducer child_intro) {
+    return with_stack_guard([&] { return attach(child, child_trailing, child_intro); });
+  };
+  if (node.kind() == NodeKind::Sequence) {
+    bool any = false;
+    const Introducer dash{Introducer::Kind::Dash, 0, node.span.column};
+    for (YamlNode& item : node.items()) {
+      const LineColumn item_end = guarded(item, true, dash);
+      if (!any || item_end > end) end = item_end;
+      any = true;
+    }
+  } else if (node.kind() == NodeKind::Mapping) {
+    bool any = false;
+    const bool block = node.style == CollectionStyle::Block;
+    for (std::size_t i = 0; i < node.pair_count(); ++i) {
+      YamlNode& key = node.key(i);
+      YamlNode& value = node.value(i);
+      const LineColumn key_end = guarded(key, false, Introducer{});
+      if (key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
+          key_end.line == value.span.line && key_end.column < value.span.column &&
+          !value.has_anchor_or_tag()) {
+        value.comments.value_pad = value.span.column - key_end.column - 1;
+      }
+      Introducer value_intro;
+      if (block && key.end_line >= node.span.line && !key.explicit_key) {
+        value_intro = Introducer{Introducer::Kind::KeyColon, key.end_line, key.end_column};
+      }
+      const LineColumn value_end = guarded(value, true, value_intro);
+      const LineColumn pair_end = std::max(key_end, value_end);
+      if (!any || pair_end > end) end = pair_end;
+      any = true;
+    }
+  }
+
+  const std::optional<std::string>& raw = node.comments.raw();
+  const std::uint32_t end_line =
+      raw ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
+          : end.line;
+  note_line(end_line);
+
+  if (trailing) {
+    const ScannedComment* c = peek();
+    if (c && c->span.line == node.span.line && c->span.column > node.span.column) {
+      Comments& comments = node.comments;
+      if (comments.inline_comment() && comments.inline_before_value) {
+        // Two comments: the one on the introducer line moves to a head line
+        // written right after that line; this one stays inline.
+        auto& head = comments.edit_head();
+        head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
+        comments.inline_before_value = false;
+      }
+      if (end.line == c->span.line && end.column < c->span.column) {
+        comments.inline_spaces = c->span.column - end.column;
+      }
+      comments.edit_inline_comment() = c->text;
+      ++next_;
+    }
+  }
+  return end;
+}
+
+}  // namespace
+
+void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
+                                  std::string_view text, const DashPositions& dash_positions) {
+  if (roots.empty()) return;
+  Attacher attacher(comments, text, dash_positions);
+  for (YamlNode& root : roots) {
+    with_stack_guard([&] { attacher.attach(root, true, Introducer{}); });
+  }
+  attacher.attach_rest(roots.back());
+}
+
+LineColumn node_end_position(const YamlNode& node) {
+  if (!node.is_collection()) return leaf_end(node);
+  LineColumn end = start_of(node);
+  bool any = false;
+  std::vector<const YamlNode*> work;
+  push_children(node, work);
+  while (!work.empty()) {
+    const YamlNode* n = work.back();
+    work.pop_back();
+    if (n->is_collection() && !n->children().empty()) {
+      push_children(*n, work);
+      continue;
+    }
+    const LineColumn e = leaf_end(*n);
+    if (!any || e > end) end = e;
+    any = true;
+  }
+  return end;
+}
+
+YamlNode& last_open_collection(YamlNode& node, std::uint32_t column) noexcept {
+  YamlNode* at = &node;
+  for (;;) {
+    std::span<YamlNode> children = at->children();
+    if (children.empty()) return *at;
+    YamlNode& last = children.back();
+    if (!last.is_collection() || last.style != CollectionStyle::Block || last.children().empty() ||
+        last.span.column > column) {
+      return *at;
+    }
+    at = &last;
+  }
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,55 @@
+// Comment attachment: hands every scanned comment of a text to one node.
+//
+// Input: the composed roots of one text, the comments the scanner collected
+// (in source order), the text and the composer's dash positions. Output, in
+// the nodes' Comments: head comments above a node, an inline comment on its
+// line (after it, or on its introducer's line before it), foot comments after
+// the last content of the stream, and the layout facts that depend on the
+// lines around a node: blank_before, inline_spaces, inline_before_value and
+// the value_pad of values after plain keys.
+//
+// Invariants: each comment goes to exactly one node, in one pass over the
+// comments (linear in nodes plus comments, plus one pass over the text for
+// the blank lines). A node reached through a key's ':' or a '-' with a
+// comment on that introducer line and another after its own start keeps
+// both: the first becomes a head line with below_introducer set, the second
+// the inline comment. Recursion runs through with_stack_guard.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/composer/composer.hpp"
+#include "roundtrip/node.hpp"
+#include "scanner/token.hpp"
+
+namespace ostrevane {
+
+// A (line, column) position, lines and columns from 0, columns in characters.
+struct LineColumn {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+
+  friend bool operator==(const LineColumn&, const LineColumn&) = default;
+  friend auto operator<=>(const LineColumn&, const LineColumn&) = default;
+};
+
+// Attaches `comments` to `roots` (edited in place). Comments after the last
+// node go to the foot of the last open block collection at or left of their
+// column. Nothing is attached when there are no roots. Never fails.
+void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
+                                  std::string_view text, const DashPositions& dash_positions);
+
+// Where a node's content ends: a collection at its furthest child (its start
+// when empty); an alias or a null at its start; a plain one-line scalar at
+// its start plus its characters; any other scalar at its recorded end
+// (the composer's exact source end). Walks with an explicit stack.
+[[nodiscard]] LineColumn node_end_position(const YamlNode& node);
+
+// The node that receives a foot comment at `column` below `node`: descends
+// through last children that are non-empty Block collections starting at or
+// left of `column`.
+[[nodiscard]] YamlNode& last_open_collection(YamlNode& node, std::uint32_t column) noexcept;
+
+}  // namespace ostrevane
