@@ -8,6 +8,7 @@
 #include "ffi/document.hpp"
 #include "ffi/dumps.hpp"
 #include "ffi/options.hpp"
+#include "ffi/schema_road.hpp"
 #if __has_include("roundtrip/composer/compose.hpp")
 #include "roundtrip/composer/compose.hpp"
 #else
@@ -134,11 +135,11 @@ PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
   NodeList roots = std::move(*composed);
   OSV_TRY(check_roundtrip_documents(roots, load.mode, RoundTripChecks::from_option(load.option)));
-  if (load.schema != nullptr && !roots.empty()) {
-    return std::unexpected(not_implemented("loads", "schema"));
-  }
-  return new_document_object(
-      document_data(std::move(roots), std::string(load.text), load, load.mode, null_style));
+  DocumentData data =
+      document_data(std::move(roots), std::string(load.text), load, load.mode, null_style);
+  // The document's own resolver mode: 0 once OPT_UPGRADE_1_1 rewrote it.
+  OSV_TRY(validate_documents_against_schema(data.roots, load.schema, data.resolver_mode));
+  return new_document_object(std::move(data));
 }
 
 PyResult<PyRef> loads_all_round_trip(const RoundTripLoad& load) {

@@ -11,7 +11,8 @@
 //
 // Not built yet, and refused with NotImplementedError naming the option:
 // the configuration directives, the YAML 1.1 warnings and upgrade, and the
-// duplicate-key options on these roads, and schema validation.
+// duplicate-key options on these roads. The schema, when given, is checked
+// against the first document before the OstrevaneDocument is made.
 #pragma once
 
 #include <cstdint>
