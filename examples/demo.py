@@ -1,4 +1,5 @@
 """What works so far: loading YAML into Python objects (loads, loads_all),
+round-trip documents that keep the text as written (OPT_ROUND_TRIP),
 writing Python objects as YAML and JSON (dumps, to_json), the option
 constants, and the two functions that read the head of a YAML text (its %YAML
 version and its schema reference)."""
@@ -36,6 +37,13 @@ def main(path):
     print("dumps with OPT_INDENT_4 | OPT_SORT_KEYS ->")
     print(ostrevane.dumps(config, option=ostrevane.OPT_INDENT_4 | ostrevane.OPT_SORT_KEYS).decode())
     print(f"to_json -> {ostrevane.to_json(config).decode()}")
+
+    doc = ostrevane.loads(data, option=ostrevane.OPT_ROUND_TRIP)
+    print(f"loads with OPT_ROUND_TRIP -> {doc!r}, explicit_start={doc.explicit_start}")
+    print("  its text, comments and all, as loaded:")
+    print(doc.to_yaml().decode(), end="")
+    print(f"  to_dict() -> {doc.to_dict()!r}")
+    print(f"  to_json   -> {ostrevane.to_json(doc).decode()}")
 
     options = [name for name in ostrevane.__all__ if name.startswith("OPT_")]
     print(f"{len(options)} option constants, for example:")

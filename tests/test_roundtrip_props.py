@@ -1,4 +1,5 @@
-"""What dumps and to_json write reads back as the same data.
+"""What dumps and to_json write reads back as the same data, on the plain and
+round-trip roads.
 
 loads(dumps(x)) == x under YAML 1.2 (the default) and under the YAML 1.1
 modes, with every layout option that must not change the data; and
@@ -127,3 +128,16 @@ def test_loads_of_dumps_with_width(width, value):
 def test_json_loads_of_to_json(option, value):
     ordered = not option & o.OPT_SORT_KEYS
     assert same(json.loads(o.to_json(value, option=option)), value, ordered)
+
+
+@pytest.mark.parametrize("mode", MODES, ids=["1.2", "1.1", "compat"])
+@pytest.mark.parametrize("layout", LAYOUTS)
+@PROPERTY
+@given(value=values)
+def test_round_trip_document_of_dumps(mode, layout, value):
+    # A round-trip document gives the text back unchanged and reads the same
+    # values as the plain road.
+    text = o.dumps(value, option=mode | layout)
+    doc = o.loads(text, option=o.OPT_ROUND_TRIP | mode)
+    assert doc.to_yaml() == text
+    assert same(doc.to_dict(), value), text

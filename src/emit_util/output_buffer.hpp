@@ -49,8 +49,10 @@ class OutputBuffer {
   char operator[](std::size_t i) const noexcept { return data_[i]; }
   char back() const noexcept { return data_[size_ - 1]; }
   void clear() noexcept { size_ = 0; }
-  // Drops the last byte; the buffer must not be empty.
-  void pop_back() noexcept { --size_; }
+  // Drops everything past the first `n` bytes (nothing when it holds fewer).
+  void truncate(std::size_t n) noexcept {
+    if (n < size_) size_ = n;
+  }
 
   void reserve(std::size_t capacity) {
     if (capacity > capacity_) reallocate(capacity);

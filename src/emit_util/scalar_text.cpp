@@ -125,7 +125,10 @@ bool is_single_line_printable(std::string_view text) noexcept {
 }
 
 bool suits_literal_block(std::string_view text) noexcept {
-  if (text.find('\n') == std::string_view::npos) return false;
+  return text.find('\n') != std::string_view::npos && reads_back_from_block(text);
+}
+
+bool reads_back_from_block(std::string_view text) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = byte_at(text, i);
     if (c == '\t' || c == '\n') continue;
@@ -257,6 +260,28 @@ void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std
     j = k;
   }
   out.append(text.data() + s, len - s);
+}
+
+void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, std::size_t column,
+                         std::size_t width) {
+  const std::size_t indent = column == 0 ? 1 : column;
+  if (single) {
+    out.push_back('\'');
+    if (text.find('\'') == std::string_view::npos) {
+      fold_text(out, text, indent, width);
+    } else {
+      OutputBuffer doubled(text.size() + 8);
+      append_single_quote_doubled(doubled, text);
+      fold_text(out, doubled.view(), indent, width);
+    }
+    out.push_back('\'');
+    return;
+  }
+  OutputBuffer escaped(text.size() + 16);
+  append_escaped_double_quoted(escaped, text);
+  out.push_back('"');
+  fold_text(out, escaped.view(), indent, width);
+  out.push_back('"');
 }
 
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator) {

@@ -42,6 +42,10 @@ bool is_single_line_printable(std::string_view text) noexcept;
 // its first non-empty line does not start with a blank.
 bool suits_literal_block(std::string_view text) noexcept;
 
+// The same test without the LF: a one-line text (or an empty one) reads back
+// from a literal block too, as long as its characters and its start allow.
+bool reads_back_from_block(std::string_view text) noexcept;
+
 std::string escape_double_quoted(std::string_view text);
 void append_escaped_double_quoted(OutputBuffer& out, std::string_view text);
 
@@ -53,6 +57,13 @@ void append_single_quote_doubled(OutputBuffer& out, std::string_view text);
 // Appends `text`, turning single spaces between non-spaces into a line break
 // plus `indent` spaces wherever the next word would end past `width`.
 void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std::size_t width);
+
+// A quoted scalar folded at `width`: the quote, the text (single: every "'"
+// doubled; double: escaped) through fold_text, the closing quote. `column`
+// is where the opening quote goes; continuation lines are indented to it (to
+// 1 at column 0, so that they never start at column 0).
+void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, std::size_t column,
+                         std::size_t width);
 
 // '|' or '>' and the chomping indicator that restores the text's trailing LFs.
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator);

@@ -394,18 +394,7 @@ class ValueWriter {
       }
       return;
     }
-    const std::size_t len = line_length();
-    const std::size_t col = len == 0 ? 1 : len;
-    if (single) {
-      out_.push_back('\'');
-      fold_text(out_, text, col, o_.width);
-      out_.push_back('\'');
-    } else {
-      const std::string body = escape_double_quoted(text);
-      out_.push_back('"');
-      fold_text(out_, body, col, o_.width);
-      out_.push_back('"');
-    }
+    write_folded_quoted(out_, text, single, line_length(), o_.width);
   }
 
   OutputBuffer& out_;

@@ -152,19 +152,10 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
 
 // Instances hold no Python objects: nothing to untrack or visit.
 void document_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
   DocumentObject* doc = as_doc(self);
   doc->data.~DocumentData();
   doc->borrows.~BorrowCounter();
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  if (free_fn == nullptr) {
-    // Leaking the object is the only safe way out of a deallocator.
-    raise_panic("PyBaseObject_Type should have tp_free");
-    PyErr_WriteUnraisable(self);
-  } else {
-    free_fn(self);
-  }
-  Py_DECREF(type);
+  free_instance(self);
 }
 
 PyMethodDef g_document_methods[] = {

@@ -9,40 +9,7 @@
 #include "ffi/dumps.hpp"
 #include "ffi/options.hpp"
 #include "ffi/schema_road.hpp"
-#if __has_include("roundtrip/composer/compose.hpp")
 #include "roundtrip/composer/compose.hpp"
-#else
-#include "roundtrip/composer/composer.hpp"
-#include "scanner/scanner.hpp"
-namespace ostrevane {
-namespace {
-// SHIM until the compose entry points land.
-Result<NodeList, ScanError> compose_documents(std::string_view text) {
-  DocumentScanner scanner(text);
-  Composer composer(text);
-  return composer.compose_stream(scanner, false);
-}
-struct ComposedDocument {
-  YamlNode root;
-  std::string text;
-};
-Result<std::vector<ComposedDocument>, ScanError> compose_document_texts(std::string_view text) {
-  DocumentScanner scanner(text);
-  Composer composer(text);
-  auto roots = composer.compose_stream(scanner, true);
-  if (!roots) return std::unexpected(roots.error());
-  std::vector<std::uint64_t> starts = composer.document_starts();
-  starts.push_back(text.size());
-  std::vector<ComposedDocument> out;
-  for (std::size_t i = 0; i < roots->size(); ++i) {
-    out.push_back(
-        {std::move((*roots)[i]), std::string(text.substr(starts[i], starts[i + 1] - starts[i]))});
-  }
-  return out;
-}
-}  // namespace
-}  // namespace ostrevane
-#endif
 #include "scanner/yaml_directive.hpp"
 
 namespace ostrevane::ffi {

@@ -92,6 +92,19 @@ PyResult<PyRef> text_to_str(std::string_view text) {
 
 }  // namespace
 
+void free_instance(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  if (free_fn == nullptr) {
+    // Leaking the object is the only safe way out of a deallocator.
+    raise_panic("PyBaseObject_Type should have tp_free");
+    PyErr_WriteUnraisable(self);
+  } else {
+    free_fn(self);
+  }
+  Py_DECREF(type);
+}
+
 PyResult<PyRef> optional_text_to_py(const std::optional<std::string>& text) {
   if (!text) return PyRef::borrow(Py_None);
   return text_to_str(*text);
@@ -109,20 +122,11 @@ TagObject* as_tag(PyObject* self) noexcept { return reinterpret_cast<TagObject*>
 // Frees what the instance owns and the instance itself. Shared by tracked and
 // untracked classes; a tracked one is untracked by the caller first.
 void release_tag(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
   TagObject* tag = as_tag(self);
   tag->tag.~basic_string();
   Py_CLEAR(tag->value);
   tag->borrows.~BorrowCounter();
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  if (free_fn == nullptr) {
-    // Leaking the object is the only safe way out of a deallocator.
-    raise_panic("PyBaseObject_Type should have tp_free");
-    PyErr_WriteUnraisable(self);
-  } else {
-    free_fn(self);
-  }
-  Py_DECREF(type);
+  free_instance(self);
 }
 
 void tag_dealloc_tracked(PyObject* self) noexcept {

@@ -10,7 +10,10 @@
 //   process; the first one stored wins (`lazy_type_object`);
 // - instances with native contents that are not frozen carry a
 //   BorrowCounter; a conflicting borrow fails at once with RuntimeError
-//   "Already mutably borrowed" or "Already borrowed" instead of waiting;
+//   "Already mutably borrowed" or "Already borrowed" instead of waiting (or
+//   with the internal fault, where the member's BorrowRule says a conflict
+//   is a broken invariant); each class keeps its members' rules in one table;
+// - `free_instance`: the common end of deallocators;
 // - `optional_text_to_py`: the getter body of optional text members of the
 //   frozen classes (a str, or None).
 //
@@ -133,6 +136,12 @@ class MemberBorrow {
 // (the interpreter's error is reported as unraisable first).
 [[nodiscard]] PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell, PyType_Spec& spec,
                                                        const char* name);
+
+// The end of a deallocator, once the instance's contents are destroyed:
+// frees the memory through its class's tp_free (a class without one is an
+// internal fault, reported as unraisable; the object is leaked) and releases
+// the reference the instance held on its heap class.
+void free_instance(PyObject* self) noexcept;
 
 // The getter body of an optional text member of a frozen class: a new str,
 // or None when the member is absent.

@@ -264,6 +264,9 @@ class YamlNode {
   [[nodiscard]] YamlNode clone() const;
 
  private:
+  // Positions, style, flags and kind: every field but the owned parts.
+  void copy_layout_from(const YamlNode& other) noexcept;
+
   std::string text_;
   NodeList children_;
   std::unique_ptr<NodeExtras> extras_;

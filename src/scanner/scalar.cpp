@@ -605,8 +605,8 @@ Status Scanner::scan_block_scalar(bool literal) {
     const char before = in[r_.pos - 1];
     if (before != ' ' && before != '\t')
       return scan_error("a comment must be preceded by whitespace", r_.span());
-    const char* from = in + r_.pos;
-    r_.advance_bytes(static_cast<std::size_t>(find_break(from, in + r_.len) - from));
+    // Collected like every other comment: the round-trip tree keeps it.
+    scan_comment();
   } else if (!r_.at_end() && !is_break(r_.peek())) {
     return scan_error("unexpected content after block scalar indicator", r_.span());
   }

@@ -73,9 +73,19 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
   switch (node.kind()) {
     case NodeKind::Scalar:
       if (node.scalar_style() == ScalarStyle::Plain && node.end_line == node.span.line) {
+        // A composed one-line plain scalar spans exactly its text: its
+        // recorded end is the same position, without counting.
+        if (node.end_offset - node.span.offset == node.text().size() &&
+            node.end_offset >= node.span.offset) {
+          return {node.end_line, node.end_column};
+        }
         return {node.span.line, node.span.column + count_chars(node.text())};
       }
       return {node.end_line, node.end_column};
+    case NodeKind::Alias:
+      // Past the '*' and the name: a trailing comment's gap is measured
+      // from there, so that writing it back keeps the source's spacing.
+      return {node.span.line, node.span.column + 1 + count_chars(node.text())};
     default:
       return start_of(node);
   }
@@ -115,6 +125,7 @@ class Attacher {
   const DashPositions& dashes_;
   bool has_prev_ = false;
   std::uint32_t prev_line_ = 0;
+  std::uint32_t depth_ = 0;
   std::size_t next_ = 0;
 };
 
@@ -159,8 +170,16 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
   note_line(node.span.line);
 
   LineColumn end = leaf_end(node);
+  // A level takes little stack: measuring at every 8th level stays far
+  // inside the guard's margin.
   const auto guarded = [&](YamlNode& child, bool child_trailing, Introducer child_intro) {
-    return with_stack_guard([&] { return attach(child, child_trailing, child_intro); });
+    ++depth_;
+    const LineColumn child_end =
+        depth_ % 8 == 0
+            ? with_stack_guard([&] { return attach(child, child_trailing, child_intro); })
+            : attach(child, child_trailing, child_intro);
+    --depth_;
+    return child_end;
   };
   if (node.kind() == NodeKind::Sequence) {
     bool any = false;

@@ -370,13 +370,17 @@ void Composer::set_end_from_children(YamlNode& node) const noexcept {
   }
 }
 
+void Composer::drop_scratch_from(std::size_t base) noexcept {
+  scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+}
+
 // Moves the children stacked since `base` into the node's exactly sized
 // child vector.
 void Composer::take_children(YamlNode& out, std::size_t base) {
   NodeList children;
   children.reserve(scratch_.size() - base);
   for (std::size_t i = base; i < scratch_.size(); ++i) children.push_back(std::move(scratch_[i]));
-  scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+  drop_scratch_from(base);
   const Span start = out.span;
   if (out.kind() == NodeKind::Mapping) {
     out.set_mapping(std::move(children));
@@ -393,7 +397,7 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_mapping({});
   const auto failed = [&] {
-    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    drop_scratch_from(base);
     return Got::Failed;
   };
   while (more()) {
@@ -471,7 +475,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_sequence({});
   const auto failed = [&] {
-    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    drop_scratch_from(base);
     return Got::Failed;
   };
   while (more()) {
@@ -536,7 +540,7 @@ Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
     got = compose_node_guarded(item, false);
   }
   if (got == Got::Failed) {
-    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    drop_scratch_from(base);
     return got;
   }
   if (got == Got::Node) add_item(std::move(item), dash, true);

@@ -4,20 +4,21 @@
 
 namespace ostrevane {
 
-void write_roots(OutputBuffer& out, std::span<const YamlNode> roots, RootWriter& writer) {
+void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
   if (roots.empty()) return;
+  OutputBuffer& out = writer.output();
   if (roots.front().leading_bom) out.append("\xEF\xBB\xBF");
-  writer.write(out, roots.front());
+  writer.write(roots.front());
   for (const YamlNode& root : roots.subspan(1)) {
     if (!root.directives().empty()) {
       out.append("...\n");
     } else if (!root.explicit_start) {
       out.append("---\n");
     }
-    writer.write(out, root);
+    writer.write(root);
   }
   const std::optional<std::size_t> kept_end = writer.final_newline();
-  if (kept_end && out.size() == *kept_end + 1 && out.back() == '\n') out.pop_back();
+  if (kept_end && out.size() == *kept_end + 1 && out.back() == '\n') out.truncate(*kept_end);
 }
 
 DocumentText document_to_text(const DocumentData& data) {
@@ -35,7 +36,9 @@ DocumentText document_to_text(const DocumentData& data) {
       return text;
     }
   }
-  emit_roots(text.emitted_, data.roots, data.null_style);
+  // A changed document is about as long as its source was.
+  const std::size_t reserve = data.source_text ? data.source_text->size() + 64 : 256;
+  text.emitted_ = emit_roots(data.roots, data.null_style, reserve);
   return text;
 }
 

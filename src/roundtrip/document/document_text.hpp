@@ -23,29 +23,32 @@
 
 namespace ostrevane {
 
-// Writes one root after another into one output.
+// Writes one root after another into one output that it owns.
 class RootWriter {
  public:
   virtual ~RootWriter() = default;
+  [[nodiscard]] virtual OutputBuffer& output() = 0;
   // Appends the document of `root` (its directives, its "---" line when it
-  // has explicit_start, its content and comments) to `out`.
-  virtual void write(OutputBuffer& out, const YamlNode& root) = 0;
-  // The position just past kept source text after which the writer added a
-  // line feed of its own, as the last write left it; nothing when none.
+  // has explicit_start, its content and comments) to output().
+  virtual void write(const YamlNode& root) = 0;
+  // The output length just past kept source text after which the writer
+  // added a line feed of its own, as the last write left it; nothing when
+  // there is none.
   [[nodiscard]] virtual std::optional<std::size_t> final_newline() const = 0;
 };
 
-// The emitted text of `roots` into `out` (empty): the byte-order mark when
-// the first root has leading_bom; the first root; before each further root
-// "...\n" when it carries directives, else "---\n" unless it has its own
-// explicit start; then, once, the final-newline rule: a line feed that the
-// writer added after kept source text is dropped when it is the last byte.
-// No roots write nothing.
-void write_roots(OutputBuffer& out, std::span<const YamlNode> roots, RootWriter& writer);
+// The emitted text of `roots` into the writer's output: the byte-order mark
+// when the first root has leading_bom; the first root; before each further
+// root "...\n" when it carries directives, else "---\n" unless it has its
+// own explicit start; then, once, the final-newline rule: a line feed that
+// the writer added after kept source text is dropped when it is the last
+// byte. No roots write nothing.
+void write_roots(std::span<const YamlNode> roots, RootWriter& writer);
 
-// `write_roots` with the round-trip emitter, at its round-trip settings and
-// the document's null style.
-void emit_roots(OutputBuffer& out, std::span<const YamlNode> roots, NullStyle null_style);
+// `write_roots` with the round-trip emitter at its round-trip settings and
+// `null_style`; the text, with room reserved for `reserve` bytes.
+[[nodiscard]] OutputBuffer emit_roots(std::span<const YamlNode> roots, NullStyle null_style,
+                                      std::size_t reserve);
 
 // A document's text: a view of its source text, or the emitted text it owns.
 class DocumentText {

@@ -1,12 +1,29 @@
 // The one place where document text calls the round-trip emitter.
 #include "roundtrip/document/document_text.hpp"
+#include "roundtrip/emit/emitter.hpp"
 
 namespace ostrevane {
+namespace {
 
-void emit_roots(OutputBuffer& out, std::span<const YamlNode> roots, NullStyle null_style) {
-  static_cast<void>(out);
-  static_cast<void>(roots);
-  static_cast<void>(null_style);
+class EmitterWriter final : public RootWriter {
+ public:
+  EmitterWriter(NullStyle null_style, std::size_t reserve)
+      : emitter_(EmitterSettings::round_trip(null_style), reserve) {}
+  OutputBuffer& output() override { return emitter_.output; }
+  void write(const YamlNode& root) override { emit_document(emitter_, root); }
+  std::optional<std::size_t> final_newline() const override { return emitter_.final_newline; }
+
+ private:
+  Emitter emitter_;
+};
+
+}  // namespace
+
+OutputBuffer emit_roots(std::span<const YamlNode> roots, NullStyle null_style,
+                        std::size_t reserve) {
+  EmitterWriter writer(null_style, reserve);
+  write_roots(roots, writer);
+  return std::move(writer.output());
 }
 
 }  // namespace ostrevane

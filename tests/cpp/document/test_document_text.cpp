@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "roundtrip/composer/compose.hpp"
 #include "roundtrip/document/document_text.hpp"
 
 namespace ostrevane {
@@ -18,7 +19,9 @@ namespace {
 class FakeWriter final : public RootWriter {
  public:
   std::optional<std::size_t> kept_end;
-  void write(OutputBuffer& out, const YamlNode& root) override {
+  OutputBuffer out;
+  OutputBuffer& output() override { return out; }
+  void write(const YamlNode& root) override {
     for (const std::string& directive : root.directives()) {
       out.append("%");
       out.append(directive);
@@ -40,9 +43,9 @@ YamlNode root(std::string text, bool explicit_start = false,
 }
 
 std::string write(const NodeList& roots, FakeWriter& writer) {
-  OutputBuffer out;
-  write_roots(out, roots, writer);
-  return std::string(out.view());
+  writer.out.clear();
+  write_roots(roots, writer);
+  return std::string(writer.out.view());
 }
 
 TEST(WriteRoots, SeparatorsBetweenRoots) {
@@ -136,6 +139,49 @@ TEST(DocumentToText, ModifiedOrSourcelessDocumentsAreEmitted) {
   data.roots.front().comments.modified = false;
   data.source_text.reset();
   EXPECT_FALSE(document_to_text(data).is_verbatim());
+}
+
+}  // namespace
+}  // namespace ostrevane
+
+namespace ostrevane {
+namespace {
+
+// Composed documents with one node marked as changed, written through the
+// round-trip emitter.
+std::string emitted(std::string_view text) {
+  Result<NodeList, ScanError> roots = compose_documents(text);
+  EXPECT_TRUE(roots.has_value()) << text;
+  if (!roots) return "";
+  DocumentData data;
+  data.source_text = std::string(text);
+  data.roots = std::move(*roots);
+  data.roots.back().comments.modified = true;
+  const DocumentText written = document_to_text(data);
+  EXPECT_FALSE(written.is_verbatim());
+  return std::string(written.view());
+}
+
+TEST(DocumentToText, ModifiedDocumentsThroughTheEmitter) {
+  struct Case {
+    const char* name;
+    std::string_view text;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"one root", "a: 1  # one\nb: [x, y]\n", "a: 1  # one\nb: [x, y]\n"},
+      {"roots without markers get ---", "a: 1\n--- b\n---\nc: 3\n", "a: 1\n---\nb\n---\nc: 3\n"},
+      {"a root with directives follows ...", "a: 1\n...\n%YAML 1.1\n---\nb: 2\n",
+       "a: 1\n...\n%YAML 1.1\n---\nb: 2\n"},
+      {"byte-order mark kept",
+       "\xEF\xBB\xBF"
+       "a: 1\n",
+       "\xEF\xBB\xBF"
+       "a: 1\n"},
+      {"kept block scalar at the very end", "a: 1\nb: |\n  x", "a: 1\nb: |\n  x"},
+      {"a later root keeps the line feed", "a: |\n  x\n--- 2", "a: |\n  x\n---\n2\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(emitted(c.text), c.expected) << c.name;
 }
 
 }  // namespace

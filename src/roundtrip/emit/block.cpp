@@ -1,0 +1,365 @@
+// Block mappings and block sequences with everything around their entries:
+// blank lines, head, inline and foot comments, comments between an indicator
+// and its value, properties, the "? " form of keys, compact items and the
+// padding between an indicator and its value.
+#include <string_view>
+
+#include "roundtrip/emit/detail/emit_parts.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::emit_detail {
+
+namespace {
+
+void emit_blank_lines(Emitter& e, const YamlNode& node) {
+  if (node.comments.blank_before != 0) e.output.append(node.comments.blank_before, '\n');
+}
+
+void emit_pad(Emitter& e, const YamlNode& node) {
+  const std::uint32_t pad = node.comments.value_pad;
+  append_spaces(e.output, pad == 0 ? 1 : pad);
+}
+
+// A compact collection ('- a: 1', '- - a') puts its first entry on the dash
+// line, where there is no room for the entry's blank lines and head
+// comments; an entry that has them (set by editing) opens the collection on
+// the next line instead of losing them.
+bool first_entry_fits_dash_line(const YamlNode& collection) {
+  const YamlNode& first = collection.children().front();
+  return first.comments.blank_before == 0 && !has_head(first);
+}
+
+// Where a mapping value's kept block-scalar source may go back: its key is
+// written where it stood, and the scalar starts on the key's line (a copy
+// of a scalar from elsewhere does not).
+RawPlace value_raw_place(const YamlNode& key, const YamlNode& value, std::size_t key_indent) {
+  const bool in_place = !key.has_anchor_or_tag() && key.span.column == key_indent &&
+                        value.span.line == key.end_line && value.span.offset > key.span.offset;
+  return RawPlace{in_place, static_cast<long>(key_indent)};
+}
+
+// The same for a sequence item on its dash's line: the dash column the
+// composer measured (value_pad) matches the sequence's and the one written.
+RawPlace item_raw_place(const YamlNode& sequence, const YamlNode& item, std::size_t dash_indent) {
+  const std::uint32_t pad = item.comments.value_pad;
+  const bool in_place =
+      pad != 0 && sequence.span.column == dash_indent && item.span.column == dash_indent + 1 + pad;
+  return RawPlace{in_place, static_cast<long>(dash_indent)};
+}
+
+// A value whose comments stand between its introducer line and itself: the
+// introducer's comment (when it has one), a line break, the head comments
+// at `indent` (those written above the dash excepted), the value on its own
+// line, its trailing comment.
+void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent,
+                                 bool all_heads) {
+  emit_properties_after(e, node);
+  const bool before = node.comments.inline_before_value;
+  if (before) emit_inline_comment(e, node);
+  e.output.push_back('\n');
+  for (const HeadComment& head : node.comments.head()) {
+    if (all_heads || (before && head.below_introducer)) emit_comment_line(e, head.text, indent);
+  }
+  append_spaces(e.output, indent);
+  emit_flow_node(e, node, indent);
+  if (!before) emit_inline_comment(e, node);
+  end_line(e);
+}
+
+void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNode& item,
+                             std::size_t d) {
+  e.output.push_back('-');
+  if (const IncludeSource* source = source_of(e, item)) {
+    e.output.push_back(' ');
+    emit_directive_node(e, *source);
+    emit_inline_comment(e, item);
+    e.output.push_back('\n');
+    return;
+  }
+  if (is_empty_value(e, item)) {
+    emit_properties_after(e, item);
+    e.output.push_back('\n');
+    return;
+  }
+  if (is_block_collection(e, item)) {
+    const bool mapping = item.kind() == NodeKind::Mapping;
+    const bool compact_ok = first_entry_fits_dash_line(item);
+    if (item.has_anchor_or_tag()) {
+      const std::size_t inner = mapping ? d + e.step() : d + 2;
+      emit_properties_after(e, item);
+      emit_inline_comment(e, item);
+      e.output.push_back('\n');
+      emit_comments_below_introducer(e, item, inner);
+      if (mapping) {
+        emit_block_mapping(e, item, inner);
+      } else {
+        emit_block_sequence(e, item, inner);
+      }
+    } else if (!mapping && item.comments.compact && compact_ok) {
+      e.output.push_back(' ');
+      emit_block_sequence(e, item, d + 2, true);
+    } else if (!mapping || has_inline(item) || item.comments.inline_before_value || !compact_ok) {
+      emit_inline_comment(e, item);
+      e.output.push_back('\n');
+      emit_comments_below_introducer(e, item, d + 2);
+      if (mapping) {
+        emit_block_mapping(e, item, d + 2);
+      } else {
+        emit_block_sequence(e, item, d + 2);
+      }
+    } else {
+      e.output.push_back(' ');
+      emit_block_mapping(e, item, d + 2, true);
+    }
+    emit_foot_comments(e, item, d + 2);
+    return;
+  }
+  if (item.comments.inline_before_value) {
+    emit_value_below_introducer(e, item, d + 2, false);
+    return;
+  }
+  emit_pad(e, item);
+  emit_properties(e, item);
+  emit_flow_node(e, item, d + 2, item_raw_place(sequence, item, d));
+  emit_inline_comment(e, item);
+  end_line(e);
+}
+
+void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
+                             std::size_t i) {
+  const std::size_t nested = i + e.step();
+  if (const IncludeSource* source = source_of(e, value)) {
+    e.output.push_back(' ');
+    emit_directive_node(e, *source);
+    emit_inline_comment(e, value);
+    e.output.push_back('\n');
+    return;
+  }
+  if (is_empty_value(e, value)) {
+    emit_properties_after(e, value);
+    e.output.push_back('\n');
+    // Comment lines above a value on a later line (a tagged or anchored
+    // empty value is placed at the next token) stay below the key.
+    for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, nested);
+    return;
+  }
+  if (is_block_collection(e, value)) {
+    emit_properties_after(e, value);
+    emit_inline_comment(e, value);
+    e.output.push_back('\n');
+    std::size_t s = nested;
+    if (value.kind() == NodeKind::Sequence) {
+      if (e.dump_layout) {
+        s = e.indentless_sequences && !value.tag() ? i : nested;
+      } else {
+        s = value.span.column > i ? nested : i;
+      }
+    }
+    for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, s);
+    if (value.kind() == NodeKind::Sequence) {
+      emit_block_sequence(e, value, s);
+    } else {
+      emit_block_mapping(e, value, s);
+    }
+    emit_foot_comments(e, value, s);
+    return;
+  }
+  // Head comments of a scalar, alias, null or flow value stand between its
+  // key and the value on a later line: written there, not dropped.
+  if (value.comments.inline_before_value || has_head(value)) {
+    emit_value_below_introducer(e, value, nested, true);
+    return;
+  }
+  emit_pad(e, value);
+  emit_properties(e, value);
+  emit_flow_node(e, value, nested, value_raw_place(key, value, i));
+  emit_inline_comment(e, value);
+  end_line(e);
+}
+
+// The key of a simple pair is written on one line of its own: an explicit
+// key, a block scalar or collection, a later synthetic key with properties
+// and every key written over several lines take the "? " form.
+bool needs_complex_key(const Emitter& e, const YamlNode& key, std::size_t index) {
+  if (source_of(e, key) != nullptr) return false;
+  if (key.explicit_key && (key.kind() == NodeKind::Scalar || key.kind() == NodeKind::Alias)) {
+    return true;
+  }
+  if (index != 0 && key.synthetic && key.has_anchor_or_tag()) return true;
+  return spans_lines(e, key, false);
+}
+
+}  // namespace
+
+bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept {
+  if (has_inline(node)) return false;
+  if (node.kind() == NodeKind::Scalar) {
+    return node.scalar_style() == ScalarStyle::Plain && node.text().empty();
+  }
+  return node.kind() == NodeKind::Null && (!node.synthetic || e.null_style == NullStyle::Default);
+}
+
+bool spans_lines(const Emitter& e, const YamlNode& node, bool in_flow) {
+  if (source_of(e, node) != nullptr) return false;
+  switch (node.kind()) {
+    case NodeKind::Scalar: {
+      const ScalarStyle style = node.scalar_style();
+      return !in_flow && (style == ScalarStyle::Literal || style == ScalarStyle::Folded);
+    }
+    case NodeKind::Sequence:
+    case NodeKind::Mapping:
+      break;
+    default:
+      return false;
+  }
+  if (!in_flow && is_block_collection(e, node)) return true;
+  for (const YamlNode& child : node.children()) {
+    if (has_head(child) || has_inline(child) || !child.comments.foot().empty()) return true;
+  }
+  for (const YamlNode& child : node.children()) {
+    if (with_stack_guard([&] { return spans_lines(e, child, true); })) return true;
+  }
+  return false;
+}
+
+void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent) {
+  append_spaces(e.output, indent);
+  e.output.push_back('#');
+  if (!text.empty()) {
+    e.output.push_back(' ');
+    e.output.append(text);
+  }
+  e.output.push_back('\n');
+}
+
+void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
+  const auto& text = node.comments.inline_comment();
+  if (!text || e.last_inline == &node) return;
+  // The gap was measured from the node's end; a "," written since takes
+  // one of its columns.
+  const std::uint32_t spaces = node.comments.inline_spaces - (after_comma ? 1 : 0);
+  append_spaces(e.output, spaces == 0 || spaces > node.comments.inline_spaces ? 1 : spaces);
+  e.output.push_back('#');
+  if (!text->empty()) {
+    e.output.push_back(' ');
+    e.output.append(*text);
+  }
+  e.last_inline = &node;
+}
+
+void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent) {
+  if (!node.comments.inline_before_value) return;
+  for (const HeadComment& head : node.comments.head()) {
+    if (head.below_introducer) emit_comment_line(e, head.text, indent);
+  }
+}
+
+void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent) {
+  for (const std::string& line : node.comments.foot()) emit_comment_line(e, line, indent);
+}
+
+void emit_properties(Emitter& e, const YamlNode& node) {
+  // A node written as its directive carries the directive's tag alone.
+  if (!node.has_anchor_or_tag() || source_of(e, node) != nullptr) return;
+  if (const auto& tag = node.tag()) {
+    e.output.append(*tag);
+    e.output.push_back(' ');
+  }
+  if (const auto& anchor = node.anchor()) {
+    e.output.push_back('&');
+    e.output.append(*anchor);
+    e.output.push_back(' ');
+  }
+}
+
+void emit_properties_after(Emitter& e, const YamlNode& node) {
+  if (!node.has_anchor_or_tag() || source_of(e, node) != nullptr) return;
+  if (const auto& tag = node.tag()) {
+    e.output.push_back(' ');
+    e.output.append(*tag);
+  }
+  if (const auto& anchor = node.anchor()) {
+    e.output.append(" &");
+    e.output.append(*anchor);
+  }
+}
+
+void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent, bool compact) {
+  const std::size_t pairs = mapping.pair_count();
+  for (std::size_t p = 0; p < pairs; ++p) {
+    const YamlNode& key = mapping.key(p);
+    const YamlNode& value = mapping.value(p);
+    if (p != 0 || !compact) {
+      emit_blank_lines(e, key);
+      for (const HeadComment& head : key.comments.head()) emit_comment_line(e, head.text, indent);
+      append_spaces(e.output, indent);
+    }
+    if (needs_complex_key(e, key, p)) {
+      emit_complex_key(e, key, value, indent);
+      continue;
+    }
+    emit_properties(e, key);
+    const bool saved = e.in_key;
+    e.in_key = true;
+    emit_flow_node(e, key, indent);
+    e.in_key = saved;
+    if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
+    e.output.push_back(':');
+    emit_mapping_value(e, key, value, indent);
+  }
+}
+
+void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t indent, bool compact) {
+  const auto items = sequence.items();
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const YamlNode& item = items[k];
+    if (k != 0 || !compact) {
+      emit_blank_lines(e, item);
+      const bool below = item.comments.inline_before_value;
+      for (const HeadComment& head : item.comments.head()) {
+        if (!below || !head.below_introducer) emit_comment_line(e, head.text, indent);
+      }
+      append_spaces(e.output, indent);
+    }
+    emit_sequence_item(e, sequence, item, indent);
+  }
+}
+
+void emit_sequence_item(Emitter& e, const YamlNode& sequence, const YamlNode& item,
+                        std::size_t dash_indent) {
+  with_stack_guard([&] { emit_sequence_item_impl(e, sequence, item, dash_indent); });
+}
+
+void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,
+                        std::size_t key_indent) {
+  with_stack_guard([&] { emit_mapping_value_impl(e, key, value, key_indent); });
+}
+
+void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, std::size_t i) {
+  const std::size_t nested = i + e.step();
+  e.output.push_back('?');
+  if (is_block_collection(e, key)) {
+    emit_properties_after(e, key);
+    e.output.push_back('\n');
+    if (key.kind() == NodeKind::Sequence) {
+      emit_block_sequence(e, key, nested);
+    } else {
+      emit_block_mapping(e, key, nested);
+    }
+  } else {
+    e.output.push_back(' ');
+    emit_properties(e, key);
+    const bool saved = e.in_key;
+    e.in_key = true;
+    const RawPlace place{!key.has_anchor_or_tag() && key.span.column == i + 2,
+                         static_cast<long>(i)};
+    emit_flow_node(e, key, nested, place);
+    e.in_key = saved;
+    end_line(e);
+  }
+  append_spaces(e.output, i);
+  e.output.push_back(':');
+  emit_mapping_value(e, key, value, i);
+}
+
+}  // namespace ostrevane::emit_detail

@@ -1,0 +1,77 @@
+// The emitter's parts, shared by its three files: document.cpp (documents and
+// directives), block.cpp (block collections, comments, properties) and
+// flow.cpp (flow collections and scalars). Every operation appends to the
+// Emitter's output and cannot fail; indentations are counts of spaces.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "roundtrip/emit/emitter.hpp"
+
+namespace ostrevane::emit_detail {
+
+// Where a literal or folded scalar's kept source may go back unchanged: its
+// introducer (key, dash or "?") is written at the column it had in the
+// source, so an indentation indicator keeps its meaning. `parent_indent` is
+// the indentation the scalar's content must exceed (-1 at the root).
+struct RawPlace {
+  bool introducer_in_place = false;
+  long parent_indent = -1;
+};
+
+inline constexpr RawPlace kNoRaw{};
+
+// The node's source, unless it is the one emit_without_source ignores.
+inline const IncludeSource* source_of(const Emitter& e, const YamlNode& node) noexcept {
+  const auto& source = node.source();
+  return source && &node != e.unsourced ? &*source : nullptr;
+}
+
+// A non-empty Block collection that is not written as a directive.
+inline bool is_block_collection(const Emitter& e, const YamlNode& node) noexcept {
+  return node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty() &&
+         source_of(e, node) == nullptr;
+}
+
+inline bool has_inline(const YamlNode& node) noexcept {
+  return node.comments.inline_comment().has_value();
+}
+
+inline bool has_head(const YamlNode& node) noexcept { return !node.comments.head().empty(); }
+
+// Written as nothing after its ":" or "-" (only its properties follow).
+bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept;
+
+// The written form of a key spans more than one line.
+bool spans_lines(const Emitter& e, const YamlNode& key, bool in_flow);
+
+// block.cpp
+void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
+                        bool compact = false);
+void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t indent,
+                         bool compact = false);
+void emit_sequence_item(Emitter& e, const YamlNode& sequence, const YamlNode& item,
+                        std::size_t dash_indent);
+void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,
+                        std::size_t key_indent);
+void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, std::size_t indent);
+void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent);
+void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma = false);
+void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent);
+void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent);
+void emit_properties(Emitter& e, const YamlNode& node);
+void emit_properties_after(Emitter& e, const YamlNode& node);
+
+// flow.cpp
+void emit_flow_node(Emitter& e, const YamlNode& node, std::size_t indent,
+                    RawPlace raw_place = kNoRaw);
+void emit_flow_separator(Emitter& e, std::size_t indent);
+void emit_quoted(Emitter& e, std::string_view text, bool single);
+void emit_quoted_pref_single(Emitter& e, std::string_view text);
+
+inline void end_line(Emitter& e) {
+  if (e.output.empty() || e.output.back() != '\n') e.output.push_back('\n');
+}
+
+}  // namespace ostrevane::emit_detail

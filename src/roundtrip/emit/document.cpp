@@ -1,0 +1,122 @@
+// Documents: directives, markers, the root and its comments; the entry points
+// that return text.
+#include <string_view>
+
+#include "emit_util/plain_safety.hpp"
+#include "roundtrip/emit/detail/emit_parts.hpp"
+#include "roundtrip/emit/emitter.hpp"
+
+namespace ostrevane {
+
+using namespace emit_detail;
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The tag, a space when an anchor follows, the anchor, a line feed; nothing
+// when the node has neither.
+void emit_collection_properties(Emitter& e, const YamlNode& node) {
+  if (!node.has_anchor_or_tag()) return;
+  const auto& tag = node.tag();
+  const auto& anchor = node.anchor();
+  if (tag) e.output.append(*tag);
+  if (anchor) {
+    if (tag) e.output.push_back(' ');
+    e.output.push_back('&');
+    e.output.append(*anchor);
+  }
+  e.output.push_back('\n');
+}
+
+}  // namespace
+
+Emitter::Emitter(const EmitterSettings& settings, std::size_t reserve)
+    : output(reserve),
+      indent(settings.indent),
+      width(settings.width),
+      dump_layout(settings.dump_layout),
+      indentless_sequences(settings.indentless_sequences),
+      prefer_single_quotes(settings.prefer_single_quotes),
+      null_style(settings.null_style) {}
+
+void emit_directive_node(Emitter& e, const IncludeSource& source) {
+  e.output.append(source.tag);
+  e.output.push_back(' ');
+  const std::string_view target = source.target;
+  // The target is read back as the text of a tagged scalar: a text that a
+  // plain scalar would not carry unchanged (surrounding blanks, ": ", a
+  // leading indicator, a flow indicator inside brackets) would change the
+  // directive or the structure around it.
+  const bool flow_breaker =
+      e.flow_depth > 0 && target.find_first_of(",[]{}") != std::string_view::npos;
+  if (target.empty() || (!flow_breaker && !plain_needs_quotes(target, ResolverMode::Yaml12))) {
+    e.output.append(target);
+    return;
+  }
+  const bool saved_key = e.in_key;
+  e.in_key = true;  // a directive stays on its line
+  emit_quoted_pref_single(e, target);
+  e.in_key = saved_key;
+}
+
+void emit_document(Emitter& e, const YamlNode& root) {
+  for (const std::string& directive : root.directives()) {
+    e.output.push_back('%');
+    e.output.append(directive);
+    e.output.push_back('\n');
+  }
+  // Directives are only read before a "---".
+  if (root.explicit_start || !root.directives().empty()) e.output.append("---\n");
+  for (const HeadComment& head : root.comments.head()) emit_comment_line(e, head.text, 0);
+
+  if (const IncludeSource* source = source_of(e, root)) {
+    emit_directive_node(e, *source);
+    emit_inline_comment(e, root);
+    e.output.push_back('\n');
+  } else if (is_block_collection(e, root) && root.kind() == NodeKind::Mapping) {
+    emit_collection_properties(e, root);
+    const bool shifted = root.synthetic && root.tag().has_value();
+    emit_block_mapping(e, root, shifted ? e.step() : 0);
+  } else if (is_block_collection(e, root)) {
+    emit_collection_properties(e, root);
+    const bool shifted = root.synthetic && root.tag().has_value() && !e.indentless_sequences;
+    emit_block_sequence(e, root, shifted ? e.step() : 0);
+  } else if (root.kind() == NodeKind::Null && root.synthetic && root.tag() && !root.anchor() &&
+             !has_inline(root) && e.null_style == NullStyle::Default) {
+    emit_collection_properties(e, root);
+  } else {
+    emit_properties(e, root);
+    emit_flow_node(e, root, e.step(), RawPlace{true, -1});
+    emit_inline_comment(e, root);
+    end_line(e);
+  }
+  emit_foot_comments(e, root, 0);
+}
+
+void apply_final_newline(Emitter& e) noexcept {
+  if (!e.final_newline) return;
+  const std::size_t p = *e.final_newline;
+  if (e.output.size() == p + 1 && e.output.back() == '\n') e.output.truncate(p);
+}
+
+OutputBuffer emit_document_to_string(const YamlNode& root, NullStyle null_style,
+                                     std::size_t reserve) {
+  Emitter e(EmitterSettings::round_trip(null_style), reserve);
+  if (root.leading_bom) e.output.append(kByteOrderMark);
+  emit_document(e, root);
+  apply_final_newline(e);
+  return std::move(e.output);
+}
+
+OutputBuffer emit_without_source(const YamlNode& node) {
+  // Equivalent to writing a copy whose source was removed, without copying.
+  Emitter e(EmitterSettings::round_trip(NullStyle::Keyword));
+  e.unsourced = &node;
+  if (node.leading_bom) e.output.append(kByteOrderMark);
+  emit_document(e, node);
+  apply_final_newline(e);
+  return std::move(e.output);
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,114 @@
+// The round-trip emitter: YamlNode trees back to YAML text.
+//
+// Input: one document root (a YamlNode tree, read only for the whole run) and
+// the settings of the road that writes it. Output: UTF-8 text appended to the
+// Emitter's OutputBuffer, which the caller takes out once writing is done.
+//
+// The emitter writes what the tree records rather than a layout of its own:
+// scalar and collection styles, tags, anchors, head, inline and foot comments
+// with their spacing, blank lines, the padding after indicators, compact
+// items, document markers and directives, and the directive a node came from
+// (written as the directive, never expanded). A literal or folded scalar that
+// was not modified is written as its kept source text while its introducer
+// stands where it stood in the source. Wherever the recorded form would not
+// read back as the same content (a line break in a plain or single-quoted
+// text, a block scalar that needs an indentation indicator, a tagged empty
+// node standing alone, a key written over several lines), the emitter picks
+// the nearest form that does.
+//
+// Invariants: writing never fails and never changes the tree; it touches no
+// Python object and no state shared between calls, so it runs with the
+// interpreter lock released. Each level of nesting passes through
+// with_stack_guard, so no tree depth overflows the native stack. Nothing is
+// allocated per node: texts are escaped straight into the output, except the
+// short-lived copies that folding at a width needs.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "emit_util/output_buffer.hpp"
+#include "emit_util/scalar_text.hpp"
+#include "roundtrip/node.hpp"
+
+namespace ostrevane {
+
+// Room an emitter's output starts with when no source length is known.
+inline constexpr std::size_t kEmitterInitialCapacity = 256;
+
+// What a road chooses about the layout; everything else the tree says.
+struct EmitterSettings {
+  std::size_t indent = 0;  // the indentation step; 0 stands for 2
+  std::size_t width = 0;   // preferred line width in bytes; 0: no limit
+  // The represent road of dumps: a block sequence under a key is placed by
+  // indentless_sequences instead of by its source column.
+  bool dump_layout = false;
+  bool indentless_sequences = false;
+  // A plain scalar that has to be quoted takes single quotes when it can.
+  bool prefer_single_quotes = false;
+  // How synthetic Null nodes are written; composed ones ignore it.
+  NullStyle null_style = NullStyle::Default;
+
+  // Document text, views and include write-back: the tree's own layout.
+  [[nodiscard]] static EmitterSettings round_trip(NullStyle null_style) noexcept {
+    EmitterSettings s;
+    s.null_style = null_style;
+    return s;
+  }
+};
+
+// The state of one writing run. Callers that write several documents into
+// one text create it once, separate the documents themselves and apply the
+// final-newline rule once at the end.
+class Emitter {
+ public:
+  explicit Emitter(const EmitterSettings& settings, std::size_t reserve = kEmitterInitialCapacity);
+
+  OutputBuffer output;
+  std::size_t indent = 0;
+  std::size_t width = 0;
+  bool dump_layout = false;
+  bool indentless_sequences = false;
+  bool prefer_single_quotes = false;
+  NullStyle null_style = NullStyle::Default;
+  // Flow collections open at the write position; 0 in block context.
+  std::size_t flow_depth = 0;
+  // A mapping key is being written: no folding, wrapping or quoting for width.
+  bool in_key = false;
+  // The node whose inline comment was written last: it is not written twice
+  // in a row.
+  const YamlNode* last_inline = nullptr;
+  // Set when kept block-scalar source without a final line break was
+  // written: the output length just after it.
+  std::optional<std::size_t> final_newline;
+  // A node whose own `source` is ignored (emit_without_source).
+  const YamlNode* unsourced = nullptr;
+
+  [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
+};
+
+// Appends one document: directives, "---" when the root has explicit_start
+// (or directives), the root's head comments, the root, its foot comments.
+void emit_document(Emitter& emitter, const YamlNode& root);
+
+// The final-newline rule: a kept block scalar that ended its file without a
+// line break is followed by nothing but the line feed its entry added; that
+// line feed is dropped again.
+void apply_final_newline(Emitter& emitter) noexcept;
+
+// The text of one document with the round-trip settings: a byte-order mark
+// when the root carries leading_bom, the document, then the final-newline
+// rule. `reserve`: the source length where one is known.
+[[nodiscard]] OutputBuffer emit_document_to_string(const YamlNode& root, NullStyle null_style,
+                                                   std::size_t reserve = kEmitterInitialCapacity);
+
+// The text of an included file's content: the node written as a document of
+// its own with its own `source` ignored (nested directive nodes keep their
+// directive form), synthetic nulls as "null".
+[[nodiscard]] OutputBuffer emit_without_source(const YamlNode& node);
+
+// The directive's tag, a space and its target ("!include other.yaml"); a
+// target that would not read back as the same plain text is quoted.
+void emit_directive_node(Emitter& emitter, const IncludeSource& source);
+
+}  // namespace ostrevane

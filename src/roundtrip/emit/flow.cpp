@@ -1,0 +1,297 @@
+// Every node that is not a block collection: scalars in their five styles,
+// aliases, nulls, and collections in flow form, one line or one entry per
+// line; quoting, folding and wrapping at the width.
+#include <string_view>
+
+#include "emit_util/plain_safety.hpp"
+#include "roundtrip/emit/detail/emit_parts.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::emit_detail {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool has_line_break(std::string_view text) noexcept {
+  return text.find_first_of("\n\r") != std::string_view::npos;
+}
+
+bool entry_has_comments(const YamlNode& node) noexcept {
+  return has_head(node) || has_inline(node) || !node.comments.foot().empty();
+}
+
+// Kept block-scalar source reads back the same where it is written again:
+// its introducer is where it was, and without an indentation indicator its
+// first content line stays deeper than the new parent (a copy of a scalar
+// from a deeper place would otherwise lose its content).
+bool raw_fits(std::string_view raw, RawPlace place) noexcept {
+  if (!place.introducer_in_place) return false;
+  if (place.parent_indent < 0) return true;
+  const std::size_t header_end = raw.find('\n');
+  const std::string_view header = raw.substr(0, header_end);
+  for (std::size_t k = 1; k < header.size() && k < 3; ++k) {
+    if (header[k] >= '1' && header[k] <= '9') return true;
+  }
+  for (std::size_t lf = header_end; lf != std::string_view::npos && lf + 1 < raw.size();) {
+    const std::size_t start = lf + 1;
+    lf = raw.find('\n', start);
+    const std::string_view line = raw.substr(start, lf == std::string_view::npos ? lf : lf - start);
+    const std::size_t spaces = line.find_first_not_of(' ');
+    if (spaces != std::string_view::npos && line[spaces] != '\r') {
+      return static_cast<long>(spaces) > place.parent_indent;
+    }
+  }
+  return true;
+}
+
+// Written in its block style again without an indentation indicator, the
+// text reads back unchanged; a folded one must also be a single line, since
+// folding would turn an interior line feed into a space.
+bool keeps_block_style(std::string_view text, bool folded) noexcept {
+  if (folded) {
+    const std::size_t last = text.find_last_not_of('\n');
+    if (last != std::string_view::npos &&
+        text.substr(0, last).find('\n') != std::string_view::npos) {
+      return false;
+    }
+  }
+  return reads_back_from_block(text);
+}
+
+void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
+  const std::string_view text = node.text();
+  bool folded = node.scalar_style() == ScalarStyle::Folded;
+  if (e.flow_depth > 0) {
+    write_double_quoted(e.output, text);
+    return;
+  }
+  if (!keeps_block_style(text, folded)) {
+    if (!suits_literal_block(text)) {
+      emit_quoted(e, text, false);
+      return;
+    }
+    folded = false;
+  }
+  write_block_header(e.output, text, folded ? '>' : '|');
+  emit_inline_comment(e, node);  // stands on the header line
+  write_literal_body(e.output, text, n);
+}
+
+void emit_plain(Emitter& e, std::string_view text) {
+  bool quote = text.starts_with(kByteOrderMark) || has_line_break(text);
+  if (!quote && e.flow_depth > 0) {
+    quote = text.find_first_of(",[]{}") != std::string_view::npos ||
+            text.find(": ") != std::string_view::npos || text.ends_with(':');
+  }
+  if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
+      find_fold_space(text).found) {
+    quote = true;
+  }
+  if (quote) {
+    emit_quoted_pref_single(e, text);
+  } else {
+    e.output.append(text);
+  }
+}
+
+void emit_scalar(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place) {
+  const auto& raw = node.comments.raw();
+  if (raw && !node.comments.modified && e.flow_depth == 0 && raw_fits(*raw, place)) {
+    e.output.append(*raw);
+    if (raw->empty() || (raw->back() != '\n' && raw->back() != '\r')) {
+      e.final_newline = e.output.size();
+    }
+    // A comment on the header line is part of the kept text.
+    if (has_inline(node) && raw->substr(0, raw->find('\n')).find('#') != std::string_view::npos) {
+      e.last_inline = &node;
+    }
+    return;
+  }
+  const std::string_view text = node.text();
+  switch (node.scalar_style()) {
+    case ScalarStyle::Plain:
+      emit_plain(e, text);
+      return;
+    case ScalarStyle::SingleQuoted:
+      // Single quotes fold a line break into a space: a text that holds
+      // one is only kept by double quotes.
+      emit_quoted(e, text, !has_line_break(text));
+      return;
+    case ScalarStyle::DoubleQuoted:
+      emit_quoted(e, text, false);
+      return;
+    case ScalarStyle::Literal:
+    case ScalarStyle::Folded:
+      emit_block_scalar(e, node, n);
+      return;
+  }
+}
+
+void emit_null(Emitter& e, const YamlNode& node) {
+  if (!node.synthetic && node.tag()) {
+    // A composed tagged empty node reads as the empty text under its tag;
+    // "null" would read as the four letters.
+    e.output.append("''");
+  } else if (node.synthetic && e.null_style == NullStyle::Tilde) {
+    e.output.push_back('~');
+  } else {
+    e.output.append("null");
+  }
+}
+
+void emit_flow_key(Emitter& e, const YamlNode& key, std::size_t n) {
+  // An implicit key must stay on one line.
+  if (spans_lines(e, key, true)) e.output.append("? ");
+  emit_properties(e, key);
+  const bool saved = e.in_key;
+  e.in_key = true;
+  emit_flow_node(e, key, n);
+  e.in_key = saved;
+  if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
+}
+
+void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
+  const auto items = node.items();
+  if (items.empty()) {
+    e.output.append("[]");
+    return;
+  }
+  bool per_line = false;
+  for (const YamlNode& item : items) per_line = per_line || entry_has_comments(item);
+  ++e.flow_depth;
+  if (!per_line) {
+    e.output.push_back('[');
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      if (k != 0) emit_flow_separator(e, n);
+      emit_properties(e, items[k]);
+      emit_flow_node(e, items[k], n);
+    }
+    e.output.push_back(']');
+  } else {
+    const std::size_t m = n + e.step();
+    e.output.append("[\n");
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      const YamlNode& item = items[k];
+      for (const HeadComment& head : item.comments.head()) emit_comment_line(e, head.text, m);
+      append_spaces(e.output, m);
+      emit_properties(e, item);
+      emit_flow_node(e, item, m);
+      const bool comma = k + 1 != items.size();
+      if (comma) e.output.push_back(',');
+      emit_inline_comment(e, item, comma);
+      e.output.push_back('\n');
+    }
+    append_spaces(e.output, n);
+    e.output.push_back(']');
+  }
+  --e.flow_depth;
+}
+
+void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
+  const std::size_t pairs = node.pair_count();
+  if (pairs == 0) {
+    e.output.append("{}");
+    return;
+  }
+  bool per_line = false;
+  for (const YamlNode& child : node.children()) per_line = per_line || entry_has_comments(child);
+  ++e.flow_depth;
+  if (!per_line) {
+    e.output.push_back('{');
+    for (std::size_t p = 0; p < pairs; ++p) {
+      if (p != 0) emit_flow_separator(e, n);
+      emit_flow_key(e, node.key(p), n);
+      e.output.append(": ");
+      emit_properties(e, node.value(p));
+      emit_flow_node(e, node.value(p), n);
+    }
+    e.output.push_back('}');
+  } else {
+    const std::size_t m = n + e.step();
+    e.output.append("{\n");
+    for (std::size_t p = 0; p < pairs; ++p) {
+      const YamlNode& key = node.key(p);
+      const YamlNode& value = node.value(p);
+      for (const HeadComment& head : key.comments.head()) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, m);
+      append_spaces(e.output, m);
+      emit_flow_key(e, key, m);
+      e.output.append(": ");
+      emit_properties(e, value);
+      emit_flow_node(e, value, m);
+      const bool comma = p + 1 != pairs;
+      if (comma) e.output.push_back(',');
+      emit_inline_comment(e, value, comma);
+      e.output.push_back('\n');
+    }
+    append_spaces(e.output, n);
+    e.output.push_back('}');
+  }
+  --e.flow_depth;
+}
+
+void emit_flow_node_impl(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place) {
+  // A directive node stays a directive wherever it stands: expanded, a
+  // secret or an included file would land in this text.
+  if (const IncludeSource* source = source_of(e, node)) {
+    emit_directive_node(e, *source);
+    return;
+  }
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      emit_scalar(e, node, n, place);
+      return;
+    case NodeKind::Alias:
+      e.output.push_back('*');
+      e.output.append(node.text());
+      return;
+    case NodeKind::Null:
+      emit_null(e, node);
+      return;
+    case NodeKind::Sequence:
+      emit_flow_sequence(e, node, n);
+      return;
+    case NodeKind::Mapping:
+      emit_flow_mapping(e, node, n);
+      return;
+  }
+}
+
+}  // namespace
+
+void emit_flow_node(Emitter& e, const YamlNode& node, std::size_t indent, RawPlace raw_place) {
+  with_stack_guard([&] { emit_flow_node_impl(e, node, indent, raw_place); });
+}
+
+void emit_flow_separator(Emitter& e, std::size_t indent) {
+  e.output.push_back(',');
+  if (e.width != 0 && !e.in_key && current_column(e.output) >= e.width) {
+    e.output.push_back('\n');
+    append_spaces(e.output, indent == 0 ? 1 : indent);
+  } else {
+    e.output.push_back(' ');
+  }
+}
+
+void emit_quoted(Emitter& e, std::string_view text, bool single) {
+  // Folding a single-quoted text next to a tab would let the tab be taken
+  // as white space around the fold and dropped.
+  if (e.width == 0 || e.in_key || (single && text.find('\t') != std::string_view::npos)) {
+    if (single) {
+      write_single_quoted(e.output, text);
+    } else {
+      write_double_quoted(e.output, text);
+    }
+    return;
+  }
+  write_folded_quoted(e.output, text, single, current_column(e.output), e.width);
+}
+
+void emit_quoted_pref_single(Emitter& e, std::string_view text) {
+  const bool single = e.prefer_single_quotes && text.find('\'') == std::string_view::npos &&
+                      is_single_line_printable(text);
+  emit_quoted(e, text, single);
+}
+
+}  // namespace ostrevane::emit_detail

@@ -1,0 +1,105 @@
+// Text -> commented node trees through the compose entry points.
+// Invariants: composing a document at a time gives the same trees, or the
+// same error, as composing one complete token list; every node and error
+// position carries the file id, lies within the text, and no node ends
+// before it starts; every scanned comment is attached exactly once;
+// keeping empty documents only adds roots; the per-document texts put
+// together give the text back; a clone dumps like its original, and every
+// tree is dropped without recursion.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../cpp/roundtrip/dump_node.hpp"
+#include "fuzz_support.hpp"
+#include "roundtrip/composer/compose.hpp"
+#include "roundtrip/composer/composer.hpp"
+#include "scanner/input_decode.hpp"
+#include "scanner/scanner.hpp"
+
+using namespace ostrevane;
+
+namespace {
+
+constexpr std::uint32_t kFileId = 5;
+
+std::string where(const ScanError& e) {
+  return e.message + " at offset " + std::to_string(e.span.offset);
+}
+
+// Checks every node's positions and counts the comment texts attached.
+std::uint64_t check_tree(const YamlNode& root, std::size_t text_size) {
+  std::uint64_t attached = 0;
+  std::vector<const YamlNode*> work{&root};
+  while (!work.empty()) {
+    const YamlNode* n = work.back();
+    work.pop_back();
+    FUZZ_REQUIRE(n->span.file_id == kFileId, "a node without the file id");
+    FUZZ_REQUIRE(n->span.offset <= text_size && n->end_offset <= text_size,
+                 "a node beyond the text");
+    if (n->kind() == NodeKind::Scalar) {
+      FUZZ_REQUIRE(n->end_offset >= n->span.offset, "a scalar ending before its start");
+      FUZZ_REQUIRE(n->end_line >= n->span.line, "a scalar ending on an earlier line");
+    }
+    if (n->kind() == NodeKind::Mapping) {
+      FUZZ_REQUIRE(n->children().size() % 2 == 0, "a mapping with an odd child count");
+    }
+    const Comments& c = n->comments;
+    attached += c.head().size() + c.foot().size() + (c.inline_comment() ? 1 : 0);
+    push_children(*n, work);
+  }
+  return attached;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The scanner takes valid UTF-8 only: the input layer sees to that.
+  auto decoded = decode_input_bytes(fuzz::as_text(data, size));
+  if (!decoded) return 0;
+  const std::string& text = *decoded;
+
+  auto roots = compose_file_documents(text, kFileId);
+
+  // The same text over one complete token list.
+  auto listed = scan_all_tokens(text, ScanOptions{kFileId, true});
+  Composer whole(text);
+  Result<NodeList, ScanError> again =
+      listed ? whole.compose_stream(*listed, false) : std::unexpected(listed.error());
+  FUZZ_REQUIRE(roots.has_value() == again.has_value(), "the two roads disagree on success");
+
+  if (!roots) {
+    const ScanError& e = roots.error();
+    FUZZ_REQUIRE(!e.message.empty(), "empty error");
+    FUZZ_REQUIRE(e.span.file_id == kFileId, where(e) + ": no file id");
+    FUZZ_REQUIRE(e.span.offset <= text.size(), where(e));
+    FUZZ_REQUIRE(e.message == again.error().message && e.span == again.error().span,
+                 where(e) + " against " + where(again.error()));
+    FUZZ_REQUIRE(!compose_all_documents(text), "keeping empty documents hid an error");
+    return 0;
+  }
+  FUZZ_REQUIRE(testing::dump_nodes(*roots) == testing::dump_nodes(*again),
+               "the two roads compose different trees");
+
+  std::uint64_t attached = 0;
+  for (const YamlNode& root : *roots) {
+    attached += check_tree(root, text.size());
+    YamlNode copy = root.clone();
+    FUZZ_REQUIRE(testing::dump_node(copy, true, true) == testing::dump_node(root, true, true),
+                 "a clone differs from its original");
+  }
+  const std::uint64_t scanned = listed->comments.size();
+  FUZZ_REQUIRE(attached == (roots->empty() ? 0 : scanned), "a comment lost or attached twice");
+
+  auto all = compose_all_documents(text);
+  FUZZ_REQUIRE(all && all->size() >= roots->size(), "keeping empty documents lost roots");
+
+  auto documents = compose_document_texts(text);
+  FUZZ_REQUIRE(documents && documents->size() == all->size(), "document texts differ in count");
+  if (!documents->empty()) {
+    std::string joined;
+    for (const ComposedDocument& d : *documents) joined += d.text;
+    FUZZ_REQUIRE(joined == text, "the document texts do not give the text back");
+  }
+  return 0;
+}
