@@ -96,9 +96,6 @@ std::optional<std::string_view> tag_handle_of(std::string_view tag) noexcept {
   return tag.substr(0, end + 1);
 }
 
-bool is_custom_tag(std::string_view tag) noexcept {
-  return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
-}
 
 // First bytes that can start a plain scalar that is not a string under the
 // YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and

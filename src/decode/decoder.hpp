@@ -60,6 +60,12 @@ struct DecodedStream {
   std::vector<std::string> warnings;
 };
 
+// A tag that reaches the tag callbacks: anything but the "!!" and
+// "tag:yaml.org,2002:" forms, "!" alone included.
+[[nodiscard]] inline bool is_custom_tag(std::string_view tag) noexcept {
+  return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
+}
+
 // Decodes every document of `text`.
 //   dup_key_error:       a repeated mapping key is an error (wins over warn)
 //   reject_complex_keys: sequence and mapping keys are errors

@@ -326,6 +326,9 @@ PyError include_error_to_py(const IncludeError& error) {
     }
     return out;
   }
+  if (error.kind == IncludeErrorKind::Unsupported) {
+    return PyError::builtin(PyExc_NotImplementedError, error.message);
+  }
   PyError out = PyError::lazy(include_kind_class(error.kind), fmt_include_stack(error));
   if (PyObject* exc = out.materialise()) {
     set_file_attr(exc, error.file);

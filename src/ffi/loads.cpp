@@ -7,6 +7,7 @@
 #include "decode/decoder.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/directives_road.hpp"
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
 #include "ffi/roundtrip_loads.hpp"
@@ -53,11 +54,7 @@ PyError not_implemented(const char* function, const char* what) {
 // are chosen after the round-trip road.
 const char* unbuilt_road(std::uint64_t option, bool directives) {
   if (option & kOptAnnotated) return "OPT_ANNOTATED";
-  if (directives) {
-    if (option & kOptIncludes) return "OPT_INCLUDES";
-    if (option & kOptSecrets) return "OPT_SECRETS";
-    if (option & kOptEnvVar) return "OPT_ENV_VAR";
-  }
+  if (directives && (option & kOptSecrets)) return "OPT_SECRETS";
   return nullptr;
 }
 
@@ -126,6 +123,20 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   }
   if (const char* road = unbuilt_road(args.option, true)) {
     return std::unexpected(not_implemented("loads", road));
+  }
+
+  if (wants_directives(args.option)) {
+    const NodeRoadArgs road{
+        DirectiveArgs{args.option, args.include_dir, args.root_path, args.on_missing_secret,
+                      args.on_missing_env_var},
+        flags.mode,
+        flags.reject_complex_keys,
+        flags.dup_key_error,
+        flags.dup_key_warn,
+        flags.yaml11_warn,
+        static_cast<bool>(schema),
+        TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
+    return loads_node_road(text, road);
   }
 
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "ffi/errors.hpp"
 
@@ -23,6 +25,11 @@ struct LoadsArgs {
   PyObject* schema_resolver;
   PyObject* tag_handler;
   PyObject* tags;
+  // Directive arguments, borrowed from the parsed call.
+  const std::optional<std::string>* include_dir;
+  const std::optional<std::string>* root_path;
+  PyObject* on_missing_secret;
+  PyObject* on_missing_env_var;
 };
 
 // The parsed arguments of loads_all.

@@ -37,10 +37,14 @@ constexpr Param kLoadsKeywords[] = {
 };
 enum LoadsArg : std::size_t {
   kLoadsOption = 0,
+  kLoadsIncludeDir = 1,
   kLoadsSchema = 2,
   kLoadsSchemaResolver = 3,
   kLoadsTagHandler = 4,
   kLoadsTags = 5,
+  kLoadsRootPath = 6,
+  kLoadsOnMissingSecret = 7,
+  kLoadsOnMissingEnvVar = 8,
 };
 
 constexpr Param kLoadsAllKeywords[] = {
@@ -101,7 +105,9 @@ PyResult<PyRef> loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   CallArgs call = OSV_TRY(parse_call(kLoads, args, nargs, kwnames));
   return loads_impl(LoadsArgs{call.positional(), call.mask(kLoadsOption), call.object(kLoadsSchema),
                               call.object(kLoadsSchemaResolver), call.object(kLoadsTagHandler),
-                              call.object(kLoadsTags)});
+                              call.object(kLoadsTags), &call.path(kLoadsIncludeDir),
+                              &call.path(kLoadsRootPath), call.object(kLoadsOnMissingSecret),
+                              call.object(kLoadsOnMissingEnvVar)});
 }
 
 PyResult<PyRef> loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

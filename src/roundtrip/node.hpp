@@ -145,6 +145,10 @@ struct IncludeSource {
   std::string tag;                              // "!include", "!secret", ...
   std::string target;                           // the directive's argument as written
   std::optional<std::uint32_t> target_file_id;  // "!include" only
+  // The sources this one replaced: an included file whose root was itself a
+  // directive keeps the inner directive's source here (innermost last), so
+  // writing the files back can still tell what that file held.
+  std::vector<IncludeSource> replaced;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
@@ -169,6 +170,8 @@ class NodeConverter {
   }
 
   PyObject* content(const YamlNode& node, unsigned depth);
+  // `obj` (consumed; may be nullptr) after the tag callbacks, when they apply.
+  PyObject* tagged(const YamlNode& node, PyObject* obj);
   PyObject* scalar(const YamlNode& node);
   PyObject* resolved(std::string_view text, bool plain, OptionalTag tag);
   PyObject* sequence(const YamlNode& node, unsigned depth);
@@ -206,12 +209,21 @@ class NodeConverter {
 
 PyObject* NodeConverter::value(const YamlNode& node, unsigned depth) {
   if (!node.anchor() || node.kind() == NodeKind::Alias) [[likely]] {
-    return content(node, depth);
+    return tagged(node, content(node, depth));
   }
   if (const auto it = values_.find(&node); it != values_.end()) {
     return Py_NewRef(it->second.get());
   }
-  return remember(values_, node, content(node, depth));
+  return remember(values_, node, tagged(node, content(node, depth)));
+}
+
+PyObject* NodeConverter::tagged(const YamlNode& node, PyObject* obj) {
+  if (settings_.tag_options == nullptr || obj == nullptr) [[likely]]
+    return obj;
+  if (node.kind() == NodeKind::Alias) return obj;
+  const std::optional<std::string>& tag = node.tag();
+  if (!tag || !is_custom_tag(*tag)) return obj;
+  return unwrap(apply_tag_callbacks(*tag, PyRef::steal(obj), *settings_.tag_options));
 }
 
 PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {
@@ -400,6 +412,12 @@ PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
   PyObject* obj = with_stack_guard([&] { return converter.value(node, 0); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
+}
+
+PyResult<PyRef> tree_to_python(const YamlNode& root, ResolverMode mode,
+                               const TagOptions& tag_options) {
+  const NodeToPySettings settings{mode, mode == ResolverMode::Yaml11Compat, &tag_options};
+  return node_to_py(root, root, settings);
 }
 
 }  // namespace ostrevane::ffi

@@ -32,15 +32,30 @@
 
 namespace ostrevane::ffi {
 
+struct TagOptions;
+
 struct NodeToPySettings {
   ResolverMode mode = ResolverMode::Yaml12;
   // Untagged plain scalars that read as timestamps become dates.
   bool timestamps = false;
+  // The tag callbacks of a loads call, or nullptr to ignore custom tags.
+  // With them, every node with a custom tag (scalar keys included, keys
+  // that are collections excepted) is handed to the callbacks after its
+  // content is converted, before an anchor keeps the object, so aliases
+  // yield what the callback returned; a callback's error ends the
+  // conversion.
+  const TagOptions* tag_options = nullptr;
 };
 
 // `node` (under `root`, the root of its document) as Python values. New
 // reference.
 [[nodiscard]] PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                                          const NodeToPySettings& settings);
+
+// The first document of a loads call on the directive road: tag callbacks
+// on, timestamps exactly in the YAML 1.1 form that OPT_PYYAML_COMPAT
+// selects. New reference, or the first Python error.
+[[nodiscard]] PyResult<PyRef> tree_to_python(const YamlNode& root, ResolverMode mode,
+                                             const TagOptions& tag_options);
 
 }  // namespace ostrevane::ffi

@@ -1,0 +1,79 @@
+// The one layer through which directives touch the file system.
+//
+// Input: byte paths (absolute or relative to the current directory) and the
+// include root. Output: canonical paths, file texts, or an OsError that
+// carries the errno and a description for messages. Nothing here knows
+// about YAML, include chains or Python.
+//
+// Reads never escape the include root, even when links change between the
+// confinement check and the open: a file is opened relative to a descriptor
+// of the root with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS); where the
+// kernel refuses openat2, the components are walked one by one with
+// O_NOFOLLOW. Opens use O_NONBLOCK, so a FIFO cannot block in open(2), and
+// only regular files are read at all, so a FIFO or a device cannot hang the
+// call or feed it without end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+// An operating-system failure, or a refusal of the reading layer itself.
+struct FileError {
+  int os_errno = 0;         // 0 when the text is not an errno description
+  std::string description;  // "No such file or directory (os error 2)", ...
+};
+
+// "{description} (os error {n})" with the C library's English description,
+// whatever the locale.
+[[nodiscard]] std::string os_error_text(int errnum);
+
+// The C library's realpath: absolute, every link followed. Paths holding a
+// NUL byte fail with ENOENT.
+[[nodiscard]] Result<std::string, FileError> canonical_path(std::string_view path);
+
+// The process's current directory, or nothing when it cannot be read.
+[[nodiscard]] std::optional<std::string> current_directory();
+
+// True when `path` names a symbolic link itself (the final link not
+// followed); false when it is none or cannot be examined.
+[[nodiscard]] bool is_symbolic_link(std::string_view path);
+
+// A descriptor of an include root, opened on first use and closed with the
+// object.
+class RootDirectory {
+ public:
+  explicit RootDirectory(std::string root) : root_(std::move(root)) {}
+  ~RootDirectory();
+  RootDirectory(const RootDirectory&) = delete;
+  RootDirectory& operator=(const RootDirectory&) = delete;
+
+  [[nodiscard]] const std::string& path() const noexcept { return root_; }
+
+  // Reads the regular file at `path`, which must be canonical and lie under
+  // the root, as UTF-8 text. Anything but a regular file is refused: a
+  // directory with "Is a directory (os error 21)", everything else with
+  // "not a regular file". Text that is not UTF-8 gives "stream did not
+  // contain valid UTF-8".
+  [[nodiscard]] Result<std::string, FileError> read_text(std::string_view path);
+
+ private:
+  Result<int, FileError> descriptor();
+
+  std::string root_;
+  int fd_ = -1;
+  int open_errno_ = 0;
+};
+
+// Opens `relative` (no "..", no "." components, not absolute) beneath the
+// directory `dir_fd` for reading, never following a link: openat2 when
+// `use_openat2` and the kernel has it, else a component walk with
+// O_NOFOLLOW. Returns the descriptor or -errno. Exposed for tests of both
+// ways.
+[[nodiscard]] int open_beneath(int dir_fd, std::string_view relative, bool use_openat2);
+
+}  // namespace ostrevane

@@ -1,0 +1,43 @@
+#include "directives/include_context.hpp"
+
+#include "directives/paths.hpp"
+
+namespace ostrevane {
+namespace {
+
+// The canonical form of the include directory, else its lexical form. The
+// empty text means the current directory: taking it literally would give
+// the empty root, under which every path lies.
+std::string compute_include_root(const std::string& include_dir) {
+  const std::string_view dir = include_dir.empty() ? std::string_view(".") : include_dir;
+  if (Result<std::string, FileError> canonical = canonical_path(dir)) return std::move(*canonical);
+  return normalize_path_lexically(dir);
+}
+
+}  // namespace
+
+IncludeContext::IncludeContext(std::string dir, DirectiveFlags flags)
+    : include_dir(std::move(dir)),
+      include_root(compute_include_root(include_dir)),
+      includes(flags.includes),
+      secrets(flags.secrets),
+      env_vars(flags.env_var),
+      root_dir_(include_root) {}
+
+std::uint32_t IncludeContext::register_source_file(std::string path,
+                                                   std::optional<std::string> text) {
+  const auto id = static_cast<std::uint32_t>(file_paths.size());
+  file_paths.push_back(std::move(path));
+  file_texts.push_back(std::move(text));
+  return id;
+}
+
+const std::string& IncludeContext::source_file_name(std::uint32_t file_id) const noexcept {
+  return file_id < file_paths.size() ? file_paths[file_id] : include_dir;
+}
+
+SourceFiles IncludeContext::into_files() && {
+  return SourceFiles{std::move(file_paths), std::move(file_texts)};
+}
+
+}  // namespace ostrevane
