@@ -134,7 +134,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
         flags.dup_key_error,
         flags.dup_key_warn,
         flags.yaml11_warn,
-        static_cast<bool>(schema),
+        schema.get(),
         TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
     return loads_node_road(text, road);
   }
