@@ -672,9 +672,39 @@ std::optional<__int128> value_as_i128(const Value& v) noexcept {
 std::string format_number(double v) {
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-  return std::string(buf, r.ptr);
+  // The shortest digits that read back, then written out without exponent
+  // (fixed form alone would spell a large float's exact binary value).
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  const std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
+  const std::size_t e = text.find('e');
+  std::string_view mantissa = text.substr(0, e);
+  int exponent = 0;
+  std::from_chars(text.data() + e + 1 + (text[e + 1] == '+'), text.data() + text.size(), exponent);
+  std::string out;
+  if (mantissa.front() == '-') {
+    out += '-';
+    mantissa.remove_prefix(1);
+  }
+  std::string digits;
+  for (const char c : mantissa) {
+    if (c != '.') digits += c;
+  }
+  const long point = exponent + 1L;  // digits before the decimal point
+  const long size = static_cast<long>(digits.size());
+  if (point >= size) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - size), '0');
+  } else if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(point));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(point));
+  }
+  return out;
 }
 
 }  // namespace ostrevane::schema
