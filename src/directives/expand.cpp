@@ -110,8 +110,10 @@ class Expander {
     std::uint32_t id;
     NodeList documents;
   };
-  Result<LoadedFile, IncludeError> load_file(const ConfinedPath& path, std::string_view argument,
-                                             const IncludeChain& chain);
+  // `opened`: the file when the quick road already opened it.
+  Result<LoadedFile, IncludeError> load_file(const ConfinedPath& path,
+                                             std::optional<OpenedFile> opened,
+                                             std::string_view argument, const IncludeChain& chain);
 
   // A child needs the walk only when it is a collection or carries a tag.
   static bool needs_walk(const YamlNode& node) noexcept {
@@ -207,6 +209,7 @@ Result<void, IncludeError> Expander::check_depth(std::uint32_t file_id, const In
 }
 
 Result<Expander::LoadedFile, IncludeError> Expander::load_file(const ConfinedPath& path,
+                                                               std::optional<OpenedFile> opened,
                                                                std::string_view argument,
                                                                const IncludeChain& chain) {
   if (++ctx_.files_loaded > limits::kMaxIncludedFiles) {
@@ -220,7 +223,8 @@ Result<Expander::LoadedFile, IncludeError> Expander::load_file(const ConfinedPat
     return std::unexpected(make_error(IncludeErrorKind::IncludeNotFound,
                                       cannot_read(argument, *path.unresolved), path.path, chain));
   }
-  Result<std::string, FileError> text = ctx_.read_confined(path.path);
+  Result<std::string, FileError> text =
+      opened ? read_opened(std::move(*opened)) : ctx_.read_confined(path.path);
   if (!text) {
     return std::unexpected(make_error(IncludeErrorKind::IncludeNotFound,
                                       cannot_read(argument, text.error().description), path.path,
@@ -247,8 +251,14 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
   if (file_id >= ctx_.file_paths.size() || !parent_path(ctx_.file_paths[file_id], base)) {
     base = ctx_.include_dir;
   }
-  ConfinedPath resolved =
-      OSV_TRY(confine_include_path(ctx_, join_path(base, argument), argument, file_id, chain));
+  std::string candidate = join_path(base, argument);
+  ConfinedPath resolved;
+  std::optional<OpenedFile> opened = ctx_.open_plain_path(candidate);
+  if (opened) {
+    resolved.path = normalize_path_lexically(candidate);
+  } else {
+    resolved = OSV_TRY(confine_include_path(ctx_, std::move(candidate), argument, file_id, chain));
+  }
   for (const IncludeFrame& frame : chain) {
     if (paths_equal(frame.path, resolved.path)) {
       return std::unexpected(make_error(IncludeErrorKind::CircularInclude,
@@ -256,7 +266,7 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
                                         resolved.path, chain));
     }
   }
-  LoadedFile loaded = OSV_TRY(load_file(resolved, argument, chain));
+  LoadedFile loaded = OSV_TRY(load_file(resolved, std::move(opened), argument, chain));
 
   IncludeChain inner;
   inner.reserve(chain.size() + 1);

@@ -153,23 +153,56 @@ Result<std::string, FileError> RootDirectory::read_text(std::string_view path) {
   }
   const int fd = open_beneath(dir_fd, relative, true);
   if (fd < 0) return std::unexpected(os_error(-fd));
+  return read_opened(OpenedFile(fd));
+}
 
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+std::optional<OpenedFile> RootDirectory::open_plain_path(std::string_view candidate) {
+  if (!canonical_ || candidate.empty() || candidate[0] != '/' ||
+      openat2_missing.load(std::memory_order_relaxed)) {
+    return std::nullopt;
+  }
+  // The candidate must spell the root first, component for component.
+  std::string_view rest = candidate;
+  for (const PathComponent& part : split_path(root_)) {
+    while (!rest.empty() && rest[0] == '/') rest.remove_prefix(1);
+    if (part.kind == PathComponentKind::Root) continue;
+    if (!rest.starts_with(part.text)) return std::nullopt;
+    rest.remove_prefix(part.text.size());
+    if (!rest.empty() && rest[0] != '/') return std::nullopt;
+  }
+  while (!rest.empty() && rest[0] == '/') rest.remove_prefix(1);
+  if (rest.empty()) return std::nullopt;
+  Result<int, FileError> dir_fd = descriptor();
+  if (!dir_fd) return std::nullopt;
+  const std::string relative(rest);
+  const int fd = open_with_openat2(*dir_fd, relative.c_str());
+  if (fd < 0) return std::nullopt;
+  return OpenedFile(fd);
+}
+
+OpenedFile::~OpenedFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Result<std::string, FileError> read_opened(OpenedFile file) {
+  const int fd = file.fd();
   struct stat st {};
   if (::fstat(fd, &st) != 0) return std::unexpected(os_error(errno));
   if (S_ISDIR(st.st_mode)) return std::unexpected(os_error(EISDIR));
   if (!S_ISREG(st.st_mode)) return std::unexpected(FileError{0, "not a regular file"});
 
-  // Read straight into the text, sized from fstat plus one byte so the
-  // usual file needs no second allocation; a growing file still reads whole.
+  // Read straight into the text, sized from fstat. Once the size fstat gave
+  // is read the file is whole, which spares the read that would see its
+  // end; files whose size the kernel does not know (0) read to the end.
+  const auto size = static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0);
   std::string text;
-  text.resize(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 4096);
+  text.resize(size > 0 ? size : 4096);
   std::size_t used = 0;
   for (;;) {
-    if (used == text.size()) text.resize(text.size() * 2);
+    if (used == text.size()) {
+      if (size > 0 && used == size) break;
+      text.resize(text.size() * 2);
+    }
     const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
     if (n > 0) {
       used += static_cast<std::size_t>(n);

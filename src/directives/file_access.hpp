@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "util/result.hpp"
 
@@ -43,11 +44,31 @@ struct FileError {
 // followed); false when it is none or cannot be examined.
 [[nodiscard]] bool is_symbolic_link(std::string_view path);
 
+// An open file descriptor, closed with the object.
+class OpenedFile {
+ public:
+  explicit OpenedFile(int fd) noexcept : fd_(fd) {}
+  OpenedFile(OpenedFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  OpenedFile& operator=(OpenedFile&&) = delete;
+  ~OpenedFile();
+  [[nodiscard]] int fd() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads an opened file whole as UTF-8 text, when it is a regular file. A
+// directory fails with "Is a directory (os error 21)", anything else that
+// is not a regular file with "not a regular file", text that is not UTF-8
+// with "stream did not contain valid UTF-8".
+[[nodiscard]] Result<std::string, FileError> read_opened(OpenedFile file);
+
 // A descriptor of an include root, opened on first use and closed with the
 // object.
 class RootDirectory {
  public:
-  explicit RootDirectory(std::string root) : root_(std::move(root)) {}
+  // `canonical`: `root` is what realpath gave (the quick road needs it).
+  RootDirectory(std::string root, bool canonical) : root_(std::move(root)), canonical_(canonical) {}
   ~RootDirectory();
   RootDirectory(const RootDirectory&) = delete;
   RootDirectory& operator=(const RootDirectory&) = delete;
@@ -61,10 +82,20 @@ class RootDirectory {
   // contain valid UTF-8".
   [[nodiscard]] Result<std::string, FileError> read_text(std::string_view path);
 
+  // The quick road for the usual include: `candidate` is absolute, spells
+  // the root first, and the rest (".." allowed) leads to an existing entry
+  // with no link on the way and without leaving the root. Then the kernel
+  // opens it in one walk (openat2, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS),
+  // and the entry's canonical path is the candidate normalised lexically,
+  // exactly what realpath would give. Nothing when any of that fails: the
+  // caller takes the full road, which explains the failure.
+  [[nodiscard]] std::optional<OpenedFile> open_plain_path(std::string_view candidate);
+
  private:
   Result<int, FileError> descriptor();
 
   std::string root_;
+  bool canonical_;
   int fd_ = -1;
   int open_errno_ = 0;
 };

@@ -8,21 +8,27 @@ namespace {
 // The canonical form of the include directory, else its lexical form. The
 // empty text means the current directory: taking it literally would give
 // the empty root, under which every path lies.
-std::string compute_include_root(const std::string& include_dir) {
+std::pair<std::string, bool> compute_include_root(const std::string& include_dir) {
   const std::string_view dir = include_dir.empty() ? std::string_view(".") : include_dir;
-  if (Result<std::string, FileError> canonical = canonical_path(dir)) return std::move(*canonical);
-  return normalize_path_lexically(dir);
+  if (Result<std::string, FileError> canonical = canonical_path(dir)) {
+    return {std::move(*canonical), true};
+  }
+  return {normalize_path_lexically(dir), false};
 }
 
 }  // namespace
 
 IncludeContext::IncludeContext(std::string dir, DirectiveFlags flags)
+    : IncludeContext(std::move(dir), flags, compute_include_root(dir)) {}
+
+IncludeContext::IncludeContext(std::string&& dir, DirectiveFlags flags,
+                               std::pair<std::string, bool> root)
     : include_dir(std::move(dir)),
-      include_root(compute_include_root(include_dir)),
+      include_root(std::move(root.first)),
       includes(flags.includes),
       secrets(flags.secrets),
       env_vars(flags.env_var),
-      root_dir_(include_root) {}
+      root_dir_(include_root, root.second) {}
 
 std::uint32_t IncludeContext::register_source_file(std::string path,
                                                    std::optional<std::string> text) {

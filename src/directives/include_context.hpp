@@ -76,11 +76,19 @@ class IncludeContext {
   [[nodiscard]] Result<std::string, FileError> read_confined(std::string_view path) {
     return root_dir_.read_text(path);
   }
+  // The quick road of an include (see RootDirectory::open_plain_path).
+  [[nodiscard]] std::optional<OpenedFile> open_plain_path(std::string_view candidate) {
+    return root_dir_.open_plain_path(candidate);
+  }
 
   // The file table; the context is left with empty lists.
   [[nodiscard]] SourceFiles into_files() &&;
 
  private:
+  // `include_dir` is only bound here, so the root is computed from it first.
+  IncludeContext(std::string&& include_dir, DirectiveFlags flags,
+                 std::pair<std::string, bool> root);
+
   RootDirectory root_dir_;
 };
 

@@ -1,0 +1,145 @@
+// Byte paths and the confined open: the internals that Python cannot reach
+// (the component-walking fallback is only taken where the kernel lacks
+// openat2).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "directives/file_access.hpp"
+#include "directives/paths.hpp"
+
+namespace ostrevane {
+namespace {
+
+struct NormalizeCase {
+  std::string_view in;
+  std::string_view out;
+};
+
+TEST(Paths, NormalizeLexically) {
+  const NormalizeCase cases[] = {
+      {"/a/b/../c", "/a/c"},  {"/../x", "/x"}, {"a/../../b", "b"},
+      {"./a", "a"},           {"", ""},        {".", ""},
+      {"a//b/./c/", "a/b/c"}, {"/", "/"},      {"cfg/../conf", "conf"},
+      {"/a/..", "/"},         {"a/..", ""},
+  };
+  for (const NormalizeCase& c : cases) EXPECT_EQ(normalize_path_lexically(c.in), c.out) << c.in;
+}
+
+struct UnderCase {
+  std::string_view path;
+  std::string_view root;
+  bool under;
+};
+
+TEST(Paths, LiesUnder) {
+  const UnderCase cases[] = {
+      {"/etc/app", "/etc", true}, {"/etcetera", "/etc", false},
+      {"/etc", "/etc", true},     {"/data/app-old", "/data/app", false},
+      {"/x", "rel", false},       {"/x", "", true},
+      {"rel/x", "rel", true},     {"/a//b/", "/a/b", true},
+      {"/a", "/a/b", false},      {"/", "/", true},
+  };
+  for (const UnderCase& c : cases) {
+    EXPECT_EQ(path_lies_under(c.path, c.root), c.under) << c.path << " under " << c.root;
+  }
+}
+
+TEST(Paths, JoinAndParent) {
+  EXPECT_EQ(join_path(".", "<root>"), "./<root>");
+  EXPECT_EQ(join_path("", "x"), "x");
+  EXPECT_EQ(join_path("a/", "x"), "a/x");
+  EXPECT_EQ(join_path("a", "/abs"), "/abs");
+  std::string parent;
+  ASSERT_TRUE(parent_path("/r/sub/b.yaml", parent));
+  EXPECT_EQ(parent, "/r/sub");
+  ASSERT_TRUE(parent_path("/b.yaml", parent));
+  EXPECT_EQ(parent, "/");
+  ASSERT_TRUE(parent_path("app.yaml", parent));
+  EXPECT_EQ(parent, "");
+  ASSERT_TRUE(parent_path("./<root>", parent));
+  EXPECT_EQ(parent, ".");
+  EXPECT_FALSE(parent_path("/", parent));
+  EXPECT_FALSE(parent_path("", parent));
+  EXPECT_TRUE(paths_equal("/a//b/", "/a/b"));
+  EXPECT_FALSE(paths_equal("/a/b", "/a/bc"));
+}
+
+TEST(FileAccess, OsErrorTextIsEnglishWithTheNumber) {
+  EXPECT_EQ(os_error_text(ENOENT), "No such file or directory (os error 2)");
+  EXPECT_EQ(os_error_text(EISDIR), "Is a directory (os error 21)");
+}
+
+// A directory tree under a fresh temporary directory, removed afterwards.
+class Beneath : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/osv_beneath_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_EQ(::mkdir((dir_ + "/sub").c_str(), 0700), 0);
+    write(dir_ + "/sub/f.yaml", "x: 1\n");
+    ASSERT_EQ(::symlink("f.yaml", (dir_ + "/sub/link.yaml").c_str()), 0);
+    ASSERT_EQ(::symlink("sub", (dir_ + "/linkdir").c_str()), 0);
+    fd_ = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd_, 0);
+  }
+  void TearDown() override {
+    if (fd_ >= 0) ::close(fd_);
+    const std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+  static void write(const std::string& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  }
+
+  std::string dir_;
+  int fd_ = -1;
+};
+
+TEST_F(Beneath, BothWaysOpenPlainPathsAndRefuseLinksAndEscapes) {
+  for (const bool use_openat2 : {true, false}) {
+    SCOPED_TRACE(use_openat2 ? "openat2" : "walk");
+    const int ok = open_beneath(fd_, "sub/f.yaml", use_openat2);
+    ASSERT_GE(ok, 0);
+    ::close(ok);
+    EXPECT_LT(open_beneath(fd_, "sub/link.yaml", use_openat2), 0);
+    EXPECT_LT(open_beneath(fd_, "linkdir/f.yaml", use_openat2), 0);
+    EXPECT_LT(open_beneath(fd_, "../x", use_openat2), 0);
+    EXPECT_EQ(open_beneath(fd_, "sub/none.yaml", use_openat2), -ENOENT);
+  }
+}
+
+TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
+  char* real = ::realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string root = real;
+  std::free(real);
+  RootDirectory dir(root);
+  Result<std::string, FileError> text = dir.read_text(root + "/sub/f.yaml");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "x: 1\n");
+  Result<std::string, FileError> sub = dir.read_text(root + "/sub");
+  ASSERT_FALSE(sub);
+  EXPECT_EQ(sub.error().description, "Is a directory (os error 21)");
+  ASSERT_EQ(::mkfifo((root + "/sub/pipe").c_str(), 0600), 0);
+  Result<std::string, FileError> pipe = dir.read_text(root + "/sub/pipe");
+  ASSERT_FALSE(pipe);
+  EXPECT_EQ(pipe.error().description, "not a regular file");
+  RootDirectory missing("");
+  Result<std::string, FileError> none = missing.read_text("/etc/hostname");
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error().description, "No such file or directory (os error 2)");
+}
+
+}  // namespace
+}  // namespace ostrevane
