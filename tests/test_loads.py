@@ -167,10 +167,8 @@ def test_raising_log_handler_does_not_fail_loads():
 
 @pytest.mark.parametrize("option,name", [
     (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
-    (o.OPT_INCLUDES, "OPT_INCLUDES"),
     (o.OPT_SECRETS, "OPT_SECRETS"),
     (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_ENV_VAR, "OPT_ENV_VAR"),
 ])
 def test_loads_roads_not_built(option, name):
     with pytest.raises(NotImplementedError) as info:
