@@ -12,7 +12,7 @@ DEB_PACKAGES := g++ make meson ninja-build pkg-config git \
 	libre2-dev libboost-context-dev libxxhash-dev \
 	libgtest-dev libbenchmark-dev libyaml-dev \
 	python3-pytest python3-hypothesis python3-numpy \
-	python3-yaml python3-ruamel.yaml python3-ujson
+	python3-yaml python3-ruamel.yaml python3-ujson python3-jsonschema
 
 MESON_DEV := build/dev
 MESON_BENCH := build/bench

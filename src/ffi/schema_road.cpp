@@ -8,23 +8,37 @@
 
 namespace ostrevane::ffi {
 
-PyResult<void> validate_documents_against_schema(std::span<const YamlNode> documents,
-                                                 PyObject* schema, ResolverMode mode) {
-  if (schema == nullptr || documents.empty()) return {};
-  const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
+namespace {
+
+PyResult<void> validate_first(std::span<const YamlNode> documents, const Value& schema,
+                              ResolverMode mode) {
+  if (documents.empty()) return {};
   const std::optional<schema::SchemaError> failure =
-      schema::validate_document(documents.front(), schema_value, mode);
+      schema::validate_document(documents.front(), schema, mode);
   if (!failure) return {};
   return std::unexpected(schema_error_to_py(failure->message, failure->path, failure->span.line,
                                             failure->span.column));
 }
 
+}  // namespace
+
+PyResult<void> validate_documents_against_schema(std::span<const YamlNode> documents,
+                                                 PyObject* schema, ResolverMode mode) {
+  if (schema == nullptr || documents.empty()) return {};
+  const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
+  return validate_first(documents, schema_value, mode);
+}
+
 PyResult<void> validate_text_against_schema(std::string_view text, PyObject* schema,
                                             ResolverMode mode) {
   if (schema == nullptr) return {};
+  // The schema first: one that accepts everything needs no second reading
+  // of the text.
+  const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
+  if (schema::schema_accepts_everything(schema_value)) return {};
   Result<NodeList, ScanError> composed = compose_documents(text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
-  return validate_documents_against_schema(*composed, schema, mode);
+  return validate_first(*composed, schema_value, mode);
 }
 
 }  // namespace ostrevane::ffi

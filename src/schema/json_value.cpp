@@ -44,10 +44,9 @@ Value convert(const YamlNode& node, ResolverMode mode, bool* cut_off) {
       return Value::mapping(std::move(pairs));
     }
     case NodeKind::Alias:
+      if (cut_off != nullptr && is_cut_off(node)) *cut_off = true;
       return Value::null();
     case NodeKind::Null:
-      if (cut_off != nullptr && is_cut_off(node)) *cut_off = true;
-      return scalar_value(node, mode);
     case NodeKind::Scalar:
       return scalar_value(node, mode);
   }

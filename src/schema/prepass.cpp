@@ -31,7 +31,7 @@ class Expander {
   YamlNode expand(const YamlNode& node, std::uint32_t depth) {
     if (depth > limits::kNodeAliasDepth || budget_ == 0) {
       YamlNode cut = empty_at(node);
-      cut.synthetic = true;
+      cut.set_alias(std::string());
       return cut;
     }
     --budget_;
@@ -113,8 +113,7 @@ class Merger {
       if (cut) {
         // Which keys the source held is unknown: so is the whole mapping.
         NodeList().swap(ordinary);
-        node.set_null();
-        node.synthetic = true;
+        node.set_alias(std::string());
         return;
       }
       if (!rest) continue;
@@ -134,8 +133,13 @@ class Merger {
                                  std::unordered_set<std::string>& seen, bool& cut) {
     switch (source.kind()) {
       case NodeKind::Null:
-        if (is_cut_off(source)) cut = true;
         return std::nullopt;
+      case NodeKind::Alias:
+        if (is_cut_off(source)) {
+          cut = true;
+          return std::nullopt;
+        }
+        return source;
       case NodeKind::Mapping:
         merge_pairs(source, out, seen);
         return std::nullopt;
@@ -179,6 +183,22 @@ class Merger {
 };
 
 }  // namespace
+
+bool needs_preparation(const YamlNode& root) {
+  std::vector<const YamlNode*> stack{&root};
+  while (!stack.empty()) {
+    const YamlNode* node = stack.back();
+    stack.pop_back();
+    if (node->kind() == NodeKind::Alias) return true;
+    if (node->kind() == NodeKind::Mapping) {
+      for (std::size_t i = 0; i < node->pair_count(); ++i) {
+        if (is_merge_key(node->key(i))) return true;
+      }
+    }
+    push_children(*node, stack);
+  }
+  return false;
+}
 
 YamlNode prepare_document(const YamlNode& root, ResolverMode mode) {
   YamlNode copy = with_stack_guard([&] {

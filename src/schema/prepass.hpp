@@ -15,10 +15,13 @@
 //   stays under a plain "<<" key.
 // - Limits: more than limits::kNodeAliasDepth nested aliases, or more than
 //   limits::kNodeAliasBudget nodes copied, cut the copy off. A node cut off
-//   becomes an empty node marked by is_cut_off, which the validator reports
+//   becomes a cut-off marker (an alias without a name, which no composed
+//   tree holds and no expanded one keeps), which the validator reports
 //   ("value could not be validated ...") instead of reading it as null; a
 //   mapping whose merge source was cut off is cut off itself, since its
 //   keys are unknown.
+// - A document without aliases and merge keys needs no copy
+//   (needs_preparation): it is validated as it is, whatever its size.
 //
 // Collections of the copy keep span and tag only (end = start, no comments,
 // anchors, styles or flags). Every recursive step runs through
@@ -30,12 +33,16 @@
 
 namespace ostrevane::schema {
 
+// True when `root` holds an alias or a merge key, so that validation must
+// read prepare_document's copy instead of the tree itself.
+[[nodiscard]] bool needs_preparation(const YamlNode& root);
+
 // The document as validation sees it: aliases expanded, merge keys applied.
 [[nodiscard]] YamlNode prepare_document(const YamlNode& root, ResolverMode mode);
 
-// True for the empty nodes that stand where the limits cut the copy off.
+// True for the markers that stand where the limits cut the copy off.
 [[nodiscard]] inline bool is_cut_off(const YamlNode& node) noexcept {
-  return node.kind() == NodeKind::Null && node.synthetic;
+  return node.kind() == NodeKind::Alias && node.text().empty();
 }
 
 }  // namespace ostrevane::schema

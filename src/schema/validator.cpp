@@ -589,13 +589,20 @@ class Validator {
 
 std::optional<SchemaError> validate_document(const YamlNode& root, const Value& schema,
                                              ResolverMode mode) {
-  const YamlNode copy = prepare_document(root, mode);
+  std::optional<YamlNode> copy;
+  if (needs_preparation(root)) copy.emplace(prepare_document(root, mode));
+  const YamlNode& tree = copy ? *copy : root;
   std::optional<SchemaError> first;
   Sink sink{&first};
   Validator validator(schema, mode);
   const PathSegment path;
-  with_stack_guard([&] { validator.validate(copy, schema, path, 0, sink); });
+  with_stack_guard([&] { validator.validate(tree, schema, path, 0, sink); });
   return first;
+}
+
+bool schema_accepts_everything(const Value& schema) noexcept {
+  if (schema.kind() == ValueKind::Mapping) return schema.pairs().empty();
+  return schema.kind() != ValueKind::Bool || schema.as_bool();
 }
 
 bool json_equal(const Value& a, const Value& b) {

@@ -46,6 +46,10 @@ struct SchemaError {
 [[nodiscard]] std::optional<SchemaError> validate_document(const YamlNode& root,
                                                            const Value& schema, ResolverMode mode);
 
+// True for a schema that accepts every document (true, any other value that
+// is not false or a mapping, an empty mapping): no need to read one.
+[[nodiscard]] bool schema_accepts_everything(const Value& schema) noexcept;
+
 // JSON equality: Int and Float by value, sequences item by item, mappings
 // as multisets of pairs (order and repeats both matter), everything else by
 // Value's own ==.

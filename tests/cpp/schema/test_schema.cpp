@@ -165,5 +165,27 @@ TEST(ValidateDocument, DeepDocument) {
   EXPECT_EQ(error->path, "$");
 }
 
+
+// The same depth with an alias at the bottom, so the pre-passes copy it.
+TEST(ValidateDocument, DeepDocumentWithAlias) {
+  const int depth = 100000;
+  YamlNode nested = YamlNode::alias("x");
+  for (int i = 0; i < depth; ++i) {
+    NodeList items;
+    items.push_back(std::move(nested));
+    nested = YamlNode::sequence(std::move(items));
+  }
+  YamlNode anchored = YamlNode::scalar("1");
+  anchored.set_anchor("x");
+  NodeList items;
+  items.push_back(std::move(anchored));
+  items.push_back(std::move(nested));
+  const YamlNode root = YamlNode::sequence(std::move(items));
+  const Value schema = map(str("type"), str("integer"));
+  const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->message, "expected type integer, found array");
+}
+
 }  // namespace
 }  // namespace ostrevane::schema
