@@ -400,3 +400,20 @@ def test_the_yaml_1_1_compatible_form_reads_timestamps(tree):
 def test_an_empty_text_gives_none(tree):
     assert tree.loads("") is None
     assert tree.loads("# only a comment\n", option=ENV) is None
+
+
+# ---------------------------------------------------------------------------
+# The round-trip road keeps the directive text
+
+
+def test_round_trip_keeps_directive_text_and_shows_included_content(tree, monkeypatch):
+    monkeypatch.setenv("OSV_RT", "from env")
+    text = "# config\na: !include sub/b.yaml  # kept\nb: !env_var OSV_RT\nc: [1, 2]\n"
+    doc = tree.loads(text, option=INC | ENV | o.OPT_ROUND_TRIP)
+    assert doc.to_yaml() == text.encode()
+    assert o.dumps(doc) == text.encode()
+    assert doc.to_dict() == {"a": {"inner": "deep"}, "b": "from env", "c": [1, 2]}
+    with pytest.raises(OstrevaneIncludeNotFoundError):
+        tree.loads("a: !include nope.yaml\n", option=INC | o.OPT_ROUND_TRIP)
+    with pytest.raises(NotImplementedError, match="OPT_SECRETS"):
+        tree.loads("a: 1\n", option=INC | o.OPT_SECRETS | o.OPT_ROUND_TRIP)

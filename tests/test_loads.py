@@ -167,8 +167,10 @@ def test_raising_log_handler_does_not_fail_loads():
 
 @pytest.mark.parametrize("option,name", [
     (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
+    (o.OPT_INCLUDES | o.OPT_ANNOTATED, "OPT_ANNOTATED"),
     (o.OPT_SECRETS, "OPT_SECRETS"),
     (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
+    (o.OPT_INCLUDES | o.OPT_SECRETS, "OPT_SECRETS"),
 ])
 def test_loads_roads_not_built(option, name):
     with pytest.raises(NotImplementedError) as info:

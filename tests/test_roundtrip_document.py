@@ -300,9 +300,7 @@ def test_null_options_conflict():
 
 
 @pytest.mark.parametrize("option,name", [
-    (o.OPT_INCLUDES, "OPT_INCLUDES"),
     (o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_ENV_VAR, "OPT_ENV_VAR"),
     (o.OPT_UPGRADE_1_1, "OPT_UPGRADE_1_1"),
     (o.OPT_YAML_1_1_WARN, "OPT_YAML_1_1_WARN"),
     (o.OPT_DUPLICATE_KEYS_ERROR, "OPT_DUPLICATE_KEYS_ERROR"),

@@ -4,40 +4,74 @@
 
 namespace ostrevane {
 
+namespace {
+
+// Walks the components of a path without allocating.
+class ComponentReader {
+ public:
+  explicit ComponentReader(std::string_view path) noexcept : path_(path) {}
+
+  bool next(PathComponent& out) noexcept {
+    if (pos_ == 0 && !path_.empty() && path_[0] == '/') {
+      pos_ = 1;
+      first_ = false;
+      out = {PathComponentKind::Root, path_.substr(0, 1)};
+      return true;
+    }
+    for (;;) {
+      while (pos_ < path_.size() && path_[pos_] == '/') ++pos_;
+      if (pos_ >= path_.size()) return false;
+      std::size_t end = path_.find('/', pos_);
+      if (end == std::string_view::npos) end = path_.size();
+      const std::string_view piece = path_.substr(pos_, end - pos_);
+      pos_ = end;
+      const bool first = first_;
+      first_ = false;
+      if (piece == ".") {
+        if (!first) continue;
+        out = {PathComponentKind::Current, piece};
+      } else {
+        out = {piece == ".." ? PathComponentKind::Parent : PathComponentKind::Name, piece};
+      }
+      return true;
+    }
+  }
+
+ private:
+  std::string_view path_;
+  std::size_t pos_ = 0;
+  bool first_ = true;
+};
+
+// True when `prefix`'s components start `path`'s; with `whole`, when they
+// are all of them.
+bool components_lead(std::string_view path, std::string_view prefix, bool whole) noexcept {
+  ComponentReader p(path);
+  ComponentReader r(prefix);
+  PathComponent a{};
+  PathComponent b{};
+  for (;;) {
+    const bool more_r = r.next(b);
+    const bool more_p = p.next(a);
+    if (!more_r) return !whole || !more_p;
+    if (!more_p || a.kind != b.kind || a.text != b.text) return false;
+  }
+}
+
+}  // namespace
+
 std::vector<PathComponent> split_path(std::string_view path) {
   std::vector<PathComponent> out;
-  std::size_t i = 0;
-  if (!path.empty() && path[0] == '/') {
-    out.push_back({PathComponentKind::Root, path.substr(0, 1)});
-    i = 1;
-  }
-  bool first = out.empty();
-  while (i < path.size()) {
-    if (path[i] == '/') {
-      ++i;
-      continue;
-    }
-    std::size_t end = path.find('/', i);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view piece = path.substr(i, end - i);
-    if (piece == ".") {
-      // Only a leading "." of a relative path counts.
-      if (first) out.push_back({PathComponentKind::Current, piece});
-    } else if (piece == "..") {
-      out.push_back({PathComponentKind::Parent, piece});
-    } else {
-      out.push_back({PathComponentKind::Name, piece});
-    }
-    first = false;
-    i = end;
-  }
+  ComponentReader reader(path);
+  for (PathComponent c{}; reader.next(c);) out.push_back(c);
   return out;
 }
 
 std::string normalize_path_lexically(std::string_view path) {
   std::string out;
   out.reserve(path.size());
-  for (const PathComponent& c : split_path(path)) {
+  ComponentReader reader(path);
+  for (PathComponent c{}; reader.next(c);) {
     switch (c.kind) {
       case PathComponentKind::Root:
         out = "/";
@@ -63,32 +97,12 @@ std::string normalize_path_lexically(std::string_view path) {
   return out;
 }
 
-namespace {
-
-bool component_equal(const PathComponent& a, const PathComponent& b) noexcept {
-  return a.kind == b.kind && a.text == b.text;
-}
-
-}  // namespace
-
 bool path_lies_under(std::string_view path, std::string_view root) {
-  const std::vector<PathComponent> r = split_path(root);
-  const std::vector<PathComponent> p = split_path(path);
-  if (r.size() > p.size()) return false;
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    if (!component_equal(r[i], p[i])) return false;
-  }
-  return true;
+  return components_lead(path, root, false);
 }
 
 bool paths_equal(std::string_view a, std::string_view b) {
-  const std::vector<PathComponent> x = split_path(a);
-  const std::vector<PathComponent> y = split_path(b);
-  if (x.size() != y.size()) return false;
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    if (!component_equal(x[i], y[i])) return false;
-  }
-  return true;
+  return a == b || components_lead(a, b, true);
 }
 
 std::string join_path(std::string_view base, std::string_view tail) {
@@ -102,10 +116,16 @@ std::string join_path(std::string_view base, std::string_view tail) {
 }
 
 bool parent_path(std::string_view path, std::string& parent) {
-  const std::vector<PathComponent> parts = split_path(path);
-  if (parts.empty() || parts.back().kind == PathComponentKind::Root) return false;
+  ComponentReader reader(path);
+  PathComponent last{};
+  bool any = false;
+  for (PathComponent c{}; reader.next(c);) {
+    last = c;
+    any = true;
+  }
+  if (!any || last.kind == PathComponentKind::Root) return false;
   // Everything before the last component, without the separators between.
-  std::size_t end = static_cast<std::size_t>(parts.back().text.data() - path.data());
+  std::size_t end = static_cast<std::size_t>(last.text.data() - path.data());
   while (end > 0 && path[end - 1] == '/') --end;
   if (end == 0 && !path.empty() && path[0] == '/') end = 1;
   parent.assign(path.substr(0, end));

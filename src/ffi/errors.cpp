@@ -117,6 +117,7 @@ ExcClass include_kind_class(IncludeErrorKind kind) {
     case IncludeErrorKind::Parse:
       return ExcClass::ParseError;
     case IncludeErrorKind::Include:
+    case IncludeErrorKind::Unsupported:  // raised as NotImplementedError before this
       return ExcClass::IncludeError;
   }
   return ExcClass::IncludeError;

@@ -118,8 +118,11 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   PyRef schema = OSV_TRY(resolve_schema(args, text));
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  const DirectiveArgs directives{args.option, args.include_dir, args.root_path,
+                                 args.on_missing_secret, args.on_missing_env_var};
   if (args.option & kOptRoundTrip) {
-    return loads_round_trip({text, args.option, flags.mode, flags.timestamps, schema.get()});
+    return loads_round_trip(
+        {text, args.option, flags.mode, flags.timestamps, schema.get(), &directives});
   }
   if (const char* road = unbuilt_road(args.option, true)) {
     return std::unexpected(not_implemented("loads", road));
@@ -127,8 +130,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
 
   if (wants_directives(args.option)) {
     const NodeRoadArgs road{
-        DirectiveArgs{args.option, args.include_dir, args.root_path, args.on_missing_secret,
-                      args.on_missing_env_var},
+        directives,
         flags.mode,
         flags.reject_complex_keys,
         flags.dup_key_error,

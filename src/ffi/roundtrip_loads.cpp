@@ -31,9 +31,7 @@ struct RoundTripChecks {
 // The first option of these roads whose work is not built yet.
 const char* unbuilt_option(std::uint64_t option) noexcept {
   constexpr std::pair<std::uint64_t, const char*> kUnbuilt[] = {
-      {kOptIncludes, "OPT_INCLUDES"},
       {kOptSecrets, "OPT_SECRETS"},
-      {kOptEnvVar, "OPT_ENV_VAR"},
       {kOptUpgrade11, "OPT_UPGRADE_1_1"},
       {kOptYaml11Warn, "OPT_YAML_1_1_WARN"},
       {kOptDuplicateKeysError, "OPT_DUPLICATE_KEYS_ERROR"},
@@ -98,12 +96,22 @@ PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
     return std::unexpected(not_implemented("loads", name));
   }
   const NullStyle null_style = OSV_TRY(null_style_from_option(load.option));
-  Result<NodeList, ScanError> composed = compose_documents(load.text);
-  if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
-  NodeList roots = std::move(*composed);
+  NodeList roots;
+  SourceFiles files;
+  if (load.directives != nullptr && wants_directives(load.option)) {
+    ExpandedDocuments expanded = OSV_TRY(expand_directives(load.text, *load.directives));
+    roots = std::move(expanded.roots);
+    files = std::move(expanded.files);
+  } else {
+    Result<NodeList, ScanError> composed = compose_documents(load.text);
+    if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
+    roots = std::move(*composed);
+  }
   OSV_TRY(check_roundtrip_documents(roots, load.mode, RoundTripChecks::from_option(load.option)));
   DocumentData data =
       document_data(std::move(roots), std::string(load.text), load, load.mode, null_style);
+  data.file_paths = std::move(files.paths);
+  data.file_texts = std::move(files.texts);
   // The document's own resolver mode: 0 once OPT_UPGRADE_1_1 rewrote it.
   OSV_TRY(validate_documents_against_schema(data.roots, load.schema, data.resolver_mode));
   return new_document_object(std::move(data));

@@ -10,14 +10,15 @@
 // Python code; a scanner or composer error is raised as OstrevaneParseError.
 //
 // Not built yet, and refused with NotImplementedError naming the option:
-// the configuration directives, the YAML 1.1 warnings and upgrade, and the
-// duplicate-key options on these roads. The schema, when given, is checked
-// against the first document before the OstrevaneDocument is made.
+// OPT_SECRETS, the YAML 1.1 warnings and upgrade, and the duplicate-key
+// options on these roads. The schema, when given, is checked against the
+// first document before the OstrevaneDocument is made.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include "ffi/directives_road.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
 
@@ -29,6 +30,9 @@ struct RoundTripLoad {
   ResolverMode mode = ResolverMode::Yaml12;  // loads only; loads_all decides per document
   bool timestamps = false;
   PyObject* schema = nullptr;  // loads only
+  // loads only: the directive arguments; with a directive option the text
+  // is composed and expanded by expand_directives.
+  const DirectiveArgs* directives = nullptr;
 };
 
 [[nodiscard]] PyResult<PyRef> loads_round_trip(const RoundTripLoad& load);

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "directives/expand.hpp"
 #include "directives/file_access.hpp"
 #include "directives/paths.hpp"
 
@@ -124,7 +125,7 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
   ASSERT_NE(real, nullptr);
   const std::string root = real;
   std::free(real);
-  RootDirectory dir(root);
+  RootDirectory dir(root, true);
   Result<std::string, FileError> text = dir.read_text(root + "/sub/f.yaml");
   ASSERT_TRUE(text);
   EXPECT_EQ(*text, "x: 1\n");
@@ -135,10 +136,60 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
   Result<std::string, FileError> pipe = dir.read_text(root + "/sub/pipe");
   ASSERT_FALSE(pipe);
   EXPECT_EQ(pipe.error().description, "not a regular file");
-  RootDirectory missing("");
+  RootDirectory missing("", false);
   Result<std::string, FileError> none = missing.read_text("/etc/hostname");
   ASSERT_FALSE(none);
   EXPECT_EQ(none.error().description, "No such file or directory (os error 2)");
+}
+
+TEST_F(Beneath, PlainPathsTakeTheQuickRoadOthersDoNot) {
+  char* real = ::realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string root = real;
+  std::free(real);
+  RootDirectory dir(root, true);
+  EXPECT_TRUE(dir.open_plain_path(root + "/sub/f.yaml"));
+  EXPECT_TRUE(dir.open_plain_path(root + "//sub/../sub/./f.yaml"));
+  EXPECT_FALSE(dir.open_plain_path(root + "/sub/link.yaml"));   // a link
+  EXPECT_FALSE(dir.open_plain_path(root + "/linkdir/f.yaml"));  // a link on the way
+  EXPECT_FALSE(dir.open_plain_path(root + "/../x"));            // leaves the root
+  EXPECT_FALSE(dir.open_plain_path(root + "x/sub/f.yaml"));     // another directory
+  EXPECT_FALSE(dir.open_plain_path("sub/f.yaml"));              // relative
+  EXPECT_FALSE(dir.open_plain_path(root));                      // the root itself
+  RootDirectory lexical(root, false);
+  EXPECT_FALSE(lexical.open_plain_path(root + "/sub/f.yaml"));
+}
+
+TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
+  write(dir_ + "/mid.yaml", "!include sub/f.yaml\n");
+  write(dir_ + "/first.yaml", "one: !include third.yaml\n");
+  write(dir_ + "/third.yaml", "3\n");
+  write(dir_ + "/second.yaml", "2\n");
+  IncludeContext ctx(dir_, DirectiveFlags{true, false, false});
+  Result<NodeList, IncludeError> roots = expand_root_document(
+      ctx, "a: !include first.yaml\nb: !include second.yaml\nc: !include mid.yaml\n", std::nullopt);
+  ASSERT_TRUE(roots) << roots.error().message;
+  ASSERT_EQ(roots->size(), 1u);
+  const YamlNode& root = roots->front();
+  ASSERT_EQ(ctx.file_paths.size(), 6u);
+  EXPECT_EQ(ctx.file_paths[0], dir_ + "/<root>");
+  EXPECT_EQ(ctx.file_paths[1], ctx.include_root + "/first.yaml");
+  EXPECT_EQ(ctx.file_paths[2], ctx.include_root + "/third.yaml");
+  EXPECT_EQ(ctx.file_paths[3], ctx.include_root + "/second.yaml");
+  EXPECT_EQ(ctx.file_texts[3], std::optional<std::string>("2\n"));
+  // An included root keeps its own span, in its own file.
+  const YamlNode& second = root.value(1);
+  EXPECT_EQ(second.span.file_id, 3u);
+  EXPECT_EQ(second.source(), (IncludeSource{"!include", "second.yaml", 3, {}}));
+  // mid.yaml's root was itself a directive: its source is kept as replaced.
+  const YamlNode& mid = root.value(2);
+  EXPECT_EQ(mid.text(), "");
+  ASSERT_TRUE(mid.source());
+  EXPECT_EQ(mid.source()->target, "mid.yaml");
+  EXPECT_EQ(mid.source()->target_file_id, std::optional<std::uint32_t>(4));
+  ASSERT_EQ(mid.source()->replaced.size(), 1u);
+  EXPECT_EQ(mid.source()->replaced[0], (IncludeSource{"!include", "sub/f.yaml", 5, {}}));
+  EXPECT_EQ(mid.span.file_id, 5u);
 }
 
 }  // namespace
