@@ -163,6 +163,14 @@ std::optional<std::pair<std::uint32_t, std::size_t>> code_point_escape(std::stri
   return std::pair{cp, i + 2 + fixed};
 }
 
+// Class items: as they are inside a class, else as a class of their own
+// (negated when asked).
+void append_set(std::string& out, std::string_view items, bool in_class, bool negated) {
+  if (!in_class) out += negated ? "[^" : "[";
+  out += items;
+  if (!in_class) out += ']';
+}
+
 void append_code_point(std::string& out, std::uint32_t cp) {
   char buf[16];
   const auto r = std::to_chars(buf, buf + sizeof buf, cp, 16);
@@ -199,15 +207,11 @@ std::optional<std::string> translate_pattern(std::string_view p) {
           out += "\\P{Nd}";
           break;
         case 'w':
-          if (!in_class) out += '[';
-          out += kWordItems;
-          if (!in_class) out += ']';
+          append_set(out, kWordItems, in_class, false);
           break;
         case 'W':
           if (!in_class) {
-            out += "[^";
-            out += kWordItems;
-            out += ']';
+            append_set(out, kWordItems, false, true);
           } else if (class_negated) {
             return std::nullopt;
           } else {
@@ -215,17 +219,13 @@ std::optional<std::string> translate_pattern(std::string_view p) {
           }
           break;
         case 's':
-          if (!in_class) out += '[';
-          out += kSpaceItems;
-          if (!in_class) out += ']';
+          append_set(out, kSpaceItems, in_class, false);
           break;
         case 'S':
           if (in_class) {
             out += kNotSpaceRanges;
           } else {
-            out += "[^";
-            out += kSpaceItems;
-            out += ']';
+            append_set(out, kSpaceItems, false, true);
           }
           break;
         case 'u':

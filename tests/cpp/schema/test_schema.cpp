@@ -7,33 +7,25 @@
 #include <utility>
 #include <vector>
 
+#include "encode/value_builders.hpp"
 #include "schema/pattern.hpp"
 #include "schema/validator.hpp"
 
 namespace ostrevane::schema {
 namespace {
 
-Value str(std::string_view s) { return Value::string(s); }
-Value num(std::int64_t i) { return Value::integer(i); }
-Value flt(double f) { return Value::floating(f); }
+using test::KV;
+using test::Seq;
 
-// map(k0, v0, k1, v1, ...) and seq(items...): Values cannot be copied out
-// of an initializer list.
-Value map() { return Value::mapping(); }
-template <class... Rest>
-Value map(Value key, Value value, Rest&&... rest) {
-  const Value tail = map(std::forward<Rest>(rest)...);
-  ValuePairList list;
-  list.emplace_back(std::move(key), std::move(value));
-  for (const ValuePair& p : tail.pairs()) list.emplace_back(p.key.clone(), p.value.clone());
-  return Value::mapping(std::move(list));
-}
+Value str(std::string_view s) { return test::S(s); }
+Value num(std::int64_t i) { return test::I(i); }
+Value flt(double f) { return test::F(f); }
 
-template <class... Items>
-Value seq(Items&&... items) {
-  ValueList list;
-  (list.push_back(std::forward<Items>(items)), ...);
-  return Value::sequence(std::move(list));
+// map(k0, v0, k1, v1, ...).
+Value map() { return test::Map(); }
+Value map(Value k0, Value v0) { return test::Map(KV(std::move(k0), std::move(v0))); }
+Value map(Value k0, Value v0, Value k1, Value v1) {
+  return test::Map(KV(std::move(k0), std::move(v0)), KV(std::move(k1), std::move(v1)));
 }
 
 // Mappings compare as multisets of pairs: checking only that every pair of
@@ -74,8 +66,8 @@ TEST(JsonEqual, Kinds) {
   EXPECT_FALSE(json_equal(flt(NAN), flt(NAN)));
   EXPECT_FALSE(json_equal(num(1), str("1")));
   EXPECT_FALSE(json_equal(num(1), Value::big_int("1")));
-  EXPECT_TRUE(json_equal(seq(num(1), flt(2.0)), seq(flt(1.0), num(2))));
-  EXPECT_FALSE(json_equal(seq(num(1)), seq(num(1), num(1))));
+  EXPECT_TRUE(json_equal(Seq(num(1), flt(2.0)), Seq(flt(1.0), num(2))));
+  EXPECT_FALSE(json_equal(Seq(num(1)), Seq(num(1), num(1))));
   EXPECT_FALSE(json_equal(map(str("a"), num(1)), map()));
 }
 
@@ -164,7 +156,6 @@ TEST(ValidateDocument, DeepDocument) {
   EXPECT_EQ(error->message, "value does not equal the required const");
   EXPECT_EQ(error->path, "$");
 }
-
 
 // The same depth with an alias at the bottom, so the pre-passes copy it.
 TEST(ValidateDocument, DeepDocumentWithAlias) {
