@@ -236,6 +236,18 @@ def test_aliases_and_merge_keys_are_applied(road, text, seen):
         "value must not match the 'not' schema at $ (line 1, column 1)")
 
 
+@pytest.mark.parametrize("text,schema", [
+    ("--- !!str\n", {"const": ""}),
+    ("a: !!str\nb: !!int\nc:\n", {"const": {"a": "", "b": "", "c": None}}),
+])
+def test_tagged_empty_node_reads_as_loads_returns_it(road, text, schema):
+    # An empty node with a tag was read as null, while loads types its
+    # empty text with the tag ("" for !!str).
+    passes(text, schema, road)
+    assert failure("--- !!str\n", {"type": "null"}, road) == expect(
+        "expected type null, found string", line=2)
+
+
 def test_only_the_first_document_is_validated(road):
     text = "a: 1\n---\nb: x\n---\n[1]\n"
     passes(text, {"type": "object", "const": {"a": 1}}, road)
