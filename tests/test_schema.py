@@ -253,6 +253,21 @@ def test_only_the_first_document_is_validated(road):
     passes(text, {"type": "object", "const": {"a": 1}}, road)
 
 
+def test_an_empty_first_document_is_validated_as_returned(road):
+    # The plain road returns the stream's first document even when it is
+    # empty, yet validated the first one with content: a schema asking for
+    # an object passed while loads returned None. The node and round-trip
+    # roads leave empty documents out of what they return, and of what they
+    # validate.
+    text = "---\n---\na: 1\n"
+    if road == 0:
+        assert failure(text, {"type": "object"}) == expect("expected type object, found null")
+        passes(text, {"type": "null"})
+        assert loads(text) is None
+    else:
+        passes(text, {"type": "object", "const": {"a": 1}}, road)
+
+
 @pytest.mark.parametrize("text", ["", "# only a comment\n", "\n\n"])
 def test_empty_stream_is_not_validated(road, text):
     loads(text, schema=False, option=road)

@@ -36,7 +36,9 @@ PyResult<void> validate_text_against_schema(std::string_view text, PyObject* sch
   // of the text.
   const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
   if (schema::schema_accepts_everything(schema_value)) return {};
-  Result<NodeList, ScanError> composed = compose_documents(text);
+  // Empty documents are kept: the plain road returns the first document
+  // even when it is empty (None), so that is the one to validate.
+  Result<NodeList, ScanError> composed = compose_all_documents(text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
   return validate_first(*composed, schema_value, mode);
 }

@@ -25,7 +25,8 @@ namespace ostrevane::ffi {
 [[nodiscard]] PyResult<void> validate_documents_against_schema(std::span<const YamlNode> documents,
                                                                PyObject* schema, ResolverMode mode);
 
-// Composes `text` again and validates its documents (the plain road).
+// Composes `text` again and validates its first document, empty or not, as
+// the plain road returns it.
 [[nodiscard]] PyResult<void> validate_text_against_schema(std::string_view text, PyObject* schema,
                                                           ResolverMode mode);
 
