@@ -72,6 +72,21 @@ TEST(Paths, JoinAndParent) {
   EXPECT_FALSE(paths_equal("/a/b", "/a/bc"));
 }
 
+TEST(IncludeContext, RootAndFileNames) {
+  const IncludeContext lexical("osv_no_such_cfg/../conf", DirectiveFlags{true, false, false});
+  EXPECT_EQ(lexical.include_root, "conf");  // relative, not joined to the current directory
+  EXPECT_EQ(lexical.source_file_name(7), "osv_no_such_cfg/../conf");
+  const IncludeContext env_only("", DirectiveFlags{false, false, true});
+  EXPECT_EQ(env_only.include_root, "");
+  const IncludeContext empty("", DirectiveFlags{true, false, false});
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  char* real = ::realpath(cwd, nullptr);
+  EXPECT_EQ(empty.include_root, real);  // the empty text means ".", never the empty root
+  std::free(real);
+  std::free(cwd);
+}
+
 TEST(FileAccess, OsErrorTextIsEnglishWithTheNumber) {
   EXPECT_EQ(os_error_text(ENOENT), "No such file or directory (os error 2)");
   EXPECT_EQ(os_error_text(EISDIR), "Is a directory (os error 21)");
