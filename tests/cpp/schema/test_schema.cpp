@@ -138,18 +138,24 @@ TEST(PatternCache, InvalidPatternsAreRemembered) {
   EXPECT_FALSE(pattern_search(*re, "ac"));
 }
 
+// `innermost` inside `depth` sequences of one item. The composer refuses
+// such depths, edits can reach them.
+YamlNode nested(YamlNode innermost, int depth) {
+  for (int i = 0; i < depth; ++i) {
+    NodeList items;
+    items.push_back(std::move(innermost));
+    innermost = YamlNode::sequence(std::move(items));
+  }
+  return innermost;
+}
+
+constexpr int kDeep = 100000;
+
 // A document nested far deeper than the native stack allows for a naive
 // walk: the pre-passes and the validator run every level through the stack
 // guard.
 TEST(ValidateDocument, DeepDocument) {
-  const int depth = 100000;
-  // The composer refuses this depth (and edits can reach it): build it.
-  YamlNode root = YamlNode::scalar("1");
-  for (int i = 0; i < depth; ++i) {
-    NodeList items;
-    items.push_back(std::move(root));
-    root = YamlNode::sequence(std::move(items));
-  }
+  const YamlNode root = nested(YamlNode::scalar("1"), kDeep);
   const Value schema = map(str("const"), num(1));
   const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
   ASSERT_TRUE(error.has_value());
@@ -159,18 +165,11 @@ TEST(ValidateDocument, DeepDocument) {
 
 // The same depth with an alias at the bottom, so the pre-passes copy it.
 TEST(ValidateDocument, DeepDocumentWithAlias) {
-  const int depth = 100000;
-  YamlNode nested = YamlNode::alias("x");
-  for (int i = 0; i < depth; ++i) {
-    NodeList items;
-    items.push_back(std::move(nested));
-    nested = YamlNode::sequence(std::move(items));
-  }
   YamlNode anchored = YamlNode::scalar("1");
   anchored.set_anchor("x");
   NodeList items;
   items.push_back(std::move(anchored));
-  items.push_back(std::move(nested));
+  items.push_back(nested(YamlNode::alias("x"), kDeep));
   const YamlNode root = YamlNode::sequence(std::move(items));
   const Value schema = map(str("type"), str("integer"));
   const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
