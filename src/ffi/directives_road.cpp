@@ -7,6 +7,7 @@
 #include "directives/expand.hpp"
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/options.hpp"
+#include "ffi/schema_road.hpp"
 
 namespace ostrevane::ffi {
 namespace {
@@ -120,7 +121,6 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
   if (args.dup_key_error) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_ERROR"));
   if (args.dup_key_warn) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_WARN"));
   if (args.yaml11_warn) return std::unexpected(not_implemented("OPT_YAML_1_1_WARN"));
-  if (args.has_schema) return std::unexpected(not_implemented("schema"));
 
   if (args.reject_complex_keys) {
     Result<void, DecodeError> checked;
@@ -140,6 +140,7 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
     }
   }
   if (expanded.roots.empty()) return PyRef::borrow(Py_None);
+  OSV_TRY(validate_documents_against_schema(expanded.roots, args.schema, args.mode));
   return tree_to_python(expanded.roots.front(), args.mode, args.tags);
 }
 

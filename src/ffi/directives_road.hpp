@@ -52,8 +52,9 @@ struct ExpandedDocuments {
 // The node road without OPT_ANNOTATED: the first document as plain values
 // with the call's tag callbacks, or None when the text holds none. Options
 // this road does not serve yet (OPT_SECRETS, the duplicate-key and YAML 1.1
-// warning options, a schema) raise NotImplementedError naming them before
-// anything is read.
+// warning options) raise NotImplementedError naming them before anything is
+// read. A schema is checked against the first expanded document, in the
+// call's mode, before it is converted.
 struct NodeRoadArgs {
   DirectiveArgs directives;
   ResolverMode mode = ResolverMode::Yaml12;
@@ -61,7 +62,7 @@ struct NodeRoadArgs {
   bool dup_key_error = false;
   bool dup_key_warn = false;
   bool yaml11_warn = false;
-  bool has_schema = false;
+  PyObject* schema = nullptr;  // borrowed; nullptr when absent
   TagOptions tags;
 };
 [[nodiscard]] PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args);

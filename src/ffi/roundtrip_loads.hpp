@@ -10,8 +10,9 @@
 // Python code; a scanner or composer error is raised as OstrevaneParseError.
 //
 // Not built yet, and refused with NotImplementedError naming the option:
-// OPT_SECRETS, the YAML 1.1 warnings and upgrade, and the
-// duplicate-key options on these roads, and schema validation.
+// OPT_SECRETS, the YAML 1.1 warnings and upgrade, and the duplicate-key
+// options on these roads. The schema, when given, is checked against the
+// first document before the OstrevaneDocument is made.
 #pragma once
 
 #include <cstdint>
