@@ -31,10 +31,10 @@
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 
@@ -84,5 +84,9 @@ struct DecodedStream {
 // 10**20 however it was spelled), distinct otherwise. Every component is
 // length-prefixed or self-delimiting, so no two different keys collide.
 [[nodiscard]] std::string canonical_key(const Value& key);
+
+// canonical_key appended to `out`, so callers that compare many keys build
+// them into one reusable buffer.
+void append_canonical_key(std::string& out, const Value& key);
 
 }  // namespace ostrevane
