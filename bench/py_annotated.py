@@ -11,26 +11,13 @@ time over ostrevane's.
 
 Usage: py_annotated.py [SIZE_BYTES] (default 1 MB)
 """
-import gc
 import os
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import py_loads  # noqa: E402
-
-
-def best_time(fn, data, budget_s=3.0, max_runs=7):
-    times = []
-    start = time.perf_counter()
-    while len(times) < max_runs and (len(times) < 3 or time.perf_counter() - start < budget_s):
-        gc.collect()
-        t0 = time.perf_counter()
-        fn(data)
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def contenders():
@@ -63,7 +50,7 @@ def main(argv):
     for measure, fns in contenders().items():
         text = texts[measure]
         print(f"\n{measure}: {len(text.encode()) / 1e6:.2f} MB")
-        times = {name: best_time(fn, text) for name, fn in fns.items()}
+        times = {name: py_loads.best_time(fn, text) for name, fn in fns.items()}
         ratio = times["ruamel-rt"] / times["ostrevane"]
         print(f"  OPT_ANNOTATED ostrevane {times['ostrevane'] * 1e3:8.1f} ms   "
               f"ruamel-rt {times['ruamel-rt'] * 1e3:9.1f} ms   ratio {ratio:6.1f}x")

@@ -2,7 +2,6 @@
 (directives), annotated, and loads_all on its round-trip and annotated
 roads."""
 
-import logging
 
 import pytest
 
@@ -28,16 +27,6 @@ ROADS = {
 @pytest.fixture(params=sorted(ROADS))
 def road(request):
     return ROADS[request.param]
-
-
-@pytest.fixture
-def warnings(caplog):
-    caplog.set_level(logging.WARNING, logger="ostrevane")
-
-    def texts():
-        return [r.getMessage() for r in caplog.records if r.name == "ostrevane"]
-
-    return texts
 
 
 def test_error_names_the_key_and_its_position(road):

@@ -1,6 +1,5 @@
 """YAML 1.1 warnings and the upgrade to YAML 1.2 on node trees."""
 
-import logging
 import math
 
 import pytest
@@ -10,16 +9,6 @@ import ostrevane as o
 RT = o.OPT_ROUND_TRIP
 UP = o.OPT_UPGRADE_1_1
 WARN = o.OPT_YAML_1_1_WARN
-
-
-@pytest.fixture
-def warnings(caplog):
-    caplog.set_level(logging.WARNING, logger="ostrevane")
-
-    def texts():
-        return [r.getMessage() for r in caplog.records if r.name == "ostrevane"]
-
-    return texts
 
 
 def upgraded(text, option=0):

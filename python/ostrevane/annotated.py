@@ -69,15 +69,13 @@ class _AnnotatedScalar:
         return (type(self), args, state)
 
 
-class OstrevaneAnnotatedStr(_AnnotatedScalar, str):
-    """A `str` read from a YAML scalar, with its source position."""
-
-    __module__ = "ostrevane"
-    __slots__ = _FIELDS
+def _annotated_new(base):
+    """The constructor of an annotated subclass of `base`."""
+    base_new = base.__new__
 
     def __new__(cls, value, line, column, file, end_line, end_column, style,
                 source_tag, source_target, offset, end_offset):
-        self = str.__new__(cls, value)
+        self = base_new(cls, value)
         self.__line__ = line
         self.__column__ = column
         self.__file__ = file
@@ -90,35 +88,26 @@ class OstrevaneAnnotatedStr(_AnnotatedScalar, str):
         self.__end_offset__ = end_offset
         return self
 
-    def _plain_value(self):
-        return str.__str__(self)
+    return __new__
+
+
+class OstrevaneAnnotatedStr(_AnnotatedScalar, str):
+    """A `str` read from a YAML scalar, with its source position."""
+
+    __module__ = "ostrevane"
+    __slots__ = _FIELDS
+    __new__ = _annotated_new(str)
+    _plain_value = str.__str__
 
 
 class OstrevaneAnnotatedInt(_AnnotatedScalar, int):
     """An `int` read from a YAML scalar, with its source position."""
 
     __module__ = "ostrevane"
-
     # int subclasses cannot have slots of their own: the annotation lives in
     # the instance __dict__.
-
-    def __new__(cls, value, line, column, file, end_line, end_column, style,
-                source_tag, source_target, offset, end_offset):
-        self = int.__new__(cls, value)
-        self.__line__ = line
-        self.__column__ = column
-        self.__file__ = file
-        self.__end_line__ = end_line
-        self.__end_column__ = end_column
-        self.__style__ = style
-        self.__source_tag__ = source_tag
-        self.__source_target__ = source_target
-        self.__offset__ = offset
-        self.__end_offset__ = end_offset
-        return self
-
-    def _plain_value(self):
-        return int.__int__(self)
+    __new__ = _annotated_new(int)
+    _plain_value = int.__int__
 
 
 class OstrevaneAnnotatedFloat(_AnnotatedScalar, float):
@@ -126,21 +115,5 @@ class OstrevaneAnnotatedFloat(_AnnotatedScalar, float):
 
     __module__ = "ostrevane"
     __slots__ = _FIELDS
-
-    def __new__(cls, value, line, column, file, end_line, end_column, style,
-                source_tag, source_target, offset, end_offset):
-        self = float.__new__(cls, value)
-        self.__line__ = line
-        self.__column__ = column
-        self.__file__ = file
-        self.__end_line__ = end_line
-        self.__end_column__ = end_column
-        self.__style__ = style
-        self.__source_tag__ = source_tag
-        self.__source_target__ = source_target
-        self.__offset__ = offset
-        self.__end_offset__ = end_offset
-        return self
-
-    def _plain_value(self):
-        return float.__float__(self)
+    __new__ = _annotated_new(float)
+    _plain_value = float.__float__
