@@ -190,6 +190,13 @@ def test_include_errors(tree, case):
     assert not hasattr(e, "line") or e.line is None
 
 
+def test_a_nul_in_the_argument_names_no_file(tree):
+    e = tree.error('a: !include "a.yaml\\0x"\n')
+    assert type(e) is OstrevaneIncludeNotFoundError
+    assert str(e) == ("cannot read included file 'a.yaml\x00x': No such file or directory "
+                      f"(os error 2) in {tree.path('a.yaml')}\x00x")
+
+
 def test_errors_deep_in_a_chain_carry_the_chain(tree):
     tree.write("sub/c.yaml", "!include ../nope.yaml\n")
     e = tree.error("x: 1\ny:\n  - !include sub/b.yaml\n")
@@ -331,6 +338,8 @@ def test_anchors_of_included_files_do_not_capture_aliases_of_the_includer(tree):
     text = "a: &x main\nb: !include anc.yaml\nc: *x\nd: !include anc_nested.yaml\ne: *x\n"
     assert tree.loads(text) == {"a": "main", "b": "included", "c": "main",
                                 "d": ["nested", "nested", "included"], "e": "main"}
+    doc = tree.loads(text, option=INC | o.OPT_ROUND_TRIP)
+    assert doc.to_dict()["c"] == "main" and doc.to_dict()["e"] == "main"
     # An anchor on the directive node itself does not survive it.
     assert tree.loads("a: &y !include a.yaml\nb: *y\n") == {"a": {"x": 1, "y": [2, 3]}, "b": None}
 
@@ -406,3 +415,33 @@ def test_round_trip_keeps_directive_text_and_shows_included_content(tree, monkey
         tree.loads("a: !include nope.yaml\n", option=INC | o.OPT_ROUND_TRIP)
     with pytest.raises(NotImplementedError, match="OPT_SECRETS"):
         tree.loads("a: 1\n", option=INC | o.OPT_SECRETS | o.OPT_ROUND_TRIP)
+
+
+def test_missing_variables_in_included_files_name_their_file(tree, monkeypatch):
+    monkeypatch.delenv("OSV_MISSING_X", raising=False)
+    tree.write("sub/vars.yaml", "a: 1\nb: !env_var OSV_MISSING_X\n")
+    calls = []
+    result = tree.loads("top: !env_var OSV_MISSING_X\nv: !include sub/vars.yaml\n",
+                        option=INC | ENV, on_missing_env_var=lambda *a: calls.append(a))
+    assert result == {"top": None, "v": {"a": 1, "b": None}}
+    assert calls == [("OSV_MISSING_X", tree.main, 1),
+                     ("OSV_MISSING_X", tree.path("sub/vars.yaml"), 2)]
+
+
+def test_an_include_dir_that_does_not_exist_refuses_every_include(tree):
+    missing = os.path.join(tree.root, "no_such_dir")
+    with pytest.raises(OstrevaneIncludeConfinementError) as info:
+        o.loads("a: !include ../a.yaml\n", option=INC, include_dir=missing)
+    assert str(info.value) == (
+        f"'../a.yaml' resolves outside the configured include directory in {missing}/<root>")
+
+
+def test_nesting_far_deeper_than_one_file_allows_stays_safe(tree):
+    # Each file nests 900 levels and includes the next at the bottom.
+    for i in range(20):
+        inner = f"!include deep{i + 1}.yaml" if i < 19 else "end"
+        tree.write(f"deep{i}.yaml", "[" * 900 + inner + "]" * 900 + "\n")
+    result, depth = tree.loads("!include deep0.yaml\n"), 0
+    while isinstance(result, list):
+        result, depth = result[0], depth + 1
+    assert (depth, result) == (18000, "end")

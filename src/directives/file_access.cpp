@@ -28,10 +28,13 @@ int open_with_openat2(int dir_fd, const char* relative) {
   open_how how{};
   how.flags = static_cast<std::uint64_t>(kReadFlags);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-  for (;;) {
+  // EAGAIN: the walk raced with a rename somewhere on the path, and the
+  // kernel would rather retry than risk an escape; so do we, a few times.
+  for (int again = 0;;) {
     const long fd = ::syscall(SYS_openat2, dir_fd, relative, &how, sizeof how);
     if (fd >= 0) return static_cast<int>(fd);
-    if (errno != EINTR) return -errno;
+    if (errno == EINTR || (errno == EAGAIN && ++again < 8)) continue;
+    return -errno;
   }
 }
 
@@ -157,7 +160,9 @@ Result<std::string, FileError> RootDirectory::read_text(std::string_view path) {
 }
 
 std::optional<OpenedFile> RootDirectory::open_plain_path(std::string_view candidate) {
+  // A NUL would cut the path short in the kernel: the full road refuses it.
   if (!canonical_ || candidate.empty() || candidate[0] != '/' ||
+      candidate.find('\0') != std::string_view::npos ||
       openat2_missing.load(std::memory_order_relaxed)) {
     return std::nullopt;
   }

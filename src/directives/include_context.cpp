@@ -8,7 +8,10 @@ namespace {
 // The canonical form of the include directory, else its lexical form. The
 // empty text means the current directory: taking it literally would give
 // the empty root, under which every path lies.
-std::pair<std::string, bool> compute_include_root(const std::string& include_dir) {
+std::pair<std::string, bool> compute_include_root(const std::string& include_dir,
+                                                  DirectiveFlags flags) {
+  // Only file directives read the root; !env_var alone spares the realpath.
+  if (!flags.includes && !flags.secrets) return {std::string(), false};
   const std::string_view dir = include_dir.empty() ? std::string_view(".") : include_dir;
   if (Result<std::string, FileError> canonical = canonical_path(dir)) {
     return {std::move(*canonical), true};
@@ -19,7 +22,7 @@ std::pair<std::string, bool> compute_include_root(const std::string& include_dir
 }  // namespace
 
 IncludeContext::IncludeContext(std::string dir, DirectiveFlags flags)
-    : IncludeContext(std::move(dir), flags, compute_include_root(dir)) {}
+    : IncludeContext(std::move(dir), flags, compute_include_root(dir, flags)) {}
 
 IncludeContext::IncludeContext(std::string&& dir, DirectiveFlags flags,
                                std::pair<std::string, bool> root)

@@ -52,7 +52,7 @@ class IncludeContext {
   IncludeContext(std::string include_dir, DirectiveFlags flags);
 
   std::string include_dir;   // as the caller gave it
-  std::string include_root;  // the confinement root
+  std::string include_root;  // the confinement root; empty without includes and secrets
   std::vector<std::string> file_paths;
   std::vector<std::optional<std::string>> file_texts;
   std::vector<std::string> warnings;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "directives/expand.hpp"
 #include "directives/file_access.hpp"
 #include "directives/paths.hpp"
 
@@ -69,6 +70,21 @@ TEST(Paths, JoinAndParent) {
   EXPECT_FALSE(parent_path("", parent));
   EXPECT_TRUE(paths_equal("/a//b/", "/a/b"));
   EXPECT_FALSE(paths_equal("/a/b", "/a/bc"));
+}
+
+TEST(IncludeContext, RootAndFileNames) {
+  const IncludeContext lexical("osv_no_such_cfg/../conf", DirectiveFlags{true, false, false});
+  EXPECT_EQ(lexical.include_root, "conf");  // relative, not joined to the current directory
+  EXPECT_EQ(lexical.source_file_name(7), "osv_no_such_cfg/../conf");
+  const IncludeContext env_only("", DirectiveFlags{false, false, true});
+  EXPECT_EQ(env_only.include_root, "");
+  const IncludeContext empty("", DirectiveFlags{true, false, false});
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  char* real = ::realpath(cwd, nullptr);
+  EXPECT_EQ(empty.include_root, real);  // the empty text means ".", never the empty root
+  std::free(real);
+  std::free(cwd);
 }
 
 TEST(FileAccess, OsErrorTextIsEnglishWithTheNumber) {
@@ -157,6 +173,38 @@ TEST_F(Beneath, PlainPathsTakeTheQuickRoadOthersDoNot) {
   EXPECT_FALSE(dir.open_plain_path(root));                      // the root itself
   RootDirectory lexical(root, false);
   EXPECT_FALSE(lexical.open_plain_path(root + "/sub/f.yaml"));
+}
+
+TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
+  write(dir_ + "/mid.yaml", "!include sub/f.yaml\n");
+  write(dir_ + "/first.yaml", "one: !include third.yaml\n");
+  write(dir_ + "/third.yaml", "3\n");
+  write(dir_ + "/second.yaml", "2\n");
+  IncludeContext ctx(dir_, DirectiveFlags{true, false, false});
+  Result<NodeList, IncludeError> roots = expand_root_document(
+      ctx, "a: !include first.yaml\nb: !include second.yaml\nc: !include mid.yaml\n", std::nullopt);
+  ASSERT_TRUE(roots) << roots.error().message;
+  ASSERT_EQ(roots->size(), 1u);
+  const YamlNode& root = roots->front();
+  ASSERT_EQ(ctx.file_paths.size(), 6u);
+  EXPECT_EQ(ctx.file_paths[0], dir_ + "/<root>");
+  EXPECT_EQ(ctx.file_paths[1], ctx.include_root + "/first.yaml");
+  EXPECT_EQ(ctx.file_paths[2], ctx.include_root + "/third.yaml");
+  EXPECT_EQ(ctx.file_paths[3], ctx.include_root + "/second.yaml");
+  EXPECT_EQ(ctx.file_texts[3], std::optional<std::string>("2\n"));
+  // An included root keeps its own span, in its own file.
+  const YamlNode& second = root.value(1);
+  EXPECT_EQ(second.span.file_id, 3u);
+  EXPECT_EQ(second.source(), (IncludeSource{"!include", "second.yaml", 3, {}}));
+  // mid.yaml's root was itself a directive: its source is kept as replaced.
+  const YamlNode& mid = root.value(2);
+  EXPECT_EQ(mid.text(), "");
+  ASSERT_TRUE(mid.source());
+  EXPECT_EQ(mid.source()->target, "mid.yaml");
+  EXPECT_EQ(mid.source()->target_file_id, std::optional<std::uint32_t>(4));
+  ASSERT_EQ(mid.source()->replaced.size(), 1u);
+  EXPECT_EQ(mid.source()->replaced[0], (IncludeSource{"!include", "sub/f.yaml", 5, {}}));
+  EXPECT_EQ(mid.span.file_id, 5u);
 }
 
 }  // namespace
