@@ -357,3 +357,10 @@ def test_annotated_containers_are_ordinary_containers():
         hash(d)
     with pytest.raises(AttributeError):
         d.__line__ = 5
+
+
+def test_schema_checks_the_annotated_document():
+    assert o.loads("a: 1\n", option=ANN, schema={"type": "object"}) == {"a": 1}
+    with pytest.raises(o.exceptions.OstrevaneSchemaError) as info:
+        o.loads("a: 1\n", option=ANN, schema={"type": "array"})
+    assert (info.value.line, info.value.column) == (1, 1)

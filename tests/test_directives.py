@@ -24,6 +24,7 @@ from ostrevane.exceptions import (
     OstrevaneIncludeError,
     OstrevaneIncludeNotFoundError,
     OstrevaneParseError,
+    OstrevaneSchemaError,
 )
 
 INC = o.OPT_INCLUDES
@@ -285,9 +286,18 @@ def test_directory_directives_are_not_implemented(tree, tag):
     assert tree.loads(f"a: {tag} sub\n", option=ENV) == {"a": "sub"}
 
 
-def test_schema_is_not_implemented_on_the_node_road(tree):
-    with pytest.raises(NotImplementedError, match="schema"):
-        tree.loads("a: 1\n", schema={"type": "object"})
+@pytest.mark.parametrize("option", [INC, INC | o.OPT_ROUND_TRIP])
+def test_schema_checks_the_expanded_document(tree, option):
+    tree.loads("a: 1\n", schema={"type": "object"}, option=option)
+    schema = {"const": {"a": {"x": 1, "y": [2, 3]}}}
+    tree.loads("a: !include a.yaml\n", schema=schema, option=option)
+    with pytest.raises(OstrevaneSchemaError):
+        tree.loads("a: !include a.yaml\n", schema={"const": {"a": "a.yaml"}}, option=option)
+    # A node from an included file reports its position in that file.
+    with pytest.raises(OstrevaneSchemaError) as info:
+        tree.loads("# head\n!include sub/c.yaml\n", schema={"type": "integer"}, option=option)
+    assert str(info.value) == (
+        "schema validation failed: expected type integer, found string at $ (line 1, column 1)")
 
 
 # ---------------------------------------------------------------------------

@@ -312,10 +312,9 @@ def test_options_not_built_on_this_road(option, name):
         assert str(info.value) == f"loads_all() with {name} is not implemented yet"
 
 
-def test_schema_is_not_built_on_this_road():
-    with pytest.raises(NotImplementedError) as info:
-        loads("a: 1\n", option=RT, schema={"type": "object"})
-    assert str(info.value) == "loads() with schema is not implemented yet"
+def test_schema_is_checked_on_this_road():
+    assert repr(loads("a: 1\n", option=RT, schema={"type": "object"})) == (
+        "OstrevaneDocument(documents=1)")
     assert repr(loads("", option=RT, schema={})) == "OstrevaneDocument(documents=0)"
 
 

@@ -9,6 +9,7 @@
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/node_checks.hpp"
 #include "ffi/options.hpp"
+#include "ffi/schema_road.hpp"
 #include "roundtrip/composer/compose.hpp"
 
 namespace ostrevane::ffi {
@@ -158,7 +159,6 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
   // Options of later stages, named before anything is read.
   const std::uint64_t option = args.directives.option;
   if (option & kOptSecrets) return std::unexpected(not_implemented("OPT_SECRETS"));
-  if (args.has_schema) return std::unexpected(not_implemented("schema"));
 
   const bool annotated = (option & kOptAnnotated) != 0;
   const bool check_texts = annotated || args.reject_complex_keys;
@@ -186,6 +186,7 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
   checks.dup_key_warn = args.dup_key_warn;
   checks.yaml11_warn = args.yaml11_warn;
   OSV_TRY(check_node_documents(expanded.roots, args.mode, checks));
+  OSV_TRY(validate_documents_against_schema(expanded.roots, args.schema, args.mode));
   if (annotated) return annotate_first_document(expanded, args);
   return tree_to_python(expanded.roots.front(), args.mode, args.tags);
 }

@@ -54,9 +54,10 @@ struct ExpandedDocuments {
 // holds none. The text is expanded when directives are asked, else
 // composed; with OPT_ANNOTATED or OPT_REJECT_COMPLEX_KEYS the plain decoder
 // checks the loaded text (lock released) and every included file first;
-// then the duplicate-key and YAML 1.1 warning passes run. Options this road
-// does not serve yet (OPT_SECRETS, a schema) raise NotImplementedError
-// naming them before anything is read.
+// then the duplicate-key and YAML 1.1 warning passes run, and a schema is
+// checked against the first document, in the call's mode, before it is
+// converted. OPT_SECRETS, not served yet, raises NotImplementedError before
+// anything is read.
 struct NodeRoadArgs {
   DirectiveArgs directives;
   ResolverMode mode = ResolverMode::Yaml12;
@@ -64,7 +65,7 @@ struct NodeRoadArgs {
   bool dup_key_error = false;
   bool dup_key_warn = false;
   bool yaml11_warn = false;
-  bool has_schema = false;
+  PyObject* schema = nullptr;  // borrowed; nullptr when absent
   TagOptions tags;
 };
 [[nodiscard]] PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args);

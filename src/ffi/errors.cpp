@@ -281,6 +281,28 @@ bool PyError::matches(PyObject* type) {
 
 PyObject* path_to_str(std::string_view path) noexcept { return str_from(path); }
 
+PyError schema_error_to_py(std::string_view message, std::string_view path, std::uint32_t line,
+                           std::uint32_t column) {
+  std::string text = "schema validation failed: ";
+  text.append(message);
+  text += " at ";
+  text.append(path);
+  text += " (line ";
+  append_decimal(text, std::uint64_t{line} + 1);
+  text += ", column ";
+  append_decimal(text, std::uint64_t{column} + 1);
+  text += ')';
+  PyError error = PyError::lazy(ExcClass::SchemaError, std::move(text));
+  if (PyObject* exc = error.materialise()) {
+    set_attr_owned(exc, "schema_path",
+                   PyRef::steal(PyUnicode_FromStringAndSize(
+                       path.data(), static_cast<Py_ssize_t>(path.size()))));
+    set_position_attr(exc, "line", std::uint64_t{line} + 1);
+    set_position_attr(exc, "column", std::uint64_t{column} + 1);
+  }
+  return error;
+}
+
 PyError located_error(ExcClass cls, std::string_view message, std::uint32_t line,
                       std::uint32_t column, std::optional<std::string_view> file) {
   PyError error = PyError::lazy(cls, located_message(message, line, column));

@@ -11,6 +11,7 @@
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
 #include "ffi/roundtrip_loads.hpp"
+#include "ffi/schema_road.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
@@ -134,14 +135,15 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
         flags.dup_key_error,
         flags.dup_key_warn,
         flags.yaml11_warn,
-        static_cast<bool>(schema),
+        schema.get(),
         TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
     return loads_node_road(text, road);
   }
 
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   if (stream.documents.empty()) return PyRef::borrow(Py_None);
-  if (schema) return std::unexpected(not_implemented("loads", "schema"));
+  // Validated in the mode the values are read in, OPT_PYYAML_COMPAT's included.
+  OSV_TRY(validate_text_against_schema(text, schema.get(), flags.mode));
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
   return value_to_python(stream.documents.front(), tag_options);
 }

@@ -9,6 +9,7 @@
 #include "ffi/dumps.hpp"
 #include "ffi/node_checks.hpp"
 #include "ffi/options.hpp"
+#include "ffi/schema_road.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "scanner/yaml_directive.hpp"
 
@@ -82,13 +83,12 @@ PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
     roots = std::move(*composed);
   }
   OSV_TRY(check_roundtrip_documents(roots, load.mode, roundtrip_checks(load, load.yaml11_warn)));
-  if (load.schema != nullptr && !roots.empty()) {
-    return std::unexpected(not_implemented("loads", "schema"));
-  }
   DocumentData data =
       document_data(std::move(roots), std::string(load.text), load, load.mode, null_style);
   data.file_paths = std::move(files.paths);
   data.file_texts = std::move(files.texts);
+  // The document's own resolver mode: 0 once OPT_UPGRADE_1_1 rewrote it.
+  OSV_TRY(validate_documents_against_schema(data.roots, load.schema, data.resolver_mode));
   return new_document_object(std::move(data));
 }
 

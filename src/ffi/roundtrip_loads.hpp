@@ -13,7 +13,8 @@
 // keys (node_checks.hpp).
 //
 // Not built yet, and refused with NotImplementedError naming the option:
-// OPT_SECRETS and schema validation.
+// OPT_SECRETS. The schema, when given, is checked against the first
+// document before the OstrevaneDocument is made.
 #pragma once
 
 #include <cstdint>
