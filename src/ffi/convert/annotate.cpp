@@ -338,8 +338,10 @@ PyObject* AnnotatedConverter::key(const YamlNode& node, unsigned depth) {
     if (target == nullptr) return Py_NewRef(Py_None);
   }
   if (!target->is_collection()) return child(node, depth);
-  const NodeToPySettings plain{settings_.mode, settings_.mode == ResolverMode::Yaml11Compat,
-                               nullptr};
+  // Plain keys: no annotation and no tag callbacks.
+  NodeToPySettings plain;
+  plain.mode = settings_.mode;
+  plain.timestamps = settings_.mode == ResolverMode::Yaml11Compat;
   return unwrap(node_to_py_key(root_, *target, plain));
 }
 
