@@ -22,11 +22,12 @@ bool has_line_break(std::string_view text) noexcept {
 }
 
 // A plain text that would be cut short where it is written: a value
-// indicator (":" before a blank or at the end) or a comment (" #")
+// indicator (":" before a blank, or at the end but for a block key) or a
+// comment (" #")
 // anywhere, a flow indicator inside a flow collection. Composed plain texts
 // hold none of them; this keeps whatever else built a tree from writing a
 // text that reads back as something else.
-bool breaks_plain(std::string_view text, bool in_flow) noexcept {
+bool breaks_plain(std::string_view text, bool in_flow, bool block_key) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {
     switch (text[i]) {
       case ',':
@@ -37,7 +38,11 @@ bool breaks_plain(std::string_view text, bool in_flow) noexcept {
         if (in_flow) return true;
         break;
       case ':':
-        if (i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\t') return true;
+        // A block key's own ":" follows its last character ("b::" is the
+        // key "b:").
+        if (i + 1 == text.size() ? !block_key : text[i + 1] == ' ' || text[i + 1] == '\t') {
+          return true;
+        }
         break;
       case '#':
         if (i != 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) return true;
@@ -153,12 +158,14 @@ bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
   if (!(e.output.empty() || e.output.back() == '\n')) return false;
   if (text.starts_with('%')) return true;
   if (text.size() < 3 || !(text.starts_with("---") || text.starts_with("..."))) return false;
-  return text.size() == 3 || text[3] == ' ' || text[3] == '\t';
+  // A block key's ":" follows at once ("---:" is no marker).
+  if (text.size() == 3) return !e.in_key || e.flow_depth > 0;
+  return text[3] == ' ' || text[3] == '\t';
 }
 
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
-  if (!quote) quote = breaks_plain(text, e.flow_depth > 0);
+  if (!quote) quote = breaks_plain(text, e.flow_depth > 0, e.in_key && e.flow_depth == 0);
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
     quote = true;
