@@ -272,10 +272,6 @@ def test_complex_keys_are_checked_in_included_files(tree):
 
 @pytest.mark.parametrize("option, what", [
     (INC | o.OPT_SECRETS, "OPT_SECRETS"),
-    (INC | o.OPT_ANNOTATED, "OPT_ANNOTATED"),
-    (INC | o.OPT_DUPLICATE_KEYS_ERROR, "OPT_DUPLICATE_KEYS_ERROR"),
-    (INC | o.OPT_DUPLICATE_KEYS_WARN, "OPT_DUPLICATE_KEYS_WARN"),
-    (INC | o.OPT_YAML_1_1 | o.OPT_YAML_1_1_WARN, "OPT_YAML_1_1_WARN"),
 ])
 def test_options_of_later_stages_are_not_implemented(tree, option, what):
     with pytest.raises(NotImplementedError, match=f"^loads\\(\\) with {what} is not implemented yet$"):

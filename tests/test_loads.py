@@ -166,8 +166,6 @@ def test_raising_log_handler_does_not_fail_loads():
 # Roads and arguments that are not built yet, and the order of the checks.
 
 @pytest.mark.parametrize("option,name", [
-    (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
-    (o.OPT_INCLUDES | o.OPT_ANNOTATED, "OPT_ANNOTATED"),
     (o.OPT_SECRETS, "OPT_SECRETS"),
     (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
     (o.OPT_INCLUDES | o.OPT_SECRETS, "OPT_SECRETS"),
@@ -176,15 +174,6 @@ def test_loads_roads_not_built(option, name):
     with pytest.raises(NotImplementedError) as info:
         loads("a: 1", option=option)
     assert str(info.value) == f"loads() with {name} is not implemented yet"
-
-
-@pytest.mark.parametrize("option,name", [
-    (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
-])
-def test_loads_all_roads_not_built(option, name):
-    with pytest.raises(NotImplementedError) as info:
-        loads_all("a: 1", option=option)
-    assert str(info.value) == f"loads_all() with {name} is not implemented yet"
 
 
 def test_tags_are_checked_before_the_road():

@@ -133,6 +133,8 @@ void append_big_int_key(std::string& out, const Value& v) {
 
 }  // namespace detail
 
+void append_canonical_key(std::string& out, const Value& key) { append_canonical(out, key); }
+
 std::string canonical_key(const Value& key) {
   std::string out;
   append_canonical(out, key);

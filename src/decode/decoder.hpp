@@ -109,4 +109,8 @@ class DocumentSink {
 // length-prefixed or self-delimiting, so no two different keys collide.
 [[nodiscard]] std::string canonical_key(const Value& key);
 
+// canonical_key appended to `out`, so callers that compare many keys build
+// them into one reusable buffer.
+void append_canonical_key(std::string& out, const Value& key);
+
 }  // namespace ostrevane

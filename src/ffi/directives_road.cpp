@@ -5,9 +5,12 @@
 
 #include "decode/decoder.hpp"
 #include "directives/expand.hpp"
+#include "ffi/convert/annotate.hpp"
 #include "ffi/convert/node_to_py.hpp"
+#include "ffi/node_checks.hpp"
 #include "ffi/options.hpp"
 #include "ffi/schema_road.hpp"
+#include "roundtrip/composer/compose.hpp"
 
 namespace ostrevane::ffi {
 namespace {
@@ -75,11 +78,13 @@ PyResult<void> report_missing_values(IncludeContext& ctx, const MissingValueHand
   return {};
 }
 
-// The checking decode that OPT_REJECT_COMPLEX_KEYS asks for: complex keys
-// only, every other check off, warnings and documents discarded.
-Result<void, DecodeError> check_complex_keys(std::string_view text, ResolverMode mode) {
-  Result<DecodedStream, DecodeError> decoded =
-      decode_stream(text, mode, false, true, false, false, false, DecodedTexts::BorrowInput);
+// The checking decode that OPT_ANNOTATED and OPT_REJECT_COMPLEX_KEYS ask
+// for: what the plain decoder refuses (complex keys only when asked), every
+// other check off, warnings and documents discarded.
+Result<void, DecodeError> check_complex_keys(std::string_view text, ResolverMode mode,
+                                             bool reject_complex_keys) {
+  Result<DecodedStream, DecodeError> decoded = decode_stream(
+      text, mode, false, reject_complex_keys, false, false, false, DecodedTexts::BorrowInput);
   if (!decoded) return std::unexpected(std::move(decoded.error()));
   return {};
 }
@@ -114,34 +119,100 @@ PyResult<ExpandedDocuments> expand_directives(std::string_view text, const Direc
   return ExpandedDocuments{std::move(*roots), std::move(ctx).into_files()};
 }
 
+namespace {
+
+// The documents of the node road: expanded when directives are asked, else
+// composed, with the root path (when given) as the name of file 0.
+PyResult<ExpandedDocuments> compose_node_documents(std::string_view text,
+                                                   const DirectiveArgs& args) {
+  if (wants_directives(args.option)) return expand_directives(text, args);
+  Result<NodeList, ScanError> composed = compose_documents(text);
+  if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
+  ExpandedDocuments documents{std::move(*composed), {}};
+  if (args.root_path != nullptr && *args.root_path) {
+    documents.files.paths.push_back(**args.root_path);
+    documents.files.texts.emplace_back();
+  }
+  return documents;
+}
+
+// The first document as annotated containers, each node named by the path
+// of its file.
+PyResult<PyRef> annotate_first_document(const ExpandedDocuments& documents,
+                                        const NodeRoadArgs& args) {
+  std::vector<PyRef> names;
+  std::vector<PyObject*> borrowed;
+  names.reserve(documents.files.paths.size());
+  for (const std::string& path : documents.files.paths) {
+    names.push_back(PyRef::steal(path_to_str(path)));
+    if (!names.back()) return std::unexpected(PyError::fetch());
+    borrowed.push_back(names.back().get());
+  }
+  const AnnotateSettings settings{borrowed, args.mode, &args.tags,
+                                  (args.directives.option & kOptAnnotateNumbers) != 0};
+  return tree_to_annotated(documents.roots.front(), settings);
+}
+
+}  // namespace
+
 PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args) {
   // Options of later stages, named before anything is read.
   const std::uint64_t option = args.directives.option;
   if (option & kOptSecrets) return std::unexpected(not_implemented("OPT_SECRETS"));
-  if (args.dup_key_error) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_ERROR"));
-  if (args.dup_key_warn) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_WARN"));
-  if (args.yaml11_warn) return std::unexpected(not_implemented("OPT_YAML_1_1_WARN"));
 
-  if (args.reject_complex_keys) {
+  const bool annotated = (option & kOptAnnotated) != 0;
+  const bool check_texts = annotated || args.reject_complex_keys;
+  if (check_texts) {
     Result<void, DecodeError> checked;
     {
       ReleasedGil unlocked;
-      checked = check_complex_keys(text, args.mode);
+      checked = check_complex_keys(text, args.mode, args.reject_complex_keys);
     }
     if (!checked) return std::unexpected(decode_error_to_py(checked.error()));
   }
-  ExpandedDocuments expanded = OSV_TRY(expand_directives(text, args.directives));
-  if (args.reject_complex_keys) {
+  ExpandedDocuments expanded = OSV_TRY(compose_node_documents(text, args.directives));
+  if (check_texts) {
     const SourceFiles& files = expanded.files;
     for (std::size_t id = 1; id < files.texts.size(); ++id) {
       if (!files.texts[id]) continue;
-      Result<void, DecodeError> checked = check_complex_keys(*files.texts[id], args.mode);
+      Result<void, DecodeError> checked =
+          check_complex_keys(*files.texts[id], args.mode, args.reject_complex_keys);
       if (!checked) return std::unexpected(decode_error_to_py(checked.error(), files.paths[id]));
     }
   }
   if (expanded.roots.empty()) return PyRef::borrow(Py_None);
+  NodeChecks checks;
+  checks.dup_key_error = args.dup_key_error;
+  checks.dup_key_warn = args.dup_key_warn;
+  checks.yaml11_warn = args.yaml11_warn;
+  OSV_TRY(check_node_documents(expanded.roots, args.mode, checks));
   OSV_TRY(validate_documents_against_schema(expanded.roots, args.schema, args.mode));
+  if (annotated) return annotate_first_document(expanded, args);
   return tree_to_python(expanded.roots.front(), args.mode, args.tags);
+}
+
+PyResult<PyRef> loads_all_annotated(std::string_view text, const AnnotatedStreamArgs& args) {
+  Result<void, DecodeError> checked;
+  {
+    ReleasedGil unlocked;
+    checked = check_complex_keys(text, args.mode, args.reject_complex_keys);
+  }
+  if (!checked) return std::unexpected(decode_error_to_py(checked.error()));
+  Result<NodeList, ScanError> roots = compose_all_documents(text);
+  if (!roots) return std::unexpected(scan_error_to_py(roots.error()));
+  NodeChecks checks;
+  checks.dup_key_error = args.dup_key_error;
+  checks.dup_key_warn = args.dup_key_warn;
+  checks.yaml11_warn = args.yaml11_warn;
+  OSV_TRY(check_node_documents(*roots, args.mode, checks));
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return std::unexpected(PyError::fetch());
+  const AnnotateSettings settings{{}, args.mode, &args.tags, args.annotate_numbers};
+  for (const YamlNode& root : *roots) {
+    PyRef document = OSV_TRY(tree_to_annotated(root, settings));
+    if (PyList_Append(list.get(), document.get()) < 0) return std::unexpected(PyError::fetch());
+  }
+  return list;
 }
 
 }  // namespace ostrevane::ffi

@@ -49,12 +49,15 @@ struct ExpandedDocuments {
 [[nodiscard]] PyResult<ExpandedDocuments> expand_directives(std::string_view text,
                                                             const DirectiveArgs& args);
 
-// The node road without OPT_ANNOTATED: the first document as plain values
-// with the call's tag callbacks, or None when the text holds none. Options
-// this road does not serve yet (OPT_SECRETS, the duplicate-key and YAML 1.1
-// warning options) raise NotImplementedError naming them before anything is
-// read. A schema is checked against the first expanded document, in the
-// call's mode, before it is converted.
+// The node road: the first document as annotated containers (OPT_ANNOTATED)
+// or as plain values with the call's tag callbacks, or None when the text
+// holds none. The text is expanded when directives are asked, else
+// composed; with OPT_ANNOTATED or OPT_REJECT_COMPLEX_KEYS the plain decoder
+// checks the loaded text (lock released) and every included file first;
+// then the duplicate-key and YAML 1.1 warning passes run, and a schema is
+// checked against the first document, in the call's mode, before it is
+// converted. OPT_SECRETS, not served yet, raises NotImplementedError before
+// anything is read.
 struct NodeRoadArgs {
   DirectiveArgs directives;
   ResolverMode mode = ResolverMode::Yaml12;
@@ -66,5 +69,22 @@ struct NodeRoadArgs {
   TagOptions tags;
 };
 [[nodiscard]] PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args);
+
+// The annotated road of loads_all: the text checked by the plain decoder
+// (lock released), every document composed (an empty explicit one as a Null
+// root), the duplicate-key and YAML 1.1 warning passes over all documents,
+// then each document as annotated containers with its own anchors and no
+// file names. A list with one item per document.
+struct AnnotatedStreamArgs {
+  ResolverMode mode = ResolverMode::Yaml12;
+  bool reject_complex_keys = false;
+  bool dup_key_error = false;
+  bool dup_key_warn = false;
+  bool yaml11_warn = false;
+  bool annotate_numbers = false;
+  TagOptions tags;
+};
+[[nodiscard]] PyResult<PyRef> loads_all_annotated(std::string_view text,
+                                                  const AnnotatedStreamArgs& args);
 
 }  // namespace ostrevane::ffi

@@ -53,7 +53,6 @@ PyError not_implemented(const char* function, const char* what) {
 // The first option of a road that is not built yet, in the order the roads
 // are chosen after the round-trip road.
 const char* unbuilt_road(std::uint64_t option, bool directives) {
-  if (option & kOptAnnotated) return "OPT_ANNOTATED";
   if (directives && (option & kOptSecrets)) return "OPT_SECRETS";
   return nullptr;
 }
@@ -167,14 +166,14 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   const DirectiveArgs directives{args.option, args.include_dir, args.root_path,
                                  args.on_missing_secret, args.on_missing_env_var};
   if (args.option & kOptRoundTrip) {
-    return loads_round_trip(
-        {text, args.option, flags.mode, flags.timestamps, schema.get(), &directives});
+    return loads_round_trip({text, args.option, flags.mode, flags.timestamps, flags.yaml11_warn,
+                             schema.get(), &directives});
   }
   if (const char* road = unbuilt_road(args.option, true)) {
     return std::unexpected(not_implemented("loads", road));
   }
 
-  if (wants_directives(args.option)) {
+  if (wants_directives(args.option) || (args.option & kOptAnnotated)) {
     const NodeRoadArgs road{
         directives,
         flags.mode,
@@ -207,10 +206,18 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
   if (args.option & kOptRoundTrip) {
-    return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps, nullptr});
+    return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps});
   }
-  if (const char* road = unbuilt_road(args.option, false)) {
-    return std::unexpected(not_implemented("loads_all", road));
+  if (args.option & kOptAnnotated) {
+    const AnnotatedStreamArgs road{
+        flags.mode,
+        flags.reject_complex_keys,
+        flags.dup_key_error,
+        flags.dup_key_warn,
+        flags.yaml11_warn,
+        (args.option & kOptAnnotateNumbers) != 0,
+        TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
+    return loads_all_annotated(text, road);
   }
 
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};

@@ -9,15 +9,21 @@
 
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/detail/node_py.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "util/stack_guard.hpp"
 
 namespace ostrevane::ffi {
 namespace {
 
 constexpr std::string_view kMergeKey = "<<";
+
+}  // namespace
+
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // Scalars.
@@ -35,7 +41,6 @@ bool is_ascii(std::string_view text) noexcept {
   return (bits & 0x8080808080808080ull) == 0;
 }
 
-// A str of UTF-8 text; most texts are ASCII and are copied straight in.
 PyObject* new_str(std::string_view text) noexcept {
   const auto len = static_cast<Py_ssize_t>(text.size());
   if (is_ascii(text)) [[likely]] {
@@ -45,6 +50,14 @@ PyObject* new_str(std::string_view text) noexcept {
   }
   return PyUnicode_DecodeUTF8(text.data(), len, "surrogatepass");
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::merge_into_py_dict;
+using detail::new_str;
+using detail::preserve_merge_slot;
 
 // The anchor and tag of a node, or nullptr; read through the inline extras
 // pointer, which most nodes leave empty.
@@ -58,22 +71,14 @@ const std::string* tag_of(const YamlNode& node) noexcept {
   return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
 }
 
-bool is_merge_key(const YamlNode& key) noexcept {
-  if (const std::string* tag = tag_of(key)) {
-    return *tag == "!!merge" || *tag == "tag:yaml.org,2002:merge";
-  }
-  return key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
-         key.text() == kMergeKey;
-}
+}  // namespace
+
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // Merge keys on Python dicts. Sources are objects this conversion made (or
 // shares through an alias); nothing runs Python code while they are read.
 
-// Merges `source` into `target`: a dict's entries whose keys `target` lacks;
-// each item of a list in turn. What cannot be merged (any other object, and
-// the leftovers of a list's items, gathered in a list) is returned as a new
-// reference in `leftover`. False on failure.
 bool merge_into_py_dict(PyObject* target, PyObject* source, PyRef& leftover) {
   if (source == Py_None) return true;
   if (PyDict_Check(source)) {
@@ -113,10 +118,6 @@ bool merge_into_py_dict(PyObject* target, PyObject* source, PyRef& leftover) {
   return true;
 }
 
-// Keeps what a merge key could not merge under the merge key itself. The
-// first leftover takes the slot unless the key is already there; later ones
-// of the same mapping gather in a list there. `slot_taken` is the mapping's
-// flag.
 bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover, bool& slot_taken) {
   if (!slot_taken) {
     const int present = PyDict_Contains(dict, key);
@@ -146,6 +147,41 @@ bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover, bool& sl
   return true;
 }
 
+PyResult<PyRef> resolved_scalar_to_py(ResolverMode mode, std::string_view text, bool plain,
+                                      OptionalTag tag) {
+  const ResolvedScalar r = resolve_scalar_kind(mode, text, plain, tag);
+  PyObject* obj = nullptr;
+  switch (r.kind) {
+    case ResolvedScalar::Kind::Null:
+      return PyRef::borrow(Py_None);
+    case ResolvedScalar::Kind::Bool:
+      return PyRef::borrow(r.boolean ? Py_True : Py_False);
+    case ResolvedScalar::Kind::Int:
+      obj = PyLong_FromLongLong(r.integer);
+      break;
+    case ResolvedScalar::Kind::Float:
+      obj = PyFloat_FromDouble(r.number);
+      break;
+    case ResolvedScalar::Kind::BigInt:
+      if (const std::optional<BigIntLiteral> literal = parse_big_int_literal(text)) {
+        return py_int_from_digits(literal->digits, literal->base);
+      }
+      return py_int_from_digits(text, 10);
+    case ResolvedScalar::Kind::Merge:
+      obj = new_str(kMergeKey);
+      break;
+    case ResolvedScalar::Kind::Str:
+      obj = new_str(text);
+      break;
+  }
+  if (obj == nullptr) return std::unexpected(PyError::fetch());
+  return PyRef::steal(obj);
+}
+
+}  // namespace detail
+
+namespace {
+
 // ---------------------------------------------------------------------------
 // The conversion. A failure is nullptr, with the error either raised in the
 // interpreter or kept in `error_`; `take_error` hands over whichever it is.
@@ -156,6 +192,7 @@ class NodeConverter {
       : root_(root), settings_(settings) {}
 
   PyObject* value(const YamlNode& node, unsigned depth);
+  PyObject* key_of(const YamlNode& node) { return key(node, 0); }
 
   PyError take_error() {
     if (error_) return std::move(*error_);
@@ -267,28 +304,7 @@ PyObject* NodeConverter::scalar(const YamlNode& node) {
 }
 
 PyObject* NodeConverter::resolved(std::string_view text, bool plain, OptionalTag tag) {
-  const ResolvedScalar r = resolve_scalar_kind(settings_.mode, text, plain, tag);
-  switch (r.kind) {
-    case ResolvedScalar::Kind::Null:
-      return Py_NewRef(Py_None);
-    case ResolvedScalar::Kind::Bool:
-      return Py_NewRef(r.boolean ? Py_True : Py_False);
-    case ResolvedScalar::Kind::Int:
-      return PyLong_FromLongLong(r.integer);
-    case ResolvedScalar::Kind::Float:
-      return PyFloat_FromDouble(r.number);
-    case ResolvedScalar::Kind::BigInt: {
-      if (const std::optional<BigIntLiteral> literal = parse_big_int_literal(text)) {
-        return unwrap(py_int_from_digits(literal->digits, literal->base));
-      }
-      return unwrap(py_int_from_digits(text, 10));
-    }
-    case ResolvedScalar::Kind::Merge:
-      return new_str(kMergeKey);
-    case ResolvedScalar::Kind::Str:
-      break;
-  }
-  return new_str(text);
+  return unwrap(detail::resolved_scalar_to_py(settings_.mode, text, plain, tag));
 }
 
 PyObject* NodeConverter::sequence(const YamlNode& node, unsigned depth) {
@@ -404,6 +420,14 @@ PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                            const NodeToPySettings& settings) {
   NodeConverter converter(root, settings);
   PyObject* obj = with_stack_guard([&] { return converter.value(node, 0); });
+  if (obj == nullptr) return std::unexpected(converter.take_error());
+  return PyRef::steal(obj);
+}
+
+PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
+                               const NodeToPySettings& settings) {
+  NodeConverter converter(root, settings);
+  PyObject* obj = with_stack_guard([&] { return converter.key_of(node); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
 }

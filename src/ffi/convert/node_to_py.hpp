@@ -52,6 +52,13 @@ struct NodeToPySettings {
 [[nodiscard]] PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                                          const NodeToPySettings& settings);
 
+// `node` (under `root`) as a hashable mapping key: a collection as a tuple
+// (a mapping as the tuple of its (key, value) pairs, merge keys not
+// applied), an alias as its target's key, anything else as node_to_py
+// converts it. New reference.
+[[nodiscard]] PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
+                                             const NodeToPySettings& settings);
+
 // The first document of a loads call on the directive road: tag callbacks
 // on, timestamps exactly in the YAML 1.1 form that OPT_PYYAML_COMPAT
 // selects. New reference, or the first Python error.

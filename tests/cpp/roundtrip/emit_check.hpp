@@ -72,6 +72,9 @@ inline bool style_may_become(ScalarStyle a, ScalarStyle b, std::string_view text
   }
   switch (a) {
     case ScalarStyle::Plain:
+      // Quoted where the plain form would read back as something else
+      // (emit_plain); the text itself is compared anyway.
+      return b <= ScalarStyle::DoubleQuoted;
     case ScalarStyle::SingleQuoted:
       return b == ScalarStyle::DoubleQuoted && has_break(text);
     case ScalarStyle::Literal:
