@@ -51,8 +51,8 @@ struct ExpandedDocuments {
 
 // The node road without OPT_ANNOTATED: the first document as plain values
 // with the call's tag callbacks, or None when the text holds none. Options
-// this road does not serve yet (OPT_SECRETS, the duplicate-key and YAML 1.1
-// warning options, a schema) raise NotImplementedError naming them before
+// this road does not serve yet (the duplicate-key and YAML 1.1 warning
+// options, a schema) raise NotImplementedError naming them before
 // anything is read.
 struct NodeRoadArgs {
   DirectiveArgs directives;

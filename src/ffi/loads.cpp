@@ -53,7 +53,6 @@ PyError not_implemented(const char* function, const char* what) {
 // are chosen after the round-trip road.
 const char* unbuilt_road(std::uint64_t option, bool directives) {
   if (option & kOptAnnotated) return "OPT_ANNOTATED";
-  if (directives && (option & kOptSecrets)) return "OPT_SECRETS";
   return nullptr;
 }
 

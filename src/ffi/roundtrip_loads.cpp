@@ -30,7 +30,6 @@ struct RoundTripChecks {
 // The first option of these roads whose work is not built yet.
 const char* unbuilt_option(std::uint64_t option) noexcept {
   constexpr std::pair<std::uint64_t, const char*> kUnbuilt[] = {
-      {kOptSecrets, "OPT_SECRETS"},
       {kOptUpgrade11, "OPT_UPGRADE_1_1"},
       {kOptYaml11Warn, "OPT_YAML_1_1_WARN"},
       {kOptDuplicateKeysError, "OPT_DUPLICATE_KEYS_ERROR"},
