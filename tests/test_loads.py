@@ -168,14 +168,17 @@ def test_raising_log_handler_does_not_fail_loads():
 @pytest.mark.parametrize("option,name", [
     (o.OPT_ANNOTATED, "OPT_ANNOTATED"),
     (o.OPT_INCLUDES | o.OPT_ANNOTATED, "OPT_ANNOTATED"),
-    (o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_INCLUDES | o.OPT_SECRETS, "OPT_SECRETS"),
 ])
 def test_loads_roads_not_built(option, name):
     with pytest.raises(NotImplementedError) as info:
         loads("a: 1", option=option)
     assert str(info.value) == f"loads() with {name} is not implemented yet"
+
+
+@pytest.mark.parametrize("option", [
+    o.OPT_SECRETS, o.OPT_ENV_VAR | o.OPT_SECRETS, o.OPT_INCLUDES | o.OPT_SECRETS])
+def test_opt_secrets_takes_the_directive_road(option):
+    assert loads("a: 1", option=option) == {"a": 1}
 
 
 @pytest.mark.parametrize("option,name", [

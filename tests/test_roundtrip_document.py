@@ -300,7 +300,6 @@ def test_null_options_conflict():
 
 
 @pytest.mark.parametrize("option,name", [
-    (o.OPT_SECRETS, "OPT_SECRETS"),
     (o.OPT_UPGRADE_1_1, "OPT_UPGRADE_1_1"),
     (o.OPT_YAML_1_1_WARN, "OPT_YAML_1_1_WARN"),
     (o.OPT_DUPLICATE_KEYS_ERROR, "OPT_DUPLICATE_KEYS_ERROR"),

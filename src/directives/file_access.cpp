@@ -217,8 +217,8 @@ OpenedDirectory::~OpenedDirectory() {
   if (dir_ != nullptr) ::closedir(dir_);
 }
 
-std::vector<std::string> OpenedDirectory::read_names() {
-  std::vector<std::string> names;
+std::vector<DirectoryEntry> OpenedDirectory::read_entries() {
+  std::vector<DirectoryEntry> entries;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir_);
@@ -226,16 +226,29 @@ std::vector<std::string> OpenedDirectory::read_names() {
     if (entry == nullptr) break;
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
-    names.emplace_back(name);
+    entries.push_back(DirectoryEntry{std::string(name), entry->d_type});
   }
-  return names;
+  return entries;
 }
 
-EntryType OpenedDirectory::entry_type(const std::string& name) const {
+EntryKind OpenedDirectory::entry_kind(const DirectoryEntry& entry) const {
+  // Most file systems give the type with the name, which spares a stat per
+  // entry of a large directory.
+  unsigned char d_type = entry.d_type;
   struct stat st {};
+  if (d_type == DT_UNKNOWN) {
+    if (::fstatat(::dirfd(dir_), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return EntryKind{EntryType::Unknown, false};
+    }
+    d_type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+  }
+  if (d_type == DT_DIR) return EntryKind{EntryType::Directory, false};
+  if (d_type != DT_LNK) return EntryKind{EntryType::Other, false};
   // Links are followed: a link to a directory is a directory here.
-  if (::fstatat(::dirfd(dir_), name.c_str(), &st, 0) != 0) return EntryType::Unknown;
-  return S_ISDIR(st.st_mode) ? EntryType::Directory : EntryType::Other;
+  if (::fstatat(::dirfd(dir_), entry.name.c_str(), &st, 0) != 0) {
+    return EntryKind{EntryType::Unknown, true};
+  }
+  return EntryKind{S_ISDIR(st.st_mode) ? EntryType::Directory : EntryType::Other, true};
 }
 
 OpenedFile::~OpenedFile() {

@@ -76,6 +76,20 @@ struct FileIdentity {
 
 enum class EntryType : unsigned char { Directory, Other, Unknown };
 
+// One name of a directory, with the type the kernel gave for it (a DT_
+// value; DT_UNKNOWN when the file system does not say).
+struct DirectoryEntry {
+  std::string name;
+  unsigned char d_type = DT_UNKNOWN;
+};
+
+// What an entry is: its type with links followed, and whether the entry
+// itself is a symbolic link.
+struct EntryKind {
+  EntryType type = EntryType::Unknown;
+  bool link = false;
+};
+
 // A directory opened for listing; the stream is closed with the object.
 class OpenedDirectory {
  public:
@@ -87,12 +101,13 @@ class OpenedDirectory {
   ~OpenedDirectory();
 
   [[nodiscard]] FileIdentity identity() const noexcept { return identity_; }
-  // Every entry name but "." and ".." in the order the kernel gives them; a
-  // read error ends the list without a report.
-  [[nodiscard]] std::vector<std::string> read_names();
-  // What `name` in this directory is, links followed (fstatat): Unknown when
-  // it cannot be examined, such as a dangling link. Never opens the entry.
-  [[nodiscard]] EntryType entry_type(const std::string& name) const;
+  // Every entry but "." and ".." in the order the kernel gives them; a read
+  // error ends the list without a report.
+  [[nodiscard]] std::vector<DirectoryEntry> read_entries();
+  // What an entry of this directory is: from its d_type when that tells,
+  // else by fstatat; a link is followed (Unknown when it cannot be, such as
+  // a dangling link). Never opens the entry.
+  [[nodiscard]] EntryKind entry_kind(const DirectoryEntry& entry) const;
 
  private:
   OpenedDirectory(DIR* dir, FileIdentity identity) noexcept : dir_(dir), identity_(identity) {}

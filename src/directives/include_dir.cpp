@@ -145,21 +145,33 @@ Result<std::vector<IncludeDirEntry>, IncludeError> list_include_dir(IncludeConte
     if (!opened) return std::unexpected(unreadable_directory(opened.error(), current, chain));
     if (!listed.insert(opened->identity()).second) continue;
 
-    std::vector<std::string> names = opened->read_names();
-    std::sort(names.begin(), names.end());
+    std::vector<DirectoryEntry> listing = opened->read_entries();
+    std::sort(listing.begin(), listing.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
     std::vector<std::string> subdirectories;
-    for (const std::string& name : names) {
+    for (const DirectoryEntry& entry : listing) {
+      const std::string& name = entry.name;
       if (name.starts_with('.')) continue;
+      const EntryKind kind = opened->entry_kind(entry);
+      if (kind.type == EntryType::Directory && !ctx.include_dir_recursive) continue;
+      const std::size_t stem = yaml_stem_length(name);
+      if (kind.type != EntryType::Directory &&
+          (stem == 0 || (ctx.secrets && name == kSecretsFile))) {
+        continue;
+      }
+      // `current` is canonical and confined, and a name holds no "/": an
+      // entry that is no link is already its own canonical path. Only links
+      // need resolving and confining; the open beneath the root refuses any
+      // link that appears after this look.
       std::string path = join_path(current, name);
-      if (opened->entry_type(name) == EntryType::Directory) {
-        if (!ctx.include_dir_recursive) continue;
-        ConfinedPath confined = OSV_TRY(confine_include_path(ctx, path, path, file_id, chain));
+      ConfinedPath confined{std::move(path), std::nullopt};
+      if (kind.link) {
+        confined = OSV_TRY(confine_include_path(ctx, confined.path, confined.path, file_id, chain));
+      }
+      if (kind.type == EntryType::Directory) {
         subdirectories.push_back(std::move(confined.path));
         continue;
       }
-      const std::size_t stem = yaml_stem_length(name);
-      if (stem == 0 || (ctx.secrets && name == kSecretsFile)) continue;
-      ConfinedPath confined = OSV_TRY(confine_include_path(ctx, path, path, file_id, chain));
       entries.push_back(
           IncludeDirEntry{utf8_lossy(std::string_view(name).substr(0, stem)), std::move(confined)});
     }

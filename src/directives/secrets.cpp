@@ -9,6 +9,7 @@
 #include "directives/file_access.hpp"
 #include "directives/include_steps.hpp"
 #include "directives/paths.hpp"
+#include "resolver/resolver.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "util/limits.hpp"
@@ -88,6 +89,16 @@ class SecretValueCopier {
   std::uint64_t budget_ = limits::kNodeAliasBudget;
 };
 
+// An empty node, or a scalar that reads as null ("~", "null").
+bool is_null_node(const YamlNode& node) noexcept {
+  if (node.kind() == NodeKind::Null) return true;
+  if (node.kind() != NodeKind::Scalar) return false;
+  const std::optional<std::string>& tag = node.tag();
+  const OptionalTag written = tag ? OptionalTag(*tag) : std::nullopt;
+  return resolve_scalar_yaml12(node.text(), node.scalar_style() == ScalarStyle::Plain, written)
+             .kind == ResolvedScalar::Kind::Null;
+}
+
 IncludeError secrets_file_error(std::string message, const std::string& candidate) {
   return make_include_error(IncludeErrorKind::Include, std::move(message), candidate, {});
 }
@@ -109,7 +120,7 @@ Result<SecretMap, IncludeError> load_secrets_file(IncludeContext& ctx,
   }
   if (documents->empty()) return secrets;
   const YamlNode& root = documents->front();
-  if (root.kind() == NodeKind::Null) return secrets;
+  if (is_null_node(root)) return secrets;
   if (root.kind() != NodeKind::Mapping) {
     return std::unexpected(
         secrets_file_error("secrets.yaml does not contain a dictionary", candidate));
@@ -156,7 +167,11 @@ Result<YamlNode, IncludeError> resolve_secret(IncludeContext& ctx, const YamlNod
   if (!ctx.secrets_cache) ctx.secrets_cache = std::make_unique<SecretsCache>();
   auto& files = ctx.secrets_cache->files;
 
-  std::string dir = search_start(ctx, file);
+  std::vector<std::optional<std::string>>& starts = ctx.secrets_cache->start_dirs;
+  const std::uint32_t file_id = node.span.file_id;
+  if (starts.size() <= file_id) starts.resize(std::size_t{file_id} + 1);
+  if (!starts[file_id]) starts[file_id] = search_start(ctx, file);
+  std::string dir = *starts[file_id];
   while (path_lies_under(dir, ctx.include_root)) {
     const std::string candidate = join_path(dir, kSecretsFile);
     std::string key = path_key(candidate);

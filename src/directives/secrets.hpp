@@ -22,9 +22,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "directives/expand.hpp"
 #include "directives/include_context.hpp"
@@ -48,6 +50,9 @@ class SecretsCache {
  public:
   // By path_key of the candidate path.
   std::unordered_map<std::string, SecretMap, TextHash, std::equal_to<>> files;
+  // Where the search starts for directives of each file id, once known: a
+  // realpath per directive would cost more than the rest of its search.
+  std::vector<std::optional<std::string>> start_dirs;
 };
 
 [[nodiscard]] Result<YamlNode, IncludeError> resolve_secret(IncludeContext& ctx,

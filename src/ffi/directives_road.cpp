@@ -115,7 +115,6 @@ PyResult<ExpandedDocuments> expand_directives(std::string_view text, const Direc
 
 PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args) {
   // Options of later stages, named before anything is read.
-  const std::uint64_t option = args.directives.option;
   if (args.dup_key_error) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_ERROR"));
   if (args.dup_key_warn) return std::unexpected(not_implemented("OPT_DUPLICATE_KEYS_WARN"));
   if (args.yaml11_warn) return std::unexpected(not_implemented("OPT_YAML_1_1_WARN"));

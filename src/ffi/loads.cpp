@@ -51,7 +51,7 @@ PyError not_implemented(const char* function, const char* what) {
 
 // The first option of a road that is not built yet, in the order the roads
 // are chosen after the round-trip road.
-const char* unbuilt_road(std::uint64_t option, bool directives) {
+const char* unbuilt_road(std::uint64_t option) {
   if (option & kOptAnnotated) return "OPT_ANNOTATED";
   return nullptr;
 }
@@ -122,7 +122,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
     return loads_round_trip(
         {text, args.option, flags.mode, flags.timestamps, schema.get(), &directives});
   }
-  if (const char* road = unbuilt_road(args.option, true)) {
+  if (const char* road = unbuilt_road(args.option)) {
     return std::unexpected(not_implemented("loads", road));
   }
 
@@ -160,7 +160,7 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   if (args.option & kOptRoundTrip) {
     return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps, nullptr});
   }
-  if (const char* road = unbuilt_road(args.option, false)) {
+  if (const char* road = unbuilt_road(args.option)) {
     return std::unexpected(not_implemented("loads_all", road));
   }
 
