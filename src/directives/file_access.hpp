@@ -12,6 +12,10 @@
 // O_NOFOLLOW. Opens use O_NONBLOCK, so a FIFO cannot block in open(2), and
 // only regular files are read at all, so a FIFO or a device cannot hang the
 // call or feed it without end.
+//
+// Directories are opened the same way (O_DIRECTORY) and listed through
+// fdopendir; entries are classified from readdir's type or with fstatat,
+// never by opening them.
 #pragma once
 
 #include <dirent.h>
