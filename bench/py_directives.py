@@ -62,6 +62,13 @@ def make_tree(base):
     return "\n".join(main) + "\n"
 
 
+def single_data(loader):
+    try:
+        return loader.get_single_data()
+    finally:
+        loader.dispose()
+
+
 def reference_loader():
     import yaml
 
@@ -72,10 +79,7 @@ def reference_loader():
         with open(path, encoding="utf-8") as f:
             loader = Loader(f.read())
         loader.base = os.path.dirname(path)
-        try:
-            return loader.get_single_data()
-        finally:
-            loader.dispose()
+        return single_data(loader)
 
     def include(loader, node):
         return load_file(os.path.join(loader.base, loader.construct_scalar(node)))
@@ -95,10 +99,7 @@ def reference_loader():
     def load(text, base):
         loader = Loader(text)
         loader.base = base
-        try:
-            return loader.get_single_data()
-        finally:
-            loader.dispose()
+        return single_data(loader)
 
     return load
 
@@ -137,11 +138,7 @@ def reference_dir_secret_loader(base):
 
     def load_file(path):
         with open(path, encoding="utf-8") as f:
-            loader = Loader(f.read())
-        try:
-            return loader.get_single_data()
-        finally:
-            loader.dispose()
+            return single_data(Loader(f.read()))
 
     def merge_named(loader, node):
         directory = os.path.join(base, loader.construct_scalar(node))
@@ -166,10 +163,7 @@ def reference_dir_secret_loader(base):
     def load(text):
         loader = Loader(text)
         loader.secrets = None
-        try:
-            return loader.get_single_data()
-        finally:
-            loader.dispose()
+        return single_data(loader)
 
     return load
 

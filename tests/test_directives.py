@@ -25,50 +25,22 @@ from ostrevane.exceptions import (
     OstrevaneIncludeNotFoundError,
     OstrevaneParseError,
 )
+from include_tree import IncludeTree
 
 INC = o.OPT_INCLUDES
 ENV = o.OPT_ENV_VAR
 
 
-class Tree:
-    def __init__(self, base):
-        self.base = base
-        self.root = os.path.realpath(base / "root")
-        self.outside = os.path.realpath(base / "outside")
-        self.main = os.path.join(self.root, "<root>")
-
-    def path(self, name):
-        return os.path.join(self.root, name)
-
-    def write(self, name, text, mode="w"):
-        p = self.path(name)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, mode) as f:
-            f.write(text)
-        return p
-
-    def loads(self, text, option=INC, **kw):
-        kw.setdefault("include_dir", self.root)
-        return o.loads(text, option=option, **kw)
-
-    def error(self, text, option=INC, **kw):
-        with pytest.raises(BaseException) as info:
-            self.loads(text, option=option, **kw)
-        return info.value
-
-
 @pytest.fixture
 def tree(tmp_path):
-    t = Tree(tmp_path)
-    os.makedirs(t.root)
-    os.makedirs(t.outside)
+    t = IncludeTree(tmp_path, INC)
     t.write("a.yaml", "x: 1\ny: [2, 3]\n")
     t.write("sub/b.yaml", "inner: !include c.yaml\n")
     t.write("sub/c.yaml", "deep\n")
     t.write("empty.yaml", "")
     t.write("two_docs.yaml", "first\n---\nsecond\n")
     t.write(" spaced.yaml ", "spaced\n")
-    t.write("bad_utf8.yaml", b"a: \xff\xfe\n", mode="wb")
+    t.write("bad_utf8.yaml", b"a: \xff\xfe\n")
     t.write("broken.yaml", "ok: 1\nbad: [1\n")
     t.write("self.yaml", "me: !include self.yaml\n")
     t.write("m1.yaml", "next: !include m2.yaml\n")

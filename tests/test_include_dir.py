@@ -21,6 +21,7 @@ from ostrevane.exceptions import (
     OstrevaneIncludeError,
     OstrevaneIncludeNotFoundError,
 )
+from include_tree import IncludeTree
 
 INC = o.OPT_INCLUDES
 REC = o.OPT_INCLUDES | o.OPT_INCLUDE_DIR_RECURSIVE
@@ -28,41 +29,15 @@ TAGS = ["!include_dir_list", "!include_dir_named", "!include_dir_merge_list",
         "!include_dir_merge_named"]
 
 
-class Tree:
-    def __init__(self, base):
-        self.root = os.path.realpath(base / "root")
-        self.outside = os.path.realpath(base / "outside")
-        self.main = os.path.join(self.root, "<root>")
-        os.makedirs(self.root)
-        os.makedirs(self.outside)
-
-    def path(self, name):
-        return os.path.join(self.root, name)
-
-    def write(self, name, text):
-        p = self.path(name)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, "wb" if isinstance(text, bytes) else "w") as f:
-            f.write(text)
-        return p
-
+class Tree(IncludeTree):
     def files(self, names):
         for name in names:
             self.write(name, f"{os.path.splitext(name)[0]}\n")
 
-    def loads(self, text, option=INC, **kw):
-        kw.setdefault("include_dir", self.root)
-        return o.loads(text, option=option, **kw)
-
-    def error(self, text, option=INC, **kw):
-        with pytest.raises(BaseException) as info:
-            self.loads(text, option=option, **kw)
-        return info.value
-
 
 @pytest.fixture
 def tree(tmp_path):
-    return Tree(tmp_path)
+    return Tree(tmp_path, INC)
 
 
 def run_child(code, timeout=60):
@@ -199,23 +174,24 @@ def test_round_trip_keeps_the_directive_text(tree):
 
 
 def test_each_listed_entry_is_confined(tree):
+    def refused(text, argument, option=INC):
+        e = tree.error(text, option=option)
+        assert type(e) is OstrevaneIncludeConfinementError
+        assert str(e) == (f"'{argument}' resolves outside the configured include directory "
+                          f"in {tree.main}")
+        assert (e.file, e.include_stack) == (tree.main, [])
+
     with open(os.path.join(tree.outside, "o.yaml"), "w") as f:
         f.write("stolen\n")
     tree.files(["d/a.yaml", "in/x.yaml"])
     os.symlink(os.path.join(tree.outside, "o.yaml"), tree.path("d/out.yaml"))
-    d = tree.path("d")
-    e = tree.error("!include_dir_list d\n")
-    assert type(e) is OstrevaneIncludeConfinementError
-    assert str(e) == f"'{d}/out.yaml' resolves outside the configured include directory in {tree.main}"
-    assert (e.file, e.include_stack) == (tree.main, [])
+    refused("!include_dir_list d\n", tree.path("d/out.yaml"))
     os.remove(tree.path("d/out.yaml"))
 
     # A link to a directory outside: skipped without the switch, refused with it.
     os.symlink(tree.outside, tree.path("d/outdir"))
     assert tree.loads("!include_dir_list d\n") == ["d/a"]
-    e = tree.error("!include_dir_list d\n", option=REC)
-    assert type(e) is OstrevaneIncludeConfinementError
-    assert str(e) == f"'{d}/outdir' resolves outside the configured include directory in {tree.main}"
+    refused("!include_dir_list d\n", tree.path("d/outdir"), option=REC)
     os.remove(tree.path("d/outdir"))
 
     # Links that stay inside are followed and listed under their own names.
@@ -224,9 +200,7 @@ def test_each_listed_entry_is_confined(tree):
     assert tree.loads("!include_dir_named d\n", option=REC) == {"a": "d/a", "linked": "in/x",
                                                                "x": "in/x"}
     # The directory itself is confined like an !include argument.
-    e = tree.error("a: !include_dir_list ../outside\n")
-    assert type(e) is OstrevaneIncludeConfinementError
-    assert str(e) == f"'../outside' resolves outside the configured include directory in {tree.main}"
+    refused("a: !include_dir_list ../outside\n", "../outside")
 
 
 def test_a_dangling_link_named_like_yaml_fails(tree):

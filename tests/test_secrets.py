@@ -20,42 +20,16 @@ from ostrevane.exceptions import (
     OstrevaneIncludeError,
     OstrevaneSecretNotFoundError,
 )
+from include_tree import IncludeTree
 
 SEC = o.OPT_SECRETS
 INC_SEC = o.OPT_INCLUDES | o.OPT_SECRETS
 LOGGER_WARNING = "secrets.yaml: 'logger: debug' expected, but a different value was found"
 
 
-class Tree:
-    def __init__(self, base):
-        self.base = os.path.realpath(base)
-        self.root = os.path.join(self.base, "root")
-        self.main = os.path.join(self.root, "<root>")
-        os.makedirs(self.root)
-
-    def path(self, name):
-        return os.path.join(self.root, name)
-
-    def write(self, name, text):
-        p = self.path(name)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, "wb" if isinstance(text, bytes) else "w") as f:
-            f.write(text)
-        return p
-
-    def loads(self, text, option=INC_SEC, **kw):
-        kw.setdefault("include_dir", self.root)
-        return o.loads(text, option=option, **kw)
-
-    def error(self, text, option=INC_SEC, **kw):
-        with pytest.raises(BaseException) as info:
-            self.loads(text, option=option, **kw)
-        return info.value
-
-
 @pytest.fixture
 def tree(tmp_path):
-    t = Tree(tmp_path)
+    t = IncludeTree(tmp_path, INC_SEC)
     with open(os.path.join(t.base, "secrets.yaml"), "w") as f:
         f.write("above: never read\nshared: from above\n")
     t.write("secrets.yaml", "shared: from root\nroot_only: r\n'': empty name\n")

@@ -167,10 +167,7 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
   LoadedFile loaded =
       OSV_TRY(load_included_file(ctx_, resolved, std::move(opened), argument, chain));
 
-  IncludeChain inner;
-  inner.reserve(chain.size() + 1);
-  inner = chain;
-  inner.push_back(IncludeFrame{std::move(resolved.path), node.span.line});
+  const IncludeChain inner = chain_with(chain, std::move(resolved.path), node.span.line);
 
   YamlNode root;
   if (!loaded.documents.empty()) {
@@ -222,6 +219,14 @@ void place_at(YamlNode& node, const Span& span) noexcept {
   node.end_offset = span.offset;
   node.end_line = span.line;
   node.end_column = span.column;
+}
+
+IncludeChain chain_with(const IncludeChain& chain, std::string path, std::uint32_t line) {
+  IncludeChain inner;
+  inner.reserve(chain.size() + 1);
+  inner = chain;
+  inner.push_back(IncludeFrame{std::move(path), line});
+  return inner;
 }
 
 std::string include_candidate(const IncludeContext& ctx, std::uint32_t file_id,

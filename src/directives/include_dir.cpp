@@ -70,29 +70,36 @@ YamlNode result_node(NodeList children, bool mapping, const YamlNode& node, std:
   return out;
 }
 
-IncludeChain chain_with(const IncludeChain& chain, const std::string& path, std::uint32_t line) {
-  IncludeChain inner;
-  inner.reserve(chain.size() + 1);
-  inner = chain;
-  inner.push_back(IncludeFrame{path, line});
-  return inner;
+// Loads the files of the directory the directive names, one by one in
+// listing order; `take(entry, loaded, chain)` adds what each contributes,
+// with the chain its documents expand under. Returns the argument.
+template <class Take>
+Result<std::string_view, IncludeError> load_listed_files(IncludeContext& ctx, const YamlNode& node,
+                                                         std::string_view tag,
+                                                         const IncludeChain& chain, Take&& take) {
+  Selection selection = OSV_TRY(select_directory(ctx, node, tag, chain));
+  for (IncludeDirEntry& entry : selection.entries) {
+    LoadedFile loaded =
+        OSV_TRY(load_included_file(ctx, entry.path, std::nullopt, entry.path.path, chain));
+    OSV_TRY(take(entry, loaded, chain_with(chain, entry.path.path, node.span.line)));
+  }
+  return selection.argument;
 }
 
 // Every document of every listed file, expanded.
 Result<NodeList, IncludeError> list_documents(IncludeContext& ctx, const YamlNode& node,
                                               const IncludeChain& chain,
                                               std::string_view& argument) {
-  Selection selection = OSV_TRY(select_directory(ctx, node, kListTag, chain));
-  argument = selection.argument;
   NodeList items;
-  for (const IncludeDirEntry& entry : selection.entries) {
-    LoadedFile loaded =
-        OSV_TRY(load_included_file(ctx, entry.path, std::nullopt, entry.path.path, chain));
-    const IncludeChain inner = chain_with(chain, entry.path.path, node.span.line);
-    for (YamlNode& document : loaded.documents) {
-      items.push_back(OSV_TRY(expand_config_tags_guarded(std::move(document), ctx, inner)));
-    }
-  }
+  argument = OSV_TRY(load_listed_files(
+      ctx, node, kListTag, chain,
+      [&](IncludeDirEntry&, LoadedFile& loaded,
+          const IncludeChain& inner) -> Result<void, IncludeError> {
+        for (YamlNode& document : loaded.documents) {
+          items.push_back(OSV_TRY(expand_config_tags_guarded(std::move(document), ctx, inner)));
+        }
+        return {};
+      }));
   return items;
 }
 
@@ -101,27 +108,26 @@ Result<NodeList, IncludeError> list_documents(IncludeContext& ctx, const YamlNod
 Result<NodeList, IncludeError> named_documents(IncludeContext& ctx, const YamlNode& node,
                                                const IncludeChain& chain,
                                                std::string_view& argument) {
-  Selection selection = OSV_TRY(select_directory(ctx, node, kNamedTag, chain));
-  argument = selection.argument;
   NodeList pairs;
-  pairs.reserve(selection.entries.size() * 2);
-  for (IncludeDirEntry& entry : selection.entries) {
-    LoadedFile loaded =
-        OSV_TRY(load_included_file(ctx, entry.path, std::nullopt, entry.path.path, chain));
-    const IncludeChain inner = chain_with(chain, entry.path.path, node.span.line);
-    YamlNode value;
-    if (!loaded.documents.empty()) {
-      value = OSV_TRY(expand_config_tags_guarded(std::move(loaded.documents.front()), ctx, inner));
-    } else {
-      value = YamlNode::mapping({});
-      place_at(value, node.span);
-    }
-    // The key stands at the very start of its own file.
-    YamlNode key = YamlNode::scalar(std::move(entry.stem));
-    place_at(key, Span{0, loaded.id, 0, 0});
-    pairs.push_back(std::move(key));
-    pairs.push_back(std::move(value));
-  }
+  argument =
+      OSV_TRY(load_listed_files(ctx, node, kNamedTag, chain,
+                                [&](IncludeDirEntry& entry, LoadedFile& loaded,
+                                    const IncludeChain& inner) -> Result<void, IncludeError> {
+                                  YamlNode value;
+                                  if (!loaded.documents.empty()) {
+                                    value = OSV_TRY(expand_config_tags_guarded(
+                                        std::move(loaded.documents.front()), ctx, inner));
+                                  } else {
+                                    value = YamlNode::mapping({});
+                                    place_at(value, node.span);
+                                  }
+                                  // The key stands at the very start of its own file.
+                                  YamlNode key = YamlNode::scalar(std::move(entry.stem));
+                                  place_at(key, Span{0, loaded.id, 0, 0});
+                                  pairs.push_back(std::move(key));
+                                  pairs.push_back(std::move(value));
+                                  return {};
+                                }));
   return pairs;
 }
 

@@ -56,6 +56,10 @@ void place_at(YamlNode& node, const Span& span) noexcept;
 [[nodiscard]] std::string include_candidate(const IncludeContext& ctx, std::uint32_t file_id,
                                             std::string_view argument);
 
+// A copy of `chain` with one more frame.
+[[nodiscard]] IncludeChain chain_with(const IncludeChain& chain, std::string path,
+                                      std::uint32_t line);
+
 struct LoadedFile {
   std::uint32_t id;
   NodeList documents;

@@ -120,6 +120,15 @@ class Beneath : public ::testing::Test {
     ::close(fd);
   }
 
+  // The fixture directory as realpath gives it (/tmp may be a link).
+  [[nodiscard]] std::string canonical_dir() const {
+    char* real = ::realpath(dir_.c_str(), nullptr);
+    EXPECT_NE(real, nullptr);
+    std::string out = real != nullptr ? real : "";
+    std::free(real);
+    return out;
+  }
+
   std::string dir_;
   int fd_ = -1;
 };
@@ -138,10 +147,7 @@ TEST_F(Beneath, BothWaysOpenPlainPathsAndRefuseLinksAndEscapes) {
 }
 
 TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
-  char* real = ::realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string root = real;
-  std::free(real);
+  const std::string root = canonical_dir();
   RootDirectory dir(root, true);
   Result<std::string, FileError> text = dir.read_text(root + "/sub/f.yaml");
   ASSERT_TRUE(text);
@@ -160,10 +166,7 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
 }
 
 TEST_F(Beneath, PlainPathsTakeTheQuickRoadOthersDoNot) {
-  char* real = ::realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string root = real;
-  std::free(real);
+  const std::string root = canonical_dir();
   RootDirectory dir(root, true);
   EXPECT_TRUE(dir.open_plain_path(root + "/sub/f.yaml"));
   EXPECT_TRUE(dir.open_plain_path(root + "//sub/../sub/./f.yaml"));
@@ -254,10 +257,7 @@ TEST_F(Beneath, DirectoryResultsAndNamedKeysArePlaced) {
 }
 
 TEST_F(Beneath, ListingsReadNamesAndClassifyWithoutOpening) {
-  char* real = ::realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string root = real;
-  std::free(real);
+  const std::string root = canonical_dir();
   ASSERT_EQ(::mkfifo((root + "/sub/pipe").c_str(), 0600), 0);
   ASSERT_EQ(::symlink("none", (root + "/sub/dangling").c_str()), 0);
   RootDirectory dir(root, true);
