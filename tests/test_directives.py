@@ -26,50 +26,22 @@ from ostrevane.exceptions import (
     OstrevaneParseError,
     OstrevaneSchemaError,
 )
+from include_tree import IncludeTree
 
 INC = o.OPT_INCLUDES
 ENV = o.OPT_ENV_VAR
 
 
-class Tree:
-    def __init__(self, base):
-        self.base = base
-        self.root = os.path.realpath(base / "root")
-        self.outside = os.path.realpath(base / "outside")
-        self.main = os.path.join(self.root, "<root>")
-
-    def path(self, name):
-        return os.path.join(self.root, name)
-
-    def write(self, name, text, mode="w"):
-        p = self.path(name)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, mode) as f:
-            f.write(text)
-        return p
-
-    def loads(self, text, option=INC, **kw):
-        kw.setdefault("include_dir", self.root)
-        return o.loads(text, option=option, **kw)
-
-    def error(self, text, option=INC, **kw):
-        with pytest.raises(BaseException) as info:
-            self.loads(text, option=option, **kw)
-        return info.value
-
-
 @pytest.fixture
 def tree(tmp_path):
-    t = Tree(tmp_path)
-    os.makedirs(t.root)
-    os.makedirs(t.outside)
+    t = IncludeTree(tmp_path, INC)
     t.write("a.yaml", "x: 1\ny: [2, 3]\n")
     t.write("sub/b.yaml", "inner: !include c.yaml\n")
     t.write("sub/c.yaml", "deep\n")
     t.write("empty.yaml", "")
     t.write("two_docs.yaml", "first\n---\nsecond\n")
     t.write(" spaced.yaml ", "spaced\n")
-    t.write("bad_utf8.yaml", b"a: \xff\xfe\n", mode="wb")
+    t.write("bad_utf8.yaml", b"a: \xff\xfe\n")
     t.write("broken.yaml", "ok: 1\nbad: [1\n")
     t.write("self.yaml", "me: !include self.yaml\n")
     t.write("m1.yaml", "next: !include m2.yaml\n")
@@ -270,20 +242,22 @@ def test_complex_keys_are_checked_in_included_files(tree):
     assert tree.loads("a: !include ck.yaml\n") == {"a": {"ok": 1, ("a",): 1}}
 
 
-@pytest.mark.parametrize("option, what", [
-    (INC | o.OPT_SECRETS, "OPT_SECRETS"),
+@pytest.mark.parametrize("option", [
+    INC | o.OPT_SECRETS,
+    INC | o.OPT_ANNOTATED,
+    INC | o.OPT_DUPLICATE_KEYS_ERROR,
+    INC | o.OPT_DUPLICATE_KEYS_WARN,
+    INC | o.OPT_YAML_1_1 | o.OPT_YAML_1_1_WARN,
 ])
-def test_options_of_later_stages_are_not_implemented(tree, option, what):
-    with pytest.raises(NotImplementedError, match=f"^loads\\(\\) with {what} is not implemented yet$"):
-        tree.loads("a: 1\n", option=option)
+def test_options_of_later_stages_combine_with_directives(tree, option):
+    assert tree.loads("a: 1\n", option=option) == {"a": 1}
 
 
 @pytest.mark.parametrize("tag", ["!include_dir_list", "!include_dir_named",
                                  "!include_dir_merge_list", "!include_dir_merge_named"])
-def test_directory_directives_are_not_implemented(tree, tag):
-    with pytest.raises(NotImplementedError, match=f"^loads\\(\\) with {tag} is not implemented yet$"):
-        tree.loads(f"a: {tag} sub\n")
+def test_directory_directives_need_opt_includes(tree, tag):
     assert tree.loads(f"a: {tag} sub\n", option=ENV) == {"a": "sub"}
+    assert tree.loads(f"a: {tag} sub\n") != {"a": "sub"}
 
 
 @pytest.mark.parametrize("option", [INC, INC | o.OPT_ROUND_TRIP])
@@ -423,8 +397,7 @@ def test_round_trip_keeps_directive_text_and_shows_included_content(tree, monkey
     assert doc.to_dict() == {"a": {"inner": "deep"}, "b": "from env", "c": [1, 2]}
     with pytest.raises(OstrevaneIncludeNotFoundError):
         tree.loads("a: !include nope.yaml\n", option=INC | o.OPT_ROUND_TRIP)
-    with pytest.raises(NotImplementedError, match="OPT_SECRETS"):
-        tree.loads("a: 1\n", option=INC | o.OPT_SECRETS | o.OPT_ROUND_TRIP)
+    assert tree.loads("a: 1\n", option=INC | o.OPT_SECRETS | o.OPT_ROUND_TRIP).to_dict() == {"a": 1}
 
 
 def test_missing_variables_in_included_files_name_their_file(tree, monkeypatch):

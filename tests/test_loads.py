@@ -163,17 +163,15 @@ def test_raising_log_handler_does_not_fail_loads():
 
 
 # ---------------------------------------------------------------------------
-# Roads and arguments that are not built yet, and the order of the checks.
+# Roads that need no directive in the text, and the order of the checks.
 
-@pytest.mark.parametrize("option,name", [
-    (o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_ENV_VAR | o.OPT_SECRETS, "OPT_SECRETS"),
-    (o.OPT_INCLUDES | o.OPT_SECRETS, "OPT_SECRETS"),
-])
-def test_loads_roads_not_built(option, name):
-    with pytest.raises(NotImplementedError) as info:
-        loads("a: 1", option=option)
-    assert str(info.value) == f"loads() with {name} is not implemented yet"
+@pytest.mark.parametrize("option", [
+    o.OPT_SECRETS, o.OPT_ENV_VAR | o.OPT_SECRETS, o.OPT_INCLUDES | o.OPT_SECRETS,
+    o.OPT_ANNOTATED, o.OPT_INCLUDES | o.OPT_ANNOTATED])
+def test_every_load_road_serves_a_plain_text(option):
+    assert loads("a: 1", option=option) == {"a": 1}
+    if not option & (o.OPT_INCLUDES | o.OPT_SECRETS | o.OPT_ENV_VAR):
+        assert loads_all("a: 1", option=option) == [{"a": 1}]
 
 
 def test_tags_are_checked_before_the_road():

@@ -299,17 +299,14 @@ def test_null_options_conflict():
     assert loads_all("", option=RT | both) == []
 
 
-@pytest.mark.parametrize("option,name", [
-    (o.OPT_SECRETS, "OPT_SECRETS"),
+@pytest.mark.parametrize("option", [
+    o.OPT_SECRETS, o.OPT_UPGRADE_1_1, o.OPT_YAML_1_1_WARN,
+    o.OPT_DUPLICATE_KEYS_ERROR, o.OPT_DUPLICATE_KEYS_WARN,
 ])
-def test_options_not_built_on_this_road(option, name):
-    with pytest.raises(NotImplementedError) as info:
-        rt("a: 1\n", option)
-    assert str(info.value) == f"loads() with {name} is not implemented yet"
-    if option not in (o.OPT_INCLUDES, o.OPT_SECRETS, o.OPT_ENV_VAR):
-        with pytest.raises(NotImplementedError) as info:
-            loads_all("a: 1\n", option=RT | option)
-        assert str(info.value) == f"loads_all() with {name} is not implemented yet"
+def test_every_option_is_served_on_this_road(option):
+    assert rt("a: 1\n", option).to_dict() == {"a": 1}
+    if option != o.OPT_SECRETS:
+        assert [d.to_dict() for d in loads_all("a: 1\n", option=RT | option)] == [{"a": 1}]
 
 
 def test_schema_is_checked_on_this_road():

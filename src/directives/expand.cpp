@@ -6,7 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "directives/include_dir.hpp"
+#include "directives/include_steps.hpp"
 #include "directives/paths.hpp"
+#include "directives/secrets.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "scanner/input_decode.hpp"
 #include "scanner/yaml_directive.hpp"
@@ -22,40 +25,6 @@ constexpr std::string_view kSecretTag = "!secret";
 constexpr std::array<std::string_view, 4> kIncludeDirTags = {
     "!include_dir_list", "!include_dir_named", "!include_dir_merge_list",
     "!include_dir_merge_named"};
-
-ErrorSpan error_span(const Span& span) noexcept {
-  return ErrorSpan{span.offset, span.file_id, span.line, span.column};
-}
-
-IncludeError make_error(IncludeErrorKind kind, std::string message, std::string file,
-                        const IncludeChain& chain, std::optional<ErrorSpan> span = std::nullopt) {
-  return IncludeError{span, std::move(message), std::move(file), chain, kind};
-}
-
-std::string quoted_message(std::string_view head, std::string_view argument,
-                           std::string_view tail) {
-  std::string out;
-  out.reserve(head.size() + argument.size() + tail.size() + 2);
-  out += head;
-  out += '\'';
-  out += argument;
-  out += '\'';
-  out += tail;
-  return out;
-}
-
-std::string cannot_read(std::string_view argument, std::string_view why) {
-  return quoted_message("cannot read included file ", argument, std::string(": ") += why);
-}
-
-// A node put where a directive stood, with no width: it starts and ends at
-// the directive's first character.
-void place_at(YamlNode& node, const Span& span) noexcept {
-  node.span = span;
-  node.end_offset = span.offset;
-  node.end_line = span.line;
-  node.end_column = span.column;
-}
 
 // The words of `text`, split at runs of Unicode white space.
 std::vector<std::string_view> split_words(std::string_view text) {
@@ -102,18 +71,6 @@ class Expander {
   Result<YamlNode, IncludeError> expand(YamlNode node, const IncludeChain& chain);
   Result<YamlNode, IncludeError> env_var(const YamlNode& node, const IncludeChain& chain);
   Result<YamlNode, IncludeError> include(const YamlNode& node, const IncludeChain& chain);
-  Result<std::string_view, IncludeError> include_argument(const YamlNode& node,
-                                                          std::string_view tag,
-                                                          const IncludeChain& chain);
-  Result<void, IncludeError> check_depth(std::uint32_t file_id, const IncludeChain& chain);
-  struct LoadedFile {
-    std::uint32_t id;
-    NodeList documents;
-  };
-  // `opened`: the file when the quick road already opened it.
-  Result<LoadedFile, IncludeError> load_file(const ConfinedPath& path,
-                                             std::optional<OpenedFile> opened,
-                                             std::string_view argument, const IncludeChain& chain);
 
   // A child needs the walk only when it is a collection or carries a tag.
   static bool needs_walk(const YamlNode& node) noexcept {
@@ -127,15 +84,13 @@ Result<YamlNode, IncludeError> Expander::expand(YamlNode node, const IncludeChai
   if (const std::optional<std::string>& tag = node.tag()) {
     const std::string_view t = *tag;
     if (ctx_.env_vars && t == kEnvVarTag) return env_var(node, chain);
-    if (ctx_.includes && t == kIncludeTag) return include(node, chain);
-    const bool unsupported =
-        (ctx_.secrets && t == kSecretTag) ||
-        (ctx_.includes &&
-         std::find(kIncludeDirTags.begin(), kIncludeDirTags.end(), t) != kIncludeDirTags.end());
-    if (unsupported) {
-      return std::unexpected(make_error(IncludeErrorKind::Unsupported,
-                                        "loads() with " + *tag + " is not implemented yet",
-                                        ctx_.source_file_name(node.span.file_id), chain));
+    if (ctx_.secrets && t == kSecretTag) return resolve_secret(ctx_, node, chain);
+    if (ctx_.includes) {
+      if (t == kIncludeTag) return include(node, chain);
+      if (t == kIncludeDirTags[0]) return expand_include_dir_list(ctx_, node, chain);
+      if (t == kIncludeDirTags[1]) return expand_include_dir_named(ctx_, node, chain);
+      if (t == kIncludeDirTags[2]) return expand_include_dir_merge_list(ctx_, node, chain);
+      if (t == kIncludeDirTags[3]) return expand_include_dir_merge_named(ctx_, node, chain);
     }
   }
   switch (node.kind()) {
@@ -172,9 +127,9 @@ Result<YamlNode, IncludeError> Expander::env_var(const YamlNode& node, const Inc
       std::string file = ctx_.source_file_name(node.span.file_id);
       if (!ctx_.defer_missing_env_vars) {
         return std::unexpected(
-            make_error(IncludeErrorKind::EnvVar,
-                       "environment variable " + std::string(words[0]) + " is not defined",
-                       std::move(file), chain, error_span(node.span)));
+            make_include_error(IncludeErrorKind::EnvVar,
+                               "environment variable " + std::string(words[0]) + " is not defined",
+                               std::move(file), chain, error_span(node.span)));
       }
       ctx_.missing_env_vars.push_back(
           MissingReference{std::string(words[0]), std::move(file), node.span.line});
@@ -189,69 +144,12 @@ Result<YamlNode, IncludeError> Expander::env_var(const YamlNode& node, const Inc
   return result;
 }
 
-Result<std::string_view, IncludeError> Expander::include_argument(const YamlNode& node,
-                                                                  std::string_view tag,
-                                                                  const IncludeChain& chain) {
-  if (node.kind() == NodeKind::Scalar && !trim_white_space_front(node.text()).empty()) {
-    return node.text();
-  }
-  return std::unexpected(make_error(IncludeErrorKind::Include,
-                                    std::string(tag) + " needs an argument",
-                                    ctx_.source_file_name(node.span.file_id), chain));
-}
-
-Result<void, IncludeError> Expander::check_depth(std::uint32_t file_id, const IncludeChain& chain) {
-  if (chain.size() < limits::kMaxIncludeDepth) return {};
-  return std::unexpected(make_error(
-      IncludeErrorKind::IncludeDepth,
-      "include chain exceeds the maximum depth of " + std::to_string(limits::kMaxIncludeDepth),
-      ctx_.source_file_name(file_id), chain));
-}
-
-Result<Expander::LoadedFile, IncludeError> Expander::load_file(const ConfinedPath& path,
-                                                               std::optional<OpenedFile> opened,
-                                                               std::string_view argument,
-                                                               const IncludeChain& chain) {
-  if (++ctx_.files_loaded > limits::kMaxIncludedFiles) {
-    return std::unexpected(make_error(IncludeErrorKind::IncludeDepth,
-                                      "include expansion exceeded the maximum of " +
-                                          std::to_string(limits::kMaxIncludedFiles) +
-                                          " files (a fan-out of nested includes)",
-                                      path.path, chain));
-  }
-  if (path.unresolved) {
-    return std::unexpected(make_error(IncludeErrorKind::IncludeNotFound,
-                                      cannot_read(argument, *path.unresolved), path.path, chain));
-  }
-  Result<std::string, FileError> text =
-      opened ? read_opened(std::move(*opened)) : ctx_.read_confined(path.path);
-  if (!text) {
-    return std::unexpected(make_error(IncludeErrorKind::IncludeNotFound,
-                                      cannot_read(argument, text.error().description), path.path,
-                                      chain));
-  }
-  const std::uint32_t id = ctx_.register_source_file(path.path, std::move(*text));
-  // Composed straight from the table's copy: nothing is registered until the
-  // composer is done with it.
-  Result<NodeList, ScanError> documents = compose_file_documents(*ctx_.file_texts[id], id);
-  if (!documents) {
-    ScanError& e = documents.error();
-    return std::unexpected(make_error(IncludeErrorKind::Parse, std::move(e.message), path.path,
-                                      chain, error_span(e.span)));
-  }
-  return LoadedFile{id, std::move(*documents)};
-}
-
 Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const IncludeChain& chain) {
-  const std::string_view argument = OSV_TRY(include_argument(node, kIncludeTag, chain));
+  const std::string_view argument = OSV_TRY(include_tag_argument(ctx_, node, kIncludeTag, chain));
   const std::uint32_t file_id = node.span.file_id;
-  OSV_TRY(check_depth(file_id, chain));
+  OSV_TRY(check_include_depth(ctx_, file_id, chain));
 
-  std::string base;
-  if (file_id >= ctx_.file_paths.size() || !parent_path(ctx_.file_paths[file_id], base)) {
-    base = ctx_.include_dir;
-  }
-  std::string candidate = join_path(base, argument);
+  std::string candidate = include_candidate(ctx_, file_id, argument);
   ConfinedPath resolved;
   std::optional<OpenedFile> opened = ctx_.open_plain_path(candidate);
   if (opened) {
@@ -261,17 +159,15 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
   }
   for (const IncludeFrame& frame : chain) {
     if (paths_equal(frame.path, resolved.path)) {
-      return std::unexpected(make_error(IncludeErrorKind::CircularInclude,
-                                        quoted_message("circular include detected: ", argument, ""),
-                                        resolved.path, chain));
+      return std::unexpected(make_include_error(
+          IncludeErrorKind::CircularInclude,
+          quoted_message("circular include detected: ", argument, ""), resolved.path, chain));
     }
   }
-  LoadedFile loaded = OSV_TRY(load_file(resolved, std::move(opened), argument, chain));
+  LoadedFile loaded =
+      OSV_TRY(load_included_file(ctx_, resolved, std::move(opened), argument, chain));
 
-  IncludeChain inner;
-  inner.reserve(chain.size() + 1);
-  inner = chain;
-  inner.push_back(IncludeFrame{std::move(resolved.path), node.span.line});
+  const IncludeChain inner = chain_with(chain, std::move(resolved.path), node.span.line);
 
   YamlNode root;
   if (!loaded.documents.empty()) {
@@ -293,13 +189,118 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
 
 }  // namespace
 
+ErrorSpan error_span(const Span& span) noexcept {
+  return ErrorSpan{span.offset, span.file_id, span.line, span.column};
+}
+
+IncludeError make_include_error(IncludeErrorKind kind, std::string message, std::string file,
+                                const IncludeChain& chain, std::optional<ErrorSpan> span) {
+  return IncludeError{span, std::move(message), std::move(file), chain, kind};
+}
+
+std::string quoted_message(std::string_view head, std::string_view argument,
+                           std::string_view tail) {
+  std::string out;
+  out.reserve(head.size() + argument.size() + tail.size() + 2);
+  out += head;
+  out += '\'';
+  out += argument;
+  out += '\'';
+  out += tail;
+  return out;
+}
+
+std::string cannot_read_message(std::string_view argument, std::string_view why) {
+  return quoted_message("cannot read included file ", argument, std::string(": ") += why);
+}
+
+void place_at(YamlNode& node, const Span& span) noexcept {
+  node.span = span;
+  node.end_offset = span.offset;
+  node.end_line = span.line;
+  node.end_column = span.column;
+}
+
+IncludeChain chain_with(const IncludeChain& chain, std::string path, std::uint32_t line) {
+  IncludeChain inner;
+  inner.reserve(chain.size() + 1);
+  inner = chain;
+  inner.push_back(IncludeFrame{std::move(path), line});
+  return inner;
+}
+
+std::string include_candidate(const IncludeContext& ctx, std::uint32_t file_id,
+                              std::string_view argument) {
+  std::string base;
+  if (file_id >= ctx.file_paths.size() || !parent_path(ctx.file_paths[file_id], base)) {
+    base = ctx.include_dir;
+  }
+  return join_path(base, argument);
+}
+
+Result<std::string_view, IncludeError> include_tag_argument(const IncludeContext& ctx,
+                                                            const YamlNode& node,
+                                                            std::string_view tag,
+                                                            const IncludeChain& chain) {
+  if (node.kind() == NodeKind::Scalar && !trim_white_space_front(node.text()).empty()) {
+    return node.text();
+  }
+  return std::unexpected(make_include_error(IncludeErrorKind::Include,
+                                            std::string(tag) + " needs an argument",
+                                            ctx.source_file_name(node.span.file_id), chain));
+}
+
+Result<void, IncludeError> check_include_depth(const IncludeContext& ctx, std::uint32_t file_id,
+                                               const IncludeChain& chain) {
+  if (chain.size() < limits::kMaxIncludeDepth) return {};
+  return std::unexpected(make_include_error(
+      IncludeErrorKind::IncludeDepth,
+      "include chain exceeds the maximum depth of " + std::to_string(limits::kMaxIncludeDepth),
+      ctx.source_file_name(file_id), chain));
+}
+
+Result<LoadedFile, IncludeError> load_included_file(IncludeContext& ctx, const ConfinedPath& path,
+                                                    std::optional<OpenedFile> opened,
+                                                    std::string_view argument,
+                                                    const IncludeChain& chain) {
+  if (++ctx.files_loaded > limits::kMaxIncludedFiles) {
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeDepth,
+                                              "include expansion exceeded the maximum of " +
+                                                  std::to_string(limits::kMaxIncludedFiles) +
+                                                  " files (a fan-out of nested includes)",
+                                              path.path, chain));
+  }
+  if (path.unresolved) {
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeNotFound,
+                                              cannot_read_message(argument, *path.unresolved),
+                                              path.path, chain));
+  }
+  Result<std::string, FileError> text =
+      opened ? read_opened(std::move(*opened)) : ctx.read_confined(path.path);
+  if (!text) {
+    return std::unexpected(make_include_error(
+        IncludeErrorKind::IncludeNotFound, cannot_read_message(argument, text.error().description),
+        path.path, chain));
+  }
+  const std::uint32_t id = ctx.register_source_file(path.path, std::move(*text));
+  // Composed straight from the table's copy: nothing is registered until the
+  // composer is done with it.
+  Result<NodeList, ScanError> documents = compose_file_documents(*ctx.file_texts[id], id);
+  if (!documents) {
+    ScanError& e = documents.error();
+    return std::unexpected(make_include_error(IncludeErrorKind::Parse, std::move(e.message),
+                                              path.path, chain, error_span(e.span)));
+  }
+  return LoadedFile{id, std::move(*documents)};
+}
+
 Result<ConfinedPath, IncludeError> confine_include_path(const IncludeContext& ctx,
                                                         std::string candidate,
                                                         std::string_view argument,
                                                         std::uint32_t file_id,
                                                         const IncludeChain& chain) {
   auto outside = [&] {
-    return std::unexpected(make_error(
+    return std::unexpected(make_include_error(
         IncludeErrorKind::IncludeConfinement,
         quoted_message("", argument, " resolves outside the configured include directory"),
         ctx.source_file_name(file_id), chain));
@@ -319,9 +320,9 @@ Result<ConfinedPath, IncludeError> confine_include_path(const IncludeContext& ct
   std::string normalized = normalize_path_lexically(absolute);
   if (!path_lies_under(normalized, ctx.include_root)) return outside();
   if (is_symbolic_link(candidate)) {
-    return std::unexpected(make_error(IncludeErrorKind::IncludeNotFound,
-                                      cannot_read(argument, "not found"),
-                                      ctx.source_file_name(file_id), chain));
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeNotFound,
+                                              cannot_read_message(argument, "not found"),
+                                              ctx.source_file_name(file_id), chain));
   }
   // The lexical ".." may have stepped over a missing component onto a path
   // that exists and leads elsewhere through a link: confine what it really
@@ -345,8 +346,8 @@ Result<NodeList, IncludeError> expand_root_document(IncludeContext& ctx, std::st
   Result<NodeList, ScanError> documents = compose_file_documents(*ctx.file_texts[id], id);
   if (!documents) {
     ScanError& e = documents.error();
-    return std::unexpected(make_error(IncludeErrorKind::Parse, std::move(e.message),
-                                      std::move(name), {}, error_span(e.span)));
+    return std::unexpected(make_include_error(IncludeErrorKind::Parse, std::move(e.message),
+                                              std::move(name), {}, error_span(e.span)));
   }
   Expander expander(ctx);
   const IncludeChain empty;

@@ -8,11 +8,10 @@
 // the context keeps every file registered so far).
 //
 // Directives, by tag text exactly as composed, while their switch is on:
-// "!include" (a file's first document), "!env_var" (a variable of the
-// process environment, with an optional default). "!secret" and the
-// "!include_dir_" forms are not expanded by this build: they fail with the
-// kind Unsupported. A directive node is replaced whole: its own comments,
-// anchor and tag do not reach the result. Mapping keys are never expanded.
+// "!include" (a file's first document), the four "!include_dir_" forms
+// (include_dir.hpp), "!secret" (secrets.hpp), "!env_var" (a variable of the
+// process environment, with an optional default). A directive node is replaced whole: its own
+// comments, anchor and tag do not reach the result. Mapping keys are never expanded.
 //
 // Nodes are moved, never copied; every recursive step runs through
 // with_stack_guard, so nesting and include chains of any depth are safe.

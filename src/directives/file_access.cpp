@@ -1,5 +1,6 @@
 #include "directives/file_access.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -24,9 +25,9 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 // later opens walk the components straight away.
 std::atomic<bool> openat2_missing{false};
 
-int open_with_openat2(int dir_fd, const char* relative) {
+int open_with_openat2(int dir_fd, const char* relative, int extra_flags = 0) {
   open_how how{};
-  how.flags = static_cast<std::uint64_t>(kReadFlags);
+  how.flags = static_cast<std::uint64_t>(kReadFlags | extra_flags);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
   // EAGAIN: the walk raced with a rename somewhere on the path, and the
   // kernel would rather retry than risk an escape; so do we, a few times.
@@ -48,9 +49,9 @@ int openat_retrying(int dir_fd, const char* name, int flags) {
 // Each directory with O_PATH | O_DIRECTORY | O_NOFOLLOW, the last component
 // with the read flags and O_NOFOLLOW: a link anywhere fails with ELOOP or
 // ENOTDIR instead of being followed.
-int open_by_walking(int dir_fd, std::string_view relative) {
+int open_by_walking(int dir_fd, std::string_view relative, int extra_flags) {
   const std::vector<PathComponent> parts = split_path(relative);
-  if (parts.empty()) return openat_retrying(dir_fd, ".", kReadFlags);
+  if (parts.empty()) return openat_retrying(dir_fd, ".", kReadFlags | extra_flags);
   int current = dir_fd;
   int result = -ENOENT;
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -61,8 +62,8 @@ int open_by_walking(int dir_fd, std::string_view relative) {
     }
     const std::string name(part.text);
     const bool last = i + 1 == parts.size();
-    const int flags =
-        last ? kReadFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const int flags = last ? kReadFlags | extra_flags | O_NOFOLLOW
+                           : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     const int fd = openat_retrying(current, name.c_str(), flags);
     if (current != dir_fd) ::close(current);
     current = dir_fd;
@@ -108,6 +109,13 @@ std::optional<std::string> current_directory() {
   return out;
 }
 
+bool is_directory(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  const std::string owned(path);
+  struct stat st {};
+  return ::stat(owned.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool is_symbolic_link(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   const std::string owned(path);
@@ -115,14 +123,14 @@ bool is_symbolic_link(std::string_view path) {
   return ::lstat(owned.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-int open_beneath(int dir_fd, std::string_view relative, bool use_openat2) {
+int open_beneath(int dir_fd, std::string_view relative, bool use_openat2, int extra_flags) {
   if (use_openat2 && !openat2_missing.load(std::memory_order_relaxed)) {
     const std::string owned(relative.empty() ? std::string_view(".") : relative);
-    const int fd = open_with_openat2(dir_fd, owned.c_str());
+    const int fd = open_with_openat2(dir_fd, owned.c_str(), extra_flags);
     if (fd != -ENOSYS && fd != -EPERM) return fd;
     openat2_missing.store(true, std::memory_order_relaxed);
   }
-  return open_by_walking(dir_fd, relative);
+  return open_by_walking(dir_fd, relative, extra_flags);
 }
 
 RootDirectory::~RootDirectory() {
@@ -144,6 +152,15 @@ Result<int, FileError> RootDirectory::descriptor() {
 }
 
 Result<std::string, FileError> RootDirectory::read_text(std::string_view path) {
+  return read_opened(OSV_TRY(open_beneath_root(path, 0)));
+}
+
+Result<OpenedFile, FileError> RootDirectory::open_directory(std::string_view path) {
+  return open_beneath_root(path, O_DIRECTORY);
+}
+
+Result<OpenedFile, FileError> RootDirectory::open_beneath_root(std::string_view path,
+                                                               int extra_flags) {
   const int dir_fd = OSV_TRY(descriptor());
   // The part of the canonical path below the root.
   const std::vector<PathComponent> root_parts = split_path(root_);
@@ -154,9 +171,9 @@ Result<std::string, FileError> RootDirectory::read_text(std::string_view path) {
     if (!relative.empty()) relative += '/';
     relative += parts[i].text;
   }
-  const int fd = open_beneath(dir_fd, relative, true);
+  const int fd = open_beneath(dir_fd, relative, true, extra_flags);
   if (fd < 0) return std::unexpected(os_error(-fd));
-  return read_opened(OpenedFile(fd));
+  return OpenedFile(fd);
 }
 
 std::optional<OpenedFile> RootDirectory::open_plain_path(std::string_view candidate) {
@@ -183,6 +200,55 @@ std::optional<OpenedFile> RootDirectory::open_plain_path(std::string_view candid
   const int fd = open_with_openat2(*dir_fd, relative.c_str());
   if (fd < 0) return std::nullopt;
   return OpenedFile(fd);
+}
+
+Result<OpenedDirectory, FileError> OpenedDirectory::open(OpenedFile file) {
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return std::unexpected(os_error(errno));
+  if (!S_ISDIR(st.st_mode)) return std::unexpected(os_error(ENOTDIR));
+  DIR* dir = ::fdopendir(file.fd());
+  if (dir == nullptr) return std::unexpected(os_error(errno));
+  static_cast<void>(file.release());  // the stream owns the descriptor now
+  return OpenedDirectory(dir, FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                                           static_cast<std::uint64_t>(st.st_ino)});
+}
+
+OpenedDirectory::~OpenedDirectory() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+std::vector<DirectoryEntry> OpenedDirectory::read_entries() {
+  std::vector<DirectoryEntry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir_);
+    // The end, or a read error: either way the listing stops here.
+    if (entry == nullptr) break;
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    entries.push_back(DirectoryEntry{std::string(name), entry->d_type});
+  }
+  return entries;
+}
+
+EntryKind OpenedDirectory::entry_kind(const DirectoryEntry& entry) const {
+  // Most file systems give the type with the name, which spares a stat per
+  // entry of a large directory.
+  unsigned char d_type = entry.d_type;
+  struct stat st {};
+  if (d_type == DT_UNKNOWN) {
+    if (::fstatat(::dirfd(dir_), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return EntryKind{EntryType::Unknown, false};
+    }
+    d_type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+  }
+  if (d_type == DT_DIR) return EntryKind{EntryType::Directory, false};
+  if (d_type != DT_LNK) return EntryKind{EntryType::Other, false};
+  // Links are followed: a link to a directory is a directory here.
+  if (::fstatat(::dirfd(dir_), entry.name.c_str(), &st, 0) != 0) {
+    return EntryKind{EntryType::Unknown, true};
+  }
+  return EntryKind{S_ISDIR(st.st_mode) ? EntryType::Directory : EntryType::Other, true};
 }
 
 OpenedFile::~OpenedFile() {

@@ -12,12 +12,20 @@
 // O_NOFOLLOW. Opens use O_NONBLOCK, so a FIFO cannot block in open(2), and
 // only regular files are read at all, so a FIFO or a device cannot hang the
 // call or feed it without end.
+//
+// Directories are opened the same way (O_DIRECTORY) and listed through
+// fdopendir; entries are classified from readdir's type or with fstatat,
+// never by opening them.
 #pragma once
 
+#include <dirent.h>
+
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "util/result.hpp"
 
@@ -40,6 +48,10 @@ struct FileError {
 // The process's current directory, or nothing when it cannot be read.
 [[nodiscard]] std::optional<std::string> current_directory();
 
+// True when `path` names a directory, links followed; false when it is
+// none or cannot be examined.
+[[nodiscard]] bool is_directory(std::string_view path);
+
 // True when `path` names a symbolic link itself (the final link not
 // followed); false when it is none or cannot be examined.
 [[nodiscard]] bool is_symbolic_link(std::string_view path);
@@ -52,9 +64,59 @@ class OpenedFile {
   OpenedFile& operator=(OpenedFile&&) = delete;
   ~OpenedFile();
   [[nodiscard]] int fd() const noexcept { return fd_; }
+  // The descriptor, no longer closed with the object.
+  [[nodiscard]] int release() noexcept { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
+};
+
+// Device and inode: what tells two directories apart whatever their paths.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+enum class EntryType : unsigned char { Directory, Other, Unknown };
+
+// One name of a directory, with the type the kernel gave for it (a DT_
+// value; DT_UNKNOWN when the file system does not say).
+struct DirectoryEntry {
+  std::string name;
+  unsigned char d_type = DT_UNKNOWN;
+};
+
+// What an entry is: its type with links followed, and whether the entry
+// itself is a symbolic link.
+struct EntryKind {
+  EntryType type = EntryType::Unknown;
+  bool link = false;
+};
+
+// A directory opened for listing; the stream is closed with the object.
+class OpenedDirectory {
+ public:
+  // Takes over `file` when it is a directory (fdopendir).
+  [[nodiscard]] static Result<OpenedDirectory, FileError> open(OpenedFile file);
+  OpenedDirectory(OpenedDirectory&& other) noexcept
+      : dir_(std::exchange(other.dir_, nullptr)), identity_(other.identity_) {}
+  OpenedDirectory& operator=(OpenedDirectory&&) = delete;
+  ~OpenedDirectory();
+
+  [[nodiscard]] FileIdentity identity() const noexcept { return identity_; }
+  // Every entry but "." and ".." in the order the kernel gives them; a read
+  // error ends the list without a report.
+  [[nodiscard]] std::vector<DirectoryEntry> read_entries();
+  // What an entry of this directory is: from its d_type when that tells,
+  // else by fstatat; a link is followed (Unknown when it cannot be, such as
+  // a dangling link). Never opens the entry.
+  [[nodiscard]] EntryKind entry_kind(const DirectoryEntry& entry) const;
+
+ private:
+  OpenedDirectory(DIR* dir, FileIdentity identity) noexcept : dir_(dir), identity_(identity) {}
+  DIR* dir_;
+  FileIdentity identity_;
 };
 
 // Reads an opened file whole as UTF-8 text, when it is a regular file. A
@@ -82,6 +144,10 @@ class RootDirectory {
   // contain valid UTF-8".
   [[nodiscard]] Result<std::string, FileError> read_text(std::string_view path);
 
+  // Opens the directory at `path` (canonical, under the root) the same way,
+  // with O_DIRECTORY, for OpenedDirectory::open.
+  [[nodiscard]] Result<OpenedFile, FileError> open_directory(std::string_view path);
+
   // The quick road for the usual include: `candidate` is absolute, spells
   // the root first, and the rest (".." allowed) leads to an existing entry
   // with no link on the way and without leaving the root. Then the kernel
@@ -93,6 +159,7 @@ class RootDirectory {
 
  private:
   Result<int, FileError> descriptor();
+  Result<OpenedFile, FileError> open_beneath_root(std::string_view path, int extra_flags);
 
   std::string root_;
   bool canonical_;
@@ -103,8 +170,10 @@ class RootDirectory {
 // Opens `relative` (no "..", no "." components, not absolute) beneath the
 // directory `dir_fd` for reading, never following a link: openat2 when
 // `use_openat2` and the kernel has it, else a component walk with
-// O_NOFOLLOW. Returns the descriptor or -errno. Exposed for tests of both
-// ways.
-[[nodiscard]] int open_beneath(int dir_fd, std::string_view relative, bool use_openat2);
+// O_NOFOLLOW. `extra_flags` are added to the read flags of the last
+// component (O_DIRECTORY for listings). Returns the descriptor or -errno.
+// Exposed for tests of both ways.
+[[nodiscard]] int open_beneath(int dir_fd, std::string_view relative, bool use_openat2,
+                               int extra_flags = 0);
 
 }  // namespace ostrevane

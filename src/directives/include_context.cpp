@@ -1,6 +1,7 @@
 #include "directives/include_context.hpp"
 
 #include "directives/paths.hpp"
+#include "directives/secrets.hpp"
 
 namespace ostrevane {
 namespace {
@@ -32,6 +33,8 @@ IncludeContext::IncludeContext(std::string&& dir, DirectiveFlags flags,
       secrets(flags.secrets),
       env_vars(flags.env_var),
       root_dir_(include_root, root.second) {}
+
+IncludeContext::~IncludeContext() = default;
 
 std::uint32_t IncludeContext::register_source_file(std::string path,
                                                    std::optional<std::string> text) {

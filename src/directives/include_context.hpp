@@ -13,11 +13,12 @@
 // is confined to the current directory, never to an empty root under which
 // every path would lie.
 //
-// Ownership: the context owns every list and text, and the descriptor of
-// the include root once a file was read. It belongs to one loads call.
+// Ownership: the context owns every list and text, the secrets cache, and
+// the descriptor of the include root once a file was read. It belongs to one loads call.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,6 +27,8 @@
 #include "directives/file_access.hpp"
 
 namespace ostrevane {
+
+class SecretsCache;  // directives/secrets.hpp
 
 struct DirectiveFlags {
   bool includes = false;
@@ -50,6 +53,7 @@ struct SourceFiles {
 class IncludeContext {
  public:
   IncludeContext(std::string include_dir, DirectiveFlags flags);
+  ~IncludeContext();
 
   std::string include_dir;   // as the caller gave it
   std::string include_root;  // the confinement root; empty without includes and secrets
@@ -58,6 +62,9 @@ class IncludeContext {
   std::vector<std::string> warnings;
   std::vector<MissingReference> missing_secrets;
   std::vector<MissingReference> missing_env_vars;
+  // The secrets.yaml files read so far, by candidate path; made by the
+  // first !secret of the call.
+  std::unique_ptr<SecretsCache> secrets_cache;
   std::uint64_t files_loaded = 0;
   bool includes;
   bool secrets;
@@ -75,6 +82,11 @@ class IncludeContext {
   // Reads a file under include_root (see RootDirectory::read_text).
   [[nodiscard]] Result<std::string, FileError> read_confined(std::string_view path) {
     return root_dir_.read_text(path);
+  }
+  // Opens a directory under include_root for listing (see
+  // RootDirectory::open_directory).
+  [[nodiscard]] Result<OpenedFile, FileError> open_confined_directory(std::string_view path) {
+    return root_dir_.open_directory(path);
   }
   // The quick road of an include (see RootDirectory::open_plain_path).
   [[nodiscard]] std::optional<OpenedFile> open_plain_path(std::string_view candidate) {

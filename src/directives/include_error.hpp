@@ -32,9 +32,6 @@ enum class IncludeErrorKind : std::uint8_t {
   EnvVar = 5,
   Parse = 6,
   Include = 7,
-  // A directive this build does not expand yet; raised as
-  // NotImplementedError with the message alone.
-  Unsupported = 8,
 };
 
 struct IncludeFrame {

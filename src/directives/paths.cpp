@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "scanner/input_decode.hpp"
+
 namespace ostrevane {
 
 namespace {
@@ -130,6 +132,41 @@ bool parent_path(std::string_view path, std::string& parent) {
   if (end == 0 && !path.empty() && path[0] == '/') end = 1;
   parent.assign(path.substr(0, end));
   return true;
+}
+
+std::string path_key(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  ComponentReader reader(path);
+  for (PathComponent c{}; reader.next(c);) {
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += c.text;
+  }
+  return out;
+}
+
+std::string utf8_lossy(std::string_view bytes) {
+  if (validate_utf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length != 0 && i + length <= bytes.size() && validate_utf8(bytes.substr(i, length))) {
+      out.append(bytes.substr(i, length));
+      i += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
 }
 
 }  // namespace ostrevane

@@ -39,6 +39,10 @@ struct PathComponent {
 // Component-by-component equality ("a//b/" equals "a/b").
 [[nodiscard]] bool paths_equal(std::string_view a, std::string_view b);
 
+// A text that two paths share exactly when paths_equal holds for them: the
+// components joined with single separators. For hash keys.
+[[nodiscard]] std::string path_key(std::string_view path);
+
 // `tail` after `base`: an absolute `tail` replaces the base; otherwise a "/"
 // goes between them unless the base is empty or already ends with "/".
 [[nodiscard]] std::string join_path(std::string_view base, std::string_view tail);
@@ -47,5 +51,9 @@ struct PathComponent {
 // everything before that component, without trailing separators (but "/"
 // stays "/"); the parent of a bare name is "". Nothing for "/" and "".
 [[nodiscard]] bool parent_path(std::string_view path, std::string& parent);
+
+// `bytes` as UTF-8 text: each byte that does not belong to a valid sequence
+// becomes U+FFFD. For names the file system gives.
+[[nodiscard]] std::string utf8_lossy(std::string_view bytes);
 
 }  // namespace ostrevane

@@ -15,11 +15,6 @@
 namespace ostrevane::ffi {
 namespace {
 
-PyError not_implemented(const char* what) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string("loads() with ") + what + " is not implemented yet");
-}
-
 // What reports a missing reference: a callback, a warning, or both.
 struct MissingValueHandlers {
   PyObject* on_missing_secret;
@@ -156,9 +151,7 @@ PyResult<PyRef> annotate_first_document(const ExpandedDocuments& documents,
 }  // namespace
 
 PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args) {
-  // Options of later stages, named before anything is read.
   const std::uint64_t option = args.directives.option;
-  if (option & kOptSecrets) return std::unexpected(not_implemented("OPT_SECRETS"));
 
   const bool annotated = (option & kOptAnnotated) != 0;
   const bool check_texts = annotated || args.reject_complex_keys;

@@ -56,7 +56,7 @@ struct ExpandedDocuments {
 // checks the loaded text (lock released) and every included file first;
 // then the duplicate-key and YAML 1.1 warning passes run, and a schema is
 // checked against the first document, in the call's mode, before it is
-// converted. OPT_SECRETS, not served yet, raises NotImplementedError before
+// converted.
 // anything is read.
 struct NodeRoadArgs {
   DirectiveArgs directives;

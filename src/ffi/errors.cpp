@@ -117,7 +117,6 @@ ExcClass include_kind_class(IncludeErrorKind kind) {
     case IncludeErrorKind::Parse:
       return ExcClass::ParseError;
     case IncludeErrorKind::Include:
-    case IncludeErrorKind::Unsupported:  // raised as NotImplementedError before this
       return ExcClass::IncludeError;
   }
   return ExcClass::IncludeError;
@@ -326,9 +325,6 @@ PyError include_error_to_py(const IncludeError& error) {
       set_include_stack_attr(exc, error.include_chain);
     }
     return out;
-  }
-  if (error.kind == IncludeErrorKind::Unsupported) {
-    return PyError::builtin(PyExc_NotImplementedError, error.message);
   }
   PyError out = PyError::lazy(include_kind_class(error.kind), fmt_include_stack(error));
   if (PyObject* exc = out.materialise()) {

@@ -45,17 +45,6 @@ LoadFlags load_flags(std::uint64_t option, std::string_view text) {
   return f;
 }
 
-PyError not_implemented(const char* function, const char* what) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string(function) + "() with " + what + " is not implemented yet");
-}
-
-// The first option of a road that is not built yet, in the order the roads
-// are chosen after the round-trip road.
-const char* unbuilt_road(std::uint64_t option, bool directives) {
-  if (directives && (option & kOptSecrets)) return "OPT_SECRETS";
-  return nullptr;
-}
 
 // Decodes the whole text without the interpreter lock, then logs the
 // warnings (a failed decode logs none). The documents' Strings may view
@@ -168,9 +157,6 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   if (args.option & kOptRoundTrip) {
     return loads_round_trip({text, args.option, flags.mode, flags.timestamps, flags.yaml11_warn,
                              schema.get(), &directives});
-  }
-  if (const char* road = unbuilt_road(args.option, true)) {
-    return std::unexpected(not_implemented("loads", road));
   }
 
   if (wants_directives(args.option) || (args.option & kOptAnnotated)) {

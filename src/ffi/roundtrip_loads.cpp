@@ -29,16 +29,6 @@ NodeChecks roundtrip_checks(const RoundTripLoad& load, bool yaml11_warn) noexcep
   return checks;
 }
 
-// The first option of these roads whose work is not built yet.
-const char* unbuilt_option(std::uint64_t option) noexcept {
-  return (option & kOptSecrets) ? "OPT_SECRETS" : nullptr;
-}
-
-PyError not_implemented(const char* function, const char* what) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string(function) + "() with " + what + " is not implemented yet");
-}
-
 DocumentData document_data(NodeList roots, std::string source_text, const RoundTripLoad& load,
                            ResolverMode mode, NullStyle null_style) {
   DocumentData data;
@@ -67,9 +57,6 @@ ResolverMode document_mode(std::string_view stretch, std::uint64_t option) noexc
 }  // namespace
 
 PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
-  if (const char* name = unbuilt_option(load.option)) {
-    return std::unexpected(not_implemented("loads", name));
-  }
   const NullStyle null_style = OSV_TRY(null_style_from_option(load.option));
   NodeList roots;
   SourceFiles files;
@@ -93,9 +80,6 @@ PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
 }
 
 PyResult<PyRef> loads_all_round_trip(const RoundTripLoad& load) {
-  if (const char* name = unbuilt_option(load.option)) {
-    return std::unexpected(not_implemented("loads_all", name));
-  }
   Result<std::vector<ComposedDocument>, ScanError> composed = compose_document_texts(load.text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
   PyRef list = PyRef::steal(PyList_New(0));

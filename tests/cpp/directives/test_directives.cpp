@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "directives/expand.hpp"
 #include "directives/file_access.hpp"
@@ -118,6 +120,15 @@ class Beneath : public ::testing::Test {
     ::close(fd);
   }
 
+  // The fixture directory as realpath gives it (/tmp may be a link).
+  [[nodiscard]] std::string canonical_dir() const {
+    char* real = ::realpath(dir_.c_str(), nullptr);
+    EXPECT_NE(real, nullptr);
+    std::string out = real != nullptr ? real : "";
+    std::free(real);
+    return out;
+  }
+
   std::string dir_;
   int fd_ = -1;
 };
@@ -136,10 +147,7 @@ TEST_F(Beneath, BothWaysOpenPlainPathsAndRefuseLinksAndEscapes) {
 }
 
 TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
-  char* real = ::realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string root = real;
-  std::free(real);
+  const std::string root = canonical_dir();
   RootDirectory dir(root, true);
   Result<std::string, FileError> text = dir.read_text(root + "/sub/f.yaml");
   ASSERT_TRUE(text);
@@ -158,10 +166,7 @@ TEST_F(Beneath, ReadTextReadsRegularFilesOnly) {
 }
 
 TEST_F(Beneath, PlainPathsTakeTheQuickRoadOthersDoNot) {
-  char* real = ::realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string root = real;
-  std::free(real);
+  const std::string root = canonical_dir();
   RootDirectory dir(root, true);
   EXPECT_TRUE(dir.open_plain_path(root + "/sub/f.yaml"));
   EXPECT_TRUE(dir.open_plain_path(root + "//sub/../sub/./f.yaml"));
@@ -205,6 +210,98 @@ TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
   ASSERT_EQ(mid.source()->replaced.size(), 1u);
   EXPECT_EQ(mid.source()->replaced[0], (IncludeSource{"!include", "sub/f.yaml", 5, {}}));
   EXPECT_EQ(mid.span.file_id, 5u);
+}
+
+TEST_F(Beneath, DirectoryResultsAndNamedKeysArePlaced) {
+  ASSERT_EQ(::mkdir((dir_ + "/d").c_str(), 0700), 0);
+  write(dir_ + "/d/x.yaml", "k: v\n");
+  write(dir_ + "/d/y.yaml", "\n\n[1]\n");
+  write(dir_ + "/secrets.yaml", "pw: &p\n  [a, b]  # note\n");
+  IncludeContext ctx(dir_, DirectiveFlags{true, true, false});
+  Result<NodeList, IncludeError> roots = expand_root_document(
+      ctx, "a: !include_dir_named d\nb: !include_dir_merge_list d\nc: !secret pw\n", std::nullopt);
+  ASSERT_TRUE(roots) << roots.error().message;
+  const YamlNode& root = roots->front();
+  // The result stands at the directive's argument, zero width.
+  const YamlNode& named = root.value(0);
+  EXPECT_EQ(named.span, (Span{22, 0, 0, 22}));
+  EXPECT_EQ(named.end_offset, 22u);
+  EXPECT_EQ(named.end_column, 22u);
+  EXPECT_EQ(named.source(), (IncludeSource{"!include_dir_named", "d", std::nullopt, {}}));
+  ASSERT_EQ(named.pair_count(), 2u);
+  // Each key sits at the very start of its own file.
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    const YamlNode& key = named.key(i);
+    EXPECT_EQ(key.text(), i == 0 ? "x" : "y");
+    EXPECT_EQ(key.span, (Span{0, i + 1, 0, 0}));
+    EXPECT_EQ(key.end_offset + key.end_line + key.end_column, 0u);
+    EXPECT_FALSE(key.source());
+  }
+  EXPECT_EQ(named.value(1).span.file_id, 2u);
+  EXPECT_EQ(named.value(1).span.line, 2u);
+  const YamlNode& merged = root.value(1);
+  EXPECT_EQ(merged.source(), (IncludeSource{"!include_dir_merge_list", "d", std::nullopt, {}}));
+  ASSERT_EQ(merged.item_count(), 2u);
+  EXPECT_EQ(merged.items()[1].text(), "1");
+  // A secret takes the directive's start and keeps the rest of its own
+  // form, but not its anchor.
+  const YamlNode& secret = root.value(2);
+  EXPECT_EQ(secret.span, (Span{64, 0, 2, 11}));
+  EXPECT_EQ(secret.source(), (IncludeSource{"!secret", "pw", std::nullopt, {}}));
+  EXPECT_EQ(secret.kind(), NodeKind::Sequence);
+  EXPECT_EQ(secret.style, CollectionStyle::Flow);
+  EXPECT_FALSE(secret.anchor());
+  EXPECT_EQ(secret.end_line, 1u);
+  EXPECT_EQ(secret.items()[0].span.file_id, 5u);
+  EXPECT_EQ(ctx.file_paths[5], dir_ + "/secrets.yaml");
+}
+
+TEST_F(Beneath, ListingsReadNamesAndClassifyWithoutOpening) {
+  const std::string root = canonical_dir();
+  ASSERT_EQ(::mkfifo((root + "/sub/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("none", (root + "/sub/dangling").c_str()), 0);
+  RootDirectory dir(root, true);
+  EXPECT_FALSE(dir.open_directory(root + "/linkdir/.."));  // a link on the way is refused
+  Result<OpenedFile, FileError> file = dir.open_directory(root + "/sub");
+  ASSERT_TRUE(file);
+  Result<OpenedDirectory, FileError> listing = OpenedDirectory::open(std::move(*file));
+  ASSERT_TRUE(listing);
+  std::vector<DirectoryEntry> entries = listing->read_entries();
+  std::sort(entries.begin(), entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  std::vector<std::string> names;
+  for (const DirectoryEntry& entry : entries) names.push_back(entry.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling", "f.yaml", "link.yaml", "pipe"}));
+  const auto kind = [&](std::size_t i) {
+    const EntryKind k = listing->entry_kind(entries[i]);
+    return std::pair(k.type, k.link);
+  };
+  EXPECT_EQ(kind(0), std::pair(EntryType::Unknown, true));
+  EXPECT_EQ(kind(1), std::pair(EntryType::Other, false));
+  EXPECT_EQ(kind(2), std::pair(EntryType::Other, true));
+  EXPECT_EQ(kind(3), std::pair(EntryType::Other, false));
+  // Without d_type the same answers come from fstatat.
+  for (DirectoryEntry& entry : entries) entry.d_type = DT_UNKNOWN;
+  EXPECT_EQ(kind(0), std::pair(EntryType::Unknown, true));
+  EXPECT_EQ(kind(1), std::pair(EntryType::Other, false));
+  EXPECT_EQ(kind(2), std::pair(EntryType::Other, true));
+  Result<OpenedFile, FileError> again = dir.open_directory(root + "/sub");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(OpenedDirectory::open(std::move(*again))->identity(), listing->identity());
+  Result<OpenedFile, FileError> plain = dir.open_directory(root + "/sub/f.yaml");
+  ASSERT_FALSE(plain);
+  EXPECT_EQ(plain.error().description, "Not a directory (os error 20)");
+}
+
+TEST(Paths, KeysAndLossyText) {
+  EXPECT_EQ(path_key("/a//b/./c/"), "/a/b/c");
+  EXPECT_EQ(path_key("./a"), "./a");
+  EXPECT_EQ(path_key("a/../b"), "a/../b");
+  EXPECT_EQ(utf8_lossy("plain \xc3\xa9"), "plain \xc3\xa9");
+  EXPECT_EQ(utf8_lossy("a\xff"
+                       "b\xc3"),
+            "a\xef\xbf\xbd"
+            "b\xef\xbf\xbd");
 }
 
 }  // namespace
