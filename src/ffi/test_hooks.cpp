@@ -1,5 +1,7 @@
 #include "ffi/test_hooks.hpp"
 
+#include "ffi/write_back_hooks.hpp"
+
 #ifdef OSTREVANE_TEST_HOOKS
 #include <new>
 
@@ -128,7 +130,7 @@ PyResult<void> add_test_hooks(PyObject* module) {
       return std::unexpected(PyError::fetch());
     }
   }
-  return {};
+  return add_write_back_hooks(module);
 }
 #else
 PyResult<void> add_test_hooks(PyObject*) { return {}; }
