@@ -1,0 +1,57 @@
+"""Shared set-up of the write-back tests (test_save.py, test_dump_includes.py):
+an include tree with a main file, nested and repeated includes, a directory
+include, secrets and a file whose whole content is a directive; and the
+test-only edit hook that dirties a loaded document the way edits do."""
+import os
+
+import pytest
+
+import _ostrevane as m
+import ostrevane as o
+from include_tree import IncludeTree
+
+RT = o.OPT_ROUND_TRIP | o.OPT_INCLUDES
+
+needs_hooks = pytest.mark.skipif(
+    not hasattr(m, "_edit_for_test"), reason="built without the test_hooks option")
+
+MAIN = ("# main file\n"
+        "app: !include app.yaml\n"
+        "name: demo   # kept as written\n")
+APP = ("# app settings\n"
+       "port: 8080  # the port\n"
+       "db: !include sub/db.yaml\n")
+DB = "host: localhost\nuser: admin\n"
+
+
+def edit(doc, path, how="set", text=None, root=0):
+    """Dirty `doc` at `path` (keys and item indexes from root `root`)."""
+    m._edit_for_test(doc, root, tuple(path), how, text)
+
+
+class WriteBackTree(IncludeTree):
+    def __init__(self, base):
+        super().__init__(base, RT)
+        self.write("main.yaml", MAIN)
+        self.write("app.yaml", APP)
+        self.write("sub/db.yaml", DB)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def inode(self, name):
+        return os.stat(self.path(name)).st_ino
+
+    def load_main(self, option=RT, origin=True, **kw):
+        doc = self.loads(self.read("main.yaml").decode(), option=option,
+                         root_path=self.path("main.yaml"), **kw)
+        if origin:
+            doc.set_origin(self.path("main.yaml"))
+        return doc
+
+    def leftovers(self):
+        found = []
+        for top, _, names in os.walk(self.base):
+            found += [os.path.join(top, n) for n in names if ".ostrevane-tmp." in n]
+        return found
