@@ -36,7 +36,9 @@ class AtomicWrite : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  [[nodiscard]] std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
+  [[nodiscard]] std::string path(std::string_view name) const {
+    return dir_ + "/" + std::string(name);
+  }
 
   static void put(const std::string& p, std::string_view text) {
     std::ofstream(p, std::ios::binary) << text;
@@ -110,8 +112,8 @@ TEST_F(AtomicWrite, AnExistingRegularFileKeepsItsPermissionBits) {
 
 TEST_F(AtomicWrite, PathsWithoutANameAreRefusedAndTouchNothing) {
   const std::uint64_t counter = temp_file_counter_value();
-  for (const std::string& bad : {std::string(), std::string("."), std::string("/"),
-                                 path(".."), path("sub/.."), std::string("..")}) {
+  for (const std::string& bad : {std::string(), std::string("."), std::string("/"), path(".."),
+                                 path("sub/.."), std::string("..")}) {
     auto result = write_file_atomic(bad, "x");
     ASSERT_FALSE(result) << bad;
     EXPECT_EQ(result.error().description, "cannot write a path that ends in `..` or is empty");
@@ -190,8 +192,9 @@ TEST_F(AtomicWrite, AFailingFlushOrCloseKeepsTheOldFileAndRemovesTheTemporary) {
     int errnum;
     std::string_view text;
   };
-  for (const Case c : {Case{AtomicWriteStep::Fsync, EIO, "Input/output error (os error 5)"},
-                       Case{AtomicWriteStep::Close, EDQUOT, "Disk quota exceeded (os error 122)"}}) {
+  for (const Case c :
+       {Case{AtomicWriteStep::Fsync, EIO, "Input/output error (os error 5)"},
+        Case{AtomicWriteStep::Close, EDQUOT, "Disk quota exceeded (os error 122)"}}) {
     fail_next_atomic_write_step(c.step, c.errnum);
     auto result = write_file_atomic(target, "new\n");
     ASSERT_FALSE(result);
