@@ -8,7 +8,8 @@ import pytest
 import _ostrevane as m
 import ostrevane as o
 from ostrevane.exceptions import OstrevaneIncludeError
-from write_back_tree import APP, DB, RT, WriteBackTree, edit, needs_hooks
+from write_back_tree import (APP, DB, DIRECTIVES, ENV_NAME, RT, WriteBackTree, edit,
+                             needs_hooks)
 
 
 @pytest.fixture
@@ -168,20 +169,11 @@ def test_a_failed_flush_leaves_the_file_as_it_was(tree):
 
 @pytest.fixture
 def directives(tree, monkeypatch):
-    tree.write("middle.yaml", "!include third.yaml\n")
-    tree.write("third.yaml", "deep: 1\n")
-    tree.write("secrets.yaml", "token: s3cret\n")
-    tree.write("sec_mid.yaml", "!secret token\n")
-    tree.write("d/one.yaml", "v: 1\n")
-    tree.write("main.yaml", "m: !include middle.yaml\n"
-                            "s: !include sec_mid.yaml\n"
-                            "v: !env_var OSV_WB_VALUE\n"
-                            "l: !include_dir_merge_list d\n")
-    monkeypatch.setenv("OSV_WB_VALUE", "from-env")
-    return tree
-
-
-DIRECTIVES = RT | o.OPT_SECRETS | o.OPT_ENV_VAR
+    monkeypatch.setenv(ENV_NAME, "from-env")
+    return tree.add_directive_files("m: !include middle.yaml\n"
+                                    "s: !include sec_mid.yaml\n"
+                                    "v: !env_var OSV_WB_VALUE\n"
+                                    "l: !include_dir_merge_list d\n")
 
 
 def test_directive_files_are_given_back_as_directives(directives):

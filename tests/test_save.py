@@ -9,7 +9,7 @@ import pytest
 import _ostrevane as m
 import ostrevane as o
 from ostrevane.exceptions import OstrevaneIncludeError
-from write_back_tree import RT, WriteBackTree, edit, needs_hooks
+from write_back_tree import DIRECTIVES, ENV_NAME, RT, WriteBackTree, edit, needs_hooks
 
 
 @pytest.fixture
@@ -313,22 +313,14 @@ def test_a_removed_document_dirties_the_main_file(tree):
 
 @pytest.fixture
 def directives(tree, monkeypatch):
-    tree.write("middle.yaml", "!include third.yaml\n")
-    tree.write("third.yaml", "deep: 1\n")
-    tree.write("env_mid.yaml", "!env_var OSV_WB_VALUE\n")
-    tree.write("secrets.yaml", "token: s3cret\n")
-    tree.write("d/one.yaml", "v: 1\n")
-    tree.write("main.yaml", "m: !include middle.yaml\n"
-                            "e: !include env_mid.yaml\n"
-                            "t: !secret token\n"
-                            "v: !env_var OSV_WB_VALUE\n"
-                            "l: !include_dir_list d\n"
-                            "plain: 1\n")
-    monkeypatch.setenv("OSV_WB_VALUE", "from-env")
-    return tree
+    monkeypatch.setenv(ENV_NAME, "from-env")
+    return tree.add_directive_files("m: !include middle.yaml\n"
+                                    "e: !include env_mid.yaml\n"
+                                    "t: !secret token\n"
+                                    "v: !env_var OSV_WB_VALUE\n"
+                                    "l: !include_dir_list d\n"
+                                    "plain: 1\n")
 
-
-DIRECTIVES = RT | o.OPT_SECRETS | o.OPT_ENV_VAR
 
 REFUSED = [
     # An included file whose whole content was a directive.

@@ -11,6 +11,8 @@ import ostrevane as o
 from include_tree import IncludeTree
 
 RT = o.OPT_ROUND_TRIP | o.OPT_INCLUDES
+DIRECTIVES = RT | o.OPT_SECRETS | o.OPT_ENV_VAR
+ENV_NAME = "OSV_WB_VALUE"
 
 needs_hooks = pytest.mark.skipif(
     not hasattr(m, "_edit_for_test"), reason="built without the test_hooks option")
@@ -49,6 +51,20 @@ class WriteBackTree(IncludeTree):
         if origin:
             doc.set_origin(self.path("main.yaml"))
         return doc
+
+    def add_directive_files(self, main_text):
+        """Files whose whole content is a directive (middle.yaml: an include
+        of third.yaml; env_mid.yaml and sec_mid.yaml: a variable and a
+        secret), secrets.yaml, the directory d, and `main_text` as the main
+        file. Load with DIRECTIVES and ENV_NAME set."""
+        self.write("middle.yaml", "!include third.yaml\n")
+        self.write("third.yaml", "deep: 1\n")
+        self.write("env_mid.yaml", f"!env_var {ENV_NAME}\n")
+        self.write("sec_mid.yaml", "!secret token\n")
+        self.write("secrets.yaml", "token: s3cret\n")
+        self.write("d/one.yaml", "v: 1\n")
+        self.write("main.yaml", main_text)
+        return self
 
     def leftovers(self):
         found = []

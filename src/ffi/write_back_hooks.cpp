@@ -11,6 +11,7 @@
 #include "directives/atomic_write.hpp"
 #include "ffi/document.hpp"
 #include "ffi/entry_guard.hpp"
+#include "ffi/test_hooks.hpp"
 #endif
 
 namespace ostrevane::ffi {
@@ -120,13 +121,7 @@ PyMethodDef g_hooks[] = {
 }  // namespace
 
 PyResult<void> add_write_back_hooks(PyObject* module) {
-  for (PyMethodDef& def : g_hooks) {
-    PyRef function = PyRef::steal(PyCMethod_New(&def, module, nullptr, nullptr));
-    if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) {
-      return std::unexpected(PyError::fetch());
-    }
-  }
-  return {};
+  return add_hook_functions(module, g_hooks);
 }
 #else
 PyResult<void> add_write_back_hooks(PyObject*) { return {}; }
