@@ -280,6 +280,10 @@ Result<DecodedStream, DecodeError> Decoder::run() {
                                        DecodeErrorCategory::Syntax});
   }
   if (!decoded) return std::unexpected(std::move(decoded.error()));
+  // The scanner stopped at a block collection past the depth limit: the
+  // nodes above it normally fail first, at the same position.
+  if (const ScanError* deep = scanner_.depth_exceeded())
+    return std::unexpected(DecodeError{deep->message, deep->span, DecodeErrorCategory::Syntax});
   out.warnings = std::move(warnings_);
   return out;
 }
@@ -847,8 +851,9 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
                                   const Span& span) {
   if (is_merge_marker(key)) return true;  // several "<<" entries merge in turn
   if (seen.insert(canonical_key(key)).second) return true;
-  const std::string shown =
-      key.kind() == ValueKind::String ? std::string(key.text()) : value_debug_text(key);
+  const std::string shown = key.kind() == ValueKind::String
+                                ? cut_text(key.text(), limits::kQuotedKeyChars)
+                                : value_debug_text_cut(key, limits::kQuotedKeyChars);
   if (dup_key_error_) {
     fail("duplicate mapping key: " + shown, span, DecodeErrorCategory::DuplicateKey);
     return false;

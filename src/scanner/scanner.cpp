@@ -16,6 +16,10 @@ namespace ostrevane {
 
 namespace scanner_detail {
 
+std::string depth_exceeded_message() {
+  return "maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded";
+}
+
 namespace {
 
 std::string hex_code_point(std::uint32_t cp) {
@@ -120,6 +124,7 @@ Status Scanner::scan_to_boundary() {
   while (!at_boundary_) {
     Status status = fetch_next_token();
     if (!status) [[unlikely]] {
+      if (depth_stopped_) return status;
       // A property error held back is earlier in the text than whatever
       // failed since; report it first.
       if (held_property_error_) return std::unexpected(std::move(*held_property_error_));
@@ -450,8 +455,20 @@ Status Scanner::open_block_collection(std::uint32_t column, Span span, TokenKind
     indent_ = column;
     indent_is_sequence_ = kind == TokenKind::SequenceStart;
     push(kind, span, false);
+    if (indents_.size() > limits::kMaxDepth) [[unlikely]]
+      return stop_at_depth(span);
   }
   return {};
+}
+
+// Block collections open one per indentation step, so a deep text such as
+// "- - - ... a" would otherwise hold every level and its tokens before the
+// decoder rejects it. The tokens handed out end with this start token: the
+// decoder meets its own depth limit at or before it, with the position it
+// always reported.
+Status Scanner::stop_at_depth(Span span) {
+  depth_stopped_ = true;
+  return scan_error(depth_exceeded_message(), span);
 }
 
 void Scanner::grow_tokens() {
@@ -463,8 +480,8 @@ void Scanner::grow_tokens() {
   const double per_byte =
       static_cast<double>(have - predict_from_token_) / static_cast<double>(scanned);
   const auto predicted =
-      predict_from_token_ + static_cast<std::size_t>(
-                                per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
+      predict_from_token_ +
+      static_cast<std::size_t>(per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
   out_.reserve(std::max(predicted + 64, have + have / 2 + 64));
   advise_huge_pages(out_.data(), out_.capacity() * sizeof(Token));
 }
@@ -539,6 +556,8 @@ Status Scanner::fetch_value() {
                           false};
         const Token both[2] = {start, key_token};
         out_.insert(where, both, both + 2);
+        if (indents_.size() > limits::kMaxDepth) [[unlikely]]
+          return stop_at_depth(at);
       } else {
         out_.insert(where, key_token);
       }
@@ -624,9 +643,7 @@ Status Scanner::fetch_document_end() {
 
 Status Scanner::fetch_flow_collection_start(bool mapping) {
   const Span at = r_.span();
-  if (flow_level_ >= limits::kMaxDepth)
-    return scan_error("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
-                      at);
+  if (flow_level_ >= limits::kMaxDepth) return scan_error(depth_exceeded_message(), at);
   if (flow_level_ == 0) {
     flow_start_line_ = at.line;
     flow_block_indent_ = indent_;
@@ -826,6 +843,10 @@ Result<void, ScanError> DocumentScanner::scan_next_document() {
     status = scanner_->scan_to_boundary();
   }
   if (!status || scanner_->stream_ended()) finished_ = true;
+  if (!status && scanner_->depth_stopped()) {
+    depth_exceeded_ = std::move(status.error());
+    return {};
+  }
   return status;
 }
 

@@ -15,7 +15,10 @@
 //
 // Invariants:
 // - The scanner never recurses: block indentation and flow brackets live on
-//   explicit stacks, and flow nesting stops at limits::kMaxDepth.
+//   explicit stacks, and nesting stops at limits::kMaxDepth: flow brackets
+//   past it are a scan error, block collections past it end the scan (see
+//   DocumentScanner::depth_exceeded), so a deep text costs no more than the
+//   first thousand levels of it.
 // - Token texts are views, either into the input (one-line plain scalars,
 //   quoted scalars without escapes, doubled quotes or line breaks, and the
 //   names of anchors, aliases, tags and directives) or into the list's own
@@ -26,6 +29,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "scanner/token.hpp"
@@ -59,6 +63,16 @@ class DocumentScanner {
   // True once StreamEnd has been appended or an error returned.
   [[nodiscard]] bool finished() const noexcept { return finished_; }
 
+  // Set when the scan stopped at a block collection nested past
+  // limits::kMaxDepth instead of failing: the last call then succeeded with
+  // the tokens up to and including that collection's start token and
+  // finished the scanner. A consumer that counts nesting as the decoder does
+  // fails at or before that token; this error ("maximum nesting depth (1000)
+  // exceeded" at the start token) is for one that does not.
+  [[nodiscard]] const ScanError* depth_exceeded() const noexcept {
+    return depth_exceeded_ ? &*depth_exceeded_ : nullptr;
+  }
+
   // The tokens appended since the last discard_tokens(), and the comments
   // and storage that go with them.
   [[nodiscard]] TokenList& tokens() noexcept { return list_; }
@@ -71,6 +85,7 @@ class DocumentScanner {
   TokenList list_;
   std::unique_ptr<scanner_detail::Scanner> scanner_;
   std::string_view text_;
+  std::optional<ScanError> depth_exceeded_;
   std::uint32_t file_id_ = 0;
   bool started_ = false;
   bool finished_ = false;

@@ -53,6 +53,10 @@ inline constexpr std::size_t kArenaSpareChunks = 32;
 // same bound as CPython's default int_max_str_digits).
 inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
 
+// Characters of a key that an error or warning quotes, before "...": a key
+// expanded from aliases can be any size, the message stays readable.
+inline constexpr std::size_t kQuotedKeyChars = 200;
+
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.
 inline constexpr std::size_t kStackGuardThreshold = 102'400;

@@ -389,9 +389,7 @@ void destroy_list_block(ListHeader* head, ValuePair*) noexcept {
 }
 }  // namespace detail
 
-void drop_value_iterative(Value&& v) noexcept {
-  Value doomed(std::move(v));
-}
+void drop_value_iterative(Value&& v) noexcept { Value doomed(std::move(v)); }
 
 // ---- equality
 
@@ -527,7 +525,7 @@ void append_hex_escape(std::string& out, unsigned long cp) {
   char buf[16];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, cp, 16);
   out += "\\u{";
-  out.append(buf, end);
+  out.append(buf, static_cast<std::size_t>(end - buf));
   out += '}';
 }
 
@@ -564,8 +562,7 @@ void append_float_debug(std::string& out, double d) {
 
 void append_big_int_debug(std::string& out, const Value& v) {
   const std::uint8_t base = v.big_int_base();
-  if (base == 10 ||
-      big_int_decimal_digits_bound(v.text(), base) <= limits::kBigIntDecimalDigits) {
+  if (base == 10 || big_int_decimal_digits_bound(v.text(), base) <= limits::kBigIntDecimalDigits) {
     append_debug_quoted(out, base == 10 ? std::string(v.text()) : big_int_decimal_text(v));
     return;
   }
@@ -580,7 +577,9 @@ void append_big_int_debug(std::string& out, const Value& v) {
   append_debug_quoted(out, literal);
 }
 
-void append_debug_rec(std::string& out, const Value& v) {
+// `cap`: once `out` holds this many bytes, collections add no more items
+// and strings no more text, so a bounded message costs bounded work.
+void append_debug_rec(std::string& out, const Value& v, std::size_t cap) {
   switch (v.kind()) {
     case ValueKind::Null:
       out += "Null";
@@ -605,7 +604,8 @@ void append_debug_rec(std::string& out, const Value& v) {
       return;
     case ValueKind::String:
       out += "String(";
-      append_debug_quoted(out, v.text());
+      append_debug_quoted(
+          out, out.size() < cap ? v.text().substr(0, cap - out.size()) : std::string_view());
       out += ')';
       return;
     case ValueKind::Timestamp:
@@ -617,9 +617,10 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Sequence([";
       bool first = true;
       for (const Value& item : v.items()) {
+        if (out.size() >= cap) break;
         if (!first) out += ", ";
         first = false;
-        with_stack_guard([&] { append_debug_rec(out, item); });
+        with_stack_guard([&] { append_debug_rec(out, item, cap); });
       }
       out += "])";
       return;
@@ -628,12 +629,13 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Mapping([";
       bool first = true;
       for (const ValuePair& p : v.pairs()) {
+        if (out.size() >= cap) break;
         if (!first) out += ", ";
         first = false;
         out += '(';
-        with_stack_guard([&] { append_debug_rec(out, p.key); });
+        with_stack_guard([&] { append_debug_rec(out, p.key, cap); });
         out += ", ";
-        with_stack_guard([&] { append_debug_rec(out, p.value); });
+        with_stack_guard([&] { append_debug_rec(out, p.value, cap); });
         out += ')';
       }
       out += "])";
@@ -643,7 +645,7 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Tagged(";
       append_debug_quoted(out, v.tag());
       out += ", ";
-      with_stack_guard([&] { append_debug_rec(out, v.inner()); });
+      with_stack_guard([&] { append_debug_rec(out, v.inner(), cap); });
       out += ')';
       return;
   }
@@ -698,7 +700,30 @@ void append_debug_quoted(std::string& out, std::string_view text) {
 }
 
 void append_value_debug(std::string& out, const Value& v) {
-  with_stack_guard([&] { append_debug_rec(out, v); });
+  with_stack_guard([&] { append_debug_rec(out, v, SIZE_MAX); });
+}
+
+std::string cut_text(std::string_view text, std::size_t max_chars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (chars++ == max_chars) {
+      std::string out(text.data(), i);
+      out += "...";
+      return out;
+    }
+  }
+  return std::string(text);
+}
+
+std::string value_debug_text_cut(const Value& v, std::size_t max_chars) {
+  // A character takes at most 4 bytes: this many bytes hold more than
+  // `max_chars` characters whenever the whole text does.
+  const std::size_t cap = 4 * max_chars + 64;
+  std::string out;
+  with_stack_guard([&] { append_debug_rec(out, v, cap); });
+  if (out.size() <= max_chars) return out;
+  return cut_text(out, max_chars);
 }
 
 std::string value_debug_text(const Value& v) {

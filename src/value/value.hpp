@@ -146,10 +146,8 @@ Value clone_item(const Value& v) noexcept;
 ValuePair clone_item(const ValuePair& p) noexcept;
 
 // A static text block, for texts that live as long as the program.
-#define OSV_STATIC_TEXT(name, literal)            \
-  inline constinit ::ostrevane::detail::TextBlock name { \
-    0, sizeof(literal) - 1, literal                \
-  }
+#define OSV_STATIC_TEXT(name, literal) \
+  inline constinit ::ostrevane::detail::TextBlock name { 0, sizeof(literal) - 1, literal }
 
 // The "<<" that replaces a merge marker, and the empty text of an empty
 // tagged node: shared by every value that uses them, never freed.
@@ -441,6 +439,15 @@ void drop_value_iterative(Value&& v) noexcept;
 // its prefix ("0x", "0o", "0b").
 [[nodiscard]] std::string value_debug_text(const Value& v);
 void append_value_debug(std::string& out, const Value& v);
+
+// `text` cut to its first `max_chars` characters (code points) followed by
+// "...", or whole when it has no more.
+[[nodiscard]] std::string cut_text(std::string_view text, std::size_t max_chars);
+
+// value_debug_text(v) cut as cut_text does; only a little more than the
+// kept part is ever built, however large `v` (an alias expansion can be
+// millions of nodes).
+[[nodiscard]] std::string value_debug_text_cut(const Value& v, std::size_t max_chars);
 
 // Debug form of a text: between double quotes, with '"' and '\' escaped, \n,
 // \r, \t, \0, and \u{hex} for other characters that are not printable.

@@ -21,6 +21,9 @@ inline std::unexpected<ScanError> scan_error(std::string message, Span span) {
   return std::unexpected(ScanError{std::move(message), span});
 }
 
+// The message of nesting past limits::kMaxDepth, the same as the decoder's.
+std::string depth_exceeded_message();
+
 inline constexpr std::uint32_t kNoLine = std::numeric_limits<std::uint32_t>::max();
 
 // An implicit key whose first token (alias, anchor, tag or flow collection)
@@ -53,6 +56,9 @@ class Scanner {
     predict_from_token_ = out_.size();
   }
   bool stream_ended() const noexcept { return stream_ended_; }
+  // True once a scan stopped at a block collection nested past
+  // limits::kMaxDepth; the error it returned is the decoder's depth error.
+  bool depth_stopped() const noexcept { return depth_stopped_; }
 
  private:
   // Driver and dispatch.
@@ -74,6 +80,9 @@ class Scanner {
     return open_block_collection(column, span, kind);
   }
   [[nodiscard]] Status open_block_collection(std::uint32_t column, Span span, TokenKind kind);
+  // Ends the scan at a block collection nested past limits::kMaxDepth,
+  // whose start token at `span` is the last one appended.
+  [[gnu::cold]] Status stop_at_depth(Span span);
   void unroll_indent(std::int64_t column);
   void pop_indent();
   void close_sequence_at_column(int c);
@@ -164,6 +173,7 @@ class Scanner {
   bool simple_key_allowed_ = true;
   bool directive_allowed_ = true;
   bool stream_ended_ = false;
+  bool depth_stopped_ = false;
   bool at_boundary_ = false;  // the last token appended ends a document
   bool tab_before_token_ = false;
   bool document_start_on_line_ = false;

@@ -536,24 +536,86 @@ TEST(ScannerFrame, FlowNestingLimit) {
 }
 
 TEST(ScannerFrame, DeepBlockNestingNeedsNoRecursion) {
-  // 100,000 nested block sequences on one line, then closed at the end.
+  // 1,000 nested block sequences on one line, the most accepted, then
+  // closed at the end.
   std::string yaml;
-  for (int i = 0; i < 100'000; ++i) yaml += "- ";
+  for (int i = 0; i < 1'000; ++i) yaml += "- ";
   yaml += "a";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
   std::size_t block_ends = 0;
   for (const Token& t : result->tokens) block_ends += t.kind == TokenKind::BlockEnd;
-  EXPECT_EQ(block_ends, 100'000u);
+  EXPECT_EQ(block_ends, 1'000u);
 }
 
 TEST(ScannerFrame, DeepBlockMappingNesting) {
   std::string yaml;
-  for (int i = 0; i < 3'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
+  for (int i = 0; i < 1'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
-  EXPECT_EQ(result->tokens.size(), 2u + 3'000u * 5u);  // MAP K S V per line, then the BEs
+  EXPECT_EQ(result->tokens.size(), 2u + 1'000u * 5u);  // MAP K S V per line, then the BEs
 }
+
+// A block collection past the depth limit ends the scan at its start token,
+// however deep the text goes on: the first thousand levels are all it costs.
+struct DeepBlockCase {
+  const char* name;
+  std::string yaml;
+  TokenKind last;
+  std::uint32_t line, column;  // of the stop, from 1
+};
+
+class ScannerDeepBlock : public ::testing::TestWithParam<DeepBlockCase> {};
+
+std::string repeat(std::string_view part, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += part;
+  return out;
+}
+
+// `lines` lines of `line`, each indented `step` columns past the one before.
+std::string staircase(std::string_view line, std::size_t step, std::size_t lines) {
+  std::string yaml;
+  for (std::size_t i = 0; i < lines; ++i) yaml += std::string(i * step, ' ') + std::string(line);
+  return yaml;
+}
+
+TEST_P(ScannerDeepBlock, StopsAtTheFirstLevelPastTheLimit) {
+  const DeepBlockCase& c = GetParam();
+  auto whole = scan_all_tokens(c.yaml);
+  ASSERT_FALSE(whole);
+  EXPECT_EQ(whole.error().message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(whole.error().span.line + 1, c.line);
+  EXPECT_EQ(whole.error().span.column + 1, c.column);
+
+  DocumentScanner scanner(c.yaml);
+  ASSERT_TRUE(scanner.scan_next_document());
+  EXPECT_TRUE(scanner.finished());
+  ASSERT_NE(scanner.depth_exceeded(), nullptr);
+  EXPECT_EQ(scanner.depth_exceeded()->message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(scanner.depth_exceeded()->span, whole.error().span);
+  const TokenVector& toks = scanner.tokens().tokens;
+  ASSERT_FALSE(toks.empty());
+  EXPECT_LT(toks.size(), 10'000u);
+  // The collection's start token is there, at the stop; its properties and
+  // key may follow it.
+  bool found = false;
+  for (const Token& t : toks) found |= t.kind == c.last && t.span == whole.error().span;
+  EXPECT_TRUE(found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScannerDeepBlock,
+    ::testing::Values(
+        DeepBlockCase{"sequences", repeat("- ", 1'001) + "a", TokenKind::SequenceStart, 1, 2001},
+        DeepBlockCase{"sequences_far", repeat("- ", 100'000) + "a", TokenKind::SequenceStart, 1,
+                      2001},
+        DeepBlockCase{"mappings", staircase("k:\n", 1, 3'000), TokenKind::MappingStart, 1001, 1001},
+        // A sequence and a mapping per line.
+        DeepBlockCase{"mixed", staircase("- k:\n", 4, 600), TokenKind::SequenceStart, 501, 2001},
+        DeepBlockCase{"properties", staircase("&a !t k:\n", 1, 1'200), TokenKind::MappingStart,
+                      1001, 1001}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScannerFrame, TooLargeTextIsRefused) {
   // Reserved, never touched: the size check comes before any byte is read.
@@ -658,7 +720,8 @@ const ByDocumentCase kByDocument[] = {
     {"- x: &a 1\n--- *a\n", "[STREAM SEQ - MAP K S(x) V &(a) S(1) BE BE DOC] / [*(a) STREAMEND]"},
     // Tokens before an error are handed out; the error comes with the call
     // that meets it.
-    {"--- a\n--- 'b\n", "[STREAM DOC] / [S(a) DOC] / error: unterminated single-quoted scalar at 2:5"},
+    {"--- a\n--- 'b\n",
+     "[STREAM DOC] / [S(a) DOC] / error: unterminated single-quoted scalar at 2:5"},
     // Characters are checked for the whole text before the first token.
     {"a: 1\n--- \x01", "error: disallowed control character U+0001 at 2:5"},
 };
