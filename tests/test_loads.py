@@ -66,6 +66,24 @@ def test_resolution_rules(load, text, option, expected):
     assert load(text, option=option) == expected
 
 
+# Block scalars of 64 KiB and more are handed from the scanner to the result
+# whole: shared by aliases, kept across documents, under every option.
+@pytest.mark.parametrize("option", [0, o.OPT_DUPLICATE_KEYS_WARN, o.OPT_YAML_1_1])
+def test_large_block_scalars(option):
+    lines = [f"line {i} " + "x" * 70 for i in range(2000)]
+    literal = "\n".join(lines) + "\n"
+    body = "".join("  " + line + "\n" for line in lines)
+    text = (f"a: &big |\n{body}b: >-\n{body}c: [*big, *big]\n"
+            f"--- |+\n{body}\n--- [x]\n")
+    first, second, third = loads_all(text, option=option)
+    assert first["a"] == literal
+    assert first["b"] == " ".join(lines)
+    assert first["c"] == [literal, literal]
+    assert second == literal + "\n"
+    assert third == ["x"]
+    assert loads(text, option=option)["c"][1] == literal
+
+
 @pytest.mark.parametrize("option,expected", [
     (0, "2001-12-14"),
     (o.OPT_TIMESTAMPS, "date"),

@@ -198,10 +198,19 @@ class Decoder {
 
   // ---- collections and keys
   bool node_or_null(Value& out, bool indentless_allowed);
-  bool decode_mapping(ValuePairList& pairs, bool flow);
-  bool decode_sequence(ValueList& items, bool flow);
+  // The collections push their entries on pair_stack_ / item_stack_;
+  // collect() then moves them into one list of the exact size.
+  bool decode_mapping(bool flow);
+  bool decode_sequence(bool flow);
   Got decode_sequence_item(Value& out, bool flow);
-  bool decode_indentless_sequence(ValueList& items);
+  bool decode_indentless_sequence();
+  template <class T>
+  SharedList<T> collect(std::vector<T>& stack, std::size_t base) {
+    SharedList<T> list = SharedList<T>::in_arena(*arena_, stack.size() - base);
+    for (std::size_t i = base; i < stack.size(); ++i) list.push_back(std::move(stack[i]));
+    stack.resize(base);
+    return list;
+  }
   bool single_pair(Value& out, Value key, const Span* complex_check_span);
   bool check_complex_key(const Value& key, const Span& span);
   bool check_duplicate_key(std::unordered_set<std::string>& seen, const Value& key,
@@ -228,9 +237,17 @@ class Decoder {
     if (at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
         at < reinterpret_cast<std::uintptr_t>(borrow_end_))
       return Value::borrowed_string(text);
-    return Value::string(text);
+    if (text.size() >= TextArena::kAdoptMin) [[unlikely]] {
+      // A large text the scanner built (a block scalar) moves on whole.
+      std::string owned = scanner_.tokens().storage.release(text.data());
+      if (!owned.empty()) return Value::borrowed_string(arena_->adopt(std::move(owned)));
+    }
+    return Value::string(text, *arena_);
   }
 
+  // Storage of the lists and copied texts of every document, handed to the
+  // result; first, so that it outlives every value the decoder holds.
+  std::unique_ptr<ValueArena> arena_ = std::make_unique<ValueArena>();
   DocumentScanner& scanner_;
   // The current document's tokens; between documents, once every token is
   // consumed, they are dropped and the next document's are scanned in.
@@ -243,6 +260,9 @@ class Decoder {
   std::unordered_map<std::string_view, Anchor> anchors_;
   std::unordered_map<std::string_view, std::string_view> tag_directives_;
   std::vector<std::string> warnings_;
+  // Entries of the open collections, innermost last.
+  std::vector<Value> item_stack_;
+  std::vector<ValuePair> pair_stack_;
   DecodeError error_;
   // Stream-wide alias expansion totals, checked against the budgets.
   std::uint64_t expanded_nodes_ = 0;
@@ -285,6 +305,7 @@ Result<DecodedStream, DecodeError> Decoder::run() {
   if (const ScanError* deep = scanner_.depth_exceeded())
     return std::unexpected(DecodeError{deep->message, deep->span, DecodeErrorCategory::Syntax});
   out.warnings = std::move(warnings_);
+  out.storage = std::move(arena_);
   return out;
 }
 
@@ -479,19 +500,19 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   switch (t.kind) {
     case K::MappingStart: {
       ++pos_;
-      ValuePairList pairs;
-      if (!decode_mapping(pairs, t.flow())) return Got::Failed;
+      const std::size_t base = pair_stack_.size();
+      if (!decode_mapping(t.flow())) return Got::Failed;
       built(1, 0);
-      out = Value::mapping(std::move(pairs));
+      out = Value::mapping(collect(pair_stack_, base));
       wrap_custom(out, tag);
       break;
     }
     case K::SequenceStart: {
       ++pos_;
-      ValueList items;
-      if (!decode_sequence(items, t.flow())) return Got::Failed;
+      const std::size_t base = item_stack_.size();
+      if (!decode_sequence(t.flow())) return Got::Failed;
       built(1, 0);
-      out = Value::sequence(std::move(items));
+      out = Value::sequence(collect(item_stack_, base));
       wrap_custom(out, tag);
       break;
     }
@@ -504,10 +525,10 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       return decode_alias(t, out);
     case K::SequenceEntry:
       if (indentless_allowed) {
-        ValueList items;
-        if (!decode_indentless_sequence(items)) return Got::Failed;
+        const std::size_t base = item_stack_.size();
+        if (!decode_indentless_sequence()) return Got::Failed;
         built(1, 0);
-        out = Value::sequence(std::move(items));
+        out = Value::sequence(collect(item_stack_, base));
         wrap_custom(out, tag);
         break;
       }
@@ -655,7 +676,7 @@ bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
   return got != Got::Failed;
 }
 
-bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
+bool Decoder::decode_mapping(bool flow) {
   const bool check_dups = dup_key_error_ || dup_key_warn_;
   std::unordered_set<std::string> seen;
   const std::size_t n = toks_.size();
@@ -708,19 +729,19 @@ bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
         }
         if (!check_complex_key(key, entry_span)) return false;
         if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-        pairs.emplace_back(std::move(key), std::move(value));
+        pair_stack_.emplace_back(std::move(key), std::move(value));
         if (pos_ == start) return true;
         continue;
       }
     }
     if (!check_complex_key(key, entry_span)) return false;
     if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-    pairs.emplace_back(std::move(key), std::move(value));
+    pair_stack_.emplace_back(std::move(key), std::move(value));
   }
   return true;
 }
 
-bool Decoder::decode_sequence(ValueList& items, bool flow) {
+bool Decoder::decode_sequence(bool flow) {
   const std::size_t n = toks_.size();
   while (pos_ < n) {
     Value item;
@@ -730,7 +751,7 @@ bool Decoder::decode_sequence(ValueList& items, bool flow) {
         ++pos_;
         const Got got = decode_sequence_item(item, flow);
         if (got == Got::Failed) return false;
-        if (got == Got::Node) items.push_back(std::move(item));
+        if (got == Got::Node) item_stack_.push_back(std::move(item));
         break;
       }
       case K::StreamEnd:
@@ -747,7 +768,7 @@ bool Decoder::decode_sequence(ValueList& items, bool flow) {
         const Got got = decode_sequence_item(item, flow);
         if (got == Got::Failed) return false;
         if (got == Got::Nothing) return true;
-        items.push_back(std::move(item));
+        item_stack_.push_back(std::move(item));
         if (pos_ == start) return true;
         break;
       }
@@ -762,7 +783,7 @@ bool Decoder::single_pair(Value& out, Value key, const Span* complex_check_span)
   Value value;
   if (!node_or_null(value, false)) return false;
   if (complex_check_span && !check_complex_key(key, *complex_check_span)) return false;
-  ValuePairList pairs;
+  ValuePairList pairs = ValuePairList::in_arena(*arena_, 1);
   pairs.emplace_back(std::move(key), std::move(value));
   built(1, 0);
   out = Value::mapping(std::move(pairs));
@@ -811,7 +832,7 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
   return single_pair(out, std::move(node), &t.span) ? Got::Node : Got::Failed;
 }
 
-bool Decoder::decode_indentless_sequence(ValueList& items) {
+bool Decoder::decode_indentless_sequence() {
   while (at(K::SequenceEntry)) {
     ++pos_;
     if (pos_ < toks_.size()) {
@@ -822,7 +843,7 @@ bool Decoder::decode_indentless_sequence(ValueList& items) {
         case K::Key:
         case K::SequenceEntry:
           built(1, 0);
-          items.push_back(Value());
+          item_stack_.push_back(Value());
           continue;
         default:
           break;
@@ -831,7 +852,7 @@ bool Decoder::decode_indentless_sequence(ValueList& items) {
     Value item;
     const Got got = decode_node(item, false);
     if (got == Got::Failed) return false;
-    if (got == Got::Node) items.push_back(std::move(item));
+    if (got == Got::Node) item_stack_.push_back(std::move(item));
   }
   return true;
 }

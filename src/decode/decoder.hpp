@@ -10,6 +10,13 @@
 // anywhere in the text wins over a decode error in any document, as if the
 // whole text had been scanned first.
 //
+// Ownership: the documents' lists and copied texts live in the result's
+// `storage` (a ValueArena), allocated in bulk and freed a few chunks at a
+// time; a large block scalar built by the scanner moves there whole instead
+// of being copied. So no document value, nor any clone of one, may outlive
+// the DecodedStream it came in (moving a document out and dropping the
+// stream leaves it dangling).
+//
 // Invariants: by default the result owns all its texts; nothing in it points
 // into the input. With DecodedTexts::BorrowInput, String values whose text is
 // an unchanged slice of the input (one-line plain scalars, quoted scalars
@@ -27,14 +34,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 
@@ -56,6 +64,11 @@ struct DecodeError {
 enum class DecodedTexts : std::uint8_t { Owned, BorrowInput };
 
 struct DecodedStream {
+  // The documents' lists and copied texts, allocated in bulk: dropping the
+  // stream frees them a few chunks at a time. Declared first, so that it
+  // outlives the documents; no value of a document, nor any clone of one,
+  // may outlive the stream.
+  std::unique_ptr<ValueArena> storage;
   std::vector<Value> documents;
   std::vector<std::string> warnings;
 };

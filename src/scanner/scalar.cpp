@@ -714,7 +714,9 @@ Status Scanner::scan_block_scalar(bool literal) {
 
   simple_key_allowed_ = true;
   OSV_TRY(drop_simple_key());
-  push_text(TokenKind::Scalar, start, keep(text), r_.pos,
+  const std::string_view kept =
+      text.size() >= TextArena::kAdoptMin ? list_.storage.adopt(std::move(text)) : keep(text);
+  push_text(TokenKind::Scalar, start, kept, r_.pos,
             literal ? ScalarStyle::Literal : ScalarStyle::Folded);
   return {};
 }

@@ -104,6 +104,20 @@ class TextArena {
   // Copies `text` into the arena and returns a view of the copy.
   std::string_view store(std::string_view text);
 
+  // Texts this long are kept whole rather than copied: a large block
+  // scalar is built once, then handed on (see release).
+  static constexpr std::size_t kAdoptMin = std::size_t{64} << 10;
+
+  // Keeps `text` (at least kAdoptMin bytes) without copying it and returns
+  // a view of it, valid until reset() or release().
+  std::string_view adopt(std::string&& text);
+
+  // Hands over the kept text whose view starts at `data`, so that a
+  // consumer can keep it past reset() without a copy; empty when `data` is
+  // not the start of one (or it was already handed over). The views of it
+  // stay valid as long as the returned string lives unchanged.
+  std::string release(const char* data) noexcept;
+
   // Forgets every stored text, invalidating all views of them; the chunks
   // are kept and refilled in order before any new one is allocated.
   void reset() noexcept;
@@ -114,6 +128,7 @@ class TextArena {
     std::size_t size = 0;
   };
   std::vector<Chunk> chunks_;
+  std::vector<std::string> adopted_;
   std::size_t next_chunk_ = 0;  // the first chunk not yet written since reset()
   char* cursor_ = nullptr;
   std::size_t left_ = 0;

@@ -44,6 +44,30 @@ struct ValueArena::Chunk {
 namespace {
 constexpr std::size_t kChunkHeader = (sizeof(ValueArena::Chunk) + 15) & ~std::size_t{15};
 
+// A value that outlives its arena reads a spare chunk, which stays mapped:
+// under AddressSanitizer spare chunks are poisoned, so that such a read
+// fails loudly instead of reading what the next arena wrote there.
+#if defined(__SANITIZE_ADDRESS__)
+#define OSV_ARENA_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSV_ARENA_POISON 1
+#endif
+#endif
+#ifdef OSV_ARENA_POISON
+extern "C" void __asan_poison_memory_region(void const volatile* addr, std::size_t size);
+extern "C" void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size);
+void poison_payload(ValueArena::Chunk* chunk) noexcept {
+  __asan_poison_memory_region(reinterpret_cast<char*>(chunk) + kChunkHeader, chunk->size);
+}
+void unpoison_payload(ValueArena::Chunk* chunk) noexcept {
+  __asan_unpoison_memory_region(reinterpret_cast<char*>(chunk) + kChunkHeader, chunk->size);
+}
+#else
+void poison_payload(ValueArena::Chunk*) noexcept {}
+void unpoison_payload(ValueArena::Chunk*) noexcept {}
+#endif
+
 std::mutex g_spare_mutex;
 ValueArena::Chunk* g_spare_chunks = nullptr;
 std::size_t g_spare_count = 0;
@@ -57,6 +81,7 @@ ValueArena::~ValueArena() {
     Chunk* chunk = chunks_;
     chunks_ = chunk->previous;
     if (chunk->size == limits::kArenaChunkSize) {
+      poison_payload(chunk);
       chunk->previous = keep;
       if (keep == nullptr) last_kept = chunk;
       keep = chunk;
@@ -87,6 +112,7 @@ ValueArena::~ValueArena() {
   }
   while (keep != nullptr) {
     Chunk* next = keep->previous;
+    unpoison_payload(keep);
     ::operator delete(keep);
     keep = next;
   }
@@ -106,6 +132,7 @@ void* ValueArena::allocate_chunk(std::size_t bytes) {
         --g_spare_count;
       }
     }
+    if (chunk != nullptr) unpoison_payload(chunk);
     if (chunk == nullptr) {
       chunk = static_cast<Chunk*>(::operator new(kChunkHeader + limits::kArenaChunkSize));
       chunk->size = limits::kArenaChunkSize;

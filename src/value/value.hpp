@@ -124,6 +124,12 @@ class ValueArena {
 
   struct Chunk;
 
+  // Keeps `text` until the arena goes, without copying it; returns a view.
+  std::string_view adopt(std::string&& text) {
+    adopted_.push_back(std::move(text));
+    return adopted_.back();
+  }
+
   // `bytes` of storage aligned for any Value, valid until the arena goes.
   void* allocate(std::size_t bytes) {
     bytes = (bytes + 7) & ~std::size_t{7};
@@ -139,6 +145,7 @@ class ValueArena {
   Chunk* chunks_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
+  std::vector<std::string> adopted_;
 };
 
 // Shares the heap parts of one list item.

@@ -499,7 +499,9 @@ TEST(ScannerFrame, ReserveRule) {
 // without disturbing this thread's buffer.
 TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
   std::string yaml;
-  for (int i = 0; i < 60'000; ++i) yaml += "k" + std::to_string(i) + ": [v, \"w\\t\"]\n";
+  // About 50,000 tokens: more than the smallest kept buffer, less than the
+  // largest.
+  for (int i = 0; i < 5'000; ++i) yaml += "k" + std::to_string(i) + ": [v, \"w\\t\"]\n";
   std::string first_dump;
   const Token* first_data = nullptr;
   {
@@ -509,6 +511,7 @@ TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
     first_dump = dump_tokens(*first);
   }
   EXPECT_GE(detail::token_buffer_cached_bytes(), detail::kTokenBufferCacheMin);
+  EXPECT_LE(detail::token_buffer_cached_bytes(), limits::kTokenBufferCache);
   std::optional<TokenList> from_other_thread;
   std::thread([&] { from_other_thread = std::move(*scan_all_tokens(yaml)); }).join();
   auto second = scan_all_tokens(yaml);
@@ -521,6 +524,16 @@ TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
   auto small = scan_all_tokens("a: b");
   ASSERT_TRUE(small);
   EXPECT_EQ(small->tokens.size(), 8u);
+}
+
+// What a thread keeps after a scan far larger than the cache is bounded.
+TEST(ScannerFrame, KeptTokenBufferIsBounded) {
+  std::string yaml;
+  for (int i = 0; i < 200'000; ++i) yaml += "- [a, b]\n";
+  std::thread([&] {
+    ASSERT_TRUE(scan_all_tokens(yaml));
+    EXPECT_LE(detail::token_buffer_cached_bytes(), limits::kTokenBufferCache);
+  }).join();
 }
 
 TEST(ScannerFrame, AcceptedCharacters) {
@@ -794,6 +807,30 @@ TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
   EXPECT_EQ(b2.data(), b1.data());
   EXPECT_EQ(b2, big);
   EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+// A large block scalar is kept whole, and a consumer can take it over: its
+// bytes stay where the token's view points.
+TEST(TextArenaAdopt, LargeBlockScalarsAreHandedOverWhole) {
+  std::string yaml = "a: |\n";
+  for (int i = 0; i < 4'000; ++i) yaml += "  line " + std::to_string(i) + " of the text\n";
+  yaml += "b: |\n  small\n";
+  auto result = scan_all_tokens(yaml);
+  ASSERT_TRUE(result);
+  std::vector<const Token*> scalars;
+  for (const Token& t : result->tokens)
+    if (t.kind == TokenKind::Scalar) scalars.push_back(&t);
+  ASSERT_EQ(scalars.size(), 4u);
+  const std::string_view big = scalars[1]->text();
+  ASSERT_GE(big.size(), TextArena::kAdoptMin);
+  const std::string expected(big);
+  EXPECT_TRUE(result->storage.release(scalars[3]->text().data()).empty());  // copied, not kept
+  std::string taken = result->storage.release(big.data());
+  EXPECT_EQ(taken.data(), big.data());
+  EXPECT_EQ(taken, expected);
+  EXPECT_TRUE(result->storage.release(big.data()).empty());  // handed over once
+  result->storage.reset();
+  EXPECT_EQ(taken, expected);
 }
 
 }  // namespace
