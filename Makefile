@@ -103,7 +103,7 @@ FUZZ_SHIM := $(FUZZ_DIR)/shim
 FUZZ_SAN := -fsanitize=address,undefined
 FUZZ_ENV := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=tests/fuzz/ubsan.supp
 FUZZ_FLAGS := -std=c++2b -isystem $(FUZZ_SHIM) -Isrc -g -O1 -fno-omit-frame-pointer $(FUZZ_SAN)
-FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/resolver/*.cpp src/decode/*.cpp \
+FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/resolver/*.cpp src/value/*.cpp src/decode/*.cpp \
 	src/encode/*.cpp src/emit_util/*.cpp) src/schema/modeline.cpp
 FUZZ_OBJS := $(FUZZ_CORE:%.cpp=$(FUZZ_DIR)/obj/%.o)
 FUZZ_BINS := $(FUZZ_HARNESSES:%=$(FUZZ_DIR)/bin/%)

@@ -117,6 +117,7 @@ class Scanner {
                                                  Span start, bool key_allowed_at_start,
                                                  bool tab_at_start);
   [[nodiscard]] Status scan_block_scalar(bool literal);
+  std::size_t block_scalar_extent(std::size_t pos, std::uint32_t indent) const noexcept;
   [[nodiscard]] Status push_implicit_key(std::string_view text, ScalarStyle style, Span start,
                                          std::uint64_t end_offset);
   [[nodiscard]] Result<std::uint32_t, ScanError> hex_escape(int digits, Span start);

@@ -809,6 +809,42 @@ TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
   EXPECT_EQ(arena.store(""), std::string_view());
 }
 
+// Past a megabyte a block scalar reserves the rest of its extent at once;
+// the text is the same whatever the line breaks and blank lines.
+TEST(TextArenaAdopt, BlockScalarsPastAMegabyte) {
+  for (const std::string_view br : {"\n", "\r\n"}) {
+    for (const char* header : {"|", "|+", "|-"}) {
+      std::string yaml = std::string("a: ") + header + std::string(br);
+      std::string literal;
+      for (int i = 0; i < 150'000; ++i) {
+        const std::string line = (i % 7 == 3 ? "   indented " : "  line ") + std::to_string(i);
+        yaml += line + std::string(br);
+        literal += line.substr(2) + "\n";
+        if (i % 1000 == 999) {
+          yaml += std::string(br);
+          literal += "\n";
+        }
+      }
+      yaml += std::string(br) + "b: c" + std::string(br);
+      auto result = scan_all_tokens(yaml);
+      ASSERT_TRUE(result);
+      const Token* text = nullptr;
+      for (const Token& t : result->tokens)
+        if (t.kind == TokenKind::Scalar && t.text().size() > 1'000'000) text = &t;
+      ASSERT_NE(text, nullptr) << header;
+      // The text ends with a blank line after its last one: kept by '+'.
+      const std::string_view chomped = std::string_view(literal).substr(0, literal.size() - 2);
+      if (header[1] == '+') {
+        EXPECT_EQ(text->text(), literal + "\n");
+      } else if (header[1] == '-') {
+        EXPECT_EQ(text->text(), chomped);
+      } else {
+        EXPECT_EQ(text->text(), std::string(chomped) + "\n");
+      }
+    }
+  }
+}
+
 // A large block scalar is kept whole, and a consumer can take it over: its
 // bytes stay where the token's view points.
 TEST(TextArenaAdopt, LargeBlockScalarsAreHandedOverWhole) {
