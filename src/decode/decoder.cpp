@@ -222,7 +222,7 @@ class Decoder {
     return Got::Failed;
   }
   bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
-  Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
+  Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span() : Span{}; }
 
   // Makes `v` string_of(text) in place: assigning a temporary would copy it
   // right after its text was written in pieces, a stall on every scalar.
@@ -354,10 +354,10 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
           fail(
               "a directive must be at the start of the stream or follow a document-end marker "
               "(...)",
-              t.span);
+              t.span());
           return failed();
         }
-        const Span group = t.span;
+        const Span group = t.span();
         bool saw_yaml = false;
         while (at_top(K::Directive)) {
           if (!handle_directive(toks_[pos_], saw_yaml)) return failed();
@@ -416,7 +416,7 @@ bool Decoder::trailing_check() {
     case K::Directive:
       return true;
     default:
-      fail("trailing content after document", toks_[pos_].span);
+      fail("trailing content after document", toks_[pos_].span());
       return false;
   }
 }
@@ -428,11 +428,11 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
     const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
                        (w.count < 3 || w.word[2][0] == '#');
     if (!valid) {
-      fail("invalid %YAML directive", t.span);
+      fail("invalid %YAML directive", t.span());
       return false;
     }
     if (saw_yaml) {
-      fail("duplicate %YAML directive", t.span);
+      fail("duplicate %YAML directive", t.span());
       return false;
     }
     saw_yaml = true;
@@ -443,7 +443,7 @@ bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
     const std::string_view handle = w.word[1];
     if (handle.front() != '!' || handle.back() != '!') return true;
     if (!tag_directives_.emplace(handle, w.word[2]).second) {
-      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span);
+      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span());
       return false;
     }
   }
@@ -486,7 +486,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   for (; pos_ < n; ++pos_) {
     const Token& t = toks_[pos_];
     if (t.kind == K::Anchor) {
-      if (anchor) return fail("a node cannot have two anchors", t.span);
+      if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor = t.text();
     } else if (t.kind == K::Tag) {
       if (!expand_tag(t, tag_storage, tag)) return Got::Failed;
@@ -521,7 +521,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       decode_scalar(t, tag, out);
       break;
     case K::Alias:
-      if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span);
+      if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span());
       return decode_alias(t, out);
     case K::SequenceEntry:
       if (indentless_allowed) {
@@ -562,7 +562,7 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
   if (const auto handle = tag_handle_of(text)) {
     const auto it = tag_directives_.find(*handle);
     if (it == tag_directives_.end()) {
-      fail("undefined tag handle: " + std::string(*handle), t.span);
+      fail("undefined tag handle: " + std::string(*handle), t.span());
       return false;
     }
     join(it->second, text.substr(handle->size()));
@@ -599,7 +599,7 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
     if (const auto diff = resolution_difference(mode_, text, plain, tag)) {
       std::string w = "YAML 1.1 syntax '";
       w.append(text).append("' resolves as ").append(diff->first).append(" in 1.1 but ");
-      w.append(diff->second).append(" in 1.2 at ").append(line_column(t.span));
+      w.append(diff->second).append(" in 1.2 at ").append(line_column(t.span()));
       warnings_.push_back(std::move(w));
     }
   }
@@ -645,8 +645,8 @@ Value Decoder::empty_node(OptionalTag tag) {
 Got Decoder::decode_alias(const Token& t, Value& out) {
   ++pos_;
   const auto it = anchors_.find(t.text());
-  if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span);
-  if (!charge_alias_expansion(it->second, t.span)) return Got::Failed;
+  if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span());
+  if (!charge_alias_expansion(it->second, t.span())) return Got::Failed;
   built(it->second.nodes, it->second.bytes);
   out = it->second.value.clone();
   return Got::Node;
@@ -684,7 +684,7 @@ bool Decoder::decode_mapping(bool flow) {
     const Token& t = toks_[pos_];
     Value key;
     Value value;
-    Span entry_span = t.span;
+    Span entry_span = t.span();
     switch (t.kind) {
       case K::StreamEnd:
       case K::DocumentStart:
@@ -712,7 +712,7 @@ bool Decoder::decode_mapping(bool flow) {
             const Token& k = toks_[q];
             if (((k.kind == K::MappingStart || k.kind == K::SequenceStart) && !k.flow()) ||
                 k.kind == K::SequenceEntry) {
-              fail("a block collection cannot be a mapping key", k.span);
+              fail("a block collection cannot be a mapping key", k.span());
               return false;
             }
           }
@@ -809,12 +809,13 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
   }
   if (pos_ >= toks_.size()) return Got::Nothing;
   const Token& t = toks_[pos_];
+  const Span key_span = t.span();
   if (t.kind == K::Key) {
     ++pos_;
     Value key;
     if (!node_or_null(key, false)) return Got::Failed;
     if (at(K::Value)) ++pos_;
-    return single_pair(out, std::move(key), &t.span) ? Got::Node : Got::Failed;
+    return single_pair(out, std::move(key), &key_span) ? Got::Node : Got::Failed;
   }
   if (t.kind == K::Value) {
     ++pos_;
@@ -829,7 +830,7 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     return Got::Node;
   }
   ++pos_;
-  return single_pair(out, std::move(node), &t.span) ? Got::Node : Got::Failed;
+  return single_pair(out, std::move(node), &key_span) ? Got::Node : Got::Failed;
 }
 
 bool Decoder::decode_indentless_sequence() {

@@ -545,15 +545,14 @@ Status Scanner::fetch_value() {
       if (key.state == SimpleKey::State::TabIndented)
         return scan_error("a tab cannot be used for indentation", colon);
       held_property_error_.reset();  // the property did start this key
-      const Span at = out_[key.token_index].span;
-      const Token key_token{at, at.offset, nullptr, 0, TokenKind::Key, ScalarStyle::Plain, false};
+      const Span at = out_[key.token_index].span();
+      const Token key_token(TokenKind::Key, at, at.offset);
       const auto where = out_.begin() + static_cast<std::ptrdiff_t>(key.token_index);
       if (static_cast<std::int64_t>(key.column) > indent_) {
         indents_.push_back(IndentLevel{indent_, indent_is_sequence_});
         indent_ = key.column;
         indent_is_sequence_ = false;
-        const Token start{at,   at.offset, nullptr, 0, TokenKind::MappingStart, ScalarStyle::Plain,
-                          false};
+        const Token start(TokenKind::MappingStart, at, at.offset);
         const Token both[2] = {start, key_token};
         out_.insert(where, both, both + 2);
         if (indents_.size() > limits::kMaxDepth) [[unlikely]]

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/limits.hpp"
 #include "util/result.hpp"
 
 namespace ostrevane {
@@ -58,8 +59,11 @@ enum class ScalarStyle : std::uint8_t {
   Folded = 4,
 };
 
-// One token. `span` is where the token starts; `end_offset` is where a
-// Scalar's source text ends and equals span.offset for every other kind.
+// One token, 32 bytes: a large text makes millions of them. span() is where
+// the token starts; `end_offset` is where a Scalar's source text ends and
+// equals the start offset for every other kind. Offsets fit 32 bits because
+// texts longer than limits::kMaxScanInput are refused, and file ids 16 bits
+// because no scan sees more than limits::kMaxIncludedFiles files.
 //
 // The text of Scalar, Anchor, Alias, Tag and Directive tokens is a view:
 // either into the scanned text (one-line plain scalars, quoted scalars with
@@ -68,18 +72,38 @@ enum class ScalarStyle : std::uint8_t {
 // own storage. Either way it stays valid while both the scanned text and
 // the TokenList live.
 struct Token {
-  Span span;
-  std::uint64_t end_offset = 0;
+  std::uint32_t offset = 0;
+  std::uint32_t end_offset = 0;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
   const char* text_data = nullptr;
   std::uint32_t text_size = 0;
-  TokenKind kind = TokenKind::StreamStart;
-  ScalarStyle style = ScalarStyle::Plain;  // Scalar only
-  bool flag = false;                       // MappingStart/SequenceStart: flow; Key: explicit
+  std::uint16_t file_id = 0;
+  TokenKind kind : 5 = TokenKind::StreamStart;
+  ScalarStyle style : 3 = ScalarStyle::Plain;  // Scalar only
+  bool flag : 1 = false;                       // MappingStart/SequenceStart: flow; Key: explicit
 
+  Token() = default;
+  Token(TokenKind k, const Span& at, std::uint64_t end, std::string_view text = {},
+        ScalarStyle s = ScalarStyle::Plain, bool f = false) noexcept
+      : offset(static_cast<std::uint32_t>(at.offset)),
+        end_offset(static_cast<std::uint32_t>(end)),
+        line(at.line),
+        column(at.column),
+        text_data(text.data()),
+        text_size(static_cast<std::uint32_t>(text.size())),
+        file_id(static_cast<std::uint16_t>(at.file_id)),
+        kind(k),
+        style(s),
+        flag(f) {}
+
+  Span span() const noexcept { return Span{offset, file_id, line, column}; }
   std::string_view text() const noexcept { return {text_data, text_size}; }
   bool flow() const noexcept { return flag; }
   bool explicit_key() const noexcept { return flag; }
 };
+static_assert(sizeof(Token) == 32);
+static_assert(limits::kMaxIncludedFiles < 0x10000 && limits::kMaxScanInput <= 0xFFFF'FFFFu);
 
 // A comment collected on request: the text after '#' and one optional space,
 // trailing white space removed, and the position of its '#'.

@@ -127,14 +127,13 @@ class Scanner {
   void push(TokenKind kind, Span span, bool flag = false) {
     if (out_.size() == out_.capacity()) [[unlikely]]
       grow_tokens();
-    out_.push_back(Token{span, span.offset, nullptr, 0, kind, ScalarStyle::Plain, flag});
+    out_.emplace_back(kind, span, span.offset, std::string_view(), ScalarStyle::Plain, flag);
   }
   void push_text(TokenKind kind, Span span, std::string_view text, std::uint64_t end_offset,
                  ScalarStyle style = ScalarStyle::Plain) {
     if (out_.size() == out_.capacity()) [[unlikely]]
       grow_tokens();
-    out_.push_back(Token{span, end_offset, text.data(), static_cast<std::uint32_t>(text.size()),
-                         kind, style, false});
+    out_.emplace_back(kind, span, end_offset, text, style);
   }
   // Grows the token vector to the count the scanned part of the text
   // predicts for the whole, so large texts reallocate once or twice instead

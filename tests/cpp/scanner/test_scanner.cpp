@@ -325,7 +325,7 @@ TEST(ScannerSpans, EmptyTextAndByteOrderMark) {
     ASSERT_EQ(result->tokens.size(), 2u);
     EXPECT_EQ(result->tokens[0].kind, TokenKind::StreamStart);
     EXPECT_EQ(result->tokens[1].kind, TokenKind::StreamEnd);
-    for (const Token& t : result->tokens) EXPECT_EQ(t.span, (Span{text.size(), 0, 0, 0}));
+    for (const Token& t : result->tokens) EXPECT_EQ(t.span(), (Span{text.size(), 0, 0, 0}));
     EXPECT_EQ(result->leading_bom, !text.empty());
   }
 }
@@ -335,7 +335,7 @@ TEST(ScannerSpans, ByteOrderMarkCountsInOffsetsNotColumns) {
   ASSERT_TRUE(result);
   ASSERT_EQ(result->comments.size(), 1u);
   EXPECT_EQ(result->comments[0].span, (Span{3, 0, 0, 0}));
-  EXPECT_EQ(result->tokens[1].span, (Span{7, 0, 1, 0}));  // MappingStart
+  EXPECT_EQ(result->tokens[1].span(), (Span{7, 0, 1, 0}));  // MappingStart
 }
 
 TEST(ScannerSpans, KeyOfPropertyTakesPropertyPosition) {
@@ -344,14 +344,14 @@ TEST(ScannerSpans, KeyOfPropertyTakesPropertyPosition) {
   const auto& t = result->tokens;
   ASSERT_EQ(dump_tokens(*result), "MAP K &(x) S(a) V S(1) BE");
   for (int i : {1, 2, 3}) {
-    EXPECT_EQ(t[i].span, (Span{0, 0, 0, 0})) << i;
+    EXPECT_EQ(t[i].span(), (Span{0, 0, 0, 0})) << i;
     EXPECT_EQ(t[i].end_offset, 0u) << i;
   }
-  EXPECT_EQ(t[4].span, (Span{3, 0, 0, 3}));  // Scalar a
+  EXPECT_EQ(t[4].span(), (Span{3, 0, 0, 3}));  // Scalar a
   EXPECT_EQ(t[4].end_offset, 4u);
-  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 4}));  // Value at ':'
+  EXPECT_EQ(t[5].span(), (Span{4, 0, 0, 4}));  // Value at ':'
   EXPECT_EQ(t[5].end_offset, 4u);
-  EXPECT_EQ(t[7].span, (Span{7, 0, 0, 7}));  // BlockEnd at the end
+  EXPECT_EQ(t[7].span(), (Span{7, 0, 0, 7}));  // BlockEnd at the end
 }
 
 TEST(ScannerSpans, ColumnsCountCharacters) {
@@ -359,11 +359,11 @@ TEST(ScannerSpans, ColumnsCountCharacters) {
   ASSERT_TRUE(result);
   const auto& t = result->tokens;
   ASSERT_EQ(dump_tokens(*result), "MAP K S(é) V S(ü) K S(xy) V S\"(ö) BE");
-  EXPECT_EQ(t[4].span, (Span{2, 0, 0, 1}));  // ':' after a two-byte letter
-  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 3}));  // ü
+  EXPECT_EQ(t[4].span(), (Span{2, 0, 0, 1}));  // ':' after a two-byte letter
+  EXPECT_EQ(t[5].span(), (Span{4, 0, 0, 3}));  // ü
   EXPECT_EQ(t[5].end_offset, 6u);
-  EXPECT_EQ(t[9].span, (Span{11, 0, 1, 4}));  // the quote
-  EXPECT_EQ(t[9].end_offset, 15u);            // after the closing quote
+  EXPECT_EQ(t[9].span(), (Span{11, 0, 1, 4}));  // the quote
+  EXPECT_EQ(t[9].end_offset, 15u);              // after the closing quote
 }
 
 TEST(ScannerSpans, LineBreakForms) {
@@ -371,9 +371,9 @@ TEST(ScannerSpans, LineBreakForms) {
   auto result = scan_all_tokens("- a\r\n- b\r- c\r\r- d");
   ASSERT_TRUE(result);
   ASSERT_EQ(dump_tokens(*result), "SEQ - S(a) - S(b) - S(c) - S(d) BE");
-  EXPECT_EQ(result->tokens[4].span, (Span{5, 0, 1, 0}));
-  EXPECT_EQ(result->tokens[6].span, (Span{9, 0, 2, 0}));
-  EXPECT_EQ(result->tokens[8].span, (Span{14, 0, 4, 0}));
+  EXPECT_EQ(result->tokens[4].span(), (Span{5, 0, 1, 0}));
+  EXPECT_EQ(result->tokens[6].span(), (Span{9, 0, 2, 0}));
+  EXPECT_EQ(result->tokens[8].span(), (Span{14, 0, 4, 0}));
 }
 
 TEST(ScannerSpans, ScalarEndOffsetsAndStyles) {
@@ -400,7 +400,7 @@ TEST(ScannerSpans, ScalarEndOffsetsAndStyles) {
       if (t.kind == TokenKind::Scalar && !scalar) scalar = &t;
     ASSERT_NE(scalar, nullptr) << c.yaml;
     EXPECT_EQ(scalar->style, c.style) << c.yaml;
-    EXPECT_EQ(scalar->span.offset, c.offset) << c.yaml;
+    EXPECT_EQ(scalar->span().offset, c.offset) << c.yaml;
     EXPECT_EQ(scalar->end_offset, c.end_offset) << c.yaml;
   }
 }
@@ -417,7 +417,7 @@ TEST(ScannerSpans, ErrorPositionsCountBytesAndCharacters) {
 TEST(ScannerSpans, FileIdReachesEverySpan) {
   auto result = scan_all_tokens("a: [b, {c: d}]\n# x\n", {.file_id = 7, .collect_comments = true});
   ASSERT_TRUE(result);
-  for (const Token& t : result->tokens) EXPECT_EQ(t.span.file_id, 7u);
+  for (const Token& t : result->tokens) EXPECT_EQ(t.span().file_id, 7u);
   ASSERT_EQ(result->comments.size(), 1u);
   EXPECT_EQ(result->comments[0].span.file_id, 7u);
   auto error = scan_all_tokens("a: [", {.file_id = 3});
@@ -613,7 +613,7 @@ TEST_P(ScannerDeepBlock, StopsAtTheFirstLevelPastTheLimit) {
   // The collection's start token is there, at the stop; its properties and
   // key may follow it.
   bool found = false;
-  for (const Token& t : toks) found |= t.kind == c.last && t.span == whole.error().span;
+  for (const Token& t : toks) found |= t.kind == c.last && t.span() == whole.error().span;
   EXPECT_TRUE(found);
 }
 
@@ -760,13 +760,13 @@ TEST(ScansByDocument, GivesTheSameTokensAsTheWholeScan) {
     scanner.discard_tokens();
     ASSERT_TRUE(scanner.scan_next_document());
     for (const Token& t : scanner.tokens().tokens) {
-      tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+      tokens += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
     }
     for (const ScannedComment& c : scanner.tokens().comments) comments += c.text + "|";
   }
   std::string expected_tokens, expected_comments;
   for (const Token& t : whole->tokens)
-    expected_tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+    expected_tokens += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
   for (const ScannedComment& c : whole->comments) expected_comments += c.text + "|";
   EXPECT_TRUE(tokens == expected_tokens);  // megabytes: no diff printed
   EXPECT_EQ(comments, expected_comments);
