@@ -729,14 +729,14 @@ bool Decoder::decode_mapping(bool flow) {
         }
         if (!check_complex_key(key, entry_span)) return false;
         if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-        pair_stack_.emplace_back(std::move(key), std::move(value));
+        pair_stack_.push_back(ValuePair{std::move(key), std::move(value)});
         if (pos_ == start) return true;
         continue;
       }
     }
     if (!check_complex_key(key, entry_span)) return false;
     if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-    pair_stack_.emplace_back(std::move(key), std::move(value));
+    pair_stack_.push_back(ValuePair{std::move(key), std::move(value)});
   }
   return true;
 }
