@@ -188,6 +188,7 @@ class Decoder {
   }
   Value merge_marker() {
     saw_merge_ = true;
+    heap_parts_ = true;              // the marker's Tagged block, and the merged lists
     built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
     return merge_key_marker();
   }
@@ -279,6 +280,10 @@ class Decoder {
   const bool dup_key_warn_;
   const bool yaml11_warn_;
   bool saw_merge_ = false;
+  // Set once any value holds storage outside arena_ (a Tagged or BigInt
+  // block, a timestamp, merged lists): its documents must then be dropped
+  // node by node.
+  bool heap_parts_ = false;
 };
 
 // ---------------------------------------------------------------- stream
@@ -306,6 +311,7 @@ Result<DecodedStream, DecodeError> Decoder::run() {
     return std::unexpected(DecodeError{deep->message, deep->span, DecodeErrorCategory::Syntax});
   out.warnings = std::move(warnings_);
   out.storage = std::move(arena_);
+  out.storage_only = !heap_parts_;
   return out;
 }
 
@@ -588,6 +594,7 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
 }
 
 void Decoder::wrap(Value& v, std::string_view tag) {
+  heap_parts_ = true;
   built(1, tag.size());
   v = Value::tagged(tag, std::move(v));
 }
@@ -619,9 +626,11 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
     if (r.kind == ResolvedScalar::Kind::BigInt) {
       v = big_int_from_literal(text);
       built(0, v.text().size());
+      heap_parts_ = true;
     } else if (const auto ts =
                    !tag && plain && timestamps_ ? parse_timestamp(text) : std::nullopt) {
       v = Value::timestamp(*ts);
+      heap_parts_ = true;  // a date-time may keep a block of its own
     } else {
       v = string_of(text);
       built(0, text.size());
@@ -886,6 +895,12 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
 }
 
 }  // namespace
+
+DecodedStream::~DecodedStream() {
+  if (storage_only) {
+    for (Value& document : documents) forget_value(document);
+  }
+}
 
 Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
                                                  bool dup_key_error, bool reject_complex_keys,

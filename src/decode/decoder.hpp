@@ -71,6 +71,16 @@ struct DecodedStream {
   std::unique_ptr<ValueArena> storage;
   std::vector<Value> documents;
   std::vector<std::string> warnings;
+  // True when every part of every document lives in `storage` (no tag, big
+  // integer, timestamp or merge key made a block of its own): a document
+  // can then be dropped with forget_value, and dropping the stream frees
+  // its chunks without visiting a node.
+  bool storage_only = false;
+
+  DecodedStream() = default;
+  DecodedStream(DecodedStream&&) noexcept = default;
+  DecodedStream& operator=(DecodedStream&&) noexcept = default;
+  ~DecodedStream();
 };
 
 // Decodes every document of `text`.

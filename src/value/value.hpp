@@ -439,6 +439,11 @@ void drop_value_iterative(Value&& v) noexcept;
 // quadratic for the other bases: call only where decimal text is needed.
 [[nodiscard]] std::string big_int_decimal_text(const Value& v);
 
+// Ends `v`'s life without releasing anything it holds, leaving Null: for a
+// value whose every part lives in a ValueArena about to go (see
+// DecodedStream::storage_only), which frees them in bulk.
+inline void forget_value(Value& v) noexcept { ::new (static_cast<void*>(&v)) Value(); }
+
 // Debug text: Null, Int(1), Bool(true), Float(1.0), String("a"), BigInt("..."),
 // Timestamp(Date { ... }), Sequence([...]), Mapping([(k, v), ...]),
 // Tagged("!x", Int(1)). A BigInt of another base shows its decimal digits
