@@ -1,5 +1,6 @@
 #include "decode/decoder.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -114,6 +115,11 @@ struct FirstByteTable {
 };
 constexpr FirstByteTable kMayResolve12;
 
+// Tokens a long document is scanned in at a time (2 MiB of them): the
+// token memory of a large document stays within the buffer a thread keeps
+// (limits::kTokenBufferCache), so that its pages are reused, not faulted in.
+constexpr std::size_t kTokenBatch = std::size_t{1} << 16;
+
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
 }
@@ -122,7 +128,7 @@ class Decoder {
  public:
   Decoder(DocumentScanner& scanner, std::string_view input, DecodedTexts texts, ResolverMode mode,
           bool dup_key_error, bool reject_complex_keys, bool timestamps, bool dup_key_warn,
-          bool yaml11_warn)
+          bool yaml11_warn, std::size_t batch)
       : scanner_(scanner),
         toks_(scanner.tokens().tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
@@ -132,7 +138,8 @@ class Decoder {
         reject_complex_keys_(reject_complex_keys),
         timestamps_(timestamps),
         dup_key_warn_(dup_key_warn),
-        yaml11_warn_(yaml11_warn) {}
+        yaml11_warn_(yaml11_warn),
+        batch_(batch) {}
 
   Result<DecodedStream, DecodeError> run();
 
@@ -140,7 +147,17 @@ class Decoder {
   // ---- stream, documents and directives
   Result<void, DecodeError> decode_documents(std::vector<Value>& documents);
   bool more_tokens();
-  bool at_top(K kind) { return more_tokens() && toks_[pos_].kind == kind; }
+  bool at_top(K kind) { return more_tokens() && tok(pos_).kind == kind; }
+  // Tokens by absolute index: toks_ holds those from base_ on.
+  const Token& tok(std::size_t i) const noexcept { return toks_[i - base_]; }
+  // Whether token `i` of the current document exists, scanning on when the
+  // document's tokens so far are used up.
+  bool have(std::size_t i) {
+    if (i - base_ < toks_.size()) [[likely]]
+      return true;
+    return scan_on(i);
+  }
+  [[gnu::noinline]] bool scan_on(std::size_t i);
   bool handle_directive(const Token& t, bool& saw_yaml);
   bool trailing_check();
 
@@ -222,8 +239,8 @@ class Decoder {
     error_ = DecodeError{std::move(message), span, category};
     return Got::Failed;
   }
-  bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
-  Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span() : Span{}; }
+  bool at(K kind) { return have(pos_) && tok(pos_).kind == kind; }
+  Span span_here() { return have(pos_) ? tok(pos_).span() : Span{}; }
 
   // Makes `v` string_of(text) in place: assigning a temporary would copy it
   // right after its text was written in pieces, a stall on every scalar.
@@ -256,7 +273,8 @@ class Decoder {
   std::optional<ScanError> scan_error_;
   const char* const borrow_begin_;
   const char* const borrow_end_;
-  std::size_t pos_ = 0;
+  std::size_t pos_ = 0;   // absolute index of the next token
+  std::size_t base_ = 0;  // absolute index of toks_[0]
   std::uint32_t depth_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
   std::unordered_map<std::string_view, std::string_view> tag_directives_;
@@ -279,6 +297,7 @@ class Decoder {
   const bool timestamps_;
   const bool dup_key_warn_;
   const bool yaml11_warn_;
+  const std::size_t batch_;
   bool saw_merge_ = false;
   // Set once any value holds storage outside arena_ (a Tagged or BigInt
   // block, a timestamp, merged lists): its documents must then be dropped
@@ -296,7 +315,7 @@ Result<DecodedStream, DecodeError> Decoder::run() {
     // earlier document, as if the whole text had been scanned first.
     while (!scan_error_ && !scanner_.finished()) {
       scanner_.discard_tokens();
-      if (auto scanned = scanner_.scan_next_document(); !scanned)
+      if (auto scanned = scanner_.scan_more(0, batch_); !scanned)
         scan_error_ = std::move(scanned.error());
     }
   }
@@ -319,16 +338,33 @@ Result<DecodedStream, DecodeError> Decoder::run() {
 // token is consumed; false at the end of the stream or on a scan error
 // (kept in scan_error_; the tokens left over from it are never read).
 bool Decoder::more_tokens() {
-  if (pos_ < toks_.size()) [[likely]]
+  if (pos_ - base_ < toks_.size()) [[likely]]
     return !scan_error_;
   if (scanner_.finished()) return false;
+  if (!scanner_.at_boundary()) return scan_on(pos_);
   scanner_.discard_tokens();
-  pos_ = 0;
-  if (auto scanned = scanner_.scan_next_document(); !scanned) {
+  base_ = pos_;
+  if (auto scanned = scanner_.scan_more(0, batch_); !scanned) {
     scan_error_ = std::move(scanned.error());
     return false;
   }
-  return pos_ < toks_.size();
+  return pos_ - base_ < toks_.size();
+}
+
+// A long document arrives in batches: the consumed tokens are dropped (the
+// texts they own stay until the document ends) and the next batch scanned.
+bool Decoder::scan_on(std::size_t i) {
+  while (i - base_ >= toks_.size()) {
+    if (scan_error_ || scanner_.at_boundary()) return false;
+    const std::size_t consumed = pos_ - base_;
+    auto scanned = scanner_.scan_more(consumed, batch_);
+    base_ = pos_;
+    if (!scanned) {
+      scan_error_ = std::move(scanned.error());
+      return false;
+    }
+  }
+  return true;
 }
 
 // Every document in turn. A document's content and the boundary token that
@@ -345,7 +381,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
   };
   bool directives_allowed = true;
   while (more_tokens()) {
-    const Token& t = toks_[pos_];
+    const Token& t = tok(pos_);
     switch (t.kind) {
       case K::StreamStart:
       case K::StreamEnd:
@@ -366,7 +402,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
         const Span group = t.span();
         bool saw_yaml = false;
         while (at_top(K::Directive)) {
-          if (!handle_directive(toks_[pos_], saw_yaml)) return failed();
+          if (!handle_directive(tok(pos_), saw_yaml)) return failed();
           ++pos_;
         }
         if (!at_top(K::DocumentStart)) {
@@ -414,15 +450,15 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
 }
 
 bool Decoder::trailing_check() {
-  if (pos_ >= toks_.size()) return true;
-  switch (toks_[pos_].kind) {
+  if (!have(pos_)) return true;
+  switch (tok(pos_).kind) {
     case K::StreamEnd:
     case K::DocumentStart:
     case K::DocumentEnd:
     case K::Directive:
       return true;
     default:
-      fail("trailing content after document", toks_[pos_].span());
+      fail("trailing content after document", tok(pos_).span());
       return false;
   }
 }
@@ -463,8 +499,8 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
     return fail_depth();
   // Most nodes are scalars without properties: they neither recurse nor
   // need the property machinery, so they skip the depth count and the guard.
-  if (pos_ < toks_.size() && toks_[pos_].kind == K::Scalar) [[likely]] {
-    decode_scalar(toks_[pos_++], std::nullopt, out);
+  if (have(pos_) && tok(pos_).kind == K::Scalar) [[likely]] {
+    decode_scalar(tok(pos_++), std::nullopt, out);
     return Got::Node;
   }
   ++depth_;
@@ -483,14 +519,13 @@ Got Decoder::fail_depth() {
 }
 
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
-  const std::size_t n = toks_.size();
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
   std::optional<std::string_view> anchor;
   std::string tag_storage;
   OptionalTag tag;
-  for (; pos_ < n; ++pos_) {
-    const Token& t = toks_[pos_];
+  for (; have(pos_); ++pos_) {
+    const Token& t = tok(pos_);
     if (t.kind == K::Anchor) {
       if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor = t.text();
@@ -500,9 +535,9 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       break;
     }
   }
-  if (pos_ >= n) return Got::Nothing;
+  if (!have(pos_)) return Got::Nothing;
 
-  const Token& t = toks_[pos_];
+  const Token& t = tok(pos_);
   switch (t.kind) {
     case K::MappingStart: {
       ++pos_;
@@ -688,13 +723,13 @@ bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
 bool Decoder::decode_mapping(bool flow) {
   const bool check_dups = dup_key_error_ || dup_key_warn_;
   std::unordered_set<std::string> seen;
-  const std::size_t n = toks_.size();
-  while (pos_ < n) {
-    const Token& t = toks_[pos_];
+  while (have(pos_)) {
+    // Copied: decoding the entry may scan on and move the tokens.
+    const K kind = tok(pos_).kind;
     Value key;
     Value value;
-    Span entry_span = t.span();
-    switch (t.kind) {
+    Span entry_span = tok(pos_).span();
+    switch (kind) {
       case K::StreamEnd:
       case K::DocumentStart:
       case K::DocumentEnd:
@@ -716,9 +751,9 @@ bool Decoder::decode_mapping(bool flow) {
         const std::size_t start = pos_;
         if (!flow) {
           std::size_t q = pos_;
-          while (q < n && (toks_[q].kind == K::Anchor || toks_[q].kind == K::Tag)) ++q;
-          if (q < n) {
-            const Token& k = toks_[q];
+          while (have(q) && (tok(q).kind == K::Anchor || tok(q).kind == K::Tag)) ++q;
+          if (have(q)) {
+            const Token& k = tok(q);
             if (((k.kind == K::MappingStart || k.kind == K::SequenceStart) && !k.flow()) ||
                 k.kind == K::SequenceEntry) {
               fail("a block collection cannot be a mapping key", k.span());
@@ -730,7 +765,7 @@ bool Decoder::decode_mapping(bool flow) {
         if (at(K::Value)) {
           ++pos_;
           if (!node_or_null(value, true)) return false;
-        } else if (!flow && t.kind == K::Scalar) {
+        } else if (!flow && kind == K::Scalar) {
           fail("expected ':' after mapping key", entry_span);
           return false;
         } else {
@@ -751,10 +786,9 @@ bool Decoder::decode_mapping(bool flow) {
 }
 
 bool Decoder::decode_sequence(bool flow) {
-  const std::size_t n = toks_.size();
-  while (pos_ < n) {
+  while (have(pos_)) {
     Value item;
-    switch (toks_[pos_].kind) {
+    switch (tok(pos_).kind) {
       case K::SequenceEntry:
       case K::FlowEntry: {
         ++pos_;
@@ -801,8 +835,8 @@ bool Decoder::single_pair(Value& out, Value key, const Span* complex_check_span)
 
 Got Decoder::decode_sequence_item(Value& out, bool flow) {
   if (!flow) {
-    if (pos_ < toks_.size()) {
-      switch (toks_[pos_].kind) {
+    if (have(pos_)) {
+      switch (tok(pos_).kind) {
         case K::MappingEnd:
         case K::SequenceEnd:
         case K::BlockEnd:
@@ -816,8 +850,8 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     }
     return decode_node(out, false);
   }
-  if (pos_ >= toks_.size()) return Got::Nothing;
-  const Token& t = toks_[pos_];
+  if (!have(pos_)) return Got::Nothing;
+  const Token& t = tok(pos_);
   const Span key_span = t.span();
   if (t.kind == K::Key) {
     ++pos_;
@@ -845,8 +879,8 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
 bool Decoder::decode_indentless_sequence() {
   while (at(K::SequenceEntry)) {
     ++pos_;
-    if (pos_ < toks_.size()) {
-      switch (toks_[pos_].kind) {
+    if (have(pos_)) {
+      switch (tok(pos_).kind) {
         case K::MappingEnd:
         case K::SequenceEnd:
         case K::BlockEnd:
@@ -906,10 +940,25 @@ Result<DecodedStream, DecodeError> decode_stream(std::string_view text, Resolver
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
                                                  bool yaml11_warn, DecodedTexts texts) {
+  return detail::decode_stream_in_batches(kTokenBatch, text, mode, dup_key_error,
+                                          reject_complex_keys, timestamps, dup_key_warn,
+                                          yaml11_warn, texts);
+}
+
+namespace detail {
+
+Result<DecodedStream, DecodeError> decode_stream_in_batches(std::size_t batch,
+                                                            std::string_view text,
+                                                            ResolverMode mode, bool dup_key_error,
+                                                            bool reject_complex_keys,
+                                                            bool timestamps, bool dup_key_warn,
+                                                            bool yaml11_warn, DecodedTexts texts) {
   DocumentScanner scanner(text);
   Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
-                  dup_key_warn, yaml11_warn);
+                  dup_key_warn, yaml11_warn, std::max<std::size_t>(batch, 1));
   return decoder.run();
 }
+
+}  // namespace detail
 
 }  // namespace ostrevane

@@ -6,7 +6,8 @@
 // texts in the order they were produced; or the first `DecodeError`, in which
 // case nothing else comes back (warnings of a failed call are dropped).
 // Documents are scanned and decoded one at a time through one token buffer,
-// so only the current document's tokens are ever held; yet a scan error
+// a long one in batches of tokens, so only a bounded number of tokens is
+// ever held; yet a scan error
 // anywhere in the text wins over a decode error in any document, as if the
 // whole text had been scanned first.
 //
@@ -95,6 +96,16 @@ struct DecodedStream {
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
+
+namespace detail {
+// decode_stream with a long document scanned `batch` tokens at a time
+// instead of the usual 65,536: the result is the same for any batch, which
+// the tests and the fuzz harness check with tiny ones.
+[[nodiscard]] Result<DecodedStream, DecodeError> decode_stream_in_batches(
+    std::size_t batch, std::string_view text, ResolverMode mode, bool dup_key_error,
+    bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn,
+    DecodedTexts texts = DecodedTexts::Owned);
+}  // namespace detail
 
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer

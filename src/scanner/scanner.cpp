@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "scanner/detail/scanner_impl.hpp"
 #include "util/limits.hpp"
@@ -119,9 +120,12 @@ Status Scanner::start() {
   return {};
 }
 
-Status Scanner::scan_to_boundary() {
+Status Scanner::scan_some(std::size_t limit) {
   at_boundary_ = false;
+  batch_limit_ = limit;
   while (!at_boundary_) {
+    if (out_.size() >= limit && cut_safe()) [[unlikely]]
+      return {};
     Status status = fetch_next_token();
     if (!status) [[unlikely]] {
       if (depth_stopped_) return status;
@@ -132,6 +136,29 @@ Status Scanner::scan_to_boundary() {
     }
   }
   return {};
+}
+
+bool Scanner::cut_safe() noexcept {
+  if (held_property_error_) return false;
+  if (simple_key_.state == SimpleKey::State::None) return true;
+  // A pending key in flow context is the outermost collection's: it becomes
+  // a key only through a ':' after its closer on this same line.
+  if (!in_flow() || simple_key_.line != r_.line) return false;
+  if (colon_line_ != r_.line) {
+    colon_line_ = r_.line;
+    const char* from = r_.input + r_.pos;
+    const char* end = find_break(from, r_.input + r_.len);
+    colon_on_line_ = std::memchr(from, ':', static_cast<std::size_t>(end - from)) != nullptr;
+  }
+  return !colon_on_line_;
+}
+
+void Scanner::drop_front(std::size_t count) noexcept {
+  out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(count));
+  // A pending key whose first token is gone can no longer be inserted
+  // before (cut_safe allowed the cut because it never will be).
+  simple_key_.token_index = simple_key_.token_index > count ? simple_key_.token_index - count : 0;
+  predict_from_token_ = predict_from_token_ > count ? predict_from_token_ - count : 0;
 }
 
 // One pass over the bytes before any token, also learning whether the text
@@ -482,7 +509,10 @@ void Scanner::grow_tokens() {
   const auto predicted =
       predict_from_token_ +
       static_cast<std::size_t>(per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
-  out_.reserve(std::max(predicted + 64, have + have / 2 + 64));
+  std::size_t want = predicted + 64;
+  // A scan cut in batches needs room for a batch, not for the whole text.
+  if (batch_limit_ != SIZE_MAX) want = std::min(want, batch_limit_ + batch_limit_ / 4 + 64);
+  out_.reserve(std::max(want, have + have / 2 + 64));
   advise_huge_pages(out_.data(), out_.capacity() * sizeof(Token));
 }
 
@@ -826,7 +856,19 @@ DocumentScanner::DocumentScanner(std::string_view text, const ScanOptions& optio
 
 DocumentScanner::~DocumentScanner() = default;
 
-Result<void, ScanError> DocumentScanner::scan_next_document() {
+Result<void, ScanError> DocumentScanner::scan_next_document() { return scan(SIZE_MAX); }
+
+Result<void, ScanError> DocumentScanner::scan_more(std::size_t consumed, std::size_t batch) {
+  if (finished_) return {};
+  if (started_ && consumed != 0) scanner_->drop_front(consumed);
+  return scan(batch);
+}
+
+bool DocumentScanner::at_boundary() const noexcept {
+  return finished_ || !scanner_ || scanner_->at_boundary();
+}
+
+Result<void, ScanError> DocumentScanner::scan(std::size_t batch) {
   if (finished_) return {};
   Result<void, ScanError> status;
   if (!started_) {
@@ -839,7 +881,8 @@ Result<void, ScanError> DocumentScanner::scan_next_document() {
   }
   if (status) {
     scanner_->predict_from_here();
-    status = scanner_->scan_to_boundary();
+    const std::size_t held = list_.tokens.size();
+    status = scanner_->scan_some(batch > SIZE_MAX - held ? SIZE_MAX : held + batch);
   }
   if (!status || scanner_->stream_ended()) finished_ = true;
   if (!status && scanner_->depth_stopped()) {

@@ -60,6 +60,20 @@ class DocumentScanner {
   // and characters before any token.
   [[nodiscard]] Result<void, ScanError> scan_next_document();
 
+  // The same in batches, for a consumer that drops tokens as it goes: first
+  // drops the `consumed` tokens at the front (views into the owned texts
+  // stay valid until discard_tokens), then appends tokens up to the next
+  // boundary, or stops earlier, not at a boundary, once about `batch` tokens
+  // are held and none of them can change any more. Cuts fall only where no
+  // implicit key is pending (or, in a one-line flow collection, only where
+  // no ':' is left on the line), so that no token before the cut is ever
+  // inserted before.
+  [[nodiscard]] Result<void, ScanError> scan_more(std::size_t consumed, std::size_t batch);
+
+  // True when the tokens held end at a boundary or the scanner is finished:
+  // the current document's tokens are complete.
+  [[nodiscard]] bool at_boundary() const noexcept;
+
   // True once StreamEnd has been appended or an error returned.
   [[nodiscard]] bool finished() const noexcept { return finished_; }
 
@@ -82,6 +96,8 @@ class DocumentScanner {
   void discard_tokens() noexcept;
 
  private:
+  Result<void, ScanError> scan(std::size_t batch);
+
   TokenList list_;
   std::unique_ptr<scanner_detail::Scanner> scanner_;
   std::string_view text_;

@@ -48,7 +48,14 @@ class Scanner {
   [[nodiscard]] Status start();
   // Appends tokens up to and including the next DocumentStart, DocumentEnd,
   // Directive or StreamEnd.
-  [[nodiscard]] Status scan_to_boundary();
+  [[nodiscard]] Status scan_to_boundary() { return scan_some(SIZE_MAX); }
+  // The same, but may also stop before the boundary once `limit` tokens are
+  // held and none of them can change any more (see cut_safe).
+  [[nodiscard]] Status scan_some(std::size_t limit);
+  // True when the last scan ended at a boundary (or the stream's end).
+  bool at_boundary() const noexcept { return at_boundary_; }
+  // Drops the first `count` tokens, which the caller has consumed.
+  void drop_front(std::size_t count) noexcept;
   // Bases the growth of the token vector on what follows from here, for a
   // consumer that drops each document's tokens (DocumentScanner).
   void predict_from_here() noexcept {
@@ -69,6 +76,9 @@ class Scanner {
   [[nodiscard]] Status dispatch_flow(int c);
   [[nodiscard]] Status dispatch_block(int c);
   [[gnu::cold]] Status reject_node_start(int c);
+  // Whether no token held can still change: no implicit key is pending, or
+  // only the outermost flow collection's, on a line with no ':' left.
+  bool cut_safe() noexcept;
   bool comment_may_start() const noexcept;
   void scan_comment();
 
@@ -165,6 +175,13 @@ class Scanner {
   // does not start the next key; its error waits here until the key it saved
   // is either taken by a ':' (no error) or dropped (the error stands).
   std::optional<ScanError> held_property_error_;
+
+  // cut_safe's memo: the line whose rest was searched for ':', and whether
+  // it has one.
+  std::uint32_t colon_line_ = kNoLine;
+  bool colon_on_line_ = true;
+  // scan_some's limit while it runs: growth stays near it.
+  std::size_t batch_limit_ = SIZE_MAX;
 
   // Where grow_tokens measures tokens per byte from.
   std::size_t predict_from_pos_ = 0;

@@ -650,5 +650,59 @@ TEST(DecodeStorage, StreamsWithoutBlocksOfTheirOwnAreDroppedInBulk) {
   EXPECT_EQ(r->documents[0].pairs()[1].value.text().size(), 5'000u * 29);
 }
 
+// A long document is decoded from batches of tokens; whatever the batch,
+// the documents, warnings and errors are the same. Batches of one to three
+// tokens cut everywhere a cut may fall.
+std::string decode_outcome(const Result<DecodedStream, DecodeError>& r) {
+  if (!r) {
+    return "error " + std::to_string(static_cast<int>(r.error().category)) + " " +
+           r.error().message + " at " + std::to_string(r.error().span.line) + ":" +
+           std::to_string(r.error().span.column) + " @" + std::to_string(r.error().span.offset);
+  }
+  std::string out;
+  for (const Value& doc : r->documents) out += value_debug_text(doc) + " | ";
+  for (const std::string& w : r->warnings) out += "warning " + w + " | ";
+  return out;
+}
+
+TEST(DecodeBatches, AnyBatchGivesTheSameResult) {
+  std::string deep;
+  for (int i = 0; i < 1'001; ++i) deep += "- ";
+  const std::string cases[] = {
+      "a: 1\nb: [x, y, {c: d}]\n? e\n: f\n",
+      "[a, b]: c\n{d: e}: f\n",
+      "- &x !t a\n- *x\n- !!str 1\n- [*x, {? *x : y}]\n",
+      "%YAML 1.2\n%TAG !e! tag:e.com,2000:\n--- !e!x a\n...\n--- b\n",
+      "a:\n- 1\n- 2\nb:\n  - c: d\n    e: f\n",
+      "a: |\n  text\n  more\nb: >-\n  folded\n  text\n",
+      "base: &b {x: 1, y: 2}\nm:\n  <<: *b\n  z: 3\n",
+      "a: 1\na: 2\nb: {c: 1, c: 2}\n",
+      "[1, 2, 3, [4, [5, 6]], {a: b}, c: d, ? e : f]\n",
+      "a: 1\nb: [\n",
+      "a: 1\n--- b\n--- [c\n",
+      "a: *nope\nb: ]\n",
+      "{a: 1, a: 2}\nb: c\n",
+      "a: 1\n- b\n",
+      "- a\nb: c\n",
+      "? [a, b]\n: c\n? {d: e}\n: f\n",
+      "\"quoted\\tkey\": 'single''s'\nplain key: value # comment\n",
+      "a: 2001-12-14\nb: 0x1F\nc: 123456789012345678901234567890\nd: .inf\n",
+      deep + "a\n",
+      "- " + deep.substr(0, 1'996) + "[a]\n",
+  };
+  for (const std::string& text : cases) {
+    for (const bool dup_error : {false, true}) {
+      const auto whole =
+          decode_stream(text, ResolverMode::Yaml12, dup_error, false, true, !dup_error, false);
+      const std::string expected = decode_outcome(whole);
+      for (std::size_t batch : {1u, 2u, 3u, 7u}) {
+        const auto batched = detail::decode_stream_in_batches(
+            batch, text, ResolverMode::Yaml12, dup_error, false, true, !dup_error, false);
+        EXPECT_EQ(decode_outcome(batched), expected) << batch << "\n" << text.substr(0, 200);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ostrevane
