@@ -7,9 +7,11 @@
 // case nothing else comes back (warnings of a failed call are dropped).
 // Documents are scanned and decoded one at a time through one token buffer,
 // a long one in batches of tokens, so only a bounded number of tokens is
-// ever held; yet a scan error
-// anywhere in the text wins over a decode error in any document, as if the
-// whole text had been scanned first.
+// ever held; yet a scan error anywhere in the text wins over a decode error
+// in any document, as if the whole text had been scanned first. The one
+// exception is block nesting past limits::kMaxDepth, where scanning stops
+// (see DocumentScanner::depth_exceeded): the depth error, or an earlier
+// decode error, is reported without looking further.
 //
 // Ownership: the documents' lists and copied texts live in the result's
 // `storage` (a ValueArena), allocated in bulk and freed a few chunks at a
