@@ -245,8 +245,17 @@ class Decoder {
   // Makes `v` string_of(text) in place: assigning a temporary would copy it
   // right after its text was written in pieces, a stall on every scalar.
   void set_string(Value& v, std::string_view text) {
-    v.~Value();
-    ::new (static_cast<void*>(&v)) Value(string_of(text));
+    if (v.kind() != ValueKind::Null) v = Value();
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    const bool borrow = at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
+                        at < reinterpret_cast<std::uintptr_t>(borrow_end_);
+    if (!borrow && text.size() >= TextArena::kAdoptMin) [[unlikely]] {
+      if (const char* kept = take_scanned_text(text)) {
+        v.emplace_string(std::string_view(kept, text.size()), *arena_, true);
+        return;
+      }
+    }
+    v.emplace_string(text, *arena_, borrow);
   }
   // A String of a scalar whose text lies inside [borrow_begin_, borrow_end_)
   // views it; empty unless the caller allows borrowing.
@@ -256,11 +265,18 @@ class Decoder {
         at < reinterpret_cast<std::uintptr_t>(borrow_end_))
       return Value::borrowed_string(text);
     if (text.size() >= TextArena::kAdoptMin) [[unlikely]] {
-      // A large text the scanner built (a block scalar) moves on whole.
-      std::string owned = scanner_.tokens().storage.release(text.data());
-      if (!owned.empty()) return Value::borrowed_string(arena_->adopt(std::move(owned)));
+      if (const char* kept = take_scanned_text(text))
+        return Value::borrowed_string(std::string_view(kept, text.size()));
     }
     return Value::string(text, *arena_);
+  }
+  // A large text the scanner built (a block scalar) moves on whole into the
+  // arena; null when `text` is not one. Kept out of string_of, whose value
+  // then goes straight to its place instead of through a temporary.
+  [[gnu::noinline]] const char* take_scanned_text(std::string_view text) {
+    std::string owned = scanner_.tokens().storage.release(text.data());
+    if (owned.empty()) return nullptr;
+    return arena_->adopt(std::move(owned)).data();
   }
 
   // Storage of the lists and copied texts of every document, handed to the

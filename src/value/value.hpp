@@ -275,6 +275,12 @@ class Value {
   static Value borrowed_string(std::string_view text);
   // Shares the text block.
   static Value string(SharedText text) noexcept;
+  // Makes this value, which must be Null, a String of `text` where it
+  // stands: viewing the text when `borrow` (as borrowed_string), else with a
+  // long text copied into `arena`. Built elsewhere and copied over, the
+  // value would be read back right after its bytes were written in pieces,
+  // a stall on every scalar.
+  void emplace_string(std::string_view text, ValueArena& arena, bool borrow);
   // `digits` in the form described above for `base` (10, 16, 8 or 2).
   static Value big_int(std::string_view digits, std::uint8_t base = 10);
   static Value big_int(SharedText digits, std::uint8_t base) noexcept;
@@ -548,6 +554,29 @@ inline Value Value::string(std::string_view text, ValueArena& arena) {
   v.w_.text = block;
   v.aux_ = kHeapText;
   return v;
+}
+inline void Value::emplace_string(std::string_view text, ValueArena& arena, bool borrow) {
+  kind_ = ValueKind::String;
+  if (text.size() <= kInlineMax) [[likely]] {
+    set_inline_text(text);
+    return;
+  }
+  if (borrow && text.size() <= UINT32_MAX) {
+    const auto size = static_cast<std::uint32_t>(text.size());
+    std::memcpy(small_, &size, sizeof size);
+    w_.view = text.data();
+    aux_ = kBorrowedText | kHeapText;
+    return;
+  }
+  auto* block =
+      static_cast<detail::TextBlock*>(arena.allocate(sizeof(detail::TextBlock) + text.size()));
+  char* bytes = reinterpret_cast<char*>(block + 1);
+  std::memcpy(bytes, text.data(), text.size());
+  block->refs = 0;
+  block->size = text.size();
+  block->data = bytes;
+  w_.text = block;
+  aux_ = kHeapText;
 }
 inline Value Value::sequence(ValueList items) noexcept {
   Value v(ValueKind::Sequence);
