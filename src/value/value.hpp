@@ -538,21 +538,8 @@ inline Value Value::string(std::string_view text) {
   return v;
 }
 inline Value Value::string(std::string_view text, ValueArena& arena) {
-  Value v(ValueKind::String);
-  if (text.size() <= kInlineMax) [[likely]] {
-    v.set_inline_text(text);
-    return v;
-  }
-  // A block with no count: never counted, never freed (as a static one).
-  auto* block =
-      static_cast<detail::TextBlock*>(arena.allocate(sizeof(detail::TextBlock) + text.size()));
-  char* bytes = reinterpret_cast<char*>(block + 1);
-  std::memcpy(bytes, text.data(), text.size());
-  block->refs = 0;
-  block->size = text.size();
-  block->data = bytes;
-  v.w_.text = block;
-  v.aux_ = kHeapText;
+  Value v;
+  v.emplace_string(text, arena, false);
   return v;
 }
 inline void Value::emplace_string(std::string_view text, ValueArena& arena, bool borrow) {
