@@ -393,22 +393,24 @@ class Members {
   std::optional<std::unordered_set<std::string_view>> names_;
 };
 
-// Whether two of `values` are json_equal. Only values of equal json_hash
-// are compared, so distinct items cost a sort rather than every pair.
+// Whether two of `values` are json_equal. An open-addressing table keyed by
+// json_hash compares each value only with earlier ones of the same hash, so
+// distinct items cost one pass rather than every pair.
 bool has_equal_pair(std::span<const Value> values) {
-  std::vector<std::pair<std::uint64_t, std::size_t>> keyed;
-  keyed.reserve(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) keyed.emplace_back(json_hash(values[i]), i);
-  std::sort(keyed.begin(), keyed.end());
-  for (std::size_t start = 0; start < keyed.size();) {
-    std::size_t end = start + 1;
-    while (end < keyed.size() && keyed[end].first == keyed[start].first) ++end;
-    for (std::size_t a = start; a < end; ++a) {
-      for (std::size_t b = a + 1; b < end; ++b) {
-        if (json_equal(values[keyed[a].second], values[keyed[b].second])) return true;
-      }
+  constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+  std::size_t size = 16;
+  while (size < 2 * values.size()) size *= 2;
+  const std::size_t mask = size - 1;
+  std::vector<std::uint32_t> slots(size, kEmpty);
+  std::vector<std::uint64_t> hashes(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::uint64_t h = hashes[i] = json_hash(values[i]);
+    std::size_t slot = h & mask;
+    for (; slots[slot] != kEmpty; slot = (slot + 1) & mask) {
+      const std::uint32_t other = slots[slot];
+      if (hashes[other] == h && json_equal(values[other], values[i])) return true;
     }
-    start = end;
+    slots[slot] = static_cast<std::uint32_t>(i);
   }
   return false;
 }
