@@ -95,9 +95,9 @@ struct MemberPattern {
 };
 
 // The first entry of each keyword in one schema mapping (later entries with
-// the same key are never consulted), and for the object keywords what every
-// object checked against the mapping reads again: `properties` by name and
-// the `patternProperties` patterns, compiled.
+// the same key are never consulted), and what every node checked against
+// the mapping reads again: `properties` by name, and the patterns of
+// `pattern` and `patternProperties`, compiled.
 struct KeywordTable {
   std::array<const Value*, kKeywordCount> entry{};
   bool has_pairs = false;
@@ -106,6 +106,7 @@ struct KeywordTable {
   bool reads_names = false;
   std::unordered_map<std::string_view, const Value*> properties;  // first String key wins
   std::vector<MemberPattern> patterns;
+  const re2::RE2* pattern = nullptr;  // `pattern` compiled; nullptr when absent or invalid
 
   [[nodiscard]] const Value* get(Keyword k) const noexcept { return entry[k]; }
   [[nodiscard]] const Value* get(Keyword k, ValueKind kind) const noexcept {
@@ -126,6 +127,9 @@ KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
         break;
       }
     }
+  }
+  if (const Value* pattern = table.get(kPattern, ValueKind::String)) {
+    table.pattern = patterns.compile(pattern->text());
   }
   if (const Value* properties = table.get(kProperties, ValueKind::Mapping)) {
     table.properties.reserve(properties->pairs().size());
@@ -569,7 +573,7 @@ class Validator {
       }
     }
     if (const Value* pattern = kw.get(kPattern, ValueKind::String)) {
-      const re2::RE2* re = patterns_.compile(pattern->text());
+      const re2::RE2* re = kw.pattern;
       if (re == nullptr) {
         sink.fail(node, path, [&] {
           return with_text("schema has an invalid regex pattern /", pattern->text(), "/");
