@@ -211,6 +211,198 @@ def test_position_is_the_root_node_start(road, text, line, column):
 
 
 # ---------------------------------------------------------------------------
+# Object and array keywords: message, instance path and position of the
+# first failure. Members are named by their key's text as written; a
+# failure inside a member or item carries its path.
+
+COLLECTION_FAILURES = [
+    # required: every missing name fails, the first is reported
+    ("{}\n", {"required": ["a", "b"]}, "missing required property 'a'", "$", 1, 1),
+    ("a: 1\n", {"required": [5, "a", "b"]}, "missing required property 'b'", "$", 1, 1),
+    ("[a]: 1\n", {"required": ["[a]"]}, "missing required property '[a]'", "$", 1, 1),
+    # properties, patternProperties
+    ("a: 1\nb: x\n", {"properties": {"b": {"type": "integer"}}},
+     "expected type integer, found string", "$.b", 2, 4),
+    ("a: 1\n", {"properties": {"a": {"type": "string"}, "a ": {}}},
+     "expected type string, found integer", "$.a", 1, 4),
+    ("x-a: 1\n", {"patternProperties": {"^x-": {"type": "string"}},
+                  "additionalProperties": False},
+     "expected type string, found integer", "$.x-a", 1, 6),
+    # a member matched by properties and by a pattern is checked against both
+    ("ab: 5\n", {"properties": {"ab": {"minimum": 0}}, "patternProperties": {"b": {"maximum": 3}}},
+     "value 5 is greater than maximum 3", "$.ab", 1, 5),
+    ("ab: 5\n", {"patternProperties": {"a": {}, "b": {"maximum": 3}}},
+     "value 5 is greater than maximum 3", "$.ab", 1, 5),
+    # invalid patterns fail on the object, before any member is checked
+    ("a: x\n", {"patternProperties": {"a": {"type": "integer"}, "(": {}}},
+     "schema has an invalid regex pattern /(/", "$", 1, 1),
+    ("{}\n", {"patternProperties": {"(": {}}},
+     "schema has an invalid regex pattern /(/", "$", 1, 1),
+    # additionalProperties in its forms: on the member's value, at its path
+    ("a: 1\nb: 2\n", {"properties": {"a": {}}, "additionalProperties": False},
+     "additional property 'b' is not allowed", "$.b", 2, 4),
+    ("a: 1\nb: 2\n", {"properties": {"a": {}}, "additionalProperties": {"type": "string"}},
+     "expected type string, found integer", "$.b", 2, 4),
+    ("a: ~\nb: 2\n", {"additionalProperties": False},
+     "additional property 'a' is not allowed", "$.a", 1, 4),
+    # minProperties, maxProperties count every pair, complex keys too
+    ("a: 1\n", {"minProperties": 2}, "object has fewer than minProperties 2", "$", 1, 1),
+    ("{[1]: 2, {a: 1}: 3}\n", {"maxProperties": 1.0},
+     "object has more than maxProperties 1", "$", 1, 1),
+    ("{}\n", {"maxProperties": -1}, "object has more than maxProperties -1", "$", 1, 1),
+    # propertyNames: the name as a string, at the key's position
+    ("x: 0\nabcd: 1\n", {"propertyNames": {"maxLength": 3}},
+     "string is longer than maxLength 3", "$.abcd", 2, 1),
+    ("1: 1\n", {"propertyNames": {"type": "integer"}},
+     "expected type integer, found string", "$.1", 1, 1),
+    ("a: 1\n", {"propertyNames": False}, "value is not allowed (schema is false)", "$.a", 1, 1),
+    # dependencies in both forms
+    ("a: 1\n", {"dependencies": {"a": ["b"]}},
+     "property 'a' requires 'b' to also be present", "$", 1, 1),
+    ("a: 1\n", {"dependencies": {"a": {"required": ["c"]}}},
+     "missing required property 'c'", "$", 1, 1),
+    ("a: 1\n", {"dependencies": {"a": False}}, "value is not allowed (schema is false)", "$", 1, 1),
+    # minItems, maxItems
+    ("[1]\n", {"minItems": 2}, "array has fewer than minItems 2", "$", 1, 1),
+    ("[1]\n", {"minItems": 2.0}, "array has fewer than minItems 2", "$", 1, 1),
+    ("[1, 2]\n", {"maxItems": 1}, "array has more than maxItems 1", "$", 1, 1),
+    ("[]\n", {"maxItems": -1}, "array has more than maxItems -1", "$", 1, 1),
+    # items in both forms, additionalItems failing on each extra item
+    ("- 1\n- x\n", {"items": {"type": "integer"}}, "expected type integer, found string",
+     "$[1]", 2, 3),
+    ("[1, x]\n", {"items": False}, "value is not allowed (schema is false)", "$[0]", 1, 2),
+    ("[1, 2, 3]\n", {"items": [{"type": "integer"}], "additionalItems": False},
+     "array has more items than the 1 allowed", "$[1]", 1, 5),
+    ("[1, x]\n", {"items": [{}], "additionalItems": {"type": "integer"}},
+     "expected type integer, found string", "$[1]", 1, 5),
+    ("[x, 1]\n", {"items": [{"type": "integer"}, {}]}, "expected type integer, found string",
+     "$[0]", 1, 2),
+    # uniqueItems
+    ("[1, 1.0]\n", {"uniqueItems": True}, "array items are not unique", "$", 1, 1),
+    ("[{a: 1, b: 2}, {b: 2, a: 1}]\n", {"uniqueItems": True},
+     "array items are not unique", "$", 1, 1),
+    ("[[1, [0.0]], x, [1.0, [-0.0]]]\n", {"uniqueItems": True},
+     "array items are not unique", "$", 1, 1),
+    ("[~, '', null]\n", {"uniqueItems": True}, "array items are not unique", "$", 1, 1),
+    ("[0x10000000000000000, 18446744073709551616]\n", {"uniqueItems": True},
+     "array items are not unique", "$", 1, 1),
+    # contains
+    ("[]\n", {"contains": {"type": "string"}},
+     "no array item matches the 'contains' schema", "$", 1, 1),
+    ("[1, 2]\n", {"contains": {"type": "string"}},
+     "no array item matches the 'contains' schema", "$", 1, 1),
+    ("[]\n", {"contains": True}, "no array item matches the 'contains' schema", "$", 1, 1),
+    # paths: names are written as they are, nested members and items chain
+    ("servers:\n  - host: a\n    port: x\n",
+     {"properties": {"servers": {"items": {"properties": {"port": {"type": "integer"}}}}}},
+     "expected type integer, found string", "$.servers[0].port", 3, 11),
+    ("a.b:\n  '[0]': [1, x]\n",
+     {"additionalProperties": {"additionalProperties": {"items": {"type": "integer"}}}},
+     "expected type integer, found string", "$.a.b.[0][1]", 2, 14),
+    # object and array keywords come after type and before the combinators
+    ("a: 1\n", {"type": "array", "required": ["b"]}, "expected type array, found object", "$", 1, 1),
+    ("a: 1\n", {"anyOf": [], "required": ["b"]}, "missing required property 'b'", "$", 1, 1),
+    ("[1]\n", {"not": {}, "minItems": 2}, "array has fewer than minItems 2", "$", 1, 1),
+]
+
+
+@pytest.mark.parametrize("text,schema,message,path,line,column", COLLECTION_FAILURES)
+def test_collection_keyword_failures(road, text, schema, message, path, line, column):
+    assert failure(text, schema, road) == expect(message, path, line, column)
+
+
+COLLECTION_PASSES = [
+    # member names are the key texts: 1 and true are "1" and "true"
+    ("1: x\ntrue: y\n", {"required": ["1", "true"]}),
+    ("'1': x\n!!int 2: y\n", {"required": ["1", "2"]}),
+    ("a: 1\n", {"required": []}),
+    ("a: 1\n", {"required": "a"}),
+    ("x-a: 'q'\n", {"patternProperties": {"^x-": {"type": "string"}},
+                    "additionalProperties": False}),
+    ("a: 1\n", {"properties": {"a": {}}, "additionalProperties": False}),
+    ("a: 1\n", {"additionalProperties": True}),
+    ("a: 1\n", {"additionalProperties": 5}),
+    ("a: 1\n", {"properties": [{"type": "string"}]}),
+    # keys that are not scalars are not members
+    ("[a]: 1\n? {b: 2}\n: 3\n", {"additionalProperties": False, "propertyNames": False,
+                                 "minProperties": 2, "maxProperties": 2}),
+    ("a: 1\n", {"minProperties": 1.5, "maxProperties": "0"}),
+    ("{}\n", {"propertyNames": False}),
+    ("b: 1\n", {"dependencies": {"a": ["b"]}}),
+    ("a: 1\nb: 2\n", {"dependencies": {"a": ["b"]}}),
+    ("a: 1\n", {"dependencies": {"a": 5, "b": False}}),
+    ("a: 1\n", {"dependencies": {"a": [5]}}),
+    ("[1]\n", {"minItems": 2.5}),
+    ("[1]\n", {"minItems": "2"}),
+    ("[1]\n", {"minItems": -1}),
+    ("[1, 2, 3]\n", {"items": [{"type": "integer"}]}),
+    ("[1, 2, 3]\n", {"items": [{}], "additionalItems": True}),
+    ("[1, 2, 3]\n", {"additionalItems": False}),
+    ("[1, x]\n", {"items": True}),
+    ("[1, '1']\n", {"uniqueItems": True}),
+    ("[1, true, ~, '', [], {}]\n", {"uniqueItems": True}),
+    ("[{a: 1}, {a: 1, b: 1}, {b: 1}]\n", {"uniqueItems": True}),
+    ("[1, 1]\n", {"uniqueItems": False}),
+    ("[1, 1]\n", {"uniqueItems": 1}),
+    ("[.nan, .nan]\n", {"uniqueItems": True}),
+    ("[1, x]\n", {"contains": {"type": "string"}}),
+    ("[1]\n", {"contains": 5}),
+    ("a: 1\n", {"items": False, "minItems": 5, "contains": False}),
+    ("[1]\n", {"required": ["a"], "minProperties": 5}),
+]
+
+
+@pytest.mark.parametrize("text,schema", COLLECTION_PASSES)
+def test_collection_keyword_passes(road, text, schema):
+    passes(text, schema, road)
+
+
+def test_every_collection_failure_is_recorded_in_check_order(road):
+    # Only the first is reported: each step mends the one before.
+    text = "a: 1\nbb: 2\n"
+    schema = {"required": ["z"], "properties": {"a": {"type": "string"}},
+              "additionalProperties": False, "minProperties": 9,
+              "propertyNames": {"maxLength": 1}, "dependencies": {"a": ["y"]}}
+    steps = [
+        (("missing required property 'z'", "$", 1, 1), {"required": []}),
+        (("expected type string, found integer", "$.a", 1, 4), {"properties": {"a": {}}}),
+        (("additional property 'bb' is not allowed", "$.bb", 2, 5), {"additionalProperties": True}),
+        (("object has fewer than minProperties 9", "$", 1, 1), {"minProperties": 0}),
+        (("string is longer than maxLength 1", "$.bb", 2, 1), {"propertyNames": True}),
+        (("property 'a' requires 'y' to also be present", "$", 1, 1), {"dependencies": {}}),
+    ]
+    for reported, mend in steps:
+        assert failure(text, schema, road) == expect(*reported)
+        schema = dict(schema, **mend)
+    passes(text, schema, road)
+
+
+def test_uniqueness_of_many_items(road):
+    # Distinct items in any number, with one repeat placed last.
+    items = [f"i{i}" for i in range(3000)] + list(range(3000)) + [{"k": i} for i in range(300)]
+    text = o.dumps(items).decode()
+    passes(text, {"uniqueItems": True}, road)
+    assert failure(o.dumps(items + [{"k": 7}]).decode(), {"uniqueItems": True}, road) == expect(
+        "array items are not unique")
+
+
+def test_ref_nesting_starts_again_in_members_and_items(road):
+    # 101 hops reach the schema of every level, and a dependency check adds
+    # 121 more: each member, item and dependency check counts from 0, so
+    # none passes the limit of 128 nested hops.
+    def hops(name, n, last):
+        return [{"$ref": f"#/{name}/{i + 1}"} for i in range(n)] + [last]
+
+    level = {"items": {"$ref": "#"}, "properties": {"a": {"$ref": "#"}},
+             "dependencies": {"a": {"$ref": "#/e/0"}}}
+    schema = {"$ref": "#/d/0", "d": hops("d", 100, level), "e": hops("e", 120, {})}
+    passes("- a: [1]\n", schema, road)
+    # The shared budget still ends a cycle through a dependency.
+    assert failure("a: 1\n", {"dependencies": {"a": {"$ref": "#"}}}, road) == expect(
+        "schema $ref nesting too deep (cyclic reference?)")
+
+
+# ---------------------------------------------------------------------------
 # The tree the schema sees: aliases and merge keys.
 
 SEEN = [
@@ -440,3 +632,25 @@ def test_validation_reads_values_as_loads_returns_them(road, text, option, schem
     passes(text, schema, road | option)
     if road != o.OPT_ROUND_TRIP:
         assert loads(text, option=road | option) == value
+
+
+def test_cut_off_items_are_reported_by_unique_items(road):
+    # Items cut off by the alias limits read as null, so uniqueness was
+    # decided on values loads does not return.
+    text, _ = chain(103)
+    text += "u: [*a102, x]\n"
+    line = text.count("\n")
+    assert failure(text, {"properties": {"u": {"uniqueItems": True}}}, road) == expect(
+        CUT_OFF, "$.u", line, 4)
+
+
+def test_cut_off_keys_are_reported_by_name_keywords(road):
+    # Past the alias budget the keys that follow are cut off too: `required`
+    # called "port" missing although loads returns it.
+    lines = ["l0: &l0 [x, x, x, x, x, x, x, x, x, x]"]
+    for i in range(1, 6):
+        lines.append(f"l{i}: &l{i} [" + ", ".join([f"*l{i - 1}"] * 10) + "]")
+    text = "\n".join(lines) + "\nport: 80\n"
+    assert failure(text, {"required": ["port"]}, road) == expect(CUT_OFF, "$", 7, 1)
+    # Keywords that read no names still pass.
+    passes(text, {"minProperties": 7, "maxProperties": 7}, road)

@@ -6,9 +6,19 @@
 // texts in the order they were produced; or the first `DecodeError`, in which
 // case nothing else comes back (warnings of a failed call are dropped).
 // Documents are scanned and decoded one at a time through one token buffer,
-// so only the current document's tokens are ever held; yet a scan error
-// anywhere in the text wins over a decode error in any document, as if the
-// whole text had been scanned first.
+// a long one in batches of tokens, so only a bounded number of tokens is
+// ever held; yet a scan error anywhere in the text wins over a decode error
+// in any document, as if the whole text had been scanned first. The one
+// exception is block nesting past limits::kMaxDepth, where scanning stops
+// (see DocumentScanner::depth_exceeded): the depth error, or an earlier
+// decode error, is reported without looking further.
+//
+// Ownership: the documents' lists and copied texts live in the result's
+// `storage` (a ValueArena), allocated in bulk and freed a few chunks at a
+// time; a large block scalar built by the scanner moves there whole instead
+// of being copied. So no document value, nor any clone of one, may outlive
+// the DecodedStream it came in (moving a document out and dropping the
+// stream leaves it dangling).
 //
 // Invariants: by default the result owns all its texts; nothing in it points
 // into the input. With DecodedTexts::BorrowInput, String values whose text is
@@ -27,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,8 +67,23 @@ struct DecodeError {
 enum class DecodedTexts : std::uint8_t { Owned, BorrowInput };
 
 struct DecodedStream {
+  // The documents' lists and copied texts, allocated in bulk: dropping the
+  // stream frees them a few chunks at a time. Declared first, so that it
+  // outlives the documents; no value of a document, nor any clone of one,
+  // may outlive the stream.
+  std::unique_ptr<ValueArena> storage;
   std::vector<Value> documents;
   std::vector<std::string> warnings;
+  // True when every part of every document lives in `storage` (no tag, big
+  // integer, timestamp or merge key made a block of its own): a document
+  // can then be dropped with forget_value, and dropping the stream frees
+  // its chunks without visiting a node.
+  bool storage_only = false;
+
+  DecodedStream() = default;
+  DecodedStream(DecodedStream&&) noexcept = default;
+  DecodedStream& operator=(DecodedStream&&) noexcept = default;
+  ~DecodedStream();
 };
 
 // A tag that reaches the tag callbacks: anything but the "!!" and
@@ -102,6 +128,16 @@ class DocumentSink {
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink,
     DecodedTexts texts = DecodedTexts::Owned);
+
+namespace detail {
+// decode_stream with a long document scanned `batch` tokens at a time
+// instead of the usual 65,536: the result is the same for any batch, which
+// the tests and the fuzz harness check with tiny ones.
+[[nodiscard]] Result<DecodedStream, DecodeError> decode_stream_in_batches(
+    std::size_t batch, std::string_view text, ResolverMode mode, bool dup_key_error,
+    bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn,
+    DecodedTexts texts = DecodedTexts::Owned);
+}  // namespace detail
 
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer

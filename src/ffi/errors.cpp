@@ -53,7 +53,7 @@ std::string fetched_error_text() {
 void append_decimal(std::string& out, std::uint64_t value) {
   char buf[24];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, end);
+  out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
 std::string located_message(std::string_view message, std::uint32_t line, std::uint32_t column) {

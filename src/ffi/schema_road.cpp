@@ -38,7 +38,8 @@ PyResult<void> validate_text_against_schema(std::string_view text, PyObject* sch
   if (schema::schema_accepts_everything(schema_value)) return {};
   // Empty documents are kept: the plain road returns the first document
   // even when it is empty (None), so that is the one to validate.
-  Result<NodeList, ScanError> composed = compose_all_documents(text);
+  // Comments play no part in validation: none are collected.
+  Result<NodeList, ScanError> composed = compose_bare_documents(text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
   return validate_first(*composed, schema_value, mode);
 }

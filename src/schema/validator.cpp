@@ -1,12 +1,16 @@
 #include "schema/validator.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "resolver/big_int.hpp"
 #include "schema/json_value.hpp"
 #include "schema/pattern.hpp"
 #include "schema/prepass.hpp"
@@ -34,6 +38,20 @@ enum Keyword : std::uint8_t {
   kAnyOf,
   kOneOf,
   kNot,
+  kRequired,
+  kProperties,
+  kPatternProperties,
+  kAdditionalProperties,
+  kMinProperties,
+  kMaxProperties,
+  kPropertyNames,
+  kDependencies,
+  kMinItems,
+  kMaxItems,
+  kItems,
+  kAdditionalItems,
+  kUniqueItems,
+  kContains,
   kKeywordCount,
 };
 
@@ -52,13 +70,43 @@ constexpr std::array<std::string_view, kKeywordCount> kKeywordNames{"$ref",
                                                                     "allOf",
                                                                     "anyOf",
                                                                     "oneOf",
-                                                                    "not"};
+                                                                    "not",
+                                                                    "required",
+                                                                    "properties",
+                                                                    "patternProperties",
+                                                                    "additionalProperties",
+                                                                    "minProperties",
+                                                                    "maxProperties",
+                                                                    "propertyNames",
+                                                                    "dependencies",
+                                                                    "minItems",
+                                                                    "maxItems",
+                                                                    "items",
+                                                                    "additionalItems",
+                                                                    "uniqueItems",
+                                                                    "contains"};
+
+// One `patternProperties` entry: its compiled pattern (nullptr when the
+// pattern is invalid) and the schema for the members it finds.
+struct MemberPattern {
+  std::string_view text;
+  const re2::RE2* re = nullptr;
+  const Value* schema = nullptr;
+};
 
 // The first entry of each keyword in one schema mapping (later entries with
-// the same key are never consulted).
+// the same key are never consulted), and what every node checked against
+// the mapping reads again: `properties` by name, and the patterns of
+// `pattern` and `patternProperties`, compiled.
 struct KeywordTable {
   std::array<const Value*, kKeywordCount> entry{};
   bool has_pairs = false;
+  // Whether a keyword that reads member names is present: only then does a
+  // key cut off by the expansion limits matter.
+  bool reads_names = false;
+  std::unordered_map<std::string_view, const Value*> properties;  // first String key wins
+  std::vector<MemberPattern> patterns;
+  const re2::RE2* pattern = nullptr;  // `pattern` compiled; nullptr when absent or invalid
 
   [[nodiscard]] const Value* get(Keyword k) const noexcept { return entry[k]; }
   [[nodiscard]] const Value* get(Keyword k, ValueKind kind) const noexcept {
@@ -67,7 +115,7 @@ struct KeywordTable {
   }
 };
 
-KeywordTable build_keyword_table(const Value& schema) {
+KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
   KeywordTable table;
   table.has_pairs = !schema.pairs().empty();
   for (const ValuePair& pair : schema.pairs()) {
@@ -79,6 +127,26 @@ KeywordTable build_keyword_table(const Value& schema) {
         break;
       }
     }
+  }
+  if (const Value* pattern = table.get(kPattern, ValueKind::String)) {
+    table.pattern = patterns.compile(pattern->text());
+  }
+  if (const Value* properties = table.get(kProperties, ValueKind::Mapping)) {
+    table.properties.reserve(properties->pairs().size());
+    for (const ValuePair& pair : properties->pairs()) {
+      if (pair.key.kind() == ValueKind::String)
+        table.properties.try_emplace(pair.key.text(), &pair.value);
+    }
+  }
+  if (const Value* by_pattern = table.get(kPatternProperties, ValueKind::Mapping)) {
+    for (const ValuePair& pair : by_pattern->pairs()) {
+      if (pair.key.kind() != ValueKind::String) continue;
+      table.patterns.push_back({pair.key.text(), patterns.compile(pair.key.text()), &pair.value});
+    }
+  }
+  for (const Keyword k : {kRequired, kProperties, kPatternProperties, kAdditionalProperties,
+                          kPropertyNames, kDependencies}) {
+    table.reads_names |= table.entry[k] != nullptr;
   }
   return table;
 }
@@ -297,6 +365,60 @@ bool mappings_equal(const Value& a, const Value& b) {
   return greedy || pairs_match(pa, pb);
 }
 
+// The members of one mapping node (the pairs whose key is a scalar, named
+// by the key's text as written), asked whether a name is present. Large
+// mappings answer from a set built on the first question.
+class Members {
+ public:
+  explicit Members(const YamlNode& node) : node_(node) {}
+
+  [[nodiscard]] bool has(std::string_view name) {
+    constexpr std::size_t kScanned = 16;
+    if (node_.pair_count() <= kScanned) {
+      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
+        const YamlNode& key = node_.key(i);
+        if (key.kind() == NodeKind::Scalar && key.text() == name) return true;
+      }
+      return false;
+    }
+    if (!names_) {
+      names_.emplace();
+      names_->reserve(node_.pair_count());
+      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
+        const YamlNode& key = node_.key(i);
+        if (key.kind() == NodeKind::Scalar) names_->insert(key.text());
+      }
+    }
+    return names_->contains(name);
+  }
+
+ private:
+  const YamlNode& node_;
+  std::optional<std::unordered_set<std::string_view>> names_;
+};
+
+// Whether two of `values` are json_equal. An open-addressing table keyed by
+// json_hash compares each value only with earlier ones of the same hash, so
+// distinct items cost one pass rather than every pair.
+bool has_equal_pair(std::span<const Value> values) {
+  constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+  std::size_t size = 16;
+  while (size < 2 * values.size()) size *= 2;
+  const std::size_t mask = size - 1;
+  std::vector<std::uint32_t> slots(size, kEmpty);
+  std::vector<std::uint64_t> hashes(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::uint64_t h = hashes[i] = json_hash(values[i]);
+    std::size_t slot = h & mask;
+    for (; slots[slot] != kEmpty; slot = (slot + 1) & mask) {
+      const std::uint32_t other = slots[slot];
+      if (hashes[other] == h && json_equal(values[other], values[i])) return true;
+    }
+    slots[slot] = static_cast<std::uint32_t>(i);
+  }
+  return false;
+}
+
 class Validator {
  public:
   Validator(const Value& root, ResolverMode mode) : root_(root), mode_(mode) {}
@@ -318,6 +440,11 @@ class Validator {
       return;
     }
     check_value(node, kw, path, sink);
+    if (node.kind() == NodeKind::Mapping) {
+      check_object(node, kw, path, sink);
+    } else if (node.kind() == NodeKind::Sequence) {
+      check_array(node, kw, path, sink);
+    }
     check_combinators(node, kw, path, ref_depth, sink);
   }
 
@@ -328,7 +455,7 @@ class Validator {
 
   const KeywordTable& keywords(const Value& schema) {
     auto [it, fresh] = tables_.try_emplace(&schema);
-    if (fresh) it->second = build_keyword_table(schema);
+    if (fresh) it->second = build_keyword_table(schema, patterns_);
     return it->second;
   }
 
@@ -446,7 +573,7 @@ class Validator {
       }
     }
     if (const Value* pattern = kw.get(kPattern, ValueKind::String)) {
-      const re2::RE2* re = patterns_.compile(pattern->text());
+      const re2::RE2* re = kw.pattern;
       if (re == nullptr) {
         sink.fail(node, path, [&] {
           return with_text("schema has an invalid regex pattern /", pattern->text(), "/");
@@ -455,6 +582,175 @@ class Validator {
         sink.fail(node, path, [&] {
           return with_text("string does not match pattern /", pattern->text(), "/");
         });
+      }
+    }
+  }
+
+  // A member, item, property name or dependency: its own $ref nesting
+  // starts again at 0 (the shared budget still bounds the whole).
+  void validate_child(const YamlNode& node, const Value& schema, const PathSegment& path,
+                      Sink& sink) {
+    with_stack_guard([&] { validate(node, schema, path, 0, sink); });
+  }
+
+  void check_object(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                    Sink& sink) {
+    if (kw.reads_names) {
+      // A key the expansion limits cut off has no name: what it would match
+      // is unknown.
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        if (is_cut_off(node.key(i))) {
+          sink.fail(node.key(i), path, cut_off_message);
+          break;
+        }
+      }
+    }
+    Members members(node);
+    if (const Value* required = kw.get(kRequired, ValueKind::Sequence)) {
+      for (const Value& name : required->items()) {
+        if (name.kind() != ValueKind::String || members.has(name.text())) continue;
+        sink.fail(node, path,
+                  [&] { return with_text("missing required property '", name.text(), "'"); });
+      }
+    }
+    for (const MemberPattern& pattern : kw.patterns) {
+      if (pattern.re != nullptr) continue;
+      sink.fail(node, path, [&] {
+        return with_text("schema has an invalid regex pattern /", pattern.text, "/");
+      });
+    }
+    const bool has_properties = kw.get(kProperties, ValueKind::Mapping) != nullptr;
+    const Value* additional = kw.get(kAdditionalProperties);
+    if (has_properties || !kw.patterns.empty() || additional != nullptr) {
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        if (node.key(i).kind() != NodeKind::Scalar) continue;
+        const std::string_view name = node.key(i).text();
+        const YamlNode& value = node.value(i);
+        const PathSegment member{&path, name, 0, PathSegment::Kind::Key};
+        bool matched = false;
+        if (has_properties) {
+          if (const auto it = kw.properties.find(name); it != kw.properties.end()) {
+            matched = true;
+            validate_child(value, *it->second, member, sink);
+          }
+        }
+        for (const MemberPattern& pattern : kw.patterns) {
+          if (pattern.re == nullptr || !pattern_search(*pattern.re, name)) continue;
+          matched = true;
+          validate_child(value, *pattern.schema, member, sink);
+        }
+        if (matched || additional == nullptr) continue;
+        if (additional->kind() == ValueKind::Bool && !additional->as_bool()) {
+          sink.fail(value, member,
+                    [&] { return with_text("additional property '", name, "' is not allowed"); });
+        } else if (additional->kind() == ValueKind::Mapping) {
+          validate_child(value, *additional, member, sink);
+        }
+      }
+    }
+    const auto count = static_cast<std::int64_t>(node.pair_count());
+    check_count(node, kw.get(kMinProperties), count, false, "object has fewer than minProperties ",
+                path, sink);
+    check_count(node, kw.get(kMaxProperties), count, true, "object has more than maxProperties ",
+                path, sink);
+    if (const Value* names = kw.get(kPropertyNames)) {
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        const YamlNode& key = node.key(i);
+        if (key.kind() != NodeKind::Scalar) continue;
+        // The name stands alone, quoted so that it is always a string.
+        YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
+        name.span = key.span;
+        name.end_offset = key.span.offset;
+        name.end_line = key.span.line;
+        name.end_column = key.span.column;
+        const PathSegment member{&path, key.text(), 0, PathSegment::Kind::Key};
+        validate_child(name, *names, member, sink);
+      }
+    }
+    if (const Value* dependencies = kw.get(kDependencies, ValueKind::Mapping)) {
+      for (const ValuePair& dependency : dependencies->pairs()) {
+        if (dependency.key.kind() != ValueKind::String) continue;
+        const std::string_view name = dependency.key.text();
+        if (!members.has(name)) continue;
+        const Value& needs = dependency.value;
+        if (needs.kind() == ValueKind::Sequence) {
+          for (const Value& other : needs.items()) {
+            if (other.kind() != ValueKind::String || members.has(other.text())) continue;
+            sink.fail(node, path, [&] {
+              std::string message = with_text("property '", name, "' requires '");
+              message += other.text();
+              message += "' to also be present";
+              return message;
+            });
+          }
+        } else if (needs.kind() == ValueKind::Mapping || needs.kind() == ValueKind::Bool) {
+          validate_child(node, needs, path, sink);
+        }
+      }
+    }
+  }
+
+  // minItems, maxItems, minProperties, maxProperties: `entry` read as an
+  // integer bound (else ignored) against `count`.
+  static void check_count(const YamlNode& node, const Value* entry, std::int64_t count,
+                          bool is_maximum, std::string_view message, const PathSegment& path,
+                          Sink& sink) {
+    if (entry == nullptr) return;
+    const std::optional<std::int64_t> bound = integer_bound(*entry);
+    if (!bound || (is_maximum ? count <= *bound : count >= *bound)) return;
+    sink.fail(node, path, [&] { return std::string(message) + decimal(*bound); });
+  }
+
+  void check_array(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                   Sink& sink) {
+    const std::span<const YamlNode> items = node.items();
+    const auto count = static_cast<std::int64_t>(items.size());
+    check_count(node, kw.get(kMinItems), count, false, "array has fewer than minItems ", path,
+                sink);
+    check_count(node, kw.get(kMaxItems), count, true, "array has more than maxItems ", path, sink);
+    if (const Value* each = kw.get(kItems)) {
+      const Value* additional = kw.get(kAdditionalItems);
+      const bool by_position = each->kind() == ValueKind::Sequence;
+      const std::size_t positions = by_position ? each->items().size() : 0;
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        const PathSegment item{&path, {}, i, PathSegment::Kind::Index};
+        if (!by_position) {
+          validate_child(items[i], *each, item, sink);
+        } else if (i < positions) {
+          validate_child(items[i], each->items()[i], item, sink);
+        } else if (additional == nullptr) {
+          break;
+        } else if (additional->kind() == ValueKind::Bool && !additional->as_bool()) {
+          sink.fail(items[i], item, [&] {
+            return "array has more items than the " + decimal(positions) + " allowed";
+          });
+        } else if (additional->kind() == ValueKind::Mapping) {
+          validate_child(items[i], *additional, item, sink);
+        }
+      }
+    }
+    if (const Value* unique = kw.get(kUniqueItems, ValueKind::Bool);
+        unique != nullptr && unique->as_bool() && items.size() > 1) {
+      bool cut_off = false;
+      std::vector<Value> values;
+      values.reserve(items.size());
+      for (const YamlNode& item : items) {
+        values.push_back(node_to_json_value_guarded(item, mode_, &cut_off));
+      }
+      if (cut_off) {
+        sink.fail(node, path, cut_off_message);
+      } else if (has_equal_pair(values)) {
+        sink.fail(node, path, [] { return std::string("array items are not unique"); });
+      }
+    }
+    if (const Value* wanted = kw.get(kContains)) {
+      bool found = false;
+      for (std::size_t i = 0; i < items.size() && !found; ++i) {
+        found = passes(items[i], *wanted, PathSegment{&path, {}, i, PathSegment::Kind::Index}, 0);
+      }
+      if (!found) {
+        sink.fail(node, path,
+                  [] { return std::string("no array item matches the 'contains' schema"); });
       }
     }
   }
@@ -625,6 +921,72 @@ bool json_equal(const Value& a, const Value& b) {
     return with_stack_guard([&] { return mappings_equal(a, b); });
   }
   return a == b;
+}
+
+namespace {
+
+std::uint64_t mix(std::uint64_t h) noexcept {
+  h ^= h >> 30;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 27;
+  h *= 0x94d049bb133111ebull;
+  return h ^ (h >> 31);
+}
+
+std::uint64_t combine(std::uint64_t seed, std::uint64_t h) noexcept {
+  return mix(seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)));
+}
+
+// Int, Float and a BigInt that fits a double hash as that double, so the
+// numbers json_equal joins across kinds meet in one bucket.
+std::uint64_t number_hash(double d) noexcept {
+  if (std::isnan(d)) return mix(0x4e614e);  // never equal to anything
+  if (d == 0) d = 0.0;                      // -0.0 == 0.0
+  return mix(std::bit_cast<std::uint64_t>(d) ^ 0x6e756d);
+}
+
+}  // namespace
+
+std::uint64_t json_hash(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Null:
+      return mix(1);
+    case ValueKind::Bool:
+      return mix(2 + static_cast<std::uint64_t>(v.as_bool()));
+    case ValueKind::Int:
+      return number_hash(static_cast<double>(v.as_int()));
+    case ValueKind::Float:
+      return number_hash(v.as_float());
+    case ValueKind::BigInt: {
+      // Equal literals in any base or spelling have the same nearest
+      // double; beyond the double range they share one bucket.
+      const double d = big_int_to_double(v.text(), v.big_int_base());
+      return std::isfinite(d) ? number_hash(d) : mix(3);
+    }
+    case ValueKind::String:
+      return combine(5, std::hash<std::string_view>{}(v.text()));
+    case ValueKind::Sequence: {
+      std::uint64_t h = mix(7 + v.items().size());
+      for (const Value& item : v.items()) {
+        h = combine(h, with_stack_guard([&] { return json_hash(item); }));
+      }
+      return h;
+    }
+    case ValueKind::Mapping: {
+      // A sum, so that pair order does not matter.
+      std::uint64_t sum = 0;
+      for (const ValuePair& pair : v.pairs()) {
+        sum +=
+            with_stack_guard([&] { return combine(json_hash(pair.key), json_hash(pair.value)); });
+      }
+      return combine(mix(8 + v.pairs().size()), sum);
+    }
+    case ValueKind::Timestamp:
+    case ValueKind::Tagged:
+      // Never made from a document; one bucket each is enough.
+      return mix(static_cast<std::uint64_t>(v.kind()) + 100);
+  }
+  return 0;
 }
 
 std::optional<double> keyword_as_f64(const Value& v) noexcept {

@@ -11,17 +11,27 @@
 // expanded and merge keys applied; validate_node then checks it against the
 // schema: boolean schemas, local "$ref" (JSON pointers into the schema, with
 // the nesting and budget limits of util/limits.hpp), type, enum, const, the
-// numeric bounds and multipleOf, minLength, maxLength, pattern, allOf,
-// anyOf, oneOf and not. Unknown keywords, and keywords whose value has the
-// wrong type, are ignored; object and array keywords are not checked yet.
-// Nothing raises: every problem of the schema is a recorded failure or is
-// ignored.
+// numeric bounds and multipleOf, minLength, maxLength, pattern, the object
+// keywords (required, properties, patternProperties, additionalProperties,
+// minProperties, maxProperties, propertyNames, dependencies), the array
+// keywords (minItems, maxItems, items, additionalItems, uniqueItems,
+// contains), allOf, anyOf, oneOf and not. Unknown keywords, and keywords
+// whose value has the wrong type, are ignored. Nothing raises: every problem
+// of the schema is a recorded failure or is ignored.
+//
+// Members and items: a member is a pair whose key is a scalar, named by the
+// key's text as written (1, "1" and !!int 1 are all "1"); its path is
+// "{object path}.{name}", an item's "{array path}[{index}]", unescaped.
+// Each member, item, property name and dependency check starts its own
+// "$ref" nesting count at 0; the budget is shared by the whole validation.
 //
 // Cost: each schema mapping's keywords are found once per call (a table per
-// mapping), each distinct pattern is compiled once per call, instance paths
-// are spelled only for the failure that is reported, and the branches of
-// anyOf, oneOf and not only count their failures. Every recursive step runs
-// through with_stack_guard.
+// mapping, with `properties` by name and `patternProperties` compiled), each
+// distinct pattern is compiled once per call, instance paths are spelled
+// only for the failure that is reported, the branches of anyOf, oneOf, not
+// and contains only count their failures, and uniqueItems compares only
+// items of equal json_hash. Every recursive step runs through
+// with_stack_guard.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +64,11 @@ struct SchemaError {
 // as multisets of pairs (order and repeats both matter), everything else by
 // Value's own ==.
 [[nodiscard]] bool json_equal(const Value& a, const Value& b);
+
+// A hash that agrees with json_equal: values it calls equal hash alike
+// (numbers by their double, -0.0 as 0.0; mappings whatever their pair
+// order).
+[[nodiscard]] std::uint64_t json_hash(const Value& v);
 
 // Int, BigInt (in any base) and Float as a double; nothing for other kinds.
 [[nodiscard]] std::optional<double> keyword_as_f64(const Value& v) noexcept;

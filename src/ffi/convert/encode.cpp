@@ -836,7 +836,7 @@ void append_message_char(std::string& out, std::uint32_t cp, std::string_view ra
     char buf[8];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, cp, 16);
     out += "\\u{";
-    out.append(buf, end);
+    out.append(buf, static_cast<std::size_t>(end - buf));
     out += '}';
     return;
   }

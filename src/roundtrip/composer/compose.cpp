@@ -28,6 +28,12 @@ Result<NodeList, ScanError> compose_all_documents(std::string_view text) {
   return compose_text(text, 0, true);
 }
 
+Result<NodeList, ScanError> compose_bare_documents(std::string_view text) {
+  DocumentScanner scanner(text, ScanOptions{0, false});
+  Composer composer(text);
+  return composer.compose_stream(scanner, true);
+}
+
 Result<NodeList, ScanError> compose_file_documents(std::string_view text, std::uint32_t file_id) {
   return compose_text(text, file_id, false);
 }

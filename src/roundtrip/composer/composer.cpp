@@ -175,7 +175,7 @@ bool Composer::more() {
 }
 
 Span Composer::span_here() {
-  if (more()) return tok().span;
+  if (more()) return tok().span();
   return Span{0, file_id_, 0, 0};
 }
 
@@ -207,7 +207,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   while (more()) {
     const Token& t = tok();
     if (!file_id_known) {
-      file_id_ = t.span.file_id;
+      file_id_ = t.span().file_id;
       file_id_known = true;
     }
     switch (t.kind) {
@@ -216,12 +216,12 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         ++pos_;
         break;
       case K::Directive:
-        if (directives.empty()) directives_offset = t.span.offset;
+        if (directives.empty()) directives_offset = t.span().offset;
         directives.emplace_back(t.text());
         ++pos_;
         break;
       case K::DocumentStart: {
-        const Span marker = t.span;
+        const Span marker = t.span();
         const std::uint64_t start = directives.empty() ? marker.offset : directives_offset;
         ++pos_;
         anchors_.clear();
@@ -242,7 +242,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         break;
       }
       default: {
-        const std::uint64_t start = directives.empty() ? t.span.offset : directives_offset;
+        const std::uint64_t start = directives.empty() ? t.span().offset : directives_offset;
         const std::uint64_t before = consumed();
         anchors_.clear();
         YamlNode root;
@@ -286,7 +286,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     if (t.kind == K::Tag) {
       tag.emplace(t.text());
     } else if (t.kind == K::Anchor) {
-      if (anchor) return fail("a node cannot have two anchors", t.span);
+      if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor.emplace(t.text());
     } else {
       break;
@@ -294,7 +294,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     ++pos_;
   }
   const Token& t = tok();
-  out.span = t.span;
+  out.span = t.span();
   Got got = Got::Node;
   switch (t.kind) {
     case K::MappingStart: {
@@ -314,7 +314,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     case K::SequenceEntry:
       if (!indentless_ok) {
         if (!tag && !anchor) return Got::None;
-        out = null_at(t.span);
+        out = null_at(t.span());
         break;
       }
       got = compose_indentless_sequence(out);
@@ -333,9 +333,9 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       break;
     }
     case K::Alias: {
-      if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span);
+      if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span());
       std::string name(t.text());
-      if (!anchors_.contains(name)) return fail("unknown alias: *" + name, t.span);
+      if (!anchors_.contains(name)) return fail("unknown alias: *" + name, t.span());
       ++pos_;
       out.set_alias(std::move(name));
       out.end_offset = out.span.offset;
@@ -349,7 +349,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       return compose_node_guarded(out, indentless_ok);
     default:
       if (!tag && !anchor) return Got::None;
-      out = null_at(t.span);
+      out = null_at(t.span());
       break;
   }
   if (got == Got::Failed) return got;
@@ -457,18 +457,18 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
         const Token& first = toks[j];
         if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
             first.kind == K::SequenceEntry) {
-          fail("a block collection cannot be a mapping key", first.span);
+          fail("a block collection cannot be a mapping key", first.span());
           return abandon(base);
         }
       }
     }
     const K first_kind = kind;
-    const Span first_span = t.span;
+    const Span first_span = t.span();
     const std::uint64_t before = consumed();
     YamlNode key;
     Got got = compose_node_guarded(key, false);
     if (got == Got::Failed) return abandon(base);
-    if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
+    if (got == Got::None) key = at(K::Value) ? null_at(tok().span()) : zero_null();
     YamlNode value;
     if (at(K::Value)) {
       ++pos_;
@@ -497,13 +497,13 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
     const Token& t = tok();
     const K kind = t.kind;
     if (kind == K::SequenceEntry) {
-      const Span dash = t.span;
+      const Span dash = t.span();
       ++pos_;
       if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
       continue;
     }
     if (kind == K::FlowEntry) {
-      const Span comma = t.span;
+      const Span comma = t.span();
       ++pos_;
       YamlNode item;
       const Got got = compose_flow_sequence_item(item, flow);
@@ -517,7 +517,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
       break;
     }
     // The first item of a flow sequence.
-    const Span entry = t.span;
+    const Span entry = t.span();
     const std::uint64_t before = consumed();
     YamlNode item;
     const Got got = compose_flow_sequence_item(item, flow);
@@ -534,7 +534,7 @@ Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
   const std::size_t base = scratch_.size();
   out.set_sequence({});
   while (at(K::SequenceEntry)) {
-    const Span dash = tok().span;
+    const Span dash = tok().span();
     ++pos_;
     if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
   }
@@ -580,7 +580,7 @@ Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
   if (flow && more()) {
     const Token& t = tok();
     if (t.kind == K::Value) {
-      const Span at_colon = t.span;
+      const Span at_colon = t.span();
       ++pos_;
       YamlNode value;
       const Got got = compose_node_guarded(value, false);
@@ -590,7 +590,7 @@ Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
       return Got::Node;
     }
     if (t.kind == K::Key) {
-      const Span at_key = t.span;
+      const Span at_key = t.span();
       const bool explicit_key = t.explicit_key();
       ++pos_;
       YamlNode key;

@@ -71,6 +71,33 @@ TEST(JsonEqual, Kinds) {
   EXPECT_FALSE(json_equal(map(str("a"), num(1)), map()));
 }
 
+// uniqueItems compares only items of equal hash, so whatever json_equal
+// joins must hash alike, across kinds, signs of zero, bases and pair order.
+TEST(JsonHash, AgreesWithJsonEqual) {
+  const std::int64_t big = std::int64_t{1} << 53;
+  const std::pair<Value, Value> equal[] = {
+      {num(1), flt(1.0)},
+      {flt(-0.0), num(0)},
+      {flt(-0.0), flt(0.0)},
+      {num(big + 1), flt(static_cast<double>(big))},
+      {Value::big_int("18446744073709551616"), Value::big_int("10000000000000000", 16)},
+      {Value::big_int("1" + std::string(400, '0')), Value::big_int("1" + std::string(400, '0'))},
+      {Seq(num(1), Seq(flt(2.0))), Seq(flt(1.0), Seq(num(2)))},
+      {map(str("a"), num(1), str("b"), num(2)), map(str("b"), flt(2.0), str("a"), num(1))},
+      {str("x"), str("x")},
+  };
+  for (const auto& [a, b] : equal) {
+    ASSERT_TRUE(json_equal(a, b));
+    EXPECT_EQ(json_hash(a), json_hash(b));
+  }
+  // Different values mostly hash apart (not required, but the table relies
+  // on it for speed).
+  EXPECT_NE(json_hash(num(1)), json_hash(str("1")));
+  EXPECT_NE(json_hash(num(1)), json_hash(Value::boolean(true)));
+  EXPECT_NE(json_hash(Seq(num(1), num(2))), json_hash(Seq(num(2), num(1))));
+  EXPECT_NE(json_hash(map(str("a"), num(1))), json_hash(map(str("a"), num(2))));
+}
+
 TEST(ValueAsI128, DigitsInTheirBase) {
   using I = __int128;
   const I two_64 = I{1} << 64;
@@ -175,6 +202,31 @@ TEST(ValidateDocument, DeepDocumentWithAlias) {
   const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->message, "expected type integer, found array");
+}
+
+// Two equal items nested far deeper than the native stack allows for a
+// naive walk: converting, hashing and comparing them all go through the
+// stack guard.
+TEST(ValidateDocument, DeepUniqueItems) {
+  NodeList items;
+  items.push_back(nested(YamlNode::scalar("1"), kDeep));
+  items.push_back(nested(YamlNode::scalar("1.0"), kDeep));
+  const YamlNode root = YamlNode::sequence(std::move(items));
+  const Value schema = map(str("uniqueItems"), Value::boolean(true));
+  const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->message, "array items are not unique");
+  EXPECT_EQ(error->path, "$");
+}
+
+// A failure deep inside: the path is spelled from a chain of that depth.
+TEST(ValidateDocument, DeepItemPath) {
+  const YamlNode root = nested(YamlNode::scalar("x"), 3);
+  Value schema = map(str("type"), str("integer"));
+  for (int i = 0; i < 3; ++i) schema = map(str("items"), std::move(schema));
+  const std::optional<SchemaError> error = validate_document(root, schema, ResolverMode::Yaml12);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->path, "$[0][0][0]");
 }
 
 }  // namespace
