@@ -204,3 +204,18 @@ def test_edits_no_file_can_hold_are_refused(directives, function, path, tag, hol
     assert str(info.value) == f"edits inside '{tag}' content cannot be written back in {held_in}"
     assert info.value.file == held_in
     assert before == {n: directives.inode(n) for n in ("middle.yaml", "sec_mid.yaml")}
+
+
+@pytest.mark.parametrize("function", [o.dump_includes, o.dump_includes_map])
+def test_upgrade_marks_in_directory_content_count_as_edits(tree, function):
+    # Dropping them would change what the listed files mean at the next load.
+    tree.write("d/flags.yaml", "on: yes\n")
+    tree.write("main.yaml", "l: !include_dir_named d\nplain: !include sub/db.yaml\n")
+    doc = tree.load_main(option=RT | o.OPT_UPGRADE_1_1)
+    with pytest.raises(OstrevaneIncludeError) as info:
+        function(doc)
+    assert str(info.value) == (f"edits inside '!include_dir_named' content cannot be written "
+                               f"back in {tree.path('main.yaml')}")
+    tree.write("d/flags.yaml", "flag: true\n")
+    doc = tree.load_main(option=RT | o.OPT_UPGRADE_1_1)
+    assert o.dump_includes_map(doc) == {tree.path("sub/db.yaml"): DB.encode()}
