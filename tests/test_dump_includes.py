@@ -4,6 +4,8 @@ import os
 import pathlib
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import _ostrevane as m
 import ostrevane as o
@@ -219,3 +221,29 @@ def test_upgrade_marks_in_directory_content_count_as_edits(tree, function):
     tree.write("d/flags.yaml", "flag: true\n")
     doc = tree.load_main(option=RT | o.OPT_UPGRADE_1_1)
     assert o.dump_includes_map(doc) == {tree.path("sub/db.yaml"): DB.encode()}
+
+
+# Lines of an included file: comments, blank lines and plain pairs written
+# with odd spacing, all of which an unchanged file must keep.
+file_lines = st.lists(st.one_of(
+    st.from_regex(r"# [a-z ]{0,12}", fullmatch=True),
+    st.just(""),
+    st.from_regex(r"k[a-z]{0,5}: {1,3}[0-9a-z]{1,6}( {1,3}# [a-z]{0,6})?", fullmatch=True),
+), max_size=8)
+
+
+@settings(max_examples=40, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(first=file_lines, second=file_lines)
+def test_unchanged_files_come_back_byte_for_byte(tmp_path_factory, first, second):
+    tree = WriteBackTree(tmp_path_factory.mktemp("prop"))
+    texts = {"one.yaml": "\n".join(first) + "\n", "sub/two.yaml": "\n".join(second)}
+    for name, text in texts.items():
+        tree.write(name, text)
+    tree.write("main.yaml", "a: !include one.yaml\nb: !include sub/two.yaml\n")
+    doc = tree.load_main()
+    expected = {tree.path(n): t.encode() for n, t in texts.items()}
+    assert o.dump_includes_map(doc) == expected
+    o.dump_includes(doc)
+    assert {tree.path(n): tree.read(n) for n in texts} == expected
+    assert doc.save() == []
