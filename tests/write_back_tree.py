@@ -8,6 +8,7 @@ import pytest
 
 import _ostrevane as m
 import ostrevane as o
+from ostrevane.exceptions import OstrevaneIncludeError
 from include_tree import IncludeTree
 
 RT = o.OPT_ROUND_TRIP | o.OPT_INCLUDES
@@ -24,6 +25,16 @@ APP = ("# app settings\n"
        "port: 8080  # the port\n"
        "db: !include sub/db.yaml\n")
 DB = "host: localhost\nuser: admin\n"
+
+
+def check_conflict(exc, path):
+    """`exc` is the write-back refusal of two versions of the file `path`."""
+    assert type(exc) is OstrevaneIncludeError
+    assert str(exc) == (
+        f"'{path}' is included more than once with conflicting edits; write-back cannot "
+        f"store two different versions of one file in {path}")
+    assert exc.file == path
+    assert exc.include_stack == []
 
 
 def edit(doc, path, how="set", text=None, root=0):
