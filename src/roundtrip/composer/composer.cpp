@@ -184,6 +184,12 @@ Composer::Got Composer::fail(std::string message, const Span& span) {
   return Got::Failed;
 }
 
+bool Composer::broke(Result<void, ScanError>&& checked) {
+  if (checked) return false;
+  error_ = std::move(checked.error());
+  return true;
+}
+
 YamlNode Composer::zero_null() const noexcept {
   YamlNode node;
   node.span.file_id = file_id_;
@@ -198,6 +204,10 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   std::uint64_t directives_offset = 0;
   bool file_id_known = false;
   const auto failed = [&] { return std::unexpected(std::move(error_)); };
+  // What follows a root in the current batch; the rules never scan ahead.
+  const auto after_root = [&] {
+    return DocumentRules::after_root(pos_ < toks_->size() ? &tok() : nullptr);
+  };
   const auto add_root = [&](YamlNode&& root, std::uint64_t start) {
     if (!directives.empty()) root.edit_extras().directives = std::move(directives);
     directives.clear();
@@ -215,11 +225,22 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
       case K::StreamEnd:
         ++pos_;
         break;
-      case K::Directive:
-        if (directives.empty()) directives_offset = t.span.offset;
-        directives.emplace_back(t.text());
+      case K::DocumentEnd:
+        rules_.document_end();
         ++pos_;
         break;
+      case K::Directive: {
+        while (at(K::Directive)) {
+          const Token& d = tok();
+          if (broke(rules_.directive(d))) return failed();
+          if (directives.empty()) directives_offset = d.span.offset;
+          directives.emplace_back(d.text());
+          ++pos_;
+        }
+        const bool next = more();
+        if (broke(rules_.end_directives(next ? &tok() : nullptr))) return failed();
+        break;
+      }
       case K::DocumentStart: {
         const Span marker = t.span;
         const std::uint64_t start = directives.empty() ? marker.offset : directives_offset;
@@ -227,7 +248,8 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         anchors_.clear();
         YamlNode root;
         const Got got = compose_node_guarded(root, false);
-        if (got == Got::Failed) return failed();
+        if (got == Got::Failed || broke(after_root())) return failed();
+        rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = true;
           add_root(std::move(root), start);
@@ -238,7 +260,10 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         } else {
           directives.clear();
         }
-        if (at(K::DocumentEnd)) ++pos_;
+        if (at(K::DocumentEnd)) {
+          rules_.document_end();
+          ++pos_;
+        }
         break;
       }
       default: {
@@ -247,7 +272,8 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         anchors_.clear();
         YamlNode root;
         const Got got = compose_node_guarded(root, false);
-        if (got == Got::Failed) return failed();
+        if (got == Got::Failed || (got == Got::Node && broke(after_root()))) return failed();
+        rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = !directives.empty();
           add_root(std::move(root), start);
@@ -284,6 +310,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     if (!more()) return Got::None;
     const Token& t = tok();
     if (t.kind == K::Tag) {
+      if (broke(rules_.check_tag(t))) return Got::Failed;
       tag.emplace(t.text());
     } else if (t.kind == K::Anchor) {
       if (anchor) return fail("a node cannot have two anchors", t.span);

@@ -16,6 +16,10 @@
 //   texts are views that die with their batch.
 // - A scan error anywhere in the text wins over a composer error, as if the
 //   whole text had been scanned first. Every failure drops the partial trees.
+// - The text is refused exactly where the plain decoder refuses it, with the
+//   same message and position: both walk their tokens through one
+//   DocumentRules (directives, content after a root, tag handles) and share
+//   the node-level checks' messages.
 // - Nesting beyond limits::kMaxDepth node levels (a root is level 1) fails;
 //   recursion runs through with_stack_guard.
 // - The text must be valid UTF-8 (the scanner's own precondition) and must
@@ -35,6 +39,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "decode/document_rules.hpp"
 #include "roundtrip/node.hpp"
 #include "scanner/scanner.hpp"
 #include "scanner/token.hpp"
@@ -103,6 +108,8 @@ class Composer {
   std::uint64_t consumed() const noexcept { return base_ + pos_; }
   Span span_here();
   Got fail(std::string message, const Span& span);
+  // Keeps a failed document rule as the error; true when it failed.
+  bool broke(Result<void, ScanError>&& checked);
 
   Got compose_node_guarded(YamlNode& out, bool indentless_ok);
   Got compose_node(YamlNode& out, bool indentless_ok);
@@ -133,6 +140,9 @@ class Composer {
   // moves its own into an exactly sized vector when it closes.
   NodeList scratch_;
   std::unordered_set<std::string> anchors_;  // defined so far in this document
+  // The plain decoder's rules around documents: both roads refuse the same
+  // texts.
+  DocumentRules rules_;
   std::vector<std::uint64_t> document_starts_;
   DashPositions dash_positions_;
   std::vector<ScannedComment> comments_;
