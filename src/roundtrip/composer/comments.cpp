@@ -96,11 +96,23 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
   }
 }
 
-class Attacher {
+}  // namespace
+
+class CommentAttacher::Attacher {
  public:
-  Attacher(const std::vector<ScannedComment>& comments, std::string_view text,
-           const DashPositions& dashes)
-      : comments_(comments), blank_(text), dashes_(dashes) {}
+  Attacher(std::string_view text, const DashPositions& dashes) : blank_(text), dashes_(dashes) {}
+
+  // Reads comments from `comments` from now on (the same list, grown, or
+  // the whole list at once), copying their texts into the nodes.
+  void read_from(const std::vector<ScannedComment>& comments) noexcept {
+    comments_ = &comments;
+    movable_ = nullptr;
+  }
+  // The same, moving the texts out instead.
+  void take_from(std::vector<ScannedComment>& comments) noexcept {
+    comments_ = &comments;
+    movable_ = &comments;
+  }
 
   // Attaches around `node` and returns node_end_position(node), computed
   // from the children's on the way back up so the whole pass stays linear.
@@ -109,23 +121,28 @@ class Attacher {
   // Every comment not attached yet goes to the foot of the last open
   // collection at its column.
   void attach_rest(YamlNode& last_root) {
-    for (; next_ < comments_.size(); ++next_) {
-      const ScannedComment& c = comments_[next_];
-      last_open_collection(last_root, c.span.column).comments.edit_foot().push_back(c.text);
+    for (; next_ < comments_->size(); ++next_) {
+      const std::uint32_t column = (*comments_)[next_].span.column;
+      last_open_collection(last_root, column).comments.edit_foot().push_back(text_at(next_));
     }
   }
 
  private:
   const ScannedComment* peek() const noexcept {
-    return next_ < comments_.size() ? &comments_[next_] : nullptr;
+    return next_ < comments_->size() ? &(*comments_)[next_] : nullptr;
   }
+  std::string text_at(std::size_t i) const {
+    return movable_ ? std::move((*movable_)[i].text) : (*comments_)[i].text;
+  }
+  std::string take_text() { return text_at(next_++); }
   void note_line(std::uint32_t line) noexcept {
     prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
     has_prev_ = true;
   }
   void take_comments_above(YamlNode& node, const Introducer& intro);
 
-  const std::vector<ScannedComment>& comments_;
+  const std::vector<ScannedComment>* comments_ = nullptr;
+  std::vector<ScannedComment>* movable_ = nullptr;  // comments_, when texts may move
   BlankLines blank_;
   const DashPositions& dashes_;
   bool has_prev_ = false;
@@ -134,7 +151,7 @@ class Attacher {
   std::size_t next_ = 0;
 };
 
-void Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
+void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
   Comments& comments = node.comments;
   while (const ScannedComment* c = peek()) {
     if (c->span.line >= node.span.line) break;
@@ -153,18 +170,18 @@ void Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
       }
     }
     if (introducer && !comments.inline_comment()) {
-      comments.edit_inline_comment() = c->text;
+      comments.edit_inline_comment() = take_text();
       if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
       comments.inline_before_value = true;
     } else {
-      comments.edit_head().push_back(HeadComment{c->text, comments.inline_before_value});
+      const bool below_introducer = comments.inline_before_value;
+      comments.edit_head().push_back(HeadComment{take_text(), below_introducer});
     }
     note_line(line);
-    ++next_;
   }
 }
 
-LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
+LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
   // Blank lines since the previous content, up to the node or its first
   // head comment.
   std::uint32_t bound = node.span.line;
@@ -248,19 +265,32 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
       if (end.line == c->span.line && end.column < c->span.column) {
         comments.inline_spaces = c->span.column - end.column;
       }
-      comments.edit_inline_comment() = c->text;
-      ++next_;
+      comments.edit_inline_comment() = take_text();
     }
   }
   return end;
 }
 
-}  // namespace
+CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& dash_positions)
+    : attacher_(std::make_unique<Attacher>(text, dash_positions)) {}
+
+CommentAttacher::~CommentAttacher() = default;
+
+void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments) {
+  attacher_->take_from(comments);
+  with_stack_guard([&] { attacher_->attach(root, true, Introducer{}); });
+}
+
+void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments) {
+  attacher_->take_from(comments);
+  attacher_->attach_rest(last_root);
+}
 
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
                                   std::string_view text, const DashPositions& dash_positions) {
   if (roots.empty()) return;
-  Attacher attacher(comments, text, dash_positions);
+  CommentAttacher::Attacher attacher(text, dash_positions);
+  attacher.read_from(comments);
   for (YamlNode& root : roots) {
     with_stack_guard([&] { attacher.attach(root, true, Introducer{}); });
   }

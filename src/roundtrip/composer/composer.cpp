@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "roundtrip/composer/comments.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -99,8 +100,20 @@ bool closes_dash_item(K kind) noexcept {
 }  // namespace
 
 void DashPositions::seal() {
-  std::sort(packed_.begin(), packed_.end());
-  packed_.erase(std::unique(packed_.begin(), packed_.end()), packed_.end());
+  auto tail = packed_.begin() + static_cast<std::ptrdiff_t>(sealed_);
+  std::sort(tail, packed_.end());
+  if (sealed_ > 0 && tail != packed_.end()) {
+    if (*tail < *(tail - 1)) {
+      // Dashes come root by root in stream order; should they not, all of
+      // them are sorted again.
+      std::sort(packed_.begin(), packed_.end());
+      tail = packed_.begin();
+    } else {
+      --tail;
+    }
+  }
+  packed_.erase(std::unique(tail, packed_.end()), packed_.end());
+  sealed_ = packed_.size();
 }
 
 std::string capture_block_scalar_source(std::uint64_t end, std::uint64_t length,
@@ -127,11 +140,24 @@ Result<NodeList, ScanError> Composer::compose_stream(DocumentScanner& scanner, b
     // The rest of the text may still hold a scan error, which wins.
     while (!scan_error_ && !scanner.finished()) refill();
   } else {
+    roots_ = &*roots;
     refill();  // the last batch's comments
+    attach_pending();
+    roots_ = nullptr;
   }
   scanner_ = nullptr;
   toks_ = nullptr;
   if (scan_error_) return std::unexpected(std::move(*scan_error_));
+  return roots;
+}
+
+Result<NodeList, ScanError> Composer::compose_commented_stream(DocumentScanner& scanner,
+                                                               bool keep_empty) {
+  CommentAttacher attacher(source_, dash_positions_);
+  attacher_ = &attacher;
+  auto roots = compose_stream(scanner, keep_empty);
+  attacher_ = nullptr;
+  if (roots && !roots->empty()) attacher.attach_rest(roots->back(), comments_);
   return roots;
 }
 
@@ -145,22 +171,47 @@ Result<NodeList, ScanError> Composer::compose_stream(const TokenList& tokens, bo
 // Moves the batch's comments aside, drops its tokens and scans the next
 // document's in. After a scan error the batch is dropped unread.
 void Composer::refill() {
+  collect_comments();
   TokenList& list = scanner_->tokens();
-  if (!list.comments.empty()) {
-    if (comments_.empty()) {
-      comments_ = std::move(list.comments);
-    } else {
-      comments_.insert(comments_.end(), std::make_move_iterator(list.comments.begin()),
-                       std::make_move_iterator(list.comments.end()));
-    }
-  }
   base_ += list.tokens.size();
   scanner_->discard_tokens();
   pos_ = 0;
-  if (scanner_->finished()) return;
+  if (scanner_->finished()) {
+    attach_pending();
+    return;
+  }
   if (auto scanned = scanner_->scan_next_document(); !scanned) {
     scan_error_ = std::move(scanned.error());
     scanner_->discard_tokens();
+    return;
+  }
+  attach_pending();
+}
+
+// Moves the current batch's comments onto comments_.
+void Composer::collect_comments() {
+  std::vector<ScannedComment>& batch = scanner_->tokens().comments;
+  if (batch.empty()) return;
+  if (comments_.empty()) {
+    comments_ = std::move(batch);
+  } else {
+    comments_.insert(comments_.end(), std::make_move_iterator(batch.begin()),
+                     std::make_move_iterator(batch.end()));
+  }
+  batch.clear();
+}
+
+// Attaches the comments around the roots completed since the last call,
+// while their nodes are still in cache. It runs once the batch after a
+// root's last one has been scanned: a comment on the line of the boundary
+// token that ends a document (a Null root positioned at the "---" that
+// follows it) comes with that next batch.
+void Composer::attach_pending() {
+  if (attacher_ == nullptr || roots_ == nullptr || attached_ == roots_->size()) return;
+  collect_comments();
+  dash_positions_.seal();
+  for (; attached_ < roots_->size(); ++attached_) {
+    attacher_->attach_root((*roots_)[attached_], comments_);
   }
 }
 
@@ -200,10 +251,14 @@ YamlNode Composer::zero_null() const noexcept {
 
 Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   NodeList roots;
+  roots_ = &roots;
   std::vector<std::string> directives;
   std::uint64_t directives_offset = 0;
   bool file_id_known = false;
-  const auto failed = [&] { return std::unexpected(std::move(error_)); };
+  const auto failed = [&] {
+    roots_ = nullptr;
+    return std::unexpected(std::move(error_));
+  };
   // What follows a root in the current batch; the rules never scan ahead.
   const auto after_root = [&] {
     return DocumentRules::after_root(pos_ < toks_->size() ? &tok() : nullptr);
@@ -283,6 +338,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
       }
     }
   }
+  roots_ = nullptr;
   dash_positions_.seal();
   return roots;
 }

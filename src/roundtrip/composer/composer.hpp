@@ -58,7 +58,8 @@ class DashPositions {
   [[nodiscard]] bool empty() const noexcept { return packed_.empty(); }
 
   void add(std::uint32_t line, std::uint32_t column) { packed_.push_back(pack(line, column)); }
-  // Sorts and removes repeats; call once after the last add().
+  // Sorts and removes repeats of what was added since the last seal(); call
+  // after the last add() of a root before looking anything up.
   void seal();
 
  private:
@@ -66,7 +67,10 @@ class DashPositions {
     return std::uint64_t{line} << 32 | column;
   }
   std::vector<std::uint64_t> packed_;
+  std::size_t sealed_ = 0;  // packed_[0, sealed_) is sorted and unique
 };
+
+class CommentAttacher;
 
 class Composer {
  public:
@@ -84,6 +88,13 @@ class Composer {
   // stays empty: the list holds them.
   [[nodiscard]] Result<NodeList, ScanError> compose_stream(const TokenList& tokens,
                                                            bool keep_empty);
+
+  // compose_stream(scanner, ...), then comment attachment (comments.hpp) done root by
+  // root, each as soon as its document is complete, while its nodes are
+  // still in cache: the roots come back commented. The comments' texts are
+  // moved into the nodes, so comments() keeps only their positions.
+  [[nodiscard]] Result<NodeList, ScanError> compose_commented_stream(DocumentScanner& scanner,
+                                                                     bool keep_empty);
 
   // After compose_stream: one entry per returned root, the byte offset where
   // its document begins (its first directive, else its "---", else its
@@ -103,6 +114,8 @@ class Composer {
   Result<NodeList, ScanError> run(bool keep_empty);
   bool more();
   void refill();
+  void collect_comments();
+  void attach_pending();
   const Token& tok() const noexcept { return (*toks_)[pos_]; }
   bool at(TokenKind kind) { return more() && tok().kind == kind; }
   std::uint64_t consumed() const noexcept { return base_ + pos_; }
@@ -146,6 +159,9 @@ class Composer {
   std::vector<std::uint64_t> document_starts_;
   DashPositions dash_positions_;
   std::vector<ScannedComment> comments_;
+  CommentAttacher* attacher_ = nullptr;  // set by compose_commented_stream
+  NodeList* roots_ = nullptr;            // the roots composed so far, while known
+  std::size_t attached_ = 0;             // roots_[0, attached_) have their comments
 };
 
 // The text kept in Comments.raw of a block scalar whose source runs over

@@ -14,9 +14,24 @@ namespace {
 
 using testing::describe;
 
+// The entry points attach comments root by root while composing; attaching
+// them to the whole list of roots afterwards must give the same trees.
+std::string attached_afterwards(std::string_view text) {
+  auto listed = scan_all_tokens(text, ScanOptions{0, true});
+  if (!listed) return describe(listed.error());
+  Composer composer(text);
+  auto roots = composer.compose_stream(*listed, true);
+  if (!roots) return describe(roots.error());
+  attach_comments_to_documents(*roots, listed->comments, text, composer.dash_positions());
+  if (!roots->empty() && listed->leading_bom) roots->front().leading_bom = true;
+  return testing::dump_nodes(*roots, true, true);
+}
+
 std::string commented(std::string_view text) {
   auto roots = compose_all_documents(text);
-  return roots ? testing::dump_nodes(*roots, true) : describe(roots.error());
+  if (!roots) return describe(roots.error());
+  EXPECT_EQ(testing::dump_nodes(*roots, true, true), attached_afterwards(text)) << text;
+  return testing::dump_nodes(*roots, true);
 }
 
 struct CommentCase {
