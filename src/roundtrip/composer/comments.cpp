@@ -17,7 +17,14 @@ std::uint32_t count_chars(std::string_view text) noexcept {
   return n;
 }
 
-bool is_blank_line(std::string_view line) noexcept { return trim_white_space_front(line).empty(); }
+bool is_blank_line(std::string_view line) noexcept {
+  // Most lines start with printable ASCII: not blank, without decoding.
+  if (!line.empty()) {
+    const auto c = static_cast<unsigned char>(line.front());
+    if (c > ' ' && c < 0x80) return false;
+  }
+  return trim_white_space_front(line).empty();
+}
 
 // The blank lines of a text as a prefix count: blank lines strictly between
 // two lines in O(1). Lines end as the scanner ends them (LF, CR LF, a lone
@@ -27,7 +34,8 @@ class BlankLines {
   explicit BlankLines(std::string_view text) {
     std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     prefix_.push_back(0);
-    const bool has_cr = text.find('\r', start) != std::string_view::npos;
+    has_cr_ = text.find('\r', start) != std::string_view::npos;
+    const bool has_cr = has_cr_;
     for (;;) {
       std::size_t end, next;
       if (!has_cr) {
@@ -56,7 +64,11 @@ class BlankLines {
     return hi > lo ? prefix_[hi] - prefix_[lo] : 0;
   }
 
+  // Whether the text holds a CR: without one, every line ends with LF.
+  [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
+
  private:
+  bool has_cr_ = false;
   std::vector<std::uint32_t> prefix_;  // prefix_[l]: blank lines among lines [0, l)
 };
 
@@ -245,9 +257,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing, Intr
     }
   }
 
+  // A block scalar's source ends on the line its line feeds lead to; where
+  // every line ends with LF that is the composer's end line, else count.
   const std::optional<std::string>& raw = node.comments.raw();
   const std::uint32_t end_line =
-      raw ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
+      raw && blank_.has_cr()
+          ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
           : end.line;
   note_line(end_line);
 

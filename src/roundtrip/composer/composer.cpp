@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "roundtrip/composer/comments.hpp"
@@ -98,6 +99,13 @@ bool closes_dash_item(K kind) noexcept {
 }
 
 }  // namespace
+
+void NodeStack::grow() { chunks_.push_back(std::make_unique<YamlNode[]>(kChunk)); }
+
+void NodeStack::drop_from(std::size_t base) noexcept {
+  for (std::size_t i = base; i < top_; ++i) (*this)[i] = YamlNode();
+  top_ = base;
+}
 
 void DashPositions::seal() {
   auto tail = packed_.begin() + static_cast<std::ptrdiff_t>(sealed_);
@@ -471,12 +479,8 @@ void Composer::set_end_from_children(YamlNode& node) const noexcept {
   }
 }
 
-void Composer::drop_scratch_from(std::size_t base) noexcept {
-  scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
-}
-
 Composer::Got Composer::abandon(std::size_t base) noexcept {
-  drop_scratch_from(base);
+  stack_.drop_from(base);
   return Got::Failed;
 }
 
@@ -484,9 +488,9 @@ Composer::Got Composer::abandon(std::size_t base) noexcept {
 // child vector.
 void Composer::take_children(YamlNode& out, std::size_t base) {
   NodeList children;
-  children.reserve(scratch_.size() - base);
-  for (std::size_t i = base; i < scratch_.size(); ++i) children.push_back(std::move(scratch_[i]));
-  drop_scratch_from(base);
+  children.reserve(stack_.size() - base);
+  for (std::size_t i = base; i < stack_.size(); ++i) children.push_back(std::move(stack_[i]));
+  stack_.moved_out_from(base);
   const Span start = out.span;
   if (out.kind() == NodeKind::Mapping) {
     out.set_mapping(std::move(children));
@@ -500,7 +504,7 @@ void Composer::take_children(YamlNode& out, std::size_t base) {
 // ---------------------------------------------------------------- collections
 
 Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_mapping({});
   while (more()) {
     const Token& t = tok();
@@ -517,18 +521,16 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
     if (kind == K::Key) {
       const bool explicit_key = t.explicit_key();
       ++pos_;
-      YamlNode key;
+      YamlNode& key = stack_.push();
       Got got = compose_node_guarded(key, false);
       if (got == Got::Failed) return abandon(base);
       if (got == Got::None) key = zero_null();
       key.explicit_key = explicit_key;
       if (at(K::Value)) ++pos_;
-      YamlNode value;
+      YamlNode& value = stack_.push();
       got = compose_node_guarded(value, true);
       if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
-      scratch_.push_back(std::move(key));
-      scratch_.push_back(std::move(value));
       continue;
     }
     // An entry without a Key token: every implicit entry of a flow mapping.
@@ -548,11 +550,11 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
     const K first_kind = kind;
     const Span first_span = t.span;
     const std::uint64_t before = consumed();
-    YamlNode key;
+    YamlNode& key = stack_.push();
     Got got = compose_node_guarded(key, false);
     if (got == Got::Failed) return abandon(base);
     if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
-    YamlNode value;
+    YamlNode& value = stack_.push();
     if (at(K::Value)) {
       ++pos_;
       got = compose_node_guarded(value, true);
@@ -565,8 +567,6 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
       }
       value = zero_null();
     }
-    scratch_.push_back(std::move(key));
-    scratch_.push_back(std::move(value));
     if (consumed() <= before) break;
   }
   take_children(out, base);
@@ -574,7 +574,7 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
 }
 
 Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_sequence({});
   while (more()) {
     const Token& t = tok();
@@ -588,10 +588,14 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
     if (kind == K::FlowEntry) {
       const Span comma = t.span;
       ++pos_;
-      YamlNode item;
+      YamlNode& item = stack_.push();
       const Got got = compose_flow_sequence_item(item, flow);
       if (got == Got::Failed) return abandon(base);
-      if (got == Got::Node) add_item(std::move(item), comma, false);
+      if (got == Got::Node) {
+        add_item(item, comma, false);
+      } else {
+        stack_.drop_from(stack_.size() - 1);
+      }
       continue;
     }
     if (kind == K::StreamEnd || kind == K::DocumentStart || kind == K::DocumentEnd) break;
@@ -602,11 +606,14 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
     // The first item of a flow sequence.
     const Span entry = t.span;
     const std::uint64_t before = consumed();
-    YamlNode item;
+    YamlNode& item = stack_.push();
     const Got got = compose_flow_sequence_item(item, flow);
     if (got == Got::Failed) return abandon(base);
-    if (got == Got::None) break;
-    add_item(std::move(item), entry, false);
+    if (got == Got::None) {
+      stack_.drop_from(stack_.size() - 1);
+      break;
+    }
+    add_item(item, entry, false);
     if (consumed() == before || !more()) break;
   }
   take_children(out, base);
@@ -614,7 +621,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
 }
 
 Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_sequence({});
   while (at(K::SequenceEntry)) {
     const Span dash = tok().span;
@@ -626,10 +633,10 @@ Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
   return Got::Node;
 }
 
-// The item after a block "-" (already stepped over), appended to the
-// scratch children; on failure the children since `base` are dropped.
+// The item after a block "-" (already stepped over), stacked; on failure
+// the children since `base` are dropped.
 Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
-  YamlNode item;
+  YamlNode& item = stack_.push();
   Got got;
   if (more() && closes_dash_item(tok().kind)) {
     item = null_at(dash);
@@ -638,11 +645,16 @@ Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
     got = compose_node_guarded(item, false);
   }
   if (got == Got::Failed) return abandon(base);
-  if (got == Got::Node) add_item(std::move(item), dash, true);
+  if (got == Got::Node) {
+    add_item(item, dash, true);
+  } else {
+    stack_.drop_from(stack_.size() - 1);
+  }
   return Got::Node;
 }
 
-void Composer::add_item(YamlNode&& item, const Span& entry, bool after_dash) {
+// The layout facts of an item, known from its entry token.
+void Composer::add_item(YamlNode& item, const Span& entry, bool after_dash) {
   if (item.kind() == NodeKind::Sequence && item.style == CollectionStyle::Block &&
       item.span.line == entry.line) {
     item.comments.compact = true;
@@ -656,7 +668,6 @@ void Composer::add_item(YamlNode&& item, const Span& entry, bool after_dash) {
     }
     if (entry.line < item.span.line) dash_positions_.add(entry.line, entry.column);
   }
-  scratch_.push_back(std::move(item));
 }
 
 Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
@@ -690,20 +701,18 @@ Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
       return Got::Node;
     }
   }
-  YamlNode first;
-  Got got = compose_node_guarded(first, false);
+  Got got = compose_node_guarded(item, false);
   if (got != Got::Node) return got;
   if (flow && at(K::Value)) {
     ++pos_;
     YamlNode value;
     got = compose_node_guarded(value, false);
     if (got == Got::Failed) return got;
-    if (got == Got::None) value = null_at(first.span);
-    const Span at_first = first.span;
+    if (got == Got::None) value = null_at(item.span);
+    const Span at_first = item.span;
+    YamlNode first = std::move(item);
     item = single_pair(at_first, std::move(first), std::move(value));
-    return Got::Node;
   }
-  item = std::move(first);
   return Got::Node;
 }
 

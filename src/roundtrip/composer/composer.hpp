@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,36 @@ class DashPositions {
 };
 
 class CommentAttacher;
+
+// The children of the collections being composed, stacked. Slots never
+// move, so a child is composed in place while deeper levels push theirs
+// above it; each collection then moves its own into an exactly sized vector.
+// Every slot above the top holds no texts or children (moved out, or
+// dropped), so a push only resets its fields.
+class NodeStack {
+ public:
+  // A fresh Null node on top.
+  YamlNode& push() {
+    if (top_ == chunks_.size() * kChunk) grow();
+    YamlNode& slot = (*this)[top_++];
+    // Constructed over: the node there owns nothing, so it needs no
+    // destructor call.
+    std::construct_at(&slot);
+    return slot;
+  }
+  // After the slots from `base` up were moved from.
+  void moved_out_from(std::size_t base) noexcept { top_ = base; }
+  // Drops what the slots from `base` up still hold.
+  void drop_from(std::size_t base) noexcept;
+  [[nodiscard]] std::size_t size() const noexcept { return top_; }
+  YamlNode& operator[](std::size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
+
+ private:
+  static constexpr std::size_t kChunk = 256;
+  void grow();
+  std::vector<std::unique_ptr<YamlNode[]>> chunks_;
+  std::size_t top_ = 0;
+};
 
 class Composer {
  public:
@@ -131,9 +162,8 @@ class Composer {
   Got compose_indentless_sequence(YamlNode& out);
   Got compose_dash_item(const Span& dash, std::size_t base);
   Got compose_flow_sequence_item(YamlNode& item, bool flow);
-  void add_item(YamlNode&& item, const Span& entry, bool after_dash);
+  void add_item(YamlNode& item, const Span& entry, bool after_dash);
   void take_children(YamlNode& out, std::size_t base);
-  void drop_scratch_from(std::size_t base) noexcept;
   // Drops the children stacked since `base` and reports the failure.
   Got abandon(std::size_t base) noexcept;
   void set_end_from_children(YamlNode& node) const noexcept;
@@ -149,9 +179,7 @@ class Composer {
   std::uint32_t file_id_ = 0;
   std::optional<ScanError> scan_error_;
   ScanError error_;
-  // Children of the collections being composed, stacked; each collection
-  // moves its own into an exactly sized vector when it closes.
-  NodeList scratch_;
+  NodeStack stack_;
   std::unordered_set<std::string> anchors_;  // defined so far in this document
   // The plain decoder's rules around documents: both roads refuse the same
   // texts.
