@@ -18,58 +18,77 @@ std::uint32_t count_chars(std::string_view text) noexcept {
 }
 
 bool is_blank_line(std::string_view line) noexcept {
-  // Most lines start with printable ASCII: not blank, without decoding.
-  if (!line.empty()) {
-    const auto c = static_cast<unsigned char>(line.front());
+  // Most lines are indented printable ASCII: not blank, without decoding.
+  std::size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  if (i < line.size()) {
+    const auto c = static_cast<unsigned char>(line[i]);
     if (c > ' ' && c < 0x80) return false;
   }
-  return trim_white_space_front(line).empty();
+  return trim_white_space_front(line.substr(i)).empty();
 }
 
-// The blank lines of a text as a prefix count: blank lines strictly between
-// two lines in O(1). Lines end as the scanner ends them (LF, CR LF, a lone
-// CR), so line numbers agree with every Span.
+// Counts the blank lines between two lines. Lines end as the scanner ends
+// them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
+// the lines asked about are looked at: a cursor walks the text once, since
+// attachment asks about ranges further down each time (it starts over,
+// should it not).
 class BlankLines {
  public:
-  explicit BlankLines(std::string_view text) {
-    std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    prefix_.push_back(0);
-    has_cr_ = text.find('\r', start) != std::string_view::npos;
-    const bool has_cr = has_cr_;
-    for (;;) {
-      std::size_t end, next;
-      if (!has_cr) {
-        const void* lf = std::memchr(text.data() + start, '\n', text.size() - start);
-        end = lf ? static_cast<const char*>(lf) - text.data() : text.size();
-        next = end + 1;
-      } else {
-        end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        next = end + 1;
-        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++next;
-      }
-      const bool blank = is_blank_line(text.substr(start, end - start));
-      prefix_.push_back(prefix_.back() + (blank ? 1 : 0));
-      if (end >= text.size()) break;
-      start = next;
-    }
-  }
+  explicit BlankLines(std::string_view text)
+      : text_(text),
+        first_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0),
+        has_cr_(text.find('\r') != std::string_view::npos),
+        offset_(first_) {}
 
   // Blank lines with a number strictly between `after` and `before`.
-  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before) const noexcept {
+  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before) noexcept {
     if (before <= after + 1) return 0;
-    const std::size_t lines = prefix_.size() - 1;
-    const std::size_t hi = std::min<std::size_t>(before, lines);
-    const std::size_t lo = std::min<std::size_t>(after + 1, lines);
-    return hi > lo ? prefix_[hi] - prefix_[lo] : 0;
+    if (after + 1 < line_) {
+      line_ = 0;
+      offset_ = first_;
+    }
+    while (line_ < after + 1) {
+      if (!next_line()) return 0;
+    }
+    std::uint32_t blank = 0;
+    while (line_ < before) {
+      if (is_blank_line(text_.substr(offset_, line_end() - offset_))) ++blank;
+      if (!next_line()) break;
+    }
+    return blank;
   }
 
   // Whether the text holds a CR: without one, every line ends with LF.
   [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
 
  private:
-  bool has_cr_ = false;
-  std::vector<std::uint32_t> prefix_;  // prefix_[l]: blank lines among lines [0, l)
+  // Where the cursor's line ends (before its line break).
+  std::size_t line_end() const noexcept {
+    if (!has_cr_) {
+      const void* lf = std::memchr(text_.data() + offset_, '\n', text_.size() - offset_);
+      return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data())
+                : text_.size();
+    }
+    const std::size_t end = text_.find_first_of("\r\n", offset_);
+    return end == std::string_view::npos ? text_.size() : end;
+  }
+
+  // Moves the cursor to the next line; false on the last line.
+  bool next_line() noexcept {
+    const std::size_t end = line_end();
+    if (end >= text_.size()) return false;
+    offset_ =
+        end + (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n' ? 2 : 1);
+    ++line_;
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t first_;  // past a byte-order mark
+  bool has_cr_;
+  std::uint32_t line_ = 0;  // the cursor's line
+  std::size_t offset_;      // where it starts
 };
 
 struct Introducer {
@@ -128,7 +147,7 @@ class CommentAttacher::Attacher {
 
   // Attaches around `node` and returns node_end_position(node), computed
   // from the children's on the way back up so the whole pass stays linear.
-  LineColumn attach(YamlNode& node, bool trailing, Introducer intro);
+  LineColumn attach(YamlNode& node, bool trailing, const Introducer& intro);
 
   // Every comment not attached yet goes to the foot of the last open
   // collection at its column.
@@ -193,7 +212,8 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
   }
 }
 
-LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
+LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
+                                             const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
   // head comment.
   std::uint32_t bound = node.span.line;
@@ -206,7 +226,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing, Intr
   LineColumn end = leaf_end(node);
   // A level takes little stack: measuring at every 8th level stays far
   // inside the guard's margin.
-  const auto guarded = [&](YamlNode& child, bool child_trailing, Introducer child_intro) {
+  const auto guarded = [&](YamlNode& child, bool child_trailing, const Introducer& child_intro) {
     ++depth_;
     const LineColumn child_end =
         depth_ % 8 == 0
