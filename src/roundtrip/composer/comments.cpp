@@ -30,31 +30,26 @@ bool is_blank_line(std::string_view line) noexcept {
 
 // Counts the blank lines between two lines. Lines end as the scanner ends
 // them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
-// the lines asked about are looked at: a cursor walks the text once, since
-// attachment asks about ranges further down each time (it starts over,
-// should it not).
+// the lines asked about are read: from a position on the later line, back
+// over the lines in between.
 class BlankLines {
  public:
   explicit BlankLines(std::string_view text)
-      : text_(text),
-        first_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0),
-        has_cr_(text.find('\r') != std::string_view::npos),
-        offset_(first_) {}
+      : text_(text), has_cr_(text.find('\r') != std::string_view::npos) {}
 
-  // Blank lines with a number strictly between `after` and `before`.
-  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before) noexcept {
+  // Blank lines with a number strictly between `after` and `before`;
+  // `at` is the byte offset of a position on line `before`.
+  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before,
+                                      std::uint64_t at) const noexcept {
     if (before <= after + 1) return 0;
-    if (after + 1 < line_) {
-      line_ = 0;
-      offset_ = first_;
-    }
-    while (line_ < after + 1) {
-      if (!next_line()) return 0;
-    }
+    std::size_t start = line_start(std::min<std::uint64_t>(at, text_.size()));
     std::uint32_t blank = 0;
-    while (line_ < before) {
-      if (is_blank_line(text_.substr(offset_, line_end() - offset_))) ++blank;
-      if (!next_line()) break;
+    for (std::uint32_t line = before; line > after + 1 && start > 0; --line) {
+      // The break that ends the line above: LF, CR LF or a lone CR.
+      std::size_t end = start - 1;
+      if (text_[end] == '\n' && end > 0 && text_[end - 1] == '\r') --end;
+      start = line_start(end);
+      if (is_blank_line(text_.substr(start, end - start))) ++blank;
     }
     return blank;
   }
@@ -63,32 +58,19 @@ class BlankLines {
   [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
 
  private:
-  // Where the cursor's line ends (before its line break).
-  std::size_t line_end() const noexcept {
+  // Where the line holding the byte at `at` (or ending there) starts.
+  std::size_t line_start(std::size_t at) const noexcept {
+    const char* p = text_.data();
     if (!has_cr_) {
-      const void* lf = std::memchr(text_.data() + offset_, '\n', text_.size() - offset_);
-      return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data())
-                : text_.size();
+      const void* lf = at == 0 ? nullptr : memrchr(p, '\n', at);
+      return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1 : 0;
     }
-    const std::size_t end = text_.find_first_of("\r\n", offset_);
-    return end == std::string_view::npos ? text_.size() : end;
-  }
-
-  // Moves the cursor to the next line; false on the last line.
-  bool next_line() noexcept {
-    const std::size_t end = line_end();
-    if (end >= text_.size()) return false;
-    offset_ =
-        end + (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n' ? 2 : 1);
-    ++line_;
-    return true;
+    while (at > 0 && p[at - 1] != '\n' && p[at - 1] != '\r') --at;
+    return at;
   }
 
   std::string_view text_;
-  std::size_t first_;  // past a byte-order mark
   bool has_cr_;
-  std::uint32_t line_ = 0;  // the cursor's line
-  std::size_t offset_;      // where it starts
 };
 
 struct Introducer {
@@ -217,8 +199,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   // Blank lines since the previous content, up to the node or its first
   // head comment.
   std::uint32_t bound = node.span.line;
-  if (const ScannedComment* c = peek(); c && c->span.line < bound) bound = c->span.line;
-  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound);
+  std::uint64_t bound_offset = node.span.offset;
+  if (const ScannedComment* c = peek(); c && c->span.line < bound) {
+    bound = c->span.line;
+    bound_offset = c->span.offset;
+  }
+  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
 
   take_comments_above(node, intro);
   note_line(node.span.line);
