@@ -9,9 +9,11 @@
 // the value_pad of values after plain keys.
 //
 // Invariants: each comment goes to exactly one node, in one pass over the
-// comments (linear in nodes plus comments, plus one pass over the text for
-// the blank lines). A node reached through a key's ':' or a '-' with a
-// comment on that introducer line and another after its own start keeps
+// comments (linear in nodes plus comments; for the blank lines only the
+// lines between content are read, backwards from the node after them). The
+// compose entry points attach root by root while composing
+// (CommentAttacher); attaching to all roots afterwards gives the same. A node reached through a
+// key's ':' or a '-' with a comment on that introducer line and another after its own start keeps
 // both: the first becomes a head line with below_introducer set, the second
 // the inline comment. Recursion runs through with_stack_guard.
 #pragma once
