@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "decode/document_rules.hpp"
 #include "decode/merge.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
@@ -36,65 +37,6 @@ struct Anchor {
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
   const std::uint64_t s = a + b;
   return s < a ? UINT64_MAX : s;
-}
-
-// Bytes of the Unicode White_Space character at `i`, or 0.
-std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
-  const auto b = [&](std::size_t k) -> unsigned char {
-    return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
-  };
-  const unsigned char c = b(0);
-  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (c == 0xC2 && (b(1) == 0x85 || b(1) == 0xA0)) return 2;
-  if (c == 0xE1 && b(1) == 0x9A && b(2) == 0x80) return 3;
-  if (c == 0xE2 && b(1) == 0x80) {
-    const unsigned char d = b(2);
-    if ((d >= 0x80 && d <= 0x8A) || d == 0xA8 || d == 0xA9 || d == 0xAF) return 3;
-  }
-  if (c == 0xE2 && b(1) == 0x81 && b(2) == 0x9F) return 3;
-  if (c == 0xE3 && b(1) == 0x80 && b(2) == 0x80) return 3;
-  return 0;
-}
-
-// The first three words of a directive; later words are never needed.
-struct DirectiveWords {
-  std::string_view word[3];
-  std::size_t count = 0;
-};
-
-DirectiveWords split_directive(std::string_view text) noexcept {
-  DirectiveWords out;
-  std::size_t i = 0;
-  while (i < text.size() && out.count < 3) {
-    if (const std::size_t w = white_space_at(text, i)) {
-      i += w;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < text.size() && white_space_at(text, i) == 0) ++i;
-    out.word[out.count++] = text.substr(start, i - start);
-  }
-  return out;
-}
-
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// "1.2": two non-empty runs of ASCII digits joined by one '.'.
-bool is_yaml_version(std::string_view w) noexcept {
-  const std::size_t dot = w.find('.');
-  if (dot == std::string_view::npos || dot == 0 || dot + 1 == w.size()) return false;
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    if (i != dot && !is_digit(w[i])) return false;
-  }
-  return true;
-}
-
-// "!e!" of "!e!x"; nothing for "!x", "!", "!!x" and "!<...>".
-std::optional<std::string_view> tag_handle_of(std::string_view tag) noexcept {
-  if (tag.size() < 2 || tag[0] != '!' || tag[1] == '<' || tag[1] == '!') return std::nullopt;
-  const std::size_t end = tag.find('!', 1);
-  if (end == std::string_view::npos) return std::nullopt;
-  return tag.substr(0, end + 1);
 }
 
 
@@ -158,8 +100,13 @@ class Decoder {
     return scan_on(i);
   }
   [[gnu::noinline]] bool scan_on(std::size_t i);
-  bool handle_directive(const Token& t, bool& saw_yaml);
   bool trailing_check();
+  // Records a failed document rule as this decoder's error.
+  bool broke(Result<void, ScanError>&& checked) {
+    if (checked) return false;
+    fail(std::move(checked.error().message), checked.error().span);
+    return true;
+  }
 
   // ---- nodes
   Got decode_node(Value& out, bool indentless_allowed);
@@ -294,7 +241,7 @@ class Decoder {
   std::size_t base_ = 0;  // absolute index of toks_[0]
   std::uint32_t depth_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
-  std::unordered_map<std::string_view, std::string_view> tag_directives_;
+  DocumentRules rules_;
   std::vector<std::string> warnings_;
   // Entries of the open collections, innermost last.
   std::vector<Value> item_stack_;
@@ -397,13 +344,12 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
       documents.push_back(std::move(root));
     }
     anchors_.clear();
-    tag_directives_.clear();
+    rules_.end_document();
     saw_merge_ = false;
     // A sink has converted and dropped the document: its storage can go, so
     // that a stream holds one document's lists and texts at a time.
     if (sink_ != nullptr) arena_ = std::make_unique<ValueArena>();
   };
-  bool directives_allowed = true;
   while (more_tokens()) {
     const Token& t = tok(pos_);
     switch (t.kind) {
@@ -412,29 +358,17 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
         ++pos_;
         break;
       case K::DocumentEnd:
-        directives_allowed = true;
+        rules_.document_end();
         ++pos_;
         break;
       case K::Directive: {
-        if (!directives_allowed) {
-          fail(
-              "a directive must be at the start of the stream or follow a document-end marker "
-              "(...)",
-              t.span());
-          return failed();
-        }
-        const Span group = t.span();
-        bool saw_yaml = false;
         while (at_top(K::Directive)) {
-          if (!handle_directive(tok(pos_), saw_yaml)) return failed();
+          if (broke(rules_.directive(tok(pos_)))) return failed();
           ++pos_;
         }
-        if (!at_top(K::DocumentStart)) {
-          if (scan_error_) return {};
-          fail("directive must be followed by a document start (---)", group);
-          return failed();
-        }
-        directives_allowed = true;
+        const bool next = more_tokens();
+        if (scan_error_) return {};
+        if (broke(rules_.end_directives(next ? &tok(pos_) : nullptr))) return failed();
         break;
       }
       case K::DocumentStart: {
@@ -445,10 +379,8 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
         if (!trailing_check()) return failed();
         finish_document(std::move(root));
         if (at(K::DocumentEnd)) {
-          directives_allowed = true;
+          rules_.document_end();
           ++pos_;
-        } else {
-          directives_allowed = false;
         }
         break;
       }
@@ -462,9 +394,8 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
           finish_document(std::move(root));
         } else {
           anchors_.clear();
-          tag_directives_.clear();
+          rules_.end_document();
         }
-        directives_allowed = false;
         if (pos_ == start) ++pos_;
         break;
       }
@@ -474,46 +405,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
 }
 
 bool Decoder::trailing_check() {
-  if (!have(pos_)) return true;
-  switch (tok(pos_).kind) {
-    case K::StreamEnd:
-    case K::DocumentStart:
-    case K::DocumentEnd:
-    case K::Directive:
-      return true;
-    default:
-      fail("trailing content after document", tok(pos_).span());
-      return false;
-  }
-}
-
-bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
-  const DirectiveWords w = split_directive(t.text());
-  if (w.count == 0) return true;
-  if (w.word[0] == "YAML") {
-    const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
-                       (w.count < 3 || w.word[2][0] == '#');
-    if (!valid) {
-      fail("invalid %YAML directive", t.span());
-      return false;
-    }
-    if (saw_yaml) {
-      fail("duplicate %YAML directive", t.span());
-      return false;
-    }
-    saw_yaml = true;
-    return true;
-  }
-  if (w.word[0] == "TAG") {
-    if (w.count < 3) return true;
-    const std::string_view handle = w.word[1];
-    if (handle.front() != '!' || handle.back() != '!') return true;
-    if (!tag_directives_.emplace(handle, w.word[2]).second) {
-      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span());
-      return false;
-    }
-  }
-  return true;
+  return !broke(DocumentRules::after_root(have(pos_) ? &tok(pos_) : nullptr));
 }
 
 // ---------------------------------------------------------------- nodes
@@ -624,25 +516,18 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
     storage.append(rest);
     tag = storage;
   };
+  if (broke(rules_.check_tag(t))) return false;
   if (const auto handle = tag_handle_of(text)) {
-    const auto it = tag_directives_.find(*handle);
-    if (it == tag_directives_.end()) {
-      fail("undefined tag handle: " + std::string(*handle), t.span());
-      return false;
-    }
-    join(it->second, text.substr(handle->size()));
+    join(*rules_.tag_prefix(*handle), text.substr(handle->size()));
     return true;
   }
   if (text.starts_with("!<")) {
     tag = text;
   } else if (text.starts_with("!!")) {
-    const auto it = tag_directives_.find("!!");
-    join(it != tag_directives_.end() ? it->second : std::string_view("tag:yaml.org,2002:"),
-         text.substr(2));
+    join(rules_.tag_prefix("!!").value_or("tag:yaml.org,2002:"), text.substr(2));
   } else if (text.starts_with("!")) {
-    const auto it = tag_directives_.find("!");
-    if (it != tag_directives_.end()) {
-      join(it->second, text.substr(1));
+    if (const auto prefix = rules_.tag_prefix("!")) {
+      join(*prefix, text.substr(1));
     } else {
       tag = text;
     }
