@@ -111,21 +111,24 @@ struct Race {
   Best libyaml;
 };
 
+// Runs `run` once, keeping its count and the best time so far in `best`.
+template <class Run>
+void time_round(Run& run, Best& best) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  best.count = run();
+  best.seconds =
+      std::min(best.seconds, std::chrono::duration<double>(Clock::now() - start).count());
+}
+
 // Each round runs `ours` then `libyaml` once; each returns its count, or -1
 // on an error, which ends the race with nothing.
 template <class Ours, class Libyaml>
 std::optional<Race> race(int rounds, Ours&& ours, Libyaml&& libyaml) {
-  using Clock = std::chrono::steady_clock;
-  const auto time = [](auto& run, Best& best) {
-    const auto start = Clock::now();
-    best.count = run();
-    best.seconds =
-        std::min(best.seconds, std::chrono::duration<double>(Clock::now() - start).count());
-  };
   Race r;
   for (int round = 0; round < rounds; ++round) {
-    time(ours, r.ours);
-    time(libyaml, r.libyaml);
+    time_round(ours, r.ours);
+    time_round(libyaml, r.libyaml);
     if (r.ours.count < 0 || r.libyaml.count < 0) return std::nullopt;
   }
   return r;
@@ -138,18 +141,28 @@ struct Row {
   long count;
 };
 
+inline double corpus_mb(const Setup& setup) {
+  return static_cast<double>(setup.text.size()) / (1024.0 * 1024.0);
+}
+
+// The first line of a report: the stage, the corpus, the compiler and commit.
+inline void report_header(const char* stage, const Setup& setup) {
+  std::printf("%s: %.1f MB corpus, best of %d rounds (g++ %s, commit %s)\n", stage,
+              corpus_mb(setup), setup.rounds, __VERSION__, commit().c_str());
+}
+
+// One side's line: throughput, what it counted and its best time.
+inline void report_side(const Setup& setup, const char* side, double seconds, Row row) {
+  std::printf("  %-11s  %8.1f MB/s  %9ld %-6s  %7.2f ms\n", side, corpus_mb(setup) / seconds,
+              row.count, row.unit, seconds * 1e3);
+}
+
 // `goal`, when given, follows the ratio as "(goal ...)".
 inline void report(const char* stage, const Setup& setup, const Race& race, Row ours, Row libyaml,
                    const char* goal = nullptr) {
-  const double mb = static_cast<double>(setup.text.size()) / (1024.0 * 1024.0);
-  std::printf("%s: %.1f MB corpus, best of %d rounds (g++ %s, commit %s)\n", stage, mb,
-              setup.rounds, __VERSION__, commit().c_str());
-  const auto line = [&](const char* side, double seconds, Row row) {
-    std::printf("  %-9s  %8.1f MB/s  %9ld %-6s  %7.2f ms\n", side, mb / seconds, row.count,
-                row.unit, seconds * 1e3);
-  };
-  line("ostrevane", race.ours.seconds, ours);
-  line("libyaml", race.libyaml.seconds, libyaml);
+  report_header(stage, setup);
+  report_side(setup, "ostrevane", race.ours.seconds, ours);
+  report_side(setup, "libyaml", race.libyaml.seconds, libyaml);
   std::printf("  ratio ostrevane/libyaml: %.2fx", race.libyaml.seconds / race.ours.seconds);
   if (goal != nullptr) std::printf(" (goal %s)", goal);
   std::printf("\n");

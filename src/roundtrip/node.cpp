@@ -90,32 +90,49 @@ bool operator==(const Comments& a, const Comments& b) {
   return ta == tb;
 }
 
+// Levels of ~YamlNode running inside each other on this thread. Up to
+// kDirectDropDepth levels, children die in place (no moves); below that the
+// rest of the subtree goes through the work list, so the stack stays bounded.
+constexpr int kDirectDropDepth = 48;
+thread_local int direct_drop_depth = 0;
+
 YamlNode::~YamlNode() {
-  if (!children_.empty()) drop_children(std::move(children_));
+  if (children_.empty()) return;
+  if (direct_drop_depth < kDirectDropDepth) {
+    ++direct_drop_depth;
+    { NodeList dying = std::move(children_); }
+    --direct_drop_depth;
+  } else {
+    drop_children(std::move(children_));
+  }
 }
 
 YamlNode& YamlNode::operator=(YamlNode&& other) noexcept {
   if (this == &other) return *this;
   NodeList old = std::move(children_);
+  copy_layout_from(other);
+  comments = std::move(other.comments);
+  text_ = std::move(other.text_);
+  children_ = std::move(other.children_);
+  extras_ = std::move(other.extras_);
+  // `other` may have been a descendant of this node; its subtree is ours
+  // now, so the old children go only after the move.
+  if (!old.empty()) drop_children(std::move(old));
+  return *this;
+}
+
+void YamlNode::copy_layout_from(const YamlNode& other) noexcept {
   span = other.span;
   end_offset = other.end_offset;
   end_line = other.end_line;
   end_column = other.end_column;
-  comments = std::move(other.comments);
   style = other.style;
   explicit_start = other.explicit_start;
   leading_bom = other.leading_bom;
   synthetic = other.synthetic;
   explicit_key = other.explicit_key;
-  text_ = std::move(other.text_);
-  children_ = std::move(other.children_);
-  extras_ = std::move(other.extras_);
   kind_ = other.kind_;
   scalar_style_ = other.scalar_style_;
-  // `other` may have been a descendant of this node; its subtree is ours
-  // now, so the old children go only after the move.
-  if (!old.empty()) drop_children(std::move(old));
-  return *this;
 }
 
 YamlNode YamlNode::scalar(std::string text, ScalarStyle style) {
@@ -212,20 +229,10 @@ void YamlNode::set_null() noexcept {
 
 YamlNode YamlNode::clone() const {
   YamlNode copy;
-  copy.span = span;
-  copy.end_offset = end_offset;
-  copy.end_line = end_line;
-  copy.end_column = end_column;
+  copy.copy_layout_from(*this);
   copy.comments = comments.clone();
-  copy.style = style;
-  copy.explicit_start = explicit_start;
-  copy.leading_bom = leading_bom;
-  copy.synthetic = synthetic;
-  copy.explicit_key = explicit_key;
   copy.text_ = text_;
   if (extras_) copy.extras_ = std::make_unique<NodeExtras>(*extras_);
-  copy.kind_ = kind_;
-  copy.scalar_style_ = scalar_style_;
   if (!children_.empty()) {
     copy.children_.reserve(children_.size());
     for (const YamlNode& child : children_) {
@@ -233,6 +240,82 @@ YamlNode YamlNode::clone() const {
     }
   }
   return copy;
+}
+
+std::string node_debug_text(const YamlNode& node) {
+  static constexpr std::string_view kStyles[] = {"Plain", "SingleQuoted", "DoubleQuoted", "Literal",
+                                                 "Folded"};
+  // Built by appends only: g++ 12 warns (-Wrestrict) on "..." + std::string.
+  std::string out = "YamlNode { kind: ";
+  const auto quoted = [&](std::string_view text) {
+    out += '"';
+    out += text;
+    out += '"';
+  };
+  const auto number = [&](std::uint64_t n) { out += std::to_string(n); };
+  out += node_kind_name(node.kind());
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      out += '(';
+      quoted(node.text());
+      out += ", ";
+      out += kStyles[static_cast<std::size_t>(node.scalar_style())];
+      out += ')';
+      break;
+    case NodeKind::Alias:
+      out += '(';
+      quoted(node.text());
+      out += ')';
+      break;
+    case NodeKind::Sequence:
+      out += '(';
+      number(node.item_count());
+      out += " items)";
+      break;
+    case NodeKind::Mapping:
+      out += '(';
+      number(node.pair_count());
+      out += " pairs)";
+      break;
+    case NodeKind::Null:
+      break;
+  }
+  const auto position = [&](std::uint64_t offset, std::uint32_t line, std::uint32_t column) {
+    number(offset);
+    out += ':';
+    number(line);
+    out += ':';
+    number(column);
+  };
+  out += ", span: ";
+  position(node.span.offset, node.span.line, node.span.column);
+  out += '+';
+  number(node.span.file_id);
+  out += ", end: ";
+  position(node.end_offset, node.end_line, node.end_column);
+  if (node.anchor()) {
+    out += ", anchor: ";
+    quoted(*node.anchor());
+  }
+  if (node.tag()) {
+    out += ", tag: ";
+    quoted(*node.tag());
+  }
+  if (node.source()) {
+    out += ", source: ";
+    out += node.source()->tag;
+    out += ' ';
+    out += node.source()->target;
+  }
+  out += ", style: ";
+  out += collection_style_name(node.style);
+  if (node.explicit_start) out += ", explicit_start";
+  if (node.leading_bom) out += ", leading_bom";
+  if (node.synthetic) out += ", synthetic";
+  if (node.explicit_key) out += ", explicit_key";
+  if (node.comments.modified) out += ", modified";
+  out += " }";
+  return out;
 }
 
 void push_children(const YamlNode& node, std::vector<const YamlNode*>& out) {

@@ -66,6 +66,11 @@ struct Introducer {
   std::uint32_t column = 0;  // KeyColon: the key's end column; Dash: the sequence's column
 };
 
+void prefetch_node(const YamlNode& node) noexcept {
+  const char* p = reinterpret_cast<const char*>(&node);
+  for (std::size_t at = 0; at < sizeof(YamlNode); at += 64) __builtin_prefetch(p + at);
+}
+
 LineColumn start_of(const YamlNode& node) noexcept { return {node.span.line, node.span.column}; }
 
 // The end of a node with no children to look at.
@@ -73,6 +78,12 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
   switch (node.kind()) {
     case NodeKind::Scalar:
       if (node.scalar_style() == ScalarStyle::Plain && node.end_line == node.span.line) {
+        // A composed one-line plain scalar spans exactly its text: its
+        // recorded end is the same position, without counting.
+        if (node.end_offset - node.span.offset == node.text().size() &&
+            node.end_offset >= node.span.offset) {
+          return {node.end_line, node.end_column};
+        }
         return {node.span.line, node.span.column + count_chars(node.text())};
       }
       return {node.end_line, node.end_column};
@@ -127,6 +138,7 @@ class Attacher {
   const DashPositions& dashes_;
   bool has_prev_ = false;
   std::uint32_t prev_line_ = 0;
+  std::uint32_t depth_ = 0;
   std::size_t next_ = 0;
 };
 
@@ -171,14 +183,31 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
   note_line(node.span.line);
 
   LineColumn end = leaf_end(node);
+  // A level takes little stack: measuring at every 8th level stays far
+  // inside the guard's margin.
   const auto guarded = [&](YamlNode& child, bool child_trailing, Introducer child_intro) {
-    return with_stack_guard([&] { return attach(child, child_trailing, child_intro); });
+    ++depth_;
+    const LineColumn child_end =
+        depth_ % 8 == 0
+            ? with_stack_guard([&] { return attach(child, child_trailing, child_intro); })
+            : attach(child, child_trailing, child_intro);
+    --depth_;
+    return child_end;
+  };
+  // Siblings lie side by side, but a subtree between two of them breaks the
+  // hardware's stream: each step fetches the child kAhead places on.
+  constexpr std::size_t kAhead = 4;
+  const std::span<YamlNode> children = node.children();
+  for (std::size_t i = 0; i < kAhead && i < children.size(); ++i) prefetch_node(children[i]);
+  const auto fetch_ahead = [&](std::size_t i) {
+    if (i + kAhead < children.size()) prefetch_node(children[i + kAhead]);
   };
   if (node.kind() == NodeKind::Sequence) {
     bool any = false;
     const Introducer dash{Introducer::Kind::Dash, 0, node.span.column};
-    for (YamlNode& item : node.items()) {
-      const LineColumn item_end = guarded(item, true, dash);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      fetch_ahead(i);
+      const LineColumn item_end = guarded(children[i], true, dash);
       if (!any || item_end > end) end = item_end;
       any = true;
     }
@@ -186,6 +215,8 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
     bool any = false;
     const bool block = node.style == CollectionStyle::Block;
     for (std::size_t i = 0; i < node.pair_count(); ++i) {
+      fetch_ahead(2 * i);
+      fetch_ahead(2 * i + 1);
       YamlNode& key = node.key(i);
       YamlNode& value = node.value(i);
       const LineColumn key_end = guarded(key, false, Introducer{});

@@ -20,6 +20,10 @@
 //   recursion runs through with_stack_guard.
 // - The text must be valid UTF-8 (the scanner's own precondition) and must
 //   outlive the composer.
+//
+// Callers that want the whole road (scanner, composer, comment attachment)
+// use the entry points of compose.hpp; the round-trip road of loads_all may
+// drive a Composer itself to read document_starts.
 #pragma once
 
 #include <algorithm>
@@ -109,6 +113,9 @@ class Composer {
   Got compose_flow_sequence_item(YamlNode& item, bool flow);
   void add_item(YamlNode&& item, const Span& entry, bool after_dash);
   void take_children(YamlNode& out, std::size_t base);
+  void drop_scratch_from(std::size_t base) noexcept;
+  // Drops the children stacked since `base` and reports the failure.
+  Got abandon(std::size_t base) noexcept;
   void set_end_from_children(YamlNode& node) const noexcept;
   void set_scalar_end(YamlNode& node, std::uint64_t end_offset) const noexcept;
   YamlNode zero_null() const noexcept;
