@@ -388,6 +388,10 @@ void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, st
                          static_cast<long>(i)};
     emit_flow_node(e, key, nested, place);
     e.in_key = saved;
+    // A key's inline comment can only be a block scalar's header comment: a
+    // block key writes it on its header line, a key written quoted instead
+    // keeps it on its "?" line.
+    emit_inline_comment(e, key);
     end_line(e);
   }
   append_spaces(e.output, i);
