@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "ffi/args.hpp"
+#include "ffi/convert/special_types.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/options.hpp"
@@ -19,9 +20,6 @@
 
 namespace ostrevane::ffi {
 namespace {
-
-// An outcome of the special-type steps: a value, an error, or "not mine".
-using MaybeValue = PyResult<std::optional<Value>>;
 
 constexpr std::uint32_t kGuardEvery = 8;
 
@@ -495,6 +493,8 @@ std::size_t offset_suffix_length(std::string_view text) noexcept {
   return 0;
 }
 
+}  // namespace
+
 MaybeValue encode_datetime(PyObject* obj, const EncodeOptions& options) {
   PyObject* key = OSV_TRY(name_object(Name::Isoformat));
   PyRef isoformat = PyRef::steal(PyObject_GetAttr(obj, key));
@@ -540,6 +540,8 @@ PyResult<bool> is_real_dataclass_field(PyObject* field) {
   return marker && PyUnicode_Check(marker.get()) &&
          PyUnicode_EqualToUTF8(marker.get(), "_FIELD") == 1;
 }
+
+namespace {
 
 MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
   PyRef fields = OSV_TRY(optional_attr(obj, Name::DataclassFields));
@@ -608,6 +610,8 @@ bool has_numpy_base(PyTypeObject* type) noexcept {
   return false;
 }
 
+}  // namespace
+
 // The plain Python form of a numpy object (tolist(), else item()), or
 // nothing when `obj` is not one.
 PyResult<PyRef> numpy_to_python(PyObject* obj) {
@@ -625,6 +629,8 @@ PyResult<PyRef> numpy_to_python(PyObject* obj) {
   }
   return PyRef();
 }
+
+namespace {
 
 MaybeValue encode_numpy(PyObject* obj, const EncodeOptions& options) {
   PyRef plain = OSV_TRY(numpy_to_python(obj));
