@@ -191,7 +191,8 @@ struct TreeStorage {
 // written and destroyed without it.
 PyResult<PyRef> dumps_represented(const DumpsArgs& args, NullStyle null_style) {
   RepresentSettings settings;
-  settings.encode_options = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
+  settings.encode_options =
+      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
   settings.represent = args.represent;
   settings.sort_keys = (args.option & kOptSortKeys) != 0;
   settings.flow_style = (args.option & kOptFlowStyle) != 0;

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "ffi/args.hpp"
-#include "ffi/convert/special_types.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
+#include "ffi/convert/special_types.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/options.hpp"
 #include "ffi/tag.hpp"
