@@ -529,6 +529,8 @@ PyResult<bool> is_enum_instance(PyObject* obj) {
   return meta == "EnumType" || meta == "EnumMeta";
 }
 
+namespace {
+
 // A field of __dataclass_fields__ that is instance data: its _field_type is
 // the marker named "_FIELD" (ClassVar and InitVar pseudo-fields carry other
 // markers), as dataclasses.fields() decides. An entry without a _field_type
@@ -541,14 +543,13 @@ PyResult<bool> is_real_dataclass_field(PyObject* field) {
          PyUnicode_EqualToUTF8(marker.get(), "_FIELD") == 1;
 }
 
-namespace {
+}  // namespace
 
-MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+PyResult<bool> visit_dataclass_fields(PyObject* obj, const DataclassFieldVisitor& visit) {
   PyRef fields = OSV_TRY(optional_attr(obj, Name::DataclassFields));
-  if (!fields || PyType_Check(obj)) return std::nullopt;
+  if (!fields || PyType_Check(obj)) return false;
   PyRef iterator = PyRef::steal(PyObject_GetIter(fields.get()));
   if (!iterator) return fetched();
-  ValuePairList pairs;
   for (;;) {
     PyRef name = PyRef::steal(PyIter_Next(iterator.get()));
     if (!name) {
@@ -563,9 +564,22 @@ MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
     if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
     PyRef attr = PyRef::steal(PyObject_GetAttr(obj, name.get()));
     if (!attr) return fetched();
-    Value key = OSV_TRY(encode_str(name.get()));
-    pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(attr.get(), options)));
+    OSV_TRY(visit(name.get(), attr.get()));
   }
+  return true;
+}
+
+namespace {
+
+MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+  ValuePairList pairs;
+  const bool is_dataclass =
+      OSV_TRY(visit_dataclass_fields(obj, [&](PyObject* name, PyObject* value) -> PyResult<void> {
+        Value key = OSV_TRY(encode_str(name));
+        pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(value, options)));
+        return {};
+      }));
+  if (!is_dataclass) return std::nullopt;
   return Value::mapping(std::move(pairs));
 }
 

@@ -7,6 +7,7 @@
 // Lock held; nothing is kept between calls except interned names.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include "ffi/convert/encode.hpp"
@@ -24,9 +25,15 @@ using MaybeValue = PyResult<std::optional<Value>>;
 // Whether `obj`'s class is made by the enum metaclass.
 [[nodiscard]] PyResult<bool> is_enum_instance(PyObject* obj);
 
-// Whether an entry of __dataclass_fields__ is instance data (not a ClassVar
-// or InitVar pseudo-field).
-[[nodiscard]] PyResult<bool> is_real_dataclass_field(PyObject* field);
+// Calls `visit(name, value)` (both borrowed) for each instance field of a
+// dataclass instance, in __dataclass_fields__ order, reading each attribute
+// just before its visit. ClassVar and InitVar pseudo-fields are skipped: they
+// are not instance data (an InitVar without a default is no attribute at
+// all). False, with no visit, when `obj` is not a dataclass instance; the
+// first error (of the walk or of a visit) ends it.
+using DataclassFieldVisitor = std::function<PyResult<void>(PyObject* name, PyObject* value)>;
+[[nodiscard]] PyResult<bool> visit_dataclass_fields(PyObject* obj,
+                                                    const DataclassFieldVisitor& visit);
 
 // The plain Python form of a numpy object (tolist(), else item()), or an
 // empty reference when `obj` is not one.

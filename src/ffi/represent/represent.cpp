@@ -172,32 +172,16 @@ OwnedItems snapshot(PyObject* const* items, Py_ssize_t n) {
   return out;
 }
 
-// The instance data of a dataclass instance as (name, value) pairs, or
-// nothing when `obj` is not one. Only real fields count: ClassVar and
-// InitVar pseudo-fields are not instance data (an InitVar without a default
-// is not even an attribute).
+// The instance fields of a dataclass instance as (name, value) pairs, or
+// nothing when `obj` is not one.
 PyResult<std::optional<OwnedPairs>> dataclass_pairs(PyObject* obj) {
-  PyObject* fields_raw = nullptr;
-  if (PyObject_GetOptionalAttrString(obj, "__dataclass_fields__", &fields_raw) < 0)
-    return fetched();
-  PyRef fields = PyRef::steal(fields_raw);
-  if (!fields || PyType_Check(obj)) return std::nullopt;
-  PyRef iterator = PyRef::steal(PyObject_GetIter(fields.get()));
-  if (!iterator) return fetched();
   OwnedPairs pairs;
-  while (PyObject* raw = PyIter_Next(iterator.get())) {
-    PyRef name = PyRef::steal(raw);
-    if (!PyUnicode_Check(name.get())) {
-      return std::unexpected(not_an_instance_error(name.get(), "str"));
-    }
-    PyRef field = PyRef::steal(PyObject_GetItem(fields.get(), name.get()));
-    if (!field) return fetched();
-    if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
-    PyRef value = PyRef::steal(PyObject_GetAttr(obj, name.get()));
-    if (!value) return fetched();
-    pairs.emplace_back(std::move(name), std::move(value));
-  }
-  if (PyErr_Occurred()) return fetched();
+  const bool is_dataclass =
+      OSV_TRY(visit_dataclass_fields(obj, [&](PyObject* name, PyObject* value) -> PyResult<void> {
+        pairs.emplace_back(PyRef::borrow(name), PyRef::borrow(value));
+        return {};
+      }));
+  if (!is_dataclass) return std::nullopt;
   return pairs;
 }
 
