@@ -7,6 +7,7 @@ import datetime
 import enum
 import math
 import sys
+import threading
 import typing
 
 import pytest
@@ -386,16 +387,44 @@ def nested(levels):
     return x
 
 
+def on_big_stack(fn, size=256 << 20):
+    """Runs fn in a thread with a 256 MiB stack: the road stops rather than
+    change stacks, and sanitizer builds use far bigger frames."""
+    result = []
+    old = threading.stack_size(size)
+    try:
+        worker = threading.Thread(target=lambda: result.append(fn()))
+        worker.start()
+        worker.join()
+    finally:
+        threading.stack_size(old)
+    return result[0]
+
+
 def test_thousand_nested_lists_are_written():
-    text = dump(nested(1000))
+    text = on_big_stack(lambda: dump(nested(1000)))
     assert text.count("\n") == 999  # the root list has no dash
     assert text.endswith("- []\n")
 
 
 def test_one_more_level_is_too_deep():
-    with pytest.raises(OstrevaneUnserializableError) as info:
-        dump(nested(1001))
-    assert str(info.value) == TOO_DEEP
+    def attempt():
+        try:
+            dump(nested(1001))
+        except OstrevaneUnserializableError as error:
+            return str(error)
+
+    assert on_big_stack(attempt) == TOO_DEEP
+
+
+def test_a_small_stack_stops_the_road_before_it_overflows():
+    def attempt():
+        try:
+            dump(nested(1000))
+        except OstrevaneUnserializableError as error:
+            return str(error)
+
+    assert on_big_stack(attempt, size=512 << 10) == TOO_DEEP
 
 
 def test_callback_recursion_becomes_too_deep_with_its_cause():

@@ -221,7 +221,12 @@ ScalarStyle choose_scalar_style(std::string_view text, bool double_quotes,
 }
 
 YamlNode value_to_node_guarded(const Representer& r, Value value, bool context) {
-  YamlNode node = with_stack_guard([&] { return value_to_node(r, value, context); });
+  const ValueKind kind = value.kind();
+  // Scalars, the common case, cannot go deeper.
+  const bool nested =
+      kind == ValueKind::Sequence || kind == ValueKind::Mapping || kind == ValueKind::Tagged;
+  YamlNode node = nested ? with_stack_guard([&] { return value_to_node(r, value, context); })
+                         : value_to_node(r, value, context);
   drop_value_iterative(std::move(value));
   return node;
 }

@@ -300,7 +300,13 @@ struct AnchorRenamer {
       }
     }
     for (YamlNode& child : node.children()) {
-      with_stack_guard([&] { rename(child); });
+      // Only collections go deeper; the rest is done without the guard's
+      // stack check.
+      if (child.is_collection()) {
+        with_stack_guard([&] { rename(child); });
+      } else {
+        rename(child);
+      }
     }
   }
 
