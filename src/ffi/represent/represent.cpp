@@ -47,8 +47,6 @@ std::optional<std::uint64_t> address_from_text(std::string_view text) noexcept {
   return value;
 }
 
-PyError too_deep() { return too_deep_error(); }
-
 PyError self_reference_error() {
   return PyError::builtin(PyExc_ValueError, "cannot serialize a value that refers only to itself");
 }
@@ -270,10 +268,10 @@ PyResult<YamlNode> represent_default(Representer& r, PyObject* obj, std::uint32_
 }
 
 PyResult<void> check_stack(std::uint32_t depth) {
-  if (depth >= limits::kMaxDepth) return std::unexpected(too_deep());
+  if (depth >= limits::kMaxDepth) return std::unexpected(too_deep_error());
   // 0: the thread's stack bounds are unknown; only the depth limit applies.
   const std::size_t left = ostrevane::detail::stack_remaining();
-  if (left != 0 && left <= limits::kStackGuardThreshold) return std::unexpected(too_deep());
+  if (left != 0 && left <= limits::kStackGuardThreshold) return std::unexpected(too_deep_error());
   return {};
 }
 
@@ -384,7 +382,7 @@ PyResult<YamlNode> represent_root(const RepresentSettings& settings, PyObject* o
   if (root) return root;
   if (!root.error().matches(PyExc_RecursionError)) return root;
   PyObject* cause = root.error().materialise();
-  PyError error = too_deep();
+  PyError error = too_deep_error();
   if (PyObject* exc = error.materialise(); exc != nullptr && cause != nullptr) {
     Py_INCREF(cause);
     PyException_SetCause(exc, cause);
