@@ -407,24 +407,23 @@ def test_thousand_nested_lists_are_written():
     assert text.endswith("- []\n")
 
 
-def test_one_more_level_is_too_deep():
+def refusal_of(levels):
+    """The error text of dumping `levels` nested lists, or None."""
     def attempt():
         try:
-            dump(nested(1001))
+            dump(nested(levels))
         except OstrevaneUnserializableError as error:
             return str(error)
 
-    assert on_big_stack(attempt) == TOO_DEEP
+    return attempt
+
+
+def test_one_more_level_is_too_deep():
+    assert on_big_stack(refusal_of(1001)) == TOO_DEEP
 
 
 def test_a_small_stack_stops_the_road_before_it_overflows():
-    def attempt():
-        try:
-            dump(nested(1000))
-        except OstrevaneUnserializableError as error:
-            return str(error)
-
-    assert on_big_stack(attempt, size=512 << 10) == TOO_DEEP
+    assert on_big_stack(refusal_of(1000), size=512 << 10) == TOO_DEEP
 
 
 def test_callback_recursion_becomes_too_deep_with_its_cause():
