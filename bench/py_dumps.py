@@ -136,6 +136,30 @@ def run_orjson_peer():
                           env=env).returncode == 0
 
 
+def leave_to_default(_obj):
+    return None
+
+
+def represent_section():
+    """dumps through a represent callback that leaves every object to the
+    default representation, against the same C dumper: the callback runs once
+    per object, so this is the represent road's cost per node."""
+    if yaml is None or not hasattr(yaml, "CSafeDumper"):
+        print("dumps(represent=...) vs CSafeDumper: skipped (no PyYAML C dumper)")
+        return True
+    ok = True
+    for name, data in (("config-like", config_like()), ("records", records())):
+        ours = best_times([lambda d: ostrevane.dumps(d, represent=leave_to_default)], data)[0]
+        peer = best_times(
+            [lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, sort_keys=False)], data,
+            rounds=3, round_seconds=0.3)[0]
+        print(f"{name:<12} dumps(represent=...) vs CSafeDumper: {peer / ours:6.1f}x "
+              f"(goal >= 10x: {'met' if peer >= 10 * ours else 'NOT met'})", flush=True)
+        text = ostrevane.dumps(data, represent=leave_to_default)
+        ok &= ostrevane.loads(text) == data
+    return ok
+
+
 def fmt_ms(seconds):
     return f"{seconds * 1e3:9.3f} ms"
 
@@ -175,6 +199,8 @@ def main():
               f"{ujson_cols}", flush=True)
         # The outputs must mean the same data, or the comparison is void.
         ok &= json.loads(ostrevane.to_json(data)) == data
+    print()
+    ok &= represent_section()
     print()
     ok &= run_orjson_peer()
     print("\nratios: peer time / ostrevane time (higher is better; goals: dumps >= 30x CSafeDumper, "

@@ -150,7 +150,8 @@ ACCEPTED = [
     ("loads", {"schema": 1, "schema_resolver": 2, "tag_handler": 3,
                "on_missing_secret": 4, "on_missing_env_var": 5}),
     ("loads_all", {"option": 5, "tag_handler": len, "tags": {"!x": len}}),
-    ("dumps", {"default": 1, "option": 0, "serializers": {}, "width": 80, "represent": 2}),
+    ("dumps", {"default": 1, "option": 0, "serializers": {}, "width": 80,
+               "represent": lambda obj: None}),
     ("to_json", {"default": 1, "option": Index(3)}),
     ("dump_includes", {"include_dir": pathlib.Path(".")}),
     ("dump_includes_map", {}),
@@ -172,6 +173,13 @@ def test_accepted_arguments_reach_the_body(name, kwargs):
         assert str(e).endswith(" is not implemented yet")
     except ValueError as e:
         assert str(e) == "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"
+
+
+def test_represent_is_called_only_when_objects_are_met():
+    # Reading the arguments does not check it; the first object does.
+    with pytest.raises(TypeError) as info:
+        m.dumps("a: 1", default=1, serializers={}, width=80, represent=2)
+    assert str(info.value) == "'int' object is not callable"
 
 
 @pytest.mark.parametrize("name", ["loads", "loads_all"])

@@ -58,7 +58,17 @@ OPTIONS = [
     "OPT_TIMESTAMPS",
 ]
 # The classes built so far, in the order start-up adds them.
-CLASSES = ["OstrevaneDocument", "OstrevaneTag", "OstrevaneAnnotatedDict", "OstrevaneAnnotatedList"]
+# OstrevaneTreeNode, OstrevaneDocumentView and OstrevaneNode are not built yet;
+# they will take their places after OstrevaneDocument.
+CLASSES = [
+    "OstrevaneDocument",
+    "OstrevaneTag",
+    "OstrevaneAnnotatedDict",
+    "OstrevaneAnnotatedList",
+    "OstrevaneScalar",
+    "OstrevaneSequence",
+    "OstrevaneMapping",
+]
 # Defined by the package itself, after the module's names.
 PACKAGE_CLASSES = ["OstrevaneAnnotatedStr", "OstrevaneAnnotatedInt", "OstrevaneAnnotatedFloat"]
 

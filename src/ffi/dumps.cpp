@@ -14,6 +14,8 @@
 #include "ffi/convert/encode.hpp"
 #include "ffi/document.hpp"
 #include "ffi/options.hpp"
+#include "ffi/represent/represent.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/limits.hpp"
 #include "value/value.hpp"
 
@@ -184,6 +186,42 @@ struct TreeStorage {
   }
 };
 
+// The represent road: the node tree built with the lock held (the
+// Representer and its references gone before the lock is released), then
+// written and destroyed without it.
+PyResult<PyRef> dumps_represented(const DumpsArgs& args, NullStyle null_style) {
+  RepresentSettings settings;
+  settings.encode_options =
+      EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
+  settings.represent = args.represent;
+  settings.sort_keys = (args.option & kOptSortKeys) != 0;
+  settings.flow_style = (args.option & kOptFlowStyle) != 0;
+  settings.double_quotes = (args.option & kOptSingleQuotes) == 0;
+  settings.mode = writer_options(args.option, args.width, null_style).mode;
+  YamlNode root = OSV_TRY(represent_root(settings, args.obj));
+  root.explicit_start = (args.option & kOptExplicitStart) != 0;
+  EmitterSettings emit;
+  emit.indent = (args.option & kOptIndent4) ? 4 : 2;
+  emit.width = static_cast<std::size_t>(args.width);
+  emit.dump_layout = true;
+  emit.indentless_sequences = (args.option & kOptIndentlessSequences) != 0;
+  emit.prefer_single_quotes = (args.option & kOptSingleQuotes) != 0;
+  emit.null_style = null_style;
+  ResultStorage storage;
+  Emitter emitter(emit, 0);
+  emitter.output = OutputBuffer(storage, kEmitterInitialCapacity);
+  {
+    ReleasedGil unlocked;
+    storage.set_released(&unlocked);
+    if (root.leading_bom) emitter.output.append("\xEF\xBB\xBF");
+    emit_document(emitter, root);
+    if ((args.option & kOptExplicitEnd) != 0) emitter.output.append("...\n");
+    apply_final_newline(emitter);
+    drop_node_iterative(std::move(root));
+  }
+  return storage.finish(emitter.output);
+}
+
 }  // namespace
 
 PyResult<NullStyle> null_style_from_option(std::uint64_t option) {
@@ -204,9 +242,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   const EncodeOptions encode = storage_of_tree.attach(
       EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
   const NullStyle null_style = OSV_TRY(null_style_from_option(args.option));
-  if (args.represent != nullptr) {
-    return std::unexpected(not_implemented("dumps() with represent is not implemented yet"));
-  }
+  if (args.represent != nullptr) return dumps_represented(args, null_style);
   const WriterOptions options = writer_options(args.option, args.width, null_style);
   Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
   ResultStorage storage;

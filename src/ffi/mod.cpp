@@ -17,6 +17,7 @@
 #include "ffi/input.hpp"
 #include "ffi/loads.hpp"
 #include "ffi/options.hpp"
+#include "ffi/represent/descriptors.hpp"
 #include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
 #include "ffi/write_back.hpp"
@@ -254,6 +255,9 @@ constexpr ClassEntry kClasses[] = {
     {"OstrevaneTag", &tag_type_object},
     {"OstrevaneAnnotatedDict", &annotated_dict_type_object},
     {"OstrevaneAnnotatedList", &annotated_list_type_object},
+    {"OstrevaneScalar", &scalar_type_object},
+    {"OstrevaneSequence", &sequence_type_object},
+    {"OstrevaneMapping", &mapping_type_object},
 };
 
 PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {

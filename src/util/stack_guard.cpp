@@ -94,9 +94,10 @@ void run_on_new_segment(void (*fn)(void*) noexcept, void* ctx) {
   std::move(segment).resume();
 #ifdef OSV_ASAN_FIBERS
   __sanitizer_finish_switch_fiber(caller_fake_stack, nullptr, nullptr);
-  // The segment's frames never returned (the fiber left by a switch), so
-  // their redzones stay poisoned after the segment is unmapped; memory mapped
-  // there later (a Python arena) would then read as a stack underflow.
+  // The segment's outermost frames never return (the fiber leaves by a
+  // context switch), so their red zones stay poisoned after the segment is
+  // unmapped; memory mapped there later (a Python arena) would then be
+  // reported as a stack underflow.
   __asan_unpoison_memory_region(static_cast<char*>(segment_stack.sp) - segment_stack.size,
                                 segment_stack.size);
 #endif

@@ -9,6 +9,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
+#include "ffi/convert/special_types.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/options.hpp"
 #include "ffi/tag.hpp"
@@ -19,9 +20,6 @@
 
 namespace ostrevane::ffi {
 namespace {
-
-// An outcome of the special-type steps: a value, an error, or "not mine".
-using MaybeValue = PyResult<std::optional<Value>>;
 
 constexpr std::uint32_t kGuardEvery = 8;
 
@@ -495,6 +493,8 @@ std::size_t offset_suffix_length(std::string_view text) noexcept {
   return 0;
 }
 
+}  // namespace
+
 MaybeValue encode_datetime(PyObject* obj, const EncodeOptions& options) {
   PyObject* key = OSV_TRY(name_object(Name::Isoformat));
   PyRef isoformat = PyRef::steal(PyObject_GetAttr(obj, key));
@@ -529,6 +529,8 @@ PyResult<bool> is_enum_instance(PyObject* obj) {
   return meta == "EnumType" || meta == "EnumMeta";
 }
 
+namespace {
+
 // A field of __dataclass_fields__ that is instance data: its _field_type is
 // the marker named "_FIELD" (ClassVar and InitVar pseudo-fields carry other
 // markers), as dataclasses.fields() decides. An entry without a _field_type
@@ -541,12 +543,13 @@ PyResult<bool> is_real_dataclass_field(PyObject* field) {
          PyUnicode_EqualToUTF8(marker.get(), "_FIELD") == 1;
 }
 
-MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+}  // namespace
+
+PyResult<bool> visit_dataclass_fields(PyObject* obj, const DataclassFieldVisitor& visit) {
   PyRef fields = OSV_TRY(optional_attr(obj, Name::DataclassFields));
-  if (!fields || PyType_Check(obj)) return std::nullopt;
+  if (!fields || PyType_Check(obj)) return false;
   PyRef iterator = PyRef::steal(PyObject_GetIter(fields.get()));
   if (!iterator) return fetched();
-  ValuePairList pairs;
   for (;;) {
     PyRef name = PyRef::steal(PyIter_Next(iterator.get()));
     if (!name) {
@@ -561,9 +564,22 @@ MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
     if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
     PyRef attr = PyRef::steal(PyObject_GetAttr(obj, name.get()));
     if (!attr) return fetched();
-    Value key = OSV_TRY(encode_str(name.get()));
-    pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(attr.get(), options)));
+    OSV_TRY(visit(name.get(), attr.get()));
   }
+  return true;
+}
+
+namespace {
+
+MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+  ValuePairList pairs;
+  const bool is_dataclass =
+      OSV_TRY(visit_dataclass_fields(obj, [&](PyObject* name, PyObject* value) -> PyResult<void> {
+        Value key = OSV_TRY(encode_str(name));
+        pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(value, options)));
+        return {};
+      }));
+  if (!is_dataclass) return std::nullopt;
   return Value::mapping(std::move(pairs));
 }
 
@@ -608,6 +624,8 @@ bool has_numpy_base(PyTypeObject* type) noexcept {
   return false;
 }
 
+}  // namespace
+
 // The plain Python form of a numpy object (tolist(), else item()), or
 // nothing when `obj` is not one.
 PyResult<PyRef> numpy_to_python(PyObject* obj) {
@@ -625,6 +643,8 @@ PyResult<PyRef> numpy_to_python(PyObject* obj) {
   }
   return PyRef();
 }
+
+namespace {
 
 MaybeValue encode_numpy(PyObject* obj, const EncodeOptions& options) {
   PyRef plain = OSV_TRY(numpy_to_python(obj));
