@@ -5,7 +5,11 @@ import pytest
 
 import ostrevane as o
 from ostrevane import loads
-from ostrevane.exceptions import OstrevaneSchemaError, OstrevaneUnserializableError
+from ostrevane.exceptions import (
+    OstrevaneDuplicateKeyError,
+    OstrevaneSchemaError,
+    OstrevaneUnserializableError,
+)
 
 # The node road is reached through a directive option whose directive the
 # texts do not use.
@@ -312,8 +316,8 @@ def test_collection_keyword_failures(road, text, schema, message, path, line, co
 
 
 COLLECTION_PASSES = [
-    # member names are the key texts: 1 and true are "1" and "true"
-    ("1: x\ntrue: y\n", {"required": ["1", "true"]}),
+    # member names are the key texts: 2 and true are "2" and "true"
+    ("2: x\ntrue: y\n", {"required": ["2", "true"]}),
     ("'1': x\n!!int 2: y\n", {"required": ["1", "2"]}),
     ("a: 1\n", {"required": []}),
     ("a: 1\n", {"required": "a"}),
@@ -426,6 +430,59 @@ def test_aliases_and_merge_keys_are_applied(road, text, seen):
     passes(text, {"const": seen}, road)
     assert failure(text, {"not": {"const": seen}}, road)[0].endswith(
         "value must not match the 'not' schema at $ (line 1, column 1)")
+
+
+# Repeated keys: loads keeps one dict key, with the last value at the first
+# key's position, while validation read every repeat as its own member.
+REPEATED_KEY_FAILURES = [
+    # The last value is checked, at its own position.
+    ("a: 1\na: x\n", {"properties": {"a": {"type": "integer"}}},
+     "expected type integer, found string", "$.a", 2, 4),
+    # The member stays at its first key's place: a fails before c.
+    ("b: 0\na: 1\nc: y\na: x\n", {"additionalProperties": {"type": "integer"}},
+     "expected type integer, found string", "$.a", 4, 4),
+    # 1, 0x1 and 1.0 are one key; '1' is another.
+    ("1: a\n0x1: b\n1.0: c\n'1': d\n", {"maxProperties": 1},
+     "object has more than maxProperties 1", "$", 1, 1),
+    # 1 and true are one key too, named by the first.
+    ("1: x\ntrue: y\n", {"required": ["true"]}, "missing required property 'true'", "$", 1, 1),
+    ("k:\n  1: a\n  1.0: 7\n", {"properties": {"k": {"additionalProperties": {"type": "string"}}}},
+     "expected type string, found integer", "$.k.1", 3, 8),
+    # Items equal as loaded are not unique.
+    ("- {a: 1, a: 2}\n- {a: 2}\n", {"uniqueItems": True}, "array items are not unique", "$", 1, 1),
+    # A large mapping, whose keys are hashed.
+    ("".join(f"k{i}: {i}\n" for i in range(20)) + "k3: x\n",
+     {"additionalProperties": {"type": "integer"}},
+     "expected type integer, found string", "$.k3", 21, 5),
+]
+
+
+@pytest.mark.parametrize("text,schema,message,path,line,column", REPEATED_KEY_FAILURES)
+def test_repeated_key_failures(road, text, schema, message, path, line, column):
+    assert failure(text, schema, road) == expect(message, path, line, column)
+
+
+@pytest.mark.parametrize("text,schema", [
+    ("a: x\na: 1\n", {"properties": {"a": {"type": "integer"}}}),
+    ("a: x\na: 1\n", {"maxProperties": 1}),
+    ("b: 0\na: 1\nc: 2\na: [x]\n", {"const": {"b": 0, "a": ["x"], "c": 2}}),
+    ("1: a\n0x1: b\n1.0: c\n", {"maxProperties": 1, "const": {1: "c"}}),
+    ("'1': a\n1: b\n", {"minProperties": 2, "const": {"1": "a", 1: "b"}}),
+    ("- {a: 1, a: 2}\n- {a: 2}\n", {"items": {"const": {"a": 2}}}),
+    ("".join(f"k{i}: {i}\n" for i in range(20)) + "k3: x\n", {"maxProperties": 20}),
+    # Ordinary keys still win over merged ones.
+    ("a: 1\na: x\n<<: {a: 2, b: 3}\n", {"const": {"a": "x", "b": 3}}),
+])
+def test_repeated_keys_pass_as_loads_returns_them(road, text, schema):
+    passes(text, schema, road)
+
+
+def test_duplicate_keys_error_comes_before_validation(road):
+    # The refusal of repeated keys still wins over the schema.
+    with pytest.raises(OstrevaneDuplicateKeyError) as info:
+        loads("a: x\na: 1\n", schema={"type": "array"}, option=road | o.OPT_DUPLICATE_KEYS_ERROR)
+    assert str(info.value) == "duplicate mapping key: a at line 2, column 1"
+    assert (info.value.line, info.value.column) == (2, 1)
 
 
 @pytest.mark.parametrize("text,schema", [

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "schema/json_value.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
@@ -71,12 +72,29 @@ class Expander {
   std::uint64_t budget_ = limits::kNodeAliasBudget;
 };
 
-bool is_merge_key(const YamlNode& key) noexcept {
-  if (const std::optional<std::string>& tag = key.tag()) {
-    return *tag == "!!merge" || *tag == "tag:yaml.org,2002:merge";
+// The pairs of `pairs` (key, value, key, value, ...) as a dict built from
+// them holds them: a repeated key once, at its first position, with its last
+// value. `name(i)` is the identity of pair i's key, or nothing for a key that
+// never repeats; `keep(key, value, name)` takes each pair kept, in order.
+template <class Name, class Keep>
+void keep_last_values(NodeList& pairs, Name name, Keep keep) {
+  const std::size_t n = pairs.size() / 2;
+  std::unordered_map<std::string_view, std::size_t> last;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (const std::optional<std::string_view> text = name(i)) last[*text] = i;
   }
-  return key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
-         key.text() == "<<";
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::optional<std::string_view> text = name(i);
+    if (!text) {
+      keep(std::move(pairs[2 * i]), std::move(pairs[2 * i + 1]), std::string_view());
+      continue;
+    }
+    const auto it = last.find(*text);
+    if (it == last.end()) continue;  // a later repeat of a key already kept
+    const std::size_t from = it->second;
+    last.erase(it);
+    keep(std::move(pairs[2 * i]), std::move(pairs[2 * from + 1]), *text);
+  }
 }
 
 class Merger {
@@ -94,8 +112,41 @@ class Merger {
       with_stack_guard([&] { apply(node.value(i)); });
       has_merge |= is_merge_key(node.key(i));
     }
-    if (!has_merge) return;
+    if (has_merge) {
+      merge(node);
+      if (node.kind() != NodeKind::Mapping) return;  // cut off
+    }
+    keep_last_values_of(node);
+  }
 
+ private:
+  // Repeated keys as loads' dict keeps them. Keys compare as Python
+  // compares them (1, 1.0 and 0x1 are one key), unlike merge sources, which
+  // tell them apart as the merge step of loads does; the "<<" pairs left by
+  // merge keys that could not be merged, and keys cut off, are not compared.
+  void keep_last_values_of(YamlNode& node) {
+    keys_.build(node, mode_);
+    if (!keys_.any_repeat()) return;
+    NodeList pairs = std::move(node.edit_children());
+    NodeList kept;
+    kept.reserve(pairs.size());
+    keep_last_values(
+        pairs,
+        [&](std::size_t i) -> std::optional<std::string_view> {
+          // A cut-off key's value is unknown: it is taken for no other.
+          if (keys_.is_merge(i) || is_cut_off(pairs[2 * i])) return std::nullopt;
+          return keys_.text(i);
+        },
+        [&](YamlNode&& key, YamlNode&& value, std::string_view) {
+          kept.push_back(std::move(key));
+          kept.push_back(std::move(value));
+        });
+    node.edit_children() = std::move(kept);
+  }
+
+  // Replaces the merge keys of `node` by the pairs they merge in; a node
+  // whose merge source was cut off is cut off itself.
+  void merge(YamlNode& node) {
     NodeList pairs = std::move(node.edit_children());
     NodeList ordinary;
     ordinary.reserve(pairs.size());
@@ -126,7 +177,6 @@ class Merger {
     node.edit_children() = std::move(ordinary);
   }
 
- private:
   // Appends the pairs `source` merges in to `out`; returns what cannot be
   // merged. Sets `cut` when a source was cut off by the expansion limits.
   std::optional<YamlNode> filter(YamlNode source, NodeList& out,
@@ -165,26 +215,25 @@ class Merger {
     const std::size_t n = source.pair_count();
     std::vector<std::string> texts;
     texts.reserve(n);
-    std::unordered_map<std::string_view, std::size_t> last;
     for (std::size_t i = 0; i < n; ++i) texts.push_back(node_key_string(source.key(i), mode_));
-    for (std::size_t i = 0; i < n; ++i) last[texts[i]] = i;
-    for (std::size_t i = 0; i < n; ++i) {
-      const auto it = last.find(texts[i]);
-      if (it == last.end()) continue;  // a later repeat of a key already taken
-      const std::size_t from = it->second;
-      last.erase(it);
-      if (!seen.insert(texts[i]).second) continue;
-      out.push_back(std::move(source.key(i)));
-      out.push_back(std::move(source.value(from)));
-    }
+    keep_last_values(
+        source.edit_children(),
+        [&](std::size_t i) { return std::optional<std::string_view>(texts[i]); },
+        [&](YamlNode&& key, YamlNode&& value, std::string_view text) {
+          if (!seen.emplace(text).second) return;
+          out.push_back(std::move(key));
+          out.push_back(std::move(value));
+        });
   }
 
   ResolverMode mode_;
+  MappingKeys keys_;
 };
 
 }  // namespace
 
-bool needs_preparation(const YamlNode& root) {
+bool needs_preparation(const YamlNode& root, ResolverMode mode) {
+  MappingKeys keys;
   std::vector<const YamlNode*> stack{&root};
   while (!stack.empty()) {
     const YamlNode* node = stack.back();
@@ -194,6 +243,8 @@ bool needs_preparation(const YamlNode& root) {
       for (std::size_t i = 0; i < node->pair_count(); ++i) {
         if (is_merge_key(node->key(i))) return true;
       }
+      keys.build(*node, mode);
+      if (keys.any_repeat()) return true;
     }
     push_children(*node, stack);
   }

@@ -13,6 +13,9 @@
 //   source over a later one, and inside one source the last value of a
 //   repeated key wins (at the key's first position). What cannot be merged
 //   stays under a plain "<<" key.
+// - Repeated keys follow loads too: keys that loads' dict takes for one
+//   (Python-equal scalars: 1, 1.0 and 0x1; not '1' and 1) are one member, at
+//   the first key's position, with the last value (and its position).
 // - Limits: more than limits::kNodeAliasDepth nested aliases, or more than
 //   limits::kNodeAliasBudget nodes copied, cut the copy off. A node cut off
 //   becomes a cut-off marker (an alias without a name, which no composed
@@ -20,7 +23,7 @@
 //   ("value could not be validated ...") instead of reading it as null; a
 //   mapping whose merge source was cut off is cut off itself, since its
 //   keys are unknown.
-// - A document without aliases and merge keys needs no copy
+// - A document without aliases, merge keys and repeated keys needs no copy
 //   (needs_preparation): it is validated as it is, whatever its size.
 //
 // Collections of the copy keep span and tag only (end = start, no comments,
@@ -33,9 +36,10 @@
 
 namespace ostrevane::schema {
 
-// True when `root` holds an alias or a merge key, so that validation must
-// read prepare_document's copy instead of the tree itself.
-[[nodiscard]] bool needs_preparation(const YamlNode& root);
+// True when `root` holds an alias, a merge key or a mapping with a repeated
+// key, so that validation must read prepare_document's copy instead of the
+// tree itself.
+[[nodiscard]] bool needs_preparation(const YamlNode& root, ResolverMode mode);
 
 // The document as validation sees it: aliases expanded, merge keys applied.
 [[nodiscard]] YamlNode prepare_document(const YamlNode& root, ResolverMode mode);

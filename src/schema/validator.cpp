@@ -886,7 +886,7 @@ class Validator {
 std::optional<SchemaError> validate_document(const YamlNode& root, const Value& schema,
                                              ResolverMode mode) {
   std::optional<YamlNode> copy;
-  if (needs_preparation(root)) copy.emplace(prepare_document(root, mode));
+  if (needs_preparation(root, mode)) copy.emplace(prepare_document(root, mode));
   const YamlNode& tree = copy ? *copy : root;
   std::optional<SchemaError> first;
   Sink sink{&first};

@@ -11,10 +11,6 @@ namespace ostrevane {
 
 namespace {
 
-// Mappings up to this many pairs compare their keys pairwise: cheaper than
-// hashing for the small mappings that most documents hold.
-constexpr std::size_t kLinearKeyCompare = 8;
-
 const std::string* tag_of(const YamlNode& node) noexcept {
   const NodeExtras* extras = node.extras();
   return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
@@ -96,60 +92,23 @@ class DuplicateKeyWalk {
   std::optional<DecodeError> error;
 
  private:
-  // The keys of one mapping: their texts one after another in `keys`, key i
-  // ending at ends[i]; merge keys have an empty text and are skipped.
-  struct Scratch {
-    std::string keys;
-    std::vector<std::size_t> ends;
-    std::vector<bool> merge;
-    std::unordered_set<std::string_view> seen;
-  };
-
   bool child(const YamlNode& node, std::size_t depth) {
     if (!node.is_collection()) return true;
     return with_stack_guard([&] { return walk(node, depth + 1); });
   }
 
-  // The scratch of a depth; a deque keeps the deeper levels' growth from
-  // moving it.
-  Scratch& scratch(std::size_t depth) {
-    while (scratch_.size() <= depth) scratch_.emplace_back();
-    return scratch_[depth];
+  // The keys of a depth; a deque keeps the deeper levels' growth from
+  // moving them.
+  MappingKeys& keys(std::size_t depth) {
+    while (keys_.size() <= depth) keys_.emplace_back();
+    return keys_[depth];
   }
 
   bool mapping(const YamlNode& node, std::size_t depth) {
-    Scratch& s = scratch(depth);
-    const std::size_t pairs = node.pair_count();
-    s.keys.clear();
-    s.ends.clear();
-    s.merge.assign(pairs, false);
-    for (std::size_t i = 0; i < pairs; ++i) {
-      if (is_merge_key(node.key(i))) {
-        s.merge[i] = true;
-      } else {
-        append_node_canonical_key(s.keys, node.key(i), mode_);
-      }
-      s.ends.push_back(s.keys.size());
-    }
-    const bool hashed = pairs > kLinearKeyCompare;
-    if (hashed) s.seen.clear();
-    const auto key_text = [&](std::size_t i) {
-      const std::size_t begin = i == 0 ? 0 : s.ends[i - 1];
-      return std::string_view(s.keys).substr(begin, s.ends[i] - begin);
-    };
-    for (std::size_t i = 0; i < pairs; ++i) {
-      if (!s.merge[i]) {
-        const std::string_view key = key_text(i);
-        bool repeated = false;
-        if (hashed) {
-          repeated = !s.seen.insert(key).second;
-        } else {
-          for (std::size_t j = 0; j < i && !repeated; ++j) {
-            repeated = !s.merge[j] && key_text(j) == key;
-          }
-        }
-        if (repeated && !report(node.key(i))) return false;
-      }
+    MappingKeys& keys = this->keys(depth);
+    keys.build(node, mode_);
+    for (std::size_t i = 0; i < node.pair_count(); ++i) {
+      if (keys.repeats_earlier(i) && !report(node.key(i))) return false;
       if (!child(node.key(i), depth) || !child(node.value(i), depth)) return false;
     }
     return true;
@@ -177,7 +136,7 @@ class DuplicateKeyWalk {
 
   ResolverMode mode_;
   std::vector<std::string>* warnings_;
-  std::deque<Scratch> scratch_;
+  std::deque<MappingKeys> keys_;
 };
 
 }  // namespace
@@ -240,6 +199,45 @@ void append_node_canonical_key(std::string& out, const YamlNode& node, ResolverM
       return;
     }
   }
+}
+
+void MappingKeys::build(const YamlNode& mapping, ResolverMode mode) {
+  const std::size_t pairs = mapping.pair_count();
+  keys_.clear();
+  ends_.clear();
+  merge_.assign(pairs, false);
+  for (std::size_t i = 0; i < pairs; ++i) {
+    if (is_merge_key(mapping.key(i))) {
+      merge_[i] = true;
+    } else {
+      append_node_canonical_key(keys_, mapping.key(i), mode);
+    }
+    ends_.push_back(keys_.size());
+  }
+  hashed_ = pairs > kLinearKeyCompare;
+  if (hashed_) seen_.clear();
+}
+
+std::string_view MappingKeys::text(std::size_t i) const noexcept {
+  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  return std::string_view(keys_).substr(begin, ends_[i] - begin);
+}
+
+bool MappingKeys::repeats_earlier(std::size_t i) {
+  if (merge_[i]) return false;
+  const std::string_view key = text(i);
+  if (hashed_) return !seen_.insert(key).second;
+  for (std::size_t j = 0; j < i; ++j) {
+    if (!merge_[j] && text(j) == key) return true;
+  }
+  return false;
+}
+
+bool MappingKeys::any_repeat() {
+  for (std::size_t i = 0; i < ends_.size(); ++i) {
+    if (repeats_earlier(i)) return true;
+  }
+  return false;
 }
 
 std::optional<DecodeError> find_first_duplicate_key(std::span<const YamlNode> roots,

@@ -26,6 +26,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "decode/decoder.hpp"
@@ -45,6 +46,31 @@ namespace ostrevane {
 // resolve to (a tagged empty node like its empty text), aliases by name (not
 // followed), sequences and mappings by their items and pairs in order.
 void append_node_canonical_key(std::string& out, const YamlNode& node, ResolverMode mode);
+
+// Mappings up to this many pairs compare their keys pairwise: cheaper than
+// hashing for the small mappings that most documents hold.
+inline constexpr std::size_t kLinearKeyCompare = 8;
+
+// The canonical keys of one mapping, built into one buffer that is reused
+// from mapping to mapping. A merge key gets no text and never repeats.
+class MappingKeys {
+ public:
+  void build(const YamlNode& mapping, ResolverMode mode);
+  [[nodiscard]] bool is_merge(std::size_t i) const noexcept { return merge_[i]; }
+  [[nodiscard]] std::string_view text(std::size_t i) const noexcept;
+  // True when key i equals an earlier key. Asked for i = 0, 1, ... in order,
+  // once each after build (large mappings remember the keys asked so far).
+  [[nodiscard]] bool repeats_earlier(std::size_t i);
+  // True when any key repeats; asked once, instead of repeats_earlier.
+  [[nodiscard]] bool any_repeat();
+
+ private:
+  std::string keys_;
+  std::vector<std::size_t> ends_;  // key i ends at ends_[i] in keys_
+  std::vector<bool> merge_;
+  std::unordered_set<std::string_view> seen_;
+  bool hashed_ = false;
+};
 
 // The first repeated key over the roots in order (pre-order; within a
 // mapping a repeat is found after anything inside the pairs before it): the
