@@ -58,7 +58,7 @@ OPTIONS = [
     "OPT_TIMESTAMPS",
 ]
 # The classes built so far, in the order start-up adds them.
-CLASSES = ["OstrevaneDocument", "OstrevaneTag"]
+CLASSES = ["OstrevaneDocument", "OstrevaneDocumentView", "OstrevaneTag"]
 
 SIGNATURES = {
     "loads": "(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "

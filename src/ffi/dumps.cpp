@@ -7,34 +7,25 @@
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/document.hpp"
+#include "ffi/document/view.hpp"
 #include "ffi/options.hpp"
 #include "value/value.hpp"
 
 namespace ostrevane::ffi {
 namespace {
 
-// Document views are not built yet; until they are, their instances are
-// recognised by class name so that they fail plainly instead of being
-// serialised as ordinary objects.
-bool is_document_view(PyObject* obj) noexcept {
-  PyObject* mro = Py_TYPE(obj)->tp_mro;
-  if (mro == nullptr || !PyTuple_Check(mro)) return false;
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
-    const std::string_view name =
-        reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
-    if (name == "_ostrevane.OstrevaneDocumentView") return true;
-  }
-  return false;
-}
-
 PyError not_implemented(std::string message) {
   return PyError::builtin(PyExc_NotImplementedError, std::move(message));
 }
 
-PyResult<void> refuse_views(const char* function, PyObject* obj) {
-  if (!is_document_view(obj)) return {};
-  return std::unexpected(not_implemented(std::string(function) +
-                                         "() of an OstrevaneDocumentView is not implemented yet"));
+// A view is written as its plain values: the result of its to_dict method,
+// kept in `values` (an exception from it is raised unchanged). Other objects
+// are returned as they are.
+PyResult<PyObject*> view_values(PyObject* obj, PyRef& values) {
+  if (!OSV_TRY(is_document_view(obj))) return obj;
+  values = PyRef::steal(PyObject_CallMethod(obj, "to_dict", nullptr));
+  if (!values) return std::unexpected(PyError::fetch());
+  return values.get();
 }
 
 PyResult<PyRef> to_bytes(std::string_view text) {
@@ -91,7 +82,8 @@ PyResult<NullStyle> null_style_from_option(std::uint64_t option) {
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   // A document is written as its own text; every option is for other objects.
   if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
-  OSV_TRY(refuse_views("dumps", args.obj));
+  PyRef values;
+  PyObject* obj = OSV_TRY(view_values(args.obj, values));
   // Declared before the tree, which lives in it.
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, args.serializers);
@@ -103,7 +95,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
     return std::unexpected(not_implemented("dumps() with represent is not implemented yet"));
   }
   const WriterOptions options = writer_options(args.option, args.width, null_style);
-  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  Value tree = OSV_TRY(encode_object_guarded(obj, encode));
   OutputBuffer out(kYamlOutputInitialCapacity);
   {
     ReleasedGil unlocked;
@@ -124,7 +116,8 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
     if (!document_values) return std::unexpected(PyError::fetch());
     obj = document_values.get();
   }
-  OSV_TRY(refuse_views("to_json", obj));
+  PyRef values;
+  obj = OSV_TRY(view_values(obj, values));
   // Declared before the tree, which lives in it.
   ValueArena arena;
   EncodeOptions encode = EncodeOptions::from_mask(args.option, args.default_fn, nullptr);

@@ -80,4 +80,38 @@ int guarded_status(Body&& body) noexcept {
   return -1;
 }
 
+// For length slots: `body()` yields PyResult<Py_ssize_t>. Returns the length,
+// or -1 with the exception set.
+template <class Body>
+Py_ssize_t guarded_size(Body&& body) noexcept {
+  GilEntry entry;
+  try {
+    PyResult<Py_ssize_t> result = body();
+    if (result) [[likely]] {
+      return *result;
+    }
+    std::move(result.error()).raise();
+  } catch (...) {
+    detail::raise_current_cxx_exception();
+  }
+  return -1;
+}
+
+// For predicate slots (__contains__): `body()` yields PyResult<bool>.
+// Returns 1 or 0, or -1 with the exception set.
+template <class Body>
+int guarded_predicate(Body&& body) noexcept {
+  GilEntry entry;
+  try {
+    PyResult<bool> result = body();
+    if (result) [[likely]] {
+      return *result ? 1 : 0;
+    }
+    std::move(result.error()).raise();
+  } catch (...) {
+    detail::raise_current_cxx_exception();
+  }
+  return -1;
+}
+
 }  // namespace ostrevane::ffi

@@ -150,6 +150,8 @@ class NodeConverter {
       : root_(root), settings_(settings) {}
 
   PyObject* value(const YamlNode& node, unsigned depth);
+  // The node as a dict key: collections as tuples.
+  PyObject* hashable(const YamlNode& node) { return key(node, 0); }
 
   PyError take_error() {
     if (error_) return std::move(*error_);
@@ -398,6 +400,14 @@ PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                            const NodeToPySettings& settings) {
   NodeConverter converter(root, settings);
   PyObject* obj = with_stack_guard([&] { return converter.value(node, 0); });
+  if (obj == nullptr) return std::unexpected(converter.take_error());
+  return PyRef::steal(obj);
+}
+
+PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
+                               const NodeToPySettings& settings) {
+  NodeConverter converter(root, settings);
+  PyObject* obj = with_stack_guard([&] { return converter.hashable(node); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
 }

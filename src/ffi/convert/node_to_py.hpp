@@ -43,4 +43,9 @@ struct NodeToPySettings {
 [[nodiscard]] PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                                          const NodeToPySettings& settings);
 
+// `node` as it stands as a dict key in node_to_py's results: a collection
+// (or an alias of one) as a tuple, merge keys not applied. New reference.
+[[nodiscard]] PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
+                                             const NodeToPySettings& settings);
+
 }  // namespace ostrevane::ffi
