@@ -30,14 +30,10 @@ namespace {
 // Signatures. The index of each keyword in its table is how a body reads it.
 
 constexpr Param kLoadsKeywords[] = {
-    {"option", ArgKind::Mask},
-    {"include_dir", ArgKind::Path},
-    {"schema", ArgKind::Object},
-    {"schema_resolver", ArgKind::Object},
-    {"tag_handler", ArgKind::Object},
-    {"tags", ArgKind::Object},
-    {"root_path", ArgKind::Path},
-    {"on_missing_secret", ArgKind::Object},
+    {"option", ArgKind::Mask},         {"include_dir", ArgKind::Path},
+    {"schema", ArgKind::Object},       {"schema_resolver", ArgKind::Object},
+    {"tag_handler", ArgKind::Object},  {"tags", ArgKind::Object},
+    {"root_path", ArgKind::Path},      {"on_missing_secret", ArgKind::Object},
     {"on_missing_env_var", ArgKind::Object},
 };
 enum LoadsArg : std::size_t {
@@ -56,8 +52,8 @@ constexpr Param kLoadsAllKeywords[] = {
 enum LoadsAllArg : std::size_t { kLoadsAllOption = 0, kLoadsAllTagHandler = 1, kLoadsAllTags = 2 };
 
 constexpr Param kDumpsKeywords[] = {
-    {"default", ArgKind::Object}, {"option", ArgKind::Mask},      {"serializers", ArgKind::Dict},
-    {"width", ArgKind::Mask},     {"represent", ArgKind::Object},
+    {"default", ArgKind::Object},     {"option", ArgKind::Mask}, {"serializers", ArgKind::Dict},
+    {"width", ArgKind::Mask},         {"represent", ArgKind::Object},
 };
 enum DumpsArg : std::size_t {
   kDumpsDefault,
@@ -93,8 +89,8 @@ PyError not_implemented(const Signature& sig) {
 
 // Running out of memory here raises MemoryError, as everywhere in the module.
 PyResult<PyRef> new_str(std::string_view text) {
-  PyRef str =
-      PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  PyRef str = PyRef::steal(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   if (!str) return std::unexpected(PyError::fetch());
   return str;
 }
@@ -112,7 +108,8 @@ PyResult<PyRef> loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 PyResult<PyRef> loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   CallArgs call = OSV_TRY(parse_call(kLoadsAll, args, nargs, kwnames));
   return loads_all_impl(LoadsAllArgs{call.positional(), call.mask(kLoadsAllOption),
-                                     call.object(kLoadsAllTagHandler), call.object(kLoadsAllTags)});
+                                     call.object(kLoadsAllTagHandler),
+                                     call.object(kLoadsAllTags)});
 }
 
 PyResult<PyRef> dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -153,7 +150,8 @@ PyResult<PyRef> dump_includes_body(PyObject* const* args, Py_ssize_t nargs, PyOb
   return std::unexpected(not_implemented(kDumpIncludes));
 }
 
-PyResult<PyRef> dump_includes_map_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyResult<PyRef> dump_includes_map_body(PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
   OSV_TRY(parse_call(kDumpIncludesMap, args, nargs, kwnames));
   return std::unexpected(not_implemented(kDumpIncludesMap));
 }
@@ -168,10 +166,10 @@ PyObject* entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs, PyO
 // __self__ is the module object.
 constexpr int kCallFlags = METH_FASTCALL | METH_KEYWORDS;
 
-#define OSV_FUNCTION(name, body, signature)                                                      \
-  PyMethodDef {                                                                                  \
-    name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<body>)), kCallFlags, \
-        signature "\n--\n\n"                                                                     \
+#define OSV_FUNCTION(name, body, signature)                                    \
+  PyMethodDef {                                                                \
+    name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<body>)), \
+        kCallFlags, signature "\n--\n\n"                                       \
   }
 
 PyMethodDef g_functions[] = {
@@ -187,7 +185,8 @@ PyMethodDef g_functions[] = {
     OSV_FUNCTION("to_json", to_json_body, "to_json(obj, /, *, default=None, option=None)"),
     OSV_FUNCTION("schema_ref", schema_ref_body, "schema_ref(data, /)"),
     OSV_FUNCTION("yaml_version", yaml_version_body, "yaml_version(data, /)"),
-    OSV_FUNCTION("dump_includes", dump_includes_body, "dump_includes(doc, /, *, include_dir=None)"),
+    OSV_FUNCTION("dump_includes", dump_includes_body,
+                 "dump_includes(doc, /, *, include_dir=None)"),
     OSV_FUNCTION("dump_includes_map", dump_includes_map_body, "dump_includes_map(doc, /)"),
 };
 
@@ -265,8 +264,8 @@ PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {
 PyResult<void> refuse_sub_interpreters() {
 #if PY_VERSION_HEX < 0x030C0000
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-    return std::unexpected(
-        PyError::builtin(PyExc_ImportError, "_ostrevane does not support sub-interpreters"));
+    return std::unexpected(PyError::builtin(
+        PyExc_ImportError, "_ostrevane does not support sub-interpreters"));
   }
 #endif
   return {};
@@ -292,13 +291,11 @@ int module_exec(PyObject* module) {
 // Module definition and export.
 
 #if PY_VERSION_HEX >= 0x030C0000
-#define OSV_MODULE_BEHAVIOUR_SLOTS                                           \
-  {Py_mod_exec, reinterpret_cast<void*>(&module_exec)}, {                    \
-    Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED \
-  }
+#define OSV_MODULE_BEHAVIOUR_SLOTS                                                  \
+  {Py_mod_exec, reinterpret_cast<void*>(&module_exec)},                             \
+      {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED}
 #else
-#define OSV_MODULE_BEHAVIOUR_SLOTS \
-  { Py_mod_exec, reinterpret_cast<void*>(&module_exec) }
+#define OSV_MODULE_BEHAVIOUR_SLOTS {Py_mod_exec, reinterpret_cast<void*>(&module_exec)}
 #endif
 
 PyModuleDef_Slot g_module_slots[] = {
@@ -310,7 +307,15 @@ PyModuleDef_Slot g_module_slots[] = {
 };
 
 PyModuleDef g_module_def = {
-    PyModuleDef_HEAD_INIT, "_ostrevane", "", 0, nullptr, g_module_slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_ostrevane",
+    "",
+    0,
+    nullptr,
+    g_module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
