@@ -38,6 +38,7 @@ VERBATIM = [
     "no final newline: x",
     "a: 1\r\nb: 2\r\n",
     "- é\n- 漢字\n- 😀\n",
+    "\ufeffa: 1  # after a byte-order mark\n",
     "key:\n    deeply:\n          indented: value\n# trailing comment\n",
 ]
 

@@ -1,37 +1,64 @@
 #include "roundtrip/anchors.hpp"
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace ostrevane {
 
+namespace {
+
+const std::optional<std::string>* anchor_of(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->anchor ? &extras->anchor : nullptr;
+}
+
+}  // namespace
+
 AnchorIndex::AnchorIndex(const YamlNode& root) {
-  // One walk in document order. A definition enters `defined` when its node
-  // is left (its content complete), so an alias inside it still sees any
-  // earlier definition of the name.
-  struct Step {
-    const YamlNode* node;
-    bool leaving;
-  };
+  // One walk in document order, with only collections on the stack. A
+  // definition enters `defined` when its node is left (its content
+  // complete), so an alias inside it still sees any earlier definition of
+  // the name.
   std::unordered_map<std::string_view, const YamlNode*> defined;
-  std::vector<Step> stack;
-  stack.push_back({&root, false});
-  while (!stack.empty()) {
-    const Step step = stack.back();
-    stack.pop_back();
-    const YamlNode& node = *step.node;
-    if (step.leaving) {
-      defined.insert_or_assign(std::string_view(*node.anchor()), &node);
-      continue;
+  const auto leave = [&](const YamlNode& node) {
+    if (const std::optional<std::string>* anchor = anchor_of(node)) {
+      defined.insert_or_assign(std::string_view(**anchor), &node);
     }
+  };
+  const auto visit_leaf = [&](const YamlNode& node) {
     if (node.kind() == NodeKind::Alias) {
       const auto it = defined.find(node.text());
       if (it != defined.end()) targets_.emplace(&node, it->second);
+    } else {
+      leave(node);
+    }
+  };
+  struct Frame {
+    const YamlNode* node;
+    std::size_t next;
+  };
+  if (root.children().empty()) {
+    visit_leaf(root);
+    return;
+  }
+  std::vector<Frame> stack{{&root, 0}};
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    const auto children = frame.node->children();
+    if (frame.next == children.size()) {
+      const YamlNode& done = *frame.node;
+      stack.pop_back();
+      leave(done);
       continue;
     }
-    if (node.anchor()) stack.push_back({&node, true});
-    const auto children = node.children();
-    for (std::size_t i = children.size(); i-- > 0;) stack.push_back({&children[i], false});
+    const YamlNode& child = children[frame.next++];
+    if (child.children().empty()) {
+      visit_leaf(child);
+    } else {
+      stack.push_back({&child, 0});
+    }
   }
 }
 

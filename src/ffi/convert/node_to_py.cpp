@@ -45,19 +45,24 @@ PyObject* new_str(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), len, "surrogatepass");
 }
 
+// The anchor and tag of a node, or nullptr; read through the inline extras
+// pointer, which most nodes leave empty.
+const std::string* anchor_of(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
+}
+
+const std::string* tag_of(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
+}
+
 bool is_merge_key(const YamlNode& key) noexcept {
-  if (const std::optional<std::string>& tag = key.tag()) {
+  if (const std::string* tag = tag_of(key)) {
     return *tag == "!!merge" || *tag == "tag:yaml.org,2002:merge";
   }
   return key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
          key.text() == kMergeKey;
-}
-
-bool has_merge_key(const YamlNode& mapping) noexcept {
-  for (std::size_t i = 0; i < mapping.pair_count(); ++i) {
-    if (is_merge_key(mapping.key(i))) return true;
-  }
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -175,7 +180,6 @@ class NodeConverter {
   PyObject* resolved(std::string_view text, bool plain, OptionalTag tag);
   PyObject* sequence(const YamlNode& node, unsigned depth);
   PyObject* mapping(const YamlNode& node, unsigned depth);
-  PyObject* mapping_with_merges(const YamlNode& node, PyObject* dict, unsigned depth);
   PyObject* alias(const YamlNode& node, unsigned depth);
   PyObject* key(const YamlNode& node, unsigned depth);
   PyObject* key_content(const YamlNode& node, unsigned depth);
@@ -207,7 +211,7 @@ class NodeConverter {
 };
 
 PyObject* NodeConverter::value(const YamlNode& node, unsigned depth) {
-  if (!node.anchor() || node.kind() == NodeKind::Alias) [[likely]] {
+  if (anchor_of(node) == nullptr || node.kind() == NodeKind::Alias) [[likely]] {
     return content(node, depth);
   }
   if (const auto it = values_.find(&node); it != values_.end()) {
@@ -227,7 +231,7 @@ PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {
     case NodeKind::Alias:
       return alias(node, depth);
     case NodeKind::Null:
-      if (const std::optional<std::string>& tag = node.tag()) {
+      if (const std::string* tag = tag_of(node)) {
         return resolved(std::string_view(), true, std::string_view(*tag));
       }
       return Py_NewRef(Py_None);
@@ -238,8 +242,8 @@ PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {
 PyObject* NodeConverter::scalar(const YamlNode& node) {
   const std::string_view text = node.text();
   const bool plain = node.scalar_style() == ScalarStyle::Plain;
-  const std::optional<std::string>& tag = node.tag();
-  if (!tag) {
+  const std::string* tag = tag_of(node);
+  if (tag == nullptr) {
     if (!plain) return new_str(text);
     if (settings_.timestamps) {
       if (const std::optional<Timestamp> ts = parse_timestamp(text)) {
@@ -289,32 +293,20 @@ PyObject* NodeConverter::sequence(const YamlNode& node, unsigned depth) {
   return list.release();
 }
 
+// Explicit keys overwrite whatever a merge brought, before or after them; a
+// merge only fills keys that are missing, so among several sources the
+// first one to supply a key wins. Which objects aliases give does not depend
+// on the order of conversion, so one loop serves mappings with and without
+// merge keys.
 PyObject* NodeConverter::mapping(const YamlNode& node, unsigned depth) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  if (has_merge_key(node)) return mapping_with_merges(node, dict.release(), depth);
-  for (std::size_t i = 0; i < node.pair_count(); ++i) {
-    PyRef k = PyRef::steal(child_key(node.key(i), depth + 1));
-    if (!k) return nullptr;
-    PyRef v = PyRef::steal(child(node.value(i), depth + 1));
-    if (!v) return nullptr;
-    if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
-  }
-  return dict.release();
-}
-
-// Explicit keys overwrite whatever a merge brought, before or after them; a
-// merge only fills keys that are missing, so among several sources the
-// first one to supply a key wins.
-PyObject* NodeConverter::mapping_with_merges(const YamlNode& node, PyObject* dict_raw,
-                                             unsigned depth) {
-  PyRef dict = PyRef::steal(dict_raw);
   bool slot_taken = false;
   for (std::size_t i = 0; i < node.pair_count(); ++i) {
     const YamlNode& key_node = node.key(i);
-    PyRef v = PyRef::steal(child(node.value(i), depth + 1));
-    if (!v) return nullptr;
-    if (is_merge_key(key_node)) {
+    if (is_merge_key(key_node)) [[unlikely]] {
+      PyRef v = PyRef::steal(child(node.value(i), depth + 1));
+      if (!v) return nullptr;
       PyRef leftover;
       if (!merge_into_py_dict(dict.get(), v.get(), leftover)) return nullptr;
       if (!leftover) continue;
@@ -327,6 +319,8 @@ PyObject* NodeConverter::mapping_with_merges(const YamlNode& node, PyObject* dic
     }
     PyRef k = PyRef::steal(child_key(key_node, depth + 1));
     if (!k) return nullptr;
+    PyRef v = PyRef::steal(child(node.value(i), depth + 1));
+    if (!v) return nullptr;
     if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
     // A quoted or otherwise tagged "<<" replaced what the merges kept there.
     if (slot_taken && key_node.kind() == NodeKind::Scalar && key_node.text() == kMergeKey) {
@@ -354,7 +348,7 @@ PyObject* NodeConverter::key(const YamlNode& node, unsigned depth) {
     if (target == nullptr) return Py_NewRef(Py_None);
   }
   if (!target->is_collection()) return value(*target, depth);
-  if (!target->anchor()) return key_content(*target, depth);
+  if (anchor_of(*target) == nullptr) return key_content(*target, depth);
   if (const auto it = keys_.find(target); it != keys_.end()) {
     return Py_NewRef(it->second.get());
   }
