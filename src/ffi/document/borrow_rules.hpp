@@ -64,8 +64,7 @@ inline constexpr ViewMemberRule kViewBorrows[] = {
     {"keys", kReads, kReadsOrFault},
     {"walk", kReads, kReadsOrFault},
     {"range", kReads, kReadsOrFault},
-    {"unwrap", kReads, kReadsOrFault},
-    {"to_dict", kReads, kReadsOrFault},
+    {"to_dict", kReads, kReadsOrFault},  // and unwrap, the same operation
     {"to_yaml", kReads, kReadsOrFault},
     {"__repr__", kReads, kReadsOrFault},
     {"node", kReads, kNoBorrow},

@@ -63,14 +63,8 @@ PyObject* document_subscript(PyObject* self, PyObject* key) {
 
 PyObject* document_get(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
-    static const char* keywords[] = {"key", "default", nullptr};
-    PyObject* key = nullptr;
-    PyObject* fallback = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:get", const_cast<char**>(keywords), &key,
-                                     &fallback)) {
-      return std::unexpected(PyError::fetch());
-    }
-    return value_or_default(getitem(self, key, document_borrow("get")), fallback);
+    const GetArgs get = OSV_TRY(parse_get_args(args, kwargs));
+    return value_or_default(getitem(self, get.key, document_borrow("get")), get.fallback);
   });
 }
 

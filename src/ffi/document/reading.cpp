@@ -239,6 +239,16 @@ PyResult<PyRef> node_position_tuple(const YamlNode& node) {
                                static_cast<unsigned long>(node.end_column) + 1));
 }
 
+PyResult<GetArgs> parse_get_args(PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"key", "default", nullptr};
+  GetArgs parsed{nullptr, nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:get", const_cast<char**>(keywords),
+                                   &parsed.key, &parsed.fallback)) {
+    return std::unexpected(PyError::fetch());
+  }
+  return parsed;
+}
+
 PyResult<PyRef> value_or_default(PyResult<PyRef> result, PyObject* fallback) {
   if (result) return result;
   PyError& error = result.error();

@@ -103,6 +103,13 @@ class DocumentReader {
 // and for a str that has no UTF-8 form (no error stays set).
 [[nodiscard]] std::optional<std::string_view> str_text(PyObject* obj) noexcept;
 
+// The arguments of get(key, default), both required (borrowed).
+struct GetArgs {
+  PyObject* key;
+  PyObject* fallback;
+};
+[[nodiscard]] PyResult<GetArgs> parse_get_args(PyObject* args, PyObject* kwargs);
+
 // get(): the result, or `fallback` when the result is an Exception; other
 // BaseExceptions and internal faults pass.
 [[nodiscard]] PyResult<PyRef> value_or_default(PyResult<PyRef> result, PyObject* fallback);

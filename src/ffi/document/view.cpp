@@ -93,29 +93,20 @@ Py_ssize_t view_length(PyObject* self) {
   });
 }
 
-std::string_view kind_name(NodeKind kind) noexcept {
-  switch (kind) {
-    case NodeKind::Scalar:
-      return "scalar";
-    case NodeKind::Sequence:
-      return "sequence";
-    case NodeKind::Mapping:
-      return "mapping";
-    case NodeKind::Alias:
-      return "alias";
-    case NodeKind::Null:
-      break;
-  }
-  return "null";
-}
-
 PyObject* view_repr(PyObject* self) {
   return guarded_call([&]() -> PyResult<PyRef> {
     ViewObject* view = as_view(self);
     HeldView held = OSV_TRY(hold(view, view_borrow("__repr__")));
     const YamlNode* node = view->cursor.resolve();
     std::string text = "OstrevaneDocumentView(";
-    text += node != nullptr ? kind_name(node->kind()) : std::string_view("<stale>");
+    if (node == nullptr) {
+      text += "<stale>";
+    } else {
+      // "mapping", "sequence", ...: the kind's name in lower case.
+      for (const char c : node_kind_name(node->kind())) {
+        text += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      }
+    }
     text += ')';
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   });
@@ -134,14 +125,8 @@ void view_dealloc(PyObject* self) noexcept {
 
 PyObject* view_get(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
-    static const char* keywords[] = {"key", "default", nullptr};
-    PyObject* key = nullptr;
-    PyObject* fallback = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:get", const_cast<char**>(keywords), &key,
-                                     &fallback)) {
-      return std::unexpected(PyError::fetch());
-    }
-    return value_or_default(view_getitem_in(self, key, view_borrow("get")), fallback);
+    const GetArgs get = OSV_TRY(parse_get_args(args, kwargs));
+    return value_or_default(view_getitem_in(self, get.key, view_borrow("get")), get.fallback);
   });
 }
 
@@ -172,14 +157,6 @@ PyObject* view_range(PyObject* self, PyObject*) {
     return read_view(self, view_borrow("range"), [&](DocumentReader&, const YamlNode& node) {
       return node_position_tuple(node);
     });
-  });
-}
-
-PyObject* view_unwrap(PyObject* self, PyObject*) {
-  return guarded_call([&] {
-    return read_view(
-        self, view_borrow("unwrap"),
-        [&](DocumentReader& reader, const YamlNode& node) { return reader.to_py(node); });
   });
 }
 
@@ -229,7 +206,7 @@ PyMethodDef g_view_methods[] = {
     {"range", reinterpret_cast<PyCFunction>(&view_range), METH_NOARGS,
      "range($self, /)\n--\n\n"
      "The node's 1-based source range `(start_line, start_col, end_line,\nend_col)`."},
-    {"unwrap", reinterpret_cast<PyCFunction>(&view_unwrap), METH_NOARGS,
+    {"unwrap", reinterpret_cast<PyCFunction>(&view_to_dict), METH_NOARGS,
      "unwrap($self, /)\n--\n\n"
      "The resolved plain-Python value of this node (dict/list/scalar)."},
     {"to_dict", reinterpret_cast<PyCFunction>(&view_to_dict), METH_NOARGS,
