@@ -43,6 +43,10 @@ PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& re
       for (std::size_t i = mapping.pair_count(); i-- > 0;) {
         const YamlNode& k = mapping.key(i);
         if (k.kind() != NodeKind::Scalar) continue;
+        // Resolving costs more than comparing: only a key with the same
+        // text, or any key when looking for "<<" (a "!!merge" key converts
+        // to it whatever its text), can match.
+        if (k.text() != *text && *text != kMergeKey) continue;
         const std::optional<std::string_view> value = str_value_of(k, reader.settings());
         if (value && *value == *text) return i;
       }
