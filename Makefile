@@ -94,7 +94,7 @@ asan: $(MESON_ASAN)/build.ninja $(PY)
 # build/fuzz/artifacts. Not part of `make test`.
 FUZZ_SECONDS ?= 60
 FUZZ_ARGS ?=
-FUZZ_HARNESSES := fuzz_input_decode fuzz_scan fuzz_decode fuzz_write fuzz_compose
+FUZZ_HARNESSES := fuzz_input_decode fuzz_scan fuzz_decode fuzz_write fuzz_compose fuzz_emit
 FUZZ_DIR := build/fuzz
 FUZZ_CXX := clang++-14
 FUZZ_SHIM := $(FUZZ_DIR)/shim
@@ -104,7 +104,8 @@ FUZZ_SAN := -fsanitize=address,undefined
 FUZZ_ENV := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=tests/fuzz/ubsan.supp
 FUZZ_FLAGS := -std=c++2b -isystem $(FUZZ_SHIM) -Isrc -g -O1 -fno-omit-frame-pointer $(FUZZ_SAN)
 FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/value/*.cpp src/resolver/*.cpp src/decode/*.cpp \
-	src/encode/*.cpp src/emit_util/*.cpp src/roundtrip/*.cpp src/roundtrip/composer/*.cpp) \
+	src/encode/*.cpp src/emit_util/*.cpp src/roundtrip/*.cpp src/roundtrip/composer/*.cpp \
+	src/roundtrip/emit/*.cpp) \
 	src/schema/modeline.cpp
 FUZZ_OBJS := $(FUZZ_CORE:%.cpp=$(FUZZ_DIR)/obj/%.o)
 FUZZ_BINS := $(FUZZ_HARNESSES:%=$(FUZZ_DIR)/bin/%)

@@ -222,10 +222,13 @@ PyResult<PyRef> document_text_for_dumps(DocumentObject* doc) {
   return text_bytes(doc->data);
 }
 
-PyResult<bool> document_has_roots(DocumentObject* doc) {
+PyResult<PyRef> document_json_values(DocumentObject* doc) {
   PyObject* self = reinterpret_cast<PyObject*>(doc);
-  MemberBorrow held = OSV_TRY(borrow(self, document_borrow("to_json")));
-  return !doc->data.roots.empty();
+  {
+    MemberBorrow held = OSV_TRY(borrow(self, document_borrow("to_json")));
+    if (doc->data.roots.empty()) return PyRef::borrow(Py_None);
+  }
+  return checked(PyObject_CallMethod(self, "to_dict", nullptr));
 }
 
 }  // namespace ostrevane::ffi

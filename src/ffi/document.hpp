@@ -38,8 +38,9 @@ struct DocumentObject {
 // shared borrow whose conflict is an internal fault.
 [[nodiscard]] PyResult<PyRef> document_text_for_dumps(DocumentObject* doc);
 
-// The document branch of to_json: whether the document has any root, under
-// the same borrow.
-[[nodiscard]] PyResult<bool> document_has_roots(DocumentObject* doc);
+// The document branch of to_json: what its to_dict method returns, or None
+// (written as null) when the document has no root, which is seen under the
+// same borrow. New reference.
+[[nodiscard]] PyResult<PyRef> document_json_values(DocumentObject* doc);
 
 }  // namespace ostrevane::ffi

@@ -4,12 +4,12 @@
 #include <string_view>
 #include <utility>
 
+#include "value/value.hpp"
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/document.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/options.hpp"
-#include "value/value.hpp"
 
 namespace ostrevane::ffi {
 namespace {
@@ -28,9 +28,9 @@ PyResult<PyObject*> view_values(PyObject* obj, PyRef& values) {
   return values.get();
 }
 
-PyResult<PyRef> to_bytes(std::string_view text) {
+PyResult<PyRef> to_bytes(const OutputBuffer& out) {
   PyRef bytes =
-      PyRef::steal(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+      PyRef::steal(PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
   if (!bytes) return std::unexpected(PyError::fetch());
   return bytes;
 }
@@ -102,18 +102,14 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
     write_yaml_document(out, tree, options);
     drop_encoded_tree(std::move(tree), outside_arena);
   }
-  return to_bytes(out.view());
+  return to_bytes(out);
 }
 
 PyResult<PyRef> to_json(const ToJsonArgs& args) {
   PyObject* obj = args.obj;
-  // A document is written as its plain values (to_dict); one without roots
-  // is null.
   PyRef document_values;
   if (DocumentObject* doc = OSV_TRY(as_document(obj))) {
-    if (!OSV_TRY(document_has_roots(doc))) return to_bytes(std::string_view("null"));
-    document_values = PyRef::steal(PyObject_CallMethod(obj, "to_dict", nullptr));
-    if (!document_values) return std::unexpected(PyError::fetch());
+    document_values = OSV_TRY(document_json_values(doc));
     obj = document_values.get();
   }
   PyRef values;
@@ -136,7 +132,7 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
     drop_encoded_tree(std::move(tree), outside_arena);
   }
   if (!written) return std::unexpected(encode_error(std::move(written.error().message)));
-  return to_bytes(out.view());
+  return to_bytes(out);
 }
 
 }  // namespace ostrevane::ffi

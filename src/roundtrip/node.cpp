@@ -242,6 +242,82 @@ YamlNode YamlNode::clone() const {
   return copy;
 }
 
+std::string node_debug_text(const YamlNode& node) {
+  static constexpr std::string_view kStyles[] = {"Plain", "SingleQuoted", "DoubleQuoted", "Literal",
+                                                 "Folded"};
+  // Built by appends only: g++ 12 warns (-Wrestrict) on "..." + std::string.
+  std::string out = "YamlNode { kind: ";
+  const auto quoted = [&](std::string_view text) {
+    out += '"';
+    out += text;
+    out += '"';
+  };
+  const auto number = [&](std::uint64_t n) { out += std::to_string(n); };
+  out += node_kind_name(node.kind());
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      out += '(';
+      quoted(node.text());
+      out += ", ";
+      out += kStyles[static_cast<std::size_t>(node.scalar_style())];
+      out += ')';
+      break;
+    case NodeKind::Alias:
+      out += '(';
+      quoted(node.text());
+      out += ')';
+      break;
+    case NodeKind::Sequence:
+      out += '(';
+      number(node.item_count());
+      out += " items)";
+      break;
+    case NodeKind::Mapping:
+      out += '(';
+      number(node.pair_count());
+      out += " pairs)";
+      break;
+    case NodeKind::Null:
+      break;
+  }
+  const auto position = [&](std::uint64_t offset, std::uint32_t line, std::uint32_t column) {
+    number(offset);
+    out += ':';
+    number(line);
+    out += ':';
+    number(column);
+  };
+  out += ", span: ";
+  position(node.span.offset, node.span.line, node.span.column);
+  out += '+';
+  number(node.span.file_id);
+  out += ", end: ";
+  position(node.end_offset, node.end_line, node.end_column);
+  if (node.anchor()) {
+    out += ", anchor: ";
+    quoted(*node.anchor());
+  }
+  if (node.tag()) {
+    out += ", tag: ";
+    quoted(*node.tag());
+  }
+  if (node.source()) {
+    out += ", source: ";
+    out += node.source()->tag;
+    out += ' ';
+    out += node.source()->target;
+  }
+  out += ", style: ";
+  out += collection_style_name(node.style);
+  if (node.explicit_start) out += ", explicit_start";
+  if (node.leading_bom) out += ", leading_bom";
+  if (node.synthetic) out += ", synthetic";
+  if (node.explicit_key) out += ", explicit_key";
+  if (node.comments.modified) out += ", modified";
+  out += " }";
+  return out;
+}
+
 void push_children(const YamlNode& node, std::vector<const YamlNode*>& out) {
   for (const YamlNode& child : node.children()) out.push_back(&child);
 }

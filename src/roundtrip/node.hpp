@@ -184,6 +184,12 @@ class YamlNode {
   // A mapping key written in the explicit "? " form.
   bool explicit_key = false;
 
+ private:
+  // Beside the flags above, so the kind bytes fill their padding.
+  NodeKind kind_ = NodeKind::Null;
+  ScalarStyle scalar_style_ = ScalarStyle::Plain;
+
+ public:
   // A Null node with all-zero positions.
   YamlNode() noexcept = default;
   ~YamlNode();
@@ -270,8 +276,6 @@ class YamlNode {
   std::string text_;
   NodeList children_;
   std::unique_ptr<NodeExtras> extras_;
-  NodeKind kind_ = NodeKind::Null;
-  ScalarStyle scalar_style_ = ScalarStyle::Plain;
 };
 
 // Appends pointers to the node's direct children: a sequence's items in
@@ -279,6 +283,12 @@ class YamlNode {
 // Serves non-recursive walks.
 void push_children(const YamlNode& node, std::vector<const YamlNode*>& out);
 void push_children(YamlNode& node, std::vector<YamlNode*>& out);
+
+// One node's debug text for internal-fault messages, its children only
+// counted: YamlNode { kind: Scalar("a", Plain), span: 0:0:0+0, end: 1:0:1,
+// anchor: "x", tag: "!t", style: Block, explicit_key, ... }. The fields shown
+// after `style` are the flags that are set.
+std::string node_debug_text(const YamlNode& node);
 
 // Destroys a tree of any depth without recursion. ~YamlNode already does
 // this; the name states the intent where a whole, possibly deep tree ends.

@@ -8,6 +8,8 @@
 // tree is dropped without recursion.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "../cpp/roundtrip/dump_node.hpp"
@@ -27,8 +29,25 @@ std::string where(const ScanError& e) {
   return e.message + " at offset " + std::to_string(e.span.offset);
 }
 
+// The (line, column) of `to`, counted byte by byte from a scalar's start.
+std::pair<std::uint32_t, std::uint32_t> count_to(std::string_view text, const Span& from,
+                                                 std::uint64_t to) {
+  std::uint32_t line = from.line, column = from.column;
+  for (std::uint64_t i = from.offset; i < to; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+      ++line;
+      column = 0;
+    } else if ((c & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return {line, column};
+}
+
 // Checks every node's positions and counts the comment texts attached.
-std::uint64_t check_tree(const YamlNode& root, std::size_t text_size) {
+std::uint64_t check_tree(const YamlNode& root, std::string_view text) {
+  const std::size_t text_size = text.size();
   std::uint64_t attached = 0;
   std::vector<const YamlNode*> work{&root};
   while (!work.empty()) {
@@ -40,6 +59,9 @@ std::uint64_t check_tree(const YamlNode& root, std::size_t text_size) {
     if (n->kind() == NodeKind::Scalar) {
       FUZZ_REQUIRE(n->end_offset >= n->span.offset, "a scalar ending before its start");
       FUZZ_REQUIRE(n->end_line >= n->span.line, "a scalar ending on an earlier line");
+      const auto end = count_to(text, n->span, n->end_offset);
+      FUZZ_REQUIRE(end.first == n->end_line && end.second == n->end_column,
+                   "a scalar's end line or column is wrong");
     }
     if (n->kind() == NodeKind::Mapping) {
       FUZZ_REQUIRE(n->children().size() % 2 == 0, "a mapping with an odd child count");
@@ -83,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::uint64_t attached = 0;
   for (const YamlNode& root : *roots) {
-    attached += check_tree(root, text.size());
+    attached += check_tree(root, text);
     YamlNode copy = root.clone();
     FUZZ_REQUIRE(testing::dump_node(copy, true, true) == testing::dump_node(root, true, true),
                  "a clone differs from its original");

@@ -1,5 +1,6 @@
 #include "roundtrip/composer/composer.hpp"
 
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -21,20 +22,37 @@ constexpr bool has_byte(std::uint64_t w, unsigned char b) noexcept {
   return ((x - kOnes) & ~x & kHighs) != 0;
 }
 
+// The bytes of an ASCII word `w` equal to `b`, each as its high bit; exact
+// (no false positives from borrows), unlike has_byte.
+constexpr std::uint64_t ascii_byte_mask(std::uint64_t w, unsigned char b) noexcept {
+  constexpr std::uint64_t kLows = ~kHighs;
+  const std::uint64_t x = w ^ (kOnes * b);
+  return ~(((x & kLows) + kLows) | x) & kHighs;
+}
+
 // Moves (line, column) from `from` to `to` over `text`: LF, a CR not
 // followed by LF, and CR LF each end a line; columns count code points.
-// Runs of plain ASCII go 8 bytes at a time.
+// ASCII without CR goes 8 bytes at a time, line feeds included (block
+// scalars are mostly such text).
 void advance_position(std::string_view text, std::uint64_t from, std::uint64_t to,
                       std::uint32_t& line, std::uint32_t& column) noexcept {
   if (to > text.size()) to = text.size();
   const char* p = text.data();
   std::uint64_t i = from;
   while (i < to) {
-    if (to - i >= 8) {
+    if (std::endian::native == std::endian::little && to - i >= 8) {
       std::uint64_t w;
       std::memcpy(&w, p + i, 8);
-      if ((w & kHighs) == 0 && !has_byte(w, '\n') && !has_byte(w, '\r')) {
-        column += 8;
+      if ((w & kHighs) == 0 && !has_byte(w, '\r')) {
+        const std::uint64_t feeds = ascii_byte_mask(w, '\n');
+        if (feeds == 0) {
+          column += 8;
+        } else {
+          // One high bit per line feed: gather them into the top byte.
+          line += static_cast<std::uint32_t>(((feeds >> 7) * kOnes) >> 56);
+          // Bytes after the last line feed of the word (little-endian).
+          column = static_cast<std::uint32_t>(__builtin_clzll(feeds) / 8);
+        }
         i += 8;
         continue;
       }
@@ -374,6 +392,11 @@ void Composer::drop_scratch_from(std::size_t base) noexcept {
   scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
 }
 
+Composer::Got Composer::abandon(std::size_t base) noexcept {
+  drop_scratch_from(base);
+  return Got::Failed;
+}
+
 // Moves the children stacked since `base` into the node's exactly sized
 // child vector.
 void Composer::take_children(YamlNode& out, std::size_t base) {
@@ -396,10 +419,6 @@ void Composer::take_children(YamlNode& out, std::size_t base) {
 Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_mapping({});
-  const auto failed = [&] {
-    drop_scratch_from(base);
-    return Got::Failed;
-  };
   while (more()) {
     const Token& t = tok();
     const K kind = t.kind;
@@ -417,13 +436,13 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
       ++pos_;
       YamlNode key;
       Got got = compose_node_guarded(key, false);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) key = zero_null();
       key.explicit_key = explicit_key;
       if (at(K::Value)) ++pos_;
       YamlNode value;
       got = compose_node_guarded(value, true);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
       scratch_.push_back(std::move(key));
       scratch_.push_back(std::move(value));
@@ -439,7 +458,7 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
         if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
             first.kind == K::SequenceEntry) {
           fail("a block collection cannot be a mapping key", first.span);
-          return failed();
+          return abandon(base);
         }
       }
     }
@@ -448,18 +467,18 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
     const std::uint64_t before = consumed();
     YamlNode key;
     Got got = compose_node_guarded(key, false);
-    if (got == Got::Failed) return failed();
+    if (got == Got::Failed) return abandon(base);
     if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
     YamlNode value;
     if (at(K::Value)) {
       ++pos_;
       got = compose_node_guarded(value, true);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
     } else {
       if (!flow && first_kind == K::Scalar) {
         fail("expected ':' after mapping key", first_span);
-        return failed();
+        return abandon(base);
       }
       value = zero_null();
     }
@@ -474,10 +493,6 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
 Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
   const std::size_t base = scratch_.size();
   out.set_sequence({});
-  const auto failed = [&] {
-    drop_scratch_from(base);
-    return Got::Failed;
-  };
   while (more()) {
     const Token& t = tok();
     const K kind = t.kind;
@@ -492,7 +507,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
       ++pos_;
       YamlNode item;
       const Got got = compose_flow_sequence_item(item, flow);
-      if (got == Got::Failed) return failed();
+      if (got == Got::Failed) return abandon(base);
       if (got == Got::Node) add_item(std::move(item), comma, false);
       continue;
     }
@@ -506,7 +521,7 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
     const std::uint64_t before = consumed();
     YamlNode item;
     const Got got = compose_flow_sequence_item(item, flow);
-    if (got == Got::Failed) return failed();
+    if (got == Got::Failed) return abandon(base);
     if (got == Got::None) break;
     add_item(std::move(item), entry, false);
     if (consumed() == before || !more()) break;
@@ -539,10 +554,7 @@ Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
   } else {
     got = compose_node_guarded(item, false);
   }
-  if (got == Got::Failed) {
-    drop_scratch_from(base);
-    return got;
-  }
+  if (got == Got::Failed) return abandon(base);
   if (got == Got::Node) add_item(std::move(item), dash, true);
   return Got::Node;
 }

@@ -110,6 +110,8 @@ class Composer {
   void add_item(YamlNode&& item, const Span& entry, bool after_dash);
   void take_children(YamlNode& out, std::size_t base);
   void drop_scratch_from(std::size_t base) noexcept;
+  // Drops the children stacked since `base` and reports the failure.
+  Got abandon(std::size_t base) noexcept;
   void set_end_from_children(YamlNode& node) const noexcept;
   void set_scalar_end(YamlNode& node, std::uint64_t end_offset) const noexcept;
   YamlNode zero_null() const noexcept;

@@ -29,6 +29,15 @@ bool first_entry_fits_dash_line(const YamlNode& collection) {
   return first.comments.blank_before == 0 && !has_head(first);
 }
 
+// The item's dash stands alone on its line, its content starting on the
+// next.
+bool dash_stands_alone(const Emitter& e, const YamlNode& item) {
+  if (!is_block_collection(e, item)) return false;
+  if (item.has_anchor_or_tag() || !first_entry_fits_dash_line(item)) return true;
+  if (item.kind() == NodeKind::Sequence) return !item.comments.compact;
+  return has_inline(item) || item.comments.inline_before_value;
+}
+
 // Where a mapping value's kept block-scalar source may go back: its key is
 // written where it stood, and the scalar starts on the key's line (a copy
 // of a scalar from elsewhere does not).
@@ -48,17 +57,21 @@ RawPlace item_raw_place(const YamlNode& sequence, const YamlNode& item, std::siz
 }
 
 // A value whose comments stand between its introducer line and itself: the
-// introducer's comment (when it has one), a line break, the head comments
-// at `indent` (those written above the dash excepted), the value on its own
-// line, its trailing comment.
+// introducer's comment (when it has one), a line break, with `all_below`
+// the blank lines and every head comment (else only the head comments below
+// the introducer's comment: the others stand above the item's dash), the
+// value on its own line at `indent`, its trailing comment.
 void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent,
-                                 bool all_heads) {
+                                 bool all_below) {
   emit_properties_after(e, node);
   const bool before = node.comments.inline_before_value;
   if (before) emit_inline_comment(e, node);
   e.output.push_back('\n');
+  if (all_below) emit_blank_lines(e, node);
   for (const HeadComment& head : node.comments.head()) {
-    if (all_heads || (before && head.below_introducer)) emit_comment_line(e, head.text, indent);
+    if (all_below || (before && head.below_introducer)) {
+      emit_comment_line(e, head.text, indent);
+    }
   }
   append_spaces(e.output, indent);
   emit_flow_node(e, node, indent);
@@ -67,7 +80,7 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
 }
 
 void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNode& item,
-                             std::size_t d) {
+                             std::size_t d, bool lead_below) {
   e.output.push_back('-');
   if (const IncludeSource* source = source_of(e, item)) {
     e.output.push_back(' ');
@@ -83,39 +96,37 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
   }
   if (is_block_collection(e, item)) {
     const bool mapping = item.kind() == NodeKind::Mapping;
-    const bool compact_ok = first_entry_fits_dash_line(item);
-    if (item.has_anchor_or_tag()) {
-      const std::size_t inner = mapping ? d + e.step() : d + 2;
+    if (!lead_below && !dash_stands_alone(e, item)) {
+      e.output.push_back(' ');
+      if (mapping) {
+        emit_block_mapping(e, item, d + 2, true);
+      } else {
+        emit_block_sequence(e, item, d + 2, true);
+      }
+    } else {
+      const std::size_t inner = mapping && item.has_anchor_or_tag() ? d + e.step() : d + 2;
       emit_properties_after(e, item);
       emit_inline_comment(e, item);
       e.output.push_back('\n');
-      emit_comments_below_introducer(e, item, inner);
+      if (lead_below) {
+        emit_blank_lines(e, item);
+        for (const HeadComment& head : item.comments.head()) {
+          emit_comment_line(e, head.text, inner);
+        }
+      } else {
+        emit_comments_below_introducer(e, item, inner);
+      }
       if (mapping) {
         emit_block_mapping(e, item, inner);
       } else {
         emit_block_sequence(e, item, inner);
       }
-    } else if (!mapping && item.comments.compact && compact_ok) {
-      e.output.push_back(' ');
-      emit_block_sequence(e, item, d + 2, true);
-    } else if (!mapping || has_inline(item) || item.comments.inline_before_value || !compact_ok) {
-      emit_inline_comment(e, item);
-      e.output.push_back('\n');
-      emit_comments_below_introducer(e, item, d + 2);
-      if (mapping) {
-        emit_block_mapping(e, item, d + 2);
-      } else {
-        emit_block_sequence(e, item, d + 2);
-      }
-    } else {
-      e.output.push_back(' ');
-      emit_block_mapping(e, item, d + 2, true);
     }
     emit_foot_comments(e, item, d + 2);
     return;
   }
-  if (item.comments.inline_before_value) {
-    emit_value_below_introducer(e, item, d + 2, false);
+  if (item.comments.inline_before_value || lead_below) {
+    emit_value_below_introducer(e, item, d + 2, lead_below);
     return;
   }
   emit_pad(e, item);
@@ -138,8 +149,9 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
   if (is_empty_value(e, value)) {
     emit_properties_after(e, value);
     e.output.push_back('\n');
-    // Comment lines above a value on a later line (a tagged or anchored
-    // empty value is placed at the next token) stay below the key.
+    // Blank and comment lines above a value on a later line (a tagged or
+    // anchored empty value is placed at the next token) stay below the key.
+    emit_blank_lines(e, value);
     for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, nested);
     return;
   }
@@ -155,6 +167,10 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
         s = value.span.column > i ? nested : i;
       }
     }
+    // Blank lines between the key and the collection on its next line come
+    // back there; dropped, a first entry's would move up to it one save
+    // after the other.
+    emit_blank_lines(e, value);
     for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, s);
     if (value.kind() == NodeKind::Sequence) {
       emit_block_sequence(e, value, s);
@@ -313,21 +329,31 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
   const auto items = sequence.items();
   for (std::size_t k = 0; k < items.size(); ++k) {
     const YamlNode& item = items[k];
+    // Above the first dash, composing would give the first item's blank
+    // lines and comment lines to the sequence itself: where they stood
+    // between the dash and the item (or where the item is opened on the next
+    // line anyway) they are written after the dash line.
+    const bool lead_below =
+        k == 0 && !compact && !item.comments.inline_before_value && source_of(e, item) == nullptr &&
+        !is_empty_value(e, item) &&
+        (dash_stands_alone(e, item) || item.comments.blank_before != 0 || has_head(item));
     if (k != 0 || !compact) {
-      emit_blank_lines(e, item);
-      const bool below = item.comments.inline_before_value;
-      for (const HeadComment& head : item.comments.head()) {
-        if (!below || !head.below_introducer) emit_comment_line(e, head.text, indent);
+      if (!lead_below) {
+        emit_blank_lines(e, item);
+        const bool below = item.comments.inline_before_value;
+        for (const HeadComment& head : item.comments.head()) {
+          if (!below || !head.below_introducer) emit_comment_line(e, head.text, indent);
+        }
       }
       append_spaces(e.output, indent);
     }
-    emit_sequence_item(e, sequence, item, indent);
+    emit_sequence_item(e, sequence, item, indent, lead_below);
   }
 }
 
 void emit_sequence_item(Emitter& e, const YamlNode& sequence, const YamlNode& item,
-                        std::size_t dash_indent) {
-  with_stack_guard([&] { emit_sequence_item_impl(e, sequence, item, dash_indent); });
+                        std::size_t dash_indent, bool lead_below) {
+  with_stack_guard([&] { emit_sequence_item_impl(e, sequence, item, dash_indent, lead_below); });
 }
 
 void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,

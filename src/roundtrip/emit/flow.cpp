@@ -59,6 +59,28 @@ bool keeps_block_style(std::string_view text, bool folded) noexcept {
   return reads_back_from_block(text);
 }
 
+// Blank lines that close a block scalar's kept source without belonging to
+// its value (clip and strip chomping leave them out): composing counts them
+// as the scalar's lines rather than as blank lines before the next node, so
+// a scalar written anew puts them back.
+std::size_t trailing_blank_lines(std::string_view raw, std::string_view text) noexcept {
+  const std::size_t header_end = raw.find('\n');
+  if (header_end == std::string_view::npos) return 0;
+  std::string_view body = raw.substr(header_end + 1);
+  std::size_t blank = 0;
+  while (!body.empty() && body.back() == '\n') {
+    body.remove_suffix(1);
+    const std::size_t lf = body.rfind('\n');
+    const std::string_view line = lf == std::string_view::npos ? body : body.substr(lf + 1);
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
+    ++blank;
+    body = lf == std::string_view::npos ? std::string_view() : body.substr(0, lf + 1);
+  }
+  const std::size_t final_lfs = text.size() - (text.find_last_not_of('\n') + 1);
+  const std::size_t in_value = final_lfs > 1 ? final_lfs - 1 : 0;
+  return blank > in_value ? blank - in_value : 0;
+}
+
 void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   const std::string_view text = node.text();
   bool folded = node.scalar_style() == ScalarStyle::Folded;
@@ -76,6 +98,9 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   write_block_header(e.output, text, folded ? '>' : '|');
   emit_inline_comment(e, node);  // stands on the header line
   write_literal_body(e.output, text, n);
+  if (const auto& raw = node.comments.raw()) {
+    e.output.append(trailing_blank_lines(*raw, text), '\n');
+  }
 }
 
 void emit_plain(Emitter& e, std::string_view text) {

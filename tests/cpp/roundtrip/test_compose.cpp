@@ -35,6 +35,10 @@ const CommentCase kComments[] = {
     {"a: 1\n\n# c\nb: 2", "map{a:1(pad1),b(b1 h[c]):2(pad1)}"},
     {"a: 1\n# c\n\nb: 2", "map{a:1(pad1),b(h[c]):2(pad1)}"},
     {"a: 1\n\n\nb: 2", "map{a:1(pad1),b(b2):2(pad1)}"},
+    // Blank lines are counted on the scanner's lines: CR LF and a lone CR
+    // end a line as LF does.
+    {"a: 1\r\n\r\n# c\r\nb: 2", "map{a:1(pad1),b(b1 h[c]):2(pad1)}"},
+    {"a: 1\r\r# c\rb: 2", "map{a:1(pad1),b(b1 h[c]):2(pad1)}"},
     // After a key's colon, the value on the next line: the value's inline
     // comment before the value, the gap counted from the colon.
     {"a:   # c\n  1", "map{a:1(i\"c\"/3 iv)}"},

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -113,7 +112,7 @@ TEST(Composer, DeepNestingOnSmallThreadStack) {
   EXPECT_EQ(result, "ok");
 }
 
-const YamlNode& at(const YamlNode& root, std::initializer_list<std::size_t> path) {
+const YamlNode& at(const YamlNode& root, const std::vector<std::size_t>& path) {
   const YamlNode* n = &root;
   for (const std::size_t i : path) n = &n->children()[i];
   return *n;
@@ -170,8 +169,7 @@ TEST(Composer, Positions) {
     auto roots = compose_plain(c.yaml, false);
     ASSERT_TRUE(roots) << c.yaml << ": " << describe(roots.error());
     ASSERT_FALSE(roots->empty()) << c.yaml;
-    const YamlNode* n = &roots->front();
-    for (const std::size_t i : c.path) n = &n->children()[i];
+    const YamlNode* n = &at(roots->front(), c.path);
     EXPECT_EQ(n->span.offset, c.offset) << c.yaml;
     EXPECT_EQ(n->span.line, c.line) << c.yaml;
     EXPECT_EQ(n->span.column, c.column) << c.yaml;

@@ -98,6 +98,23 @@ TEST(YamlNode, ExtrasAndCommentTextsAllocateOnlyWhenPresent) {
   EXPECT_EQ(*node.comments.inline_comment(), "");
 }
 
+TEST(YamlNode, DebugText) {
+  YamlNode node = YamlNode::scalar("a", ScalarStyle::SingleQuoted);
+  node.span = Span{4, 2, 1, 3};
+  node.end_offset = 7;
+  node.end_line = 1;
+  node.end_column = 6;
+  node.set_tag("!t");
+  node.explicit_key = true;
+  EXPECT_EQ(node_debug_text(node),
+            "YamlNode { kind: Scalar(\"a\", SingleQuoted), span: 4:1:3+2, end: 7:1:6, "
+            "tag: \"!t\", style: Block, explicit_key }");
+  YamlNode map = YamlNode::mapping({}, CollectionStyle::Flow);
+  map.append_pair(YamlNode::alias("x"), YamlNode());
+  EXPECT_EQ(node_debug_text(map),
+            "YamlNode { kind: Mapping(1 pairs), span: 0:0:0+0, end: 0:0:0, style: Flow }");
+}
+
 // Two equal keys stay two pairs, in source order.
 TEST(YamlNode, MappingKeepsDuplicateKeysInOrder) {
   YamlNode map = YamlNode::mapping({});

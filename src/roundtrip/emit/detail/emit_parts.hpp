@@ -51,8 +51,10 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
                         bool compact = false);
 void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t indent,
                          bool compact = false);
+// `lead_below`: the first item, whose dash stands alone: its blank lines
+// and head comments go after the dash line.
 void emit_sequence_item(Emitter& e, const YamlNode& sequence, const YamlNode& item,
-                        std::size_t dash_indent);
+                        std::size_t dash_indent, bool lead_below = false);
 void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,
                         std::size_t key_indent);
 void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, std::size_t indent);
