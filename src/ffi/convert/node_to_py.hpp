@@ -28,6 +28,7 @@
 
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane::ffi {
@@ -36,6 +37,10 @@ struct NodeToPySettings {
   ResolverMode mode = ResolverMode::Yaml12;
   // Untagged plain scalars that read as timestamps become dates.
   bool timestamps = false;
+  // An index the caller already built over the root, so that many small
+  // conversions of one tree build it once; nullptr: built on the first
+  // alias met.
+  const AnchorIndex* index = nullptr;
 };
 
 // `node` (under `root`, the root of its document) as Python values. New

@@ -103,10 +103,27 @@ PyResult<void> collect_path_values(const DocumentReader& reader, const YamlNode&
 
 }  // namespace
 
+const AnchorIndex& DocumentReader::index() const {
+  if (!index_) {
+    index_.emplace(root());
+    settings_.index = &*index_;
+  }
+  return *index_;
+}
+
 const YamlNode* DocumentReader::followed(const YamlNode& node) {
   if (node.kind() != NodeKind::Alias) return &node;
-  if (!index_) index_.emplace(root());
-  return index_->target(node);
+  return index().target(node);
+}
+
+PyResult<PyRef> DocumentReader::to_py(const YamlNode& node) const {
+  if (node.kind() == NodeKind::Alias) static_cast<void>(index());
+  return node_to_py(root(), node, settings_);
+}
+
+PyResult<PyRef> DocumentReader::to_py_key(const YamlNode& node) const {
+  if (node.kind() == NodeKind::Alias) static_cast<void>(index());
+  return node_to_py_key(root(), node, settings_);
 }
 
 std::optional<std::string_view> str_text(PyObject* obj) noexcept {
@@ -201,8 +218,7 @@ PyResult<PyRef> mapping_keys_list(const DocumentReader& reader, const YamlNode& 
   for (std::size_t i = 0; i < mapping.pair_count(); ++i) {
     const YamlNode& key = mapping.key(i);
     const bool scalar = key.kind() == NodeKind::Scalar || key.kind() == NodeKind::Null;
-    PyRef hashable =
-        OSV_TRY(scalar ? reader.to_py(key) : node_to_py_key(reader.root(), key, reader.settings()));
+    PyRef hashable = OSV_TRY(scalar ? reader.to_py(key) : reader.to_py_key(key));
     const int present = PyDict_Contains(seen.get(), hashable.get());
     if (present < 0) return std::unexpected(PyError::fetch());
     if (present) continue;

@@ -37,6 +37,9 @@ class DocumentReader {
   // `root` must be a valid index into the document's roots.
   DocumentReader(DocumentObject* doc, std::size_t root) noexcept
       : doc_(doc), root_(root), settings_{doc->data.resolver_mode, doc->data.timestamps} {}
+  // The settings point into the reader's own index.
+  DocumentReader(const DocumentReader&) = delete;
+  DocumentReader& operator=(const DocumentReader&) = delete;
 
   [[nodiscard]] DocumentObject* document() const noexcept { return doc_; }
   [[nodiscard]] std::size_t root_index() const noexcept { return root_; }
@@ -47,16 +50,19 @@ class DocumentReader {
   // alias with no definition.
   [[nodiscard]] const YamlNode* followed(const YamlNode& node);
 
-  // The node as a plain Python value. New reference.
-  [[nodiscard]] PyResult<PyRef> to_py(const YamlNode& node) const {
-    return node_to_py(root(), node, settings_);
-  }
+  // The node as a plain Python value. New reference. An alias builds the
+  // anchor index once for all conversions of this reader (a walk meets many).
+  [[nodiscard]] PyResult<PyRef> to_py(const YamlNode& node) const;
+  // The node as a dict key (node_to_py_key). New reference.
+  [[nodiscard]] PyResult<PyRef> to_py_key(const YamlNode& node) const;
 
  private:
+  const AnchorIndex& index() const;
+
   DocumentObject* doc_;
   std::size_t root_;
-  NodeToPySettings settings_;
-  std::optional<AnchorIndex> index_;
+  mutable NodeToPySettings settings_;
+  mutable std::optional<AnchorIndex> index_;
 };
 
 // A non-negative integer (anything with __index__, bool included, below
