@@ -377,3 +377,49 @@ def test_internal_fault_in_eq_propagates():
             call()
         assert type(info.value).__name__ == "PanicException"
         assert str(info.value) == "broken invariant: eq"
+
+
+# ---------------------------------------------------------------------------
+# Properties: item access, walk, keys and len agree with to_dict.
+
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+prop_keys = st.one_of(st.text(max_size=8), st.integers(-5, 5), st.booleans(), st.none())
+prop_values = st.recursive(
+    st.one_of(st.none(), st.booleans(), st.integers(), st.text(max_size=8),
+              st.floats(allow_nan=False)),
+    lambda children: st.one_of(st.lists(children, max_size=4),
+                               st.dictionaries(prop_keys, children, max_size=4)),
+    max_leaves=20,
+)
+
+
+def read_path(doc, path):
+    if not path:
+        return doc.to_dict()
+    node = doc
+    for step in path:
+        node = node[step]
+    return plain(node)
+
+
+@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(value=prop_values, flow=st.booleans())
+def test_item_access_walk_and_keys_agree_with_to_dict(value, flow):
+    text = o.dumps(value, option=o.OPT_FLOW_STYLE if flow else 0)
+    doc = loads(text, option=RT)
+    expected = doc.to_dict()
+    assert expected == value
+    for path, leaf in doc.walk():
+        assert read_path(doc, path) == leaf
+    if isinstance(expected, dict):
+        assert doc.keys() == list(expected)
+        assert len(doc) == len(expected)
+        for key, item in expected.items():
+            assert plain(doc[key]) == item
+            assert (key in doc) is isinstance(key, str)
+    elif isinstance(expected, list):
+        assert len(doc) == len(expected)
+        for i, item in enumerate(expected):
+            assert plain(doc[i]) == item
