@@ -44,8 +44,8 @@ PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& re
         const YamlNode& k = mapping.key(i);
         if (k.kind() != NodeKind::Scalar) continue;
         // Resolving costs more than comparing: only a key with the same
-        // text, or any key when looking for "<<" (a "!!merge" key converts
-        // to it whatever its text), can match.
+        // text can match, or, when looking for "<<", any key that resolves
+        // as a merge key (it converts to "<<").
         if (k.text() != *text && *text != kMergeKey) continue;
         const std::optional<std::string_view> value = str_value_of(k, reader.settings());
         if (value && *value == *text) return i;
