@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 
 namespace ostrevane {
@@ -129,7 +130,17 @@ bool suits_literal_block(std::string_view text) noexcept {
 }
 
 bool reads_back_from_block(std::string_view text) noexcept {
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // Words of printable ASCII, the bulk of block text, are passed whole.
+    while (i + 8 <= text.size()) {
+      const std::uint64_t w = detail::load_word(b + i);
+      if (detail::has_byte_below(w, 0x20) || detail::has_byte(w, 0x7F) || (w & detail::kHighs)) {
+        break;
+      }
+      i += 8;
+    }
+    if (i >= text.size()) break;
     const unsigned char c = byte_at(text, i);
     if (c == '\t' || c == '\n') continue;
     if (may_start_unprintable(c) && unprintable_at(text, i) != 0) return false;

@@ -55,10 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = testing::emit_roots(*first, settings);
 
   auto second = compose_documents(written);
-  FUZZ_REQUIRE(second.has_value(),
-               report("written text does not compose: " +
-                          (second ? std::string() : second.error().message),
-                      text, written));
+  FUZZ_REQUIRE(second.has_value(), report("written text does not compose: " +
+                                              (second ? std::string() : second.error().message),
+                                          text, written));
   FUZZ_REQUIRE(second->size() == first->size(), report("document count", text, written));
   for (std::size_t i = 0; i < first->size(); ++i) {
     const std::string diff =

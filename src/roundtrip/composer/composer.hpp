@@ -20,6 +20,10 @@
 //   recursion runs through with_stack_guard.
 // - The text must be valid UTF-8 (the scanner's own precondition) and must
 //   outlive the composer.
+//
+// Callers that want the whole road (scanner, composer, comment attachment)
+// use the entry points of compose.hpp; the round-trip road of loads_all may
+// drive a Composer itself to read document_starts.
 #pragma once
 
 #include <algorithm>

@@ -68,7 +68,7 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
   if (before) emit_inline_comment(e, node);
   e.output.push_back('\n');
   if (all_below) emit_blank_lines(e, node);
-  for (const HeadComment& head : node.comments.head()) {
+  for (const HeadComment& head : heads(node)) {
     if (all_below || (before && head.below_introducer)) {
       emit_comment_line(e, head.text, indent);
     }
@@ -110,7 +110,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
       e.output.push_back('\n');
       if (lead_below) {
         emit_blank_lines(e, item);
-        for (const HeadComment& head : item.comments.head()) {
+        for (const HeadComment& head : heads(item)) {
           emit_comment_line(e, head.text, inner);
         }
       } else {
@@ -152,7 +152,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     // Blank and comment lines above a value on a later line (a tagged or
     // anchored empty value is placed at the next token) stay below the key.
     emit_blank_lines(e, value);
-    for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, nested);
+    for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, nested);
     return;
   }
   if (is_block_collection(e, value)) {
@@ -171,7 +171,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     // back there; dropped, a first entry's would move up to it one save
     // after the other.
     emit_blank_lines(e, value);
-    for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, s);
+    for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, s);
     if (value.kind() == NodeKind::Sequence) {
       emit_block_sequence(e, value, s);
     } else {
@@ -230,7 +230,7 @@ bool spans_lines(const Emitter& e, const YamlNode& node, bool in_flow) {
   }
   if (!in_flow && is_block_collection(e, node)) return true;
   for (const YamlNode& child : node.children()) {
-    if (has_head(child) || has_inline(child) || !child.comments.foot().empty()) return true;
+    if (has_head(child) || has_inline(child) || !foot_lines(child).empty()) return true;
   }
   for (const YamlNode& child : node.children()) {
     if (with_stack_guard([&] { return spans_lines(e, child, true); })) return true;
@@ -249,8 +249,8 @@ void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent) {
 }
 
 void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
-  const auto& text = node.comments.inline_comment();
-  if (!text || e.last_inline == &node) return;
+  const std::string* text = inline_text(node);
+  if (text == nullptr || e.last_inline == &node) return;
   // The gap was measured from the node's end; a "," written since takes
   // one of its columns.
   const std::uint32_t spaces = node.comments.inline_spaces - (after_comma ? 1 : 0);
@@ -265,13 +265,13 @@ void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
 
 void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent) {
   if (!node.comments.inline_before_value) return;
-  for (const HeadComment& head : node.comments.head()) {
+  for (const HeadComment& head : heads(node)) {
     if (head.below_introducer) emit_comment_line(e, head.text, indent);
   }
 }
 
 void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent) {
-  for (const std::string& line : node.comments.foot()) emit_comment_line(e, line, indent);
+  for (const std::string& line : foot_lines(node)) emit_comment_line(e, line, indent);
 }
 
 void emit_properties(Emitter& e, const YamlNode& node) {
@@ -307,7 +307,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
     const YamlNode& value = mapping.value(p);
     if (p != 0 || !compact) {
       emit_blank_lines(e, key);
-      for (const HeadComment& head : key.comments.head()) emit_comment_line(e, head.text, indent);
+      for (const HeadComment& head : heads(key)) emit_comment_line(e, head.text, indent);
       append_spaces(e.output, indent);
     }
     if (needs_complex_key(e, key, p)) {
@@ -341,7 +341,7 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
       if (!lead_below) {
         emit_blank_lines(e, item);
         const bool below = item.comments.inline_before_value;
-        for (const HeadComment& head : item.comments.head()) {
+        for (const HeadComment& head : heads(item)) {
           if (!below || !head.below_introducer) emit_comment_line(e, head.text, indent);
         }
       }

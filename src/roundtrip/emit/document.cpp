@@ -68,7 +68,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
   }
   // Directives are only read before a "---".
   if (root.explicit_start || !root.directives().empty()) e.output.append("---\n");
-  for (const HeadComment& head : root.comments.head()) emit_comment_line(e, head.text, 0);
+  for (const HeadComment& head : heads(root)) emit_comment_line(e, head.text, 0);
 
   if (const IncludeSource* source = source_of(e, root)) {
     emit_directive_node(e, *source);

@@ -13,12 +13,37 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+// Short texts: one pass, where find_first_of would search its set per byte.
 bool has_line_break(std::string_view text) noexcept {
-  return text.find_first_of("\n\r") != std::string_view::npos;
+  for (const char c : text) {
+    if (c == '\n' || c == '\r') return true;
+  }
+  return false;
+}
+
+// A plain text that a flow collection would cut short: a flow indicator, a
+// ": " or a final ":".
+bool breaks_flow(std::string_view text) noexcept {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case ',':
+      case '[':
+      case ']':
+      case '{':
+      case '}':
+        return true;
+      case ':':
+        if (i + 1 == text.size() || text[i + 1] == ' ') return true;
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
 }
 
 bool entry_has_comments(const YamlNode& node) noexcept {
-  return has_head(node) || has_inline(node) || !node.comments.foot().empty();
+  return has_head(node) || has_inline(node) || !foot_lines(node).empty();
 }
 
 // Kept block-scalar source reads back the same where it is written again:
@@ -76,8 +101,12 @@ std::size_t trailing_blank_lines(std::string_view raw, std::string_view text) no
     ++blank;
     body = lf == std::string_view::npos ? std::string_view() : body.substr(0, lf + 1);
   }
-  const std::size_t final_lfs = text.size() - (text.find_last_not_of('\n') + 1);
-  const std::size_t in_value = final_lfs > 1 ? final_lfs - 1 : 0;
+  // The blank lines the body writes itself: one for a text of line feeds
+  // only (or none), one per final line feed beyond the first.
+  const std::size_t last = text.find_last_not_of('\n');
+  const std::size_t final_lfs = text.size() - (last == std::string_view::npos ? 0 : last + 1);
+  const std::size_t in_value =
+      (last == std::string_view::npos ? 1 : 0) + (final_lfs > 1 ? final_lfs - 1 : 0);
   return blank > in_value ? blank - in_value : 0;
 }
 
@@ -98,17 +127,14 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   write_block_header(e.output, text, folded ? '>' : '|');
   emit_inline_comment(e, node);  // stands on the header line
   write_literal_body(e.output, text, n);
-  if (const auto& raw = node.comments.raw()) {
+  if (const std::string* raw = raw_text(node)) {
     e.output.append(trailing_blank_lines(*raw, text), '\n');
   }
 }
 
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text);
-  if (!quote && e.flow_depth > 0) {
-    quote = text.find_first_of(",[]{}") != std::string_view::npos ||
-            text.find(": ") != std::string_view::npos || text.ends_with(':');
-  }
+  if (!quote && e.flow_depth > 0) quote = breaks_flow(text);
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
     quote = true;
@@ -121,14 +147,15 @@ void emit_plain(Emitter& e, std::string_view text) {
 }
 
 void emit_scalar(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place) {
-  const auto& raw = node.comments.raw();
-  if (raw && !node.comments.modified && e.flow_depth == 0 && raw_fits(*raw, place)) {
-    e.output.append(*raw);
-    if (raw->empty() || (raw->back() != '\n' && raw->back() != '\r')) {
+  const std::string* raw = raw_text(node);
+  if (raw != nullptr && !node.comments.modified && e.flow_depth == 0 && raw_fits(*raw, place)) {
+    const std::string_view kept = *raw;
+    e.output.append(kept);
+    if (kept.empty() || (kept.back() != '\n' && kept.back() != '\r')) {
       e.final_newline = e.output.size();
     }
     // A comment on the header line is part of the kept text.
-    if (has_inline(node) && raw->substr(0, raw->find('\n')).find('#') != std::string_view::npos) {
+    if (has_inline(node) && kept.substr(0, kept.find('\n')).find('#') != std::string_view::npos) {
       e.last_inline = &node;
     }
     return;
@@ -198,7 +225,7 @@ void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
     e.output.append("[\n");
     for (std::size_t k = 0; k < items.size(); ++k) {
       const YamlNode& item = items[k];
-      for (const HeadComment& head : item.comments.head()) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : heads(item)) emit_comment_line(e, head.text, m);
       append_spaces(e.output, m);
       emit_properties(e, item);
       emit_flow_node(e, item, m);
@@ -238,8 +265,8 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
     for (std::size_t p = 0; p < pairs; ++p) {
       const YamlNode& key = node.key(p);
       const YamlNode& value = node.value(p);
-      for (const HeadComment& head : key.comments.head()) emit_comment_line(e, head.text, m);
-      for (const HeadComment& head : value.comments.head()) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : heads(key)) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, m);
       append_spaces(e.output, m);
       emit_flow_key(e, key, m);
       e.output.append(": ");

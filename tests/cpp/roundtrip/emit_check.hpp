@@ -32,9 +32,9 @@ inline void mark_modified(YamlNode& root) {
 
 // Every root written into one text, as a document's text is: "---" before a
 // later root without its own marker, "..." before one with directives.
-inline std::string emit_roots(const NodeList& roots,
-                              const EmitterSettings& settings =
-                                  EmitterSettings::round_trip(NullStyle::Default)) {
+inline std::string emit_roots(
+    const NodeList& roots,
+    const EmitterSettings& settings = EmitterSettings::round_trip(NullStyle::Default)) {
   Emitter e(settings);
   if (!roots.empty() && roots.front().leading_bom) e.output.append("\xEF\xBB\xBF");
   for (std::size_t i = 0; i < roots.size(); ++i) {
@@ -113,8 +113,8 @@ inline std::string join_comments(const std::vector<std::string>& texts) {
 }
 
 // Empty when the trees agree, else the first difference found.
-inline std::string compare_rewritten(const YamlNode& before, const YamlNode& after,
-                                     bool comments, bool requoted = false) {
+inline std::string compare_rewritten(const YamlNode& before, const YamlNode& after, bool comments,
+                                     bool requoted = false) {
   if (comments) {
     const auto a = comment_texts(before);
     const auto b = comment_texts(after);
@@ -122,7 +122,8 @@ inline std::string compare_rewritten(const YamlNode& before, const YamlNode& aft
   }
   std::vector<std::pair<const YamlNode*, const YamlNode*>> work{{&before, &after}};
   while (!work.empty()) {
-    auto [a, b] = work.back();
+    const YamlNode* a = work.back().first;
+    const YamlNode* b = work.back().second;
     work.pop_back();
     const auto differ = [&](std::string what) {
       return what + " (node at line " + std::to_string(a->span.line + 1) + ", column " +

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "roundtrip/emit/emitter.hpp"
@@ -22,10 +24,15 @@ struct RawPlace {
 
 inline constexpr RawPlace kNoRaw{};
 
+// The accessors below read a node's side records through the inline
+// pointers: most nodes have neither comments nor properties, and every node
+// is asked several times.
+
 // The node's source, unless it is the one emit_without_source ignores.
 inline const IncludeSource* source_of(const Emitter& e, const YamlNode& node) noexcept {
-  const auto& source = node.source();
-  return source && &node != e.unsourced ? &*source : nullptr;
+  const NodeExtras* extras = node.extras();
+  if (extras == nullptr || !extras->source || &node == e.unsourced) return nullptr;
+  return &*extras->source;
 }
 
 // A non-empty Block collection that is not written as a directive.
@@ -34,11 +41,31 @@ inline bool is_block_collection(const Emitter& e, const YamlNode& node) noexcept
          source_of(e, node) == nullptr;
 }
 
-inline bool has_inline(const YamlNode& node) noexcept {
-  return node.comments.inline_comment().has_value();
+inline std::span<const HeadComment> heads(const YamlNode& node) noexcept {
+  const CommentTexts* texts = node.comments.texts();
+  return texts ? std::span<const HeadComment>(texts->head) : std::span<const HeadComment>();
 }
 
-inline bool has_head(const YamlNode& node) noexcept { return !node.comments.head().empty(); }
+inline std::span<const std::string> foot_lines(const YamlNode& node) noexcept {
+  const CommentTexts* texts = node.comments.texts();
+  return texts ? std::span<const std::string>(texts->foot) : std::span<const std::string>();
+}
+
+// The inline comment, or nullptr.
+inline const std::string* inline_text(const YamlNode& node) noexcept {
+  const CommentTexts* texts = node.comments.texts();
+  return texts && texts->inline_comment ? &*texts->inline_comment : nullptr;
+}
+
+// The kept block-scalar source, or nullptr.
+inline const std::string* raw_text(const YamlNode& node) noexcept {
+  const CommentTexts* texts = node.comments.texts();
+  return texts && texts->raw ? &*texts->raw : nullptr;
+}
+
+inline bool has_inline(const YamlNode& node) noexcept { return inline_text(node) != nullptr; }
+
+inline bool has_head(const YamlNode& node) noexcept { return !heads(node).empty(); }
 
 // Written as nothing after its ":" or "-" (only its properties follow).
 bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept;
