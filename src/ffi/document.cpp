@@ -201,9 +201,7 @@ PyResult<PyTypeObject*> document_type_object() {
 
 PyResult<PyRef> new_document_object(DocumentData data) {
   PyTypeObject* type = OSV_TRY(document_type_object());
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc != nullptr ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
-  if (self == nullptr) return std::unexpected(PyError::fetch());
+  PyObject* self = OSV_TRY(alloc_instance(type));
   DocumentObject* doc = as_doc(self);
   new (&doc->data) DocumentData(std::move(data));
   new (&doc->borrows) BorrowCounter();

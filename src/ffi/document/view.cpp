@@ -251,9 +251,7 @@ PyResult<PyTypeObject*> document_view_type_object() {
 
 PyResult<PyRef> new_view_object(CursorData cursor) {
   PyTypeObject* type = OSV_TRY(document_view_type_object());
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc != nullptr ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
-  if (self == nullptr) return std::unexpected(PyError::fetch());
+  PyObject* self = OSV_TRY(alloc_instance(type));
   ViewObject* view = as_view(self);
   new (&view->cursor) CursorData(std::move(cursor));
   new (&view->borrows) BorrowCounter();
