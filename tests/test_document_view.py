@@ -267,6 +267,14 @@ def test_lookup_reaches_the_matching_pair_among_equal_texts():
     assert nested["x"].get("1", None).keys() == ["v"]
 
 
+@needs_edits
+def test_lookup_after_an_edit_of_the_quoted_pair():
+    doc = rt("'1': a\n1: b\n")
+    doc["1"] = "z"
+    assert doc["1"] == "z" == doc.to_dict()["1"]
+    assert doc[1] == "b"
+
+
 def test_duplicate_keys_read_the_last_pair():
     view = rt("a: {v: 1}\na: {v: 2}\n")["a"]
     assert view["v"] == 2
