@@ -91,6 +91,14 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
       // Past the '*' and the name: a trailing comment's gap is measured
       // from there, so that writing it back keeps the source's spacing.
       return {node.span.line, node.span.column + 1 + count_chars(node.text())};
+    case NodeKind::Sequence:
+    case NodeKind::Mapping:
+      // An empty flow collection ends past its brackets ("[]", "{}"), for
+      // the same reason; an inner blank shrinks away once written back.
+      if (node.style == CollectionStyle::Flow && node.children().empty()) {
+        return {node.span.line, node.span.column + 2};
+      }
+      return start_of(node);
     default:
       return start_of(node);
   }
@@ -268,7 +276,7 @@ void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComm
 }
 
 LineColumn node_end_position(const YamlNode& node) {
-  if (!node.is_collection()) return leaf_end(node);
+  if (!node.is_collection() || node.children().empty()) return leaf_end(node);
   LineColumn end = start_of(node);
   bool any = false;
   std::vector<const YamlNode*> work;

@@ -12,7 +12,9 @@ namespace ostrevane::emit_detail {
 namespace {
 
 void emit_blank_lines(Emitter& e, const YamlNode& node) {
-  if (node.comments.blank_before != 0) e.output.append(node.comments.blank_before, '\n');
+  if (node.comments.blank_before != 0 && e.output.size() != e.content_start) {
+    e.output.append(node.comments.blank_before, '\n');
+  }
 }
 
 void emit_pad(Emitter& e, const YamlNode& node) {

@@ -68,7 +68,16 @@ void emit_document(Emitter& e, const YamlNode& root) {
   }
   // Directives are only read before a "---".
   if (root.explicit_start || !root.directives().empty()) e.output.append("---\n");
+  e.content_start = e.output.size();
   for (const HeadComment& head : heads(root)) emit_comment_line(e, head.text, 0);
+  // A block collection at the root has no line of its own for an inline
+  // comment (composing gives it one when a trailing comment stands before
+  // the node its line ends with): it goes on a line above, after the head
+  // comments, where it is read back in the same order. Written without its
+  // source, the root's inline comment is the directive line's.
+  if (is_block_collection(e, root) && has_inline(root) && &root != e.unsourced) {
+    emit_comment_line(e, *inline_text(root), 0);
+  }
 
   if (const IncludeSource* source = source_of(e, root)) {
     emit_directive_node(e, *source);
@@ -76,10 +85,13 @@ void emit_document(Emitter& e, const YamlNode& root) {
     e.output.push_back('\n');
   } else if (is_block_collection(e, root) && root.kind() == NodeKind::Mapping) {
     emit_collection_properties(e, root);
+    // Blank lines above the first entry would be read back as the root's.
+    e.content_start = e.output.size();
     const bool shifted = root.synthetic && root.tag().has_value();
     emit_block_mapping(e, root, shifted ? e.step() : 0);
   } else if (is_block_collection(e, root)) {
     emit_collection_properties(e, root);
+    e.content_start = e.output.size();
     const bool shifted = root.synthetic && root.tag().has_value() && !e.indentless_sequences;
     emit_block_sequence(e, root, shifted ? e.step() : 0);
   } else if (root.kind() == NodeKind::Null && root.synthetic && root.tag() && !root.anchor() &&

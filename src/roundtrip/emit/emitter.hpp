@@ -83,6 +83,11 @@ class Emitter {
   std::optional<std::size_t> final_newline;
   // A node whose own `source` is ignored (emit_without_source).
   const YamlNode* unsourced = nullptr;
+  // The output length where the current document's content begins (after
+  // its directives and "---", and for a block collection at the root its
+  // head comments and properties): blank lines are not written there, where
+  // reading back would give them to the root, which does not keep them.
+  std::size_t content_start = 0;
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };

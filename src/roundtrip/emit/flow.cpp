@@ -21,9 +21,12 @@ bool has_line_break(std::string_view text) noexcept {
   return false;
 }
 
-// A plain text that a flow collection would cut short: a flow indicator, a
-// ": " or a final ":".
-bool breaks_flow(std::string_view text) noexcept {
+// A plain text that would be cut short where it is written: a value
+// indicator (":" before a blank or at the end) or a comment (" #")
+// anywhere, a flow indicator inside a flow collection. Composed plain texts
+// hold none of them; this keeps whatever else built a tree from writing a
+// text that reads back as something else.
+bool breaks_plain(std::string_view text, bool in_flow) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {
     switch (text[i]) {
       case ',':
@@ -31,9 +34,13 @@ bool breaks_flow(std::string_view text) noexcept {
       case ']':
       case '{':
       case '}':
-        return true;
+        if (in_flow) return true;
+        break;
       case ':':
-        if (i + 1 == text.size() || text[i + 1] == ' ') return true;
+        if (i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\t') return true;
+        break;
+      case '#':
+        if (i != 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) return true;
         break;
       default:
         break;
@@ -97,7 +104,8 @@ std::size_t trailing_blank_lines(std::string_view raw, std::string_view text) no
     body.remove_suffix(1);
     const std::size_t lf = body.rfind('\n');
     const std::string_view line = lf == std::string_view::npos ? body : body.substr(lf + 1);
-    if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
+    // Only empty lines: one of spaces may be part of the value.
+    if (!line.empty() && line != "\r") break;
     ++blank;
     body = lf == std::string_view::npos ? std::string_view() : body.substr(0, lf + 1);
   }
@@ -117,6 +125,13 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
     write_double_quoted(e.output, text);
     return;
   }
+  // A block scalar without a content line takes its indentation from the
+  // next line holding something, which at the root may be a comment at
+  // column 0: such a text is quoted.
+  if (text.find_first_not_of('\n') == std::string_view::npos) {
+    emit_quoted(e, text, false);
+    return;
+  }
   if (!keeps_block_style(text, folded)) {
     if (!suits_literal_block(text)) {
       emit_quoted(e, text, false);
@@ -132,9 +147,18 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   }
 }
 
+// At the start of a line, "---" or "..." followed by a blank or the line's
+// end is a document marker, and a "%" may open a directive, not a plain text.
+bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
+  if (!(e.output.empty() || e.output.back() == '\n')) return false;
+  if (text.starts_with('%')) return true;
+  if (text.size() < 3 || !(text.starts_with("---") || text.starts_with("..."))) return false;
+  return text.size() == 3 || text[3] == ' ' || text[3] == '\t';
+}
+
 void emit_plain(Emitter& e, std::string_view text) {
-  bool quote = text.starts_with(kByteOrderMark) || has_line_break(text);
-  if (!quote && e.flow_depth > 0) quote = breaks_flow(text);
+  bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
+  if (!quote) quote = breaks_plain(text, e.flow_depth > 0);
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
     quote = true;

@@ -115,6 +115,10 @@ TEST(Emit, QuoteChoiceUnderPreferSingleQuotes) {
   }
   // The same text as a block value stays plain.
   EXPECT_EQ(emit_with(map(str("k"), str("a, b")), dump_settings(0, true)), "k: a, b\n");
+  // A value indicator or a comment would cut it short anywhere.
+  EXPECT_EQ(
+      emit_with(seq(str("a: b"), str("a #b"), str("k:"), str("a:b#c")), dump_settings(0, true)),
+      "- 'a: b'\n- 'a #b'\n- 'k:'\n- a:b#c\n");
 }
 
 TEST(Emit, QuotedStylesFoldAtTheWidthUnlessInAKey) {

@@ -81,6 +81,7 @@ const Case kComments[] = {
     {"flow_with_comments", "a: [\n    one,\n    two,  # two\n    three\n  ]\n", nullptr},
     {"flow_mapping_comments", "a: {\n    # head\n    b: 1,  # one\n    c: 2\n  }\n", nullptr},
     {"literal_with_comment", "a: |  # note\n  text\nb: 1\n", "a: | # note\n  text\nb: 1\n"},
+    {"empty_flow_with_comments", "a: []  # c\nb: {}  # d\n", nullptr},
     {"anchors_and_comments", "base: &b # anchor\n  x: 1\nuse: *b  # alias\n", nullptr},
     {"documents_with_comments", "# first\na: 1\n---\n# second\nb: 2\n", nullptr},
     {"byte_order_mark", "\xEF\xBB\xBF# c\na: 1\n", nullptr},
@@ -101,6 +102,13 @@ TEST(EmitRoundTrip, KeptBlockScalarSourceWhileUnmodified) {
   EXPECT_EQ(reemit_unmodified("- |\n  x\n- y\n"), "- |\n  x\n- y\n");
 }
 
+TEST(EmitRoundTrip, PlainTextThatWouldReadAsADocumentMarkerIsQuoted) {
+  EXPECT_EQ(reemit("\t...\n"), "\"...\"\n");
+  EXPECT_EQ(reemit("? --- x\n: v\n"), "? --- x\n: v\n");
+  EXPECT_EQ(reemit("a: ---\n"), "a: ---\n");
+  EXPECT_EQ(reemit(" %x\n"), "\"%x\"\n");
+}
+
 // --- The seven forms that change so that the text reads back the same ---
 
 // 1: a plain or single-quoted text holding a line break (an empty line in
@@ -119,6 +127,9 @@ TEST(EmitMend, BlockScalarThatNeedsAnIndentationIndicator) {
   EXPECT_EQ(reemit("a: >\n  one\n\n  two\n"), "a: |\n  one\n  two\n");
   // First line starts with a blank: double-quoted.
   EXPECT_EQ(reemit("a: |2\n    lead\n  x\n"), "a: \"  lead\\nx\\n\"\n");
+  // No content line: double-quoted.
+  EXPECT_EQ(reemit("--- |\n"), "---\n\"\"\n");
+  EXPECT_EQ(reemit("--- | # c\n"), "---\n\"\" # c\n");
   // Kept otherwise.
   EXPECT_EQ(reemit("a: >\n  one\n"), "a: >\n  one\n");
 }
