@@ -423,3 +423,43 @@ def test_item_access_walk_and_keys_agree_with_to_dict(value, flow):
         assert len(doc) == len(expected)
         for i, item in enumerate(expected):
             assert plain(doc[i]) == item
+
+
+# ---------------------------------------------------------------------------
+# Integer keys through __index__.
+
+class Index:
+    def __init__(self, value=None, exc=None):
+        self.value, self.exc = value, exc
+
+    def __index__(self):
+        if self.exc is not None:
+            raise self.exc
+        return self.value
+
+
+@pytest.mark.parametrize("text,key,expected", [
+    ("[a, b]\n", Index(1), "b"),
+    ("a: 1\n--- 2\n", Index(1), 2),
+    ("[a, b]\n", Index(exc=ValueError("no")), TypeError("mapping keys must be str or int")),
+    ("a: 1\n--- 2\n", Index(exc=ValueError("no")),
+     KeyError("multi-document access requires an integer index")),
+    ("[a, b]\n", Index(-1), TypeError("mapping keys must be str or int")),
+])
+def test_index_keys(text, key, expected):
+    doc = rt(text)
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected)) as info:
+            doc[key]
+        assert info.value.args == expected.args
+    else:
+        assert doc[key] == expected
+
+
+@pytest.mark.parametrize("text", ["[a, b]\n", "a: 1\n--- 2\n"])
+def test_interrupt_in_index_propagates(text):
+    doc = rt(text)
+    with pytest.raises(KeyboardInterrupt):
+        doc[Index(exc=KeyboardInterrupt())]
+    with pytest.raises(KeyboardInterrupt):
+        doc.get(Index(exc=KeyboardInterrupt()), None)

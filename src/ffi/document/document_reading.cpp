@@ -17,23 +17,6 @@ PyResult<MemberBorrow> borrow(PyObject* self, BorrowRule rule) {
   return MemberBorrow::take(as_doc(self)->borrows, rule);
 }
 
-// The root number a key names on a stream of several documents.
-std::optional<std::size_t> root_number(PyObject* key) noexcept {
-  if (!PyIndex_Check(key)) return std::nullopt;
-  PyObject* index = PyNumber_Index(key);
-  if (index == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  const unsigned long long n = PyLong_AsUnsignedLongLong(index);
-  Py_DECREF(index);
-  if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return static_cast<std::size_t>(n);
-}
-
 PyResult<PyRef> getitem(PyObject* self, PyObject* key, BorrowRule rule) {
   MemberBorrow held = OSV_TRY(borrow(self, rule));
   DocumentObject* doc = as_doc(self);
@@ -42,7 +25,7 @@ PyResult<PyRef> getitem(PyObject* self, PyObject* key, BorrowRule rule) {
     DocumentReader reader(doc, 0);
     return node_getitem(reader, NodePath(), reader.root(), key);
   }
-  const std::optional<std::size_t> number = root_number(key);
+  const std::optional<std::uint64_t> number = OSV_TRY(unsigned_index(key));
   if (!number) {
     return std::unexpected(key_error("multi-document access requires an integer index"));
   }

@@ -141,16 +141,27 @@ PyError key_error(std::string_view text) {
   return PyError::builtin(PyExc_KeyError, std::string(text));
 }
 
+PyResult<std::optional<std::uint64_t>> unsigned_index(PyObject* key) {
+  if (!PyIndex_Check(key)) return std::nullopt;
+  PyRef index = PyRef::steal(PyNumber_Index(key));
+  if (index) {
+    const unsigned long long n = PyLong_AsUnsignedLongLong(index.get());
+    if (!(n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+      return static_cast<std::uint64_t>(n);
+    }
+  }
+  // The conversion's own error (OverflowError, an __index__ that fails)
+  // gives way to the caller's; an interrupt does not.
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) return std::unexpected(PyError::fetch());
+  PyErr_Clear();
+  return std::nullopt;
+}
+
 PyResult<PathSegment> extract_path_segment(PyObject* key) {
   if (PyIndex_Check(key)) {
-    PyRef index = PyRef::steal(PyNumber_Index(key));
-    if (index) {
-      const unsigned long long n = PyLong_AsUnsignedLongLong(index.get());
-      if (!(n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-        return PathSegment::index(n);
-      }
+    if (const std::optional<std::uint64_t> n = OSV_TRY(unsigned_index(key))) {
+      return PathSegment::index(*n);
     }
-    PyErr_Clear();
   } else if (const std::optional<std::string_view> text = str_text(key)) {
     return PathSegment::key(std::string(*text));
   }

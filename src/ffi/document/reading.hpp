@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -64,6 +65,12 @@ class DocumentReader {
   mutable NodeToPySettings settings_;
   mutable std::optional<AnchorIndex> index_;
 };
+
+// `key` as an unsigned 64-bit index: an int (bool included) or anything
+// with __index__, from 0 to 2**64 - 1; nothing for other objects and values
+// (their conversion error dropped), except that a BaseException which is
+// not an Exception propagates.
+[[nodiscard]] PyResult<std::optional<std::uint64_t>> unsigned_index(PyObject* key);
 
 // A non-negative integer (anything with __index__, bool included, below
 // 2**64) as an Index step, a str as a Key step; else TypeError "mapping keys
