@@ -81,21 +81,27 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
   end_line(e);
 }
 
+// After a ":" or "-": a node made by a directive as the directive, an empty
+// value as its properties alone, each through the end of the line. False
+// when the node is neither.
+bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
+  if (const IncludeSource* source = source_of(e, node)) {
+    e.output.push_back(' ');
+    emit_directive_node(e, *source);
+    emit_inline_comment(e, node);
+    e.output.push_back('\n');
+    return true;
+  }
+  if (!is_empty_value(e, node)) return false;
+  emit_properties_after(e, node);
+  e.output.push_back('\n');
+  return true;
+}
+
 void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNode& item,
                              std::size_t d, bool lead_below) {
   e.output.push_back('-');
-  if (const IncludeSource* source = source_of(e, item)) {
-    e.output.push_back(' ');
-    emit_directive_node(e, *source);
-    emit_inline_comment(e, item);
-    e.output.push_back('\n');
-    return;
-  }
-  if (is_empty_value(e, item)) {
-    emit_properties_after(e, item);
-    e.output.push_back('\n');
-    return;
-  }
+  if (emit_directive_or_empty(e, item)) return;
   if (is_block_collection(e, item)) {
     const bool mapping = item.kind() == NodeKind::Mapping;
     if (!lead_below && !dash_stands_alone(e, item)) {
@@ -141,20 +147,13 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
   const std::size_t nested = i + e.step();
-  if (const IncludeSource* source = source_of(e, value)) {
-    e.output.push_back(' ');
-    emit_directive_node(e, *source);
-    emit_inline_comment(e, value);
-    e.output.push_back('\n');
-    return;
-  }
-  if (is_empty_value(e, value)) {
-    emit_properties_after(e, value);
-    e.output.push_back('\n');
-    // Blank and comment lines above a value on a later line (a tagged or
-    // anchored empty value is placed at the next token) stay below the key.
-    emit_blank_lines(e, value);
-    for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, nested);
+  if (emit_directive_or_empty(e, value)) {
+    // Blank and comment lines above an empty value on a later line (a
+    // tagged or anchored one is placed at the next token) stay below the key.
+    if (source_of(e, value) == nullptr) {
+      emit_blank_lines(e, value);
+      for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, nested);
+    }
     return;
   }
   if (is_block_collection(e, value)) {
@@ -316,12 +315,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
       emit_complex_key(e, key, value, indent);
       continue;
     }
-    emit_properties(e, key);
-    const bool saved = e.in_key;
-    e.in_key = true;
-    emit_flow_node(e, key, indent);
-    e.in_key = saved;
-    if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
+    emit_simple_key(e, key, indent);
     e.output.push_back(':');
     emit_mapping_value(e, key, value, indent);
   }

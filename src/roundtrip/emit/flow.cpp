@@ -21,12 +21,22 @@ bool has_line_break(std::string_view text) noexcept {
   return false;
 }
 
-// A plain text that would be cut short where it is written: a value
-// indicator (":" before a blank or at the end) or a comment (" #")
+// A plain text that would be cut short where it is written: a first
+// character that opens something else, a value indicator (":" before a
+// blank, or at the end but for a block key) or a comment (" #")
 // anywhere, a flow indicator inside a flow collection. Composed plain texts
 // hold none of them; this keeps whatever else built a tree from writing a
 // text that reads back as something else.
-bool breaks_plain(std::string_view text, bool in_flow) noexcept {
+bool breaks_plain(std::string_view text, bool in_flow, bool block_key) noexcept {
+  if (text.empty()) return false;
+  // A first character that opens something else: an indicator, or "?",
+  // ":" and "-" before a blank (or a flow indicator in a flow collection).
+  constexpr std::string_view kIndicators = ",[]{}#&*!|>'\"%@`";
+  if (kIndicators.find(text[0]) != std::string_view::npos) return true;
+  if (text[0] == '?' || text[0] == ':' || text[0] == '-') {
+    if (text.size() == 1 || text[1] == ' ' || text[1] == '\t') return true;
+    if (in_flow && std::string_view(",[]{}").find(text[1]) != std::string_view::npos) return true;
+  }
   for (std::size_t i = 0; i < text.size(); ++i) {
     switch (text[i]) {
       case ',':
@@ -37,7 +47,11 @@ bool breaks_plain(std::string_view text, bool in_flow) noexcept {
         if (in_flow) return true;
         break;
       case ':':
-        if (i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\t') return true;
+        // A block key's own ":" follows its last character ("b::" is the
+        // key "b:").
+        if (i + 1 == text.size() ? !block_key : text[i + 1] == ' ' || text[i + 1] == '\t') {
+          return true;
+        }
         break;
       case '#':
         if (i != 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) return true;
@@ -153,12 +167,14 @@ bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
   if (!(e.output.empty() || e.output.back() == '\n')) return false;
   if (text.starts_with('%')) return true;
   if (text.size() < 3 || !(text.starts_with("---") || text.starts_with("..."))) return false;
-  return text.size() == 3 || text[3] == ' ' || text[3] == '\t';
+  // A block key's ":" follows at once ("---:" is no marker).
+  if (text.size() == 3) return !e.in_key || e.flow_depth > 0;
+  return text[3] == ' ' || text[3] == '\t';
 }
 
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
-  if (!quote) quote = breaks_plain(text, e.flow_depth > 0);
+  if (!quote) quote = breaks_plain(text, e.flow_depth > 0, e.in_key && e.flow_depth == 0);
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
     quote = true;
@@ -219,12 +235,17 @@ void emit_null(Emitter& e, const YamlNode& node) {
 void emit_flow_key(Emitter& e, const YamlNode& key, std::size_t n) {
   // An implicit key must stay on one line.
   if (spans_lines(e, key, true)) e.output.append("? ");
-  emit_properties(e, key);
-  const bool saved = e.in_key;
-  e.in_key = true;
-  emit_flow_node(e, key, n);
-  e.in_key = saved;
-  if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
+  emit_simple_key(e, key, n);
+}
+
+// The end of an entry in the one-entry-per-line form: the node at m, ","
+// unless it is the last entry, its inline comment, the line feed.
+void finish_flow_line(Emitter& e, const YamlNode& node, std::size_t m, bool last) {
+  emit_properties(e, node);
+  emit_flow_node(e, node, m);
+  if (!last) e.output.push_back(',');
+  emit_inline_comment(e, node, !last);
+  e.output.push_back('\n');
 }
 
 void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
@@ -251,12 +272,7 @@ void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
       const YamlNode& item = items[k];
       for (const HeadComment& head : heads(item)) emit_comment_line(e, head.text, m);
       append_spaces(e.output, m);
-      emit_properties(e, item);
-      emit_flow_node(e, item, m);
-      const bool comma = k + 1 != items.size();
-      if (comma) e.output.push_back(',');
-      emit_inline_comment(e, item, comma);
-      e.output.push_back('\n');
+      finish_flow_line(e, item, m, k + 1 == items.size());
     }
     append_spaces(e.output, n);
     e.output.push_back(']');
@@ -294,12 +310,7 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
       append_spaces(e.output, m);
       emit_flow_key(e, key, m);
       e.output.append(": ");
-      emit_properties(e, value);
-      emit_flow_node(e, value, m);
-      const bool comma = p + 1 != pairs;
-      if (comma) e.output.push_back(',');
-      emit_inline_comment(e, value, comma);
-      e.output.push_back('\n');
+      finish_flow_line(e, value, m, p + 1 == pairs);
     }
     append_spaces(e.output, n);
     e.output.push_back('}');
@@ -338,6 +349,16 @@ void emit_flow_node_impl(Emitter& e, const YamlNode& node, std::size_t n, RawPla
 
 void emit_flow_node(Emitter& e, const YamlNode& node, std::size_t indent, RawPlace raw_place) {
   with_stack_guard([&] { emit_flow_node_impl(e, node, indent, raw_place); });
+}
+
+void emit_simple_key(Emitter& e, const YamlNode& key, std::size_t indent) {
+  emit_properties(e, key);
+  const bool saved = e.in_key;
+  e.in_key = true;
+  emit_flow_node(e, key, indent);
+  e.in_key = saved;
+  // The ":" must not be read as part of an alias's name ('*a :').
+  if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
 }
 
 void emit_flow_separator(Emitter& e, std::size_t indent) {

@@ -72,16 +72,9 @@ inline bool style_may_become(ScalarStyle a, ScalarStyle b, std::string_view text
   }
   switch (a) {
     case ScalarStyle::Plain:
-      // A leading byte-order mark is always quoted, and so is a text that
-      // would read as a document marker at the start of a line.
-      if ((text.starts_with("\xEF\xBB\xBF") || text.starts_with("---") || text.starts_with("...") ||
-           text.starts_with('%') || text.ends_with(':') ||
-           text.find(": ") != std::string_view::npos ||
-           text.find(" #") != std::string_view::npos) &&
-          b <= ScalarStyle::DoubleQuoted) {
-        return true;
-      }
-      return b == ScalarStyle::DoubleQuoted && has_break(text);
+      // Quoted where the plain form would read back as something else
+      // (emit_plain); the text itself is compared anyway.
+      return b <= ScalarStyle::DoubleQuoted;
     case ScalarStyle::SingleQuoted:
       return b == ScalarStyle::DoubleQuoted && has_break(text);
     case ScalarStyle::Literal:

@@ -95,6 +95,9 @@ void emit_properties_after(Emitter& e, const YamlNode& node);
 // flow.cpp
 void emit_flow_node(Emitter& e, const YamlNode& node, std::size_t indent,
                     RawPlace raw_place = kNoRaw);
+// A key in the simple form: its properties, the key with in_key set, and
+// a space after an alias; no ":".
+void emit_simple_key(Emitter& e, const YamlNode& key, std::size_t indent);
 void emit_flow_separator(Emitter& e, std::size_t indent);
 void emit_quoted(Emitter& e, std::string_view text, bool single);
 void emit_quoted_pref_single(Emitter& e, std::string_view text);
