@@ -401,3 +401,31 @@ def test_view_to_yaml_bounds_nested_aliases(depth, fails):
             "to_yaml() of this node expands aliases nested deeper than the limit of 100",)
     else:
         assert loads(doc["use"].to_yaml()) == doc["use"].to_dict()
+
+
+@needs_edits
+def test_reads_inside_an_assignment_meet_the_internal_fault():
+    doc = rt("a: 1\nv: {b: 2}\n")
+    view = doc["v"]
+    seen = []
+
+    class Key:
+        def __eq__(self, other):
+            for read in (lambda: doc["a"], lambda: view["b"], lambda: doc.get("a", 0),
+                         lambda: len(doc)):
+                try:
+                    read()
+                except BaseException as exc:  # noqa: B902
+                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
+            return False
+
+        __hash__ = object.__hash__
+
+    doc[Key()] = 3
+    assert seen[:4] == [
+        ("PanicException", "Already mutably borrowed"),
+        ("PanicException", "Already mutably borrowed"),
+        ("PanicException", "Already mutably borrowed"),
+        ("RuntimeError", "Already mutably borrowed"),
+    ]
+    assert doc["a"] == 1 and view["b"] == 2
