@@ -571,7 +571,8 @@ def comment_lines(before, inline, after):
 def scalar_desc(draw):
     text = draw(SCALAR_TEXT)
     before, inline = draw(OPTIONAL_LINES), draw(OPTIONAL_COMMENT)
-    return Built(S(text, comment_before=before, comment=inline), text,
+    tag = draw(st.sampled_from([None, "!!str", "tag:yaml.org,2002:str"]))
+    return Built(S(text, tag=tag, comment_before=before, comment=inline), text,
                  comment_lines(before, inline, None))
 
 
@@ -658,3 +659,12 @@ def test_an_accepted_explicit_style_reads_back_as_the_same_text(text, style, pla
     }[place]()
     # Plain text is written as asked even where it reads as another type.
     assert got == text or (style == "plain" and not isinstance(got, str))
+
+
+def test_an_empty_text_under_the_null_tag_is_written_as_null():
+    # Written as nothing it would vanish from a flow collection.
+    assert dump(Q([S("", tag="!!null"), 1], flow=True)) == "[null, 1]\n"
+    assert dump(M([(S("", tag="!!null"), 1)], flow=True)) == "{null: 1}\n"
+    assert dump({"a": S("", tag="!!null")}) == "a:\n"
+    assert dump([S("", tag="!!null", comment="c")]) == "- null # c\n"
+    assert o.loads(dump(Q([S("", tag="!!null")], flow=True))) == [None]

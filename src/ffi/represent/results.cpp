@@ -193,7 +193,11 @@ PyResult<YamlNode> scalar_result(const Representer& r, const ScalarDescriptor& d
     style = chosen.style;
     if (!chosen.keep_tag) tag.reset();
   }
-  YamlNode node = new_node(YamlNode::scalar(d.value, style));
+  // Only "!!null" on the empty text gets here: written as nothing, that
+  // text would vanish from a flow collection ("[, 1]" does not load), so it
+  // becomes the null node that writes itself as such.
+  const bool empty_plain = style == ScalarStyle::Plain && d.value.empty() && !tag;
+  YamlNode node = new_node(empty_plain ? YamlNode::null() : YamlNode::scalar(d.value, style));
   if (tag) node.set_tag(std::move(tag));
   return apply_represent_comments(std::move(node), d.comments, depth == 0);
 }
