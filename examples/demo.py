@@ -1,7 +1,7 @@
 """What works so far: loading YAML into Python objects (loads, loads_all),
 round-trip documents that keep the text as written (OPT_ROUND_TRIP),
-writing Python objects as YAML and JSON (dumps, to_json), the option
-constants, and the two functions that read the head of a YAML text (its %YAML
+writing Python objects as YAML and JSON (dumps, to_json), a represent
+callback that chooses styles and comments, the option constants, and the two functions that read the head of a YAML text (its %YAML
 version and its schema reference)."""
 
 import sys
@@ -37,6 +37,18 @@ def main(path):
     print("dumps with OPT_INDENT_4 | OPT_SORT_KEYS ->")
     print(ostrevane.dumps(config, option=ostrevane.OPT_INDENT_4 | ostrevane.OPT_SORT_KEYS).decode())
     print(f"to_json -> {ostrevane.to_json(config).decode()}")
+
+    # A represent callback answers for single objects: here the service name
+    # is written double-quoted with a comment, the tags as a flow list.
+    def represent(obj):
+        if obj == config["service"]["name"]:
+            return ostrevane.OstrevaneScalar(obj, style="double", comment="shown to users")
+        if obj is config["service"]["tags"]:
+            return ostrevane.OstrevaneSequence(obj, flow=True, comment_before="in order")
+        return None
+
+    print("dumps with a represent callback ->")
+    print(ostrevane.dumps(config, represent=represent).decode())
 
     doc = ostrevane.loads(data, option=ostrevane.OPT_ROUND_TRIP)
     print(f"loads with OPT_ROUND_TRIP -> {doc!r}, explicit_start={doc.explicit_start}")

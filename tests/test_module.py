@@ -58,10 +58,11 @@ OPTIONS = [
     "OPT_TIMESTAMPS",
 ]
 # The classes built so far, in the order start-up adds them.
-# OstrevaneTreeNode, OstrevaneDocumentView and OstrevaneNode are not built yet;
-# they will take their places after OstrevaneDocument.
+# OstrevaneTreeNode and OstrevaneNode are not built yet; they will take
+# their places around OstrevaneDocumentView.
 CLASSES = [
     "OstrevaneDocument",
+    "OstrevaneDocumentView",
     "OstrevaneTag",
     "OstrevaneAnnotatedDict",
     "OstrevaneAnnotatedList",

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "ffi/convert/node_to_py.hpp"
+#include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/document_reading.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/write_back.hpp"
 #include "roundtrip/document/document_text.hpp"
@@ -14,42 +16,7 @@
 namespace ostrevane::ffi {
 namespace {
 
-// ---------------------------------------------------------------------------
-// The borrow rules of every member. A reader borrows shared, a writer
-// exclusively; where the table says Fault, a conflict can only come from a
-// broken invariant and raises the internal fault instead of RuntimeError.
-
-struct MemberRule {
-  std::string_view member;
-  BorrowRule rule;
-};
-
-constexpr BorrowRule kReads{BorrowKind::Shared, BorrowConflict::RuntimeError};
-constexpr BorrowRule kWrites{BorrowKind::Exclusive, BorrowConflict::RuntimeError};
-constexpr BorrowRule kReadsOrFault{BorrowKind::Shared, BorrowConflict::Fault};
-constexpr BorrowRule kNoBorrow{BorrowKind::None, BorrowConflict::RuntimeError};
-
-constexpr MemberRule kDocumentBorrows[] = {
-    {"__repr__", kReads},       {"__len__", kReads},
-    {"__contains__", kReads},   {"explicit_start", kReads},
-    {"origin", kReads},         {"to_yaml", kReads},
-    {"range", kReads},          {"keys", kReads},
-    {"walk", kReads},           {"to_dict", kReads},
-    {"to_tree", kReads},        {"save", kReads},
-    {"__setitem__", kWrites},   {"__delitem__", kWrites},
-    {"set_origin", kWrites},    {"__getitem__", kReadsOrFault},
-    {"get", kReadsOrFault},     {"locate", kReadsOrFault},
-    {"anchors", kReadsOrFault}, {"dumps", kReadsOrFault},
-    {"to_json", kReadsOrFault}, {"node", kNoBorrow},
-};
-
-// The rule of `member`; a name missing from the table does not compile.
-consteval BorrowRule document_borrow(std::string_view member) {
-  for (const MemberRule& entry : kDocumentBorrows) {
-    if (entry.member == member) return entry.rule;
-  }
-  throw "member missing from kDocumentBorrows";
-}
+// The borrow rules of every member: kDocumentBorrows (document/borrow_rules.hpp).
 
 DocumentObject* as_doc(PyObject* self) noexcept { return reinterpret_cast<DocumentObject*>(self); }
 
@@ -168,6 +135,9 @@ void document_dealloc(PyObject* self) noexcept {
 }
 
 PyMethodDef g_document_methods[] = {
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&document_get)),
+     METH_VARARGS | METH_KEYWORDS, "get($self, key, default)\n--\n\n"},
+    {"keys", reinterpret_cast<PyCFunction>(&document_keys), METH_NOARGS, "keys($self, /)\n--\n\n"},
     {"to_yaml", reinterpret_cast<PyCFunction>(&document_to_yaml), METH_NOARGS,
      "to_yaml($self, /)\n--\n\n"
      "Serialize the document back to YAML bytes, preserving structure.\n\n"
@@ -179,6 +149,10 @@ PyMethodDef g_document_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "set_origin($self, path)\n--\n\n"
      "Record the path this document was loaded from (used by `save`)."},
+    {"range", reinterpret_cast<PyCFunction>(&document_range), METH_NOARGS,
+     "range($self, /)\n--\n\n"
+     "The 1-based source range `(start_line, start_col, end_line, end_col)` of the\n"
+     "document's root node, or `None` for an empty document."},
     {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&document_save)),
      METH_VARARGS | METH_KEYWORDS,
      "save($self, /, path=None)\n--\n\n"
@@ -191,6 +165,10 @@ PyMethodDef g_document_methods[] = {
     {"to_dict", reinterpret_cast<PyCFunction>(&document_to_dict), METH_NOARGS,
      "to_dict($self, /)\n--\n\n"
      "Return the document as plain Python objects (a resolved snapshot)."},
+    {"walk", reinterpret_cast<PyCFunction>(&document_walk), METH_NOARGS,
+     "walk($self, /)\n--\n\n"
+     "Every scalar leaf of the first document as a `(path, value)` pair, `path` a\n"
+     "tuple of mapping keys and sequence indices, for bulk edits through item access."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -213,6 +191,9 @@ PyType_Slot g_document_slots[] = {
     {Py_tp_doc, const_cast<char*>(kDocumentDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&document_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&document_repr)},
+    {Py_mp_subscript, reinterpret_cast<void*>(&document_subscript)},
+    {Py_mp_length, reinterpret_cast<void*>(&document_length)},
+    {Py_sq_contains, reinterpret_cast<void*>(&document_contains)},
     {Py_tp_methods, g_document_methods},
     {Py_tp_getset, g_document_getset},
     {0, nullptr},
@@ -238,9 +219,7 @@ PyResult<PyTypeObject*> document_type_object() {
 
 PyResult<PyRef> new_document_object(DocumentData data) {
   PyTypeObject* type = OSV_TRY(document_type_object());
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc != nullptr ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
-  if (self == nullptr) return std::unexpected(PyError::fetch());
+  PyObject* self = OSV_TRY(alloc_instance(type));
   DocumentObject* doc = as_doc(self);
   new (&doc->data) DocumentData(std::move(data));
   new (&doc->borrows) BorrowCounter();

@@ -13,6 +13,7 @@
 #include "encode/writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/document.hpp"
+#include "ffi/document/view.hpp"
 #include "ffi/options.hpp"
 #include "ffi/represent/represent.hpp"
 #include "roundtrip/emit/emitter.hpp"
@@ -22,28 +23,18 @@
 namespace ostrevane::ffi {
 namespace {
 
-// Document views are not built yet; until they are, their instances are
-// recognised by class name so that they fail plainly instead of being
-// serialised as ordinary objects.
-bool is_document_view(PyObject* obj) noexcept {
-  PyObject* mro = Py_TYPE(obj)->tp_mro;
-  if (mro == nullptr || !PyTuple_Check(mro)) return false;
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
-    const std::string_view name =
-        reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_name;
-    if (name == "_ostrevane.OstrevaneDocumentView") return true;
-  }
-  return false;
-}
-
 PyError not_implemented(std::string message) {
   return PyError::builtin(PyExc_NotImplementedError, std::move(message));
 }
 
-PyResult<void> refuse_views(const char* function, PyObject* obj) {
-  if (!is_document_view(obj)) return {};
-  return std::unexpected(not_implemented(std::string(function) +
-                                         "() of an OstrevaneDocumentView is not implemented yet"));
+// A view is written as its plain values: the result of its to_dict method,
+// kept in `values` (an exception from it is raised unchanged). Other objects
+// are returned as they are.
+PyResult<PyObject*> view_values(PyObject* obj, PyRef& values) {
+  if (!OSV_TRY(is_document_view(obj))) return obj;
+  values = PyRef::steal(PyObject_CallMethod(obj, "to_dict", nullptr));
+  if (!values) return std::unexpected(PyError::fetch());
+  return values.get();
 }
 
 // A thread's output buffer, kept between calls: a fresh one faults its
@@ -237,14 +228,19 @@ PyResult<NullStyle> null_style_from_option(std::uint64_t option) {
 PyResult<PyRef> dumps(const DumpsArgs& args) {
   // A document is written as its own text; every option is for other objects.
   if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
-  OSV_TRY(refuse_views("dumps", args.obj));
+  PyRef values;
+  PyObject* obj = OSV_TRY(view_values(args.obj, values));
   TreeStorage storage_of_tree;
   const EncodeOptions encode = storage_of_tree.attach(
       EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
   const NullStyle null_style = OSV_TRY(null_style_from_option(args.option));
-  if (args.represent != nullptr) return dumps_represented(args, null_style);
+  if (args.represent != nullptr) {
+    DumpsArgs represented = args;
+    represented.obj = obj;
+    return dumps_represented(represented, null_style);
+  }
   const WriterOptions options = writer_options(args.option, args.width, null_style);
-  Value tree = OSV_TRY(encode_object_guarded(args.obj, encode));
+  Value tree = OSV_TRY(encode_object_guarded(obj, encode));
   ResultStorage storage;
   OutputBuffer out(storage, kYamlOutputInitialCapacity);
   {
@@ -346,7 +342,8 @@ PyResult<PyRef> to_json(const ToJsonArgs& args) {
     document_values = OSV_TRY(document_json_values(doc));
     obj = document_values.get();
   }
-  OSV_TRY(refuse_views("to_json", obj));
+  PyRef values;
+  obj = OSV_TRY(view_values(obj, values));
   if (PyList_CheckExact(obj) && static_cast<std::size_t>(PyList_GET_SIZE(obj)) > kJsonBatchItems) {
     return to_json_in_batches(obj, args);
   }

@@ -80,4 +80,39 @@ int guarded_status(Body&& body) noexcept {
   return -1;
 }
 
+namespace detail {
+// Runs `body()` (yielding PyResult<T>) under the guard; `ok` turns a value
+// into what the slot returns, `failed` is what it returns with the
+// exception set.
+template <class R, class T, class Body, class Ok>
+R guarded_slot(Body&& body, Ok&& ok, R failed) noexcept {
+  GilEntry entry;
+  try {
+    PyResult<T> result = body();
+    if (result) [[likely]] {
+      return ok(*result);
+    }
+    std::move(result.error()).raise();
+  } catch (...) {
+    raise_current_cxx_exception();
+  }
+  return failed;
+}
+}  // namespace detail
+
+// For length slots: `body()` yields PyResult<Py_ssize_t>. Returns the length,
+// or -1 with the exception set.
+template <class Body>
+Py_ssize_t guarded_size(Body&& body) noexcept {
+  return detail::guarded_slot<Py_ssize_t, Py_ssize_t>(
+      body, [](Py_ssize_t n) { return n; }, Py_ssize_t{-1});
+}
+
+// For predicate slots (__contains__): `body()` yields PyResult<bool>.
+// Returns 1 or 0, or -1 with the exception set.
+template <class Body>
+int guarded_predicate(Body&& body) noexcept {
+  return detail::guarded_slot<int, bool>(body, [](bool b) { return b ? 1 : 0; }, -1);
+}
+
 }  // namespace ostrevane::ffi

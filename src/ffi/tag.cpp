@@ -105,6 +105,13 @@ void free_instance(PyObject* self) noexcept {
   Py_DECREF(type);
 }
 
+PyResult<PyObject*> alloc_instance(PyTypeObject* type) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc != nullptr ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
+  if (self == nullptr) return std::unexpected(PyError::fetch());
+  return self;
+}
+
 PyResult<PyRef> optional_text_to_py(const std::optional<std::string>& text) {
   if (!text) return PyRef::borrow(Py_None);
   return text_to_str(*text);
@@ -243,9 +250,7 @@ PyResult<PyTypeObject*> tag_type_object() {
 }
 
 PyResult<PyRef> new_tag_object(PyTypeObject* type, std::string tag, PyRef value) {
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc != nullptr ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
-  if (self == nullptr) return std::unexpected(PyError::fetch());
+  PyObject* self = OSV_TRY(alloc_instance(type));
   TagObject* obj = as_tag(self);
   new (&obj->tag) std::string(std::move(tag));
   obj->value = value.release();

@@ -143,6 +143,11 @@ class MemberBorrow {
 // the reference the instance held on its heap class.
 void free_instance(PyObject* self) noexcept;
 
+// The common start of instance creation: memory for an instance of `type`
+// from its tp_alloc (the base object's), contents not yet constructed. A
+// new reference, or the allocation's error.
+[[nodiscard]] PyResult<PyObject*> alloc_instance(PyTypeObject* type);
+
 // The getter body of an optional text member of a frozen class: a new str,
 // or None when the member is absent.
 [[nodiscard]] PyResult<PyRef> optional_text_to_py(const std::optional<std::string>& text);

@@ -41,6 +41,10 @@ inline constexpr std::string_view kInlineLineBreakMessage =
     "multi-line comment";
 inline constexpr std::string_view kUnicodeLineBreakMessage =
     "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines";
+// A trailing comment given where the emitter has no line for one (a block
+// collection at the root).
+inline constexpr std::string_view kInlineCommentNotWritableMessage =
+    "an inline comment cannot be written here; use comment_before or comment_after";
 // Followed by the character, quoted by the binding's message literal rules.
 inline constexpr std::string_view kControlCharacterMessage =
     "a comment cannot contain the control character ";

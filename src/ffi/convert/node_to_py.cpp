@@ -357,6 +357,7 @@ PyObject* NodeConverter::mapping(const YamlNode& node, unsigned depth) {
 }
 
 const YamlNode* NodeConverter::alias_target(const YamlNode& alias) {
+  if (settings_.index != nullptr) return settings_.index->target(alias);
   if (!index_) index_.emplace(root_);
   return index_->target(alias);
 }

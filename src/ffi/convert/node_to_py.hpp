@@ -28,6 +28,7 @@
 
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane::ffi {
@@ -45,6 +46,10 @@ struct NodeToPySettings {
   // yield what the callback returned; a callback's error ends the
   // conversion.
   const TagOptions* tag_options = nullptr;
+  // An index the caller already built over the root, so that many small
+  // conversions of one tree build it once; nullptr: built on the first
+  // alias met.
+  const AnchorIndex* index = nullptr;
 };
 
 // `node` (under `root`, the root of its document) as Python values. New

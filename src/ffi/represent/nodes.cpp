@@ -262,8 +262,12 @@ PyResult<YamlNode> represent_mapping(Representer& r, OwnedPairs pairs, std::uint
   NodeList nodes;
   nodes.reserve(2 * pairs.size());
   for (auto& [key, value] : pairs) {
-    nodes.push_back(OSV_TRY(represent_object(r, key.get(), depth + 1, as_flow, true)));
-    nodes.push_back(OSV_TRY(represent_object(r, value.get(), depth + 1, as_flow, false)));
+    YamlNode key_node = OSV_TRY(represent_object(r, key.get(), depth + 1, as_flow, true));
+    OSV_TRY(check_key_comments(key_node));
+    YamlNode value_node = OSV_TRY(represent_object(r, value.get(), depth + 1, as_flow, false));
+    move_value_head_to_key(key_node, value_node);
+    nodes.push_back(std::move(key_node));
+    nodes.push_back(std::move(value_node));
   }
   YamlNode node = new_node(YamlNode::mapping(std::move(nodes), style_of(as_flow)));
   if (tag) node.set_tag(std::move(tag));

@@ -57,25 +57,6 @@ PyError shared_tag_error() {
 }
 
 // ---------------------------------------------------------------------------
-// Callback results. Descriptors become nodes in a later step of this road;
-// until then they are refused plainly.
-
-PyResult<YamlNode> apply_represent_result(Representer&, PyObject* result, std::uint32_t, bool,
-                                          bool) {
-  if (OSV_TRY(as_scalar_descriptor(result)) != nullptr ||
-      OSV_TRY(as_sequence_descriptor(result)) != nullptr ||
-      OSV_TRY(as_mapping_descriptor(result)) != nullptr) {
-    return std::unexpected(PyError::builtin(
-        PyExc_NotImplementedError,
-        "dumps() with a represent callback that returns a descriptor is not implemented yet"));
-  }
-  return std::unexpected(PyError::builtin(
-      PyExc_TypeError,
-      "a represent callback must return a ostrevane.OstrevaneScalar, ostrevane.OstrevaneSequence, "
-      "ostrevane.OstrevaneMapping, or None"));
-}
-
-// ---------------------------------------------------------------------------
 // Tags.
 
 PyResult<YamlNode> represent_tagged(Representer& r, std::string tag, PyObject* value,
@@ -152,15 +133,6 @@ PyResult<YamlNode> delegate(Representer& r, PyObject* other, std::uint32_t depth
 PyResult<YamlNode> scalar_node(Representer& r, PyResult<Value> value, bool in_flow, bool is_key) {
   if (!value) return std::unexpected(std::move(value.error()));
   return value_to_node_guarded(r, std::move(*value), in_flow || is_key);
-}
-
-PyResult<OwnedItems> collect_iterable(PyObject* obj) {
-  PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
-  if (!iterator) return fetched();
-  OwnedItems items;
-  while (PyObject* item = PyIter_Next(iterator.get())) items.push_back(PyRef::steal(item));
-  if (PyErr_Occurred()) return fetched();
-  return items;
 }
 
 OwnedItems snapshot(PyObject* const* items, Py_ssize_t n) {
@@ -320,6 +292,15 @@ struct AnchorRenamer {
 };
 
 }  // namespace
+
+PyResult<OwnedItems> collect_iterable(PyObject* obj) {
+  PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
+  if (!iterator) return fetched();
+  OwnedItems items;
+  while (PyObject* item = PyIter_Next(iterator.get())) items.push_back(PyRef::steal(item));
+  if (PyErr_Occurred()) return fetched();
+  return items;
+}
 
 Representer::~Representer() {
   const bool locked = gil_held_here();

@@ -7,7 +7,10 @@
 // (nodes made so far are destroyed). The callback sees every object met,
 // depth first, keys before values; `None` leaves an object to the default
 // representation (scalars through the encoder, then `value_to_node`; lists,
-// tuples, sets, dicts and dataclasses as collections).
+// tuples, sets, dicts and dataclasses as collections); a descriptor
+// (OstrevaneScalar, OstrevaneSequence, OstrevaneMapping) fixes the node's
+// style, tag, flow layout and comments, each checked so that what is asked
+// for is written and reads back, or refused with the reason.
 //
 // Identity: every object that could be shared (containers, dates, tags,
 // descriptors: all but None, bools, numbers, strs, bytes and empty tuples)
@@ -31,6 +34,7 @@
 
 #include "ffi/convert/encode.hpp"
 #include "ffi/represent/address_set.hpp"
+#include "ffi/represent/descriptors.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
 
@@ -126,5 +130,36 @@ using OwnedPairs = std::vector<std::pair<PyRef, PyRef>>;
 // "tag:yaml.org,2002:x" becomes "!!x"; then the tag must pass
 // validate_dump_tag.
 [[nodiscard]] PyResult<std::optional<std::string>> shorten_tag(std::optional<std::string> tag);
+
+// New references to every item of an iterable, taken before any is
+// represented.
+[[nodiscard]] PyResult<OwnedItems> collect_iterable(PyObject* obj);
+
+// ---------------------------------------------------------------------------
+// Callback results (results.cpp).
+
+// The node of a descriptor the callback returned for the object at `depth`
+// (borrowed); any other result is the TypeError naming the three classes.
+[[nodiscard]] PyResult<YamlNode> apply_represent_result(Representer& r, PyObject* result,
+                                                        std::uint32_t depth, bool in_flow,
+                                                        bool is_key);
+
+// ---------------------------------------------------------------------------
+// Comments from descriptors (comments.cpp).
+
+// Puts a descriptor's comments on its node (consumed): comment_before as head
+// lines, comment inline, comment_after as foot lines. Refuses comment_after
+// where it has no place (unless `root`: the object given to dumps) and an
+// inline comment on a block collection at the root.
+[[nodiscard]] PyResult<YamlNode> apply_represent_comments(YamlNode node,
+                                                          const DescriptorComments& comments,
+                                                          bool root);
+
+// A key may carry lines above it, but no comment of its own on or after its
+// line and none inside it.
+[[nodiscard]] PyResult<void> check_key_comments(const YamlNode& key);
+
+// The lines above a mapping value go above its key, after the key's own.
+void move_value_head_to_key(YamlNode& key, YamlNode& value);
 
 }  // namespace ostrevane::ffi

@@ -1,0 +1,290 @@
+#include "ffi/document/reading.hpp"
+
+#include <utility>
+
+#include "ffi/document/view.hpp"
+#include "resolver/resolver.hpp"
+#include "resolver/timestamp.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+constexpr std::string_view kMergeKey = "<<";
+
+PyResult<PyRef> checked(PyObject* obj) {
+  if (obj == nullptr) return std::unexpected(PyError::fetch());
+  return PyRef::steal(obj);
+}
+
+// The text a scalar key node converts to when it converts to a str, as
+// node_to_py resolves it; nothing when it converts to anything else.
+std::optional<std::string_view> str_value_of(const YamlNode& key,
+                                             const NodeToPySettings& settings) noexcept {
+  const std::string_view text = key.text();
+  const bool plain = key.scalar_style() == ScalarStyle::Plain;
+  const std::optional<std::string>& tag = key.tag();
+  if (!tag) {
+    if (!plain) return text;
+    if (settings.timestamps && parse_timestamp(text)) return std::nullopt;
+  }
+  const ResolvedScalar r = resolve_scalar_kind(
+      settings.mode, text, plain, tag ? OptionalTag(std::string_view(*tag)) : std::nullopt);
+  if (r.kind == ResolvedScalar::Kind::Str) return text;
+  if (r.kind == ResolvedScalar::Kind::Merge) return kMergeKey;
+  return std::nullopt;
+}
+
+// The pair of `mapping` that `key` designates: the last match.
+PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& reader,
+                                                        const YamlNode& mapping, PyObject* key) {
+  if (PyUnicode_CheckExact(key)) {
+    if (const std::optional<std::string_view> text = str_text(key)) {
+      for (std::size_t i = mapping.pair_count(); i-- > 0;) {
+        const YamlNode& k = mapping.key(i);
+        if (k.kind() != NodeKind::Scalar) continue;
+        // Resolving costs more than comparing: only a key with the same
+        // text can match, or, when looking for "<<", any key that resolves
+        // as a merge key (it converts to "<<").
+        if (k.text() != *text && *text != kMergeKey) continue;
+        const std::optional<std::string_view> value = str_value_of(k, reader.settings());
+        if (value && *value == *text) return i;
+      }
+      return std::nullopt;
+    }
+  }
+  for (std::size_t i = mapping.pair_count(); i-- > 0;) {
+    if (OSV_TRY(key_node_matches(reader, mapping.key(i), key))) return i;
+  }
+  return std::nullopt;
+}
+
+// Collects the leaves below `node` into `out`; `path` holds the keys and
+// indices above it.
+PyResult<void> collect_path_values(const DocumentReader& reader, const YamlNode& node,
+                                   PyObject* path, PyObject* out) {
+  switch (node.kind()) {
+    case NodeKind::Sequence: {
+      const auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        PyRef index = OSV_TRY(checked(PyLong_FromSize_t(i)));
+        if (PyList_Append(path, index.get()) < 0) return std::unexpected(PyError::fetch());
+        PyResult<void> walked =
+            with_stack_guard([&] { return collect_path_values(reader, items[i], path, out); });
+        if (PyList_SetSlice(path, PyList_GET_SIZE(path) - 1, PyList_GET_SIZE(path), nullptr) < 0) {
+          return std::unexpected(PyError::fetch());
+        }
+        OSV_TRY(std::move(walked));
+      }
+      return {};
+    }
+    case NodeKind::Mapping:
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        if (node.key(i).kind() != NodeKind::Scalar) continue;
+        PyRef key = OSV_TRY(reader.to_py(node.key(i)));
+        if (PyList_Append(path, key.get()) < 0) return std::unexpected(PyError::fetch());
+        PyResult<void> walked =
+            with_stack_guard([&] { return collect_path_values(reader, node.value(i), path, out); });
+        if (PyList_SetSlice(path, PyList_GET_SIZE(path) - 1, PyList_GET_SIZE(path), nullptr) < 0) {
+          return std::unexpected(PyError::fetch());
+        }
+        OSV_TRY(std::move(walked));
+      }
+      return {};
+    default:
+      break;
+  }
+  PyRef value = OSV_TRY(reader.to_py(node));
+  PyRef key_tuple = OSV_TRY(checked(PyList_AsTuple(path)));
+  PyRef record = OSV_TRY(checked(PyTuple_Pack(2, key_tuple.get(), value.get())));
+  if (PyList_Append(out, record.get()) < 0) return std::unexpected(PyError::fetch());
+  return {};
+}
+
+}  // namespace
+
+const AnchorIndex& DocumentReader::index() const {
+  if (!index_) {
+    index_.emplace(root());
+    settings_.index = &*index_;
+  }
+  return *index_;
+}
+
+const YamlNode* DocumentReader::followed(const YamlNode& node) {
+  if (node.kind() != NodeKind::Alias) return &node;
+  return index().target(node);
+}
+
+PyResult<PyRef> DocumentReader::to_py(const YamlNode& node) const {
+  if (node.kind() == NodeKind::Alias) static_cast<void>(index());
+  return node_to_py(root(), node, settings_);
+}
+
+PyResult<PyRef> DocumentReader::to_py_key(const YamlNode& node) const {
+  if (node.kind() == NodeKind::Alias) static_cast<void>(index());
+  return node_to_py_key(root(), node, settings_);
+}
+
+std::optional<std::string_view> str_text(PyObject* obj) noexcept {
+  if (!PyUnicode_Check(obj)) return std::nullopt;
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string_view(utf8, static_cast<std::size_t>(len));
+}
+
+PyError key_error(std::string_view text) {
+  return PyError::builtin(PyExc_KeyError, std::string(text));
+}
+
+PyResult<std::optional<std::uint64_t>> unsigned_index(PyObject* key) {
+  if (!PyIndex_Check(key)) return std::nullopt;
+  PyRef index = PyRef::steal(PyNumber_Index(key));
+  if (index) {
+    const unsigned long long n = PyLong_AsUnsignedLongLong(index.get());
+    if (!(n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+      return static_cast<std::uint64_t>(n);
+    }
+  }
+  // The conversion's own error (OverflowError, an __index__ that fails)
+  // gives way to the caller's; an interrupt does not.
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) return std::unexpected(PyError::fetch());
+  PyErr_Clear();
+  return std::nullopt;
+}
+
+PyResult<PathSegment> extract_path_segment(PyObject* key) {
+  if (PyIndex_Check(key)) {
+    if (const std::optional<std::uint64_t> n = OSV_TRY(unsigned_index(key))) {
+      return PathSegment::index(*n);
+    }
+  } else if (const std::optional<std::string_view> text = str_text(key)) {
+    return PathSegment::key(std::string(*text));
+  }
+  return std::unexpected(PyError::builtin(PyExc_TypeError, "mapping keys must be str or int"));
+}
+
+PyError index_or_key_error(NodeKind kind, PyObject* key) {
+  if (kind == NodeKind::Sequence) return PyError::builtin(PyExc_IndexError, "index out of range");
+  PyRef text = PyRef::steal(PyObject_Str(key));
+  if (!text) return PyError::fetch();
+  PyRef exc = PyRef::steal(PyObject_CallOneArg(PyExc_KeyError, text.get()));
+  if (!exc) return PyError::fetch();
+  return PyError::from_object(std::move(exc));
+}
+
+PyResult<bool> key_node_matches(const DocumentReader& reader, const YamlNode& key_node,
+                                PyObject* key) {
+  if (key_node.kind() != NodeKind::Scalar) return false;
+  PyResult<PyRef> converted = reader.to_py(key_node);
+  int equal = -1;
+  if (converted) {
+    equal = PyObject_RichCompareBool(converted->get(), key, Py_EQ);
+    if (equal >= 0) return equal == 1;
+    // An Exception of the key's __eq__ or __bool__ counts as no match;
+    // KeyboardInterrupt, SystemExit and the internal fault go on.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return std::unexpected(PyError::fetch());
+    PyErr_Clear();
+    return false;
+  }
+  PyError error = std::move(converted.error());
+  if (error.is_fault() || !error.matches(PyExc_Exception)) return std::unexpected(std::move(error));
+  return false;
+}
+
+PyResult<PyRef> node_getitem(DocumentReader& reader, const NodePath& base, const YamlNode& node,
+                             PyObject* key) {
+  if (node.kind() == NodeKind::Mapping) {
+    const std::optional<std::size_t> pair = OSV_TRY(find_matching_pair(reader, node, key));
+    if (!pair) return std::unexpected(index_or_key_error(node.kind(), key));
+    // The step names the pair that matched, also when a later pair has the
+    // same key text.
+    PathSegment step = pair_step(node, *pair);
+    return node_value_or_view(reader, base.extended(std::move(step)), node.value(*pair));
+  }
+  PathSegment step = OSV_TRY(extract_path_segment(key));
+  const YamlNode* child = node_child(node, step);
+  if (child == nullptr) return std::unexpected(index_or_key_error(node.kind(), key));
+  return node_value_or_view(reader, base.extended(std::move(step)), *child);
+}
+
+PyResult<PyRef> node_value_or_view(DocumentReader& reader, NodePath path, const YamlNode& node) {
+  const YamlNode* target = reader.followed(node);
+  if (target == nullptr) return PyRef::borrow(Py_None);
+  if (target->is_collection()) {
+    return new_view_object(CursorData{std::move(path),
+                                      PyRef::borrow(reinterpret_cast<PyObject*>(reader.document())),
+                                      reader.root_index()});
+  }
+  return reader.to_py(*target);
+}
+
+PyResult<PyRef> mapping_keys_list(const DocumentReader& reader, const YamlNode& mapping) {
+  PyRef keys = OSV_TRY(checked(PyList_New(0)));
+  PyRef seen = OSV_TRY(checked(PyDict_New()));
+  for (std::size_t i = 0; i < mapping.pair_count(); ++i) {
+    const YamlNode& key = mapping.key(i);
+    const bool scalar = key.kind() == NodeKind::Scalar || key.kind() == NodeKind::Null;
+    PyRef hashable = OSV_TRY(scalar ? reader.to_py(key) : reader.to_py_key(key));
+    const int present = PyDict_Contains(seen.get(), hashable.get());
+    if (present < 0) return std::unexpected(PyError::fetch());
+    if (present) continue;
+    if (PyDict_SetItem(seen.get(), hashable.get(), Py_None) < 0) {
+      return std::unexpected(PyError::fetch());
+    }
+    PyRef plain = scalar ? std::move(hashable) : OSV_TRY(reader.to_py(key));
+    if (PyList_Append(keys.get(), plain.get()) < 0) return std::unexpected(PyError::fetch());
+  }
+  return keys;
+}
+
+PyResult<Py_ssize_t> node_length(const DocumentReader& reader, const YamlNode& node) {
+  switch (node.kind()) {
+    case NodeKind::Mapping: {
+      PyRef keys = OSV_TRY(mapping_keys_list(reader, node));
+      return PyList_GET_SIZE(keys.get());
+    }
+    case NodeKind::Sequence:
+      return static_cast<Py_ssize_t>(node.item_count());
+    default:
+      return 1;
+  }
+}
+
+PyResult<PyRef> walk_list(const DocumentReader& reader, const YamlNode& node) {
+  PyRef out = OSV_TRY(checked(PyList_New(0)));
+  PyRef path = OSV_TRY(checked(PyList_New(0)));
+  OSV_TRY(
+      with_stack_guard([&] { return collect_path_values(reader, node, path.get(), out.get()); }));
+  return out;
+}
+
+PyResult<PyRef> node_position_tuple(const YamlNode& node) {
+  return checked(Py_BuildValue("(kkkk)", static_cast<unsigned long>(node.span.line) + 1,
+                               static_cast<unsigned long>(node.span.column) + 1,
+                               static_cast<unsigned long>(node.end_line) + 1,
+                               static_cast<unsigned long>(node.end_column) + 1));
+}
+
+PyResult<GetArgs> parse_get_args(PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"key", "default", nullptr};
+  GetArgs parsed{nullptr, nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:get", const_cast<char**>(keywords),
+                                   &parsed.key, &parsed.fallback)) {
+    return std::unexpected(PyError::fetch());
+  }
+  return parsed;
+}
+
+PyResult<PyRef> value_or_default(PyResult<PyRef> result, PyObject* fallback) {
+  if (result) return result;
+  PyError& error = result.error();
+  if (error.is_fault() || !error.matches(PyExc_Exception)) return result;
+  return PyRef::borrow(fallback);
+}
+
+}  // namespace ostrevane::ffi
