@@ -1,6 +1,7 @@
 """Editing round-trip documents: item assignment and deletion on documents
 and views, the nodes Python values become, and the alias check."""
 
+import datetime
 import decimal
 import fractions
 
@@ -157,6 +158,8 @@ def nested(levels):
     ((1, 2), TypeError, "cannot convert (1, 2) to a YAML node"),
     (b"x", TypeError, "cannot convert b'x' to a YAML node"),
     ({1}, TypeError, "cannot convert {1} to a YAML node"),
+    (datetime.date(2020, 1, 2), TypeError,
+     "cannot convert datetime.date(2020, 1, 2) to a YAML node"),
     ({(1, 2): 3}, TypeError, "cannot convert (1, 2) to a YAML node"),
     ([1, [object]], TypeError, "cannot convert <class 'object'> to a YAML node"),
     ("\ud800", TypeError, "cannot convert '\\ud800' to a YAML node"),
@@ -264,11 +267,11 @@ def test_assignment_replaces_the_last_equal_key():
 
 
 def test_aliases_name_the_new_value():
-    doc = rt("a: &x [1, 2]  # list\nb: *x\n")
+    doc = rt("a: &x 1  # one\nb: *x\n")
     doc["a"] = {"k": 1}
-    assert doc.to_yaml() == b"a: &x  # list\n  k: 1\nb: *x\n" or reloads(doc)
+    # The trailing comment moves to the key's line: a block mapping follows.
+    assert reloads(doc) == "a: &x  # one\n  k: 1\nb: *x\n"
     assert doc.to_dict() == {"a": {"k": 1}, "b": {"k": 1}}
-    reloads(doc)
 
 
 def test_an_unedited_document_is_written_verbatim_and_an_edited_one_is_emitted():
@@ -418,7 +421,7 @@ def test_alias_safe_delete_leaves_the_text_verbatim():
     assert doc.to_yaml() == text.encode()
     del doc["b"]
     del doc["a"]
-    assert doc.to_yaml() == b"{}\n" or reloads(doc) is not None
+    assert reloads(doc) == "{}\n"
 
 
 @pytest.mark.parametrize("text,path", [
