@@ -40,6 +40,13 @@ bool dash_stands_alone(const Emitter& e, const YamlNode& item) {
   return has_inline(item) || item.comments.inline_before_value;
 }
 
+// A block collection's trailing comment that has no line of its own
+// (composing gives one only in odd layouts, together with lines attached
+// below its introducer) is written after those lines, keeping their order.
+bool inline_after_heads(const YamlNode& node) {
+  return !node.comments.inline_before_value && has_inline(node) && has_head(node);
+}
+
 // Where a mapping value's kept block-scalar source may go back: its key is
 // written where it stood, and the scalar starts on the key's line (a copy
 // of a scalar from elsewhere does not).
@@ -113,14 +120,16 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
       }
     } else {
       const std::size_t inner = mapping && item.has_anchor_or_tag() ? d + e.step() : d + 2;
+      const bool trailing_below = lead_below && inline_after_heads(item);
       emit_properties_after(e, item);
-      emit_inline_comment(e, item);
+      if (!trailing_below) emit_inline_comment(e, item);
       e.output.push_back('\n');
       if (lead_below) {
         emit_blank_lines(e, item);
         for (const HeadComment& head : heads(item)) {
           emit_comment_line(e, head.text, inner);
         }
+        if (trailing_below) emit_comment_line(e, *inline_text(item), inner);
       } else {
         emit_comments_below_introducer(e, item, inner);
       }
@@ -157,8 +166,9 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     return;
   }
   if (is_block_collection(e, value)) {
+    const bool trailing_below = inline_after_heads(value);
     emit_properties_after(e, value);
-    emit_inline_comment(e, value);
+    if (!trailing_below) emit_inline_comment(e, value);
     e.output.push_back('\n');
     std::size_t s = nested;
     if (value.kind() == NodeKind::Sequence) {
@@ -173,6 +183,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     // after the other.
     emit_blank_lines(e, value);
     for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, s);
+    if (trailing_below) emit_comment_line(e, *inline_text(value), s);
     if (value.kind() == NodeKind::Sequence) {
       emit_block_sequence(e, value, s);
     } else {
@@ -377,6 +388,10 @@ void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, st
                          static_cast<long>(i)};
     emit_flow_node(e, key, nested, place);
     e.in_key = saved;
+    // A key's inline comment can only be a block scalar's header comment: a
+    // block key writes it on its header line, a key written quoted instead
+    // keeps it on its "?" line.
+    emit_inline_comment(e, key);
     end_line(e);
   }
   append_spaces(e.output, i);

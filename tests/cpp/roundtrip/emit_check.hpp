@@ -86,7 +86,8 @@ inline bool style_may_become(ScalarStyle a, ScalarStyle b, std::string_view text
 }
 
 // Every comment text of a tree in document order: a node's head lines, its
-// inline comment, its children's, its foot lines. A comment that moves to
+// inline comment (before the head lines below it when it stands on the
+// introducer line), its children's, its foot lines. A comment that moves to
 // the node that composing gives it (the first entry's lines above a
 // collection go to the collection) keeps its place in this order.
 inline std::vector<std::string> comment_texts(const YamlNode& root) {
@@ -100,8 +101,16 @@ inline std::vector<std::string> comment_texts(const YamlNode& root) {
       for (const std::string& f : c.foot()) out.push_back(f);
       continue;
     }
-    for (const HeadComment& h : c.head()) out.push_back(h.text);
+    // The comment on the introducer line comes before the head lines
+    // attached below it.
+    const bool before = c.inline_before_value;
+    for (const HeadComment& h : c.head()) {
+      if (!before || !h.below_introducer) out.push_back(h.text);
+    }
     if (c.inline_comment()) out.push_back(*c.inline_comment());
+    for (const HeadComment& h : c.head()) {
+      if (before && h.below_introducer) out.push_back(h.text);
+    }
     work.emplace_back(n, true);
     const auto children = n->children();
     for (std::size_t i = children.size(); i-- > 0;) work.emplace_back(&children[i], false);

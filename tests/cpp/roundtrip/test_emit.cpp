@@ -190,6 +190,19 @@ TEST(Emit, RootWithIncludeSource) {
   root.set_source(IncludeSource{"!include", "other.yaml", 1});
   EXPECT_EQ(emit_text(root), "!include other.yaml # main\n");
   EXPECT_EQ(text_of(emit_without_source(root)), "a: null\n");
+  // A directive node inside the written content keeps its directive form.
+  YamlNode nested = str("value");
+  nested.set_source(IncludeSource{"!include", "deeper.yaml", 2});
+  YamlNode outer = map(str("b"), std::move(nested));
+  outer.set_source(IncludeSource{"!include", "part.yaml", 1});
+  EXPECT_EQ(text_of(emit_without_source(outer)), "b: !include deeper.yaml\n");
+}
+
+TEST(Emit, TaggedMappingItemIndentedByTheStep) {
+  EmitterSettings s = dump_settings();
+  s.indent = 4;
+  EXPECT_EQ(emit_with(seq(tagged(map(str("a"), str("1")), "!t")), s), "- !t\n    a: 1\n");
+  EXPECT_EQ(emit_text(seq(tagged(seq(str("a")), "!t"))), "- !t\n  - a\n");
 }
 
 TEST(Emit, EmptyCollectionsAndNullsAtTheRoot) {
