@@ -12,7 +12,7 @@ DEB_PACKAGES := g++ make meson ninja-build pkg-config git \
 	libre2-dev libboost-context-dev libxxhash-dev \
 	libgtest-dev libbenchmark-dev libyaml-dev \
 	python3-pytest python3-hypothesis python3-numpy \
-	python3-yaml python3-ruamel.yaml python3-ujson
+	python3-yaml python3-ruamel.yaml python3-ujson python3-jsonschema
 
 MESON_DEV := build/dev
 MESON_BENCH := build/bench
@@ -94,7 +94,7 @@ asan: $(MESON_ASAN)/build.ninja $(PY)
 # build/fuzz/artifacts. Not part of `make test`.
 FUZZ_SECONDS ?= 60
 FUZZ_ARGS ?=
-FUZZ_HARNESSES := fuzz_input_decode fuzz_scan fuzz_decode fuzz_write fuzz_compose fuzz_emit
+FUZZ_HARNESSES := fuzz_input_decode fuzz_scan fuzz_decode fuzz_write fuzz_compose fuzz_emit fuzz_schema
 FUZZ_DIR := build/fuzz
 FUZZ_CXX := clang++-14
 FUZZ_SHIM := $(FUZZ_DIR)/shim
@@ -106,7 +106,7 @@ FUZZ_FLAGS := -std=c++2b -isystem $(FUZZ_SHIM) -Isrc -g -O1 -fno-omit-frame-poin
 FUZZ_CORE := $(wildcard src/util/*.cpp src/scanner/*.cpp src/value/*.cpp src/resolver/*.cpp src/decode/*.cpp \
 	src/encode/*.cpp src/emit_util/*.cpp src/roundtrip/*.cpp src/roundtrip/composer/*.cpp \
 	src/roundtrip/emit/*.cpp) \
-	src/schema/modeline.cpp
+	$(wildcard src/schema/*.cpp)
 FUZZ_OBJS := $(FUZZ_CORE:%.cpp=$(FUZZ_DIR)/obj/%.o)
 FUZZ_BINS := $(FUZZ_HARNESSES:%=$(FUZZ_DIR)/bin/%)
 
@@ -123,7 +123,7 @@ $(FUZZ_DIR)/obj/%.o: %.cpp $(FUZZ_SHIM)/expected
 $(FUZZ_DIR)/bin/%: tests/fuzz/%.cpp $(FUZZ_OBJS)
 	@mkdir -p $(@D)
 	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer -MMD -MP -MF $@.d $< $(FUZZ_OBJS) \
-		-lboost_context -o $@
+		-lboost_context -lre2 -o $@
 
 -include $(FUZZ_OBJS:.o=.d) $(FUZZ_BINS:=.d)
 .SECONDARY: $(FUZZ_OBJS)

@@ -143,9 +143,8 @@ class Writer:
                 self.line(" " * indent + "- " + self.scalar_value())
 
 
-def main(argv):
-    out = argv[1]
-    target = int(argv[2]) if len(argv) > 2 else 10 * 1024 * 1024
+def config_stream(target):
+    """The corpus: config-like documents of about `target` bytes in all."""
     w = Writer(random.Random(20260611))
     w.line("# generated configuration corpus")
     documents = 0
@@ -156,8 +155,14 @@ def main(argv):
         w.comment(0)
         w.mapping(0, 0)
         documents += 1
+    return "\n".join(w.lines) + "\n"
+
+
+def main(argv):
+    out = argv[1]
+    target = int(argv[2]) if len(argv) > 2 else 10 * 1024 * 1024
     with open(out, "w", encoding="utf-8", newline="\n") as f:
-        f.write("\n".join(w.lines) + "\n")
+        f.write(config_stream(target))
     return 0
 
 

@@ -7,9 +7,17 @@ in order as dumps does); to_json against the standard library's json.dumps
 and ujson.dumps. Three data sets: a config-like nesting of services, a list
 of records, and float-heavy rows. Each time is the best of several rounds;
 ratios are peer time / our time, so above 1 means we are faster.
+
+to_json is also timed against orjson, which only the pyenv interpreter
+(`python3` on PATH, or $OSTREVANE_ORJSON_PYTHON) has: that comparison runs
+in a subprocess of that interpreter, which imports this build through
+PYTHONPATH when both are CPython 3.11; otherwise it says it was skipped.
 """
 import json
+import os
 import random
+import shutil
+import subprocess
 import sys
 import time
 
@@ -88,6 +96,70 @@ def best_times(fns, data, rounds=15, round_seconds=0.03):
     return best
 
 
+def small_dicts(n=100_000):
+    return [{"id": i, "name": f"user{i}", "active": i % 2 == 0, "score": i * 0.5,
+             "tags": ["a", "b"]} for i in range(n)]
+
+
+def orjson_main():
+    """Run inside the interpreter that has orjson: to_json against
+    orjson.dumps, both with keys in insertion order and compact output."""
+    import orjson
+    print(f"# orjson {orjson.__version__} on python {sys.version.split()[0]}")
+    for name, data in (("config-like", config_like()), ("small dicts", small_dicts())):
+        ours, peer = best_times([ostrevane.to_json, orjson.dumps], data)
+        if orjson.loads(ostrevane.to_json(data)) != data:
+            print(f"{name}: outputs differ")
+            return 1
+        print(f"{name:<12} to_json vs orjson: {peer / ours:5.2f}x "
+              f"(goal >= 1x: {'met' if peer >= ours else 'NOT met'})", flush=True)
+    return 0
+
+
+def run_orjson_peer():
+    python = os.environ.get("OSTREVANE_ORJSON_PYTHON") or shutil.which("python3")
+    if python is None:
+        print("to_json vs orjson: skipped (no python3 on PATH)")
+        return True
+    site = os.path.dirname(os.path.dirname(os.path.abspath(ostrevane.__file__)))
+    env = dict(os.environ, PYTHONPATH=site)
+    probe = subprocess.run(
+        [python, "-c", "import sys, orjson; import ostrevane; "
+         "sys.exit(0 if sys.version_info[:2] == (3, 11) else 1)"],
+        env=env, capture_output=True, text=True)
+    if probe.returncode != 0:
+        print(f"to_json vs orjson: skipped ({python} has no orjson, or cannot import this "
+              "build)")
+        return True
+    here = os.path.dirname(os.path.abspath(__file__))
+    return subprocess.run([python, os.path.join(here, "py_dumps.py"), "--orjson"],
+                          env=env).returncode == 0
+
+
+def leave_to_default(_obj):
+    return None
+
+
+def represent_section():
+    """dumps through a represent callback that leaves every object to the
+    default representation, against the same C dumper: the callback runs once
+    per object, so this is the represent road's cost per node."""
+    if yaml is None or not hasattr(yaml, "CSafeDumper"):
+        print("dumps(represent=...) vs CSafeDumper: skipped (no PyYAML C dumper)")
+        return True
+    ok = True
+    for name, data in (("config-like", config_like()), ("records", records())):
+        ours = best_times([lambda d: ostrevane.dumps(d, represent=leave_to_default)], data)[0]
+        peer = best_times(
+            [lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, sort_keys=False)], data,
+            rounds=3, round_seconds=0.3)[0]
+        print(f"{name:<12} dumps(represent=...) vs CSafeDumper: {peer / ours:6.1f}x "
+              f"(goal >= 10x: {'met' if peer >= 10 * ours else 'NOT met'})", flush=True)
+        text = ostrevane.dumps(data, represent=leave_to_default)
+        ok &= ostrevane.loads(text) == data
+    return ok
+
+
 def fmt_ms(seconds):
     return f"{seconds * 1e3:9.3f} ms"
 
@@ -127,10 +199,14 @@ def main():
               f"{ujson_cols}", flush=True)
         # The outputs must mean the same data, or the comparison is void.
         ok &= json.loads(ostrevane.to_json(data)) == data
-    print("\nratios: peer time / ostrevane time (higher is better; goals: dumps >= 15x CSafeDumper, "
-          "to_json >= 3x json.dumps and > 1x ujson)")
+    print()
+    ok &= represent_section()
+    print()
+    ok &= run_orjson_peer()
+    print("\nratios: peer time / ostrevane time (higher is better; goals: dumps >= 30x CSafeDumper, "
+          "to_json >= 3x json.dumps, > 1x ujson and >= 1x orjson)")
     return 0 if ok else 1
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(orjson_main() if sys.argv[1:] == ["--orjson"] else main())

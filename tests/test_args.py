@@ -150,7 +150,8 @@ ACCEPTED = [
     ("loads", {"schema": 1, "schema_resolver": 2, "tag_handler": 3,
                "on_missing_secret": 4, "on_missing_env_var": 5}),
     ("loads_all", {"option": 5, "tag_handler": len, "tags": {"!x": len}}),
-    ("dumps", {"default": 1, "option": 0, "serializers": {}, "width": 80, "represent": 2}),
+    ("dumps", {"default": 1, "option": 0, "serializers": {}, "width": 80,
+               "represent": lambda obj: None}),
     ("to_json", {"default": 1, "option": Index(3)}),
     ("dump_includes", {"include_dir": pathlib.Path(".")}),
     ("dump_includes_map", {}),
@@ -159,12 +160,22 @@ ACCEPTED = [
 
 @pytest.mark.parametrize("name,kwargs", ACCEPTED)
 def test_accepted_arguments_reach_the_body(name, kwargs):
-    # The body either works or names the part of it that is not built yet.
+    # The body either works, names the part of it that is not built yet, or
+    # (for an option mask with every bit set) refuses the conflicting bits.
     try:
         getattr(m, name)("a: 1", **kwargs)
     except NotImplementedError as e:
         assert str(e).startswith(f"{name}() ")
         assert str(e).endswith(" is not implemented yet")
+    except ValueError as e:
+        assert str(e) == "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"
+
+
+def test_represent_is_called_only_when_objects_are_met():
+    # Reading the arguments does not check it; the first object does.
+    with pytest.raises(TypeError) as info:
+        m.dumps("a: 1", default=1, serializers={}, width=80, represent=2)
+    assert str(info.value) == "'int' object is not callable"
 
 
 @pytest.mark.parametrize("name", ["loads", "loads_all"])

@@ -183,10 +183,13 @@ def test_positional_and_keyword_rules():
         o.dumps(1, indent=2)
 
 
-def test_represent_is_not_built_yet():
+def test_represent_descriptor_results_are_not_built_yet():
+    assert o.dumps(1, represent=lambda obj: None) == b"1\n"
     with pytest.raises(NotImplementedError) as info:
-        o.dumps(1, represent=lambda obj: None)
-    assert str(info.value) == "dumps() with represent is not implemented yet"
+        o.dumps(1, represent=lambda obj: o.OstrevaneScalar("1"))
+    assert str(info.value) == (
+        "dumps() with a represent callback that returns a descriptor is not implemented yet"
+    )
 
 
 def test_represent_comes_after_the_argument_and_null_checks():

@@ -4,6 +4,10 @@ Each case is checked through loads and loads_all: the exception class, the
 whole message with its 1-based position, and the `file`, `line` and
 `column` attributes.
 """
+import logging
+import subprocess
+import sys
+
 import pytest
 
 import ostrevane as o
@@ -71,6 +75,20 @@ CASES = [
      'duplicate mapping key: BigInt("+99999999999999999999")', 2, 1),
     ("? [a, b]\n: 1\n", COMPLEX, C, "complex mapping key (a sequence used as a key)", 1, 1),
     ("{[a]: 1}", COMPLEX, C, "complex mapping key (a sequence used as a key)", 1, 2),
+    # Block nesting past the limit, stopped by the scanner at the position
+    # where the decoder meets it.
+    ("- " * 1001 + "a", 0, P, "maximum nesting depth (1000) exceeded", 1, 2001),
+    ("".join(" " * i + "k:\n" for i in range(1001)), 0, P,
+     "maximum nesting depth (1000) exceeded", 1000, 1000),
+    ("".join(" " * (4 * i) + "- k:\n" for i in range(600)), 0, P,
+     "maximum nesting depth (1000) exceeded", 500, 1999),
+    # Quoted keys are cut after 200 characters.
+    ("k" * 300 + ": 1\n" + "k" * 300 + ": 2\n", DUP, D,
+     "duplicate mapping key: " + "k" * 200 + "...", 2, 1),
+    ("é" * 201 + ": 1\n" + "é" * 201 + ": 2\n", DUP, D,
+     "duplicate mapping key: " + "é" * 200 + "...", 2, 1),
+    ("é" * 200 + ": 1\n" + "é" * 200 + ": 2\n", DUP, D,
+     "duplicate mapping key: " + "é" * 200, 2, 1),
 ]
 
 
@@ -90,3 +108,62 @@ def test_error_message_and_position(load, text, option, cls, message, line, colu
 def test_a_later_document_fails_the_whole_call(load, text):
     with pytest.raises(OstrevaneParseError):
         load(text, option=DUP)
+
+
+# ---------------------------------------------------------------------------
+# Hostile input stays cheap: deep block nesting fails while scanning, and a
+# key expanded from aliases is quoted in bounded text.
+
+def test_deep_block_nesting_fails_in_bounded_memory(tmp_path):
+    # 19 MB of nested block sequences: rejected after the first thousand
+    # levels, so the process grows by a small multiple of the text at most.
+    script = tmp_path / "deep.py"
+    script.write_text(
+        "import resource, ostrevane\n"
+        "text = '- ' * 10**7 + 'a'\n"
+        "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+        "try:\n"
+        "    ostrevane.loads(text)\n"
+        "except ostrevane.exceptions.OstrevaneParseError as e:\n"
+        "    print(str(e))\n"
+        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)\n")
+    out = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                         check=True).stdout.splitlines()
+    assert out[0] == "maximum nesting depth (1000) exceeded at line 1, column 2001"
+    assert int(out[1]) < 4 * 20_000  # KiB: 4 times the text
+
+
+def alias_tower(levels, width=8):
+    """A short text whose last anchor expands to width**levels strings."""
+    lines = ["- &l0 [" + ", ".join(["ab"] * width) + "]"]
+    for k in range(1, levels):
+        lines.append(f"- &l{k} [" + ", ".join([f"*l{k - 1}"] * width) + "]")
+    return lines, f"*l{levels - 1}"
+
+
+def expected_debug_text(levels, width=8):
+    text = 'String("ab")'
+    for _ in range(levels):
+        text = "Sequence([" + ", ".join([text] * width) + "])"
+    return text
+
+
+def test_alias_expanded_duplicate_key_error_stays_short():
+    lines, alias = alias_tower(6)
+    text = "\n".join(lines) + f"\n- {{? {alias} : 1, ? {alias} : 2}}\n"
+    assert len(text) < 300
+    with pytest.raises(D) as info:
+        o.loads(text, option=DUP)
+    shown = expected_debug_text(6)[:200] + "..."
+    assert str(info.value) == f"duplicate mapping key: {shown} at line 7, column 15"
+
+
+def test_alias_expanded_duplicate_key_warning_stays_short(caplog):
+    caplog.set_level(logging.WARNING, logger="ostrevane")
+    lines, alias = alias_tower(6)
+    text = "\n".join(lines) + f"\n- {{? {alias} : 1, ? {alias} : 2, ? {alias} : 3}}\n"
+    o.loads(text, option=o.OPT_DUPLICATE_KEYS_WARN)
+    shown = expected_debug_text(6)[:200] + "..."
+    assert [r.getMessage() for r in caplog.records] == [
+        f"duplicate mapping key '{shown}' at line 7, column {column}; keeping the last value"
+        for column in (15, 26)]

@@ -58,7 +58,20 @@ OPTIONS = [
     "OPT_TIMESTAMPS",
 ]
 # The classes built so far, in the order start-up adds them.
-CLASSES = ["OstrevaneDocument", "OstrevaneDocumentView", "OstrevaneTag"]
+# OstrevaneTreeNode and OstrevaneNode are not built yet; they will take
+# their places around OstrevaneDocumentView.
+CLASSES = [
+    "OstrevaneDocument",
+    "OstrevaneDocumentView",
+    "OstrevaneTag",
+    "OstrevaneAnnotatedDict",
+    "OstrevaneAnnotatedList",
+    "OstrevaneScalar",
+    "OstrevaneSequence",
+    "OstrevaneMapping",
+]
+# Defined by the package itself, after the module's names.
+PACKAGE_CLASSES = ["OstrevaneAnnotatedStr", "OstrevaneAnnotatedInt", "OstrevaneAnnotatedFloat"]
 
 SIGNATURES = {
     "loads": "(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
@@ -77,7 +90,7 @@ SIGNATURES = {
 
 def test_all_lists_functions_then_options_then_classes_in_order():
     assert _ostrevane.__all__ == FUNCTIONS + OPTIONS + CLASSES
-    assert ostrevane.__all__ == FUNCTIONS + OPTIONS + CLASSES
+    assert ostrevane.__all__ == FUNCTIONS + OPTIONS + CLASSES + PACKAGE_CLASSES
     for name in _ostrevane.__all__:
         assert getattr(_ostrevane, name) is getattr(ostrevane, name)
 

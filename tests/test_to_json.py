@@ -4,7 +4,7 @@ import json
 import pytest
 
 import ostrevane as o
-from ostrevane.exceptions import OstrevaneEncodeError
+from ostrevane.exceptions import OstrevaneEncodeError, OstrevaneUnserializableError
 
 NESTED = {"a": [1, {"b": None}], "c": {}, "d": []}
 
@@ -101,3 +101,103 @@ def test_agrees_with_the_standard_library():
     assert json.loads(o.to_json(data)) == data
     assert o.to_json(data, option=o.OPT_INDENT_2).decode() == \
         json.dumps(data, indent=2, ensure_ascii=False)
+
+
+# ---------------------------------------------------------------------------
+# The writer views non-ASCII strs in place: each stays alive until the text
+# is written, even when the caller's last reference goes during the call.
+
+@pytest.mark.parametrize("dump", [o.to_json, o.dumps])
+def test_viewed_strs_outlive_their_last_reference(dump):
+    data = {"a": "é" * 300, "b": ["Zürich " * 50], "c": None}
+
+    class Dropper:
+        pass
+
+    def default(obj):
+        data.pop("a")
+        data["b"].clear()
+        return "done"
+
+    data["c"] = Dropper()
+    expected = {"a": "é" * 300, "b": ["Zürich " * 50], "c": "done"}
+    out = dump(data, default=default)
+    assert o.loads(out) == expected
+
+
+@pytest.mark.parametrize("size", [0, 1, 255, 256, 257, (1 << 20) - 1, 1 << 20, (1 << 20) + 1,
+                                  3 << 20])
+def test_output_sizes_around_the_kept_buffer(size):
+    # Texts that stay in the thread's kept buffer, and texts that outgrow it
+    # and move on into their result object.
+    text = "x" * max(size - 2, 0)
+    assert o.to_json(text) == json.dumps(text).encode()
+    assert o.loads(o.dumps({"k": text})) == {"k": text}
+
+
+# ---------------------------------------------------------------------------
+# Long lists are converted and written in batches; the text, the errors and
+# the callbacks are those of the whole-tree road, which a tuple of the same
+# items still takes.
+
+def long_items(n=3000):
+    return [{"id": i, "name": f"n{i}", "tags": ["a", "é"], "nested": {"x": [i, 1.5, None]}}
+            if i % 3 else [i, f"s{i}", True] for i in range(n)]
+
+
+@pytest.mark.parametrize("option", [0, o.OPT_INDENT_2, o.OPT_INDENT_4, o.OPT_SORT_KEYS,
+                                    o.OPT_INDENT_2 | o.OPT_SORT_KEYS])
+@pytest.mark.parametrize("n", [1024, 1025, 2048, 3000])
+def test_long_lists_write_the_whole_tree_text(option, n):
+    items = long_items(n)
+    out = o.to_json(items, option=option)
+    assert out == o.to_json(tuple(items), option=option)
+    assert json.loads(out) == items
+
+
+@pytest.mark.parametrize("bad_at,refused_at", [(2500, 10), (10, 2500), (None, 2500)])
+def test_long_lists_fail_as_the_whole_tree_does(bad_at, refused_at):
+    items = long_items()
+    items[refused_at] = {("a", "b"): 1}  # the writer refuses it
+    if bad_at is not None:
+        items[bad_at] = object()  # the conversion refuses it
+    errors = []
+    for obj in (items, tuple(items)):
+        with pytest.raises(Exception) as info:
+            o.to_json(obj)
+        errors.append((type(info.value), str(info.value)))
+    assert errors[0] == errors[1]
+    expected = OstrevaneEncodeError if bad_at is None else OstrevaneUnserializableError
+    assert errors[0][0] is expected
+
+
+def test_long_lists_keep_the_items_they_held_at_the_start():
+    items = list(range(3000))
+    items[0] = object()
+    seen = []
+
+    def default(obj):
+        seen.append(obj)
+        items[2999] = "changed"
+        del items[1500:]
+        return "first"
+
+    out = json.loads(o.to_json(items, default=default))
+    assert out == ["first"] + list(range(1, 3000))
+    assert len(seen) == 1
+
+
+def test_calls_inside_callbacks_of_a_long_list():
+    # A callback's own dumps and to_json run while the outer call holds the
+    # thread's kept output buffer.
+    inner = long_items(2000)
+    items = list(range(3000))
+    items[5] = object()
+
+    def default(obj):
+        return [o.to_json(inner).decode(), o.dumps({"k": "v" * 2000}).decode()]
+
+    out = json.loads(o.to_json(items, default=default))
+    assert out[5] == [json.dumps(inner, separators=(",", ":"), ensure_ascii=False),
+                      o.dumps({"k": "v" * 2000}).decode()]
+    assert out[:5] == [0, 1, 2, 3, 4] and out[6:] == list(range(6, 3000))

@@ -24,7 +24,7 @@ template <class T>
 void append_number(std::string& out, T n) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, n);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void append_length_prefixed(std::string& out, std::string_view text) {
@@ -132,6 +132,8 @@ void append_big_int_key(std::string& out, const Value& v) {
 }
 
 }  // namespace detail
+
+void append_canonical_key(std::string& out, const Value& key) { append_canonical(out, key); }
 
 std::string canonical_key(const Value& key) {
   std::string out;

@@ -1,11 +1,13 @@
 #include "decode/decoder.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "decode/document_rules.hpp"
 #include "decode/merge.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
@@ -37,68 +39,6 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
   return s < a ? UINT64_MAX : s;
 }
 
-// Bytes of the Unicode White_Space character at `i`, or 0.
-std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
-  const auto b = [&](std::size_t k) -> unsigned char {
-    return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
-  };
-  const unsigned char c = b(0);
-  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (c == 0xC2 && (b(1) == 0x85 || b(1) == 0xA0)) return 2;
-  if (c == 0xE1 && b(1) == 0x9A && b(2) == 0x80) return 3;
-  if (c == 0xE2 && b(1) == 0x80) {
-    const unsigned char d = b(2);
-    if ((d >= 0x80 && d <= 0x8A) || d == 0xA8 || d == 0xA9 || d == 0xAF) return 3;
-  }
-  if (c == 0xE2 && b(1) == 0x81 && b(2) == 0x9F) return 3;
-  if (c == 0xE3 && b(1) == 0x80 && b(2) == 0x80) return 3;
-  return 0;
-}
-
-// The first three words of a directive; later words are never needed.
-struct DirectiveWords {
-  std::string_view word[3];
-  std::size_t count = 0;
-};
-
-DirectiveWords split_directive(std::string_view text) noexcept {
-  DirectiveWords out;
-  std::size_t i = 0;
-  while (i < text.size() && out.count < 3) {
-    if (const std::size_t w = white_space_at(text, i)) {
-      i += w;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < text.size() && white_space_at(text, i) == 0) ++i;
-    out.word[out.count++] = text.substr(start, i - start);
-  }
-  return out;
-}
-
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// "1.2": two non-empty runs of ASCII digits joined by one '.'.
-bool is_yaml_version(std::string_view w) noexcept {
-  const std::size_t dot = w.find('.');
-  if (dot == std::string_view::npos || dot == 0 || dot + 1 == w.size()) return false;
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    if (i != dot && !is_digit(w[i])) return false;
-  }
-  return true;
-}
-
-// "!e!" of "!e!x"; nothing for "!x", "!", "!!x" and "!<...>".
-std::optional<std::string_view> tag_handle_of(std::string_view tag) noexcept {
-  if (tag.size() < 2 || tag[0] != '!' || tag[1] == '<' || tag[1] == '!') return std::nullopt;
-  const std::size_t end = tag.find('!', 1);
-  if (end == std::string_view::npos) return std::nullopt;
-  return tag.substr(0, end + 1);
-}
-
-bool is_custom_tag(std::string_view tag) noexcept {
-  return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
-}
 
 // First bytes that can start a plain scalar that is not a string under the
 // YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
@@ -114,6 +54,11 @@ struct FirstByteTable {
 };
 constexpr FirstByteTable kMayResolve12;
 
+// Tokens a long document is scanned in at a time (2 MiB of them): the
+// token memory of a large document stays within the buffer a thread keeps
+// (limits::kTokenBufferCache), so that its pages are reused, not faulted in.
+constexpr std::size_t kTokenBatch = std::size_t{1} << 16;
+
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
 }
@@ -122,7 +67,7 @@ class Decoder {
  public:
   Decoder(DocumentScanner& scanner, std::string_view input, DecodedTexts texts, ResolverMode mode,
           bool dup_key_error, bool reject_complex_keys, bool timestamps, bool dup_key_warn,
-          bool yaml11_warn)
+          bool yaml11_warn, std::size_t batch)
       : scanner_(scanner),
         toks_(scanner.tokens().tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
@@ -132,17 +77,36 @@ class Decoder {
         reject_complex_keys_(reject_complex_keys),
         timestamps_(timestamps),
         dup_key_warn_(dup_key_warn),
-        yaml11_warn_(yaml11_warn) {}
+        yaml11_warn_(yaml11_warn),
+        batch_(batch) {}
 
   Result<DecodedStream, DecodeError> run();
+
+  // Hands each document to `sink` once complete instead of keeping it.
+  void send_documents_to(DocumentSink* sink) noexcept { sink_ = sink; }
 
  private:
   // ---- stream, documents and directives
   Result<void, DecodeError> decode_documents(std::vector<Value>& documents);
   bool more_tokens();
-  bool at_top(K kind) { return more_tokens() && toks_[pos_].kind == kind; }
-  bool handle_directive(const Token& t, bool& saw_yaml);
+  bool at_top(K kind) { return more_tokens() && tok(pos_).kind == kind; }
+  // Tokens by absolute index: toks_ holds those from base_ on.
+  const Token& tok(std::size_t i) const noexcept { return toks_[i - base_]; }
+  // Whether token `i` of the current document exists, scanning on when the
+  // document's tokens so far are used up.
+  bool have(std::size_t i) {
+    if (i - base_ < toks_.size()) [[likely]]
+      return true;
+    return scan_on(i);
+  }
+  [[gnu::noinline]] bool scan_on(std::size_t i);
   bool trailing_check();
+  // Records a failed document rule as this decoder's error.
+  bool broke(Result<void, ScanError>&& checked) {
+    if (checked) return false;
+    fail(std::move(checked.error().message), checked.error().span);
+    return true;
+  }
 
   // ---- nodes
   Got decode_node(Value& out, bool indentless_allowed);
@@ -188,6 +152,7 @@ class Decoder {
   }
   Value merge_marker() {
     saw_merge_ = true;
+    heap_parts_ = true;              // the marker's Tagged block, and the merged lists
     built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
     return merge_key_marker();
   }
@@ -198,10 +163,19 @@ class Decoder {
 
   // ---- collections and keys
   bool node_or_null(Value& out, bool indentless_allowed);
-  bool decode_mapping(ValuePairList& pairs, bool flow);
-  bool decode_sequence(ValueList& items, bool flow);
+  // The collections push their entries on pair_stack_ / item_stack_;
+  // collect() then moves them into one list of the exact size.
+  bool decode_mapping(bool flow);
+  bool decode_sequence(bool flow);
   Got decode_sequence_item(Value& out, bool flow);
-  bool decode_indentless_sequence(ValueList& items);
+  bool decode_indentless_sequence();
+  template <class T>
+  SharedList<T> collect(std::vector<T>& stack, std::size_t base) {
+    SharedList<T> list = SharedList<T>::in_arena(*arena_, stack.size() - base);
+    for (std::size_t i = base; i < stack.size(); ++i) list.push_back(std::move(stack[i]));
+    stack.resize(base);
+    return list;
+  }
   bool single_pair(Value& out, Value key, const Span* complex_check_span);
   bool check_complex_key(const Value& key, const Span& span);
   bool check_duplicate_key(std::unordered_set<std::string>& seen, const Value& key,
@@ -212,14 +186,23 @@ class Decoder {
     error_ = DecodeError{std::move(message), span, category};
     return Got::Failed;
   }
-  bool at(K kind) const noexcept { return pos_ < toks_.size() && toks_[pos_].kind == kind; }
-  Span span_here() const noexcept { return pos_ < toks_.size() ? toks_[pos_].span : Span{}; }
+  bool at(K kind) { return have(pos_) && tok(pos_).kind == kind; }
+  Span span_here() { return have(pos_) ? tok(pos_).span() : Span{}; }
 
   // Makes `v` string_of(text) in place: assigning a temporary would copy it
   // right after its text was written in pieces, a stall on every scalar.
   void set_string(Value& v, std::string_view text) {
-    v.~Value();
-    ::new (static_cast<void*>(&v)) Value(string_of(text));
+    if (v.kind() != ValueKind::Null) v = Value();
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    const bool borrow = at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
+                        at < reinterpret_cast<std::uintptr_t>(borrow_end_);
+    if (!borrow && text.size() >= TextArena::kAdoptMin) [[unlikely]] {
+      if (const char* kept = take_scanned_text(text)) {
+        v.emplace_string(std::string_view(kept, text.size()), *arena_, true);
+        return;
+      }
+    }
+    v.emplace_string(text, *arena_, borrow);
   }
   // A String of a scalar whose text lies inside [borrow_begin_, borrow_end_)
   // views it; empty unless the caller allows borrowing.
@@ -228,21 +211,41 @@ class Decoder {
     if (at >= reinterpret_cast<std::uintptr_t>(borrow_begin_) &&
         at < reinterpret_cast<std::uintptr_t>(borrow_end_))
       return Value::borrowed_string(text);
-    return Value::string(text);
+    if (text.size() >= TextArena::kAdoptMin) [[unlikely]] {
+      if (const char* kept = take_scanned_text(text))
+        return Value::borrowed_string(std::string_view(kept, text.size()));
+    }
+    return Value::string(text, *arena_);
+  }
+  // A large text the scanner built (a block scalar) moves on whole into the
+  // arena; null when `text` is not one. Kept out of string_of, whose value
+  // then goes straight to its place instead of through a temporary.
+  [[gnu::noinline]] const char* take_scanned_text(std::string_view text) {
+    std::string owned = scanner_.tokens().storage.release(text.data());
+    if (owned.empty()) return nullptr;
+    return arena_->adopt(std::move(owned)).data();
   }
 
+  // Storage of the lists and copied texts of every document, handed to the
+  // result; first, so that it outlives every value the decoder holds.
+  std::unique_ptr<ValueArena> arena_ = std::make_unique<ValueArena>();
   DocumentScanner& scanner_;
+  DocumentSink* sink_ = nullptr;
   // The current document's tokens; between documents, once every token is
   // consumed, they are dropped and the next document's are scanned in.
   const TokenVector& toks_;
   std::optional<ScanError> scan_error_;
   const char* const borrow_begin_;
   const char* const borrow_end_;
-  std::size_t pos_ = 0;
+  std::size_t pos_ = 0;   // absolute index of the next token
+  std::size_t base_ = 0;  // absolute index of toks_[0]
   std::uint32_t depth_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
-  std::unordered_map<std::string_view, std::string_view> tag_directives_;
+  DocumentRules rules_;
   std::vector<std::string> warnings_;
+  // Entries of the open collections, innermost last.
+  std::vector<Value> item_stack_;
+  std::vector<ValuePair> pair_stack_;
   DecodeError error_;
   // Stream-wide alias expansion totals, checked against the budgets.
   std::uint64_t expanded_nodes_ = 0;
@@ -258,7 +261,12 @@ class Decoder {
   const bool timestamps_;
   const bool dup_key_warn_;
   const bool yaml11_warn_;
+  const std::size_t batch_;
   bool saw_merge_ = false;
+  // Set once any value holds storage outside arena_ (a Tagged or BigInt
+  // block, a timestamp, merged lists): its documents must then be dropped
+  // node by node.
+  bool heap_parts_ = false;
 };
 
 // ---------------------------------------------------------------- stream
@@ -271,7 +279,7 @@ Result<DecodedStream, DecodeError> Decoder::run() {
     // earlier document, as if the whole text had been scanned first.
     while (!scan_error_ && !scanner_.finished()) {
       scanner_.discard_tokens();
-      if (auto scanned = scanner_.scan_next_document(); !scanned)
+      if (auto scanned = scanner_.scan_more(0, batch_); !scanned)
         scan_error_ = std::move(scanned.error());
     }
   }
@@ -280,7 +288,13 @@ Result<DecodedStream, DecodeError> Decoder::run() {
                                        DecodeErrorCategory::Syntax});
   }
   if (!decoded) return std::unexpected(std::move(decoded.error()));
+  // The scanner stopped at a block collection past the depth limit: the
+  // nodes above it normally fail first, at the same position.
+  if (const ScanError* deep = scanner_.depth_exceeded())
+    return std::unexpected(DecodeError{deep->message, deep->span, DecodeErrorCategory::Syntax});
   out.warnings = std::move(warnings_);
+  out.storage = std::move(arena_);
+  out.storage_only = !heap_parts_;
   return out;
 }
 
@@ -288,16 +302,33 @@ Result<DecodedStream, DecodeError> Decoder::run() {
 // token is consumed; false at the end of the stream or on a scan error
 // (kept in scan_error_; the tokens left over from it are never read).
 bool Decoder::more_tokens() {
-  if (pos_ < toks_.size()) [[likely]]
+  if (pos_ - base_ < toks_.size()) [[likely]]
     return !scan_error_;
   if (scanner_.finished()) return false;
+  if (!scanner_.at_boundary()) return scan_on(pos_);
   scanner_.discard_tokens();
-  pos_ = 0;
-  if (auto scanned = scanner_.scan_next_document(); !scanned) {
+  base_ = pos_;
+  if (auto scanned = scanner_.scan_more(0, batch_); !scanned) {
     scan_error_ = std::move(scanned.error());
     return false;
   }
-  return pos_ < toks_.size();
+  return pos_ - base_ < toks_.size();
+}
+
+// A long document arrives in batches: the consumed tokens are dropped (the
+// texts they own stay until the document ends) and the next batch scanned.
+bool Decoder::scan_on(std::size_t i) {
+  while (i - base_ >= toks_.size()) {
+    if (scan_error_ || scanner_.at_boundary()) return false;
+    const std::size_t consumed = pos_ - base_;
+    auto scanned = scanner_.scan_more(consumed, batch_);
+    base_ = pos_;
+    if (!scanned) {
+      scan_error_ = std::move(scanned.error());
+      return false;
+    }
+  }
+  return true;
 }
 
 // Every document in turn. A document's content and the boundary token that
@@ -307,43 +338,37 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
   const auto failed = [&] { return std::unexpected(std::move(error_)); };
   const auto finish_document = [&](Value root) {
     if (saw_merge_) with_stack_guard([&] { apply_merges(root); });
-    documents.push_back(std::move(root));
+    if (sink_ != nullptr) {
+      sink_->take(std::move(root));
+    } else {
+      documents.push_back(std::move(root));
+    }
     anchors_.clear();
-    tag_directives_.clear();
+    rules_.end_document();
     saw_merge_ = false;
+    // A sink has converted and dropped the document: its storage can go, so
+    // that a stream holds one document's lists and texts at a time.
+    if (sink_ != nullptr) arena_ = std::make_unique<ValueArena>();
   };
-  bool directives_allowed = true;
   while (more_tokens()) {
-    const Token& t = toks_[pos_];
+    const Token& t = tok(pos_);
     switch (t.kind) {
       case K::StreamStart:
       case K::StreamEnd:
         ++pos_;
         break;
       case K::DocumentEnd:
-        directives_allowed = true;
+        rules_.document_end();
         ++pos_;
         break;
       case K::Directive: {
-        if (!directives_allowed) {
-          fail(
-              "a directive must be at the start of the stream or follow a document-end marker "
-              "(...)",
-              t.span);
-          return failed();
-        }
-        const Span group = t.span;
-        bool saw_yaml = false;
         while (at_top(K::Directive)) {
-          if (!handle_directive(toks_[pos_], saw_yaml)) return failed();
+          if (broke(rules_.directive(tok(pos_)))) return failed();
           ++pos_;
         }
-        if (!at_top(K::DocumentStart)) {
-          if (scan_error_) return {};
-          fail("directive must be followed by a document start (---)", group);
-          return failed();
-        }
-        directives_allowed = true;
+        const bool next = more_tokens();
+        if (scan_error_) return {};
+        if (broke(rules_.end_directives(next ? &tok(pos_) : nullptr))) return failed();
         break;
       }
       case K::DocumentStart: {
@@ -354,10 +379,8 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
         if (!trailing_check()) return failed();
         finish_document(std::move(root));
         if (at(K::DocumentEnd)) {
-          directives_allowed = true;
+          rules_.document_end();
           ++pos_;
-        } else {
-          directives_allowed = false;
         }
         break;
       }
@@ -371,9 +394,8 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
           finish_document(std::move(root));
         } else {
           anchors_.clear();
-          tag_directives_.clear();
+          rules_.end_document();
         }
-        directives_allowed = false;
         if (pos_ == start) ++pos_;
         break;
       }
@@ -383,46 +405,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
 }
 
 bool Decoder::trailing_check() {
-  if (pos_ >= toks_.size()) return true;
-  switch (toks_[pos_].kind) {
-    case K::StreamEnd:
-    case K::DocumentStart:
-    case K::DocumentEnd:
-    case K::Directive:
-      return true;
-    default:
-      fail("trailing content after document", toks_[pos_].span);
-      return false;
-  }
-}
-
-bool Decoder::handle_directive(const Token& t, bool& saw_yaml) {
-  const DirectiveWords w = split_directive(t.text());
-  if (w.count == 0) return true;
-  if (w.word[0] == "YAML") {
-    const bool valid = w.count >= 2 && w.word[1][0] != '#' && is_yaml_version(w.word[1]) &&
-                       (w.count < 3 || w.word[2][0] == '#');
-    if (!valid) {
-      fail("invalid %YAML directive", t.span);
-      return false;
-    }
-    if (saw_yaml) {
-      fail("duplicate %YAML directive", t.span);
-      return false;
-    }
-    saw_yaml = true;
-    return true;
-  }
-  if (w.word[0] == "TAG") {
-    if (w.count < 3) return true;
-    const std::string_view handle = w.word[1];
-    if (handle.front() != '!' || handle.back() != '!') return true;
-    if (!tag_directives_.emplace(handle, w.word[2]).second) {
-      fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", t.span);
-      return false;
-    }
-  }
-  return true;
+  return !broke(DocumentRules::after_root(have(pos_) ? &tok(pos_) : nullptr));
 }
 
 // ---------------------------------------------------------------- nodes
@@ -432,8 +415,8 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
     return fail_depth();
   // Most nodes are scalars without properties: they neither recurse nor
   // need the property machinery, so they skip the depth count and the guard.
-  if (pos_ < toks_.size() && toks_[pos_].kind == K::Scalar) [[likely]] {
-    decode_scalar(toks_[pos_++], std::nullopt, out);
+  if (have(pos_) && tok(pos_).kind == K::Scalar) [[likely]] {
+    decode_scalar(tok(pos_++), std::nullopt, out);
     return Got::Node;
   }
   ++depth_;
@@ -452,16 +435,15 @@ Got Decoder::fail_depth() {
 }
 
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
-  const std::size_t n = toks_.size();
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
   std::optional<std::string_view> anchor;
   std::string tag_storage;
   OptionalTag tag;
-  for (; pos_ < n; ++pos_) {
-    const Token& t = toks_[pos_];
+  for (; have(pos_); ++pos_) {
+    const Token& t = tok(pos_);
     if (t.kind == K::Anchor) {
-      if (anchor) return fail("a node cannot have two anchors", t.span);
+      if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor = t.text();
     } else if (t.kind == K::Tag) {
       if (!expand_tag(t, tag_storage, tag)) return Got::Failed;
@@ -469,25 +451,25 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       break;
     }
   }
-  if (pos_ >= n) return Got::Nothing;
+  if (!have(pos_)) return Got::Nothing;
 
-  const Token& t = toks_[pos_];
+  const Token& t = tok(pos_);
   switch (t.kind) {
     case K::MappingStart: {
       ++pos_;
-      ValuePairList pairs;
-      if (!decode_mapping(pairs, t.flow())) return Got::Failed;
+      const std::size_t base = pair_stack_.size();
+      if (!decode_mapping(t.flow())) return Got::Failed;
       built(1, 0);
-      out = Value::mapping(std::move(pairs));
+      out = Value::mapping(collect(pair_stack_, base));
       wrap_custom(out, tag);
       break;
     }
     case K::SequenceStart: {
       ++pos_;
-      ValueList items;
-      if (!decode_sequence(items, t.flow())) return Got::Failed;
+      const std::size_t base = item_stack_.size();
+      if (!decode_sequence(t.flow())) return Got::Failed;
       built(1, 0);
-      out = Value::sequence(std::move(items));
+      out = Value::sequence(collect(item_stack_, base));
       wrap_custom(out, tag);
       break;
     }
@@ -496,14 +478,14 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       decode_scalar(t, tag, out);
       break;
     case K::Alias:
-      if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span);
+      if (anchor || tag) return fail("an alias node cannot have an anchor or tag", t.span());
       return decode_alias(t, out);
     case K::SequenceEntry:
       if (indentless_allowed) {
-        ValueList items;
-        if (!decode_indentless_sequence(items)) return Got::Failed;
+        const std::size_t base = item_stack_.size();
+        if (!decode_indentless_sequence()) return Got::Failed;
         built(1, 0);
-        out = Value::sequence(std::move(items));
+        out = Value::sequence(collect(item_stack_, base));
         wrap_custom(out, tag);
         break;
       }
@@ -534,25 +516,18 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
     storage.append(rest);
     tag = storage;
   };
+  if (broke(rules_.check_tag(t))) return false;
   if (const auto handle = tag_handle_of(text)) {
-    const auto it = tag_directives_.find(*handle);
-    if (it == tag_directives_.end()) {
-      fail("undefined tag handle: " + std::string(*handle), t.span);
-      return false;
-    }
-    join(it->second, text.substr(handle->size()));
+    join(*rules_.tag_prefix(*handle), text.substr(handle->size()));
     return true;
   }
   if (text.starts_with("!<")) {
     tag = text;
   } else if (text.starts_with("!!")) {
-    const auto it = tag_directives_.find("!!");
-    join(it != tag_directives_.end() ? it->second : std::string_view("tag:yaml.org,2002:"),
-         text.substr(2));
+    join(rules_.tag_prefix("!!").value_or("tag:yaml.org,2002:"), text.substr(2));
   } else if (text.starts_with("!")) {
-    const auto it = tag_directives_.find("!");
-    if (it != tag_directives_.end()) {
-      join(it->second, text.substr(1));
+    if (const auto prefix = rules_.tag_prefix("!")) {
+      join(*prefix, text.substr(1));
     } else {
       tag = text;
     }
@@ -563,6 +538,7 @@ bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag)
 }
 
 void Decoder::wrap(Value& v, std::string_view tag) {
+  heap_parts_ = true;
   built(1, tag.size());
   v = Value::tagged(tag, std::move(v));
 }
@@ -574,7 +550,7 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
     if (const auto diff = resolution_difference(mode_, text, plain, tag)) {
       std::string w = "YAML 1.1 syntax '";
       w.append(text).append("' resolves as ").append(diff->first).append(" in 1.1 but ");
-      w.append(diff->second).append(" in 1.2 at ").append(line_column(t.span));
+      w.append(diff->second).append(" in 1.2 at ").append(line_column(t.span()));
       warnings_.push_back(std::move(w));
     }
   }
@@ -594,9 +570,11 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
     if (r.kind == ResolvedScalar::Kind::BigInt) {
       v = big_int_from_literal(text);
       built(0, v.text().size());
+      heap_parts_ = true;
     } else if (const auto ts =
                    !tag && plain && timestamps_ ? parse_timestamp(text) : std::nullopt) {
       v = Value::timestamp(*ts);
+      heap_parts_ = true;  // a date-time may keep a block of its own
     } else {
       v = string_of(text);
       built(0, text.size());
@@ -620,8 +598,8 @@ Value Decoder::empty_node(OptionalTag tag) {
 Got Decoder::decode_alias(const Token& t, Value& out) {
   ++pos_;
   const auto it = anchors_.find(t.text());
-  if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span);
-  if (!charge_alias_expansion(it->second, t.span)) return Got::Failed;
+  if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span());
+  if (!charge_alias_expansion(it->second, t.span())) return Got::Failed;
   built(it->second.nodes, it->second.bytes);
   out = it->second.value.clone();
   return Got::Node;
@@ -651,16 +629,16 @@ bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
   return got != Got::Failed;
 }
 
-bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
+bool Decoder::decode_mapping(bool flow) {
   const bool check_dups = dup_key_error_ || dup_key_warn_;
   std::unordered_set<std::string> seen;
-  const std::size_t n = toks_.size();
-  while (pos_ < n) {
-    const Token& t = toks_[pos_];
+  while (have(pos_)) {
+    // Copied: decoding the entry may scan on and move the tokens.
+    const K kind = tok(pos_).kind;
     Value key;
     Value value;
-    Span entry_span = t.span;
-    switch (t.kind) {
+    Span entry_span = tok(pos_).span();
+    switch (kind) {
       case K::StreamEnd:
       case K::DocumentStart:
       case K::DocumentEnd:
@@ -682,12 +660,12 @@ bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
         const std::size_t start = pos_;
         if (!flow) {
           std::size_t q = pos_;
-          while (q < n && (toks_[q].kind == K::Anchor || toks_[q].kind == K::Tag)) ++q;
-          if (q < n) {
-            const Token& k = toks_[q];
+          while (have(q) && (tok(q).kind == K::Anchor || tok(q).kind == K::Tag)) ++q;
+          if (have(q)) {
+            const Token& k = tok(q);
             if (((k.kind == K::MappingStart || k.kind == K::SequenceStart) && !k.flow()) ||
                 k.kind == K::SequenceEntry) {
-              fail("a block collection cannot be a mapping key", k.span);
+              fail("a block collection cannot be a mapping key", k.span());
               return false;
             }
           }
@@ -696,7 +674,7 @@ bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
         if (at(K::Value)) {
           ++pos_;
           if (!node_or_null(value, true)) return false;
-        } else if (!flow && t.kind == K::Scalar) {
+        } else if (!flow && kind == K::Scalar) {
           fail("expected ':' after mapping key", entry_span);
           return false;
         } else {
@@ -704,29 +682,28 @@ bool Decoder::decode_mapping(ValuePairList& pairs, bool flow) {
         }
         if (!check_complex_key(key, entry_span)) return false;
         if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-        pairs.emplace_back(std::move(key), std::move(value));
+        pair_stack_.push_back(ValuePair{std::move(key), std::move(value)});
         if (pos_ == start) return true;
         continue;
       }
     }
     if (!check_complex_key(key, entry_span)) return false;
     if (check_dups && !check_duplicate_key(seen, key, entry_span)) return false;
-    pairs.emplace_back(std::move(key), std::move(value));
+    pair_stack_.push_back(ValuePair{std::move(key), std::move(value)});
   }
   return true;
 }
 
-bool Decoder::decode_sequence(ValueList& items, bool flow) {
-  const std::size_t n = toks_.size();
-  while (pos_ < n) {
+bool Decoder::decode_sequence(bool flow) {
+  while (have(pos_)) {
     Value item;
-    switch (toks_[pos_].kind) {
+    switch (tok(pos_).kind) {
       case K::SequenceEntry:
       case K::FlowEntry: {
         ++pos_;
         const Got got = decode_sequence_item(item, flow);
         if (got == Got::Failed) return false;
-        if (got == Got::Node) items.push_back(std::move(item));
+        if (got == Got::Node) item_stack_.push_back(std::move(item));
         break;
       }
       case K::StreamEnd:
@@ -743,7 +720,7 @@ bool Decoder::decode_sequence(ValueList& items, bool flow) {
         const Got got = decode_sequence_item(item, flow);
         if (got == Got::Failed) return false;
         if (got == Got::Nothing) return true;
-        items.push_back(std::move(item));
+        item_stack_.push_back(std::move(item));
         if (pos_ == start) return true;
         break;
       }
@@ -758,7 +735,7 @@ bool Decoder::single_pair(Value& out, Value key, const Span* complex_check_span)
   Value value;
   if (!node_or_null(value, false)) return false;
   if (complex_check_span && !check_complex_key(key, *complex_check_span)) return false;
-  ValuePairList pairs;
+  ValuePairList pairs = ValuePairList::in_arena(*arena_, 1);
   pairs.emplace_back(std::move(key), std::move(value));
   built(1, 0);
   out = Value::mapping(std::move(pairs));
@@ -767,8 +744,8 @@ bool Decoder::single_pair(Value& out, Value key, const Span* complex_check_span)
 
 Got Decoder::decode_sequence_item(Value& out, bool flow) {
   if (!flow) {
-    if (pos_ < toks_.size()) {
-      switch (toks_[pos_].kind) {
+    if (have(pos_)) {
+      switch (tok(pos_).kind) {
         case K::MappingEnd:
         case K::SequenceEnd:
         case K::BlockEnd:
@@ -782,14 +759,15 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     }
     return decode_node(out, false);
   }
-  if (pos_ >= toks_.size()) return Got::Nothing;
-  const Token& t = toks_[pos_];
+  if (!have(pos_)) return Got::Nothing;
+  const Token& t = tok(pos_);
+  const Span key_span = t.span();
   if (t.kind == K::Key) {
     ++pos_;
     Value key;
     if (!node_or_null(key, false)) return Got::Failed;
     if (at(K::Value)) ++pos_;
-    return single_pair(out, std::move(key), &t.span) ? Got::Node : Got::Failed;
+    return single_pair(out, std::move(key), &key_span) ? Got::Node : Got::Failed;
   }
   if (t.kind == K::Value) {
     ++pos_;
@@ -804,21 +782,21 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     return Got::Node;
   }
   ++pos_;
-  return single_pair(out, std::move(node), &t.span) ? Got::Node : Got::Failed;
+  return single_pair(out, std::move(node), &key_span) ? Got::Node : Got::Failed;
 }
 
-bool Decoder::decode_indentless_sequence(ValueList& items) {
+bool Decoder::decode_indentless_sequence() {
   while (at(K::SequenceEntry)) {
     ++pos_;
-    if (pos_ < toks_.size()) {
-      switch (toks_[pos_].kind) {
+    if (have(pos_)) {
+      switch (tok(pos_).kind) {
         case K::MappingEnd:
         case K::SequenceEnd:
         case K::BlockEnd:
         case K::Key:
         case K::SequenceEntry:
           built(1, 0);
-          items.push_back(Value());
+          item_stack_.push_back(Value());
           continue;
         default:
           break;
@@ -827,7 +805,7 @@ bool Decoder::decode_indentless_sequence(ValueList& items) {
     Value item;
     const Got got = decode_node(item, false);
     if (got == Got::Failed) return false;
-    if (got == Got::Node) items.push_back(std::move(item));
+    if (got == Got::Node) item_stack_.push_back(std::move(item));
   }
   return true;
 }
@@ -847,8 +825,9 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
                                   const Span& span) {
   if (is_merge_marker(key)) return true;  // several "<<" entries merge in turn
   if (seen.insert(canonical_key(key)).second) return true;
-  const std::string shown =
-      key.kind() == ValueKind::String ? std::string(key.text()) : value_debug_text(key);
+  const std::string shown = key.kind() == ValueKind::String
+                                ? cut_text(key.text(), limits::kQuotedKeyChars)
+                                : value_debug_text_cut(key, limits::kQuotedKeyChars);
   if (dup_key_error_) {
     fail("duplicate mapping key: " + shown, span, DecodeErrorCategory::DuplicateKey);
     return false;
@@ -860,14 +839,47 @@ bool Decoder::check_duplicate_key(std::unordered_set<std::string>& seen, const V
 
 }  // namespace
 
+DecodedStream::~DecodedStream() {
+  if (storage_only) {
+    for (Value& document : documents) forget_value(document);
+  }
+}
+
 Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
                                                  bool yaml11_warn, DecodedTexts texts) {
+  return detail::decode_stream_in_batches(kTokenBatch, text, mode, dup_key_error,
+                                          reject_complex_keys, timestamps, dup_key_warn,
+                                          yaml11_warn, texts);
+}
+
+namespace detail {
+
+Result<DecodedStream, DecodeError> decode_stream_in_batches(std::size_t batch,
+                                                            std::string_view text,
+                                                            ResolverMode mode, bool dup_key_error,
+                                                            bool reject_complex_keys,
+                                                            bool timestamps, bool dup_key_warn,
+                                                            bool yaml11_warn, DecodedTexts texts) {
   DocumentScanner scanner(text);
   Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
-                  dup_key_warn, yaml11_warn);
+                  dup_key_warn, yaml11_warn, std::max<std::size_t>(batch, 1));
   return decoder.run();
+}
+
+}  // namespace detail
+
+Result<std::vector<std::string>, DecodeError> decode_stream_each(
+    std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink, DecodedTexts texts) {
+  DocumentScanner scanner(text);
+  Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
+                  dup_key_warn, yaml11_warn, kTokenBatch);
+  decoder.send_documents_to(&sink);
+  Result<DecodedStream, DecodeError> decoded = decoder.run();
+  if (!decoded) return std::unexpected(std::move(decoded.error()));
+  return std::move(decoded->warnings);
 }
 
 }  // namespace ostrevane

@@ -6,9 +6,19 @@
 // texts in the order they were produced; or the first `DecodeError`, in which
 // case nothing else comes back (warnings of a failed call are dropped).
 // Documents are scanned and decoded one at a time through one token buffer,
-// so only the current document's tokens are ever held; yet a scan error
-// anywhere in the text wins over a decode error in any document, as if the
-// whole text had been scanned first.
+// a long one in batches of tokens, so only a bounded number of tokens is
+// ever held; yet a scan error anywhere in the text wins over a decode error
+// in any document, as if the whole text had been scanned first. The one
+// exception is block nesting past limits::kMaxDepth, where scanning stops
+// (see DocumentScanner::depth_exceeded): the depth error, or an earlier
+// decode error, is reported without looking further.
+//
+// Ownership: the documents' lists and copied texts live in the result's
+// `storage` (a ValueArena), allocated in bulk and freed a few chunks at a
+// time; a large block scalar built by the scanner moves there whole instead
+// of being copied. So no document value, nor any clone of one, may outlive
+// the DecodedStream it came in (moving a document out and dropping the
+// stream leaves it dangling).
 //
 // Invariants: by default the result owns all its texts; nothing in it points
 // into the input. With DecodedTexts::BorrowInput, String values whose text is
@@ -27,14 +37,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 
@@ -56,9 +67,30 @@ struct DecodeError {
 enum class DecodedTexts : std::uint8_t { Owned, BorrowInput };
 
 struct DecodedStream {
+  // The documents' lists and copied texts, allocated in bulk: dropping the
+  // stream frees them a few chunks at a time. Declared first, so that it
+  // outlives the documents; no value of a document, nor any clone of one,
+  // may outlive the stream.
+  std::unique_ptr<ValueArena> storage;
   std::vector<Value> documents;
   std::vector<std::string> warnings;
+  // True when every part of every document lives in `storage` (no tag, big
+  // integer, timestamp or merge key made a block of its own): a document
+  // can then be dropped with forget_value, and dropping the stream frees
+  // its chunks without visiting a node.
+  bool storage_only = false;
+
+  DecodedStream() = default;
+  DecodedStream(DecodedStream&&) noexcept = default;
+  DecodedStream& operator=(DecodedStream&&) noexcept = default;
+  ~DecodedStream();
 };
+
+// A tag that reaches the tag callbacks: anything but the "!!" and
+// "tag:yaml.org,2002:" forms, "!" alone included.
+[[nodiscard]] inline bool is_custom_tag(std::string_view tag) noexcept {
+  return tag.size() < 2 || !(tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:"));
+}
 
 // Decodes every document of `text`.
 //   dup_key_error:       a repeated mapping key is an error (wins over warn)
@@ -73,10 +105,48 @@ struct DecodedStream {
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
 
+// Receives the documents of decode_stream_each, one at a time.
+class DocumentSink {
+ public:
+  // Called with each document as soon as it is complete (merge keys
+  // applied), in stream order; the sink owns it from then on.
+  virtual void take(Value document) = 0;
+
+ protected:
+  ~DocumentSink() = default;
+};
+
+// decode_stream, but each document goes to `sink` as soon as it is complete
+// instead of into a list, so that a consumer can turn it into something else
+// and free it before the next is decoded: only one document's tokens and tree
+// are alive at a time. Decoding goes on to the end of the text either way,
+// and the outcome is decode_stream's: the warnings, or the same error that it
+// would report (a scan error anywhere still wins over a decode error in an
+// earlier document). On an error, the documents already handed over were
+// complete and valid, but the caller must drop whatever it made of them.
+[[nodiscard]] Result<std::vector<std::string>, DecodeError> decode_stream_each(
+    std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink,
+    DecodedTexts texts = DecodedTexts::Owned);
+
+namespace detail {
+// decode_stream with a long document scanned `batch` tokens at a time
+// instead of the usual 65,536: the result is the same for any batch, which
+// the tests and the fuzz harness check with tiny ones.
+[[nodiscard]] Result<DecodedStream, DecodeError> decode_stream_in_batches(
+    std::size_t batch, std::string_view text, ResolverMode mode, bool dup_key_error,
+    bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn,
+    DecodedTexts texts = DecodedTexts::Owned);
+}  // namespace detail
+
 // The canonical identity of a mapping key for duplicate detection: equal for
 // keys that Python treats as one dict key (true, 1, 1.0 and the integer
 // 10**20 however it was spelled), distinct otherwise. Every component is
 // length-prefixed or self-delimiting, so no two different keys collide.
 [[nodiscard]] std::string canonical_key(const Value& key);
+
+// canonical_key appended to `out`, so callers that compare many keys build
+// them into one reusable buffer.
+void append_canonical_key(std::string& out, const Value& key);
 
 }  // namespace ostrevane

@@ -23,7 +23,7 @@ template <class T>
 void append_number(std::string& out, T n) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, n);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 std::string key_text(const Value& v) {

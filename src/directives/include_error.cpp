@@ -16,7 +16,7 @@ std::string fmt_include_stack(const IncludeError& error) {
     out += ", line ";
     char buf[16];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::uint64_t{frame.line} + 1);
-    out.append(buf, end);
+    out.append(buf, static_cast<std::size_t>(end - buf));
   }
   return out;
 }

@@ -3,9 +3,11 @@
 // A malloc'd block that grows with realloc (large blocks are moved by the
 // kernel rather than copied) and whose appends are inline: a capacity test
 // and a memcpy the compiler unrolls for short texts. The writers fill it
-// without the interpreter lock; `dumps` and `to_json` then copy data()/size()
-// into a `bytes` object once. Running out of memory throws std::bad_alloc,
-// which the entry guard turns into MemoryError.
+// without the interpreter lock. A buffer may instead write into storage that
+// its owner provides and resizes (an OutputStorage), such as the very object
+// that becomes a call's result, so that the text is never copied afterwards.
+// Running out of memory throws std::bad_alloc, which the entry guard turns
+// into MemoryError.
 #pragma once
 
 #include <cstddef>
@@ -20,26 +22,47 @@
 
 namespace ostrevane {
 
+// Bytes an OutputBuffer writes into without owning them.
+class OutputStorage {
+ public:
+  // Room for at least `capacity` bytes whose first `size` bytes are the ones
+  // written so far; returns where they now are. Throws std::bad_alloc when
+  // out of memory; the buffer is then abandoned, never written again.
+  virtual char* resize(std::size_t capacity, std::size_t size) = 0;
+
+ protected:
+  ~OutputStorage() = default;
+};
+
 class OutputBuffer {
  public:
   OutputBuffer() noexcept = default;
   explicit OutputBuffer(std::size_t capacity) { reserve(capacity); }
+  // Writes into `storage` (borrowed; it outlives the buffer and keeps the
+  // bytes afterwards), starting with `capacity` bytes of room.
+  OutputBuffer(OutputStorage& storage, std::size_t capacity) : storage_(&storage) {
+    reserve(capacity);
+  }
   OutputBuffer(OutputBuffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        storage_(std::exchange(other.storage_, nullptr)) {}
   OutputBuffer& operator=(OutputBuffer&& other) noexcept {
     if (this != &other) {
-      std::free(data_);
+      if (storage_ == nullptr) std::free(data_);
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
+      storage_ = std::exchange(other.storage_, nullptr);
     }
     return *this;
   }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
-  ~OutputBuffer() { std::free(data_); }
+  ~OutputBuffer() {
+    if (storage_ == nullptr) std::free(data_);
+  }
 
   const char* data() const noexcept { return data_; }
   std::size_t size() const noexcept { return size_; }
@@ -102,6 +125,11 @@ class OutputBuffer {
     reallocate(want);
   }
   void reallocate(std::size_t capacity) {
+    if (storage_ != nullptr) {
+      data_ = storage_->resize(capacity, size_);
+      capacity_ = capacity;
+      return;
+    }
     void* fresh = std::realloc(data_, capacity);
     if (fresh == nullptr) throw std::bad_alloc();
     data_ = static_cast<char*>(fresh);
@@ -111,6 +139,7 @@ class OutputBuffer {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  OutputStorage* storage_ = nullptr;
 };
 
 }  // namespace ostrevane

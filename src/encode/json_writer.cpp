@@ -429,4 +429,22 @@ Result<void, JsonError> write_json_value_guarded(OutputBuffer& out, const Value&
   return JsonWriter(out, options).value_guarded(value, depth);
 }
 
+// The layout of JsonWriter::sequence at depth 0, a piece at a time.
+void write_json_sequence_start(OutputBuffer& out) { out.push_back('['); }
+
+Result<void, JsonError> write_json_sequence_item(OutputBuffer& out, const Value& item,
+                                                 const JsonOptions& options, std::size_t index) {
+  if (index != 0) out.push_back(',');
+  if (options.indent != 0) {
+    out.push_back('\n');
+    out.append(options.indent, ' ');
+  }
+  return JsonWriter(out, options).value_guarded(item, 1);
+}
+
+void write_json_sequence_end(OutputBuffer& out, const JsonOptions& options) {
+  if (options.indent != 0) out.push_back('\n');
+  out.push_back(']');
+}
+
 }  // namespace ostrevane

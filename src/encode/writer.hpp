@@ -20,11 +20,11 @@
 #include <cstdint>
 #include <string>
 
-#include "value/value.hpp"
 #include "emit_util/output_buffer.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "resolver/resolver.hpp"
 #include "util/result.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 
@@ -73,6 +73,17 @@ struct JsonError {
                                                                const Value& value,
                                                                const JsonOptions& options,
                                                                std::size_t depth = 0);
+
+// A root sequence written an item at a time (a long list whose items are
+// converted and written in batches), in exactly the text that
+// write_json_value_guarded gives the whole sequence: the opening bracket,
+// then each item (`index` counts from 0) after its separator, then the
+// closing bracket. For sequences of at least one item.
+void write_json_sequence_start(OutputBuffer& out);
+[[nodiscard]] Result<void, JsonError> write_json_sequence_item(OutputBuffer& out, const Value& item,
+                                                               const JsonOptions& options,
+                                                               std::size_t index);
+void write_json_sequence_end(OutputBuffer& out, const JsonOptions& options);
 
 // JSON number text of a float: "null" for NaN and infinities.
 void write_json_float(OutputBuffer& out, double value);

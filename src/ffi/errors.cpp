@@ -53,7 +53,7 @@ std::string fetched_error_text() {
 void append_decimal(std::string& out, std::uint64_t value) {
   char buf[24];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, end);
+  out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
 std::string located_message(std::string_view message, std::uint32_t line, std::uint32_t column) {
@@ -279,6 +279,28 @@ bool PyError::matches(PyObject* type) {
 // Converters.
 
 PyObject* path_to_str(std::string_view path) noexcept { return str_from(path); }
+
+PyError schema_error_to_py(std::string_view message, std::string_view path, std::uint32_t line,
+                           std::uint32_t column) {
+  std::string text = "schema validation failed: ";
+  text.append(message);
+  text += " at ";
+  text.append(path);
+  text += " (line ";
+  append_decimal(text, std::uint64_t{line} + 1);
+  text += ", column ";
+  append_decimal(text, std::uint64_t{column} + 1);
+  text += ')';
+  PyError error = PyError::lazy(ExcClass::SchemaError, std::move(text));
+  if (PyObject* exc = error.materialise()) {
+    set_attr_owned(exc, "schema_path",
+                   PyRef::steal(PyUnicode_FromStringAndSize(
+                       path.data(), static_cast<Py_ssize_t>(path.size()))));
+    set_position_attr(exc, "line", std::uint64_t{line} + 1);
+    set_position_attr(exc, "column", std::uint64_t{column} + 1);
+  }
+  return error;
+}
 
 PyError located_error(ExcClass cls, std::string_view message, std::uint32_t line,
                       std::uint32_t column, std::optional<std::string_view> file) {

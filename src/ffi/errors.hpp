@@ -154,6 +154,12 @@ template <LocatedRecord E>
                        error.span.column, std::nullopt);
 }
 
+// OstrevaneSchemaError "schema validation failed: {message} at {path} (line
+// {line + 1}, column {column + 1})" with the attributes schema_path, line and
+// column (1-based); an attribute that cannot be set is left out.
+[[nodiscard]] PyError schema_error_to_py(std::string_view message, std::string_view path,
+                                         std::uint32_t line, std::uint32_t column);
+
 // The exception of an include failure; the record is only read.
 [[nodiscard]] PyError include_error_to_py(const IncludeError& error);
 

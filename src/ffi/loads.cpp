@@ -7,9 +7,11 @@
 #include "decode/decoder.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/directives_road.hpp"
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
 #include "ffi/roundtrip_loads.hpp"
+#include "ffi/schema_road.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
@@ -43,22 +45,6 @@ LoadFlags load_flags(std::uint64_t option, std::string_view text) {
   return f;
 }
 
-PyError not_implemented(const char* function, const char* what) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string(function) + "() with " + what + " is not implemented yet");
-}
-
-// The first option of a road that is not built yet, in the order the roads
-// are chosen after the round-trip road.
-const char* unbuilt_road(std::uint64_t option, bool directives) {
-  if (option & kOptAnnotated) return "OPT_ANNOTATED";
-  if (directives) {
-    if (option & kOptIncludes) return "OPT_INCLUDES";
-    if (option & kOptSecrets) return "OPT_SECRETS";
-    if (option & kOptEnvVar) return "OPT_ENV_VAR";
-  }
-  return nullptr;
-}
 
 // Decodes the whole text without the interpreter lock, then logs the
 // warnings (a failed decode logs none). The documents' Strings may view
@@ -74,6 +60,52 @@ PyResult<DecodedStream> decode_plain(std::string_view text, const LoadFlags& f) 
   if (!decoded) return std::unexpected(decode_error_to_py(decoded.error()));
   for (const std::string& warning : decoded->warnings) log_warning(warning);
   return std::move(*decoded);
+}
+
+// Receives the decoder's documents without the lock, takes the lock back to
+// convert each, and frees its tree without the lock again.
+class ConvertingSink final : public DocumentSink {
+ public:
+  explicit ConvertingSink(DocumentListBuilder& builder) : builder_(builder) {}
+  void set_released(ReleasedGil* released) noexcept { released_ = released; }
+
+  void take(Value document) override {
+    {
+      ReleasedGil::Retaken locked(*released_);
+      builder_.add(document);
+    }
+    drop_value_iterative(std::move(document));
+  }
+
+ private:
+  DocumentListBuilder& builder_;
+  ReleasedGil* released_ = nullptr;
+};
+
+// loads_all without tag callbacks: each document becomes its Python object
+// as soon as it is decoded, so that one document's tokens and tree are alive
+// at a time instead of the whole stream's. What the call reports is what
+// decode_plain followed by documents_to_python report: a decode error wins
+// over a conversion error in any document, the warnings are logged only when
+// the whole text decoded, and a conversion error is raised after them.
+// Without tag callbacks nothing the caller supplied runs during the
+// conversion (at most the datetime module is imported), so converting early
+// is not observable.
+PyResult<PyRef> load_all_streaming(std::string_view text, const LoadFlags& f,
+                                   const TagOptions& tag_options) {
+  DocumentListBuilder builder(tag_options);
+  ConvertingSink sink(builder);
+  Result<std::vector<std::string>, DecodeError> warnings;
+  {
+    ReleasedGil unlocked;
+    sink.set_released(&unlocked);
+    warnings =
+        decode_stream_each(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
+                           f.dup_key_warn, f.yaml11_warn, sink, DecodedTexts::BorrowInput);
+  }
+  if (!warnings) return std::unexpected(decode_error_to_py(warnings.error()));
+  for (const std::string& warning : *warnings) log_warning(warning);
+  return builder.finish();
 }
 
 // The schema of a loads call: absent, the `schema` object, or what
@@ -120,16 +152,30 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   PyRef schema = OSV_TRY(resolve_schema(args, text));
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
+  const DirectiveArgs directives{args.option, args.include_dir, args.root_path,
+                                 args.on_missing_secret, args.on_missing_env_var};
   if (args.option & kOptRoundTrip) {
-    return loads_round_trip({text, args.option, flags.mode, flags.timestamps, schema.get()});
+    return loads_round_trip({text, args.option, flags.mode, flags.timestamps, flags.yaml11_warn,
+                             schema.get(), &directives});
   }
-  if (const char* road = unbuilt_road(args.option, true)) {
-    return std::unexpected(not_implemented("loads", road));
+
+  if (wants_directives(args.option) || (args.option & kOptAnnotated)) {
+    const NodeRoadArgs road{
+        directives,
+        flags.mode,
+        flags.reject_complex_keys,
+        flags.dup_key_error,
+        flags.dup_key_warn,
+        flags.yaml11_warn,
+        schema.get(),
+        TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
+    return loads_node_road(text, road);
   }
 
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   if (stream.documents.empty()) return PyRef::borrow(Py_None);
-  if (schema) return std::unexpected(not_implemented("loads", "schema"));
+  // Validated in the mode the values are read in, OPT_PYYAML_COMPAT's included.
+  OSV_TRY(validate_text_against_schema(text, schema.get(), flags.mode));
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
   return value_to_python(stream.documents.front(), tag_options);
 }
@@ -146,14 +192,27 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   const LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
   if (args.option & kOptRoundTrip) {
-    return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps, nullptr});
+    return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps});
   }
-  if (const char* road = unbuilt_road(args.option, false)) {
-    return std::unexpected(not_implemented("loads_all", road));
+  if (args.option & kOptAnnotated) {
+    const AnnotatedStreamArgs road{
+        flags.mode,
+        flags.reject_complex_keys,
+        flags.dup_key_error,
+        flags.dup_key_warn,
+        flags.yaml11_warn,
+        (args.option & kOptAnnotateNumbers) != 0,
+        TagOptions{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0}};
+    return loads_all_annotated(text, road);
   }
 
-  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  if (tags == nullptr && args.tag_handler == nullptr) {
+    return load_all_streaming(text, flags, tag_options);
+  }
+  // Tag callbacks run the caller's code: they see the documents only once
+  // the whole text decoded, as they always have.
+  DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   return documents_to_python(stream.documents, tag_options);
 }
 

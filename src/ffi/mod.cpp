@@ -18,8 +18,10 @@
 #include "ffi/input.hpp"
 #include "ffi/loads.hpp"
 #include "ffi/options.hpp"
+#include "ffi/represent/descriptors.hpp"
 #include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
+#include "ffi/types/annotated.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
@@ -30,18 +32,26 @@ namespace {
 // Signatures. The index of each keyword in its table is how a body reads it.
 
 constexpr Param kLoadsKeywords[] = {
-    {"option", ArgKind::Mask},         {"include_dir", ArgKind::Path},
-    {"schema", ArgKind::Object},       {"schema_resolver", ArgKind::Object},
-    {"tag_handler", ArgKind::Object},  {"tags", ArgKind::Object},
-    {"root_path", ArgKind::Path},      {"on_missing_secret", ArgKind::Object},
+    {"option", ArgKind::Mask},
+    {"include_dir", ArgKind::Path},
+    {"schema", ArgKind::Object},
+    {"schema_resolver", ArgKind::Object},
+    {"tag_handler", ArgKind::Object},
+    {"tags", ArgKind::Object},
+    {"root_path", ArgKind::Path},
+    {"on_missing_secret", ArgKind::Object},
     {"on_missing_env_var", ArgKind::Object},
 };
 enum LoadsArg : std::size_t {
   kLoadsOption = 0,
+  kLoadsIncludeDir = 1,
   kLoadsSchema = 2,
   kLoadsSchemaResolver = 3,
   kLoadsTagHandler = 4,
   kLoadsTags = 5,
+  kLoadsRootPath = 6,
+  kLoadsOnMissingSecret = 7,
+  kLoadsOnMissingEnvVar = 8,
 };
 
 constexpr Param kLoadsAllKeywords[] = {
@@ -52,8 +62,8 @@ constexpr Param kLoadsAllKeywords[] = {
 enum LoadsAllArg : std::size_t { kLoadsAllOption = 0, kLoadsAllTagHandler = 1, kLoadsAllTags = 2 };
 
 constexpr Param kDumpsKeywords[] = {
-    {"default", ArgKind::Object},     {"option", ArgKind::Mask}, {"serializers", ArgKind::Dict},
-    {"width", ArgKind::Mask},         {"represent", ArgKind::Object},
+    {"default", ArgKind::Object}, {"option", ArgKind::Mask},      {"serializers", ArgKind::Dict},
+    {"width", ArgKind::Mask},     {"represent", ArgKind::Object},
 };
 enum DumpsArg : std::size_t {
   kDumpsDefault,
@@ -89,8 +99,8 @@ PyError not_implemented(const Signature& sig) {
 
 // Running out of memory here raises MemoryError, as everywhere in the module.
 PyResult<PyRef> new_str(std::string_view text) {
-  PyRef str = PyRef::steal(
-      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  PyRef str =
+      PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   if (!str) return std::unexpected(PyError::fetch());
   return str;
 }
@@ -102,14 +112,15 @@ PyResult<PyRef> loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   CallArgs call = OSV_TRY(parse_call(kLoads, args, nargs, kwnames));
   return loads_impl(LoadsArgs{call.positional(), call.mask(kLoadsOption), call.object(kLoadsSchema),
                               call.object(kLoadsSchemaResolver), call.object(kLoadsTagHandler),
-                              call.object(kLoadsTags)});
+                              call.object(kLoadsTags), &call.path(kLoadsIncludeDir),
+                              &call.path(kLoadsRootPath), call.object(kLoadsOnMissingSecret),
+                              call.object(kLoadsOnMissingEnvVar)});
 }
 
 PyResult<PyRef> loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   CallArgs call = OSV_TRY(parse_call(kLoadsAll, args, nargs, kwnames));
   return loads_all_impl(LoadsAllArgs{call.positional(), call.mask(kLoadsAllOption),
-                                     call.object(kLoadsAllTagHandler),
-                                     call.object(kLoadsAllTags)});
+                                     call.object(kLoadsAllTagHandler), call.object(kLoadsAllTags)});
 }
 
 PyResult<PyRef> dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -150,8 +161,7 @@ PyResult<PyRef> dump_includes_body(PyObject* const* args, Py_ssize_t nargs, PyOb
   return std::unexpected(not_implemented(kDumpIncludes));
 }
 
-PyResult<PyRef> dump_includes_map_body(PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
+PyResult<PyRef> dump_includes_map_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   OSV_TRY(parse_call(kDumpIncludesMap, args, nargs, kwnames));
   return std::unexpected(not_implemented(kDumpIncludesMap));
 }
@@ -166,10 +176,10 @@ PyObject* entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs, PyO
 // __self__ is the module object.
 constexpr int kCallFlags = METH_FASTCALL | METH_KEYWORDS;
 
-#define OSV_FUNCTION(name, body, signature)                                    \
-  PyMethodDef {                                                                \
-    name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<body>)), \
-        kCallFlags, signature "\n--\n\n"                                       \
+#define OSV_FUNCTION(name, body, signature)                                                      \
+  PyMethodDef {                                                                                  \
+    name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<body>)), kCallFlags, \
+        signature "\n--\n\n"                                                                     \
   }
 
 PyMethodDef g_functions[] = {
@@ -185,8 +195,7 @@ PyMethodDef g_functions[] = {
     OSV_FUNCTION("to_json", to_json_body, "to_json(obj, /, *, default=None, option=None)"),
     OSV_FUNCTION("schema_ref", schema_ref_body, "schema_ref(data, /)"),
     OSV_FUNCTION("yaml_version", yaml_version_body, "yaml_version(data, /)"),
-    OSV_FUNCTION("dump_includes", dump_includes_body,
-                 "dump_includes(doc, /, *, include_dir=None)"),
+    OSV_FUNCTION("dump_includes", dump_includes_body, "dump_includes(doc, /, *, include_dir=None)"),
     OSV_FUNCTION("dump_includes_map", dump_includes_map_body, "dump_includes_map(doc, /)"),
 };
 
@@ -250,6 +259,11 @@ constexpr ClassEntry kClasses[] = {
     {"OstrevaneDocument", &document_type_object},
     {"OstrevaneDocumentView", &document_view_type_object},
     {"OstrevaneTag", &tag_type_object},
+    {"OstrevaneAnnotatedDict", &annotated_dict_type_object},
+    {"OstrevaneAnnotatedList", &annotated_list_type_object},
+    {"OstrevaneScalar", &scalar_type_object},
+    {"OstrevaneSequence", &sequence_type_object},
+    {"OstrevaneMapping", &mapping_type_object},
 };
 
 PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {
@@ -264,8 +278,8 @@ PyResult<void> add_class(PyObject* module, const ClassEntry& entry) {
 PyResult<void> refuse_sub_interpreters() {
 #if PY_VERSION_HEX < 0x030C0000
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-    return std::unexpected(PyError::builtin(
-        PyExc_ImportError, "_ostrevane does not support sub-interpreters"));
+    return std::unexpected(
+        PyError::builtin(PyExc_ImportError, "_ostrevane does not support sub-interpreters"));
   }
 #endif
   return {};
@@ -291,11 +305,13 @@ int module_exec(PyObject* module) {
 // Module definition and export.
 
 #if PY_VERSION_HEX >= 0x030C0000
-#define OSV_MODULE_BEHAVIOUR_SLOTS                                                  \
-  {Py_mod_exec, reinterpret_cast<void*>(&module_exec)},                             \
-      {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED}
+#define OSV_MODULE_BEHAVIOUR_SLOTS                                           \
+  {Py_mod_exec, reinterpret_cast<void*>(&module_exec)}, {                    \
+    Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED \
+  }
 #else
-#define OSV_MODULE_BEHAVIOUR_SLOTS {Py_mod_exec, reinterpret_cast<void*>(&module_exec)}
+#define OSV_MODULE_BEHAVIOUR_SLOTS \
+  { Py_mod_exec, reinterpret_cast<void*>(&module_exec) }
 #endif
 
 PyModuleDef_Slot g_module_slots[] = {
@@ -307,15 +323,7 @@ PyModuleDef_Slot g_module_slots[] = {
 };
 
 PyModuleDef g_module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_ostrevane",
-    "",
-    0,
-    nullptr,
-    g_module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_ostrevane", "", 0, nullptr, g_module_slots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

@@ -7,62 +7,26 @@
 
 #include "ffi/document.hpp"
 #include "ffi/dumps.hpp"
+#include "ffi/node_checks.hpp"
 #include "ffi/options.hpp"
+#include "ffi/schema_road.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "scanner/yaml_directive.hpp"
 
 namespace ostrevane::ffi {
 namespace {
 
-// The passes over composed documents that options ask for.
-struct RoundTripChecks {
-  bool upgrade;
-  bool yaml11_warn;
-  bool dup_key_error;
-  bool dup_key_warn;
-
-  static RoundTripChecks from_option(std::uint64_t option) noexcept {
-    return {(option & kOptUpgrade11) != 0, (option & kOptYaml11Warn) != 0,
-            (option & kOptDuplicateKeysError) != 0, (option & kOptDuplicateKeysWarn) != 0};
-  }
-};
-
-// The first option of these roads whose work is not built yet.
-const char* unbuilt_option(std::uint64_t option) noexcept {
-  constexpr std::pair<std::uint64_t, const char*> kUnbuilt[] = {
-      {kOptIncludes, "OPT_INCLUDES"},
-      {kOptSecrets, "OPT_SECRETS"},
-      {kOptEnvVar, "OPT_ENV_VAR"},
-      {kOptUpgrade11, "OPT_UPGRADE_1_1"},
-      {kOptYaml11Warn, "OPT_YAML_1_1_WARN"},
-      {kOptDuplicateKeysError, "OPT_DUPLICATE_KEYS_ERROR"},
-      {kOptDuplicateKeysWarn, "OPT_DUPLICATE_KEYS_WARN"},
-  };
-  for (const auto& [bit, name] : kUnbuilt) {
-    if (option & bit) return name;
-  }
-  return nullptr;
-}
-
-PyError not_implemented(const char* function, const char* what) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string(function) + "() with " + what + " is not implemented yet");
-}
-
-// The passes the round-trip roads of loads and loads_all share, in their
-// order: YAML 1.1 warnings, the upgrade to YAML 1.2 forms, duplicate keys.
-// None is built yet; the roads refuse their options before composing, so
-// here every pass has nothing to do.
-PyResult<void> check_roundtrip_documents(std::span<YamlNode> roots, ResolverMode mode,
-                                         const RoundTripChecks& checks) {
-  static_cast<void>(roots);
-  static_cast<void>(mode);
-  if (checks.yaml11_warn) return std::unexpected(PyError::fault("YAML 1.1 warnings are not built"));
-  if (checks.upgrade) return std::unexpected(PyError::fault("the YAML 1.1 upgrade is not built"));
-  if (checks.dup_key_error || checks.dup_key_warn) {
-    return std::unexpected(PyError::fault("duplicate-key passes are not built"));
-  }
-  return {};
+// The passes over composed documents that options ask for. loads passes
+// the call's YAML 1.1 warning switch; loads_all warns for the documents it
+// reads under YAML 1.1.
+NodeChecks roundtrip_checks(const RoundTripLoad& load, bool yaml11_warn) noexcept {
+  NodeChecks checks;
+  checks.upgrade = (load.option & kOptUpgrade11) != 0;
+  checks.yaml11_warn = yaml11_warn;
+  checks.dup_key_error = (load.option & kOptDuplicateKeysError) != 0;
+  checks.dup_key_warn = (load.option & kOptDuplicateKeysWarn) != 0;
+  checks.prefer_double_quotes = (load.option & kOptSingleQuotes) == 0;
+  return checks;
 }
 
 DocumentData document_data(NodeList roots, std::string source_text, const RoundTripLoad& load,
@@ -93,32 +57,37 @@ ResolverMode document_mode(std::string_view stretch, std::uint64_t option) noexc
 }  // namespace
 
 PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
-  if (const char* name = unbuilt_option(load.option)) {
-    return std::unexpected(not_implemented("loads", name));
-  }
   const NullStyle null_style = OSV_TRY(null_style_from_option(load.option));
-  Result<NodeList, ScanError> composed = compose_documents(load.text);
-  if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
-  NodeList roots = std::move(*composed);
-  OSV_TRY(check_roundtrip_documents(roots, load.mode, RoundTripChecks::from_option(load.option)));
-  if (load.schema != nullptr && !roots.empty()) {
-    return std::unexpected(not_implemented("loads", "schema"));
+  NodeList roots;
+  SourceFiles files;
+  if (load.directives != nullptr && wants_directives(load.option)) {
+    ExpandedDocuments expanded = OSV_TRY(expand_directives(load.text, *load.directives));
+    roots = std::move(expanded.roots);
+    files = std::move(expanded.files);
+  } else {
+    Result<NodeList, ScanError> composed = compose_documents(load.text);
+    if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
+    roots = std::move(*composed);
   }
-  return new_document_object(
-      document_data(std::move(roots), std::string(load.text), load, load.mode, null_style));
+  OSV_TRY(check_roundtrip_documents(roots, load.mode, roundtrip_checks(load, load.yaml11_warn)));
+  DocumentData data =
+      document_data(std::move(roots), std::string(load.text), load, load.mode, null_style);
+  data.file_paths = std::move(files.paths);
+  data.file_texts = std::move(files.texts);
+  // The document's own resolver mode: 0 once OPT_UPGRADE_1_1 rewrote it.
+  OSV_TRY(validate_documents_against_schema(data.roots, load.schema, data.resolver_mode));
+  return new_document_object(std::move(data));
 }
 
 PyResult<PyRef> loads_all_round_trip(const RoundTripLoad& load) {
-  if (const char* name = unbuilt_option(load.option)) {
-    return std::unexpected(not_implemented("loads_all", name));
-  }
   Result<std::vector<ComposedDocument>, ScanError> composed = compose_document_texts(load.text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
   PyRef list = PyRef::steal(PyList_New(0));
   if (!list) return std::unexpected(PyError::fetch());
-  const RoundTripChecks checks = RoundTripChecks::from_option(load.option);
+  const bool warn_option = (load.option & kOptYaml11Warn) != 0;
   for (ComposedDocument& document : *composed) {
     const ResolverMode mode = document_mode(document.text, load.option);
+    const NodeChecks checks = roundtrip_checks(load, warn_option && mode != ResolverMode::Yaml12);
     OSV_TRY(check_roundtrip_documents(std::span(&document.root, 1), mode, checks));
     const NullStyle null_style = OSV_TRY(null_style_from_option(load.option));
     NodeList roots;

@@ -9,14 +9,18 @@
 // (loads_all). Composing runs with the interpreter lock held and calls no
 // Python code; a scanner or composer error is raised as OstrevaneParseError.
 //
+// The passes run after composing: YAML 1.1 warnings, the upgrade, duplicate
+// keys (node_checks.hpp).
+//
 // Not built yet, and refused with NotImplementedError naming the option:
-// the configuration directives, the YAML 1.1 warnings and upgrade, and the
-// duplicate-key options on these roads, and schema validation.
+// OPT_SECRETS. The schema, when given, is checked against the first
+// document before the OstrevaneDocument is made.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include "ffi/directives_road.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
 
@@ -27,7 +31,12 @@ struct RoundTripLoad {
   std::uint64_t option = 0;
   ResolverMode mode = ResolverMode::Yaml12;  // loads only; loads_all decides per document
   bool timestamps = false;
+  // loads only: OPT_YAML_1_1_WARN for a text read under YAML 1.1.
+  bool yaml11_warn = false;
   PyObject* schema = nullptr;  // loads only
+  // loads only: the directive arguments; with a directive option the text
+  // is composed and expanded by expand_directives.
+  const DirectiveArgs* directives = nullptr;
 };
 
 [[nodiscard]] PyResult<PyRef> loads_round_trip(const RoundTripLoad& load);

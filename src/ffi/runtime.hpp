@@ -10,10 +10,10 @@
 // emptied the next time an entry starts or ReleasedGil takes the lock back.
 #pragma once
 
-#include "ffi/compat.hpp"
-
 #include <atomic>
 #include <utility>
+
+#include "ffi/compat.hpp"
 
 namespace ostrevane::ffi {
 
@@ -95,9 +95,47 @@ class ReleasedGil {
   ReleasedGil(const ReleasedGil&) = delete;
   ReleasedGil& operator=(const ReleasedGil&) = delete;
 
+  // Takes the lock back for a stretch inside a ReleasedGil scope (a callback
+  // from code running without it), and lets it go again at the end.
+  class Retaken {
+   public:
+    explicit Retaken(ReleasedGil& released) noexcept : released_(released) {
+      PyEval_RestoreThread(released_.state_);
+      detail::t_gil_depth = released_.saved_depth_;
+      release_deferred();
+    }
+    ~Retaken() {
+      detail::t_gil_depth = 0;
+      released_.state_ = PyEval_SaveThread();
+    }
+    Retaken(const Retaken&) = delete;
+    Retaken& operator=(const Retaken&) = delete;
+
+   private:
+    ReleasedGil& released_;
+  };
+
  private:
   int saved_depth_;
   PyThreadState* state_;
+};
+
+// Keeps the cyclic collector off for the rest of a scope that builds a result,
+// then puts back what the caller had, on every path. The objects being built
+// are acyclic until returned, so a collection could only re-walk them (and
+// whatever else is alive), which on a growing result costs far more than the
+// building. Lock held at both ends.
+class PausedCollector {
+ public:
+  PausedCollector() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+  ~PausedCollector() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  PausedCollector(const PausedCollector&) = delete;
+  PausedCollector& operator=(const PausedCollector&) = delete;
+
+ private:
+  bool was_enabled_;
 };
 
 // Marks one entry from the interpreter on this thread (lock held).

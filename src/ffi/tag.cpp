@@ -67,11 +67,11 @@ PyResult<MemberBorrow> MemberBorrow::take(BorrowCounter& counter, BorrowRule rul
 // Class glue.
 
 PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell, PyType_Spec& spec,
-                                         const char* name) {
+                                         const char* name, PyObject* bases) {
   if (PyObject* existing = cell.get()) [[likely]] {
     return reinterpret_cast<PyTypeObject*>(existing);
   }
-  PyObject* fresh = type_from_slots(&spec, nullptr);
+  PyObject* fresh = type_from_slots(&spec, bases);
   if (fresh == nullptr) {
     PyErr_WriteUnraisable(nullptr);
     return std::unexpected(

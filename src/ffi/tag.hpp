@@ -130,12 +130,12 @@ class MemberBorrow {
 // ---------------------------------------------------------------------------
 // Lazy class objects.
 
-// The class object kept in `cell`, created from `spec` (base: object) on
-// first use. Borrowed; the cell keeps it for the process. A class that cannot
-// be created is an internal fault "failed to create type object for `{name}`"
-// (the interpreter's error is reported as unraisable first).
+// The class object kept in `cell`, created from `spec` on first use, with
+// `bases` (a class or a tuple of classes, borrowed; NULL: object). Borrowed; the cell keeps it for
+// the process. A class that cannot be created is an internal fault "failed to create type object
+// for `{name}`" (the interpreter's error is reported as unraisable first).
 [[nodiscard]] PyResult<PyTypeObject*> lazy_type_object(OnceCell<PyObject>& cell, PyType_Spec& spec,
-                                                       const char* name);
+                                                       const char* name, PyObject* bases = nullptr);
 
 // The end of a deallocator, once the instance's contents are destroyed:
 // frees the memory through its class's tp_free (a class without one is an

@@ -218,11 +218,11 @@ std::string big_int_to_decimal(std::string_view digits, std::uint8_t base) {
     } else {
       char buf[16];
       auto [end, ec] = std::to_chars(buf, buf + sizeof buf, chunks.back());
-      mag.assign(buf, end);
+      mag.assign(buf, static_cast<std::size_t>(end - buf));
       for (std::size_t i = chunks.size() - 1; i-- > 0;) {
         auto [e, ec2] = std::to_chars(buf, buf + sizeof buf, chunks[i]);
         mag.append(9 - static_cast<std::size_t>(e - buf), '0');
-        mag.append(buf, e);
+        mag.append(buf, static_cast<std::size_t>(e - buf));
       }
     }
   }

@@ -37,7 +37,7 @@ void append_padded(std::string& out, std::uint32_t v, int width) {
   char buf[16];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
   for (int n = static_cast<int>(end - buf); n < width; ++n) out += '0';
-  out.append(buf, end);
+  out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "roundtrip/anchors.hpp"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,15 +23,31 @@ AnchorIndex::AnchorIndex(const YamlNode& root) {
   // definition enters `defined` when its node is left (its content
   // complete), so an alias inside it still sees any earlier definition of
   // the name.
-  std::unordered_map<std::string_view, const YamlNode*> defined;
+  //
+  // Names are scoped to the file that defines them: once includes are
+  // expanded, a tree holds nodes of several files, and an anchor of an
+  // included file must not capture an alias of its includer (or the
+  // reverse). The composer checked each file's aliases against that file.
+  struct Name {
+    std::uint32_t file_id;
+    std::string_view name;
+    bool operator==(const Name&) const = default;
+  };
+  struct NameHash {
+    std::size_t operator()(const Name& n) const noexcept {
+      return std::hash<std::string_view>()(n.name) ^
+             (std::size_t{n.file_id} * 0x9E3779B97F4A7C15ull);
+    }
+  };
+  std::unordered_map<Name, const YamlNode*, NameHash> defined;
   const auto leave = [&](const YamlNode& node) {
     if (const std::optional<std::string>* anchor = anchor_of(node)) {
-      defined.insert_or_assign(std::string_view(**anchor), &node);
+      defined.insert_or_assign(Name{node.span.file_id, **anchor}, &node);
     }
   };
   const auto visit_leaf = [&](const YamlNode& node) {
     if (node.kind() == NodeKind::Alias) {
-      const auto it = defined.find(node.text());
+      const auto it = defined.find(Name{node.span.file_id, node.text()});
       if (it != defined.end()) targets_.emplace(&node, it->second);
     } else {
       leave(node);

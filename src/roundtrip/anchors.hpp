@@ -10,7 +10,9 @@
 // (the composer refuses it unless an earlier `&x` exists, and then it means
 // that one). A name defined twice therefore refers to the first definition
 // before the second is complete and to the second afterwards, exactly as the
-// text reads. An alias with no such definition (only possible after edits)
+// text reads. Definitions count only for aliases of the same file (the
+// span's file_id): an included file's anchors never capture its includer's
+// aliases, nor the reverse. An alias with no such definition (only possible after edits)
 // is absent from the index.
 //
 // Ownership: the index borrows the tree. It must not outlive it, and any

@@ -60,8 +60,11 @@ Comments Comments::clone() const {
   return copy;
 }
 
+// `new T` rather than make_unique<T>(): the members' own constructors set
+// everything, and value-initialisation would clear the block first (a slow
+// `rep stos` in g++).
 CommentTexts& Comments::edit_texts() {
-  if (!texts_) texts_ = std::make_unique<CommentTexts>();
+  if (!texts_) texts_.reset(new CommentTexts);
   return *texts_;
 }
 
@@ -167,7 +170,7 @@ void YamlNode::append_pair(YamlNode key, YamlNode value) {
 }
 
 NodeExtras& YamlNode::edit_extras() {
-  if (!extras_) extras_ = std::make_unique<NodeExtras>();
+  if (!extras_) extras_.reset(new NodeExtras);  // as in edit_texts
   return *extras_;
 }
 

@@ -145,6 +145,10 @@ struct IncludeSource {
   std::string tag;                              // "!include", "!secret", ...
   std::string target;                           // the directive's argument as written
   std::optional<std::uint32_t> target_file_id;  // "!include" only
+  // The sources this one replaced: an included file whose root was itself a
+  // directive keeps the inner directive's source here (innermost last), so
+  // writing the files back can still tell what that file held.
+  std::vector<IncludeSource> replaced;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };
@@ -190,8 +194,11 @@ class YamlNode {
   ScalarStyle scalar_style_ = ScalarStyle::Plain;
 
  public:
-  // A Null node with all-zero positions.
-  YamlNode() noexcept = default;
+  // A Null node with all-zero positions. User-provided on purpose: then
+  // `YamlNode()` runs the member initialisers alone, where a defaulted
+  // constructor would have the whole node cleared first, which g++ does
+  // with a slow `rep stos` on every node made.
+  YamlNode() noexcept {}
   ~YamlNode();
   YamlNode(YamlNode&&) noexcept = default;
   YamlNode& operator=(YamlNode&& other) noexcept;

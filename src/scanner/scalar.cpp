@@ -578,6 +578,28 @@ Status Scanner::check_after_quoted_scalar(std::string_view text, ScalarStyle sty
 // ---------------------------------------------------------------------------
 // Block scalars.
 
+namespace {
+// Texts this long reserve their whole extent (see block_scalar_extent).
+constexpr std::size_t kLargeBlockScalar = std::size_t{1} << 20;
+}  // namespace
+
+// Bytes from `pos` up to the first line with content indented less than
+// `indent`: a bound of what the block scalar's lines from `pos` on add to
+// its text (each source byte adds at most one; indentation adds none).
+std::size_t Scanner::block_scalar_extent(std::size_t pos, std::uint32_t indent) const noexcept {
+  const char* in = r_.input;
+  const std::size_t n = r_.len;
+  std::size_t p = pos;
+  while (p < n) {
+    const std::size_t spaces = count_spaces(in + p, in + n);
+    const std::size_t q = p + spaces;
+    if (q < n && !is_break(static_cast<unsigned char>(in[q])) && spaces < indent) break;
+    p = static_cast<std::size_t>(find_break(in + q, in + n) - in);
+    if (p < n) p += (in[p] == '\r' && p + 1 < n && in[p + 1] == '\n') ? 2 : 1;
+  }
+  return p - pos;
+}
+
 Status Scanner::scan_block_scalar(bool literal) {
   const Span start = r_.span();
   const char* in = r_.input;
@@ -684,8 +706,16 @@ Status Scanner::scan_block_scalar(bool literal) {
     std::uint32_t breaks = r_.skip_indent_and_breaks(limit);
     std::uint32_t trailing = breaks;
     if (r_.column == limit && !r_.at_end()) {
+      bool reserved = false;
       for (;;) {
         if (r_.at_document_marker()) break;
+        if (!reserved && text.size() >= kLargeBlockScalar) [[unlikely]] {
+          // A large scalar grows by doubling from here on, copying itself
+          // and faulting in fresh pages each time: reserve what its lines
+          // can add, once.
+          reserved = true;
+          text.reserve(text.size() + breaks + block_scalar_extent(r_.pos, limit) + 1);
+        }
         text.append(breaks, '\n');
         const bool more_indented = is_blank(r_.peek());
         const char* from = in + r_.pos;
@@ -714,7 +744,9 @@ Status Scanner::scan_block_scalar(bool literal) {
 
   simple_key_allowed_ = true;
   OSV_TRY(drop_simple_key());
-  push_text(TokenKind::Scalar, start, keep(text), r_.pos,
+  const std::string_view kept =
+      text.size() >= TextArena::kAdoptMin ? list_.storage.adopt(std::move(text)) : keep(text);
+  push_text(TokenKind::Scalar, start, kept, r_.pos,
             literal ? ScalarStyle::Literal : ScalarStyle::Folded);
   return {};
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "scanner/detail/scanner_impl.hpp"
 #include "util/limits.hpp"
@@ -15,6 +16,10 @@
 namespace ostrevane {
 
 namespace scanner_detail {
+
+std::string depth_exceeded_message() {
+  return "maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded";
+}
 
 namespace {
 
@@ -115,11 +120,15 @@ Status Scanner::start() {
   return {};
 }
 
-Status Scanner::scan_to_boundary() {
+Status Scanner::scan_some(std::size_t limit) {
   at_boundary_ = false;
+  batch_limit_ = limit;
   while (!at_boundary_) {
+    if (out_.size() >= limit && cut_safe()) [[unlikely]]
+      return {};
     Status status = fetch_next_token();
     if (!status) [[unlikely]] {
+      if (depth_stopped_) return status;
       // A property error held back is earlier in the text than whatever
       // failed since; report it first.
       if (held_property_error_) return std::unexpected(std::move(*held_property_error_));
@@ -127,6 +136,29 @@ Status Scanner::scan_to_boundary() {
     }
   }
   return {};
+}
+
+bool Scanner::cut_safe() noexcept {
+  if (held_property_error_) return false;
+  if (simple_key_.state == SimpleKey::State::None) return true;
+  // A pending key in flow context is the outermost collection's: it becomes
+  // a key only through a ':' after its closer on this same line.
+  if (!in_flow() || simple_key_.line != r_.line) return false;
+  if (colon_line_ != r_.line) {
+    colon_line_ = r_.line;
+    const char* from = r_.input + r_.pos;
+    const char* end = find_break(from, r_.input + r_.len);
+    colon_on_line_ = std::memchr(from, ':', static_cast<std::size_t>(end - from)) != nullptr;
+  }
+  return !colon_on_line_;
+}
+
+void Scanner::drop_front(std::size_t count) noexcept {
+  out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(count));
+  // A pending key whose first token is gone can no longer be inserted
+  // before (cut_safe allowed the cut because it never will be).
+  simple_key_.token_index = simple_key_.token_index > count ? simple_key_.token_index - count : 0;
+  predict_from_token_ = predict_from_token_ > count ? predict_from_token_ - count : 0;
 }
 
 // One pass over the bytes before any token, also learning whether the text
@@ -450,8 +482,20 @@ Status Scanner::open_block_collection(std::uint32_t column, Span span, TokenKind
     indent_ = column;
     indent_is_sequence_ = kind == TokenKind::SequenceStart;
     push(kind, span, false);
+    if (indents_.size() > limits::kMaxDepth) [[unlikely]]
+      return stop_at_depth(span);
   }
   return {};
+}
+
+// Block collections open one per indentation step, so a deep text such as
+// "- - - ... a" would otherwise hold every level and its tokens before the
+// decoder rejects it. The tokens handed out end with this start token: the
+// decoder meets its own depth limit at or before it, with the position it
+// always reported.
+Status Scanner::stop_at_depth(Span span) {
+  depth_stopped_ = true;
+  return scan_error(depth_exceeded_message(), span);
 }
 
 void Scanner::grow_tokens() {
@@ -463,9 +507,12 @@ void Scanner::grow_tokens() {
   const double per_byte =
       static_cast<double>(have - predict_from_token_) / static_cast<double>(scanned);
   const auto predicted =
-      predict_from_token_ + static_cast<std::size_t>(
-                                per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
-  out_.reserve(std::max(predicted + 64, have + have / 2 + 64));
+      predict_from_token_ +
+      static_cast<std::size_t>(per_byte * static_cast<double>(r_.len - predict_from_pos_) * 1.125);
+  std::size_t want = predicted + 64;
+  // A scan cut in batches needs room for a batch, not for the whole text.
+  if (batch_limit_ != SIZE_MAX) want = std::min(want, batch_limit_ + batch_limit_ / 4 + 64);
+  out_.reserve(std::max(want, have + have / 2 + 64));
   advise_huge_pages(out_.data(), out_.capacity() * sizeof(Token));
 }
 
@@ -528,17 +575,18 @@ Status Scanner::fetch_value() {
       if (key.state == SimpleKey::State::TabIndented)
         return scan_error("a tab cannot be used for indentation", colon);
       held_property_error_.reset();  // the property did start this key
-      const Span at = out_[key.token_index].span;
-      const Token key_token{at, at.offset, nullptr, 0, TokenKind::Key, ScalarStyle::Plain, false};
+      const Span at = out_[key.token_index].span();
+      const Token key_token(TokenKind::Key, at, at.offset);
       const auto where = out_.begin() + static_cast<std::ptrdiff_t>(key.token_index);
       if (static_cast<std::int64_t>(key.column) > indent_) {
         indents_.push_back(IndentLevel{indent_, indent_is_sequence_});
         indent_ = key.column;
         indent_is_sequence_ = false;
-        const Token start{at,   at.offset, nullptr, 0, TokenKind::MappingStart, ScalarStyle::Plain,
-                          false};
+        const Token start(TokenKind::MappingStart, at, at.offset);
         const Token both[2] = {start, key_token};
         out_.insert(where, both, both + 2);
+        if (indents_.size() > limits::kMaxDepth) [[unlikely]]
+          return stop_at_depth(at);
       } else {
         out_.insert(where, key_token);
       }
@@ -624,9 +672,7 @@ Status Scanner::fetch_document_end() {
 
 Status Scanner::fetch_flow_collection_start(bool mapping) {
   const Span at = r_.span();
-  if (flow_level_ >= limits::kMaxDepth)
-    return scan_error("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
-                      at);
+  if (flow_level_ >= limits::kMaxDepth) return scan_error(depth_exceeded_message(), at);
   if (flow_level_ == 0) {
     flow_start_line_ = at.line;
     flow_block_indent_ = indent_;
@@ -810,7 +856,19 @@ DocumentScanner::DocumentScanner(std::string_view text, const ScanOptions& optio
 
 DocumentScanner::~DocumentScanner() = default;
 
-Result<void, ScanError> DocumentScanner::scan_next_document() {
+Result<void, ScanError> DocumentScanner::scan_next_document() { return scan(SIZE_MAX); }
+
+Result<void, ScanError> DocumentScanner::scan_more(std::size_t consumed, std::size_t batch) {
+  if (finished_) return {};
+  if (started_ && consumed != 0) scanner_->drop_front(consumed);
+  return scan(batch);
+}
+
+bool DocumentScanner::at_boundary() const noexcept {
+  return finished_ || !scanner_ || scanner_->at_boundary();
+}
+
+Result<void, ScanError> DocumentScanner::scan(std::size_t batch) {
   if (finished_) return {};
   Result<void, ScanError> status;
   if (!started_) {
@@ -823,9 +881,14 @@ Result<void, ScanError> DocumentScanner::scan_next_document() {
   }
   if (status) {
     scanner_->predict_from_here();
-    status = scanner_->scan_to_boundary();
+    const std::size_t held = list_.tokens.size();
+    status = scanner_->scan_some(batch > SIZE_MAX - held ? SIZE_MAX : held + batch);
   }
   if (!status || scanner_->stream_ended()) finished_ = true;
+  if (!status && scanner_->depth_stopped()) {
+    depth_exceeded_ = std::move(status.error());
+    return {};
+  }
   return status;
 }
 

@@ -15,7 +15,10 @@
 //
 // Invariants:
 // - The scanner never recurses: block indentation and flow brackets live on
-//   explicit stacks, and flow nesting stops at limits::kMaxDepth.
+//   explicit stacks, and nesting stops at limits::kMaxDepth: flow brackets
+//   past it are a scan error, block collections past it end the scan (see
+//   DocumentScanner::depth_exceeded), so a deep text costs no more than the
+//   first thousand levels of it.
 // - Token texts are views, either into the input (one-line plain scalars,
 //   quoted scalars without escapes, doubled quotes or line breaks, and the
 //   names of anchors, aliases, tags and directives) or into the list's own
@@ -26,6 +29,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "scanner/token.hpp"
@@ -56,8 +60,32 @@ class DocumentScanner {
   // and characters before any token.
   [[nodiscard]] Result<void, ScanError> scan_next_document();
 
+  // The same in batches, for a consumer that drops tokens as it goes: first
+  // drops the `consumed` tokens at the front (views into the owned texts
+  // stay valid until discard_tokens), then appends tokens up to the next
+  // boundary, or stops earlier, not at a boundary, once about `batch` tokens
+  // are held and none of them can change any more. Cuts fall only where no
+  // implicit key is pending (or, in a one-line flow collection, only where
+  // no ':' is left on the line), so that no token before the cut is ever
+  // inserted before.
+  [[nodiscard]] Result<void, ScanError> scan_more(std::size_t consumed, std::size_t batch);
+
+  // True when the tokens held end at a boundary or the scanner is finished:
+  // the current document's tokens are complete.
+  [[nodiscard]] bool at_boundary() const noexcept;
+
   // True once StreamEnd has been appended or an error returned.
   [[nodiscard]] bool finished() const noexcept { return finished_; }
+
+  // Set when the scan stopped at a block collection nested past
+  // limits::kMaxDepth instead of failing: the last call then succeeded with
+  // the tokens up to and including that collection's start token and
+  // finished the scanner. A consumer that counts nesting as the decoder does
+  // fails at or before that token; this error ("maximum nesting depth (1000)
+  // exceeded" at the start token) is for one that does not.
+  [[nodiscard]] const ScanError* depth_exceeded() const noexcept {
+    return depth_exceeded_ ? &*depth_exceeded_ : nullptr;
+  }
 
   // The tokens appended since the last discard_tokens(), and the comments
   // and storage that go with them.
@@ -68,9 +96,12 @@ class DocumentScanner {
   void discard_tokens() noexcept;
 
  private:
+  Result<void, ScanError> scan(std::size_t batch);
+
   TokenList list_;
   std::unique_ptr<scanner_detail::Scanner> scanner_;
   std::string_view text_;
+  std::optional<ScanError> depth_exceeded_;
   std::uint32_t file_id_ = 0;
   bool started_ = false;
   bool finished_ = false;

@@ -85,7 +85,21 @@ std::string_view TextArena::store(std::string_view text) {
   return {out, text.size()};
 }
 
+std::string_view TextArena::adopt(std::string&& text) {
+  // A long std::string keeps its bytes on the heap, where moves leave them.
+  adopted_.push_back(std::move(text));
+  return adopted_.back();
+}
+
+std::string TextArena::release(const char* data) noexcept {
+  for (std::string& text : adopted_) {
+    if (!text.empty() && text.data() == data) return std::move(text);
+  }
+  return {};
+}
+
 void TextArena::reset() noexcept {
+  adopted_.clear();
   next_chunk_ = 0;
   cursor_ = nullptr;
   left_ = 0;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/limits.hpp"
 #include "util/result.hpp"
 
 namespace ostrevane {
@@ -58,8 +59,11 @@ enum class ScalarStyle : std::uint8_t {
   Folded = 4,
 };
 
-// One token. `span` is where the token starts; `end_offset` is where a
-// Scalar's source text ends and equals span.offset for every other kind.
+// One token, 32 bytes: a large text makes millions of them. span() is where
+// the token starts; `end_offset` is where a Scalar's source text ends and
+// equals the start offset for every other kind. Offsets fit 32 bits because
+// texts longer than limits::kMaxScanInput are refused, and file ids 16 bits
+// because no scan sees more than limits::kMaxIncludedFiles files.
 //
 // The text of Scalar, Anchor, Alias, Tag and Directive tokens is a view:
 // either into the scanned text (one-line plain scalars, quoted scalars with
@@ -68,18 +72,38 @@ enum class ScalarStyle : std::uint8_t {
 // own storage. Either way it stays valid while both the scanned text and
 // the TokenList live.
 struct Token {
-  Span span;
-  std::uint64_t end_offset = 0;
+  std::uint32_t offset = 0;
+  std::uint32_t end_offset = 0;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
   const char* text_data = nullptr;
   std::uint32_t text_size = 0;
-  TokenKind kind = TokenKind::StreamStart;
-  ScalarStyle style = ScalarStyle::Plain;  // Scalar only
-  bool flag = false;                       // MappingStart/SequenceStart: flow; Key: explicit
+  std::uint16_t file_id = 0;
+  TokenKind kind : 5 = TokenKind::StreamStart;
+  ScalarStyle style : 3 = ScalarStyle::Plain;  // Scalar only
+  bool flag : 1 = false;                       // MappingStart/SequenceStart: flow; Key: explicit
 
+  Token() = default;
+  Token(TokenKind k, const Span& at, std::uint64_t end, std::string_view text = {},
+        ScalarStyle s = ScalarStyle::Plain, bool f = false) noexcept
+      : offset(static_cast<std::uint32_t>(at.offset)),
+        end_offset(static_cast<std::uint32_t>(end)),
+        line(at.line),
+        column(at.column),
+        text_data(text.data()),
+        text_size(static_cast<std::uint32_t>(text.size())),
+        file_id(static_cast<std::uint16_t>(at.file_id)),
+        kind(k),
+        style(s),
+        flag(f) {}
+
+  Span span() const noexcept { return Span{offset, file_id, line, column}; }
   std::string_view text() const noexcept { return {text_data, text_size}; }
   bool flow() const noexcept { return flag; }
   bool explicit_key() const noexcept { return flag; }
 };
+static_assert(sizeof(Token) == 32);
+static_assert(limits::kMaxIncludedFiles < 0x10000 && limits::kMaxScanInput <= 0xFFFF'FFFFu);
 
 // A comment collected on request: the text after '#' and one optional space,
 // trailing white space removed, and the position of its '#'.
@@ -104,6 +128,20 @@ class TextArena {
   // Copies `text` into the arena and returns a view of the copy.
   std::string_view store(std::string_view text);
 
+  // Texts this long are kept whole rather than copied: a large block
+  // scalar is built once, then handed on (see release).
+  static constexpr std::size_t kAdoptMin = std::size_t{64} << 10;
+
+  // Keeps `text` (at least kAdoptMin bytes) without copying it and returns
+  // a view of it, valid until reset() or release().
+  std::string_view adopt(std::string&& text);
+
+  // Hands over the kept text whose view starts at `data`, so that a
+  // consumer can keep it past reset() without a copy; empty when `data` is
+  // not the start of one (or it was already handed over). The views of it
+  // stay valid as long as the returned string lives unchanged.
+  std::string release(const char* data) noexcept;
+
   // Forgets every stored text, invalidating all views of them; the chunks
   // are kept and refilled in order before any new one is allocated.
   void reset() noexcept;
@@ -114,6 +152,7 @@ class TextArena {
     std::size_t size = 0;
   };
   std::vector<Chunk> chunks_;
+  std::vector<std::string> adopted_;
   std::size_t next_chunk_ = 0;  // the first chunk not yet written since reset()
   char* cursor_ = nullptr;
   std::size_t left_ = 0;

@@ -37,10 +37,11 @@ inline constexpr std::uint64_t kRefBudget = 100'000;
 // columns are 32-bit, so a larger text is refused rather than truncated.
 inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;
 
-// Largest token buffer a thread keeps for its next scan (texts up to about
-// 15 MB): reuse saves the kernel's zeroing of fresh pages, and the bound
-// keeps what an idle thread holds modest.
-inline constexpr std::size_t kTokenBufferCache = std::size_t{64} << 20;
+// Largest token buffer a thread keeps for its next scan (documents up to
+// about 1 MB): reuse saves the kernel's zeroing of fresh pages, and the
+// bound keeps what an idle thread holds to a few MiB (a pool of threads
+// multiplies it).
+inline constexpr std::size_t kTokenBufferCache = std::size_t{4} << 20;
 
 // Value arenas (the encoder's trees) take storage in chunks of this size,
 // and keep this many spare chunks (8 MiB) between calls: fresh pages cost a
@@ -48,10 +49,20 @@ inline constexpr std::size_t kTokenBufferCache = std::size_t{64} << 20;
 inline constexpr std::size_t kArenaChunkSize = std::size_t{256} << 10;
 inline constexpr std::size_t kArenaSpareChunks = 32;
 
+// Largest output buffer a thread keeps for the next `dumps` or `to_json`:
+// texts that fit are written into it and copied once into their `bytes`,
+// without faulting fresh pages in; longer ones move on into the `bytes`
+// object itself and grow there.
+inline constexpr std::size_t kKeptOutputBytes = std::size_t{1} << 20;
+
 // Decimal digits a message may spell out for an integer written in another
 // base: the conversion is quadratic, so longer ones show their literal (the
 // same bound as CPython's default int_max_str_digits).
 inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
+
+// Characters of a key that an error or warning quotes, before "...": a key
+// expanded from aliases can be any size, the message stays readable.
+inline constexpr std::size_t kQuotedKeyChars = 200;
 
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.

@@ -15,6 +15,7 @@
 #endif
 #endif
 #ifdef OSV_ASAN_FIBERS
+#include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #endif
 
@@ -93,6 +94,12 @@ void run_on_new_segment(void (*fn)(void*) noexcept, void* ctx) {
   std::move(segment).resume();
 #ifdef OSV_ASAN_FIBERS
   __sanitizer_finish_switch_fiber(caller_fake_stack, nullptr, nullptr);
+  // The segment's outermost frames never return (the fiber leaves by a
+  // context switch), so their red zones stay poisoned after the segment is
+  // unmapped; memory mapped there later (a Python arena) would then be
+  // reported as a stack underflow.
+  __asan_unpoison_memory_region(static_cast<char*>(segment_stack.sp) - segment_stack.size,
+                                segment_stack.size);
 #endif
   t_stack_limit = saved_limit;
 }

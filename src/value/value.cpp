@@ -44,6 +44,30 @@ struct ValueArena::Chunk {
 namespace {
 constexpr std::size_t kChunkHeader = (sizeof(ValueArena::Chunk) + 15) & ~std::size_t{15};
 
+// A value that outlives its arena reads a spare chunk, which stays mapped:
+// under AddressSanitizer spare chunks are poisoned, so that such a read
+// fails loudly instead of reading what the next arena wrote there.
+#if defined(__SANITIZE_ADDRESS__)
+#define OSV_ARENA_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSV_ARENA_POISON 1
+#endif
+#endif
+#ifdef OSV_ARENA_POISON
+extern "C" void __asan_poison_memory_region(void const volatile* addr, std::size_t size);
+extern "C" void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size);
+void poison_payload(ValueArena::Chunk* chunk) noexcept {
+  __asan_poison_memory_region(reinterpret_cast<char*>(chunk) + kChunkHeader, chunk->size);
+}
+void unpoison_payload(ValueArena::Chunk* chunk) noexcept {
+  __asan_unpoison_memory_region(reinterpret_cast<char*>(chunk) + kChunkHeader, chunk->size);
+}
+#else
+void poison_payload(ValueArena::Chunk*) noexcept {}
+void unpoison_payload(ValueArena::Chunk*) noexcept {}
+#endif
+
 std::mutex g_spare_mutex;
 ValueArena::Chunk* g_spare_chunks = nullptr;
 std::size_t g_spare_count = 0;
@@ -57,6 +81,7 @@ ValueArena::~ValueArena() {
     Chunk* chunk = chunks_;
     chunks_ = chunk->previous;
     if (chunk->size == limits::kArenaChunkSize) {
+      poison_payload(chunk);
       chunk->previous = keep;
       if (keep == nullptr) last_kept = chunk;
       keep = chunk;
@@ -87,6 +112,7 @@ ValueArena::~ValueArena() {
   }
   while (keep != nullptr) {
     Chunk* next = keep->previous;
+    unpoison_payload(keep);
     ::operator delete(keep);
     keep = next;
   }
@@ -106,6 +132,7 @@ void* ValueArena::allocate_chunk(std::size_t bytes) {
         --g_spare_count;
       }
     }
+    if (chunk != nullptr) unpoison_payload(chunk);
     if (chunk == nullptr) {
       chunk = static_cast<Chunk*>(::operator new(kChunkHeader + limits::kArenaChunkSize));
       chunk->size = limits::kArenaChunkSize;
@@ -389,9 +416,7 @@ void destroy_list_block(ListHeader* head, ValuePair*) noexcept {
 }
 }  // namespace detail
 
-void drop_value_iterative(Value&& v) noexcept {
-  Value doomed(std::move(v));
-}
+void drop_value_iterative(Value&& v) noexcept { Value doomed(std::move(v)); }
 
 // ---- equality
 
@@ -527,7 +552,7 @@ void append_hex_escape(std::string& out, unsigned long cp) {
   char buf[16];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, cp, 16);
   out += "\\u{";
-  out.append(buf, end);
+  out.append(buf, static_cast<std::size_t>(end - buf));
   out += '}';
 }
 
@@ -564,8 +589,7 @@ void append_float_debug(std::string& out, double d) {
 
 void append_big_int_debug(std::string& out, const Value& v) {
   const std::uint8_t base = v.big_int_base();
-  if (base == 10 ||
-      big_int_decimal_digits_bound(v.text(), base) <= limits::kBigIntDecimalDigits) {
+  if (base == 10 || big_int_decimal_digits_bound(v.text(), base) <= limits::kBigIntDecimalDigits) {
     append_debug_quoted(out, base == 10 ? std::string(v.text()) : big_int_decimal_text(v));
     return;
   }
@@ -580,7 +604,9 @@ void append_big_int_debug(std::string& out, const Value& v) {
   append_debug_quoted(out, literal);
 }
 
-void append_debug_rec(std::string& out, const Value& v) {
+// `cap`: once `out` holds this many bytes, collections add no more items
+// and strings no more text, so a bounded message costs bounded work.
+void append_debug_rec(std::string& out, const Value& v, std::size_t cap) {
   switch (v.kind()) {
     case ValueKind::Null:
       out += "Null";
@@ -605,7 +631,8 @@ void append_debug_rec(std::string& out, const Value& v) {
       return;
     case ValueKind::String:
       out += "String(";
-      append_debug_quoted(out, v.text());
+      append_debug_quoted(
+          out, out.size() < cap ? v.text().substr(0, cap - out.size()) : std::string_view());
       out += ')';
       return;
     case ValueKind::Timestamp:
@@ -617,9 +644,10 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Sequence([";
       bool first = true;
       for (const Value& item : v.items()) {
+        if (out.size() >= cap) break;
         if (!first) out += ", ";
         first = false;
-        with_stack_guard([&] { append_debug_rec(out, item); });
+        with_stack_guard([&] { append_debug_rec(out, item, cap); });
       }
       out += "])";
       return;
@@ -628,12 +656,13 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Mapping([";
       bool first = true;
       for (const ValuePair& p : v.pairs()) {
+        if (out.size() >= cap) break;
         if (!first) out += ", ";
         first = false;
         out += '(';
-        with_stack_guard([&] { append_debug_rec(out, p.key); });
+        with_stack_guard([&] { append_debug_rec(out, p.key, cap); });
         out += ", ";
-        with_stack_guard([&] { append_debug_rec(out, p.value); });
+        with_stack_guard([&] { append_debug_rec(out, p.value, cap); });
         out += ')';
       }
       out += "])";
@@ -643,7 +672,7 @@ void append_debug_rec(std::string& out, const Value& v) {
       out += "Tagged(";
       append_debug_quoted(out, v.tag());
       out += ", ";
-      with_stack_guard([&] { append_debug_rec(out, v.inner()); });
+      with_stack_guard([&] { append_debug_rec(out, v.inner(), cap); });
       out += ')';
       return;
   }
@@ -698,7 +727,30 @@ void append_debug_quoted(std::string& out, std::string_view text) {
 }
 
 void append_value_debug(std::string& out, const Value& v) {
-  with_stack_guard([&] { append_debug_rec(out, v); });
+  with_stack_guard([&] { append_debug_rec(out, v, SIZE_MAX); });
+}
+
+std::string cut_text(std::string_view text, std::size_t max_chars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (chars++ == max_chars) {
+      std::string out(text.data(), i);
+      out += "...";
+      return out;
+    }
+  }
+  return std::string(text);
+}
+
+std::string value_debug_text_cut(const Value& v, std::size_t max_chars) {
+  // A character takes at most 4 bytes: this many bytes hold more than
+  // `max_chars` characters whenever the whole text does.
+  const std::size_t cap = 4 * max_chars + 64;
+  std::string out;
+  with_stack_guard([&] { append_debug_rec(out, v, cap); });
+  if (out.size() <= max_chars) return out;
+  return cut_text(out, max_chars);
 }
 
 std::string value_debug_text(const Value& v) {

@@ -124,6 +124,12 @@ class ValueArena {
 
   struct Chunk;
 
+  // Keeps `text` until the arena goes, without copying it; returns a view.
+  std::string_view adopt(std::string&& text) {
+    adopted_.push_back(std::move(text));
+    return adopted_.back();
+  }
+
   // `bytes` of storage aligned for any Value, valid until the arena goes.
   void* allocate(std::size_t bytes) {
     bytes = (bytes + 7) & ~std::size_t{7};
@@ -139,6 +145,7 @@ class ValueArena {
   Chunk* chunks_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
+  std::vector<std::string> adopted_;
 };
 
 // Shares the heap parts of one list item.
@@ -146,10 +153,8 @@ Value clone_item(const Value& v) noexcept;
 ValuePair clone_item(const ValuePair& p) noexcept;
 
 // A static text block, for texts that live as long as the program.
-#define OSV_STATIC_TEXT(name, literal)            \
-  inline constinit ::ostrevane::detail::TextBlock name { \
-    0, sizeof(literal) - 1, literal                \
-  }
+#define OSV_STATIC_TEXT(name, literal) \
+  inline constinit ::ostrevane::detail::TextBlock name { 0, sizeof(literal) - 1, literal }
 
 // The "<<" that replaces a merge marker, and the empty text of an empty
 // tagged node: shared by every value that uses them, never freed.
@@ -270,6 +275,12 @@ class Value {
   static Value borrowed_string(std::string_view text);
   // Shares the text block.
   static Value string(SharedText text) noexcept;
+  // Makes this value, which must be Null, a String of `text` where it
+  // stands: viewing the text when `borrow` (as borrowed_string), else with a
+  // long text copied into `arena`. Built elsewhere and copied over, the
+  // value would be read back right after its bytes were written in pieces,
+  // a stall on every scalar.
+  void emplace_string(std::string_view text, ValueArena& arena, bool borrow);
   // `digits` in the form described above for `base` (10, 16, 8 or 2).
   static Value big_int(std::string_view digits, std::uint8_t base = 10);
   static Value big_int(SharedText digits, std::uint8_t base) noexcept;
@@ -434,6 +445,11 @@ void drop_value_iterative(Value&& v) noexcept;
 // quadratic for the other bases: call only where decimal text is needed.
 [[nodiscard]] std::string big_int_decimal_text(const Value& v);
 
+// Ends `v`'s life without releasing anything it holds, leaving Null: for a
+// value whose every part lives in a ValueArena about to go (see
+// DecodedStream::storage_only), which frees them in bulk.
+inline void forget_value(Value& v) noexcept { ::new (static_cast<void*>(&v)) Value(); }
+
 // Debug text: Null, Int(1), Bool(true), Float(1.0), String("a"), BigInt("..."),
 // Timestamp(Date { ... }), Sequence([...]), Mapping([(k, v), ...]),
 // Tagged("!x", Int(1)). A BigInt of another base shows its decimal digits
@@ -441,6 +457,15 @@ void drop_value_iterative(Value&& v) noexcept;
 // its prefix ("0x", "0o", "0b").
 [[nodiscard]] std::string value_debug_text(const Value& v);
 void append_value_debug(std::string& out, const Value& v);
+
+// `text` cut to its first `max_chars` characters (code points) followed by
+// "...", or whole when it has no more.
+[[nodiscard]] std::string cut_text(std::string_view text, std::size_t max_chars);
+
+// value_debug_text(v) cut as cut_text does; only a little more than the
+// kept part is ever built, however large `v` (an alias expansion can be
+// millions of nodes).
+[[nodiscard]] std::string value_debug_text_cut(const Value& v, std::size_t max_chars);
 
 // Debug form of a text: between double quotes, with '"' and '\' escaped, \n,
 // \r, \t, \0, and \u{hex} for other characters that are not printable.
@@ -513,12 +538,23 @@ inline Value Value::string(std::string_view text) {
   return v;
 }
 inline Value Value::string(std::string_view text, ValueArena& arena) {
-  Value v(ValueKind::String);
+  Value v;
+  v.emplace_string(text, arena, false);
+  return v;
+}
+inline void Value::emplace_string(std::string_view text, ValueArena& arena, bool borrow) {
+  kind_ = ValueKind::String;
   if (text.size() <= kInlineMax) [[likely]] {
-    v.set_inline_text(text);
-    return v;
+    set_inline_text(text);
+    return;
   }
-  // A block with no count: never counted, never freed (as a static one).
+  if (borrow && text.size() <= UINT32_MAX) {
+    const auto size = static_cast<std::uint32_t>(text.size());
+    std::memcpy(small_, &size, sizeof size);
+    w_.view = text.data();
+    aux_ = kBorrowedText | kHeapText;
+    return;
+  }
   auto* block =
       static_cast<detail::TextBlock*>(arena.allocate(sizeof(detail::TextBlock) + text.size()));
   char* bytes = reinterpret_cast<char*>(block + 1);
@@ -526,9 +562,8 @@ inline Value Value::string(std::string_view text, ValueArena& arena) {
   block->refs = 0;
   block->size = text.size();
   block->data = bytes;
-  v.w_.text = block;
-  v.aux_ = kHeapText;
-  return v;
+  w_.text = block;
+  aux_ = kHeapText;
 }
 inline Value Value::sequence(ValueList items) noexcept {
   Value v(ValueKind::Sequence);

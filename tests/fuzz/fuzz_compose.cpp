@@ -4,8 +4,9 @@
 // position carries the file id, lies within the text, and no node ends
 // before it starts; every scanned comment is attached exactly once;
 // keeping empty documents only adds roots; the per-document texts put
-// together give the text back; a clone dumps like its original, and every
-// tree is dropped without recursion.
+// together give the text back; comments attached root by root while
+// composing land where attaching them to all roots afterwards puts them; a clone dumps like its
+// original, and every tree is dropped without recursion.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "../cpp/roundtrip/dump_node.hpp"
 #include "fuzz_support.hpp"
+#include "roundtrip/composer/comments.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "roundtrip/composer/composer.hpp"
 #include "scanner/input_decode.hpp"
@@ -102,6 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_REQUIRE(testing::dump_nodes(*roots) == testing::dump_nodes(*again),
                "the two roads compose different trees");
+  // The entry points attach root by root while composing; attaching to the
+  // whole list afterwards must agree.
+  attach_comments_to_documents(*again, listed->comments, text, whole.dash_positions());
+  FUZZ_REQUIRE(testing::dump_nodes(*roots, true, true) == testing::dump_nodes(*again, true, true),
+               "attaching root by root differs from attaching afterwards");
 
   std::uint64_t attached = 0;
   for (const YamlNode& root : *roots) {

@@ -80,10 +80,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!decoded) return 0;
   const std::string& text = *decoded;
 
-  for (ResolverMode mode : {ResolverMode::Yaml12, ResolverMode::Yaml11, ResolverMode::Yaml11Compat}) {
+  for (ResolverMode mode :
+       {ResolverMode::Yaml12, ResolverMode::Yaml11, ResolverMode::Yaml11Compat}) {
     auto strict = decode(text, mode, asked);
     const Flags lax_flags{false, false, asked.timestamps, false, false};
     auto lax = decode(text, mode, lax_flags);
+    // Scanned in batches of one to three tokens, the same result.
+    auto batched = detail::decode_stream_in_batches(
+        1 + text.size() % 3, text, mode, asked.dup_key_error, asked.reject_complex_keys,
+        asked.timestamps, asked.dup_key_warn, asked.yaml11_warn);
+    FUZZ_REQUIRE(batched.has_value() == strict.has_value(), "batches changed success");
+    if (strict) {
+      FUZZ_REQUIRE(batched->warnings == strict->warnings, "batches changed the warnings");
+      FUZZ_REQUIRE(batched->documents.size() == strict->documents.size(),
+                   "batches changed the document count");
+      for (std::size_t i = 0; i < strict->documents.size(); ++i) {
+        FUZZ_REQUIRE(fuzz::same_value(strict->documents[i], batched->documents[i]),
+                     "batches changed a document");
+      }
+    } else {
+      FUZZ_REQUIRE(batched.error().message == strict.error().message &&
+                       batched.error().span == strict.error().span &&
+                       batched.error().category == strict.error().category,
+                   where(strict.error()) + " became " + where(batched.error()));
+    }
+
     if (strict) {
       FUZZ_REQUIRE(lax.has_value(), "strict flags passed, lax failed: " + where(lax.error()));
       FUZZ_REQUIRE(lax->warnings.empty(), lax->warnings.front());

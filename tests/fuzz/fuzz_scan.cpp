@@ -18,8 +18,8 @@ using namespace ostrevane;
 namespace {
 
 std::string describe(const Token& t) {
-  return token_debug_text(t) + " at offset " + std::to_string(t.span.offset) + " line " +
-         std::to_string(t.span.line) + " column " + std::to_string(t.span.column);
+  return token_debug_text(t) + " at offset " + std::to_string(t.span().offset) + " line " +
+         std::to_string(t.span().line) + " column " + std::to_string(t.span().column);
 }
 
 // Line and column of every character boundary, counted the way spans are:
@@ -32,7 +32,8 @@ class Positions {
 
   // Advances to `offset` (never backwards) and checks the span there.
   bool agrees(const Span& span) {
-    if (span.offset < offset_) return span.offset == 0 && offset_ == 3 && line_ == 0 && column_ == 0;
+    if (span.offset < offset_)
+      return span.offset == 0 && offset_ == 3 && line_ == 0 && column_ == 0;
     while (offset_ < span.offset) {
       const unsigned char c = static_cast<unsigned char>(text_[offset_]);
       ++offset_;
@@ -67,17 +68,16 @@ void check_stream(std::string_view text, const TokenList& list) {
   std::uint64_t sum = 0;
   for (std::size_t i = 0; i < toks.size(); ++i) {
     const Token& t = toks[i];
-    FUZZ_REQUIRE(t.span.offset <= text.size(), describe(t));
+    FUZZ_REQUIRE(t.span().offset <= text.size(), describe(t));
     FUZZ_REQUIRE(t.end_offset <= text.size(), describe(t));
-    FUZZ_REQUIRE(t.end_offset >= t.span.offset, describe(t));
-    FUZZ_REQUIRE(t.span.offset >= last_offset, "offset went back: " + describe(t));
-    last_offset = t.span.offset;
+    FUZZ_REQUIRE(t.end_offset >= t.span().offset, describe(t));
+    FUZZ_REQUIRE(t.span().offset >= last_offset, "offset went back: " + describe(t));
+    last_offset = t.span().offset;
     if (t.kind != TokenKind::Scalar) {
-      FUZZ_REQUIRE(t.end_offset == t.span.offset, describe(t));
+      FUZZ_REQUIRE(t.end_offset == t.span().offset, describe(t));
     }
     if (i > 0 && i + 1 < toks.size()) {
-      FUZZ_REQUIRE(t.kind != TokenKind::StreamStart && t.kind != TokenKind::StreamEnd,
-                   describe(t));
+      FUZZ_REQUIRE(t.kind != TokenKind::StreamStart && t.kind != TokenKind::StreamEnd, describe(t));
     }
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -86,8 +86,8 @@ void check_stream(std::string_view text, const TokenList& list) {
         break;
       case TokenKind::MappingEnd:
       case TokenKind::SequenceEnd: {
-        const TokenKind start = t.kind == TokenKind::MappingEnd ? TokenKind::MappingStart
-                                                                : TokenKind::SequenceStart;
+        const TokenKind start =
+            t.kind == TokenKind::MappingEnd ? TokenKind::MappingStart : TokenKind::SequenceStart;
         FUZZ_REQUIRE(!open.empty() && open.back()->kind == start && open.back()->flow(),
                      "unmatched " + describe(t));
         open.pop_back();
@@ -117,7 +117,7 @@ void check_stream(std::string_view text, const TokenList& list) {
 
   Positions positions(text);
   for (const Token& t : toks) {
-    FUZZ_REQUIRE(positions.agrees(t.span), "line or column wrong: " + describe(t));
+    FUZZ_REQUIRE(positions.agrees(t.span()), "line or column wrong: " + describe(t));
   }
   FUZZ_REQUIRE(list.leading_bom == text.starts_with("\xEF\xBB\xBF"), "leading_bom flag");
 }
@@ -134,9 +134,9 @@ void check_comments(std::string_view text, const TokenList& list) {
 }
 
 bool same_tokens(const Token& a, const Token& b) {
-  return a.kind == b.kind && a.span.offset == b.span.offset && a.span.line == b.span.line &&
-         a.span.column == b.span.column && a.end_offset == b.end_offset &&
-         a.style == b.style && a.flag == b.flag && a.text() == b.text();
+  return a.kind == b.kind && a.span().offset == b.span().offset && a.span().line == b.span().line &&
+         a.span().column == b.span().column && a.end_offset == b.end_offset && a.style == b.style &&
+         a.flag == b.flag && a.text() == b.text();
 }
 
 }  // namespace
@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TokenVector& b = with_comments->tokens;
   FUZZ_REQUIRE(a.size() == b.size(), "collecting comments changed the tokens");
   for (std::size_t i = 0; i < a.size(); ++i) {
-    FUZZ_REQUIRE(same_tokens(a[i], b[i]) && b[i].span.file_id == 7,
+    FUZZ_REQUIRE(same_tokens(a[i], b[i]) && b[i].span().file_id == 7,
                  "collecting comments changed " + describe(a[i]));
   }
   check_comments(text, *with_comments);

@@ -1,5 +1,6 @@
 #include "ffi/convert/decode.hpp"
 
+#include <datetime.h>
 #include <sys/random.h>
 
 #include <atomic>
@@ -10,8 +11,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-
-#include <datetime.h>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -50,8 +49,8 @@ HashSeeds* draw_hash_seeds() {
   if (got < sizeof words) {
     // No random source (a very old kernel or a sandbox without the call):
     // fall back to what varies between processes.
-    const auto now = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto now =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const auto where = reinterpret_cast<std::uintptr_t>(&got);
     words[0] ^= XXH3_64bits_withSeed(&now, sizeof now, where);
     words[1] ^= XXH3_64bits_withSeed(&where, sizeof where, now);
@@ -70,56 +69,65 @@ std::uint64_t new_cache_seed() {
 }
 
 // ---------------------------------------------------------------------------
-// InternedKeyCache: key text -> interned str, open addressing, linear probes.
-// Entries own one reference to their str and compare against the str's own
-// UTF-8 bytes, never against the Value they came from: `loads_all` frees each
-// document's tree once converted while the cache serves the next documents.
+// KeyCache: key text -> str, one table for the whole process, shared by every
+// call. A config's keys repeat within a file and from file to file, so most
+// keys are found here and cost no decoding, no allocation and no interning.
+//
+// The table is a fixed array of kKeySlots slots, each found by the seeded
+// hash of its text (direct-mapped): a miss replaces whatever its slot held.
+// The table never grows, a stream of distinct keys costs one miss each, and
+// keys chosen to share a slot only evict each other. Texts longer than
+// kMaxCachedKey are not kept, so the cache holds at most a few MiB.
+//
+// Slots own one reference to their str and compare against the str's own
+// UTF-8 bytes, never against the Value they came from (a document's tree is
+// freed while the cache lives on). Every access runs with the interpreter
+// lock held, and nothing inside one access can run Python code or release the
+// lock (decoding, interning and freeing a str run none), so threads calling
+// loads at once see the table whole.
 
-class InternedKeyCache {
+class KeyCache {
  public:
-  InternedKeyCache() = default;
-  InternedKeyCache(const InternedKeyCache&) = delete;
-  InternedKeyCache& operator=(const InternedKeyCache&) = delete;
-  ~InternedKeyCache() {
-    if (slots_ == nullptr) return;
-    for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
-    std::free(slots_);
-  }
-
-  // New reference to the interned str of `text`, or NULL with a Python error.
+  // New reference to the str of `text` (interned when made), or NULL with a
+  // Python error. Lock held.
   PyObject* get(std::string_view text) {
-    if (slots_ == nullptr && !allocate(kInitialSlots)) return PyErr_NoMemory();
+    if (text.size() > kMaxCachedKey) [[unlikely]]
+      return make(text);
+    if (slots_ == nullptr && !allocate()) return PyErr_NoMemory();
     const std::uint64_t hash = XXH3_64bits_withSeed(text.data(), text.size(), seed_);
-    std::size_t i = hash & mask_;
-    if (count_ != 0) {
-      for (; slots_[i].str != nullptr; i = (i + 1) & mask_) {
-        const Slot& s = slots_[i];
-        if (s.hash == hash && s.size == text.size() &&
-            std::memcmp(s.data, text.data(), text.size()) == 0) {
-          return Py_NewRef(s.str);
-        }
-      }
+    Slot& slot = slots_[hash & (kKeySlots - 1)];
+    if (slot.hash == hash && slot.size == text.size() && slot.str != nullptr &&
+        std::memcmp(slot.data, text.data(), text.size()) == 0) [[likely]] {
+      return Py_NewRef(slot.str);
     }
-    PyObject* str =
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+    PyObject* str = make(text);
     if (str == nullptr) return nullptr;
-    PyUnicode_InternInPlace(&str);
     const char* bytes = utf8_of(str, text.size());
     if (bytes == nullptr) return str;  // a lone surrogate: correct, just not cached
-    if (count_ >= limit_) {
-      if (!allocate((mask_ + 1) * 2)) {
-        Py_DECREF(str);
-        return PyErr_NoMemory();
-      }
-      i = hash & mask_;
-    }
-    while (slots_[i].str != nullptr) i = (i + 1) & mask_;
-    slots_[i] = Slot{bytes, text.size(), hash, Py_NewRef(str)};
-    ++count_;
+    PyObject* evicted = slot.str;
+    slot = Slot{bytes, text.size(), hash, Py_NewRef(str)};
+    Py_XDECREF(evicted);
     return str;
   }
 
  private:
+  static constexpr std::size_t kKeySlots = 8192;  // a power of two
+  static constexpr std::size_t kMaxCachedKey = 128;
+
+  struct Slot {
+    const char* data;  // the str's own UTF-8 bytes
+    std::size_t size;
+    std::uint64_t hash;
+    PyObject* str;  // NULL: empty slot
+  };
+
+  static PyObject* make(std::string_view text) {
+    PyObject* str =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+    if (str != nullptr) PyUnicode_InternInPlace(&str);
+    return str;
+  }
+
   // The UTF-8 bytes `str` holds for as long as it lives, when they are
   // `size` long; NULL when it has none (lone surrogates).
   static const char* utf8_of(PyObject* str, std::size_t size) {
@@ -133,42 +141,20 @@ class InternedKeyCache {
     return static_cast<std::size_t>(n) == size ? utf8 : nullptr;
   }
 
-  struct Slot {
-    const char* data;  // the str's own UTF-8 bytes
-    std::size_t size;
-    std::uint64_t hash;
-    PyObject* str;  // NULL: empty slot
-  };
-  // 64 slots hold 56 entries before the first growth (7/8 load).
-  static constexpr std::size_t kInitialSlots = 64;
-
-  // Makes a table of `n` slots (a power of two) holding the current entries.
-  bool allocate(std::size_t n) {
-    auto* fresh = static_cast<Slot*>(std::calloc(n, sizeof(Slot)));
-    if (fresh == nullptr) return false;
-    if (slots_ == nullptr) {
-      seed_ = new_cache_seed();
-    } else {
-      for (std::size_t j = 0; j <= mask_; ++j) {
-        if (slots_[j].str == nullptr) continue;
-        std::size_t k = slots_[j].hash & (n - 1);
-        while (fresh[k].str != nullptr) k = (k + 1) & (n - 1);
-        fresh[k] = slots_[j];
-      }
-      std::free(slots_);
-    }
-    slots_ = fresh;
-    mask_ = n - 1;
-    limit_ = n - n / 8;
+  bool allocate() {
+    slots_ = static_cast<Slot*>(std::calloc(kKeySlots, sizeof(Slot)));
+    if (slots_ == nullptr) return false;
+    seed_ = new_cache_seed();
     return true;
   }
 
+  // Never freed: the strs stay valid until the interpreter ends, and the
+  // table is small.
   Slot* slots_ = nullptr;
-  std::size_t mask_ = 0;
-  std::size_t count_ = 0;
-  std::size_t limit_ = 0;
   std::uint64_t seed_ = 0;
 };
+
+KeyCache g_keys;
 
 // ---------------------------------------------------------------------------
 // SharedObjects: text block identity -> the one Python object made for it.
@@ -184,6 +170,16 @@ class SharedObjects {
     if (slots_ == nullptr) return;
     for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].obj);
     std::free(slots_);
+  }
+
+  // Forgets every entry (a new document's blocks may reuse freed addresses).
+  void clear() noexcept {
+    if (count_ == 0) return;
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      Py_XDECREF(slots_[i].obj);
+      slots_[i] = Slot{0, nullptr};
+    }
+    count_ = 0;
   }
 
   // The object stored for `id` (borrowed), or NULL.
@@ -250,8 +246,7 @@ std::uintptr_t shared_text_id(const Value& v) noexcept {
 }
 
 PyObject* str_of(std::string_view text) noexcept {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                              "surrogatepass");
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
 }
 
 // ---------------------------------------------------------------------------
@@ -270,6 +265,10 @@ class Converter {
     if (error_) return std::move(*error_);
     return PyError::fetch();
   }
+
+  // Called between documents whose trees are freed in turn: a later tree's
+  // texts may sit at the addresses of an earlier one's.
+  void forget_shared_texts() noexcept { shared_.clear(); }
 
  private:
   PyObject* child(const Value& v, unsigned depth) {
@@ -294,7 +293,6 @@ class Converter {
   PyObject* key_not_hashable();
 
   const TagOptions& options_;
-  InternedKeyCache keys_;
   SharedObjects shared_;
   std::optional<PyError> error_;
 };
@@ -355,9 +353,13 @@ PyObject* Converter::sequence(const Value& v, unsigned depth) {
 }
 
 PyObject* Converter::mapping(const Value& v, unsigned depth) {
-  PyRef dict = PyRef::steal(PyDict_New());
+  // Sized for its pairs at once: a growing dict is rebuilt at 6, 11, 22...
+  // entries.
+  const ValuePairList& pairs = v.pairs();
+  PyRef dict = PyRef::steal(
+      pairs.size() > 5 ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size())) : PyDict_New());
   if (!dict) return nullptr;
-  for (const ValuePair& pair : v.pairs()) {
+  for (const ValuePair& pair : pairs) {
     PyObject* k = key(pair.key, depth);
     if (k == nullptr) return nullptr;
     PyObject* value = child(pair.value, depth + 1);
@@ -393,7 +395,7 @@ PyObject* Converter::key_not_hashable() {
 PyObject* Converter::key(const Value& k, unsigned depth) {
   switch (k.kind()) {
     case ValueKind::String:
-      return keys_.get(k.text());
+      return g_keys.get(k.text());
     case ValueKind::Sequence:
     case ValueKind::Mapping:
       return with_stack_guard([&] { return hashable_key(k); });
@@ -462,7 +464,8 @@ PyResult<PyRef> checked(PyObject* obj) {
 
 // datetime.timezone(timedelta(minutes=offset)), looked up anew each time.
 PyResult<PyRef> fixed_timezone(PyDateTime_CAPI* api, std::int32_t offset_minutes) {
-  PyRef delta = OSV_TRY(checked(api->Delta_FromDelta(0, offset_minutes * 60, 0, 1, api->DeltaType)));
+  PyRef delta =
+      OSV_TRY(checked(api->Delta_FromDelta(0, offset_minutes * 60, 0, 1, api->DeltaType)));
   PyRef module = OSV_TRY(checked(PyImport_ImportModule("datetime")));
   PyRef timezone = OSV_TRY(checked(PyObject_GetAttrString(module.get(), "timezone")));
   PyRef tz = OSV_TRY(checked(PyObject_CallOneArg(timezone.get(), delta.get())));
@@ -508,6 +511,7 @@ PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value, const Tag
 }
 
 PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options) {
+  PausedCollector paused;
   Converter converter(options);
   PyObject* obj = with_stack_guard([&] { return converter.convert(document, 0); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
@@ -515,6 +519,7 @@ PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options
 }
 
 PyResult<PyRef> documents_to_python(std::span<Value> documents, const TagOptions& options) {
+  PausedCollector paused;
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
   if (!list) return std::unexpected(PyError::fetch());
   Converter converter(options);
@@ -527,6 +532,50 @@ PyResult<PyRef> documents_to_python(std::span<Value> documents, const TagOptions
     drop_value_iterative(std::exchange(documents[i], Value()));
   }
   return list;
+}
+
+struct DocumentListBuilder::State {
+  explicit State(const TagOptions& options) : converter(options) {}
+  Converter converter;
+  PyRef list;
+  std::optional<PyError> error;
+};
+
+DocumentListBuilder::DocumentListBuilder(const TagOptions& options)
+    : state_(std::make_unique<State>(options)) {}
+
+DocumentListBuilder::~DocumentListBuilder() = default;
+
+void DocumentListBuilder::add(const Value& document) {
+  State& s = *state_;
+  if (s.error) return;
+  PausedCollector paused;
+  if (!s.list) {
+    s.list = PyRef::steal(PyList_New(0));
+    if (!s.list) {
+      s.error.emplace(PyError::fetch());
+      return;
+    }
+  }
+  s.converter.forget_shared_texts();
+  PyObject* obj = with_stack_guard([&] { return s.converter.convert(document, 0); });
+  if (obj == nullptr) {
+    s.error.emplace(s.converter.take_error());
+    return;
+  }
+  const int rc = PyList_Append(s.list.get(), obj);
+  Py_DECREF(obj);
+  if (rc < 0) s.error.emplace(PyError::fetch());
+}
+
+PyResult<PyRef> DocumentListBuilder::finish() {
+  State& s = *state_;
+  if (s.error) return std::unexpected(std::move(*s.error));
+  if (!s.list) {
+    s.list = PyRef::steal(PyList_New(0));
+    if (!s.list) return std::unexpected(PyError::fetch());
+  }
+  return std::move(s.list);
 }
 
 PyResult<PyRef> py_int_from_digits(std::string_view digits, std::uint8_t base) {

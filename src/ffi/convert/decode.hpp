@@ -6,8 +6,10 @@
 // Output: new Python objects, or a PyError. Runs with the interpreter lock
 // held; tag callbacks may run any Python code.
 //
-// - String mapping keys are interned: one interned str per distinct key text
-//   of a call (the InternedKeyCache, hashed with seeded XXH3).
+// - String mapping keys come from one process-wide cache of interned strs,
+//   bounded and shared by every call (the KeyCache, hashed with seeded XXH3).
+// - The cyclic collector is paused while a result is built and restored to
+//   the caller's setting afterwards, on every path.
 // - Texts that alias expansion shared (one text block, `text_identity()`)
 //   become one Python str, and shared BigInt texts one int, so expanding
 //   aliases never multiplies the memory of long strings. Containers are
@@ -18,12 +20,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
-#include "value/value.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/timestamp.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::ffi {
 
@@ -45,12 +48,34 @@ struct TagOptions {
 // One document (loads). New reference.
 [[nodiscard]] PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options);
 
-// Every document into a new list, sharing one key cache (loads_all). Each
+// Every document into a new list (loads_all with tag callbacks). Each
 // document is destroyed as soon as it is converted, so that a stream's Value
 // trees and its Python objects are never all alive at once; the documents
 // are left as nulls.
 [[nodiscard]] PyResult<PyRef> documents_to_python(std::span<Value> documents,
                                                   const TagOptions& options);
+
+// The documents of a stream into one list, converted one at a time as they
+// are decoded (loads_all without tag callbacks). Lock held for every call.
+// After the first failure later documents are ignored; finish() reports it.
+class DocumentListBuilder {
+ public:
+  explicit DocumentListBuilder(const TagOptions& options);
+  ~DocumentListBuilder();
+  DocumentListBuilder(const DocumentListBuilder&) = delete;
+  DocumentListBuilder& operator=(const DocumentListBuilder&) = delete;
+
+  // Converts `document` (read only; the caller frees it afterwards) and
+  // appends the object.
+  void add(const Value& document);
+
+  // The list of every document added, or the first failure.
+  [[nodiscard]] PyResult<PyRef> finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // The int of a BigInt literal in `base` (10, 16, 8 or 2); '_' are removed
 // first. Decimal texts longer than the interpreter's int_max_str_digits fail

@@ -9,6 +9,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
+#include "ffi/convert/special_types.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/options.hpp"
 #include "ffi/tag.hpp"
@@ -19,9 +20,6 @@
 
 namespace ostrevane::ffi {
 namespace {
-
-// An outcome of the special-type steps: a value, an error, or "not mine".
-using MaybeValue = PyResult<std::optional<Value>>;
 
 constexpr std::uint32_t kGuardEvery = 8;
 
@@ -195,18 +193,25 @@ template <class Make>
   }
 }
 
+// A str's text as a view of the str's own UTF-8 bytes, with one reference
+// to the str kept in `kept` so that the bytes outlive the tree.
+inline void view_str_text(PyObject* str, std::string_view text, Value& slot, KeptStrs& kept) {
+  build_in_place(slot, [&] { return Value::borrowed_string(text); });
+  if (slot.text_is_borrowed()) kept.keep(str);
+}
+
 // The common plain objects, written straight into a container's slot: ASCII
 // str, int within 64 bits, float, bool, None. False leaves the rest (and
 // every error) to encode_plain.
 [[gnu::always_inline]] inline bool encode_plain_fast(PyObject* obj, Value& slot,
-                                                     ValueArena* arena) {
+                                                     const EncodeOptions& options) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
     const std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
-    if (arena != nullptr) {
-      build_in_place(slot, [&] { return Value::string(text, *arena); });
+    if (options.arena != nullptr) {
+      build_in_place(slot, [&] { return Value::string(text, *options.arena); });
     } else {
       build_in_place(slot, [&] { return Value::string(text); });
     }
@@ -240,6 +245,17 @@ inline void note_outside_arena(const EncodeOptions& options) noexcept {
 // the container loops carries no error handling.
 [[gnu::noinline]] PyResult<void> encode_plain_rest(PyObject* obj, Value& slot,
                                                    const EncodeOptions& options) {
+  if (options.kept_strs != nullptr && Py_TYPE(obj) == &PyUnicode_Type) {
+    // A str that is not ASCII would be copied to the heap: its UTF-8 form,
+    // which CPython keeps with the str for as long as the str lives, is
+    // viewed instead. (An ASCII str's copy into the arena costs less than
+    // keeping a reference, as measured.)
+    if (std::optional<std::string_view> utf8 = utf8_of(obj)) {
+      view_str_text(obj, *utf8, slot, *options.kept_strs);
+      return {};
+    }
+    PyErr_Clear();  // unpaired surrogates: encode_plain reports them
+  }
   slot = OSV_TRY(encode_plain(obj));
   note_outside_arena(options);
   return {};
@@ -248,7 +264,7 @@ inline void note_outside_arena(const EncodeOptions& options) noexcept {
 // Converts a plain object into a fresh Null slot.
 [[gnu::always_inline]] inline PyResult<void> encode_plain_into(PyObject* obj, Value& slot,
                                                                const EncodeOptions& options) {
-  if (encode_plain_fast(obj, slot, options.arena)) [[likely]] {
+  if (encode_plain_fast(obj, slot, options)) [[likely]] {
     return {};
   }
   return encode_plain_rest(obj, slot, options);
@@ -477,6 +493,8 @@ std::size_t offset_suffix_length(std::string_view text) noexcept {
   return 0;
 }
 
+}  // namespace
+
 MaybeValue encode_datetime(PyObject* obj, const EncodeOptions& options) {
   PyObject* key = OSV_TRY(name_object(Name::Isoformat));
   PyRef isoformat = PyRef::steal(PyObject_GetAttr(obj, key));
@@ -511,6 +529,8 @@ PyResult<bool> is_enum_instance(PyObject* obj) {
   return meta == "EnumType" || meta == "EnumMeta";
 }
 
+namespace {
+
 // A field of __dataclass_fields__ that is instance data: its _field_type is
 // the marker named "_FIELD" (ClassVar and InitVar pseudo-fields carry other
 // markers), as dataclasses.fields() decides. An entry without a _field_type
@@ -523,12 +543,13 @@ PyResult<bool> is_real_dataclass_field(PyObject* field) {
          PyUnicode_EqualToUTF8(marker.get(), "_FIELD") == 1;
 }
 
-MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+}  // namespace
+
+PyResult<bool> visit_dataclass_fields(PyObject* obj, const DataclassFieldVisitor& visit) {
   PyRef fields = OSV_TRY(optional_attr(obj, Name::DataclassFields));
-  if (!fields || PyType_Check(obj)) return std::nullopt;
+  if (!fields || PyType_Check(obj)) return false;
   PyRef iterator = PyRef::steal(PyObject_GetIter(fields.get()));
   if (!iterator) return fetched();
-  ValuePairList pairs;
   for (;;) {
     PyRef name = PyRef::steal(PyIter_Next(iterator.get()));
     if (!name) {
@@ -543,9 +564,22 @@ MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
     if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
     PyRef attr = PyRef::steal(PyObject_GetAttr(obj, name.get()));
     if (!attr) return fetched();
-    Value key = OSV_TRY(encode_str(name.get()));
-    pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(attr.get(), options)));
+    OSV_TRY(visit(name.get(), attr.get()));
   }
+  return true;
+}
+
+namespace {
+
+MaybeValue encode_dataclass(PyObject* obj, const EncodeOptions& options) {
+  ValuePairList pairs;
+  const bool is_dataclass =
+      OSV_TRY(visit_dataclass_fields(obj, [&](PyObject* name, PyObject* value) -> PyResult<void> {
+        Value key = OSV_TRY(encode_str(name));
+        pairs.emplace_back(std::move(key), OSV_TRY(encode_object_guarded(value, options)));
+        return {};
+      }));
+  if (!is_dataclass) return std::nullopt;
   return Value::mapping(std::move(pairs));
 }
 
@@ -590,6 +624,8 @@ bool has_numpy_base(PyTypeObject* type) noexcept {
   return false;
 }
 
+}  // namespace
+
 // The plain Python form of a numpy object (tolist(), else item()), or
 // nothing when `obj` is not one.
 PyResult<PyRef> numpy_to_python(PyObject* obj) {
@@ -607,6 +643,8 @@ PyResult<PyRef> numpy_to_python(PyObject* obj) {
   }
   return PyRef();
 }
+
+namespace {
 
 MaybeValue encode_numpy(PyObject* obj, const EncodeOptions& options) {
   PyRef plain = OSV_TRY(numpy_to_python(obj));
@@ -818,7 +856,7 @@ void append_message_char(std::string& out, std::uint32_t cp, std::string_view ra
     char buf[8];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, cp, 16);
     out += "\\u{";
-    out.append(buf, end);
+    out.append(buf, static_cast<std::size_t>(end - buf));
     out += '}';
     return;
   }

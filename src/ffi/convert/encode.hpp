@@ -20,11 +20,37 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "value/value.hpp"
 #include "ffi/errors.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane::ffi {
+
+// Strs whose UTF-8 bytes a tree views instead of copying: one strong
+// reference each, all released when the holder goes (with the lock held, or
+// queued until it is).
+class KeptStrs {
+ public:
+  KeptStrs() = default;
+  KeptStrs(const KeptStrs&) = delete;
+  KeptStrs& operator=(const KeptStrs&) = delete;
+  ~KeptStrs() {
+    if (gil_held_here()) {
+      for (PyObject* str : strs_) Py_DECREF(str);
+    } else {
+      for (PyObject* str : strs_) detail::defer_decref(str);
+    }
+  }
+  // Keeps `str` (borrowed) alive as long as the holder. Lock held.
+  void keep(PyObject* str) {
+    strs_.push_back(str);
+    Py_INCREF(str);
+  }
+
+ private:
+  std::vector<PyObject*> strs_;
+};
 
 // The conversion's options; one record per nesting level, a child's record a
 // copy with `depth` raised by one. `default_fn` and `serializers` are
@@ -37,6 +63,11 @@ struct EncodeOptions {
   // rarer conversion's text, list or tag), so that the tree must be
   // destroyed; left as it is while every part is. Borrowed; may be nullptr.
   bool* outside_arena = nullptr;
+  // When set, exact strs met as plain values and keys are not copied: their
+  // Values view the str's own UTF-8 bytes, and one reference to each such
+  // str goes here. The caller keeps the vector until the tree is gone and
+  // releases it with the lock held. Borrowed; may be nullptr.
+  KeptStrs* kept_strs = nullptr;
   std::uint32_t depth = 0;
   bool serialize_numpy = false;        // OPT_SERIALIZE_NUMPY
   bool omit_microseconds = false;      // OPT_OMIT_MICROSECONDS

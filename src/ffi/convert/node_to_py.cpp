@@ -7,16 +7,23 @@
 #include <unordered_map>
 #include <utility>
 
+#include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/detail/node_py.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "util/stack_guard.hpp"
 
 namespace ostrevane::ffi {
 namespace {
 
 constexpr std::string_view kMergeKey = "<<";
+
+}  // namespace
+
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // Scalars.
@@ -34,7 +41,6 @@ bool is_ascii(std::string_view text) noexcept {
   return (bits & 0x8080808080808080ull) == 0;
 }
 
-// A str of UTF-8 text; most texts are ASCII and are copied straight in.
 PyObject* new_str(std::string_view text) noexcept {
   const auto len = static_cast<Py_ssize_t>(text.size());
   if (is_ascii(text)) [[likely]] {
@@ -44,6 +50,14 @@ PyObject* new_str(std::string_view text) noexcept {
   }
   return PyUnicode_DecodeUTF8(text.data(), len, "surrogatepass");
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::merge_into_py_dict;
+using detail::new_str;
+using detail::preserve_merge_slot;
 
 // The anchor and tag of a node, or nullptr; read through the inline extras
 // pointer, which most nodes leave empty.
@@ -57,22 +71,14 @@ const std::string* tag_of(const YamlNode& node) noexcept {
   return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
 }
 
-bool is_merge_key(const YamlNode& key) noexcept {
-  if (const std::string* tag = tag_of(key)) {
-    return *tag == "!!merge" || *tag == "tag:yaml.org,2002:merge";
-  }
-  return key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
-         key.text() == kMergeKey;
-}
+}  // namespace
+
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // Merge keys on Python dicts. Sources are objects this conversion made (or
 // shares through an alias); nothing runs Python code while they are read.
 
-// Merges `source` into `target`: a dict's entries whose keys `target` lacks;
-// each item of a list in turn. What cannot be merged (any other object, and
-// the leftovers of a list's items, gathered in a list) is returned as a new
-// reference in `leftover`. False on failure.
 bool merge_into_py_dict(PyObject* target, PyObject* source, PyRef& leftover) {
   if (source == Py_None) return true;
   if (PyDict_Check(source)) {
@@ -112,10 +118,6 @@ bool merge_into_py_dict(PyObject* target, PyObject* source, PyRef& leftover) {
   return true;
 }
 
-// Keeps what a merge key could not merge under the merge key itself. The
-// first leftover takes the slot unless the key is already there; later ones
-// of the same mapping gather in a list there. `slot_taken` is the mapping's
-// flag.
 bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover, bool& slot_taken) {
   if (!slot_taken) {
     const int present = PyDict_Contains(dict, key);
@@ -145,6 +147,41 @@ bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover, bool& sl
   return true;
 }
 
+PyResult<PyRef> resolved_scalar_to_py(ResolverMode mode, std::string_view text, bool plain,
+                                      OptionalTag tag) {
+  const ResolvedScalar r = resolve_scalar_kind(mode, text, plain, tag);
+  PyObject* obj = nullptr;
+  switch (r.kind) {
+    case ResolvedScalar::Kind::Null:
+      return PyRef::borrow(Py_None);
+    case ResolvedScalar::Kind::Bool:
+      return PyRef::borrow(r.boolean ? Py_True : Py_False);
+    case ResolvedScalar::Kind::Int:
+      obj = PyLong_FromLongLong(r.integer);
+      break;
+    case ResolvedScalar::Kind::Float:
+      obj = PyFloat_FromDouble(r.number);
+      break;
+    case ResolvedScalar::Kind::BigInt:
+      if (const std::optional<BigIntLiteral> literal = parse_big_int_literal(text)) {
+        return py_int_from_digits(literal->digits, literal->base);
+      }
+      return py_int_from_digits(text, 10);
+    case ResolvedScalar::Kind::Merge:
+      obj = new_str(kMergeKey);
+      break;
+    case ResolvedScalar::Kind::Str:
+      obj = new_str(text);
+      break;
+  }
+  if (obj == nullptr) return std::unexpected(PyError::fetch());
+  return PyRef::steal(obj);
+}
+
+}  // namespace detail
+
+namespace {
+
 // ---------------------------------------------------------------------------
 // The conversion. A failure is nullptr, with the error either raised in the
 // interpreter or kept in `error_`; `take_error` hands over whichever it is.
@@ -155,8 +192,7 @@ class NodeConverter {
       : root_(root), settings_(settings) {}
 
   PyObject* value(const YamlNode& node, unsigned depth);
-  // The node as a dict key: collections as tuples.
-  PyObject* hashable(const YamlNode& node) { return key(node, 0); }
+  PyObject* key_of(const YamlNode& node) { return key(node, 0); }
 
   PyError take_error() {
     if (error_) return std::move(*error_);
@@ -176,6 +212,8 @@ class NodeConverter {
   }
 
   PyObject* content(const YamlNode& node, unsigned depth);
+  // `obj` (consumed; may be nullptr) after the tag callbacks, when they apply.
+  PyObject* tagged(const YamlNode& node, PyObject* obj);
   PyObject* scalar(const YamlNode& node);
   PyObject* resolved(std::string_view text, bool plain, OptionalTag tag);
   PyObject* sequence(const YamlNode& node, unsigned depth);
@@ -212,12 +250,21 @@ class NodeConverter {
 
 PyObject* NodeConverter::value(const YamlNode& node, unsigned depth) {
   if (anchor_of(node) == nullptr || node.kind() == NodeKind::Alias) [[likely]] {
-    return content(node, depth);
+    return tagged(node, content(node, depth));
   }
   if (const auto it = values_.find(&node); it != values_.end()) {
     return Py_NewRef(it->second.get());
   }
-  return remember(values_, node, content(node, depth));
+  return remember(values_, node, tagged(node, content(node, depth)));
+}
+
+PyObject* NodeConverter::tagged(const YamlNode& node, PyObject* obj) {
+  if (settings_.tag_options == nullptr || obj == nullptr) [[likely]]
+    return obj;
+  if (node.kind() == NodeKind::Alias) return obj;
+  const std::optional<std::string>& tag = node.tag();
+  if (!tag || !is_custom_tag(*tag)) return obj;
+  return unwrap(apply_tag_callbacks(*tag, PyRef::steal(obj), *settings_.tag_options));
 }
 
 PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {
@@ -257,28 +304,7 @@ PyObject* NodeConverter::scalar(const YamlNode& node) {
 }
 
 PyObject* NodeConverter::resolved(std::string_view text, bool plain, OptionalTag tag) {
-  const ResolvedScalar r = resolve_scalar_kind(settings_.mode, text, plain, tag);
-  switch (r.kind) {
-    case ResolvedScalar::Kind::Null:
-      return Py_NewRef(Py_None);
-    case ResolvedScalar::Kind::Bool:
-      return Py_NewRef(r.boolean ? Py_True : Py_False);
-    case ResolvedScalar::Kind::Int:
-      return PyLong_FromLongLong(r.integer);
-    case ResolvedScalar::Kind::Float:
-      return PyFloat_FromDouble(r.number);
-    case ResolvedScalar::Kind::BigInt: {
-      if (const std::optional<BigIntLiteral> literal = parse_big_int_literal(text)) {
-        return unwrap(py_int_from_digits(literal->digits, literal->base));
-      }
-      return unwrap(py_int_from_digits(text, 10));
-    }
-    case ResolvedScalar::Kind::Merge:
-      return new_str(kMergeKey);
-    case ResolvedScalar::Kind::Str:
-      break;
-  }
-  return new_str(text);
+  return unwrap(detail::resolved_scalar_to_py(settings_.mode, text, plain, tag));
 }
 
 PyObject* NodeConverter::sequence(const YamlNode& node, unsigned depth) {
@@ -402,9 +428,15 @@ PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
 PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
                                const NodeToPySettings& settings) {
   NodeConverter converter(root, settings);
-  PyObject* obj = with_stack_guard([&] { return converter.hashable(node); });
+  PyObject* obj = with_stack_guard([&] { return converter.key_of(node); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
+}
+
+PyResult<PyRef> tree_to_python(const YamlNode& root, ResolverMode mode,
+                               const TagOptions& tag_options) {
+  const NodeToPySettings settings{mode, mode == ResolverMode::Yaml11Compat, &tag_options};
+  return node_to_py(root, root, settings);
 }
 
 }  // namespace ostrevane::ffi

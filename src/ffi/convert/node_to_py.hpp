@@ -33,10 +33,19 @@
 
 namespace ostrevane::ffi {
 
+struct TagOptions;
+
 struct NodeToPySettings {
   ResolverMode mode = ResolverMode::Yaml12;
   // Untagged plain scalars that read as timestamps become dates.
   bool timestamps = false;
+  // The tag callbacks of a loads call, or nullptr to ignore custom tags.
+  // With them, every node with a custom tag (scalar keys included, keys
+  // that are collections excepted) is handed to the callbacks after its
+  // content is converted, before an anchor keeps the object, so aliases
+  // yield what the callback returned; a callback's error ends the
+  // conversion.
+  const TagOptions* tag_options = nullptr;
   // An index the caller already built over the root, so that many small
   // conversions of one tree build it once; nullptr: built on the first
   // alias met.
@@ -48,9 +57,17 @@ struct NodeToPySettings {
 [[nodiscard]] PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
                                          const NodeToPySettings& settings);
 
-// `node` as it stands as a dict key in node_to_py's results: a collection
-// (or an alias of one) as a tuple, merge keys not applied. New reference.
+// `node` (under `root`) as a hashable mapping key: a collection as a tuple
+// (a mapping as the tuple of its (key, value) pairs, merge keys not
+// applied), an alias as its target's key, anything else as node_to_py
+// converts it. New reference.
 [[nodiscard]] PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
                                              const NodeToPySettings& settings);
+
+// The first document of a loads call on the directive road: tag callbacks
+// on, timestamps exactly in the YAML 1.1 form that OPT_PYYAML_COMPAT
+// selects. New reference, or the first Python error.
+[[nodiscard]] PyResult<PyRef> tree_to_python(const YamlNode& root, ResolverMode mode,
+                                             const TagOptions& tag_options);
 
 }  // namespace ostrevane::ffi

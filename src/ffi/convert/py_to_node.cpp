@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "emit_util/plain_safety.hpp"
 #include "emit_util/scalar_text.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -16,18 +16,6 @@ namespace ostrevane::ffi {
 namespace {
 
 [[nodiscard]] std::unexpected<PyError> fetched() { return std::unexpected(PyError::fetch()); }
-
-// The style of an assigned string: plain when it can stand plain; else
-// double quotes when they are preferred or the text holds "'"; else single
-// quotes when the text fits one printable line.
-ScalarStyle assigned_style(std::string_view text, bool prefer_double_quotes,
-                           ResolverMode mode) noexcept {
-  if (!plain_needs_quotes(text, mode)) return ScalarStyle::Plain;
-  if (prefer_double_quotes || text.find('\'') != std::string_view::npos) {
-    return ScalarStyle::DoubleQuoted;
-  }
-  return is_single_line_printable(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
-}
 
 YamlNode plain(std::string text) { return YamlNode::scalar(std::move(text), ScalarStyle::Plain); }
 
@@ -182,8 +170,9 @@ class Converter {
       return std::unexpected(refused(value));
     }
     const std::string_view text(utf8, static_cast<std::size_t>(len));
-    return YamlNode::scalar(std::string(text),
-                            assigned_style(text, settings_.prefer_double_quotes, settings_.mode));
+    return YamlNode::scalar(
+        std::string(text),
+        choose_assigned_style(text, settings_.prefer_double_quotes, settings_.mode));
   }
 
   PyResult<YamlNode> sequence(PyObject* list, std::uint32_t depth) {

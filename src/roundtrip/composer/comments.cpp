@@ -17,47 +17,60 @@ std::uint32_t count_chars(std::string_view text) noexcept {
   return n;
 }
 
-bool is_blank_line(std::string_view line) noexcept { return trim_white_space_front(line).empty(); }
+bool is_blank_line(std::string_view line) noexcept {
+  // Most lines are indented printable ASCII: not blank, without decoding.
+  std::size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  if (i < line.size()) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c > ' ' && c < 0x80) return false;
+  }
+  return trim_white_space_front(line.substr(i)).empty();
+}
 
-// The blank lines of a text as a prefix count: blank lines strictly between
-// two lines in O(1). Lines end as the scanner ends them (LF, CR LF, a lone
-// CR), so line numbers agree with every Span.
+// Counts the blank lines between two lines. Lines end as the scanner ends
+// them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
+// the lines asked about are read: from a position on the later line, back
+// over the lines in between.
 class BlankLines {
  public:
-  explicit BlankLines(std::string_view text) {
-    std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    prefix_.push_back(0);
-    const bool has_cr = text.find('\r', start) != std::string_view::npos;
-    for (;;) {
-      std::size_t end, next;
-      if (!has_cr) {
-        const void* lf = std::memchr(text.data() + start, '\n', text.size() - start);
-        end = lf ? static_cast<const char*>(lf) - text.data() : text.size();
-        next = end + 1;
-      } else {
-        end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        next = end + 1;
-        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++next;
-      }
-      const bool blank = is_blank_line(text.substr(start, end - start));
-      prefix_.push_back(prefix_.back() + (blank ? 1 : 0));
-      if (end >= text.size()) break;
-      start = next;
+  explicit BlankLines(std::string_view text)
+      : text_(text), has_cr_(text.find('\r') != std::string_view::npos) {}
+
+  // Blank lines with a number strictly between `after` and `before`;
+  // `at` is the byte offset of a position on line `before`.
+  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before,
+                                      std::uint64_t at) const noexcept {
+    if (before <= after + 1) return 0;
+    std::size_t start = line_start(std::min<std::uint64_t>(at, text_.size()));
+    std::uint32_t blank = 0;
+    for (std::uint32_t line = before; line > after + 1 && start > 0; --line) {
+      // The break that ends the line above: LF, CR LF or a lone CR.
+      std::size_t end = start - 1;
+      if (text_[end] == '\n' && end > 0 && text_[end - 1] == '\r') --end;
+      start = line_start(end);
+      if (is_blank_line(text_.substr(start, end - start))) ++blank;
     }
+    return blank;
   }
 
-  // Blank lines with a number strictly between `after` and `before`.
-  [[nodiscard]] std::uint32_t between(std::uint32_t after, std::uint32_t before) const noexcept {
-    if (before <= after + 1) return 0;
-    const std::size_t lines = prefix_.size() - 1;
-    const std::size_t hi = std::min<std::size_t>(before, lines);
-    const std::size_t lo = std::min<std::size_t>(after + 1, lines);
-    return hi > lo ? prefix_[hi] - prefix_[lo] : 0;
-  }
+  // Whether the text holds a CR: without one, every line ends with LF.
+  [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
 
  private:
-  std::vector<std::uint32_t> prefix_;  // prefix_[l]: blank lines among lines [0, l)
+  // Where the line holding the byte at `at` (or ending there) starts.
+  std::size_t line_start(std::size_t at) const noexcept {
+    const char* p = text_.data();
+    if (!has_cr_) {
+      const void* lf = at == 0 ? nullptr : memrchr(p, '\n', at);
+      return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1 : 0;
+    }
+    while (at > 0 && p[at - 1] != '\n' && p[at - 1] != '\r') --at;
+    return at;
+  }
+
+  std::string_view text_;
+  bool has_cr_;
 };
 
 struct Introducer {
@@ -104,36 +117,53 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
   }
 }
 
-class Attacher {
+}  // namespace
+
+class CommentAttacher::Attacher {
  public:
-  Attacher(const std::vector<ScannedComment>& comments, std::string_view text,
-           const DashPositions& dashes)
-      : comments_(comments), blank_(text), dashes_(dashes) {}
+  Attacher(std::string_view text, const DashPositions& dashes) : blank_(text), dashes_(dashes) {}
+
+  // Reads comments from `comments` from now on (the same list, grown, or
+  // the whole list at once), copying their texts into the nodes.
+  void read_from(const std::vector<ScannedComment>& comments) noexcept {
+    comments_ = &comments;
+    movable_ = nullptr;
+  }
+  // The same, moving the texts out instead.
+  void take_from(std::vector<ScannedComment>& comments) noexcept {
+    comments_ = &comments;
+    movable_ = &comments;
+  }
 
   // Attaches around `node` and returns node_end_position(node), computed
   // from the children's on the way back up so the whole pass stays linear.
-  LineColumn attach(YamlNode& node, bool trailing, Introducer intro);
+  LineColumn attach(YamlNode& node, bool trailing, const Introducer& intro);
 
   // Every comment not attached yet goes to the foot of the last open
   // collection at its column.
   void attach_rest(YamlNode& last_root) {
-    for (; next_ < comments_.size(); ++next_) {
-      const ScannedComment& c = comments_[next_];
-      last_open_collection(last_root, c.span.column).comments.edit_foot().push_back(c.text);
+    for (; next_ < comments_->size(); ++next_) {
+      const std::uint32_t column = (*comments_)[next_].span.column;
+      last_open_collection(last_root, column).comments.edit_foot().push_back(text_at(next_));
     }
   }
 
  private:
   const ScannedComment* peek() const noexcept {
-    return next_ < comments_.size() ? &comments_[next_] : nullptr;
+    return next_ < comments_->size() ? &(*comments_)[next_] : nullptr;
   }
+  std::string text_at(std::size_t i) const {
+    return movable_ ? std::move((*movable_)[i].text) : (*comments_)[i].text;
+  }
+  std::string take_text() { return text_at(next_++); }
   void note_line(std::uint32_t line) noexcept {
     prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
     has_prev_ = true;
   }
   void take_comments_above(YamlNode& node, const Introducer& intro);
 
-  const std::vector<ScannedComment>& comments_;
+  const std::vector<ScannedComment>* comments_ = nullptr;
+  std::vector<ScannedComment>* movable_ = nullptr;  // comments_, when texts may move
   BlankLines blank_;
   const DashPositions& dashes_;
   bool has_prev_ = false;
@@ -142,7 +172,7 @@ class Attacher {
   std::size_t next_ = 0;
 };
 
-void Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
+void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
   Comments& comments = node.comments;
   while (const ScannedComment* c = peek()) {
     if (c->span.line >= node.span.line) break;
@@ -161,23 +191,28 @@ void Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
       }
     }
     if (introducer && !comments.inline_comment()) {
-      comments.edit_inline_comment() = c->text;
+      comments.edit_inline_comment() = take_text();
       if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
       comments.inline_before_value = true;
     } else {
-      comments.edit_head().push_back(HeadComment{c->text, comments.inline_before_value});
+      const bool below_introducer = comments.inline_before_value;
+      comments.edit_head().push_back(HeadComment{take_text(), below_introducer});
     }
     note_line(line);
-    ++next_;
   }
 }
 
-LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
+LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
+                                             const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
   // head comment.
   std::uint32_t bound = node.span.line;
-  if (const ScannedComment* c = peek(); c && c->span.line < bound) bound = c->span.line;
-  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound);
+  std::uint64_t bound_offset = node.span.offset;
+  if (const ScannedComment* c = peek(); c && c->span.line < bound) {
+    bound = c->span.line;
+    bound_offset = c->span.offset;
+  }
+  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
 
   take_comments_above(node, intro);
   note_line(node.span.line);
@@ -185,7 +220,7 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
   LineColumn end = leaf_end(node);
   // A level takes little stack: measuring at every 8th level stays far
   // inside the guard's margin.
-  const auto guarded = [&](YamlNode& child, bool child_trailing, Introducer child_intro) {
+  const auto guarded = [&](YamlNode& child, bool child_trailing, const Introducer& child_intro) {
     ++depth_;
     const LineColumn child_end =
         depth_ % 8 == 0
@@ -236,9 +271,12 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
     }
   }
 
+  // A block scalar's source ends on the line its line feeds lead to; where
+  // every line ends with LF that is the composer's end line, else count.
   const std::optional<std::string>& raw = node.comments.raw();
   const std::uint32_t end_line =
-      raw ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
+      raw && blank_.has_cr()
+          ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
           : end.line;
   note_line(end_line);
 
@@ -256,19 +294,32 @@ LineColumn Attacher::attach(YamlNode& node, bool trailing, Introducer intro) {
       if (end.line == c->span.line && end.column < c->span.column) {
         comments.inline_spaces = c->span.column - end.column;
       }
-      comments.edit_inline_comment() = c->text;
-      ++next_;
+      comments.edit_inline_comment() = take_text();
     }
   }
   return end;
 }
 
-}  // namespace
+CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& dash_positions)
+    : attacher_(std::make_unique<Attacher>(text, dash_positions)) {}
+
+CommentAttacher::~CommentAttacher() = default;
+
+void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments) {
+  attacher_->take_from(comments);
+  with_stack_guard([&] { attacher_->attach(root, true, Introducer{}); });
+}
+
+void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments) {
+  attacher_->take_from(comments);
+  attacher_->attach_rest(last_root);
+}
 
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
                                   std::string_view text, const DashPositions& dash_positions) {
   if (roots.empty()) return;
-  Attacher attacher(comments, text, dash_positions);
+  CommentAttacher::Attacher attacher(text, dash_positions);
+  attacher.read_from(comments);
   for (YamlNode& root : roots) {
     with_stack_guard([&] { attacher.attach(root, true, Introducer{}); });
   }

@@ -9,14 +9,17 @@
 // the value_pad of values after plain keys.
 //
 // Invariants: each comment goes to exactly one node, in one pass over the
-// comments (linear in nodes plus comments, plus one pass over the text for
-// the blank lines). A node reached through a key's ':' or a '-' with a
-// comment on that introducer line and another after its own start keeps
+// comments (linear in nodes plus comments; for the blank lines only the
+// lines between content are read, backwards from the node after them). The
+// compose entry points attach root by root while composing
+// (CommentAttacher); attaching to all roots afterwards gives the same. A node reached through a
+// key's ':' or a '-' with a comment on that introducer line and another after its own start keeps
 // both: the first becomes a head line with below_introducer set, the second
 // the inline comment. Recursion runs through with_stack_guard.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -40,6 +43,31 @@ struct LineColumn {
 // column. Nothing is attached when there are no roots. Never fails.
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
                                   std::string_view text, const DashPositions& dash_positions);
+
+// The same attachment one root at a time, for a composer that attaches each
+// document as soon as it is complete, while its nodes are still in cache.
+// The roots come in stream order; every comment a root's attachment reads
+// lies before the boundary token that ends its document, so `comments` need
+// hold only the comments scanned so far (it may grow between calls). The
+// texts of the comments attached are moved into the nodes.
+class CommentAttacher {
+ public:
+  // `dash_positions` must be sealed up to the root being attached.
+  CommentAttacher(std::string_view text, const DashPositions& dash_positions);
+  ~CommentAttacher();
+  CommentAttacher(const CommentAttacher&) = delete;
+  CommentAttacher& operator=(const CommentAttacher&) = delete;
+
+  void attach_root(YamlNode& root, std::vector<ScannedComment>& comments);
+  // After the last root, with every comment of the text: those not attached
+  // yet go to feet, as attach_comments_to_documents does.
+  void attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments);
+
+  class Attacher;
+
+ private:
+  std::unique_ptr<Attacher> attacher_;
+};
 
 // Where a node's content ends: a collection at its furthest child (its start
 // when empty); an alias or a null at its start; a plain one-line scalar at

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "roundtrip/composer/comments.hpp"
 #include "roundtrip/composer/composer.hpp"
 #include "scanner/scanner.hpp"
 
@@ -13,8 +12,7 @@ Result<NodeList, ScanError> compose_text(std::string_view text, std::uint32_t fi
                                          std::vector<std::uint64_t>* document_starts) {
   DocumentScanner scanner(text, ScanOptions{file_id, true});
   Composer composer(text);
-  NodeList roots = OSV_TRY(composer.compose_stream(scanner, keep_empty));
-  attach_comments_to_documents(roots, composer.comments(), text, composer.dash_positions());
+  NodeList roots = OSV_TRY(composer.compose_commented_stream(scanner, keep_empty));
   if (!roots.empty() && scanner.tokens().leading_bom) roots.front().leading_bom = true;
   if (document_starts != nullptr) *document_starts = std::move(composer.edit_document_starts());
   return roots;
@@ -26,6 +24,12 @@ Result<NodeList, ScanError> compose_documents(std::string_view text) {
 
 Result<NodeList, ScanError> compose_all_documents(std::string_view text) {
   return compose_text(text, 0, true);
+}
+
+Result<NodeList, ScanError> compose_bare_documents(std::string_view text) {
+  DocumentScanner scanner(text, ScanOptions{0, false});
+  Composer composer(text);
+  return composer.compose_stream(scanner, true);
 }
 
 Result<NodeList, ScanError> compose_file_documents(std::string_view text, std::uint32_t file_id) {

@@ -27,13 +27,17 @@
 namespace ostrevane {
 
 // Empty documents ("---" with no content) are left out; file id 0.
-// Callers: loads on the round-trip and annotated roads without directives,
-// the schema check of the plain road.
+// Callers: loads on the round-trip and annotated roads without directives.
 [[nodiscard]] Result<NodeList, ScanError> compose_documents(std::string_view text);
 
 // Every document, an empty one as a Null root with explicit_start; file id 0.
 // Caller: loads_all on its annotated road.
 [[nodiscard]] Result<NodeList, ScanError> compose_all_documents(std::string_view text);
+
+// As compose_all_documents, without comments: the scanner collects none and
+// nothing is attached, so every node's Comments are empty. Caller: the
+// schema check of the plain road, which reads kinds, texts, tags and spans.
+[[nodiscard]] Result<NodeList, ScanError> compose_bare_documents(std::string_view text);
 
 // As compose_documents, every Span carrying `file_id`. Callers: directive
 // expansion (the loaded text as file 0, each included file under its id)

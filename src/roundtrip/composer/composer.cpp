@@ -2,8 +2,10 @@
 
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <utility>
 
+#include "roundtrip/composer/comments.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -39,6 +41,30 @@ void advance_position(std::string_view text, std::uint64_t from, std::uint64_t t
   if (to > text.size()) to = text.size();
   const char* p = text.data();
   std::uint64_t i = from;
+  // Long stretches (block scalars) in one branch-free pass the compiler
+  // vectorises: line feeds counted, CR and non-ASCII bytes noted. Without
+  // either, the column is what follows the last line feed.
+  constexpr std::uint64_t kLong = 64;
+  if (to > i && to - i >= kLong) {
+    std::uint32_t feeds = 0;
+    unsigned char any_cr = 0, any_high = 0;
+    for (std::uint64_t k = i; k < to; ++k) {
+      const auto c = static_cast<unsigned char>(p[k]);
+      feeds += c == '\n';
+      any_cr |= c == '\r';
+      any_high |= c;
+    }
+    if (any_cr == 0 && (any_high & 0x80) == 0) {
+      if (feeds == 0) {
+        column += static_cast<std::uint32_t>(to - i);
+      } else {
+        const auto* last = static_cast<const char*>(memrchr(p + i, '\n', to - i));
+        line += feeds;
+        column = static_cast<std::uint32_t>(p + to - last - 1);
+      }
+      return;
+    }
+  }
   while (i < to) {
     if (std::endian::native == std::endian::little && to - i >= 8) {
       std::uint64_t w;
@@ -98,9 +124,28 @@ bool closes_dash_item(K kind) noexcept {
 
 }  // namespace
 
+void NodeStack::grow() { chunks_.push_back(std::make_unique<YamlNode[]>(kChunk)); }
+
+void NodeStack::drop_from(std::size_t base) noexcept {
+  for (std::size_t i = base; i < top_; ++i) (*this)[i] = YamlNode();
+  top_ = base;
+}
+
 void DashPositions::seal() {
-  std::sort(packed_.begin(), packed_.end());
-  packed_.erase(std::unique(packed_.begin(), packed_.end()), packed_.end());
+  auto tail = packed_.begin() + static_cast<std::ptrdiff_t>(sealed_);
+  std::sort(tail, packed_.end());
+  if (sealed_ > 0 && tail != packed_.end()) {
+    if (*tail < *(tail - 1)) {
+      // Dashes come root by root in stream order; should they not, all of
+      // them are sorted again.
+      std::sort(packed_.begin(), packed_.end());
+      tail = packed_.begin();
+    } else {
+      --tail;
+    }
+  }
+  packed_.erase(std::unique(tail, packed_.end()), packed_.end());
+  sealed_ = packed_.size();
 }
 
 std::string capture_block_scalar_source(std::uint64_t end, std::uint64_t length,
@@ -127,11 +172,24 @@ Result<NodeList, ScanError> Composer::compose_stream(DocumentScanner& scanner, b
     // The rest of the text may still hold a scan error, which wins.
     while (!scan_error_ && !scanner.finished()) refill();
   } else {
+    roots_ = &*roots;
     refill();  // the last batch's comments
+    attach_pending();
+    roots_ = nullptr;
   }
   scanner_ = nullptr;
   toks_ = nullptr;
   if (scan_error_) return std::unexpected(std::move(*scan_error_));
+  return roots;
+}
+
+Result<NodeList, ScanError> Composer::compose_commented_stream(DocumentScanner& scanner,
+                                                               bool keep_empty) {
+  CommentAttacher attacher(source_, dash_positions_);
+  attacher_ = &attacher;
+  auto roots = compose_stream(scanner, keep_empty);
+  attacher_ = nullptr;
+  if (roots && !roots->empty()) attacher.attach_rest(roots->back(), comments_);
   return roots;
 }
 
@@ -145,22 +203,47 @@ Result<NodeList, ScanError> Composer::compose_stream(const TokenList& tokens, bo
 // Moves the batch's comments aside, drops its tokens and scans the next
 // document's in. After a scan error the batch is dropped unread.
 void Composer::refill() {
+  collect_comments();
   TokenList& list = scanner_->tokens();
-  if (!list.comments.empty()) {
-    if (comments_.empty()) {
-      comments_ = std::move(list.comments);
-    } else {
-      comments_.insert(comments_.end(), std::make_move_iterator(list.comments.begin()),
-                       std::make_move_iterator(list.comments.end()));
-    }
-  }
   base_ += list.tokens.size();
   scanner_->discard_tokens();
   pos_ = 0;
-  if (scanner_->finished()) return;
+  if (scanner_->finished()) {
+    attach_pending();
+    return;
+  }
   if (auto scanned = scanner_->scan_next_document(); !scanned) {
     scan_error_ = std::move(scanned.error());
     scanner_->discard_tokens();
+    return;
+  }
+  attach_pending();
+}
+
+// Moves the current batch's comments onto comments_.
+void Composer::collect_comments() {
+  std::vector<ScannedComment>& batch = scanner_->tokens().comments;
+  if (batch.empty()) return;
+  if (comments_.empty()) {
+    comments_ = std::move(batch);
+  } else {
+    comments_.insert(comments_.end(), std::make_move_iterator(batch.begin()),
+                     std::make_move_iterator(batch.end()));
+  }
+  batch.clear();
+}
+
+// Attaches the comments around the roots completed since the last call,
+// while their nodes are still in cache. It runs once the batch after a
+// root's last one has been scanned: a comment on the line of the boundary
+// token that ends a document (a Null root positioned at the "---" that
+// follows it) comes with that next batch.
+void Composer::attach_pending() {
+  if (attacher_ == nullptr || roots_ == nullptr || attached_ == roots_->size()) return;
+  collect_comments();
+  dash_positions_.seal();
+  for (; attached_ < roots_->size(); ++attached_) {
+    attacher_->attach_root((*roots_)[attached_], comments_);
   }
 }
 
@@ -175,13 +258,19 @@ bool Composer::more() {
 }
 
 Span Composer::span_here() {
-  if (more()) return tok().span;
+  if (more()) return tok().span();
   return Span{0, file_id_, 0, 0};
 }
 
 Composer::Got Composer::fail(std::string message, const Span& span) {
   error_ = ScanError{std::move(message), span};
   return Got::Failed;
+}
+
+bool Composer::broke(Result<void, ScanError>&& checked) {
+  if (checked) return false;
+  error_ = std::move(checked.error());
+  return true;
 }
 
 YamlNode Composer::zero_null() const noexcept {
@@ -194,10 +283,18 @@ YamlNode Composer::zero_null() const noexcept {
 
 Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   NodeList roots;
+  roots_ = &roots;
   std::vector<std::string> directives;
   std::uint64_t directives_offset = 0;
   bool file_id_known = false;
-  const auto failed = [&] { return std::unexpected(std::move(error_)); };
+  const auto failed = [&] {
+    roots_ = nullptr;
+    return std::unexpected(std::move(error_));
+  };
+  // What follows a root in the current batch; the rules never scan ahead.
+  const auto after_root = [&] {
+    return DocumentRules::after_root(pos_ < toks_->size() ? &tok() : nullptr);
+  };
   const auto add_root = [&](YamlNode&& root, std::uint64_t start) {
     if (!directives.empty()) root.edit_extras().directives = std::move(directives);
     directives.clear();
@@ -207,7 +304,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   while (more()) {
     const Token& t = tok();
     if (!file_id_known) {
-      file_id_ = t.span.file_id;
+      file_id_ = t.span().file_id;
       file_id_known = true;
     }
     switch (t.kind) {
@@ -215,19 +312,31 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
       case K::StreamEnd:
         ++pos_;
         break;
-      case K::Directive:
-        if (directives.empty()) directives_offset = t.span.offset;
-        directives.emplace_back(t.text());
+      case K::DocumentEnd:
+        rules_.document_end();
         ++pos_;
         break;
+      case K::Directive: {
+        while (at(K::Directive)) {
+          const Token& d = tok();
+          if (broke(rules_.directive(d))) return failed();
+          if (directives.empty()) directives_offset = d.span().offset;
+          directives.emplace_back(d.text());
+          ++pos_;
+        }
+        const bool next = more();
+        if (broke(rules_.end_directives(next ? &tok() : nullptr))) return failed();
+        break;
+      }
       case K::DocumentStart: {
-        const Span marker = t.span;
+        const Span marker = t.span();
         const std::uint64_t start = directives.empty() ? marker.offset : directives_offset;
         ++pos_;
         anchors_.clear();
         YamlNode root;
         const Got got = compose_node_guarded(root, false);
-        if (got == Got::Failed) return failed();
+        if (got == Got::Failed || broke(after_root())) return failed();
+        rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = true;
           add_root(std::move(root), start);
@@ -238,16 +347,20 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         } else {
           directives.clear();
         }
-        if (at(K::DocumentEnd)) ++pos_;
+        if (at(K::DocumentEnd)) {
+          rules_.document_end();
+          ++pos_;
+        }
         break;
       }
       default: {
-        const std::uint64_t start = directives.empty() ? t.span.offset : directives_offset;
+        const std::uint64_t start = directives.empty() ? t.span().offset : directives_offset;
         const std::uint64_t before = consumed();
         anchors_.clear();
         YamlNode root;
         const Got got = compose_node_guarded(root, false);
-        if (got == Got::Failed) return failed();
+        if (got == Got::Failed || (got == Got::Node && broke(after_root()))) return failed();
+        rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = !directives.empty();
           add_root(std::move(root), start);
@@ -257,6 +370,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
       }
     }
   }
+  roots_ = nullptr;
   dash_positions_.seal();
   return roots;
 }
@@ -284,9 +398,10 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     if (!more()) return Got::None;
     const Token& t = tok();
     if (t.kind == K::Tag) {
+      if (broke(rules_.check_tag(t))) return Got::Failed;
       tag.emplace(t.text());
     } else if (t.kind == K::Anchor) {
-      if (anchor) return fail("a node cannot have two anchors", t.span);
+      if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor.emplace(t.text());
     } else {
       break;
@@ -294,7 +409,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     ++pos_;
   }
   const Token& t = tok();
-  out.span = t.span;
+  out.span = t.span();
   Got got = Got::Node;
   switch (t.kind) {
     case K::MappingStart: {
@@ -314,7 +429,7 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
     case K::SequenceEntry:
       if (!indentless_ok) {
         if (!tag && !anchor) return Got::None;
-        out = null_at(t.span);
+        out = null_at(t.span());
         break;
       }
       got = compose_indentless_sequence(out);
@@ -333,9 +448,9 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       break;
     }
     case K::Alias: {
-      if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span);
+      if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span());
       std::string name(t.text());
-      if (!anchors_.contains(name)) return fail("unknown alias: *" + name, t.span);
+      if (!anchors_.contains(name)) return fail("unknown alias: *" + name, t.span());
       ++pos_;
       out.set_alias(std::move(name));
       out.end_offset = out.span.offset;
@@ -349,11 +464,11 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       return compose_node_guarded(out, indentless_ok);
     default:
       if (!tag && !anchor) return Got::None;
-      out = null_at(t.span);
+      out = null_at(t.span());
       break;
   }
   if (got == Got::Failed) return got;
-  out.set_tag(std::move(tag));
+  if (tag || out.extras() != nullptr) out.set_tag(std::move(tag));
   if (anchor) {
     anchors_.insert(*anchor);
     out.set_anchor(std::move(anchor));
@@ -388,12 +503,8 @@ void Composer::set_end_from_children(YamlNode& node) const noexcept {
   }
 }
 
-void Composer::drop_scratch_from(std::size_t base) noexcept {
-  scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
-}
-
 Composer::Got Composer::abandon(std::size_t base) noexcept {
-  drop_scratch_from(base);
+  stack_.drop_from(base);
   return Got::Failed;
 }
 
@@ -401,9 +512,9 @@ Composer::Got Composer::abandon(std::size_t base) noexcept {
 // child vector.
 void Composer::take_children(YamlNode& out, std::size_t base) {
   NodeList children;
-  children.reserve(scratch_.size() - base);
-  for (std::size_t i = base; i < scratch_.size(); ++i) children.push_back(std::move(scratch_[i]));
-  drop_scratch_from(base);
+  children.reserve(stack_.size() - base);
+  for (std::size_t i = base; i < stack_.size(); ++i) children.push_back(std::move(stack_[i]));
+  stack_.moved_out_from(base);
   const Span start = out.span;
   if (out.kind() == NodeKind::Mapping) {
     out.set_mapping(std::move(children));
@@ -417,7 +528,7 @@ void Composer::take_children(YamlNode& out, std::size_t base) {
 // ---------------------------------------------------------------- collections
 
 Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_mapping({});
   while (more()) {
     const Token& t = tok();
@@ -434,18 +545,16 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
     if (kind == K::Key) {
       const bool explicit_key = t.explicit_key();
       ++pos_;
-      YamlNode key;
+      YamlNode& key = stack_.push();
       Got got = compose_node_guarded(key, false);
       if (got == Got::Failed) return abandon(base);
       if (got == Got::None) key = zero_null();
       key.explicit_key = explicit_key;
       if (at(K::Value)) ++pos_;
-      YamlNode value;
+      YamlNode& value = stack_.push();
       got = compose_node_guarded(value, true);
       if (got == Got::Failed) return abandon(base);
       if (got == Got::None) value = zero_null();
-      scratch_.push_back(std::move(key));
-      scratch_.push_back(std::move(value));
       continue;
     }
     // An entry without a Key token: every implicit entry of a flow mapping.
@@ -457,19 +566,19 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
         const Token& first = toks[j];
         if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
             first.kind == K::SequenceEntry) {
-          fail("a block collection cannot be a mapping key", first.span);
+          fail("a block collection cannot be a mapping key", first.span());
           return abandon(base);
         }
       }
     }
     const K first_kind = kind;
-    const Span first_span = t.span;
+    const Span first_span = t.span();
     const std::uint64_t before = consumed();
-    YamlNode key;
+    YamlNode& key = stack_.push();
     Got got = compose_node_guarded(key, false);
     if (got == Got::Failed) return abandon(base);
-    if (got == Got::None) key = at(K::Value) ? null_at(tok().span) : zero_null();
-    YamlNode value;
+    if (got == Got::None) key = at(K::Value) ? null_at(tok().span()) : zero_null();
+    YamlNode& value = stack_.push();
     if (at(K::Value)) {
       ++pos_;
       got = compose_node_guarded(value, true);
@@ -482,8 +591,6 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
       }
       value = zero_null();
     }
-    scratch_.push_back(std::move(key));
-    scratch_.push_back(std::move(value));
     if (consumed() <= before) break;
   }
   take_children(out, base);
@@ -491,24 +598,28 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
 }
 
 Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_sequence({});
   while (more()) {
     const Token& t = tok();
     const K kind = t.kind;
     if (kind == K::SequenceEntry) {
-      const Span dash = t.span;
+      const Span dash = t.span();
       ++pos_;
       if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
       continue;
     }
     if (kind == K::FlowEntry) {
-      const Span comma = t.span;
+      const Span comma = t.span();
       ++pos_;
-      YamlNode item;
+      YamlNode& item = stack_.push();
       const Got got = compose_flow_sequence_item(item, flow);
       if (got == Got::Failed) return abandon(base);
-      if (got == Got::Node) add_item(std::move(item), comma, false);
+      if (got == Got::Node) {
+        add_item(item, comma, false);
+      } else {
+        stack_.drop_from(stack_.size() - 1);
+      }
       continue;
     }
     if (kind == K::StreamEnd || kind == K::DocumentStart || kind == K::DocumentEnd) break;
@@ -517,13 +628,16 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
       break;
     }
     // The first item of a flow sequence.
-    const Span entry = t.span;
+    const Span entry = t.span();
     const std::uint64_t before = consumed();
-    YamlNode item;
+    YamlNode& item = stack_.push();
     const Got got = compose_flow_sequence_item(item, flow);
     if (got == Got::Failed) return abandon(base);
-    if (got == Got::None) break;
-    add_item(std::move(item), entry, false);
+    if (got == Got::None) {
+      stack_.drop_from(stack_.size() - 1);
+      break;
+    }
+    add_item(item, entry, false);
     if (consumed() == before || !more()) break;
   }
   take_children(out, base);
@@ -531,10 +645,10 @@ Composer::Got Composer::compose_sequence(YamlNode& out, bool flow) {
 }
 
 Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
-  const std::size_t base = scratch_.size();
+  const std::size_t base = stack_.size();
   out.set_sequence({});
   while (at(K::SequenceEntry)) {
-    const Span dash = tok().span;
+    const Span dash = tok().span();
     ++pos_;
     if (compose_dash_item(dash, base) == Got::Failed) return Got::Failed;
   }
@@ -543,10 +657,10 @@ Composer::Got Composer::compose_indentless_sequence(YamlNode& out) {
   return Got::Node;
 }
 
-// The item after a block "-" (already stepped over), appended to the
-// scratch children; on failure the children since `base` are dropped.
+// The item after a block "-" (already stepped over), stacked; on failure
+// the children since `base` are dropped.
 Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
-  YamlNode item;
+  YamlNode& item = stack_.push();
   Got got;
   if (more() && closes_dash_item(tok().kind)) {
     item = null_at(dash);
@@ -555,11 +669,16 @@ Composer::Got Composer::compose_dash_item(const Span& dash, std::size_t base) {
     got = compose_node_guarded(item, false);
   }
   if (got == Got::Failed) return abandon(base);
-  if (got == Got::Node) add_item(std::move(item), dash, true);
+  if (got == Got::Node) {
+    add_item(item, dash, true);
+  } else {
+    stack_.drop_from(stack_.size() - 1);
+  }
   return Got::Node;
 }
 
-void Composer::add_item(YamlNode&& item, const Span& entry, bool after_dash) {
+// The layout facts of an item, known from its entry token.
+void Composer::add_item(YamlNode& item, const Span& entry, bool after_dash) {
   if (item.kind() == NodeKind::Sequence && item.style == CollectionStyle::Block &&
       item.span.line == entry.line) {
     item.comments.compact = true;
@@ -573,14 +692,13 @@ void Composer::add_item(YamlNode&& item, const Span& entry, bool after_dash) {
     }
     if (entry.line < item.span.line) dash_positions_.add(entry.line, entry.column);
   }
-  scratch_.push_back(std::move(item));
 }
 
 Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
   if (flow && more()) {
     const Token& t = tok();
     if (t.kind == K::Value) {
-      const Span at_colon = t.span;
+      const Span at_colon = t.span();
       ++pos_;
       YamlNode value;
       const Got got = compose_node_guarded(value, false);
@@ -590,7 +708,7 @@ Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
       return Got::Node;
     }
     if (t.kind == K::Key) {
-      const Span at_key = t.span;
+      const Span at_key = t.span();
       const bool explicit_key = t.explicit_key();
       ++pos_;
       YamlNode key;
@@ -607,20 +725,18 @@ Composer::Got Composer::compose_flow_sequence_item(YamlNode& item, bool flow) {
       return Got::Node;
     }
   }
-  YamlNode first;
-  Got got = compose_node_guarded(first, false);
+  Got got = compose_node_guarded(item, false);
   if (got != Got::Node) return got;
   if (flow && at(K::Value)) {
     ++pos_;
     YamlNode value;
     got = compose_node_guarded(value, false);
     if (got == Got::Failed) return got;
-    if (got == Got::None) value = null_at(first.span);
-    const Span at_first = first.span;
+    if (got == Got::None) value = null_at(item.span);
+    const Span at_first = item.span;
+    YamlNode first = std::move(item);
     item = single_pair(at_first, std::move(first), std::move(value));
-    return Got::Node;
   }
-  item = std::move(first);
   return Got::Node;
 }
 

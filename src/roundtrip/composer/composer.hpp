@@ -16,6 +16,10 @@
 //   texts are views that die with their batch.
 // - A scan error anywhere in the text wins over a composer error, as if the
 //   whole text had been scanned first. Every failure drops the partial trees.
+// - The text is refused exactly where the plain decoder refuses it, with the
+//   same message and position: both walk their tokens through one
+//   DocumentRules (directives, content after a root, tag handles) and share
+//   the node-level checks' messages.
 // - Nesting beyond limits::kMaxDepth node levels (a root is level 1) fails;
 //   recursion runs through with_stack_guard.
 // - The text must be valid UTF-8 (the scanner's own precondition) and must
@@ -29,12 +33,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "decode/document_rules.hpp"
 #include "roundtrip/node.hpp"
 #include "scanner/scanner.hpp"
 #include "scanner/token.hpp"
@@ -53,7 +59,8 @@ class DashPositions {
   [[nodiscard]] bool empty() const noexcept { return packed_.empty(); }
 
   void add(std::uint32_t line, std::uint32_t column) { packed_.push_back(pack(line, column)); }
-  // Sorts and removes repeats; call once after the last add().
+  // Sorts and removes repeats of what was added since the last seal(); call
+  // after the last add() of a root before looking anything up.
   void seal();
 
  private:
@@ -61,6 +68,39 @@ class DashPositions {
     return std::uint64_t{line} << 32 | column;
   }
   std::vector<std::uint64_t> packed_;
+  std::size_t sealed_ = 0;  // packed_[0, sealed_) is sorted and unique
+};
+
+class CommentAttacher;
+
+// The children of the collections being composed, stacked. Slots never
+// move, so a child is composed in place while deeper levels push theirs
+// above it; each collection then moves its own into an exactly sized vector.
+// Every slot above the top holds no texts or children (moved out, or
+// dropped), so a push only resets its fields.
+class NodeStack {
+ public:
+  // A fresh Null node on top.
+  YamlNode& push() {
+    if (top_ == chunks_.size() * kChunk) grow();
+    YamlNode& slot = (*this)[top_++];
+    // Constructed over: the node there owns nothing, so it needs no
+    // destructor call.
+    std::construct_at(&slot);
+    return slot;
+  }
+  // After the slots from `base` up were moved from.
+  void moved_out_from(std::size_t base) noexcept { top_ = base; }
+  // Drops what the slots from `base` up still hold.
+  void drop_from(std::size_t base) noexcept;
+  [[nodiscard]] std::size_t size() const noexcept { return top_; }
+  YamlNode& operator[](std::size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
+
+ private:
+  static constexpr std::size_t kChunk = 256;
+  void grow();
+  std::vector<std::unique_ptr<YamlNode[]>> chunks_;
+  std::size_t top_ = 0;
 };
 
 class Composer {
@@ -80,6 +120,13 @@ class Composer {
   [[nodiscard]] Result<NodeList, ScanError> compose_stream(const TokenList& tokens,
                                                            bool keep_empty);
 
+  // compose_stream(scanner, ...), then comment attachment (comments.hpp) done root by
+  // root, each as soon as its document is complete, while its nodes are
+  // still in cache: the roots come back commented. The comments' texts are
+  // moved into the nodes, so comments() keeps only their positions.
+  [[nodiscard]] Result<NodeList, ScanError> compose_commented_stream(DocumentScanner& scanner,
+                                                                     bool keep_empty);
+
   // After compose_stream: one entry per returned root, the byte offset where
   // its document begins (its first directive, else its "---", else its
   // first token); 0 for the first root.
@@ -98,11 +145,15 @@ class Composer {
   Result<NodeList, ScanError> run(bool keep_empty);
   bool more();
   void refill();
+  void collect_comments();
+  void attach_pending();
   const Token& tok() const noexcept { return (*toks_)[pos_]; }
   bool at(TokenKind kind) { return more() && tok().kind == kind; }
   std::uint64_t consumed() const noexcept { return base_ + pos_; }
   Span span_here();
   Got fail(std::string message, const Span& span);
+  // Keeps a failed document rule as the error; true when it failed.
+  bool broke(Result<void, ScanError>&& checked);
 
   Got compose_node_guarded(YamlNode& out, bool indentless_ok);
   Got compose_node(YamlNode& out, bool indentless_ok);
@@ -111,9 +162,8 @@ class Composer {
   Got compose_indentless_sequence(YamlNode& out);
   Got compose_dash_item(const Span& dash, std::size_t base);
   Got compose_flow_sequence_item(YamlNode& item, bool flow);
-  void add_item(YamlNode&& item, const Span& entry, bool after_dash);
+  void add_item(YamlNode& item, const Span& entry, bool after_dash);
   void take_children(YamlNode& out, std::size_t base);
-  void drop_scratch_from(std::size_t base) noexcept;
   // Drops the children stacked since `base` and reports the failure.
   Got abandon(std::size_t base) noexcept;
   void set_end_from_children(YamlNode& node) const noexcept;
@@ -129,13 +179,17 @@ class Composer {
   std::uint32_t file_id_ = 0;
   std::optional<ScanError> scan_error_;
   ScanError error_;
-  // Children of the collections being composed, stacked; each collection
-  // moves its own into an exactly sized vector when it closes.
-  NodeList scratch_;
+  NodeStack stack_;
   std::unordered_set<std::string> anchors_;  // defined so far in this document
+  // The plain decoder's rules around documents: both roads refuse the same
+  // texts.
+  DocumentRules rules_;
   std::vector<std::uint64_t> document_starts_;
   DashPositions dash_positions_;
   std::vector<ScannedComment> comments_;
+  CommentAttacher* attacher_ = nullptr;  // set by compose_commented_stream
+  NodeList* roots_ = nullptr;            // the roots composed so far, while known
+  std::size_t attached_ = 0;             // roots_[0, attached_) have their comments
 };
 
 // The text kept in Comments.raw of a block scalar whose source runs over

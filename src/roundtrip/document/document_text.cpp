@@ -1,6 +1,7 @@
 #include "roundtrip/document/document_text.hpp"
 
 #include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
 
 namespace ostrevane {
 
@@ -23,22 +24,29 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
 
 DocumentText document_to_text(const DocumentData& data) {
   DocumentText text;
+  bool modified = false;
   if (data.source_text) {
-    bool modified = false;
     for (const YamlNode& root : data.roots) {
       if (tree_is_modified(root)) {
         modified = true;
         break;
       }
     }
-    if (!modified) {
-      text.verbatim_ = *data.source_text;
-      return text;
-    }
   }
-  // A changed document is about as long as its source was.
-  const std::size_t reserve = data.source_text ? data.source_text->size() + 64 : 256;
-  text.emitted_ = emit_roots(data.roots, data.null_style, reserve);
+  if (data.source_text && !modified) {
+    text.verbatim_ = *data.source_text;
+  } else {
+    // A changed document is about as long as its source was.
+    const std::size_t reserve = data.source_text ? data.source_text->size() + 64 : 256;
+    text.emitted_ = emit_roots(data.roots, data.null_style, reserve);
+  }
+  if (!data.upgraded) return text;
+  // A document loaded with OPT_UPGRADE_1_1 declares YAML 1.2, verbatim or
+  // emitted.
+  OutputBuffer upgraded;
+  write_upgraded_text(text.view(), upgraded);
+  text.verbatim_.reset();
+  text.emitted_ = std::move(upgraded);
   return text;
 }
 

@@ -21,6 +21,9 @@ inline std::unexpected<ScanError> scan_error(std::string message, Span span) {
   return std::unexpected(ScanError{std::move(message), span});
 }
 
+// The message of nesting past limits::kMaxDepth, the same as the decoder's.
+std::string depth_exceeded_message();
+
 inline constexpr std::uint32_t kNoLine = std::numeric_limits<std::uint32_t>::max();
 
 // An implicit key whose first token (alias, anchor, tag or flow collection)
@@ -45,7 +48,14 @@ class Scanner {
   [[nodiscard]] Status start();
   // Appends tokens up to and including the next DocumentStart, DocumentEnd,
   // Directive or StreamEnd.
-  [[nodiscard]] Status scan_to_boundary();
+  [[nodiscard]] Status scan_to_boundary() { return scan_some(SIZE_MAX); }
+  // The same, but may also stop before the boundary once `limit` tokens are
+  // held and none of them can change any more (see cut_safe).
+  [[nodiscard]] Status scan_some(std::size_t limit);
+  // True when the last scan ended at a boundary (or the stream's end).
+  bool at_boundary() const noexcept { return at_boundary_; }
+  // Drops the first `count` tokens, which the caller has consumed.
+  void drop_front(std::size_t count) noexcept;
   // Bases the growth of the token vector on what follows from here, for a
   // consumer that drops each document's tokens (DocumentScanner).
   void predict_from_here() noexcept {
@@ -53,6 +63,9 @@ class Scanner {
     predict_from_token_ = out_.size();
   }
   bool stream_ended() const noexcept { return stream_ended_; }
+  // True once a scan stopped at a block collection nested past
+  // limits::kMaxDepth; the error it returned is the decoder's depth error.
+  bool depth_stopped() const noexcept { return depth_stopped_; }
 
  private:
   // Driver and dispatch.
@@ -63,6 +76,9 @@ class Scanner {
   [[nodiscard]] Status dispatch_flow(int c);
   [[nodiscard]] Status dispatch_block(int c);
   [[gnu::cold]] Status reject_node_start(int c);
+  // Whether no token held can still change: no implicit key is pending, or
+  // only the outermost flow collection's, on a line with no ':' left.
+  bool cut_safe() noexcept;
   bool comment_may_start() const noexcept;
   void scan_comment();
 
@@ -74,6 +90,9 @@ class Scanner {
     return open_block_collection(column, span, kind);
   }
   [[nodiscard]] Status open_block_collection(std::uint32_t column, Span span, TokenKind kind);
+  // Ends the scan at a block collection nested past limits::kMaxDepth,
+  // whose start token at `span` is the last one appended.
+  [[gnu::cold]] Status stop_at_depth(Span span);
   void unroll_indent(std::int64_t column);
   void pop_indent();
   void close_sequence_at_column(int c);
@@ -108,6 +127,7 @@ class Scanner {
                                                  Span start, bool key_allowed_at_start,
                                                  bool tab_at_start);
   [[nodiscard]] Status scan_block_scalar(bool literal);
+  std::size_t block_scalar_extent(std::size_t pos, std::uint32_t indent) const noexcept;
   [[nodiscard]] Status push_implicit_key(std::string_view text, ScalarStyle style, Span start,
                                          std::uint64_t end_offset);
   [[nodiscard]] Result<std::uint32_t, ScanError> hex_escape(int digits, Span start);
@@ -117,14 +137,13 @@ class Scanner {
   void push(TokenKind kind, Span span, bool flag = false) {
     if (out_.size() == out_.capacity()) [[unlikely]]
       grow_tokens();
-    out_.push_back(Token{span, span.offset, nullptr, 0, kind, ScalarStyle::Plain, flag});
+    out_.emplace_back(kind, span, span.offset, std::string_view(), ScalarStyle::Plain, flag);
   }
   void push_text(TokenKind kind, Span span, std::string_view text, std::uint64_t end_offset,
                  ScalarStyle style = ScalarStyle::Plain) {
     if (out_.size() == out_.capacity()) [[unlikely]]
       grow_tokens();
-    out_.push_back(Token{span, end_offset, text.data(), static_cast<std::uint32_t>(text.size()),
-                         kind, style, false});
+    out_.emplace_back(kind, span, end_offset, text, style);
   }
   // Grows the token vector to the count the scanned part of the text
   // predicts for the whole, so large texts reallocate once or twice instead
@@ -157,6 +176,13 @@ class Scanner {
   // is either taken by a ':' (no error) or dropped (the error stands).
   std::optional<ScanError> held_property_error_;
 
+  // cut_safe's memo: the line whose rest was searched for ':', and whether
+  // it has one.
+  std::uint32_t colon_line_ = kNoLine;
+  bool colon_on_line_ = true;
+  // scan_some's limit while it runs: growth stays near it.
+  std::size_t batch_limit_ = SIZE_MAX;
+
   // Where grow_tokens measures tokens per byte from.
   std::size_t predict_from_pos_ = 0;
   std::size_t predict_from_token_ = 0;
@@ -164,6 +190,7 @@ class Scanner {
   bool simple_key_allowed_ = true;
   bool directive_allowed_ = true;
   bool stream_ended_ = false;
+  bool depth_stopped_ = false;
   bool at_boundary_ = false;  // the last token appended ends a document
   bool tab_before_token_ = false;
   bool document_start_on_line_ = false;

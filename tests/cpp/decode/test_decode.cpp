@@ -99,7 +99,9 @@ const Case kDocuments[] = {
     {"%TAG e tag:a:\n--- x\n", "str{x}"},
     {"%TAG !e!\n--- x\n", "str{x}"},
     {"%FOO bar\n--- x\n", "str{x}"},
-    {"\xEF\xBB\xBF" "a: 1\n", "map{str{a}:int{1}}"},
+    {"\xEF\xBB\xBF"
+     "a: 1\n",
+     "map{str{a}:int{1}}"},
     {"--- |\n  text\n", "str{text\n}"},
 };
 INSTANTIATE_TEST_SUITE_P(Documents, Decodes, ::testing::ValuesIn(kDocuments));
@@ -201,7 +203,8 @@ const Case kMerges[] = {
      "seq{map{str{a}:int{1}},map{str{a}:int{2},str{c}:int{3}},map{str{a}:int{1},str{c}:int{3}}}"},
     {"<<: 5", "map{str{<<}:int{5}}"},
     {"<<: 5\n<<: 6\n", "map{str{<<}:seq{int{5},int{6}}}"},
-    {"- &p {a: 1}\n- <<: [*p, 5, null]\n", "seq{map{str{a}:int{1}},map{str{a}:int{1},str{<<}:seq{int{5}}}}"},
+    {"- &p {a: 1}\n- <<: [*p, 5, null]\n",
+     "seq{map{str{a}:int{1}},map{str{a}:int{1},str{<<}:seq{int{5}}}}"},
     {"<<: null\nk: v\n", "map{str{k}:str{v}}"},
     {"<<:\nk: v\n", "map{str{k}:str{v}}"},
     {"- &p {a: 9}\n- a: 1\n  a: 2\n  <<: *p\n", "seq{map{str{a}:int{9}},map{str{a}:int{2}}}"},
@@ -237,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(Merges, Decodes, ::testing::ValuesIn(kMerges));
 struct ErrorCase {
   const char* yaml;
   const char* message;
-  std::uint32_t line;  // from 1
+  std::uint32_t line;    // from 1
   std::uint32_t column;  // from 1
   DecodeErrorCategory category = DecodeErrorCategory::Syntax;
   Opts opts = {};
@@ -346,21 +349,28 @@ TEST_P(Warns, InOrder) {
 }
 
 const WarnCase kWarnings[] = {
-    {"a: 1\nb: 2\na: 3\n", dup_warn(), "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}",
+    {"a: 1\nb: 2\na: 3\n",
+     dup_warn(),
+     "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}",
      {"duplicate mapping key 'a' at line 3, column 1; keeping the last value"}},
     {"a: 1\nb: 2\na: 3\n", {}, "map{str{a}:int{1},str{b}:int{2},str{a}:int{3}}", {}},
-    {"{1: a, true: b}", dup_warn(), "map{int{1}:str{a},bool{true}:str{b}}",
+    {"{1: a, true: b}",
+     dup_warn(),
+     "map{int{1}:str{a},bool{true}:str{b}}",
      {"duplicate mapping key 'Bool(true)' at line 1, column 8; keeping the last value"}},
-    {"k: yes\n", Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
+    {"k: yes\n",
+     Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
      "map{str{k}:bool{true}}",
      {"YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 1, column 4"}},
-    {"- 010\n- 0x10\n- '010'\n- 1_000\n", Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
+    {"- 010\n- 0x10\n- '010'\n- 1_000\n",
+     Opts{.mode = ResolverMode::Yaml11, .yaml11_warn = true},
      "seq{int{8},int{16},str{010},int{1000}}",
      {"YAML 1.1 syntax '010' resolves as int in 1.1 but str in 1.2 at line 1, column 3",
       "YAML 1.1 syntax '1_000' resolves as int in 1.1 but str in 1.2 at line 4, column 3"}},
     {"k: yes\n", Opts{.yaml11_warn = true}, "map{str{k}:str{yes}}", {}},
     // Warnings of all documents, in order.
-    {"--- {a: 1, a: 2}\n--- {b: 1, b: 2}\n", dup_warn(),
+    {"--- {a: 1, a: 2}\n--- {b: 1, b: 2}\n",
+     dup_warn(),
      "map{str{a}:int{1},str{a}:int{2}} | map{str{b}:int{1},str{b}:int{2}}",
      {"duplicate mapping key 'a' at line 1, column 12; keeping the last value",
       "duplicate mapping key 'b' at line 2, column 12; keeping the last value"}},
@@ -509,9 +519,25 @@ TEST(BorrowedTexts, ValueBuiltDirectly) {
 // The decoder answers "string" for most plain scalars from their first byte
 // alone; it must agree with the resolver for every first byte.
 TEST(DecoderResolver, AgreesOnEveryFirstByte) {
-  const std::vector<std::string> suffixes = {
-      "",  "x",  "1",  "rue", "RUE", "alse", "ALSE", "ull", "ULL", "<",
-      "5", ".5", "e3", "inf", "nan", "NaN",  "x1F",  "o7",  "2345678901234567890123"};
+  const std::vector<std::string> suffixes = {"",
+                                             "x",
+                                             "1",
+                                             "rue",
+                                             "RUE",
+                                             "alse",
+                                             "ALSE",
+                                             "ull",
+                                             "ULL",
+                                             "<",
+                                             "5",
+                                             ".5",
+                                             "e3",
+                                             "inf",
+                                             "nan",
+                                             "NaN",
+                                             "x1F",
+                                             "o7",
+                                             "2345678901234567890123"};
   int compared = 0;
   for (int c = 0x21; c < 0x7F; ++c) {
     for (const std::string& suffix : suffixes) {
@@ -587,6 +613,95 @@ TEST(MergeMarker, IsTaggedMergeText) {
   Value v = merge_key_marker();
   normalize_merge_tags(v);
   EXPECT_EQ(dump_value(v), "str{<<}");
+}
+
+// A stream whose documents live wholly in its storage is dropped without a
+// walk; any block of its own (tag, big integer, timestamp, merge) keeps the
+// walk. Under AddressSanitizer a wrong answer shows as a leak.
+struct StorageCase {
+  const char* yaml;
+  bool timestamps;
+  bool storage_only;
+};
+
+TEST(DecodeStorage, StreamsWithoutBlocksOfTheirOwnAreDroppedInBulk) {
+  const StorageCase cases[] = {
+      {"a: [1, 2.5, true, ~, word]\nb: {c: d}\n--- [x]\n", false, true},
+      {"a: &x [\"escaped\\t text, long enough to be copied\"]\nb: *x\n", false, true},
+      {"a: !t 1\n", false, false},
+      {"a: 123456789012345678901234567890\n", false, false},
+      {"a: 2001-12-14\n", true, false},
+      {"a: 2001-12-14\n", false, true},
+      {"base: &b {x: 1}\nm: {<<: *b, y: 2}\n", false, false},
+      {"--- [a]\n--- !t b\n", false, false},
+  };
+  for (const StorageCase& c : cases) {
+    auto r = decode(c.yaml, Opts{.timestamps = c.timestamps});
+    ASSERT_TRUE(r) << c.yaml;
+    EXPECT_EQ(r->storage_only, c.storage_only) << c.yaml;
+  }
+  std::string large = "a: |\n";
+  for (int i = 0; i < 5'000; ++i) large += "  line of a large block scalar\n";
+  large += "b: *x\n";
+  large.insert(3, "&x ");
+  auto r = decode(large);
+  ASSERT_TRUE(r);
+  EXPECT_TRUE(r->storage_only);
+  EXPECT_EQ(r->documents[0].pairs()[1].value.text().size(), 5'000u * 29);
+}
+
+// A long document is decoded from batches of tokens; whatever the batch,
+// the documents, warnings and errors are the same. Batches of one to three
+// tokens cut everywhere a cut may fall.
+std::string decode_outcome(const Result<DecodedStream, DecodeError>& r) {
+  if (!r) {
+    return "error " + std::to_string(static_cast<int>(r.error().category)) + " " +
+           r.error().message + " at " + std::to_string(r.error().span.line) + ":" +
+           std::to_string(r.error().span.column) + " @" + std::to_string(r.error().span.offset);
+  }
+  std::string out;
+  for (const Value& doc : r->documents) out += value_debug_text(doc) + " | ";
+  for (const std::string& w : r->warnings) out += "warning " + w + " | ";
+  return out;
+}
+
+TEST(DecodeBatches, AnyBatchGivesTheSameResult) {
+  std::string deep;
+  for (int i = 0; i < 1'001; ++i) deep += "- ";
+  const std::string cases[] = {
+      "a: 1\nb: [x, y, {c: d}]\n? e\n: f\n",
+      "[a, b]: c\n{d: e}: f\n",
+      "- &x !t a\n- *x\n- !!str 1\n- [*x, {? *x : y}]\n",
+      "%YAML 1.2\n%TAG !e! tag:e.com,2000:\n--- !e!x a\n...\n--- b\n",
+      "a:\n- 1\n- 2\nb:\n  - c: d\n    e: f\n",
+      "a: |\n  text\n  more\nb: >-\n  folded\n  text\n",
+      "base: &b {x: 1, y: 2}\nm:\n  <<: *b\n  z: 3\n",
+      "a: 1\na: 2\nb: {c: 1, c: 2}\n",
+      "[1, 2, 3, [4, [5, 6]], {a: b}, c: d, ? e : f]\n",
+      "a: 1\nb: [\n",
+      "a: 1\n--- b\n--- [c\n",
+      "a: *nope\nb: ]\n",
+      "{a: 1, a: 2}\nb: c\n",
+      "a: 1\n- b\n",
+      "- a\nb: c\n",
+      "? [a, b]\n: c\n? {d: e}\n: f\n",
+      "\"quoted\\tkey\": 'single''s'\nplain key: value # comment\n",
+      "a: 2001-12-14\nb: 0x1F\nc: 123456789012345678901234567890\nd: .inf\n",
+      deep + "a\n",
+      "- " + deep.substr(0, 1'996) + "[a]\n",
+  };
+  for (const std::string& text : cases) {
+    for (const bool dup_error : {false, true}) {
+      const auto whole =
+          decode_stream(text, ResolverMode::Yaml12, dup_error, false, true, !dup_error, false);
+      const std::string expected = decode_outcome(whole);
+      for (std::size_t batch : {1u, 2u, 3u, 7u}) {
+        const auto batched = detail::decode_stream_in_batches(
+            batch, text, ResolverMode::Yaml12, dup_error, false, true, !dup_error, false);
+        EXPECT_EQ(decode_outcome(batched), expected) << batch << "\n" << text.substr(0, 200);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -69,8 +69,8 @@ TEST(AliasBudget, NodeCountsAreExactForEveryKindOfNode) {
   const std::uint64_t already = 2;  // the *z inside &a
   const std::uint64_t uses = (limits::kAliasBudget - already) / c - 1;
   const std::uint64_t filler = limits::kAliasBudget - already - uses * c;
-  const std::string text = head + "- &f [" + repeat("0,", filler - 1) + "]\n- [" +
-                           repeat("*a,", uses) + "]\n- *f\n";
+  const std::string text =
+      head + "- &f [" + repeat("0,", filler - 1) + "]\n- [" + repeat("*a,", uses) + "]\n- *f\n";
   auto full = decode(text);
   ASSERT_TRUE(full) << full.error().message;
   auto over = decode(text + "- *z\n");
@@ -150,7 +150,25 @@ TEST(Nesting, DeepBlockNestingFailsCleanly) {
     auto r = decode(repeat("- ", depth) + "a\n");
     ASSERT_FALSE(r) << depth;
     EXPECT_EQ(r.error().message, "maximum nesting depth (1000) exceeded");
+    EXPECT_EQ(r.error().span.line, 0u);
+    EXPECT_EQ(r.error().span.column, 2000u);  // the 1001st '-'
   }
+}
+
+// The scanner stops at the first block level past the limit; what the
+// decoder reports is still its own first error, wherever it is.
+TEST(Nesting, DeepBlockNestingKeepsEarlierErrors) {
+  std::string deep;
+  for (std::size_t i = 0; i < 1'200; ++i) deep += std::string(i, ' ') + "k:\n";
+  auto r = decode("a: 1\na: 2\nb:\n" + deep, true);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().category, DecodeErrorCategory::DuplicateKey);
+  EXPECT_EQ(r.error().span.line, 1u);
+  auto plain = decode("a: 1\nb:\n" + deep);
+  ASSERT_FALSE(plain);
+  EXPECT_EQ(plain.error().message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(plain.error().span.line, 1001u);
+  EXPECT_EQ(plain.error().span.column, 999u);
 }
 
 TEST(Nesting, AliasesBuildTreesDeeperThanTheLimit) {

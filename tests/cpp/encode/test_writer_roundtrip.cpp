@@ -336,7 +336,10 @@ std::optional<Value> json_form(const Value& v) {
         if (!r || r->documents.size() != 1) return std::nullopt;
         auto value = json_form(p.value);
         if (!value) return std::nullopt;
-        pairs.push_back(KV(r->documents[0].pairs()[0].key.clone(), std::move(*value)));
+        // A copy: the decoded key lives in the stream's storage, gone with r.
+        const Value& key = r->documents[0].pairs()[0].key;
+        if (key.kind() != ValueKind::String) return std::nullopt;
+        pairs.push_back(KV(Value::string(key.text()), std::move(*value)));
       }
       return Value::mapping(std::move(pairs));
     }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "value/value.hpp"
-#include "util/limits.hpp"
 #include "resolver/big_int.hpp"
+#include "util/limits.hpp"
+#include "value/value.hpp"
 
 namespace ostrevane {
 namespace {
@@ -222,18 +222,35 @@ const EqualityCase kEqualityCases[] = {
     {"map_same", [] { return map(str("a"), i(1), str("a"), i(2)); },
      [] { return map(str("a"), i(1), str("a"), i(2)); }, true},
     {"seq_len", [] { return seq(i(1)); }, [] { return seq(i(1), i(1)); }, false},
-    {"seq_nan", [] { return seq(Value::floating(NAN)); },
-     [] { return seq(Value::floating(NAN)); }, false},
+    {"seq_nan", [] { return seq(Value::floating(NAN)); }, [] { return seq(Value::floating(NAN)); },
+     false},
     {"tag_vs_plain", [] { return Value::tagged("!x", i(1)); }, [] { return i(1); }, false},
-    {"tag_text", [] { return Value::tagged("!x", i(1)); },
-     [] { return Value::tagged("!y", i(1)); }, false},
-    {"date_datetime", [] { return Value::timestamp(Date{2001, 1, 1}); },
-     [] { return Value::timestamp(DateTime{2001, 1, 1, 0, 0, 0, 0, std::nullopt}); }, false},
+    {"tag_text", [] { return Value::tagged("!x", i(1)); }, [] { return Value::tagged("!y", i(1)); },
+     false},
+    {"date_datetime",
+     [] {
+       return Value::timestamp(Date{2001, 1, 1});
+     },
+     [] {
+       return Value::timestamp(DateTime{2001, 1, 1, 0, 0, 0, 0, std::nullopt});
+     },
+     false},
     {"offsets_not_normalised",
-     [] { return Value::timestamp(DateTime{2001, 1, 1, 10, 0, 0, 0, 60}); },
-     [] { return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, 0}); }, false},
-    {"naive_vs_utc", [] { return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, 0}); },
-     [] { return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, std::nullopt}); }, false},
+     [] {
+       return Value::timestamp(DateTime{2001, 1, 1, 10, 0, 0, 0, 60});
+     },
+     [] {
+       return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, 0});
+     },
+     false},
+    {"naive_vs_utc",
+     [] {
+       return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, 0});
+     },
+     [] {
+       return Value::timestamp(DateTime{2001, 1, 1, 9, 0, 0, 0, std::nullopt});
+     },
+     false},
     {"bigint_hex_vs_decimal", [] { return Value::big_int("10000000000000000", 16); },
      [] { return Value::big_int("18446744073709551616", 10); }, true},
     {"bigint_octal_vs_hex", [] { return Value::big_int("-2000000000000000000000", 8); },
@@ -307,12 +324,15 @@ const DebugCase kDebugCases[] = {
     {[] { return str("a\"b\\c\n\r\t"); }, "String(\"a\\\"b\\\\c\\n\\r\\t\")"},
     {[] { return str(std::string_view("\0\x01\xc2\x85\xe2\x80\xa8\xc3\xa9", 9)); },
      "String(\"\\0\\u{1}\\u{85}\\u{2028}\xc3\xa9\")"},
-    {[] { return Value::big_int("18446744073709551616", 10); },
-     "BigInt(\"18446744073709551616\")"},
+    {[] { return Value::big_int("18446744073709551616", 10); }, "BigInt(\"18446744073709551616\")"},
     {[] { return Value::big_int("-10000000000000000", 16); }, "BigInt(\"-18446744073709551616\")"},
-    {[] { return Value::timestamp(Date{2001, 2, 3}); },
+    {[] {
+       return Value::timestamp(Date{2001, 2, 3});
+     },
      "Timestamp(Date { year: 2001, month: 2, day: 3 })"},
-    {[] { return Value::timestamp(DateTime{2001, 2, 3, 4, 5, 6, 5, -90}); },
+    {[] {
+       return Value::timestamp(DateTime{2001, 2, 3, 4, 5, 6, 5, -90});
+     },
      "Timestamp(DateTime { year: 2001, month: 2, day: 3, hour: 4, minute: 5, second: 6, "
      "microsecond: 5, offset_minutes: -90 })"},
     {[] { return seq(i(1), str("a")); }, "Sequence([Int(1), String(\"a\")])"},
@@ -325,6 +345,40 @@ class ValueDebug : public testing::TestWithParam<DebugCase> {};
 TEST_P(ValueDebug, Prints) { EXPECT_EQ(value_debug_text(GetParam().make()), GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(Table, ValueDebug, testing::ValuesIn(kDebugCases));
+
+// A cut debug text is the whole one cut to whole characters, whatever the
+// size of the value: every case cuts the same way as cut_text on the whole.
+TEST_P(ValueDebug, CutsLikeTheWholeText) {
+  const Value v = GetParam().make();
+  const std::string whole = value_debug_text(v);
+  for (std::size_t n : {0u, 1u, 5u, 12u, 200u})
+    EXPECT_EQ(value_debug_text_cut(v, n), cut_text(whole, n)) << n;
+}
+
+TEST(Value, CutText) {
+  EXPECT_EQ(cut_text("abc", 3), "abc");
+  EXPECT_EQ(cut_text("abcd", 3), "abc...");
+  EXPECT_EQ(cut_text("\xc3\xa9\xc3\xa9\xc3\xa9", 2), "\xc3\xa9\xc3\xa9...");
+  EXPECT_EQ(cut_text("", 0), "");
+}
+
+TEST(Value, CutDebugOfALargeTreeIsBuiltOnlyInPart) {
+  // 10^6 strings shared through clones: the cut text stops after 200.
+  Value level = str("ab");
+  for (int k = 0; k < 6; ++k) {
+    ValueList items;
+    for (int j = 0; j < 10; ++j) items.push_back(level.clone());
+    level = Value::sequence(std::move(items));
+  }
+  const std::string cut = value_debug_text_cut(level, 200);
+  EXPECT_EQ(cut.size(), 203u);
+  EXPECT_TRUE(
+      cut.starts_with("Sequence([Sequence([Sequence([Sequence([Sequence([Sequence(["
+                      "String(\"ab\"), String(\"ab\"),"));
+  EXPECT_TRUE(cut.ends_with("..."));
+  const std::string long_text(100'000, 'x');
+  EXPECT_EQ(value_debug_text_cut(str(long_text), 10), "String(\"xx...");
+}
 
 TEST(Value, DebugOfHugeHexShowsLiteral) {
   const std::string digits = "1" + std::string(200'000, '0');

@@ -14,9 +14,24 @@ namespace {
 
 using testing::describe;
 
+// The entry points attach comments root by root while composing; attaching
+// them to the whole list of roots afterwards must give the same trees.
+std::string attached_afterwards(std::string_view text) {
+  auto listed = scan_all_tokens(text, ScanOptions{0, true});
+  if (!listed) return describe(listed.error());
+  Composer composer(text);
+  auto roots = composer.compose_stream(*listed, true);
+  if (!roots) return describe(roots.error());
+  attach_comments_to_documents(*roots, listed->comments, text, composer.dash_positions());
+  if (!roots->empty() && listed->leading_bom) roots->front().leading_bom = true;
+  return testing::dump_nodes(*roots, true, true);
+}
+
 std::string commented(std::string_view text) {
   auto roots = compose_all_documents(text);
-  return roots ? testing::dump_nodes(*roots, true) : describe(roots.error());
+  if (!roots) return describe(roots.error());
+  EXPECT_EQ(testing::dump_nodes(*roots, true, true), attached_afterwards(text)) << text;
+  return testing::dump_nodes(*roots, true);
 }
 
 struct CommentCase {
@@ -39,6 +54,11 @@ const CommentCase kComments[] = {
     // end a line as LF does.
     {"a: 1\r\n\r\n# c\r\nb: 2", "map{a:1(pad1),b(b1 h[c]):2(pad1)}"},
     {"a: 1\r\r# c\rb: 2", "map{a:1(pad1),b(b1 h[c]):2(pad1)}"},
+    // Blank lines are counted back from the node: lines of white space
+    // alone, ended in every way.
+    {"a: 1\n  \n \t\n\nb: 2", "map{a:1(pad1),b(b3):2(pad1)}"},
+    {"a: 1\r\n\r\n\r\nb: 2", "map{a:1(pad1),b(b2):2(pad1)}"},
+    {"- a\r\r\n\n- b", "seq[a(pad1),b(b2 pad1)]"},
     // After a key's colon, the value on the next line: the value's inline
     // comment before the value, the gap counted from the colon.
     {"a:   # c\n  1", "map{a:1(i\"c\"/3 iv)}"},

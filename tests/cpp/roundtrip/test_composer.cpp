@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "compose_helpers.hpp"
+#include "decode/decoder.hpp"
+#include "roundtrip/composer/compose.hpp"
 #include "roundtrip/composer/composer.hpp"
 #include "small_stack.hpp"
 
@@ -83,6 +85,61 @@ const ErrorCase kErrors[] = {
 
 TEST(Composer, Errors) {
   for (const ErrorCase& c : kErrors) EXPECT_EQ(compose_dump(c.yaml), c.error) << c.yaml;
+}
+
+// What the plain decoder refuses around documents, the composer refuses with
+// the same message and position: both go through one DocumentRules.
+const ErrorCase kDocumentRules[] = {
+    {"- item1\n- item2\ninvalid: x", "error: trailing content after document @3:1"},
+    {"word1  # comment\nword2", "error: trailing content after document @2:1"},
+    {"- item1\n&node\n- item2", "error: trailing content after document @2:1"},
+    {"---\n[\nitem\n]\ninvalid", "error: trailing content after document @5:1"},
+    {"%YAML 1.2 foo\n---", "error: invalid %YAML directive @1:1"},
+    {"%YAML 1.1#...\n---", "error: invalid %YAML directive @1:1"},
+    {"%YAML\n--- a", "error: invalid %YAML directive @1:1"},
+    {"%YAML 1.2\n%YAML 1.2\n--- a", "error: duplicate %YAML directive @2:1"},
+    {"%TAG !e! a\n%TAG !e! b\n--- x", "error: duplicate %TAG directive for handle '!e!' @2:1"},
+    {"%YAML 1.2\n", "error: directive must be followed by a document start (---) @1:1"},
+    {"%YAML 1.2\n%TAG ! a\n...",
+     "error: directive must be followed by a document start (---) @1:1"},
+    {"!e!x 1", "error: undefined tag handle: !e! @1:1"},
+    // %TAG handles hold for their own document only.
+    {"%TAG !e! tag:e,2000:\n--- !e!x 1\n--- !e!y 2", "error: undefined tag handle: !e! @3:5"},
+    // A scan error later in the text wins.
+    {"- a\nb\n--- ]", "error: unexpected ']' with no open flow collection @3:5"},
+    {"%YAML 1.2\n--- a\n--- [", "error: unclosed flow collection at end of input @3:6"},
+};
+
+TEST(Composer, RefusesWhatThePlainDecoderRefuses) {
+  for (const ErrorCase& c : kDocumentRules) {
+    EXPECT_EQ(compose_dump(c.yaml), c.error) << c.yaml;
+    EXPECT_EQ(compose_dump(c.yaml, true), c.error) << c.yaml;
+    auto decoded = decode_stream(c.yaml, ResolverMode::Yaml12, false, false, false, false, false);
+    ASSERT_FALSE(decoded) << c.yaml;
+    EXPECT_EQ(describe(ScanError{decoded.error().message, decoded.error().span}), c.error)
+        << c.yaml;
+  }
+}
+
+TEST(Composer, DocumentRulesErrorsCarryTheFileId) {
+  auto roots = compose_file_documents("a\n---\n!e!x b", 3);
+  ASSERT_FALSE(roots);
+  EXPECT_EQ(describe(roots.error()), "error: undefined tag handle: !e! @3:1");
+  EXPECT_EQ(roots.error().span.file_id, 3u);
+}
+
+// Directives that both roads accept: a %TAG handle again after "...", a
+// comment after the version, an unknown directive.
+TEST(Composer, AcceptedDirectives) {
+  const char* const texts[] = {
+      "%TAG !e! tag:e,2000:\n--- !e!x 1\n...\n%TAG !e! tag:f,2000:\n--- !e!y 2",
+      "%YAML 1.2 # c\n--- a",
+      "%FOO bar\n--- a",
+  };
+  for (const char* text : texts) {
+    auto roots = compose_plain(text, false);
+    EXPECT_TRUE(roots) << text << ": " << describe(roots.error());
+  }
 }
 
 // Nesting of node levels, the root being level 1: 999 block sequences

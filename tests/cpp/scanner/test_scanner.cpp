@@ -325,7 +325,7 @@ TEST(ScannerSpans, EmptyTextAndByteOrderMark) {
     ASSERT_EQ(result->tokens.size(), 2u);
     EXPECT_EQ(result->tokens[0].kind, TokenKind::StreamStart);
     EXPECT_EQ(result->tokens[1].kind, TokenKind::StreamEnd);
-    for (const Token& t : result->tokens) EXPECT_EQ(t.span, (Span{text.size(), 0, 0, 0}));
+    for (const Token& t : result->tokens) EXPECT_EQ(t.span(), (Span{text.size(), 0, 0, 0}));
     EXPECT_EQ(result->leading_bom, !text.empty());
   }
 }
@@ -335,7 +335,7 @@ TEST(ScannerSpans, ByteOrderMarkCountsInOffsetsNotColumns) {
   ASSERT_TRUE(result);
   ASSERT_EQ(result->comments.size(), 1u);
   EXPECT_EQ(result->comments[0].span, (Span{3, 0, 0, 0}));
-  EXPECT_EQ(result->tokens[1].span, (Span{7, 0, 1, 0}));  // MappingStart
+  EXPECT_EQ(result->tokens[1].span(), (Span{7, 0, 1, 0}));  // MappingStart
 }
 
 TEST(ScannerSpans, KeyOfPropertyTakesPropertyPosition) {
@@ -344,14 +344,14 @@ TEST(ScannerSpans, KeyOfPropertyTakesPropertyPosition) {
   const auto& t = result->tokens;
   ASSERT_EQ(dump_tokens(*result), "MAP K &(x) S(a) V S(1) BE");
   for (int i : {1, 2, 3}) {
-    EXPECT_EQ(t[i].span, (Span{0, 0, 0, 0})) << i;
+    EXPECT_EQ(t[i].span(), (Span{0, 0, 0, 0})) << i;
     EXPECT_EQ(t[i].end_offset, 0u) << i;
   }
-  EXPECT_EQ(t[4].span, (Span{3, 0, 0, 3}));  // Scalar a
+  EXPECT_EQ(t[4].span(), (Span{3, 0, 0, 3}));  // Scalar a
   EXPECT_EQ(t[4].end_offset, 4u);
-  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 4}));  // Value at ':'
+  EXPECT_EQ(t[5].span(), (Span{4, 0, 0, 4}));  // Value at ':'
   EXPECT_EQ(t[5].end_offset, 4u);
-  EXPECT_EQ(t[7].span, (Span{7, 0, 0, 7}));  // BlockEnd at the end
+  EXPECT_EQ(t[7].span(), (Span{7, 0, 0, 7}));  // BlockEnd at the end
 }
 
 TEST(ScannerSpans, ColumnsCountCharacters) {
@@ -359,11 +359,11 @@ TEST(ScannerSpans, ColumnsCountCharacters) {
   ASSERT_TRUE(result);
   const auto& t = result->tokens;
   ASSERT_EQ(dump_tokens(*result), "MAP K S(é) V S(ü) K S(xy) V S\"(ö) BE");
-  EXPECT_EQ(t[4].span, (Span{2, 0, 0, 1}));  // ':' after a two-byte letter
-  EXPECT_EQ(t[5].span, (Span{4, 0, 0, 3}));  // ü
+  EXPECT_EQ(t[4].span(), (Span{2, 0, 0, 1}));  // ':' after a two-byte letter
+  EXPECT_EQ(t[5].span(), (Span{4, 0, 0, 3}));  // ü
   EXPECT_EQ(t[5].end_offset, 6u);
-  EXPECT_EQ(t[9].span, (Span{11, 0, 1, 4}));  // the quote
-  EXPECT_EQ(t[9].end_offset, 15u);            // after the closing quote
+  EXPECT_EQ(t[9].span(), (Span{11, 0, 1, 4}));  // the quote
+  EXPECT_EQ(t[9].end_offset, 15u);              // after the closing quote
 }
 
 TEST(ScannerSpans, LineBreakForms) {
@@ -371,9 +371,9 @@ TEST(ScannerSpans, LineBreakForms) {
   auto result = scan_all_tokens("- a\r\n- b\r- c\r\r- d");
   ASSERT_TRUE(result);
   ASSERT_EQ(dump_tokens(*result), "SEQ - S(a) - S(b) - S(c) - S(d) BE");
-  EXPECT_EQ(result->tokens[4].span, (Span{5, 0, 1, 0}));
-  EXPECT_EQ(result->tokens[6].span, (Span{9, 0, 2, 0}));
-  EXPECT_EQ(result->tokens[8].span, (Span{14, 0, 4, 0}));
+  EXPECT_EQ(result->tokens[4].span(), (Span{5, 0, 1, 0}));
+  EXPECT_EQ(result->tokens[6].span(), (Span{9, 0, 2, 0}));
+  EXPECT_EQ(result->tokens[8].span(), (Span{14, 0, 4, 0}));
 }
 
 TEST(ScannerSpans, ScalarEndOffsetsAndStyles) {
@@ -400,7 +400,7 @@ TEST(ScannerSpans, ScalarEndOffsetsAndStyles) {
       if (t.kind == TokenKind::Scalar && !scalar) scalar = &t;
     ASSERT_NE(scalar, nullptr) << c.yaml;
     EXPECT_EQ(scalar->style, c.style) << c.yaml;
-    EXPECT_EQ(scalar->span.offset, c.offset) << c.yaml;
+    EXPECT_EQ(scalar->span().offset, c.offset) << c.yaml;
     EXPECT_EQ(scalar->end_offset, c.end_offset) << c.yaml;
   }
 }
@@ -417,7 +417,7 @@ TEST(ScannerSpans, ErrorPositionsCountBytesAndCharacters) {
 TEST(ScannerSpans, FileIdReachesEverySpan) {
   auto result = scan_all_tokens("a: [b, {c: d}]\n# x\n", {.file_id = 7, .collect_comments = true});
   ASSERT_TRUE(result);
-  for (const Token& t : result->tokens) EXPECT_EQ(t.span.file_id, 7u);
+  for (const Token& t : result->tokens) EXPECT_EQ(t.span().file_id, 7u);
   ASSERT_EQ(result->comments.size(), 1u);
   EXPECT_EQ(result->comments[0].span.file_id, 7u);
   auto error = scan_all_tokens("a: [", {.file_id = 3});
@@ -501,7 +501,9 @@ TEST(ScannerFrame, ReserveRule) {
 // without disturbing this thread's buffer.
 TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
   std::string yaml;
-  for (int i = 0; i < 60'000; ++i) yaml += "k" + std::to_string(i) + ": [v, \"w\\t\"]\n";
+  // About 50,000 tokens: more than the smallest kept buffer, less than the
+  // largest.
+  for (int i = 0; i < 5'000; ++i) yaml += "k" + std::to_string(i) + ": [v, \"w\\t\"]\n";
   std::string first_dump;
   const Token* first_data = nullptr;
   {
@@ -511,6 +513,7 @@ TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
     first_dump = dump_tokens(*first);
   }
   EXPECT_GE(detail::token_buffer_cached_bytes(), detail::kTokenBufferCacheMin);
+  EXPECT_LE(detail::token_buffer_cached_bytes(), limits::kTokenBufferCache);
   std::optional<TokenList> from_other_thread;
   std::thread([&] { from_other_thread = std::move(*scan_all_tokens(yaml)); }).join();
   auto second = scan_all_tokens(yaml);
@@ -523,6 +526,16 @@ TEST(ScannerFrame, LargeTokenBuffersAreReusedPerThread) {
   auto small = scan_all_tokens("a: b");
   ASSERT_TRUE(small);
   EXPECT_EQ(small->tokens.size(), 8u);
+}
+
+// What a thread keeps after a scan far larger than the cache is bounded.
+TEST(ScannerFrame, KeptTokenBufferIsBounded) {
+  std::string yaml;
+  for (int i = 0; i < 200'000; ++i) yaml += "- [a, b]\n";
+  std::thread([&] {
+    ASSERT_TRUE(scan_all_tokens(yaml));
+    EXPECT_LE(detail::token_buffer_cached_bytes(), limits::kTokenBufferCache);
+  }).join();
 }
 
 TEST(ScannerFrame, AcceptedCharacters) {
@@ -538,24 +551,86 @@ TEST(ScannerFrame, FlowNestingLimit) {
 }
 
 TEST(ScannerFrame, DeepBlockNestingNeedsNoRecursion) {
-  // 100,000 nested block sequences on one line, then closed at the end.
+  // 1,000 nested block sequences on one line, the most accepted, then
+  // closed at the end.
   std::string yaml;
-  for (int i = 0; i < 100'000; ++i) yaml += "- ";
+  for (int i = 0; i < 1'000; ++i) yaml += "- ";
   yaml += "a";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
   std::size_t block_ends = 0;
   for (const Token& t : result->tokens) block_ends += t.kind == TokenKind::BlockEnd;
-  EXPECT_EQ(block_ends, 100'000u);
+  EXPECT_EQ(block_ends, 1'000u);
 }
 
 TEST(ScannerFrame, DeepBlockMappingNesting) {
   std::string yaml;
-  for (int i = 0; i < 3'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
+  for (int i = 0; i < 1'000; ++i) yaml += std::string(static_cast<std::size_t>(i), ' ') + "k:\n";
   auto result = scan_all_tokens(yaml);
   ASSERT_TRUE(result);
-  EXPECT_EQ(result->tokens.size(), 2u + 3'000u * 5u);  // MAP K S V per line, then the BEs
+  EXPECT_EQ(result->tokens.size(), 2u + 1'000u * 5u);  // MAP K S V per line, then the BEs
 }
+
+// A block collection past the depth limit ends the scan at its start token,
+// however deep the text goes on: the first thousand levels are all it costs.
+struct DeepBlockCase {
+  const char* name;
+  std::string yaml;
+  TokenKind last;
+  std::uint32_t line, column;  // of the stop, from 1
+};
+
+class ScannerDeepBlock : public ::testing::TestWithParam<DeepBlockCase> {};
+
+std::string repeat(std::string_view part, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += part;
+  return out;
+}
+
+// `lines` lines of `line`, each indented `step` columns past the one before.
+std::string staircase(std::string_view line, std::size_t step, std::size_t lines) {
+  std::string yaml;
+  for (std::size_t i = 0; i < lines; ++i) yaml += std::string(i * step, ' ') + std::string(line);
+  return yaml;
+}
+
+TEST_P(ScannerDeepBlock, StopsAtTheFirstLevelPastTheLimit) {
+  const DeepBlockCase& c = GetParam();
+  auto whole = scan_all_tokens(c.yaml);
+  ASSERT_FALSE(whole);
+  EXPECT_EQ(whole.error().message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(whole.error().span.line + 1, c.line);
+  EXPECT_EQ(whole.error().span.column + 1, c.column);
+
+  DocumentScanner scanner(c.yaml);
+  ASSERT_TRUE(scanner.scan_next_document());
+  EXPECT_TRUE(scanner.finished());
+  ASSERT_NE(scanner.depth_exceeded(), nullptr);
+  EXPECT_EQ(scanner.depth_exceeded()->message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(scanner.depth_exceeded()->span, whole.error().span);
+  const TokenVector& toks = scanner.tokens().tokens;
+  ASSERT_FALSE(toks.empty());
+  EXPECT_LT(toks.size(), 10'000u);
+  // The collection's start token is there, at the stop; its properties and
+  // key may follow it.
+  bool found = false;
+  for (const Token& t : toks) found |= t.kind == c.last && t.span() == whole.error().span;
+  EXPECT_TRUE(found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScannerDeepBlock,
+    ::testing::Values(
+        DeepBlockCase{"sequences", repeat("- ", 1'001) + "a", TokenKind::SequenceStart, 1, 2001},
+        DeepBlockCase{"sequences_far", repeat("- ", 100'000) + "a", TokenKind::SequenceStart, 1,
+                      2001},
+        DeepBlockCase{"mappings", staircase("k:\n", 1, 3'000), TokenKind::MappingStart, 1001, 1001},
+        // A sequence and a mapping per line.
+        DeepBlockCase{"mixed", staircase("- k:\n", 4, 600), TokenKind::SequenceStart, 501, 2001},
+        DeepBlockCase{"properties", staircase("&a !t k:\n", 1, 1'200), TokenKind::MappingStart,
+                      1001, 1001}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScannerFrame, TooLargeTextIsRefused) {
   // Reserved, never touched: the size check comes before any byte is read.
@@ -660,7 +735,8 @@ const ByDocumentCase kByDocument[] = {
     {"- x: &a 1\n--- *a\n", "[STREAM SEQ - MAP K S(x) V &(a) S(1) BE BE DOC] / [*(a) STREAMEND]"},
     // Tokens before an error are handed out; the error comes with the call
     // that meets it.
-    {"--- a\n--- 'b\n", "[STREAM DOC] / [S(a) DOC] / error: unterminated single-quoted scalar at 2:5"},
+    {"--- a\n--- 'b\n",
+     "[STREAM DOC] / [S(a) DOC] / error: unterminated single-quoted scalar at 2:5"},
     // Characters are checked for the whole text before the first token.
     {"a: 1\n--- \x01", "error: disallowed control character U+0001 at 2:5"},
 };
@@ -686,13 +762,13 @@ TEST(ScansByDocument, GivesTheSameTokensAsTheWholeScan) {
     scanner.discard_tokens();
     ASSERT_TRUE(scanner.scan_next_document());
     for (const Token& t : scanner.tokens().tokens) {
-      tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+      tokens += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
     }
     for (const ScannedComment& c : scanner.tokens().comments) comments += c.text + "|";
   }
   std::string expected_tokens, expected_comments;
   for (const Token& t : whole->tokens)
-    expected_tokens += testing::dump_token(t) + "@" + std::to_string(t.span.offset) + " ";
+    expected_tokens += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
   for (const ScannedComment& c : whole->comments) expected_comments += c.text + "|";
   EXPECT_TRUE(tokens == expected_tokens);  // megabytes: no diff printed
   EXPECT_EQ(comments, expected_comments);
@@ -733,6 +809,66 @@ TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
   EXPECT_EQ(b2.data(), b1.data());
   EXPECT_EQ(b2, big);
   EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+// Past a megabyte a block scalar reserves the rest of its extent at once;
+// the text is the same whatever the line breaks and blank lines.
+TEST(TextArenaAdopt, BlockScalarsPastAMegabyte) {
+  for (const std::string_view br : {"\n", "\r\n"}) {
+    for (const char* header : {"|", "|+", "|-"}) {
+      std::string yaml = std::string("a: ") + header + std::string(br);
+      std::string literal;
+      for (int i = 0; i < 150'000; ++i) {
+        const std::string line = (i % 7 == 3 ? "   indented " : "  line ") + std::to_string(i);
+        yaml += line + std::string(br);
+        literal += line.substr(2) + "\n";
+        if (i % 1000 == 999) {
+          yaml += std::string(br);
+          literal += "\n";
+        }
+      }
+      yaml += std::string(br) + "b: c" + std::string(br);
+      auto result = scan_all_tokens(yaml);
+      ASSERT_TRUE(result);
+      const Token* text = nullptr;
+      for (const Token& t : result->tokens)
+        if (t.kind == TokenKind::Scalar && t.text().size() > 1'000'000) text = &t;
+      ASSERT_NE(text, nullptr) << header;
+      // The text ends with a blank line after its last one: kept by '+'.
+      const std::string_view chomped = std::string_view(literal).substr(0, literal.size() - 2);
+      if (header[1] == '+') {
+        EXPECT_EQ(text->text(), literal + "\n");
+      } else if (header[1] == '-') {
+        EXPECT_EQ(text->text(), chomped);
+      } else {
+        EXPECT_EQ(text->text(), std::string(chomped) + "\n");
+      }
+    }
+  }
+}
+
+// A large block scalar is kept whole, and a consumer can take it over: its
+// bytes stay where the token's view points.
+TEST(TextArenaAdopt, LargeBlockScalarsAreHandedOverWhole) {
+  std::string yaml = "a: |\n";
+  for (int i = 0; i < 4'000; ++i) yaml += "  line " + std::to_string(i) + " of the text\n";
+  yaml += "b: |\n  small\n";
+  auto result = scan_all_tokens(yaml);
+  ASSERT_TRUE(result);
+  std::vector<const Token*> scalars;
+  for (const Token& t : result->tokens)
+    if (t.kind == TokenKind::Scalar) scalars.push_back(&t);
+  ASSERT_EQ(scalars.size(), 4u);
+  const std::string_view big = scalars[1]->text();
+  ASSERT_GE(big.size(), TextArena::kAdoptMin);
+  const std::string expected(big);
+  EXPECT_TRUE(result->storage.release(scalars[3]->text().data()).empty());  // copied, not kept
+  std::string taken = result->storage.release(big.data());
+  EXPECT_EQ(taken.data(), big.data());
+  EXPECT_EQ(taken, expected);
+  EXPECT_TRUE(result->storage.release(big.data()).empty());  // handed over once
+  result->storage.reset();
+  EXPECT_EQ(taken, expected);
 }
 
 }  // namespace

@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""Loading with schema validation against PyYAML's C loader followed by
+jsonschema, side by side.
+
+The texts are config-like documents from gen_corpus.py's writer (a small one
+and a large one). Two schemas, both answered by the keywords built so far:
+- "type": {"type": "object", "not": {"type": "array"}}: the cost of the
+  check itself, mostly composing the text again and preparing its tree;
+- "const": {"const": <the document>}: the whole tree compared with a value.
+Each measure is the best of several runs; the ratios are jsonschema's time
+(with PyYAML's C loader) over ostrevane's, and ostrevane's validated load
+over its plain load.
+
+Then validation alone, on a generated config: services with `properties`,
+`required`, `additionalProperties`, patterns, enums and bounds, and an array
+of 100,000 distinct ids under `uniqueItems`. Ours is the time of
+`loads(t, schema=s)` minus that of `loads(t)` (the second reading of the text
+included); the peer's is `jsonschema.Draft7Validator(s).validate(data)` on
+the loaded data. The ratio is the peer's time over ours.
+
+Usage: py_schema.py [LARGE_SIZE_BYTES] (default 1 MB)
+"""
+import gc
+import os
+import random
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import gen_corpus  # noqa: E402
+
+
+def make_document(size, seed):
+    import ostrevane
+
+    w = gen_corpus.Writer(random.Random(seed))
+    while w.size < size:
+        w.mapping(0, 0)
+    # Written again from its value: the writer may repeat a key, which a
+    # schema sees as two pairs while loads keeps the last.
+    return ostrevane.dumps(ostrevane.loads("\n".join(w.lines) + "\n")).decode()
+
+
+def best_time(fn, budget_s=2.0, max_runs=9):
+    times = []
+    start = time.perf_counter()
+    while len(times) < max_runs and (len(times) < 3 or time.perf_counter() - start < budget_s):
+        gc.collect()
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def run(label, text):
+    import jsonschema
+    import ostrevane
+    import yaml
+
+    # Each side compares with the value it loads itself (PyYAML reads YAML
+    # 1.1, so "yes" is true there).
+    ours_value = ostrevane.loads(text)
+    theirs_value = yaml.load(text, Loader=yaml.CSafeLoader)
+    schemas = {
+        "type": ({"type": "object", "not": {"type": "array"}},) * 2,
+        "const": ({"const": ours_value}, {"const": theirs_value}),
+    }
+    print(f"\n{label}: {len(text.encode()) / 1024:.1f} KiB, {text.count(chr(10))} lines")
+    plain = best_time(lambda: ostrevane.loads(text))
+    for name, (schema, peer_schema) in schemas.items():
+        validator = jsonschema.Draft7Validator(peer_schema)
+
+        def peer():
+            validator.validate(yaml.load(text, Loader=yaml.CSafeLoader))
+
+        ours = best_time(lambda: ostrevane.loads(text, schema=schema))
+        theirs = best_time(peer)
+        print(f"  {name:<6} ostrevane {ours * 1e3:8.2f} ms ({ours / plain:4.1f}x its plain load)   "
+              f"pyyaml-c+jsonschema {theirs * 1e3:8.2f} ms   ratio {theirs / ours:5.2f}x")
+
+
+CONFIG_SCHEMA = {
+    "type": "object",
+    "required": ["version", "name", "services", "ids"],
+    "additionalProperties": False,
+    "properties": {
+        "version": {"type": "string", "pattern": "^\\d+\\.\\d+$"},
+        "name": {"type": "string", "minLength": 1},
+        "services": {
+            "type": "array",
+            "minItems": 1,
+            "items": {
+                "type": "object",
+                "required": ["name", "image", "replicas", "port"],
+                "additionalProperties": False,
+                "properties": {
+                    "name": {"type": "string", "pattern": "^[a-z][a-z0-9-]*$"},
+                    "image": {"type": "string", "pattern": "^[\\w.-]+(/[\\w.-]+)*:[\\w.-]+$"},
+                    "replicas": {"type": "integer", "minimum": 1, "maximum": 100},
+                    "port": {"type": "integer", "minimum": 1, "maximum": 65535},
+                    "protocol": {"enum": ["tcp", "udp"]},
+                    "enabled": {"type": "boolean"},
+                    "env": {
+                        "type": "object",
+                        "propertyNames": {"pattern": "^[A-Z_][A-Z0-9_]*$"},
+                        "additionalProperties": {"type": "string"},
+                    },
+                    "tags": {"type": "array", "items": {"type": "string"}, "uniqueItems": True,
+                             "maxItems": 8},
+                    "limits": {
+                        "type": "object",
+                        "properties": {
+                            "cpu": {"type": "number", "exclusiveMinimum": 0},
+                            "memory": {"type": "string", "pattern": "^\\d+(Mi|Gi)$"},
+                        },
+                    },
+                },
+            },
+        },
+        "ids": {"type": "array", "uniqueItems": True,
+                "items": {"type": "string", "pattern": "^id-\\d+$"}},
+    },
+}
+
+
+def make_config(services, ids, seed):
+    import ostrevane
+
+    rng = random.Random(seed)
+    data = {
+        "version": "2.1",
+        "name": "fleet",
+        "services": [{
+            "name": f"svc-{i}",
+            "image": f"registry.example.com/team/app{i}:1.{i % 10}",
+            "replicas": rng.randint(1, 9),
+            "port": 1024 + i,
+            "protocol": rng.choice(["tcp", "udp"]),
+            "enabled": rng.random() < 0.9,
+            "env": {"LOG_LEVEL": rng.choice(["debug", "info", "warn"]),
+                    "REGION": rng.choice(["eu-west", "us-east"])},
+            "tags": rng.sample(["web", "db", "cache", "batch", "edge", "internal"], 3),
+            "limits": {"cpu": rng.choice([0.25, 0.5, 1, 2]), "memory": f"{rng.randint(1, 16)}Gi"},
+        } for i in range(services)],
+        "ids": [f"id-{i}" for i in rng.sample(range(10 * ids), ids)],
+    }
+    return ostrevane.dumps(data).decode()
+
+
+def run_config(label, text):
+    import jsonschema
+    import ostrevane
+
+    data = ostrevane.loads(text)
+    ostrevane.loads(text, schema=CONFIG_SCHEMA)
+    validator = jsonschema.Draft7Validator(CONFIG_SCHEMA)
+    validator.validate(data)
+    print(f"\n{label}: {len(text.encode()) / 1024:.1f} KiB, {text.count(chr(10))} lines")
+    plain = best_time(lambda: ostrevane.loads(text))
+    checked = best_time(lambda: ostrevane.loads(text, schema=CONFIG_SCHEMA))
+    # A schema that needs the text composed again but checks nothing of an
+    # object: the share of that second reading in our cost.
+    composed = best_time(lambda: ostrevane.loads(text, schema={"minimum": 0}))
+    theirs = best_time(lambda: validator.validate(data), budget_s=4.0, max_runs=5)
+    ours = checked - plain
+    print(f"  validation: ostrevane {ours * 1e3:8.2f} ms ({checked / plain:4.2f}x its plain load, "
+          f"{(composed - plain) * 1e3:.2f} ms of it composing the text again)   "
+          f"jsonschema {theirs * 1e3:8.2f} ms   ratio {theirs / ours:6.1f}x")
+
+
+def main(argv):
+    large = int(argv[0]) if argv else 1024 * 1024
+    run("small config", make_document(4 * 1024, 20261210))
+    run("large config", make_document(large, 20261211))
+    run_config("service config with 100,000 unique ids", make_config(2000, 100_000, 20261212))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,364 @@
+#include "directives/expand.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "directives/include_dir.hpp"
+#include "directives/include_steps.hpp"
+#include "directives/paths.hpp"
+#include "directives/secrets.hpp"
+#include "roundtrip/composer/compose.hpp"
+#include "scanner/input_decode.hpp"
+#include "scanner/yaml_directive.hpp"
+#include "util/limits.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane {
+namespace {
+
+constexpr std::string_view kIncludeTag = "!include";
+constexpr std::string_view kEnvVarTag = "!env_var";
+constexpr std::string_view kSecretTag = "!secret";
+constexpr std::array<std::string_view, 4> kIncludeDirTags = {
+    "!include_dir_list", "!include_dir_named", "!include_dir_merge_list",
+    "!include_dir_merge_named"};
+
+// The words of `text`, split at runs of Unicode white space.
+std::vector<std::string_view> split_words(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t start = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t ws = white_space_length(text.substr(i));
+    if (ws == 0) {
+      ++i;  // no white-space encoding starts with a continuation byte
+      continue;
+    }
+    if (i > start) words.push_back(text.substr(start, i - start));
+    i += ws;
+    start = i;
+  }
+  if (i > start) words.push_back(text.substr(start, i - start));
+  return words;
+}
+
+// The value of an environment variable, or nothing when it is unset, not
+// UTF-8, or its name cannot be asked for (a NUL or "=" in it).
+std::optional<std::string_view> environment_value(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos || name.find('=') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::string owned(name);
+  const char* value = std::getenv(owned.c_str());
+  if (value == nullptr) return std::nullopt;
+  const std::string_view text(value);
+  if (!validate_utf8(text)) return std::nullopt;
+  return text;
+}
+
+class Expander {
+ public:
+  explicit Expander(IncludeContext& ctx) : ctx_(ctx) {}
+
+  Result<YamlNode, IncludeError> guarded(YamlNode node, const IncludeChain& chain) {
+    return with_stack_guard([&] { return expand(std::move(node), chain); });
+  }
+
+ private:
+  Result<YamlNode, IncludeError> expand(YamlNode node, const IncludeChain& chain);
+  Result<YamlNode, IncludeError> env_var(const YamlNode& node, const IncludeChain& chain);
+  Result<YamlNode, IncludeError> include(const YamlNode& node, const IncludeChain& chain);
+
+  // A child needs the walk only when it is a collection or carries a tag.
+  static bool needs_walk(const YamlNode& node) noexcept {
+    return node.is_collection() || node.tag().has_value();
+  }
+
+  IncludeContext& ctx_;
+};
+
+Result<YamlNode, IncludeError> Expander::expand(YamlNode node, const IncludeChain& chain) {
+  if (const std::optional<std::string>& tag = node.tag()) {
+    const std::string_view t = *tag;
+    if (ctx_.env_vars && t == kEnvVarTag) return env_var(node, chain);
+    if (ctx_.secrets && t == kSecretTag) return resolve_secret(ctx_, node, chain);
+    if (ctx_.includes) {
+      if (t == kIncludeTag) return include(node, chain);
+      if (t == kIncludeDirTags[0]) return expand_include_dir_list(ctx_, node, chain);
+      if (t == kIncludeDirTags[1]) return expand_include_dir_named(ctx_, node, chain);
+      if (t == kIncludeDirTags[2]) return expand_include_dir_merge_list(ctx_, node, chain);
+      if (t == kIncludeDirTags[3]) return expand_include_dir_merge_named(ctx_, node, chain);
+    }
+  }
+  switch (node.kind()) {
+    case NodeKind::Sequence:
+      for (YamlNode& item : node.items()) {
+        if (needs_walk(item)) item = OSV_TRY(guarded(std::move(item), chain));
+      }
+      break;
+    case NodeKind::Mapping:
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        YamlNode& value = node.value(i);
+        if (needs_walk(value)) value = OSV_TRY(guarded(std::move(value), chain));
+      }
+      break;
+    default:
+      break;
+  }
+  return node;
+}
+
+Result<YamlNode, IncludeError> Expander::env_var(const YamlNode& node, const IncludeChain& chain) {
+  const std::string_view text = node.kind() == NodeKind::Scalar ? node.text() : std::string_view();
+  const std::vector<std::string_view> words = split_words(text);
+  std::string value;
+  if (!words.empty()) {
+    if (const std::optional<std::string_view> found = environment_value(words[0])) {
+      value.assign(*found);
+    } else if (words.size() > 1) {
+      for (std::size_t i = 1; i < words.size(); ++i) {
+        if (i > 1) value += ' ';
+        value += words[i];
+      }
+    } else {
+      std::string file = ctx_.source_file_name(node.span.file_id);
+      if (!ctx_.defer_missing_env_vars) {
+        return std::unexpected(
+            make_include_error(IncludeErrorKind::EnvVar,
+                               "environment variable " + std::string(words[0]) + " is not defined",
+                               std::move(file), chain, error_span(node.span)));
+      }
+      ctx_.missing_env_vars.push_back(
+          MissingReference{std::string(words[0]), std::move(file), node.span.line});
+      YamlNode null;
+      place_at(null, node.span);
+      return null;
+    }
+  }
+  YamlNode result = YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted);
+  place_at(result, node.span);
+  result.set_source(IncludeSource{std::string(kEnvVarTag), std::string(text), std::nullopt, {}});
+  return result;
+}
+
+Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const IncludeChain& chain) {
+  const std::string_view argument = OSV_TRY(include_tag_argument(ctx_, node, kIncludeTag, chain));
+  const std::uint32_t file_id = node.span.file_id;
+  OSV_TRY(check_include_depth(ctx_, file_id, chain));
+
+  std::string candidate = include_candidate(ctx_, file_id, argument);
+  ConfinedPath resolved;
+  std::optional<OpenedFile> opened = ctx_.open_plain_path(candidate);
+  if (opened) {
+    resolved.path = normalize_path_lexically(candidate);
+  } else {
+    resolved = OSV_TRY(confine_include_path(ctx_, std::move(candidate), argument, file_id, chain));
+  }
+  for (const IncludeFrame& frame : chain) {
+    if (paths_equal(frame.path, resolved.path)) {
+      return std::unexpected(make_include_error(
+          IncludeErrorKind::CircularInclude,
+          quoted_message("circular include detected: ", argument, ""), resolved.path, chain));
+    }
+  }
+  LoadedFile loaded =
+      OSV_TRY(load_included_file(ctx_, resolved, std::move(opened), argument, chain));
+
+  const IncludeChain inner = chain_with(chain, std::move(resolved.path), node.span.line);
+
+  YamlNode root;
+  if (!loaded.documents.empty()) {
+    root = OSV_TRY(guarded(std::move(loaded.documents.front()), inner));
+  } else {
+    root = YamlNode::mapping({});
+    place_at(root, node.span);
+  }
+  IncludeSource source{std::string(kIncludeTag), std::string(argument), loaded.id, {}};
+  if (const std::optional<IncludeSource>& inner_source = root.source()) {
+    source.replaced = inner_source->replaced;
+    IncludeSource overwritten = *inner_source;
+    overwritten.replaced.clear();
+    source.replaced.push_back(std::move(overwritten));
+  }
+  root.set_source(std::move(source));
+  return root;
+}
+
+}  // namespace
+
+ErrorSpan error_span(const Span& span) noexcept {
+  return ErrorSpan{span.offset, span.file_id, span.line, span.column};
+}
+
+IncludeError make_include_error(IncludeErrorKind kind, std::string message, std::string file,
+                                const IncludeChain& chain, std::optional<ErrorSpan> span) {
+  return IncludeError{span, std::move(message), std::move(file), chain, kind};
+}
+
+std::string quoted_message(std::string_view head, std::string_view argument,
+                           std::string_view tail) {
+  std::string out;
+  out.reserve(head.size() + argument.size() + tail.size() + 2);
+  out += head;
+  out += '\'';
+  out += argument;
+  out += '\'';
+  out += tail;
+  return out;
+}
+
+std::string cannot_read_message(std::string_view argument, std::string_view why) {
+  return quoted_message("cannot read included file ", argument, std::string(": ") += why);
+}
+
+void place_at(YamlNode& node, const Span& span) noexcept {
+  node.span = span;
+  node.end_offset = span.offset;
+  node.end_line = span.line;
+  node.end_column = span.column;
+}
+
+IncludeChain chain_with(const IncludeChain& chain, std::string path, std::uint32_t line) {
+  IncludeChain inner;
+  inner.reserve(chain.size() + 1);
+  inner = chain;
+  inner.push_back(IncludeFrame{std::move(path), line});
+  return inner;
+}
+
+std::string include_candidate(const IncludeContext& ctx, std::uint32_t file_id,
+                              std::string_view argument) {
+  std::string base;
+  if (file_id >= ctx.file_paths.size() || !parent_path(ctx.file_paths[file_id], base)) {
+    base = ctx.include_dir;
+  }
+  return join_path(base, argument);
+}
+
+Result<std::string_view, IncludeError> include_tag_argument(const IncludeContext& ctx,
+                                                            const YamlNode& node,
+                                                            std::string_view tag,
+                                                            const IncludeChain& chain) {
+  if (node.kind() == NodeKind::Scalar && !trim_white_space_front(node.text()).empty()) {
+    return node.text();
+  }
+  return std::unexpected(make_include_error(IncludeErrorKind::Include,
+                                            std::string(tag) + " needs an argument",
+                                            ctx.source_file_name(node.span.file_id), chain));
+}
+
+Result<void, IncludeError> check_include_depth(const IncludeContext& ctx, std::uint32_t file_id,
+                                               const IncludeChain& chain) {
+  if (chain.size() < limits::kMaxIncludeDepth) return {};
+  return std::unexpected(make_include_error(
+      IncludeErrorKind::IncludeDepth,
+      "include chain exceeds the maximum depth of " + std::to_string(limits::kMaxIncludeDepth),
+      ctx.source_file_name(file_id), chain));
+}
+
+Result<LoadedFile, IncludeError> load_included_file(IncludeContext& ctx, const ConfinedPath& path,
+                                                    std::optional<OpenedFile> opened,
+                                                    std::string_view argument,
+                                                    const IncludeChain& chain) {
+  if (++ctx.files_loaded > limits::kMaxIncludedFiles) {
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeDepth,
+                                              "include expansion exceeded the maximum of " +
+                                                  std::to_string(limits::kMaxIncludedFiles) +
+                                                  " files (a fan-out of nested includes)",
+                                              path.path, chain));
+  }
+  if (path.unresolved) {
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeNotFound,
+                                              cannot_read_message(argument, *path.unresolved),
+                                              path.path, chain));
+  }
+  Result<std::string, FileError> text =
+      opened ? read_opened(std::move(*opened)) : ctx.read_confined(path.path);
+  if (!text) {
+    return std::unexpected(make_include_error(
+        IncludeErrorKind::IncludeNotFound, cannot_read_message(argument, text.error().description),
+        path.path, chain));
+  }
+  const std::uint32_t id = ctx.register_source_file(path.path, std::move(*text));
+  // Composed straight from the table's copy: nothing is registered until the
+  // composer is done with it.
+  Result<NodeList, ScanError> documents = compose_file_documents(*ctx.file_texts[id], id);
+  if (!documents) {
+    ScanError& e = documents.error();
+    return std::unexpected(make_include_error(IncludeErrorKind::Parse, std::move(e.message),
+                                              path.path, chain, error_span(e.span)));
+  }
+  return LoadedFile{id, std::move(*documents)};
+}
+
+Result<ConfinedPath, IncludeError> confine_include_path(const IncludeContext& ctx,
+                                                        std::string candidate,
+                                                        std::string_view argument,
+                                                        std::uint32_t file_id,
+                                                        const IncludeChain& chain) {
+  auto outside = [&] {
+    return std::unexpected(make_include_error(
+        IncludeErrorKind::IncludeConfinement,
+        quoted_message("", argument, " resolves outside the configured include directory"),
+        ctx.source_file_name(file_id), chain));
+  };
+  if (Result<std::string, FileError> canonical = canonical_path(candidate)) {
+    if (!path_lies_under(*canonical, ctx.include_root)) return outside();
+    return ConfinedPath{std::move(*canonical), std::nullopt};
+  }
+  std::string absolute;
+  if (!candidate.empty() && candidate[0] == '/') {
+    absolute = candidate;
+  } else if (std::optional<std::string> cwd = current_directory()) {
+    absolute = join_path(*cwd, candidate);
+  } else {
+    absolute = candidate;
+  }
+  std::string normalized = normalize_path_lexically(absolute);
+  if (!path_lies_under(normalized, ctx.include_root)) return outside();
+  if (is_symbolic_link(candidate)) {
+    return std::unexpected(make_include_error(IncludeErrorKind::IncludeNotFound,
+                                              cannot_read_message(argument, "not found"),
+                                              ctx.source_file_name(file_id), chain));
+  }
+  // The lexical ".." may have stepped over a missing component onto a path
+  // that exists and leads elsewhere through a link: confine what it really
+  // names, and read nothing when it names nothing.
+  Result<std::string, FileError> canonical = canonical_path(normalized);
+  if (!canonical)
+    return ConfinedPath{std::move(normalized), std::move(canonical.error().description)};
+  if (!path_lies_under(*canonical, ctx.include_root)) return outside();
+  return ConfinedPath{std::move(*canonical), std::nullopt};
+}
+
+Result<YamlNode, IncludeError> expand_config_tags_guarded(YamlNode node, IncludeContext& ctx,
+                                                          const IncludeChain& chain) {
+  return Expander(ctx).guarded(std::move(node), chain);
+}
+
+Result<NodeList, IncludeError> expand_root_document(IncludeContext& ctx, std::string_view text,
+                                                    const std::optional<std::string>& root_path) {
+  std::string name = root_path ? *root_path : join_path(ctx.include_dir, "<root>");
+  const std::uint32_t id = ctx.register_source_file(name, std::string(text));
+  Result<NodeList, ScanError> documents = compose_file_documents(*ctx.file_texts[id], id);
+  if (!documents) {
+    ScanError& e = documents.error();
+    return std::unexpected(make_include_error(IncludeErrorKind::Parse, std::move(e.message),
+                                              std::move(name), {}, error_span(e.span)));
+  }
+  Expander expander(ctx);
+  const IncludeChain empty;
+  for (YamlNode& root : *documents) root = OSV_TRY(expander.guarded(std::move(root), empty));
+  return std::move(*documents);
+}
+
+bool is_include_tag(const std::optional<std::string>& tag) noexcept {
+  if (!tag) return false;
+  if (*tag == kIncludeTag) return true;
+  return std::find(kIncludeDirTags.begin(), kIncludeDirTags.end(), *tag) != kIncludeDirTags.end();
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,70 @@
+// Comment text rules: what Python may hand over as comment text.
+//
+// Input: comment texts as Python gives them (UTF-8, without the '#'), for the
+// trailing comment of a node (one line) or the lines above or after it. Output:
+// the text checked, or cut into lines, or stored lines joined back into one
+// text; or a CommentError saying why a text is refused. No Python here: the
+// binding turns a CommentError into its ValueError.
+//
+// Refused everywhere: the characters the reader rejects before scanning (C0
+// controls other than TAB, LF and CR, DEL, C1 controls other than NEL, U+FFFE,
+// U+FFFF), since written out they would make the text unloadable. A trailing
+// comment also refuses every line break (LF, CR, NEL, LS, PS); lines above or
+// after a node are separated by LF, CR LF or a lone CR, and refuse NEL, LS
+// and PS. Pure functions; nothing is changed on failure.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/node.hpp"
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+enum class CommentFault : std::uint8_t {
+  InlineLineBreak,   // a trailing comment holds LF, CR, NEL, LS or PS
+  UnicodeLineBreak,  // comment lines hold NEL, LS or PS
+  ControlCharacter,  // a character the reader refuses; see `character`
+};
+
+struct CommentError {
+  CommentFault fault;
+  std::string character;  // ControlCharacter: the refused character's UTF-8 bytes
+};
+
+inline constexpr std::string_view kInlineLineBreakMessage =
+    "an inline comment cannot contain a line break; use comment_before or comment_after for a "
+    "multi-line comment";
+inline constexpr std::string_view kUnicodeLineBreakMessage =
+    "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines";
+// Followed by the character, quoted by the binding's message literal rules.
+inline constexpr std::string_view kControlCharacterMessage =
+    "a comment cannot contain the control character ";
+
+// A trailing comment: absent stays absent; the text is returned unchanged
+// when it holds no line break and no refused character.
+[[nodiscard]] Result<std::optional<std::string>, CommentError> validate_inline_comment(
+    std::optional<std::string> text);
+
+// Comment lines: absent gives no lines; otherwise n breaks (CR LF counting as
+// one) give n + 1 lines, empty ones included.
+[[nodiscard]] Result<std::vector<std::string>, CommentError> split_comment_lines(
+    std::optional<std::string> text);
+
+// Which stored head lines `join_comment_lines` takes.
+enum class CommentSelection : std::uint8_t {
+  All = 0,
+  AboveIntroducer = 1,  // below_introducer false
+  BelowIntroducer = 2,  // below_introducer true
+};
+
+// The selected lines joined with LF (none at the end); absent when none is
+// selected.
+[[nodiscard]] std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& lines,
+                                                            CommentSelection selection);
+
+}  // namespace ostrevane

@@ -1,0 +1,59 @@
+// Schema patterns: `pattern` and `patternProperties` expressions on RE2.
+//
+// Input: a pattern as the schema writes it (Unicode regular-expression
+// syntax). Output: a compiled RE2 searched without anchors, or nothing when
+// the pattern does not compile. RE2 runs with log_errors off (an invalid
+// schema pattern must not print) and never_capture on (only "does it match"
+// is asked).
+//
+// translate_pattern bridges the dialects in one walk over the pattern that
+// knows when it is inside a character class:
+// - `(?<name>` becomes `(?:` (nothing is captured anyway);
+// - `\uXXXX`, `\u{X...}`, `\UXXXXXXXX` and `\U{X...}` become `\x{...}`; a
+//   UTF-16 surrogate pair written as two `\u` escapes becomes its code
+//   point, and a lone surrogate makes the pattern invalid;
+// - long Unicode property names (`\p{Letter}`, `\p{Script=Greek}`,
+//   `\p{gc=Lu}`) become RE2's short ones;
+// - `\d`, `\w`, `\s` and their negations mean their Unicode classes, not
+//   ASCII ones. `\W` inside a negated class has no RE2 spelling and makes the
+//   pattern invalid.
+// What RE2 still lacks stays invalid: look-around, back-references,
+// counted repetition above 1000. `\b` and `\B` stay ASCII word boundaries.
+//
+// PatternCache: one per validation; each distinct pattern text is compiled
+// once, an invalid one remembered as invalid.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace re2 {
+class RE2;
+}
+
+namespace ostrevane::schema {
+
+// The RE2 spelling of `pattern`, or nothing when it cannot have one.
+[[nodiscard]] std::optional<std::string> translate_pattern(std::string_view pattern);
+
+class PatternCache {
+ public:
+  PatternCache();
+  ~PatternCache();
+  PatternCache(const PatternCache&) = delete;
+  PatternCache& operator=(const PatternCache&) = delete;
+
+  // The compiled pattern, or nullptr when it is invalid. Owned by the cache.
+  [[nodiscard]] const re2::RE2* compile(std::string_view pattern);
+
+ private:
+  std::unordered_map<std::string, std::unique_ptr<re2::RE2>> compiled_;
+};
+
+// True when `re` finds a match anywhere in `text`.
+[[nodiscard]] bool pattern_search(const re2::RE2& re, std::string_view text);
+
+}  // namespace ostrevane::schema

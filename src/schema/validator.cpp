@@ -1,0 +1,1079 @@
+#include "schema/validator.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "resolver/big_int.hpp"
+#include "schema/json_value.hpp"
+#include "schema/pattern.hpp"
+#include "schema/prepass.hpp"
+#include "util/limits.hpp"
+#include "util/stack_guard.hpp"
+
+namespace ostrevane::schema {
+
+namespace {
+
+enum Keyword : std::uint8_t {
+  kRef,
+  kType,
+  kEnum,
+  kConst,
+  kMinimum,
+  kMaximum,
+  kExclusiveMinimum,
+  kExclusiveMaximum,
+  kMultipleOf,
+  kMinLength,
+  kMaxLength,
+  kPattern,
+  kAllOf,
+  kAnyOf,
+  kOneOf,
+  kNot,
+  kRequired,
+  kProperties,
+  kPatternProperties,
+  kAdditionalProperties,
+  kMinProperties,
+  kMaxProperties,
+  kPropertyNames,
+  kDependencies,
+  kMinItems,
+  kMaxItems,
+  kItems,
+  kAdditionalItems,
+  kUniqueItems,
+  kContains,
+  kKeywordCount,
+};
+
+constexpr std::array<std::string_view, kKeywordCount> kKeywordNames{"$ref",
+                                                                    "type",
+                                                                    "enum",
+                                                                    "const",
+                                                                    "minimum",
+                                                                    "maximum",
+                                                                    "exclusiveMinimum",
+                                                                    "exclusiveMaximum",
+                                                                    "multipleOf",
+                                                                    "minLength",
+                                                                    "maxLength",
+                                                                    "pattern",
+                                                                    "allOf",
+                                                                    "anyOf",
+                                                                    "oneOf",
+                                                                    "not",
+                                                                    "required",
+                                                                    "properties",
+                                                                    "patternProperties",
+                                                                    "additionalProperties",
+                                                                    "minProperties",
+                                                                    "maxProperties",
+                                                                    "propertyNames",
+                                                                    "dependencies",
+                                                                    "minItems",
+                                                                    "maxItems",
+                                                                    "items",
+                                                                    "additionalItems",
+                                                                    "uniqueItems",
+                                                                    "contains"};
+
+// One `patternProperties` entry: its compiled pattern (nullptr when the
+// pattern is invalid) and the schema for the members it finds.
+struct MemberPattern {
+  std::string_view text;
+  const re2::RE2* re = nullptr;
+  const Value* schema = nullptr;
+};
+
+// The first entry of each keyword in one schema mapping (later entries with
+// the same key are never consulted), and what every node checked against
+// the mapping reads again: `properties` by name, and the patterns of
+// `pattern` and `patternProperties`, compiled.
+struct KeywordTable {
+  std::array<const Value*, kKeywordCount> entry{};
+  bool has_pairs = false;
+  // Whether a keyword that reads member names is present: only then does a
+  // key cut off by the expansion limits matter.
+  bool reads_names = false;
+  std::unordered_map<std::string_view, const Value*> properties;  // first String key wins
+  std::vector<MemberPattern> patterns;
+  const re2::RE2* pattern = nullptr;  // `pattern` compiled; nullptr when absent or invalid
+
+  [[nodiscard]] const Value* get(Keyword k) const noexcept { return entry[k]; }
+  [[nodiscard]] const Value* get(Keyword k, ValueKind kind) const noexcept {
+    const Value* v = entry[k];
+    return v != nullptr && v->kind() == kind ? v : nullptr;
+  }
+};
+
+KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
+  KeywordTable table;
+  table.has_pairs = !schema.pairs().empty();
+  for (const ValuePair& pair : schema.pairs()) {
+    if (pair.key.kind() != ValueKind::String) continue;
+    const std::string_view name = pair.key.text();
+    for (std::size_t k = 0; k < kKeywordCount; ++k) {
+      if (kKeywordNames[k] == name) {
+        if (table.entry[k] == nullptr) table.entry[k] = &pair.value;
+        break;
+      }
+    }
+  }
+  if (const Value* pattern = table.get(kPattern, ValueKind::String)) {
+    table.pattern = patterns.compile(pattern->text());
+  }
+  if (const Value* properties = table.get(kProperties, ValueKind::Mapping)) {
+    table.properties.reserve(properties->pairs().size());
+    for (const ValuePair& pair : properties->pairs()) {
+      if (pair.key.kind() == ValueKind::String)
+        table.properties.try_emplace(pair.key.text(), &pair.value);
+    }
+  }
+  if (const Value* by_pattern = table.get(kPatternProperties, ValueKind::Mapping)) {
+    for (const ValuePair& pair : by_pattern->pairs()) {
+      if (pair.key.kind() != ValueKind::String) continue;
+      table.patterns.push_back({pair.key.text(), patterns.compile(pair.key.text()), &pair.value});
+    }
+  }
+  for (const Keyword k : {kRequired, kProperties, kPatternProperties, kAdditionalProperties,
+                          kPropertyNames, kDependencies}) {
+    table.reads_names |= table.entry[k] != nullptr;
+  }
+  return table;
+}
+
+// An instance path as a chain of frames on the native stack; spelled out
+// only when a failure is recorded.
+struct PathSegment {
+  const PathSegment* parent = nullptr;
+  std::string_view key;
+  std::size_t index = 0;
+  enum class Kind : std::uint8_t { Root, Key, Index } kind = Kind::Root;
+
+  [[nodiscard]] std::string text() const {
+    std::vector<const PathSegment*> chain;
+    for (const PathSegment* s = this; s != nullptr; s = s->parent) chain.push_back(s);
+    std::string out;
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      const PathSegment& s = *chain[i];
+      switch (s.kind) {
+        case Kind::Root:
+          out += '$';
+          break;
+        case Kind::Key:
+          out += '.';
+          out += s.key;
+          break;
+        case Kind::Index: {
+          char buf[24];
+          const auto r = std::to_chars(buf, buf + sizeof buf, s.index);
+          out += '[';
+          out.append(buf, r.ptr);
+          out += ']';
+          break;
+        }
+      }
+    }
+    return out;
+  }
+};
+
+// Where failures go: the validation's own sink keeps the first one in full;
+// the branches of anyOf, oneOf and not only count.
+struct Sink {
+  std::optional<SchemaError>* first = nullptr;
+  std::size_t count = 0;
+
+  template <class MakeMessage>
+  void fail(const YamlNode& node, const PathSegment& path, MakeMessage&& make_message) {
+    if (count++ == 0 && first != nullptr) {
+      *first = SchemaError{make_message(), path.text(), node.span};
+    }
+  }
+};
+
+std::string with_text(std::string_view before, std::string_view text, std::string_view after) {
+  std::string out;
+  out.reserve(before.size() + text.size() + after.size());
+  out += before;
+  out += text;
+  out += after;
+  return out;
+}
+
+template <class N>
+std::string decimal(N n) {
+  char buf[48];
+  const auto r = std::to_chars(buf, buf + sizeof buf, n);
+  return std::string(buf, r.ptr);
+}
+
+// "value {v} {relation} {b}".
+std::string number_message(double v, std::string_view relation, double b) {
+  return "value " + format_number(v) + " " + std::string(relation) + " " + format_number(b);
+}
+
+bool type_matches(std::string_view name, const Value& v) {
+  const ValueKind k = v.kind();
+  if (name == "null") return k == ValueKind::Null;
+  if (name == "boolean") return k == ValueKind::Bool;
+  if (name == "integer") {
+    if (k == ValueKind::Int || k == ValueKind::BigInt) return true;
+    return k == ValueKind::Float && std::isfinite(v.as_float()) &&
+           std::trunc(v.as_float()) == v.as_float();
+  }
+  if (name == "number") {
+    return k == ValueKind::Int || k == ValueKind::BigInt || k == ValueKind::Float;
+  }
+  if (name == "string") return k == ValueKind::String;
+  if (name == "array") return k == ValueKind::Sequence;
+  if (name == "object") return k == ValueKind::Mapping;
+  return true;
+}
+
+std::string_view json_type_name(const Value& v) {
+  const Value* at = &v;
+  while (at->kind() == ValueKind::Tagged) at = &at->inner();
+  switch (at->kind()) {
+    case ValueKind::Null:
+      return "null";
+    case ValueKind::Bool:
+      return "boolean";
+    case ValueKind::Int:
+    case ValueKind::BigInt:
+      return "integer";
+    case ValueKind::Float:
+      return "number";
+    case ValueKind::String:
+    case ValueKind::Timestamp:
+      return "string";
+    case ValueKind::Sequence:
+      return "array";
+    case ValueKind::Mapping:
+      return "object";
+    case ValueKind::Tagged:
+      break;
+  }
+  return "null";
+}
+
+// minLength and maxLength: an Int, or a finite integral Float saturated to
+// 64 bits.
+std::optional<std::int64_t> integer_bound(const Value& v) noexcept {
+  if (v.kind() == ValueKind::Int) return v.as_int();
+  if (v.kind() != ValueKind::Float) return std::nullopt;
+  const double f = v.as_float();
+  if (!std::isfinite(f) || std::trunc(f) != f) return std::nullopt;
+  if (f >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+  if (f <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(f);
+}
+
+std::size_t code_point_count(std::string_view text) noexcept {
+  std::size_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+bool is_multiple(const Value& instance, double v, const Value& divisor, double d) {
+  const std::optional<__int128> a = value_as_i128(instance);
+  const std::optional<__int128> m = value_as_i128(divisor);
+  if (a && m) return *a % *m == 0;
+  const double r = std::round(v / d);
+  const double diff = std::fabs(v - r * d);
+  const double tolerance = std::fmax(std::fabs(v), d) * 0x1p-52 * 8;
+  return !std::isnan(diff) && diff <= tolerance;
+}
+
+// Pairs of two mappings of equal size matched one to one (augmenting
+// paths), for when the greedy pass fails: equality across Int and Float is
+// not transitive, so greedy can miss a matching that exists.
+bool pairs_match(std::span<const ValuePair> a, std::span<const ValuePair> b) {
+  const std::size_t n = a.size();
+  std::vector<std::vector<std::size_t>> edges(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) {
+      if (json_equal(a[i].key, b[j].key) && json_equal(a[i].value, b[j].value)) {
+        edges[i].push_back(j);
+      }
+    }
+    if (edges[i].empty()) return false;
+  }
+  constexpr std::size_t kFree = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> owner(n, kFree);
+  std::vector<std::size_t> seen(n, kFree);
+  // Iterative augmenting-path search from each left vertex.
+  for (std::size_t start = 0; start < n; ++start) {
+    struct Step {
+      std::size_t left;
+      std::size_t next_edge;
+    };
+    std::vector<Step> stack{{start, 0}};
+    std::vector<std::size_t> via;  // right vertex taken at each level
+    bool found = false;
+    while (!stack.empty() && !found) {
+      Step& top = stack.back();
+      if (top.next_edge == edges[top.left].size()) {
+        stack.pop_back();
+        if (!via.empty()) via.pop_back();
+        continue;
+      }
+      const std::size_t right = edges[top.left][top.next_edge++];
+      if (seen[right] == start) continue;
+      seen[right] = start;
+      via.push_back(right);
+      if (owner[right] == kFree) {
+        found = true;
+        break;
+      }
+      stack.push_back({owner[right], 0});
+    }
+    if (!found) return false;
+    for (std::size_t level = 0; level < via.size(); ++level) owner[via[level]] = stack[level].left;
+  }
+  return true;
+}
+
+bool mappings_equal(const Value& a, const Value& b) {
+  const auto pa = a.pairs().view();
+  const auto pb = b.pairs().view();
+  if (pa.size() != pb.size()) return false;
+  std::vector<bool> used(pb.size(), false);
+  bool greedy = true;
+  for (const ValuePair& p : pa) {
+    bool matched = false;
+    for (std::size_t j = 0; j < pb.size() && !matched; ++j) {
+      if (!used[j] && json_equal(p.key, pb[j].key) && json_equal(p.value, pb[j].value)) {
+        used[j] = true;
+        matched = true;
+      }
+    }
+    if (!matched) {
+      greedy = false;
+      break;
+    }
+  }
+  return greedy || pairs_match(pa, pb);
+}
+
+// The members of one mapping node (the pairs whose key is a scalar, named
+// by the key's text as written), asked whether a name is present. Large
+// mappings answer from a set built on the first question.
+class Members {
+ public:
+  explicit Members(const YamlNode& node) : node_(node) {}
+
+  [[nodiscard]] bool has(std::string_view name) {
+    constexpr std::size_t kScanned = 16;
+    if (node_.pair_count() <= kScanned) {
+      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
+        const YamlNode& key = node_.key(i);
+        if (key.kind() == NodeKind::Scalar && key.text() == name) return true;
+      }
+      return false;
+    }
+    if (!names_) {
+      names_.emplace();
+      names_->reserve(node_.pair_count());
+      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
+        const YamlNode& key = node_.key(i);
+        if (key.kind() == NodeKind::Scalar) names_->insert(key.text());
+      }
+    }
+    return names_->contains(name);
+  }
+
+ private:
+  const YamlNode& node_;
+  std::optional<std::unordered_set<std::string_view>> names_;
+};
+
+// Whether two of `values` are json_equal. An open-addressing table keyed by
+// json_hash compares each value only with earlier ones of the same hash, so
+// distinct items cost one pass rather than every pair.
+bool has_equal_pair(std::span<const Value> values) {
+  constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+  std::size_t size = 16;
+  while (size < 2 * values.size()) size *= 2;
+  const std::size_t mask = size - 1;
+  std::vector<std::uint32_t> slots(size, kEmpty);
+  std::vector<std::uint64_t> hashes(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::uint64_t h = hashes[i] = json_hash(values[i]);
+    std::size_t slot = h & mask;
+    for (; slots[slot] != kEmpty; slot = (slot + 1) & mask) {
+      const std::uint32_t other = slots[slot];
+      if (hashes[other] == h && json_equal(values[other], values[i])) return true;
+    }
+    slots[slot] = static_cast<std::uint32_t>(i);
+  }
+  return false;
+}
+
+class Validator {
+ public:
+  Validator(const Value& root, ResolverMode mode) : root_(root), mode_(mode) {}
+
+  void validate(const YamlNode& node, const Value& schema, const PathSegment& path,
+                std::uint64_t ref_depth, Sink& sink) {
+    if (schema.kind() == ValueKind::Bool && !schema.as_bool()) {
+      sink.fail(node, path, [] { return std::string("value is not allowed (schema is false)"); });
+      return;
+    }
+    if (schema.kind() != ValueKind::Mapping) return;
+    const KeywordTable& kw = keywords(schema);
+    if (is_cut_off(node)) {
+      if (kw.has_pairs) sink.fail(node, path, cut_off_message);
+      return;
+    }
+    if (const Value* ref = kw.get(kRef, ValueKind::String)) {
+      follow_ref(node, ref->text(), path, ref_depth, sink);
+      return;
+    }
+    check_value(node, kw, path, sink);
+    if (node.kind() == NodeKind::Mapping) {
+      check_object(node, kw, path, sink);
+    } else if (node.kind() == NodeKind::Sequence) {
+      check_array(node, kw, path, sink);
+    }
+    check_combinators(node, kw, path, ref_depth, sink);
+  }
+
+ private:
+  static std::string cut_off_message() {
+    return "value could not be validated (alias expansion limit reached)";
+  }
+
+  const KeywordTable& keywords(const Value& schema) {
+    auto [it, fresh] = tables_.try_emplace(&schema);
+    if (fresh) it->second = build_keyword_table(schema, patterns_);
+    return it->second;
+  }
+
+  void check_value(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                   Sink& sink) {
+    const Value instance = node_to_shallow_value(node, mode_);
+    if (const Value* type = kw.get(kType)) check_type(node, *type, instance, path, sink);
+    const Value* enum_values = kw.get(kEnum, ValueKind::Sequence);
+    const Value* const_value = kw.get(kConst);
+    if (enum_values != nullptr || const_value != nullptr) {
+      bool cut_off = false;
+      const Value full = node_to_json_value_guarded(node, mode_, &cut_off);
+      if (cut_off) {
+        sink.fail(node, path, cut_off_message);
+      } else {
+        if (enum_values != nullptr) {
+          bool found = false;
+          for (const Value& allowed : enum_values->items()) {
+            if (json_equal(allowed, full)) {
+              found = true;
+              break;
+            }
+          }
+          if (!found) {
+            sink.fail(node, path,
+                      [] { return std::string("value is not one of the allowed enum values"); });
+          }
+        }
+        if (const_value != nullptr && !json_equal(*const_value, full)) {
+          sink.fail(node, path,
+                    [] { return std::string("value does not equal the required const"); });
+        }
+      }
+    }
+    if (const std::optional<double> v = keyword_as_f64(instance)) {
+      check_numbers(node, kw, instance, *v, path, sink);
+    }
+    if (instance.kind() == ValueKind::String) check_string(node, kw, instance.text(), path, sink);
+  }
+
+  void check_type(const YamlNode& node, const Value& type, const Value& instance,
+                  const PathSegment& path, Sink& sink) {
+    if (type.kind() == ValueKind::String) {
+      if (type_matches(type.text(), instance)) return;
+    } else if (type.kind() == ValueKind::Sequence) {
+      for (const Value& name : type.items()) {
+        if (name.kind() == ValueKind::String && type_matches(name.text(), instance)) return;
+      }
+    } else {
+      return;
+    }
+    sink.fail(node, path, [&] {
+      std::string expected;
+      if (type.kind() == ValueKind::String) {
+        expected = type.text();
+      } else {
+        for (const Value& name : type.items()) {
+          if (name.kind() != ValueKind::String) continue;
+          if (!expected.empty()) expected += " | ";
+          expected += name.text();
+        }
+      }
+      return "expected type " + expected + ", found " + std::string(json_type_name(instance));
+    });
+  }
+
+  void check_numbers(const YamlNode& node, const KeywordTable& kw, const Value& instance, double v,
+                     const PathSegment& path, Sink& sink) {
+    struct Bound {
+      Keyword keyword;
+      bool (*fails)(double, double);
+      std::string_view relation;
+    };
+    static constexpr Bound kBounds[] = {
+        {kMinimum, [](double v, double b) { return v < b; }, "is less than minimum"},
+        {kMaximum, [](double v, double b) { return v > b; }, "is greater than maximum"},
+        {kExclusiveMinimum, [](double v, double b) { return v <= b; }, "is not greater than"},
+        {kExclusiveMaximum, [](double v, double b) { return v >= b; }, "is not less than"},
+    };
+    for (const Bound& bound : kBounds) {
+      const Value* entry = kw.get(bound.keyword);
+      if (entry == nullptr) continue;
+      const std::optional<double> b = keyword_as_f64(*entry);
+      if (b && bound.fails(v, *b)) {
+        sink.fail(node, path, [&] { return number_message(v, bound.relation, *b); });
+      }
+    }
+    if (const Value* entry = kw.get(kMultipleOf)) {
+      const std::optional<double> d = keyword_as_f64(*entry);
+      if (d && *d > 0 && !is_multiple(instance, v, *entry, *d)) {
+        sink.fail(node, path, [&] { return number_message(v, "is not a multiple of", *d); });
+      }
+    }
+  }
+
+  void check_string(const YamlNode& node, const KeywordTable& kw, std::string_view text,
+                    const PathSegment& path, Sink& sink) {
+    const Value* min_entry = kw.get(kMinLength);
+    const Value* max_entry = kw.get(kMaxLength);
+    if (min_entry != nullptr || max_entry != nullptr) {
+      const auto length = static_cast<std::int64_t>(code_point_count(text));
+      if (min_entry != nullptr) {
+        if (const std::optional<std::int64_t> bound = integer_bound(*min_entry);
+            bound && length < *bound) {
+          sink.fail(node, path,
+                    [&] { return "string is shorter than minLength " + decimal(*bound); });
+        }
+      }
+      if (max_entry != nullptr) {
+        if (const std::optional<std::int64_t> bound = integer_bound(*max_entry);
+            bound && length > *bound) {
+          sink.fail(node, path,
+                    [&] { return "string is longer than maxLength " + decimal(*bound); });
+        }
+      }
+    }
+    if (const Value* pattern = kw.get(kPattern, ValueKind::String)) {
+      const re2::RE2* re = kw.pattern;
+      if (re == nullptr) {
+        sink.fail(node, path, [&] {
+          return with_text("schema has an invalid regex pattern /", pattern->text(), "/");
+        });
+      } else if (!pattern_search(*re, text)) {
+        sink.fail(node, path, [&] {
+          return with_text("string does not match pattern /", pattern->text(), "/");
+        });
+      }
+    }
+  }
+
+  // A member, item, property name or dependency: its own $ref nesting
+  // starts again at 0 (the shared budget still bounds the whole).
+  void validate_child(const YamlNode& node, const Value& schema, const PathSegment& path,
+                      Sink& sink) {
+    with_stack_guard([&] { validate(node, schema, path, 0, sink); });
+  }
+
+  void check_object(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                    Sink& sink) {
+    if (kw.reads_names) {
+      // A key the expansion limits cut off has no name: what it would match
+      // is unknown.
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        if (is_cut_off(node.key(i))) {
+          sink.fail(node.key(i), path, cut_off_message);
+          break;
+        }
+      }
+    }
+    Members members(node);
+    if (const Value* required = kw.get(kRequired, ValueKind::Sequence)) {
+      for (const Value& name : required->items()) {
+        if (name.kind() != ValueKind::String || members.has(name.text())) continue;
+        sink.fail(node, path,
+                  [&] { return with_text("missing required property '", name.text(), "'"); });
+      }
+    }
+    for (const MemberPattern& pattern : kw.patterns) {
+      if (pattern.re != nullptr) continue;
+      sink.fail(node, path, [&] {
+        return with_text("schema has an invalid regex pattern /", pattern.text, "/");
+      });
+    }
+    const bool has_properties = kw.get(kProperties, ValueKind::Mapping) != nullptr;
+    const Value* additional = kw.get(kAdditionalProperties);
+    if (has_properties || !kw.patterns.empty() || additional != nullptr) {
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        if (node.key(i).kind() != NodeKind::Scalar) continue;
+        const std::string_view name = node.key(i).text();
+        const YamlNode& value = node.value(i);
+        const PathSegment member{&path, name, 0, PathSegment::Kind::Key};
+        bool matched = false;
+        if (has_properties) {
+          if (const auto it = kw.properties.find(name); it != kw.properties.end()) {
+            matched = true;
+            validate_child(value, *it->second, member, sink);
+          }
+        }
+        for (const MemberPattern& pattern : kw.patterns) {
+          if (pattern.re == nullptr || !pattern_search(*pattern.re, name)) continue;
+          matched = true;
+          validate_child(value, *pattern.schema, member, sink);
+        }
+        if (matched || additional == nullptr) continue;
+        if (additional->kind() == ValueKind::Bool && !additional->as_bool()) {
+          sink.fail(value, member,
+                    [&] { return with_text("additional property '", name, "' is not allowed"); });
+        } else if (additional->kind() == ValueKind::Mapping) {
+          validate_child(value, *additional, member, sink);
+        }
+      }
+    }
+    const auto count = static_cast<std::int64_t>(node.pair_count());
+    check_count(node, kw.get(kMinProperties), count, false, "object has fewer than minProperties ",
+                path, sink);
+    check_count(node, kw.get(kMaxProperties), count, true, "object has more than maxProperties ",
+                path, sink);
+    if (const Value* names = kw.get(kPropertyNames)) {
+      for (std::size_t i = 0; i < node.pair_count(); ++i) {
+        const YamlNode& key = node.key(i);
+        if (key.kind() != NodeKind::Scalar) continue;
+        // The name stands alone, quoted so that it is always a string.
+        YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
+        name.span = key.span;
+        name.end_offset = key.span.offset;
+        name.end_line = key.span.line;
+        name.end_column = key.span.column;
+        const PathSegment member{&path, key.text(), 0, PathSegment::Kind::Key};
+        validate_child(name, *names, member, sink);
+      }
+    }
+    if (const Value* dependencies = kw.get(kDependencies, ValueKind::Mapping)) {
+      for (const ValuePair& dependency : dependencies->pairs()) {
+        if (dependency.key.kind() != ValueKind::String) continue;
+        const std::string_view name = dependency.key.text();
+        if (!members.has(name)) continue;
+        const Value& needs = dependency.value;
+        if (needs.kind() == ValueKind::Sequence) {
+          for (const Value& other : needs.items()) {
+            if (other.kind() != ValueKind::String || members.has(other.text())) continue;
+            sink.fail(node, path, [&] {
+              std::string message = with_text("property '", name, "' requires '");
+              message += other.text();
+              message += "' to also be present";
+              return message;
+            });
+          }
+        } else if (needs.kind() == ValueKind::Mapping || needs.kind() == ValueKind::Bool) {
+          validate_child(node, needs, path, sink);
+        }
+      }
+    }
+  }
+
+  // minItems, maxItems, minProperties, maxProperties: `entry` read as an
+  // integer bound (else ignored) against `count`.
+  static void check_count(const YamlNode& node, const Value* entry, std::int64_t count,
+                          bool is_maximum, std::string_view message, const PathSegment& path,
+                          Sink& sink) {
+    if (entry == nullptr) return;
+    const std::optional<std::int64_t> bound = integer_bound(*entry);
+    if (!bound || (is_maximum ? count <= *bound : count >= *bound)) return;
+    sink.fail(node, path, [&] { return std::string(message) + decimal(*bound); });
+  }
+
+  void check_array(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                   Sink& sink) {
+    const std::span<const YamlNode> items = node.items();
+    const auto count = static_cast<std::int64_t>(items.size());
+    check_count(node, kw.get(kMinItems), count, false, "array has fewer than minItems ", path,
+                sink);
+    check_count(node, kw.get(kMaxItems), count, true, "array has more than maxItems ", path, sink);
+    if (const Value* each = kw.get(kItems)) {
+      const Value* additional = kw.get(kAdditionalItems);
+      const bool by_position = each->kind() == ValueKind::Sequence;
+      const std::size_t positions = by_position ? each->items().size() : 0;
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        const PathSegment item{&path, {}, i, PathSegment::Kind::Index};
+        if (!by_position) {
+          validate_child(items[i], *each, item, sink);
+        } else if (i < positions) {
+          validate_child(items[i], each->items()[i], item, sink);
+        } else if (additional == nullptr) {
+          break;
+        } else if (additional->kind() == ValueKind::Bool && !additional->as_bool()) {
+          sink.fail(items[i], item, [&] {
+            return "array has more items than the " + decimal(positions) + " allowed";
+          });
+        } else if (additional->kind() == ValueKind::Mapping) {
+          validate_child(items[i], *additional, item, sink);
+        }
+      }
+    }
+    if (const Value* unique = kw.get(kUniqueItems, ValueKind::Bool);
+        unique != nullptr && unique->as_bool() && items.size() > 1) {
+      bool cut_off = false;
+      std::vector<Value> values;
+      values.reserve(items.size());
+      for (const YamlNode& item : items) {
+        values.push_back(node_to_json_value_guarded(item, mode_, &cut_off));
+      }
+      if (cut_off) {
+        sink.fail(node, path, cut_off_message);
+      } else if (has_equal_pair(values)) {
+        sink.fail(node, path, [] { return std::string("array items are not unique"); });
+      }
+    }
+    if (const Value* wanted = kw.get(kContains)) {
+      bool found = false;
+      for (std::size_t i = 0; i < items.size() && !found; ++i) {
+        found = passes(items[i], *wanted, PathSegment{&path, {}, i, PathSegment::Kind::Index}, 0);
+      }
+      if (!found) {
+        sink.fail(node, path,
+                  [] { return std::string("no array item matches the 'contains' schema"); });
+      }
+    }
+  }
+
+  // Validates into a sink that only counts; true when nothing failed.
+  bool passes(const YamlNode& node, const Value& schema, const PathSegment& path,
+              std::uint64_t ref_depth) {
+    Sink branch;
+    with_stack_guard([&] { validate(node, schema, path, ref_depth, branch); });
+    return branch.count == 0;
+  }
+
+  void check_combinators(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+                         std::uint64_t ref_depth, Sink& sink) {
+    if (const Value* all = kw.get(kAllOf, ValueKind::Sequence)) {
+      for (const Value& sub : all->items()) {
+        with_stack_guard([&] { validate(node, sub, path, ref_depth, sink); });
+      }
+    }
+    if (const Value* any = kw.get(kAnyOf, ValueKind::Sequence)) {
+      bool matched = false;
+      for (const Value& sub : any->items()) {
+        if (passes(node, sub, path, ref_depth)) {
+          matched = true;
+          break;
+        }
+      }
+      if (!matched) {
+        sink.fail(node, path,
+                  [] { return std::string("value does not match any of the anyOf schemas"); });
+      }
+    }
+    if (const Value* one = kw.get(kOneOf, ValueKind::Sequence)) {
+      std::size_t matches = 0;
+      for (const Value& sub : one->items()) matches += passes(node, sub, path, ref_depth);
+      if (matches != 1) {
+        sink.fail(node, path, [&] {
+          return "value matches " + decimal(matches) +
+                 " of the oneOf schemas (exactly one required)";
+        });
+      }
+    }
+    if (const Value* negated = kw.get(kNot)) {
+      if (passes(node, *negated, path, ref_depth)) {
+        sink.fail(node, path, [] { return std::string("value must not match the 'not' schema"); });
+      }
+    }
+  }
+
+  void follow_ref(const YamlNode& node, std::string_view ref, const PathSegment& path,
+                  std::uint64_t ref_depth, Sink& sink) {
+    if (ref_depth > limits::kMaxRefDepth || ref_budget_ == 0) {
+      sink.fail(node, path,
+                [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
+      return;
+    }
+    --ref_budget_;
+    const Value* target = resolve_pointer(ref);
+    if (target == nullptr) {
+      sink.fail(node, path, [&] { return with_text("unresolvable schema $ref '", ref, "'"); });
+      return;
+    }
+    with_stack_guard([&] { validate(node, *target, path, ref_depth + 1, sink); });
+  }
+
+  // A local JSON pointer ("#", "#/a/0") into the root schema.
+  const Value* resolve_pointer(std::string_view ref) const {
+    if (ref.empty() || ref.front() != '#') return nullptr;
+    if (ref.size() == 1) return &root_;
+    if (ref[1] != '/') return nullptr;
+    const Value* at = &root_;
+    std::string_view rest = ref.substr(2);
+    std::string segment;
+    while (true) {
+      const std::size_t slash = rest.find('/');
+      segment = unescape_segment(rest.substr(0, slash));
+      at = step_into(*at, segment);
+      if (at == nullptr || slash == std::string_view::npos) break;
+      rest = rest.substr(slash + 1);
+    }
+    return at;
+  }
+
+  static std::string replace_all(std::string text, std::string_view from, char to) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+      if (text.compare(i, from.size(), from) == 0) {
+        out += to;
+        i += from.size();
+      } else {
+        out += text[i++];
+      }
+    }
+    return out;
+  }
+
+  static std::string unescape_segment(std::string_view raw) {
+    if (raw.find('~') == std::string_view::npos) return std::string(raw);
+    return replace_all(replace_all(std::string(raw), "~1", '/'), "~0", '~');
+  }
+
+  static const Value* step_into(const Value& at, std::string_view segment) {
+    if (at.kind() == ValueKind::Mapping) {
+      for (const ValuePair& pair : at.pairs()) {
+        if (pair.key.kind() == ValueKind::String && pair.key.text() == segment) return &pair.value;
+      }
+      return nullptr;
+    }
+    if (at.kind() != ValueKind::Sequence) return nullptr;
+    std::string_view digits = segment;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (digits.empty()) return nullptr;
+    std::uint64_t index = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return nullptr;
+    }
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return nullptr;
+    if (index >= at.items().size()) return nullptr;
+    return &at.items()[index];
+  }
+
+  const Value& root_;
+  ResolverMode mode_;
+  std::uint64_t ref_budget_ = limits::kRefBudget;
+  std::unordered_map<const Value*, KeywordTable> tables_;
+  PatternCache patterns_;
+};
+
+}  // namespace
+
+std::optional<SchemaError> validate_document(const YamlNode& root, const Value& schema,
+                                             ResolverMode mode) {
+  std::optional<YamlNode> copy;
+  if (needs_preparation(root, mode)) copy.emplace(prepare_document(root, mode));
+  const YamlNode& tree = copy ? *copy : root;
+  std::optional<SchemaError> first;
+  Sink sink{&first};
+  Validator validator(schema, mode);
+  const PathSegment path;
+  with_stack_guard([&] { validator.validate(tree, schema, path, 0, sink); });
+  return first;
+}
+
+bool schema_accepts_everything(const Value& schema) noexcept {
+  if (schema.kind() == ValueKind::Mapping) return schema.pairs().empty();
+  return schema.kind() != ValueKind::Bool || schema.as_bool();
+}
+
+bool json_equal(const Value& a, const Value& b) {
+  const ValueKind ka = a.kind();
+  const ValueKind kb = b.kind();
+  if (ka == ValueKind::Int && kb == ValueKind::Float) {
+    return static_cast<double>(a.as_int()) == b.as_float();
+  }
+  if (ka == ValueKind::Float && kb == ValueKind::Int) {
+    return a.as_float() == static_cast<double>(b.as_int());
+  }
+  if (ka == ValueKind::Sequence && kb == ValueKind::Sequence) {
+    if (a.items().size() != b.items().size()) return false;
+    for (std::size_t i = 0; i < a.items().size(); ++i) {
+      if (!with_stack_guard([&] { return json_equal(a.items()[i], b.items()[i]); })) return false;
+    }
+    return true;
+  }
+  if (ka == ValueKind::Mapping && kb == ValueKind::Mapping) {
+    return with_stack_guard([&] { return mappings_equal(a, b); });
+  }
+  return a == b;
+}
+
+namespace {
+
+std::uint64_t mix(std::uint64_t h) noexcept {
+  h ^= h >> 30;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 27;
+  h *= 0x94d049bb133111ebull;
+  return h ^ (h >> 31);
+}
+
+std::uint64_t combine(std::uint64_t seed, std::uint64_t h) noexcept {
+  return mix(seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)));
+}
+
+// Int, Float and a BigInt that fits a double hash as that double, so the
+// numbers json_equal joins across kinds meet in one bucket.
+std::uint64_t number_hash(double d) noexcept {
+  if (std::isnan(d)) return mix(0x4e614e);  // never equal to anything
+  if (d == 0) d = 0.0;                      // -0.0 == 0.0
+  return mix(std::bit_cast<std::uint64_t>(d) ^ 0x6e756d);
+}
+
+}  // namespace
+
+std::uint64_t json_hash(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Null:
+      return mix(1);
+    case ValueKind::Bool:
+      return mix(2 + static_cast<std::uint64_t>(v.as_bool()));
+    case ValueKind::Int:
+      return number_hash(static_cast<double>(v.as_int()));
+    case ValueKind::Float:
+      return number_hash(v.as_float());
+    case ValueKind::BigInt: {
+      // Equal literals in any base or spelling have the same nearest
+      // double; beyond the double range they share one bucket.
+      const double d = big_int_to_double(v.text(), v.big_int_base());
+      return std::isfinite(d) ? number_hash(d) : mix(3);
+    }
+    case ValueKind::String:
+      return combine(5, std::hash<std::string_view>{}(v.text()));
+    case ValueKind::Sequence: {
+      std::uint64_t h = mix(7 + v.items().size());
+      for (const Value& item : v.items()) {
+        h = combine(h, with_stack_guard([&] { return json_hash(item); }));
+      }
+      return h;
+    }
+    case ValueKind::Mapping: {
+      // A sum, so that pair order does not matter.
+      std::uint64_t sum = 0;
+      for (const ValuePair& pair : v.pairs()) {
+        sum +=
+            with_stack_guard([&] { return combine(json_hash(pair.key), json_hash(pair.value)); });
+      }
+      return combine(mix(8 + v.pairs().size()), sum);
+    }
+    case ValueKind::Timestamp:
+    case ValueKind::Tagged:
+      // Never made from a document; one bucket each is enough.
+      return mix(static_cast<std::uint64_t>(v.kind()) + 100);
+  }
+  return 0;
+}
+
+std::optional<double> keyword_as_f64(const Value& v) noexcept {
+  switch (v.kind()) {
+    case ValueKind::Int:
+    case ValueKind::BigInt:
+    case ValueKind::Float:
+      return value_as_f64(v);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<__int128> value_as_i128(const Value& v) noexcept {
+  if (v.kind() == ValueKind::Int) return v.as_int();
+  if (v.kind() != ValueKind::BigInt) return std::nullopt;
+  const unsigned base = v.big_int_base();
+  std::string_view text = v.text();
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  using U = unsigned __int128;
+  const U limit = (U{1} << 127) - (negative ? 0 : 1);
+  U magnitude = 0;
+  bool any = false;
+  for (const char c : text) {
+    if (c == '_') continue;
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    if (digit >= base) return std::nullopt;
+    if (magnitude > (limit - digit) / base) return std::nullopt;
+    magnitude = magnitude * base + digit;
+    any = true;
+  }
+  if (!any) return std::nullopt;
+  if (negative)
+    return magnitude == (U{1} << 127) ? std::numeric_limits<__int128>::min()
+                                      : -static_cast<__int128>(magnitude);
+  return static_cast<__int128>(magnitude);
+}
+
+std::string format_number(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  // The shortest digits that read back, then written out without exponent
+  // (fixed form alone would spell a large float's exact binary value).
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  const std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
+  const std::size_t e = text.find('e');
+  std::string_view mantissa = text.substr(0, e);
+  int exponent = 0;
+  std::from_chars(text.data() + e + 1 + (text[e + 1] == '+'), text.data() + text.size(), exponent);
+  std::string out;
+  if (mantissa.front() == '-') {
+    out += '-';
+    mantissa.remove_prefix(1);
+  }
+  std::string digits;
+  for (const char c : mantissa) {
+    if (c != '.') digits += c;
+  }
+  const long point = exponent + 1L;  // digits before the decimal point
+  const long size = static_cast<long>(digits.size());
+  if (point >= size) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - size), '0');
+  } else if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(point));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(point));
+  }
+  return out;
+}
+
+}  // namespace ostrevane::schema

@@ -1,0 +1,83 @@
+// Schema validation of one composed document.
+//
+// Input: the root of the document (borrowed, never changed), the schema as
+// a `Value` (converted from the Python schema object by the caller; borrowed
+// for the call), and the ResolverMode the load reads scalars in (0, 1 or 2:
+// validation reads values as the load returns them). Output: the first
+// failure in check order (message, instance path, position), or nothing
+// when the document passes. Later failures are only counted.
+//
+// Steps: the pre-passes (prepass.hpp) make a private copy with aliases
+// expanded and merge keys applied; validate_node then checks it against the
+// schema: boolean schemas, local "$ref" (JSON pointers into the schema, with
+// the nesting and budget limits of util/limits.hpp), type, enum, const, the
+// numeric bounds and multipleOf, minLength, maxLength, pattern, the object
+// keywords (required, properties, patternProperties, additionalProperties,
+// minProperties, maxProperties, propertyNames, dependencies), the array
+// keywords (minItems, maxItems, items, additionalItems, uniqueItems,
+// contains), allOf, anyOf, oneOf and not. Unknown keywords, and keywords
+// whose value has the wrong type, are ignored. Nothing raises: every problem
+// of the schema is a recorded failure or is ignored.
+//
+// Members and items: a member is a pair whose key is a scalar, named by the
+// key's text as written (1, "1" and !!int 1 are all "1"); its path is
+// "{object path}.{name}", an item's "{array path}[{index}]", unescaped.
+// Each member, item, property name and dependency check starts its own
+// "$ref" nesting count at 0; the budget is shared by the whole validation.
+//
+// Cost: each schema mapping's keywords are found once per call (a table per
+// mapping, with `properties` by name and `patternProperties` compiled), each
+// distinct pattern is compiled once per call, instance paths are spelled
+// only for the failure that is reported, the branches of anyOf, oneOf, not
+// and contains only count their failures, and uniqueItems compares only
+// items of equal json_hash. Every recursive step runs through
+// with_stack_guard.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "resolver/resolver.hpp"
+#include "roundtrip/node.hpp"
+#include "scanner/token.hpp"
+#include "value/value.hpp"
+
+namespace ostrevane::schema {
+
+struct SchemaError {
+  std::string message;
+  std::string path;  // "$", "$.key", "$[0]", ...
+  Span span;         // the offending node's start; an alias's own for an expanded alias
+};
+
+// The first failure of `root` against `schema`, or nothing.
+[[nodiscard]] std::optional<SchemaError> validate_document(const YamlNode& root,
+                                                           const Value& schema, ResolverMode mode);
+
+// True for a schema that accepts every document (true, any other value that
+// is not false or a mapping, an empty mapping): no need to read one.
+[[nodiscard]] bool schema_accepts_everything(const Value& schema) noexcept;
+
+// JSON equality: Int and Float by value, sequences item by item, mappings
+// as multisets of pairs (order and repeats both matter), everything else by
+// Value's own ==.
+[[nodiscard]] bool json_equal(const Value& a, const Value& b);
+
+// A hash that agrees with json_equal: values it calls equal hash alike
+// (numbers by their double, -0.0 as 0.0; mappings whatever their pair
+// order).
+[[nodiscard]] std::uint64_t json_hash(const Value& v);
+
+// Int, BigInt (in any base) and Float as a double; nothing for other kinds.
+[[nodiscard]] std::optional<double> keyword_as_f64(const Value& v) noexcept;
+
+// Int, or a BigInt that fits, as a 128-bit integer; nothing otherwise.
+[[nodiscard]] std::optional<__int128> value_as_i128(const Value& v) noexcept;
+
+// A number as messages write it: the shortest text that reads back, without
+// exponent ("3", "2.5", "100000000000000000000"); NaN, inf, -inf.
+[[nodiscard]] std::string format_number(double v);
+
+}  // namespace ostrevane::schema

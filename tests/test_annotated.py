@@ -1,0 +1,366 @@
+"""OPT_ANNOTATED: containers and scalars that carry their source positions."""
+
+import copy
+import datetime
+import pickle
+
+import pytest
+
+import ostrevane as o
+from ostrevane import (
+    OstrevaneAnnotatedDict,
+    OstrevaneAnnotatedFloat,
+    OstrevaneAnnotatedInt,
+    OstrevaneAnnotatedList,
+    OstrevaneAnnotatedStr,
+)
+from ostrevane.exceptions import OstrevaneComplexKeyError, OstrevaneParseError
+
+ANN = o.OPT_ANNOTATED
+NUM = o.OPT_ANNOTATE_NUMBERS
+
+FIELDS = ("__line__", "__column__", "__file__", "__end_line__", "__end_column__",
+          "__offset__", "__end_offset__", "__source_tag__", "__source_target__")
+
+
+def annotation(obj):
+    return tuple(getattr(obj, name) for name in FIELDS)
+
+
+def position(obj):
+    return (obj.__line__, obj.__column__, obj.__end_line__, obj.__end_column__,
+            obj.__offset__, obj.__end_offset__)
+
+
+class MyDict(OstrevaneAnnotatedDict):
+    pass
+
+
+class MyList(OstrevaneAnnotatedList):
+    pass
+
+
+class MyStr(OstrevaneAnnotatedStr):
+    pass
+
+
+# ---------------------------------------------------------------------------
+# What the conversion makes.
+
+def test_the_example_document():
+    d = o.loads("a: [1, x]\n", option=ANN)
+    assert type(d) is OstrevaneAnnotatedDict
+    assert (d.__line__, d.__column__, d.__file__) == (1, 1, None)
+    (key,) = d
+    assert type(key) is OstrevaneAnnotatedStr and key == "a"
+    items = d["a"]
+    assert type(items) is OstrevaneAnnotatedList
+    assert type(items[0]) is int and items[0] == 1
+    assert type(items[1]) is OstrevaneAnnotatedStr and items[1] == "x"
+    numbered = o.loads("a: [1, x]\n", option=ANN | NUM)
+    assert type(numbered["a"][0]) is OstrevaneAnnotatedInt
+
+
+TEXT = "top:\n  list:\n    - one\n    - 'two'\n  n: 12\nend: |\n  text\n"
+
+
+def test_positions_of_containers_keys_and_scalars():
+    d = o.loads(TEXT, option=ANN)
+    top = d["top"]
+    assert position(d) == (1, 1, 8, 1, 0, len(TEXT))
+    assert position(top) == (2, 3, 5, 8, 7, 42)
+    keys = list(top)
+    assert position(keys[0]) == (2, 3, 2, 7, 7, 11)
+    assert position(top["list"]) == (3, 5, 4, 12, 17, 34)
+    assert position(top["list"][1]) == (4, 7, 4, 12, 29, 34)
+    assert top["list"][1].__style__ == "single"
+    assert d["end"].__style__ == "literal"
+
+
+def test_offsets_slice_the_source():
+    raw = TEXT.encode()
+    d = o.loads(TEXT, option=ANN)
+    assert raw[d["top"]["list"][1].__offset__:d["top"]["list"][1].__end_offset__] == b"'two'"
+    assert raw[d["top"]["list"].__offset__:d["top"]["list"].__end_offset__] == \
+        b"- one\n    - 'two'"
+
+
+@pytest.mark.parametrize("text, style", [
+    ("x", "plain"), ("'x'", "single"), ('"x"', "double"), ("|\n x\n", "literal"),
+    (">\n x\n", "folded"),
+])
+def test_scalar_styles(text, style):
+    assert o.loads("k: " + text, option=ANN)["k"].__style__ == style
+
+
+def test_plain_values_stay_plain():
+    d = o.loads(f"a: true\nb: ~\nc: {2**70}\nd: 1.5\ne: 7\n", option=ANN)
+    assert [type(v) for v in d.values()] == [bool, type(None), int, float, int]
+    numbered = o.loads(f"c: {2**70}\nd: 1.5\ne: 7\n", option=ANN | NUM)
+    assert type(numbered["c"]) is int
+    assert type(numbered["d"]) is OstrevaneAnnotatedFloat and numbered["d"] == 1.5
+    assert type(numbered["e"]) is OstrevaneAnnotatedInt and numbered["e"] == 7
+    assert numbered["e"].__column__ == 4
+
+
+def test_annotated_scalars_are_their_plain_values():
+    d = o.loads("a: x\nb: 3\nc: 2.5\n", option=ANN | NUM)
+    assert isinstance(d["a"], str) and d["a"] == "x" and hash(d["a"]) == hash("x")
+    assert isinstance(d["b"], int) and d["b"] + 1 == 4
+    assert isinstance(d["c"], float) and d["c"] * 2 == 5.0
+    assert {"x": 1}[d["a"]] == 1
+
+
+def test_timestamps_under_pyyaml_compat():
+    assert o.loads("d: 2001-12-14\n", option=ANN | o.OPT_PYYAML_COMPAT)["d"] == \
+        datetime.date(2001, 12, 14)
+    plain = o.loads("d: 2001-12-14\n", option=ANN | o.OPT_TIMESTAMPS)["d"]
+    assert type(plain) is OstrevaneAnnotatedStr
+
+
+def test_aliases_share_objects():
+    d = o.loads("base: &b {x: 1}\nuse: *b\ns: &s text\nt: *s\n", option=ANN)
+    assert d["use"] is d["base"]
+    assert position(d["use"]) == position(d["base"])
+    assert d["t"] is d["s"]
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("b: &b {x: 1}\nm: {<<: *b, y: 2}\n", {"x": 1, "y": 2}),
+    ("b: &b {x: 1}\nm: {x: 5, <<: *b}\n", {"x": 5}),
+    ("b: &b {x: 1}\nm: {<<: *b, x: 5}\n", {"x": 5}),
+    ("b: &b {x: 1}\nc: &c {x: 2, z: 3}\nm: {<<: [*b, *c]}\n", {"x": 1, "z": 3}),
+    ("m: {<<: 5}\n", {"<<": 5}),
+    ("m: {<<: [5, {a: 1}, 6]}\n", {"<<": [5, 6], "a": 1}),
+])
+def test_merges(text, expected):
+    m = o.loads(text, option=ANN)["m"]
+    assert m == expected
+    assert type(m) is OstrevaneAnnotatedDict
+    for key in m:
+        assert type(key) is OstrevaneAnnotatedStr
+
+
+def test_collection_keys_are_plain_tuples():
+    d = o.loads("? [1, 2]\n: a\n? {k: v}\n: b\n", option=ANN)
+    assert list(d) == [(1, 2), (("k", "v"),)]
+    assert type(list(d)[1][0][0]) is str
+
+
+def test_custom_tags_reach_the_callbacks():
+    seen = []
+
+    def handler(value):
+        seen.append(value)
+        return ("wrapped", dict(value))
+
+    d = o.loads("a: &x !thing {k: 1}\nb: *x\n", option=ANN, tags={"!thing": handler})
+    assert type(seen[0]) is OstrevaneAnnotatedDict and seen[0].__source_tag__ == "!thing"
+    assert d["a"] == ("wrapped", {"k": 1})
+    assert d["b"] is d["a"]
+
+
+def test_custom_tag_without_callback_is_the_source_tag():
+    d = o.loads("a: !thing {k: 1}\ns: !other text\n", option=ANN)
+    assert d["a"].__source_tag__ == "!thing"
+    assert (d["a"].is_secret, d["a"].is_env_var, d["a"].is_include) == (False, False, False)
+    assert d["s"].__source_tag__ == "!other"
+    assert o.loads("a: !!str 1\n", option=ANN)["a"].__source_tag__ is None
+
+
+def test_empty_text_gives_none():
+    assert o.loads("", option=ANN) is None
+    assert o.loads_all("", option=ANN) == []
+
+
+# ---------------------------------------------------------------------------
+# Files and directives.
+
+def test_file_names_with_includes(tmp_path):
+    (tmp_path / "inc.yaml").write_text("x: [1]\n")
+    d = o.loads("a: !include inc.yaml\nb: {}\n", option=ANN | o.OPT_INCLUDES,
+                include_dir=str(tmp_path))
+    assert d.__file__ == str(tmp_path / "<root>")
+    assert d["b"].__file__ == d.__file__
+    inc = d["a"]
+    assert inc.__file__ == str(tmp_path / "inc.yaml")
+    assert inc["x"].__file__ == inc.__file__
+    assert (inc.__source_tag__, inc.__source_target__) == ("!include", "inc.yaml")
+    assert (inc.is_include, inc.is_secret, inc.is_env_var) == (True, False, False)
+    assert inc["x"].__source_tag__ is None
+    assert list(inc)[0].__file__ == str(tmp_path / "inc.yaml")
+
+
+def test_root_path_names_file_zero():
+    d = o.loads("a: 1\n", option=ANN, root_path="conf/main.yaml")
+    assert d.__file__ == "conf/main.yaml"
+    assert list(d)[0].__file__ == "conf/main.yaml"
+
+
+def test_env_var_scalars(monkeypatch):
+    monkeypatch.setenv("OSV_TEST_VALUE", "hello")
+    d = o.loads("a: !env_var OSV_TEST_VALUE\n", option=ANN | o.OPT_ENV_VAR)
+    assert d["a"] == "hello" and type(d["a"]) is OstrevaneAnnotatedStr
+    assert (d["a"].__source_tag__, d["a"].__source_target__) == ("!env_var", "OSV_TEST_VALUE")
+    assert (d["a"].is_env_var, d["a"].is_include) == (True, False)
+
+
+def test_errors_of_the_checking_decode(tmp_path):
+    with pytest.raises(OstrevaneParseError) as info:
+        o.loads("a: [1\n", option=ANN)
+    assert (info.value.line, info.value.column) == (2, 1)
+    (tmp_path / "inc.yaml").write_text("? [1]\n: x\n")
+    with pytest.raises(OstrevaneComplexKeyError) as info:
+        o.loads("a: !include inc.yaml\n", option=ANN | o.OPT_INCLUDES | o.OPT_REJECT_COMPLEX_KEYS,
+                include_dir=str(tmp_path))
+    assert info.value.file == str(tmp_path / "inc.yaml")
+
+
+# ---------------------------------------------------------------------------
+# loads_all.
+
+def test_loads_all_annotated_road():
+    docs = o.loads_all("a: &x [1]\nb: *x\n---\n---\n- q\n", option=ANN)
+    assert len(docs) == 3
+    assert docs[0]["a"] is docs[0]["b"]
+    assert docs[1] is None
+    assert docs[2] == ["q"] and docs[2].__line__ == 5
+    assert all(d.__file__ is None for d in (docs[0], docs[2]))
+
+
+def test_loads_all_anchors_stay_in_their_document():
+    with pytest.raises(OstrevaneParseError):
+        o.loads_all("a: &x 1\n---\nb: *x\n", option=ANN)
+
+
+# ---------------------------------------------------------------------------
+# The container classes.
+
+def test_constructors():
+    d = OstrevaneAnnotatedDict()
+    assert d == {} and (d.__line__, d.__file__, d.is_include) == (0, None, False)
+    d = OstrevaneAnnotatedDict({"a": 1}, b=2)
+    assert d == {"a": 1, "b": 2} and annotation(d) == (0, 0, None, 0, 0, 0, 0, None, None)
+    assert OstrevaneAnnotatedList([1, 2]) == [1, 2]
+    assert OstrevaneAnnotatedDict.__module__ == "ostrevane"
+    assert OstrevaneAnnotatedList.__module__ == "ostrevane"
+    assert OstrevaneAnnotatedDict.__text_signature__ == "(*_args, **_kwargs)"
+
+
+def test_setstate():
+    d = OstrevaneAnnotatedDict()
+    assert d.__setstate__((1, 2, None, 3, 4, None, None, 5, 6)) is None
+    assert annotation(d) == (1, 2, None, 3, 4, 5, 6, None, None)
+    d.__setstate__((1, 2, "f", 3, 4, "!include", "x.yaml", 5, 6))
+    assert (d.__file__, d.__source_tag__, d.__source_target__, d.is_include) == \
+        ("f", "!include", "x.yaml", True)
+
+
+@pytest.mark.parametrize("state, error, message", [
+    ((1, 2, None, 3, 4, None, None, 5), ValueError,
+     "expected tuple of length 9, but got tuple of length 8"),
+    ([1, 2, None, 3, 4, None, None, 5, 6], TypeError,
+     "'list' object is not an instance of 'tuple'"),
+    ((-1, 2, None, 3, 4, None, None, 5, 6), OverflowError, None),
+    ((2**32, 2, None, 3, 4, None, None, 5, 6), OverflowError,
+     "out of range integral type conversion attempted"),
+    ((1, 2, 3, 3, 4, None, None, 5, 6), TypeError, "'int' object is not an instance of 'str'"),
+    ((1, "2", None, 3, 4, None, None, 5, 6), TypeError,
+     "'str' object is not an instance of 'int'"),
+])
+def test_setstate_errors_leave_the_annotation(state, error, message):
+    lst = OstrevaneAnnotatedList()
+    lst.__setstate__((7, 7, "f", 7, 7, None, None, 7, 7))
+    with pytest.raises(error) as info:
+        lst.__setstate__(state)
+    if message is not None:
+        assert str(info.value) == message
+    assert info.value.__notes__ == ["while processing 'state'"]
+    assert annotation(lst) == (7, 7, "f", 7, 7, 7, 7, None, None)
+
+
+def test_reduce_shapes():
+    d = o.loads("a: 1\n", option=ANN)
+    cls, args, state, items, pairs = d.__reduce__()
+    assert (cls, args, items) == (OstrevaneAnnotatedDict, (), None)
+    assert state == (1, 1, None, 1, 5, None, None, 0, 4)
+    assert list(pairs) == [("a", 1)]
+    lst = o.loads("- 1\n", option=ANN)
+    cls, args, state, items, pairs = lst.__reduce__()
+    assert (cls, args, pairs) == (OstrevaneAnnotatedList, (), None)
+    assert list(items) == [1]
+
+
+COPIES = {
+    "pickle": lambda v: pickle.loads(pickle.dumps(v)),
+    "copy": copy.copy,
+    "deepcopy": copy.deepcopy,
+}
+
+
+@pytest.mark.parametrize("how", sorted(COPIES))
+def test_copies_keep_class_contents_and_annotation(how, tmp_path):
+    (tmp_path / "inc.yaml").write_text("- x\n")
+    d = o.loads("a: {b: 1.5}\nl: !include inc.yaml\n", option=ANN | NUM | o.OPT_INCLUDES,
+                include_dir=str(tmp_path))
+    c = COPIES[how](d)
+    assert type(c) is OstrevaneAnnotatedDict and c == d
+    assert annotation(c) == annotation(d)
+    assert type(c["l"]) is OstrevaneAnnotatedList and annotation(c["l"]) == annotation(d["l"])
+    assert (c["l"] is d["l"]) == (how == "copy")
+    scalar = c["l"][0]
+    assert type(scalar) is OstrevaneAnnotatedStr
+    assert annotation(scalar) == annotation(d["l"][0])
+    assert scalar.__style__ == "plain"
+    number = c["a"]["b"]
+    assert type(number) is OstrevaneAnnotatedFloat and annotation(number) == annotation(d["a"]["b"])
+
+
+@pytest.mark.parametrize("how", sorted(COPIES))
+def test_scalar_copies(how):
+    d = o.loads("a: 'x'\nb: 7\n", option=ANN | NUM)
+    for value in d.values():
+        c = COPIES[how](value)
+        assert type(c) is type(value) and c == value
+        assert annotation(c) == annotation(value) and c.__style__ == value.__style__
+
+
+@pytest.mark.parametrize("how", sorted(COPIES))
+def test_python_subclasses_copy_as_themselves(how):
+    d = MyDict({"a": 1})
+    d.__setstate__((1, 2, "f", 3, 4, None, None, 5, 6))
+    c = COPIES[how](d)
+    assert type(c) is MyDict and c == {"a": 1} and annotation(c) == annotation(d)
+    lst = MyList([1])
+    assert type(COPIES[how](lst)) is MyList
+    s = MyStr("v", 1, 2, None, 3, 4, "double", None, None, 5, 6)
+    s.extra = "kept"
+    cs = COPIES[how](s)
+    assert type(cs) is MyStr and cs == "v" and cs.extra == "kept"
+    assert annotation(cs) == annotation(s) and cs.__style__ == "double"
+
+
+def test_scalar_classes_come_from_the_package():
+    s = OstrevaneAnnotatedStr("v", 1, 2, "f", 3, 4, "plain", "!secret", "key", 5, 6)
+    assert (s.is_secret, s.is_env_var, s.is_include) == (True, False, False)
+    assert OstrevaneAnnotatedStr.__module__ == "ostrevane"
+    assert isinstance(OstrevaneAnnotatedInt(3, 1, 1, None, 1, 2, "plain", None, None, 0, 1), int)
+
+
+def test_annotated_containers_are_ordinary_containers():
+    d = o.loads("a: [1]\n", option=ANN)
+    d["b"] = 2
+    d["a"].append(3)
+    assert d == {"a": [1, 3], "b": 2}
+    assert d.__end_line__ == 1
+    with pytest.raises(TypeError):
+        hash(d)
+    with pytest.raises(AttributeError):
+        d.__line__ = 5
+
+
+def test_schema_checks_the_annotated_document():
+    assert o.loads("a: 1\n", option=ANN, schema={"type": "object"}) == {"a": 1}
+    with pytest.raises(o.exceptions.OstrevaneSchemaError) as info:
+        o.loads("a: 1\n", option=ANN, schema={"type": "array"})
+    assert (info.value.line, info.value.column) == (1, 1)
