@@ -1,7 +1,9 @@
 """What works so far: loading YAML into Python objects (loads, loads_all),
-round-trip documents that keep the text as written (OPT_ROUND_TRIP),
+round-trip documents that keep the text as written (OPT_ROUND_TRIP) and
+can be edited with their comments kept,
 writing Python objects as YAML and JSON (dumps, to_json), a represent
-callback that chooses styles and comments, the option constants, and the two functions that read the head of a YAML text (its %YAML
+callback that chooses styles and comments, the option constants, and the
+two functions that read the head of a YAML text (its %YAML
 version and its schema reference)."""
 
 import sys
@@ -56,6 +58,13 @@ def main(path):
     print(doc.to_yaml().decode(), end="")
     print(f"  to_dict() -> {doc.to_dict()!r}")
     print(f"  to_json   -> {ostrevane.to_json(doc).decode()}")
+
+    # Editing: the changed values are written in place, every comment and
+    # style around them kept.
+    doc["service"]["port"] = 9090
+    doc["service"]["tags"] = ["fast", "exact"]
+    print("  after doc['service']['port'] = 9090 and a new 'tags' list:")
+    print(doc.to_yaml().decode(), end="")
 
     options = [name for name in ostrevane.__all__ if name.startswith("OPT_")]
     print(f"{len(options)} option constants, for example:")

@@ -9,6 +9,7 @@
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/document/borrow_rules.hpp"
 #include "ffi/document/document_reading.hpp"
+#include "ffi/document/editing.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/write_back.hpp"
 #include "roundtrip/document/document_text.hpp"
@@ -192,6 +193,7 @@ PyType_Slot g_document_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(&document_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&document_repr)},
     {Py_mp_subscript, reinterpret_cast<void*>(&document_subscript)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(&document_ass_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(&document_length)},
     {Py_sq_contains, reinterpret_cast<void*>(&document_contains)},
     {Py_tp_methods, g_document_methods},

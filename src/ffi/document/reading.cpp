@@ -1,6 +1,8 @@
 #include "ffi/document/reading.hpp"
 
+#include <ranges>
 #include <utility>
+#include <vector>
 
 #include "ffi/document/view.hpp"
 #include "resolver/resolver.hpp"
@@ -35,12 +37,14 @@ std::optional<std::string_view> str_value_of(const YamlNode& key,
   return std::nullopt;
 }
 
-// The pair of `mapping` that `key` designates: the last match.
-PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& reader,
-                                                        const YamlNode& mapping, PyObject* key) {
+// Tests the pairs of `mapping` against `key`, in the order `pairs` gives,
+// until `found(i)` returns true.
+template <class Pairs, class Found>
+PyResult<void> scan_matching_pairs(const DocumentReader& reader, const YamlNode& mapping,
+                                   PyObject* key, Pairs&& pairs, Found&& found) {
   if (PyUnicode_CheckExact(key)) {
     if (const std::optional<std::string_view> text = str_text(key)) {
-      for (std::size_t i = mapping.pair_count(); i-- > 0;) {
+      for (const std::size_t i : pairs) {
         const YamlNode& k = mapping.key(i);
         if (k.kind() != NodeKind::Scalar) continue;
         // Resolving costs more than comparing: only a key with the same
@@ -48,15 +52,15 @@ PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& re
         // as a merge key (it converts to "<<").
         if (k.text() != *text && *text != kMergeKey) continue;
         const std::optional<std::string_view> value = str_value_of(k, reader.settings());
-        if (value && *value == *text) return i;
+        if (value && *value == *text && found(i)) return {};
       }
-      return std::nullopt;
+      return {};
     }
   }
-  for (std::size_t i = mapping.pair_count(); i-- > 0;) {
-    if (OSV_TRY(key_node_matches(reader, mapping.key(i), key))) return i;
+  for (const std::size_t i : pairs) {
+    if (OSV_TRY(key_node_matches(reader, mapping.key(i), key)) && found(i)) return {};
   }
-  return std::nullopt;
+  return {};
 }
 
 // Collects the leaves below `node` into `out`; `path` holds the keys and
@@ -194,6 +198,30 @@ PyResult<bool> key_node_matches(const DocumentReader& reader, const YamlNode& ke
   PyError error = std::move(converted.error());
   if (error.is_fault() || !error.matches(PyExc_Exception)) return std::unexpected(std::move(error));
   return false;
+}
+
+PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& reader,
+                                                        const YamlNode& mapping, PyObject* key) {
+  std::optional<std::size_t> match;
+  const auto last_first =
+      std::views::iota(std::size_t{0}, mapping.pair_count()) | std::views::reverse;
+  OSV_TRY(scan_matching_pairs(reader, mapping, key, last_first, [&](std::size_t i) {
+    match = i;
+    return true;
+  }));
+  return match;
+}
+
+PyResult<std::vector<std::size_t>> all_matching_pairs(const DocumentReader& reader,
+                                                      const YamlNode& mapping, PyObject* key) {
+  std::vector<std::size_t> matches;
+  OSV_TRY(scan_matching_pairs(reader, mapping, key,
+                              std::views::iota(std::size_t{0}, mapping.pair_count()),
+                              [&](std::size_t i) {
+                                matches.push_back(i);
+                                return false;
+                              }));
+  return matches;
 }
 
 PyResult<PyRef> node_getitem(DocumentReader& reader, const NodePath& base, const YamlNode& node,

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/document.hpp"
@@ -84,6 +85,16 @@ class DocumentReader {
 // Whether `key_node` designates the Python `key` (see the header comment).
 [[nodiscard]] PyResult<bool> key_node_matches(const DocumentReader& reader,
                                               const YamlNode& key_node, PyObject* key);
+
+// The pair of `mapping` that `key` designates: the last match, or none.
+[[nodiscard]] PyResult<std::optional<std::size_t>> find_matching_pair(const DocumentReader& reader,
+                                                                      const YamlNode& mapping,
+                                                                      PyObject* key);
+
+// Every pair of `mapping` that `key` designates, in ascending order.
+[[nodiscard]] PyResult<std::vector<std::size_t>> all_matching_pairs(const DocumentReader& reader,
+                                                                    const YamlNode& mapping,
+                                                                    PyObject* key);
 
 // `node`[key], where `node` stands at `base`: a child collection as a new
 // view whose path is `base` and the step taken, anything else as its value.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/editing.hpp"
 #include "ffi/document/reading.hpp"
 #include "ffi/entry_guard.hpp"
 #include "roundtrip/document/subtree.hpp"
@@ -226,6 +227,7 @@ PyType_Slot g_view_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(&view_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&view_repr)},
     {Py_mp_subscript, reinterpret_cast<void*>(&view_subscript)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(&view_ass_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(&view_length)},
     {Py_sq_contains, reinterpret_cast<void*>(&view_contains)},
     {Py_tp_methods, g_view_methods},

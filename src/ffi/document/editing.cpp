@@ -1,0 +1,199 @@
+#include "ffi/document/editing.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ffi/convert/py_to_node.hpp"
+#include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/reading.hpp"
+#include "ffi/document/view.hpp"
+#include "ffi/entry_guard.hpp"
+#include "roundtrip/edit.hpp"
+
+namespace ostrevane::ffi {
+namespace {
+
+DocumentObject* as_doc(PyObject* self) noexcept { return reinterpret_cast<DocumentObject*>(self); }
+
+// `key` as an unsigned 64-bit index, with the conversion's own error
+// (TypeError for a non-integer, OverflowError for a negative or too large
+// one).
+PyResult<std::uint64_t> index_of(PyObject* key) {
+  PyRef index = PyRef::steal(PyNumber_Index(key));
+  if (!index) return std::unexpected(PyError::fetch());
+  const unsigned long long n = PyLong_AsUnsignedLongLong(index.get());
+  if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    return std::unexpected(PyError::fetch());
+  }
+  return static_cast<std::uint64_t>(n);
+}
+
+PyError out_of_range() { return PyError::builtin(PyExc_IndexError, "index out of range"); }
+
+PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> removals) {
+  if (const std::optional<std::string> name = stranded_alias(root, removals)) {
+    return std::unexpected(
+        PyError::builtin(PyExc_ValueError, anchor_still_referenced_message(*name)));
+  }
+  return {};
+}
+
+PyToNodeSettings to_node_settings(const DocumentData& data) noexcept {
+  return {data.prefer_double_quotes, data.resolver_mode};
+}
+
+// Where an edit happens: a container of root `root`, reached by `path`.
+struct Place {
+  DocumentObject* doc;
+  std::size_t root;
+  NodePath path;
+
+  [[nodiscard]] const YamlNode* find() const noexcept {
+    return resolve_node_path(doc->data.roots, root, path);
+  }
+  // Found again for changing it: the caller checked it resolves, and the
+  // exclusive borrow kept the tree as it was.
+  [[nodiscard]] YamlNode& edit() const noexcept {
+    return *resolve_node_path_for_edit(doc->data.roots, root, path);
+  }
+  [[nodiscard]] const YamlNode& root_node() const noexcept { return doc->data.roots[root]; }
+};
+
+// The container the edit changes: the node at the place, or, for an alias,
+// the collection it refers to (the place moves to its definition). A
+// missing node is `stale`; anything but a mapping or sequence TypeError.
+PyResult<const YamlNode*> container(Place& place, const char* stale) {
+  const YamlNode* node = place.find();
+  if (node == nullptr) return std::unexpected(key_error(stale));
+  if (node->kind() == NodeKind::Alias) {
+    DocumentReader reader(place.doc, place.root);
+    const YamlNode* target = reader.followed(*node);
+    if (target != nullptr && target->is_collection()) {
+      if (std::optional<NodePath> path = find_node_path(place.root_node(), *target)) {
+        place.path = std::move(*path);
+        node = target;
+      }
+    }
+  }
+  if (!node->is_collection()) {
+    return std::unexpected(PyError::builtin(PyExc_TypeError, "node is not a mapping or sequence"));
+  }
+  return node;
+}
+
+PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char* stale) {
+  const YamlNode* node = OSV_TRY(container(place, stale));
+  const PyToNodeSettings settings = to_node_settings(place.doc->data);
+  if (node->kind() == NodeKind::Sequence) {
+    const std::uint64_t index = OSV_TRY(index_of(key));
+    if (index >= place.find()->item_count()) return std::unexpected(out_of_range());
+    YamlNode fresh = OSV_TRY(py_to_node(value, settings));
+    YamlNode& sequence = place.edit();
+    const Removal old{&sequence.items()[index], true};
+    OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+    replace_node(sequence.items()[index], std::move(fresh));
+    return {};
+  }
+  YamlNode fresh = OSV_TRY(py_to_node(value, settings));
+  std::optional<std::size_t> pair;
+  {
+    DocumentReader reader(place.doc, place.root);
+    pair = OSV_TRY(find_matching_pair(reader, *place.find(), key));
+  }
+  if (!pair) {
+    YamlNode fresh_key = OSV_TRY(py_to_node(key, settings));
+    append_new_pair(place.edit(), std::move(fresh_key), std::move(fresh));
+    return {};
+  }
+  YamlNode& mapping = place.edit();
+  const Removal old{&mapping.value(*pair), true};
+  OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+  replace_node(mapping.value(*pair), std::move(fresh));
+  return {};
+}
+
+PyResult<void> delete_item(Place place, PyObject* key, const char* stale) {
+  const YamlNode* node = OSV_TRY(container(place, stale));
+  if (node->kind() == NodeKind::Sequence) {
+    const std::uint64_t index = OSV_TRY(index_of(key));
+    if (index >= place.find()->item_count()) return std::unexpected(out_of_range());
+    YamlNode& sequence = place.edit();
+    const Removal old{&sequence.items()[index], false};
+    OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+    erase_item(sequence, index);
+    return {};
+  }
+  std::vector<std::size_t> pairs;
+  {
+    DocumentReader reader(place.doc, place.root);
+    pairs = OSV_TRY(all_matching_pairs(reader, *place.find(), key));
+  }
+  if (pairs.empty()) {
+    PyRef exc = PyRef::steal(PyObject_CallOneArg(PyExc_KeyError, key));
+    if (!exc) return std::unexpected(PyError::fetch());
+    return std::unexpected(PyError::from_object(std::move(exc)));
+  }
+  YamlNode& mapping = place.edit();
+  std::vector<Removal> removals;
+  removals.reserve(2 * pairs.size());
+  for (const std::size_t i : pairs) {
+    removals.push_back({&mapping.key(i), false});
+    removals.push_back({&mapping.value(i), false});
+  }
+  OSV_TRY(refuse_stranding(place.root_node(), removals));
+  erase_pairs(mapping, pairs);
+  return {};
+}
+
+// A stream of several documents, or none: doc[i] = value and del doc[i].
+PyResult<void> edit_document_list(DocumentObject* doc, PyObject* key, PyObject* value) {
+  const std::uint64_t index = OSV_TRY(index_of(key));
+  DocumentData& data = doc->data;
+  if (index >= data.roots.size()) return std::unexpected(out_of_range());
+  if (value == nullptr) {
+    data.roots.erase(data.roots.begin() + static_cast<std::ptrdiff_t>(index));
+    // The loaded text no longer matches the roots, though no node says so.
+    data.source_text.reset();
+    return {};
+  }
+  YamlNode fresh = OSV_TRY(py_to_node(value, to_node_settings(data)));
+  replace_node(data.roots[index], std::move(fresh), CarryOver::Nothing);
+  return {};
+}
+
+}  // namespace
+
+int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
+  return guarded_status([&]() -> PyResult<void> {
+    MemberBorrow held = OSV_TRY(MemberBorrow::take(
+        as_doc(self)->borrows,
+        value != nullptr ? document_borrow("__setitem__") : document_borrow("__delitem__")));
+    DocumentObject* doc = as_doc(self);
+    if (doc->data.roots.size() != 1) return edit_document_list(doc, key, value);
+    Place place{doc, 0, NodePath()};
+    // The root always resolves; the text is never used.
+    constexpr const char* kNeverStale = "stale document";
+    if (value == nullptr) return delete_item(std::move(place), key, kNeverStale);
+    return set_item(std::move(place), key, value, kNeverStale);
+  });
+}
+
+int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
+  return guarded_status([&]() -> PyResult<void> {
+    ViewObject* view = reinterpret_cast<ViewObject*>(self);
+    const ViewMemberRule rule =
+        value != nullptr ? view_borrow("__setitem__") : view_borrow("__delitem__");
+    MemberBorrow own = OSV_TRY(MemberBorrow::take(view->borrows, rule.view));
+    DocumentObject* doc = view->cursor.doc();
+    MemberBorrow document = OSV_TRY(MemberBorrow::take(doc->borrows, rule.document));
+    Place place{doc, view->cursor.root, view->cursor.path.clone()};
+    if (value == nullptr) return delete_item(std::move(place), key, "stale view");
+    return set_item(std::move(place), key, value, "stale view");
+  });
+}
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,38 @@
+// Editing a document's trees from Python: item assignment and deletion on
+// OstrevaneDocument and OstrevaneDocumentView.
+//
+// Input: the object, a Python key and, for assignment, a Python value.
+// Output: the tree changed in place (roundtrip/edit.hpp does the node
+// work), or the Python error to raise with the tree unchanged.
+//
+// - In a mapping, a key designates the pairs whose keys equal it by Python
+//   equality (reading.hpp). Assignment replaces the value of the last of
+//   them, or appends a new pair; deletion removes all of them.
+// - In a sequence, a key is a non-negative integer below the item count;
+//   a sequence never grows by assignment.
+// - A stream of several documents (or none) is a list of its documents:
+//   assigning doc[i] replaces document i whole, nothing of the old root
+//   kept; deleting it removes the document and drops the loaded text, so
+//   the rest is written through the emitter.
+// - An edit that would leave an alias without the definition it means is
+//   refused with ValueError before anything changes (roundtrip/edit.hpp):
+//   a deletion, and an assignment that replaces a subtree holding an anchor
+//   (the replaced node's own anchor stays with its place).
+// - A view whose path ends at an alias edits the collection the alias
+//   refers to, as its reads show it.
+//
+// Borrows: exclusive, by the rules of kDocumentBorrows and kViewBorrows.
+// Python code runs inside (a key's __eq__ and __index__, a value's
+// conversion) while they are held, so it cannot change the tree; each node
+// is found again after it ran. Lock held throughout.
+#pragma once
+
+#include "ffi/compat.hpp"
+
+namespace ostrevane::ffi {
+
+// The mp_ass_subscript slots: `value` nullptr deletes.
+int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value);
+int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value);
+
+}  // namespace ostrevane::ffi

@@ -1,0 +1,170 @@
+#include "roundtrip/edit.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace ostrevane {
+namespace {
+
+const std::string* anchor_name(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
+}
+
+// The removal that `node` heads, or nullptr. Edits remove one or a few
+// parts, so a scan beats a hash set.
+const Removal* removal_at(std::span<const Removal> removals, const YamlNode* node) noexcept {
+  for (const Removal& r : removals) {
+    if (r.node == node) return &r;
+  }
+  return nullptr;
+}
+
+// Every anchor name the removals take out of the tree.
+std::unordered_set<std::string_view> removed_names(std::span<const Removal> removals) {
+  std::unordered_set<std::string_view> names;
+  std::vector<const YamlNode*> stack;
+  for (const Removal& r : removals) {
+    stack.assign(1, r.node);
+    while (!stack.empty()) {
+      const YamlNode* node = stack.back();
+      stack.pop_back();
+      const std::string* name = anchor_name(*node);
+      if (name != nullptr && !(node == r.node && r.keeps_own_anchor)) names.insert(*name);
+      push_children(*node, stack);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
+  if (carry == CarryOver::Place) {
+    const Comments& old = target.comments;
+    Comments& fresh = replacement.comments;
+    fresh.inline_spaces = old.inline_spaces;
+    fresh.value_pad = old.value_pad;
+    fresh.inline_before_value = old.inline_before_value;
+    if (old.texts() != nullptr) {
+      CommentTexts& from = target.comments.edit_texts();
+      CommentTexts& to = fresh.edit_texts();
+      to.head = std::move(from.head);
+      to.inline_comment = std::move(from.inline_comment);
+      to.foot = std::move(from.foot);
+    }
+    if (target.extras() != nullptr) {
+      NodeExtras& from = target.edit_extras();
+      replacement.set_anchor(std::move(from.anchor));
+      replacement.set_tag(std::move(from.tag));
+    }
+  }
+  target = std::move(replacement);
+  target.comments.modified = true;
+}
+
+void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value) {
+  key.comments.modified = true;
+  value.comments.modified = true;
+  mapping.append_pair(std::move(key), std::move(value));
+}
+
+void erase_item(YamlNode& sequence, std::size_t index) {
+  NodeList& items = sequence.edit_children();
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(index));
+  sequence.comments.modified = true;
+}
+
+void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs) {
+  NodeList& children = mapping.edit_children();
+  // Compacts in one pass: each kept pair moves down over the removed ones.
+  std::size_t write = 0;
+  std::size_t next_removed = 0;
+  const std::size_t count = children.size() / 2;
+  for (std::size_t pair = 0; pair < count; ++pair) {
+    if (next_removed < pairs.size() && pairs[next_removed] == pair) {
+      ++next_removed;
+      continue;
+    }
+    if (write != pair) {
+      children[2 * write] = std::move(children[2 * pair]);
+      children[2 * write + 1] = std::move(children[2 * pair + 1]);
+    }
+    ++write;
+  }
+  children.erase(children.begin() + static_cast<std::ptrdiff_t>(2 * write), children.end());
+  mapping.comments.modified = true;
+}
+
+std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const Removal> removals) {
+  const std::unordered_set<std::string_view> names = removed_names(removals);
+  if (names.empty()) return std::nullopt;
+  // Complete definitions seen so far, of the names that matter: in the whole
+  // tree, and in what the edit leaves.
+  struct Defined {
+    std::uint64_t all = 0;
+    std::uint64_t left = 0;
+  };
+  std::unordered_map<std::string_view, Defined> defined;
+  const auto leave = [&](const YamlNode& node, bool removed) {
+    const std::string* name = anchor_name(node);
+    if (name == nullptr || !names.contains(*name)) return;
+    Defined& d = defined[*name];
+    ++d.all;
+    if (!removed) ++d.left;
+  };
+  // An alias left in the tree that had a definition before it and has none
+  // after the edit.
+  const auto stranded = [&](const YamlNode& alias) {
+    if (!names.contains(alias.text())) return false;
+    const auto it = defined.find(alias.text());
+    return it != defined.end() && it->second.all > 0 && it->second.left == 0;
+  };
+  // Document order with an explicit stack. `removed`: the node lies in a
+  // removed part; `own_kept`: it heads a removal that keeps its anchor.
+  struct Frame {
+    const YamlNode* node;
+    std::size_t next;
+    bool removed;
+    bool own_kept;
+  };
+  const auto enter = [&](const YamlNode& node, bool parent_removed) -> Frame {
+    const Removal* r = removal_at(removals, &node);
+    return {&node, 0, parent_removed || r != nullptr, r != nullptr && r->keeps_own_anchor};
+  };
+  std::vector<Frame> stack{enter(root, false)};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    const auto children = top.node->children();
+    if (top.next < children.size()) {
+      const YamlNode& child = children[top.next++];
+      const bool parent_removed = top.removed;
+      if (child.kind() == NodeKind::Alias) {
+        if (!parent_removed && removal_at(removals, &child) == nullptr && stranded(child)) {
+          return std::string(child.text());
+        }
+        continue;
+      }
+      stack.push_back(enter(child, parent_removed));
+      continue;
+    }
+    const Frame done = top;
+    stack.pop_back();
+    leave(*done.node, done.removed && !done.own_kept);
+  }
+  return std::nullopt;
+}
+
+std::string anchor_still_referenced_message(std::string_view name) {
+  std::string text = "deleting this node would remove anchor '&";
+  text += name;
+  text += "', still referenced by an alias '*";
+  text += name;
+  text += "' elsewhere; the result would not re-parse. Remove or rewrite the alias first.";
+  return text;
+}
+
+}  // namespace ostrevane

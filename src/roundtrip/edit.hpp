@@ -1,0 +1,78 @@
+// Tree edits: replacing, appending and removing nodes of a document's tree,
+// and the check that keeps every alias of an edited tree pointing at a
+// definition.
+//
+// Input: a tree changed in place (a document root or a container in it) and
+// fresh nodes, already converted from Python values, moved in. Output: the
+// edited tree, with `comments.modified` set on what changed so that the
+// document is written through the emitter from then on.
+//
+// Replacing keeps the place: a node that takes another's place takes over
+// its head, inline and foot comments, the inline comment's gap, the value's
+// pad after its introducer, and its anchor and tag; everything else (kind,
+// contents, styles, positions, raw block text, blank lines, document flags)
+// comes from the new node. An alias that named the old node's anchor names
+// the new node, since the anchor stays with the place.
+//
+// The alias check runs before anything changes, so a refused edit leaves
+// the tree untouched: a removal strands an alias exactly when the removed
+// part holds a definition that some alias left in the tree relies on and no
+// other definition before that alias remains. Positions count as the text
+// reads: an alias means a definition that is complete before it.
+//
+// Ownership: nodes are moved in and owned by the tree; no pointer into a
+// child vector is kept across an append or an erase on it. Every walk keeps
+// an explicit stack, so trees deeper than the composer's limit (edits can
+// stack them) are safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "roundtrip/node.hpp"
+
+namespace ostrevane {
+
+enum class CarryOver : std::uint8_t {
+  Place,    // comments, anchor and tag of the old node stay with the place
+  Nothing,  // a whole document replaced: nothing of the old root survives
+};
+
+// Puts `replacement` in the place of `target` (carrying over as `carry`
+// says) and marks it modified. The old node and its subtree are destroyed.
+void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry = CarryOver::Place);
+
+// Appends the pair (key, value) to `mapping`, marking both new nodes.
+void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value);
+
+// Removes item `index` of `sequence` (later items move down) and marks the
+// sequence.
+void erase_item(YamlNode& sequence, std::size_t index);
+
+// Removes the pairs `pairs` (ascending pair numbers) of `mapping`, keeping
+// the order of the others, and marks the mapping.
+void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs);
+
+// One part of the tree an edit is about to remove: the subtree at `node`,
+// or, with `keeps_own_anchor`, everything of it but its own anchor (a node
+// being replaced, whose anchor moves to the new node).
+struct Removal {
+  const YamlNode* node;
+  bool keeps_own_anchor;
+};
+
+// The name of an alias of `root`'s document that the removals would leave
+// without a definition before it, or nothing when the edit is safe. Aliases
+// that had no definition before the edit never count, nor do aliases inside
+// the removed parts.
+[[nodiscard]] std::optional<std::string> stranded_alias(const YamlNode& root,
+                                                        std::span<const Removal> removals);
+
+// The message of the ValueError that refuses such an edit.
+[[nodiscard]] std::string anchor_still_referenced_message(std::string_view name);
+
+}  // namespace ostrevane
