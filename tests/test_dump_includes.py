@@ -242,3 +242,32 @@ def test_unchanged_files_come_back_byte_for_byte(tmp_path_factory, first, second
     o.dump_includes(doc)
     assert {tree.path(n): tree.read(n) for n in texts} == expected
     assert doc.save() == []
+
+
+# ---------------------------------------------------------------------------
+# Through the public editing members
+
+
+def test_an_assignment_re_emits_its_file(tree):
+    doc = tree.load_main()
+    doc["app"]["db"]["user"] = "root"
+    assert o.dump_includes_map(doc) == {
+        tree.path("app.yaml"): APP.encode(),
+        tree.path("sub/db.yaml"): b"host: localhost\nuser: root\n",
+    }
+    o.dump_includes(doc)
+    assert tree.read("sub/db.yaml") == b"host: localhost\nuser: root\n"
+
+
+@pytest.mark.parametrize("assign,tag,holder", [
+    (lambda doc: doc["m"].__setitem__("deep", 2), "!include", "middle.yaml"),
+    (lambda doc: doc["l"][0].__setitem__("v", 2), "!include_dir_merge_list", "main.yaml"),
+])
+def test_assignments_no_file_can_hold_are_refused(directives, assign, tag, holder):
+    doc = directives.load_main(option=DIRECTIVES)
+    assign(doc)
+    for function in (o.dump_includes_map, o.dump_includes, lambda d: d.save()):
+        with pytest.raises(OstrevaneIncludeError) as info:
+            function(doc)
+        assert str(info.value) == (f"edits inside '{tag}' content cannot be written back "
+                                   f"in {directives.path(holder)}")

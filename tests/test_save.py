@@ -368,3 +368,39 @@ def test_upgrade_marks_in_directory_content_count_as_edits(tree):
         doc.save()
     assert str(info.value) == (f"edits inside '!include_dir_list' content cannot be written back "
                                f"in {tree.path('main.yaml')}")
+
+
+# ---------------------------------------------------------------------------
+# Through the public editing members
+
+
+editing = pytest.mark.skipif(not hasattr(o.loads("a: 1\n", option=o.OPT_ROUND_TRIP),
+                                         "__setitem__"), reason="editing is not built")
+
+
+@editing
+def test_an_assignment_inside_an_include_writes_that_file_only(tree):
+    doc = tree.load_main()
+    before = snapshot(tree, "main.yaml", "sub/db.yaml")
+    doc["app"]["port"] = 9090
+    assert doc.save() == [tree.path("app.yaml")]
+    assert b"port: 9090" in tree.read("app.yaml")
+    assert snapshot(tree, "main.yaml", "sub/db.yaml") == before
+
+
+@editing
+def test_assigning_over_an_include_dirties_the_main_file(tree):
+    doc = tree.load_main()
+    doc["app"] = {"port": 1}
+    assert doc.save() == [tree.path("main.yaml")]
+    assert b"!include app.yaml" not in tree.read("main.yaml")
+
+
+@editing
+def test_deleting_a_document_then_saving_removes_it_from_the_file(tree):
+    p = tree.path("multi.yaml")
+    doc = o.loads("first: 1\n---\nsecond: 2\n", option=o.OPT_ROUND_TRIP)
+    doc.set_origin(p)
+    del doc[0]
+    assert doc.save() == [p]
+    assert b"first" not in tree.read("multi.yaml")
