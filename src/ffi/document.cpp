@@ -11,6 +11,7 @@
 #include "ffi/document/document_reading.hpp"
 #include "ffi/document/editing.hpp"
 #include "ffi/entry_guard.hpp"
+#include "ffi/write_back.hpp"
 #include "roundtrip/document/document_text.hpp"
 
 namespace ostrevane::ffi {
@@ -118,6 +119,14 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* document_save(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    PyObject* path = OSV_TRY(save_path_argument(args, kwargs));
+    MemberBorrow held = OSV_TRY(borrow(self, document_borrow("save")));
+    return save_document(as_doc(self)->data, path);
+  });
+}
+
 // Instances hold no Python objects: nothing to untrack or visit.
 void document_dealloc(PyObject* self) noexcept {
   DocumentObject* doc = as_doc(self);
@@ -145,6 +154,15 @@ PyMethodDef g_document_methods[] = {
      "range($self, /)\n--\n\n"
      "The 1-based source range `(start_line, start_col, end_line, end_col)` of the\n"
      "document's root node, or `None` for an empty document."},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&document_save)),
+     METH_VARARGS | METH_KEYWORDS,
+     "save($self, /, path=None)\n--\n\n"
+     "Write the document back to disk, saving **only the changed files**.\n\n"
+     "An included file is rewritten when something in its part of the tree was\n"
+     "modified; the main file when something outside every included part was\n"
+     "modified, or when `path` is given (a save-as, which leaves `origin` as it\n"
+     "is). Each file is replaced atomically, keeping its permission bits.\n\n"
+     "Returns the list of paths that were written."},
     {"to_dict", reinterpret_cast<PyCFunction>(&document_to_dict), METH_NOARGS,
      "to_dict($self, /)\n--\n\n"
      "Return the document as plain Python objects (a resolved snapshot)."},

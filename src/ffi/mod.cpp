@@ -21,6 +21,7 @@
 #include "ffi/represent/descriptors.hpp"
 #include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
+#include "ffi/write_back.hpp"
 #include "ffi/types/annotated.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
@@ -92,11 +93,6 @@ constexpr Signature kYamlVersion{"yaml_version", "data", {}};
 constexpr Signature kDumpIncludes{"dump_includes", "doc", kDumpIncludesKeywords};
 constexpr Signature kDumpIncludesMap{"dump_includes_map", "doc", {}};
 
-PyError not_implemented(const Signature& sig) {
-  return PyError::builtin(PyExc_NotImplementedError,
-                          std::string(sig.function) + "() is not implemented yet");
-}
-
 // Running out of memory here raises MemoryError, as everywhere in the module.
 PyResult<PyRef> new_str(std::string_view text) {
   PyRef str =
@@ -157,13 +153,13 @@ PyResult<PyRef> yaml_version_body(PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 PyResult<PyRef> dump_includes_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  OSV_TRY(parse_call(kDumpIncludes, args, nargs, kwnames));
-  return std::unexpected(not_implemented(kDumpIncludes));
+  const CallArgs call = OSV_TRY(parse_call(kDumpIncludes, args, nargs, kwnames));
+  return dump_includes_impl(call);
 }
 
 PyResult<PyRef> dump_includes_map_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  OSV_TRY(parse_call(kDumpIncludesMap, args, nargs, kwnames));
-  return std::unexpected(not_implemented(kDumpIncludesMap));
+  const CallArgs call = OSV_TRY(parse_call(kDumpIncludesMap, args, nargs, kwnames));
+  return dump_includes_map_impl(call);
 }
 
 // The interpreter's entry of a function: `self` is the module.

@@ -1,5 +1,7 @@
 #include "ffi/test_hooks.hpp"
 
+#include "ffi/write_back_hooks.hpp"
+
 #ifdef OSTREVANE_TEST_HOOKS
 #include <new>
 
@@ -77,8 +79,8 @@ PyResult<PyRef> error_for_test(PyObject* args) {
       return std::unexpected(PyError::fetch());
     }
     record = {message, {line, column}, static_cast<std::uint8_t>(category)};
-    return std::unexpected(decode_error_to_py(
-        record, file ? std::optional<std::string_view>(file) : std::nullopt));
+    return std::unexpected(
+        decode_error_to_py(record, file ? std::optional<std::string_view>(file) : std::nullopt));
   }
   if (kind == "scan" || kind == "duplicate") {
     unsigned int line = 0, column = 0;
@@ -121,14 +123,19 @@ PyMethodDef g_hooks[] = {
 
 }  // namespace
 
-PyResult<void> add_test_hooks(PyObject* module) {
-  for (PyMethodDef& def : g_hooks) {
+PyResult<void> add_hook_functions(PyObject* module, std::span<PyMethodDef> hooks) {
+  for (PyMethodDef& def : hooks) {
     PyRef function = PyRef::steal(PyCMethod_New(&def, module, nullptr, nullptr));
     if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) {
       return std::unexpected(PyError::fetch());
     }
   }
   return {};
+}
+
+PyResult<void> add_test_hooks(PyObject* module) {
+  OSV_TRY(add_hook_functions(module, g_hooks));
+  return add_write_back_hooks(module);
 }
 #else
 PyResult<void> add_test_hooks(PyObject*) { return {}; }

@@ -1,0 +1,84 @@
+"""Shared set-up of the write-back tests (test_save.py, test_dump_includes.py):
+an include tree with a main file, nested and repeated includes, a directory
+include, secrets and a file whose whole content is a directive; and the
+test-only edit hook that dirties a loaded document the way edits do."""
+import os
+
+import pytest
+
+import _ostrevane as m
+import ostrevane as o
+from ostrevane.exceptions import OstrevaneIncludeError
+from include_tree import IncludeTree
+
+RT = o.OPT_ROUND_TRIP | o.OPT_INCLUDES
+DIRECTIVES = RT | o.OPT_SECRETS | o.OPT_ENV_VAR
+ENV_NAME = "OSV_WB_VALUE"
+
+needs_hooks = pytest.mark.skipif(
+    not hasattr(m, "_edit_for_test"), reason="built without the test_hooks option")
+
+MAIN = ("# main file\n"
+        "app: !include app.yaml\n"
+        "name: demo   # kept as written\n")
+APP = ("# app settings\n"
+       "port: 8080  # the port\n"
+       "db: !include sub/db.yaml\n")
+DB = "host: localhost\nuser: admin\n"
+
+
+def check_conflict(exc, path):
+    """`exc` is the write-back refusal of two versions of the file `path`."""
+    assert type(exc) is OstrevaneIncludeError
+    assert str(exc) == (
+        f"'{path}' is included more than once with conflicting edits; write-back cannot "
+        f"store two different versions of one file in {path}")
+    assert exc.file == path
+    assert exc.include_stack == []
+
+
+def edit(doc, path, how="set", text=None, root=0):
+    """Dirty `doc` at `path` (keys and item indexes from root `root`)."""
+    m._edit_for_test(doc, root, tuple(path), how, text)
+
+
+class WriteBackTree(IncludeTree):
+    def __init__(self, base):
+        super().__init__(base, RT)
+        self.write("main.yaml", MAIN)
+        self.write("app.yaml", APP)
+        self.write("sub/db.yaml", DB)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def inode(self, name):
+        return os.stat(self.path(name)).st_ino
+
+    def load_main(self, option=RT, origin=True, **kw):
+        doc = self.loads(self.read("main.yaml").decode(), option=option,
+                         root_path=self.path("main.yaml"), **kw)
+        if origin:
+            doc.set_origin(self.path("main.yaml"))
+        return doc
+
+    def add_directive_files(self, main_text):
+        """Files whose whole content is a directive (middle.yaml: an include
+        of third.yaml; env_mid.yaml and sec_mid.yaml: a variable and a
+        secret), secrets.yaml, the directory d, and `main_text` as the main
+        file. Load with DIRECTIVES and ENV_NAME set."""
+        self.write("middle.yaml", "!include third.yaml\n")
+        self.write("third.yaml", "deep: 1\n")
+        self.write("env_mid.yaml", f"!env_var {ENV_NAME}\n")
+        self.write("sec_mid.yaml", "!secret token\n")
+        self.write("secrets.yaml", "token: s3cret\n")
+        self.write("d/one.yaml", "v: 1\n")
+        self.write("main.yaml", main_text)
+        return self
+
+    def leftovers(self):
+        found = []
+        for top, _, names in os.walk(self.base):
+            found += [os.path.join(top, n) for n in names if ".ostrevane-tmp." in n]
+        return found
