@@ -58,14 +58,19 @@ PACKAGE_ERRORS = tuple(getattr(exceptions, n) for n in dir(exceptions) if n.star
 CASES = _cases()
 
 
-@pytest.mark.skipif(not CASES, reason="YAML_TEST_SUITE is not set to the test suite's folder")
-@pytest.mark.parametrize("case", CASES or ["<none>"])
-def test_suite_case(case):
+def _open_case(case):
+    """The case's folder and input bytes; a deliberate difference is an xfail."""
     if case in DELIBERATE:
         pytest.xfail(DELIBERATE[case])
     path = os.path.join(SUITE, case)
     with open(os.path.join(path, "in.yaml"), "rb") as f:
-        data = f.read()
+        return path, f.read()
+
+
+@pytest.mark.skipif(not CASES, reason="YAML_TEST_SUITE is not set to the test suite's folder")
+@pytest.mark.parametrize("case", CASES or ["<none>"])
+def test_suite_case(case):
+    path, data = _open_case(case)
     if os.path.exists(os.path.join(path, "error")):
         with pytest.raises(PACKAGE_ERRORS):
             ostrevane.loads_all(data)
@@ -84,11 +89,7 @@ def test_suite_case(case):
 @pytest.mark.skipif(not CASES, reason="YAML_TEST_SUITE is not set to the test suite's folder")
 @pytest.mark.parametrize("case", CASES or ["<none>"])
 def test_suite_case_round_trip(case):
-    if case in DELIBERATE:
-        pytest.xfail(DELIBERATE[case])
-    path = os.path.join(SUITE, case)
-    with open(os.path.join(path, "in.yaml"), "rb") as f:
-        data = f.read()
+    path, data = _open_case(case)
     if os.path.exists(os.path.join(path, "error")):
         with pytest.raises(PACKAGE_ERRORS) as plain:
             ostrevane.loads_all(data)

@@ -15,6 +15,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "ffi/convert/detail/list_build.hpp"
 #include "ffi/tag.hpp"
 #include "util/once_cell.hpp"
 #include "util/stack_guard.hpp"
@@ -342,14 +343,8 @@ PyObject* Converter::text_object(const Value& v) {
 
 PyObject* Converter::sequence(const Value& v, unsigned depth) {
   const ValueList& items = v.items();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    PyObject* item = child(items[i], depth + 1);
-    if (item == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list.release();
+  return detail::build_list(items.size(),
+                            [&](std::size_t i) { return child(items[i], depth + 1); });
 }
 
 PyObject* Converter::mapping(const Value& v, unsigned depth) {

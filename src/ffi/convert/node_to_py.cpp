@@ -9,6 +9,7 @@
 
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/detail/list_build.hpp"
 #include "ffi/convert/detail/node_py.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
@@ -309,14 +310,8 @@ PyObject* NodeConverter::resolved(std::string_view text, bool plain, OptionalTag
 
 PyObject* NodeConverter::sequence(const YamlNode& node, unsigned depth) {
   const auto items = node.items();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    PyObject* item = child(items[i], depth + 1);
-    if (item == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list.release();
+  return detail::build_list(items.size(),
+                            [&](std::size_t i) { return child(items[i], depth + 1); });
 }
 
 // Explicit keys overwrite whatever a merge brought, before or after them; a
