@@ -70,6 +70,10 @@ Result<std::vector<std::string>, CommentError> split_comment_lines(
   return lines;
 }
 
+bool is_nonempty_block_collection(const YamlNode& node) noexcept {
+  return node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty();
+}
+
 std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& lines,
                                               CommentSelection selection) {
   std::optional<std::string> joined;

@@ -45,6 +45,9 @@ inline constexpr std::string_view kUnicodeLineBreakMessage =
 // collection at the root).
 inline constexpr std::string_view kInlineCommentNotWritableMessage =
     "an inline comment cannot be written here; use comment_before or comment_after";
+// Lines after a node that has no place for them.
+inline constexpr std::string_view kFootPlacementMessage =
+    "comment_after is only supported on a block mapping, a block sequence, or the document root";
 // Followed by the character, quoted by the binding's message literal rules.
 inline constexpr std::string_view kControlCharacterMessage =
     "a comment cannot contain the control character ";
@@ -58,6 +61,12 @@ inline constexpr std::string_view kControlCharacterMessage =
 // one) give n + 1 lines, empty ones included.
 [[nodiscard]] Result<std::vector<std::string>, CommentError> split_comment_lines(
     std::optional<std::string> text);
+
+// A Sequence or Mapping of Block style with an entry: below a document root,
+// the only node with lines of its own after its last entry; at the root, a
+// node whose first line is its first entry's, leaving no line for a
+// trailing comment of its own.
+[[nodiscard]] bool is_nonempty_block_collection(const YamlNode& node) noexcept;
 
 // Which stored head lines `join_comment_lines` takes.
 enum class CommentSelection : std::uint8_t {

@@ -11,8 +11,6 @@
 namespace ostrevane::ffi {
 namespace {
 
-constexpr std::string_view kAfterPlacementMessage =
-    "comment_after is only supported on a block mapping, a block sequence, or the document root";
 constexpr std::string_view kKeyOwnCommentMessage =
     "a mapping key cannot carry an inline comment or comment_after";
 constexpr std::string_view kCommentInsideKeyMessage =
@@ -20,12 +18,6 @@ constexpr std::string_view kCommentInsideKeyMessage =
 
 PyError value_error(std::string_view message) {
   return PyError::builtin(PyExc_ValueError, std::string(message));
-}
-
-// A non-empty block collection: where the lines after a node are written
-// below its last entry.
-bool is_nonempty_block_collection(const YamlNode& node) noexcept {
-  return node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty();
 }
 
 // The lines of a stored comment text (joined by LF): no empty last line
@@ -55,7 +47,7 @@ bool has_any_comment(const YamlNode& node) noexcept {
 PyResult<YamlNode> apply_represent_comments(YamlNode node, const DescriptorComments& comments,
                                             bool root) {
   if (comments.comment_after && !root && !is_nonempty_block_collection(node)) {
-    return std::unexpected(value_error(kAfterPlacementMessage));
+    return std::unexpected(value_error(kFootPlacementMessage));
   }
   // A block collection at the root has no line of its own for a trailing
   // comment: it would stand above the collection, among the lines of

@@ -1,0 +1,177 @@
+#include "roundtrip/document/node_comments.hpp"
+
+#include <utility>
+#include <vector>
+
+namespace ostrevane {
+namespace {
+
+using Selection = CommentSelection;
+
+NodeCommentError fault(NodeCommentFault kind) { return NodeCommentError{kind}; }
+
+NodeCommentError text_fault(CommentError error) {
+  return NodeCommentError{NodeCommentFault::Text, std::move(error)};
+}
+
+// The node reached from roots[root] by `steps`, or nullptr.
+template <class Node>
+Node* walk(std::span<Node> roots, std::size_t root, std::span<const PathSegment> steps) noexcept {
+  if (root >= roots.size()) return nullptr;
+  Node* node = &roots[root];
+  for (const PathSegment& step : steps) {
+    node = node_child(*node, step);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+template <class Node>
+Node* resolve(std::span<Node> roots, std::size_t root, const NodePath& path) noexcept {
+  return walk(roots, root, path.segments());
+}
+
+template <class Node>
+std::optional<BasicHeadCommentOwner<Node>> owner_of(std::span<Node> roots, std::size_t root,
+                                                    const NodePath& path) noexcept {
+  const std::span<const PathSegment> steps = path.segments();
+  if (steps.empty()) {
+    Node* node = walk(roots, root, steps);
+    if (node == nullptr) return std::nullopt;
+    return BasicHeadCommentOwner<Node>{node, Selection::All};
+  }
+  const PathSegment& last = steps.back();
+  if (last.kind != PathSegment::Kind::Key) {
+    Node* node = resolve(roots, root, path);
+    if (node == nullptr) return std::nullopt;
+    // A comment on an item's dash line splits its lines: those above the
+    // dash are the item's, those below belong to its first key.
+    const bool split = last.kind == PathSegment::Kind::Index && node->comments.inline_before_value;
+    return BasicHeadCommentOwner<Node>{node, split ? Selection::AboveIntroducer : Selection::All};
+  }
+  Node* parent = walk(roots, root, steps.first(steps.size() - 1));
+  if (parent == nullptr) return std::nullopt;
+  // The key of the pair the step names: the lines above a value stand
+  // above its key.
+  Node* key = node_child(*parent, PathSegment::key_node(last.text, last.number));
+  if (key == nullptr) return std::nullopt;
+  if (key != &parent->key(0)) return BasicHeadCommentOwner<Node>{key, Selection::All};
+  // Composing gives the lines above a mapping's first key to the mapping.
+  const bool item_below_dash = steps.size() >= 2 &&
+                               steps[steps.size() - 2].kind == PathSegment::Kind::Index &&
+                               parent->comments.inline_before_value;
+  return BasicHeadCommentOwner<Node>{parent,
+                                     item_below_dash ? Selection::BelowIntroducer : Selection::All};
+}
+
+// Whether the emitter writes a trailing comment of the node where composing
+// reads it back as the node's own.
+bool inline_comment_writable(const YamlNode& node, const NodePath& path) noexcept {
+  if (path.empty()) return !is_nonempty_block_collection(node) || node.source().has_value();
+  return path.segments().back().kind != PathSegment::Kind::KeyNode;
+}
+
+}  // namespace
+
+std::optional<HeadCommentOwner> head_comment_owner(std::span<const YamlNode> roots,
+                                                   std::size_t root,
+                                                   const NodePath& path) noexcept {
+  return owner_of(roots, root, path);
+}
+
+std::optional<HeadCommentOwnerForEdit> head_comment_owner_for_edit(std::span<YamlNode> roots,
+                                                                   std::size_t root,
+                                                                   const NodePath& path) noexcept {
+  return owner_of(roots, root, path);
+}
+
+Result<std::optional<std::string>, NodeCommentError> read_inline_comment(
+    std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
+  const YamlNode* node = resolve(roots, root, path);
+  if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  return node->comments.inline_comment();
+}
+
+Result<void, NodeCommentError> write_inline_comment(std::span<YamlNode> roots, std::size_t root,
+                                                    const NodePath& path,
+                                                    std::optional<std::string> text) {
+  YamlNode* node = resolve(roots, root, path);
+  if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (text && !inline_comment_writable(*node, path)) {
+    return std::unexpected(fault(NodeCommentFault::InlineNotWritable));
+  }
+  if (text || node->comments.texts() != nullptr) {
+    node->comments.edit_inline_comment() = std::move(text);
+  }
+  node->comments.inline_spaces = 0;
+  node->comments.modified = true;
+  return {};
+}
+
+Result<std::optional<std::string>, NodeCommentError> read_head_comment(
+    std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
+  const std::optional<HeadCommentOwner> found = owner_of(roots, root, path);
+  if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  return join_comment_lines(found->owner->comments.head(), found->selection);
+}
+
+Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std::size_t root,
+                                                  const NodePath& path,
+                                                  std::optional<std::string> text) {
+  const std::optional<HeadCommentOwnerForEdit> found = owner_of(roots, root, path);
+  if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  auto lines = split_comment_lines(std::move(text));
+  if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  const Selection selection = found->selection;
+  // The lines on the other side of the dash line stay where they are.
+  std::vector<HeadComment> head;
+  std::vector<HeadComment> kept;
+  for (const HeadComment& line : found->owner->comments.head()) {
+    if ((selection == Selection::AboveIntroducer && line.below_introducer) ||
+        (selection == Selection::BelowIntroducer && !line.below_introducer)) {
+      kept.push_back(line);
+    }
+  }
+  if (selection == Selection::BelowIntroducer) head = std::move(kept);
+  const bool below = selection == Selection::BelowIntroducer;
+  for (std::string& line : *lines) head.push_back(HeadComment{std::move(line), below});
+  if (selection == Selection::AboveIntroducer) {
+    head.insert(head.end(), std::make_move_iterator(kept.begin()),
+                std::make_move_iterator(kept.end()));
+  }
+  found->owner->comments.edit_head() = std::move(head);
+  found->owner->comments.modified = true;
+  return {};
+}
+
+Result<std::optional<std::string>, NodeCommentError> read_foot_comment(
+    std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
+  const YamlNode* node = resolve(roots, root, path);
+  if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  const std::vector<std::string>& foot = node->comments.foot();
+  if (foot.empty()) return std::nullopt;
+  std::string joined;
+  for (const std::string& line : foot) {
+    if (&line != &foot.front()) joined.push_back('\n');
+    joined.append(line);
+  }
+  return joined;
+}
+
+Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std::size_t root,
+                                                  const NodePath& path,
+                                                  std::optional<std::string> text) {
+  YamlNode* node = resolve(roots, root, path);
+  if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  // The root's lines after it close the document, whatever the root is.
+  if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
+    return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
+  }
+  auto lines = split_comment_lines(std::move(text));
+  if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  node->comments.edit_foot() = std::move(*lines);
+  node->comments.modified = true;
+  return {};
+}
+
+}  // namespace ostrevane
