@@ -8,6 +8,7 @@
 
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/document_cursors.hpp"
 #include "ffi/document/document_reading.hpp"
 #include "ffi/document/editing.hpp"
 #include "ffi/entry_guard.hpp"
@@ -170,6 +171,13 @@ PyMethodDef g_document_methods[] = {
      "walk($self, /)\n--\n\n"
      "Every scalar leaf of the first document as a `(path, value)` pair, `path` a\n"
      "tuple of mapping keys and sequence indices, for bulk edits through item access."},
+    {"locate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&document_locate)),
+     METH_VARARGS | METH_KEYWORDS,
+     "locate($self, /, path)\n--\n\n"
+     "Resolve a data path (mapping keys as `str`, sequence indices as `int`, the\n"
+     "shape a validator reports) to a positioned [`OstrevaneNode`], scalar leaves\n"
+     "included, or `None` when nothing stands there. The position is the value's\n"
+     "own, not its key's. Addresses the first document of a stream."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -179,6 +187,14 @@ PyGetSetDef g_document_getset[] = {
     {"explicit_start", &document_explicit_start, nullptr,
      "Whether the first document used an explicit `---` start marker.\n\n"
      "Read from the parsed tree, so it holds before any edit too.",
+     nullptr},
+    {"node", &document_node, nullptr,
+     "The root [`OstrevaneNode`] cursor: a handle from which any node of the tree\n"
+     "is reached by indexing, as in `doc.node[\"server\"][\"port\"]`.",
+     nullptr},
+    {"anchors", &document_anchors, nullptr,
+     "Every anchor name of the first document mapped to the [`OstrevaneNode`] that\n"
+     "defines it (a name defined twice: its last definition).",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
