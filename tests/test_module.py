@@ -62,6 +62,7 @@ OPTIONS = [
 # their places around OstrevaneDocumentView.
 CLASSES = [
     "OstrevaneDocument",
+    "OstrevaneTreeNode",
     "OstrevaneDocumentView",
     "OstrevaneTag",
     "OstrevaneAnnotatedDict",

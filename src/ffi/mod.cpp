@@ -11,6 +11,7 @@
 #include "ffi/args.hpp"
 #include "ffi/compat.hpp"
 #include "ffi/document.hpp"
+#include "ffi/document/tree_node.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/dumps.hpp"
 #include "ffi/entry_guard.hpp"
@@ -253,6 +254,7 @@ struct ClassEntry {
 };
 constexpr ClassEntry kClasses[] = {
     {"OstrevaneDocument", &document_type_object},
+    {"OstrevaneTreeNode", &tree_node_type_object},
     {"OstrevaneDocumentView", &document_view_type_object},
     {"OstrevaneTag", &tag_type_object},
     {"OstrevaneAnnotatedDict", &annotated_dict_type_object},
