@@ -6,6 +6,7 @@ import datetime
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from value_strategies import prop_values
 
 import ostrevane as o
 from ostrevane import OstrevaneTreeNode, loads
@@ -383,15 +384,6 @@ def test_deep_tree():
 
 # ---------------------------------------------------------------------------
 # Property: a snapshot without aliases holds what to_dict returns.
-
-prop_keys = st.one_of(st.text(max_size=8), st.integers(-5, 5), st.booleans(), st.none())
-prop_values = st.recursive(
-    st.one_of(st.none(), st.booleans(), st.integers(), st.text(max_size=8),
-              st.floats(allow_nan=False)),
-    lambda children: st.one_of(st.lists(children, max_size=4),
-                               st.dictionaries(prop_keys, children, max_size=4)),
-    max_leaves=20,
-)
 
 
 @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
