@@ -1,5 +1,6 @@
 #include "ffi/document/tree_node.hpp"
 
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -18,17 +19,38 @@
 namespace ostrevane::ffi {
 namespace {
 
-struct TreeNodeObject {
-  PyObject_HEAD PyObject* value;  // owned, never NULL
-  std::string_view kind;          // static text
-  std::string_view style;         // static text
+// The optional texts, allocated only for the nodes that have one: most
+// nodes of a large document carry no tag, anchor or comment.
+struct SnapshotTexts {
   std::optional<std::string> tag;
   std::optional<std::string> anchor;
   std::optional<std::string> comment;
   std::optional<std::string> comment_before;
   std::optional<std::string> comment_after;
+};
+
+struct TreeNodeObject {
+  PyObject_HEAD PyObject* value;         // owned, never NULL
+  std::string_view kind;                 // static text
+  std::string_view style;                // static text
+  std::unique_ptr<SnapshotTexts> texts;  // nullptr: every text absent
   bool is_merge_key;
 };
+
+// The texts of `node` as its snapshot shows them; nullptr when all are absent.
+std::unique_ptr<SnapshotTexts> snapshot_texts(const YamlNode& node,
+                                              std::optional<std::string> comment_before) {
+  if (!comment_before && node.extras() == nullptr && node.comments.texts() == nullptr) {
+    return nullptr;
+  }
+  auto texts = std::make_unique<SnapshotTexts>();
+  texts->tag = node.tag();
+  texts->anchor = node.anchor();
+  texts->comment = node.comments.inline_comment();
+  texts->comment_before = std::move(comment_before);
+  texts->comment_after = joined_foot_comment(node);
+  return texts;
+}
 
 TreeNodeObject* as_tree_node(PyObject* self) noexcept {
   return reinterpret_cast<TreeNodeObject*>(self);
@@ -113,17 +135,14 @@ PyResult<PyRef> SnapshotBuilder::build(const YamlNode& node,
       value = OSV_TRY(node_to_py(node, node, settings_));
       break;
   }
+  std::unique_ptr<SnapshotTexts> texts = snapshot_texts(node, std::move(comment_before));
   PyTypeObject* type = OSV_TRY(tree_node_type_object());
   PyObject* self = OSV_TRY(alloc_instance(type));
   TreeNodeObject* obj = as_tree_node(self);
   obj->value = value.release();
   new (&obj->kind) std::string_view(snapshot_kind_name(node));
   new (&obj->style) std::string_view(snapshot_style_name(node));
-  new (&obj->tag) std::optional<std::string>(node.tag());
-  new (&obj->anchor) std::optional<std::string>(node.anchor());
-  new (&obj->comment) std::optional<std::string>(node.comments.inline_comment());
-  new (&obj->comment_before) std::optional<std::string>(std::move(comment_before));
-  new (&obj->comment_after) std::optional<std::string>(joined_foot_comment(node));
+  new (&obj->texts) std::unique_ptr<SnapshotTexts>(std::move(texts));
   obj->is_merge_key = is_merge_key(node);
   return PyRef::steal(self);
 }
@@ -136,11 +155,7 @@ PyResult<PyRef> SnapshotBuilder::build(const YamlNode& node,
 void tree_node_dealloc(PyObject* self) noexcept {
   TreeNodeObject* obj = as_tree_node(self);
   Py_CLEAR(obj->value);
-  obj->tag.~optional();
-  obj->anchor.~optional();
-  obj->comment.~optional();
-  obj->comment_before.~optional();
-  obj->comment_after.~optional();
+  obj->texts.~unique_ptr();
   free_instance(self);
 }
 
@@ -157,9 +172,13 @@ PyObject* get_style(PyObject* self, void*) {
   return guarded_call([&] { return static_text_to_py(as_tree_node(self)->style); });
 }
 
-template <std::optional<std::string> TreeNodeObject::*Field>
+template <std::optional<std::string> SnapshotTexts::*Field>
 PyObject* get_text(PyObject* self, void*) {
-  return guarded_call([&] { return optional_text_to_py(as_tree_node(self)->*Field); });
+  return guarded_call([&]() -> PyResult<PyRef> {
+    const SnapshotTexts* texts = as_tree_node(self)->texts.get();
+    if (texts == nullptr) return PyRef::borrow(Py_None);
+    return optional_text_to_py(texts->*Field);
+  });
 }
 
 PyObject* get_is_merge_key(PyObject* self, void*) {
@@ -172,11 +191,11 @@ PyGetSetDef g_tree_node_getset[] = {
     {"kind", &get_kind, nullptr, nullptr, nullptr},
     {"value", &get_value, nullptr, nullptr, nullptr},
     {"style", &get_style, nullptr, nullptr, nullptr},
-    {"tag", &get_text<&TreeNodeObject::tag>, nullptr, nullptr, nullptr},
-    {"anchor", &get_text<&TreeNodeObject::anchor>, nullptr, nullptr, nullptr},
-    {"comment", &get_text<&TreeNodeObject::comment>, nullptr, nullptr, nullptr},
-    {"comment_before", &get_text<&TreeNodeObject::comment_before>, nullptr, nullptr, nullptr},
-    {"comment_after", &get_text<&TreeNodeObject::comment_after>, nullptr, nullptr, nullptr},
+    {"tag", &get_text<&SnapshotTexts::tag>, nullptr, nullptr, nullptr},
+    {"anchor", &get_text<&SnapshotTexts::anchor>, nullptr, nullptr, nullptr},
+    {"comment", &get_text<&SnapshotTexts::comment>, nullptr, nullptr, nullptr},
+    {"comment_before", &get_text<&SnapshotTexts::comment_before>, nullptr, nullptr, nullptr},
+    {"comment_after", &get_text<&SnapshotTexts::comment_after>, nullptr, nullptr, nullptr},
     {"is_merge_key", &get_is_merge_key, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
