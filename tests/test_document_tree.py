@@ -374,12 +374,39 @@ def test_eq_that_snapshots_during_an_assignment_meets_runtime_error():
     assert expand(doc.to_tree()) == {"a": 1, "b": 2}
 
 
+def nested(depth):
+    value = 1
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
 def test_deep_tree():
     depth = 900
     t = tree("[" * depth + "]" * depth)
     for _ in range(depth - 1):
         (t,) = t.value
     assert t.value == ()
+
+
+def test_tree_deeper_than_loading_allows():
+    # Assignments stack trees deeper than the composer's nesting limit; the
+    # snapshot is made and dropped without exhausting the native stack.
+    doc = loads("a: 1\n", option=RT)
+    doc["a"] = nested(900)
+    view = doc["a"]
+    for _ in range(10):
+        for _ in range(899):
+            view = view[0]
+        view[0] = nested(900)
+        view = view[0]
+    t = doc.to_tree()
+    depth = 0
+    while t.kind != "scalar":
+        t = t.value[0][1] if t.kind == "mapping" else t.value[0]
+        depth += 1
+    assert (depth, t.value) == (9901, 1)
+    del t
 
 
 # ---------------------------------------------------------------------------
