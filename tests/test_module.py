@@ -62,6 +62,7 @@ OPTIONS = [
 # OstrevaneDocument.
 CLASSES = [
     "OstrevaneDocument",
+    "OstrevaneTreeNode",
     "OstrevaneDocumentView",
     "OstrevaneNode",
     "OstrevaneTag",

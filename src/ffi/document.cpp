@@ -11,6 +11,7 @@
 #include "ffi/document/document_cursors.hpp"
 #include "ffi/document/document_reading.hpp"
 #include "ffi/document/editing.hpp"
+#include "ffi/document/tree_node.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/write_back.hpp"
 #include "roundtrip/document/document_text.hpp"
@@ -120,6 +121,13 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* document_to_tree(PyObject* self, PyObject*) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    MemberBorrow held = OSV_TRY(borrow(self, document_borrow("to_tree")));
+    return document_tree(as_doc(self)->data);
+  });
+}
+
 PyObject* document_save(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
     PyObject* path = OSV_TRY(save_path_argument(args, kwargs));
@@ -167,6 +175,11 @@ PyMethodDef g_document_methods[] = {
     {"to_dict", reinterpret_cast<PyCFunction>(&document_to_dict), METH_NOARGS,
      "to_dict($self, /)\n--\n\n"
      "Return the document as plain Python objects (a resolved snapshot)."},
+    {"to_tree", reinterpret_cast<PyCFunction>(&document_to_tree), METH_NOARGS,
+     "to_tree($self, /)\n--\n\n"
+     "Snapshot one document's values and metadata in a single tree traversal.\n\n"
+     "Returns an `OstrevaneTreeNode`, or `None` for an empty document; a stream of\n"
+     "several documents is refused (load it with `loads_all`)."},
     {"walk", reinterpret_cast<PyCFunction>(&document_walk), METH_NOARGS,
      "walk($self, /)\n--\n\n"
      "Every scalar leaf of the first document as a `(path, value)` pair, `path` a\n"

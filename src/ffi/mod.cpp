@@ -12,6 +12,7 @@
 #include "ffi/compat.hpp"
 #include "ffi/document.hpp"
 #include "ffi/document/node.hpp"
+#include "ffi/document/tree_node.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/dumps.hpp"
 #include "ffi/entry_guard.hpp"
@@ -254,6 +255,7 @@ struct ClassEntry {
 };
 constexpr ClassEntry kClasses[] = {
     {"OstrevaneDocument", &document_type_object},
+    {"OstrevaneTreeNode", &tree_node_type_object},
     {"OstrevaneDocumentView", &document_view_type_object},
     {"OstrevaneNode", &node_type_object},
     {"OstrevaneTag", &tag_type_object},
