@@ -7,8 +7,10 @@
 
 #include "ffi/document/borrow_rules.hpp"
 #include "ffi/document/editing.hpp"
+#include "ffi/document/node.hpp"
 #include "ffi/document/reading.hpp"
 #include "ffi/entry_guard.hpp"
+#include "roundtrip/document/node_facts.hpp"
 #include "roundtrip/document/subtree.hpp"
 #include "roundtrip/emit/emitter.hpp"
 
@@ -100,14 +102,7 @@ PyObject* view_repr(PyObject* self) {
     HeldView held = OSV_TRY(hold(view, view_borrow("__repr__")));
     const YamlNode* node = view->cursor.resolve();
     std::string text = "OstrevaneDocumentView(";
-    if (node == nullptr) {
-      text += "<stale>";
-    } else {
-      // "mapping", "sequence", ...: the kind's name in lower case.
-      for (const char c : node_kind_name(node->kind())) {
-        text += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-      }
-    }
+    text += node == nullptr ? std::string_view("<stale>") : node_kind_label(node->kind());
     text += ')';
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   });
@@ -219,6 +214,27 @@ PyMethodDef g_view_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The path is not walked: a stale view gives a cursor that reports itself
+// stale when used.
+PyObject* view_node(PyObject* self, void*) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    const ViewMemberRule rule = view_borrow("node");
+    static_assert(view_borrow("node").document.kind == BorrowKind::None);
+    ViewObject* view = as_view(self);
+    MemberBorrow own = OSV_TRY(MemberBorrow::take(view->borrows, rule.view));
+    return new_node_object(CursorData{
+        view->cursor.path.clone(), PyRef::borrow(view->cursor.document.get()), view->cursor.root});
+  });
+}
+
+PyGetSetDef g_view_getsets[] = {
+    {"node", &view_node, nullptr,
+     "The [`OstrevaneNode`] cursor for this view's node: a metadata-bearing handle\n"
+     "exposing comments, source location, style, anchor, and tag.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 constexpr const char kViewDoc[] =
     "A live proxy onto a nested node of a [`OstrevaneDocument`], addressed by path.";
 
@@ -231,6 +247,7 @@ PyType_Slot g_view_slots[] = {
     {Py_mp_length, reinterpret_cast<void*>(&view_length)},
     {Py_sq_contains, reinterpret_cast<void*>(&view_contains)},
     {Py_tp_methods, g_view_methods},
+    {Py_tp_getset, g_view_getsets},
     {0, nullptr},
 };
 
