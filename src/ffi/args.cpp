@@ -54,6 +54,23 @@ PyError not_an_instance_error(PyObject* obj, const char* expected) {
   return type_error(std::move(message));
 }
 
+PyResult<std::string> text_argument(PyObject* obj, const char* name) {
+  PyResult<std::string> text = [&]() -> PyResult<std::string> {
+    if (!PyUnicode_Check(obj)) return std::unexpected(not_an_instance_error(obj, "str"));
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
+    if (utf8 == nullptr) return std::unexpected(PyError::fetch());
+    return std::string(utf8, static_cast<std::size_t>(len));
+  }();
+  if (!text) text.error().add_processing_note(name);
+  return text;
+}
+
+PyResult<std::optional<std::string>> text_or_none_argument(PyObject* obj, const char* name) {
+  if (obj == Py_None) return std::nullopt;
+  return OSV_TRY(text_argument(obj, name));
+}
+
 PyResult<std::uint64_t> option_to_mask(PyObject* obj) {
   PyRef index;
   if (!PyLong_Check(obj)) {
@@ -123,18 +140,16 @@ PyResult<CallArgs> parse_call(const Signature& sig, PyObject* const* args, Py_ss
       positional_by_keyword.push_back(sig.positional);
       continue;
     }
-    return std::unexpected(type_error(call_name(sig) + " got an unexpected keyword argument '" +
-                                      utf8_of(name) + "'"));
+    return std::unexpected(
+        type_error(call_name(sig) + " got an unexpected keyword argument '" + utf8_of(name) + "'"));
   }
   if (!positional_by_keyword.empty()) {
-    return std::unexpected(
-        type_error(call_name(sig) +
-                   " got some positional-only arguments passed as keyword arguments: " +
-                   quoted_list(positional_by_keyword)));
+    return std::unexpected(type_error(
+        call_name(sig) + " got some positional-only arguments passed as keyword arguments: " +
+        quoted_list(positional_by_keyword)));
   }
   if (out.positional_ == nullptr) {
-    return std::unexpected(type_error(call_name(sig) +
-                                      " missing 1 required positional argument: " +
+    return std::unexpected(type_error(call_name(sig) + " missing 1 required positional argument: " +
                                       quoted_list({sig.positional})));
   }
 

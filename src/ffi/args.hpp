@@ -76,6 +76,13 @@ class CallArgs {
 // TypeError "'{type}' object is not an instance of '{expected}'".
 [[nodiscard]] PyError not_an_instance_error(PyObject* obj, const char* expected);
 
+// A str argument's UTF-8 text; anything else is the TypeError above, and a
+// failure carries the note "while processing '{name}'".
+[[nodiscard]] PyResult<std::string> text_argument(PyObject* obj, const char* name);
+// The same where None means no text.
+[[nodiscard]] PyResult<std::optional<std::string>> text_or_none_argument(PyObject* obj,
+                                                                         const char* name);
+
 // `tags` of loads and loads_all: absent stays absent (NULL); a dict or any
 // subclass is returned (borrowed); anything else is a TypeError.
 [[nodiscard]] PyResult<PyObject*> extract_tags(PyObject* tags);

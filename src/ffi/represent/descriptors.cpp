@@ -74,19 +74,6 @@ PyResult<CallArgs> parse_new_args(const Signature& sig, PyObject* args, PyObject
   return parse_call(sig, vector.data(), nargs, names.get());
 }
 
-// A str argument's UTF-8 text; a failure carries the note naming it.
-PyResult<std::string> text_argument(PyObject* obj, const char* name) {
-  PyResult<std::string> text = [&]() -> PyResult<std::string> {
-    if (!PyUnicode_Check(obj)) return std::unexpected(not_an_instance_error(obj, "str"));
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
-    if (utf8 == nullptr) return std::unexpected(PyError::fetch());
-    return std::string(utf8, static_cast<std::size_t>(len));
-  }();
-  if (!text) text.error().add_processing_note(name);
-  return text;
-}
-
 PyResult<std::optional<std::string>> optional_text_argument(const CallArgs& call, std::size_t i,
                                                             const char* name) {
   if (!call.has(i)) return std::nullopt;

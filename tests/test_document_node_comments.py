@@ -1,0 +1,347 @@
+"""The comments of a node cursor: `comment`, `comment_before` and
+`comment_after`, read and written, and written back by `to_yaml`."""
+
+import pytest
+
+import ostrevane as o
+
+RT = o.OPT_ROUND_TRIP
+
+INLINE_BREAK = ("an inline comment cannot contain a line break; use comment_before "
+                "or comment_after for a multi-line comment")
+UNICODE_BREAK = ("a comment cannot contain NEL, LS, or PS line breaks; use \\n to "
+                 "separate comment lines")
+NOT_WRITABLE = "an inline comment cannot be written here; use comment_before or comment_after"
+FOOT_PLACEMENT = ("comment_after is only supported on a block mapping, a block sequence, "
+                  "or the document root")
+MEMBERS = ["comment", "comment_before", "comment_after"]
+
+# A comment on an item's dash line parts the lines above the item: those
+# above the dash are the item's, those below are its first key's.
+DASH = "- 0\n# above\n- # item\n  # below\n  a: 1\n  b: 2\n"
+TWO_KEYS = "# top\na: 1\n# bee\nb: 2 # two\n# end\n"
+
+
+def rt(text):
+    return o.loads(text, option=RT)
+
+
+def at(doc, path):
+    node = doc.node
+    for step in path:
+        node = node[step]
+    return node
+
+
+def reloaded(doc, path, member):
+    """The written text loads again; what the member reads there."""
+    again = rt(doc.to_yaml())
+    return getattr(at(again, path), member)
+
+
+# ---------------------------------------------------------------------------
+# Reading.
+
+@pytest.mark.parametrize("text,path,member,expected", [
+    (TWO_KEYS, [], "comment_before", "top"),
+    # The lines above the first key are the mapping's.
+    (TWO_KEYS, ["a"], "comment_before", "top"),
+    (TWO_KEYS, ["b"], "comment_before", "bee"),
+    (TWO_KEYS, ["b"], "comment", "two"),
+    (TWO_KEYS, [], "comment_after", "end"),
+    (TWO_KEYS, [], "comment", None),
+    (TWO_KEYS, ["a"], "comment", None),
+    (TWO_KEYS, ["a"], "comment_after", None),
+    ("servers: # the whole pool\n  - a\n", ["servers"], "comment", "the whole pool"),
+    (DASH, [1], "comment_before", "above"),
+    (DASH, [1], "comment", "item"),
+    (DASH, [1, "a"], "comment_before", "below"),
+    (DASH, [1, "b"], "comment_before", None),
+    # An item that is no mapping: the line below its dash is no cursor's.
+    ("- 0\n# above\n- # item\n  # below\n  x\n", [1], "comment_before", "above"),
+    ("x:\n  # c\n  y: 1\n", ["x", "y"], "comment_before", "c"),
+    ("a: 1\n# one\n\n# two\n", [], "comment_after", "one\ntwo"),
+    ("a:\n  b: 1\n  # end\n", ["a"], "comment_after", "end"),
+    ("a: 1 #\n", ["a"], "comment", ""),
+    ("#\na: 1\n", [], "comment_before", ""),
+    ("k: |  # lit\n  x\n", ["k"], "comment", "lit"),
+])
+def test_getters(text, path, member, expected):
+    assert getattr(at(rt(text), path), member) == expected
+
+
+def test_the_root_and_its_first_key_read_the_same_lines():
+    doc = rt(TWO_KEYS)
+    assert doc.node["a"].comment_before == doc.node.comment_before == "top"
+
+
+# ---------------------------------------------------------------------------
+# Writing, and reading back what to_yaml wrote.
+
+@pytest.mark.parametrize("text,path,member,value,written", [
+    ("a: 1\nb: 2\n", ["b"], "comment", "new", "a: 1\nb: 2 # new\n"),
+    ("a: 1 # old\n", ["a"], "comment", "new", "a: 1 # new\n"),
+    ("a: 1 # old\n", ["a"], "comment", "", "a: 1 #\n"),
+    # The comment stays on the key's line.
+    ("servers: # pool\n  - a\n", ["servers"], "comment", "new",
+     "servers: # new\n  - a\n"),
+    ("[]\n", [], "comment", "new", "[] # new\n"),
+    ("x\n", [], "comment", "new", "x # new\n"),
+    ("a: 1\nb: 2\n", ["b"], "comment_before", "one\ntwo", "a: 1\n# one\n# two\nb: 2\n"),
+    ("a: 1\n", ["a"], "comment_before", "top", "# top\na: 1\n"),
+    ("a: 1\n", [], "comment_before", "x\r\ny", "# x\n# y\na: 1\n"),
+    ("a: 1\n", [], "comment_before", "", "#\na: 1\n"),
+    ("a: 1\n", [], "comment_after", "end\n\nx", "a: 1\n# end\n#\n# x\n"),
+    ("x\n", [], "comment_after", "end", "x\n# end\n"),
+    ("a:\n  b: 1\n", ["a"], "comment_after", "end", "a:\n  b: 1\n  # end\n"),
+    ("- [1]\n- - 2\n", [1], "comment_after", "end", "- [1]\n- - 2\n  # end\n"),
+])
+def test_setters_write_what_the_getters_read_back(text, path, member, value, written):
+    doc = rt(text)
+    setattr(at(doc, path), member, value)
+    expected = value.replace("\r\n", "\n")
+    assert getattr(at(doc, path), member) == expected
+    assert doc.to_yaml().decode() == written
+    assert reloaded(doc, path, member) == expected
+
+
+@pytest.mark.parametrize("text,path,member", [
+    ("a: 1 # c\n", ["a"], "comment"),
+    ("# c\na: 1\n", [], "comment_before"),
+    ("a: 1\n# c\nb: 2\n", ["b"], "comment_before"),
+    ("a: 1\n# c\n", [], "comment_after"),
+    ("a: [1]\n", ["a"], "comment_after"),
+])
+def test_none_removes(text, path, member):
+    doc = rt(text)
+    setattr(at(doc, path), member, None)
+    assert getattr(at(doc, path), member) is None
+    assert "#" not in doc.to_yaml().decode()
+
+
+def test_dash_line_sides_are_kept_apart():
+    doc = rt(DASH)
+    item, first = doc.node[1], doc.node[1]["a"]
+    item.comment_before = "new"
+    assert (item.comment_before, first.comment_before) == ("new", "below")
+    first.comment_before = "k1\nk2"
+    assert (item.comment_before, first.comment_before) == ("new", "k1\nk2")
+    text = doc.to_yaml().decode()
+    assert text == "- 0\n# new\n- # item\n  # k1\n  # k2\n  a: 1\n  b: 2\n"
+    again = rt(text)
+    assert again.node[1].comment_before == "new"
+    assert again.node[1]["a"].comment_before == "k1\nk2"
+    item.comment_before = None
+    assert (item.comment_before, first.comment_before) == (None, "k1\nk2")
+
+
+def test_a_non_mapping_item_keeps_its_line_below_the_dash():
+    doc = rt("- 0\n# above\n- # item\n  # below\n  x\n")
+    doc.node[1].comment_before = "new"
+    assert doc.to_yaml().decode() == "- 0\n# new\n- # item\n  # below\n  x\n"
+
+
+# ---------------------------------------------------------------------------
+# Refused texts; nothing changes.
+
+@pytest.mark.parametrize("value", ["a\nb", "a\rb", "a\r\nb", "a\x85b", "a\u2028b", "a\u2029b"])
+def test_comment_refuses_line_breaks(value):
+    doc = rt("a: 1 # old\n")
+    with pytest.raises(ValueError) as info:
+        doc.node["a"].comment = value
+    assert str(info.value) == INLINE_BREAK
+    assert doc.node["a"].comment == "old"
+
+
+@pytest.mark.parametrize("member", ["comment_before", "comment_after"])
+@pytest.mark.parametrize("value", ["a\x85b", "a\u2028b", "a\u2029b"])
+def test_comment_lines_refuse_unicode_breaks(member, value):
+    doc = rt("# old\na: 1\n# foot\n")
+    with pytest.raises(ValueError) as info:
+        setattr(doc.node, member, value)
+    assert str(info.value) == UNICODE_BREAK
+    assert (doc.node.comment_before, doc.node.comment_after) == ("old", "foot")
+
+
+@pytest.mark.parametrize("member", MEMBERS)
+def test_control_characters_are_refused(member):
+    doc = rt("a:\n  b: 1\n")
+    with pytest.raises(ValueError) as info:
+        setattr(doc.node["a"], member, "bell\x07")
+    assert str(info.value) == "a comment cannot contain the control character '\\u{7}'"
+    assert getattr(doc.node["a"], member) is None
+
+
+@pytest.mark.parametrize("text,path", [
+    ("a: 1\n", ["a"]),
+    ("a: &x [1]\nb: *x\n", ["b"]),
+    ("a: {b: 1}\n", ["a"]),
+    ("a: [1]\n", ["a"]),
+    ("a: {}\n", ["a"]),
+    ("a: []\n", ["a"]),
+    ("a:\n", ["a"]),
+])
+def test_comment_after_only_after_a_block_collection(text, path):
+    doc = rt(text)
+    with pytest.raises(ValueError) as info:
+        at(doc, path).comment_after = "x"
+    assert str(info.value) == FOOT_PLACEMENT
+    at(doc, path).comment_after = None
+    assert at(doc, path).comment_after is None
+
+
+@pytest.mark.parametrize("text", ["a: 1\n", "x\n", "[1]\n", "{}\n", "~\n"])
+def test_comment_after_on_the_root_takes_any_text(text):
+    doc = rt(text)
+    doc.node.comment_after = "end"
+    assert reloaded(doc, [], "comment_after") == "end"
+
+
+# A trailing comment on a block collection at the root has no line of its
+# own: written as a line above, it used to come back as comment_before.
+@pytest.mark.parametrize("text", [
+    "a: 1\n",
+    "- a\n",
+    "%YAML 1.2\n---\na: 1\n",
+    "--- !!map\na: 1\n",
+    "&r\na: 1\n",
+])
+def test_comment_on_a_block_root_is_refused(text):
+    doc = rt(text)
+    with pytest.raises(ValueError) as info:
+        doc.node.comment = "lost"
+    assert str(info.value) == NOT_WRITABLE
+    assert doc.to_yaml().decode() == text
+    doc.node.comment = None
+    assert doc.node.comment is None
+
+
+@pytest.mark.parametrize("text,written", [
+    ("{}\n", "{} # kept\n"),
+    ("[]\n", "[] # kept\n"),
+    ("--- x\n", "---\nx # kept\n"),
+])
+def test_comment_on_other_roots_is_written(text, written):
+    doc = rt(text)
+    doc.node.comment = "kept"
+    assert doc.to_yaml().decode() == written
+    assert reloaded(doc, [], "comment") == "kept"
+
+
+# ---------------------------------------------------------------------------
+# Stale cursors, argument types, deletion.
+
+@pytest.mark.parametrize("member", MEMBERS)
+def test_stale_cursor(member):
+    doc = rt("a: 1\nb: 2\n")
+    cursor = doc.node["b"]
+    del doc["b"]
+    with pytest.raises(KeyError) as info:
+        getattr(cursor, member)
+    assert info.value.args == ("stale node",)
+    with pytest.raises(KeyError) as info:
+        setattr(cursor, member, "x")
+    assert info.value.args == ("stale node",)
+    # The path resolves again once the key is back.
+    doc["b"] = 3
+    assert getattr(cursor, member) is None
+
+
+def test_the_line_break_check_comes_before_the_stale_check():
+    doc = rt("a: 1\n")
+    cursor = doc.node["a"]
+    del doc["a"]
+    with pytest.raises(ValueError) as info:
+        cursor.comment = "a\nb"
+    assert str(info.value) == INLINE_BREAK
+
+
+def test_a_stale_cursor_on_a_document_without_roots():
+    doc = rt("")
+    for member in MEMBERS:
+        with pytest.raises(KeyError):
+            getattr(doc.node, member)
+
+
+@pytest.mark.parametrize("member", MEMBERS)
+@pytest.mark.parametrize("value,type_name", [(5, "int"), (b"x", "bytes"), (["x"], "list")])
+def test_text_must_be_str_or_none(member, value, type_name):
+    doc = rt("a:\n  b: 1\n")
+    with pytest.raises(TypeError) as info:
+        setattr(doc.node["a"], member, value)
+    assert str(info.value) == f"'{type_name}' object is not an instance of 'str'"
+    assert info.value.__notes__ == ["while processing 'text'"]
+
+
+@pytest.mark.parametrize("member", MEMBERS)
+def test_delete_is_refused(member):
+    doc = rt("a: 1 # c\n")
+    with pytest.raises(AttributeError) as info:
+        delattr(doc.node["a"], member)
+    assert str(info.value) == "property has no deleter"
+
+
+def test_comment_on_a_root_made_by_a_directive(tmp_path):
+    # Written as the directive, with the comment after it on its line.
+    (tmp_path / "b.yaml").write_text("a: 1\n")
+    option = RT | o.OPT_INCLUDES
+    doc = o.loads("!include b.yaml\n", option=option, include_dir=str(tmp_path))
+    doc.node.comment = "kept"
+    assert doc.to_yaml() == b"!include b.yaml # kept\n"
+
+
+# ---------------------------------------------------------------------------
+# Key cursors, which the anchor searches hand out for anchored keys.
+
+# A key's own trailing comment is written, if at all, on its "? " line,
+# where it reads back as a comment above the value: no key keeps one.
+@pytest.mark.parametrize("text", ["&k key: v\n", "? &k key\n: v\n", "{&k key: v}\n",
+                                  "- &k key: v\n"])
+def test_comment_on_a_key_is_refused(text):
+    doc = rt(text)
+    key = doc.anchors["k"]
+    with pytest.raises(ValueError) as info:
+        key.comment = "lost"
+    assert str(info.value) == NOT_WRITABLE
+    assert key.comment is None
+    key.comment = None
+    assert "#" not in doc.to_yaml().decode()
+
+
+def test_a_key_cursor_owns_the_lines_above_its_pair():
+    doc = rt("a: 1\n# above b\n&k b: 2\n")
+    key = doc.anchors["k"]
+    assert key.comment_before == doc.node["b"].comment_before == "above b"
+    key.comment_before = "new"
+    assert doc.node["b"].comment_before == "new"
+    assert doc.to_yaml() == b"a: 1\n# new\n&k b: 2\n"
+
+
+# ---------------------------------------------------------------------------
+# Borrows: Python code run inside an assignment that reaches a cursor.
+
+def test_comment_members_inside_an_assignment_meet_the_internal_fault():
+    doc = rt("a: 1 # c\n")
+    cursor = doc.node["a"]
+    seen = []
+
+    class Key:
+        def __eq__(self, other):
+            for touch in (lambda: cursor.comment, lambda: setattr(cursor, "comment", "x"),
+                          lambda: setattr(cursor, "comment_before", "x")):
+                try:
+                    touch()
+                except BaseException as exc:  # noqa: B902
+                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
+            return False
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(TypeError):
+        doc[Key()] = 3
+    assert seen[:3] == [
+        ("PanicException", "Already mutably borrowed"),
+        ("PanicException", "Already borrowed"),
+        ("PanicException", "Already borrowed"),
+    ]
+    assert (cursor.comment, cursor.comment_before) == ("c", None)
