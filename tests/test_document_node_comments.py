@@ -2,6 +2,8 @@
 `comment_after`, read and written, and written back by `to_yaml`."""
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import ostrevane as o
 
@@ -141,6 +143,25 @@ def test_a_non_mapping_item_keeps_its_line_below_the_dash():
     assert doc.to_yaml().decode() == "- 0\n# new\n- # item\n  # below\n  x\n"
 
 
+# Comment texts as composing reads them back: no white space at the end of a
+# line, which reading trims.
+LINE = st.text(alphabet="ab #:-'\"\t\u00e9\u65e5", max_size=8).map(str.rstrip)
+
+
+@settings(max_examples=150, deadline=None)
+@given(lines=st.lists(LINE, min_size=1, max_size=4), inline=LINE)
+def test_written_comments_read_back(lines, inline):
+    doc = rt("a: 1\nb:\n  c: 2\n")
+    text = "\n".join(lines)
+    doc.node["b"].comment_before = text
+    doc.node["b"]["c"].comment = inline
+    doc.node["b"].comment_after = text
+    again = rt(doc.to_yaml())
+    assert again.node["b"].comment_before == text
+    assert again.node["b"]["c"].comment == inline
+    assert again.node["b"].comment_after == text
+
+
 # ---------------------------------------------------------------------------
 # Refused texts; nothing changes.
 
@@ -188,6 +209,15 @@ def test_comment_after_only_after_a_block_collection(text, path):
     assert str(info.value) == FOOT_PLACEMENT
     at(doc, path).comment_after = None
     assert at(doc, path).comment_after is None
+
+
+def test_comment_after_refused_on_an_assigned_empty_block_mapping():
+    doc = rt("a: 1\n")
+    doc["a"] = {}
+    assert doc.node["a"].style == "block"
+    with pytest.raises(ValueError) as info:
+        doc.node["a"].comment_after = "x"
+    assert str(info.value) == FOOT_PLACEMENT
 
 
 @pytest.mark.parametrize("text", ["a: 1\n", "x\n", "[1]\n", "{}\n", "~\n"])
