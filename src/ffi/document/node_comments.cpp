@@ -51,13 +51,26 @@ PyObject* get_comment(PyObject* self, BorrowRule rule, CommentReader read) {
   });
 }
 
-// `text` has passed every check that comes before the document borrow.
-PyResult<void> write_comment(PyObject* self, BorrowRule rule, CommentWriter write,
-                             std::optional<std::string> text) {
-  return edit_node(self, rule, [&](HeldNode& held) -> PyResult<void> {
-    auto written = write(held.data().roots, held.cursor().root, held.path(), std::move(text));
-    if (!written) return std::unexpected(node_comment_error_to_py(written.error()));
-    return {};
+enum class TextKind : bool { Lines, OneLine };
+
+// Every setter: `del` refused, the argument read, then the text written
+// under the exclusive document borrow. A trailing comment's line-break check
+// comes before the borrow; comment lines are cut once the node is found.
+int set_comment(PyObject* self, PyObject* value, BorrowRule rule, CommentWriter write,
+                TextKind kind) {
+  return guarded_status([&]() -> PyResult<void> {
+    OSV_TRY(refuse_delete(value));
+    std::optional<std::string> text = OSV_TRY(text_or_none_argument(value, "text"));
+    if (kind == TextKind::OneLine) {
+      auto checked = validate_inline_comment(std::move(text));
+      if (!checked) return std::unexpected(comment_error_to_py(checked.error()));
+      text = std::move(*checked);
+    }
+    return edit_node(self, rule, [&](HeldNode& held) -> PyResult<void> {
+      auto written = write(held.data().roots, held.cursor().root, held.path(), std::move(text));
+      if (!written) return std::unexpected(node_comment_error_to_py(written.error()));
+      return {};
+    });
   });
 }
 
@@ -66,12 +79,8 @@ PyObject* node_comment(PyObject* self, void*) {
 }
 
 int node_set_comment(PyObject* self, PyObject* value, void*) {
-  return guarded_status([&]() -> PyResult<void> {
-    OSV_TRY(refuse_delete(value));
-    auto text = validate_inline_comment(OSV_TRY(text_or_none_argument(value, "text")));
-    if (!text) return std::unexpected(comment_error_to_py(text.error()));
-    return write_comment(self, node_borrow("comment="), &write_inline_comment, std::move(*text));
-  });
+  return set_comment(self, value, node_borrow("comment="), &write_inline_comment,
+                     TextKind::OneLine);
 }
 
 PyObject* node_comment_before(PyObject* self, void*) {
@@ -79,12 +88,8 @@ PyObject* node_comment_before(PyObject* self, void*) {
 }
 
 int node_set_comment_before(PyObject* self, PyObject* value, void*) {
-  return guarded_status([&]() -> PyResult<void> {
-    OSV_TRY(refuse_delete(value));
-    std::optional<std::string> text = OSV_TRY(text_or_none_argument(value, "text"));
-    return write_comment(self, node_borrow("comment_before="), &write_head_comment,
-                         std::move(text));
-  });
+  return set_comment(self, value, node_borrow("comment_before="), &write_head_comment,
+                     TextKind::Lines);
 }
 
 PyObject* node_comment_after(PyObject* self, void*) {
@@ -92,11 +97,8 @@ PyObject* node_comment_after(PyObject* self, void*) {
 }
 
 int node_set_comment_after(PyObject* self, PyObject* value, void*) {
-  return guarded_status([&]() -> PyResult<void> {
-    OSV_TRY(refuse_delete(value));
-    std::optional<std::string> text = OSV_TRY(text_or_none_argument(value, "text"));
-    return write_comment(self, node_borrow("comment_after="), &write_foot_comment, std::move(text));
-  });
+  return set_comment(self, value, node_borrow("comment_after="), &write_foot_comment,
+                     TextKind::Lines);
 }
 
 constexpr const char kCommentDoc[] =
