@@ -375,3 +375,26 @@ def test_comment_members_inside_an_assignment_meet_the_internal_fault():
         ("PanicException", "Already borrowed"),
     ]
     assert (cursor.comment, cursor.comment_before) == ("c", None)
+
+
+# ---------------------------------------------------------------------------
+# Cursors and to_tree snapshots read the lines above a node by one rule.
+
+def _pairs_of_cursor_and_snapshot(cursor, snap):
+    yield cursor, snap
+    if snap.kind == "sequence":
+        for i, item in enumerate(snap.value):
+            yield from _pairs_of_cursor_and_snapshot(cursor[i], item)
+    elif snap.kind == "mapping":
+        for key, value in snap.value:
+            yield from _pairs_of_cursor_and_snapshot(cursor[key.value], value)
+
+
+@pytest.mark.parametrize("text", [DASH, TWO_KEYS, "- 0\n# above\n- # item\n  # below\n  x\n",
+                                  "x:\n  # c\n  y: 1 # one\n  # z\n  z:\n  - # d\n    # e\n"
+                                  "    f: 1\n    # g\n    g: 2\n  # end\n# foot\n"])
+def test_cursors_and_snapshots_agree(text):
+    doc = rt(text)
+    for cursor, snap in _pairs_of_cursor_and_snapshot(doc.node, doc.to_tree()):
+        assert (cursor.comment_before, cursor.comment, cursor.comment_after) == (
+            snap.comment_before, snap.comment, snap.comment_after)

@@ -90,4 +90,15 @@ std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& li
   return joined;
 }
 
+std::optional<std::string> joined_foot_comment(const YamlNode& node) {
+  const std::vector<std::string>& foot = node.comments.foot();
+  if (foot.empty()) return std::nullopt;
+  std::string joined = foot.front();
+  for (std::size_t i = 1; i < foot.size(); ++i) {
+    joined.push_back('\n');
+    joined.append(foot[i]);
+  }
+  return joined;
+}
+
 }  // namespace ostrevane

@@ -14,6 +14,7 @@
 // and PS. Pure functions; nothing is changed on failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -79,5 +80,45 @@ enum class CommentSelection : std::uint8_t {
 // selected.
 [[nodiscard]] std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& lines,
                                                             CommentSelection selection);
+
+// Foot lines joined with LF; absent when there are none.
+[[nodiscard]] std::optional<std::string> joined_foot_comment(const YamlNode& node);
+
+// Who holds the lines above a node, and which of them are the node's: the
+// one rule for every reader and writer of those lines. Comment attachment
+// gives the lines above a mapping's first key to the mapping, and a node
+// with a comment on its dash line keeps in one list the lines above the dash
+// and those between the dash line and its first entry (below_introducer).
+template <class Node>
+struct BasicHeadCommentOwner {
+  Node* owner;
+  CommentSelection selection;
+};
+
+// A sequence item: the item; with a comment on its dash line, only the
+// lines above the dash (those below are its first key's).
+template <class Node>
+[[nodiscard]] BasicHeadCommentOwner<Node> item_head_owner(Node& item) noexcept {
+  return {&item, item.comments.inline_before_value ? CommentSelection::AboveIntroducer
+                                                   : CommentSelection::All};
+}
+
+// The value of pair `pair` of `mapping`: the pair's key; for the first pair
+// the mapping itself, and of its lines only those below the dash when the
+// mapping is a sequence item (`mapping_is_item`) with a comment on its dash
+// line.
+template <class Node>
+[[nodiscard]] BasicHeadCommentOwner<Node> pair_head_owner(Node& mapping, std::size_t pair,
+                                                          bool mapping_is_item) noexcept {
+  if (pair != 0) return {&mapping.key(pair), CommentSelection::All};
+  const bool below_dash = mapping_is_item && mapping.comments.inline_before_value;
+  return {&mapping, below_dash ? CommentSelection::BelowIntroducer : CommentSelection::All};
+}
+
+// The owner's lines that the selection takes, joined as join_comment_lines.
+template <class Node>
+[[nodiscard]] std::optional<std::string> owned_head_comment(BasicHeadCommentOwner<Node> owner) {
+  return join_comment_lines(owner.owner->comments.head(), owner.selection);
+}
 
 }  // namespace ostrevane

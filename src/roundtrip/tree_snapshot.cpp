@@ -47,29 +47,12 @@ std::string_view snapshot_style_name(const YamlNode& node) noexcept {
 }
 
 std::optional<std::string> item_comment_before(const YamlNode& item) {
-  return join_comment_lines(item.comments.head(), item.comments.inline_before_value
-                                                      ? CommentSelection::AboveIntroducer
-                                                      : CommentSelection::All);
+  return owned_head_comment(item_head_owner(item));
 }
 
 std::optional<std::string> pair_value_comment_before(const YamlNode& mapping, std::size_t index,
                                                      bool mapping_is_item) {
-  if (index != 0)
-    return join_comment_lines(mapping.key(index).comments.head(), CommentSelection::All);
-  const bool split = mapping_is_item && mapping.comments.inline_before_value;
-  return join_comment_lines(mapping.comments.head(),
-                            split ? CommentSelection::BelowIntroducer : CommentSelection::All);
-}
-
-std::optional<std::string> joined_foot_comment(const YamlNode& node) {
-  const std::vector<std::string>& foot = node.comments.foot();
-  if (foot.empty()) return std::nullopt;
-  std::string joined = foot.front();
-  for (std::size_t i = 1; i < foot.size(); ++i) {
-    joined.push_back('\n');
-    joined.append(foot[i]);
-  }
-  return joined;
+  return owned_head_comment(pair_head_owner(mapping, index, mapping_is_item));
 }
 
 }  // namespace ostrevane

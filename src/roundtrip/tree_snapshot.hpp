@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "roundtrip/comment_rules.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane {
@@ -31,7 +32,9 @@ namespace ostrevane {
 
 // The comment lines above a sequence item: when a comment stands on its dash
 // line, only the lines above the dash (those below it are read by the item's
-// first key).
+// first key). Both readers follow item_head_owner and pair_head_owner
+// (comment_rules.hpp), as the cursor's comment_before does; the foot lines
+// are joined_foot_comment's.
 [[nodiscard]] std::optional<std::string> item_comment_before(const YamlNode& item);
 
 // The comment lines above pair `index` of `mapping`, as its value shows them:
@@ -42,8 +45,5 @@ namespace ostrevane {
 [[nodiscard]] std::optional<std::string> pair_value_comment_before(const YamlNode& mapping,
                                                                    std::size_t index,
                                                                    bool mapping_is_item);
-
-// The node's foot comment lines joined with LF; absent when there are none.
-[[nodiscard]] std::optional<std::string> joined_foot_comment(const YamlNode& node);
 
 }  // namespace ostrevane

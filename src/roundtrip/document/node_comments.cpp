@@ -6,8 +6,6 @@
 namespace ostrevane {
 namespace {
 
-using Selection = CommentSelection;
-
 NodeCommentError fault(NodeCommentFault kind) { return NodeCommentError{kind}; }
 
 NodeCommentError text_fault(CommentError error) {
@@ -35,33 +33,24 @@ template <class Node>
 std::optional<BasicHeadCommentOwner<Node>> owner_of(std::span<Node> roots, std::size_t root,
                                                     const NodePath& path) noexcept {
   const std::span<const PathSegment> steps = path.segments();
-  if (steps.empty()) {
+  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) {
     Node* node = walk(roots, root, steps);
     if (node == nullptr) return std::nullopt;
-    return BasicHeadCommentOwner<Node>{node, Selection::All};
+    if (!steps.empty() && steps.back().kind == PathSegment::Kind::Index) {
+      return item_head_owner(*node);
+    }
+    return BasicHeadCommentOwner<Node>{node, CommentSelection::All};
   }
+  Node* mapping = walk(roots, root, steps.first(steps.size() - 1));
+  if (mapping == nullptr) return std::nullopt;
+  // The pair the step names, found by its key.
   const PathSegment& last = steps.back();
-  if (last.kind != PathSegment::Kind::Key) {
-    Node* node = resolve(roots, root, path);
-    if (node == nullptr) return std::nullopt;
-    // A comment on an item's dash line splits its lines: those above the
-    // dash are the item's, those below belong to its first key.
-    const bool split = last.kind == PathSegment::Kind::Index && node->comments.inline_before_value;
-    return BasicHeadCommentOwner<Node>{node, split ? Selection::AboveIntroducer : Selection::All};
-  }
-  Node* parent = walk(roots, root, steps.first(steps.size() - 1));
-  if (parent == nullptr) return std::nullopt;
-  // The key of the pair the step names: the lines above a value stand
-  // above its key.
-  Node* key = node_child(*parent, PathSegment::key_node(last.text, last.number));
+  Node* key = node_child(*mapping, PathSegment::key_node(last.text, last.number));
   if (key == nullptr) return std::nullopt;
-  if (key != &parent->key(0)) return BasicHeadCommentOwner<Node>{key, Selection::All};
-  // Composing gives the lines above a mapping's first key to the mapping.
-  const bool item_below_dash = steps.size() >= 2 &&
-                               steps[steps.size() - 2].kind == PathSegment::Kind::Index &&
-                               parent->comments.inline_before_value;
-  return BasicHeadCommentOwner<Node>{parent,
-                                     item_below_dash ? Selection::BelowIntroducer : Selection::All};
+  const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
+  const bool is_item =
+      steps.size() >= 2 && steps[steps.size() - 2].kind == PathSegment::Kind::Index;
+  return pair_head_owner(*mapping, pair, is_item);
 }
 
 // Whether the emitter writes a trailing comment of the node where composing
@@ -112,7 +101,7 @@ Result<std::optional<std::string>, NodeCommentError> read_head_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const std::optional<HeadCommentOwner> found = owner_of(roots, root, path);
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
-  return join_comment_lines(found->owner->comments.head(), found->selection);
+  return owned_head_comment(*found);
 }
 
 Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std::size_t root,
@@ -122,20 +111,20 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
-  const Selection selection = found->selection;
+  const CommentSelection selection = found->selection;
   // The lines on the other side of the dash line stay where they are.
   std::vector<HeadComment> head;
   std::vector<HeadComment> kept;
   for (const HeadComment& line : found->owner->comments.head()) {
-    if ((selection == Selection::AboveIntroducer && line.below_introducer) ||
-        (selection == Selection::BelowIntroducer && !line.below_introducer)) {
+    if ((selection == CommentSelection::AboveIntroducer && line.below_introducer) ||
+        (selection == CommentSelection::BelowIntroducer && !line.below_introducer)) {
       kept.push_back(line);
     }
   }
-  if (selection == Selection::BelowIntroducer) head = std::move(kept);
-  const bool below = selection == Selection::BelowIntroducer;
+  if (selection == CommentSelection::BelowIntroducer) head = std::move(kept);
+  const bool below = selection == CommentSelection::BelowIntroducer;
   for (std::string& line : *lines) head.push_back(HeadComment{std::move(line), below});
-  if (selection == Selection::AboveIntroducer) {
+  if (selection == CommentSelection::AboveIntroducer) {
     head.insert(head.end(), std::make_move_iterator(kept.begin()),
                 std::make_move_iterator(kept.end()));
   }
@@ -148,14 +137,7 @@ Result<std::optional<std::string>, NodeCommentError> read_foot_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
-  const std::vector<std::string>& foot = node->comments.foot();
-  if (foot.empty()) return std::nullopt;
-  std::string joined;
-  for (const std::string& line : foot) {
-    if (&line != &foot.front()) joined.push_back('\n');
-    joined.append(line);
-  }
-  return joined;
+  return joined_foot_comment(*node);
 }
 
 Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std::size_t root,

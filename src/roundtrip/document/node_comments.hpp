@@ -53,21 +53,15 @@ struct NodeCommentError {
 };
 
 // The node holding the lines above the node a path designates, and which of
-// its lines belong to that path.
-template <class Node>
-struct BasicHeadCommentOwner {
-  Node* owner;
-  CommentSelection selection;
-};
+// its lines belong to that path (BasicHeadCommentOwner, comment_rules.hpp).
 using HeadCommentOwner = BasicHeadCommentOwner<const YamlNode>;
 using HeadCommentOwnerForEdit = BasicHeadCommentOwner<YamlNode>;
 
 // By the path's last step: none (the root itself, every line); an item
-// (the item; with a comment on its dash line only the lines above the dash);
-// a key node (the key, every line); a mapping value (its key, every line;
-// for the first pair the mapping itself, and when that mapping is an item
-// with a comment on its dash line only the lines below the dash). None when
-// the path, or for a value the pair it names, does not resolve.
+// (item_head_owner); a key node (the key, every line); a mapping value
+// (pair_head_owner, the mapping being an item when the step before is an
+// index). None when the path, or for a value the pair it names, does not
+// resolve.
 [[nodiscard]] std::optional<HeadCommentOwner> head_comment_owner(std::span<const YamlNode> roots,
                                                                  std::size_t root,
                                                                  const NodePath& path) noexcept;
