@@ -731,3 +731,32 @@ def test_node_takes_no_borrow():
 
     doc[Key()] = 5
     assert made and all(type(c) is OstrevaneNode for c in made)
+
+
+# ---------------------------------------------------------------------------
+# Property: every leaf of a commented document is reached by text, its
+# source slice reads back as its value, and assigning through the cursor
+# gives a text that loads again to the document's values.
+
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+from test_document_edit import VALUES, commented_documents  # noqa: E402
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(text=commented_documents(), data=st.data())
+def test_leaves_reached_by_cursor(text, data):
+    doc = rt(text)
+    source = text.encode()
+    leaves = doc.walk()
+    for path, value in leaves:
+        cursor = at(doc, *path)
+        assert cursor.value == value
+        piece = source[cursor.offset:cursor.end_offset].decode()
+        assert loads(piece) == value, piece
+        assert doc.locate(list(path)).range() == cursor.range()
+    path = data.draw(st.sampled_from([p for p, _ in leaves] + [()]))
+    at(doc, *path).value = data.draw(VALUES)
+    written = doc.to_yaml()
+    assert loads(written) == doc.to_dict(), written
