@@ -1,6 +1,5 @@
 #include "ffi/document/node.hpp"
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,6 @@ PyObject* node_repr(PyObject* self) {
     if (str == nullptr) return std::unexpected(PyError::fetch());
     return PyRef::steal(str);
   });
-}
-
-void node_dealloc(PyObject* self) noexcept {
-  GilEntry entry;
-  NodeObject* node = as_node(self);
-  node->cursor.~CursorData();
-  node->borrows.~BorrowCounter();
-  free_instance(self);
 }
 
 constexpr const char kNodeDoc[] =
@@ -60,7 +51,7 @@ PyType_Spec& node_spec() {
       joined({node_value_methods(), node_comment_methods(), node_anchor_methods()});
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>(kNodeDoc)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&node_dealloc)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&cursor_dealloc)},
       {Py_tp_repr, reinterpret_cast<void*>(&node_repr)},
       {Py_mp_subscript, reinterpret_cast<void*>(&node_subscript)},
       {Py_sq_contains, reinterpret_cast<void*>(&node_contains)},
@@ -90,11 +81,7 @@ PyResult<PyTypeObject*> node_type_object() {
 
 PyResult<PyRef> new_node_object(CursorData cursor) {
   PyTypeObject* type = OSV_TRY(node_type_object());
-  PyObject* self = OSV_TRY(alloc_instance(type));
-  NodeObject* node = as_node(self);
-  new (&node->cursor) CursorData(std::move(cursor));
-  new (&node->borrows) BorrowCounter();
-  return PyRef::steal(self);
+  return new_cursor_object(type, std::move(cursor));
 }
 
 PyError stale_node() { return key_error("stale node"); }

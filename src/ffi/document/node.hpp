@@ -32,10 +32,7 @@
 
 namespace ostrevane::ffi {
 
-struct NodeObject {
-  PyObject_HEAD CursorData cursor;
-  BorrowCounter borrows;
-};
+using NodeObject = CursorObject;
 
 // Borrowed class object, created on first use.
 [[nodiscard]] PyResult<PyTypeObject*> node_type_object();

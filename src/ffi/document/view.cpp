@@ -1,6 +1,5 @@
 #include "ffi/document/view.hpp"
 
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -106,14 +105,6 @@ PyObject* view_repr(PyObject* self) {
     text += ')';
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   });
-}
-
-void view_dealloc(PyObject* self) noexcept {
-  GilEntry entry;
-  ViewObject* view = as_view(self);
-  view->cursor.~CursorData();
-  view->borrows.~BorrowCounter();
-  free_instance(self);
 }
 
 // ---------------------------------------------------------------------------
@@ -240,7 +231,7 @@ constexpr const char kViewDoc[] =
 
 PyType_Slot g_view_slots[] = {
     {Py_tp_doc, const_cast<char*>(kViewDoc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&view_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&cursor_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&view_repr)},
     {Py_mp_subscript, reinterpret_cast<void*>(&view_subscript)},
     {Py_mp_ass_subscript, reinterpret_cast<void*>(&view_ass_subscript)},
@@ -270,11 +261,7 @@ PyResult<PyTypeObject*> document_view_type_object() {
 
 PyResult<PyRef> new_view_object(CursorData cursor) {
   PyTypeObject* type = OSV_TRY(document_view_type_object());
-  PyObject* self = OSV_TRY(alloc_instance(type));
-  ViewObject* view = as_view(self);
-  new (&view->cursor) CursorData(std::move(cursor));
-  new (&view->borrows) BorrowCounter();
-  return PyRef::steal(self);
+  return new_cursor_object(type, std::move(cursor));
 }
 
 PyResult<bool> is_document_view(PyObject* obj) {

@@ -50,7 +50,11 @@ std::optional<std::string_view> node_source_tag(const YamlNode& node) noexcept {
   const std::optional<std::string>& tag = node.tag();
   if (!tag) return std::nullopt;
   const std::string_view text = *tag;
-  if (text.starts_with("!!") || text.starts_with("tag:yaml.org,2002:")) return std::nullopt;
+  // The standard tags in all three spellings: shorthand, full, verbatim.
+  if (text.starts_with("!!") || text.starts_with("tag:yaml.org,2002:") ||
+      text.starts_with("!<tag:yaml.org,2002:")) {
+    return std::nullopt;
+  }
   return text;
 }
 

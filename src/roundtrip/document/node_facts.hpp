@@ -20,10 +20,11 @@ namespace ostrevane {
 [[nodiscard]] std::string_view node_style_name(const YamlNode& node) noexcept;
 
 // The directive a node's value came from: the tag of its include source;
-// without one, its own tag unless that is a standard type tag ("!!..." or
-// "tag:yaml.org,2002:..."), since a custom tag the directive options did
-// not expand ("!secret name" loaded without them) still names where the
-// value is meant to come from. Nothing for an untagged node.
+// without one, its own tag unless that is a standard type tag ("!!...",
+// "tag:yaml.org,2002:..." or the verbatim "!<tag:yaml.org,2002:...>"),
+// since a custom tag the directive options did not expand ("!secret name"
+// loaded without them) still names where the value is meant to come from.
+// Nothing for an untagged node.
 [[nodiscard]] std::optional<std::string_view> node_source_tag(const YamlNode& node) noexcept;
 
 }  // namespace ostrevane
