@@ -6,21 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "roundtrip/composer/compose.hpp"
 #include "roundtrip/document/anchor_edit.hpp"
 #include "roundtrip/document/path.hpp"
 #include "roundtrip/edit.hpp"
 #include "small_stack.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
 
-YamlNode compose_one(std::string_view text) {
-  Result<NodeList, ScanError> docs = compose_documents(text);
-  EXPECT_TRUE(docs.has_value()) << text;
-  EXPECT_EQ(docs->size(), 1u);
-  return std::move(docs->front());
-}
+using testing::compose_one;
 
 struct NameCase {
   std::string name;
@@ -119,19 +114,7 @@ TEST(AliasPlace, WithoutAPlaceOnlyExistenceIsDecided) {
 
 TEST(AliasPlace, DeepTreesOnASmallStack) {
   testing::run_on_small_stack([] {
-    YamlNode deep = YamlNode::scalar("leaf");
-    for (int i = 0; i < 200'000; ++i) {
-      NodeList items;
-      items.push_back(std::move(deep));
-      deep = YamlNode::sequence(std::move(items));
-    }
-    deep.set_anchor("x");
-    NodeList pairs;
-    pairs.push_back(YamlNode::scalar("a"));
-    pairs.push_back(std::move(deep));
-    pairs.push_back(YamlNode::scalar("b"));
-    pairs.push_back(YamlNode::scalar("2"));
-    const YamlNode root = YamlNode::mapping(std::move(pairs));
+    const YamlNode root = testing::deep_anchored_mapping(200'000, YamlNode::scalar("2"));
     EXPECT_EQ(alias_place_fault(root, &root.value(1), "x"), std::nullopt);
     EXPECT_EQ(alias_place_fault(root, &root.value(0), "x"), P::Cycle);
   });

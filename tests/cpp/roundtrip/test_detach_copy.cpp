@@ -9,20 +9,15 @@
 #include <utility>
 
 #include "dump_node.hpp"
-#include "roundtrip/composer/compose.hpp"
 #include "roundtrip/detach_copy.hpp"
 #include "small_stack.hpp"
+#include "tree_builders.hpp"
 #include "util/limits.hpp"
 
 namespace ostrevane {
 namespace {
 
-YamlNode compose_one(std::string_view text) {
-  Result<NodeList, ScanError> docs = compose_documents(text);
-  EXPECT_TRUE(docs.has_value()) << text;
-  EXPECT_EQ(docs->size(), 1u);
-  return std::move(docs->front());
-}
+using testing::compose_one;
 
 // The value of the last pair of `mapping`: the alias the tables detach.
 const YamlNode& last_value(const YamlNode& mapping) {
@@ -162,19 +157,7 @@ TEST(DetachCopyLimits, MessagesNameTheLimit) {
 // a small stack.
 TEST(DetachCopy, DeepTreesOnASmallStack) {
   testing::run_on_small_stack([] {
-    YamlNode deep = YamlNode::scalar("leaf");
-    for (int i = 0; i < 200'000; ++i) {
-      NodeList items;
-      items.push_back(std::move(deep));
-      deep = YamlNode::sequence(std::move(items));
-    }
-    deep.set_anchor("x");
-    NodeList pairs;
-    pairs.push_back(YamlNode::scalar("a"));
-    pairs.push_back(std::move(deep));
-    pairs.push_back(YamlNode::scalar("b"));
-    pairs.push_back(YamlNode::alias("x"));
-    const YamlNode root = YamlNode::mapping(std::move(pairs));
+    const YamlNode root = testing::deep_anchored_mapping(200'000, YamlNode::alias("x"));
     std::uint64_t budget = limits::kNodeAliasBudget;
     Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
     ASSERT_TRUE(copy.has_value());
