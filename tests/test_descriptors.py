@@ -134,7 +134,11 @@ def test_flow_must_be_a_bool(cls, flow):
 @pytest.mark.parametrize("field", ["comment", "comment_before", "comment_after"])
 @pytest.mark.parametrize(
     "char,shown",
-    [("\x00", "'\\0'"), ("\x07", "'\\u{7}'"), ("\x7f", "'\\u{7f}'"), ("\x9b", "'\\u{9b}'"), ("\uffff", "'\\u{ffff}'")],
+    [
+        ("\x00", "'\\0'"), ("\x01", "'\\u{1}'"), ("\x07", "'\\u{7}'"), ("\x1f", "'\\u{1f}'"),
+        ("\x7f", "'\\u{7f}'"), ("\x80", "'\\u{80}'"), ("\x9b", "'\\u{9b}'"), ("\x9f", "'\\u{9f}'"),
+        ("\ufffe", "'\\u{fffe}'"), ("\uffff", "'\\u{ffff}'"),
+    ],
 )
 def test_comments_refuse_control_characters(cls, field, char, shown):
     with pytest.raises(ValueError) as info:
@@ -142,7 +146,27 @@ def test_comments_refuse_control_characters(cls, field, char, shown):
     assert str(info.value) == f"a comment cannot contain the control character {shown}"
 
 
-@pytest.mark.parametrize("text", ["tab\there", "  lead", "trail  ", "", "#hash", "\u00e9\u4e2d"])
+@pytest.mark.parametrize(
+    "field,text,message",
+    [
+        # A line break keeps its own message, wherever the control character
+        # stands.
+        ("comment", "\x01\n", INLINE_MESSAGE),
+        ("comment", "a\x85\x01", INLINE_MESSAGE),
+        ("comment_before", "\x01\u0085", LINES_MESSAGE),
+        ("comment_after", "\x01\u2028", LINES_MESSAGE),
+        # LF, CR and CR LF separate lines; the control character is still refused.
+        ("comment_before", "a\r\n\x02", "a comment cannot contain the control character '\\u{2}'"),
+        ("comment_after", "a\n\ufffe", "a comment cannot contain the control character '\\u{fffe}'"),
+    ],
+)
+def test_line_breaks_are_checked_before_control_characters(field, text, message):
+    with pytest.raises(ValueError) as info:
+        OstrevaneScalar("x", **{field: text})
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize("text", ["tab\there", "  lead", "trail  ", "", "#hash", "\u00e9\u4e2d", "\u00a0nbsp", "\U0001f600"])
 def test_printable_comments_and_tabs_are_kept(text):
     d = OstrevaneScalar("x", comment=text, comment_before=text, comment_after=text)
     assert (d.comment, d.comment_before, d.comment_after) == (text, text, text)

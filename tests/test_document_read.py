@@ -384,15 +384,7 @@ def test_internal_fault_in_eq_propagates():
 
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
-
-prop_keys = st.one_of(st.text(max_size=8), st.integers(-5, 5), st.booleans(), st.none())
-prop_values = st.recursive(
-    st.one_of(st.none(), st.booleans(), st.integers(), st.text(max_size=8),
-              st.floats(allow_nan=False)),
-    lambda children: st.one_of(st.lists(children, max_size=4),
-                               st.dictionaries(prop_keys, children, max_size=4)),
-    max_leaves=20,
-)
+from value_strategies import prop_values  # noqa: E402
 
 
 def read_path(doc, path):

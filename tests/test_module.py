@@ -58,11 +58,13 @@ OPTIONS = [
     "OPT_TIMESTAMPS",
 ]
 # The classes built so far, in the order start-up adds them.
-# OstrevaneTreeNode and OstrevaneNode are not built yet; they will take
-# their places around OstrevaneDocumentView.
+# OstrevaneTreeNode is not built yet; it will take its place after
+# OstrevaneDocument.
 CLASSES = [
     "OstrevaneDocument",
+    "OstrevaneTreeNode",
     "OstrevaneDocumentView",
+    "OstrevaneNode",
     "OstrevaneTag",
     "OstrevaneAnnotatedDict",
     "OstrevaneAnnotatedList",

@@ -8,8 +8,10 @@
 
 #include "ffi/convert/node_to_py.hpp"
 #include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/document_cursors.hpp"
 #include "ffi/document/document_reading.hpp"
 #include "ffi/document/editing.hpp"
+#include "ffi/document/tree_node.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/write_back.hpp"
 #include "roundtrip/document/document_text.hpp"
@@ -119,6 +121,13 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* document_to_tree(PyObject* self, PyObject*) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    MemberBorrow held = OSV_TRY(borrow(self, document_borrow("to_tree")));
+    return document_tree(as_doc(self)->data);
+  });
+}
+
 PyObject* document_save(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
     PyObject* path = OSV_TRY(save_path_argument(args, kwargs));
@@ -166,10 +175,22 @@ PyMethodDef g_document_methods[] = {
     {"to_dict", reinterpret_cast<PyCFunction>(&document_to_dict), METH_NOARGS,
      "to_dict($self, /)\n--\n\n"
      "Return the document as plain Python objects (a resolved snapshot)."},
+    {"to_tree", reinterpret_cast<PyCFunction>(&document_to_tree), METH_NOARGS,
+     "to_tree($self, /)\n--\n\n"
+     "Snapshot one document's values and metadata in a single tree traversal.\n\n"
+     "Returns an `OstrevaneTreeNode`, or `None` for an empty document; a stream of\n"
+     "several documents is refused (load it with `loads_all`)."},
     {"walk", reinterpret_cast<PyCFunction>(&document_walk), METH_NOARGS,
      "walk($self, /)\n--\n\n"
      "Every scalar leaf of the first document as a `(path, value)` pair, `path` a\n"
      "tuple of mapping keys and sequence indices, for bulk edits through item access."},
+    {"locate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&document_locate)),
+     METH_VARARGS | METH_KEYWORDS,
+     "locate($self, /, path)\n--\n\n"
+     "Resolve a data path (mapping keys as `str`, sequence indices as `int`, the\n"
+     "shape a validator reports) to a positioned [`OstrevaneNode`], scalar leaves\n"
+     "included, or `None` when nothing stands there. The position is the value's\n"
+     "own, not its key's. Addresses the first document of a stream."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -179,6 +200,14 @@ PyGetSetDef g_document_getset[] = {
     {"explicit_start", &document_explicit_start, nullptr,
      "Whether the first document used an explicit `---` start marker.\n\n"
      "Read from the parsed tree, so it holds before any edit too.",
+     nullptr},
+    {"node", &document_node, nullptr,
+     "The root [`OstrevaneNode`] cursor: a handle from which any node of the tree\n"
+     "is reached by indexing, as in `doc.node[\"server\"][\"port\"]`.",
+     nullptr},
+    {"anchors", &document_anchors, nullptr,
+     "Every anchor name of the first document mapped to the [`OstrevaneNode`] that\n"
+     "defines it (a name defined twice: its last definition).",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

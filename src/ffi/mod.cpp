@@ -11,6 +11,8 @@
 #include "ffi/args.hpp"
 #include "ffi/compat.hpp"
 #include "ffi/document.hpp"
+#include "ffi/document/node.hpp"
+#include "ffi/document/tree_node.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/dumps.hpp"
 #include "ffi/entry_guard.hpp"
@@ -21,8 +23,8 @@
 #include "ffi/represent/descriptors.hpp"
 #include "ffi/tag.hpp"
 #include "ffi/test_hooks.hpp"
-#include "ffi/write_back.hpp"
 #include "ffi/types/annotated.hpp"
+#include "ffi/write_back.hpp"
 #include "scanner/yaml_directive.hpp"
 #include "schema/modeline.hpp"
 
@@ -253,7 +255,9 @@ struct ClassEntry {
 };
 constexpr ClassEntry kClasses[] = {
     {"OstrevaneDocument", &document_type_object},
+    {"OstrevaneTreeNode", &tree_node_type_object},
     {"OstrevaneDocumentView", &document_view_type_object},
+    {"OstrevaneNode", &node_type_object},
     {"OstrevaneTag", &tag_type_object},
     {"OstrevaneAnnotatedDict", &annotated_dict_type_object},
     {"OstrevaneAnnotatedList", &annotated_list_type_object},

@@ -47,7 +47,14 @@ std::unordered_set<std::string_view> removed_names(std::span<const Removal> remo
 }  // namespace
 
 void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
-  if (carry == CarryOver::Place) {
+  if (carry == CarryOver::Root) {
+    replacement.explicit_start = target.explicit_start;
+    replacement.leading_bom = target.leading_bom;
+    if (target.extras() != nullptr && !target.extras()->directives.empty()) {
+      replacement.edit_extras().directives = std::move(target.edit_extras().directives);
+    }
+  }
+  if (carry != CarryOver::Nothing) {
     const Comments& old = target.comments;
     Comments& fresh = replacement.comments;
     fresh.inline_spaces = old.inline_spaces;

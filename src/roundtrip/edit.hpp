@@ -10,9 +10,11 @@
 // Replacing keeps the place: a node that takes another's place takes over
 // its head, inline and foot comments, the inline comment's gap, the value's
 // pad after its introducer, and its anchor and tag; everything else (kind,
-// contents, styles, positions, raw block text, blank lines, document flags)
-// comes from the new node. An alias that named the old node's anchor names
-// the new node, since the anchor stays with the place.
+// contents, styles, positions, raw block text, blank lines) comes from the
+// new node. A root replaced in place also keeps its directives and document
+// markers, without which its tag could name an undefined handle. An alias
+// that named the old node's anchor names the new node, since the anchor
+// stays with the place.
 //
 // The alias check runs before anything changes, so a refused edit leaves
 // the tree untouched: a removal strands an alias exactly when the removed
@@ -38,8 +40,13 @@
 namespace ostrevane {
 
 enum class CarryOver : std::uint8_t {
-  Place,    // comments, anchor and tag of the old node stay with the place
-  Nothing,  // a whole document replaced: nothing of the old root survives
+  // Comments, anchor and tag of the old node stay with the place.
+  Place,
+  // A root's value replaced: as Place, and the document's directives, "---"
+  // and byte-order mark stay too (the kept tag may use a %TAG handle).
+  Root,
+  // A whole document replaced: nothing of the old root survives.
+  Nothing,
 };
 
 // Puts `replacement` in the place of `target` (carrying over as `carry`

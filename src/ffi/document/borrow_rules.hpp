@@ -79,4 +79,50 @@ consteval ViewMemberRule view_borrow(std::string_view member) {
   throw "member missing from kViewBorrows";
 }
 
+// OstrevaneNode: the document borrow of each member. The cursor's own
+// borrow is always shared (no member changes a cursor), so it never
+// conflicts; a conflict on the document can only come from Python code run
+// inside another member, and is always the internal fault. A setter is
+// listed as its property's name followed by "=".
+inline constexpr MemberRule kNodeBorrows[] = {
+    {"__getitem__", kReadsOrFault},
+    {"__contains__", kReadsOrFault},
+    {"__repr__", kReadsOrFault},
+    {"value", kReadsOrFault},
+    {"value=", kWritesOrFault},
+    {"line", kReadsOrFault},
+    {"column", kReadsOrFault},
+    {"offset", kReadsOrFault},
+    {"end_offset", kReadsOrFault},
+    {"range", kReadsOrFault},
+    {"file", kReadsOrFault},
+    {"tag", kReadsOrFault},
+    {"style", kReadsOrFault},
+    {"source_tag", kReadsOrFault},
+    {"source_target", kReadsOrFault},
+    {"is_secret", kReadsOrFault},
+    {"is_env_var", kReadsOrFault},
+    {"is_include", kReadsOrFault},
+    {"target", kReadsOrFault},
+    {"comment", kReadsOrFault},
+    {"comment=", kWritesOrFault},
+    {"comment_before", kReadsOrFault},
+    {"comment_before=", kWritesOrFault},
+    {"comment_after", kReadsOrFault},
+    {"comment_after=", kWritesOrFault},
+    {"anchor", kReadsOrFault},
+    {"anchor=", kWritesOrFault},
+    {"is_alias", kReadsOrFault},
+    {"aliases", kReadsOrFault},
+    {"make_alias", kWritesOrFault},
+    {"detach", kWritesOrFault},
+};
+
+consteval BorrowRule node_borrow(std::string_view member) {
+  for (const MemberRule& entry : kNodeBorrows) {
+    if (entry.member == member) return entry.rule;
+  }
+  throw "member missing from kNodeBorrows";
+}
+
 }  // namespace ostrevane::ffi

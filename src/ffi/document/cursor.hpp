@@ -1,4 +1,5 @@
-// CursorData: what a view or a cursor object of a document holds.
+// CursorData: what a view or a cursor object of a document holds, and the
+// instance layout, creation and destruction the two classes share.
 //
 // A cursor never holds a pointer into the tree: it holds the path from one
 // of the document's roots to its node and walks it again in every member
@@ -35,5 +36,19 @@ struct CursorData {
     return resolve_node_path(doc()->data.roots, root, path);
   }
 };
+
+// The instance layout of both cursor classes, OstrevaneDocumentView and
+// OstrevaneNode: the cursor, then the object's own borrow counter.
+struct CursorObject {
+  PyObject_HEAD CursorData cursor;
+  BorrowCounter borrows;
+};
+
+// A new instance of `type` (one of the two classes) holding `cursor`; on
+// failure the cursor is destroyed.
+[[nodiscard]] PyResult<PyRef> new_cursor_object(PyTypeObject* type, CursorData cursor);
+
+// tp_dealloc of both classes.
+void cursor_dealloc(PyObject* self) noexcept;
 
 }  // namespace ostrevane::ffi

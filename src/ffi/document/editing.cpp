@@ -34,18 +34,6 @@ PyResult<std::uint64_t> index_of(PyObject* key) {
 
 PyError out_of_range() { return PyError::builtin(PyExc_IndexError, "index out of range"); }
 
-PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> removals) {
-  if (const std::optional<std::string> name = stranded_alias(root, removals)) {
-    return std::unexpected(
-        PyError::builtin(PyExc_ValueError, anchor_still_referenced_message(*name)));
-  }
-  return {};
-}
-
-PyToNodeSettings to_node_settings(const DocumentData& data) noexcept {
-  return {data.prefer_double_quotes, data.resolver_mode};
-}
-
 // Where an edit happens: a container of root `root`, reached by `path`.
 struct Place {
   DocumentObject* doc;
@@ -166,6 +154,18 @@ PyResult<void> edit_document_list(DocumentObject* doc, PyObject* key, PyObject* 
 }
 
 }  // namespace
+
+PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> removals) {
+  if (const std::optional<std::string> name = stranded_alias(root, removals)) {
+    return std::unexpected(
+        PyError::builtin(PyExc_ValueError, anchor_still_referenced_message(*name)));
+  }
+  return {};
+}
+
+PyToNodeSettings to_node_settings(const DocumentData& data) noexcept {
+  return {data.prefer_double_quotes, data.resolver_mode};
+}
 
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
   return guarded_status([&]() -> PyResult<void> {

@@ -27,9 +27,21 @@
 // is found again after it ran. Lock held throughout.
 #pragma once
 
-#include "ffi/compat.hpp"
+#include <span>
+
+#include "ffi/convert/py_to_node.hpp"
+#include "roundtrip/document/document_data.hpp"
+#include "roundtrip/edit.hpp"
 
 namespace ostrevane::ffi {
+
+// How values assigned into `data`'s trees become nodes.
+[[nodiscard]] PyToNodeSettings to_node_settings(const DocumentData& data) noexcept;
+
+// ValueError when removing `removals` from `root`'s tree would leave an
+// alias without its definition (anchor_still_referenced_message).
+[[nodiscard]] PyResult<void> refuse_stranding(const YamlNode& root,
+                                              std::span<const Removal> removals);
 
 // The mp_ass_subscript slots: `value` nullptr deletes.
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value);

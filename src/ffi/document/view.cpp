@@ -1,14 +1,15 @@
 #include "ffi/document/view.hpp"
 
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "ffi/document/borrow_rules.hpp"
 #include "ffi/document/editing.hpp"
+#include "ffi/document/node.hpp"
 #include "ffi/document/reading.hpp"
 #include "ffi/entry_guard.hpp"
+#include "roundtrip/document/node_facts.hpp"
 #include "roundtrip/document/subtree.hpp"
 #include "roundtrip/emit/emitter.hpp"
 
@@ -100,25 +101,10 @@ PyObject* view_repr(PyObject* self) {
     HeldView held = OSV_TRY(hold(view, view_borrow("__repr__")));
     const YamlNode* node = view->cursor.resolve();
     std::string text = "OstrevaneDocumentView(";
-    if (node == nullptr) {
-      text += "<stale>";
-    } else {
-      // "mapping", "sequence", ...: the kind's name in lower case.
-      for (const char c : node_kind_name(node->kind())) {
-        text += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-      }
-    }
+    text += node == nullptr ? std::string_view("<stale>") : node_kind_label(node->kind());
     text += ')';
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   });
-}
-
-void view_dealloc(PyObject* self) noexcept {
-  GilEntry entry;
-  ViewObject* view = as_view(self);
-  view->cursor.~CursorData();
-  view->borrows.~BorrowCounter();
-  free_instance(self);
 }
 
 // ---------------------------------------------------------------------------
@@ -219,18 +205,40 @@ PyMethodDef g_view_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The path is not walked: a stale view gives a cursor that reports itself
+// stale when used.
+PyObject* view_node(PyObject* self, void*) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    const ViewMemberRule rule = view_borrow("node");
+    static_assert(view_borrow("node").document.kind == BorrowKind::None);
+    ViewObject* view = as_view(self);
+    MemberBorrow own = OSV_TRY(MemberBorrow::take(view->borrows, rule.view));
+    return new_node_object(CursorData{
+        view->cursor.path.clone(), PyRef::borrow(view->cursor.document.get()), view->cursor.root});
+  });
+}
+
+PyGetSetDef g_view_getsets[] = {
+    {"node", &view_node, nullptr,
+     "The [`OstrevaneNode`] cursor for this view's node: a metadata-bearing handle\n"
+     "exposing comments, source location, style, anchor, and tag.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 constexpr const char kViewDoc[] =
     "A live proxy onto a nested node of a [`OstrevaneDocument`], addressed by path.";
 
 PyType_Slot g_view_slots[] = {
     {Py_tp_doc, const_cast<char*>(kViewDoc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&view_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&cursor_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&view_repr)},
     {Py_mp_subscript, reinterpret_cast<void*>(&view_subscript)},
     {Py_mp_ass_subscript, reinterpret_cast<void*>(&view_ass_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(&view_length)},
     {Py_sq_contains, reinterpret_cast<void*>(&view_contains)},
     {Py_tp_methods, g_view_methods},
+    {Py_tp_getset, g_view_getsets},
     {0, nullptr},
 };
 
@@ -253,11 +261,7 @@ PyResult<PyTypeObject*> document_view_type_object() {
 
 PyResult<PyRef> new_view_object(CursorData cursor) {
   PyTypeObject* type = OSV_TRY(document_view_type_object());
-  PyObject* self = OSV_TRY(alloc_instance(type));
-  ViewObject* view = as_view(self);
-  new (&view->cursor) CursorData(std::move(cursor));
-  new (&view->borrows) BorrowCounter();
-  return PyRef::steal(self);
+  return new_cursor_object(type, std::move(cursor));
 }
 
 PyResult<bool> is_document_view(PyObject* obj) {

@@ -20,10 +20,7 @@
 
 namespace ostrevane::ffi {
 
-struct ViewObject {
-  PyObject_HEAD CursorData cursor;
-  BorrowCounter borrows;
-};
+using ViewObject = CursorObject;
 
 // Borrowed class object, created on first use.
 [[nodiscard]] PyResult<PyTypeObject*> document_view_type_object();

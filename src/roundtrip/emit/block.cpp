@@ -32,12 +32,15 @@ bool first_entry_fits_dash_line(const YamlNode& collection) {
 }
 
 // The item's dash stands alone on its line, its content starting on the
-// next.
+// next. The compact form has no place for the collection's own trailing
+// comment either: the dash line holds the first entry, whose line ends with
+// that entry's comment.
 bool dash_stands_alone(const Emitter& e, const YamlNode& item) {
   if (!is_block_collection(e, item)) return false;
   if (item.has_anchor_or_tag() || !first_entry_fits_dash_line(item)) return true;
+  if (has_inline(item)) return true;
   if (item.kind() == NodeKind::Sequence) return !item.comments.compact;
-  return has_inline(item) || item.comments.inline_before_value;
+  return item.comments.inline_before_value;
 }
 
 // A block collection's trailing comment that has no line of its own

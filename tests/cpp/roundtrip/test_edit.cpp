@@ -58,6 +58,18 @@ TEST(ReplaceNode, NothingCarriedOverForAWholeDocument) {
   EXPECT_EQ(emitted(root), "new\n");
 }
 
+// A root's value replaced in place keeps what the document around it
+// needs: a tag written with a %TAG handle stays defined.
+TEST(ReplaceNode, RootKeepsItsDirectivesAndMarkers) {
+  YamlNode root = compose_one("%TAG !e! tag:example.com,2000:\n--- !e!thing\na: 1\n");
+  replace_node(root, YamlNode::scalar("new"), CarryOver::Root);
+  EXPECT_EQ(root.tag(), std::optional<std::string>("!e!thing"));
+  EXPECT_EQ(root.directives(), std::vector<std::string>{"TAG !e! tag:example.com,2000:"});
+  EXPECT_TRUE(root.explicit_start);
+  EXPECT_EQ(emitted(root), "%TAG !e! tag:example.com,2000:\n---\n!e!thing new\n");
+  EXPECT_TRUE(compose_documents(emitted(root)).has_value());
+}
+
 TEST(ErasePairs, KeepsTheOrderOfTheRest) {
   YamlNode root = compose_one("a: 1\nb: 2\nc: 3\nd: 4\ne: 5\n");
   const std::vector<std::size_t> pairs{1, 3};

@@ -4,7 +4,9 @@
 // that the text reads back as the same content.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "emit_roundtrip.hpp"
 
@@ -217,6 +219,88 @@ TEST(EmitMend, DirectiveNodesInFlowCollectionsAndKeys) {
   EXPECT_EQ(std::string(emit_document_to_string(in_flow, NullStyle::Default).view()),
             "[!secret \"a, b: c\"]\n");
 }
+
+// 8: a compact item ('- - a', '- a: 1') has no room on its dash line for the
+// nested collection's trailing comment or its first entry's comment lines;
+// given by editing, they open the collection on the next line instead of
+// being dropped.
+struct CompactEdit {
+  const char* name;
+  const char* text;
+  std::vector<std::size_t> path;  // child indices from the root
+  bool inline_comment;            // else a comment line above the node
+  const char* expected;
+  const char* dump;  // the text composed again, with comments
+};
+
+void PrintTo(const CompactEdit& c, std::ostream* os) { *os << c.name; }
+
+class CompactEdits : public ::testing::TestWithParam<CompactEdit> {};
+
+TEST_P(CompactEdits, CommentIsWrittenAndReadBack) {
+  const CompactEdit& c = GetParam();
+  auto roots = testing::compose_roots(c.text);
+  ASSERT_TRUE(roots.has_value());
+  YamlNode* node = &roots->front();
+  for (const std::size_t i : c.path) node = &node->children()[i];
+  if (c.inline_comment) {
+    node->comments.edit_inline_comment() = "c";
+  } else {
+    node->comments.edit_head().push_back(HeadComment{"c", false});
+  }
+  node->comments.modified = true;
+  const std::string text = testing::emit_roots(*roots);
+  EXPECT_EQ(text, c.expected);
+  auto again = testing::compose_roots(text);
+  ASSERT_TRUE(again.has_value()) << text;
+  EXPECT_EQ(testing::dump_nodes(*again, true), c.dump) << text;
+  // Written once more, the text stays as it is.
+  EXPECT_EQ(testing::reemit(text), text);
+}
+
+const CompactEdit kCompactEdits[] = {
+    {"sequence_trailing",
+     "- - a\n  - b\n",
+     {0},
+     true,
+     "- # c\n  - a\n  - b\n",
+     "seq[seq[a(pad1),b(pad1)](i\"c\"/1 iv)]"},
+    {"nested_sequence_trailing",
+     "- - - a\n",
+     {0, 0},
+     true,
+     "- - # c\n    - a\n",
+     "seq[seq[seq[a(pad1)](i\"c\"/1 iv)](c)]"},
+    // Composing gives a first item's lines above its dash to the sequence:
+    // they go below the dash instead.
+    {"sequence_first_item_above",
+     "- - a\n  - b\n",
+     {0, 0},
+     false,
+     "-\n  -\n    # c\n    a\n  - b\n",
+     "seq[seq[a(h[c]),b(pad1)]]"},
+    {"mapping_first_key_above",
+     "- a: 1\n  b: 2\n",
+     {0, 0},
+     false,
+     "-\n  # c\n  a: 1\n  b: 2\n",
+     "seq[map{a:1(pad1),b:2(pad1)}(h[c])]"},
+    {"anchored_first_key_above",
+     "- &k a: 1\n",
+     {0, 0},
+     false,
+     "-\n  # c\n  &k a: 1\n",
+     "seq[map{&k a:1(pad1)}(h[c])]"},
+    {"mapping_trailing",
+     "- a: 1\n",
+     {0},
+     true,
+     "- # c\n  a: 1\n",
+     "seq[map{a:1(pad1)}(i\"c\"/1 iv)]"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EmitMend, CompactEdits, ::testing::ValuesIn(kCompactEdits),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ostrevane
