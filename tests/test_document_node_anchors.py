@@ -197,6 +197,11 @@ def test_aliases_in_document_order():
     assert doc.node["b"].aliases == []
 
 
+def test_aliases_standing_as_keys_are_not_listed():
+    doc = rt("a: &x 1\n*x : v\nb: *x\n")
+    assert positions(doc.node["a"].aliases) == [(3, 4)]
+
+
 # Each alias reads the nearest definition of its name before it.
 def test_aliases_read_the_nearest_definition_before_them():
     doc = rt("a: &x 1\nb: *x\nc: &x 2\nd: *x\ne: [*x]\n")
@@ -306,10 +311,11 @@ def test_detach_makes_an_independent_copy():
     assert copy.anchor is None
     assert doc.node["a"].aliases == []
     assert doc.to_dict() == {"a": {"k": 1}, "b": {"k": 1}}
-    doc["b"]["k"] = 2
+    # the returned cursor and a new one on b designate the same node
+    copy["k"].value = 2
+    assert doc.node["b"]["k"].value == 2
     assert doc.to_dict() == {"a": {"k": 1}, "b": {"k": 2}}
-    assert copy.line == doc.node["b"].line
-    reloads(doc)
+    assert reloads(doc) == "a: &x {k: 1}\nb: {k: 2}\n"
 
 
 @pytest.mark.parametrize("text,path,written", [
@@ -391,3 +397,29 @@ def test_stale_cursor():
         assert info.value.args == ("stale node",)
     with pytest.raises(KeyError):
         c.anchor = "y"
+
+
+# The members meet the document's borrow like every cursor member: Python
+# code run inside an assignment cannot read or change anchors.
+def test_members_inside_an_assignment_are_an_internal_fault():
+    doc = rt("a: &x 1\nb: *x\nc: 2\n")
+    a, b, c = doc.node["a"], doc.node["b"], doc.node["c"]
+    seen = []
+
+    class Key:
+        def __eq__(self, other):
+            for member in (lambda: a.anchor, lambda: b.is_alias, lambda: a.aliases,
+                           lambda: setattr(c, "anchor", "y"), lambda: c.make_alias("x"),
+                           b.detach):
+                try:
+                    member()
+                except BaseException as exc:  # noqa: B902
+                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
+            return other == "c"
+
+        __hash__ = object.__hash__
+
+    doc[Key()] = 5
+    assert seen == [("PanicException", "Already mutably borrowed")] * 3 + \
+        [("PanicException", "Already borrowed")] * 3
+    assert doc.to_yaml() == b"a: &x 1\nb: *x\nc: 5\n"
