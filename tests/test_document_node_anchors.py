@@ -3,6 +3,8 @@ is_alias, aliases, make_alias and detach, and the checks that keep the
 written text loadable."""
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import ostrevane as o
 from ostrevane import loads
@@ -232,6 +234,10 @@ def test_make_alias():
     ("a: &x 1\nb: !!str 2\n", ["b"], "a: &x 1\nb: *x\n"),
     # the node's own anchor goes when no alias reads it
     ("a: &x 1\nb: &y 2\n", ["b"], "a: &x 1\nb: *x\n"),
+    # a key is complete before its value, which may read it
+    ("&x key: v\n", ["key"], "&x key: *x\n"),
+    # the pair the path reaches: the later `a`, after the anchor
+    ("a: &x 1\nb: 2\na: 3\n", ["a"], "a: &x 1\nb: 2\na: *x\n"),
 ])
 def test_make_alias_writes_a_loadable_text(text, path, written):
     doc = rt(text)
@@ -423,3 +429,90 @@ def test_members_inside_an_assignment_are_an_internal_fault():
     assert seen == [("PanicException", "Already mutably borrowed")] * 3 + \
         [("PanicException", "Already borrowed")] * 3
     assert doc.to_yaml() == b"a: &x 1\nb: *x\nc: 5\n"
+
+
+# ---------------------------------------------------------------------------
+# Property: on a document with anchors and aliases, every anchor edit either
+# gives a text that loads again to the document's values, or is refused and
+# changes nothing.
+
+NAMES = ["p", "q", "r"]
+
+
+@st.composite
+def anchored_texts(draw):
+    """A block mapping of flow values, with anchors and with aliases of names
+    defined (complete) before them."""
+    defined = set()
+
+    def node(depth):
+        kinds = ["int", "alias"] + (["seq", "map", "block"] if depth < 3 else [])
+        kind = draw(st.sampled_from(kinds))
+        if kind == "alias" and defined:
+            return "*" + draw(st.sampled_from(sorted(defined)))
+        if kind == "seq":
+            body = "[" + ", ".join(node(depth + 1) for _ in range(draw(st.integers(0, 3)))) + "]"
+        elif kind == "map":
+            count = draw(st.integers(0, 3))
+            body = "{" + ", ".join(f"k{i}: {node(depth + 1)}" for i in range(count)) + "}"
+        else:
+            body = str(draw(st.integers(0, 9)))
+        anchor = draw(st.sampled_from([None] + NAMES))
+        if anchor is None:
+            return body
+        defined.add(anchor)
+        return f"&{anchor} {body}"
+
+    lines = []
+    for i in range(draw(st.integers(1, 5))):
+        if draw(st.booleans()):
+            anchor = draw(st.sampled_from([""] + [f" &{n}" for n in NAMES]))
+            lines.append(f"t{i}:{anchor} |\n  line {i}\n  more")
+            if anchor:
+                defined.add(anchor[2:])
+        else:
+            lines.append(f"t{i}: {node(0)}")
+    return "\n".join(lines) + "\n"
+
+
+def all_cursors(doc):
+    """Every cursor reachable by text without passing an alias."""
+    found, todo = [], [doc.node]
+    while todo:
+        cursor = todo.pop()
+        found.append(cursor)
+        if cursor.is_alias:
+            continue
+        value = cursor.value
+        if isinstance(value, dict):
+            todo.extend(cursor[k] for k in value)
+        elif isinstance(value, list):
+            todo.extend(cursor[i] for i in range(len(value)))
+    return found
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(text=anchored_texts(), data=st.data())
+def test_anchor_edits_keep_the_text_loadable(text, data):
+    doc = rt(text)
+    for _ in range(3):
+        op = data.draw(st.sampled_from(["make_alias", "anchor", "detach"]))
+        cursors = all_cursors(doc)
+        # detach() mostly on aliases, where it does something
+        aliases = [c for c in cursors if c.is_alias]
+        if op == "detach" and aliases and data.draw(st.integers(0, 3)):
+            cursors = aliases
+        cursor = data.draw(st.sampled_from(cursors))
+        name = data.draw(st.sampled_from(NAMES + [None] if op == "anchor" else NAMES))
+        before = doc.to_yaml()
+        try:
+            if op == "make_alias":
+                cursor.make_alias(name)
+            elif op == "anchor":
+                cursor.anchor = name
+            else:
+                cursor.detach()
+        except (ValueError, TypeError) as exc:
+            assert doc.to_yaml() == before, exc
+            continue
+        reloads(doc)
