@@ -28,6 +28,10 @@ std::unordered_set<std::string_view> removed_names(std::span<const Removal> remo
   std::unordered_set<std::string_view> names;
   std::vector<const YamlNode*> stack;
   for (const Removal& r : removals) {
+    if (r.only_own_anchor) {
+      if (const std::string* name = anchor_name(*r.node)) names.insert(*name);
+      continue;
+    }
     stack.assign(1, r.node);
     while (!stack.empty()) {
       const YamlNode* node = stack.back();
@@ -131,16 +135,18 @@ std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const 
     return it != defined.end() && it->second.all > 0 && it->second.left == 0;
   };
   // Document order with an explicit stack. `removed`: the node lies in a
-  // removed part; `own_kept`: it heads a removal that keeps its anchor.
+  // removed part; `anchor_gone`: its own definition goes with the edit.
   struct Frame {
     const YamlNode* node;
     std::size_t next;
     bool removed;
-    bool own_kept;
+    bool anchor_gone;
   };
   const auto enter = [&](const YamlNode& node, bool parent_removed) -> Frame {
     const Removal* r = removal_at(removals, &node);
-    return {&node, 0, parent_removed || r != nullptr, r != nullptr && r->keeps_own_anchor};
+    const bool removed = parent_removed || (r != nullptr && !r->only_own_anchor);
+    const bool own_kept = r != nullptr && r->keeps_own_anchor;
+    return {&node, 0, removed, (removed && !own_kept) || (r != nullptr && r->only_own_anchor)};
   };
   std::vector<Frame> stack{enter(root, false)};
   while (!stack.empty()) {
@@ -160,7 +166,7 @@ std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const 
     }
     const Frame done = top;
     stack.pop_back();
-    leave(*done.node, done.removed && !done.own_kept);
+    leave(*done.node, done.anchor_gone);
   }
   return std::nullopt;
 }

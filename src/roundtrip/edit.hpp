@@ -66,10 +66,13 @@ void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs);
 
 // One part of the tree an edit is about to remove: the subtree at `node`,
 // or, with `keeps_own_anchor`, everything of it but its own anchor (a node
-// being replaced, whose anchor moves to the new node).
+// being replaced, whose anchor moves to the new node), or, with
+// `only_own_anchor`, nothing but its own anchor (an anchor removed or
+// renamed; the node and everything in it stay).
 struct Removal {
   const YamlNode* node;
   bool keeps_own_anchor;
+  bool only_own_anchor = false;
 };
 
 // The name of an alias of `root`'s document that the removals would leave

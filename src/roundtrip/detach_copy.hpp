@@ -1,0 +1,62 @@
+// The copy that takes an alias's place when the alias is detached.
+//
+// Input: the anchored node an alias reads (read only), the AnchorIndex of
+// its document root, the alias depth reached so far and a node budget
+// shared by the whole copy. Output: a new tree that reads as the anchored
+// node reads, standing alone: every alias inside it is replaced by a copy of
+// the definition it reads (the nearest one before it, as AnchorIndex tells),
+// and no node of the copy carries an anchor, so the copy defines nothing an
+// alias could come to mean. An alias that reads no definition (possible only
+// after edits) becomes a Null node that keeps its comments and tag.
+//
+// Each copied node keeps its comments, tag, scalar or collection style and
+// start position; its end is set to its start, and it has no include source,
+// directives or document flags. The kept source text of a block scalar is
+// dropped: it is indented for the place the anchored node stands in, and
+// the copy lands at another nesting level, so the emitter writes it anew.
+//
+// Bounds: more than limits::kNodeAliasDepth aliases nested along one branch,
+// or more nodes than the budget holds (callers start it at
+// limits::kNodeAliasBudget), refuse the whole copy; it never holds less than
+// the text reads. The limits are checked by a first walk that allocates
+// nothing, so a refused copy costs no memory.
+//
+// Ownership: the result owns everything and shares nothing with the source
+// tree. The index must be built over the tree that holds `node` and the tree
+// must not change during the call. Every recursive step runs through
+// with_stack_guard.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "roundtrip/anchors.hpp"
+#include "roundtrip/node.hpp"
+#include "util/result.hpp"
+
+namespace ostrevane {
+
+// The bound a refused copy would break.
+enum class DetachLimit : std::uint8_t {
+  AliasDepth,  // aliases nested deeper than limits::kNodeAliasDepth
+  NodeBudget,  // more nodes than limits::kNodeAliasBudget
+};
+
+// The copy of `node`, whose aliases are expanded starting at alias depth
+// `depth` (0 for the anchored node itself), or the limit that refuses it.
+// Takes one unit of `budget` per node copied.
+[[nodiscard]] Result<YamlNode, DetachLimit> clone_for_detach(const YamlNode& node,
+                                                             const AnchorIndex& anchors,
+                                                             std::uint32_t depth,
+                                                             std::uint64_t& budget);
+
+// The same, the first step run through with_stack_guard.
+[[nodiscard]] Result<YamlNode, DetachLimit> clone_for_detach_guarded(const YamlNode& node,
+                                                                     const AnchorIndex& anchors,
+                                                                     std::uint32_t depth,
+                                                                     std::uint64_t& budget);
+
+// The message of the ValueError that refuses a detach, naming the limit.
+[[nodiscard]] std::string detach_limit_message(DetachLimit limit);
+
+}  // namespace ostrevane

@@ -1,0 +1,43 @@
+// Test-only: trees for the tests of tree checks and copies: one composed
+// document, and trees deeper than any load, as edits can stack them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <utility>
+
+#include "roundtrip/composer/compose.hpp"
+#include "roundtrip/node.hpp"
+
+namespace ostrevane::testing {
+
+// The one document of `text`, which must compose.
+inline YamlNode compose_one(std::string_view text) {
+  Result<NodeList, ScanError> docs = compose_documents(text);
+  EXPECT_TRUE(docs.has_value()) << text;
+  if (!docs || docs->size() != 1) {
+    ADD_FAILURE() << "not one document: " << text;
+    return YamlNode();
+  }
+  return std::move(docs->front());
+}
+
+// {a: &x [[...[leaf]...]], b: second}: `levels` sequences nested under a.
+inline YamlNode deep_anchored_mapping(int levels, YamlNode second) {
+  YamlNode deep = YamlNode::scalar("leaf");
+  for (int i = 0; i < levels; ++i) {
+    NodeList items;
+    items.push_back(std::move(deep));
+    deep = YamlNode::sequence(std::move(items));
+  }
+  deep.set_anchor("x");
+  NodeList pairs;
+  pairs.push_back(YamlNode::scalar("a"));
+  pairs.push_back(std::move(deep));
+  pairs.push_back(YamlNode::scalar("b"));
+  pairs.push_back(std::move(second));
+  return YamlNode::mapping(std::move(pairs));
+}
+
+}  // namespace ostrevane::testing
