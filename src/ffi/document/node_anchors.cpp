@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "ffi/args.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/document/borrow_rules.hpp"
 #include "ffi/document/editing.hpp"
@@ -33,24 +34,6 @@ namespace {
 
 PyError value_error(std::string message) {
   return PyError::builtin(PyExc_ValueError, std::move(message));
-}
-
-// The UTF-8 text of a str argument, with the encoder's error for one that
-// has none (a lone surrogate).
-PyResult<std::string_view> utf8_of(PyObject* str) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-  if (data == nullptr) return std::unexpected(PyError::fetch());
-  return std::string_view(data, static_cast<std::size_t>(size));
-}
-
-PyError argument_type_error(const char* member, PyObject* value, const char* expected) {
-  std::string message = member;
-  message += " argument 'name' must be ";
-  message += expected;
-  message += ", not ";
-  message += Py_TYPE(value)->tp_name;
-  return PyError::builtin(PyExc_TypeError, std::move(message));
 }
 
 // `format` with its two "{}" placeholders filled, in order, by the name and
@@ -142,15 +125,10 @@ PyResult<void> set_anchor(HeldNode& held, std::optional<std::string_view> name) 
 int node_set_anchor(PyObject* self, PyObject* value, void*) {
   return guarded_status([&]() -> PyResult<void> {
     OSV_TRY(refuse_delete(value));
-    std::optional<std::string_view> name;
-    if (value != Py_None) {
-      if (!PyUnicode_Check(value)) {
-        return std::unexpected(argument_type_error("anchor", value, "str or None"));
-      }
-      name = OSV_TRY(utf8_of(value));
-    }
-    return edit_node(self, node_borrow("anchor="),
-                     [&](HeldNode& held) { return set_anchor(held, name); });
+    const std::optional<std::string> name = OSV_TRY(text_or_none_argument(value, "name"));
+    return edit_node(self, node_borrow("anchor="), [&](HeldNode& held) {
+      return set_anchor(held, name ? std::optional<std::string_view>(*name) : std::nullopt);
+    });
   });
 }
 
@@ -226,10 +204,7 @@ PyObject* node_make_alias(PyObject* self, PyObject* args, PyObject* kwargs) {
                                      &name)) {
       return std::unexpected(PyError::fetch());
     }
-    if (!PyUnicode_Check(name)) {
-      return std::unexpected(argument_type_error("make_alias()", name, "str"));
-    }
-    const std::string_view text = OSV_TRY(utf8_of(name));
+    const std::string text = OSV_TRY(text_argument(name, "name"));
     OSV_TRY(edit_node(self, node_borrow("make_alias"),
                       [&](HeldNode& held) { return make_alias(held, text); }));
     return PyRef::borrow(Py_None);
