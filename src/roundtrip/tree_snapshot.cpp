@@ -1,49 +1,13 @@
 #include "roundtrip/tree_snapshot.hpp"
 
 #include "roundtrip/comment_rules.hpp"
+#include "roundtrip/document/node_facts.hpp"
 
 namespace ostrevane {
 
 std::string_view snapshot_kind_name(const YamlNode& node) noexcept {
-  switch (node.kind()) {
-    case NodeKind::Sequence:
-      return "sequence";
-    case NodeKind::Mapping:
-      return "mapping";
-    case NodeKind::Alias:
-      return "alias";
-    case NodeKind::Scalar:
-    case NodeKind::Null:
-      break;
-  }
-  return "scalar";
-}
-
-std::string_view snapshot_style_name(const YamlNode& node) noexcept {
-  switch (node.kind()) {
-    case NodeKind::Null:
-      return "null";
-    case NodeKind::Alias:
-      return "alias";
-    case NodeKind::Sequence:
-    case NodeKind::Mapping:
-      return node.style == CollectionStyle::Flow ? "flow" : "block";
-    case NodeKind::Scalar:
-      break;
-  }
-  switch (node.scalar_style()) {
-    case ScalarStyle::SingleQuoted:
-      return "single";
-    case ScalarStyle::DoubleQuoted:
-      return "double";
-    case ScalarStyle::Literal:
-      return "literal";
-    case ScalarStyle::Folded:
-      return "folded";
-    case ScalarStyle::Plain:
-      break;
-  }
-  return "plain";
+  // A snapshot shows an empty value as a scalar whose style is "null".
+  return node.kind() == NodeKind::Null ? "scalar" : node_kind_label(node.kind());
 }
 
 std::optional<std::string> item_comment_before(const YamlNode& item) {

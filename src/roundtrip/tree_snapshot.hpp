@@ -26,9 +26,7 @@ namespace ostrevane {
 // "scalar" (a Null node too), "sequence", "mapping" or "alias".
 [[nodiscard]] std::string_view snapshot_kind_name(const YamlNode& node) noexcept;
 
-// A scalar's style "plain", "single", "double", "literal" or "folded"; "null"
-// for a Null node, "alias" for an alias, "block" or "flow" for a collection.
-[[nodiscard]] std::string_view snapshot_style_name(const YamlNode& node) noexcept;
+// A snapshot's style is the cursor's: node_style_name (document/node_facts.hpp).
 
 // The comment lines above a sequence item: when a comment stands on its dash
 // line, only the lines above the dash (those below it are read by the item's

@@ -11,6 +11,7 @@
 #include "ffi/entry_guard.hpp"
 #include "ffi/tag.hpp"
 #include "roundtrip/comment_rules.hpp"
+#include "roundtrip/document/node_facts.hpp"
 #include "roundtrip/passes/passes.hpp"
 #include "roundtrip/tree_snapshot.hpp"
 #include "util/once_cell.hpp"
@@ -141,7 +142,7 @@ PyResult<PyRef> SnapshotBuilder::build(const YamlNode& node,
   TreeNodeObject* obj = as_tree_node(self);
   obj->value = value.release();
   new (&obj->kind) std::string_view(snapshot_kind_name(node));
-  new (&obj->style) std::string_view(snapshot_style_name(node));
+  new (&obj->style) std::string_view(node_style_name(node));
   new (&obj->texts) std::unique_ptr<SnapshotTexts>(std::move(texts));
   obj->is_merge_key = is_merge_key(node);
   return PyRef::steal(self);
