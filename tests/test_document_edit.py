@@ -10,6 +10,9 @@ import pytest
 import ostrevane as o
 from ostrevane import OstrevaneDocumentView, loads
 
+
+from borrow_probe import comparing_key, converting_number
+
 RT = o.OPT_ROUND_TRIP
 
 
@@ -509,19 +512,8 @@ def test_mend_deep_edits_are_written_converted_and_dropped():
 def test_reads_inside_an_assignment_key_comparison():
     doc = rt("a: 1\nb: 2\n")
     seen = []
-
-    class Key:
-        def __eq__(self, other):
-            for read in (lambda: doc.origin, lambda: doc["a"], lambda: doc.to_yaml()):
-                try:
-                    read()
-                except BaseException as exc:  # noqa: B902
-                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
-            return other == "b"
-
-        __hash__ = object.__hash__
-
-    doc[Key()] = 5
+    doc[comparing_key([lambda: doc.origin, lambda: doc["a"], lambda: doc.to_yaml()], seen,
+                      matches="b")] = 5
     assert seen[:3] == [
         ("RuntimeError", "Already mutably borrowed"),
         ("PanicException", "Already mutably borrowed"),
@@ -534,17 +526,7 @@ def test_a_value_converted_inside_a_view_edit_meets_the_view_borrow():
     doc = rt("v: {a: 1}\n")
     view = doc["v"]
     seen = []
-
-    class Number:
-        def __float__(self):
-            for read in (lambda: len(view), lambda: view["a"]):
-                try:
-                    read()
-                except BaseException as exc:  # noqa: B902
-                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
-            return 2.5
-
-    view["a"] = Number()
+    view["a"] = converting_number([lambda: len(view), lambda: view["a"]], seen)
     assert seen == [("RuntimeError", "Already mutably borrowed"),
                     ("PanicException", "Already mutably borrowed")]
     assert view["a"] == 2.5

@@ -9,6 +9,9 @@ import pytest
 import ostrevane as o
 from ostrevane import OstrevaneNode, loads
 
+
+from borrow_probe import comparing_key, converting_number
+
 RT = o.OPT_ROUND_TRIP
 
 
@@ -676,20 +679,9 @@ def test_a_cursor_read_inside_an_assignment_is_an_internal_fault():
     doc = rt("a: 1\nb: 2\n")
     cursor = doc.node["a"]
     seen = []
-
-    class Key:
-        def __eq__(self, other):
-            for read in (lambda: cursor.line, lambda: repr(cursor), lambda: doc.node["a"],
-                         lambda: "a" in cursor, lambda: doc.locate(["a"]), lambda: doc.anchors):
-                try:
-                    read()
-                except BaseException as exc:  # noqa: B902
-                    seen.append((type(exc).__name__, str(exc)))
-            return other == "b"
-
-        __hash__ = object.__hash__
-
-    doc[Key()] = 5
+    reads = [lambda: cursor.line, lambda: repr(cursor), lambda: doc.node["a"],
+             lambda: "a" in cursor, lambda: doc.locate(["a"]), lambda: doc.anchors]
+    doc[comparing_key(reads, seen, matches="b")] = 5
     assert seen[:6] == [("PanicException", "Already mutably borrowed")] * 6
     assert cursor.line == 1
     assert doc["b"] == 5
@@ -699,18 +691,8 @@ def test_a_value_converted_inside_a_value_assignment_meets_the_borrow():
     doc = rt("a: 1\nb: 2\n")
     cursor, other = doc.node["a"], doc.node["b"]
     seen = []
-
-    class Number:
-        def __float__(self):
-            for read in (lambda: cursor.value, lambda: other.line,
-                         lambda: setattr(other, "value", 1), lambda: doc["b"]):
-                try:
-                    read()
-                except BaseException as exc:  # noqa: B902
-                    seen.append((type(exc).__name__, str(exc).split(":")[0]))
-            return 2.5
-
-    cursor.value = Number()
+    cursor.value = converting_number([lambda: cursor.value, lambda: other.line,
+                                      lambda: setattr(other, "value", 1), lambda: doc["b"]], seen)
     assert seen == [("PanicException", "Already mutably borrowed"),
                     ("PanicException", "Already mutably borrowed"),
                     ("PanicException", "Already borrowed"),
