@@ -7,7 +7,6 @@ from hypothesis import strategies as st
 
 import ostrevane as o
 
-
 from borrow_probe import comparing_key
 
 RT = o.OPT_ROUND_TRIP
