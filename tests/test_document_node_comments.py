@@ -390,3 +390,25 @@ def test_cursors_and_snapshots_agree(text):
     for cursor, snap in _pairs_of_cursor_and_snapshot(doc.node, doc.to_tree()):
         assert (cursor.comment_before, cursor.comment, cursor.comment_after) == (
             snap.comment_before, snap.comment, snap.comment_after)
+
+
+# ---------------------------------------------------------------------------
+# Compact items: a nested collection written on its parent's dash line
+# opens on the next line when its own comment or the lines above its first
+# entry would otherwise not be written.
+
+# Each case: the cursor written through, and where the reloaded text shows
+# the comment (the lines above a mapping's first key are the mapping's).
+@pytest.mark.parametrize("text,cursor,member,written,read_back", [
+    ("- - a\n  - b\n- c\n", lambda doc: doc.node[0][0], "comment_before",
+     "-\n  -\n    # note\n    a\n  - b\n- c\n", lambda doc: doc.node[0][0].comment_before),
+    ("- - a\n  - b\n- c\n", lambda doc: doc.node[0], "comment",
+     "- # note\n  - a\n  - b\n- c\n", lambda doc: doc.node[0].comment),
+    ("- &k a: 1\n  b: 2\n", lambda doc: doc.anchors["k"], "comment_before",
+     "-\n  # note\n  &k a: 1\n  b: 2\n", lambda doc: doc.node[0]["a"].comment_before),
+])
+def test_compact_items_keep_their_comments(text, cursor, member, written, read_back):
+    doc = rt(text)
+    setattr(cursor(doc), member, "note")
+    assert doc.to_yaml().decode() == written
+    assert read_back(rt(written)) == "note"
