@@ -83,6 +83,23 @@ void advance_position(std::string_view text, std::uint64_t from, std::uint64_t t
         continue;
       }
     }
+    if (std::endian::native == std::endian::little && to - i < 8) {
+      // The short rest (most scalars are shorter than a word) as one word,
+      // zero-filled: zero bytes are neither line feeds nor CR nor high.
+      const auto n = static_cast<unsigned>(to - i);
+      std::uint64_t w = 0;
+      std::memcpy(&w, p + i, n);
+      if ((w & kHighs) == 0 && !has_byte(w, '\r')) {
+        const std::uint64_t feeds = ascii_byte_mask(w, '\n');
+        if (feeds == 0) {
+          column += n;
+        } else {
+          line += static_cast<std::uint32_t>(((feeds >> 7) * kOnes) >> 56);
+          column = static_cast<std::uint32_t>(__builtin_clzll(feeds) / 8 - (8 - n));
+        }
+        return;
+      }
+    }
     const auto c = static_cast<unsigned char>(p[i]);
     if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || p[i + 1] != '\n'))) {
       ++line;
