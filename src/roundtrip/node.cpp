@@ -225,9 +225,10 @@ void YamlNode::set_mapping(NodeList keys_and_values) {
 void YamlNode::set_null() noexcept {
   kind_ = NodeKind::Null;
   scalar_style_ = ScalarStyle::Plain;
-  std::string().swap(text_);
+  // Most nodes turned into another kind are fresh ones: nothing to free.
+  if (!text_.empty() || text_.capacity() > std::string().capacity()) std::string().swap(text_);
   if (!children_.empty()) drop_children(std::move(children_));
-  children_ = NodeList();
+  if (children_.capacity() != 0) children_ = NodeList();
 }
 
 YamlNode YamlNode::clone() const {

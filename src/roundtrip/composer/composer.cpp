@@ -83,6 +83,23 @@ void advance_position(std::string_view text, std::uint64_t from, std::uint64_t t
         continue;
       }
     }
+    if (std::endian::native == std::endian::little && to - i < 8) {
+      // The short rest (most scalars are shorter than a word) as one word,
+      // zero-filled: zero bytes are neither line feeds nor CR nor high.
+      const auto n = static_cast<unsigned>(to - i);
+      std::uint64_t w = 0;
+      std::memcpy(&w, p + i, n);
+      if ((w & kHighs) == 0 && !has_byte(w, '\r')) {
+        const std::uint64_t feeds = ascii_byte_mask(w, '\n');
+        if (feeds == 0) {
+          column += n;
+        } else {
+          line += static_cast<std::uint32_t>(((feeds >> 7) * kOnes) >> 56);
+          column = static_cast<std::uint32_t>(__builtin_clzll(feeds) / 8 - (8 - n));
+        }
+        return;
+      }
+    }
     const auto c = static_cast<unsigned char>(p[i]);
     if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || p[i + 1] != '\n'))) {
       ++line;
@@ -378,6 +395,13 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
 // ---------------------------------------------------------------- nodes
 
 Composer::Got Composer::compose_node_guarded(YamlNode& out, bool indentless_ok) {
+  // Most nodes are scalars without anchor or tag: they open no level to
+  // guard and need none of compose_node's checks. `out` is always a fresh
+  // node here, so there is no tag or anchor to clear.
+  if (depth_ < limits::kMaxDepth && pos_ < toks_->size() && tok().kind == K::Scalar) [[likely]] {
+    compose_scalar(out);
+    return Got::Node;
+  }
   if (++depth_ > limits::kMaxDepth) {
     --depth_;
     return fail("maximum nesting depth (" + std::to_string(limits::kMaxDepth) + ") exceeded",
@@ -390,6 +414,22 @@ Composer::Got Composer::compose_node_guarded(YamlNode& out, bool indentless_ok) 
                       : compose_node(out, indentless_ok);
   --depth_;
   return got;
+}
+
+// The Scalar token at the cursor into `out`, positioned at it.
+void Composer::compose_scalar(YamlNode& out) {
+  const Token& t = tok();
+  out.span = t.span();
+  const std::uint64_t end = t.end_offset;
+  const ScalarStyle style = t.style;
+  out.set_scalar(std::string(t.text()), style);
+  ++pos_;
+  set_scalar_end(out, end);
+  if ((style == ScalarStyle::Literal || style == ScalarStyle::Folded) && out.span.offset < end &&
+      end <= source_.size()) {
+    out.comments.edit_raw() = capture_block_scalar_source(
+        end, source_.size(), source_.substr(out.span.offset, end - out.span.offset));
+  }
 }
 
 Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
@@ -434,19 +474,9 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       }
       got = compose_indentless_sequence(out);
       break;
-    case K::Scalar: {
-      const std::uint64_t end = t.end_offset;
-      const ScalarStyle style = t.style;
-      out.set_scalar(std::string(t.text()), style);
-      ++pos_;
-      set_scalar_end(out, end);
-      if ((style == ScalarStyle::Literal || style == ScalarStyle::Folded) &&
-          out.span.offset < end && end <= source_.size()) {
-        out.comments.edit_raw() = capture_block_scalar_source(
-            end, source_.size(), source_.substr(out.span.offset, end - out.span.offset));
-      }
+    case K::Scalar:
+      compose_scalar(out);
       break;
-    }
     case K::Alias: {
       if (tag || anchor) return fail("an alias node cannot have an anchor or tag", t.span());
       std::string name(t.text());

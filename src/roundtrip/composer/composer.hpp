@@ -157,6 +157,7 @@ class Composer {
 
   Got compose_node_guarded(YamlNode& out, bool indentless_ok);
   Got compose_node(YamlNode& out, bool indentless_ok);
+  void compose_scalar(YamlNode& out);
   Got compose_mapping(YamlNode& out, bool flow);
   Got compose_sequence(YamlNode& out, bool flow);
   Got compose_indentless_sequence(YamlNode& out);
