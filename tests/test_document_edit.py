@@ -507,6 +507,24 @@ def test_mend_deep_edits_are_written_converted_and_dropped():
 
 
 # ---------------------------------------------------------------------------
+# A block scalar kept from the source is written back with its own line
+# breaks; a lone CR ends a line like LF does, so the lines a keep-chomped
+# scalar holds are not written again as blank lines before the next key.
+
+@pytest.mark.parametrize("text", [
+    b"d: |+\n  kea:\r\r\rb: x\n",
+    b"d: |+\n  kea:\r\r\r\n\r\r\r\rb: x\n",
+    b"d: |+\r  kea:\r\r\rb: x\r",
+    b"d: |+\r\n  kea:\r\n\r\n\r\nb: x\r\n",
+    b"d: |-\n  kea:\r\r\rb: x\n",
+])
+def test_kept_block_scalars_with_cr_breaks_read_back(text):
+    doc = rt(text)
+    doc["b"] = 1
+    assert loads(doc.to_yaml()) == {"d": loads(text)["d"], "b": 1}
+
+
+# ---------------------------------------------------------------------------
 # Borrows: Python code run inside an edit meets the exclusive borrow.
 
 def test_reads_inside_an_assignment_key_comparison():

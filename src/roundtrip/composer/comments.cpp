@@ -28,6 +28,19 @@ bool is_blank_line(std::string_view line) noexcept {
   return trim_white_space_front(line.substr(i)).empty();
 }
 
+// Line breaks in a text: LF, CR LF and a lone CR each end one line.
+std::uint32_t count_line_breaks(std::string_view text) noexcept {
+  std::uint32_t breaks = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++breaks;
+    } else if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) {
+      ++breaks;
+    }
+  }
+  return breaks;
+}
+
 // Counts the blank lines between two lines. Lines end as the scanner ends
 // them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
 // the lines asked about are read: from a position on the later line, back
@@ -271,13 +284,13 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     }
   }
 
-  // A block scalar's source ends on the line its line feeds lead to; where
-  // every line ends with LF that is the composer's end line, else count.
+  // A block scalar's source ends on the line its line breaks lead to; where
+  // every line ends with LF that is the composer's end line, else count
+  // them (a lone CR ends a line too, or the lines a keep-chomped scalar
+  // holds would be counted again as blank lines before the next node).
   const std::optional<std::string>& raw = node.comments.raw();
   const std::uint32_t end_line =
-      raw && blank_.has_cr()
-          ? node.span.line + static_cast<std::uint32_t>(std::count(raw->begin(), raw->end(), '\n'))
-          : end.line;
+      raw && blank_.has_cr() ? node.span.line + count_line_breaks(*raw) : end.line;
   note_line(end_line);
 
   if (trailing) {
