@@ -1,7 +1,5 @@
 #include "decode/merge.hpp"
 
-#include <xxhash.h>
-
 #include <charconv>
 #include <cstring>
 #include <optional>
@@ -9,6 +7,11 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+// Inlined: the hash of a short key costs less than a call, and the core
+// needs no link to the library.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "decode/detail/key_text.hpp"
 #include "resolver/timestamp.hpp"
