@@ -65,6 +65,16 @@ std::optional<Value> rebuild_items(const Value& v, F&& f) {
 // other plain scalars build their identity text.
 class KeyIndex {
  public:
+  // Empties the index, sized for `expected` keys; the storage is kept from
+  // one list to the next.
+  void reset(std::size_t expected) {
+    hashes_.clear();
+    hashes_.reserve(expected);
+    std::size_t n = 16;
+    while (n < 2 * expected) n *= 2;
+    slots_.assign(n, 0);
+  }
+
   // The position of the pair whose key equals `key`, and false; or `pos`,
   // now recorded for `key`, and true (the caller then appends the pair at
   // `pos`, the list's end).
@@ -145,17 +155,32 @@ class KeyIndex {
 
 // One merge value into the mapping being rebuilt; what could not be merged
 // comes back.
-std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value v) {
+// `own_index` is scratch for the keys of one source mapping.
+std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, KeyIndex& own_index,
+                                      Value v) {
   switch (v.kind()) {
     case ValueKind::Null:
       return std::nullopt;
     case ValueKind::Mapping: {
+      const auto source = v.pairs().view();
+      own_index.reset(source.size());
+      bool repeated = false;
+      for (std::size_t i = 0; i < source.size() && !repeated; ++i) {
+        repeated = !own_index.try_emplace(source, source[i].key, i).second;
+      }
+      if (!repeated) {
+        for (const ValuePair& p : source) {
+          const auto [at, fresh] = index.try_emplace(out.view(), p.key, out.size());
+          if (fresh) out.emplace_back(p.key.clone(), p.value.clone());
+        }
+        return std::nullopt;
+      }
       // A source's own repeated keys collapse first: the later value wins at
       // the earlier position.
       ValuePairList own;
-      own.reserve(v.pairs().size());
-      KeyIndex own_index;
-      for (const ValuePair& p : v.pairs()) {
+      own.reserve(source.size());
+      own_index.reset(source.size());
+      for (const ValuePair& p : source) {
         const auto [at, fresh] = own_index.try_emplace(own.view(), p.key, own.size());
         if (fresh) {
           own.emplace_back(p.key.clone(), p.value.clone());
@@ -172,7 +197,8 @@ std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value
     case ValueKind::Sequence: {
       ValueList left;
       for (const Value& item : v.items()) {
-        auto rest = with_stack_guard([&] { return merge_value_tree(out, index, item.clone()); });
+        auto rest =
+            with_stack_guard([&] { return merge_value_tree(out, index, own_index, item.clone()); });
         if (rest) left.push_back(std::move(*rest));
       }
       if (left.empty()) return std::nullopt;
@@ -183,12 +209,28 @@ std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value
   }
 }
 
+// Pairs a merge value can add: a bound that saves regrowing the list.
+std::size_t merged_pairs(const Value& v) noexcept {
+  if (v.kind() == ValueKind::Mapping) return v.pairs().size();
+  if (v.kind() != ValueKind::Sequence) return 0;
+  std::size_t n = 0;
+  for (const Value& item : v.items()) {
+    if (item.kind() == ValueKind::Mapping) n += item.pairs().size();
+  }
+  return n;
+}
+
 // Rebuilds a pair list that holds merge keys (all keys and values already
-// processed).
-ValuePairList rebuild_with_merges(std::span<ValuePair> pairs) {
+// processed); `index` and `own_index` are scratch.
+ValuePairList rebuild_with_merges(std::span<ValuePair> pairs, KeyIndex& index,
+                                  KeyIndex& own_index) {
+  std::size_t room = pairs.size();
+  for (const ValuePair& p : pairs) {
+    if (is_merge_marker(p.key)) room += merged_pairs(p.value);
+  }
   ValuePairList out;
-  out.reserve(pairs.size());
-  KeyIndex index;
+  out.reserve(room);
+  index.reset(room);
   bool has_leftover = false;
   std::size_t leftover_pos = 0;
   for (ValuePair& p : pairs) {
@@ -202,7 +244,7 @@ ValuePairList rebuild_with_merges(std::span<ValuePair> pairs) {
       }
       continue;
     }
-    std::optional<Value> left = merge_value_tree(out, index, std::move(p.value));
+    std::optional<Value> left = merge_value_tree(out, index, own_index, std::move(p.value));
     if (!left) continue;
     if (has_leftover) {
       Value& slot = out.edit()[leftover_pos].value;
@@ -247,6 +289,9 @@ class Merger {
     std::optional<Value> result;
   };
   std::unordered_map<const void*, Done> memo_;
+  // Scratch of rebuild_with_merges, kept from one mapping to the next.
+  KeyIndex index_;
+  KeyIndex own_index_;
 };
 
 std::optional<Value> Merger::apply(const Value& v) {
@@ -309,7 +354,7 @@ std::optional<Value> Merger::apply_pairs(const Value& v) {
     work.emplace_back(key ? std::move(*key) : p.key.clone(),
                       value ? std::move(*value) : p.value.clone());
   }
-  if (has_merge) return Value::mapping(rebuild_with_merges(work.edit()));
+  if (has_merge) return Value::mapping(rebuild_with_merges(work.edit(), index_, own_index_));
   if (!building) return std::nullopt;
   return Value::mapping(std::move(work));
 }
