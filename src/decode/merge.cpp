@@ -3,9 +3,15 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+// Inlined: the hash of a short key costs less than a call, and the core
+// needs no link to the library.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "decode/detail/key_text.hpp"
 #include "resolver/timestamp.hpp"
@@ -26,57 +32,164 @@ void append_number(std::string& out, T n) {
   out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
-std::string key_text(const Value& v) {
-  std::string out;
-  value_key_string(out, v);
-  return out;
-}
+// Whether `f` can change `v`: only merge markers and containers can hold
+// something to merge or normalise; every other scalar stays as it is.
+bool may_hold_merges(const Value& v) noexcept { return v.kind() >= ValueKind::Sequence; }
 
 // Sequence `v` with `f` applied to each item under the stack guard; nullopt
 // when `f` changed no item, so untouched trees are never copied.
 template <class F>
 std::optional<Value> rebuild_items(const Value& v, F&& f) {
   const auto items = v.items().view();
-  std::vector<std::optional<Value>> changed(items.size());
-  bool any = false;
+  ValueList out;  // built from the first changed item on
+  bool building = false;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    changed[i] = with_stack_guard([&] { return f(items[i]); });
-    any |= changed[i].has_value();
+    std::optional<Value> changed;
+    if (may_hold_merges(items[i])) changed = with_stack_guard([&] { return f(items[i]); });
+    if (!building) {
+      if (!changed) continue;
+      building = true;
+      out.reserve(items.size());
+      for (std::size_t j = 0; j < i; ++j) out.push_back(items[j].clone());
+    }
+    out.push_back(changed ? std::move(*changed) : items[i].clone());
   }
-  if (!any) return std::nullopt;
-  ValueList out;
-  out.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    out.push_back(changed[i] ? std::move(*changed[i]) : items[i].clone());
-  }
+  if (!building) return std::nullopt;
   return Value::sequence(std::move(out));
 }
 
-// Key text to position in the pair list being rebuilt.
-using KeyIndex = std::unordered_map<std::string, std::size_t>;
+// The pairs of a list being rebuilt, indexed by key identity (the equality
+// that value_key_string's texts define). Positions are those of the list,
+// handed in anew on each call since the list grows; keys are hashed and
+// compared where they stand, and only keys that are neither strings nor
+// other plain scalars build their identity text.
+class KeyIndex {
+ public:
+  // Empties the index, sized for `expected` keys; the storage is kept from
+  // one list to the next.
+  void reset(std::size_t expected) {
+    hashes_.clear();
+    hashes_.reserve(expected);
+    std::size_t n = 16;
+    while (n < 2 * expected) n *= 2;
+    slots_.assign(n, 0);
+  }
+
+  // The position of the pair whose key equals `key`, and false; or `pos`,
+  // now recorded for `key`, and true (the caller then appends the pair at
+  // `pos`, the list's end).
+  std::pair<std::size_t, bool> try_emplace(std::span<const ValuePair> pairs, const Value& key,
+                                           std::size_t pos) {
+    if (2 * (hashes_.size() + 1) > slots_.size()) grow();
+    const std::uint64_t h = hash(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      const std::uint32_t at = slots_[i];
+      if (at == 0) {
+        slots_[i] = static_cast<std::uint32_t>(pos + 1);
+        hashes_.push_back(h);
+        return {pos, true};
+      }
+      if (hashes_[at - 1] == h && same_key(pairs[at - 1].key, key)) return {at - 1, false};
+    }
+  }
+
+ private:
+  std::uint64_t hash(const Value& key) {
+    switch (key.kind()) {
+      case ValueKind::String: {
+        const std::string_view text = key.text();
+        return XXH3_64bits_withSeed(text.data(), text.size(), 5);
+      }
+      case ValueKind::Null:
+        return 0;
+      case ValueKind::Bool:
+        return 1 + static_cast<std::uint64_t>(key.as_bool());
+      case ValueKind::Int: {
+        const std::int64_t i = key.as_int();
+        return XXH3_64bits_withSeed(&i, sizeof i, 2);
+      }
+      default:
+        text_a_.clear();
+        value_key_string(text_a_, key);
+        return XXH3_64bits(text_a_.data(), text_a_.size());
+    }
+  }
+
+  bool same_key(const Value& a, const Value& b) {
+    if (a.kind() != b.kind()) return false;
+    switch (a.kind()) {
+      case ValueKind::String:
+        return a.text() == b.text();
+      case ValueKind::Null:
+        return true;
+      case ValueKind::Bool:
+        return a.as_bool() == b.as_bool();
+      case ValueKind::Int:
+        return a.as_int() == b.as_int();
+      default:
+        text_a_.clear();
+        text_b_.clear();
+        value_key_string(text_a_, a);
+        value_key_string(text_b_, b);
+        return text_a_ == text_b_;
+    }
+  }
+
+  void grow() {
+    std::vector<std::uint32_t> slots(std::max<std::size_t>(16, 2 * slots_.size()), 0);
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t pos = 0; pos < hashes_.size(); ++pos) {
+      std::size_t i = hashes_[pos] & mask;
+      while (slots[i] != 0) i = (i + 1) & mask;
+      slots[i] = static_cast<std::uint32_t>(pos + 1);
+    }
+    slots_ = std::move(slots);
+  }
+
+  std::vector<std::uint32_t> slots_;   // position + 1, 0 when free
+  std::vector<std::uint64_t> hashes_;  // by position
+  std::string text_a_;
+  std::string text_b_;
+};
 
 // One merge value into the mapping being rebuilt; what could not be merged
 // comes back.
-std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value v) {
+// `own_index` is scratch for the keys of one source mapping.
+std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, KeyIndex& own_index,
+                                      Value v) {
   switch (v.kind()) {
     case ValueKind::Null:
       return std::nullopt;
     case ValueKind::Mapping: {
+      const auto source = v.pairs().view();
+      own_index.reset(source.size());
+      bool repeated = false;
+      for (std::size_t i = 0; i < source.size() && !repeated; ++i) {
+        repeated = !own_index.try_emplace(source, source[i].key, i).second;
+      }
+      if (!repeated) {
+        for (const ValuePair& p : source) {
+          const auto [at, fresh] = index.try_emplace(out.view(), p.key, out.size());
+          if (fresh) out.emplace_back(p.key.clone(), p.value.clone());
+        }
+        return std::nullopt;
+      }
       // A source's own repeated keys collapse first: the later value wins at
       // the earlier position.
       ValuePairList own;
-      own.reserve(v.pairs().size());
-      KeyIndex own_index;
-      for (const ValuePair& p : v.pairs()) {
-        auto [it, fresh] = own_index.try_emplace(key_text(p.key), own.size());
+      own.reserve(source.size());
+      own_index.reset(source.size());
+      for (const ValuePair& p : source) {
+        const auto [at, fresh] = own_index.try_emplace(own.view(), p.key, own.size());
         if (fresh) {
           own.emplace_back(p.key.clone(), p.value.clone());
         } else {
-          own.edit()[it->second].value = p.value.clone();
+          own.edit()[at].value = p.value.clone();
         }
       }
       for (ValuePair& p : own.edit()) {
-        auto [it, fresh] = index.try_emplace(key_text(p.key), out.size());
+        const auto [at, fresh] = index.try_emplace(out.view(), p.key, out.size());
         if (fresh) out.emplace_back(std::move(p.key), std::move(p.value));
       }
       return std::nullopt;
@@ -85,7 +198,7 @@ std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value
       ValueList left;
       for (const Value& item : v.items()) {
         auto rest =
-            with_stack_guard([&] { return merge_value_tree(out, index, item.clone()); });
+            with_stack_guard([&] { return merge_value_tree(out, index, own_index, item.clone()); });
         if (rest) left.push_back(std::move(*rest));
       }
       if (left.empty()) return std::nullopt;
@@ -96,26 +209,42 @@ std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, Value
   }
 }
 
+// Pairs a merge value can add: a bound that saves regrowing the list.
+std::size_t merged_pairs(const Value& v) noexcept {
+  if (v.kind() == ValueKind::Mapping) return v.pairs().size();
+  if (v.kind() != ValueKind::Sequence) return 0;
+  std::size_t n = 0;
+  for (const Value& item : v.items()) {
+    if (item.kind() == ValueKind::Mapping) n += item.pairs().size();
+  }
+  return n;
+}
+
 // Rebuilds a pair list that holds merge keys (all keys and values already
-// processed).
-ValuePairList rebuild_with_merges(std::span<ValuePair> pairs) {
+// processed); `index` and `own_index` are scratch.
+ValuePairList rebuild_with_merges(std::span<ValuePair> pairs, KeyIndex& index,
+                                  KeyIndex& own_index) {
+  std::size_t room = pairs.size();
+  for (const ValuePair& p : pairs) {
+    if (is_merge_marker(p.key)) room += merged_pairs(p.value);
+  }
   ValuePairList out;
-  out.reserve(pairs.size());
-  KeyIndex index;
+  out.reserve(room);
+  index.reset(room);
   bool has_leftover = false;
   std::size_t leftover_pos = 0;
   for (ValuePair& p : pairs) {
     if (!is_merge_marker(p.key)) {
-      auto [it, fresh] = index.try_emplace(key_text(p.key), out.size());
+      const auto [at, fresh] = index.try_emplace(out.view(), p.key, out.size());
       if (fresh) {
         out.emplace_back(std::move(p.key), std::move(p.value));
       } else {
-        out.edit()[it->second].value = std::move(p.value);
-        if (has_leftover && it->second == leftover_pos) has_leftover = false;
+        out.edit()[at].value = std::move(p.value);
+        if (has_leftover && at == leftover_pos) has_leftover = false;
       }
       continue;
     }
-    std::optional<Value> left = merge_value_tree(out, index, std::move(p.value));
+    std::optional<Value> left = merge_value_tree(out, index, own_index, std::move(p.value));
     if (!left) continue;
     if (has_leftover) {
       Value& slot = out.edit()[leftover_pos].value;
@@ -134,7 +263,7 @@ ValuePairList rebuild_with_merges(std::span<ValuePair> pairs) {
       continue;
     }
     Value key = merge_key_text();
-    auto [it, fresh] = index.try_emplace(key_text(key), out.size());
+    const auto [at, fresh] = index.try_emplace(out.view(), key, out.size());
     if (!fresh) continue;  // a quoted "<<" key was there first
     leftover_pos = out.size();
     has_leftover = true;
@@ -160,6 +289,9 @@ class Merger {
     std::optional<Value> result;
   };
   std::unordered_map<const void*, Done> memo_;
+  // Scratch of rebuild_with_merges, kept from one mapping to the next.
+  KeyIndex index_;
+  KeyIndex own_index_;
 };
 
 std::optional<Value> Merger::apply(const Value& v) {
@@ -172,8 +304,8 @@ std::optional<Value> Merger::apply(const Value& v) {
     }
     case ValueKind::Sequence:
     case ValueKind::Mapping: {
-      const bool shared = v.kind() == ValueKind::Sequence ? v.items().is_shared()
-                                                          : v.pairs().is_shared();
+      const bool shared =
+          v.kind() == ValueKind::Sequence ? v.items().is_shared() : v.pairs().is_shared();
       if (!shared) return v.kind() == ValueKind::Sequence ? apply_list(v) : apply_pairs(v);
       const void* id =
           v.kind() == ValueKind::Sequence ? v.items().identity() : v.pairs().identity();
@@ -198,23 +330,32 @@ std::optional<Value> Merger::apply_list(const Value& v) {
 
 std::optional<Value> Merger::apply_pairs(const Value& v) {
   const auto pairs = v.pairs().view();
-  ValuePairList work;
-  work.reserve(pairs.size());
-  bool any = false;
+  ValuePairList work;  // built from the first changed pair or merge key on
+  bool building = false;
   bool has_merge = false;
-  for (const ValuePair& p : pairs) {
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const ValuePair& p = pairs[i];
     const bool merge = is_merge_marker(p.key);
     has_merge |= merge;
     // Keys are never merged themselves; merge markers inside them become
     // plain "<<" texts. Values (merge sources included) are merged first.
-    auto key = merge ? std::nullopt : with_stack_guard([&] { return normalize(p.key); });
-    auto value = with_stack_guard([&] { return apply(p.value); });
-    any |= key.has_value() || value.has_value();
+    std::optional<Value> key;
+    if (!merge && may_hold_merges(p.key)) key = with_stack_guard([&] { return normalize(p.key); });
+    std::optional<Value> value;
+    if (may_hold_merges(p.value)) value = with_stack_guard([&] { return apply(p.value); });
+    if (!building) {
+      if (!merge && !key && !value) continue;
+      building = true;
+      work.reserve(pairs.size());
+      for (std::size_t j = 0; j < i; ++j) {
+        work.emplace_back(pairs[j].key.clone(), pairs[j].value.clone());
+      }
+    }
     work.emplace_back(key ? std::move(*key) : p.key.clone(),
                       value ? std::move(*value) : p.value.clone());
   }
-  if (has_merge) return Value::mapping(rebuild_with_merges(work.edit()));
-  if (!any) return std::nullopt;
+  if (has_merge) return Value::mapping(rebuild_with_merges(work.edit(), index_, own_index_));
+  if (!building) return std::nullopt;
   return Value::mapping(std::move(work));
 }
 
@@ -317,9 +458,7 @@ void append_key_text(std::string& out, const Value& v) {
 
 }  // namespace
 
-Value merge_key_marker() {
-  return Value::tagged(SharedText(kMergeTagText), merge_key_text());
-}
+Value merge_key_marker() { return Value::tagged(SharedText(kMergeTagText), merge_key_text()); }
 
 void apply_merges(Value& v) {
   Merger merger;

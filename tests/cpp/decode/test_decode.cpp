@@ -232,6 +232,37 @@ const Case kMerges[] = {
     // Integers equal in value are one merge key, however they are written.
     {"- &p {0x10000000000000000: a}\n- {18446744073709551616: b, <<: *p}\n",
      "seq{map{bigint{16:10000000000000000}:str{a}},map{bigint{18446744073709551616}:str{b}}}"},
+    // Keys of different kinds never match, however alike they read; equal
+    // nulls, tagged and collection keys do.
+    {"- &p {1: a, '1': b, true: c, 1.0: d, null: e, ~: f, !t k: g, [1]: h}\n"
+     "- {<<: *p, 1: x, !t k: y, [1]: z, '': w}\n",
+     "seq{map{int{1}:str{a},str{1}:str{b},bool{true}:str{c},float{1}:str{d},null:str{e},"
+     "null:str{f},tag{!t,str{k}}:str{g},seq{int{1}}:str{h}},"
+     "map{int{1}:str{x},str{1}:str{b},bool{true}:str{c},float{1}:str{d},null:str{f},"
+     "tag{!t,str{k}}:str{y},seq{int{1}}:str{z},str{}:str{w}}}"},
+    // Enough long keys that the key index grows while the mapping is rebuilt.
+    {"- &p {merged_key_number_00: 0, merged_key_number_01: 1, merged_key_number_02: 2, "
+     "merged_key_number_03: 3, merged_key_number_04: 4, merged_key_number_05: 5, "
+     "merged_key_number_06: 6, merged_key_number_07: 7, merged_key_number_08: 8, "
+     "merged_key_number_09: 9, merged_key_number_10: 10, merged_key_number_11: 11, "
+     "merged_key_number_12: 12, merged_key_number_13: 13, merged_key_number_14: 14, "
+     "merged_key_number_15: 15, merged_key_number_16: 16, merged_key_number_17: 17, "
+     "merged_key_number_18: 18, merged_key_number_19: 19}\n- {merged_key_number_17: 99, <<: *p}\n",
+     "seq{map{str{merged_key_number_00}:int{0},str{merged_key_number_01}:int{1},str{merged_key_"
+     "number_02}:int{2},str{merged_key_number_03}:int{3},str{merged_key_number_04}:int{4},str{"
+     "merged_key_number_05}:int{5},str{merged_key_number_06}:int{6},str{merged_key_number_07}:int{"
+     "7},str{merged_key_number_08}:int{8},str{merged_key_number_09}:int{9},str{merged_key_number_"
+     "10}:int{10},str{merged_key_number_11}:int{11},str{merged_key_number_12}:int{12},str{merged_"
+     "key_number_13}:int{13},str{merged_key_number_14}:int{14},str{merged_key_number_15}:int{15},"
+     "str{merged_key_number_16}:int{16},str{merged_key_number_17}:int{17},str{merged_key_number_18}"
+     ":int{18},str{merged_key_number_19}:int{19}},map{str{merged_key_number_17}:int{99},str{merged_"
+     "key_number_00}:int{0},str{merged_key_number_01}:int{1},str{merged_key_number_02}:int{2},str{"
+     "merged_key_number_03}:int{3},str{merged_key_number_04}:int{4},str{merged_key_number_05}:int{"
+     "5},str{merged_key_number_06}:int{6},str{merged_key_number_07}:int{7},str{merged_key_number_"
+     "08}:int{8},str{merged_key_number_09}:int{9},str{merged_key_number_10}:int{10},str{merged_key_"
+     "number_11}:int{11},str{merged_key_number_12}:int{12},str{merged_key_number_13}:int{13},str{"
+     "merged_key_number_14}:int{14},str{merged_key_number_15}:int{15},str{merged_key_number_16}:"
+     "int{16},str{merged_key_number_18}:int{18},str{merged_key_number_19}:int{19}}}"},
 };
 INSTANTIATE_TEST_SUITE_P(Merges, Decodes, ::testing::ValuesIn(kMerges));
 
