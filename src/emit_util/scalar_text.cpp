@@ -295,12 +295,16 @@ void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, 
   out.push_back('"');
 }
 
+bool block_header_keeps(std::string_view text) noexcept {
+  const std::size_t n = count_trailing_lfs(text);
+  return n != 0 && (n >= 2 || n == text.size());
+}
+
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator) {
   out.push_back(indicator);
-  const std::size_t n = count_trailing_lfs(text);
-  if (n == 0) {
+  if (count_trailing_lfs(text) == 0) {
     out.push_back('-');
-  } else if (n >= 2 || n == text.size()) {
+  } else if (block_header_keeps(text)) {
     out.push_back('+');
   }
 }

@@ -67,6 +67,9 @@ void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, 
 
 // '|' or '>' and the chomping indicator that restores the text's trailing LFs.
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator);
+// Whether that header asks for keep chomping ("+"): the text ends with
+// more than one line feed, or is nothing but one.
+[[nodiscard]] bool block_header_keeps(std::string_view text) noexcept;
 
 // Ends the header line, then the text's lines indented by `indent` spaces.
 void write_literal_body(OutputBuffer& out, std::string_view text, std::size_t indent);

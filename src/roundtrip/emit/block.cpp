@@ -11,8 +11,16 @@ namespace ostrevane::emit_detail {
 
 namespace {
 
+// Nothing but line breaks written since a keep-chomped block scalar ended.
+bool right_after_keep_scalar(const Emitter& e) noexcept {
+  if (e.keep_scalar_end > e.output.size()) return false;
+  return e.output.view().substr(e.keep_scalar_end).find_first_not_of("\r\n") ==
+         std::string_view::npos;
+}
+
 void emit_blank_lines(Emitter& e, const YamlNode& node) {
-  if (node.comments.blank_before != 0 && e.output.size() != e.content_start) {
+  if (node.comments.blank_before != 0 && e.output.size() != e.content_start &&
+      !right_after_keep_scalar(e)) {
     e.output.append(node.comments.blank_before, '\n');
   }
 }

@@ -88,6 +88,10 @@ class Emitter {
   // head comments and properties): blank lines are not written there, where
   // reading back would give them to the root, which does not keep them.
   std::size_t content_start = 0;
+  // The output length just after a block scalar with keep chomping ("|+"):
+  // blank lines written right after it would read back as its own final
+  // lines, so none are written there.
+  std::size_t keep_scalar_end = static_cast<std::size_t>(-1);
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };

@@ -91,6 +91,15 @@ bool raw_fits(std::string_view raw, RawPlace place) noexcept {
   return true;
 }
 
+// Kept block-scalar source whose header asks for keep chomping ("|+",
+// ">2+"): the indicators follow the style character.
+bool keeps_final_lines(std::string_view raw) noexcept {
+  for (std::size_t k = 1; k < raw.size() && k < 3; ++k) {
+    if (raw[k] == '+') return true;
+  }
+  return false;
+}
+
 // Written in its block style again without an indentation indicator, the
 // text reads back unchanged; a folded one must also be a single line, since
 // folding would turn an interior line feed into a space.
@@ -159,6 +168,7 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   if (const std::string* raw = raw_text(node)) {
     e.output.append(trailing_blank_lines(*raw, text), '\n');
   }
+  if (block_header_keeps(text)) e.keep_scalar_end = e.output.size();
 }
 
 // At the start of a line, "---" or "..." followed by a blank or the line's
@@ -191,6 +201,7 @@ void emit_scalar(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place
   if (raw != nullptr && !node.comments.modified && e.flow_depth == 0 && raw_fits(*raw, place)) {
     const std::string_view kept = *raw;
     e.output.append(kept);
+    if (keeps_final_lines(kept)) e.keep_scalar_end = e.output.size();
     if (kept.empty() || (kept.back() != '\n' && kept.back() != '\r')) {
       e.final_newline = e.output.size();
     }

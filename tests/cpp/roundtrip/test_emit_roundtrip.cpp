@@ -104,6 +104,18 @@ TEST(EmitRoundTrip, KeptBlockScalarSourceWhileUnmodified) {
   EXPECT_EQ(reemit_unmodified("- |\n  x\n- y\n"), "- |\n  x\n- y\n");
 }
 
+// Blank lines right after a keep-chomped block scalar would read back as
+// its own final lines: a node whose blank lines stood elsewhere in the
+// source (here between "?" and the key's comment, which is written above
+// the "?") gets none there, written anew or kept.
+TEST(EmitRoundTrip, NoBlankLinesRightAfterAKeepChompedScalar) {
+  EXPECT_EQ(reemit("k: |+\n a\n\n?\n\n\n #\n x\n"), "k: |+\n  a\n\n#\n? x\n:\n");
+  EXPECT_EQ(reemit_unmodified("k: |+\r a\r\r?\r\r\r #\r x\r"),
+            "k: |+\r a\r\r\n#\n? x\n:\n");
+  // After a clipped one they are written.
+  EXPECT_EQ(reemit("k: |\n a\n\n\nb: 1\n"), "k: |\n  a\n\n\nb: 1\n");
+}
+
 TEST(EmitRoundTrip, PlainTextThatWouldReadAsADocumentMarkerIsQuoted) {
   EXPECT_EQ(reemit("\t...\n"), "\"...\"\n");
   EXPECT_EQ(reemit("? --- x\n: v\n"), "? --- x\n: v\n");
