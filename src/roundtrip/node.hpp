@@ -67,9 +67,13 @@ std::string_view collection_style_name(CollectionStyle style) noexcept;
 // space, trailing white space removed. `below_introducer`: the node already
 // had an inline comment on its introducer line (its key's ':' or its '-')
 // when this line was attached, so the line is written after that line.
+// `above_marker`: a root's line that stood above its document's first
+// directive or "---", where it is written back (a schema reference there is
+// looked for in the leading lines).
 struct HeadComment {
   std::string text;
   bool below_introducer = false;
+  bool above_marker = false;
 
   friend bool operator==(const HeadComment&, const HeadComment&) = default;
 };

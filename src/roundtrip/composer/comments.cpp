@@ -152,6 +152,14 @@ class CommentAttacher::Attacher {
   // from the children's on the way back up so the whole pass stays linear.
   LineColumn attach(YamlNode& node, bool trailing, const Introducer& intro);
 
+  // A root with its document's marker line (Composer::marker_lines).
+  void attach_root(YamlNode& root, std::uint32_t marker_line) {
+    // Only the root takes the lines above its document's marker: every
+    // other node starts after it.
+    above_before_ = marker_line == Composer::kNoMarker ? 0 : marker_line;
+    with_stack_guard([&] { attach(root, true, Introducer{}); });
+  }
+
   // Every comment not attached yet goes to the foot of the last open
   // collection at its column.
   void attach_rest(YamlNode& last_root) {
@@ -183,6 +191,7 @@ class CommentAttacher::Attacher {
   std::uint32_t prev_line_ = 0;
   std::uint32_t depth_ = 0;
   std::size_t next_ = 0;
+  std::uint32_t above_before_ = 0;  // comment lines before this one stood above the marker
 };
 
 void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
@@ -209,7 +218,8 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
       comments.inline_before_value = true;
     } else {
       const bool below_introducer = comments.inline_before_value;
-      comments.edit_head().push_back(HeadComment{take_text(), below_introducer});
+      comments.edit_head().push_back(
+          HeadComment{take_text(), below_introducer, line < above_before_});
     }
     note_line(line);
   }
@@ -318,9 +328,10 @@ CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& das
 
 CommentAttacher::~CommentAttacher() = default;
 
-void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments) {
+void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments,
+                                  std::uint32_t marker_line) {
   attacher_->take_from(comments);
-  with_stack_guard([&] { attacher_->attach(root, true, Introducer{}); });
+  attacher_->attach_root(root, marker_line);
 }
 
 void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments) {
@@ -329,12 +340,13 @@ void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedCommen
 }
 
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
-                                  std::string_view text, const DashPositions& dash_positions) {
+                                  std::string_view text, const DashPositions& dash_positions,
+                                  std::span<const std::uint32_t> marker_lines) {
   if (roots.empty()) return;
   CommentAttacher::Attacher attacher(text, dash_positions);
   attacher.read_from(comments);
-  for (YamlNode& root : roots) {
-    with_stack_guard([&] { attacher.attach(root, true, Introducer{}); });
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker);
   }
   attacher.attach_rest(roots.back());
 }

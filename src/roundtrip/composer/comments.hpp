@@ -1,12 +1,14 @@
 // Comment attachment: hands every scanned comment of a text to one node.
 //
 // Input: the composed roots of one text, the comments the scanner collected
-// (in source order), the text and the composer's dash positions. Output, in
-// the nodes' Comments: head comments above a node, an inline comment on its
-// line (after it, or on its introducer's line before it), foot comments after
-// the last content of the stream, and the layout facts that depend on the
-// lines around a node: blank_before, inline_spaces, inline_before_value and
-// the value_pad of values after plain keys.
+// (in source order), the text and the composer's dash positions and marker
+// lines. Output, in the nodes' Comments: head comments above a node (a
+// root's lines above its document's first directive or "---" marked
+// above_marker), an inline comment on its line (after it, or on its
+// introducer's line before it), foot comments after the last content of the
+// stream, and the layout facts that depend on the lines around a node:
+// blank_before, inline_spaces, inline_before_value and the value_pad of
+// values after plain keys.
 //
 // Invariants: each comment goes to exactly one node, in one pass over the
 // comments (linear in nodes plus comments; for the blank lines only the
@@ -20,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -40,9 +43,12 @@ struct LineColumn {
 
 // Attaches `comments` to `roots` (edited in place). Comments after the last
 // node go to the foot of the last open block collection at or left of their
-// column. Nothing is attached when there are no roots. Never fails.
+// column. A root's head lines above its document's marker line (one entry
+// per root, Composer::marker_lines; none when the span is short) are marked
+// above_marker. Nothing is attached when there are no roots. Never fails.
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
-                                  std::string_view text, const DashPositions& dash_positions);
+                                  std::string_view text, const DashPositions& dash_positions,
+                                  std::span<const std::uint32_t> marker_lines = {});
 
 // The same attachment one root at a time, for a composer that attaches each
 // document as soon as it is complete, while its nodes are still in cache.
@@ -58,7 +64,9 @@ class CommentAttacher {
   CommentAttacher(const CommentAttacher&) = delete;
   CommentAttacher& operator=(const CommentAttacher&) = delete;
 
-  void attach_root(YamlNode& root, std::vector<ScannedComment>& comments);
+  // `marker_line`: the root's Composer::marker_lines entry.
+  void attach_root(YamlNode& root, std::vector<ScannedComment>& comments,
+                   std::uint32_t marker_line);
   // After the last root, with every comment of the text: those not attached
   // yet go to feet, as attach_comments_to_documents does.
   void attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments);

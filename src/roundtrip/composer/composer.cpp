@@ -260,7 +260,7 @@ void Composer::attach_pending() {
   collect_comments();
   dash_positions_.seal();
   for (; attached_ < roots_->size(); ++attached_) {
-    attacher_->attach_root((*roots_)[attached_], comments_);
+    attacher_->attach_root((*roots_)[attached_], comments_, marker_lines_[attached_]);
   }
 }
 
@@ -303,6 +303,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   roots_ = &roots;
   std::vector<std::string> directives;
   std::uint64_t directives_offset = 0;
+  std::uint32_t directives_line = 0;
   bool file_id_known = false;
   const auto failed = [&] {
     roots_ = nullptr;
@@ -312,10 +313,11 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   const auto after_root = [&] {
     return DocumentRules::after_root(pos_ < toks_->size() ? &tok() : nullptr);
   };
-  const auto add_root = [&](YamlNode&& root, std::uint64_t start) {
+  const auto add_root = [&](YamlNode&& root, std::uint64_t start, std::uint32_t marker_line) {
     if (!directives.empty()) root.edit_extras().directives = std::move(directives);
     directives.clear();
     document_starts_.push_back(roots.empty() ? 0 : start);
+    marker_lines_.push_back(marker_line);
     roots.push_back(std::move(root));
   };
   while (more()) {
@@ -337,7 +339,10 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         while (at(K::Directive)) {
           const Token& d = tok();
           if (broke(rules_.directive(d))) return failed();
-          if (directives.empty()) directives_offset = d.span().offset;
+          if (directives.empty()) {
+            directives_offset = d.span().offset;
+            directives_line = d.span().line;
+          }
           directives.emplace_back(d.text());
           ++pos_;
         }
@@ -348,6 +353,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
       case K::DocumentStart: {
         const Span marker = t.span();
         const std::uint64_t start = directives.empty() ? marker.offset : directives_offset;
+        const std::uint32_t marker_line = directives.empty() ? marker.line : directives_line;
         ++pos_;
         anchors_.clear();
         YamlNode root;
@@ -356,11 +362,11 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = true;
-          add_root(std::move(root), start);
+          add_root(std::move(root), start, marker_line);
         } else if (keep_empty) {
           root = null_at(marker);
           root.explicit_start = true;
-          add_root(std::move(root), start);
+          add_root(std::move(root), start, marker_line);
         } else {
           directives.clear();
         }
@@ -380,7 +386,7 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
         rules_.end_document();
         if (got == Got::Node) {
           root.explicit_start = !directives.empty();
-          add_root(std::move(root), start);
+          add_root(std::move(root), start, directives.empty() ? kNoMarker : directives_line);
         }
         if (consumed() == before) ++pos_;
         break;

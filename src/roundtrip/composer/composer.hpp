@@ -7,9 +7,10 @@
 // written, anchors, unresolved aliases and the layout facts the emitter
 // needs (`compact`, `value_pad`, the source text of block scalars). Nothing
 // is resolved. Beside the roots it records where each document begins in the
-// text (`document_starts`) and where block-sequence dashes stand alone on
-// their line (`dash_positions`), and, when it drives the scanner, keeps the
-// scanned comments for comment attachment (comments.hpp).
+// text (`document_starts`), the line of its first directive or "---"
+// (`marker_lines`) and where block-sequence dashes stand alone on their line
+// (`dash_positions`), and, when it drives the scanner, keeps the scanned
+// comments for comment attachment (comments.hpp).
 //
 // Invariants:
 // - Every text a node keeps is an owned, exactly sized copy: the tokens'
@@ -134,6 +135,13 @@ class Composer {
     return document_starts_;
   }
   std::vector<std::uint64_t>& edit_document_starts() noexcept { return document_starts_; }
+  // After compose_stream: one entry per returned root, the line of its
+  // document's first directive, else of its "---"; kNoMarker when it has
+  // neither. Comments above that line are written back above it.
+  static constexpr std::uint32_t kNoMarker = UINT32_MAX;
+  [[nodiscard]] const std::vector<std::uint32_t>& marker_lines() const noexcept {
+    return marker_lines_;
+  }
   [[nodiscard]] const DashPositions& dash_positions() const noexcept { return dash_positions_; }
   // The comments the scanner collected while compose_stream(DocumentScanner&)
   // ran, in source order; empty when the scanner was not asked for them.
@@ -186,6 +194,7 @@ class Composer {
   // texts.
   DocumentRules rules_;
   std::vector<std::uint64_t> document_starts_;
+  std::vector<std::uint32_t> marker_lines_;
   DashPositions dash_positions_;
   std::vector<ScannedComment> comments_;
   CommentAttacher* attacher_ = nullptr;  // set by compose_commented_stream

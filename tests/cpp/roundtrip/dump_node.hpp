@@ -5,8 +5,8 @@
 //   map{k:v}  fmap{k:v}         block and flow mappings; ?k for an explicit key
 //   &x !t a                     anchor and tag before the node
 // With comments, a node's comment fields follow it in parentheses, only
-// those that are set: (b2 h[text,^below] i"text"/3 iv pad1 c f[a,b] raw"..")
-// for blank_before, head (^ marks below_introducer), inline with its
+// those that are set: (b2 h[%top,text,^below] i"text"/3 iv pad1 c f[a,b] raw"..")
+// for blank_before, head (% marks above_marker, ^ below_introducer), inline with its
 // spaces, inline_before_value, value_pad, compact, foot and raw.
 #pragma once
 
@@ -40,6 +40,7 @@ inline void append_comments(std::string& out, const Comments& c, bool with_raw) 
     s += "h[";
     for (std::size_t i = 0; i < c.head().size(); ++i) {
       if (i) s += ',';
+      if (c.head()[i].above_marker) s += '%';
       if (c.head()[i].below_introducer) s += '^';
       s += c.head()[i].text;
     }

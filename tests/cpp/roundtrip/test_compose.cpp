@@ -22,7 +22,8 @@ std::string attached_afterwards(std::string_view text) {
   Composer composer(text);
   auto roots = composer.compose_stream(*listed, true);
   if (!roots) return describe(roots.error());
-  attach_comments_to_documents(*roots, listed->comments, text, composer.dash_positions());
+  attach_comments_to_documents(*roots, listed->comments, text, composer.dash_positions(),
+                               composer.marker_lines());
   if (!roots->empty() && listed->leading_bom) roots->front().leading_bom = true;
   return testing::dump_nodes(*roots, true, true);
 }
@@ -40,7 +41,7 @@ struct CommentCase {
 };
 
 // Where each comment lands, with the layout facts around it. Dump fields:
-// b blank_before, h head (^ below_introducer), i inline "text"/spaces,
+// b blank_before, h head (% above_marker, ^ below_introducer), i inline "text"/spaces,
 // iv inline_before_value, pad value_pad, c compact, f foot.
 const CommentCase kComments[] = {
     // A comment on the first line goes to the root mapping, not its key.
@@ -87,6 +88,12 @@ const CommentCase kComments[] = {
     // Blank lines before a later document's root.
     {"a: 1\n\n\n---\nb: 2", "map{a:1(pad1)} | map{b:2(pad1)}(b2)"},
     {"a\n---\n\n# c\n\nb", "a | b(b1 h[c])"},
+    // Lines above a document's first directive or "---" are marked (%),
+    // those between it and the content are not; without a marker none are.
+    {"# s\n%YAML 1.2\n# d\n---\n# c\na: 1", "map{a:1(pad1)}(h[%s,d,c])"},
+    {"# s\n\n%TAG !e! tag:e,2000:\n--- a", "a(h[%s])"},
+    {"a\n# c\n--- b\n# d\n--- c", "a | b(h[%c]) | c(h[%d])"},
+    {"a\n...\n# c\n%YAML 1.2\n---\n", "a | ~(h[%c])"},
     // No document: nothing is attached.
     {"# only\n\n# comments\n", ""},
     // Block scalars: the comment after the content lines is the next key's.
