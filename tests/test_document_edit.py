@@ -411,6 +411,103 @@ def test_views_of_later_documents_edit_their_own_document():
 
 
 # ---------------------------------------------------------------------------
+# Comment lines above a document's directives or "---" stay there after an
+# edit; those below stay below.
+
+SCHEMA = "# yaml-language-server: $schema=s.json\n"
+
+
+def root_comments(doc):
+    """The lines above each document's root, as the root cursors read them."""
+    if len(doc) > 1 and isinstance(doc.to_dict(), list):
+        return [doc[i].node.comment_before for i in range(len(doc))]
+    return [doc.node.comment_before]
+
+
+def edit_first_key(doc, index=None):
+    target = doc if index is None else doc[index]
+    target[next(iter(target.keys()))] = 5
+
+
+@pytest.mark.parametrize("before,after", [
+    (SCHEMA + "%YAML 1.2\n---\na: 1\n", SCHEMA + "%YAML 1.2\n---\na: 5\n"),
+    ("# top\n%TAG !e! tag:e.com,2000:\n---\na: !e!x 1\n",
+     "# top\n%TAG !e! tag:e.com,2000:\n---\na: !e!x 5\n"),
+    ("# top\n---\na: 1\n", "# top\n---\na: 5\n"),
+    ("# top\n--- # doc\na: 1\n", "# top\n---\n# doc\na: 5\n"),
+    # Only the lines above the first directive: the others go below "---".
+    ("# one\n# two\n%YAML 1.2\n# mid\n---\n# below\na: 1\n",
+     "# one\n# two\n%YAML 1.2\n---\n# mid\n# below\na: 5\n"),
+    ("%YAML 1.2\n---\n# below\na: 1\n", "%YAML 1.2\n---\n# below\na: 5\n"),
+    # Without a marker the lines stay where they were.
+    ("# top\na: 1\n", "# top\na: 5\n"),
+])
+def test_lines_above_the_marker_stay_above_after_an_edit(before, after):
+    doc = rt(before)
+    comments = root_comments(doc)
+    edit_first_key(doc)
+    assert doc.to_yaml().decode() == after
+    again = rt(doc.to_yaml())
+    assert again.to_dict() == doc.to_dict()
+    assert root_comments(again) == comments
+
+
+@pytest.mark.parametrize("text", [
+    SCHEMA + "%YAML 1.2\n---\na: 1\n",
+    SCHEMA + "%TAG !e! tag:e.com,2000:\n---\na: !e!x 1\n",
+    SCHEMA + "# more\n---\na: 1\n",
+])
+def test_schema_ref_finds_the_reference_after_an_edit(text):
+    doc = rt(text)
+    doc["a"] = 2
+    assert o.schema_ref(doc.to_yaml()) == "s.json"
+
+
+def test_a_root_made_anew_keeps_the_lines_above_its_marker():
+    doc = rt(SCHEMA + "%YAML 1.2\n---\na: 1\n")
+    doc.node.value = {"b": [1]}
+    assert doc.to_yaml().decode() == SCHEMA + "%YAML 1.2\n---\nb:\n- 1\n"
+
+
+# Later documents: the lines above their "---" stay theirs. After a document
+# that ends in an empty node with an anchor or tag, which would take the
+# lines below it as its own, a "..." ends that document first.
+@pytest.mark.parametrize("before,after", [
+    ("a: 1\n# two\n---\nb: 2\n", "a: 5\n# two\n---\nb: 2\n"),
+    ("a: 1\n...\n# two\n%YAML 1.2\n---\nb: 2\n",
+     "a: 5\n...\n# two\n%YAML 1.2\n---\nb: 2\n"),
+    ("a: 1\n---\nx: !t\n...\n# c\n---\nb: 1\n", "a: 5\n---\nx: !t\n...\n# c\n---\nb: 1\n"),
+    ("a: 1\n---\n- - &y\n...\n# c\n---\nb: 1\n", "a: 5\n---\n- - &y\n...\n# c\n---\nb: 1\n"),
+    ("a: 1\n---\n!t k: !t\n...\n# c\n---\nb: 1\n",
+     "a: 5\n---\n!t k: !t\n...\n# c\n---\nb: 1\n"),
+    # Where a comment line ends the document safely, no "...".
+    ("a: 1\n---\nx:\n...\n# c\n---\nb: 1\n", "a: 5\n---\nx:\n# c\n---\nb: 1\n"),
+    ("a: 1\n---\nx: [!t ]\n...\n# c\n---\nb: 1\n", "a: 5\n---\nx: [!t '']\n# c\n---\nb: 1\n"),
+    ("a: 1\n---\nx: |+\n  k\n\n# c\n---\nb: 1\n", "a: 5\n---\nx: |+\n  k\n\n# c\n---\nb: 1\n"),
+])
+def test_lines_above_a_later_marker_stay_with_their_document(before, after):
+    doc = rt(before)
+    comments = root_comments(doc)
+    edit_first_key(doc, 0)
+    assert doc.to_yaml().decode() == after
+    again = rt(doc.to_yaml())
+    assert again.to_dict() == doc.to_dict()
+    assert root_comments(again) == comments
+
+
+def test_lines_above_each_marker_of_a_stream_after_edits():
+    text = SCHEMA + "%YAML 1.2\n---\na: 1\n...\n# two\n---\nb: 2\n# three\n--- {c: 3}\n"
+    doc = rt(text)
+    doc[0]["a"] = 5
+    doc[1]["b"] = 6
+    assert doc.to_yaml().decode() == (
+        SCHEMA + "%YAML 1.2\n---\na: 5\n# two\n---\nb: 6\n# three\n---\n{c: 3}\n")
+    again = rt(doc.to_yaml())
+    assert root_comments(again) == ["yaml-language-server: $schema=s.json", "two", "three"]
+    assert again.to_dict() == [{"a": 5}, {"b": 6}, {"c": 3}]
+
+
+# ---------------------------------------------------------------------------
 # The alias check.
 
 def test_alias_safe_delete_leaves_the_text_verbatim():

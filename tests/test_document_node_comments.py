@@ -95,6 +95,14 @@ def test_the_root_and_its_first_key_read_the_same_lines():
     ("a: 1\n", ["a"], "comment_before", "top", "# top\na: 1\n"),
     ("a: 1\n", [], "comment_before", "x\r\ny", "# x\n# y\na: 1\n"),
     ("a: 1\n", [], "comment_before", "", "#\na: 1\n"),
+    # A root's new lines go above its directives and "---" when an old line
+    # stood there, below them otherwise.
+    ("# old\n%YAML 1.2\n---\na: 1\n", [], "comment_before",
+     "yaml-language-server: $schema=s.json",
+     "# yaml-language-server: $schema=s.json\n%YAML 1.2\n---\na: 1\n"),
+    ("# above\n---\n# below\na: 1\n", [], "comment_before", "x\ny", "# x\n# y\n---\na: 1\n"),
+    ("%YAML 1.2\n---\n# old\na: 1\n", [], "comment_before", "new", "%YAML 1.2\n---\n# new\na: 1\n"),
+    ("%YAML 1.2\n---\na: 1\n", [], "comment_before", "new", "%YAML 1.2\n---\n# new\na: 1\n"),
     ("a: 1\n", [], "comment_after", "end\n\nx", "a: 1\n# end\n#\n# x\n"),
     ("x\n", [], "comment_after", "end", "x\n# end\n"),
     ("a:\n  b: 1\n", ["a"], "comment_after", "end", "a:\n  b: 1\n  # end\n"),

@@ -204,6 +204,15 @@ def test_comment_above_the_first_key_belongs_to_the_mapping():
     assert (key.comment_before, value.comment_before) == (None, "top")
 
 
+@pytest.mark.parametrize("text", [
+    "# top\n%YAML 1.2\n# mid\n---\na: 1\n",
+    "# top\n# mid\n---\na: 1\n",
+    "# top\n---\n# mid\na: 1\n",
+])
+def test_lines_above_the_marker_are_the_roots_as_the_others(text):
+    assert tree(text).comment_before == "top\nmid"
+
+
 def test_block_value_comments():
     t = tree("a: # intro\n  # under\n  b: 1\n")
     a = value_of(t, "a")

@@ -4,19 +4,49 @@
 #include "roundtrip/passes/passes.hpp"
 
 namespace ostrevane {
+namespace {
+
+// Whether a document ends in an empty node with an anchor or tag (through
+// the last children of block collections). Composing places such a node at
+// the token after it, so comment lines written right after it would be read
+// back as its own.
+bool ends_in_bare_properties(const YamlNode& root) noexcept {
+  const YamlNode* node = &root;
+  while (node->is_collection() && node->style == CollectionStyle::Block &&
+         !node->children().empty()) {
+    node = &node->children().back();
+  }
+  return node->kind() == NodeKind::Null && node->has_anchor_or_tag();
+}
+
+bool has_lines_above_marker(const YamlNode& root) noexcept {
+  const CommentTexts* texts = root.comments.texts();
+  if (texts == nullptr) return false;
+  for (const HeadComment& line : texts->head) {
+    if (line.above_marker) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
   if (roots.empty()) return;
   OutputBuffer& out = writer.output();
   if (roots.front().leading_bom) out.append("\xEF\xBB\xBF");
   writer.write(roots.front());
+  const YamlNode* previous = &roots.front();
   for (const YamlNode& root : roots.subspan(1)) {
     if (!root.directives().empty()) {
       out.append("...\n");
     } else if (!root.explicit_start) {
       out.append("---\n");
+    } else if (has_lines_above_marker(root) && ends_in_bare_properties(*previous)) {
+      // The lines above this "---" stay this document's.
+      out.append("...\n");
     }
     writer.write(root);
+    previous = &root;
   }
   const std::optional<std::size_t> kept_end = writer.final_newline();
   if (kept_end && out.size() == *kept_end + 1 && out.back() == '\n') out.truncate(*kept_end);

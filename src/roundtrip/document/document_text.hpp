@@ -40,7 +40,9 @@ class RootWriter {
 // The emitted text of `roots` into the writer's output: the byte-order mark
 // when the first root has leading_bom; the first root; before each further
 // root "...\n" when it carries directives, else "---\n" unless it has its
-// own explicit start; then, once, the final-newline rule: a line feed that
+// own explicit start, else "...\n" when it has head lines above its marker
+// and the previous document ends in an empty node with an anchor or tag
+// (which would take those lines as its own); then, once, the final-newline rule: a line feed that
 // the writer added after kept source text is dropped when it is the last
 // byte. No roots write nothing.
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer);

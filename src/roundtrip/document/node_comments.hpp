@@ -83,7 +83,8 @@ using HeadCommentOwnerForEdit = BasicHeadCommentOwner<YamlNode>;
 [[nodiscard]] Result<std::optional<std::string>, NodeCommentError> read_head_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path);
 // Replaces the selected lines by the lines of `text`, keeping the owner's
-// other lines on their side of the dash line.
+// other lines on their side of the dash line. On a root the new lines stand
+// above its directives and "---" when an old line stood there.
 [[nodiscard]] Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots,
                                                                 std::size_t root,
                                                                 const NodePath& path,

@@ -1,5 +1,6 @@
 // Documents: directives, markers, the root and its comments; the entry points
 // that return text.
+#include <span>
 #include <string_view>
 
 #include "emit_util/plain_safety.hpp"
@@ -61,15 +62,26 @@ void emit_directive_node(Emitter& e, const IncludeSource& source) {
 }
 
 void emit_document(Emitter& e, const YamlNode& root) {
+  // Directives are only read before a "---".
+  const bool marker = root.explicit_start || !root.directives().empty();
+  // Lines that stood above the directives and "---" go back there (a schema
+  // reference is looked for in the leading lines); the others stay below.
+  const std::span<const HeadComment> head = heads(root);
+  if (marker) {
+    for (const HeadComment& line : head) {
+      if (line.above_marker) emit_comment_line(e, line.text, 0);
+    }
+  }
   for (const std::string& directive : root.directives()) {
     e.output.push_back('%');
     e.output.append(directive);
     e.output.push_back('\n');
   }
-  // Directives are only read before a "---".
-  if (root.explicit_start || !root.directives().empty()) e.output.append("---\n");
+  if (marker) e.output.append("---\n");
   e.content_start = e.output.size();
-  for (const HeadComment& head : heads(root)) emit_comment_line(e, head.text, 0);
+  for (const HeadComment& line : head) {
+    if (!marker || !line.above_marker) emit_comment_line(e, line.text, 0);
+  }
   // A block collection at the root has no line of its own for an inline
   // comment (composing gives it one when a trailing comment stands before
   // the node its line ends with): it goes on a line above, after the head
