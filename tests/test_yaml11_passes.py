@@ -122,12 +122,16 @@ def test_heads(text, head):
 
 # Mend (the prologue case): comment or blank lines before the %YAML line
 # stopped the head scan, so the old directive stayed behind the inserted
-# "---" and the written text would not load again.
+# "---" and the written text would not load again. The comment lines that
+# lead the text stay above the new directive; those below a directive stay
+# below.
 @pytest.mark.parametrize("text, head", [
-    ("# config\n%YAML 1.1\n---\na: 1\n", b"%YAML 1.2\n# config\n---\na: 1\n"),
+    ("# config\n%YAML 1.1\n---\na: 1\n", b"# config\n%YAML 1.2\n---\na: 1\n"),
     ("\n# one\n\n# two\n%YAML 1.1\n%TAG !e! tag:e.com,2000:\n---\na: 1\n",
-     b"%YAML 1.2\n\n# one\n\n# two\n%TAG !e! tag:e.com,2000:\n---\na: 1\n"),
-    ("# only a comment\na: 1\n", b"%YAML 1.2\n---\n# only a comment\na: 1\n"),
+     b"\n# one\n\n# two\n%YAML 1.2\n%TAG !e! tag:e.com,2000:\n---\na: 1\n"),
+    ("# only a comment\na: 1\n", b"# only a comment\n%YAML 1.2\n---\na: 1\n"),
+    ("%TAG !e! tag:e.com,2000:\n# below\n%YAML 1.1\n---\na: 1\n",
+     b"%YAML 1.2\n%TAG !e! tag:e.com,2000:\n# below\n---\na: 1\n"),
 ])
 def test_comment_lines_before_the_directive(text, head):
     doc = upgraded(text)
@@ -139,8 +143,18 @@ def test_emitted_head_after_an_edit_keeps_one_directive():
     text = "# config\n%YAML 1.1\n---\na: yes\n"
     out = upgraded(text).to_yaml()
     assert out.count(b"%YAML") == 1
-    assert out.startswith(b"%YAML 1.2\n")
+    assert out.startswith(b"# config\n%YAML 1.2\n")
     assert o.loads(out) == {"a": True}
+
+
+@pytest.mark.parametrize("text", [
+    "# yaml-language-server: $schema=s.json\na: yes\n",
+    "# yaml-language-server: $schema=s.json\n%YAML 1.1\n---\na: yes\n",
+])
+def test_upgrade_keeps_the_schema_reference_in_the_head(text):
+    out = upgraded(text).to_yaml()
+    assert out.startswith(b"# yaml-language-server: $schema=s.json\n%YAML 1.2\n---\n")
+    assert o.schema_ref(out) == "s.json"
 
 
 def test_dumps_writes_the_upgraded_text():

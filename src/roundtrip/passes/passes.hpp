@@ -110,11 +110,12 @@ void upgrade_scalars_1_1(YamlNode& root, ResolverMode mode, bool prefer_double_q
                                                 ResolverMode mode) noexcept;
 
 // The head of an upgraded document's text, written to `out`: `text` with its
-// leading %YAML directive lines removed and "%YAML 1.2\n" put first (after a
-// byte-order mark), followed by "---\n" unless the prologue ends at a
-// document-start line. The prologue runs up to the first line that is not a
-// directive, a comment or blank; other directives (%TAG) and the comment and
-// blank lines stay where they were.
+// leading %YAML directive lines removed and "%YAML 1.2\n" put after the
+// comment lines that lead the text (after a byte-order mark; first when the
+// text holds nothing else), followed by "---\n" unless the prologue ends at
+// a document-start line. The prologue runs up to the first line that is not
+// a directive, a comment or blank; other directives (%TAG) and the comment
+// and blank lines stay where they were.
 void write_upgraded_text(std::string_view text, OutputBuffer& out);
 
 }  // namespace ostrevane

@@ -127,6 +127,11 @@ bool is_blank_or_comment(std::string_view line) noexcept {
   return true;
 }
 
+bool is_comment_line(std::string_view line) noexcept {
+  const std::size_t at = line.find_first_not_of(" \t");
+  return at != std::string_view::npos && line[at] == '#';
+}
+
 bool is_document_start(std::string_view line) noexcept {
   if (!line.starts_with("---")) return false;
   return line.size() == 3 || line[3] == '\n' || line[3] == '\r' || line[3] == ' ';
@@ -175,25 +180,37 @@ void write_upgraded_text(std::string_view text, OutputBuffer& out) {
   // The prologue: directives, comments and blank lines before the first
   // "---" or content line. Its %YAML lines go and the rest stays; a comment
   // above the old directive must not leave that directive behind the new
-  // "---".
+  // "---". Comment lines that lead the text, above every directive, "---"
+  // and content line, stay above the new directive, where the emitter keeps
+  // a root's lines that stood above its marker (and where a schema
+  // reference is looked for); a text of comments alone gets it first.
   std::vector<std::string_view> removed;
   std::size_t pos = start;
+  std::size_t insert_at = start;
+  bool leading_comment = false;  // a comment line before every directive
+  bool marked = false;           // a directive or the end of the prologue seen
   bool document_start = false;
   while (pos < text.size()) {
     const std::string_view line = text.substr(pos, line_length(text, pos));
-    if (line.starts_with("%YAML")) {
-      removed.push_back(line);
-    } else if (!line.starts_with('%') && !is_blank_or_comment(line)) {
+    const bool directive = line.starts_with('%');
+    const bool prologue = directive || is_blank_or_comment(line);
+    if (!marked && (directive || !prologue)) {
+      marked = true;
+      if (leading_comment) insert_at = pos;
+    }
+    if (!prologue) {
       document_start = is_document_start(line);
       break;
     }
+    if (line.starts_with("%YAML")) removed.push_back(line);
+    leading_comment = leading_comment || (!marked && is_comment_line(line));
     pos += line.size();
   }
   out.reserve(out.size() + text.size() + 16);
-  out.append(text.substr(0, start));
+  out.append(text.substr(0, insert_at));
   out.append("%YAML 1.2\n");
   if (!document_start) out.append("---\n");
-  std::size_t kept_from = start;
+  std::size_t kept_from = insert_at;
   for (const std::string_view line : removed) {
     const auto at = static_cast<std::size_t>(line.data() - text.data());
     out.append(text.substr(kept_from, at - kept_from));
