@@ -906,6 +906,12 @@ EncodeOptions EncodeOptions::from_mask(std::uint64_t mask, PyObject* default_fn,
 
 PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& options) {
   Value value;
+  // A plain scalar cannot nest, so there is no stack to measure: the
+  // represent road converts every scalar through here.
+  if (options.depth < limits::kMaxDepth && is_plain(obj)) {
+    OSV_TRY(encode_plain_into(obj, value, options));
+    return value;
+  }
   OSV_TRY(encode_guarded_into(obj, options, value));
   return value;
 }
