@@ -394,11 +394,14 @@ void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, st
     e.output.push_back(' ');
     emit_properties(e, key);
     const bool saved = e.in_key;
+    const bool saved_colon = e.colon_follows_key;
     e.in_key = true;
+    e.colon_follows_key = false;
     const RawPlace place{!key.has_anchor_or_tag() && key.span.column == i + 2,
                          static_cast<long>(i)};
     emit_flow_node(e, key, nested, place);
     e.in_key = saved;
+    e.colon_follows_key = saved_colon;
     // A key's inline comment can only be a block scalar's header comment: a
     // block key writes it on its header line, a key written quoted instead
     // keeps it on its "?" line.

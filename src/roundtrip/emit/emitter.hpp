@@ -75,6 +75,10 @@ class Emitter {
   std::size_t flow_depth = 0;
   // A mapping key is being written: no folding, wrapping or quoting for width.
   bool in_key = false;
+  // The key is in the simple form, so its ":" follows its last character:
+  // a final ":" of a plain key reads as part of it ("b::" is the key "b:").
+  // A "? " key ends its line instead, where a final ":" opens a value.
+  bool colon_follows_key = false;
   // The node whose inline comment was written last: it is not written twice
   // in a row.
   const YamlNode* last_inline = nullptr;

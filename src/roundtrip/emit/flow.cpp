@@ -184,7 +184,10 @@ bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
 
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
-  if (!quote) quote = breaks_plain(text, e.flow_depth > 0, e.in_key && e.flow_depth == 0);
+  if (!quote) {
+    quote = breaks_plain(text, e.flow_depth > 0,
+                         e.in_key && e.colon_follows_key && e.flow_depth == 0);
+  }
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
     quote = true;
@@ -365,9 +368,12 @@ void emit_flow_node(Emitter& e, const YamlNode& node, std::size_t indent, RawPla
 void emit_simple_key(Emitter& e, const YamlNode& key, std::size_t indent) {
   emit_properties(e, key);
   const bool saved = e.in_key;
+  const bool saved_colon = e.colon_follows_key;
   e.in_key = true;
+  e.colon_follows_key = true;
   emit_flow_node(e, key, indent);
   e.in_key = saved;
+  e.colon_follows_key = saved_colon;
   // The ":" must not be read as part of an alias's name ('*a :').
   if (key.kind() == NodeKind::Alias) e.output.push_back(' ');
 }

@@ -171,6 +171,16 @@ TEST(Emit, SyntheticTaggedKeysAfterTheFirstTakeTheExplicitForm) {
             "!t k: v\n? !t k2\n: w\n");
 }
 
+TEST(Emit, PlainKeyEndingInAColonIsQuotedOnlyInTheExplicitForm) {
+  // "b::" is the key "b:" in the simple form; after "? " the key ends its
+  // line, where a final ":" would open a value of a nested mapping.
+  YamlNode simple = str("b:");
+  YamlNode explicit_key = str("b:");
+  explicit_key.explicit_key = true;
+  EXPECT_EQ(emit_text(map(std::move(simple), str("v"))), "b:: v\n");
+  EXPECT_EQ(emit_text(map(std::move(explicit_key), str("v"))), "? \"b:\"\n: v\n");
+}
+
 TEST(Emit, AliasKeyIsFollowedByASpace) {
   EXPECT_EQ(emit_text(map(YamlNode::alias("a"), str("1"))), "*a : 1\n");
   EXPECT_EQ(emit_text(flow_map(YamlNode::alias("a"), str("1"))), "{*a : 1}\n");
