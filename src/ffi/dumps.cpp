@@ -23,10 +23,6 @@
 namespace ostrevane::ffi {
 namespace {
 
-PyError not_implemented(std::string message) {
-  return PyError::builtin(PyExc_NotImplementedError, std::move(message));
-}
-
 // A view is written as its plain values: the result of its to_dict method,
 // kept in `values` (an exception from it is raised unchanged). Other objects
 // are returned as they are.

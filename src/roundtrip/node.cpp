@@ -1,5 +1,7 @@
 #include "roundtrip/node.hpp"
 
+#include <algorithm>
+
 #include "util/stack_guard.hpp"
 
 namespace ostrevane {
@@ -79,6 +81,9 @@ const std::vector<std::string>& Comments::foot() const noexcept {
 }
 const std::optional<std::string>& Comments::raw() const noexcept {
   return texts_ ? texts_->raw : kNoText;
+}
+bool Comments::has_head_above_marker() const noexcept {
+  return std::ranges::any_of(head(), [](const HeadComment& line) { return line.above_marker; });
 }
 
 bool operator==(const Comments& a, const Comments& b) {

@@ -131,6 +131,9 @@ class Comments {
   [[nodiscard]] const std::optional<std::string>& inline_comment() const noexcept;
   [[nodiscard]] const std::vector<std::string>& foot() const noexcept;
   [[nodiscard]] const std::optional<std::string>& raw() const noexcept;
+  // Whether a head line stood above its document's first directive or "---"
+  // (only a root's can).
+  [[nodiscard]] bool has_head_above_marker() const noexcept;
 
   // Edit accessors; each allocates the texts on first use.
   std::vector<HeadComment>& edit_head() { return edit_texts().head; }

@@ -19,15 +19,6 @@ bool ends_in_bare_properties(const YamlNode& root) noexcept {
   return node->kind() == NodeKind::Null && node->has_anchor_or_tag();
 }
 
-bool has_lines_above_marker(const YamlNode& root) noexcept {
-  const CommentTexts* texts = root.comments.texts();
-  if (texts == nullptr) return false;
-  for (const HeadComment& line : texts->head) {
-    if (line.above_marker) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
@@ -41,7 +32,7 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
       out.append("...\n");
     } else if (!root.explicit_start) {
       out.append("---\n");
-    } else if (has_lines_above_marker(root) && ends_in_bare_properties(*previous)) {
+    } else if (root.comments.has_head_above_marker() && ends_in_bare_properties(*previous)) {
       // The lines above this "---" stay this document's.
       out.append("...\n");
     }

@@ -42,9 +42,9 @@ class RootWriter {
 // root "...\n" when it carries directives, else "---\n" unless it has its
 // own explicit start, else "...\n" when it has head lines above its marker
 // and the previous document ends in an empty node with an anchor or tag
-// (which would take those lines as its own); then, once, the final-newline rule: a line feed that
-// the writer added after kept source text is dropped when it is the last
-// byte. No roots write nothing.
+// (which would take those lines as its own); then, once, the final-newline
+// rule: a line feed that the writer added after kept source text is dropped
+// when it is the last byte. No roots write nothing.
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer);
 
 // `write_roots` with the round-trip emitter at its round-trip settings and

@@ -1,6 +1,5 @@
 #include "roundtrip/document/node_comments.hpp"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -126,9 +125,7 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   const bool below = selection == CommentSelection::BelowIntroducer;
   // A root's new lines go above its directives and "---" when an old line
   // stood there: a schema reference replaced stays in the leading lines.
-  const bool above =
-      !below && std::ranges::any_of(found->owner->comments.head(),
-                                    [](const HeadComment& line) { return line.above_marker; });
+  const bool above = !below && found->owner->comments.has_head_above_marker();
   for (std::string& line : *lines) head.push_back(HeadComment{std::move(line), below, above});
   if (selection == CommentSelection::AboveIntroducer) {
     head.insert(head.end(), std::make_move_iterator(kept.begin()),
