@@ -570,7 +570,8 @@ Status Scanner::check_after_quoted_scalar(std::string_view text, ScalarStyle sty
     const std::size_t saved_pos = r_.pos;
     const std::uint32_t saved_column = r_.column;
     r_.skip_spaces();
-    if (r_.peek() == ':' && is_blankz(r_.peek_next())) return document_start_collection_error(start);
+    if (r_.peek() == ':' && is_blankz(r_.peek_next()))
+      return document_start_collection_error(start);
     r_.pos = saved_pos;
     r_.column = saved_column;
   }

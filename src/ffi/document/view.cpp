@@ -278,8 +278,8 @@ PyResult<PyRef> view_values_for_writer(PyObject* view, std::string_view subject)
                       Result<void, ExpansionLimitError> bounded =
                           check_alias_expansion(reader.root(), node, subject);
                       if (!bounded) {
-                        return std::unexpected(PyError::builtin(
-                            PyExc_ValueError, std::move(bounded.error().message)));
+                        return std::unexpected(
+                            PyError::builtin(PyExc_ValueError, std::move(bounded.error().message)));
                       }
                       return {};
                     }));

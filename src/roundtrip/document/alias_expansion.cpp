@@ -37,9 +37,9 @@ Result<void, ExpansionLimitError> check_alias_expansion(const YamlNode& root, co
       continue;
     }
     if (visit.alias_depth > 0 && ++expanded > limits::kNodeAliasBudget) {
-      return std::unexpected(ExpansionLimitError{
-          std::string(subject) + " expands aliases to more than the limit of " +
-          std::to_string(limits::kNodeAliasBudget) + " nodes"});
+      return std::unexpected(
+          ExpansionLimitError{std::string(subject) + " expands aliases to more than the limit of " +
+                              std::to_string(limits::kNodeAliasBudget) + " nodes"});
     }
     for (const YamlNode& child : at.children()) stack.push_back({&child, visit.alias_depth});
   }
