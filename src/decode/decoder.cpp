@@ -32,6 +32,24 @@ struct Anchor {
   Value value;
   std::uint64_t nodes = 0;
   std::uint64_t bytes = 0;
+  // Levels of the expanded value (a scalar is 1): an alias puts them all
+  // below the place where it stands.
+  std::uint64_t height = 1;
+};
+
+// Measures how deep one node reaches: starts the running deepest level at
+// `level` and, when done, folds what was reached into the enclosing count.
+class ReachScope {
+ public:
+  ReachScope(std::uint64_t& reach, std::uint64_t level) noexcept
+      : reach_(reach), before_(std::exchange(reach, level)) {}
+  ReachScope(const ReachScope&) = delete;
+  ReachScope& operator=(const ReachScope&) = delete;
+  ~ReachScope() { reach_ = std::max(reach_, before_); }
+
+ private:
+  std::uint64_t& reach_;
+  const std::uint64_t before_;
 };
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
@@ -58,6 +76,11 @@ constexpr FirstByteTable kMayResolve12;
 // token memory of a large document stays within the buffer a thread keeps
 // (limits::kTokenBufferCache), so that its pages are reused, not faulted in.
 constexpr std::size_t kTokenBatch = std::size_t{1} << 16;
+
+std::string key_too_deep_message() {
+  return "mapping key nests deeper than the maximum nesting depth (" +
+         std::to_string(limits::kMaxDepth) + ")";
+}
 
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
@@ -163,6 +186,9 @@ class Decoder {
 
   // ---- collections and keys
   bool node_or_null(Value& out, bool indentless_allowed);
+  // node_or_null for a mapping key, which is refused at its first token when its
+  // expanded form nests deeper than limits::kMaxDepth.
+  bool decode_key(Value& key);
   // The collections push their entries on pair_stack_ / item_stack_;
   // collect() then moves them into one list of the exact size.
   bool decode_mapping(bool flow);
@@ -240,6 +266,10 @@ class Decoder {
   std::size_t pos_ = 0;   // absolute index of the next token
   std::size_t base_ = 0;  // absolute index of toks_[0]
   std::uint32_t depth_ = 0;
+  // The deepest level reached, counting the levels that aliases expand to,
+  // since the last reset: decode_key and anchored nodes reset it to their
+  // own level to measure how deep the value they decode really is.
+  std::uint64_t reach_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
   DocumentRules rules_;
   std::vector<std::string> warnings_;
@@ -416,6 +446,7 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
   // Most nodes are scalars without properties: they neither recurse nor
   // need the property machinery, so they skip the depth count and the guard.
   if (have(pos_) && tok(pos_).kind == K::Scalar) [[likely]] {
+    reach_ = std::max<std::uint64_t>(reach_, depth_ + 1);
     decode_scalar(tok(pos_++), std::nullopt, out);
     return Got::Node;
   }
@@ -437,6 +468,7 @@ Got Decoder::fail_depth() {
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
+  const ReachScope reach_scope(reach_, depth_);
   std::optional<std::string_view> anchor;
   std::string tag_storage;
   OptionalTag tag;
@@ -503,8 +535,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (anchor) {
     // Registered once complete, so an alias inside its own node sees only an
     // earlier definition of the name.
-    anchors_.insert_or_assign(
-        *anchor, Anchor{out.clone(), built_nodes_ - nodes_before, built_bytes_ - bytes_before});
+    anchors_.insert_or_assign(*anchor, Anchor{out.clone(), built_nodes_ - nodes_before,
+                                              built_bytes_ - bytes_before, reach_ - depth_ + 1});
   }
   return Got::Node;
 }
@@ -601,6 +633,7 @@ Got Decoder::decode_alias(const Token& t, Value& out) {
   if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span());
   if (!charge_alias_expansion(it->second, t.span())) return Got::Failed;
   built(it->second.nodes, it->second.bytes);
+  reach_ = std::max(reach_, depth_ + it->second.height - 1);
   out = it->second.value.clone();
   return Got::Node;
 }
@@ -629,6 +662,26 @@ bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
   return got != Got::Failed;
 }
 
+// Keys become hashable Python objects (tuples for collections) that the
+// interpreter hashes and compares recursively, with no depth check of its
+// own: aliases can build a key far deeper than any text may nest, so a key
+// deeper than the nesting limit is refused before anything walks it.
+bool Decoder::decode_key(Value& key) {
+  const Span span = span_here();
+  std::uint64_t height = 0;
+  bool ok = false;
+  {
+    const ReachScope reach_scope(reach_, depth_);
+    ok = node_or_null(key, false);
+    height = reach_ - depth_;
+  }
+  if (ok && height > limits::kMaxDepth) [[unlikely]] {
+    fail(key_too_deep_message(), span);
+    return false;
+  }
+  return ok;
+}
+
 bool Decoder::decode_mapping(bool flow) {
   const bool check_dups = dup_key_error_ || dup_key_warn_;
   std::unordered_set<std::string> seen;
@@ -652,7 +705,7 @@ bool Decoder::decode_mapping(bool flow) {
         continue;
       case K::Key:
         ++pos_;
-        if (!node_or_null(key, false)) return false;
+        if (!decode_key(key)) return false;
         if (at(K::Value)) ++pos_;
         if (!node_or_null(value, true)) return false;
         break;
@@ -670,7 +723,7 @@ bool Decoder::decode_mapping(bool flow) {
             }
           }
         }
-        if (!node_or_null(key, false)) return false;
+        if (!decode_key(key)) return false;
         if (at(K::Value)) {
           ++pos_;
           if (!node_or_null(value, true)) return false;
@@ -765,7 +818,7 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
   if (t.kind == K::Key) {
     ++pos_;
     Value key;
-    if (!node_or_null(key, false)) return Got::Failed;
+    if (!decode_key(key)) return Got::Failed;
     if (at(K::Value)) ++pos_;
     return single_pair(out, std::move(key), &key_span) ? Got::Node : Got::Failed;
   }
@@ -775,12 +828,21 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     return single_pair(out, Value(), nullptr) ? Got::Node : Got::Failed;
   }
   Value node;
-  const Got got = decode_node(node, false);
+  // Measured as decode_key does, in case the node turns out to be a key.
+  std::uint64_t height = 0;
+  Got got = Got::Nothing;
+  {
+    const ReachScope reach_scope(reach_, depth_);
+    got = decode_node(node, false);
+    height = reach_ - depth_;
+  }
   if (got != Got::Node) return got;
   if (!at(K::Value)) {
     out = std::move(node);
     return Got::Node;
   }
+  if (height > limits::kMaxDepth) [[unlikely]]
+    return fail(key_too_deep_message(), key_span);
   ++pos_;
   return single_pair(out, std::move(node), &key_span) ? Got::Node : Got::Failed;
 }
