@@ -184,3 +184,77 @@ def test_keys_built_from_aliases(levels, road):
     (key,) = doc[len(levels)].keys()
     assert hash(key) == hash(expected)
     assert _flatten(key) == _flatten(expected)
+
+
+# ---------------------------------------------------------------------------
+# %TAG prefixes: one copy per distinct tag text, and a budget for the rest.
+
+LONG_PREFIX_SCRIPT = """
+import resource, sys
+import ostrevane as o
+road = sys.argv[1]
+text = "%TAG !e! tag:" + "x" * 1_000_000 + "\\n---\\n" + "- !e!a 1\\n" * 1500
+kwargs = {
+    "loads": {}, "loads_all": {}, "annotated": {"option": o.OPT_ANNOTATED},
+    "annotated_all": {"option": o.OPT_ANNOTATED},
+    "passthrough": {"option": o.OPT_PASSTHROUGH_TAG},
+    "tag_handler": {"tag_handler": lambda name, value: (name, value)},
+    "tags": {"tags": {"tag:" + "x" * 1_000_000 + "a": lambda value: value}},
+}[road]
+load = o.loads_all if road.endswith("_all") else o.loads
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+result = load(text, **kwargs)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(len(text), (after - before) * 1024)
+"""
+
+
+@pytest.mark.parametrize("road", ["loads", "loads_all", "annotated", "annotated_all",
+                                  "passthrough", "tag_handler", "tags"])
+def test_a_long_tag_prefix_used_many_times_is_held_once(road):
+    # 1.01 MB of text used to peak at 1.4 GB (2.9 GB with OPT_PASSTHROUGH_TAG):
+    # every use of the handle copied the whole prefix.
+    done = subprocess.run([sys.executable, "-c", LONG_PREFIX_SCRIPT, road],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    size, growth = map(int, done.stdout.split())
+    assert growth < 10 * size
+
+
+def test_tags_arrive_as_written_and_expanded():
+    text = ("%TAG !e! tag:one:\n--- [!e!a 1, !e!a 2, !e!b 3, !<!v> 4, !l 5]\n"
+            "...\n%TAG !e! tag:two:\n--- !e!a 6\n")
+    docs = o.loads_all(text, option=o.OPT_PASSTHROUGH_TAG)
+    assert [(t.tag, t.value) for t in docs[0]] == [
+        ("tag:one:a", "1"), ("tag:one:a", "2"), ("tag:one:b", "3"), ("!<!v>", "4"), ("!l", "5")]
+    # The handle means what the document's own %TAG line says.
+    assert (docs[1].tag, docs[1].value) == ("tag:two:a", "6")
+    seen = []
+    o.loads_all(text, tag_handler=lambda name, value: seen.append((name, value)))
+    assert seen == [("tag:one:a", "1"), ("tag:one:a", "2"), ("tag:one:b", "3"), ("!v", "4"),
+                    ("!l", "5"), ("tag:two:a", "6")]
+    assert o.loads(text, tags={"tag:one:b": lambda v: int(v) * 10}) == ["1", "2", 30, "4", "5"]
+
+
+@pytest.mark.parametrize("load", [
+    pytest.param(lambda text: o.loads(text), id="loads"),
+    pytest.param(lambda text: o.loads_all(text), id="loads_all"),
+    pytest.param(lambda text: o.loads(text, option=o.OPT_ANNOTATED), id="annotated"),
+])
+def test_many_distinct_tags_under_a_long_prefix_meet_the_budget(load):
+    # Each distinct tag is a new text of a megabyte: the budget (the input's
+    # size plus 4 MiB) stops the sixth.
+    text = "%TAG !e! tag:" + "x" * 1_000_000 + "\n---\n" + "".join(
+        f"- !e!a{i} 1\n" for i in range(1500))
+    with pytest.raises(OstrevaneDecodeError, match=r"^expanded tag texts exceed the limit of "
+                       rf"{len(text) + (4 << 20)} bytes \(the input's size plus 4194304\)") as info:
+        load(text)
+    assert (info.value.line, info.value.column) == (8, 3)
+
+
+def test_a_tag_made_from_a_str_subclass_keeps_a_plain_str():
+    class Sub(str):
+        pass
+    tag = o.OstrevaneTag(Sub("!x"), 1)
+    assert type(tag.tag) is str and tag.tag == "!x"
+    assert o.dumps(tag) == b"!x 1\n"

@@ -250,6 +250,51 @@ PyObject* str_of(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
 }
 
+// The name of a tag: the tag without a verbatim "!<...>" wrapper.
+std::string_view tag_name(std::string_view tag) noexcept {
+  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with('>')) {
+    return tag.substr(2, tag.size() - 3);
+  }
+  return tag;
+}
+
+// apply_tag_callbacks, with the str of the tag's name and the str of the
+// whole tag (for an OstrevaneTag) made by `name_str` and `tag_str`, each
+// asked only when needed: they return a new reference, or NULL with an
+// error raised.
+template <class NameStr, class TagStr>
+PyResult<PyRef> run_tag_callbacks(PyRef value, const TagOptions& options, NameStr&& name_str,
+                                  TagStr&& tag_str) {
+  if (options.tags != nullptr || options.tag_handler != nullptr) {
+    PyRef name = PyRef::steal(name_str());
+    if (!name) return std::unexpected(PyError::fetch());
+    if (options.tags != nullptr) {
+      PyObject* found = nullptr;
+      const int rc = PyDict_GetItemRef(options.tags, name.get(), &found);
+      if (rc < 0) return std::unexpected(PyError::fetch());
+      if (rc > 0) {
+        PyRef callback = PyRef::steal(found);
+        PyObject* result = PyObject_CallOneArg(callback.get(), value.get());
+        if (result == nullptr) return std::unexpected(PyError::fetch());
+        return PyRef::steal(result);
+      }
+    }
+    if (options.tag_handler != nullptr) {
+      PyObject* args[] = {name.get(), value.get()};
+      PyObject* result = PyObject_Vectorcall(options.tag_handler, args, 2, nullptr);
+      if (result == nullptr) return std::unexpected(PyError::fetch());
+      return PyRef::steal(result);
+    }
+  }
+  if (options.passthrough_tag) {
+    PyTypeObject* type = OSV_TRY(tag_type_object());
+    PyRef tag = PyRef::steal(tag_str());
+    if (!tag) return std::unexpected(PyError::fetch());
+    return new_tag_object(type, std::move(tag), std::move(value));
+  }
+  return value;
+}
+
 // ---------------------------------------------------------------------------
 // The recursive conversion. Internally a failure is NULL, with the error
 // either pending in the interpreter or kept in `error_` (errors that are
@@ -269,7 +314,11 @@ class Converter {
 
   // Called between documents whose trees are freed in turn: a later tree's
   // texts may sit at the addresses of an earlier one's.
-  void forget_shared_texts() noexcept { shared_.clear(); }
+  void forget_shared_texts() noexcept {
+    shared_.clear();
+    tag_names_.clear();
+    tag_strs_.clear();
+  }
 
  private:
   PyObject* child(const Value& v, unsigned depth) {
@@ -293,8 +342,18 @@ class Converter {
   PyObject* hashable_key(const Value& k);
   PyObject* key_not_hashable();
 
+  PyObject* tagged(const Value& v, PyObject* inner);
+  // A new reference to the str made for the tag block `tag` in `cache`,
+  // made by `make` the first time.
+  template <class Make>
+  static PyObject* tag_object(SharedObjects& cache, const SharedText& tag, Make&& make);
+
   const TagOptions& options_;
   SharedObjects shared_;
+  // Tag blocks (decoded values share one per tag text) to the strs of
+  // their names and of themselves: a long tag on many values is one str.
+  SharedObjects tag_names_;
+  SharedObjects tag_strs_;
   std::optional<PyError> error_;
 };
 
@@ -320,10 +379,41 @@ PyObject* Converter::convert(const Value& v, unsigned depth) {
     case ValueKind::Tagged: {
       PyObject* inner = child(v.inner(), depth + 1);
       if (inner == nullptr) return nullptr;
-      return unwrap(apply_tag_callbacks(v.tag(), PyRef::steal(inner), options_));
+      return tagged(v, inner);
     }
   }
   return Py_NewRef(Py_None);
+}
+
+PyObject* Converter::tagged(const Value& v, PyObject* inner) {
+  const SharedText& tag = v.tag_text();
+  return unwrap(run_tag_callbacks(
+      PyRef::steal(inner), options_,
+      [&] { return tag_object(tag_names_, tag, [&] { return str_of(tag_name(tag.view())); }); },
+      [&] {
+        return tag_object(tag_strs_, tag, [&]() -> PyObject* {
+          PyResult<PyRef> str = tag_text_str(tag.view());
+          if (!str) {
+            std::move(str.error()).raise();
+            return nullptr;
+          }
+          return str->release();
+        });
+      }));
+}
+
+template <class Make>
+PyObject* Converter::tag_object(SharedObjects& cache, const SharedText& tag, Make&& make) {
+  // Blocks live as long as the trees being converted, so an address names
+  // one text for the whole conversion (forget_shared_texts() ends it).
+  const auto id = reinterpret_cast<std::uintptr_t>(tag.identity());
+  if (PyObject* known = cache.find(id)) return Py_NewRef(known);
+  PyObject* obj = make();
+  if (obj != nullptr && !cache.insert(id, obj)) {
+    Py_DECREF(obj);
+    return PyErr_NoMemory();
+  }
+  return obj;
 }
 
 PyObject* Converter::text_object(const Value& v) {
@@ -477,32 +567,16 @@ PyResult<PyRef> fixed_timezone(PyDateTime_CAPI* api, std::int32_t offset_minutes
 // Public operations.
 
 PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value, const TagOptions& options) {
-  std::string_view name = tag;
-  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with('>')) {
-    name = tag.substr(2, tag.size() - 3);
-  }
-  if (options.tags != nullptr || options.tag_handler != nullptr) {
-    PyRef name_str = PyRef::steal(str_of(name));
-    if (!name_str) return std::unexpected(PyError::fetch());
-    if (options.tags != nullptr) {
-      PyObject* found = nullptr;
-      const int rc = PyDict_GetItemRef(options.tags, name_str.get(), &found);
-      if (rc < 0) return std::unexpected(PyError::fetch());
-      if (rc > 0) {
-        PyRef callback = PyRef::steal(found);
-        return checked(PyObject_CallOneArg(callback.get(), value.get()));
-      }
-    }
-    if (options.tag_handler != nullptr) {
-      PyObject* args[] = {name_str.get(), value.get()};
-      return checked(PyObject_Vectorcall(options.tag_handler, args, 2, nullptr));
-    }
-  }
-  if (options.passthrough_tag) {
-    PyTypeObject* type = OSV_TRY(tag_type_object());
-    return new_tag_object(type, std::string(tag), std::move(value));
-  }
-  return value;
+  return run_tag_callbacks(
+      std::move(value), options, [&] { return str_of(tag_name(tag)); },
+      [&]() -> PyObject* {
+        PyResult<PyRef> str = tag_text_str(tag);
+        if (!str) {
+          std::move(str.error()).raise();
+          return nullptr;
+        }
+        return str->release();
+      });
 }
 
 PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options) {
