@@ -258,3 +258,66 @@ def test_a_tag_made_from_a_str_subclass_keeps_a_plain_str():
     tag = o.OstrevaneTag(Sub("!x"), 1)
     assert type(tag.tag) is str and tag.tag == "!x"
     assert o.dumps(tag) == b"!x 1\n"
+
+
+# ---------------------------------------------------------------------------
+# Deep values: past a few dozen levels the conversion keeps its own stack of
+# open containers instead of a native frame per level.
+
+def _nested(depth, tagged):
+    """A text nesting sequences, mappings (with a collection key) and tagged
+    values `depth` levels deep, and the object loads must give for it, with
+    the tag callback (`tagged`) or without it."""
+    text, expected = "x", "x"
+    for i in range(depth):
+        if i % 3 == 0:
+            text, expected = f"[{text}, {i}]", [expected, i]
+        elif i % 3 == 1:
+            text, expected = f"{{k: {text}, [a, {i}]: 2}}", {"k": expected, ("a", i): 2}
+        else:
+            text = f"!t [{text}]"
+            expected = {"tagged": [expected]} if tagged else [expected]
+    return text, expected
+
+
+TAGS = {"!t": lambda value: {"tagged": value}}
+
+
+@pytest.mark.parametrize("depth", [1, 63, 64, 65, 200, 600])
+@pytest.mark.parametrize("load, tagged", [
+    pytest.param(lambda text: o.loads(text, tags=TAGS), True, id="loads"),
+    pytest.param(lambda text: o.loads_all(f"--- {text}\n--- 1\n", tags=TAGS)[0], True,
+                 id="loads_all"),
+    pytest.param(lambda text: o.loads_all(f"--- {text}\n--- 1\n")[0], False,
+                 id="loads_all_untagged"),
+])
+def test_deep_values_convert_as_shallow_ones_do(depth, load, tagged):
+    text, expected = _nested(depth, tagged)
+    assert load(text) == expected
+
+
+def test_deep_alias_chains_convert_whole():
+    # Each link nests the last 300 levels deeper, 40 links: 12,000 levels.
+    lines = alias_chain(40, wraps=300)
+    doc = o.loads("\n".join(lines) + "\n")
+    inner, depth = doc[-1], 0
+    while isinstance(inner, list):
+        (inner,) = inner
+        depth += 1
+    assert (depth, inner) == (12_000, "x")
+
+
+@pytest.mark.parametrize("load", [
+    pytest.param(o.loads, id="loads"),
+    pytest.param(lambda text, **kw: o.loads_all(text, **kw)[0], id="loads_all"),
+])
+def test_errors_deep_inside_a_value_propagate(load):
+    text = "[" * 200 + "!boom 1, {!key k: 2}" + "]" * 200
+
+    def boom(value):
+        raise LookupError("from the callback")
+
+    with pytest.raises(LookupError, match="from the callback"):
+        load(text, tags={"!boom": boom})
+    with pytest.raises(OstrevaneDecodeError, match="mapping key is not hashable in Python"):
+        load(text, tags={"!key": lambda value: [value]})

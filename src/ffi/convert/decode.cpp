@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -322,9 +323,21 @@ class Converter {
 
  private:
   PyObject* child(const Value& v, unsigned depth) {
-    if ((depth & 7u) == 0) return with_stack_guard([&] { return convert(v, depth); });
+    if ((depth & 7u) == 0) [[unlikely]] {
+      if (depth >= kDeepFrom) [[unlikely]]
+        return convert_deep(v, depth);
+      return with_stack_guard([&] { return convert(v, depth); });
+    }
     return convert(v, depth);
   }
+  // Below this depth a subtree is converted by convert_deep.
+  static constexpr unsigned kDeepFrom = 64;
+  // convert() over an explicit stack of open containers. Alias expansion
+  // nests values far deeper than any text can (a chain of aliases, each
+  // nesting the last a thousand levels deeper, reaches a hundred thousand
+  // levels): a native frame per level would walk megabytes of stack that no
+  // cache holds, costing many times what the same nodes cost side by side.
+  PyObject* convert_deep(const Value& root, unsigned depth);
   PyObject* fail(PyError error) {
     error_.emplace(std::move(error));
     return nullptr;
@@ -347,6 +360,19 @@ class Converter {
   // made by `make` the first time.
   template <class Make>
   static PyObject* tag_object(SharedObjects& cache, const SharedText& tag, Make&& make);
+
+  // An open container of convert_deep: the dict being filled (none for a
+  // sequence, whose items wait in deep_items_ until the list is made whole,
+  // nor for a Tagged value, whose inner value is pending), the next item or
+  // pair, and the key waiting for its value.
+  struct DeepOpen {
+    const Value* v;
+    PyObject* obj;
+    PyObject* key;
+    std::size_t next;
+  };
+  std::vector<DeepOpen> deep_open_;
+  std::vector<PyObject*> deep_items_;
 
   const TagOptions& options_;
   SharedObjects shared_;
@@ -414,6 +440,131 @@ PyObject* Converter::tag_object(SharedObjects& cache, const SharedText& tag, Mak
     return PyErr_NoMemory();
   }
   return obj;
+}
+
+PyObject* Converter::convert_deep(const Value& root, unsigned depth) {
+  // A list is made once its items are done, so that it is filled while
+  // still in the cache, not after a whole subtree of other objects has
+  // pushed it out.
+  // The stacks are kept for the next subtree (a chain of aliases enters
+  // here once per link): they start empty and end empty.
+  std::vector<DeepOpen>& open = deep_open_;
+  std::vector<PyObject*>& items_done = deep_items_;
+  const std::size_t open_base = open.size();
+  const std::size_t items_base = items_done.size();
+  const auto fail_all = [&]() -> PyObject* {
+    for (std::size_t i = open_base; i < open.size(); ++i) {
+      Py_XDECREF(open[i].obj);
+      Py_XDECREF(open[i].key);
+    }
+    for (std::size_t i = items_base; i < items_done.size(); ++i) Py_DECREF(items_done[i]);
+    open.resize(open_base);
+    items_done.resize(items_base);
+    return nullptr;
+  };
+  const Value* next = &root;
+  PyObject* done = nullptr;
+  for (;;) {
+    if (next != nullptr) {
+      // Start on `next`: a container is opened and its first child is next;
+      // anything else is converted at once.
+      const Value& v = *next;
+      next = nullptr;
+      const auto level = static_cast<unsigned>(depth + open.size() - open_base);
+      switch (v.kind()) {
+        case ValueKind::Sequence: {
+          const ValueList& items = v.items();
+          if (items.empty()) {
+            done = PyList_New(0);
+            if (done == nullptr) return fail_all();
+            break;
+          }
+          open.push_back(DeepOpen{&v, nullptr, nullptr, 0});
+          next = &items[0];
+          continue;
+        }
+        case ValueKind::Mapping: {
+          const ValuePairList& pairs = v.pairs();
+          PyObject* dict = pairs.size() > 5
+                               ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size()))
+                               : PyDict_New();
+          if (dict == nullptr) return fail_all();
+          if (pairs.empty()) {
+            done = dict;
+            break;
+          }
+          open.push_back(DeepOpen{&v, dict, nullptr, 0});
+          PyObject* k = key(pairs[0].key, level);
+          if (k == nullptr) return fail_all();
+          open.back().key = k;
+          next = &pairs[0].value;
+          continue;
+        }
+        case ValueKind::Tagged:
+          open.push_back(DeepOpen{&v, nullptr, nullptr, 0});
+          next = &v.inner();
+          continue;
+        default:
+          done = convert(v, level);
+          if (done == nullptr) return fail_all();
+          break;
+      }
+    }
+    // `done` is complete: hand it to the innermost open container, closing
+    // every container that it completes in turn.
+    while (next == nullptr) {
+      if (open.size() == open_base) return done;
+      DeepOpen& top = open.back();
+      const auto level = static_cast<unsigned>(depth + open.size() - open_base - 1);
+      switch (top.v->kind()) {
+        case ValueKind::Sequence: {
+          const ValueList& items = top.v->items();
+          items_done.push_back(done);
+          if (++top.next < items.size()) {
+            next = &items[top.next];
+            break;
+          }
+          const std::size_t n = items.size();
+          done = PyList_New(static_cast<Py_ssize_t>(n));
+          if (done == nullptr) return fail_all();
+          PyObject** first = items_done.data() + (items_done.size() - n);
+          for (std::size_t i = 0; i < n; ++i) {
+            PyList_SET_ITEM(done, static_cast<Py_ssize_t>(i), first[i]);
+          }
+          items_done.resize(items_done.size() - n);
+          open.pop_back();
+          break;
+        }
+        case ValueKind::Mapping: {
+          const ValuePairList& pairs = top.v->pairs();
+          const int rc = PyDict_SetItem(top.obj, top.key, done);
+          Py_DECREF(done);
+          Py_CLEAR(top.key);
+          if (rc < 0) {
+            key_not_hashable();
+            return fail_all();
+          }
+          if (++top.next < pairs.size()) {
+            PyObject* k = key(pairs[top.next].key, level);
+            if (k == nullptr) return fail_all();
+            top.key = k;
+            next = &pairs[top.next].value;
+          } else {
+            done = top.obj;
+            open.pop_back();
+          }
+          break;
+        }
+        default: {
+          const Value* tagged_value = top.v;
+          open.pop_back();
+          done = tagged(*tagged_value, done);
+          if (done == nullptr) return fail_all();
+          break;
+        }
+      }
+    }
+  }
 }
 
 PyObject* Converter::text_object(const Value& v) {
