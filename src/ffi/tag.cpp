@@ -157,7 +157,6 @@ int tag_traverse(PyObject* self, visitproc visit, void* arg) {
   return 0;
 }
 
-
 PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
     static const char* keywords[] = {"tag", "value", nullptr};

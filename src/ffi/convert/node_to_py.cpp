@@ -414,8 +414,7 @@ std::uint32_t NodeConverter::key_height(const YamlNode& node, std::uint32_t leve
   const YamlNode* target = alias_target(node);
   if (target == nullptr) return 1;
   if (const auto it = key_heights_.find(target); it != key_heights_.end()) return it->second;
-  const std::uint32_t height =
-      with_stack_guard([&] { return key_content_height(*target, level); });
+  const std::uint32_t height = with_stack_guard([&] { return key_content_height(*target, level); });
   // A walk cut short at the limit measured only part of the target.
   if (level + height - 1 <= limits::kMaxDepth) key_heights_.emplace(target, height);
   return height;
@@ -430,8 +429,8 @@ std::uint32_t NodeConverter::key_content_height(const YamlNode& node, std::uint3
     }
   } else if (node.kind() == NodeKind::Mapping) {
     for (std::size_t i = 0; i < node.pair_count() && level + below <= limits::kMaxDepth; ++i) {
-      below = std::max({below, key_height(node.key(i), level + 1),
-                        key_height(node.value(i), level + 1)});
+      below = std::max(
+          {below, key_height(node.key(i), level + 1), key_height(node.value(i), level + 1)});
     }
   }
   return below + 1;
