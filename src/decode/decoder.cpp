@@ -32,13 +32,30 @@ struct Anchor {
   Value value;
   std::uint64_t nodes = 0;
   std::uint64_t bytes = 0;
+  // Levels of the expanded value (a scalar is 1): an alias puts them all
+  // below the place where it stands.
+  std::uint64_t height = 1;
+};
+
+// Measures how deep one node reaches: starts the running deepest level at
+// `level` and, when done, folds what was reached into the enclosing count.
+class ReachScope {
+ public:
+  ReachScope(std::uint64_t& reach, std::uint64_t level) noexcept
+      : reach_(reach), before_(std::exchange(reach, level)) {}
+  ReachScope(const ReachScope&) = delete;
+  ReachScope& operator=(const ReachScope&) = delete;
+  ~ReachScope() { reach_ = std::max(reach_, before_); }
+
+ private:
+  std::uint64_t& reach_;
+  const std::uint64_t before_;
 };
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
   const std::uint64_t s = a + b;
   return s < a ? UINT64_MAX : s;
 }
-
 
 // First bytes that can start a plain scalar that is not a string under the
 // YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
@@ -59,6 +76,11 @@ constexpr FirstByteTable kMayResolve12;
 // (limits::kTokenBufferCache), so that its pages are reused, not faulted in.
 constexpr std::size_t kTokenBatch = std::size_t{1} << 16;
 
+std::string key_too_deep_message() {
+  return "mapping key nests deeper than the maximum nesting depth (" +
+         std::to_string(limits::kMaxDepth) + ")";
+}
+
 std::string line_column(const Span& span) {
   return "line " + std::to_string(span.line + 1) + ", column " + std::to_string(span.column + 1);
 }
@@ -72,6 +94,7 @@ class Decoder {
         toks_(scanner.tokens().tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
         borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
+        tag_text_limit_(saturating_add(input.size(), limits::kTagTextBudget)),
         mode_(mode),
         dup_key_error_(dup_key_error),
         reject_complex_keys_(reject_complex_keys),
@@ -112,7 +135,17 @@ class Decoder {
   Got decode_node(Value& out, bool indentless_allowed);
   Got decode_node_inner(Value& out, bool indentless_allowed);
   [[gnu::cold, gnu::noinline]] Got fail_depth();
-  bool expand_tag(const Token& t, std::string& storage, OptionalTag& tag);
+  bool expand_tag(const Token& t, OptionalTag& tag);
+  // The expansion of the tag written `written` under the document's %TAG
+  // directives, made once per document and shared by every node that
+  // carries it; nullptr when it would pass the budget of tag texts.
+  const SharedText* expanded_tag(std::string_view written, std::string_view prefix,
+                                 std::string_view rest);
+  // Forgets the current document's expanded tags (its %TAG directives end).
+  void end_tag_directives() {
+    expanded_tags_.clear();
+    expanded_by_data_.clear();
+  }
   // `tag` by reference: a by-value optional is written a byte at a time and
   // read back whole, which stalls on every untagged scalar.
   void decode_scalar(const Token& t, const OptionalTag& tag, Value& out);
@@ -163,6 +196,9 @@ class Decoder {
 
   // ---- collections and keys
   bool node_or_null(Value& out, bool indentless_allowed);
+  // node_or_null for a mapping key, which is refused at its first token when its
+  // expanded form nests deeper than limits::kMaxDepth.
+  bool decode_key(Value& key);
   // The collections push their entries on pair_stack_ / item_stack_;
   // collect() then moves them into one list of the exact size.
   bool decode_mapping(bool flow);
@@ -240,8 +276,20 @@ class Decoder {
   std::size_t pos_ = 0;   // absolute index of the next token
   std::size_t base_ = 0;  // absolute index of toks_[0]
   std::uint32_t depth_ = 0;
+  // The deepest level reached, counting the levels that aliases expand to,
+  // since the last reset: decode_key and anchored nodes reset it to their
+  // own level to measure how deep the value they decode really is.
+  std::uint64_t reach_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
   DocumentRules rules_;
+  // Expanded tags of the current document, by their text as written and by
+  // the address of their bytes (wrap() shares the block instead of copying
+  // it: a long %TAG prefix used many times is held once).
+  std::unordered_map<std::string, SharedText> expanded_tags_;
+  std::unordered_map<const char*, const SharedText*> expanded_by_data_;
+  // Bytes of expanded tag texts made in the whole stream, and their limit.
+  std::uint64_t tag_text_bytes_ = 0;
+  const std::uint64_t tag_text_limit_;
   std::vector<std::string> warnings_;
   // Entries of the open collections, innermost last.
   std::vector<Value> item_stack_;
@@ -345,6 +393,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
     }
     anchors_.clear();
     rules_.end_document();
+    end_tag_directives();
     saw_merge_ = false;
     // A sink has converted and dropped the document: its storage can go, so
     // that a stream holds one document's lists and texts at a time.
@@ -395,6 +444,7 @@ Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& document
         } else {
           anchors_.clear();
           rules_.end_document();
+          end_tag_directives();
         }
         if (pos_ == start) ++pos_;
         break;
@@ -416,6 +466,7 @@ Got Decoder::decode_node(Value& out, bool indentless_allowed) {
   // Most nodes are scalars without properties: they neither recurse nor
   // need the property machinery, so they skip the depth count and the guard.
   if (have(pos_) && tok(pos_).kind == K::Scalar) [[likely]] {
+    reach_ = std::max<std::uint64_t>(reach_, depth_ + 1);
     decode_scalar(tok(pos_++), std::nullopt, out);
     return Got::Node;
   }
@@ -437,8 +488,8 @@ Got Decoder::fail_depth() {
 Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const std::uint64_t nodes_before = built_nodes_;
   const std::uint64_t bytes_before = built_bytes_;
+  const ReachScope reach_scope(reach_, depth_);
   std::optional<std::string_view> anchor;
-  std::string tag_storage;
   OptionalTag tag;
   for (; have(pos_); ++pos_) {
     const Token& t = tok(pos_);
@@ -446,7 +497,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor = t.text();
     } else if (t.kind == K::Tag) {
-      if (!expand_tag(t, tag_storage, tag)) return Got::Failed;
+      if (!expand_tag(t, tag)) return Got::Failed;
     } else {
       break;
     }
@@ -503,43 +554,67 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (anchor) {
     // Registered once complete, so an alias inside its own node sees only an
     // earlier definition of the name.
-    anchors_.insert_or_assign(
-        *anchor, Anchor{out.clone(), built_nodes_ - nodes_before, built_bytes_ - bytes_before});
+    anchors_.insert_or_assign(*anchor, Anchor{out.clone(), built_nodes_ - nodes_before,
+                                              built_bytes_ - bytes_before, reach_ - depth_ + 1});
   }
   return Got::Node;
 }
 
-bool Decoder::expand_tag(const Token& t, std::string& storage, OptionalTag& tag) {
+bool Decoder::expand_tag(const Token& t, OptionalTag& tag) {
   const std::string_view text = t.text();
   const auto join = [&](std::string_view prefix, std::string_view rest) {
-    storage.assign(prefix);
-    storage.append(rest);
-    tag = storage;
+    const SharedText* expanded = expanded_tag(text, prefix, rest);
+    if (expanded == nullptr) {
+      fail("expanded tag texts exceed the limit of " + std::to_string(tag_text_limit_) +
+               " bytes (the input's size plus " + std::to_string(limits::kTagTextBudget) + ")",
+           t.span());
+      return false;
+    }
+    tag = expanded->view();
+    return true;
   };
   if (broke(rules_.check_tag(t))) return false;
   if (const auto handle = tag_handle_of(text)) {
-    join(*rules_.tag_prefix(*handle), text.substr(handle->size()));
-    return true;
+    return join(*rules_.tag_prefix(*handle), text.substr(handle->size()));
   }
   if (text.starts_with("!<")) {
     tag = text;
   } else if (text.starts_with("!!")) {
-    join(rules_.tag_prefix("!!").value_or("tag:yaml.org,2002:"), text.substr(2));
+    return join(rules_.tag_prefix("!!").value_or("tag:yaml.org,2002:"), text.substr(2));
   } else if (text.starts_with("!")) {
-    if (const auto prefix = rules_.tag_prefix("!")) {
-      join(*prefix, text.substr(1));
-    } else {
-      tag = text;
-    }
+    if (const auto prefix = rules_.tag_prefix("!")) return join(*prefix, text.substr(1));
+    tag = text;
   } else {
     tag = text;
   }
   return true;
 }
 
+const SharedText* Decoder::expanded_tag(std::string_view written, std::string_view prefix,
+                                        std::string_view rest) {
+  if (const auto it = expanded_tags_.find(std::string(written)); it != expanded_tags_.end()) {
+    return &it->second;
+  }
+  const std::uint64_t size = prefix.size() + rest.size();
+  if (size > tag_text_limit_ - std::min(tag_text_bytes_, tag_text_limit_)) return nullptr;
+  tag_text_bytes_ += size;
+  std::string text;
+  text.reserve(size);
+  text.append(prefix).append(rest);
+  const auto [it, added] = expanded_tags_.emplace(written, SharedText::copy_of(text));
+  if (!it->second.view().empty()) expanded_by_data_.emplace(it->second.view().data(), &it->second);
+  return &it->second;
+}
+
 void Decoder::wrap(Value& v, std::string_view tag) {
   heap_parts_ = true;
   built(1, tag.size());
+  if (!tag.empty()) {
+    if (const auto it = expanded_by_data_.find(tag.data()); it != expanded_by_data_.end()) {
+      v = Value::tagged(*it->second, std::move(v));
+      return;
+    }
+  }
   v = Value::tagged(tag, std::move(v));
 }
 
@@ -601,6 +676,7 @@ Got Decoder::decode_alias(const Token& t, Value& out) {
   if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span());
   if (!charge_alias_expansion(it->second, t.span())) return Got::Failed;
   built(it->second.nodes, it->second.bytes);
+  reach_ = std::max(reach_, depth_ + it->second.height - 1);
   out = it->second.value.clone();
   return Got::Node;
 }
@@ -629,6 +705,26 @@ bool Decoder::node_or_null(Value& out, bool indentless_allowed) {
   return got != Got::Failed;
 }
 
+// Keys become hashable Python objects (tuples for collections) that the
+// interpreter hashes and compares recursively, with no depth check of its
+// own: aliases can build a key far deeper than any text may nest, so a key
+// deeper than the nesting limit is refused before anything walks it.
+bool Decoder::decode_key(Value& key) {
+  const Span span = span_here();
+  std::uint64_t height = 0;
+  bool ok = false;
+  {
+    const ReachScope reach_scope(reach_, depth_);
+    ok = node_or_null(key, false);
+    height = reach_ - depth_;
+  }
+  if (ok && height > limits::kMaxDepth) [[unlikely]] {
+    fail(key_too_deep_message(), span);
+    return false;
+  }
+  return ok;
+}
+
 bool Decoder::decode_mapping(bool flow) {
   const bool check_dups = dup_key_error_ || dup_key_warn_;
   std::unordered_set<std::string> seen;
@@ -652,7 +748,7 @@ bool Decoder::decode_mapping(bool flow) {
         continue;
       case K::Key:
         ++pos_;
-        if (!node_or_null(key, false)) return false;
+        if (!decode_key(key)) return false;
         if (at(K::Value)) ++pos_;
         if (!node_or_null(value, true)) return false;
         break;
@@ -670,7 +766,7 @@ bool Decoder::decode_mapping(bool flow) {
             }
           }
         }
-        if (!node_or_null(key, false)) return false;
+        if (!decode_key(key)) return false;
         if (at(K::Value)) {
           ++pos_;
           if (!node_or_null(value, true)) return false;
@@ -765,7 +861,7 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
   if (t.kind == K::Key) {
     ++pos_;
     Value key;
-    if (!node_or_null(key, false)) return Got::Failed;
+    if (!decode_key(key)) return Got::Failed;
     if (at(K::Value)) ++pos_;
     return single_pair(out, std::move(key), &key_span) ? Got::Node : Got::Failed;
   }
@@ -775,12 +871,21 @@ Got Decoder::decode_sequence_item(Value& out, bool flow) {
     return single_pair(out, Value(), nullptr) ? Got::Node : Got::Failed;
   }
   Value node;
-  const Got got = decode_node(node, false);
+  // Measured as decode_key does, in case the node turns out to be a key.
+  std::uint64_t height = 0;
+  Got got = Got::Nothing;
+  {
+    const ReachScope reach_scope(reach_, depth_);
+    got = decode_node(node, false);
+    height = reach_ - depth_;
+  }
   if (got != Got::Node) return got;
   if (!at(K::Value)) {
     out = std::move(node);
     return Got::Node;
   }
+  if (height > limits::kMaxDepth) [[unlikely]]
+    return fail(key_too_deep_message(), key_span);
   ++pos_;
   return single_pair(out, std::move(node), &key_span) ? Got::Node : Got::Failed;
 }

@@ -130,7 +130,7 @@ TagObject* as_tag(PyObject* self) noexcept { return reinterpret_cast<TagObject*>
 // untracked classes; a tracked one is untracked by the caller first.
 void release_tag(PyObject* self) noexcept {
   TagObject* tag = as_tag(self);
-  tag->tag.~basic_string();
+  Py_CLEAR(tag->tag);
   Py_CLEAR(tag->value);
   tag->borrows.~BorrowCounter();
   free_instance(self);
@@ -157,14 +157,6 @@ int tag_traverse(PyObject* self, visitproc visit, void* arg) {
   return 0;
 }
 
-PyResult<std::string> tag_argument(PyObject* obj) {
-  if (!PyUnicode_Check(obj)) return std::unexpected(not_an_instance_error(obj, "str"));
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (utf8 == nullptr) return std::unexpected(PyError::fetch());
-  return std::string(utf8, static_cast<std::size_t>(len));
-}
-
 PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded_call([&]() -> PyResult<PyRef> {
     static const char* keywords[] = {"tag", "value", nullptr};
@@ -174,19 +166,21 @@ PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                      &tag_obj, &value)) {
       return std::unexpected(PyError::fetch());
     }
-    PyResult<std::string> tag = tag_argument(tag_obj);
-    if (!tag) {
-      tag.error().add_processing_note("tag");
-      return std::unexpected(std::move(tag.error()));
+    if (!PyUnicode_Check(tag_obj)) {
+      PyError error = not_an_instance_error(tag_obj, "str");
+      error.add_processing_note("tag");
+      return std::unexpected(std::move(error));
     }
-    return new_tag_object(type, std::move(*tag), PyRef::borrow(value));
+    PyResult<PyRef> made = new_tag_object(type, PyRef::borrow(tag_obj), PyRef::borrow(value));
+    if (!made) made.error().add_processing_note("tag");
+    return made;
   });
 }
 
 PyObject* tag_get_tag(PyObject* self, void*) {
   return guarded_call([&]() -> PyResult<PyRef> {
     SharedBorrow borrow = OSV_TRY(SharedBorrow::take(as_tag(self)->borrows));
-    return text_to_str(as_tag(self)->tag);
+    return PyRef::borrow(as_tag(self)->tag);
   });
 }
 
@@ -200,7 +194,7 @@ PyObject* tag_get_value(PyObject* self, void*) {
 PyObject* tag_repr(PyObject* self) {
   return guarded_call([&]() -> PyResult<PyRef> {
     SharedBorrow borrow = OSV_TRY(SharedBorrow::take(as_tag(self)->borrows));
-    const std::string& text = as_tag(self)->tag;
+    const std::string_view text = tag_text(as_tag(self));
     std::string out;
     out.reserve(text.size() + 22);
     out += "OstrevaneTag('";
@@ -249,13 +243,41 @@ PyResult<PyTypeObject*> tag_type_object() {
   return lazy_type_object(g_tag_type, g_tag_spec, "OstrevaneTag");
 }
 
+PyResult<PyRef> tag_text_str(std::string_view text) { return text_to_str(text); }
+
 PyResult<PyRef> new_tag_object(PyTypeObject* type, std::string tag, PyRef value) {
+  PyRef str = OSV_TRY(text_to_str(tag));
+  return new_tag_object(type, std::move(str), std::move(value));
+}
+
+PyResult<PyRef> new_tag_object(PyTypeObject* type, PyRef tag, PyRef value) {
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(tag.get(), &len);
+  if (utf8 == nullptr) return std::unexpected(PyError::fetch());
+  if (!PyUnicode_CheckExact(tag.get())) {
+    // .tag gives a plain str, whatever the caller passed.
+    tag = PyRef::steal(PyUnicode_FromStringAndSize(utf8, len));
+    if (!tag || PyUnicode_AsUTF8AndSize(tag.get(), &len) == nullptr) {
+      return std::unexpected(PyError::fetch());
+    }
+  }
   PyObject* self = OSV_TRY(alloc_instance(type));
   TagObject* obj = as_tag(self);
-  new (&obj->tag) std::string(std::move(tag));
+  obj->tag = tag.release();
   obj->value = value.release();
   new (&obj->borrows) BorrowCounter();
   return PyRef::steal(self);
+}
+
+std::string_view tag_text(const TagObject* tag) noexcept {
+  // The UTF-8 form was made (and is kept by the str) when the instance was.
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(tag->tag, &len);
+  if (utf8 == nullptr) [[unlikely]] {
+    PyErr_Clear();
+    return {};
+  }
+  return {utf8, static_cast<std::size_t>(len)};
 }
 
 PyResult<TagObject*> downcast_tag(PyObject* obj) {

@@ -156,8 +156,12 @@ void free_instance(PyObject* self) noexcept;
 // OstrevaneTag.
 
 struct TagObject {
-  PyObject_HEAD std::string tag;  // UTF-8, as given or as found in the source
-  PyObject* value;                // owned, never NULL
+  // An exact str, owned, never NULL, whose UTF-8 form is known to exist (a
+  // str made from UTF-8, or one whose UTF-8 was asked for when the instance
+  // was made): instances made for one tag text share one str, so a long tag
+  // on many values is held once.
+  PyObject_HEAD PyObject* tag;
+  PyObject* value;  // owned, never NULL
   BorrowCounter borrows;
 };
 
@@ -168,13 +172,22 @@ struct TagObject {
 // `value`; both are consumed, also on failure.
 [[nodiscard]] PyResult<PyRef> new_tag_object(PyTypeObject* type, std::string tag, PyRef value);
 
+// The same with the tag as a str (any str or subclass; an exact str is
+// shared, not copied). A str without a UTF-8 form (lone surrogates) fails
+// with the interpreter's UnicodeEncodeError.
+[[nodiscard]] PyResult<PyRef> new_tag_object(PyTypeObject* type, PyRef tag, PyRef value);
+
+// The str of a tag text as OstrevaneTag keeps it (decoded with replacement
+// of invalid bytes). New reference.
+[[nodiscard]] PyResult<PyRef> tag_text_str(std::string_view text);
+
 // `obj` (borrowed) as a tag when it is an OstrevaneTag or a subclass, else
 // TypeError "'{type}' object is not an instance of 'OstrevaneTag'".
 [[nodiscard]] PyResult<TagObject*> downcast_tag(PyObject* obj);
 
 // The tag text and the value (borrowed) of a tag. The instance is immutable,
 // so no borrow is needed to read them.
-[[nodiscard]] inline std::string_view tag_text(const TagObject* tag) noexcept { return tag->tag; }
+[[nodiscard]] std::string_view tag_text(const TagObject* tag) noexcept;
 [[nodiscard]] inline PyObject* tag_value(const TagObject* tag) noexcept { return tag->value; }
 
 }  // namespace ostrevane::ffi

@@ -20,6 +20,12 @@ inline constexpr std::uint64_t kAliasBudget = 10'000'000;
 // budget yet multiplies its bytes wherever the tree is expanded.
 inline constexpr std::uint64_t kAliasByteBudget = std::uint64_t{256} << 20;
 
+// Bytes of tag texts that %TAG prefixes may make in one call beyond the
+// input's own size. Each distinct expanded tag is made once and shared by
+// every node that carries it; this bounds what one long prefix under many
+// different suffixes could still multiply.
+inline constexpr std::uint64_t kTagTextBudget = std::uint64_t{4} << 20;
+
 // Where node trees are expanded (schema validation, anchor tables).
 inline constexpr std::uint32_t kNodeAliasDepth = 100;
 inline constexpr std::uint64_t kNodeAliasBudget = 1'000'000;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -250,6 +251,51 @@ PyObject* str_of(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
 }
 
+// The name of a tag: the tag without a verbatim "!<...>" wrapper.
+std::string_view tag_name(std::string_view tag) noexcept {
+  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with('>')) {
+    return tag.substr(2, tag.size() - 3);
+  }
+  return tag;
+}
+
+// apply_tag_callbacks, with the str of the tag's name and the str of the
+// whole tag (for an OstrevaneTag) made by `name_str` and `tag_str`, each
+// asked only when needed: they return a new reference, or NULL with an
+// error raised.
+template <class NameStr, class TagStr>
+PyResult<PyRef> run_tag_callbacks(PyRef value, const TagOptions& options, NameStr&& name_str,
+                                  TagStr&& tag_str) {
+  if (options.tags != nullptr || options.tag_handler != nullptr) {
+    PyRef name = PyRef::steal(name_str());
+    if (!name) return std::unexpected(PyError::fetch());
+    if (options.tags != nullptr) {
+      PyObject* found = nullptr;
+      const int rc = PyDict_GetItemRef(options.tags, name.get(), &found);
+      if (rc < 0) return std::unexpected(PyError::fetch());
+      if (rc > 0) {
+        PyRef callback = PyRef::steal(found);
+        PyObject* result = PyObject_CallOneArg(callback.get(), value.get());
+        if (result == nullptr) return std::unexpected(PyError::fetch());
+        return PyRef::steal(result);
+      }
+    }
+    if (options.tag_handler != nullptr) {
+      PyObject* args[] = {name.get(), value.get()};
+      PyObject* result = PyObject_Vectorcall(options.tag_handler, args, 2, nullptr);
+      if (result == nullptr) return std::unexpected(PyError::fetch());
+      return PyRef::steal(result);
+    }
+  }
+  if (options.passthrough_tag) {
+    PyTypeObject* type = OSV_TRY(tag_type_object());
+    PyRef tag = PyRef::steal(tag_str());
+    if (!tag) return std::unexpected(PyError::fetch());
+    return new_tag_object(type, std::move(tag), std::move(value));
+  }
+  return value;
+}
+
 // ---------------------------------------------------------------------------
 // The recursive conversion. Internally a failure is NULL, with the error
 // either pending in the interpreter or kept in `error_` (errors that are
@@ -269,13 +315,29 @@ class Converter {
 
   // Called between documents whose trees are freed in turn: a later tree's
   // texts may sit at the addresses of an earlier one's.
-  void forget_shared_texts() noexcept { shared_.clear(); }
+  void forget_shared_texts() noexcept {
+    shared_.clear();
+    tag_names_.clear();
+    tag_strs_.clear();
+  }
 
  private:
   PyObject* child(const Value& v, unsigned depth) {
-    if ((depth & 7u) == 0) return with_stack_guard([&] { return convert(v, depth); });
+    if ((depth & 7u) == 0) [[unlikely]] {
+      if (depth >= kDeepFrom) [[unlikely]]
+        return convert_deep(v, depth);
+      return with_stack_guard([&] { return convert(v, depth); });
+    }
     return convert(v, depth);
   }
+  // Below this depth a subtree is converted by convert_deep.
+  static constexpr unsigned kDeepFrom = 64;
+  // convert() over an explicit stack of open containers. Alias expansion
+  // nests values far deeper than any text can (a chain of aliases, each
+  // nesting the last a thousand levels deeper, reaches a hundred thousand
+  // levels): a native frame per level would walk megabytes of stack that no
+  // cache holds, costing many times what the same nodes cost side by side.
+  PyObject* convert_deep(const Value& root, unsigned depth);
   PyObject* fail(PyError error) {
     error_.emplace(std::move(error));
     return nullptr;
@@ -293,8 +355,31 @@ class Converter {
   PyObject* hashable_key(const Value& k);
   PyObject* key_not_hashable();
 
+  PyObject* tagged(const Value& v, PyObject* inner);
+  // A new reference to the str made for the tag block `tag` in `cache`,
+  // made by `make` the first time.
+  template <class Make>
+  static PyObject* tag_object(SharedObjects& cache, const SharedText& tag, Make&& make);
+
+  // An open container of convert_deep: the dict being filled (none for a
+  // sequence, whose items wait in deep_items_ until the list is made whole,
+  // nor for a Tagged value, whose inner value is pending), the next item or
+  // pair, and the key waiting for its value.
+  struct DeepOpen {
+    const Value* v;
+    PyObject* obj;
+    PyObject* key;
+    std::size_t next;
+  };
+  std::vector<DeepOpen> deep_open_;
+  std::vector<PyObject*> deep_items_;
+
   const TagOptions& options_;
   SharedObjects shared_;
+  // Tag blocks (decoded values share one per tag text) to the strs of
+  // their names and of themselves: a long tag on many values is one str.
+  SharedObjects tag_names_;
+  SharedObjects tag_strs_;
   std::optional<PyError> error_;
 };
 
@@ -320,10 +405,166 @@ PyObject* Converter::convert(const Value& v, unsigned depth) {
     case ValueKind::Tagged: {
       PyObject* inner = child(v.inner(), depth + 1);
       if (inner == nullptr) return nullptr;
-      return unwrap(apply_tag_callbacks(v.tag(), PyRef::steal(inner), options_));
+      return tagged(v, inner);
     }
   }
   return Py_NewRef(Py_None);
+}
+
+PyObject* Converter::tagged(const Value& v, PyObject* inner) {
+  const SharedText& tag = v.tag_text();
+  return unwrap(run_tag_callbacks(
+      PyRef::steal(inner), options_,
+      [&] { return tag_object(tag_names_, tag, [&] { return str_of(tag_name(tag.view())); }); },
+      [&] {
+        return tag_object(tag_strs_, tag, [&]() -> PyObject* {
+          PyResult<PyRef> str = tag_text_str(tag.view());
+          if (!str) {
+            std::move(str.error()).raise();
+            return nullptr;
+          }
+          return str->release();
+        });
+      }));
+}
+
+template <class Make>
+PyObject* Converter::tag_object(SharedObjects& cache, const SharedText& tag, Make&& make) {
+  // Blocks live as long as the trees being converted, so an address names
+  // one text for the whole conversion (forget_shared_texts() ends it).
+  const auto id = reinterpret_cast<std::uintptr_t>(tag.identity());
+  if (PyObject* known = cache.find(id)) return Py_NewRef(known);
+  PyObject* obj = make();
+  if (obj != nullptr && !cache.insert(id, obj)) {
+    Py_DECREF(obj);
+    return PyErr_NoMemory();
+  }
+  return obj;
+}
+
+PyObject* Converter::convert_deep(const Value& root, unsigned depth) {
+  // A list is made once its items are done, so that it is filled while
+  // still in the cache, not after a whole subtree of other objects has
+  // pushed it out.
+  // The stacks are kept for the next subtree (a chain of aliases enters
+  // here once per link): they start empty and end empty.
+  std::vector<DeepOpen>& open = deep_open_;
+  std::vector<PyObject*>& items_done = deep_items_;
+  const std::size_t open_base = open.size();
+  const std::size_t items_base = items_done.size();
+  const auto fail_all = [&]() -> PyObject* {
+    for (std::size_t i = open_base; i < open.size(); ++i) {
+      Py_XDECREF(open[i].obj);
+      Py_XDECREF(open[i].key);
+    }
+    for (std::size_t i = items_base; i < items_done.size(); ++i) Py_DECREF(items_done[i]);
+    open.resize(open_base);
+    items_done.resize(items_base);
+    return nullptr;
+  };
+  const Value* next = &root;
+  PyObject* done = nullptr;
+  for (;;) {
+    if (next != nullptr) {
+      // Start on `next`: a container is opened and its first child is next;
+      // anything else is converted at once.
+      const Value& v = *next;
+      next = nullptr;
+      const auto level = static_cast<unsigned>(depth + open.size() - open_base);
+      switch (v.kind()) {
+        case ValueKind::Sequence: {
+          const ValueList& items = v.items();
+          if (items.empty()) {
+            done = PyList_New(0);
+            if (done == nullptr) return fail_all();
+            break;
+          }
+          open.push_back(DeepOpen{&v, nullptr, nullptr, 0});
+          next = &items[0];
+          continue;
+        }
+        case ValueKind::Mapping: {
+          const ValuePairList& pairs = v.pairs();
+          PyObject* dict = pairs.size() > 5
+                               ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size()))
+                               : PyDict_New();
+          if (dict == nullptr) return fail_all();
+          if (pairs.empty()) {
+            done = dict;
+            break;
+          }
+          open.push_back(DeepOpen{&v, dict, nullptr, 0});
+          PyObject* k = key(pairs[0].key, level);
+          if (k == nullptr) return fail_all();
+          open.back().key = k;
+          next = &pairs[0].value;
+          continue;
+        }
+        case ValueKind::Tagged:
+          open.push_back(DeepOpen{&v, nullptr, nullptr, 0});
+          next = &v.inner();
+          continue;
+        default:
+          done = convert(v, level);
+          if (done == nullptr) return fail_all();
+          break;
+      }
+    }
+    // `done` is complete: hand it to the innermost open container, closing
+    // every container that it completes in turn.
+    while (next == nullptr) {
+      if (open.size() == open_base) return done;
+      DeepOpen& top = open.back();
+      const auto level = static_cast<unsigned>(depth + open.size() - open_base - 1);
+      switch (top.v->kind()) {
+        case ValueKind::Sequence: {
+          const ValueList& items = top.v->items();
+          items_done.push_back(done);
+          if (++top.next < items.size()) {
+            next = &items[top.next];
+            break;
+          }
+          const std::size_t n = items.size();
+          done = PyList_New(static_cast<Py_ssize_t>(n));
+          if (done == nullptr) return fail_all();
+          PyObject** first = items_done.data() + (items_done.size() - n);
+          for (std::size_t i = 0; i < n; ++i) {
+            PyList_SET_ITEM(done, static_cast<Py_ssize_t>(i), first[i]);
+          }
+          items_done.resize(items_done.size() - n);
+          open.pop_back();
+          break;
+        }
+        case ValueKind::Mapping: {
+          const ValuePairList& pairs = top.v->pairs();
+          const int rc = PyDict_SetItem(top.obj, top.key, done);
+          Py_DECREF(done);
+          Py_CLEAR(top.key);
+          if (rc < 0) {
+            key_not_hashable();
+            return fail_all();
+          }
+          if (++top.next < pairs.size()) {
+            PyObject* k = key(pairs[top.next].key, level);
+            if (k == nullptr) return fail_all();
+            top.key = k;
+            next = &pairs[top.next].value;
+          } else {
+            done = top.obj;
+            open.pop_back();
+          }
+          break;
+        }
+        default: {
+          const Value* tagged_value = top.v;
+          open.pop_back();
+          done = tagged(*tagged_value, done);
+          if (done == nullptr) return fail_all();
+          break;
+        }
+      }
+    }
+  }
 }
 
 PyObject* Converter::text_object(const Value& v) {
@@ -477,32 +718,16 @@ PyResult<PyRef> fixed_timezone(PyDateTime_CAPI* api, std::int32_t offset_minutes
 // Public operations.
 
 PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value, const TagOptions& options) {
-  std::string_view name = tag;
-  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with('>')) {
-    name = tag.substr(2, tag.size() - 3);
-  }
-  if (options.tags != nullptr || options.tag_handler != nullptr) {
-    PyRef name_str = PyRef::steal(str_of(name));
-    if (!name_str) return std::unexpected(PyError::fetch());
-    if (options.tags != nullptr) {
-      PyObject* found = nullptr;
-      const int rc = PyDict_GetItemRef(options.tags, name_str.get(), &found);
-      if (rc < 0) return std::unexpected(PyError::fetch());
-      if (rc > 0) {
-        PyRef callback = PyRef::steal(found);
-        return checked(PyObject_CallOneArg(callback.get(), value.get()));
-      }
-    }
-    if (options.tag_handler != nullptr) {
-      PyObject* args[] = {name_str.get(), value.get()};
-      return checked(PyObject_Vectorcall(options.tag_handler, args, 2, nullptr));
-    }
-  }
-  if (options.passthrough_tag) {
-    PyTypeObject* type = OSV_TRY(tag_type_object());
-    return new_tag_object(type, std::string(tag), std::move(value));
-  }
-  return value;
+  return run_tag_callbacks(
+      std::move(value), options, [&] { return str_of(tag_name(tag)); },
+      [&]() -> PyObject* {
+        PyResult<PyRef> str = tag_text_str(tag);
+        if (!str) {
+          std::move(str.error()).raise();
+          return nullptr;
+        }
+        return str->release();
+      });
 }
 
 PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options) {

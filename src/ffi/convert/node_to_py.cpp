@@ -1,8 +1,10 @@
 #include "ffi/convert/node_to_py.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "resolver/timestamp.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/passes/passes.hpp"
+#include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
 namespace ostrevane::ffi {
@@ -193,7 +196,7 @@ class NodeConverter {
       : root_(root), settings_(settings) {}
 
   PyObject* value(const YamlNode& node, unsigned depth);
-  PyObject* key_of(const YamlNode& node) { return key(node, 0); }
+  PyObject* key_of(const YamlNode& node) { return checked_key(node, 0); }
 
   PyError take_error() {
     if (error_) return std::move(*error_);
@@ -221,6 +224,10 @@ class NodeConverter {
   PyObject* mapping(const YamlNode& node, unsigned depth);
   PyObject* alias(const YamlNode& node, unsigned depth);
   PyObject* key(const YamlNode& node, unsigned depth);
+  // key() for the key of a pair, refused when it nests too deep.
+  PyObject* checked_key(const YamlNode& node, unsigned depth);
+  std::uint32_t key_height(const YamlNode& node, std::uint32_t level);
+  std::uint32_t key_content_height(const YamlNode& node, std::uint32_t level);
   PyObject* key_content(const YamlNode& node, unsigned depth);
   const YamlNode* alias_target(const YamlNode& alias);
 
@@ -246,6 +253,8 @@ class NodeConverter {
   // their key objects.
   ObjectCache values_;
   ObjectCache keys_;
+  // Alias targets met inside keys: their height as keys.
+  std::unordered_map<const YamlNode*, std::uint32_t> key_heights_;
   std::optional<PyError> error_;
 };
 
@@ -331,14 +340,14 @@ PyObject* NodeConverter::mapping(const YamlNode& node, unsigned depth) {
       PyRef leftover;
       if (!merge_into_py_dict(dict.get(), v.get(), leftover)) return nullptr;
       if (!leftover) continue;
-      PyRef k = PyRef::steal(child_key(key_node, depth + 1));
+      PyRef k = PyRef::steal(checked_key(key_node, depth + 1));
       if (!k) return nullptr;
       if (!preserve_merge_slot(dict.get(), k.get(), std::move(leftover), slot_taken)) {
         return nullptr;
       }
       continue;
     }
-    PyRef k = PyRef::steal(child_key(key_node, depth + 1));
+    PyRef k = PyRef::steal(checked_key(key_node, depth + 1));
     if (!k) return nullptr;
     PyRef v = PyRef::steal(child(node.value(i), depth + 1));
     if (!v) return nullptr;
@@ -375,6 +384,56 @@ PyObject* NodeConverter::key(const YamlNode& node, unsigned depth) {
     return Py_NewRef(it->second.get());
   }
   return remember(keys_, *target, key_content(*target, depth));
+}
+
+// A key becomes a tuple that the interpreter hashes and compares recursively
+// with no depth check of its own, and aliases can make it far deeper than
+// the composer lets any text nest: a key deeper than the nesting limit
+// (levels counted as the decoder counts them, aliases expanded) is refused
+// before it is built, as the plain decoder refuses it.
+PyObject* NodeConverter::checked_key(const YamlNode& node, unsigned depth) {
+  if ((node.kind() == NodeKind::Alias || node.is_collection()) &&
+      with_stack_guard([&] { return key_height(node, 1); }) > limits::kMaxDepth) [[unlikely]] {
+    return fail(located_error(ExcClass::ParseError,
+                              "mapping key nests deeper than the maximum nesting depth (" +
+                                  std::to_string(limits::kMaxDepth) + ")",
+                              node.span.line, node.span.column, std::nullopt));
+  }
+  return child_key(node, depth);
+}
+
+// Levels of `node` as a key, at `level` below the key's top: exact while
+// the key stays within the limit, else some value past it (the walk stops
+// there, so a hostile key costs at most the limit's depth of recursion).
+std::uint32_t NodeConverter::key_height(const YamlNode& node, std::uint32_t level) {
+  if (level > limits::kMaxDepth) return limits::kMaxDepth + 1;
+  if (node.kind() != NodeKind::Alias) {
+    if ((level & 7u) == 0) return with_stack_guard([&] { return key_content_height(node, level); });
+    return key_content_height(node, level);
+  }
+  const YamlNode* target = alias_target(node);
+  if (target == nullptr) return 1;
+  if (const auto it = key_heights_.find(target); it != key_heights_.end()) return it->second;
+  const std::uint32_t height = with_stack_guard([&] { return key_content_height(*target, level); });
+  // A walk cut short at the limit measured only part of the target.
+  if (level + height - 1 <= limits::kMaxDepth) key_heights_.emplace(target, height);
+  return height;
+}
+
+std::uint32_t NodeConverter::key_content_height(const YamlNode& node, std::uint32_t level) {
+  std::uint32_t below = 0;
+  if (node.kind() == NodeKind::Sequence) {
+    for (const YamlNode& item : node.items()) {
+      below = std::max(below, key_height(item, level + 1));
+      if (level + below > limits::kMaxDepth) break;
+    }
+  } else if (node.kind() == NodeKind::Mapping) {
+    for (std::size_t i = 0; i < node.pair_count() && level + below <= limits::kMaxDepth; ++i) {
+      below = std::max(
+          {below, key_height(node.key(i), level + 1), key_height(node.value(i), level + 1)});
+    }
+  }
+  return below + 1;
 }
 
 // A collection as a hashable key: a sequence as the tuple of its items, a

@@ -173,7 +173,9 @@ TEST(Nesting, DeepBlockNestingKeepsEarlierErrors) {
 
 TEST(Nesting, AliasesBuildTreesDeeperThanTheLimit) {
   // Each level nests 900 sequences around the previous anchor: the expanded
-  // tree is 18,000 levels deep. Key identities and the merge pass walk it.
+  // tree is 18,000 levels deep. As a key it is refused where it stands,
+  // before duplicate detection compares it (the interpreter would hash it
+  // recursively); key identities and the merge pass still walk such trees.
   std::string text = "- &l0 " + repeat("[", 900) + "x" + repeat("]", 900) + "\n";
   for (int k = 1; k < 20; ++k) {
     text += "- &l" + std::to_string(k) + " " + repeat("[", 900) + "*l" + std::to_string(k - 1) +
@@ -182,15 +184,58 @@ TEST(Nesting, AliasesBuildTreesDeeperThanTheLimit) {
   text += "- {? *l19 : 1, ? *l19 : 2}\n";
   auto r = decode(text, true);
   ASSERT_FALSE(r);
-  EXPECT_EQ(r.error().category, DecodeErrorCategory::DuplicateKey);
+  EXPECT_EQ(r.error().category, DecodeErrorCategory::Syntax);
+  EXPECT_EQ(r.error().message, "mapping key nests deeper than the maximum nesting depth (1000)");
+  EXPECT_EQ(r.error().span.line, 20u);
+  EXPECT_EQ(r.error().span.column, 5u);
 
   text.resize(text.rfind("- {"));
+  auto chain = decode(text);
+  ASSERT_TRUE(chain) << chain.error().message;
+  EXPECT_EQ(canonical_key(chain->documents[0].items()[19]).size(),
+            18'000u * std::string_view("seq:[]").size() + std::string_view("s:1:x").size());
+
   text += "- {<<: {k: *l19}, j: 1}\n";
   auto merged = decode(text);
   ASSERT_TRUE(merged) << merged.error().message;
   const Value& last = merged->documents[0].items()[20];
   ASSERT_EQ(last.pairs().size(), 2u);
   EXPECT_EQ(count_nodes(last), 18'000u + 1 + 4);
+}
+
+// A %TAG prefix is expanded once per tag text and document: every node that
+// carries the tag shares that one text, so a long prefix used many times is
+// held once.
+TEST(TagTexts, OneExpansionIsSharedByEveryUse) {
+  auto r = decode("%TAG !e! tag:" + repeat("p", 100) +
+                  ":\n---\n- !e!a 1\n- !e!a [2]\n- !e!b 3\n...\n%TAG !e! tag:q:\n--- !e!a 4\n");
+  ASSERT_TRUE(r) << r.error().message;
+  const Value& first = r->documents[0];
+  ASSERT_EQ(first.items().size(), 3u);
+  EXPECT_EQ(first.items()[0].tag(), "tag:" + repeat("p", 100) + ":a");
+  EXPECT_EQ(first.items()[0].tag_text().identity(), first.items()[1].tag_text().identity());
+  EXPECT_NE(first.items()[0].tag_text().identity(), first.items()[2].tag_text().identity());
+  EXPECT_EQ(first.items()[2].tag(), "tag:" + repeat("p", 100) + ":b");
+  // The next document's own %TAG line decides what the handle means.
+  EXPECT_EQ(r->documents[1].tag(), "tag:q:a");
+}
+
+TEST(TagTexts, DistinctExpansionsMeetTheBudget) {
+  // Each distinct tag is a new 1 MB text: the input's size plus 4 MiB lets
+  // five through and stops the sixth at its tag.
+  std::string text = "%TAG !e! tag:" + repeat("x", 1'000'000) + "\n---\n";
+  for (int i = 0; i < 20; ++i) text += "- !e!a" + std::to_string(i) + " 1\n";
+  auto r = decode(text);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().message, "expanded tag texts exceed the limit of " +
+                                   std::to_string(text.size() + limits::kTagTextBudget) +
+                                   " bytes (the input's size plus 4194304)");
+  EXPECT_EQ(r.error().span.line, 7u);
+  EXPECT_EQ(r.error().span.column, 2u);
+  // The same tag twenty times is one text.
+  std::string same = "%TAG !e! tag:" + repeat("x", 1'000'000) + "\n---\n";
+  for (int i = 0; i < 20; ++i) same += "- !e!a 1\n";
+  EXPECT_TRUE(decode(same));
 }
 
 }  // namespace
