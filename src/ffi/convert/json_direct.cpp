@@ -93,9 +93,12 @@ class Frame {
 
  private:
   void take(std::size_t room) {
-    // At least one slot, so that held() turns true even for no items.
-    storage_ = std::make_unique<PyObject*[]>(room == 0 ? 1 : room);
-    held_ = storage_.get();
+    if (room <= kInline) {
+      held_ = inline_;
+    } else {
+      storage_ = std::make_unique<PyObject*[]>(room);
+      held_ = storage_.get();
+    }
     room_ = room;
   }
   // The room comes from the container's size with no Python code run
@@ -111,6 +114,9 @@ class Frame {
   Py_ssize_t at_ = 0;  // list: the current index; dict: PyDict_Next's position
   PyObject* key_ = nullptr;  // dict: the current pair, borrowed
   PyObject* value_ = nullptr;
+  // Room for the pairs of a small dict, which most callbacks are met in.
+  static constexpr std::size_t kInline = 8;
+  PyObject* inline_[kInline];
   std::unique_ptr<PyObject*[]> storage_;
   PyObject** held_ = nullptr;
   std::size_t held_size_ = 0;
@@ -229,6 +235,19 @@ class DirectWriter {
     if (!refused_) refused_ = std::move(error.message);
   }
 
+  // At the root, every 256 items: room for the rest of the text as long
+  // as the items written so far are, on average, so that a long text grows
+  // in one step or two rather than doubling a dozen times, each copying
+  // what was written and faulting in fresh pages.
+  void reserve_for_rest(Py_ssize_t done, Py_ssize_t total) {
+    if ((done & 255) != 0 || done == 0 || done >= total) return;
+    const std::size_t size = out_.size();
+    const std::size_t rest = size / static_cast<std::size_t>(done) *
+                             static_cast<std::size_t>(total - done);
+    const std::size_t want = size + rest + rest / 8;
+    if (want > out_.capacity()) out_.reserve(want);
+  }
+
   void newline_indent(std::uint32_t depth) {
     const std::size_t n = o_.indent * depth;
     char* p = out_.tail(n + 1);
@@ -264,6 +283,7 @@ class DirectWriter {
       for (Py_ssize_t i = 0; i < n; ++i) {
         OSV_TRY(value(lead, item(i), depth + 1));
         lead = ',';
+        if (depth == 0) reserve_for_rest(i + 1, n);
       }
       out_.push_back(']');
       return {};
@@ -273,6 +293,7 @@ class DirectWriter {
       if (i != 0) out_.push_back(',');
       newline_indent(depth + 1);
       OSV_TRY(value(0, item(i), depth + 1));
+      if (depth == 0) reserve_for_rest(i + 1, n);
     }
     newline_indent(depth);
     out_.push_back(']');
@@ -285,10 +306,13 @@ class DirectWriter {
       return {};
     }
     Frame frame(obj, top_);
+    const Py_ssize_t n = PyDict_GET_SIZE(obj);
+    Py_ssize_t done = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     char lead = '{';
     while (frame.next_pair(key, item)) {
+      if (depth == 0) reserve_for_rest(done++, n);
       if (Py_TYPE(key) == &PyUnicode_Type && PyUnicode_IS_COMPACT_ASCII(key) &&
           depth + 1 < limits::kMaxDepth) [[likely]] {
         open_entry(lead, ascii_text(key), depth);
