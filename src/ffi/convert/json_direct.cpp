@@ -124,6 +124,30 @@ class Frame {
   std::size_t next_ = 0;  // dict: the next held pair
 };
 
+// The value of an exact int within 64 bits; false for a longer one.
+[[gnu::always_inline]] inline bool small_int_value(PyObject* obj, long long& value) noexcept {
+#if PY_VERSION_HEX < 0x030C0000
+  // Up to two 30-bit digits are read in place (ob_size holds the signed
+  // digit count on these versions), saving a call per number.
+  static_assert(PyLong_SHIFT == 30);
+  const Py_ssize_t size = Py_SIZE(obj);
+  const digit* digits = reinterpret_cast<PyLongObject*>(obj)->ob_digit;
+  if (size >= -1 && size <= 1) {
+    value = static_cast<long long>(size) * static_cast<long long>(digits[0]);
+    return true;
+  }
+  if (size == 2 || size == -2) {
+    const long long magnitude =
+        static_cast<long long>(digits[0]) | (static_cast<long long>(digits[1]) << PyLong_SHIFT);
+    value = size < 0 ? -magnitude : magnitude;
+    return true;
+  }
+#endif
+  int overflow = 0;
+  value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+  return overflow == 0;
+}
+
 inline std::string_view ascii_text(PyObject* str) noexcept {
   return {static_cast<const char*>(PyUnicode_DATA(str)),
           static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
@@ -151,9 +175,8 @@ class DirectWriter {
         return {};
       }
       if (type == &PyLong_Type) {
-        int overflow = 0;
-        const long long small = PyLong_AsLongLongAndOverflow(obj, &overflow);
-        if (overflow == 0) [[likely]] {
+        long long small = 0;
+        if (small_int_value(obj, small)) [[likely]] {
           char* p = out_.tail(kMaxIntChars + 1);
           const std::size_t head = lead != 0 ? 1 : 0;
           p[0] = lead;
@@ -353,9 +376,8 @@ class DirectWriter {
         }
         PyErr_Clear();  // unpaired surrogates: the encoder reports them
       } else if (type == &PyLong_Type) {
-        int overflow = 0;
-        const long long small = PyLong_AsLongLongAndOverflow(key, &overflow);
-        if (overflow == 0) {
+        long long small = 0;
+        if (small_int_value(key, small)) {
           char digits[kMaxIntChars];
           const char* end = std::to_chars(digits, digits + kMaxIntChars, small).ptr;
           open_entry(lead, std::string_view(digits, static_cast<std::size_t>(end - digits)),
