@@ -219,7 +219,11 @@ class DirectWriter {
         return {};
       }
       PyErr_Clear();  // unpaired surrogates: the encoder reports them
+      return through_encoder(obj, depth);
     }
+    // A dict subclass is read from the dict's own storage, as the encoder
+    // reads it: no rule before that one can take it, nor run Python code.
+    if (PyDict_Check(obj)) return guarded(&DirectWriter::dict, obj, depth);
     return through_encoder(obj, depth);
   }
 

@@ -7,13 +7,13 @@
 // Requires the lock, and holds it throughout: no Value tree is built for
 // the common objects, so there is no tree to write without it.
 //
-// None, bool and the exact types int (within 64 bits), float, str, list,
-// dict and tuple are written as they are met. Every other object (a
-// subclass, a special type, a tag, whatever `default` is asked about) and
-// every object the fast steps decline (an int beyond 64 bits, a str with
-// unpaired surrogates, anything at the depth limit) is converted by the
-// encoder into a Value, which the JSON writer writes in place; so both roads
-// share one set of rules.
+// None, bool, the exact types int (within 64 bits), float, str, list, dict
+// and tuple, and dict subclasses are written as they are met. Every other
+// object (another subclass, a special type, a tag, whatever `default` is
+// asked about) and every object the fast steps decline (an int beyond 64
+// bits, a str with unpaired surrogates, anything at the depth limit) is
+// converted by the encoder into a Value, which the JSON writer writes in
+// place; so both roads share one set of rules.
 //
 // Callbacks run in the encoder's order and see what it would show them: a
 // list or dict is read as it stood when its conversion began, even when a
