@@ -8,6 +8,7 @@ outside, a FIFO; and a directory `outside` beside it.
 """
 import logging
 import os
+import socket
 import subprocess
 import sys
 import textwrap
@@ -314,6 +315,19 @@ def test_a_fifo_is_refused_without_being_read(tree):
     assert done.stdout.strip() == repr((
         f"cannot read included file 'fifo': not a regular file in {tree.path('fifo')}",
         tree.path("fifo"), []))
+
+
+@pytest.mark.parametrize("option", [INC, INC | o.OPT_ROUND_TRIP])
+def test_a_unix_socket_is_not_a_regular_file(tree, monkeypatch, option):
+    # Opening it used to fail as "No such device or address (os error 6)".
+    monkeypatch.chdir(tree.root)
+    with socket.socket(socket.AF_UNIX) as sock:
+        sock.bind("sock.yaml")
+        with pytest.raises(OstrevaneIncludeNotFoundError) as info:
+            o.loads("a: !include sock.yaml\n", option=option, include_dir=tree.root)
+    path = tree.path("sock.yaml")
+    assert str(info.value) == f"cannot read included file 'sock.yaml': not a regular file in {path}"
+    assert info.value.file == path
 
 
 def test_anchors_of_included_files_do_not_capture_aliases_of_the_includer(tree):

@@ -177,6 +177,48 @@ def test_refused_values(value, error, message):
     assert doc.to_yaml() == b"v: 0  # kept\n"
 
 
+# Assigning a view, cursor or document of the same document used to raise
+# PanicException "Already mutably borrowed" (a BaseException): the refusal's
+# repr read the document that the edit held.
+DOCUMENT_OBJECTS = [
+    (lambda doc: doc["a"], "OstrevaneDocumentView(mapping)"),
+    (lambda doc: doc["s"], "OstrevaneDocumentView(sequence)"),
+    (lambda doc: doc.node["a"], "OstrevaneNode(mapping)"),
+    (lambda doc: doc.node, "OstrevaneNode(mapping)"),
+    (lambda doc: doc, "OstrevaneDocument(documents=1)"),
+    (lambda doc: [1, {"k": doc["a"]}], "OstrevaneDocumentView(mapping)"),
+]
+ASSIGNMENTS = [
+    ("doc[key]", lambda doc, value: doc.__setitem__("b", value)),
+    ("doc[new key]", lambda doc, value: doc.__setitem__("new", value)),
+    ("view[key]", lambda doc, value: doc["a"].__setitem__("x", value)),
+    ("sequence view[0]", lambda doc, value: doc["s"].__setitem__(0, value)),
+    ("cursor.value", lambda doc, value: setattr(doc.node["b"], "value", value)),
+    ("key", lambda doc, value: doc.__setitem__(value, 1)),
+]
+
+
+@pytest.mark.parametrize("make,shown", DOCUMENT_OBJECTS)
+@pytest.mark.parametrize("how,assign", ASSIGNMENTS)
+@pytest.mark.parametrize("same", [True, False])
+def test_document_objects_are_refused_as_values(make, shown, how, assign, same):
+    text = "a:\n  x: 1\nb: 2\ns: [1]\n"
+    doc = rt(text)
+    source = doc if same else rt(text)
+    with pytest.raises(TypeError) as info:
+        assign(doc, make(source))
+    assert info.value.args == (f"cannot convert {shown} to a YAML node",)
+    assert doc.to_yaml() == text.encode()
+
+
+def test_a_list_holding_itself_twice_is_refused_by_depth():
+    value = []
+    value += [value, value]
+    doc = rt("v: 0\n")
+    with pytest.raises(ValueError):
+        doc["v"] = value
+
+
 def test_nesting_up_to_the_limit():
     doc = rt("v: 0\n")
     doc["v"] = nested(999)

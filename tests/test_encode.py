@@ -573,6 +573,39 @@ def test_dataclass_look_alike_without_field_kinds():
     assert json_text(LookAlike()) == '{"p":1,"q":"two"}'
 
 
+# A tuple or list of names used to fail with "tuple indices must be integers
+# or slices, not str" on every road: only a dict maps names to fields.
+@pytest.mark.parametrize("fields", [("p", "q"), ["p", "q"], {"p": None, "q": None}])
+@pytest.mark.parametrize("road", [
+    lambda obj: o.dumps(obj),
+    lambda obj: o.dumps(obj, represent=lambda value: None),
+    lambda obj: o.loads(o.to_json(obj)),
+])
+def test_dataclass_fields_as_names(fields, road):
+    class Names:
+        __dataclass_fields__ = fields
+
+        def __init__(self):
+            self.p, self.q = 1, "two"
+
+    result = road(Names())
+    assert (o.loads(result) if isinstance(result, bytes) else result) == {"p": 1, "q": "two"}
+
+
+@pytest.mark.parametrize("fields,error", [
+    ((1,), "'int' object is not an instance of 'str'"),
+    (("missing",), "'Names' object has no attribute 'missing'"),
+])
+def test_dataclass_field_names_that_fail(fields, error):
+    class Names:
+        __dataclass_fields__ = fields
+
+    for road in (o.dumps, o.to_json, lambda obj: o.dumps(obj, represent=lambda v: None)):
+        with pytest.raises((TypeError, AttributeError)) as info:
+            road(Names())
+        assert str(info.value) == error
+
+
 class UUID:  # a class of that name outside the uuid module
     pass
 

@@ -34,7 +34,12 @@ CASES = [
     ("\tkey: value", 0, P, "a tab cannot be used for indentation", 1, 2),
     ("-\n  k: v\n - x", 0, P, "a sequence entry is indented past its sequence", 3, 2),
     ("key: - a", 0, P, "a block sequence cannot start on the same line as its mapping key", 1, 6),
-    ("--- a: b", 0, P, "a block collection cannot start on the same line as ---", 1, 6),
+    # At the key, where the mapping would start (was the ':', column 6 or 8).
+    ("--- a: b", 0, P, "a block collection cannot start on the same line as ---", 1, 5),
+    ("--- 'a': b", 0, P, "a block collection cannot start on the same line as ---", 1, 5),
+    ('--- "a" : b', 0, P, "a block collection cannot start on the same line as ---", 1, 5),
+    ("--- a: b", o.OPT_ROUND_TRIP, P, "a block collection cannot start on the same line as ---", 1, 5),
+    ("--- - a", 0, P, "a block collection cannot start on the same line as ---", 1, 5),
     ("... x", 0, P, "unexpected content after document-end marker (...)", 1, 1),
     ("[" * 1001, 0, P, "maximum nesting depth (1000) exceeded", 1, 1001),
     ("]", 0, P, "unexpected ']' with no open flow collection", 1, 1),

@@ -172,6 +172,12 @@ Result<OpenedFile, FileError> RootDirectory::open_beneath_root(std::string_view 
     relative += parts[i].text;
   }
   const int fd = open_beneath(dir_fd, relative, true, extra_flags);
+  // Opening a UNIX socket for reading (or a device file with no device
+  // behind it) fails with ENXIO before fstat can tell what it is; like a
+  // FIFO, it is not a file to read.
+  if (fd == -ENXIO && (extra_flags & O_DIRECTORY) == 0) {
+    return std::unexpected(FileError{0, "not a regular file"});
+  }
   if (fd < 0) return std::unexpected(os_error(-fd));
   return OpenedFile(fd);
 }

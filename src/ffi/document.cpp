@@ -14,6 +14,7 @@
 #include "ffi/document/tree_node.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/write_back.hpp"
+#include "roundtrip/document/alias_expansion.hpp"
 #include "roundtrip/document/document_text.hpp"
 
 namespace ostrevane::ffi {
@@ -274,6 +275,17 @@ PyResult<PyRef> document_json_values(DocumentObject* doc) {
   {
     MemberBorrow held = OSV_TRY(borrow(self, document_borrow("to_json")));
     if (doc->data.roots.empty()) return PyRef::borrow(Py_None);
+    // to_dict shares one object among the aliases of a definition; the
+    // writer would write it out at each of them. Checked here, before any
+    // writer is handed the values, with the bounds of a view's to_yaml.
+    for (const YamlNode& root : doc->data.roots) {
+      Result<void, ExpansionLimitError> bounded =
+          check_alias_expansion(root, root, "to_json() of this document");
+      if (!bounded) {
+        return std::unexpected(
+            PyError::builtin(PyExc_ValueError, std::move(bounded.error().message)));
+      }
+    }
   }
   return checked(PyObject_CallMethod(self, "to_dict", nullptr));
 }

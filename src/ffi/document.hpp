@@ -40,7 +40,9 @@ struct DocumentObject {
 
 // The document branch of to_json: what its to_dict method returns, or None
 // (written as null) when the document has no root, which is seen under the
-// same borrow. New reference.
+// same borrow. Under that borrow too, each root is checked as a view is for
+// writers (roundtrip/document/alias_expansion.hpp): ValueError naming the
+// bound when writing its values would expand aliases past it. New reference.
 [[nodiscard]] PyResult<PyRef> document_json_values(DocumentObject* doc);
 
 }  // namespace ostrevane::ffi

@@ -25,12 +25,12 @@ namespace ostrevane::ffi {
 namespace {
 
 // A view is written as its plain values: the result of its to_dict method,
-// kept in `values` (an exception from it is raised unchanged). Other objects
-// are returned as they are.
-PyResult<PyObject*> view_values(PyObject* obj, PyRef& values) {
+// kept in `values` (an exception from it is raised unchanged), refused when
+// writing it out would expand aliases past the bounds of the view's to_yaml
+// (view_values_for_writer). Other objects are returned as they are.
+PyResult<PyObject*> view_values(PyObject* obj, PyRef& values, std::string_view subject) {
   if (!OSV_TRY(is_document_view(obj))) return obj;
-  values = PyRef::steal(PyObject_CallMethod(obj, "to_dict", nullptr));
-  if (!values) return std::unexpected(PyError::fetch());
+  values = OSV_TRY(view_values_for_writer(obj, subject));
   return values.get();
 }
 
@@ -226,7 +226,7 @@ PyResult<PyRef> dumps(const DumpsArgs& args) {
   // A document is written as its own text; every option is for other objects.
   if (DocumentObject* doc = OSV_TRY(as_document(args.obj))) return document_text_for_dumps(doc);
   PyRef values;
-  PyObject* obj = OSV_TRY(view_values(args.obj, values));
+  PyObject* obj = OSV_TRY(view_values(args.obj, values, "dumps() of this node"));
   TreeStorage storage_of_tree;
   const EncodeOptions encode = storage_of_tree.attach(
       EncodeOptions::from_mask(args.option, args.default_fn, args.serializers));
@@ -341,7 +341,7 @@ PyResult<PyRef> to_json(const ToJsonArgs& args, JsonRoad road) {
     obj = document_values.get();
   }
   PyRef values;
-  obj = OSV_TRY(view_values(obj, values));
+  obj = OSV_TRY(view_values(obj, values, "to_json() of this node"));
   const JsonOptions options = json_options(args.option);
   if (road == JsonRoad::Chosen && !options.sort_keys) {
     // One walk with the lock held: the faster road wherever measured, the

@@ -1,5 +1,5 @@
 // Test-only entry point of `to_json`, compiled in with the test_hooks build
-// option: `_to_json_two_pass(obj, default=None, option=0, /)` takes the road
+// option: `_to_json_two_pass_for_test(obj, default=None, option=0, /)` takes the road
 // through the Value tree whatever the options, so that tests can check that
 // it and the one-walk writer give the same bytes and the same errors.
 #include "ffi/json_hooks.hpp"
@@ -29,8 +29,8 @@ PyObject* to_json_two_pass_entry(PyObject* /*self*/, PyObject* args) {
 }
 
 PyMethodDef g_hooks[] = {
-    {"_to_json_two_pass", to_json_two_pass_entry, METH_VARARGS,
-     "_to_json_two_pass(obj, default=None, option=0, /)\n--\n\n"
+    {"_to_json_two_pass_for_test", to_json_two_pass_entry, METH_VARARGS,
+     "_to_json_two_pass_for_test(obj, default=None, option=0, /)\n--\n\n"
      "Test-only: to_json through the Value tree."},
 };
 

@@ -279,6 +279,11 @@ Status Scanner::scan_plain_scalar_in() {
       return push_implicit_key(text, ScalarStyle::Plain, start, content_end);
     }
   }
+  // On the "---" line a scalar followed by ': ' would open a block mapping,
+  // which fetch_value refuses at the ':'; the error belongs where the
+  // mapping would start, as for "--- - a".
+  if (!flow && !multi_line && document_start_on_line_ && at == ':' && is_blankz(next))
+    return document_start_collection_error(start);
   if (flow && multi_line && !flow_explicit_key_ && at == ':' &&
       (is_blankz(next) || is_flow_indicator(next)))
     return scan_error("missing ',' between flow collection entries", start);
@@ -558,6 +563,15 @@ Status Scanner::check_after_quoted_scalar(std::string_view text, ScalarStyle sty
         return push_implicit_key(text, style, start, end_offset);
       }
     }
+    r_.pos = saved_pos;
+    r_.column = saved_column;
+  } else if (!flow && document_start_on_line_ && r_.line == start.line) {
+    // As for plain scalars: a key on the "---" line fails at its start.
+    const std::size_t saved_pos = r_.pos;
+    const std::uint32_t saved_column = r_.column;
+    r_.skip_spaces();
+    if (r_.peek() == ':' && is_blankz(r_.peek_next()))
+      return document_start_collection_error(start);
     r_.pos = saved_pos;
     r_.column = saved_column;
   }

@@ -474,9 +474,12 @@ Status Scanner::reject_node_start(int c) {
 // ---------------------------------------------------------------------------
 // Block structure.
 
+Status Scanner::document_start_collection_error(Span span) {
+  return scan_error("a block collection cannot start on the same line as ---", span);
+}
+
 Status Scanner::open_block_collection(std::uint32_t column, Span span, TokenKind kind) {
-  if (document_start_on_line_)
-    return scan_error("a block collection cannot start on the same line as ---", span);
+  if (document_start_on_line_) return document_start_collection_error(span);
   if (static_cast<std::int64_t>(column) > indent_) {
     indents_.push_back(IndentLevel{indent_, indent_is_sequence_});
     indent_ = column;

@@ -559,9 +559,14 @@ PyResult<bool> visit_dataclass_fields(PyObject* obj, const DataclassFieldVisitor
     if (!PyUnicode_Check(name.get())) {
       return std::unexpected(not_an_instance_error(name.get(), "str"));
     }
-    PyRef field = PyRef::steal(PyObject_GetItem(fields.get(), name.get()));
-    if (!field) return fetched();
-    if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
+    // A dict (what the dataclasses module makes) maps each name to its
+    // field, whose kind decides; a tuple, list or other iterable holds only
+    // names, each of which is a field.
+    if (PyDict_Check(fields.get())) {
+      PyRef field = PyRef::steal(PyObject_GetItem(fields.get(), name.get()));
+      if (!field) return fetched();
+      if (!OSV_TRY(is_real_dataclass_field(field.get()))) continue;
+    }
     PyRef attr = PyRef::steal(PyObject_GetAttr(obj, name.get()));
     if (!attr) return fetched();
     OSV_TRY(visit(name.get(), attr.get()));

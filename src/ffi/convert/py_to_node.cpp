@@ -93,7 +93,9 @@ PyResult<std::optional<YamlNode>> float_form(PyObject* value) {
   return plain(format_float(d));
 }
 
-PyError refused(PyObject* value) {
+}  // namespace
+
+PyError unconvertible_value_error(PyObject* value) {
   PyRef text = PyRef::steal(PyObject_Repr(value));
   if (!text) return PyError::fetch();
   Py_ssize_t len = 0;
@@ -104,6 +106,8 @@ PyError refused(PyObject* value) {
   message += " to a YAML node";
   return PyError::builtin(PyExc_TypeError, std::move(message));
 }
+
+namespace {
 
 // Owned references, released together.
 class RefList {
@@ -158,7 +162,7 @@ class Converter {
     if (PyUnicode_Check(value)) return string(value);
     if (PyList_Check(value)) return sequence(value, depth);
     if (PyDict_Check(value)) return mapping(value, depth);
-    return std::unexpected(refused(value));
+    return std::unexpected(unconvertible_value_error(value));
   }
 
   PyResult<YamlNode> string(PyObject* value) {
@@ -167,7 +171,7 @@ class Converter {
     if (utf8 == nullptr) {
       // A lone surrogate has no UTF-8 form: refused like any other value.
       OSV_TRY(drop_conversion_error());
-      return std::unexpected(refused(value));
+      return std::unexpected(unconvertible_value_error(value));
     }
     const std::string_view text(utf8, static_cast<std::size_t>(len));
     return YamlNode::scalar(

@@ -35,4 +35,8 @@ struct PyToNodeSettings {
 
 [[nodiscard]] PyResult<YamlNode> py_to_node(PyObject* value, const PyToNodeSettings& settings);
 
+// TypeError "cannot convert {repr} to a YAML node" for `value` (borrowed), or
+// the error its repr raised.
+[[nodiscard]] PyError unconvertible_value_error(PyObject* value);
+
 }  // namespace ostrevane::ffi

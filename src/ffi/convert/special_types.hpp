@@ -29,8 +29,10 @@ using MaybeValue = PyResult<std::optional<Value>>;
 // dataclass instance, in __dataclass_fields__ order, reading each attribute
 // just before its visit. ClassVar and InitVar pseudo-fields are skipped: they
 // are not instance data (an InitVar without a default is no attribute at
-// all). False, with no visit, when `obj` is not a dataclass instance; the
-// first error (of the walk or of a visit) ends it.
+// all). That kind is read only from a dict of fields; from a tuple, list or
+// any other iterable of names every name is a field. A name that is not a
+// str is TypeError. False, with no visit, when `obj` is not a dataclass
+// instance; the first error (of the walk or of a visit) ends it.
 using DataclassFieldVisitor = std::function<PyResult<void>(PyObject* name, PyObject* value)>;
 [[nodiscard]] PyResult<bool> visit_dataclass_fields(PyObject* obj,
                                                     const DataclassFieldVisitor& visit);

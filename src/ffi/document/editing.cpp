@@ -1,14 +1,18 @@
 #include "ffi/document/editing.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "ffi/convert/py_to_node.hpp"
+#include "ffi/document.hpp"
 #include "ffi/document/borrow_rules.hpp"
+#include "ffi/document/node.hpp"
 #include "ffi/document/reading.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/entry_guard.hpp"
@@ -163,12 +167,64 @@ PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> r
   return {};
 }
 
+PyResult<void> refuse_document_objects(PyObject* value) {
+  PyTypeObject* const live[] = {OSV_TRY(document_type_object()),
+                                OSV_TRY(document_view_type_object()), OSV_TRY(node_type_object())};
+  const auto is_live = [&](PyObject* obj) {
+    for (PyTypeObject* type : live) {
+      if (Py_TYPE(obj) == type || PyType_IsSubtype(Py_TYPE(obj), type)) return true;
+    }
+    return false;
+  };
+  // No Python code runs during the walk, so borrowed references stay valid.
+  // Each container is looked into once: a list holding itself twice would
+  // otherwise be walked 2**1000 times before the conversion's depth bound.
+  std::vector<PyObject*> stack{value};
+  std::unordered_set<PyObject*> seen;
+  while (!stack.empty()) {
+    PyObject* obj = stack.back();
+    stack.pop_back();
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+        obj == Py_None || PyBool_Check(obj)) {
+      continue;
+    }
+    const bool list = PyList_Check(obj);
+    if (list || PyDict_Check(obj)) {
+      if (!seen.insert(obj).second) continue;
+      if (list) {
+        for (Py_ssize_t i = PyList_GET_SIZE(obj); i > 0; --i) {
+          stack.push_back(PyList_GET_ITEM(obj, i - 1));
+        }
+        continue;
+      }
+      const std::size_t first = stack.size();
+      Py_ssize_t pos = 0;
+      PyObject* key = nullptr;
+      PyObject* item = nullptr;
+      while (PyDict_Next(obj, &pos, &key, &item)) {
+        stack.push_back(key);
+        stack.push_back(item);
+      }
+      // Keys before values, pairs in order, as the conversion meets them.
+      std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
+      continue;
+    }
+    if (is_live(obj)) return std::unexpected(unconvertible_value_error(obj));
+  }
+  return {};
+}
+
 PyToNodeSettings to_node_settings(const DocumentData& data) noexcept {
   return {data.prefer_double_quotes, data.resolver_mode};
 }
 
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
   return guarded_status([&]() -> PyResult<void> {
+    if (value != nullptr) {
+      OSV_TRY(refuse_document_objects(value));
+      OSV_TRY(refuse_document_objects(key));
+    }
     MemberBorrow held = OSV_TRY(MemberBorrow::take(
         as_doc(self)->borrows,
         value != nullptr ? document_borrow("__setitem__") : document_borrow("__delitem__")));
@@ -184,6 +240,10 @@ int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
 
 int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
   return guarded_status([&]() -> PyResult<void> {
+    if (value != nullptr) {
+      OSV_TRY(refuse_document_objects(value));
+      OSV_TRY(refuse_document_objects(key));
+    }
     ViewObject* view = reinterpret_cast<ViewObject*>(self);
     const ViewMemberRule rule =
         value != nullptr ? view_borrow("__setitem__") : view_borrow("__delitem__");

@@ -43,6 +43,13 @@ namespace ostrevane::ffi {
 [[nodiscard]] PyResult<void> refuse_stranding(const YamlNode& root,
                                               std::span<const Removal> removals);
 
+// TypeError "cannot convert {repr} to a YAML node" when `value` is, or its
+// lists and dicts (as py_to_node walks them) hold, an OstrevaneDocument, an
+// OstrevaneDocumentView or an OstrevaneNode. Called before any borrow is
+// taken: their repr reads the document, which the edit holds exclusively
+// while it converts. Runs no Python code but that repr.
+[[nodiscard]] PyResult<void> refuse_document_objects(PyObject* value);
+
 // The mp_ass_subscript slots: `value` nullptr deletes.
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value);
 int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value);

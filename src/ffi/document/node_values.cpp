@@ -68,6 +68,7 @@ PyObject* node_value(PyObject* self, void*) {
 int node_set_value(PyObject* self, PyObject* value, void*) {
   return guarded_status([&]() -> PyResult<void> {
     OSV_TRY(refuse_delete(value));
+    OSV_TRY(refuse_document_objects(value));
     return edit_node(self, node_borrow("value="), [&](HeldNode& held) -> PyResult<void> {
       if (held.find() == nullptr) return std::unexpected(stale_node());
       YamlNode fresh = OSV_TRY(py_to_node(value, to_node_settings(held.data())));

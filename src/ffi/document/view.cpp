@@ -9,6 +9,7 @@
 #include "ffi/document/node.hpp"
 #include "ffi/document/reading.hpp"
 #include "ffi/entry_guard.hpp"
+#include "roundtrip/document/alias_expansion.hpp"
 #include "roundtrip/document/node_facts.hpp"
 #include "roundtrip/document/subtree.hpp"
 #include "roundtrip/emit/emitter.hpp"
@@ -267,6 +268,22 @@ PyResult<PyRef> new_view_object(CursorData cursor) {
 PyResult<bool> is_document_view(PyObject* obj) {
   PyTypeObject* type = OSV_TRY(document_view_type_object());
   return Py_TYPE(obj) == type || PyType_IsSubtype(Py_TYPE(obj), type);
+}
+
+PyResult<PyRef> view_values_for_writer(PyObject* view, std::string_view subject) {
+  // The check runs under the borrows of to_dict; no Python code runs
+  // between it and the call below, so to_dict converts the tree it checked.
+  OSV_TRY(read_view(view, view_borrow("to_dict"),
+                    [&](DocumentReader& reader, const YamlNode& node) -> PyResult<void> {
+                      Result<void, ExpansionLimitError> bounded =
+                          check_alias_expansion(reader.root(), node, subject);
+                      if (!bounded) {
+                        return std::unexpected(
+                            PyError::builtin(PyExc_ValueError, std::move(bounded.error().message)));
+                      }
+                      return {};
+                    }));
+  return checked(PyObject_CallMethod(view, "to_dict", nullptr));
 }
 
 }  // namespace ostrevane::ffi

@@ -16,6 +16,8 @@
 // collector. Lock held throughout.
 #pragma once
 
+#include <string_view>
+
 #include "ffi/document/cursor.hpp"
 
 namespace ostrevane::ffi {
@@ -30,5 +32,12 @@ using ViewObject = CursorObject;
 
 // `obj` (borrowed) is an OstrevaneDocumentView.
 [[nodiscard]] PyResult<bool> is_document_view(PyObject* obj);
+
+// What a writer is handed for `view`: the result of its to_dict method
+// (raised unchanged), once the check of roundtrip/document/alias_expansion
+// has found that writing it out with every alias expanded keeps the bounds
+// of the view's to_yaml; else ValueError naming the bound, opened by
+// `subject` ("dumps() of this node"). New reference.
+[[nodiscard]] PyResult<PyRef> view_values_for_writer(PyObject* view, std::string_view subject);
 
 }  // namespace ostrevane::ffi

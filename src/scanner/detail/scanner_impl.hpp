@@ -90,6 +90,8 @@ class Scanner {
     return open_block_collection(column, span, kind);
   }
   [[nodiscard]] Status open_block_collection(std::uint32_t column, Span span, TokenKind kind);
+  // "a block collection cannot start on the same line as ---" at `span`.
+  [[nodiscard]] Status document_start_collection_error(Span span);
   // Ends the scan at a block collection nested past limits::kMaxDepth,
   // whose start token at `span` is the last one appended.
   [[gnu::cold]] Status stop_at_depth(Span span);

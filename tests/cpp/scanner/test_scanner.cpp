@@ -229,8 +229,11 @@ const ErrorCase kErrorCases[] = {
      "a block sequence cannot start on the same line as its mapping key", 1, 6},
     {"entry_after_property", "&a - b",
      "a block sequence entry cannot follow an anchor or tag on the same line", 1, 4},
+    // The error stands at the key, where the mapping would start.
     {"mapping_on_start_line", "--- a: b", "a block collection cannot start on the same line as ---",
-     1, 6},
+     1, 5},
+    {"mapping_on_start_line_spaced", "---  a : b",
+     "a block collection cannot start on the same line as ---", 1, 6},
     {"sequence_on_start_line", "--- - a", "a block collection cannot start on the same line as ---",
      1, 5},
     {"content_after_end_marker", "... x", "unexpected content after document-end marker (...)", 1,
@@ -300,7 +303,9 @@ const ErrorCase kErrorCases[] = {
      1},
     {"quoted_content_after", "'a'b", "unexpected content after quoted scalar", 1, 4},
     {"quoted_key_on_start_line", "--- 'a': b",
-     "a block collection cannot start on the same line as ---", 1, 8},
+     "a block collection cannot start on the same line as ---", 1, 5},
+    {"double_quoted_key_on_start_line", "--- \"a\"  : b",
+     "a block collection cannot start on the same line as ---", 1, 5},
     // Block scalars.
     {"block_zero_indicator", "|0", "unexpected content after block scalar indicator", 1, 2},
     {"block_two_chomping", "|++", "unexpected content after block scalar indicator", 1, 3},
