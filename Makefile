@@ -52,7 +52,7 @@ build: venv
 # The same module with the test entry points (-Dtest_hooks=true), never
 # installed: the tests marked `hooks` import it from here. Its build options
 # are those meson-python gives build/py, so that ccache serves every object
-# but the two hook files.
+# but the hook files.
 MESON_HOOKS := build/hooks
 
 $(MESON_HOOKS)/build.ninja: | deps $(PY)

@@ -30,6 +30,18 @@ std::size_t format_float_into(char* buf, double value) noexcept {
     std::memcpy(p, ".inf", 4);
     return static_cast<std::size_t>(p - buf) + 4;
   }
+  // A whole number below 2^53 in magnitude is its own shortest digits (its
+  // neighbours are at most 1 away, so no shorter text reads back as it),
+  // and below 10^16 it is written positionally: those digits and ".0".
+  constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+  if (std::fabs(value) < kExactIntegers && value == std::trunc(value)) {
+    if (std::signbit(value)) *p++ = '-';
+    const auto whole = static_cast<std::uint64_t>(std::fabs(value));
+    p = std::to_chars(p, p + 20, whole).ptr;
+    *p++ = '.';
+    *p++ = '0';
+    return static_cast<std::size_t>(p - buf);
+  }
   // Shortest round-trip digits in scientific form: "-d.ddde+XX".
   char sci[32];
   auto [end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);

@@ -85,6 +85,12 @@ void write_json_sequence_start(OutputBuffer& out);
                                                                std::size_t index);
 void write_json_sequence_end(OutputBuffer& out, const JsonOptions& options);
 
+// The name a mapping key is written under: the key with its tags removed,
+// as text (a view of the key's own text, of a literal, or of `scratch`).
+// A collection cannot be a name: that is the JsonError.
+[[nodiscard]] Result<std::string_view, JsonError> json_object_key_text(const Value& key,
+                                                                      std::string& scratch);
+
 // JSON number text of a float: "null" for NaN and infinities.
 void write_json_float(OutputBuffer& out, double value);
 

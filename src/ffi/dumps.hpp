@@ -3,8 +3,9 @@
 // Both convert the object to a Value tree with the interpreter lock held
 // (ffi/convert/encode.hpp), then release the lock once, write the tree
 // (encode/writer.hpp) into one buffer and destroy it, and take the lock back
-// to copy the buffer into `bytes`. The module's entries parse the arguments
-// and hand them over here.
+// to copy the buffer into `bytes`; except `to_json` without sorted keys,
+// which writes the objects in one walk (ffi/convert/json_direct.hpp). The
+// module's entries parse the arguments and hand them over here.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +37,14 @@ struct ToJsonArgs {
 // of loads, whose documents keep it.
 [[nodiscard]] PyResult<NullStyle> null_style_from_option(std::uint64_t option);
 
+// The roads of `to_json`, which give the same bytes: Chosen writes the
+// Python objects in one walk with the lock held, unless keys are sorted;
+// TwoPass always builds the Value tree first and writes it without the lock
+// (the tests compare the two).
+enum class JsonRoad : std::uint8_t { Chosen, TwoPass };
+
 // New reference to the bytes of the text, or the error. Lock held.
 [[nodiscard]] PyResult<PyRef> dumps(const DumpsArgs& args);
-[[nodiscard]] PyResult<PyRef> to_json(const ToJsonArgs& args);
+[[nodiscard]] PyResult<PyRef> to_json(const ToJsonArgs& args, JsonRoad road = JsonRoad::Chosen);
 
 }  // namespace ostrevane::ffi

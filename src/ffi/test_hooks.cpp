@@ -1,5 +1,6 @@
 #include "ffi/test_hooks.hpp"
 
+#include "ffi/json_hooks.hpp"
 #include "ffi/write_back_hooks.hpp"
 
 #ifdef OSTREVANE_TEST_HOOKS
@@ -135,6 +136,7 @@ PyResult<void> add_hook_functions(PyObject* module, std::span<PyMethodDef> hooks
 
 PyResult<void> add_test_hooks(PyObject* module) {
   OSV_TRY(add_hook_functions(module, g_hooks));
+  OSV_TRY(add_json_hooks(module));
   return add_write_back_hooks(module);
 }
 #else
