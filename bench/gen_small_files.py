@@ -14,7 +14,8 @@ true and false).
 
 The shape follows a set of real files found on a Linux machine: sizes with a
 median of 1.1 KB, a tenth under 650 bytes, a tenth over 3.2 KB and the
-largest 118 KB; about 8% of the lines are comments; scalars are short.
+largest 118 KB; about 8% of the lines are comments; scalars are short;
+hardly any file holds a character beyond ASCII.
 
 As a module: `generate(count, seed)` returns a list of (name, text).
 As a script: gen_small_files.py OUTPUT_DIR [COUNT] writes the files.
@@ -42,6 +43,9 @@ class Doc:
         self.rng = rng
         self.lines = []
         self.size = 0
+        # Share of sentences with a word beyond ASCII: almost no file has
+        # one, but for translation catalogues.
+        self.non_ascii = 0.0
 
     def add(self, indent, text):
         line = " " * indent + text
@@ -73,7 +77,7 @@ class Doc:
 
     def sentence(self, lo, hi):
         words = [self.word() for _ in range(self.rng.randint(lo, hi))]
-        if self.rng.random() < 0.1:
+        if self.non_ascii and self.rng.random() < self.non_ascii:
             words.append(self.rng.choice(NON_ASCII))
         return " ".join(words)
 
@@ -272,6 +276,8 @@ def api_description(d, target):
 def catalogue(d, target):
     r = d.rng
     lang = r.choice(["en", "fr", "de", "ja", "pt-BR"])
+    if lang == "ja":
+        d.non_ascii = 0.3
     d.add(0, f"# Translation catalogue ({lang})")
     d.add(0, f"{lang}:")
     n = 0
@@ -286,7 +292,7 @@ def catalogue(d, target):
             if kind == 0:
                 d.add(4, f"{key}: \"{d.sentence(2, 8)} %{{count}}\"")
             elif kind == 1:
-                d.add(4, f"{key}: '{d.sentence(2, 6)} — {r.choice(NON_ASCII)}'")
+                d.add(4, f"{key}: '{d.sentence(2, 6)}{' — ' + r.choice(NON_ASCII) if d.non_ascii else ''}'")
             elif kind == 2:
                 d.add(4, f"{key}:")
                 d.add(6, f"one: \"{d.sentence(1, 4)}\"")
