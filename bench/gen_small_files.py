@@ -1,17 +1,26 @@
 #!/usr/bin/env python3
 """Generate a corpus of small YAML files like the ones projects keep around.
 
-Deterministic (seeded), so every run and machine loads the same bytes. Six
-kinds, mixed in turn: CI pipelines, cluster manifests, automation playbooks,
-API descriptions, translation catalogues and application configs. Each file
-is one document of 1-10 KB with what such files hold: full-line and trailing
-comments, anchors with aliases and merge keys, literal and folded block
-scalars, quoted strings, flow collections, numbers, booleans and the odd
-date. Only constructs every compared loader reads alike are used.
+Deterministic (seeded), so every run and machine loads the same bytes. Eight
+kinds: validation schemas and command descriptions (the bulk of the YAML a
+system carries, as many short keys nested four or five deep), CI pipelines,
+cluster manifests, automation playbooks, API descriptions, translation
+catalogues and application configs. Each file is one document with what such
+files hold: licence headers and other full-line comments, trailing comments,
+anchors with aliases and merge keys, literal and folded block scalars,
+quoted strings, flow collections, numbers and booleans. Only constructs
+every compared loader reads alike are used (dates are quoted, booleans are
+true and false).
+
+The shape follows a set of real files found on a Linux machine: sizes with a
+median of 1.1 KB, a tenth under 650 bytes, a tenth over 3.2 KB and the
+largest 118 KB; about 8% of the lines are comments; scalars are short;
+hardly any file holds a character beyond ASCII.
 
 As a module: `generate(count, seed)` returns a list of (name, text).
 As a script: gen_small_files.py OUTPUT_DIR [COUNT] writes the files.
 """
+import math
 import os
 import random
 import sys
@@ -20,6 +29,11 @@ WORDS = ("build test deploy lint release package cache artifact runner image ser
          "backend frontend worker api gateway auth billing search queue storage metrics "
          "logging alerting config secret volume network ingress cluster region node").split()
 NON_ASCII = ["café", "Zürich", "São Paulo", "東京", "Ελλάδα", "naïve", "Kraków"]
+LICENCE = ["Licensed under the Apache License, Version 2.0 (the \"License\");",
+           "you may not use this file except in compliance with the License.",
+           "", "Unless required by applicable law or agreed to in writing, software",
+           "distributed under the License is distributed on an \"AS IS\" BASIS."]
+TYPES = ["string", "string", "string", "integer", "boolean", "object", "array"]
 
 
 class Doc:
@@ -29,15 +43,31 @@ class Doc:
         self.rng = rng
         self.lines = []
         self.size = 0
+        # Share of sentences with a word beyond ASCII: almost no file has
+        # one, but for translation catalogues.
+        self.non_ascii = 0.0
 
     def add(self, indent, text):
         line = " " * indent + text
         self.lines.append(line)
         self.size += len(line.encode()) + 1
 
-    def comment(self, indent):
-        if self.rng.random() < 0.35:
+    def comment(self, indent, chance=0.7):
+        if self.rng.random() < chance:
             self.add(indent, "# " + self.sentence(3, 9))
+
+    def header(self):
+        """The comment lines a file often opens with: a licence notice, a
+        note that it was generated, or nothing."""
+        r = self.rng.random()
+        if r < 0.5:
+            self.add(0, f"# Copyright 20{self.rng.randint(10, 25)} The {self.word().capitalize()} Authors.")
+            self.add(0, "#")
+            for line in LICENCE:
+                self.add(0, f"# {line}" if line else "#")
+        elif r < 0.75:
+            self.add(0, f"# {self.sentence(3, 8)}")
+            self.add(0, "# generated file: do not edit")
 
     def word(self):
         return self.rng.choice(WORDS)
@@ -47,7 +77,7 @@ class Doc:
 
     def sentence(self, lo, hi):
         words = [self.word() for _ in range(self.rng.randint(lo, hi))]
-        if self.rng.random() < 0.1:
+        if self.non_ascii and self.rng.random() < self.non_ascii:
             words.append(self.rng.choice(NON_ASCII))
         return " ".join(words)
 
@@ -174,7 +204,7 @@ def playbook(d, target):
     d.add(6, f"owner: {d.word()}")
     d.add(6, "mode: \"0644\"")
     for i in range(r.randint(2, 5)):
-        d.add(4, f"{d.word()}_{i}: {r.choice([str(r.randint(1, 9999)), d.word(), 'yes'])}")
+        d.add(4, f"{d.word()}_{i}: {r.choice([str(r.randint(1, 9999)), d.word(), 'true'])}")
     d.add(2, "tasks:")
     while d.size < target:
         d.comment(4)
@@ -246,6 +276,8 @@ def api_description(d, target):
 def catalogue(d, target):
     r = d.rng
     lang = r.choice(["en", "fr", "de", "ja", "pt-BR"])
+    if lang == "ja":
+        d.non_ascii = 0.3
     d.add(0, f"# Translation catalogue ({lang})")
     d.add(0, f"{lang}:")
     n = 0
@@ -260,7 +292,7 @@ def catalogue(d, target):
             if kind == 0:
                 d.add(4, f"{key}: \"{d.sentence(2, 8)} %{{count}}\"")
             elif kind == 1:
-                d.add(4, f"{key}: '{d.sentence(2, 6)} — {r.choice(NON_ASCII)}'")
+                d.add(4, f"{key}: '{d.sentence(2, 6)}{' — ' + r.choice(NON_ASCII) if d.non_ascii else ''}'")
             elif kind == 2:
                 d.add(4, f"{key}:")
                 d.add(6, f"one: \"{d.sentence(1, 4)}\"")
@@ -282,7 +314,7 @@ def app_config(d, target):
     d.add(2, f"pool: {r.randint(2, 20)}")
     d.add(2, f"timeout: {r.randint(1000, 9000)}")
     d.add(2, f"ratio: {r.random():.3f}")
-    d.add(2, f"released: 20{r.randint(10, 25)}-0{r.randint(1, 9)}-1{r.randint(0, 9)}")
+    d.add(2, f"released: \"20{r.randint(10, 25)}-0{r.randint(1, 9)}-1{r.randint(0, 9)}\"")
     env = 0
     while d.size < target:
         d.comment(0)
@@ -306,21 +338,124 @@ def app_config(d, target):
         env += 1
 
 
-KINDS = [("ci", ci_pipeline), ("manifest", manifest), ("playbook", playbook),
+def schema(d, target):
+    """A validation schema: properties nested four or five deep, each with a
+    type and a short description."""
+    r = d.rng
+    d.header()
+    d.add(0, '$schema: "http://json-schema.org/draft-06/schema#"')
+    d.add(0, "")
+    d.add(0, f"title: {d.word()} v{r.randint(1, 3)} {d.name()} schema")
+    d.add(0, "type: object")
+    d.add(0, "additionalProperties: false")
+    d.add(0, "properties:")
+
+    def properties(indent, depth, used):
+        for _ in range(r.randint(2, 5)):
+            if d.size >= target and depth > 1:
+                return
+            kind = r.choice(TYPES) if depth < 5 else "string"
+            name = f"{d.word()}{d.word().capitalize()}"
+            while name in used:
+                name += str(r.randint(0, 9))
+            used.add(name)
+            d.comment(indent, 0.16)
+            d.add(indent, f"{name}:")
+            if r.random() < 0.7:
+                d.add(indent + 2, f"description: {d.sentence(2, 6).capitalize()}.")
+            d.add(indent + 2, f"type: {kind}")
+            if kind == "object":
+                d.add(indent + 2, "additionalProperties: false")
+                d.add(indent + 2, "properties:")
+                properties(indent + 4, depth + 1, set())
+            elif kind == "array":
+                d.add(indent + 2, "items:")
+                d.add(indent + 4, f"type: {r.choice(['string', 'integer'])}")
+            elif kind == "string" and r.random() < 0.15:
+                d.add(indent + 2, "enum:")
+                for e in r.sample(WORDS, r.randint(2, 4)):
+                    d.add(indent + 2, f"- {e.upper()}")
+
+    top = set()
+    while d.size < target:
+        properties(2, 1, top)
+
+
+def command(d, target):
+    """A command description: help texts, a request, a response and
+    arguments, as a list of release tracks."""
+    r = d.rng
+    d.header()
+    d.add(0, f"- release_tracks: [{', '.join(r.sample(['GA', 'BETA', 'ALPHA'], r.randint(1, 3)))}]")
+    d.add(2, "help_text:")
+    d.add(4, f"brief: {d.sentence(3, 6).capitalize()}.")
+    d.add(4, "description: |")
+    d.add(6, f"{d.sentence(4, 9).capitalize()}.")
+    d.add(4, "examples: |")
+    d.add(6, f"To {d.word()} a {d.word()}, run:")
+    d.add(0, "")
+    d.add(6, f"$ {{command}} my-{d.word()} --location={d.word()}-{r.randint(1, 9)}")
+    d.add(2, "request:")
+    d.add(4, f"collection: {d.word()}.projects.locations.{d.word()}s")
+    d.add(4, f"api_version: v{r.randint(1, 2)}")
+    if r.random() < 0.4:
+        d.add(4, "# " + d.sentence(4, 9))
+        d.add(4, "# " + d.sentence(4, 9))
+        d.add(4, f"disable_resource_check: {r.choice(['true', 'false'])}")
+    d.add(2, "arguments:")
+    d.add(4, "params:")
+    while d.size < target:
+        d.comment(4, 0.25)
+        d.add(4, f"- arg_name: {d.word()}-{d.word()}")
+        d.add(6, f"api_field: {d.word()}.{d.word()}{d.word().capitalize()}")
+        d.add(6, "help_text: |")
+        d.add(8, f"{d.sentence(3, 8).capitalize()}.")
+        if r.random() < 0.4:
+            d.add(6, f"required: {r.choice(['true', 'false'])}")
+        if r.random() < 0.3:
+            d.add(6, "choices:")
+            for _ in range(r.randint(2, 3)):
+                d.add(6, f"- arg_value: {d.word()}")
+                d.add(8, f"enum_value: {d.word().upper()}")
+        if r.random() < 0.3:
+            d.add(6, "spec:")
+            d.add(8, f"- name: {d.word()}")
+            d.add(10, f"type: {r.choice(['str', 'int', 'bool'])}")
+    d.add(2, "response:")
+    d.add(4, "id_field: name")
+
+
+KINDS = [("schema", schema), ("command", command), ("ci", ci_pipeline), ("manifest", manifest), ("playbook", playbook),
          ("api", api_description), ("i18n", catalogue), ("config", app_config)]
 
 
-def generate(count=3000, seed=20261210):
-    """`count` (name, text) pairs, 1-10 KB each, the kinds in turn."""
+# Kinds and their share of the files: most YAML on a system is schemas and
+# command descriptions; the rest is the configs of tools.
+WEIGHTS = {"schema": 5, "command": 3, "ci": 1, "manifest": 1, "playbook": 1, "api": 1,
+           "i18n": 1, "config": 1}
+LARGEST = 118 * 1024
+
+
+def target_size(rng):
+    """A file size in bytes: log-normal around a median of 1.1 KB, wider
+    above it than below (a tenth under 650 bytes, a tenth over 3.2 KB)."""
+    z = rng.gauss(0.0, 1.0)
+    return int(960 * math.exp(z * (0.34 if z < 0 else 1.02)))
+
+
+def generate(count=4317, seed=20261210):
+    """`count` (name, text) pairs; one of them (the middle one) is the
+    largest, 118 KB."""
     rng = random.Random(seed)
+    kinds = dict(KINDS)
+    deck = [name for name, weight in WEIGHTS.items() for _ in range(weight)]
     files = []
     for i in range(count):
-        kind, make = KINDS[i % len(KINDS)]
-        # Sizes spread evenly on a log scale between 1 and 10 KB: most files
-        # are small, a few reach the top.
-        target = int(1024 * 10 ** (rng.random() * 0.95))
+        kind = deck[i % len(deck)]
+        target = LARGEST if i == count // 2 else min(target_size(rng), LARGEST)
         d = Doc(random.Random(rng.getrandbits(64)))
-        make(d, target)
+        # A file ends with the unit that crosses the target: aim lower.
+        kinds[kind](d, target if target == LARGEST else int(target * 0.85) - 80)
         files.append((f"{kind}-{i:05d}.yaml", d.text()))
     return files
 
@@ -330,7 +465,7 @@ def main(argv):
         print(__doc__.strip().splitlines()[-1], file=sys.stderr)
         return 2
     out = argv[0]
-    count = int(argv[1]) if len(argv) > 1 else 3000
+    count = int(argv[1]) if len(argv) > 1 else 4317
     os.makedirs(out, exist_ok=True)
     for name, text in generate(count):
         with open(os.path.join(out, name), "w", encoding="utf-8") as f:

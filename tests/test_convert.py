@@ -119,6 +119,19 @@ def test_many_distinct_keys():
     assert doc == {f"key{i}": i for i in range(5000)}
 
 
+@pytest.mark.parametrize("count", [1, 5, 6, 11, 40])
+def test_mapping_gives_a_dict_as_compact_as_one_built_key_by_key(count):
+    # Dicts used to be presized past five pairs, which gave them a key table
+    # for any kind of key: half as large again per entry as a str-key one.
+    text = "".join(f"key{i}: {i}\n" for i in range(count))
+    built = {}
+    for i in range(count):
+        built[f"key{i}"] = i
+    loaded = ostrevane.loads(text)
+    assert loaded == built
+    assert sys.getsizeof(loaded) == sys.getsizeof(built)
+
+
 @pytest.mark.parametrize("text,expected", [
     ("? [1, 2]\n: x", {(1, 2): "x"}),
     ("? {a: 1}\n: x", {(("a", 1),): "x"}),

@@ -589,11 +589,11 @@ PyObject* Converter::sequence(const Value& v, unsigned depth) {
 }
 
 PyObject* Converter::mapping(const Value& v, unsigned depth) {
-  // Sized for its pairs at once: a growing dict is rebuilt at 6, 11, 22...
-  // entries.
+  // Not presized: a presized dict gets a key table for any kind of key,
+  // half as large again per entry as the table of str keys that a growing
+  // dict keeps, slower to look up, and past 512 bytes outside pymalloc.
   const ValuePairList& pairs = v.pairs();
-  PyRef dict = PyRef::steal(
-      pairs.size() > 5 ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size())) : PyDict_New());
+  PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   for (const ValuePair& pair : pairs) {
     PyObject* k = key(pair.key, depth);
