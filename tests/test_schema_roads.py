@@ -22,7 +22,7 @@ hook = getattr(_ostrevane, "_schema_road_for_test", None)
 pytestmark = pytest.mark.skipif(hook is None, reason="built without test hooks")
 
 LONG = os.environ.get("OSTREVANE_LONG_TESTS") == "1"
-EXAMPLES = 20000 if LONG else 300
+EXAMPLES = 5000 if LONG else 150
 
 
 def outcome(text, schema, option):
@@ -73,6 +73,10 @@ def flow(children):
         st.lists(children, min_size=1, max_size=3).map(
             lambda xs: "&a [" + ", ".join(xs) + "]"
         ),
+        st.tuples(st.sampled_from(["!!set", "!!omap", "!!seq", "!!map", "!foo", "!!str"]),
+                  st.lists(children, max_size=2)).map(
+            lambda t: t[0] + " [" + ", ".join(t[1]) + "]"
+        ),
         st.lists(st.tuples(st.sampled_from(KEYS), children), min_size=1, max_size=3).map(
             lambda ps: "&a {" + ", ".join(f"{k}: {v}" for k, v in ps) + "}"
         ),
@@ -81,7 +85,8 @@ def flow(children):
 
 values = st.recursive(st.sampled_from(SCALARS), flow, max_leaves=12)
 
-HEADS = ["", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n", "--- !foo\n", "---\n"]
+HEADS = ["", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n", "--- !foo\n", "---\n", "--- !!set\n",
+         "---\n...\n---\n", "# c\n"]
 
 
 @st.composite
@@ -91,7 +96,8 @@ def documents(draw):
     if draw(st.booleans()):
         # An anchored mapping first, so that aliases and merges find it.
         body = "{base: &a {a: 1, b: x}, v: " + body + "}"
-    return head + body + "\n"
+    tail = draw(st.sampled_from(["", "\n---\nb: 1", "\n--- 5", "\n...\n"]))
+    return head + body + tail + "\n"
 
 
 def block_text(data):
