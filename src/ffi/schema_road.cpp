@@ -4,9 +4,9 @@
 #include <atomic>
 #include <bit>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
-#include <optional>
 
 #include "ffi/convert/encode.hpp"
 #include "roundtrip/composer/compose.hpp"
@@ -61,9 +61,8 @@ bool converts_to(PyObject* obj, const Value& value) {
       const long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
       if (overflow != 0 || v->kind() != ValueKind::Int || v->as_int() != n) return false;
     } else if (type == &PyFloat_Type) {
-      if (v->kind() != ValueKind::Float ||
-          std::bit_cast<std::uint64_t>(v->as_float()) !=
-              std::bit_cast<std::uint64_t>(PyFloat_AS_DOUBLE(o))) {
+      if (v->kind() != ValueKind::Float || std::bit_cast<std::uint64_t>(v->as_float()) !=
+                                               std::bit_cast<std::uint64_t>(PyFloat_AS_DOUBLE(o))) {
         return false;
       }
     } else if (type == &PyBool_Type) {
@@ -177,8 +176,8 @@ PyResult<void> validate_decoded_against_schema(std::string_view text, const Deco
   // would change nothing of it; a document that passes is then done. A
   // failure is reported from the composed tree, which knows positions.
   const Value& document = stream.documents.front();
-  if (!g_composed_only.load(std::memory_order_relaxed) && !stream.saw_alias &&
-      !stream.saw_merge && schema::value_tree_fits(document)) {
+  if (!g_composed_only.load(std::memory_order_relaxed) && !stream.saw_alias && !stream.saw_merge &&
+      schema::value_tree_fits(document)) {
     g_value_verdicts.fetch_add(1, std::memory_order_relaxed);
     if (schema::value_passes(document, *prepared, mode)) return {};
   }

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "resolver/big_int.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "schema/json_value.hpp"
 #include "schema/pattern.hpp"
 #include "schema/prepass.hpp"
-#include "roundtrip/passes/passes.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -539,8 +539,7 @@ class Validator {
     return "value could not be validated (alias expansion limit reached)";
   }
 
-  void check_value(const Node& node, const KeywordTable& kw, const PathSegment& path,
-                   Sink& sink) {
+  void check_value(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
     decltype(auto) instance = Tree::shallow(node, mode_);
     if (const Value* type = kw.get(kType)) check_type(node, *type, instance, path, sink);
     const Value* enum_values = kw.get(kEnum, ValueKind::Sequence);
@@ -668,13 +667,11 @@ class Validator {
 
   // A member, item, property name or dependency: its own $ref nesting
   // starts again at 0 (the shared budget still bounds the whole).
-  void validate_child(const Node& node, const Value& schema, const PathSegment& path,
-                      Sink& sink) {
+  void validate_child(const Node& node, const Value& schema, const PathSegment& path, Sink& sink) {
     with_stack_guard([&] { validate(node, schema, path, 0, sink); });
   }
 
-  void check_object(const Node& node, const KeywordTable& kw, const PathSegment& path,
-                    Sink& sink) {
+  void check_object(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
     const std::size_t pairs = Tree::pair_count(node);
     if (kw.reads_names) {
       // A key the expansion limits cut off has no name: what it would match
@@ -769,17 +766,15 @@ class Validator {
 
   // minItems, maxItems, minProperties, maxProperties: `entry` read as an
   // integer bound (else ignored) against `count`.
-  static void check_count(const Node& node, const Value* entry, std::int64_t count,
-                          bool is_maximum, std::string_view message, const PathSegment& path,
-                          Sink& sink) {
+  static void check_count(const Node& node, const Value* entry, std::int64_t count, bool is_maximum,
+                          std::string_view message, const PathSegment& path, Sink& sink) {
     if (entry == nullptr) return;
     const std::optional<std::int64_t> bound = integer_bound(*entry);
     if (!bound || (is_maximum ? count <= *bound : count >= *bound)) return;
     sink.fail(node, path, [&] { return std::string(message) + decimal(*bound); });
   }
 
-  void check_array(const Node& node, const KeywordTable& kw, const PathSegment& path,
-                   Sink& sink) {
+  void check_array(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
     const std::span<const Node> items = Tree::items(node);
     const auto count = static_cast<std::int64_t>(items.size());
     check_count(node, kw.get(kMinItems), count, false, "array has fewer than minItems ", path,

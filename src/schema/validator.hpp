@@ -42,8 +42,8 @@
 
 #include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
-#include "schema/prepass.hpp"
 #include "scanner/token.hpp"
+#include "schema/prepass.hpp"
 #include "value/value.hpp"
 
 namespace ostrevane::schema {

@@ -125,16 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Where the plain road reads the decoded values, a pass there is a pass
   // on the composed tree (a failure there is reported from the tree).
-  if (auto stream = decode_stream(text, mode, false, false, false, false, false,
-                                  DecodedTexts::BorrowInput);
+  if (auto stream =
+          decode_stream(text, mode, false, false, false, false, false, DecodedTexts::BorrowInput);
       stream && !stream->documents.empty() && !stream->saw_alias && !stream->saw_merge &&
       schema::value_tree_fits(stream->documents.front())) {
     schema::PreparedSchema prepared(schema.clone());
     if (schema::value_passes(stream->documents.front(), prepared, mode)) {
       auto bare = compose_bare_documents(text);
       FUZZ_REQUIRE(bare && !bare->empty(), "decoded but not composed");
-      const std::optional<schema::SchemaError> on_tree = schema::validate_document(
-          bare->front(), prepared, mode, schema::MergeRule::Decoded);
+      const std::optional<schema::SchemaError> on_tree =
+          schema::validate_document(bare->front(), prepared, mode, schema::MergeRule::Decoded);
       FUZZ_REQUIRE(!on_tree, "passed on the values, failed on the tree: " +
                                  (on_tree ? on_tree->message : std::string()));
     }

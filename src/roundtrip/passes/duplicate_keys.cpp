@@ -155,8 +155,8 @@ bool is_decoded_merge_key(const YamlNode& key, ResolverMode mode) noexcept {
   const bool scalar = key.kind() == NodeKind::Scalar;
   return resolve_scalar_kind(mode, scalar ? key.text() : std::string_view(),
                              !scalar || key.scalar_style() == ScalarStyle::Plain,
-                             tag ? OptionalTag(*tag) : std::nullopt).kind ==
-         ResolvedScalar::Kind::Merge;
+                             tag ? OptionalTag(*tag) : std::nullopt)
+             .kind == ResolvedScalar::Kind::Merge;
 }
 
 void append_node_canonical_key(std::string& out, const YamlNode& node, ResolverMode mode) {

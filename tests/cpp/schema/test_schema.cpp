@@ -10,8 +10,8 @@
 
 #include "encode/value_builders.hpp"
 #include "schema/pattern.hpp"
-#include "util/limits.hpp"
 #include "schema/validator.hpp"
+#include "util/limits.hpp"
 
 namespace ostrevane::schema {
 namespace {
