@@ -8,6 +8,7 @@ road forced to compose (a test hook) and once as loads runs. It is quick by
 default; OSTREVANE_LONG_TESTS=1 runs it long.
 """
 
+import collections
 import os
 
 import pytest
@@ -258,6 +259,18 @@ def test_a_schema_changed_in_place_is_read_again():
         ostrevane.loads("a: 3\n", schema=schema)
     del schema["properties"]
     assert ostrevane.loads("a: 3\n", schema=schema) == {"a": 3}
+
+
+@pytest.mark.parametrize("make", [dict, collections.OrderedDict])
+def test_a_required_list_changed_in_place_is_read_again(make):
+    # Lists carry no version: the kept conversion is compared item by item.
+    schema = make(required=["a"])
+    assert ostrevane.loads("a: 1\n", schema=schema) == {"a": 1}
+    schema["required"].append("b")
+    with pytest.raises(OstrevaneSchemaError, match="missing required property 'b'"):
+        ostrevane.loads("a: 1\n", schema=schema)
+    schema["required"][1] = "a"
+    assert ostrevane.loads("a: 1\n", schema=schema) == {"a": 1}
 
 
 def test_an_invalid_pattern_reports_the_same_failure_every_call():
