@@ -185,6 +185,7 @@ class Decoder {
   }
   Value merge_marker() {
     saw_merge_ = true;
+    saw_merge_ever_ = true;
     heap_parts_ = true;              // the marker's Tagged block, and the merged lists
     built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
     return merge_key_marker();
@@ -311,6 +312,8 @@ class Decoder {
   const bool yaml11_warn_;
   const std::size_t batch_;
   bool saw_merge_ = false;
+  bool saw_merge_ever_ = false;  // saw_merge_ is per document
+  bool saw_alias_ = false;
   // Set once any value holds storage outside arena_ (a Tagged or BigInt
   // block, a timestamp, merged lists): its documents must then be dropped
   // node by node.
@@ -343,6 +346,8 @@ Result<DecodedStream, DecodeError> Decoder::run() {
   out.warnings = std::move(warnings_);
   out.storage = std::move(arena_);
   out.storage_only = !heap_parts_;
+  out.saw_alias = saw_alias_;
+  out.saw_merge = saw_merge_ever_;
   return out;
 }
 
@@ -675,6 +680,7 @@ Got Decoder::decode_alias(const Token& t, Value& out) {
   const auto it = anchors_.find(t.text());
   if (it == anchors_.end()) return fail("unknown alias: *" + std::string(t.text()), t.span());
   if (!charge_alias_expansion(it->second, t.span())) return Got::Failed;
+  saw_alias_ = true;
   built(it->second.nodes, it->second.bytes);
   reach_ = std::max(reach_, depth_ + it->second.height - 1);
   out = it->second.value.clone();

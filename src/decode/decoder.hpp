@@ -79,6 +79,10 @@ struct DecodedStream {
   // can then be dropped with forget_value, and dropping the stream frees
   // its chunks without visiting a node.
   bool storage_only = false;
+  // Whether any document used an alias or a merge key: schema validation
+  // reads the decoded values only when neither happened.
+  bool saw_alias = false;
+  bool saw_merge = false;
 
   DecodedStream() = default;
   DecodedStream(DecodedStream&&) noexcept = default;

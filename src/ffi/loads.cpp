@@ -175,7 +175,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   if (stream.documents.empty()) return PyRef::borrow(Py_None);
   // Validated in the mode the values are read in, OPT_PYYAML_COMPAT's included.
-  OSV_TRY(validate_text_against_schema(text, schema.get(), flags.mode));
+  OSV_TRY(validate_decoded_against_schema(text, stream, schema.get(), flags.mode));
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
   return value_to_python(stream.documents.front(), tag_options);
 }

@@ -1,23 +1,160 @@
 #include "ffi/schema_road.hpp"
 
+#include <array>
+#include <atomic>
+#include <bit>
+#include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "ffi/convert/encode.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "schema/validator.hpp"
+#include "util/limits.hpp"
 
 namespace ostrevane::ffi {
 
 namespace {
 
-PyResult<void> validate_first(std::span<const YamlNode> documents, const Value& schema,
-                              ResolverMode mode) {
+std::atomic<bool> g_composed_only{false};
+std::atomic<std::uint64_t> g_value_verdicts{0};
+
+PyResult<void> validate_first(std::span<const YamlNode> documents, schema::PreparedSchema& schema,
+                              ResolverMode mode, schema::MergeRule rule) {
   if (documents.empty()) return {};
   const std::optional<schema::SchemaError> failure =
-      schema::validate_document(documents.front(), schema, mode);
+      schema::validate_document(documents.front(), schema, mode, rule);
   if (!failure) return {};
   return std::unexpected(schema_error_to_py(failure->message, failure->path, failure->span.line,
                                             failure->span.column));
+}
+
+// True when converting `obj` (encode_object_guarded, default options) would
+// give exactly `value`; false when it would not, or when that cannot be told
+// without converting (any type but the exact dict, list, tuple, str, int
+// within 64 bits, float, bool and None). Runs no Python code.
+bool converts_to(PyObject* obj, const Value& value) {
+  std::vector<std::pair<PyObject*, const Value*>> stack{{obj, &value}};
+  while (!stack.empty()) {
+    const auto [o, v] = stack.back();
+    stack.pop_back();
+    PyTypeObject* type = Py_TYPE(o);
+    if (type == &PyUnicode_Type) {
+      if (v->kind() != ValueKind::String) return false;
+      std::string_view text;
+      if (PyUnicode_IS_COMPACT_ASCII(o)) {
+        text = std::string_view(static_cast<const char*>(PyUnicode_DATA(o)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
+      } else {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+        if (utf8 == nullptr) {
+          PyErr_Clear();
+          return false;
+        }
+        text = std::string_view(utf8, static_cast<std::size_t>(size));
+      }
+      if (text != v->text()) return false;
+    } else if (type == &PyLong_Type) {
+      int overflow = 0;
+      const long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
+      if (overflow != 0 || v->kind() != ValueKind::Int || v->as_int() != n) return false;
+    } else if (type == &PyFloat_Type) {
+      if (v->kind() != ValueKind::Float || std::bit_cast<std::uint64_t>(v->as_float()) !=
+                                               std::bit_cast<std::uint64_t>(PyFloat_AS_DOUBLE(o))) {
+        return false;
+      }
+    } else if (type == &PyBool_Type) {
+      if (v->kind() != ValueKind::Bool || v->as_bool() != (o == Py_True)) return false;
+    } else if (o == Py_None) {
+      if (v->kind() != ValueKind::Null) return false;
+    } else if (type == &PyDict_Type) {
+      if (v->kind() != ValueKind::Mapping ||
+          v->pairs().size() != static_cast<std::size_t>(PyDict_GET_SIZE(o))) {
+        return false;
+      }
+      Py_ssize_t pos = 0;
+      PyObject* key = nullptr;
+      PyObject* item = nullptr;
+      for (const ValuePair& pair : v->pairs()) {
+        if (!PyDict_Next(o, &pos, &key, &item)) return false;
+        stack.emplace_back(key, &pair.key);
+        stack.emplace_back(item, &pair.value);
+      }
+    } else if (type == &PyList_Type || type == &PyTuple_Type) {
+      const Py_ssize_t n = type == &PyList_Type ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
+      if (v->kind() != ValueKind::Sequence || v->items().size() != static_cast<std::size_t>(n)) {
+        return false;
+      }
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = type == &PyList_Type ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
+        stack.emplace_back(item, &v->items()[static_cast<std::size_t>(i)]);
+      }
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Nodes of `value`, counting no further than `limit` + 1.
+std::size_t node_count(const Value& value, std::size_t limit) {
+  std::vector<const Value*> stack{&value};
+  std::size_t count = 0;
+  while (!stack.empty() && count <= limit) {
+    const Value* v = stack.back();
+    stack.pop_back();
+    ++count;
+    if (v->kind() == ValueKind::Sequence) {
+      for (const Value& item : v->items()) stack.push_back(&item);
+    } else if (v->kind() == ValueKind::Mapping) {
+      for (const ValuePair& pair : v->pairs()) {
+        stack.push_back(&pair.key);
+        stack.push_back(&pair.value);
+      }
+    } else if (v->kind() == ValueKind::Tagged) {
+      stack.push_back(&v->inner());
+    }
+  }
+  return count;
+}
+
+// Schemas converted lately, by the address of the object they came from.
+// An entry is reused only when the object still converts to exactly its
+// value, so a schema changed in place, or a new object at a freed one's
+// address, is converted anew. Lock held: entries are read and replaced only
+// under it, and validation runs no Python code, so no other thread uses a
+// prepared schema at the same time.
+struct KeptSchema {
+  const PyObject* object = nullptr;
+  std::shared_ptr<schema::PreparedSchema> prepared;
+};
+std::array<KeptSchema, limits::kSchemaCacheEntries>* g_kept_schemas =
+    new std::array<KeptSchema, limits::kSchemaCacheEntries>();
+std::size_t g_next_kept = 0;
+
+PyResult<std::shared_ptr<schema::PreparedSchema>> prepare_schema(PyObject* schema) {
+  auto& kept = *g_kept_schemas;
+  KeptSchema* slot = nullptr;
+  for (KeptSchema& entry : kept) {
+    if (entry.object != schema) continue;
+    if (converts_to(schema, entry.prepared->value())) return entry.prepared;
+    slot = &entry;
+    break;
+  }
+  Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
+  auto prepared = std::make_shared<schema::PreparedSchema>(std::move(schema_value));
+  if (node_count(prepared->value(), limits::kSchemaCacheNodes) <= limits::kSchemaCacheNodes) {
+    if (slot == nullptr) {
+      slot = &kept[g_next_kept];
+      g_next_kept = (g_next_kept + 1) % kept.size();
+    }
+    *slot = KeptSchema{schema, prepared};
+  } else if (slot != nullptr) {
+    *slot = KeptSchema{};
+  }
+  return prepared;
 }
 
 }  // namespace
@@ -25,23 +162,36 @@ PyResult<void> validate_first(std::span<const YamlNode> documents, const Value& 
 PyResult<void> validate_documents_against_schema(std::span<const YamlNode> documents,
                                                  PyObject* schema, ResolverMode mode) {
   if (schema == nullptr || documents.empty()) return {};
-  const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
-  return validate_first(documents, schema_value, mode);
+  const std::shared_ptr<schema::PreparedSchema> prepared = OSV_TRY(prepare_schema(schema));
+  return validate_first(documents, *prepared, mode, schema::MergeRule::Tagged);
 }
 
-PyResult<void> validate_text_against_schema(std::string_view text, PyObject* schema,
-                                            ResolverMode mode) {
-  if (schema == nullptr) return {};
-  // The schema first: one that accepts everything needs no second reading
-  // of the text.
-  const Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
-  if (schema::schema_accepts_everything(schema_value)) return {};
+PyResult<void> validate_decoded_against_schema(std::string_view text, const DecodedStream& stream,
+                                               PyObject* schema, ResolverMode mode) {
+  if (schema == nullptr || stream.documents.empty()) return {};
+  const std::shared_ptr<schema::PreparedSchema> prepared = OSV_TRY(prepare_schema(schema));
+  // One that accepts everything needs no reading of the document.
+  if (schema::schema_accepts_everything(prepared->value())) return {};
+  // The decoded values stand for the composed tree when the pre-passes
+  // would change nothing of it; a document that passes is then done. A
+  // failure is reported from the composed tree, which knows positions.
+  const Value& document = stream.documents.front();
+  if (!g_composed_only.load(std::memory_order_relaxed) && !stream.saw_alias && !stream.saw_merge &&
+      schema::value_tree_fits(document)) {
+    g_value_verdicts.fetch_add(1, std::memory_order_relaxed);
+    if (schema::value_passes(document, *prepared, mode)) return {};
+  }
   // Empty documents are kept: the plain road returns the first document
   // even when it is empty (None), so that is the one to validate.
   // Comments play no part in validation: none are collected.
   Result<NodeList, ScanError> composed = compose_bare_documents(text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
-  return validate_first(*composed, schema_value, mode);
+  return validate_first(*composed, *prepared, mode, schema::MergeRule::Decoded);
+}
+
+std::uint64_t set_composed_schema_road_for_test(bool composed_only) {
+  g_composed_only.store(composed_only, std::memory_order_relaxed);
+  return g_value_verdicts.load(std::memory_order_relaxed);
 }
 
 }  // namespace ostrevane::ffi

@@ -13,9 +13,11 @@
 // beyond the schema's conversion.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "decode/decoder.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
@@ -25,9 +27,19 @@ namespace ostrevane::ffi {
 [[nodiscard]] PyResult<void> validate_documents_against_schema(std::span<const YamlNode> documents,
                                                                PyObject* schema, ResolverMode mode);
 
-// Composes `text` again and validates its first document, empty or not, as
-// the plain road returns it.
-[[nodiscard]] PyResult<void> validate_text_against_schema(std::string_view text, PyObject* schema,
-                                                          ResolverMode mode);
+// The plain road: validates the first decoded document of `stream`, read
+// from `text`. Its values are checked directly when they are what the
+// composed tree would show (no alias, merge key, tag, timestamp, non-text or
+// repeated key); otherwise, and to report a failure with its position, the
+// text is composed again and its first document, empty or not, validated
+// as the plain road returns it (merge keys as its decoder reads them).
+[[nodiscard]] PyResult<void> validate_decoded_against_schema(std::string_view text,
+                                                             const DecodedStream& stream,
+                                                             PyObject* schema, ResolverMode mode);
+
+// Test hook: with `composed_only`, the plain road always composes the text
+// again. Returns how many documents the decoded values were checked for so
+// far.
+std::uint64_t set_composed_schema_road_for_test(bool composed_only);
 
 }  // namespace ostrevane::ffi

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ffi/entry_guard.hpp"
+#include "ffi/schema_road.hpp"
 #endif
 
 namespace ostrevane::ffi {
@@ -117,7 +118,22 @@ PyObject* error_for_test_entry(PyObject* /*self*/, PyObject* args) {
   return guarded_call([&] { return error_for_test(args); });
 }
 
+PyObject* schema_road_for_test_entry(PyObject* /*self*/, PyObject* arg) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    const int composed_only = PyObject_IsTrue(arg);
+    if (composed_only < 0) return std::unexpected(PyError::fetch());
+    const std::uint64_t verdicts = set_composed_schema_road_for_test(composed_only != 0);
+    PyRef count = PyRef::steal(PyLong_FromUnsignedLongLong(verdicts));
+    if (!count) return std::unexpected(PyError::fetch());
+    return count;
+  });
+}
+
 PyMethodDef g_hooks[] = {
+    {"_schema_road_for_test", schema_road_for_test_entry, METH_O,
+     "_schema_road_for_test(composed_only, /)\n--\n\nTest-only: make the plain road of loads "
+     "always compose the text to validate it; returns how many documents it validated from "
+     "their decoded values so far."},
     {"_error_for_test", error_for_test_entry, METH_VARARGS,
      "_error_for_test(case, args, /)\n--\n\nTest-only: raise what the converters build."},
 };

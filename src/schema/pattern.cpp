@@ -5,6 +5,10 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <list>
+#include <mutex>
+
+#include "util/limits.hpp"
 
 namespace ostrevane::schema {
 
@@ -340,20 +344,83 @@ std::optional<std::string> translate_pattern(std::string_view p) {
   return out;
 }
 
+namespace {
+
+std::shared_ptr<const re2::RE2> compile_pattern(std::string_view pattern) {
+  const std::optional<std::string> translated = translate_pattern(pattern);
+  if (!translated) return nullptr;
+  re2::RE2::Options options;
+  options.set_log_errors(false);
+  options.set_never_capture(true);
+  auto re = std::make_shared<const re2::RE2>(*translated, options);
+  if (!re->ok()) return nullptr;
+  return re;
+}
+
+// Least recently used first in `order`; `index` finds a text's entry.
+class SharedPatterns {
+ public:
+  std::shared_ptr<const re2::RE2> get(std::string_view pattern) {
+    if (pattern.size() > limits::kPatternCacheMaxText) return compile_pattern(pattern);
+    {
+      const std::lock_guard lock(mutex_);
+      if (const auto found = index_.find(pattern); found != index_.end()) {
+        order_.splice(order_.end(), order_, found->second);
+        return found->second->compiled;
+      }
+    }
+    // Compiled outside the lock; two threads may both compile a new pattern,
+    // and the first to store it wins.
+    std::shared_ptr<const re2::RE2> compiled = compile_pattern(pattern);
+    const std::lock_guard lock(mutex_);
+    if (const auto found = index_.find(pattern); found != index_.end()) {
+      return found->second->compiled;
+    }
+    if (order_.size() >= limits::kPatternCacheEntries) {
+      index_.erase(order_.front().text);
+      order_.pop_front();
+    }
+    order_.push_back(Entry{std::string(pattern), compiled});
+    index_.emplace(order_.back().text, std::prev(order_.end()));
+    return compiled;
+  }
+
+  std::size_t size() {
+    const std::lock_guard lock(mutex_);
+    return order_.size();
+  }
+
+ private:
+  struct Entry {
+    std::string text;
+    std::shared_ptr<const re2::RE2> compiled;  // nullptr: invalid
+  };
+  std::mutex mutex_;
+  std::list<Entry> order_;
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
+};
+
+SharedPatterns& shared_patterns() {
+  // Never destroyed: validations may run while the process exits.
+  static SharedPatterns* const patterns = new SharedPatterns();
+  return *patterns;
+}
+
+}  // namespace
+
+std::shared_ptr<const re2::RE2> shared_pattern(std::string_view pattern) {
+  return shared_patterns().get(pattern);
+}
+
+std::size_t shared_pattern_count() { return shared_patterns().size(); }
+
 PatternCache::PatternCache() = default;
 PatternCache::~PatternCache() = default;
 
 const re2::RE2* PatternCache::compile(std::string_view pattern) {
   const auto found = compiled_.find(std::string(pattern));
   if (found != compiled_.end()) return found->second.get();
-  std::unique_ptr<re2::RE2> re;
-  if (const std::optional<std::string> translated = translate_pattern(pattern)) {
-    re2::RE2::Options options;
-    options.set_log_errors(false);
-    options.set_never_capture(true);
-    re = std::make_unique<re2::RE2>(*translated, options);
-    if (!re->ok()) re.reset();
-  }
+  std::shared_ptr<const re2::RE2> re = shared_pattern(pattern);
   const re2::RE2* result = re.get();
   compiled_.emplace(std::string(pattern), std::move(re));
   return result;

@@ -20,8 +20,14 @@
 // What RE2 still lacks stays invalid: look-around, back-references,
 // counted repetition above 1000. `\b` and `\B` stay ASCII word boundaries.
 //
-// PatternCache: one per validation; each distinct pattern text is compiled
-// once, an invalid one remembered as invalid.
+// PatternCache: one per validation (or per kept schema); each distinct
+// pattern text is looked up once. Compiled patterns come from a bounded
+// process-wide cache keyed by pattern text (limits::kPatternCacheEntries,
+// least recently used out first; texts longer than
+// limits::kPatternCacheMaxText are compiled anew each time), so that a
+// schema used for every call compiles its patterns once. An invalid pattern
+// is remembered as invalid: compiling is deterministic, so it reports the
+// same error whether it came from the cache or not.
 #pragma once
 
 #include <memory>
@@ -50,8 +56,17 @@ class PatternCache {
   [[nodiscard]] const re2::RE2* compile(std::string_view pattern);
 
  private:
-  std::unordered_map<std::string, std::unique_ptr<re2::RE2>> compiled_;
+  // Each entry keeps its pattern alive while the process-wide cache may
+  // drop it.
+  std::unordered_map<std::string, std::shared_ptr<const re2::RE2>> compiled_;
 };
+
+// The compiled form of `pattern` from the process-wide cache (compiled and
+// kept on a miss), or nullptr when the pattern is invalid.
+[[nodiscard]] std::shared_ptr<const re2::RE2> shared_pattern(std::string_view pattern);
+
+// How many patterns the process-wide cache holds (for tests).
+[[nodiscard]] std::size_t shared_pattern_count();
 
 // True when `re` finds a match anywhere in `text`.
 [[nodiscard]] bool pattern_search(const re2::RE2& re, std::string_view text);

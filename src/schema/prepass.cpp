@@ -99,7 +99,7 @@ void keep_last_values(NodeList& pairs, Name name, Keep keep) {
 
 class Merger {
  public:
-  explicit Merger(ResolverMode mode) : mode_(mode) {}
+  Merger(ResolverMode mode, MergeRule rule) : mode_(mode), rule_(rule) {}
 
   void apply(YamlNode& node) {
     if (node.kind() == NodeKind::Sequence) {
@@ -110,7 +110,7 @@ class Merger {
     bool has_merge = false;
     for (std::size_t i = 0; i < node.pair_count(); ++i) {
       with_stack_guard([&] { apply(node.value(i)); });
-      has_merge |= is_merge_key(node.key(i));
+      has_merge |= is_merge(node.key(i));
     }
     if (has_merge) {
       merge(node);
@@ -125,7 +125,7 @@ class Merger {
   // tell them apart as the merge step of loads does; the "<<" pairs left by
   // merge keys that could not be merged, and keys cut off, are not compared.
   void keep_last_values_of(YamlNode& node) {
-    keys_.build(node, mode_);
+    keys_.build(node, mode_, rule_ == MergeRule::Decoded);
     if (!keys_.any_repeat()) return;
     NodeList pairs = std::move(node.edit_children());
     NodeList kept;
@@ -152,13 +152,13 @@ class Merger {
     ordinary.reserve(pairs.size());
     std::unordered_set<std::string> seen;
     for (std::size_t i = 0; i < pairs.size(); i += 2) {
-      if (is_merge_key(pairs[i])) continue;
+      if (is_merge(pairs[i])) continue;
       seen.insert(node_key_string(pairs[i], mode_));
       ordinary.push_back(std::move(pairs[i]));
       ordinary.push_back(std::move(pairs[i + 1]));
     }
     for (std::size_t i = 0; i < pairs.size(); i += 2) {
-      if (!is_merge_key(pairs[i])) continue;
+      if (!is_merge(pairs[i])) continue;
       bool cut = false;
       std::optional<YamlNode> rest = filter(std::move(pairs[i + 1]), ordinary, seen, cut);
       if (cut) {
@@ -226,13 +226,21 @@ class Merger {
         });
   }
 
+  bool is_merge(const YamlNode& key) const noexcept { return is_merge_key(key, mode_, rule_); }
+
   ResolverMode mode_;
+  MergeRule rule_;
   MappingKeys keys_;
 };
 
 }  // namespace
 
-bool needs_preparation(const YamlNode& root, ResolverMode mode) {
+bool is_merge_key(const YamlNode& key, ResolverMode mode, MergeRule rule) noexcept {
+  return rule == MergeRule::Decoded ? ostrevane::is_decoded_merge_key(key, mode)
+                                    : ostrevane::is_merge_key(key);
+}
+
+bool needs_preparation(const YamlNode& root, ResolverMode mode, MergeRule rule) {
   MappingKeys keys;
   std::vector<const YamlNode*> stack{&root};
   while (!stack.empty()) {
@@ -241,9 +249,9 @@ bool needs_preparation(const YamlNode& root, ResolverMode mode) {
     if (node->kind() == NodeKind::Alias) return true;
     if (node->kind() == NodeKind::Mapping) {
       for (std::size_t i = 0; i < node->pair_count(); ++i) {
-        if (is_merge_key(node->key(i))) return true;
+        if (is_merge_key(node->key(i), mode, rule)) return true;
       }
-      keys.build(*node, mode);
+      keys.build(*node, mode, rule == MergeRule::Decoded);
       if (keys.any_repeat()) return true;
     }
     push_children(*node, stack);
@@ -251,12 +259,12 @@ bool needs_preparation(const YamlNode& root, ResolverMode mode) {
   return false;
 }
 
-YamlNode prepare_document(const YamlNode& root, ResolverMode mode) {
+YamlNode prepare_document(const YamlNode& root, ResolverMode mode, MergeRule rule) {
   YamlNode copy = with_stack_guard([&] {
     Expander expander(root);
     return expander.expand(root, 0);
   });
-  Merger merger(mode);
+  Merger merger(mode, rule);
   with_stack_guard([&] { merger.apply(copy); });
   return copy;
 }

@@ -13,6 +13,9 @@
 //   source over a later one, and inside one source the last value of a
 //   repeated key wins (at the key's first position). What cannot be merged
 //   stays under a plain "<<" key.
+// - Which keys merge follows the road: the node roads merge every key
+//   tagged "!!merge"; the plain road merges what its decoder merges, where
+//   that tag counts only under YAML 1.1 rules (MergeRule).
 // - Repeated keys follow loads too: keys that loads' dict takes for one
 //   (Python-equal scalars: 1, 1.0 and 0x1; not '1' and 1) are one member, at
 //   the first key's position, with the last value (and its position).
@@ -31,18 +34,28 @@
 // with_stack_guard.
 #pragma once
 
+#include <cstdint>
+
 #include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane::schema {
 
+// Which mapping keys are merge keys: is_merge_key (the node roads) or
+// is_decoded_merge_key (the plain road's decoder).
+enum class MergeRule : std::uint8_t { Tagged, Decoded };
+
+[[nodiscard]] bool is_merge_key(const YamlNode& key, ResolverMode mode, MergeRule rule) noexcept;
+
 // True when `root` holds an alias, a merge key or a mapping with a repeated
 // key, so that validation must read prepare_document's copy instead of the
 // tree itself.
-[[nodiscard]] bool needs_preparation(const YamlNode& root, ResolverMode mode);
+[[nodiscard]] bool needs_preparation(const YamlNode& root, ResolverMode mode,
+                                     MergeRule rule = MergeRule::Tagged);
 
 // The document as validation sees it: aliases expanded, merge keys applied.
-[[nodiscard]] YamlNode prepare_document(const YamlNode& root, ResolverMode mode);
+[[nodiscard]] YamlNode prepare_document(const YamlNode& root, ResolverMode mode,
+                                        MergeRule rule = MergeRule::Tagged);
 
 // True for the markers that stand where the limits cut the copy off.
 [[nodiscard]] inline bool is_cut_off(const YamlNode& node) noexcept {

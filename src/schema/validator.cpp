@@ -6,11 +6,13 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "resolver/big_int.hpp"
+#include "roundtrip/passes/passes.hpp"
 #include "schema/json_value.hpp"
 #include "schema/pattern.hpp"
 #include "schema/prepass.hpp"
@@ -193,10 +195,13 @@ struct Sink {
   std::optional<SchemaError>* first = nullptr;
   std::size_t count = 0;
 
-  template <class MakeMessage>
-  void fail(const YamlNode& node, const PathSegment& path, MakeMessage&& make_message) {
+  // Decoded values carry no position: their failures are only counted.
+  template <class Node, class MakeMessage>
+  void fail(const Node& node, const PathSegment& path, MakeMessage&& make_message) {
     if (count++ == 0 && first != nullptr) {
-      *first = SchemaError{make_message(), path.text(), node.span};
+      if constexpr (std::is_same_v<Node, YamlNode>) {
+        *first = SchemaError{make_message(), path.text(), node.span};
+      }
     }
   }
 };
@@ -368,32 +373,36 @@ bool mappings_equal(const Value& a, const Value& b) {
 // The members of one mapping node (the pairs whose key is a scalar, named
 // by the key's text as written), asked whether a name is present. Large
 // mappings answer from a set built on the first question.
+template <class Tree>
 class Members {
  public:
-  explicit Members(const YamlNode& node) : node_(node) {}
+  using Node = typename Tree::Node;
+  explicit Members(const Node& node) : node_(node) {}
 
   [[nodiscard]] bool has(std::string_view name) {
     constexpr std::size_t kScanned = 16;
-    if (node_.pair_count() <= kScanned) {
-      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
-        const YamlNode& key = node_.key(i);
-        if (key.kind() == NodeKind::Scalar && key.text() == name) return true;
+    const std::size_t pairs = Tree::pair_count(node_);
+    if (pairs <= kScanned) {
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const std::optional<std::string_view> key = Tree::name(Tree::key(node_, i));
+        if (key && *key == name) return true;
       }
       return false;
     }
     if (!names_) {
       names_.emplace();
-      names_->reserve(node_.pair_count());
-      for (std::size_t i = 0; i < node_.pair_count(); ++i) {
-        const YamlNode& key = node_.key(i);
-        if (key.kind() == NodeKind::Scalar) names_->insert(key.text());
+      names_->reserve(pairs);
+      for (std::size_t i = 0; i < pairs; ++i) {
+        if (const std::optional<std::string_view> key = Tree::name(Tree::key(node_, i))) {
+          names_->insert(*key);
+        }
       }
     }
     return names_->contains(name);
   }
 
  private:
-  const YamlNode& node_;
+  const Node& node_;
   std::optional<std::unordered_set<std::string_view>> names_;
 };
 
@@ -419,19 +428,96 @@ bool has_equal_pair(std::span<const Value> values) {
   return false;
 }
 
+}  // namespace
+
+// The keyword tables of one schema, kept with it: what every validation
+// against the schema reads again.
+struct SchemaTables {
+  std::unordered_map<const Value*, KeywordTable> tables;
+  PatternCache patterns;
+
+  const KeywordTable& keywords(const Value& schema) {
+    auto [it, fresh] = tables.try_emplace(&schema);
+    if (fresh) it->second = build_keyword_table(schema, patterns);
+    return it->second;
+  }
+};
+
+namespace {
+
+// How the validator reads the tree it checks. Composed nodes keep their
+// positions and are typed here, under the mode; the decoder's values are
+// typed already, carry no position, and hold no alias, merge key, cut-off
+// node, tag, timestamp, non-text key or repeated key (value_tree_fits).
+struct NodeTree {
+  using Node = YamlNode;
+  static bool cut_off(const Node& n) noexcept { return is_cut_off(n); }
+  static bool is_mapping(const Node& n) noexcept { return n.kind() == NodeKind::Mapping; }
+  static bool is_sequence(const Node& n) noexcept { return n.kind() == NodeKind::Sequence; }
+  static std::size_t pair_count(const Node& n) noexcept { return n.pair_count(); }
+  static const Node& key(const Node& n, std::size_t i) noexcept { return n.key(i); }
+  static const Node& value(const Node& n, std::size_t i) noexcept { return n.value(i); }
+  static std::span<const Node> items(const Node& n) noexcept { return n.items(); }
+  // A member's name: the key's text as written; nothing for a key that is
+  // not a scalar.
+  static std::optional<std::string_view> name(const Node& key) noexcept {
+    if (key.kind() != NodeKind::Scalar) return std::nullopt;
+    return key.text();
+  }
+  static Value shallow(const Node& n, ResolverMode mode) { return node_to_shallow_value(n, mode); }
+  static Value full(const Node& n, ResolverMode mode, bool& cut_off) {
+    return node_to_json_value_guarded(n, mode, &cut_off);
+  }
+  // The key as `propertyNames` sees it: its text alone, quoted so that it is
+  // always a string, at the key's position.
+  template <class Fn>
+  static void with_name(const Node& key, Fn&& fn) {
+    YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
+    name.span = key.span;
+    name.end_offset = key.span.offset;
+    name.end_line = key.span.line;
+    name.end_column = key.span.column;
+    fn(static_cast<const YamlNode&>(name));
+  }
+};
+
+struct ValueTree {
+  using Node = Value;
+  static bool cut_off(const Node&) noexcept { return false; }
+  static bool is_mapping(const Node& n) noexcept { return n.kind() == ValueKind::Mapping; }
+  static bool is_sequence(const Node& n) noexcept { return n.kind() == ValueKind::Sequence; }
+  static std::size_t pair_count(const Node& n) noexcept { return n.pairs().size(); }
+  static const Node& key(const Node& n, std::size_t i) noexcept { return n.pairs()[i].key; }
+  static const Node& value(const Node& n, std::size_t i) noexcept { return n.pairs()[i].value; }
+  static std::span<const Node> items(const Node& n) noexcept { return n.items().view(); }
+  static std::optional<std::string_view> name(const Node& key) noexcept { return key.text(); }
+  // A collection stands for its empty self: the checks that read the
+  // shallow value look at its kind only.
+  static const Value& shallow(const Node& n, ResolverMode) noexcept { return n; }
+  static const Value& full(const Node& n, ResolverMode, bool&) noexcept { return n; }
+  template <class Fn>
+  static void with_name(const Node& key, Fn&& fn) {
+    fn(key);
+  }
+};
+
+template <class Tree>
 class Validator {
  public:
-  Validator(const Value& root, ResolverMode mode) : root_(root), mode_(mode) {}
+  using Node = typename Tree::Node;
 
-  void validate(const YamlNode& node, const Value& schema, const PathSegment& path,
+  Validator(const Value& root, ResolverMode mode, SchemaTables& tables)
+      : root_(root), mode_(mode), tables_(tables) {}
+
+  void validate(const Node& node, const Value& schema, const PathSegment& path,
                 std::uint64_t ref_depth, Sink& sink) {
     if (schema.kind() == ValueKind::Bool && !schema.as_bool()) {
       sink.fail(node, path, [] { return std::string("value is not allowed (schema is false)"); });
       return;
     }
     if (schema.kind() != ValueKind::Mapping) return;
-    const KeywordTable& kw = keywords(schema);
-    if (is_cut_off(node)) {
+    const KeywordTable& kw = tables_.keywords(schema);
+    if (Tree::cut_off(node)) {
       if (kw.has_pairs) sink.fail(node, path, cut_off_message);
       return;
     }
@@ -440,9 +526,9 @@ class Validator {
       return;
     }
     check_value(node, kw, path, sink);
-    if (node.kind() == NodeKind::Mapping) {
+    if (Tree::is_mapping(node)) {
       check_object(node, kw, path, sink);
-    } else if (node.kind() == NodeKind::Sequence) {
+    } else if (Tree::is_sequence(node)) {
       check_array(node, kw, path, sink);
     }
     check_combinators(node, kw, path, ref_depth, sink);
@@ -453,21 +539,14 @@ class Validator {
     return "value could not be validated (alias expansion limit reached)";
   }
 
-  const KeywordTable& keywords(const Value& schema) {
-    auto [it, fresh] = tables_.try_emplace(&schema);
-    if (fresh) it->second = build_keyword_table(schema, patterns_);
-    return it->second;
-  }
-
-  void check_value(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
-                   Sink& sink) {
-    const Value instance = node_to_shallow_value(node, mode_);
+  void check_value(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
+    decltype(auto) instance = Tree::shallow(node, mode_);
     if (const Value* type = kw.get(kType)) check_type(node, *type, instance, path, sink);
     const Value* enum_values = kw.get(kEnum, ValueKind::Sequence);
     const Value* const_value = kw.get(kConst);
     if (enum_values != nullptr || const_value != nullptr) {
       bool cut_off = false;
-      const Value full = node_to_json_value_guarded(node, mode_, &cut_off);
+      decltype(auto) full = Tree::full(node, mode_, cut_off);
       if (cut_off) {
         sink.fail(node, path, cut_off_message);
       } else {
@@ -496,7 +575,7 @@ class Validator {
     if (instance.kind() == ValueKind::String) check_string(node, kw, instance.text(), path, sink);
   }
 
-  void check_type(const YamlNode& node, const Value& type, const Value& instance,
+  void check_type(const Node& node, const Value& type, const Value& instance,
                   const PathSegment& path, Sink& sink) {
     if (type.kind() == ValueKind::String) {
       if (type_matches(type.text(), instance)) return;
@@ -522,7 +601,7 @@ class Validator {
     });
   }
 
-  void check_numbers(const YamlNode& node, const KeywordTable& kw, const Value& instance, double v,
+  void check_numbers(const Node& node, const KeywordTable& kw, const Value& instance, double v,
                      const PathSegment& path, Sink& sink) {
     struct Bound {
       Keyword keyword;
@@ -551,7 +630,7 @@ class Validator {
     }
   }
 
-  void check_string(const YamlNode& node, const KeywordTable& kw, std::string_view text,
+  void check_string(const Node& node, const KeywordTable& kw, std::string_view text,
                     const PathSegment& path, Sink& sink) {
     const Value* min_entry = kw.get(kMinLength);
     const Value* max_entry = kw.get(kMaxLength);
@@ -588,24 +667,23 @@ class Validator {
 
   // A member, item, property name or dependency: its own $ref nesting
   // starts again at 0 (the shared budget still bounds the whole).
-  void validate_child(const YamlNode& node, const Value& schema, const PathSegment& path,
-                      Sink& sink) {
+  void validate_child(const Node& node, const Value& schema, const PathSegment& path, Sink& sink) {
     with_stack_guard([&] { validate(node, schema, path, 0, sink); });
   }
 
-  void check_object(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
-                    Sink& sink) {
+  void check_object(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
+    const std::size_t pairs = Tree::pair_count(node);
     if (kw.reads_names) {
       // A key the expansion limits cut off has no name: what it would match
       // is unknown.
-      for (std::size_t i = 0; i < node.pair_count(); ++i) {
-        if (is_cut_off(node.key(i))) {
-          sink.fail(node.key(i), path, cut_off_message);
+      for (std::size_t i = 0; i < pairs; ++i) {
+        if (Tree::cut_off(Tree::key(node, i))) {
+          sink.fail(Tree::key(node, i), path, cut_off_message);
           break;
         }
       }
     }
-    Members members(node);
+    Members<Tree> members(node);
     if (const Value* required = kw.get(kRequired, ValueKind::Sequence)) {
       for (const Value& name : required->items()) {
         if (name.kind() != ValueKind::String || members.has(name.text())) continue;
@@ -622,10 +700,11 @@ class Validator {
     const bool has_properties = kw.get(kProperties, ValueKind::Mapping) != nullptr;
     const Value* additional = kw.get(kAdditionalProperties);
     if (has_properties || !kw.patterns.empty() || additional != nullptr) {
-      for (std::size_t i = 0; i < node.pair_count(); ++i) {
-        if (node.key(i).kind() != NodeKind::Scalar) continue;
-        const std::string_view name = node.key(i).text();
-        const YamlNode& value = node.value(i);
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const std::optional<std::string_view> key_name = Tree::name(Tree::key(node, i));
+        if (!key_name) continue;
+        const std::string_view name = *key_name;
+        const Node& value = Tree::value(node, i);
         const PathSegment member{&path, name, 0, PathSegment::Kind::Key};
         bool matched = false;
         if (has_properties) {
@@ -648,23 +727,18 @@ class Validator {
         }
       }
     }
-    const auto count = static_cast<std::int64_t>(node.pair_count());
+    const auto count = static_cast<std::int64_t>(pairs);
     check_count(node, kw.get(kMinProperties), count, false, "object has fewer than minProperties ",
                 path, sink);
     check_count(node, kw.get(kMaxProperties), count, true, "object has more than maxProperties ",
                 path, sink);
     if (const Value* names = kw.get(kPropertyNames)) {
-      for (std::size_t i = 0; i < node.pair_count(); ++i) {
-        const YamlNode& key = node.key(i);
-        if (key.kind() != NodeKind::Scalar) continue;
-        // The name stands alone, quoted so that it is always a string.
-        YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
-        name.span = key.span;
-        name.end_offset = key.span.offset;
-        name.end_line = key.span.line;
-        name.end_column = key.span.column;
-        const PathSegment member{&path, key.text(), 0, PathSegment::Kind::Key};
-        validate_child(name, *names, member, sink);
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const Node& key = Tree::key(node, i);
+        const std::optional<std::string_view> key_name = Tree::name(key);
+        if (!key_name) continue;
+        const PathSegment member{&path, *key_name, 0, PathSegment::Kind::Key};
+        Tree::with_name(key, [&](const Node& name) { validate_child(name, *names, member, sink); });
       }
     }
     if (const Value* dependencies = kw.get(kDependencies, ValueKind::Mapping)) {
@@ -692,18 +766,16 @@ class Validator {
 
   // minItems, maxItems, minProperties, maxProperties: `entry` read as an
   // integer bound (else ignored) against `count`.
-  static void check_count(const YamlNode& node, const Value* entry, std::int64_t count,
-                          bool is_maximum, std::string_view message, const PathSegment& path,
-                          Sink& sink) {
+  static void check_count(const Node& node, const Value* entry, std::int64_t count, bool is_maximum,
+                          std::string_view message, const PathSegment& path, Sink& sink) {
     if (entry == nullptr) return;
     const std::optional<std::int64_t> bound = integer_bound(*entry);
     if (!bound || (is_maximum ? count <= *bound : count >= *bound)) return;
     sink.fail(node, path, [&] { return std::string(message) + decimal(*bound); });
   }
 
-  void check_array(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
-                   Sink& sink) {
-    const std::span<const YamlNode> items = node.items();
+  void check_array(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
+    const std::span<const Node> items = Tree::items(node);
     const auto count = static_cast<std::int64_t>(items.size());
     check_count(node, kw.get(kMinItems), count, false, "array has fewer than minItems ", path,
                 sink);
@@ -732,10 +804,16 @@ class Validator {
     if (const Value* unique = kw.get(kUniqueItems, ValueKind::Bool);
         unique != nullptr && unique->as_bool() && items.size() > 1) {
       bool cut_off = false;
-      std::vector<Value> values;
-      values.reserve(items.size());
-      for (const YamlNode& item : items) {
-        values.push_back(node_to_json_value_guarded(item, mode_, &cut_off));
+      std::vector<Value> converted;
+      std::span<const Value> values;
+      if constexpr (std::is_same_v<Node, Value>) {
+        values = items;
+      } else {
+        converted.reserve(items.size());
+        for (const YamlNode& item : items) {
+          converted.push_back(node_to_json_value_guarded(item, mode_, &cut_off));
+        }
+        values = converted;
       }
       if (cut_off) {
         sink.fail(node, path, cut_off_message);
@@ -756,14 +834,14 @@ class Validator {
   }
 
   // Validates into a sink that only counts; true when nothing failed.
-  bool passes(const YamlNode& node, const Value& schema, const PathSegment& path,
+  bool passes(const Node& node, const Value& schema, const PathSegment& path,
               std::uint64_t ref_depth) {
     Sink branch;
     with_stack_guard([&] { validate(node, schema, path, ref_depth, branch); });
     return branch.count == 0;
   }
 
-  void check_combinators(const YamlNode& node, const KeywordTable& kw, const PathSegment& path,
+  void check_combinators(const Node& node, const KeywordTable& kw, const PathSegment& path,
                          std::uint64_t ref_depth, Sink& sink) {
     if (const Value* all = kw.get(kAllOf, ValueKind::Sequence)) {
       for (const Value& sub : all->items()) {
@@ -800,7 +878,7 @@ class Validator {
     }
   }
 
-  void follow_ref(const YamlNode& node, std::string_view ref, const PathSegment& path,
+  void follow_ref(const Node& node, std::string_view ref, const PathSegment& path,
                   std::uint64_t ref_depth, Sink& sink) {
     if (ref_depth > limits::kMaxRefDepth || ref_budget_ == 0) {
       sink.fail(node, path,
@@ -877,23 +955,85 @@ class Validator {
   const Value& root_;
   ResolverMode mode_;
   std::uint64_t ref_budget_ = limits::kRefBudget;
-  std::unordered_map<const Value*, KeywordTable> tables_;
-  PatternCache patterns_;
+  SchemaTables& tables_;
 };
 
 }  // namespace
 
-std::optional<SchemaError> validate_document(const YamlNode& root, const Value& schema,
-                                             ResolverMode mode) {
+PreparedSchema::PreparedSchema(Value schema)
+    : schema_(std::move(schema)), tables_(std::make_unique<SchemaTables>()) {}
+PreparedSchema::~PreparedSchema() = default;
+
+std::optional<SchemaError> validate_document(const YamlNode& root, PreparedSchema& schema,
+                                             ResolverMode mode, MergeRule rule) {
   std::optional<YamlNode> copy;
-  if (needs_preparation(root, mode)) copy.emplace(prepare_document(root, mode));
+  if (needs_preparation(root, mode, rule)) copy.emplace(prepare_document(root, mode, rule));
   const YamlNode& tree = copy ? *copy : root;
   std::optional<SchemaError> first;
   Sink sink{&first};
-  Validator validator(schema, mode);
+  Validator<NodeTree> validator(schema.value(), mode, *schema.tables_);
   const PathSegment path;
-  with_stack_guard([&] { validator.validate(tree, schema, path, 0, sink); });
+  with_stack_guard([&] { validator.validate(tree, schema.value(), path, 0, sink); });
   return first;
+}
+
+std::optional<SchemaError> validate_document(const YamlNode& root, const Value& schema,
+                                             ResolverMode mode, MergeRule rule) {
+  PreparedSchema prepared(schema.clone());
+  return validate_document(root, prepared, mode, rule);
+}
+
+bool value_tree_fits(const Value& root) {
+  std::vector<const Value*> stack{&root};
+  std::unordered_set<std::string_view> seen;
+  while (!stack.empty()) {
+    const Value* v = stack.back();
+    stack.pop_back();
+    switch (v->kind()) {
+      case ValueKind::Tagged:
+      case ValueKind::Timestamp:
+        return false;
+      case ValueKind::Sequence:
+        for (const Value& item : v->items()) {
+          if (item.kind() >= ValueKind::Sequence || item.kind() == ValueKind::Timestamp) {
+            stack.push_back(&item);
+          }
+        }
+        break;
+      case ValueKind::Mapping: {
+        const std::span<const ValuePair> pairs = v->pairs().view();
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+          if (pairs[i].key.kind() != ValueKind::String) return false;
+          const std::string_view name = pairs[i].key.text();
+          // Repeated keys: loads keeps one, the tree both.
+          if (pairs.size() <= kLinearKeyCompare) {
+            for (std::size_t j = 0; j < i; ++j) {
+              if (pairs[j].key.text() == name) return false;
+            }
+          }
+          stack.push_back(&pairs[i].value);
+        }
+        if (pairs.size() > kLinearKeyCompare) {
+          seen.clear();
+          for (const ValuePair& pair : pairs) {
+            if (!seen.insert(pair.key.text()).second) return false;
+          }
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool value_passes(const Value& root, PreparedSchema& schema, ResolverMode mode) {
+  Sink sink;
+  Validator<ValueTree> validator(schema.value(), mode, *schema.tables_);
+  const PathSegment path;
+  with_stack_guard([&] { validator.validate(root, schema.value(), path, 0, sink); });
+  return sink.count == 0;
 }
 
 bool schema_accepts_everything(const Value& schema) noexcept {

@@ -35,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,7 @@
 #include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
 #include "scanner/token.hpp"
+#include "schema/prepass.hpp"
 #include "value/value.hpp"
 
 namespace ostrevane::schema {
@@ -52,9 +54,49 @@ struct SchemaError {
   Span span;         // the offending node's start; an alias's own for an expanded alias
 };
 
-// The first failure of `root` against `schema`, or nothing.
+struct SchemaTables;
+
+// A converted schema kept with what validation builds from it (each schema
+// mapping's keyword table, its compiled patterns), so that a schema used
+// for many documents builds them once. Not movable: the tables point into
+// the schema. Used by one validation at a time.
+class PreparedSchema {
+ public:
+  explicit PreparedSchema(Value schema);
+  ~PreparedSchema();
+  PreparedSchema(const PreparedSchema&) = delete;
+  PreparedSchema& operator=(const PreparedSchema&) = delete;
+
+  [[nodiscard]] const Value& value() const noexcept { return schema_; }
+
+ private:
+  friend std::optional<SchemaError> validate_document(const YamlNode&, PreparedSchema&,
+                                                      ResolverMode, MergeRule);
+  friend bool value_passes(const Value&, PreparedSchema&, ResolverMode);
+
+  Value schema_;
+  std::unique_ptr<SchemaTables> tables_;
+};
+
+// The first failure of `root` against `schema`, or nothing. `rule` tells
+// which keys merge, as the road that loaded the document merges them.
 [[nodiscard]] std::optional<SchemaError> validate_document(const YamlNode& root,
-                                                           const Value& schema, ResolverMode mode);
+                                                           PreparedSchema& schema,
+                                                           ResolverMode mode, MergeRule rule);
+[[nodiscard]] std::optional<SchemaError> validate_document(const YamlNode& root,
+                                                           const Value& schema, ResolverMode mode,
+                                                           MergeRule rule = MergeRule::Tagged);
+
+// The plain road's shortcut: validating the decoder's own values instead of
+// a composed tree. It gives the composed tree's verdict when the values are
+// what the pre-passes would make of that tree: no tag, no timestamp, only
+// text keys and none repeated in a mapping (and, for the caller to ensure,
+// no alias and no merge key in the text). value_tree_fits tells whether
+// `root` is such a tree; value_passes, for a tree that fits, whether it
+// passes. A failure carries no position: the caller composes the text to
+// report it.
+[[nodiscard]] bool value_tree_fits(const Value& root);
+[[nodiscard]] bool value_passes(const Value& root, PreparedSchema& schema, ResolverMode mode);
 
 // True for a schema that accepts every document (true, any other value that
 // is not false or a mapping, an empty mapping): no need to read one.

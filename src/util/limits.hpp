@@ -39,6 +39,21 @@ inline constexpr std::uint64_t kMaxIncludedFiles = 10'000;
 inline constexpr std::uint32_t kMaxRefDepth = 127;
 inline constexpr std::uint64_t kRefBudget = 100'000;
 
+// Schema patterns kept compiled between validations, process-wide, and the
+// longest pattern text kept: a schema used for every call compiles its
+// patterns once, and what the cache holds stays bounded (each compiled
+// pattern is itself held within RE2's default memory budget). When full, the
+// least recently used pattern goes.
+inline constexpr std::size_t kPatternCacheEntries = 256;
+inline constexpr std::size_t kPatternCacheMaxText = 4096;
+
+// Converted schemas kept between validations (process-wide), and the
+// largest kept, in nodes: a schema object passed again is compared with its
+// kept conversion instead of being converted, and its keyword tables and
+// patterns are reused; larger schemas are converted on every call.
+inline constexpr std::size_t kSchemaCacheEntries = 8;
+inline constexpr std::size_t kSchemaCacheNodes = 100'000;
+
 // Largest text the scanner accepts, in bytes: token text lengths, lines and
 // columns are 32-bit, so a larger text is refused rather than truncated.
 inline constexpr std::uint64_t kMaxScanInput = 0xFFFF'FFFFull;

@@ -5,13 +5,15 @@
 // Invariants: translating and compiling any pattern ends (valid or not);
 // validating twice gives the same result; a failure lies within the text
 // and its path starts at the root ("$");
-// schemas that accept everything never fail; and no input exhausts the
-// stack or runs away (alias and $ref budgets).
+// schemas that accept everything never fail; the plain road's verdict on
+// decoded values is the composed tree's; and no input exhausts the stack or
+// runs away (alias and $ref budgets).
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "decode/decoder.hpp"
 #include "fuzz_support.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "scanner/input_decode.hpp"
@@ -120,6 +122,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(once->path.starts_with("$"), once->path);
     FUZZ_REQUIRE(once->span.offset <= text.size(), once->message);
     FUZZ_REQUIRE(!once->message.empty(), "an empty message");
+  }
+  // Where the plain road reads the decoded values, a pass there is a pass
+  // on the composed tree (a failure there is reported from the tree).
+  if (auto stream =
+          decode_stream(text, mode, false, false, false, false, false, DecodedTexts::BorrowInput);
+      stream && !stream->documents.empty() && !stream->saw_alias && !stream->saw_merge &&
+      schema::value_tree_fits(stream->documents.front())) {
+    schema::PreparedSchema prepared(schema.clone());
+    if (schema::value_passes(stream->documents.front(), prepared, mode)) {
+      auto bare = compose_bare_documents(text);
+      FUZZ_REQUIRE(bare && !bare->empty(), "decoded but not composed");
+      const std::optional<schema::SchemaError> on_tree =
+          schema::validate_document(bare->front(), prepared, mode, schema::MergeRule::Decoded);
+      FUZZ_REQUIRE(!on_tree, "passed on the values, failed on the tree: " +
+                                 (on_tree ? on_tree->message : std::string()));
+    }
   }
   FUZZ_REQUIRE(!schema::validate_document(roots->front(), Value::mapping(), mode),
                "the empty schema failed");

@@ -149,6 +149,16 @@ bool is_merge_key(const YamlNode& key) noexcept {
          key.text() == "<<";
 }
 
+bool is_decoded_merge_key(const YamlNode& key, ResolverMode mode) noexcept {
+  if (key.kind() != NodeKind::Scalar && key.kind() != NodeKind::Null) return false;
+  const std::string* tag = tag_of(key);
+  const bool scalar = key.kind() == NodeKind::Scalar;
+  return resolve_scalar_kind(mode, scalar ? key.text() : std::string_view(),
+                             !scalar || key.scalar_style() == ScalarStyle::Plain,
+                             tag ? OptionalTag(*tag) : std::nullopt)
+             .kind == ResolvedScalar::Kind::Merge;
+}
+
 void append_node_canonical_key(std::string& out, const YamlNode& node, ResolverMode mode) {
   switch (node.kind()) {
     case NodeKind::Scalar: {
@@ -201,13 +211,14 @@ void append_node_canonical_key(std::string& out, const YamlNode& node, ResolverM
   }
 }
 
-void MappingKeys::build(const YamlNode& mapping, ResolverMode mode) {
+void MappingKeys::build(const YamlNode& mapping, ResolverMode mode, bool decoded_merges) {
   const std::size_t pairs = mapping.pair_count();
   keys_.clear();
   ends_.clear();
   merge_.assign(pairs, false);
   for (std::size_t i = 0; i < pairs; ++i) {
-    if (is_merge_key(mapping.key(i))) {
+    if (decoded_merges ? is_decoded_merge_key(mapping.key(i), mode)
+                       : is_merge_key(mapping.key(i))) {
       merge_[i] = true;
     } else {
       append_node_canonical_key(keys_, mapping.key(i), mode);

@@ -40,6 +40,11 @@ namespace ostrevane {
 // not looked at), or no tag and a plain Scalar whose text is exactly "<<".
 [[nodiscard]] bool is_merge_key(const YamlNode& key) noexcept;
 
+// A merge key as the plain decoder reads one under `mode`: a scalar or empty
+// node that resolves to a merge, so a "!!merge" tag counts only under YAML
+// 1.1 rules.
+[[nodiscard]] bool is_decoded_merge_key(const YamlNode& key, ResolverMode mode) noexcept;
+
 // ---- duplicate keys
 
 // Appends the canonical key of `node` under `mode`: scalars by the value they
@@ -55,7 +60,9 @@ inline constexpr std::size_t kLinearKeyCompare = 8;
 // from mapping to mapping. A merge key gets no text and never repeats.
 class MappingKeys {
  public:
-  void build(const YamlNode& mapping, ResolverMode mode);
+  // `decoded_merges`: merge keys as is_decoded_merge_key reads them, instead
+  // of is_merge_key.
+  void build(const YamlNode& mapping, ResolverMode mode, bool decoded_merges = false);
   [[nodiscard]] bool is_merge(std::size_t i) const noexcept { return merge_[i]; }
   [[nodiscard]] std::string_view text(std::size_t i) const noexcept;
   // True when key i equals an earlier key. Asked for i = 0, 1, ... in order,

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "encode/value_builders.hpp"
 #include "schema/pattern.hpp"
 #include "schema/validator.hpp"
+#include "util/limits.hpp"
 
 namespace ostrevane::schema {
 namespace {
@@ -163,6 +165,21 @@ TEST(PatternCache, InvalidPatternsAreRemembered) {
   EXPECT_EQ(cache.compile("b"), re);
   EXPECT_TRUE(pattern_search(*re, "abc"));
   EXPECT_FALSE(pattern_search(*re, "ac"));
+}
+
+TEST(SharedPatterns, CacheStaysBoundedAndKeptPatternsOutliveEviction) {
+  const std::shared_ptr<const re2::RE2> first = shared_pattern("^kept-0$");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(shared_pattern("^kept-0$"), first);
+  for (std::size_t i = 1; i <= limits::kPatternCacheEntries + 10; ++i) {
+    EXPECT_NE(shared_pattern("^kept-" + std::to_string(i) + "$"), nullptr);
+  }
+  EXPECT_LE(shared_pattern_count(), limits::kPatternCacheEntries);
+  // Evicted, yet still held here and usable; asked again it compiles anew.
+  EXPECT_TRUE(pattern_search(*first, "kept-0"));
+  EXPECT_NE(shared_pattern("^kept-0$"), first);
+  EXPECT_EQ(shared_pattern("("), nullptr);
+  EXPECT_EQ(shared_pattern(std::string(limits::kPatternCacheMaxText + 1, 'a')) != nullptr, true);
 }
 
 // `innermost` inside `depth` sequences of one item. The composer refuses

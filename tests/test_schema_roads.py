@@ -1,0 +1,317 @@
+"""The plain road of loads validates a schema on the decoded values when
+they stand for the composed tree, and composes the text again otherwise or
+to report a failure. Both ways must give the same outcome: the verdict, the
+first failure, its message, schema_path, line and column.
+
+The differential test runs every generated case twice, once with the plain
+road forced to compose (a test hook) and once as loads runs. It is quick by
+default; OSTREVANE_LONG_TESTS=1 runs it long.
+"""
+
+import collections
+import os
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import _ostrevane
+import ostrevane
+from ostrevane.exceptions import OstrevaneSchemaError
+
+hook = getattr(_ostrevane, "_schema_road_for_test", None)
+pytestmark = pytest.mark.skipif(hook is None, reason="built without test hooks")
+
+LONG = os.environ.get("OSTREVANE_LONG_TESTS") == "1"
+EXAMPLES = 5000 if LONG else 150
+
+
+def outcome(text, schema, option):
+    try:
+        return ("ok", repr(ostrevane.loads(text, schema=schema, option=option)))
+    except OstrevaneSchemaError as e:
+        return ("schema", str(e), e.schema_path, e.line, e.column)
+    except Exception as e:  # noqa: BLE001 - any failure must match too
+        return ("error", type(e).__name__, str(e))
+
+
+def both_roads(text, schema, option=0):
+    hook(True)
+    try:
+        composed = outcome(text, schema, option)
+    finally:
+        hook(False)
+    return composed, outcome(text, schema, option)
+
+
+def value_road_count():
+    return hook(False)
+
+
+# ---- generated documents: flow texts with the spellings where the decoded
+# values and the composed tree differ, or could.
+
+SCALARS = [
+    "1", "0x1", "0o7", "1.0", "-0", "1e3", "12345678901234567890123", ".nan", ".inf",
+    '"1"', "'a'", "a", "abc", "x-a", "ab", "äö", '"ä ö"', "true", "True", "yes", "no",
+    "on", "null", "~", '""', "2024-01-31", "2001-12-14t21:59:43.10-05:00", "1:20",
+    "!!str 1", '!!int "2"', "!!float 1", "!!bool yes", "!foo x", "!!binary aGk=",
+    "<<", '"<<"', "*a", "&b 5", "&a 7", "!!null ''", "y",
+]
+KEYS = [
+    "a", "b", "c", "x-a", "x-b", "1", "0x1", "1.0", '"1"', "true", "True", "null", "~",
+    "<<", '"<<"', "!!merge <<", "!!merge x", "!!str <<", "!!str a", "!foo a",
+    "2024-01-31", "abcd", "'a'", "*a", "[1, 2]", "{a: 1}", "yes",
+]
+
+
+def flow(children):
+    return st.one_of(
+        st.lists(children, max_size=4).map(lambda xs: "[" + ", ".join(xs) + "]"),
+        st.lists(st.tuples(st.sampled_from(KEYS), children), max_size=5).map(
+            lambda ps: "{" + ", ".join(f"{k}: {v}" for k, v in ps) + "}"
+        ),
+        st.lists(children, min_size=1, max_size=3).map(
+            lambda xs: "&a [" + ", ".join(xs) + "]"
+        ),
+        st.tuples(st.sampled_from(["!!set", "!!omap", "!!seq", "!!map", "!foo", "!!str"]),
+                  st.lists(children, max_size=2)).map(
+            lambda t: t[0] + " [" + ", ".join(t[1]) + "]"
+        ),
+        st.lists(st.tuples(st.sampled_from(KEYS), children), min_size=1, max_size=3).map(
+            lambda ps: "&a {" + ", ".join(f"{k}: {v}" for k, v in ps) + "}"
+        ),
+    )
+
+
+values = st.recursive(st.sampled_from(SCALARS), flow, max_leaves=12)
+
+HEADS = ["", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n", "--- !foo\n", "---\n", "--- !!set\n",
+         "---\n...\n---\n", "# c\n"]
+
+
+@st.composite
+def documents(draw):
+    head = draw(st.sampled_from(HEADS))
+    body = draw(values)
+    if draw(st.booleans()):
+        # An anchored mapping first, so that aliases and merges find it.
+        body = "{base: &a {a: 1, b: x}, v: " + body + "}"
+    tail = draw(st.sampled_from(["", "\n---\nb: 1", "\n--- 5", "\n...\n"]))
+    return head + body + tail + "\n"
+
+
+def block_text(data):
+    return ostrevane.dumps(data).decode()
+
+
+# ---- generated schemas
+
+PATTERNS = ["^a", "b", "^x-", "\\d", "^\\w+$", "(", "ä", "^$", "[0-9]"]
+NAMES = ["a", "b", "c", "x-a", "1", "<<", "base", "v", "true"]
+CONSTS = [0, 1, 1.0, 7, "a", "1", "x", True, None, [], {}, {"a": 1}, {"a": 1, "b": "x"}, [1, 2]]
+
+leaf_schemas = st.one_of(
+    st.booleans(),
+    st.fixed_dictionaries({}, optional={
+        "type": st.one_of(
+            st.sampled_from(["null", "boolean", "integer", "number", "string", "array",
+                             "object"]),
+            st.lists(st.sampled_from(["null", "integer", "string", "object"]), max_size=2),
+        ),
+        "enum": st.lists(st.sampled_from(CONSTS), max_size=3),
+        "const": st.sampled_from(CONSTS),
+        "minimum": st.sampled_from([0, 1, 1.5, 5]),
+        "maximum": st.sampled_from([0, 1, 6]),
+        "exclusiveMinimum": st.sampled_from([0, 1]),
+        "multipleOf": st.sampled_from([2, 0.5, 3]),
+        "minLength": st.sampled_from([1, 2, 3]),
+        "maxLength": st.sampled_from([1, 2, 4]),
+        "pattern": st.sampled_from(PATTERNS),
+        "required": st.lists(st.sampled_from(NAMES), max_size=3),
+        "minProperties": st.sampled_from([1, 2, 3]),
+        "maxProperties": st.sampled_from([1, 2]),
+        "minItems": st.sampled_from([1, 2]),
+        "maxItems": st.sampled_from([1, 3]),
+        "uniqueItems": st.just(True),
+        "$ref": st.sampled_from(["#", "#/definitions/s", "#/nowhere"]),
+    }),
+)
+
+
+def compound(children):
+    return st.fixed_dictionaries({}, optional={
+        "properties": st.dictionaries(st.sampled_from(NAMES), children, max_size=3),
+        "patternProperties": st.dictionaries(st.sampled_from(PATTERNS), children, max_size=2),
+        "additionalProperties": children,
+        "propertyNames": children,
+        "dependencies": st.dictionaries(
+            st.sampled_from(NAMES),
+            st.one_of(st.lists(st.sampled_from(NAMES), max_size=2), children), max_size=2),
+        "items": st.one_of(children, st.lists(children, max_size=2)),
+        "additionalItems": children,
+        "contains": children,
+        "allOf": st.lists(children, max_size=2),
+        "anyOf": st.lists(children, max_size=2),
+        "oneOf": st.lists(children, max_size=2),
+        "not": children,
+        "type": st.sampled_from(["object", "array", "string"]),
+    })
+
+
+schemas = st.recursive(leaf_schemas, compound, max_leaves=8)
+
+
+@st.composite
+def rooted_schemas(draw):
+    schema = draw(schemas)
+    if isinstance(schema, dict) and draw(st.booleans()):
+        schema = dict(schema, definitions={"s": draw(leaf_schemas)})
+    return schema
+
+
+OPTIONS = [0, ostrevane.OPT_YAML_1_1, ostrevane.OPT_PYYAML_COMPAT, ostrevane.OPT_TIMESTAMPS,
+           ostrevane.OPT_DUPLICATE_KEYS_WARN]
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much])
+@given(text=documents(), schema=rooted_schemas(), option=st.sampled_from(OPTIONS))
+def test_both_roads_agree_on_flow_texts(text, schema, option):
+    composed, decoded = both_roads(text, schema, option)
+    assert decoded == composed
+
+
+plain_data = st.recursive(
+    st.one_of(st.none(), st.booleans(), st.integers(-3, 9), st.sampled_from([0.5, 1.0, -0.0]),
+              st.sampled_from(["a", "ab", "x-a", "1", "abcd", "ä", "", "yes", "<<"])),
+    lambda children: st.one_of(
+        st.lists(children, max_size=4),
+        st.dictionaries(st.sampled_from(NAMES + ["abcd", "x-b"]), children, max_size=4),
+    ),
+    max_leaves=16,
+)
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow])
+@given(data=plain_data, schema=rooted_schemas(), option=st.sampled_from(OPTIONS))
+def test_both_roads_agree_on_block_texts(data, schema, option):
+    # Block texts of plain data: the case the decoded values are read for.
+    composed, decoded = both_roads(block_text(data), schema, option)
+    assert decoded == composed
+
+
+# ---- fixed cases
+
+CONFIG = """\
+version: "1.4"
+services:
+  web: {image: "nginx:1.25", port: 8080}
+users:
+  - name: alice
+    email: alice@example.com
+  - name: bob
+    email: bob@example.com
+"""
+CONFIG_SCHEMA = {
+    "type": "object",
+    "properties": {
+        "version": {"type": "string", "pattern": "^\\d+\\.\\d+$"},
+        "services": {"additionalProperties": {"properties": {"port": {"type": "integer"}}}},
+        "users": {"items": {"properties": {"email": {"pattern": "^[^@]+@[^@]+$"},
+                                           "name": {"maxLength": 4}}}},
+    },
+}
+
+
+@pytest.mark.parametrize("text, reads_values", [
+    (CONFIG, True),
+    ("a: &x 1\nb: *x\n", False),          # an alias: the expansion limits differ
+    ("<<: {a: 1}\nb: 2\n", False),         # a merge key
+    ("a: 1\na: 2\n", False),               # a repeated key
+    ("1: a\n", False),                     # a key that is not a text
+    ("a: !foo x\n", False),                # a custom tag
+])
+def test_decoded_values_read_only_where_they_stand_for_the_tree(text, reads_values):
+    before = value_road_count()
+    ostrevane.loads(text, schema={"type": "object"})
+    assert (value_road_count() > before) == reads_values
+
+
+def test_a_failure_found_on_the_values_is_reported_with_its_position():
+    text = CONFIG.replace("name: alice", "name: alice2")
+    composed, decoded = both_roads(text, CONFIG_SCHEMA)
+    assert decoded == composed
+    assert decoded[1:] == (
+        "schema validation failed: string is longer than maxLength 4 at $.users[0].name "
+        "(line 5, column 11)", "$.users[0].name", 5, 11)
+
+
+def test_a_schema_changed_in_place_is_read_again():
+    schema = {"type": "object", "properties": {"a": {"maximum": 5}}}
+    assert ostrevane.loads("a: 3\n", schema=schema) == {"a": 3}
+    schema["properties"]["a"]["maximum"] = 2
+    with pytest.raises(OstrevaneSchemaError, match="greater than maximum 2"):
+        ostrevane.loads("a: 3\n", schema=schema)
+    schema["properties"]["a"] = {"type": "string"}
+    with pytest.raises(OstrevaneSchemaError, match="expected type string"):
+        ostrevane.loads("a: 3\n", schema=schema)
+    del schema["properties"]
+    assert ostrevane.loads("a: 3\n", schema=schema) == {"a": 3}
+
+
+@pytest.mark.parametrize("make", [dict, collections.OrderedDict])
+def test_a_required_list_changed_in_place_is_read_again(make):
+    # Lists carry no version: the kept conversion is compared item by item.
+    schema = make(required=["a"])
+    assert ostrevane.loads("a: 1\n", schema=schema) == {"a": 1}
+    schema["required"].append("b")
+    with pytest.raises(OstrevaneSchemaError, match="missing required property 'b'"):
+        ostrevane.loads("a: 1\n", schema=schema)
+    schema["required"][1] = "a"
+    assert ostrevane.loads("a: 1\n", schema=schema) == {"a": 1}
+
+
+def test_an_invalid_pattern_reports_the_same_failure_every_call():
+    schema = {"properties": {"a": {"pattern": "("}}}
+    messages = set()
+    for _ in range(3):
+        with pytest.raises(OstrevaneSchemaError) as e:
+            ostrevane.loads("a: x\n", schema=schema)
+        messages.add(str(e.value))
+    assert messages == {
+        "schema validation failed: schema has an invalid regex pattern /(/ at $.a "
+        "(line 1, column 4)"}
+
+
+def test_many_patterns_stay_right_past_the_pattern_cache():
+    # More distinct patterns than the process-wide cache keeps.
+    for i in range(300):
+        schema = {"pattern": f"^v{i}$"}
+        assert ostrevane.loads(f"v{i}\n", schema=schema) == f"v{i}"
+        with pytest.raises(OstrevaneSchemaError, match=f"pattern /\\^v{i}\\$/"):
+            ostrevane.loads(f"w{i}\n", schema=schema)
+
+
+# ---- merge keys tagged !!merge: validation merges where loads merges.
+
+MERGE_TAGGED = "{!!merge x: {a: 1}}"
+
+
+@pytest.mark.parametrize("text, option, merged", [
+    (MERGE_TAGGED, 0, False),
+    (MERGE_TAGGED, ostrevane.OPT_YAML_1_1, True),
+    ("%YAML 1.1\n---\n" + MERGE_TAGGED, 0, True),
+    (MERGE_TAGGED, ostrevane.OPT_ANNOTATED, True),
+    ("{!!merge <<: {a: 1}}", 0, False),
+    ("{<<: {a: 1}}", 0, True),
+])
+def test_merge_tag_merges_in_validation_where_loads_merges(text, option, merged):
+    # Under YAML 1.2 the plain road used to merge the tagged key in
+    # validation only, so the schema checked a document loads did not return.
+    loaded = ostrevane.loads(text, option=option)
+    assert ("a" in loaded) == merged
+    assert ostrevane.loads(text, option=option, schema={"const": dict(loaded)}) == loaded
+    with pytest.raises(OstrevaneSchemaError, match="required const"):
+        ostrevane.loads(text, option=option, schema={"const": {"other": 1}})
