@@ -99,7 +99,8 @@ def test_all_lists_functions_then_options_then_classes_in_order():
 
 
 TEST_HOOKS = ["_edit_for_test", "_error_for_test", "_fail_next_write_for_test",
-              "_temp_file_counter_for_test", "_to_json_two_pass_for_test"]
+              "_temp_file_counter_for_test", "_to_json_two_pass_for_test",
+              "_schema_road_for_test"]
 
 
 def test_the_module_has_only_the_names_of_all():
