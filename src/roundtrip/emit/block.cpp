@@ -112,6 +112,7 @@ bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
   }
   if (!is_empty_value(e, node)) return false;
   emit_properties_after(e, node);
+  emit_inline_comment(e, node);  // 'key:  # about key'
   e.output.push_back('\n');
   return true;
 }
@@ -231,7 +232,9 @@ bool needs_complex_key(const Emitter& e, const YamlNode& key, std::size_t index)
 }  // namespace
 
 bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept {
-  if (has_inline(node)) return false;
+  // A comment after the empty value stays on its line; one standing on the
+  // introducer line before a value below it opens that line instead.
+  if (has_inline(node) && node.comments.inline_before_value) return false;
   if (node.kind() == NodeKind::Scalar) {
     return node.scalar_style() == ScalarStyle::Plain && node.text().empty();
   }
