@@ -280,12 +280,13 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
 void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNode& next,
                                                 std::uint32_t column) {
   if (!previous.is_collection() || previous.style != CollectionStyle::Block ||
-      previous.children().empty() || previous.source() || previous.span.column <= column) {
-    return;  // an indentless sequence's lines stand at the next key's column
+      previous.children().empty() || previous.source()) {
+    return;
   }
   while (const ScannedComment* c = peek()) {
+    // A comment on the next item's dash line is that item's.
     if (c->span.line >= next.span.line || c->span.column <= column ||
-        c->span.column < previous.span.column) {
+        c->span.column < previous.span.column || dashes_.contains(c->span.line, column)) {
       break;
     }
     const std::uint32_t line = c->span.line;
@@ -405,10 +406,15 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
 
   if (trailing) {
     const ScannedComment* c = peek();
-    if (c && c->span.line == node.span.line && c->span.column > node.span.column &&
+    // A comment after a flow collection's closing bracket is the
+    // collection's, on whichever line the bracket stands.
+    const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
+    if (c &&
+        (after_bracket ||
+         (c->span.line == node.span.line && c->span.column > node.span.column)) &&
         (!entry_in_flow || only_separators(blank_.text(), own_end, c->span.offset))) {
       Comments& comments = node.comments;
-      if (flow && only_separators(blank_.text(), own_end, c->span.offset)) {
+      if (after_bracket) {
         // Measured from the closing bracket, on the comment's line.
         end = LineColumn{c->span.line,
                          c->span.column - static_cast<std::uint32_t>(c->span.offset - own_end)};

@@ -109,9 +109,13 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
                                                   std::optional<std::string> text) {
   const std::optional<HeadCommentOwnerForEdit> found = owner_of(roots, root, path);
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  const CommentSelection selection = found->selection;
+  // Above a first dash that carries a comment, lines are the sequence's.
+  if (text && selection == CommentSelection::AboveIntroducer && path.segments().back().number == 0) {
+    return std::unexpected(fault(NodeCommentFault::HeadNotPlaceable));
+  }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
-  const CommentSelection selection = found->selection;
   // The lines on the other side of the dash line stay where they are.
   std::vector<HeadComment> head;
   std::vector<HeadComment> kept;
