@@ -429,6 +429,9 @@ def test_compact_items_keep_their_comments(text, cursor, member, written, read_b
 HEAD_PLACEMENT = ("comment_before cannot be written above the first item of a block sequence "
                   "whose dash line carries a comment; set the sequence's comment_before instead")
 
+FOOT_BEFORE_KEY = ("comment_after cannot be written after a sequence at its key's column while "
+                   "another key follows; set that key's comment_before instead")
+
 COMMENTED_DOCS = [
     "a:\n  x: 1\nb: 2\n",
     "a: [1, 2]\n",
@@ -474,7 +477,7 @@ def test_accepted_comment_edits_read_back_from_the_same_node(node, member, lines
     try:
         setattr(at(doc, path), member, value)
     except ValueError as error:
-        assert str(error) in (NOT_WRITABLE, FOOT_PLACEMENT, HEAD_PLACEMENT)
+        assert str(error) in (NOT_WRITABLE, FOOT_PLACEMENT, HEAD_PLACEMENT, FOOT_BEFORE_KEY)
         return
     again = rt(doc.to_yaml())
     assert getattr(at(again, path), member) == value
@@ -486,7 +489,7 @@ def test_accepted_comment_edits_read_back_from_the_same_node(node, member, lines
     ("a:\n  x: 1\nb: 2\n", ["a"], "comment_after", "a:\n  x: 1\n  # end\nb: 2\n"),
     ("a: [1, 2]\n", ["a"], "comment", "a: [1, 2] # end\n"),
     ("l: [\n  x,  # ex\n  y\n]\n", ["l"], "comment", "l: [\n    x,  # ex\n    y\n  ] # end\n"),
-    ("a:\n- x\n- y\nb: 1\n", ["a"], "comment_after", "a:\n- x\n- y\n  # end\nb: 1\n"),
+    ("b: 1\na:\n- x\n- y\n", ["a"], "comment_after", "b: 1\na:\n- x\n- y\n# end\n"),
     ("- 1\n- - x\n  - y\n", [1], "comment", "- 1\n- # end\n  - x\n  - y\n"),
 ])
 def test_comment_edits_that_used_to_read_back_elsewhere(text, path, member, written):
@@ -494,6 +497,15 @@ def test_comment_edits_that_used_to_read_back_elsewhere(text, path, member, writ
     setattr(at(doc, path), member, "end")
     assert doc.to_yaml().decode() == written
     assert getattr(at(rt(written), path), member) == "end"
+
+
+def test_lines_after_an_indentless_sequence_before_a_key_are_refused():
+    doc = rt("a:\n- x\nb: 1\n")
+    with pytest.raises(ValueError) as info:
+        doc.node["a"].comment_after = "end"
+    assert str(info.value) == FOOT_BEFORE_KEY
+    doc.node["b"].comment_before = "end"
+    assert rt(doc.to_yaml()).node["b"].comment_before == "end"
 
 
 def test_lines_above_a_commented_first_dash_are_refused():

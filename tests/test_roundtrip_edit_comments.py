@@ -160,7 +160,7 @@ def set_l0(doc):
         ("a:\n  b: 1\n  # foot\n", assign("z", "v"), "a:\n  b: 1\n  # foot\nz: v\n"),
         ("a:\n  b: 1\n  # foot\nz: 1\n", assign("z", "v"), "a:\n  b: 1\n  # foot\nz: v\n"),
         ("- a: 1\n  # foot\n- 2\n", assign(1, 3), "- a: 1\n  # foot\n- 3\n"),
-        ("a:\n- x\n  # deeper\nb: 1\n", assign("b", 2), "a:\n- x\n  # deeper\nb: 2\n"),
+        ("a:\n- x\n  # deeper\nb: 1\n", assign("b", 2), "a:\n- x\n# deeper\nb: 2\n"),
         ("l: [\n  x,  # about x\n  y\n]\n", set_l0, "l: [\n    {n: 1},  # about x\n    y\n  ]\n"),
     ],
 )

@@ -280,8 +280,8 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
 void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNode& next,
                                                 std::uint32_t column) {
   if (!previous.is_collection() || previous.style != CollectionStyle::Block ||
-      previous.children().empty() || previous.source()) {
-    return;
+      previous.children().empty() || previous.source() || previous.span.column <= column) {
+    return;  // an indentless sequence's lines stand at the next key's column
   }
   while (const ScannedComment* c = peek()) {
     // A comment on the next item's dash line is that item's.

@@ -201,9 +201,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     } else {
       emit_block_mapping(e, value, s);
     }
-    // An indentless sequence's lines go past its key's column, where they
-    // are read back as its own rather than the next key's.
-    emit_foot_comments(e, value, s == i && value.kind() == NodeKind::Sequence ? i + 2 : s);
+    emit_foot_comments(e, value, s);
     return;
   }
   // Head comments of a scalar, alias, null or flow value stand between its
