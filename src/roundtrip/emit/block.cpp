@@ -232,9 +232,10 @@ bool needs_complex_key(const Emitter& e, const YamlNode& key, std::size_t index)
 }  // namespace
 
 bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept {
-  // A comment after the empty value stays on its line; one standing on the
-  // introducer line before a value below it opens that line instead.
-  if (has_inline(node) && node.comments.inline_before_value) return false;
+  // A comment after a composed empty value stays on its line; one standing
+  // on the introducer line before a value below it opens that line instead,
+  // and a value written from Python data shows its null before a comment.
+  if (has_inline(node) && (node.comments.inline_before_value || node.synthetic)) return false;
   if (node.kind() == NodeKind::Scalar) {
     return node.scalar_style() == ScalarStyle::Plain && node.text().empty();
   }
