@@ -111,6 +111,26 @@ def test_a_one_line_flow_collection_keeps_its_comment(text, edit, expected):
     assert edited(text, edit) == expected
 
 
+@pytest.mark.parametrize(
+    "text",
+    [
+        "l: [1, 2, # two\n  3]\nz: 0\n",
+        "m: {a: 1,  # one\n    b: 2}\nz: 0\n",
+        "- [x,  # ex\n   y]\n- z: 0\n",
+    ],
+)
+def test_an_untouched_flow_collection_keeps_its_layout(text):
+    doc = o.loads(text, option=RT)
+    doc.node.comment_before = "edited"
+    assert doc.to_yaml().decode() == "# edited\n" + text
+
+
+def test_a_changed_flow_collection_is_laid_out_anew_with_its_comments():
+    doc = o.loads("l: [1, 2, # two\n  3]\nz: 0\n", option=RT)
+    doc["l"][0] = 5
+    assert doc.to_yaml().decode() == "l: [\n    5,\n    2, # two\n    3\n  ]\nz: 0\n"
+
+
 def test_a_comment_after_a_flow_entry_stays_with_that_entry():
     doc = o.loads("l: [1, 2, # two\n  3]\nz: 0\n", option=RT)
     assert [doc.node["l"][i].comment for i in range(3)] == [None, "two", None]

@@ -330,6 +330,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   // inside the guard's margin.
   const bool flow = node.is_collection() && node.style == CollectionStyle::Flow;
   const bool entry_in_flow = in_flow_;
+  const std::size_t taken_before = next_;
   in_flow_ = flow;
   std::uint64_t children_end = 0;
   const auto guarded = [&](YamlNode& child, bool child_trailing, const Introducer& child_intro) {
@@ -403,6 +404,17 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   const std::uint64_t own_end =
       flow || entry_in_flow ? text_end(blank_.text(), node, children_end) : node.end_offset;
   last_text_end_ = own_end;
+  // A flow collection that holds comments is written back as it stood while
+  // nothing in it changes: laid out anew, one entry a line, its comments
+  // could not all keep their places.
+  if (flow && next_ != taken_before && entry_in_flow == false && own_end <= blank_.text().size() &&
+      own_end > node.span.offset) {
+    const char last = blank_.text()[own_end - 1];
+    if (last == ']' || last == '}') {
+      node.comments.edit_raw() =
+          std::string(blank_.text().substr(node.span.offset, own_end - node.span.offset));
+    }
+  }
 
   if (trailing) {
     const ScannedComment* c = peek();
