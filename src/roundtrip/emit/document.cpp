@@ -64,9 +64,17 @@ void emit_directive_node(Emitter& e, const IncludeSource& source) {
 void emit_document(Emitter& e, const YamlNode& root) {
   // Directives are only read before a "---".
   const bool marker = root.explicit_start || !root.directives().empty();
+  // Written without its source, the root is its included file's root, with
+  // the comment lines that file held (the node's own are the directive's).
+  Comments file_comments;
+  const Comments* own = &root.comments;
+  if (&root == e.unsourced && root.source() && root.source()->root_comments) {
+    file_comments.put_lines(*root.source()->root_comments);
+    own = &file_comments;
+  }
   // Lines that stood above the directives and "---" go back there (a schema
   // reference is looked for in the leading lines); the others stay below.
-  const std::span<const HeadComment> head = heads(root);
+  const std::span<const HeadComment> head = heads(*own);
   if (marker) {
     for (const HeadComment& line : head) {
       if (line.above_marker) emit_comment_line(e, line.text, 0);
@@ -87,8 +95,9 @@ void emit_document(Emitter& e, const YamlNode& root) {
   // the node its line ends with): it goes on a line above, after the head
   // comments, where it is read back in the same order. Written without its
   // source, the root's inline comment is the directive line's.
-  if (is_block_collection(e, root) && has_inline(root) && &root != e.unsourced) {
-    emit_comment_line(e, *inline_text(root), 0);
+  if (is_block_collection(e, root) && inline_text(*own) != nullptr &&
+      (&root != e.unsourced || own != &root.comments)) {
+    emit_comment_line(e, *inline_text(*own), 0);
   }
 
   if (const IncludeSource* source = source_of(e, root)) {
@@ -107,15 +116,15 @@ void emit_document(Emitter& e, const YamlNode& root) {
     const bool shifted = root.synthetic && root.tag().has_value() && !e.indentless_sequences;
     emit_block_sequence(e, root, shifted ? e.step() : 0);
   } else if (root.kind() == NodeKind::Null && root.synthetic && root.tag() && !root.anchor() &&
-             !has_inline(root) && e.null_style == NullStyle::Default) {
+             inline_text(*own) == nullptr && e.null_style == NullStyle::Default) {
     emit_collection_properties(e, root);
   } else {
     emit_properties(e, root);
     emit_flow_node(e, root, e.step(), RawPlace{true, -1});
-    emit_inline_comment(e, root);
+    emit_inline_comment(e, root, *own, false);
     end_line(e);
   }
-  emit_foot_comments(e, root, 0);
+  emit_foot_comments(e, *own, 0);
 }
 
 void apply_final_newline(Emitter& e) noexcept {

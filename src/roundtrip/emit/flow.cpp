@@ -332,6 +332,30 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
   --e.flow_depth;
 }
 
+// Whether an edit touched the node or anything in it.
+bool subtree_modified(const YamlNode& node) {
+  std::vector<const YamlNode*> stack{&node};
+  while (!stack.empty()) {
+    const YamlNode* at = stack.back();
+    stack.pop_back();
+    if (at->comments.modified) return true;
+    push_children(*at, stack);
+  }
+  return false;
+}
+
+// A flow collection kept as it stood (it holds comments): written so while
+// nothing in it changed and its introducer stands where it stood, so that
+// its continuation lines keep their meaning.
+bool emit_kept_flow(Emitter& e, const YamlNode& node, RawPlace place) {
+  const std::string* raw = raw_text(node);
+  if (raw == nullptr || e.flow_depth != 0 || !place.introducer_in_place || subtree_modified(node)) {
+    return false;
+  }
+  e.output.append(*raw);
+  return true;
+}
+
 void emit_flow_node_impl(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place) {
   // A directive node stays a directive wherever it stands: expanded, a
   // secret or an included file would land in this text.
@@ -351,10 +375,10 @@ void emit_flow_node_impl(Emitter& e, const YamlNode& node, std::size_t n, RawPla
       emit_null(e, node);
       return;
     case NodeKind::Sequence:
-      emit_flow_sequence(e, node, n);
+      if (!emit_kept_flow(e, node, place)) emit_flow_sequence(e, node, n);
       return;
     case NodeKind::Mapping:
-      emit_flow_mapping(e, node, n);
+      if (!emit_kept_flow(e, node, place)) emit_flow_mapping(e, node, n);
       return;
   }
 }
