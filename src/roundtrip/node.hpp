@@ -74,6 +74,8 @@ struct HeadComment {
   std::string text;
   bool below_introducer = false;
   bool above_marker = false;
+  // Blank lines between this line and the next head line, or the node.
+  std::uint32_t blank_after = 0;
 
   friend bool operator==(const HeadComment&, const HeadComment&) = default;
 };

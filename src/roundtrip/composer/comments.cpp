@@ -196,6 +196,10 @@ class CommentAttacher::Attacher {
 
 void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
   Comments& comments = node.comments;
+  // The head line taken last, whose blank lines below are counted once the
+  // next line (or the node) is known.
+  HeadComment* last_head = nullptr;
+  std::uint32_t last_head_line = 0;
   while (const ScannedComment* c = peek()) {
     if (c->span.line >= node.span.line) break;
     const std::uint32_t line = c->span.line, column = c->span.column;
@@ -217,11 +221,19 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
       if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
       comments.inline_before_value = true;
     } else {
+      if (last_head != nullptr) {
+        last_head->blank_after = blank_.between(last_head_line, line, c->span.offset);
+      }
       const bool below_introducer = comments.inline_before_value;
-      comments.edit_head().push_back(
-          HeadComment{take_text(), below_introducer, line < above_before_});
+      std::vector<HeadComment>& head = comments.edit_head();
+      head.push_back(HeadComment{take_text(), below_introducer, line < above_before_});
+      last_head = &head.back();
+      last_head_line = line;
     }
     note_line(line);
+  }
+  if (last_head != nullptr) {
+    last_head->blank_after = blank_.between(last_head_line, node.span.line, node.span.offset);
   }
 }
 

@@ -69,7 +69,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
   const std::span<const HeadComment> head = heads(root);
   if (marker) {
     for (const HeadComment& line : head) {
-      if (line.above_marker) emit_comment_line(e, line.text, 0);
+      if (line.above_marker) emit_comment_line(e, line, 0);
     }
   }
   for (const std::string& directive : root.directives()) {
@@ -80,7 +80,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
   if (marker) e.output.append("---\n");
   e.content_start = e.output.size();
   for (const HeadComment& line : head) {
-    if (!marker || !line.above_marker) emit_comment_line(e, line.text, 0);
+    if (!marker || !line.above_marker) emit_comment_line(e, line, 0);
   }
   // A block collection at the root has no line of its own for an inline
   // comment (composing gives it one when a trailing comment stands before
