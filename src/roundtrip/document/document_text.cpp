@@ -29,11 +29,16 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
   writer.write(roots.front());
   const YamlNode* previous = &roots.front();
   for (const YamlNode& root : roots.subspan(1)) {
+    // An empty document left out before this one brings its own "---".
+    const std::span<const std::uint32_t> skipped = root.skipped_documents();
+    const bool skipped_before =
+        !skipped.empty() && (skipped.front() & NodeExtras::kSkippedAfterRoot) == 0;
     if (!root.directives().empty()) {
       out.append("...\n");
-    } else if (!root.explicit_start) {
+    } else if (!root.explicit_start && !skipped_before) {
       out.append("---\n");
-    } else if (root.comments.has_head_above_marker() && ends_in_bare_properties(*previous)) {
+    } else if ((root.comments.has_head_above_marker() || (skipped_before && skipped.front() != 0)) &&
+               ends_in_bare_properties(*previous)) {
       // The lines above this "---" stay this document's.
       out.append("...\n");
     }
