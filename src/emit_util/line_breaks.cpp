@@ -8,7 +8,7 @@ std::string_view first_line_break(std::string_view text) noexcept {
   const std::size_t at = text.find_first_of("\r\n");
   if (at == std::string_view::npos || text[at] == '\n') return "\n";
   return at + 1 < text.size() && text[at + 1] == '\n' ? std::string_view("\r\n")
-                                                        : std::string_view("\r");
+                                                      : std::string_view("\r");
 }
 
 void use_line_break(OutputBuffer& out, std::string_view line_break) {

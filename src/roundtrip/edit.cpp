@@ -57,6 +57,16 @@ using Kind = ResolvedScalar::Kind;
 
 Kind value_kind(Kind kind) noexcept { return kind == Kind::BigInt ? Kind::Int : kind; }
 
+// The type a standard scalar tag names, if it names one.
+std::optional<Kind> tag_type(std::string_view name) noexcept {
+  if (name == "str") return Kind::Str;
+  if (name == "int") return Kind::Int;
+  if (name == "float") return Kind::Float;
+  if (name == "bool") return Kind::Bool;
+  if (name == "null") return Kind::Null;
+  return std::nullopt;
+}
+
 bool tag_reads_content(std::string_view tag, const YamlNode& node, ResolverMode mode) noexcept {
   const std::string_view name = standard_tag_name(tag);
   const bool mapping_tag = name == "map" || name == "set";
@@ -69,8 +79,12 @@ bool tag_reads_content(std::string_view tag, const YamlNode& node, ResolverMode 
     case NodeKind::Scalar: {
       if (mapping_tag || sequence_tag) return false;
       const bool plain = node.scalar_style() == ScalarStyle::Plain;
-      return value_kind(resolve_scalar_kind(mode, node.text(), plain, tag).kind) ==
-             value_kind(resolve_scalar_kind(mode, node.text(), plain, std::nullopt).kind);
+      const Kind untagged =
+          value_kind(resolve_scalar_kind(mode, node.text(), plain, std::nullopt).kind);
+      // A type tag that cannot read the text reads it as a string: the
+      // content must be of the tag's own type.
+      if (const std::optional<Kind> own = tag_type(name); own && *own != untagged) return false;
+      return value_kind(resolve_scalar_kind(mode, node.text(), plain, tag).kind) == untagged;
     }
     case NodeKind::Null:
       return !mapping_tag && !sequence_tag &&

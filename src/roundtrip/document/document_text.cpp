@@ -37,7 +37,8 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
       out.append("...\n");
     } else if (!root.explicit_start && !skipped_before) {
       out.append("---\n");
-    } else if ((root.comments.has_head_above_marker() || (skipped_before && skipped.front() != 0)) &&
+    } else if ((root.comments.has_head_above_marker() ||
+                (skipped_before && skipped.front() != 0)) &&
                ends_in_bare_properties(*previous)) {
       // The lines above this "---" stay this document's.
       out.append("...\n");

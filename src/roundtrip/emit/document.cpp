@@ -73,8 +73,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
     ++skipped_before;
   }
   // Directives are only read before a "---".
-  const bool marker =
-      root.explicit_start || !root.directives().empty() || skipped_before != 0;
+  const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
   // Lines that stood above the directives and "---" go back there (a schema
   // reference is looked for in the leading lines); the others stay below.
   const std::span<const HeadComment> head = heads(root);
@@ -145,8 +144,8 @@ void emit_document(Emitter& e, const YamlNode& root) {
   const std::span<const std::string> foot = foot_lines(root);
   std::size_t next_after = skipped_before;
   for (std::size_t i = 0; i < foot.size(); ++i) {
-    for (; next_after < skipped.size() &&
-           (skipped[next_after] & ~NodeExtras::kSkippedAfterRoot) <= i;
+    for (;
+         next_after < skipped.size() && (skipped[next_after] & ~NodeExtras::kSkippedAfterRoot) <= i;
          ++next_after) {
       e.output.append("---\n");
     }

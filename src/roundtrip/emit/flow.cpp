@@ -185,8 +185,8 @@ bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
   if (!quote) {
-    quote = breaks_plain(text, e.flow_depth > 0,
-                         e.in_key && e.colon_follows_key && e.flow_depth == 0);
+    quote =
+        breaks_plain(text, e.flow_depth > 0, e.in_key && e.colon_follows_key && e.flow_depth == 0);
   }
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
