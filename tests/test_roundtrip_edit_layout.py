@@ -192,3 +192,18 @@ def test_empty_documents_are_written_back_where_they_stood(text, index, expected
     assert [d for d in after if d != {"b": 3}] == [d for d in before if d != {"b": 2}]
     # And a second cycle writes the same text.
     assert edited(out, set_key("b", 3, index)) == out
+
+
+@pytest.mark.parametrize("text,index", [
+    ("a: 1\n---\n# empty\n---\nb: 2\n", 1),
+    ("---\n---\nb: 2\n---\n", None),
+])
+def test_empty_documents_stay_when_a_whole_document_is_replaced(text, index):
+    doc = o.loads(text, option=RT)
+    if index is None:
+        doc.node.value = {"c": 3}
+    else:
+        doc[index] = {"c": 3}
+    out = doc.to_yaml()
+    assert len(o.loads_all(out)) == len(o.loads_all(text))
+    assert {"c": 3} in o.loads_all(out)

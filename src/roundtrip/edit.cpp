@@ -129,6 +129,12 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
       replacement.set_tag(std::move(from.tag));
     }
   }
+  // The empty documents loading left out around a root stay in the stream,
+  // whatever replaces the root.
+  if (target.extras() != nullptr && !target.extras()->skipped_documents.empty()) {
+    replacement.edit_extras().skipped_documents =
+        std::move(target.edit_extras().skipped_documents);
+  }
   target = std::move(replacement);
   target.comments.modified = true;
 }
