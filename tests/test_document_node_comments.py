@@ -420,3 +420,99 @@ def test_compact_items_keep_their_comments(text, cursor, member, written, read_b
     setattr(cursor(doc), member, "note")
     assert doc.to_yaml().decode() == written
     assert read_back(rt(written)) == "note"
+
+
+# ---------------------------------------------------------------------------
+# Every accepted comment edit reads back from the same node after to_yaml()
+# and a reload, and the values stay; what cannot be placed so is refused.
+
+HEAD_PLACEMENT = ("comment_before cannot be written above the first item of a block sequence "
+                  "whose dash line carries a comment; set the sequence's comment_before instead")
+
+FOOT_BEFORE_KEY = ("comment_after cannot be written after a sequence at its key's column while "
+                   "another key follows; set that key's comment_before instead")
+
+COMMENTED_DOCS = [
+    "a:\n  x: 1\nb: 2\n",
+    "a: [1, 2]\n",
+    "a: [1, 2]  # c\nb: {k: v}\n",
+    "- 1\n- [a, b]\n- k: v\n  j: w\n- - x\n  - y\n",
+    "# top\na: 1  # one\n# bee\nb:\n  - x  # ex\n  - y\nc:\n",
+    "a:\n- x\n- y\nb: 1\n",
+    "a: |\n  lit\nb: 'q'\nc: \"d\"\n",
+    "a: &x 1\nb: *x\nc: !t v\n",
+    "x: 1\na:   # about a\nb: 1\n",
+    "l: [\n  x,  # about x\n  y\n]\n",
+    "- # dash\n  a: 1\n  b: 2\n- c\n",
+    "top:\n  mid:\n    low: 1\n  # foot\nnext: 2\n",
+    "{a: 1, b: [2, 3]}\n",
+    "- a\n-\n- b\n",
+    "a: {}\nb: []\nc: [x, {y: [z]}]  # deep\n",
+]
+
+
+def _paths(snap, path=()):
+    yield list(path)
+    if snap.kind == "sequence":
+        for i, item in enumerate(snap.value):
+            yield from _paths(item, path + (i,))
+    elif snap.kind == "mapping":
+        for key, value in snap.value:
+            yield from _paths(value, path + (key.value,))
+
+
+NODES = [(text, path) for text in COMMENTED_DOCS for path in _paths(rt(text).to_tree())]
+
+
+@settings(max_examples=400, deadline=None)
+@given(
+    node=st.sampled_from(NODES),
+    member=st.sampled_from(MEMBERS),
+    lines=st.lists(LINE, min_size=1, max_size=3),
+)
+def test_accepted_comment_edits_read_back_from_the_same_node(node, member, lines):
+    text, path = node
+    value = lines[0] if member == "comment" else "\n".join(lines)
+    doc = rt(text)
+    try:
+        setattr(at(doc, path), member, value)
+    except ValueError as error:
+        assert str(error) in (NOT_WRITABLE, FOOT_PLACEMENT, HEAD_PLACEMENT, FOOT_BEFORE_KEY)
+        return
+    again = rt(doc.to_yaml())
+    assert getattr(at(again, path), member) == value
+    assert again.to_dict() == doc.to_dict()
+
+
+@pytest.mark.parametrize("text,path,member,written", [
+    # Each used to be written where a reload read it from another node.
+    ("a:\n  x: 1\nb: 2\n", ["a"], "comment_after", "a:\n  x: 1\n  # end\nb: 2\n"),
+    ("a: [1, 2]\n", ["a"], "comment", "a: [1, 2] # end\n"),
+    ("l: [\n  x,  # ex\n  y\n]\n", ["l"], "comment", "l: [\n    x,  # ex\n    y\n  ] # end\n"),
+    ("b: 1\na:\n- x\n- y\n", ["a"], "comment_after", "b: 1\na:\n- x\n- y\n# end\n"),
+    ("- 1\n- - x\n  - y\n", [1], "comment", "- 1\n- # end\n  - x\n  - y\n"),
+])
+def test_comment_edits_that_used_to_read_back_elsewhere(text, path, member, written):
+    doc = rt(text)
+    setattr(at(doc, path), member, "end")
+    assert doc.to_yaml().decode() == written
+    assert getattr(at(rt(written), path), member) == "end"
+
+
+def test_lines_after_an_indentless_sequence_before_a_key_are_refused():
+    doc = rt("a:\n- x\nb: 1\n")
+    with pytest.raises(ValueError) as info:
+        doc.node["a"].comment_after = "end"
+    assert str(info.value) == FOOT_BEFORE_KEY
+    doc.node["b"].comment_before = "end"
+    assert rt(doc.to_yaml()).node["b"].comment_before == "end"
+
+
+def test_lines_above_a_commented_first_dash_are_refused():
+    doc = rt("- # dash\n  a: 1\n- c\n")
+    with pytest.raises(ValueError) as info:
+        doc.node[0].comment_before = "above"
+    assert str(info.value) == HEAD_PLACEMENT
+    doc.node[0].comment_before = None
+    doc.node.comment_before = "above"
+    assert rt(doc.to_yaml()).node.comment_before == "above"

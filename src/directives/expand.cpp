@@ -71,6 +71,19 @@ class Expander {
   Result<YamlNode, IncludeError> expand(YamlNode node, const IncludeChain& chain);
   Result<YamlNode, IncludeError> env_var(const YamlNode& node, const IncludeChain& chain);
   Result<YamlNode, IncludeError> include(const YamlNode& node, const IncludeChain& chain);
+  Result<YamlNode, IncludeError> expand_include_dir(std::size_t form, const YamlNode& node,
+                                                    const IncludeChain& chain) {
+    switch (form) {
+      case 0:
+        return expand_include_dir_list(ctx_, node, chain);
+      case 1:
+        return expand_include_dir_named(ctx_, node, chain);
+      case 2:
+        return expand_include_dir_merge_list(ctx_, node, chain);
+      default:
+        return expand_include_dir_merge_named(ctx_, node, chain);
+    }
+  }
 
   // A child needs the walk only when it is a collection or carries a tag.
   static bool needs_walk(const YamlNode& node) noexcept {
@@ -80,17 +93,36 @@ class Expander {
   IncludeContext& ctx_;
 };
 
+// The node a directive produced takes the comment lines of the directive's
+// own line: they belong to the file holding the directive, and are written
+// there with it. What the included file's root had goes with the source, for
+// writing that file back; a secret's or a listed file's comments belong to
+// no file this document writes.
+Result<YamlNode, IncludeError> keep_directive_comments(YamlNode& directive,
+                                                       Result<YamlNode, IncludeError> produced) {
+  if (!produced) return produced;
+  YamlNode& result = *produced;
+  NodeExtras* extras = result.extras() ? &result.edit_extras() : nullptr;
+  if (extras && extras->source && extras->source->target_file_id) {
+    extras->source->root_comments = result.comments.take_lines();
+  }
+  result.comments.put_lines(directive.comments.take_lines());
+  return produced;
+}
+
 Result<YamlNode, IncludeError> Expander::expand(YamlNode node, const IncludeChain& chain) {
   if (const std::optional<std::string>& tag = node.tag()) {
     const std::string_view t = *tag;
-    if (ctx_.env_vars && t == kEnvVarTag) return env_var(node, chain);
-    if (ctx_.secrets && t == kSecretTag) return resolve_secret(ctx_, node, chain);
+    if (ctx_.env_vars && t == kEnvVarTag) return keep_directive_comments(node, env_var(node, chain));
+    if (ctx_.secrets && t == kSecretTag) {
+      return keep_directive_comments(node, resolve_secret(ctx_, node, chain));
+    }
     if (ctx_.includes) {
-      if (t == kIncludeTag) return include(node, chain);
-      if (t == kIncludeDirTags[0]) return expand_include_dir_list(ctx_, node, chain);
-      if (t == kIncludeDirTags[1]) return expand_include_dir_named(ctx_, node, chain);
-      if (t == kIncludeDirTags[2]) return expand_include_dir_merge_list(ctx_, node, chain);
-      if (t == kIncludeDirTags[3]) return expand_include_dir_merge_named(ctx_, node, chain);
+      if (t == kIncludeTag) return keep_directive_comments(node, include(node, chain));
+      for (std::size_t i = 0; i < kIncludeDirTags.size(); ++i) {
+        if (t != kIncludeDirTags[i]) continue;
+        return keep_directive_comments(node, expand_include_dir(i, node, chain));
+      }
     }
   }
   switch (node.kind()) {

@@ -49,6 +49,16 @@ inline constexpr std::string_view kInlineCommentNotWritableMessage =
 // Lines after a node that has no place for them.
 inline constexpr std::string_view kFootPlacementMessage =
     "comment_after is only supported on a block mapping, a block sequence, or the document root";
+// Lines above the first item of a block sequence whose dash line carries a
+// comment: above the first dash they are read back as the sequence's own.
+inline constexpr std::string_view kHeadPlacementMessage =
+    "comment_before cannot be written above the first item of a block sequence whose dash line "
+    "carries a comment; set the sequence's comment_before instead";
+// Lines after a sequence written at its key's column, another key following:
+// at that column they are read back as the next key's.
+inline constexpr std::string_view kFootBeforeKeyMessage =
+    "comment_after cannot be written after a sequence at its key's column while another key "
+    "follows; set that key's comment_before instead";
 // Followed by the character, quoted by the binding's message literal rules.
 inline constexpr std::string_view kControlCharacterMessage =
     "a comment cannot contain the control character ";

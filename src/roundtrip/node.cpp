@@ -1,6 +1,7 @@
 #include "roundtrip/node.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "util/stack_guard.hpp"
 
@@ -84,6 +85,32 @@ const std::optional<std::string>& Comments::raw() const noexcept {
 }
 bool Comments::has_head_above_marker() const noexcept {
   return std::ranges::any_of(head(), [](const HeadComment& line) { return line.above_marker; });
+}
+
+CommentLines Comments::take_lines() {
+  CommentLines lines;
+  lines.blank_before = std::exchange(blank_before, 0);
+  lines.inline_spaces = std::exchange(inline_spaces, 0);
+  lines.inline_before_value = std::exchange(inline_before_value, false);
+  if (texts_) {
+    lines.head = std::move(texts_->head);
+    texts_->head.clear();
+    lines.inline_comment = std::exchange(texts_->inline_comment, std::nullopt);
+    lines.foot = std::move(texts_->foot);
+    texts_->foot.clear();
+  }
+  return lines;
+}
+
+void Comments::put_lines(CommentLines lines) {
+  blank_before = lines.blank_before;
+  inline_spaces = lines.inline_spaces;
+  inline_before_value = lines.inline_before_value;
+  if (!texts_ && lines.head.empty() && !lines.inline_comment && lines.foot.empty()) return;
+  CommentTexts& texts = edit_texts();
+  texts.head = std::move(lines.head);
+  texts.inline_comment = std::move(lines.inline_comment);
+  texts.foot = std::move(lines.foot);
 }
 
 bool operator==(const Comments& a, const Comments& b) {

@@ -94,6 +94,19 @@ struct CommentTexts {
   friend bool operator==(const CommentTexts&, const CommentTexts&) = default;
 };
 
+// The comment lines of one node apart from its content's layout: what a
+// directive's own line and the root of the file it includes each keep.
+struct CommentLines {
+  std::vector<HeadComment> head;
+  std::optional<std::string> inline_comment;
+  std::vector<std::string> foot;
+  std::uint32_t blank_before = 0;
+  std::uint32_t inline_spaces = 0;
+  bool inline_before_value = false;
+
+  friend bool operator==(const CommentLines&, const CommentLines&) = default;
+};
+
 // The comments of one node and the layout facts the emitter needs.
 class Comments {
  public:
@@ -143,6 +156,11 @@ class Comments {
   std::vector<std::string>& edit_foot() { return edit_texts().foot; }
   std::optional<std::string>& edit_raw() { return edit_texts().raw; }
 
+  // Moves the comment lines out (leaving none) or puts them in place of
+  // the present ones; the kept source text and the layout flags stay.
+  CommentLines take_lines();
+  void put_lines(CommentLines lines);
+
   friend bool operator==(const Comments& a, const Comments& b);
 
  private:
@@ -158,6 +176,9 @@ struct IncludeSource {
   // directive keeps the inner directive's source here (innermost last), so
   // writing the files back can still tell what that file held.
   std::vector<IncludeSource> replaced;
+  // "!include": the comment lines of the included file's root, written when
+  // that file is written back. The node carries the directive line's own.
+  std::optional<CommentLines> root_comments;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -36,6 +36,10 @@ PyError node_comment_error_to_py(const NodeCommentError& error) {
       return PyError::builtin(PyExc_ValueError, std::string(kInlineCommentNotWritableMessage));
     case NodeCommentFault::FootNotPlaceable:
       return PyError::builtin(PyExc_ValueError, std::string(kFootPlacementMessage));
+    case NodeCommentFault::HeadNotPlaceable:
+      return PyError::builtin(PyExc_ValueError, std::string(kHeadPlacementMessage));
+    case NodeCommentFault::FootNotReadable:
+      return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeKeyMessage));
     case NodeCommentFault::Text:
       break;
   }

@@ -69,6 +69,7 @@ class BlankLines {
 
   // Whether the text holds a CR: without one, every line ends with LF.
   [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
+  [[nodiscard]] std::string_view text() const noexcept { return text_; }
 
  private:
   // Where the line holding the byte at `at` (or ending there) starts.
@@ -128,6 +129,49 @@ LineColumn leaf_end(const YamlNode& node) noexcept {
     default:
       return start_of(node);
   }
+}
+
+// Where a node's own text ends: for a flow collection past its closing
+// bracket (its recorded end is its last child's), found by skipping what may
+// stand before the bracket; `children_end` is where its last child's text ends.
+std::uint64_t text_end(std::string_view text, const YamlNode& node, std::uint64_t children_end) {
+  switch (node.kind()) {
+    case NodeKind::Alias:
+      return node.span.offset + 1 + node.text().size();
+    case NodeKind::Null:
+      return node.span.offset;
+    case NodeKind::Sequence:
+    case NodeKind::Mapping: {
+      if (node.style != CollectionStyle::Flow) return node.end_offset;
+      std::size_t at = node.children().empty() ? node.span.offset + 1 : children_end;
+      while (at < text.size()) {
+        const char c = text[at];
+        if (c == ']' || c == '}') return at + 1;
+        if (c == '#') {
+          while (at < text.size() && text[at] != '\n' && text[at] != '\r') ++at;
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',') {
+          ++at;
+        } else {
+          break;
+        }
+      }
+      return std::max<std::uint64_t>(children_end, node.end_offset);
+    }
+    default:
+      return node.end_offset;
+  }
+}
+
+// Whether only blanks and commas stand between two offsets of one line: a
+// comment after a flow entry is that entry's only when no other entry, key
+// or closing bracket stands between them.
+bool only_separators(std::string_view text, std::uint64_t from, std::uint64_t to) noexcept {
+  if (from > to || to > text.size()) return false;
+  for (std::uint64_t i = from; i < to; ++i) {
+    const char c = text[i];
+    if (c != ' ' && c != '\t' && c != ',') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -211,6 +255,8 @@ class CommentAttacher::Attacher {
   static std::uint32_t head_count(const YamlNode& node) noexcept {
     return static_cast<std::uint32_t>(node.comments.head().size());
   }
+  void take_empty_value_comment(const YamlNode& key, YamlNode& value);
+  void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
   const std::vector<ScannedComment>* comments_ = nullptr;
   std::vector<ScannedComment>* movable_ = nullptr;  // comments_, when texts may move
@@ -224,6 +270,8 @@ class CommentAttacher::Attacher {
   YamlNode* root_ = nullptr;        // the root being attached
   std::uint32_t root_limit_ = 0;    // its marker line, else its start line
   std::size_t skip_next_ = 0;       // the first left-out document not placed yet
+  bool in_flow_ = false;            // the node being attached is a flow entry
+  std::uint64_t last_text_end_ = 0;  // text_end of the node attached last
 };
 
 void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
@@ -276,6 +324,43 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
   }
 }
 
+// Comment lines after a block collection's last entry, indented past the
+// column of the entry that follows them, close that collection (as they do at
+// the end of the text): they are its foot, written back there, not the next
+// entry's head at the next entry's column.
+void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNode& next,
+                                                std::uint32_t column) {
+  if (!previous.is_collection() || previous.style != CollectionStyle::Block ||
+      previous.children().empty() || previous.source() || previous.span.column <= column) {
+    return;  // an indentless sequence's lines stand at the next key's column
+  }
+  while (const ScannedComment* c = peek()) {
+    // A comment on the next item's dash line is that item's.
+    if (c->span.line >= next.span.line || c->span.column <= column ||
+        c->span.column < previous.span.column || dashes_.contains(c->span.line, column)) {
+      break;
+    }
+    const std::uint32_t line = c->span.line;
+    last_open_collection(previous, c->span.column).comments.edit_foot().push_back(take_text());
+    note_line(line);
+  }
+}
+
+// A missing value ('key:' and nothing on the line) stands nowhere in the
+// text, so no comment reaches it on its own: the comment after the colon is
+// the value's, on its line, as it would be after a value written there.
+void CommentAttacher::Attacher::take_empty_value_comment(const YamlNode& key, YamlNode& value) {
+  if (value.kind() != NodeKind::Null || value.has_anchor_or_tag() ||
+      value.span.offset >= key.end_offset || value.comments.inline_comment()) {
+    return;
+  }
+  const ScannedComment* c = peek();
+  if (c == nullptr || c->span.line != key.end_line || c->span.column <= key.end_column) return;
+  value.comments.inline_spaces = c->span.column - (key.end_column + 1);
+  value.comments.edit_inline_comment() = take_text();
+  note_line(key.end_line);
+}
+
 LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
                                              const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
@@ -294,6 +379,10 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   LineColumn end = leaf_end(node);
   // A level takes little stack: measuring at every 8th level stays far
   // inside the guard's margin.
+  const bool flow = node.is_collection() && node.style == CollectionStyle::Flow;
+  const bool entry_in_flow = in_flow_;
+  in_flow_ = flow;
+  std::uint64_t children_end = 0;
   const auto guarded = [&](YamlNode& child, bool child_trailing, const Introducer& child_intro) {
     ++depth_;
     const LineColumn child_end =
@@ -301,6 +390,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
             ? with_stack_guard([&] { return attach(child, child_trailing, child_intro); })
             : attach(child, child_trailing, child_intro);
     --depth_;
+    children_end = std::max(children_end, last_text_end_);
     return child_end;
   };
   // Siblings lie side by side, but a subtree between two of them breaks the
@@ -316,6 +406,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     const Introducer dash{Introducer::Kind::Dash, 0, node.span.column};
     for (std::size_t i = 0; i < children.size(); ++i) {
       fetch_ahead(i);
+      if (i != 0 && !flow) take_foot_lines(children[i - 1], children[i], node.span.column);
       const LineColumn item_end = guarded(children[i], true, dash);
       if (!any || item_end > end) end = item_end;
       any = true;
@@ -328,6 +419,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       fetch_ahead(2 * i + 1);
       YamlNode& key = node.key(i);
       YamlNode& value = node.value(i);
+      if (i != 0 && block) take_foot_lines(node.value(i - 1), key, node.span.column);
       const LineColumn key_end = guarded(key, false, Introducer{});
       if (key.kind() == NodeKind::Scalar && key.scalar_style() == ScalarStyle::Plain &&
           key_end.line == value.span.line && key_end.column < value.span.column &&
@@ -338,6 +430,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       if (block && key.end_line >= node.span.line && !key.explicit_key) {
         value_intro = Introducer{Introducer::Kind::KeyColon, key.end_line, key.end_column};
       }
+      if (value_intro.kind == Introducer::Kind::KeyColon) take_empty_value_comment(key, value);
       const LineColumn value_end = guarded(value, true, value_intro);
       const LineColumn pair_end = std::max(key_end, value_end);
       if (!any || pair_end > end) end = pair_end;
@@ -354,16 +447,39 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       raw && blank_.has_cr() ? node.span.line + count_line_breaks(*raw) : end.line;
   note_line(end_line);
 
+  in_flow_ = entry_in_flow;
+  // Only flow collections and flow entries need their text's end: where a
+  // comment after a one-line flow collection belongs to the collection, not
+  // to its first entry, and one after an entry to that entry.
+  const std::uint64_t own_end =
+      flow || entry_in_flow ? text_end(blank_.text(), node, children_end) : node.end_offset;
+  last_text_end_ = own_end;
+
   if (trailing) {
     const ScannedComment* c = peek();
-    if (c && c->span.line == node.span.line && c->span.column > node.span.column) {
+    // A comment after a flow collection's closing bracket is the
+    // collection's, on whichever line the bracket stands.
+    const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
+    if (c &&
+        (after_bracket ||
+         (c->span.line == node.span.line && c->span.column > node.span.column)) &&
+        (!entry_in_flow || only_separators(blank_.text(), own_end, c->span.offset))) {
       Comments& comments = node.comments;
+      if (after_bracket) {
+        // Measured from the closing bracket, on the comment's line.
+        end = LineColumn{c->span.line,
+                         c->span.column - static_cast<std::uint32_t>(c->span.offset - own_end)};
+      }
       if (comments.inline_comment() && comments.inline_before_value) {
         // Two comments: the one on the introducer line moves to a head line
         // written right after that line; this one stays inline.
         auto& head = comments.edit_head();
         head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
+      }
+      if (node.kind() == NodeKind::Null && node.span.offset < blank_.text().size() &&
+          blank_.text()[node.span.offset] == '-') {
+        ++end.column;  // an empty item stands at its dash: the gap is after it
       }
       if (end.line == c->span.line && end.column < c->span.column) {
         comments.inline_spaces = c->span.column - end.column;

@@ -60,6 +60,21 @@ bool inline_comment_writable(const YamlNode& node, const NodePath& path) noexcep
   return path.segments().back().kind != PathSegment::Kind::KeyNode;
 }
 
+// Whether the path ends at a mapping value that stands at its key's column
+// (an indentless sequence) and another pair follows it.
+bool indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
+                             const NodePath& path) noexcept {
+  const std::span<const PathSegment> steps = path.segments();
+  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) return false;
+  YamlNode* mapping = walk(roots, root, steps.first(steps.size() - 1));
+  if (mapping == nullptr) return false;
+  const PathSegment& last = steps.back();
+  const YamlNode* key = node_child(*mapping, PathSegment::key_node(last.text, last.number));
+  if (key == nullptr) return false;
+  const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
+  return pair + 1 < mapping->pair_count() && mapping->value(pair).span.column <= key->span.column;
+}
+
 }  // namespace
 
 std::optional<HeadCommentOwner> head_comment_owner(std::span<const YamlNode> roots,
@@ -109,9 +124,13 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
                                                   std::optional<std::string> text) {
   const std::optional<HeadCommentOwnerForEdit> found = owner_of(roots, root, path);
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  const CommentSelection selection = found->selection;
+  // Above a first dash that carries a comment, lines are the sequence's.
+  if (text && selection == CommentSelection::AboveIntroducer && path.segments().back().number == 0) {
+    return std::unexpected(fault(NodeCommentFault::HeadNotPlaceable));
+  }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
-  const CommentSelection selection = found->selection;
   // The lines on the other side of the dash line stay where they are.
   std::vector<HeadComment> head;
   std::vector<HeadComment> kept;
@@ -151,6 +170,9 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
   // The root's lines after it close the document, whatever the root is.
   if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
     return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
+  }
+  if (text && node->kind() == NodeKind::Sequence && indentless_before_a_key(roots, root, path)) {
+    return std::unexpected(fault(NodeCommentFault::FootNotReadable));
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));

@@ -44,6 +44,8 @@ enum class NodeCommentFault : std::uint8_t {
   Stale,              // the path designates no node
   InlineNotWritable,  // a trailing comment has no line of its own here
   FootNotPlaceable,   // lines after the node have no place
+  HeadNotPlaceable,   // lines above the node would be read back as another's
+  FootNotReadable,    // lines after the node would be read back as the next key's
   Text,               // the text breaks the comment text rules; see `text`
 };
 

@@ -112,6 +112,7 @@ bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
   }
   if (!is_empty_value(e, node)) return false;
   emit_properties_after(e, node);
+  emit_inline_comment(e, node);  // 'key:  # about key'
   e.output.push_back('\n');
   return true;
 }
@@ -231,7 +232,10 @@ bool needs_complex_key(const Emitter& e, const YamlNode& key, std::size_t index)
 }  // namespace
 
 bool is_empty_value(const Emitter& e, const YamlNode& node) noexcept {
-  if (has_inline(node)) return false;
+  // A comment after a composed empty value stays on its line; one standing
+  // on the introducer line before a value below it opens that line instead,
+  // and a value written from Python data shows its null before a comment.
+  if (has_inline(node) && (node.comments.inline_before_value || node.synthetic)) return false;
   if (node.kind() == NodeKind::Scalar) {
     return node.scalar_style() == ScalarStyle::Plain && node.text().empty();
   }
@@ -277,12 +281,17 @@ void emit_comment_line(Emitter& e, const HeadComment& head, std::size_t indent) 
 }
 
 void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
-  const std::string* text = inline_text(node);
+  emit_inline_comment(e, node, node.comments, after_comma);
+}
+
+void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comments,
+                         bool after_comma) {
+  const std::string* text = inline_text(comments);
   if (text == nullptr || e.last_inline == &node) return;
   // The gap was measured from the node's end; a "," written since takes
   // one of its columns.
-  const std::uint32_t spaces = node.comments.inline_spaces - (after_comma ? 1 : 0);
-  append_spaces(e.output, spaces == 0 || spaces > node.comments.inline_spaces ? 1 : spaces);
+  const std::uint32_t spaces = comments.inline_spaces - (after_comma ? 1 : 0);
+  append_spaces(e.output, spaces == 0 || spaces > comments.inline_spaces ? 1 : spaces);
   e.output.push_back('#');
   if (!text->empty()) {
     e.output.push_back(' ');
@@ -298,8 +307,8 @@ void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_
   }
 }
 
-void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent) {
-  for (const std::string& line : foot_lines(node)) emit_comment_line(e, line, indent);
+void emit_foot_comments(Emitter& e, const Comments& comments, std::size_t indent) {
+  for (const std::string& line : foot_lines(comments)) emit_comment_line(e, line, indent);
 }
 
 void emit_properties(Emitter& e, const YamlNode& node) {

@@ -74,9 +74,17 @@ void emit_document(Emitter& e, const YamlNode& root) {
   }
   // Directives are only read before a "---".
   const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
+  // Written without its source, the root is its included file's root, with
+  // the comment lines that file held (the node's own are the directive's).
+  Comments file_comments;
+  const Comments* own = &root.comments;
+  if (&root == e.unsourced && root.source() && root.source()->root_comments) {
+    file_comments.put_lines(*root.source()->root_comments);
+    own = &file_comments;
+  }
   // Lines that stood above the directives and "---" go back there (a schema
   // reference is looked for in the leading lines); the others stay below.
-  const std::span<const HeadComment> head = heads(root);
+  const std::span<const HeadComment> head = heads(*own);
   std::size_t lead = 0;  // the head lines written above the marker
   if (marker) {
     while (lead < head.size() && head[lead].above_marker) ++lead;
@@ -107,8 +115,9 @@ void emit_document(Emitter& e, const YamlNode& root) {
   // the node its line ends with): it goes on a line above, after the head
   // comments, where it is read back in the same order. Written without its
   // source, the root's inline comment is the directive line's.
-  if (is_block_collection(e, root) && has_inline(root) && &root != e.unsourced) {
-    emit_comment_line(e, *inline_text(root), 0);
+  if (is_block_collection(e, root) && inline_text(*own) != nullptr &&
+      (&root != e.unsourced || own != &root.comments)) {
+    emit_comment_line(e, *inline_text(*own), 0);
   }
 
   if (const IncludeSource* source = source_of(e, root)) {
@@ -127,21 +136,21 @@ void emit_document(Emitter& e, const YamlNode& root) {
     const bool shifted = root.synthetic && root.tag().has_value() && !e.indentless_sequences;
     emit_block_sequence(e, root, shifted ? e.step() : 0);
   } else if (root.kind() == NodeKind::Null && root.synthetic && root.tag() && !root.anchor() &&
-             !has_inline(root) && e.null_style == NullStyle::Default) {
+             inline_text(*own) == nullptr && e.null_style == NullStyle::Default) {
     emit_collection_properties(e, root);
   } else {
     emit_properties(e, root);
     emit_flow_node(e, root, e.step(), RawPlace{true, -1});
-    emit_inline_comment(e, root);
+    emit_inline_comment(e, root, *own, false);
     end_line(e);
   }
   if (skipped_before == skipped.size()) {
-    emit_foot_comments(e, root, 0);
+    emit_foot_comments(e, *own, 0);
     return;
   }
   // Empty documents left out after the last root: their "---" lines among
   // its foot lines.
-  const std::span<const std::string> foot = foot_lines(root);
+  const std::span<const std::string> foot = foot_lines(*own);
   std::size_t next_after = skipped_before;
   for (std::size_t i = 0; i < foot.size(); ++i) {
     for (;

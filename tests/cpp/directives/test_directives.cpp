@@ -200,7 +200,7 @@ TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
   // An included root keeps its own span, in its own file.
   const YamlNode& second = root.value(1);
   EXPECT_EQ(second.span.file_id, 3u);
-  EXPECT_EQ(second.source(), (IncludeSource{"!include", "second.yaml", 3, {}}));
+  EXPECT_EQ(second.source(), (IncludeSource{"!include", "second.yaml", 3, {}, CommentLines{}}));
   // mid.yaml's root was itself a directive: its source is kept as replaced.
   const YamlNode& mid = root.value(2);
   EXPECT_EQ(mid.text(), "");
@@ -208,7 +208,8 @@ TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
   EXPECT_EQ(mid.source()->target, "mid.yaml");
   EXPECT_EQ(mid.source()->target_file_id, std::optional<std::uint32_t>(4));
   ASSERT_EQ(mid.source()->replaced.size(), 1u);
-  EXPECT_EQ(mid.source()->replaced[0], (IncludeSource{"!include", "sub/f.yaml", 5, {}}));
+  EXPECT_EQ(mid.source()->replaced[0],
+            (IncludeSource{"!include", "sub/f.yaml", 5, {}, CommentLines{}}));
   EXPECT_EQ(mid.span.file_id, 5u);
 }
 

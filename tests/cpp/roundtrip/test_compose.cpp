@@ -77,8 +77,8 @@ const CommentCase kComments[] = {
     // Only a comment on the node's first line trails it.
     {"- 'a\n  b'  # c\n- d", "seq['a b'(pad1),d(h[c] pad1)]"},
     // One-line flow collections: the first item, the first pair's value.
-    {"- [a, b]  # c", "seq[fseq[a(i\"c\"/6),b](pad1)]"},
-    {"{a: 1, b: 2}  # c", "fmap{a:1(i\"c\"/9 pad1),b:2(pad1)}"},
+    {"- [a, b]  # c", "seq[fseq[a,b](i\"c\"/2 pad1)]"},
+    {"{a: 1, b: 2}  # c", "fmap{a:1(pad1),b:2(pad1)}(i\"c\"/2)"},
     // A key never takes a trailing comment: the value below takes it.
     {"? a  # c\n: b", "map{?a:b(h[c])}"},
     // Foot comments go to the last open collection at their column.

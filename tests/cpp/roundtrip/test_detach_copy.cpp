@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyCase{"a: &x 1\nb: &x 2\nc: *x\n", "2"},
                       CopyCase{"a: &x 1\nb: &x [*x, 3]\nc: *x\n", "fseq[1,3]"},
                       CopyCase{"a: &x [&y 1, *y, !t 'q']\nb: *x\n", "fseq[1,1,!t 'q']"},
-                      CopyCase{"a: &x [1] # note\nb: *x\n", "fseq[1(i\"note\"/2)]"},
+                      CopyCase{"a: &x [1] # note\nb: *x\n", "fseq[1](i\"note\"/1)"},
                       // indented for its own place: written anew wherever the copy lands
                       CopyCase{"a: &x |\n  text\nb: *x\n", "|text\\n"},
                       CopyCase{"a: &x\n  k: >-\n    folded\nb: *x\n", "map{k:>folded(pad1)}"}));

@@ -41,20 +41,29 @@ inline bool is_block_collection(const Emitter& e, const YamlNode& node) noexcept
          source_of(e, node) == nullptr;
 }
 
-inline std::span<const HeadComment> heads(const YamlNode& node) noexcept {
-  const CommentTexts* texts = node.comments.texts();
+inline std::span<const HeadComment> heads(const Comments& comments) noexcept {
+  const CommentTexts* texts = comments.texts();
   return texts ? std::span<const HeadComment>(texts->head) : std::span<const HeadComment>();
 }
+inline std::span<const HeadComment> heads(const YamlNode& node) noexcept {
+  return heads(node.comments);
+}
 
-inline std::span<const std::string> foot_lines(const YamlNode& node) noexcept {
-  const CommentTexts* texts = node.comments.texts();
+inline std::span<const std::string> foot_lines(const Comments& comments) noexcept {
+  const CommentTexts* texts = comments.texts();
   return texts ? std::span<const std::string>(texts->foot) : std::span<const std::string>();
+}
+inline std::span<const std::string> foot_lines(const YamlNode& node) noexcept {
+  return foot_lines(node.comments);
 }
 
 // The inline comment, or nullptr.
-inline const std::string* inline_text(const YamlNode& node) noexcept {
-  const CommentTexts* texts = node.comments.texts();
+inline const std::string* inline_text(const Comments& comments) noexcept {
+  const CommentTexts* texts = comments.texts();
   return texts && texts->inline_comment ? &*texts->inline_comment : nullptr;
+}
+inline const std::string* inline_text(const YamlNode& node) noexcept {
+  return inline_text(node.comments);
 }
 
 // The kept block-scalar source, or nullptr.
@@ -89,8 +98,14 @@ void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent);
 // A head line, then the blank lines that stood below it.
 void emit_comment_line(Emitter& e, const HeadComment& head, std::size_t indent);
 void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma = false);
+// The same with the comments given (the node stands for them in last_inline).
+void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comments,
+                         bool after_comma);
 void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent);
-void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent);
+void emit_foot_comments(Emitter& e, const Comments& comments, std::size_t indent);
+inline void emit_foot_comments(Emitter& e, const YamlNode& node, std::size_t indent) {
+  emit_foot_comments(e, node.comments, indent);
+}
 void emit_properties(Emitter& e, const YamlNode& node);
 void emit_properties_after(Emitter& e, const YamlNode& node);
 
