@@ -473,8 +473,9 @@ def edit_first_key(doc, index=None):
 
 @pytest.mark.parametrize("before,after", [
     (SCHEMA + "%YAML 1.2\n---\na: 1\n", SCHEMA + "%YAML 1.2\n---\na: 5\n"),
+    # The custom tag reads a string, so it goes with the old content.
     ("# top\n%TAG !e! tag:e.com,2000:\n---\na: !e!x 1\n",
-     "# top\n%TAG !e! tag:e.com,2000:\n---\na: !e!x 5\n"),
+     "# top\n%TAG !e! tag:e.com,2000:\n---\na: 5\n"),
     ("# top\n---\na: 1\n", "# top\n---\na: 5\n"),
     ("# top\n--- # doc\na: 1\n", "# top\n---\n# doc\na: 5\n"),
     # Only the lines above the first directive: the others go below "---".

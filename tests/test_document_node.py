@@ -284,12 +284,16 @@ def test_value_follows_the_document_rules():
 def test_value_set_keeps_comments_anchor_and_tag():
     doc = rt("# head\na: &x !!str 7 # trailing\nb: *x\n")
     cursor = doc.node["a"]
-    cursor.value = 5
-    assert doc.to_yaml() == b"# head\na: !!str &x 5 # trailing\nb: *x\n"
+    cursor.value = "five"
+    assert doc.to_yaml() == b"# head\na: !!str &x five # trailing\nb: *x\n"
     assert (cursor.tag, cursor.style) == ("!!str", "plain")
     assert (cursor.line, cursor.column, cursor.offset, cursor.end_offset) == (1, 1, 0, 0)
     assert cursor.range() == (1, 1, 1, 1)
-    assert doc["b"] == "5"
+    assert doc["b"] == "five"
+    # A number is not what "!!str" reads: the tag goes, the rest stays.
+    cursor.value = 5
+    assert doc.to_yaml() == b"# head\na: &x 5 # trailing\nb: *x\n"
+    assert cursor.tag is None and doc["b"] == 5
 
 
 @pytest.mark.parametrize("value,text", [

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "directives/paths.hpp"
+#include "emit_util/line_breaks.hpp"
 #include "roundtrip/emit/emitter.hpp"
 
 namespace ostrevane {
@@ -78,7 +79,12 @@ void collect_include_texts(const YamlNode& node,
       if (!dirty && id < file_texts.size() && file_texts[id]) {
         out.push_back({id, *file_texts[id], false});
       } else {
-        out.push_back({id, std::string(emit_without_source(current).view()), dirty});
+        OutputBuffer text = emit_without_source(current);
+        // The file keeps the line break it was written with.
+        if (id < file_texts.size() && file_texts[id]) {
+          use_line_break(text, first_line_break(*file_texts[id]));
+        }
+        out.push_back({id, std::string(text.view()), dirty});
       }
     }
     push_children_in_order(current, stack, [](const YamlNode& child) { return &child; });

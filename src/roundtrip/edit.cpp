@@ -44,7 +44,63 @@ std::unordered_set<std::string_view> removed_names(std::span<const Removal> remo
   return names;
 }
 
+// The name of a standard tag ("int" for "!!int" and its long form), or an
+// empty view for any other tag.
+std::string_view standard_tag_name(std::string_view tag) noexcept {
+  constexpr std::string_view kLong = "tag:yaml.org,2002:";
+  if (tag.size() > 2 && tag.starts_with("!!")) return tag.substr(2);
+  if (tag.size() > kLong.size() && tag.starts_with(kLong)) return tag.substr(kLong.size());
+  return {};
+}
+
+using Kind = ResolvedScalar::Kind;
+
+Kind value_kind(Kind kind) noexcept { return kind == Kind::BigInt ? Kind::Int : kind; }
+
+// The type a standard scalar tag names, if it names one.
+std::optional<Kind> tag_type(std::string_view name) noexcept {
+  if (name == "str") return Kind::Str;
+  if (name == "int") return Kind::Int;
+  if (name == "float") return Kind::Float;
+  if (name == "bool") return Kind::Bool;
+  if (name == "null") return Kind::Null;
+  return std::nullopt;
+}
+
+bool tag_reads_content(std::string_view tag, const YamlNode& node, ResolverMode mode) noexcept {
+  const std::string_view name = standard_tag_name(tag);
+  const bool mapping_tag = name == "map" || name == "set";
+  const bool sequence_tag = name == "seq" || name == "omap" || name == "pairs";
+  switch (node.kind()) {
+    case NodeKind::Mapping:
+      return name.empty() || mapping_tag;
+    case NodeKind::Sequence:
+      return name.empty() || sequence_tag;
+    case NodeKind::Scalar: {
+      if (mapping_tag || sequence_tag) return false;
+      const bool plain = node.scalar_style() == ScalarStyle::Plain;
+      const Kind untagged =
+          value_kind(resolve_scalar_kind(mode, node.text(), plain, std::nullopt).kind);
+      // A type tag that cannot read the text reads it as a string: the
+      // content must be of the tag's own type.
+      if (const std::optional<Kind> own = tag_type(name); own && *own != untagged) return false;
+      return value_kind(resolve_scalar_kind(mode, node.text(), plain, tag).kind) == untagged;
+    }
+    case NodeKind::Null:
+      return !mapping_tag && !sequence_tag &&
+             resolve_scalar_kind(mode, {}, true, tag).kind == Kind::Null;
+    case NodeKind::Alias:
+      return false;
+  }
+  return false;
+}
+
 }  // namespace
+
+void drop_contradicted_tag(YamlNode& node, ResolverMode mode) {
+  const std::optional<std::string>& tag = node.tag();
+  if (tag && !tag_reads_content(*tag, node, mode)) node.set_tag(std::nullopt);
+}
 
 void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
   if (carry == CarryOver::Root) {
@@ -72,6 +128,12 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
       replacement.set_anchor(std::move(from.anchor));
       replacement.set_tag(std::move(from.tag));
     }
+  }
+  // The empty documents loading left out around a root stay in the stream,
+  // whatever replaces the root.
+  if (target.extras() != nullptr && !target.extras()->skipped_documents.empty()) {
+    replacement.edit_extras().skipped_documents =
+        std::move(target.edit_extras().skipped_documents);
   }
   target = std::move(replacement);
   target.comments.modified = true;

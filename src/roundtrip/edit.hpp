@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 
+#include "resolver/resolver.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane {
@@ -52,6 +53,14 @@ enum class CarryOver : std::uint8_t {
 // Puts `replacement` in the place of `target` (carrying over as `carry`
 // says) and marks it modified. The old node and its subtree are destroyed.
 void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry = CarryOver::Place);
+
+// After an assignment: drops the tag `node` carried over when the tag would
+// read the new content as something else (a "!!int" over a null, a "!!str"
+// over a number, a "!!map" over a scalar), so that the written text loads
+// back as the assigned value. A tag that reads the content as it stands
+// (a custom tag over a string or a collection, "!!int" over an integer)
+// stays.
+void drop_contradicted_tag(YamlNode& node, ResolverMode mode);
 
 // Appends the pair (key, value) to `mapping`, marking both new nodes.
 void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value);

@@ -74,6 +74,8 @@ struct HeadComment {
   std::string text;
   bool below_introducer = false;
   bool above_marker = false;
+  // Blank lines between this line and the next head line, or the node.
+  std::uint32_t blank_after = 0;
 
   friend bool operator==(const HeadComment&, const HeadComment&) = default;
 };
@@ -189,6 +191,14 @@ struct NodeExtras {
   // Document roots only: the directives before the document, each the rest
   // of its line after '%', in source order.
   std::vector<std::string> directives;
+  // Document roots only: the empty documents that loading left out around
+  // this root, so that writing puts their "---" back where it stood. One
+  // entry per document, in source order: the number of the root's head
+  // lines that stood above that document's marker, or, with
+  // kSkippedAfterRoot set (the last root only, for documents after it), the
+  // number of its foot lines.
+  std::vector<std::uint32_t> skipped_documents;
+  static constexpr std::uint32_t kSkippedAfterRoot = 0x80000000u;
 
   friend bool operator==(const NodeExtras&, const NodeExtras&) = default;
 };
@@ -285,6 +295,10 @@ class YamlNode {
   [[nodiscard]] const std::optional<std::string>& tag() const noexcept;
   [[nodiscard]] const std::optional<IncludeSource>& source() const noexcept;
   [[nodiscard]] const std::vector<std::string>& directives() const noexcept;
+  [[nodiscard]] std::span<const std::uint32_t> skipped_documents() const noexcept {
+    return extras_ ? std::span<const std::uint32_t>(extras_->skipped_documents)
+                   : std::span<const std::uint32_t>();
+  }
   [[nodiscard]] bool has_anchor_or_tag() const noexcept {
     return extras_ && (extras_->anchor || extras_->tag);
   }

@@ -174,9 +174,9 @@ class Converter {
       return std::unexpected(unconvertible_value_error(value));
     }
     const std::string_view text(utf8, static_cast<std::size_t>(len));
-    return YamlNode::scalar(
-        std::string(text),
-        choose_assigned_style(text, settings_.prefer_double_quotes, settings_.mode));
+    return YamlNode::scalar(std::string(text),
+                            choose_assigned_style(text, settings_.prefer_double_quotes,
+                                                  settings_.mode, settings_.timestamps));
   }
 
   PyResult<YamlNode> sequence(PyObject* list, std::uint32_t depth) {

@@ -31,6 +31,9 @@ namespace ostrevane::ffi {
 struct PyToNodeSettings {
   bool prefer_double_quotes = true;
   ResolverMode mode = ResolverMode::Yaml12;
+  // The document reads plain dates and date-times as timestamps, so an
+  // assigned string that looks like one is quoted.
+  bool timestamps = false;
 };
 
 [[nodiscard]] PyResult<YamlNode> py_to_node(PyObject* value, const PyToNodeSettings& settings);

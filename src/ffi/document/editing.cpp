@@ -88,6 +88,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     const Removal old{&sequence.items()[index], true};
     OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
     replace_node(sequence.items()[index], std::move(fresh));
+    drop_contradicted_tag(sequence.items()[index], settings.mode);
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, settings));
@@ -105,6 +106,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
   const Removal old{&mapping.value(*pair), true};
   OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
   replace_node(mapping.value(*pair), std::move(fresh));
+  drop_contradicted_tag(mapping.value(*pair), settings.mode);
   return {};
 }
 
@@ -216,7 +218,7 @@ PyResult<void> refuse_document_objects(PyObject* value) {
 }
 
 PyToNodeSettings to_node_settings(const DocumentData& data) noexcept {
-  return {data.prefer_double_quotes, data.resolver_mode};
+  return {data.prefer_double_quotes, data.resolver_mode, data.timestamps};
 }
 
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {

@@ -82,6 +82,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       // handle, which would be undefined without them.
       replace_node(*target, std::move(fresh),
                    held.path().empty() ? CarryOver::Root : CarryOver::Place);
+      drop_contradicted_tag(*target, held.data().resolver_mode);
       return {};
     });
   });

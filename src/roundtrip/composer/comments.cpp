@@ -201,17 +201,32 @@ class CommentAttacher::Attacher {
     // Only the root takes the lines above its document's marker: every
     // other node starts after it.
     above_before_ = marker_line == Composer::kNoMarker ? 0 : marker_line;
+    root_ = &root;
+    root_limit_ = marker_line == Composer::kNoMarker ? root.span.line : marker_line;
     with_stack_guard([&] { attach(root, true, Introducer{}); });
+    root_ = nullptr;
   }
 
   // Every comment not attached yet goes to the foot of the last open
-  // collection at its column.
+  // collection at its column; after the marker of an empty document left
+  // out, to the root's own.
   void attach_rest(YamlNode& last_root) {
+    bool past_skipped = false;
     for (; next_ < comments_->size(); ++next_) {
-      const std::uint32_t column = (*comments_)[next_].span.column;
-      last_open_collection(last_root, column).comments.edit_foot().push_back(text_at(next_));
+      const ScannedComment& c = (*comments_)[next_];
+      while (skipped_pending(c.span.line + 1)) {
+        skip_to(last_root, foot_count(last_root) | NodeExtras::kSkippedAfterRoot);
+        past_skipped = true;
+      }
+      YamlNode& target = past_skipped ? last_root : last_open_collection(last_root, c.span.column);
+      target.comments.edit_foot().push_back(text_at(next_));
+    }
+    while (skipped_pending(UINT32_MAX)) {
+      skip_to(last_root, foot_count(last_root) | NodeExtras::kSkippedAfterRoot);
     }
   }
+
+  const std::vector<std::uint32_t>* skipped_ = nullptr;
 
  private:
   const ScannedComment* peek() const noexcept {
@@ -226,6 +241,20 @@ class CommentAttacher::Attacher {
     has_prev_ = true;
   }
   void take_comments_above(YamlNode& node, const Introducer& intro);
+  // The next left-out document's marker stands before line `before`.
+  bool skipped_pending(std::uint32_t before) const noexcept {
+    return skipped_ != nullptr && skip_next_ < skipped_->size() && (*skipped_)[skip_next_] < before;
+  }
+  void skip_to(YamlNode& root, std::uint32_t entry) {
+    root.edit_extras().skipped_documents.push_back(entry);
+    ++skip_next_;
+  }
+  static std::uint32_t foot_count(const YamlNode& node) noexcept {
+    return static_cast<std::uint32_t>(node.comments.foot().size());
+  }
+  static std::uint32_t head_count(const YamlNode& node) noexcept {
+    return static_cast<std::uint32_t>(node.comments.head().size());
+  }
   void take_empty_value_comment(const YamlNode& key, YamlNode& value);
   void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
@@ -238,15 +267,26 @@ class CommentAttacher::Attacher {
   std::uint32_t depth_ = 0;
   std::size_t next_ = 0;
   std::uint32_t above_before_ = 0;  // comment lines before this one stood above the marker
+  YamlNode* root_ = nullptr;        // the root being attached
+  std::uint32_t root_limit_ = 0;    // its marker line, else its start line
+  std::size_t skip_next_ = 0;       // the first left-out document not placed yet
   bool in_flow_ = false;            // the node being attached is a flow entry
   std::uint64_t last_text_end_ = 0;  // text_end of the node attached last
 };
 
 void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
   Comments& comments = node.comments;
+  // The head line taken last, whose blank lines below are counted once the
+  // next line (or the node) is known.
+  HeadComment* last_head = nullptr;
+  std::uint32_t last_head_line = 0;
+  const bool at_root = &node == root_;
   while (const ScannedComment* c = peek()) {
     if (c->span.line >= node.span.line) break;
     const std::uint32_t line = c->span.line, column = c->span.column;
+    if (at_root) {
+      while (skipped_pending(std::min(line + 1, root_limit_))) skip_to(node, head_count(node));
+    }
     bool introducer = false;
     std::uint32_t gap = 0;
     if (intro.kind == Introducer::Kind::KeyColon) {
@@ -265,11 +305,22 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
       if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
       comments.inline_before_value = true;
     } else {
+      if (last_head != nullptr) {
+        last_head->blank_after = blank_.between(last_head_line, line, c->span.offset);
+      }
       const bool below_introducer = comments.inline_before_value;
-      comments.edit_head().push_back(
-          HeadComment{take_text(), below_introducer, line < above_before_});
+      std::vector<HeadComment>& head = comments.edit_head();
+      head.push_back(HeadComment{take_text(), below_introducer, line < above_before_});
+      last_head = &head.back();
+      last_head_line = line;
     }
     note_line(line);
+  }
+  if (last_head != nullptr) {
+    last_head->blank_after = blank_.between(last_head_line, node.span.line, node.span.offset);
+  }
+  if (at_root) {
+    while (skipped_pending(root_limit_)) skip_to(node, head_count(node));
   }
 }
 
@@ -451,8 +502,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   return end;
 }
 
-CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& dash_positions)
-    : attacher_(std::make_unique<Attacher>(text, dash_positions)) {}
+CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& dash_positions,
+                                 const std::vector<std::uint32_t>* skipped_lines)
+    : attacher_(std::make_unique<Attacher>(text, dash_positions)) {
+  attacher_->skipped_ = skipped_lines;
+}
 
 CommentAttacher::~CommentAttacher() = default;
 

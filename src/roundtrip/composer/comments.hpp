@@ -59,7 +59,11 @@ void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComm
 class CommentAttacher {
  public:
   // `dash_positions` must be sealed up to the root being attached.
-  CommentAttacher(std::string_view text, const DashPositions& dash_positions);
+  // `skipped_lines`: the marker lines of the empty documents the composer
+  // left out, in order (it may grow between calls); each is recorded on the
+  // root after it (NodeExtras::skipped_documents), or on the last root.
+  CommentAttacher(std::string_view text, const DashPositions& dash_positions,
+                  const std::vector<std::uint32_t>* skipped_lines = nullptr);
   ~CommentAttacher();
   CommentAttacher(const CommentAttacher&) = delete;
   CommentAttacher& operator=(const CommentAttacher&) = delete;

@@ -202,7 +202,7 @@ Result<NodeList, ScanError> Composer::compose_stream(DocumentScanner& scanner, b
 
 Result<NodeList, ScanError> Composer::compose_commented_stream(DocumentScanner& scanner,
                                                                bool keep_empty) {
-  CommentAttacher attacher(source_, dash_positions_);
+  CommentAttacher attacher(source_, dash_positions_, &skipped_lines_);
   attacher_ = &attacher;
   auto roots = compose_stream(scanner, keep_empty);
   attacher_ = nullptr;
@@ -369,6 +369,8 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
           add_root(std::move(root), start, marker_line);
         } else {
           directives.clear();
+          // Written back where it stood (comments.cpp, emit/document.cpp).
+          skipped_lines_.push_back(marker_line);
         }
         if (at(K::DocumentEnd)) {
           rules_.document_end();

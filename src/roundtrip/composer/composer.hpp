@@ -195,6 +195,8 @@ class Composer {
   DocumentRules rules_;
   std::vector<std::uint64_t> document_starts_;
   std::vector<std::uint32_t> marker_lines_;
+  // The marker lines of the empty documents left out (without keep_empty).
+  std::vector<std::uint32_t> skipped_lines_;
   DashPositions dash_positions_;
   std::vector<ScannedComment> comments_;
   CommentAttacher* attacher_ = nullptr;  // set by compose_commented_stream

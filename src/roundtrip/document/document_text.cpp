@@ -1,5 +1,6 @@
 #include "roundtrip/document/document_text.hpp"
 
+#include "emit_util/line_breaks.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/passes/passes.hpp"
 
@@ -28,11 +29,17 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
   writer.write(roots.front());
   const YamlNode* previous = &roots.front();
   for (const YamlNode& root : roots.subspan(1)) {
+    // An empty document left out before this one brings its own "---".
+    const std::span<const std::uint32_t> skipped = root.skipped_documents();
+    const bool skipped_before =
+        !skipped.empty() && (skipped.front() & NodeExtras::kSkippedAfterRoot) == 0;
     if (!root.directives().empty()) {
       out.append("...\n");
-    } else if (!root.explicit_start) {
+    } else if (!root.explicit_start && !skipped_before) {
       out.append("---\n");
-    } else if (root.comments.has_head_above_marker() && ends_in_bare_properties(*previous)) {
+    } else if ((root.comments.has_head_above_marker() ||
+                (skipped_before && skipped.front() != 0)) &&
+               ends_in_bare_properties(*previous)) {
       // The lines above this "---" stay this document's.
       out.append("...\n");
     }
@@ -61,13 +68,21 @@ DocumentText document_to_text(const DocumentData& data) {
     const std::size_t reserve = data.source_text ? data.source_text->size() + 64 : 256;
     text.emitted_ = emit_roots(data.roots, data.null_style, reserve);
   }
-  if (!data.upgraded) return text;
+  // Written anew, every line ends as the text's first line did: a CR LF
+  // file stays all CR LF.
+  const std::string_view line_break =
+      data.source_text ? first_line_break(*data.source_text) : std::string_view("\n");
+  if (!data.upgraded) {
+    if (!text.verbatim_) use_line_break(text.emitted_, line_break);
+    return text;
+  }
   // A document loaded with OPT_UPGRADE_1_1 declares YAML 1.2, verbatim or
   // emitted.
   OutputBuffer upgraded;
   write_upgraded_text(text.view(), upgraded);
   text.verbatim_.reset();
   text.emitted_ = std::move(upgraded);
+  use_line_break(text.emitted_, line_break);
   return text;
 }
 

@@ -90,7 +90,7 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
   if (all_below) emit_blank_lines(e, node);
   for (const HeadComment& head : heads(node)) {
     if (all_below || (before && head.below_introducer)) {
-      emit_comment_line(e, head.text, indent);
+      emit_comment_line(e, head, indent);
     }
   }
   append_spaces(e.output, indent);
@@ -139,7 +139,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
       if (lead_below) {
         emit_blank_lines(e, item);
         for (const HeadComment& head : heads(item)) {
-          emit_comment_line(e, head.text, inner);
+          emit_comment_line(e, head, inner);
         }
         if (trailing_below) emit_comment_line(e, *inline_text(item), inner);
       } else {
@@ -173,7 +173,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     // tagged or anchored one is placed at the next token) stay below the key.
     if (source_of(e, value) == nullptr) {
       emit_blank_lines(e, value);
-      for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, nested);
+      for (const HeadComment& head : heads(value)) emit_comment_line(e, head, nested);
     }
     return;
   }
@@ -194,7 +194,7 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     // back there; dropped, a first entry's would move up to it one save
     // after the other.
     emit_blank_lines(e, value);
-    for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, s);
+    for (const HeadComment& head : heads(value)) emit_comment_line(e, head, s);
     if (trailing_below) emit_comment_line(e, *inline_text(value), s);
     if (value.kind() == NodeKind::Sequence) {
       emit_block_sequence(e, value, s);
@@ -275,6 +275,11 @@ void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent) {
   e.output.push_back('\n');
 }
 
+void emit_comment_line(Emitter& e, const HeadComment& head, std::size_t indent) {
+  emit_comment_line(e, std::string_view(head.text), indent);
+  if (head.blank_after != 0) e.output.append(head.blank_after, '\n');
+}
+
 void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma) {
   emit_inline_comment(e, node, node.comments, after_comma);
 }
@@ -298,7 +303,7 @@ void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comme
 void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent) {
   if (!node.comments.inline_before_value) return;
   for (const HeadComment& head : heads(node)) {
-    if (head.below_introducer) emit_comment_line(e, head.text, indent);
+    if (head.below_introducer) emit_comment_line(e, head, indent);
   }
 }
 
@@ -339,7 +344,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
     const YamlNode& value = mapping.value(p);
     if (p != 0 || !compact) {
       emit_blank_lines(e, key);
-      for (const HeadComment& head : heads(key)) emit_comment_line(e, head.text, indent);
+      for (const HeadComment& head : heads(key)) emit_comment_line(e, head, indent);
       append_spaces(e.output, indent);
     }
     if (needs_complex_key(e, key, p)) {
@@ -369,7 +374,7 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
         emit_blank_lines(e, item);
         const bool below = item.comments.inline_before_value;
         for (const HeadComment& head : heads(item)) {
-          if (!below || !head.below_introducer) emit_comment_line(e, head.text, indent);
+          if (!below || !head.below_introducer) emit_comment_line(e, head, indent);
         }
       }
       append_spaces(e.output, indent);

@@ -1,5 +1,6 @@
 // Documents: directives, markers, the root and its comments; the entry points
 // that return text.
+#include <algorithm>
 #include <span>
 #include <string_view>
 
@@ -62,8 +63,17 @@ void emit_directive_node(Emitter& e, const IncludeSource& source) {
 }
 
 void emit_document(Emitter& e, const YamlNode& root) {
+  // Empty documents that loading left out before this root come back as
+  // their "---" lines among the root's head lines; this document then needs
+  // its own marker to end the last of them.
+  const std::span<const std::uint32_t> skipped = root.skipped_documents();
+  std::size_t skipped_before = 0;
+  while (skipped_before < skipped.size() &&
+         (skipped[skipped_before] & NodeExtras::kSkippedAfterRoot) == 0) {
+    ++skipped_before;
+  }
   // Directives are only read before a "---".
-  const bool marker = root.explicit_start || !root.directives().empty();
+  const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
   // Written without its source, the root is its included file's root, with
   // the comment lines that file held (the node's own are the directive's).
   Comments file_comments;
@@ -75,11 +85,23 @@ void emit_document(Emitter& e, const YamlNode& root) {
   // Lines that stood above the directives and "---" go back there (a schema
   // reference is looked for in the leading lines); the others stay below.
   const std::span<const HeadComment> head = heads(*own);
+  std::size_t lead = 0;  // the head lines written above the marker
   if (marker) {
-    for (const HeadComment& line : head) {
-      if (line.above_marker) emit_comment_line(e, line.text, 0);
-    }
+    while (lead < head.size() && head[lead].above_marker) ++lead;
   }
+  if (skipped_before != 0) {
+    lead = std::min<std::size_t>(std::max<std::size_t>(lead, skipped[skipped_before - 1]),
+                                 head.size());
+  }
+  std::size_t next_skipped = 0;
+  for (std::size_t i = 0; i < lead; ++i) {
+    for (; next_skipped < skipped_before && skipped[next_skipped] <= i; ++next_skipped) {
+      e.output.append("---\n");
+    }
+    emit_comment_line(e, head[i], 0);
+  }
+  for (; next_skipped < skipped_before; ++next_skipped) e.output.append("---\n");
+  if (skipped_before != 0 && !root.directives().empty()) e.output.append("...\n");
   for (const std::string& directive : root.directives()) {
     e.output.push_back('%');
     e.output.append(directive);
@@ -87,9 +109,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
   }
   if (marker) e.output.append("---\n");
   e.content_start = e.output.size();
-  for (const HeadComment& line : head) {
-    if (!marker || !line.above_marker) emit_comment_line(e, line.text, 0);
-  }
+  for (const HeadComment& line : head.subspan(lead)) emit_comment_line(e, line, 0);
   // A block collection at the root has no line of its own for an inline
   // comment (composing gives it one when a trailing comment stands before
   // the node its line ends with): it goes on a line above, after the head
@@ -124,7 +144,23 @@ void emit_document(Emitter& e, const YamlNode& root) {
     emit_inline_comment(e, root, *own, false);
     end_line(e);
   }
-  emit_foot_comments(e, *own, 0);
+  if (skipped_before == skipped.size()) {
+    emit_foot_comments(e, *own, 0);
+    return;
+  }
+  // Empty documents left out after the last root: their "---" lines among
+  // its foot lines.
+  const std::span<const std::string> foot = foot_lines(*own);
+  std::size_t next_after = skipped_before;
+  for (std::size_t i = 0; i < foot.size(); ++i) {
+    for (;
+         next_after < skipped.size() && (skipped[next_after] & ~NodeExtras::kSkippedAfterRoot) <= i;
+         ++next_after) {
+      e.output.append("---\n");
+    }
+    emit_comment_line(e, foot[i], 0);
+  }
+  for (; next_after < skipped.size(); ++next_after) e.output.append("---\n");
 }
 
 void apply_final_newline(Emitter& e) noexcept {

@@ -185,8 +185,8 @@ bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
 void emit_plain(Emitter& e, std::string_view text) {
   bool quote = text.starts_with(kByteOrderMark) || has_line_break(text) || reads_as_marker(e, text);
   if (!quote) {
-    quote = breaks_plain(text, e.flow_depth > 0,
-                         e.in_key && e.colon_follows_key && e.flow_depth == 0);
+    quote =
+        breaks_plain(text, e.flow_depth > 0, e.in_key && e.colon_follows_key && e.flow_depth == 0);
   }
   if (!quote && e.width != 0 && !e.in_key && current_column(e.output) + text.size() > e.width &&
       find_fold_space(text).found) {
@@ -284,7 +284,7 @@ void emit_flow_sequence(Emitter& e, const YamlNode& node, std::size_t n) {
     e.output.append("[\n");
     for (std::size_t k = 0; k < items.size(); ++k) {
       const YamlNode& item = items[k];
-      for (const HeadComment& head : heads(item)) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : heads(item)) emit_comment_line(e, head, m);
       append_spaces(e.output, m);
       finish_flow_line(e, item, m, k + 1 == items.size());
     }
@@ -319,8 +319,8 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
     for (std::size_t p = 0; p < pairs; ++p) {
       const YamlNode& key = node.key(p);
       const YamlNode& value = node.value(p);
-      for (const HeadComment& head : heads(key)) emit_comment_line(e, head.text, m);
-      for (const HeadComment& head : heads(value)) emit_comment_line(e, head.text, m);
+      for (const HeadComment& head : heads(key)) emit_comment_line(e, head, m);
+      for (const HeadComment& head : heads(value)) emit_comment_line(e, head, m);
       append_spaces(e.output, m);
       emit_flow_key(e, key, m);
       e.output.append(": ");

@@ -112,9 +112,11 @@ void upgrade_scalars_1_1(YamlNode& root, ResolverMode mode, bool prefer_double_q
 // The style of a string assigned into a tree: Plain when the text can stand
 // plain under `mode`; else DoubleQuoted when double quotes are preferred or
 // the text holds "'"; else SingleQuoted when the text fits one printable
-// line, DoubleQuoted otherwise.
+// line, DoubleQuoted otherwise. With `timestamps` (the reader takes plain
+// dates for timestamps), a text that looks like a date is never Plain.
 [[nodiscard]] ScalarStyle choose_assigned_style(std::string_view text, bool prefer_double_quotes,
-                                                ResolverMode mode) noexcept;
+                                                ResolverMode mode,
+                                                bool timestamps = false) noexcept;
 
 // The head of an upgraded document's text, written to `out`: `text` with its
 // leading %YAML directive lines removed and "%YAML 1.2\n" put after the

@@ -167,8 +167,10 @@ void upgrade_scalars_1_1(YamlNode& root, ResolverMode mode, bool prefer_double_q
 }
 
 ScalarStyle choose_assigned_style(std::string_view text, bool prefer_double_quotes,
-                                  ResolverMode mode) noexcept {
-  if (!plain_needs_quotes(text, mode)) return ScalarStyle::Plain;
+                                  ResolverMode mode, bool timestamps) noexcept {
+  if (!plain_needs_quotes(text, mode) && !(timestamps && looks_like_timestamp(text))) {
+    return ScalarStyle::Plain;
+  }
   if (prefer_double_quotes || text.find('\'') != std::string_view::npos) {
     return ScalarStyle::DoubleQuoted;
   }

@@ -95,6 +95,8 @@ void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,
                         std::size_t key_indent);
 void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, std::size_t indent);
 void emit_comment_line(Emitter& e, std::string_view text, std::size_t indent);
+// A head line, then the blank lines that stood below it.
+void emit_comment_line(Emitter& e, const HeadComment& head, std::size_t indent);
 void emit_inline_comment(Emitter& e, const YamlNode& node, bool after_comma = false);
 // The same with the comments given (the node stands for them in last_inline).
 void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comments,
