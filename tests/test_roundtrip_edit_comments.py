@@ -194,3 +194,18 @@ def test_a_foot_between_entries_belongs_to_the_block_above():
     doc = o.loads("a:\n  b: 1\n  # foot\nz: 1\n", option=RT)
     assert doc.node["a"].comment_after == "foot"
     assert doc.node["z"].comment_before is None
+
+
+@pytest.mark.parametrize("text", [
+    "a: !!bool # x\nb: # c5\n",
+    "a: &x # x\nb: # c5\n",
+    "a: !!bool\nb: # c5\n",
+])
+def test_a_comment_after_a_tagged_empty_value_is_not_taken_by_it(text):
+    # The empty value with a tag or anchor stands at the next key's token, so
+    # it used to take the comment on that key's line (found by fuzz_emit).
+    out = edited(text, assign("z", 1))
+    doc = o.loads(out, option=RT)
+    assert doc.node["b"].comment == "c5"
+    assert out.count("# c5") == 1 and out.index("b:") < out.index("# c5")
+    assert o.loads(out, option=RT).to_dict()["z"] == 1

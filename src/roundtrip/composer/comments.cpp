@@ -469,6 +469,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
 
   if (trailing) {
     const ScannedComment* c = peek();
+    // An empty node with an anchor or tag stands at the token after its
+    // properties: a comment past that token is the following content's.
+    if (c && node.kind() == NodeKind::Null && node.has_anchor_or_tag() &&
+        c->span.offset >= node.span.offset) {
+      c = nullptr;
+    }
     // A comment after a flow collection's closing bracket is the
     // collection's, on whichever line the bracket stands.
     const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
