@@ -14,14 +14,12 @@ in a subprocess of that interpreter, which imports this build through
 PYTHONPATH when both are CPython 3.11; otherwise it says it was skipped.
 """
 import json
-import os
 import random
-import shutil
-import subprocess
 import sys
 import time
 
 import ostrevane
+from orjson_peer import run_in_orjson_python
 
 try:
     import yaml
@@ -125,23 +123,7 @@ def orjson_main(runs=5):
 
 
 def run_orjson_peer():
-    python = os.environ.get("OSTREVANE_ORJSON_PYTHON") or shutil.which("python3")
-    if python is None:
-        print("to_json vs orjson: skipped (no python3 on PATH)")
-        return True
-    site = os.path.dirname(os.path.dirname(os.path.abspath(ostrevane.__file__)))
-    env = dict(os.environ, PYTHONPATH=site)
-    probe = subprocess.run(
-        [python, "-c", "import sys, orjson; import ostrevane; "
-         "sys.exit(0 if sys.version_info[:2] == (3, 11) else 1)"],
-        env=env, capture_output=True, text=True)
-    if probe.returncode != 0:
-        print(f"to_json vs orjson: skipped ({python} has no orjson, or cannot import this "
-              "build)")
-        return True
-    here = os.path.dirname(os.path.abspath(__file__))
-    return subprocess.run([python, os.path.join(here, "py_dumps.py"), "--orjson"],
-                          env=env).returncode == 0
+    return run_in_orjson_python("to_json vs orjson", __file__, ["--orjson"])
 
 
 def leave_to_default(_obj):

@@ -27,8 +27,6 @@ Usage: py_small_files.py [COUNT] (default 4317 files)
 import gc
 import json
 import os
-import shutil
-import subprocess
 import sys
 import time
 
@@ -37,6 +35,7 @@ sys.path.insert(0, HERE)
 
 import gen_small_files  # noqa: E402
 import ostrevane  # noqa: E402
+from orjson_peer import run_in_orjson_python  # noqa: E402
 
 try:
     import yaml
@@ -137,21 +136,7 @@ def orjson_main(count):
 
 
 def run_orjson_peer(count):
-    python = os.environ.get("OSTREVANE_ORJSON_PYTHON") or shutil.which("python3")
-    if python is None:
-        print("loads vs orjson.loads: skipped (no python3 on PATH)")
-        return
-    site = os.path.dirname(os.path.dirname(os.path.abspath(ostrevane.__file__)))
-    env = dict(os.environ, PYTHONPATH=site)
-    probe = subprocess.run(
-        [python, "-c", "import sys, orjson; import ostrevane; "
-         "sys.exit(0 if sys.version_info[:2] == (3, 11) else 1)"],
-        env=env, capture_output=True, text=True)
-    if probe.returncode != 0:
-        print(f"loads vs orjson.loads: skipped ({python} has no orjson, or cannot import this "
-              "build)")
-        return
-    subprocess.run([python, os.path.abspath(__file__), "--orjson", str(count)], env=env)
+    run_in_orjson_python("loads vs orjson.loads", __file__, ["--orjson", str(count)])
 
 
 def main(argv):

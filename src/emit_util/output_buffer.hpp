@@ -117,6 +117,15 @@ class OutputBuffer {
   }
   void commit(std::size_t n) noexcept { size_ += n; }
 
+  // A line break and the indentation of the next line, in one reservation:
+  // the JSON writers call it before every item of an indented container.
+  void newline_and_spaces(std::size_t spaces) {
+    char* p = tail(spaces + 1);
+    p[0] = '\n';
+    std::memset(p + 1, ' ', spaces);
+    size_ += spaces + 1;
+  }
+
  private:
   void grow(std::size_t extra) {
     std::size_t want = capacity_ * 2;

@@ -103,13 +103,7 @@ class JsonWriter {
   }
 
  private:
-  void newline_indent(std::size_t depth) {
-    const std::size_t n = o_.indent * depth;
-    char* p = out_.tail(n + 1);
-    p[0] = '\n';
-    std::memset(p + 1, ' ', n);
-    out_.commit(n + 1);
-  }
+  void newline_indent(std::size_t depth) { out_.newline_and_spaces(o_.indent * depth); }
 
   void scalar(const Value& v) {
     switch (v.kind()) {

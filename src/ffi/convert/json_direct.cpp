@@ -275,13 +275,7 @@ class DirectWriter {
     if (want > out_.capacity()) out_.reserve(want);
   }
 
-  void newline_indent(std::uint32_t depth) {
-    const std::size_t n = o_.indent * depth;
-    char* p = out_.tail(n + 1);
-    p[0] = '\n';
-    std::memset(p + 1, ' ', n);
-    out_.commit(n + 1);
-  }
+  void newline_indent(std::uint32_t depth) { out_.newline_and_spaces(o_.indent * depth); }
 
   PyResult<void> list(PyObject* obj, std::uint32_t depth) {
     const Py_ssize_t n = PyList_GET_SIZE(obj);
