@@ -390,13 +390,18 @@ def test_view_to_yaml_bounds_the_copy_of_aliases():
     assert len(doc["use"]["k"]) == 10
 
 
-@pytest.mark.parametrize("depth,fails", [(100, False), (101, True)])
-def test_view_to_yaml_bounds_nested_aliases(depth, fails):
+def nested_alias_text(depth):
+    """`use` reads a chain of `depth` aliases, each nested in the next."""
     lines = ["n0: &n0 [leaf]"]
     for i in range(1, depth):
         lines.append(f"n{i}: &n{i} [*n{i - 1}]")
     lines.append(f"use: {{k: *n{depth - 1}}}")
-    doc = rt("\n".join(lines) + "\n")
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("depth,fails", [(100, False), (101, True)])
+def test_view_to_yaml_bounds_nested_aliases(depth, fails):
+    doc = rt(nested_alias_text(depth))
     if fails:
         with pytest.raises(ValueError) as info:
             doc["use"].to_yaml()
@@ -438,11 +443,7 @@ def test_writers_bound_the_expansion_of_aliases(subject, write):
 @pytest.mark.parametrize("subject,write", WRITER_ROADS)
 @pytest.mark.parametrize("depth,fails", [(100, False), (101, True)])
 def test_writers_bound_nested_aliases(subject, write, depth, fails):
-    lines = ["n0: &n0 [leaf]"]
-    for i in range(1, depth):
-        lines.append(f"n{i}: &n{i} [*n{i - 1}]")
-    lines.append(f"use: {{k: *n{depth - 1}}}")
-    doc = rt("\n".join(lines) + "\n")
+    doc = rt(nested_alias_text(depth))
     if fails:
         with pytest.raises(ValueError) as info:
             write(doc, "use")
