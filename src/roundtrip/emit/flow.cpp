@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "emit_util/plain_safety.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/emit/detail/emit_parts.hpp"
 #include "util/stack_guard.hpp"
 
@@ -332,24 +333,12 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
   --e.flow_depth;
 }
 
-// Whether an edit touched the node or anything in it.
-bool subtree_modified(const YamlNode& node) {
-  std::vector<const YamlNode*> stack{&node};
-  while (!stack.empty()) {
-    const YamlNode* at = stack.back();
-    stack.pop_back();
-    if (at->comments.modified) return true;
-    push_children(*at, stack);
-  }
-  return false;
-}
-
 // A flow collection kept as it stood (it holds comments): written so while
 // nothing in it changed and its introducer stands where it stood, so that
 // its continuation lines keep their meaning.
 bool emit_kept_flow(Emitter& e, const YamlNode& node, RawPlace place) {
   const std::string* raw = raw_text(node);
-  if (raw == nullptr || e.flow_depth != 0 || !place.introducer_in_place || subtree_modified(node)) {
+  if (raw == nullptr || e.flow_depth != 0 || !place.introducer_in_place || tree_is_modified(node)) {
     return false;
   }
   e.output.append(*raw);
