@@ -11,6 +11,7 @@ from ostrevane import loads
 
 
 from borrow_probe import comparing_key
+from peer_readers import assert_peers_read
 
 RT = o.OPT_ROUND_TRIP
 
@@ -162,11 +163,75 @@ STILL_REFERENCED = ("deleting this node would remove anchor '&{0}', still refere
                     "the alias first.")
 
 
-def test_anchor_change_leaving_an_earlier_definition_is_accepted():
-    doc = rt("a: &x 1\nb: &x 2\nc: *x\n")
-    doc.node["b"].anchor = "y"
-    assert reloads(doc) == "a: &x 1\nb: &y 2\nc: *x\n"
-    assert doc.to_dict()["c"] == 1
+# A name defined twice: an alias reads the definition nearest before it, so
+# taking out the second one would leave the aliases after it reading the
+# first, another value. Such an edit is refused as for a single definition.
+# (Renaming, removing or deleting "c" used to be accepted, and "d" then read
+# 1.)
+REDEFINED = "a: &x 1\nb: *x\nc: &x 2\nd: *x\n"
+
+
+def delete(key):
+    def edit(doc):
+        del doc[key]
+    return edit
+
+
+def set_anchor(path, name):
+    def edit(doc):
+        at(doc, path).anchor = name
+    return edit
+
+
+def assign(key, value):
+    def edit(doc):
+        doc[key] = value
+    return edit
+
+
+def make_alias(path, name):
+    def edit(doc):
+        at(doc, path).make_alias(name)
+    return edit
+
+
+@pytest.mark.parametrize("text,edit", [
+    (REDEFINED, delete("c")),
+    (REDEFINED, set_anchor(["c"], None)),
+    (REDEFINED, set_anchor(["c"], "y")),
+    (REDEFINED, make_alias(["c"], "x")),
+    # The second definition inside a replaced or deleted collection.
+    ("a: &x 1\nb: *x\nc: [&x 2]\nd: *x\n", assign("c", 5)),
+    ("a: &x 1\nb: *x\nc: [&x 2]\nd: *x\n", delete("c")),
+    ("a: &x 1\nb: *x\nc: {k: &x 2}\nd: [*x]\n", delete("c")),
+    # The first definition, read by "b", goes; "d" reads the second.
+    (REDEFINED, delete("a")),
+])
+def test_edit_that_changes_which_definition_an_alias_reads_is_refused(text, edit):
+    doc = rt(text)
+    raises_unchanged(doc, text, ValueError, STILL_REFERENCED.format("x"), lambda: edit(doc))
+
+
+# The same shapes where every alias keeps the definition it reads.
+@pytest.mark.parametrize("text,edit,written,values", [
+    # No alias reads the first definition.
+    ("a: &x 1\nc: &x 2\nd: *x\n", delete("a"), "c: &x 2\nd: *x\n", {"c": 2, "d": 2}),
+    ("a: &x 1\nc: &x 2\nd: *x\n", set_anchor(["a"], None), "a: 1\nc: &x 2\nd: *x\n",
+     {"a": 1, "c": 2, "d": 2}),
+    ("a: &x 1\nc: &x 2\nd: *x\n", set_anchor(["a"], "y"), "a: &y 1\nc: &x 2\nd: *x\n",
+     {"a": 1, "c": 2, "d": 2}),
+    # A replaced node keeps its anchor: the aliases after it read the new value.
+    (REDEFINED, assign("c", 5), "a: &x 1\nb: *x\nc: &x 5\nd: *x\n",
+     {"a": 1, "b": 1, "c": 5, "d": 5}),
+    # The aliases go with the definition they read.
+    ("a: &x 1\nb: *x\nc: [&x 2, *x]\n", delete("c"), "a: &x 1\nb: *x\n", {"a": 1, "b": 1}),
+])
+def test_edit_that_keeps_what_every_alias_reads_is_accepted(text, edit, written, values):
+    doc = rt(text)
+    edit(doc)
+    assert reloads(doc) == written
+    assert doc.to_dict() == rt(written).to_dict() == values
+    assert_peers_read(written, values, pyyaml=written.count("&x") < 2)
 
 
 # An alias node cannot carry an anchor: "&y *x" does not load.

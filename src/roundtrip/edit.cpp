@@ -1,10 +1,12 @@
 #include "roundtrip/edit.hpp"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
 
 namespace ostrevane {
 namespace {
@@ -23,25 +25,26 @@ const Removal* removal_at(std::span<const Removal> removals, const YamlNode* nod
   return nullptr;
 }
 
-// Every anchor name the removals take out of the tree.
-std::unordered_set<std::string_view> removed_names(std::span<const Removal> removals) {
-  std::unordered_set<std::string_view> names;
+// The anchored nodes whose definitions the removals take out of the tree.
+std::unordered_set<const YamlNode*> removed_definitions(std::span<const Removal> removals) {
+  std::unordered_set<const YamlNode*> gone;
   std::vector<const YamlNode*> stack;
   for (const Removal& r : removals) {
     if (r.only_own_anchor) {
-      if (const std::string* name = anchor_name(*r.node)) names.insert(*name);
+      if (anchor_name(*r.node) != nullptr) gone.insert(r.node);
       continue;
     }
     stack.assign(1, r.node);
     while (!stack.empty()) {
       const YamlNode* node = stack.back();
       stack.pop_back();
-      const std::string* name = anchor_name(*node);
-      if (name != nullptr && !(node == r.node && r.keeps_own_anchor)) names.insert(*name);
+      if (anchor_name(*node) != nullptr && !(node == r.node && r.keeps_own_anchor)) {
+        gone.insert(node);
+      }
       push_children(*node, stack);
     }
   }
-  return names;
+  return gone;
 }
 
 // The name of a standard tag ("int" for "!!int" and its long form), or an
@@ -173,64 +176,73 @@ void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs) {
 }
 
 std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const Removal> removals) {
-  const std::unordered_set<std::string_view> names = removed_names(removals);
-  if (names.empty()) return std::nullopt;
-  // Complete definitions seen so far, of the names that matter: in the whole
-  // tree, and in what the edit leaves.
-  struct Defined {
-    std::uint64_t all = 0;
-    std::uint64_t left = 0;
-  };
-  std::unordered_map<std::string_view, Defined> defined;
-  const auto leave = [&](const YamlNode& node, bool removed) {
-    const std::string* name = anchor_name(node);
-    if (name == nullptr || !names.contains(*name)) return;
-    Defined& d = defined[*name];
-    ++d.all;
-    if (!removed) ++d.left;
-  };
-  // An alias left in the tree that had a definition before it and has none
-  // after the edit.
-  const auto stranded = [&](const YamlNode& alias) {
-    if (!names.contains(alias.text())) return false;
-    const auto it = defined.find(alias.text());
-    return it != defined.end() && it->second.all > 0 && it->second.left == 0;
-  };
-  // Document order with an explicit stack. `removed`: the node lies in a
-  // removed part; `anchor_gone`: its own definition goes with the edit.
-  struct Frame {
-    const YamlNode* node;
-    std::size_t next;
-    bool removed;
-    bool anchor_gone;
-  };
-  const auto enter = [&](const YamlNode& node, bool parent_removed) -> Frame {
-    const Removal* r = removal_at(removals, &node);
-    const bool removed = parent_removed || (r != nullptr && !r->only_own_anchor);
-    const bool own_kept = r != nullptr && r->keeps_own_anchor;
-    return {&node, 0, removed, (removed && !own_kept) || (r != nullptr && r->only_own_anchor)};
-  };
-  std::vector<Frame> stack{enter(root, false)};
+  const std::unordered_set<const YamlNode*> gone = removed_definitions(removals);
+  if (gone.empty()) return std::nullopt;
+  // Which definition each alias reads, as the text reads it: with a name
+  // defined twice, an alias after the second reads the second, and would
+  // silently fall back to the first if the second went.
+  const AnchorIndex index(root);
+  // The aliases left in the tree: removed parts are not entered (a replaced
+  // node's content goes too; only its own anchor stays with the place).
+  std::vector<const YamlNode*> stack{&root};
   while (!stack.empty()) {
-    Frame& top = stack.back();
-    const auto children = top.node->children();
-    if (top.next < children.size()) {
-      const YamlNode& child = children[top.next++];
-      const bool parent_removed = top.removed;
-      if (child.kind() == NodeKind::Alias) {
-        if (!parent_removed && removal_at(removals, &child) == nullptr && stranded(child)) {
-          return std::string(child.text());
-        }
-        continue;
-      }
-      stack.push_back(enter(child, parent_removed));
+    const YamlNode* node = stack.back();
+    stack.pop_back();
+    const Removal* r = removal_at(removals, node);
+    if (r != nullptr && !r->only_own_anchor) continue;
+    if (node->kind() == NodeKind::Alias) {
+      const YamlNode* target = index.target(*node);
+      if (target != nullptr && gone.contains(target)) return std::string(node->text());
       continue;
     }
-    const Frame done = top;
-    stack.pop_back();
-    leave(*done.node, done.anchor_gone);
+    push_children(*node, stack);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> unmergeable_replacement(const YamlNode& root, const YamlNode& target,
+                                                   const YamlNode& replacement) {
+  const std::string* name = anchor_name(target);
+  if (name == nullptr || replacement.kind() == NodeKind::Mapping) return std::nullopt;
+  // A list of mappings merges them all, but only as the merge value
+  // itself: inside a merge list every item must be a mapping.
+  bool list_of_mappings = replacement.kind() == NodeKind::Sequence;
+  for (const YamlNode& item : replacement.items()) {
+    list_of_mappings = list_of_mappings && item.kind() == NodeKind::Mapping;
+  }
+  const AnchorIndex index(root);
+  const auto reads_target = [&](const YamlNode& node) {
+    return node.kind() == NodeKind::Alias && index.target(node) == &target;
+  };
+  std::vector<const YamlNode*> stack{&root};
+  while (!stack.empty()) {
+    const YamlNode* node = stack.back();
+    stack.pop_back();
+    if (node->kind() == NodeKind::Mapping) {
+      for (std::size_t i = 0; i < node->pair_count(); ++i) {
+        if (!is_merge_key(node->key(i))) continue;
+        const YamlNode& merged = node->value(i);
+        if (reads_target(merged) && !list_of_mappings) return *name;
+        if (merged.kind() != NodeKind::Sequence) continue;
+        for (const YamlNode& item : merged.items()) {
+          if (reads_target(item)) return *name;
+        }
+      }
+    }
+    push_children(*node, stack);
+  }
+  return std::nullopt;
+}
+
+std::string unmergeable_replacement_message(std::string_view name) {
+  std::string text = "replacing this node would change anchor '&";
+  text += name;
+  text += "', which a merge key ('<<') reads through '*";
+  text += name;
+  text +=
+      "', into something that cannot be merged; the result would not load as a merge. "
+      "Assign a mapping, or rewrite the merge first.";
+  return text;
 }
 
 std::string anchor_still_referenced_message(std::string_view name) {

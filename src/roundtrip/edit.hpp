@@ -16,11 +16,14 @@
 // that named the old node's anchor names the new node, since the anchor
 // stays with the place.
 //
-// The alias check runs before anything changes, so a refused edit leaves
-// the tree untouched: a removal strands an alias exactly when the removed
-// part holds a definition that some alias left in the tree relies on and no
-// other definition before that alias remains. Positions count as the text
-// reads: an alias means a definition that is complete before it.
+// The alias checks run before anything changes, so a refused edit leaves
+// the tree untouched. A removal is refused when an alias left in the tree
+// reads a definition that the removal takes out: the alias would be left
+// without one, or, with its name defined twice, would silently read an
+// earlier definition. Which definition an alias reads is the AnchorIndex's
+// answer (the nearest complete one before it, in its own file). A
+// replacement is refused when a merge key reads the replaced node through
+// an alias and the new node could not be merged there.
 //
 // Ownership: nodes are moved in and owned by the tree; no pointer into a
 // child vector is kept across an append or an erase on it. Every walk keeps
@@ -84,8 +87,9 @@ struct Removal {
   bool only_own_anchor = false;
 };
 
-// The name of an alias of `root`'s document that the removals would leave
-// without a definition before it, or nothing when the edit is safe. Aliases
+// The name of an alias of `root`'s document whose definition the removals
+// take out, or nothing when the edit is safe: with the definition gone, the
+// alias would read nothing, or an earlier definition of its name. Aliases
 // that had no definition before the edit never count, nor do aliases inside
 // the removed parts.
 [[nodiscard]] std::optional<std::string> stranded_alias(const YamlNode& root,
@@ -93,5 +97,17 @@ struct Removal {
 
 // The message of the ValueError that refuses such an edit.
 [[nodiscard]] std::string anchor_still_referenced_message(std::string_view name);
+
+// The anchor name of `target` (a node of `root`'s tree about to be replaced
+// by `replacement`, its anchor staying with the place) when a merge key
+// reads it through an alias and the replacement cannot be merged there:
+// anything but a mapping, or, for an alias that is the merge value itself,
+// a list of mappings. Nothing when the replacement is safe.
+[[nodiscard]] std::optional<std::string> unmergeable_replacement(const YamlNode& root,
+                                                                 const YamlNode& target,
+                                                                 const YamlNode& replacement);
+
+// The message of the ValueError that refuses such a replacement.
+[[nodiscard]] std::string unmergeable_replacement_message(std::string_view name);
 
 }  // namespace ostrevane

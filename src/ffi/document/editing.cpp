@@ -85,8 +85,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     if (index >= place.find()->item_count()) return std::unexpected(out_of_range());
     YamlNode fresh = OSV_TRY(py_to_node(value, settings));
     YamlNode& sequence = place.edit();
-    const Removal old{&sequence.items()[index], true};
-    OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+    OSV_TRY(refuse_replacement(place.root_node(), sequence.items()[index], fresh));
     replace_node(sequence.items()[index], std::move(fresh));
     drop_contradicted_tag(sequence.items()[index], settings.mode);
     return {};
@@ -103,8 +102,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     return {};
   }
   YamlNode& mapping = place.edit();
-  const Removal old{&mapping.value(*pair), true};
-  OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+  OSV_TRY(refuse_replacement(place.root_node(), mapping.value(*pair), fresh));
   replace_node(mapping.value(*pair), std::move(fresh));
   drop_contradicted_tag(mapping.value(*pair), settings.mode);
   return {};
@@ -165,6 +163,17 @@ PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> r
   if (const std::optional<std::string> name = stranded_alias(root, removals)) {
     return std::unexpected(
         PyError::builtin(PyExc_ValueError, anchor_still_referenced_message(*name)));
+  }
+  return {};
+}
+
+PyResult<void> refuse_replacement(const YamlNode& root, const YamlNode& target,
+                                  const YamlNode& replacement) {
+  const Removal old{&target, true};
+  OSV_TRY(refuse_stranding(root, std::span(&old, 1)));
+  if (const std::optional<std::string> name = unmergeable_replacement(root, target, replacement)) {
+    return std::unexpected(
+        PyError::builtin(PyExc_ValueError, unmergeable_replacement_message(*name)));
   }
   return {};
 }

@@ -14,10 +14,13 @@
 //   assigning doc[i] replaces document i whole, nothing of the old root
 //   kept; deleting it removes the document and drops the loaded text, so
 //   the rest is written through the emitter.
-// - An edit that would leave an alias without the definition it means is
-//   refused with ValueError before anything changes (roundtrip/edit.hpp):
-//   a deletion, and an assignment that replaces a subtree holding an anchor
-//   (the replaced node's own anchor stays with its place).
+// - An edit that would change what an alias reads is refused with
+//   ValueError before anything changes (roundtrip/edit.hpp): a deletion, or
+//   an assignment that replaces a subtree holding an anchor (the replaced
+//   node's own anchor stays with its place), that takes out the definition
+//   an alias reads, whether no definition or an earlier one of the same
+//   name would be left for it; and an assignment that would give a merge
+//   key ("<<: *m") something it cannot merge.
 // - A view whose path ends at an alias edits the collection the alias
 //   refers to, as its reads show it.
 //
@@ -42,6 +45,13 @@ namespace ostrevane::ffi {
 // alias without its definition (anchor_still_referenced_message).
 [[nodiscard]] PyResult<void> refuse_stranding(const YamlNode& root,
                                               std::span<const Removal> removals);
+
+// refuse_stranding for `target` replaced by `replacement` (its own anchor
+// staying with the place), then ValueError
+// (unmergeable_replacement_message) when a merge reads `target` through an
+// alias and could not merge `replacement`.
+[[nodiscard]] PyResult<void> refuse_replacement(const YamlNode& root, const YamlNode& target,
+                                                const YamlNode& replacement);
 
 // TypeError "cannot convert {repr} to a YAML node" when `value` is, or its
 // lists and dicts (as py_to_node walks them) hold, an OstrevaneDocument, an

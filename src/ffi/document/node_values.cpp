@@ -76,8 +76,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       // borrow kept the tree as it was.
       YamlNode* target = held.find_for_edit();
       if (target == nullptr) return std::unexpected(stale_node());
-      const Removal old{target, true};
-      OSV_TRY(refuse_stranding(*held.root(), std::span(&old, 1)));
+      OSV_TRY(refuse_replacement(*held.root(), *target, fresh));
       // A root keeps its directives and markers: its tag may use a %TAG
       // handle, which would be undefined without them.
       replace_node(*target, std::move(fresh),

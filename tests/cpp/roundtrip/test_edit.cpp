@@ -100,12 +100,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StrandCase{"a: &x 1\nb: *x\n", "a", false, "x"},
                       StrandCase{"a: &x 1\nb: *x\n", "a", true, std::nullopt},
                       StrandCase{"a: &x [&y 1]\nb: *y\n", "a", true, "y"},
-                      StrandCase{"a: &x 1\nb: &x 2\nc: *x\n", "b", false, std::nullopt},
+                      // "c" reads "b"; it would fall back to "a", another value
+                      StrandCase{"a: &x 1\nb: &x 2\nc: *x\n", "b", false, "x"},
+                      StrandCase{"a: &x 1\nb: &x 2\nc: *x\n", "a", false, std::nullopt},
+                      StrandCase{"a: &x 1\nb: &x 2\nc: *x\n", "b", true, std::nullopt},
                       // the later definition does not count for an alias before it
                       StrandCase{"a: &x 1\nb: *x\nc: &x 2\n", "a", false, "x"},
                       StrandCase{"a: [&x 1, *x]\nb: 2\n", "a", false, std::nullopt},
                       StrandCase{"a: &x 1\nb: 2\n", "a", false, std::nullopt},
                       StrandCase{"a: &x 1\n*x : v\n", "a", false, "x"}));
+
+// An alias reads a definition of its own file: the included file's
+// definition of the same name is not the one the alias loses.
+TEST(StrandedAlias, OnlyTheDefinitionOfTheAliasFileCounts) {
+  YamlNode root = compose_one("a: &x 1\nb: &x 2\nc: *x\n");
+  value_of(root, "b").span.file_id = 1;
+  const Removal included{&value_of(root, "b"), false};
+  EXPECT_EQ(stranded_alias(root, std::span(&included, 1)), std::nullopt);
+  const Removal own{&value_of(root, "a"), false};
+  EXPECT_EQ(stranded_alias(root, std::span(&own, 1)), std::optional<std::string>("x"));
+}
 
 // Edits may stack a tree far deeper than the composer's limit: 101
 // replacements of 999 levels each at the bottom. Writing, the modified
