@@ -12,6 +12,7 @@ from ostrevane import OstrevaneDocumentView, loads
 
 
 from borrow_probe import comparing_key, converting_number
+from peer_readers import assert_peers_read
 
 RT = o.OPT_ROUND_TRIP
 
@@ -583,8 +584,9 @@ def test_deletions_that_strand_an_alias(text, path):
 
 
 @pytest.mark.parametrize("text,key,after", [
-    # another definition before the alias remains
-    ("a: &x 1\nb: &x 2\nc: *x\n", "b", "a: &x 1\nc: *x\n"),
+    # the definition the alias reads remains (deleting "b" is refused: "c"
+    # would read "a")
+    ("a: &x 1\nb: &x 2\nc: *x\n", "a", "b: &x 2\nc: *x\n"),
     # an alias that had no definition never blocks
     ("a: &y 1\nb: 2\n", "a", "b: 2\n"),
     # the alias goes with the anchor
@@ -617,6 +619,115 @@ def test_mend_assignment_check_in_sequences():
     with pytest.raises(ValueError):
         doc[0] = "gone"
     assert doc.to_yaml() == b"- [&x 1]\n- *x\n"
+
+
+# An empty key reads as None and is found, replaced and deleted by None like
+# any other key. (doc[None] = 5; doc[None] = 6 used to append a second
+# "null:" key, and doc[None] on ": 1" raised KeyError.)
+@pytest.mark.parametrize("text,value,assigned,deleted", [
+    ("a: 1\n", None, "a: 1\nnull: 6\n", "a: 1\n"),
+    # An empty key written anew is spelt null.
+    (": 1\n", 1, "null: 6\n", "{}\n"),
+    ("? \n: 1\nb: 2\n", 1, "null: 6\nb: 2\n", "b: 2\n"),
+    ("~: 1\n", 1, "~: 6\n", "{}\n"),
+])
+def test_the_null_key_is_found_replaced_and_deleted(text, value, assigned, deleted):
+    doc = rt(text)
+    assert doc.get(None, None) == value
+    doc[None] = 5
+    doc[None] = 6
+    assert doc[None] == 6
+    assert reloads(doc) == assigned
+    assert_peers_read(assigned, doc.to_dict())
+    del doc[None]
+    assert reloads(doc) == deleted
+    with pytest.raises(KeyError):
+        del doc[None]
+
+
+def test_a_collection_under_the_null_key_is_a_live_view():
+    doc = rt(': {k: 1}\n"": {k: 2}\n')
+    view = doc[None]
+    assert isinstance(view, OstrevaneDocumentView) and view["k"] == 1
+    view["k"] = 5
+    doc[""]["k"] = 7
+    assert reloads(doc) == 'null: {k: 5}\n"": {k: 7}\n'
+    assert doc.to_dict() == {None: {"k": 5}, "": {"k": 7}}
+    del doc[None]
+    assert view.__repr__() == "OstrevaneDocumentView(<stale>)"
+
+
+# A merge key reads its source through an alias: the source replaced by
+# something a merge cannot take (a scalar, None, a list of scalars) would
+# turn "<<: *m" into an ordinary key, which other readers refuse. Such an
+# assignment is refused; a mapping, or a list of mappings where the alias is
+# the merge value itself, is accepted. ("- &m 5\n- <<: *m" used to be
+# written.)
+UNMERGEABLE = ("replacing this node would change anchor '&{0}', which a merge key ('<<') reads "
+               "through '*{0}', into something that cannot be merged; the result would not load "
+               "as a merge. Assign a mapping, or rewrite the merge first.")
+
+MERGED = "- &m {a: 1}\n- <<: *m\n  b: 2\n"
+MERGED_LIST = "- &m {a: 1}\n- &n {b: 2}\n- <<: [*m, *n]\n"
+MERGED_UNDER_KEY = "base: &m {a: 1}\nx:\n  <<: *m\n"
+
+
+def set_item(path, value):
+    def edit(doc):
+        target = doc
+        for step in path[:-1]:
+            target = target[step]
+        target[path[-1]] = value
+    return edit
+
+
+def set_value(path, value):
+    def edit(doc):
+        node = doc.node
+        for step in path:
+            node = node[step]
+        node.value = value
+    return edit
+
+
+@pytest.mark.parametrize("text,edit,name", [
+    (MERGED, set_item([0], 5), "m"),
+    (MERGED, set_item([0], None), "m"),
+    (MERGED, set_item([0], "text"), "m"),
+    (MERGED, set_item([0], [1, 2]), "m"),
+    (MERGED, set_value([0], 5), "m"),
+    (MERGED_UNDER_KEY, set_item(["base"], 5), "m"),
+    (MERGED_UNDER_KEY, set_value(["base"], ["x"]), "m"),
+    # Inside a merge list every item must be a mapping.
+    (MERGED_LIST, set_item([1], [{"c": 3}]), "n"),
+    (MERGED_LIST, set_item([0], 0), "m"),
+])
+def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit, name):
+    doc = rt(text)
+    with pytest.raises(ValueError) as info:
+        edit(doc)
+    assert info.value.args == (UNMERGEABLE.format(name),)
+    assert doc.to_yaml() == text.encode()
+
+
+@pytest.mark.parametrize("text,edit,values", [
+    (MERGED, set_item([0], {"c": 3}), [{"c": 3}, {"c": 3, "b": 2}]),
+    (MERGED, set_value([0], {}), [{}, {"b": 2}]),
+    (MERGED, set_item([0], [{"c": 3}, {"d": 4}]),
+     [[{"c": 3}, {"d": 4}], {"c": 3, "d": 4, "b": 2}]),
+    (MERGED_LIST, set_item([1], {"c": 3}), [{"a": 1}, {"c": 3}, {"a": 1, "c": 3}]),
+    (MERGED_UNDER_KEY, set_item(["base"], {"z": 0}), {"base": {"z": 0}, "x": {"z": 0}}),
+    # The merging mapping itself, and a source no merge reads, take anything.
+    (MERGED, set_item([1], 5), [{"a": 1}, 5]),
+    ("- &m {a: 1}\n- *m\n", set_item([0], 5), [5, 5]),
+])
+def test_replacing_a_merge_source_by_a_mapping_is_accepted(text, edit, values):
+    doc = rt(text)
+    edit(doc)
+    assert doc.to_dict() == values
+    written = reloads(doc)
+    assert rt(written).to_dict() == values
+    assert_peers_read(written, values)
 
 
 # ---------------------------------------------------------------------------

@@ -183,7 +183,9 @@ PyError index_or_key_error(NodeKind kind, PyObject* key) {
 
 PyResult<bool> key_node_matches(const DocumentReader& reader, const YamlNode& key_node,
                                 PyObject* key) {
-  if (key_node.kind() != NodeKind::Scalar) return false;
+  // An empty key reads as None and is found like any scalar key; a
+  // collection or alias key is not matched.
+  if (key_node.kind() != NodeKind::Scalar && key_node.kind() != NodeKind::Null) return false;
   PyResult<PyRef> converted = reader.to_py(key_node);
   int equal = -1;
   if (converted) {

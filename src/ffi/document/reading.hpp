@@ -7,13 +7,13 @@
 // caller's walk (borrowed, valid for that call only). Output: new Python
 // objects, or the Python error to raise.
 //
-// Key matching. A Python key designates the last pair whose key converts to
-// a value equal to it. An exact str key is matched without any Python call:
-// a key node matches when its text equals the key's and it converts to a
-// str under the document's rules. Other keys convert each candidate key node
-// and call Python's equality; an Exception raised there counts as no match,
-// while BaseExceptions that are not Exceptions (KeyboardInterrupt,
-// SystemExit, the internal fault) propagate.
+// Key matching. A Python key designates the last pair whose key, a scalar or
+// an empty node (None), converts to a value equal to it. An exact str key is
+// matched without any Python call: a key node matches when its text equals
+// the key's and it converts to a str under the document's rules. Other keys
+// convert each candidate key node and call Python's equality; an Exception
+// raised there counts as no match, while BaseExceptions that are not
+// Exceptions (KeyboardInterrupt, SystemExit, the internal fault) propagate.
 //
 // Aliases follow the nearest definition before them in their own document
 // (AnchorIndex); the index is built only when an alias is met.

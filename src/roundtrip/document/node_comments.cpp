@@ -45,7 +45,7 @@ std::optional<BasicHeadCommentOwner<Node>> owner_of(std::span<Node> roots, std::
   if (mapping == nullptr) return std::nullopt;
   // The pair the step names, found by its key.
   const PathSegment& last = steps.back();
-  Node* key = node_child(*mapping, PathSegment::key_node(last.text, last.number));
+  Node* key = node_child(*mapping, last.as_key_node());
   if (key == nullptr) return std::nullopt;
   const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
   const bool is_item =
@@ -69,7 +69,7 @@ bool indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
   YamlNode* mapping = walk(roots, root, steps.first(steps.size() - 1));
   if (mapping == nullptr) return false;
   const PathSegment& last = steps.back();
-  const YamlNode* key = node_child(*mapping, PathSegment::key_node(last.text, last.number));
+  const YamlNode* key = node_child(*mapping, last.as_key_node());
   if (key == nullptr) return false;
   const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
   return pair + 1 < mapping->pair_count() && mapping->value(pair).span.column <= key->span.column;

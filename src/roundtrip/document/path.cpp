@@ -7,12 +7,22 @@ bool key_has_text(const YamlNode& key, std::string_view text) noexcept {
   return key.kind() == NodeKind::Scalar && key.text() == text;
 }
 
+// Whether a step of this kind can name the pair of `key`: a scalar key by
+// its text, an empty key by a step of its own.
+bool step_names(const YamlNode& key, const PathSegment& step) noexcept {
+  return step.empty_key ? key.kind() == NodeKind::Null : key_has_text(key, step.text);
+}
+
+bool key_reachable(const YamlNode& key) noexcept {
+  return key.kind() == NodeKind::Scalar || key.kind() == NodeKind::Null;
+}
+
 // The pair whose key has the step's text, at the step's occurrence counted
 // from the last pair; or none.
 std::optional<std::size_t> find_pair(const YamlNode& mapping, const PathSegment& step) noexcept {
   std::uint64_t skip = step.number;
   for (std::size_t i = mapping.pair_count(); i-- > 0;) {
-    if (!key_has_text(mapping.key(i), step.text)) continue;
+    if (!step_names(mapping.key(i), step)) continue;
     if (skip == 0) return i;
     --skip;
   }
@@ -68,12 +78,12 @@ YamlNode* resolve_node_path_for_edit(std::span<YamlNode> roots, std::size_t root
 }
 
 PathSegment pair_step(const YamlNode& mapping, std::size_t pair) {
-  const std::string_view text = mapping.key(pair).text();
-  std::uint64_t later = 0;
+  PathSegment step = PathSegment::key(std::string(mapping.key(pair).text()));
+  step.empty_key = mapping.key(pair).kind() == NodeKind::Null;
   for (std::size_t i = pair + 1; i < mapping.pair_count(); ++i) {
-    if (key_has_text(mapping.key(i), text)) ++later;
+    if (step_names(mapping.key(i), step)) ++step.number;
   }
-  return PathSegment::key(std::string(text), later);
+  return step;
 }
 
 std::optional<NodePath> find_node_path(const YamlNode& root, const YamlNode& target) {
@@ -91,9 +101,9 @@ std::optional<NodePath> find_node_path(const YamlNode& root, const YamlNode& tar
     const YamlNode& node = *top.node;
     const auto children = node.children();
     if (node.kind() == NodeKind::Mapping) {
-      // Pairs with a non-scalar key are skipped whole, key and value.
+      // Pairs that no step names are skipped whole, key and value.
       while (top.next < children.size() && top.next % 2 == 0 &&
-             children[top.next].kind() != NodeKind::Scalar) {
+             !key_reachable(children[top.next])) {
         top.next += 2;
       }
     } else if (node.kind() != NodeKind::Sequence) {

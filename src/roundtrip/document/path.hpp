@@ -10,8 +10,10 @@
 // a mapping by its key's text; when several pairs share that text (a quoted
 // and a plain 1, or a duplicate key), its occurrence says which: 0 is the
 // last pair with the text, 1 the one before it, and so on, so a step made by
-// a lookup reaches the pair that matched. No step follows an alias and no
-// step enters a pair whose key is not a scalar.
+// a lookup reaches the pair that matched. An empty key (": 1", or a None
+// assigned as a key) is reached by a step of its own, by occurrence among
+// the empty keys. No step follows an alias and no step enters a pair whose
+// key is a collection or an alias.
 //
 // Ownership: a NodePath owns its steps and their texts; copies are explicit
 // (clone). Pointers returned by the walks borrow the tree and are valid only
@@ -44,6 +46,9 @@ struct PathSegment {
   // Index: the item's position. Key and KeyNode: the occurrence among the
   // pairs whose key has `text`, counted from the last (0).
   std::uint64_t number = 0;
+  // Key and KeyNode: the pair's key is an empty node, not a scalar; `text`
+  // is empty.
+  bool empty_key = false;
 
   [[nodiscard]] static PathSegment key(std::string text, std::uint64_t occurrence = 0) {
     return {Kind::Key, std::move(text), occurrence};
@@ -54,6 +59,8 @@ struct PathSegment {
   [[nodiscard]] static PathSegment index(std::uint64_t position) {
     return {Kind::Index, std::string(), position};
   }
+  // The KeyNode step of the same pair as this Key step.
+  [[nodiscard]] PathSegment as_key_node() const { return {Kind::KeyNode, text, number, empty_key}; }
 
   friend bool operator==(const PathSegment&, const PathSegment&) = default;
 };
@@ -98,8 +105,8 @@ class NodePath {
                                                    const NodePath& path) noexcept;
 
 // The Key step that reaches the value of pair `pair` of `mapping`, whose key
-// must be a Scalar: its text and its occurrence among the pairs with that
-// text.
+// must be a Scalar or an empty node: its text (or the empty-key mark) and
+// its occurrence among the pairs it names.
 [[nodiscard]] PathSegment pair_step(const YamlNode& mapping, std::size_t pair);
 
 // The path from `root` to the node at address `target` (a value, an item,
