@@ -8,6 +8,7 @@ import os
 import pytest
 
 import ostrevane as o
+from peer_readers import assert_peers_read
 
 RT = o.OPT_ROUND_TRIP
 
@@ -207,3 +208,72 @@ def test_empty_documents_stay_when_a_whole_document_is_replaced(text, index):
     out = doc.to_yaml()
     assert len(o.loads_all(out)) == len(o.loads_all(text))
     assert {"c": 3} in o.loads_all(out)
+
+
+# ---------------------------------------------------------------------------
+# A keep-chomped block scalar that ended its file without a line break reads
+# its value only at the end of the text: when anything is written after it,
+# it is mended so that it keeps its value. (Its value used to gain a line
+# break: "x" became "x\n", "x\n\n" became "x\n\n\n".)
+
+def set_comment_after(text):
+    def edit(doc):
+        doc.node.comment_after = text
+    return edit
+
+
+@pytest.mark.parametrize("text,edit,expected,path,value", [
+    ("a: |+\n  x", set_key("b", 1), "a: |-\n  x\nb: 1\n", ["a"], "x"),
+    ("a: >+\n  x", set_key("b", 1), "a: >-\n  x\nb: 1\n", ["a"], "x"),
+    ("a: |2+\n   x\n  y", set_key("b", 1), "a: |2-\n   x\n  y\nb: 1\n", ["a"], " x\ny"),
+    ("a: |+\n  x\n\n  ", set_key("b", 1), "a: |+\n  x\n\nb: 1\n", ["a"], "x\n\n"),
+    ("a: |+\n  x\n  ", set_key("b", 1), "a: |+\n  x\nb: 1\n", ["a"], "x\n"),
+    ("a: |+ # c\n  x", set_key("b", 1), "a: |- # c\n  x\nb: 1\n", ["a"], "x"),
+    ("m:\n  a: |+\n    x", set_key("b", 1), "m:\n  a: |-\n    x\nb: 1\n", ["m", "a"], "x"),
+    ("- |+\n  x\n\n ", set_comment_after("end"), "- |+\n  x\n\n# end\n", [0], "x\n\n"),
+    # Nothing written after it: the text ends as it did.
+    ("b: 0\na: |+\n  x", set_key("b", 1), "b: 1\na: |+\n  x", ["a"], "x"),
+    ("b: 0\na: |+\n  x\n\n  ", set_key("b", 1), "b: 1\na: |+\n  x\n\n  ", ["a"], "x\n\n"),
+])
+def test_keep_chomped_scalar_at_the_end_of_a_file_keeps_its_value(text, edit, expected, path,
+                                                                   value):
+    out = edited(text, edit)
+    assert out.decode() == expected
+    got = o.loads(out, option=RT).to_dict()
+    read = got
+    for step in path:
+        read = read[step]
+    assert read == value
+    assert_peers_read(out, got)
+    # A second cycle writes the same text.
+    assert edited(out, edit) == out
+
+
+# ---------------------------------------------------------------------------
+# Keys longer than other readers take in the simple form (1024 characters)
+# are written in the "? " form, in block and in flow mappings. (They used to
+# be written as simple keys, which PyYAML and ruamel.yaml refuse.)
+
+LONG = "k" * 1100
+
+
+@pytest.mark.parametrize("text,path,key,expected", [
+    ("a: 1\n", [], LONG, f"a: 1\n? {LONG}\n: 2\n"),
+    ("- a: 1\n", [0], LONG, f"- a: 1\n  ? {LONG}\n  : 2\n"),
+    ("m: {a: 1}\n", ["m"], LONG, f"m: {{a: 1, ? {LONG}: 2}}\n"),
+    ("a: 1\n", [], LONG + ": x", f'a: 1\n? "{LONG}: x"\n: 2\n'),
+    # Counted in bytes: never more characters than readers take.
+    ("a: 1\n", [], "é" * 600, f"a: 1\n? {'é' * 600}\n: 2\n"),
+    # Up to the limit the simple form stays.
+    ("a: 1\n", [], "k" * 1024, f"a: 1\n{'k' * 1024}: 2\n"),
+])
+def test_a_long_key_is_written_in_the_explicit_form(text, path, key, expected):
+    doc = o.loads(text, option=RT)
+    target = doc
+    for step in path:
+        target = target[step]
+    target[key] = 2
+    out = doc.to_yaml()
+    assert out.decode() == expected
+    assert o.loads(out, option=RT).to_dict() == doc.to_dict()
+    assert_peers_read(out, doc.to_dict())

@@ -77,6 +77,16 @@ class OutputBuffer {
     if (n < size_) size_ = n;
   }
 
+  // Replaces byte `i` (below size()).
+  void set(std::size_t i, char c) noexcept { data_[i] = c; }
+  // Removes `count` bytes at `pos` (pos + count at most size()); what
+  // follows moves down.
+  void erase(std::size_t pos, std::size_t count) noexcept {
+    if (count == 0) return;
+    std::memmove(data_ + pos, data_ + pos + count, size_ - pos - count);
+    size_ -= count;
+  }
+
   void reserve(std::size_t capacity) {
     if (capacity > capacity_) reallocate(capacity);
   }

@@ -46,7 +46,12 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
     writer.write(root);
     previous = &root;
   }
-  const std::optional<std::size_t> kept_end = writer.final_newline();
+  writer.finish();
+}
+
+void RootWriter::finish() {
+  OutputBuffer& out = output();
+  const std::optional<std::size_t> kept_end = final_newline();
   if (kept_end && out.size() == *kept_end + 1 && out.back() == '\n') out.truncate(*kept_end);
 }
 

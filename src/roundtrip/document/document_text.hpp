@@ -35,6 +35,9 @@ class RootWriter {
   // added a line feed of its own, as the last write left it; nothing when
   // there is none.
   [[nodiscard]] virtual std::optional<std::size_t> final_newline() const = 0;
+  // Settles the end of the text once every root is written; by default the
+  // final-newline rule on final_newline().
+  virtual void finish();
 };
 
 // The emitted text of `roots` into the writer's output: the byte-order mark

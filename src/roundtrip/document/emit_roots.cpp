@@ -12,6 +12,7 @@ class EmitterWriter final : public RootWriter {
   OutputBuffer& output() override { return emitter_.output; }
   void write(const YamlNode& root) override { emit_document(emitter_, root); }
   std::optional<std::size_t> final_newline() const override { return emitter_.final_newline; }
+  void finish() override { apply_final_newline(emitter_); }
 
  private:
   Emitter emitter_;

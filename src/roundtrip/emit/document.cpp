@@ -166,7 +166,16 @@ void emit_document(Emitter& e, const YamlNode& root) {
 void apply_final_newline(Emitter& e) noexcept {
   if (!e.final_newline) return;
   const std::size_t p = *e.final_newline;
-  if (e.output.size() == p + 1 && e.output.back() == '\n') e.output.truncate(p);
+  if (e.output.size() == p + 1 && e.output.back() == '\n') {
+    e.output.truncate(p);
+    return;
+  }
+  if (!e.open_keep || e.output.size() <= p || e.output[p] != '\n') return;
+  if (const std::optional<std::size_t> blank = e.open_keep->blank_line) {
+    e.output.erase(*blank, p + 1 - *blank);
+  } else {
+    e.output.set(e.open_keep->indicator, '-');
+  }
 }
 
 OutputBuffer emit_document_to_string(const YamlNode& root, NullStyle null_style,

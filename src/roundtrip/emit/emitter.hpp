@@ -85,6 +85,18 @@ class Emitter {
   // Set when kept block-scalar source without a final line break was
   // written: the output length just after it.
   std::optional<std::size_t> final_newline;
+  // Kept keep-chomped source ("|+") without a final line break reads back as
+  // it stands only at the end of the text: the line break that anything
+  // written after it needs would join its value. apply_final_newline then
+  // mends it in place: a last line of blanks that gave the value nothing
+  // goes with the line break after it (`blank_line` is where it starts);
+  // otherwise the '+' at `indicator` becomes '-', and the line break that
+  // follows is stripped again.
+  struct OpenKeep {
+    std::size_t indicator = 0;
+    std::optional<std::size_t> blank_line;
+  };
+  std::optional<OpenKeep> open_keep;
   // A node whose own `source` is ignored (emit_without_source).
   const YamlNode* unsourced = nullptr;
   // The output length where the current document's content begins (after
@@ -106,7 +118,8 @@ void emit_document(Emitter& emitter, const YamlNode& root);
 
 // The final-newline rule: a kept block scalar that ended its file without a
 // line break is followed by nothing but the line feed its entry added; that
-// line feed is dropped again.
+// line feed is dropped again. When more follows it, a keep-chomped one is
+// mended so that it keeps its value (see Emitter::open_keep).
 void apply_final_newline(Emitter& emitter) noexcept;
 
 // The text of one document with the round-trip settings: a byte-order mark

@@ -101,6 +101,23 @@ bool keeps_final_lines(std::string_view raw) noexcept {
   return false;
 }
 
+// How kept keep-chomped source `raw` that ends without a line break, written
+// at `start`, is mended when more follows it: a last line that gave the
+// value nothing (the value ends in a line feed) is dropped, else the chomping
+// indicator turns to strip.
+Emitter::OpenKeep open_keep_at(std::string_view raw, std::size_t start,
+                               std::string_view value) noexcept {
+  Emitter::OpenKeep keep;
+  for (std::size_t k = 1; k < raw.size() && k < 3; ++k) {
+    if (raw[k] == '+') keep.indicator = start + k;
+  }
+  const std::size_t last_break = raw.find_last_of("\r\n");
+  if (value.ends_with('\n') && last_break != std::string_view::npos) {
+    keep.blank_line = start + last_break + 1;
+  }
+  return keep;
+}
+
 // Written in its block style again without an indentation indicator, the
 // text reads back unchanged; a folded one must also be a single line, since
 // folding would turn an interior line feed into a space.
@@ -204,10 +221,14 @@ void emit_scalar(Emitter& e, const YamlNode& node, std::size_t n, RawPlace place
   const std::string* raw = raw_text(node);
   if (raw != nullptr && !node.comments.modified && e.flow_depth == 0 && raw_fits(*raw, place)) {
     const std::string_view kept = *raw;
+    const std::size_t start = e.output.size();
     e.output.append(kept);
-    if (keeps_final_lines(kept)) e.keep_scalar_end = e.output.size();
+    const bool keeps = keeps_final_lines(kept);
+    if (keeps) e.keep_scalar_end = e.output.size();
     if (kept.empty() || (kept.back() != '\n' && kept.back() != '\r')) {
       e.final_newline = e.output.size();
+      e.open_keep.reset();
+      if (keeps) e.open_keep = open_keep_at(kept, start, node.text());
     }
     // A comment on the header line is part of the kept text.
     if (has_inline(node) && kept.substr(0, kept.find('\n')).find('#') != std::string_view::npos) {
