@@ -2,6 +2,7 @@
 import threading
 
 import pytest
+import yaml
 
 import ostrevane as o
 from ostrevane.exceptions import OstrevaneEncodeError
@@ -238,3 +239,25 @@ def test_unicode_space_before_percent_does_not_declare_a_version(data):
     text = o.dumps(data)
     assert o.yaml_version(text) is None
     assert o.loads(text) == data
+
+
+# A key longer than other readers take in the simple form (1024 characters)
+# is written after "? ", on both roads of dumps. (It used to be written as a
+# simple key, which PyYAML refuses.)
+LONG_KEY = "k" * 1100
+
+
+@pytest.mark.parametrize("obj", [
+    {LONG_KEY: 1},
+    {"a": {LONG_KEY: {"b": 1}}},
+    [{LONG_KEY: [1], "c": 2}],
+    {"k" * 1024: 1},
+])
+@pytest.mark.parametrize("option", [0, o.OPT_FLOW_STYLE])
+@pytest.mark.parametrize("represent", [None, lambda obj: None])
+def test_a_long_key_is_written_in_the_explicit_form(obj, option, represent):
+    kwargs = {"represent": represent} if represent else {}
+    text = o.dumps(obj, option=option, **kwargs)
+    assert o.loads(text) == obj
+    assert yaml.safe_load(text.decode()) == obj
+    assert (b"? " + b"k" * 1100 in text) == ("k" * 1100 in str(obj))

@@ -6,6 +6,7 @@
 
 #include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
+#include "util/limits.hpp"
 
 namespace ostrevane {
 
@@ -310,6 +311,10 @@ void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, 
 bool block_header_keeps(std::string_view text) noexcept {
   const std::size_t n = count_trailing_lfs(text);
   return n != 0 && (n >= 2 || n == text.size());
+}
+
+bool fits_implicit_key(std::size_t written) noexcept {
+  return written <= limits::kMaxImplicitKeyBytes;
 }
 
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator) {

@@ -65,6 +65,11 @@ void fold_text(OutputBuffer& out, std::string_view text, std::size_t indent, std
 void write_folded_quoted(OutputBuffer& out, std::string_view text, bool single, std::size_t column,
                          std::size_t width);
 
+// Whether a key that took `written` bytes (its properties, its text, the
+// space after an alias; up to its ":") may stay in the simple form; a longer
+// one must be written in the "? " form (limits::kMaxImplicitKeyBytes).
+bool fits_implicit_key(std::size_t written) noexcept;
+
 // '|' or '>' and the chomping indicator that restores the text's trailing LFs.
 void write_block_header(OutputBuffer& out, std::string_view text, char indicator);
 // Whether that header asks for keep chomping ("+"): the text ends with

@@ -142,6 +142,19 @@ class ValueWriter {
     in_flow_key_ = saved;
   }
 
+  // A key in the simple form, or, when it is longer than readers take
+  // there, after "? " (then true: a block key's ":" goes on a line of its
+  // own).
+  bool simple_or_explicit_key(const Value& k, bool in_flow) {
+    const std::size_t start = out_.size();
+    key(k, in_flow);
+    if (fits_implicit_key(out_.size() - start)) return false;
+    out_.truncate(start);
+    out_.append("? ");
+    key(k, in_flow);
+    return true;
+  }
+
   // Calls f(pair, index) in the order of `sorted_pairs`.
   template <class F>
   void for_each_pair(const ValuePairList& pairs, F&& f) {
@@ -222,8 +235,9 @@ class ValueWriter {
       key(k, false);
       out_.push_back('\n');
       append_spaces(out_, c);
-    } else {
-      key(k, false);
+    } else if (simple_or_explicit_key(k, false)) {
+      out_.push_back('\n');
+      append_spaces(out_, c);
     }
     out_.push_back(':');
     block_value_guarded(v, c);
@@ -330,7 +344,7 @@ class ValueWriter {
         const std::size_t b = continuation_indent();
         for_each_pair(v.pairs(), [&](const ValuePair& p, std::size_t i) {
           if (i != 0) flow_separator(b);
-          key(p.key, true);
+          simple_or_explicit_key(p.key, true);
           out_.append(": ");
           flow_value_guarded(p.value, true);
         });

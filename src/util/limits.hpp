@@ -85,6 +85,12 @@ inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
 // expanded from aliases can be any size, the message stays readable.
 inline constexpr std::size_t kQuotedKeyChars = 200;
 
+// Bytes a writer lets a key take in the simple form ("key: value"), from its
+// first property to its ":": other readers refuse an implicit key longer than
+// 1024 characters, so a longer one is written as "? key". Counting bytes
+// (never fewer than characters) keeps every reader on the safe side.
+inline constexpr std::size_t kMaxImplicitKeyBytes = 1024;
+
 // Stack guard: run recursive steps directly while this much native stack is
 // left, else continue on a fresh segment of kStackSegmentSize bytes.
 inline constexpr std::size_t kStackGuardThreshold = 102'400;

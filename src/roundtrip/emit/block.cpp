@@ -351,7 +351,14 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
       emit_complex_key(e, key, value, indent);
       continue;
     }
+    const std::size_t key_start = e.output.size();
     emit_simple_key(e, key, indent);
+    if (!fits_implicit_key(e.output.size() - key_start)) {
+      // Too long for a simple key: written again in the "? " form.
+      e.output.truncate(key_start);
+      emit_complex_key(e, key, value, indent);
+      continue;
+    }
     e.output.push_back(':');
     emit_mapping_value(e, key, value, indent);
   }

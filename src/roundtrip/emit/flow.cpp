@@ -269,8 +269,18 @@ void emit_null(Emitter& e, const YamlNode& node) {
 }
 
 void emit_flow_key(Emitter& e, const YamlNode& key, std::size_t n) {
-  // An implicit key must stay on one line.
-  if (spans_lines(e, key, true)) e.output.append("? ");
+  // An implicit key must stay on one line, and within the length readers
+  // take.
+  if (spans_lines(e, key, true)) {
+    e.output.append("? ");
+    emit_simple_key(e, key, n);
+    return;
+  }
+  const std::size_t key_start = e.output.size();
+  emit_simple_key(e, key, n);
+  if (fits_implicit_key(e.output.size() - key_start)) return;
+  e.output.truncate(key_start);
+  e.output.append("? ");
   emit_simple_key(e, key, n);
 }
 
