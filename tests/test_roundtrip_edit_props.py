@@ -506,3 +506,179 @@ def test_random_edits_of_hand_written_configs(data):
     edits, origin = data.draw(edit_sequences(model))
     check(text, 0, brk, edits, model, origin)
 
+
+
+# ---------------------------------------------------------------------------
+# Redefined anchors and keep-chomped block scalars at the end of the text.
+#
+# A flat block mapping whose values are numbers, anchored numbers (a name
+# may be defined twice), aliases of names defined before them, and
+# keep-chomped block scalars; the last one may end the text without a line
+# break, with or without a last line of blanks. Edits: replace, add or
+# delete a key, remove or rename an anchor. Beside the document, a model of
+# the entries tells which definition each alias reads: an edit that changes
+# it for an alias left in place must be refused and change nothing; any
+# other edit must be accepted. After the edits, the text loads to the
+# model's values, keeps the end-of-line comments of entries no edit touched,
+# and the same assignments on a reload write the same text.
+
+ANCHOR_NAMES = ["x", "y"]
+
+
+@st.composite
+def anchored_entries(draw):
+    entries = []
+    defined = set()
+    for i in range(draw(st.integers(2, 7))):
+        entry = {"key": f"k{i}", "anchor": None, "alias": None, "block": None,
+                 "comment": f"c{i}" if draw(st.booleans()) else None}
+        kind = draw(st.sampled_from(["value", "anchored", "alias", "block"]))
+        if kind == "alias" and defined:
+            entry["alias"] = draw(st.sampled_from(sorted(defined)))
+        elif kind == "block":
+            entry["block"] = (draw(st.sampled_from("|>")), draw(st.integers(0, 2)))
+        if kind in ("anchored", "block") and draw(st.booleans()):
+            entry["anchor"] = draw(st.sampled_from(ANCHOR_NAMES))
+            defined.add(entry["anchor"])
+        entries.append(entry)
+    # How a block scalar that ends the text ends: with its line break, without
+    # one, or without one after a last line of blanks.
+    ending = draw(st.sampled_from(["break", "none", "blanks"]))
+    return entries, ending
+
+
+def entries_text(entries, ending):
+    lines = []
+    for i, e in enumerate(entries):
+        props = f"&{e['anchor']} " if e["anchor"] else ""
+        note = f"  # {e['comment']}" if e["comment"] else ""
+        if e["alias"]:
+            lines.append(f"{e['key']}: *{e['alias']}{note}")
+        elif e["block"]:
+            style, blanks = e["block"]
+            lines.append(f"{e['key']}: {props}{style}+{note}")
+            lines.extend([f"  line {i}", f"  more {i}"] + [""] * blanks)
+        else:
+            lines.append(f"{e['key']}: {props}{i}{note}")
+    text = "\n".join(lines)
+    if not entries[-1]["block"] or ending == "break":
+        return text + "\n"
+    return text + ("\n  " if ending == "blanks" else "")
+
+
+def reads(entries):
+    """For each alias entry (by id), the entry whose definition it reads."""
+    defined, read = {}, {}
+    for e in entries:
+        if e["alias"]:
+            read[id(e)] = defined.get(e["alias"])
+        elif e["anchor"]:
+            defined[e["anchor"]] = e
+    return read
+
+
+def model_values(entries, loaded):
+    values = {}
+    for e, read in zip(entries, [reads(entries).get(id(e)) for e in entries]):
+        source = read if e["alias"] else e
+        values[e["key"]] = source["value"] if "value" in source else loaded[source["key"]]
+    return values
+
+
+@st.composite
+def anchor_edits(draw, count):
+    edits = []
+    for _ in range(draw(st.integers(1, 4))):
+        op = draw(st.sampled_from(["set", "add", "del", "anchor", "anchor"]))
+        key = f"k{draw(st.integers(0, count - 1))}"
+        if op == "add":
+            edits.append(("set", f"new{len(edits)}", draw(st.sampled_from([5, "w", None]))))
+        elif op == "set":
+            edits.append(("set", key, draw(st.sampled_from([7, "text", "two\nlines"]))))
+        elif op == "del":
+            edits.append(("del", key, None))
+        else:
+            edits.append(("anchor", key, draw(st.sampled_from(ANCHOR_NAMES + ["z", None]))))
+    return edits
+
+
+def model_edit(entries, op, key, value):
+    """The entries after the edit, or None when it must be refused."""
+    found = [e for e in entries if e["key"] == key]
+    if op == "set":
+        if not found:
+            return entries + [{"key": key, "anchor": None, "alias": None, "block": None,
+                               "comment": None, "value": value}]
+        changed = dict(found[0], alias=None, block=None, value=value)
+        return [changed if e is found[0] else e for e in entries]
+    if not found:
+        return entries
+    entry = found[0]
+    if op == "del":
+        after = [e for e in entries if e is not entry]
+    else:
+        # A name is unique: the first node that carries it must be this one.
+        first = next((e for e in entries if e["anchor"] == value), None)
+        if value is not None and (entry["alias"] or (first is not None and first is not entry)):
+            return None
+        changed = dict(entry, anchor=None if entry["alias"] else value)
+        after = [changed if e is entry else e for e in entries]
+    # Every alias left reads the same entry (a replaced entry stays itself).
+    before_reads = reads(entries)
+    after_reads = reads(after)
+    for e in after:
+        if e["alias"] and id(e) in before_reads:
+            was = before_reads[id(e)]
+            now = after_reads[id(e)]
+            if now is not was and not (was is entry and now is not None and now["key"] == key):
+                return None
+    return after
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(st.data())
+def test_edits_keep_what_redefined_anchors_and_kept_scalars_read(data):
+    entries, ending = data.draw(anchored_entries())
+    text = entries_text(entries, ending)
+    loaded = o.loads(text)
+    doc = o.loads(text, option=RT)
+    assert doc.to_dict() == loaded == model_values(entries, loaded)
+    touched = set()
+    assignments = []
+    deleted = False
+    for op, key, value in data.draw(anchor_edits(len(entries))):
+        touched.add(key)
+        after = model_edit(entries, op, key, value)
+        before = doc.to_yaml()
+        try:
+            if op == "set":
+                doc[key] = value
+            elif op == "del":
+                del doc[key]
+            else:
+                doc.node[key].anchor = value
+        except KeyError:
+            assert key not in doc.to_dict()
+            continue
+        except ValueError:
+            assert after is None, (text, op, key, value)
+            assert doc.to_yaml() == before
+            continue
+        assert after is not None, (text, op, key, value, doc.to_yaml())
+        entries = after
+        if op == "set":
+            assignments.append((key, value))
+        deleted = deleted or op != "set"
+    out = doc.to_yaml()
+    again = o.loads(out, option=RT)
+    expected = model_values(entries, loaded)
+    assert again.to_dict() == doc.to_dict() == o.loads(out) == expected, (text, out)
+    for e in entries:
+        if e["key"] not in touched and e["comment"]:
+            assert again.node[e["key"]].comment == e["comment"], (text, out)
+    # The same assignments after a reload write the same text.
+    if not deleted:
+        for key, value in assignments:
+            again[key] = value
+        assert again.to_yaml() == out, (text, out)
