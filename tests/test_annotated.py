@@ -3,6 +3,9 @@
 import copy
 import datetime
 import pickle
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -364,3 +367,58 @@ def test_schema_checks_the_annotated_document():
     with pytest.raises(o.exceptions.OstrevaneSchemaError) as info:
         o.loads("a: 1\n", option=ANN, schema={"type": "array"})
     assert (info.value.line, info.value.column) == (1, 1)
+
+
+# ---------------------------------------------------------------------------
+# Freeing deep nests.
+
+DEEP_FREES = {
+    "dict_chain": """
+        a = o.loads("{}", option=o.OPT_ANNOTATED)
+        for i in range(100_000):
+            b = o.loads("{}", option=o.OPT_ANNOTATED)
+            b["k"] = a
+            a = b
+        del a, b
+    """,
+    "list_chain": """
+        a = o.OstrevaneAnnotatedList()
+        for i in range(1_000_000):
+            b = o.OstrevaneAnnotatedList()
+            b.append(a)
+            a = b
+        del a, b
+    """,
+    "python_subclass_chain": """
+        class Sub(o.OstrevaneAnnotatedDict):
+            pass
+        a = Sub()
+        for i in range(100_000):
+            b = Sub(k=a)
+            a = b
+        del a, b
+    """,
+    "deep_text_freed_on_a_small_stack": """
+        import threading
+        text = "[" * 950 + "{k: v}" + "]" * 950 + "\\n"
+        values = [o.loads(text, option=o.OPT_ANNOTATED),
+                  o.loads(text.replace("[", "{a: ").replace("]", "}"), option=o.OPT_ANNOTATED)]
+        threading.stack_size(64 * 1024)
+        def free():
+            values.clear()
+        worker = threading.Thread(target=free)
+        worker.start()
+        worker.join()
+        assert values == []
+    """,
+}
+
+
+@pytest.mark.parametrize("script", DEEP_FREES.values(), ids=DEEP_FREES.keys())
+def test_deep_nests_are_freed_without_recursion(script):
+    # These used to end the interpreter with SIGSEGV: each level of the
+    # annotated classes' deallocator called the next one.
+    program = "import ostrevane as o\n" + textwrap.dedent(script) + "print('freed')\n"
+    done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True,
+                          timeout=300)
+    assert (done.returncode, done.stdout, done.stderr) == (0, "freed\n", "")
