@@ -144,6 +144,38 @@ def test_merges(text, expected):
         assert type(key) is OstrevaneAnnotatedStr
 
 
+# Texts, and where each complex key holds the alias they share.
+ALIAS_BUILT_KEYS = [
+    ("b: &b [x, y]\n? [*b, 1]\n: one\n? [*b, 2]\n: two\n", lambda k: k[0]),
+    ("m: &m {k: [1, 2]}\n? {a: *m}\n: v\n? {a: *m, b: 1}\n: w\nuse: [*m, *m]\n",
+     lambda k: k[0][1]),
+    ("b: &b [x]\nn: &n [*b, *b]\n? [*n, *b]\n: v\n? [*n]\n: w\n", lambda k: k[0]),
+]
+
+
+@pytest.mark.parametrize("text,part", ALIAS_BUILT_KEYS)
+def test_alias_built_keys_are_converted_once_per_load(text, part):
+    d = o.loads(text, option=ANN)
+    assert d == o.loads(text)
+    # Every key converts the definitions it repeats once for the whole load:
+    # the keys share those parts.
+    parts = [part(k) for k in d if isinstance(k, tuple)]
+    assert len(parts) == 2 and parts[0] is parts[1]
+
+
+def laughs(levels=9):
+    lines = ["l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]"]
+    lines += [f"l{i}: &l{i} [" + ", ".join([f"*l{i - 1}"] * 10) + "]" for i in range(1, levels)]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("option", [0, ANN], ids=["plain", "annotated"])
+def test_alias_bombs_are_still_refused(option):
+    with pytest.raises(OstrevaneParseError) as info:
+        o.loads(laughs() + "? [*l8, 1]\n: v\n", option=option)
+    assert str(info.value).startswith("document expands to too many nodes (possible alias bomb)")
+
+
 def test_collection_keys_are_plain_tuples():
     d = o.loads("? [1, 2]\n: a\n? {k: v}\n: b\n", option=ANN)
     assert list(d) == [(1, 2), (("k", "v"),)]
