@@ -3,6 +3,9 @@
 import copy
 import datetime
 import pickle
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -139,6 +142,38 @@ def test_merges(text, expected):
     assert type(m) is OstrevaneAnnotatedDict
     for key in m:
         assert type(key) is OstrevaneAnnotatedStr
+
+
+# Texts, and where each complex key holds the alias they share.
+ALIAS_BUILT_KEYS = [
+    ("b: &b [x, y]\n? [*b, 1]\n: one\n? [*b, 2]\n: two\n", lambda k: k[0]),
+    ("m: &m {k: [1, 2]}\n? {a: *m}\n: v\n? {a: *m, b: 1}\n: w\nuse: [*m, *m]\n",
+     lambda k: k[0][1]),
+    ("b: &b [x]\nn: &n [*b, *b]\n? [*n, *b]\n: v\n? [*n]\n: w\n", lambda k: k[0]),
+]
+
+
+@pytest.mark.parametrize("text,part", ALIAS_BUILT_KEYS)
+def test_alias_built_keys_are_converted_once_per_load(text, part):
+    d = o.loads(text, option=ANN)
+    assert d == o.loads(text)
+    # Every key converts the definitions it repeats once for the whole load:
+    # the keys share those parts.
+    parts = [part(k) for k in d if isinstance(k, tuple)]
+    assert len(parts) == 2 and parts[0] is parts[1]
+
+
+def laughs(levels=9):
+    lines = ["l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]"]
+    lines += [f"l{i}: &l{i} [" + ", ".join([f"*l{i - 1}"] * 10) + "]" for i in range(1, levels)]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("option", [0, ANN], ids=["plain", "annotated"])
+def test_alias_bombs_are_still_refused(option):
+    with pytest.raises(OstrevaneParseError) as info:
+        o.loads(laughs() + "? [*l8, 1]\n: v\n", option=option)
+    assert str(info.value).startswith("document expands to too many nodes (possible alias bomb)")
 
 
 def test_collection_keys_are_plain_tuples():
@@ -364,3 +399,58 @@ def test_schema_checks_the_annotated_document():
     with pytest.raises(o.exceptions.OstrevaneSchemaError) as info:
         o.loads("a: 1\n", option=ANN, schema={"type": "array"})
     assert (info.value.line, info.value.column) == (1, 1)
+
+
+# ---------------------------------------------------------------------------
+# Freeing deep nests.
+
+DEEP_FREES = {
+    "dict_chain": """
+        a = o.loads("{}", option=o.OPT_ANNOTATED)
+        for i in range(100_000):
+            b = o.loads("{}", option=o.OPT_ANNOTATED)
+            b["k"] = a
+            a = b
+        del a, b
+    """,
+    "list_chain": """
+        a = o.OstrevaneAnnotatedList()
+        for i in range(1_000_000):
+            b = o.OstrevaneAnnotatedList()
+            b.append(a)
+            a = b
+        del a, b
+    """,
+    "python_subclass_chain": """
+        class Sub(o.OstrevaneAnnotatedDict):
+            pass
+        a = Sub()
+        for i in range(100_000):
+            b = Sub(k=a)
+            a = b
+        del a, b
+    """,
+    "deep_text_freed_on_a_small_stack": """
+        import threading
+        text = "[" * 950 + "{k: v}" + "]" * 950 + "\\n"
+        values = [o.loads(text, option=o.OPT_ANNOTATED),
+                  o.loads(text.replace("[", "{a: ").replace("]", "}"), option=o.OPT_ANNOTATED)]
+        threading.stack_size(64 * 1024)
+        def free():
+            values.clear()
+        worker = threading.Thread(target=free)
+        worker.start()
+        worker.join()
+        assert values == []
+    """,
+}
+
+
+@pytest.mark.parametrize("script", DEEP_FREES.values(), ids=DEEP_FREES.keys())
+def test_deep_nests_are_freed_without_recursion(script):
+    # These used to end the interpreter with SIGSEGV: each level of the
+    # annotated classes' deallocator called the next one.
+    program = "import ostrevane as o\n" + textwrap.dedent(script) + "print('freed')\n"
+    done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True,
+                          timeout=300)
+    assert (done.returncode, done.stdout, done.stderr) == (0, "freed\n", "")

@@ -249,6 +249,82 @@ def test_walk_of_a_deep_document():
     assert doc.walk() == [((0,) * depth, "leaf")]
 
 
+# ---------------------------------------------------------------------------
+# Aliases repeated by many leaves and keys: one conversion per definition
+# and call, as to_dict has.
+
+SHARED_DEFINITIONS = [
+    "base: &b [x, y]\nuse: [*b, *b, *b]\n",
+    "b: &b [x, y]\n? [*b, 1]\n: one\n? [*b, 2]\n: two\n? [*b, 1]\n: again\n",
+    "m: &m {k: [1, 2]}\n? {a: *m}\n: v\nuse: [*m, *m]\nn: {x: *m, z: 3}\n",
+    "s: &s text\n*s : key\nt: [*s, *s]\n",
+]
+
+
+def at_path(value, path):
+    for step in path:
+        value = value[step]
+    return value
+
+
+def as_key(key):
+    """A key as keys() lists it: collections as lists and dicts."""
+    if isinstance(key, tuple):
+        if all(isinstance(p, tuple) and len(p) == 2 for p in key) and key:
+            return {as_key(k): as_key(v) for k, v in key}
+        return [as_key(k) for k in key]
+    return key
+
+
+@pytest.mark.parametrize("text", SHARED_DEFINITIONS)
+def test_shared_definitions_read_as_to_dict_reads_them(text):
+    doc = rt(text)
+    expected = doc.to_dict()
+    walked = doc.walk()
+    assert walked and walked == doc.walk()
+    # An alias is one leaf, whose value is what its definition converts to.
+    assert all(value == at_path(expected, path) for path, value in walked)
+    assert len(doc) == len(expected)
+    assert [as_key(k) if isinstance(k, (list, dict)) else k for k in doc.keys()] == [
+        as_key(k) for k in expected]
+
+
+def test_one_call_converts_each_definition_once():
+    # The objects of a definition are shared within one call, as to_dict
+    # shares them; a new call converts anew.
+    doc = rt(SHARED_DEFINITIONS[0])
+    walked = doc.walk()
+    assert walked[0] == (("base", 0), "x")
+    uses = [value for path, value in walked if path[0] == "use"]
+    assert uses == [["x", "y"]] * 3 and uses[0] is uses[1] is uses[2]
+    assert doc.walk()[2][1] is not uses[0]
+    keys = rt(SHARED_DEFINITIONS[1]).keys()
+    assert keys == ["b", [["x", "y"], 1], [["x", "y"], 2]]
+    assert keys[1][0] is keys[2][0]
+    view = rt("top:\n" + "".join("  " + line + "\n" for line in SHARED_DEFINITIONS[0].splitlines()))
+    leaves = [value for path, value in view["top"].walk() if path[0] == "use"]
+    assert leaves[0] is leaves[2]
+
+
+def test_reading_an_alias_bomb_shares_and_writing_it_is_still_bounded():
+    lines = ["a0: &a0 [x, x, x, x, x, x, x, x, x, x]"]
+    lines += [f"a{i}: &a{i} [" + ", ".join([f"*a{i - 1}"] * 10) + "]" for i in range(1, 8)]
+    lines += [f"? [*a7, {i}]\n: {i}" for i in range(3)]
+    doc = rt("\n".join(lines) + "\n")
+    walked = doc.walk()
+    assert len(walked) == 10 + 7 * 10
+    assert walked[-1] == (("a7", 9), walked[-2][1]) and walked[-1][1] is walked[-2][1]
+    assert len(doc) == 11
+    keys = doc.keys()
+    assert keys[8][0] is keys[9][0] is keys[10][0]
+    assert len(doc["a7"]) == 10 and len(doc["a7"].walk()) == 10
+    # Writing the values out in full is still refused by the node budget.
+    with pytest.raises(ValueError) as info:
+        o.dumps(doc["a7"])
+    assert info.value.args == (
+        "dumps() of this node expands aliases to more than the limit of 1000000 nodes",)
+
+
 @pytest.mark.parametrize("text,expected", [
     ("a: 1\n", (1, 1, 1, 5)),
     ("a:\n  b: 1\n", (1, 1, 2, 7)),

@@ -109,6 +109,7 @@ class AnnotatedConverter {
   PyObject* mapping(const YamlNode& node, unsigned depth);
   PyObject* key(const YamlNode& node, unsigned depth);
   const YamlNode* alias_target(const YamlNode& alias);
+  NodeToPyCache& plain_keys();
   Annotation annotation(const YamlNode& node);
   PyObject* file_name(const YamlNode& node) const noexcept {
     const std::uint32_t id = node.span.file_id;
@@ -133,6 +134,10 @@ class AnnotatedConverter {
   // Anchored nodes: the object made for each, which every alias of it gets.
   std::unordered_map<const YamlNode*, PyRef> objects_;
   std::array<PyRef, std::size(kStyleNames)> style_names_;
+  // Collection keys; the cache reads plain_settings_ (declared first, so
+  // that it outlives the cache).
+  NodeToPySettings plain_settings_;
+  std::optional<NodeToPyCache> plain_keys_;
   std::optional<PyError> error_;
 };
 
@@ -338,11 +343,21 @@ PyObject* AnnotatedConverter::key(const YamlNode& node, unsigned depth) {
     if (target == nullptr) return Py_NewRef(Py_None);
   }
   if (!target->is_collection()) return child(node, depth);
-  // Plain keys: no annotation and no tag callbacks.
-  NodeToPySettings plain;
-  plain.mode = settings_.mode;
-  plain.timestamps = settings_.mode == ResolverMode::Yaml11Compat;
-  return unwrap(node_to_py_key(root_, *target, plain));
+  return unwrap(plain_keys().key(*target));
+}
+
+// Plain keys: no annotation and no tag callbacks. One cache for every key of
+// the conversion, so a definition that many keys repeat is converted once,
+// against the conversion's own anchor index.
+NodeToPyCache& AnnotatedConverter::plain_keys() {
+  if (!plain_keys_) {
+    if (!index_) index_.emplace(root_);
+    plain_settings_.mode = settings_.mode;
+    plain_settings_.timestamps = settings_.mode == ResolverMode::Yaml11Compat;
+    plain_settings_.index = &*index_;
+    plain_keys_.emplace(root_, plain_settings_);
+  }
+  return *plain_keys_;
 }
 
 const YamlNode* AnnotatedConverter::alias_target(const YamlNode& alias) {

@@ -184,11 +184,12 @@ PyResult<PyRef> resolved_scalar_to_py(ResolverMode mode, std::string_view text, 
 
 }  // namespace detail
 
-namespace {
+namespace detail {
 
 // ---------------------------------------------------------------------------
 // The conversion. A failure is nullptr, with the error either raised in the
 // interpreter or kept in `error_`; `take_error` hands over whichever it is.
+// The caches outlive a failure: they hold only objects completed before it.
 
 class NodeConverter {
  public:
@@ -199,7 +200,11 @@ class NodeConverter {
   PyObject* key_of(const YamlNode& node) { return checked_key(node, 0); }
 
   PyError take_error() {
-    if (error_) return std::move(*error_);
+    if (error_) {
+      PyError error = std::move(*error_);
+      error_.reset();
+      return error;
+    }
     return PyError::fetch();
   }
 
@@ -469,22 +474,47 @@ PyObject* NodeConverter::key_content(const YamlNode& node, unsigned depth) {
   return tuple.release();
 }
 
-}  // namespace
+}  // namespace detail
 
-PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
-                           const NodeToPySettings& settings) {
-  NodeConverter converter(root, settings);
+namespace {
+
+PyResult<PyRef> converted_value(detail::NodeConverter& converter, const YamlNode& node) {
   PyObject* obj = with_stack_guard([&] { return converter.value(node, 0); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
 }
 
-PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
-                               const NodeToPySettings& settings) {
-  NodeConverter converter(root, settings);
+PyResult<PyRef> converted_key(detail::NodeConverter& converter, const YamlNode& node) {
   PyObject* obj = with_stack_guard([&] { return converter.key_of(node); });
   if (obj == nullptr) return std::unexpected(converter.take_error());
   return PyRef::steal(obj);
+}
+
+}  // namespace
+
+NodeToPyCache::NodeToPyCache(const YamlNode& root, const NodeToPySettings& settings)
+    : converter_(std::make_unique<detail::NodeConverter>(root, settings)) {}
+
+NodeToPyCache::~NodeToPyCache() = default;
+
+PyResult<PyRef> NodeToPyCache::value(const YamlNode& node) {
+  return converted_value(*converter_, node);
+}
+
+PyResult<PyRef> NodeToPyCache::key(const YamlNode& node) {
+  return converted_key(*converter_, node);
+}
+
+PyResult<PyRef> node_to_py(const YamlNode& root, const YamlNode& node,
+                           const NodeToPySettings& settings) {
+  detail::NodeConverter converter(root, settings);
+  return converted_value(converter, node);
+}
+
+PyResult<PyRef> node_to_py_key(const YamlNode& root, const YamlNode& node,
+                               const NodeToPySettings& settings) {
+  detail::NodeConverter converter(root, settings);
+  return converted_key(converter, node);
 }
 
 PyResult<PyRef> tree_to_python(const YamlNode& root, ResolverMode mode,

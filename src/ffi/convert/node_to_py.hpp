@@ -26,6 +26,8 @@
 // (keys are plain str, int, float, bool, None, dates and tuples of them).
 #pragma once
 
+#include <memory>
+
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/anchors.hpp"
@@ -50,6 +52,34 @@ struct NodeToPySettings {
   // conversions of one tree build it once; nullptr: built on the first
   // alias met.
   const AnchorIndex* index = nullptr;
+};
+
+namespace detail {
+class NodeConverter;
+}  // namespace detail
+
+// Several conversions of nodes of one tree that share one object cache, as
+// the parts of one node_to_py call do: each anchored node is converted once
+// for all of them, so reading every leaf or every key of a tree whose
+// aliases repeat a large definition costs about what one conversion of the
+// whole tree does. Objects made for anchored nodes are handed out again
+// (shared, as aliases share them within one conversion). The cache holds
+// pointers into the tree: it lives for one call at most, and the tree must
+// not change while it lives. `settings` and `root` are borrowed for its
+// life (settings.index may be set later, before the first alias is met).
+class NodeToPyCache {
+ public:
+  NodeToPyCache(const YamlNode& root, const NodeToPySettings& settings);
+  ~NodeToPyCache();
+  NodeToPyCache(const NodeToPyCache&) = delete;
+  NodeToPyCache& operator=(const NodeToPyCache&) = delete;
+
+  // As node_to_py and node_to_py_key, for a node under the cache's root.
+  [[nodiscard]] PyResult<PyRef> value(const YamlNode& node);
+  [[nodiscard]] PyResult<PyRef> key(const YamlNode& node);
+
+ private:
+  std::unique_ptr<detail::NodeConverter> converter_;
 };
 
 // `node` (under `root`, the root of its document) as Python values. New

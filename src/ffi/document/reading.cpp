@@ -64,43 +64,42 @@ PyResult<void> scan_matching_pairs(const DocumentReader& reader, const YamlNode&
 }
 
 // Collects the leaves below `node` into `out`; `path` holds the keys and
-// indices above it.
+// indices above it. The path is kept as a stack of references and copied
+// into each leaf's tuple, which a walk builds for every leaf.
 PyResult<void> collect_path_values(const DocumentReader& reader, const YamlNode& node,
-                                   PyObject* path, PyObject* out) {
+                                   std::vector<PyRef>& path, PyObject* out) {
+  const auto descend = [&](PyRef step, const YamlNode& child) -> PyResult<void> {
+    path.push_back(std::move(step));
+    PyResult<void> walked =
+        with_stack_guard([&] { return collect_path_values(reader, child, path, out); });
+    path.pop_back();
+    return walked;
+  };
   switch (node.kind()) {
     case NodeKind::Sequence: {
       const auto items = node.items();
       for (std::size_t i = 0; i < items.size(); ++i) {
-        PyRef index = OSV_TRY(checked(PyLong_FromSize_t(i)));
-        if (PyList_Append(path, index.get()) < 0) return std::unexpected(PyError::fetch());
-        PyResult<void> walked =
-            with_stack_guard([&] { return collect_path_values(reader, items[i], path, out); });
-        if (PyList_SetSlice(path, PyList_GET_SIZE(path) - 1, PyList_GET_SIZE(path), nullptr) < 0) {
-          return std::unexpected(PyError::fetch());
-        }
-        OSV_TRY(std::move(walked));
+        OSV_TRY(descend(OSV_TRY(checked(PyLong_FromSize_t(i))), items[i]));
       }
       return {};
     }
     case NodeKind::Mapping:
       for (std::size_t i = 0; i < node.pair_count(); ++i) {
         if (node.key(i).kind() != NodeKind::Scalar) continue;
-        PyRef key = OSV_TRY(reader.to_py(node.key(i)));
-        if (PyList_Append(path, key.get()) < 0) return std::unexpected(PyError::fetch());
-        PyResult<void> walked =
-            with_stack_guard([&] { return collect_path_values(reader, node.value(i), path, out); });
-        if (PyList_SetSlice(path, PyList_GET_SIZE(path) - 1, PyList_GET_SIZE(path), nullptr) < 0) {
-          return std::unexpected(PyError::fetch());
-        }
-        OSV_TRY(std::move(walked));
+        OSV_TRY(descend(OSV_TRY(reader.to_py(node.key(i))), node.value(i)));
       }
       return {};
     default:
       break;
   }
   PyRef value = OSV_TRY(reader.to_py(node));
-  PyRef key_tuple = OSV_TRY(checked(PyList_AsTuple(path)));
-  PyRef record = OSV_TRY(checked(PyTuple_Pack(2, key_tuple.get(), value.get())));
+  PyRef key_tuple = OSV_TRY(checked(PyTuple_New(static_cast<Py_ssize_t>(path.size()))));
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    PyTuple_SET_ITEM(key_tuple.get(), static_cast<Py_ssize_t>(i), Py_NewRef(path[i].get()));
+  }
+  PyRef record = OSV_TRY(checked(PyTuple_New(2)));
+  PyTuple_SET_ITEM(record.get(), 0, key_tuple.release());
+  PyTuple_SET_ITEM(record.get(), 1, value.release());
   if (PyList_Append(out, record.get()) < 0) return std::unexpected(PyError::fetch());
   return {};
 }
@@ -120,14 +119,19 @@ const YamlNode* DocumentReader::followed(const YamlNode& node) {
   return index().target(node);
 }
 
+NodeToPyCache& DocumentReader::cache() const {
+  if (!cache_) cache_.emplace(root(), settings_);
+  return *cache_;
+}
+
 PyResult<PyRef> DocumentReader::to_py(const YamlNode& node) const {
   if (node.kind() == NodeKind::Alias) static_cast<void>(index());
-  return node_to_py(root(), node, settings_);
+  return cache().value(node);
 }
 
 PyResult<PyRef> DocumentReader::to_py_key(const YamlNode& node) const {
   if (node.kind() == NodeKind::Alias) static_cast<void>(index());
-  return node_to_py_key(root(), node, settings_);
+  return cache().key(node);
 }
 
 std::optional<std::string_view> str_text(PyObject* obj) noexcept {
@@ -287,9 +291,8 @@ PyResult<Py_ssize_t> node_length(const DocumentReader& reader, const YamlNode& n
 
 PyResult<PyRef> walk_list(const DocumentReader& reader, const YamlNode& node) {
   PyRef out = OSV_TRY(checked(PyList_New(0)));
-  PyRef path = OSV_TRY(checked(PyList_New(0)));
-  OSV_TRY(
-      with_stack_guard([&] { return collect_path_values(reader, node, path.get(), out.get()); }));
+  std::vector<PyRef> path;
+  OSV_TRY(with_stack_guard([&] { return collect_path_values(reader, node, path, out.get()); }));
   return out;
 }
 

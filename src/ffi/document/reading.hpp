@@ -54,17 +54,23 @@ class DocumentReader {
 
   // The node as a plain Python value. New reference. An alias builds the
   // anchor index once for all conversions of this reader (a walk meets many).
+  // All conversions of one reader share one object cache (NodeToPyCache),
+  // so each anchored node is converted once however many leaves and keys
+  // repeat it; a reader lives for one member call, in which the tree does
+  // not change.
   [[nodiscard]] PyResult<PyRef> to_py(const YamlNode& node) const;
   // The node as a dict key (node_to_py_key). New reference.
   [[nodiscard]] PyResult<PyRef> to_py_key(const YamlNode& node) const;
 
  private:
   const AnchorIndex& index() const;
+  NodeToPyCache& cache() const;
 
   DocumentObject* doc_;
   std::size_t root_;
   mutable NodeToPySettings settings_;
   mutable std::optional<AnchorIndex> index_;
+  mutable std::optional<NodeToPyCache> cache_;
 };
 
 // `key` as an unsigned 64-bit index: an int (bool included) or anything

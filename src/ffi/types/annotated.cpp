@@ -54,16 +54,27 @@ void install(PyObject* self, Annotation annotation) {
   fields.annotation = new Annotation(std::move(annotation));
 }
 
+// Freeing an instance frees its items, which may be instances again: a
+// chain nested a million levels deep would take a million nested calls.
+// dict and list guard themselves with the interpreter's trashcan, but only
+// for their own exact type, so ours needs its own: past a fixed nesting the
+// trashcan keeps the object (which must be untracked first) and frees it
+// later from the outermost level, so the native stack stays flat at any
+// depth. A Python subclass of ours is guarded by the interpreter's subtype
+// deallocator instead (the condition compares the class's deallocator).
 void annotated_dealloc(PyObject* self) noexcept {
+  PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, annotated_dealloc)
   PyTypeObject* type = Py_TYPE(self);
   AnnotatedFields& fields = fields_of(self);
   delete std::exchange(fields.annotation, nullptr);
   fields.borrows.~BorrowCounter();
-  // The base's deallocator stops tracking the object and frees it through
-  // the class's tp_free; the reference every instance holds on its heap
-  // class is then ours to drop.
+  // The base's deallocator frees the object through the class's tp_free;
+  // the reference every instance holds on its heap class is then ours to
+  // drop.
   base_of(self)->tp_dealloc(self);
   Py_DECREF(type);
+  Py_TRASHCAN_END
 }
 
 PyResult<PyRef> new_instance(PyTypeObject* base, PyTypeObject* type, Annotation annotation) {
