@@ -61,7 +61,7 @@ TEST_P(SameRefusal, AtTheSameAlias) {
   // Ten uses of *a in one anchored list, then enough uses of that list to
   // pass the node budget.
   const std::string ten = "- &b [" + repeat("*a, ", 10) + "]\n";
-  const std::string uses = "- [" + repeat("*b, ", 400'000) + "]\n";
+  const std::string uses = "- [" + repeat("*b, ", 200'000) + "]\n";
   expect_same_refusal(head + ten + uses);
 }
 
