@@ -191,7 +191,7 @@ class Decoder {
   Value merge_marker() {
     saw_merge_ = true;
     saw_merge_ever_ = true;
-    heap_parts_ = true;              // the marker's Tagged block, and the merged lists
+    heap_parts_ = true;          // the marker's Tagged block, and the merged lists
     built(1, kMergeTag.size());  // the Tagged around the String "<<"
     return merge_key_marker();
   }

@@ -176,8 +176,9 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
   }
   // The values share one object per definition, but whoever walks them
   // later meets every alias expanded: what the plain road refuses is
-  // refused here too, after expansion, so that included files and aliases
-  // of included content count. A text read alone was checked already.
+  // refused here too, by the decoder's rule on the expanded trees, so that
+  // included files count. Without directives, a text the plain decoder has
+  // just checked needs no second look.
   if (!check_texts || wants_directives(option)) {
     Result<void, DecodeError> bounded = check_text_alias_budget(expanded.roots);
     if (!bounded) {

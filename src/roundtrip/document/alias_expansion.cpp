@@ -38,8 +38,9 @@ Result<void, ExpansionLimitError> check_alias_expansion(const YamlNode& root, co
       continue;
     }
     if (visit.alias_depth > 0 && !budget.charge(node_charge(at))) {
-      return std::unexpected(ExpansionLimitError{
-          std::string(subject) + " expands aliases to more than the limit of " + budget.limit_text()});
+      return std::unexpected(ExpansionLimitError{std::string(subject) +
+                                                 " expands aliases to more than the limit of " +
+                                                 budget.limit_text()});
     }
     for (const YamlNode& child : at.children()) stack.push_back({&child, visit.alias_depth});
   }

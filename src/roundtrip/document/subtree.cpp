@@ -126,9 +126,9 @@ class SubtreeCopier {
   // Content copied from a definition is charged; the node's own is not.
   Result<void, SubtreeCopyError> charge(const YamlNode& node, bool expanding) {
     if (!expanding || budget_.charge(node_charge(node))) return {};
-    return std::unexpected(SubtreeCopyError{
-        "to_yaml() of this node expands aliases to more than the limit of " +
-        budget_.limit_text()});
+    return std::unexpected(
+        SubtreeCopyError{"to_yaml() of this node expands aliases to more than the limit of " +
+                         budget_.limit_text()});
   }
 
   const YamlNode* alias_target(const YamlNode& alias) {

@@ -83,8 +83,8 @@ TEST(SameRefusal, LongTextsFillTheByteBudget) {
 TEST(SameRefusal, ChainsOfTenFold) {
   std::string text = "- &a0 [0,0,0,0,0,0,0,0,0,0]\n";
   for (int k = 1; k <= 6; ++k) {
-    text += "- &a" + std::to_string(k) + " [" +
-            repeat("*a" + std::to_string(k - 1) + ",", 10) + "]\n";
+    text +=
+        "- &a" + std::to_string(k) + " [" + repeat("*a" + std::to_string(k - 1) + ",", 10) + "]\n";
   }
   expect_same_refusal(text);
 }
