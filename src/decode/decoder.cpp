@@ -12,6 +12,7 @@
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
 #include "scanner/scanner.hpp"
+#include "util/alias_budget.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -27,7 +28,11 @@ enum class Got : std::uint8_t { Node, Nothing, Failed };
 
 // An anchored value as registered: a shared handle on the tree's own node
 // (cloning is O(1)), and the node and byte counts that one use of the alias
-// charges, measured bottom-up while the node was built.
+// charges, measured bottom-up while the node was built. What a node counts
+// is the rule of node_charge (roundtrip/alias_budget.hpp), which measures
+// composed trees the same way: one node per value, one more for a custom
+// tag's wrapper and for a merge marker; the bytes of its scalar text as
+// read, of a custom tag as written and of the merge marker's tag.
 struct Anchor {
   Value value;
   std::uint64_t nodes = 0;
@@ -186,8 +191,8 @@ class Decoder {
   Value merge_marker() {
     saw_merge_ = true;
     saw_merge_ever_ = true;
-    heap_parts_ = true;              // the marker's Tagged block, and the merged lists
-    built(1, 2 + kMergeTag.size());  // the String "<<" inside the Tagged
+    heap_parts_ = true;          // the marker's Tagged block, and the merged lists
+    built(1, kMergeTag.size());  // the Tagged around the String "<<"
     return merge_key_marker();
   }
   void built(std::uint64_t nodes, std::uint64_t bytes) noexcept {
@@ -297,8 +302,7 @@ class Decoder {
   std::vector<ValuePair> pair_stack_;
   DecodeError error_;
   // Stream-wide alias expansion totals, checked against the budgets.
-  std::uint64_t expanded_nodes_ = 0;
-  std::uint64_t expanded_bytes_ = 0;
+  AliasBudget alias_budget_ = AliasBudget::for_text();
   // Running totals of every node and text byte built so far; the difference
   // across one node is that node's size, so anchors are measured bottom-up
   // without walking what was just built.
@@ -503,6 +507,8 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       anchor = t.text();
     } else if (t.kind == K::Tag) {
       if (!expand_tag(t, tag)) return Got::Failed;
+      // A custom tag is charged as written, as a composed tree holds it.
+      if (is_custom_tag(*tag)) built(0, t.text().size());
     } else {
       break;
     }
@@ -613,7 +619,7 @@ const SharedText* Decoder::expanded_tag(std::string_view written, std::string_vi
 
 void Decoder::wrap(Value& v, std::string_view tag) {
   heap_parts_ = true;
-  built(1, tag.size());
+  built(1, 0);
   if (!tag.empty()) {
     if (const auto it = expanded_by_data_.find(tag.data()); it != expanded_by_data_.end()) {
       v = Value::tagged(*it->second, std::move(v));
@@ -649,7 +655,6 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
   if (!set_resolved(r, v)) {
     if (r.kind == ResolvedScalar::Kind::BigInt) {
       v = big_int_from_literal(text);
-      built(0, v.text().size());
       heap_parts_ = true;
     } else if (const auto ts =
                    !tag && plain && timestamps_ ? parse_timestamp(text) : std::nullopt) {
@@ -657,10 +662,9 @@ void Decoder::decode_scalar(const Token& t, const OptionalTag& tag, Value& v) {
       heap_parts_ = true;  // a date-time may keep a block of its own
     } else {
       v = string_of(text);
-      built(0, text.size());
     }
   }
-  built(1, 0);
+  built(1, text.size());
   wrap_custom(v, tag);
 }
 
@@ -690,10 +694,8 @@ Got Decoder::decode_alias(const Token& t, Value& out) {
 // Each use charges the full size of its target, as if expanded: whoever walks
 // the tree later (the conversion to Python, the writers) sees it expanded.
 bool Decoder::charge_alias_expansion(const Anchor& a, const Span& span) {
-  expanded_nodes_ = saturating_add(expanded_nodes_, a.nodes);
-  expanded_bytes_ = saturating_add(expanded_bytes_, a.bytes);
-  if (expanded_nodes_ > limits::kAliasBudget || expanded_bytes_ > limits::kAliasByteBudget) {
-    fail("document expands to too many nodes (possible alias bomb)", span);
+  if (!alias_budget_.charge({a.nodes, a.bytes})) {
+    fail(std::string(kAliasBombMessage), span);
     return false;
   }
   return true;

@@ -10,6 +10,7 @@
 #include "directives/include_steps.hpp"
 #include "directives/paths.hpp"
 #include "resolver/resolver.hpp"
+#include "roundtrip/alias_budget.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "util/limits.hpp"
@@ -39,11 +40,10 @@ class SecretValueCopier {
   }
 
   Result<YamlNode, std::string> copy_at(const YamlNode& node, std::uint32_t depth) {
-    if (budget_ == 0) {
+    if (!budget_.charge(node.kind() == NodeKind::Alias ? AliasCharge{1, 0} : node_charge(node))) {
       return std::unexpected("alias expansion in secrets.yaml exceeds the limit of " +
-                             std::to_string(limits::kNodeAliasBudget) + " nodes");
+                             budget_.limit_text());
     }
-    --budget_;
     switch (node.kind()) {
       case NodeKind::Alias: {
         const YamlNode* target = index_.target(node);
@@ -86,7 +86,7 @@ class SecretValueCopier {
   }
 
   AnchorIndex index_;
-  std::uint64_t budget_ = limits::kNodeAliasBudget;
+  AliasBudget budget_ = AliasBudget::for_node_trees();
 };
 
 // An empty node, or a scalar that reads as null ("~", "null").

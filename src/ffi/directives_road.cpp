@@ -10,6 +10,7 @@
 #include "ffi/node_checks.hpp"
 #include "ffi/options.hpp"
 #include "ffi/schema_road.hpp"
+#include "roundtrip/alias_budget.hpp"
 #include "roundtrip/composer/compose.hpp"
 
 namespace ostrevane::ffi {
@@ -171,6 +172,21 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
       Result<void, DecodeError> checked =
           check_complex_keys(*files.texts[id], args.mode, args.reject_complex_keys);
       if (!checked) return std::unexpected(decode_error_to_py(checked.error(), files.paths[id]));
+    }
+  }
+  // The values share one object per definition, but whoever walks them
+  // later meets every alias expanded: what the plain road refuses is
+  // refused here too, by the decoder's rule on the expanded trees, so that
+  // included files count. Without directives, a text the plain decoder has
+  // just checked needs no second look.
+  if (!check_texts || wants_directives(option)) {
+    Result<void, DecodeError> bounded = check_text_alias_budget(expanded.roots);
+    if (!bounded) {
+      const std::uint32_t file = bounded.error().span.file_id;
+      if (file == 0 || file >= expanded.files.paths.size()) {
+        return std::unexpected(decode_error_to_py(bounded.error()));
+      }
+      return std::unexpected(decode_error_to_py(bounded.error(), expanded.files.paths[file]));
     }
   }
   if (expanded.roots.empty()) return PyRef::borrow(Py_None);

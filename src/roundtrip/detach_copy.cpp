@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "roundtrip/alias_budget.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -10,12 +11,15 @@ namespace {
 
 // The first walk: takes from the budget exactly what the copy will take and
 // finds any limit the copy would break, copying nothing. Every node entered
-// takes one unit, an alias that is expanded as well as what it expands to.
+// is charged, an alias that is expanded (one node) as well as what it
+// expands to.
 Result<void, DetachLimit> measure(const YamlNode& node, const AnchorIndex& anchors,
-                                  std::uint32_t depth, std::uint64_t& budget) {
+                                  std::uint32_t depth, AliasBudget& budget) {
   if (depth > limits::kNodeAliasDepth) return std::unexpected(DetachLimit::AliasDepth);
-  if (budget == 0) return std::unexpected(DetachLimit::NodeBudget);
-  --budget;
+  if (!budget.charge(node.kind() == NodeKind::Alias ? AliasCharge{1, 0} : node_charge(node))) {
+    return std::unexpected(budget.passed() == AliasBudget::Limit::Bytes ? DetachLimit::ByteBudget
+                                                                        : DetachLimit::NodeBudget);
+  }
   if (node.kind() == NodeKind::Alias) {
     const YamlNode* target = anchors.target(node);
     if (target == nullptr) return {};
@@ -73,14 +77,14 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
 }  // namespace
 
 Result<YamlNode, DetachLimit> clone_for_detach(const YamlNode& node, const AnchorIndex& anchors,
-                                               std::uint32_t depth, std::uint64_t& budget) {
+                                               std::uint32_t depth, AliasBudget& budget) {
   OSV_TRY(measure(node, anchors, depth, budget));
   return copy(node, anchors);
 }
 
 Result<YamlNode, DetachLimit> clone_for_detach_guarded(const YamlNode& node,
                                                        const AnchorIndex& anchors,
-                                                       std::uint32_t depth, std::uint64_t& budget) {
+                                                       std::uint32_t depth, AliasBudget& budget) {
   return with_stack_guard([&] { return clone_for_detach(node, anchors, depth, budget); });
 }
 
@@ -89,11 +93,14 @@ std::string detach_limit_message(DetachLimit limit) {
     case DetachLimit::AliasDepth:
       return "detach() expands aliases nested deeper than the limit of " +
              std::to_string(limits::kNodeAliasDepth);
+    case DetachLimit::ByteBudget:
+      return "detach() expands aliases to more than the limit of " +
+             AliasBudget::describe(AliasBudget::Limit::Bytes, limits::kNodeAliasBudget);
     case DetachLimit::NodeBudget:
       break;
   }
   return "detach() expands aliases to more than the limit of " +
-         std::to_string(limits::kNodeAliasBudget) + " nodes";
+         AliasBudget::describe(AliasBudget::Limit::Nodes, limits::kNodeAliasBudget);
 }
 
 }  // namespace ostrevane

@@ -16,8 +16,9 @@
 // the copy lands at another nesting level, so the emitter writes it anew.
 //
 // Bounds: more than limits::kNodeAliasDepth aliases nested along one branch,
-// or more nodes than the budget holds (callers start it at
-// limits::kNodeAliasBudget), refuse the whole copy; it never holds less than
+// or more than the budget holds (callers start with
+// AliasBudget::for_node_trees(); each node copied is charged node_charge,
+// an expanded alias one node besides), refuse the whole copy; it never holds less than
 // the text reads. The limits are checked by a first walk that allocates
 // nothing, so a refused copy costs no memory.
 //
@@ -32,6 +33,7 @@
 
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/node.hpp"
+#include "util/alias_budget.hpp"
 #include "util/result.hpp"
 
 namespace ostrevane {
@@ -40,21 +42,22 @@ namespace ostrevane {
 enum class DetachLimit : std::uint8_t {
   AliasDepth,  // aliases nested deeper than limits::kNodeAliasDepth
   NodeBudget,  // more nodes than limits::kNodeAliasBudget
+  ByteBudget,  // more scalar and tag text than limits::kAliasByteBudget
 };
 
 // The copy of `node`, whose aliases are expanded starting at alias depth
 // `depth` (0 for the anchored node itself), or the limit that refuses it.
-// Takes one unit of `budget` per node copied.
+// Charges `budget` for every node copied.
 [[nodiscard]] Result<YamlNode, DetachLimit> clone_for_detach(const YamlNode& node,
                                                              const AnchorIndex& anchors,
                                                              std::uint32_t depth,
-                                                             std::uint64_t& budget);
+                                                             AliasBudget& budget);
 
 // The same, the first step run through with_stack_guard.
 [[nodiscard]] Result<YamlNode, DetachLimit> clone_for_detach_guarded(const YamlNode& node,
                                                                      const AnchorIndex& anchors,
                                                                      std::uint32_t depth,
-                                                                     std::uint64_t& budget);
+                                                                     AliasBudget& budget);
 
 // The message of the ValueError that refuses a detach, naming the limit.
 [[nodiscard]] std::string detach_limit_message(DetachLimit limit);

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "roundtrip/alias_budget.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/passes/passes.hpp"
 #include "schema/json_value.hpp"
@@ -30,12 +31,14 @@ class Expander {
   explicit Expander(const YamlNode& root) : index_(root) {}
 
   YamlNode expand(const YamlNode& node, std::uint32_t depth) {
-    if (depth > limits::kNodeAliasDepth || budget_ == 0) {
+    // Every node visited is charged, an alias (one node) as well as what it
+    // expands to; once the budget is spent, everything after it is cut off.
+    if (depth > limits::kNodeAliasDepth ||
+        !budget_.charge(node.kind() == NodeKind::Alias ? AliasCharge{1, 0} : node_charge(node))) {
       YamlNode cut = empty_at(node);
       cut.set_alias(std::string());
       return cut;
     }
-    --budget_;
     switch (node.kind()) {
       case NodeKind::Sequence:
       case NodeKind::Mapping: {
@@ -69,7 +72,7 @@ class Expander {
 
  private:
   AnchorIndex index_;
-  std::uint64_t budget_ = limits::kNodeAliasBudget;
+  AliasBudget budget_ = AliasBudget::for_node_trees();
 };
 
 // The pairs of `pairs` (key, value, key, value, ...) as a dict built from

@@ -20,7 +20,9 @@
 //   (Python-equal scalars: 1, 1.0 and 0x1; not '1' and 1) are one member, at
 //   the first key's position, with the last value (and its position).
 // - Limits: more than limits::kNodeAliasDepth nested aliases, or more than
-//   limits::kNodeAliasBudget nodes copied, cut the copy off. A node cut off
+//   AliasBudget::for_node_trees() allows (limits::kNodeAliasBudget nodes,
+//   limits::kAliasByteBudget bytes of scalar and tag text) copied, cut the
+//   copy off. A node cut off
 //   becomes a cut-off marker (an alias without a name, which no composed
 //   tree holds and no expanded one keeps), which the validator reports
 //   ("value could not be validated ...") instead of reading it as null; a

@@ -11,13 +11,16 @@ namespace ostrevane::limits {
 // input cannot make a Python object graph that CPython itself cannot walk.
 inline constexpr std::uint32_t kMaxDepth = 1000;
 
-// Nodes that alias expansion may create in the plain decoder: bounds the work
-// and memory of "billion laughs" inputs.
+// Nodes that alias expansion may create when a text is read into values
+// (the plain decoder, and every road that reads node trees into Python
+// values): bounds the work and memory of "billion laughs" inputs. Counted
+// by AliasBudget (util/alias_budget.hpp).
 inline constexpr std::uint64_t kAliasBudget = 10'000'000;
 
-// Scalar and tag bytes that alias expansion may create in the plain decoder:
-// a long text fanned out through a short alias chain stays within the node
-// budget yet multiplies its bytes wherever the tree is expanded.
+// Scalar and tag bytes that alias expansion may create, wherever aliases
+// are expanded: a long text fanned out through a short alias chain stays
+// within the node budget yet multiplies its bytes wherever the tree is
+// expanded.
 inline constexpr std::uint64_t kAliasByteBudget = std::uint64_t{256} << 20;
 
 // Bytes of tag texts that %TAG prefixes may make in one call beyond the
@@ -26,7 +29,9 @@ inline constexpr std::uint64_t kAliasByteBudget = std::uint64_t{256} << 20;
 // different suffixes could still multiply.
 inline constexpr std::uint64_t kTagTextBudget = std::uint64_t{4} << 20;
 
-// Where node trees are expanded (schema validation, anchor tables).
+// Where node trees are expanded with their aliases (writers of documents
+// and views, to_yaml, detach, secrets.yaml, schema validation): aliases
+// nested along one branch, and nodes made (bytes: kAliasByteBudget).
 inline constexpr std::uint32_t kNodeAliasDepth = 100;
 inline constexpr std::uint64_t kNodeAliasBudget = 1'000'000;
 

@@ -229,7 +229,7 @@ PyResult<PyRef> detach(HeldNode& held) {
       return std::unexpected(
           key_error(with_name("alias *", node->text(), " has no anchor to detach")));
     }
-    std::uint64_t budget = limits::kNodeAliasBudget;
+    AliasBudget budget = AliasBudget::for_node_trees();
     Result<YamlNode, DetachLimit> copied = clone_for_detach_guarded(*target, index, 0, budget);
     if (!copied) return std::unexpected(value_error(detach_limit_message(copied.error())));
     copy = std::move(*copied);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "roundtrip/alias_budget.hpp"
 #include "roundtrip/anchors.hpp"
 #include "util/limits.hpp"
 
@@ -17,7 +18,7 @@ Result<void, ExpansionLimitError> check_alias_expansion(const YamlNode& root, co
     std::uint32_t alias_depth;  // aliases expanded on the way here
   };
   std::optional<AnchorIndex> index;
-  std::uint64_t expanded = 0;
+  AliasBudget budget = AliasBudget::for_node_trees();
   std::vector<Visit> stack{{&node, 0}};
   while (!stack.empty()) {
     const Visit visit = stack.back();
@@ -36,10 +37,10 @@ Result<void, ExpansionLimitError> check_alias_expansion(const YamlNode& root, co
       stack.push_back({target, visit.alias_depth + 1});
       continue;
     }
-    if (visit.alias_depth > 0 && ++expanded > limits::kNodeAliasBudget) {
-      return std::unexpected(
-          ExpansionLimitError{std::string(subject) + " expands aliases to more than the limit of " +
-                              std::to_string(limits::kNodeAliasBudget) + " nodes"});
+    if (visit.alias_depth > 0 && !budget.charge(node_charge(at))) {
+      return std::unexpected(ExpansionLimitError{std::string(subject) +
+                                                 " expands aliases to more than the limit of " +
+                                                 budget.limit_text()});
     }
     for (const YamlNode& child : at.children()) stack.push_back({&child, visit.alias_depth});
   }

@@ -6,10 +6,11 @@
 // they stay small whatever the aliases expand to; a writer that is handed
 // them writes each shared object out again at every place. This check walks
 // the same expansion without building it: every node reached through an
-// alias counts, and more than limits::kNodeAliasBudget such nodes, or
-// aliases nested more than limits::kNodeAliasDepth deep along one branch,
-// break the bound, as they do for a view's to_yaml. Aliases mean what
-// AnchorIndex says, as in the conversion to plain values.
+// alias is charged to AliasBudget::for_node_trees() (node_charge: nodes and
+// scalar and tag text bytes), and passing either of its limits, or aliases
+// nested more than limits::kNodeAliasDepth deep along one branch, breaks
+// the bound, as it does for a view's to_yaml. Aliases mean what AnchorIndex
+// says, as in the conversion to plain values.
 //
 // Cost: one pass over the node and at most kNodeAliasBudget expanded nodes;
 // the anchor index is built only when an alias is met. The walk keeps an

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "roundtrip/alias_budget.hpp"
 #include "roundtrip/anchors.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
@@ -63,6 +64,25 @@ class SubtreeCopier {
     }
   }
 
+  // The first walk: what the copy will check, copying nothing, so that a
+  // refused copy costs no memory. The copy then starts a fresh budget.
+  Result<void, SubtreeCopyError> measure(const YamlNode& node, bool expanding,
+                                         std::uint32_t depth) {
+    if (node.kind() == NodeKind::Alias) {
+      const YamlNode* target = alias_target(node);
+      if (target == nullptr || (!expanding && inside_.contains(target))) return {};
+      OSV_TRY(check_depth(depth));
+      return with_stack_guard([&] { return measure(*target, true, depth + 1); });
+    }
+    OSV_TRY(charge(node, expanding));
+    for (const YamlNode& child : node.children()) {
+      OSV_TRY(with_stack_guard([&] { return measure(child, expanding, depth); }));
+    }
+    return {};
+  }
+
+  void reset_budget() noexcept { budget_ = AliasBudget::for_node_trees(); }
+
   Result<YamlNode, SubtreeCopyError> copy(const YamlNode& node, bool expanding,
                                           std::uint32_t depth) {
     if (node.kind() == NodeKind::Alias) {
@@ -74,22 +94,14 @@ class SubtreeCopier {
         null.set_null();
         return null;
       }
-      if (depth >= limits::kNodeAliasDepth) {
-        return std::unexpected(SubtreeCopyError{
-            "to_yaml() of this node expands aliases nested deeper than the limit of " +
-            std::to_string(limits::kNodeAliasDepth)});
-      }
+      OSV_TRY(check_depth(depth));
       YamlNode expanded = OSV_TRY(with_stack_guard([&] { return copy(*target, true, depth + 1); }));
       // The alias's own place keeps its comments.
       expanded.comments = node.comments.clone();
       expanded.span = node.span;
       return expanded;
     }
-    if (expanding && ++copied_ > limits::kNodeAliasBudget) {
-      return std::unexpected(
-          SubtreeCopyError{"to_yaml() of this node expands aliases to more than the limit of " +
-                           std::to_string(limits::kNodeAliasBudget) + " nodes"});
-    }
+    OSV_TRY(charge(node, expanding));
     YamlNode out = shell_of(node);
     // A copy of aliased content defines nothing: its own aliases are
     // expanded too, so a name cannot be defined twice.
@@ -104,6 +116,21 @@ class SubtreeCopier {
   }
 
  private:
+  static Result<void, SubtreeCopyError> check_depth(std::uint32_t depth) {
+    if (depth < limits::kNodeAliasDepth) return {};
+    return std::unexpected(
+        SubtreeCopyError{"to_yaml() of this node expands aliases nested deeper than the limit of " +
+                         std::to_string(limits::kNodeAliasDepth)});
+  }
+
+  // Content copied from a definition is charged; the node's own is not.
+  Result<void, SubtreeCopyError> charge(const YamlNode& node, bool expanding) {
+    if (!expanding || budget_.charge(node_charge(node))) return {};
+    return std::unexpected(
+        SubtreeCopyError{"to_yaml() of this node expands aliases to more than the limit of " +
+                         budget_.limit_text()});
+  }
+
   const YamlNode* alias_target(const YamlNode& alias) {
     if (!index_) index_.emplace(root_);
     return index_->target(alias);
@@ -112,7 +139,7 @@ class SubtreeCopier {
   const YamlNode& root_;
   std::optional<AnchorIndex> index_;
   std::unordered_set<const YamlNode*> inside_;
-  std::uint64_t copied_ = 0;
+  AliasBudget budget_ = AliasBudget::for_node_trees();
 };
 
 // The handle of a tag as written ("!e!" of "!e!t", "!!" of "!!str", "!" of
@@ -148,6 +175,8 @@ void collect_handles(const YamlNode& node, std::unordered_set<std::string_view>&
 
 Result<YamlNode, SubtreeCopyError> subtree_document(const YamlNode& root, const YamlNode& node) {
   SubtreeCopier copier(root, node);
+  OSV_TRY(with_stack_guard([&] { return copier.measure(node, false, 0); }));
+  copier.reset_budget();
   YamlNode out = OSV_TRY(with_stack_guard([&] { return copier.copy(node, false, 0); }));
   const std::vector<std::string>& directives = root.directives();
   if (directives.empty() || &node == &root) {

@@ -8,9 +8,11 @@
 // uses come along, so that no alias or tag of the text is left undefined.
 // Aliases whose definitions lie inside the node stay aliases.
 //
-// Bounds: copies of aliased content are limited to limits::kNodeAliasBudget
-// nodes and limits::kNodeAliasDepth aliases nested along one branch; beyond
-// them the copy fails (an error naming the limit), it never writes less.
+// Bounds: copies of aliased content are charged to
+// AliasBudget::for_node_trees() (nodes and scalar and tag text bytes), and
+// limited to limits::kNodeAliasDepth aliases nested along one branch; beyond
+// them the copy fails (an error naming the limit), it never writes less. A
+// first walk checks the bounds, so a refused copy costs no memory.
 //
 // Ownership: the result owns everything; it shares nothing with the source
 // tree. Each level runs through with_stack_guard.

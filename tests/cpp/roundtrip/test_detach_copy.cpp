@@ -25,7 +25,7 @@ const YamlNode& last_value(const YamlNode& mapping) {
 }
 
 // The copy of what the root mapping's last value, an alias, reads.
-Result<YamlNode, DetachLimit> detach_last(const YamlNode& root, std::uint64_t& budget) {
+Result<YamlNode, DetachLimit> detach_last(const YamlNode& root, AliasBudget& budget) {
   const AnchorIndex index(root);
   const YamlNode* target = index.target(last_value(root));
   EXPECT_NE(target, nullptr);
@@ -42,7 +42,7 @@ class DetachCopy : public ::testing::TestWithParam<CopyCase> {};
 TEST_P(DetachCopy, ExpandsAliasesAndDropsAnchors) {
   const CopyCase& c = GetParam();
   const YamlNode root = compose_one(c.text);
-  std::uint64_t budget = limits::kNodeAliasBudget;
+  AliasBudget budget = AliasBudget::for_node_trees();
   const Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
   ASSERT_TRUE(copy.has_value()) << c.text;
   EXPECT_EQ(testing::dump_node(*copy, true, true), c.dump) << c.text;
@@ -67,7 +67,7 @@ TEST(DetachCopy, AnAliasWithoutDefinitionBecomesNullKeepingCommentsAndTag) {
   dangling.set_tag("!t");
   dangling.comments.edit_inline_comment() = "c";
   root.value(0).append_item(std::move(dangling));
-  std::uint64_t budget = limits::kNodeAliasBudget;
+  AliasBudget budget = AliasBudget::for_node_trees();
   const Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
   ASSERT_TRUE(copy.has_value());
   EXPECT_EQ(testing::dump_node(*copy, true), "fseq[1,!t ~(i\"c\"/0)]");
@@ -75,7 +75,7 @@ TEST(DetachCopy, AnAliasWithoutDefinitionBecomesNullKeepingCommentsAndTag) {
 
 TEST(DetachCopy, KeepsStartsAndEndsEachNodeThere) {
   const YamlNode root = compose_one("a: &x [10, 20]\nb: *x\n");
-  std::uint64_t budget = limits::kNodeAliasBudget;
+  AliasBudget budget = AliasBudget::for_node_trees();
   const Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
   ASSERT_TRUE(copy.has_value());
   const YamlNode& second = copy->items()[1];
@@ -109,14 +109,14 @@ class DetachCopyLimits : public ::testing::TestWithParam<LimitCase> {};
 TEST_P(DetachCopyLimits, RefuseTheWholeCopy) {
   const LimitCase& c = GetParam();
   const YamlNode root = compose_one(c.text);
-  std::uint64_t budget = c.budget;
+  AliasBudget budget(c.budget);
   const Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
   if (c.refused) {
     ASSERT_FALSE(copy.has_value());
     EXPECT_EQ(copy.error(), *c.refused);
   } else {
     ASSERT_TRUE(copy.has_value());
-    EXPECT_EQ(budget, c.budget_left);
+    EXPECT_EQ(budget.nodes_left(), c.budget_left);
   }
 }
 
@@ -144,13 +144,25 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{alias_chain(100), limits::kNodeAliasBudget, std::nullopt,
                   limits::kNodeAliasBudget - 202},
         LimitCase{alias_chain(101), limits::kNodeAliasBudget, DetachLimit::AliasDepth, 0},
-        LimitCase{alias_bomb(), limits::kNodeAliasBudget, DetachLimit::NodeBudget, 0}));
+        LimitCase{alias_bomb(), limits::kNodeAliasBudget, DetachLimit::NodeBudget, 0},
+        // text counts as well as nodes: 300 uses of 1 MiB pass 256 MiB
+        LimitCase{"a: &t " + std::string(std::size_t{1} << 20, 'x') + "\nl: &l [" +
+                      [] {
+                        std::string uses;
+                        for (int i = 0; i < 300; ++i) uses += "*t, ";
+                        return uses;
+                      }() +
+                      "]\nb: *l\n",
+                  limits::kNodeAliasBudget, DetachLimit::ByteBudget, 0}));
 
 TEST(DetachCopyLimits, MessagesNameTheLimit) {
   EXPECT_EQ(detach_limit_message(DetachLimit::AliasDepth),
             "detach() expands aliases nested deeper than the limit of 100");
   EXPECT_EQ(detach_limit_message(DetachLimit::NodeBudget),
             "detach() expands aliases to more than the limit of 1000000 nodes");
+  EXPECT_EQ(detach_limit_message(DetachLimit::ByteBudget),
+            "detach() expands aliases to more than the limit of 268435456 bytes of scalar and tag "
+            "text");
 }
 
 // Edits can stack trees far deeper than any load: 200,000 levels copied on
@@ -158,10 +170,10 @@ TEST(DetachCopyLimits, MessagesNameTheLimit) {
 TEST(DetachCopy, DeepTreesOnASmallStack) {
   testing::run_on_small_stack([] {
     const YamlNode root = testing::deep_anchored_mapping(200'000, YamlNode::alias("x"));
-    std::uint64_t budget = limits::kNodeAliasBudget;
+    AliasBudget budget = AliasBudget::for_node_trees();
     Result<YamlNode, DetachLimit> copy = detach_last(root, budget);
     ASSERT_TRUE(copy.has_value());
-    EXPECT_EQ(budget, limits::kNodeAliasBudget - 200'001);
+    EXPECT_EQ(budget.nodes_left(), limits::kNodeAliasBudget - 200'001);
     EXPECT_FALSE(copy->anchor().has_value());
     drop_node_iterative(std::move(*copy));
   });

@@ -1,0 +1,69 @@
+#include "roundtrip/alias_budget.hpp"
+
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "decode/merge.hpp"
+#include "roundtrip/anchors.hpp"
+#include "roundtrip/passes/passes.hpp"
+
+namespace ostrevane {
+
+AliasCharge node_charge(const YamlNode& node) noexcept {
+  AliasCharge charge{1, node.kind() == NodeKind::Scalar ? node.text().size() : 0};
+  const std::optional<std::string>& tag = node.tag();
+  if (tag && is_custom_tag(*tag)) charge += {1, tag->size()};
+  if (node.kind() != NodeKind::Alias && (tag || node.text() == "<<") && is_merge_key(node)) {
+    charge += {1, kMergeTag.size()};
+  }
+  return charge;
+}
+
+Result<void, DecodeError> check_text_alias_budget(std::span<const YamlNode> roots) {
+  AliasBudget budget = AliasBudget::for_text();
+  // Post-order: a frame adds up its node's own charge and its children's
+  // sizes, then hands the total to its parent.
+  struct Frame {
+    const YamlNode* node;
+    std::size_t next;
+    AliasCharge size;
+  };
+  std::vector<Frame> stack;
+  std::unordered_map<const YamlNode*, AliasCharge> anchored;
+  for (const YamlNode& root : roots) {
+    std::optional<AnchorIndex> index;
+    anchored.clear();
+    stack.push_back({&root, 0, {}});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      const YamlNode& node = *top.node;
+      const auto children = node.children();
+      if (top.next < children.size()) {
+        const YamlNode& child = children[top.next++];
+        if (child.kind() != NodeKind::Alias) {
+          stack.push_back({&child, 0, {}});
+          continue;
+        }
+        if (!index) index.emplace(root);
+        const YamlNode* target = index->target(child);
+        if (target == nullptr) continue;  // left by edits: reads as null
+        const auto it = anchored.find(target);
+        const AliasCharge expanded = it == anchored.end() ? AliasCharge{} : it->second;
+        if (!budget.charge(expanded)) {
+          return std::unexpected(DecodeError{std::string(kAliasBombMessage), child.span});
+        }
+        top.size += expanded;
+        continue;
+      }
+      AliasCharge size = top.size;
+      size += node_charge(node);
+      if (node.anchor()) anchored.insert_or_assign(&node, size);
+      stack.pop_back();
+      if (!stack.empty()) stack.back().size += size;
+    }
+  }
+  return {};
+}
+
+}  // namespace ostrevane

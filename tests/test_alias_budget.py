@@ -1,0 +1,194 @@
+"""The alias budget on every road: what the plain road refuses, every road
+that reads a text into Python values refuses with the same exception, and
+every writer or copy of a node tree bounds the nodes and the text bytes its
+aliases expand to.
+
+Each text here used to be accepted somewhere and then cost gigabytes or
+minutes; the tests only assert the refusal, so a regression shows up as a
+MemoryError or a very slow test rather than as a timing."""
+
+import pytest
+
+import ostrevane as o
+from ostrevane.exceptions import OstrevaneParseError, OstrevaneSchemaError
+
+BOMB = "document expands to too many nodes (possible alias bomb)"
+NODE_LIMIT = "1000000 nodes"
+BYTE_LIMIT = "268435456 bytes of scalar and tag text"
+CUT_OFF = "value could not be validated (alias expansion limit reached)"
+
+
+def ten_fold(first, levels):
+    """`a0: &a0 first`, then a1..a{levels}, each a list of ten aliases of
+    the one before."""
+    lines = [f"a0: &a0 {first}"]
+    for i in range(1, levels + 1):
+        lines.append(f"a{i}: &a{i} [" + ", ".join([f"*a{i - 1}"] * 10) + "]")
+    return "\n".join(lines) + "\n"
+
+
+# Nine anchors of ten aliases each (531 bytes): a thousand million nodes.
+LAUGHS = ten_fold("[lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]", 8)
+# 100 KB of text behind four levels of ten aliases: few nodes, 1 GB of text.
+BIG_TEXT = ten_fold("y" * 100_000, 4)
+# Each link merges the one before: every alias expands to all earlier links.
+MERGE_CHAIN = "m0: &m0 {k0: 0}\n" + "".join(
+    f"m{i}: &m{i} {{<<: *m{i - 1}, k{i}: {i}}}\n" for i in range(1, 8000))
+
+TEXTS = [
+    pytest.param(LAUGHS, id="laughs"),
+    pytest.param(BIG_TEXT, id="big_text"),
+    pytest.param(MERGE_CHAIN, id="merge_chain"),
+]
+
+# Every road that reads a text into Python values, each given the text and
+# a directory to use as include_dir.
+VALUE_ROADS = [
+    pytest.param(lambda t, d: o.loads(t), id="plain"),
+    pytest.param(lambda t, d: o.loads_all(t), id="plain_all"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_ANNOTATED), id="annotated"),
+    pytest.param(lambda t, d: o.loads_all(t, option=o.OPT_ANNOTATED), id="annotated_all"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_ENV_VAR), id="env_var"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_SECRETS, include_dir=d), id="secrets"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_INCLUDES, include_dir=d), id="includes"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_INCLUDES | o.OPT_ANNOTATED, include_dir=d),
+                 id="includes_annotated"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_REJECT_COMPLEX_KEYS | o.OPT_ENV_VAR),
+                 id="env_var_checked"),
+    pytest.param(lambda t, d: o.loads(t, schema={"type": "object"}), id="plain_schema"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_ENV_VAR, schema={"type": "object"}),
+                 id="env_var_schema"),
+    pytest.param(lambda t, d: o.loads(t, option=o.OPT_ANNOTATED, schema={"type": "object"}),
+                 id="annotated_schema"),
+]
+
+
+def refusal(load, *args):
+    with pytest.raises(Exception) as info:
+        load(*args)
+    e = info.value
+    return type(e), str(e), getattr(e, "line", None), getattr(e, "column", None)
+
+
+def plain_refusal(text):
+    return refusal(o.loads, text)
+
+
+@pytest.mark.parametrize("text", TEXTS)
+def test_the_plain_road_refuses_each_text(text):
+    kind, message, line, column = plain_refusal(text)
+    assert kind is OstrevaneParseError
+    assert message == f"{BOMB} at line {line}, column {column}"
+
+
+@pytest.mark.parametrize("load", VALUE_ROADS)
+@pytest.mark.parametrize("text", TEXTS)
+def test_every_value_road_refuses_what_the_plain_road_refuses(text, load, tmp_path):
+    # The directive roads used to return shared objects that the first
+    # writer expanded in full: a MemoryError after 16 s and 2 GB for the
+    # laughs, 3.7 s and 877 MB to load the merge chain.
+    assert refusal(load, text, str(tmp_path)) == plain_refusal(text)
+
+
+INCLUDE_ROADS = [
+    pytest.param(o.OPT_INCLUDES, None, id="includes"),
+    pytest.param(o.OPT_INCLUDES | o.OPT_ANNOTATED, None, id="includes_annotated"),
+    pytest.param(o.OPT_INCLUDES, {"type": "object"}, id="includes_schema"),
+    pytest.param(o.OPT_INCLUDES | o.OPT_ENV_VAR | o.OPT_SECRETS, None, id="all_directives"),
+]
+
+
+@pytest.mark.parametrize("option, schema", INCLUDE_ROADS)
+@pytest.mark.parametrize("text", TEXTS)
+def test_an_included_bomb_is_refused_as_the_plain_road_refuses_its_text(text, option, schema,
+                                                                        tmp_path):
+    # `dumps` of such a load used to run out of memory (2.8 GB).
+    bomb = tmp_path / "bomb.yaml"
+    bomb.write_text(text)
+    with pytest.raises(OstrevaneParseError) as info:
+        o.loads("x: !include bomb.yaml\n", option=option, include_dir=str(tmp_path),
+                schema=schema)
+    e = info.value
+    assert (type(e), str(e), e.line, e.column) == plain_refusal(text)
+    assert e.file == str(bomb)
+
+
+@pytest.mark.parametrize("text", [
+    # A hundred uses of 100 KB of text, a thousand of ten lists of 100:
+    # inside both budgets.
+    pytest.param("a: &a " + "x" * 100_000 + "\nb: [" + ", ".join(["*a"] * 100) + "]\n",
+                 id="text"),
+    pytest.param(ten_fold("[" + ", ".join(["1"] * 100) + "]", 3), id="nodes"),
+])
+@pytest.mark.parametrize("load", VALUE_ROADS)
+def test_texts_within_the_budget_load_on_every_road(text, load, tmp_path):
+    result = load(text, str(tmp_path))
+    if isinstance(result, list):
+        result = result[0]
+    assert o.loads(o.to_json(result)) == o.loads(text)
+
+
+# Writers and copies of a round-trip document: each expands aliases of a
+# node tree, and names the limit it would pass.
+NODE_TREE_WRITERS = [
+    pytest.param("to_json() of this document", lambda doc, top: o.to_json(doc),
+                 id="to_json_document"),
+    pytest.param("to_json() of this node", lambda doc, top: o.to_json(doc[top]), id="to_json_view"),
+    pytest.param("dumps() of this node", lambda doc, top: o.dumps(doc[top]), id="dumps_view"),
+    pytest.param("to_yaml() of this node", lambda doc, top: doc[top].to_yaml(), id="to_yaml_view"),
+    pytest.param("detach()", lambda doc, top: doc.node["use"].detach(), id="detach"),
+]
+
+
+@pytest.mark.parametrize("subject, write", NODE_TREE_WRITERS)
+@pytest.mark.parametrize("text, top, limit", [
+    # 1,111,135,827 bytes of JSON in 4 s, or a MemoryError, before the
+    # writers counted bytes.
+    pytest.param(BIG_TEXT, "a4", BYTE_LIMIT, id="big_text"),
+    pytest.param(ten_fold("[lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]", 5), "a5",
+                 NODE_LIMIT, id="laughs"),
+])
+def test_node_tree_writers_bound_nodes_and_bytes(text, top, limit, subject, write):
+    text += f"use: *{top}\n"
+    doc = o.loads(text, option=o.OPT_ROUND_TRIP)
+    with pytest.raises(ValueError) as info:
+        write(doc, top)
+    assert info.value.args == (f"{subject} expands aliases to more than the limit of {limit}",)
+    # The document itself keeps its aliases, and reading needs no copy.
+    assert o.dumps(doc) == text.encode()
+    assert len(doc[top]) == 10
+
+
+def test_a_merge_chain_loads_as_a_document_and_its_writers_are_bounded():
+    doc = o.loads(MERGE_CHAIN, option=o.OPT_ROUND_TRIP)
+    with pytest.raises(ValueError) as info:
+        o.to_json(doc)
+    assert info.value.args == (
+        "to_json() of this document expands aliases nested deeper than the limit of 100",)
+
+
+# Validation reads a copy of the tree with its aliases expanded; past the
+# budget the copy is cut off, and a schema that looks there fails.
+EVERY_NODE = {
+    "$defs": {"all": {"items": {"$ref": "#/$defs/all"},
+                      "additionalProperties": {"$ref": "#/$defs/all"}}},
+    "$ref": "#/$defs/all",
+}
+
+
+def test_round_trip_validation_cuts_off_past_the_byte_budget():
+    # With one more level this used to end in a MemoryError after 13 s.
+    doc = o.loads(BIG_TEXT, option=o.OPT_ROUND_TRIP, schema={"type": "object"})
+    assert len(doc["a4"]) == 10
+    with pytest.raises(OstrevaneSchemaError) as info:
+        o.loads(BIG_TEXT, option=o.OPT_ROUND_TRIP, schema=EVERY_NODE)
+    assert str(info.value).startswith(f"schema validation failed: {CUT_OFF} at $.a4[")
+
+
+def test_secrets_bound_their_expansion_in_bytes(tmp_path):
+    secrets = tmp_path / "secrets.yaml"
+    secrets.write_text(BIG_TEXT)
+    with pytest.raises(o.exceptions.OstrevaneIncludeError) as info:
+        o.loads("k: !secret a1\n", option=o.OPT_SECRETS, include_dir=str(tmp_path))
+    assert str(info.value) == (
+        f"alias expansion in secrets.yaml exceeds the limit of {BYTE_LIMIT} in {secrets}")
