@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -92,6 +93,26 @@ class Expander {
 
   IncludeContext& ctx_;
 };
+
+// What the included file holds besides its first document: the later
+// documents, or the whole text of a file without any. Taken out of
+// `loaded`, which keeps the first document only.
+void keep_rest_of_file(IncludeContext& ctx, LoadedFile& loaded) {
+  NodeList& documents = loaded.documents;
+  if (documents.size() > 1) {
+    IncludedFileRest rest{loaded.id, {}, {}};
+    rest.later_documents.assign(std::make_move_iterator(documents.begin() + 1),
+                                std::make_move_iterator(documents.end()));
+    documents.erase(documents.begin() + 1, documents.end());
+    ctx.file_rests.push_back(std::move(rest));
+    return;
+  }
+  if (!documents.empty()) return;
+  const std::optional<std::string>& text = ctx.file_texts[loaded.id];
+  if (text && text->find_first_not_of(" \t\r\n") != std::string::npos) {
+    ctx.file_rests.push_back(IncludedFileRest{loaded.id, {}, *text});
+  }
+}
 
 // The node a directive produced takes the comment lines of the directive's
 // own line: they belong to the file holding the directive, and are written
@@ -200,6 +221,7 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
       OSV_TRY(load_included_file(ctx_, resolved, std::move(opened), argument, chain));
 
   const IncludeChain inner = chain_with(chain, std::move(resolved.path), node.span.line);
+  keep_rest_of_file(ctx_, loaded);
 
   YamlNode root;
   if (!loaded.documents.empty()) {
@@ -209,6 +231,8 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
     place_at(root, node.span);
   }
   IncludeSource source{std::string(kIncludeTag), std::string(argument), loaded.id, {}};
+  const IncludedFileRest* rest = find_file_rest(ctx_.file_rests, loaded.id);
+  source.followed_by_documents = rest != nullptr && !rest->later_documents.empty();
   if (const std::optional<IncludeSource>& inner_source = root.source()) {
     source.replaced = inner_source->replaced;
     IncludeSource overwritten = *inner_source;

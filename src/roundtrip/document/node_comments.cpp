@@ -53,6 +53,53 @@ std::optional<BasicHeadCommentOwner<Node>> owner_of(std::span<Node> roots, std::
   return pair_head_owner(*mapping, pair, is_item);
 }
 
+// Marks a comment edit. On a node a directive produced, the comments are
+// those of the directive's line, in the file holding the directive: that
+// file must be written, not the one the directive names.
+void mark_comment_edit(YamlNode& node) {
+  if (node.source()) {
+    node.edit_extras().source->directive_modified = true;
+  } else {
+    node.comments.modified = true;
+  }
+}
+
+// The comment lines of the file an !include below the document root names:
+// the lines after its content are that file's own, written with it. The
+// directive at a root stands at the end of its own document instead, whose
+// lines it keeps.
+const CommentLines* included_file_lines(const YamlNode& node, const NodePath& path) noexcept {
+  if (path.empty()) return nullptr;
+  const std::optional<IncludeSource>& source = node.source();
+  if (!source || !source->target_file_id || !source->root_comments) return nullptr;
+  return &*source->root_comments;
+}
+
+// `comment_after` of a directive node below the root. The lines of an
+// !include go to the end of the file it names, which is then written; any
+// other directive's content has no file of its own and its line no lines
+// after it, so only clearing is accepted.
+Result<void, NodeCommentError> write_directive_foot(YamlNode& node,
+                                                    std::optional<std::string> text) {
+  const bool included = node.source()->target_file_id.has_value();
+  if (text && !included) return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
+  if (text && node.source()->followed_by_documents) {
+    return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
+  }
+  auto lines = split_comment_lines(std::move(text));
+  if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  if (!included) {
+    node.comments.edit_foot().clear();
+    mark_comment_edit(node);
+    return {};
+  }
+  std::optional<CommentLines>& file = node.edit_extras().source->root_comments;
+  if (!file) file.emplace();
+  file->foot = std::move(*lines);
+  node.comments.modified = true;  // the included file's own lines changed
+  return {};
+}
+
 // Whether the emitter writes a trailing comment of the node where composing
 // reads it back as the node's own.
 bool inline_comment_writable(const YamlNode& node, const NodePath& path) noexcept {
@@ -108,7 +155,7 @@ Result<void, NodeCommentError> write_inline_comment(std::span<YamlNode> roots, s
     node->comments.edit_inline_comment() = std::move(text);
   }
   node->comments.inline_spaces = 0;
-  node->comments.modified = true;
+  mark_comment_edit(*node);
   return {};
 }
 
@@ -151,7 +198,7 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
                 std::make_move_iterator(kept.end()));
   }
   found->owner->comments.edit_head() = std::move(head);
-  found->owner->comments.modified = true;
+  mark_comment_edit(*found->owner);
   return {};
 }
 
@@ -159,6 +206,9 @@ Result<std::optional<std::string>, NodeCommentError> read_foot_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (const CommentLines* file = included_file_lines(*node, path)) {
+    return joined_foot_comment(file->foot);
+  }
   return joined_foot_comment(*node);
 }
 
@@ -167,6 +217,7 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
                                                   std::optional<std::string> text) {
   YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (!path.empty() && node->source()) return write_directive_foot(*node, std::move(text));
   // The root's lines after it close the document, whatever the root is.
   if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
     return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
