@@ -505,6 +505,23 @@ def test_comment_after_an_include_node_is_the_included_files_last_lines(commente
     assert commented.load_main().node["db"].comment_after == "after\nthe end"
 
 
+def test_the_lines_above_an_included_mappings_first_key_are_that_files(tree):
+    # Mend: they read None, and a text set there was written nowhere.
+    tree.write("db.yaml", "# head\nk: 1\nj: 2\n")
+    tree.write("main.yaml", "# main\ndb: !include db.yaml\nz: 1\n")
+    doc = tree.load_main()
+    node = doc.node["db"]["k"]
+    assert node.comment_before == "head"
+    node.comment_before = "new head"
+    assert node.comment_before == "new head"
+    written = b"# new head\nk: 1\nj: 2\n"
+    assert o.dump_includes_map(doc) == {tree.path("db.yaml"): written}
+    assert doc.save() == [tree.path("db.yaml")]
+    assert tree.read("db.yaml") == written
+    assert tree.read("main.yaml") == b"# main\ndb: !include db.yaml\nz: 1\n"
+    assert tree.load_main().node["db"]["k"].comment_before == "new head"
+
+
 def test_comment_after_a_secret_is_refused(commented):
     doc = commented.load_main(option=RT | o.OPT_SECRETS)
     with pytest.raises(ValueError) as info:

@@ -1,5 +1,6 @@
 #include "roundtrip/document/node_comments.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -72,6 +73,20 @@ const CommentLines* included_file_lines(const YamlNode& node, const NodePath& pa
   if (path.empty()) return nullptr;
   const std::optional<IncludeSource>& source = node.source();
   if (!source || !source->target_file_id || !source->root_comments) return nullptr;
+  return &*source->root_comments;
+}
+
+// The comment lines of the included file whose root is `owner`, when the
+// lines above a node inside it that `path` asks for are that root's own
+// (the lines above the first key of an included mapping); nullptr
+// otherwise, the include node's own lines being its directive line's.
+const CommentLines* included_root_lines(const YamlNode& owner, const NodePath& path) noexcept {
+  const std::optional<IncludeSource>& source = owner.source();
+  if (!source || !source->target_file_id || !source->root_comments) return nullptr;
+  const std::span<const PathSegment> steps = path.segments();
+  // The owner is the node the path's last step leads out of: the path ends
+  // at a value inside it, never at the include node itself.
+  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) return nullptr;
   return &*source->root_comments;
 }
 
@@ -163,6 +178,9 @@ Result<std::optional<std::string>, NodeCommentError> read_head_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const std::optional<HeadCommentOwner> found = owner_of(roots, root, path);
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (const CommentLines* file = included_root_lines(*found->owner, path)) {
+    return join_comment_lines(file->head, found->selection);
+  }
   return owned_head_comment(*found);
 }
 
@@ -178,10 +196,16 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  // Above the first entry of an included file's root, the lines are that
+  // file's own (kept with the source): written with that file.
+  YamlNode& owner = *found->owner;
+  std::optional<CommentLines>* file = nullptr;
+  if (included_root_lines(owner, path) != nullptr) file = &owner.edit_extras().source->root_comments;
+  const std::vector<HeadComment>& old_head = file ? (*file)->head : owner.comments.head();
   // The lines on the other side of the dash line stay where they are.
   std::vector<HeadComment> head;
   std::vector<HeadComment> kept;
-  for (const HeadComment& line : found->owner->comments.head()) {
+  for (const HeadComment& line : old_head) {
     if ((selection == CommentSelection::AboveIntroducer && line.below_introducer) ||
         (selection == CommentSelection::BelowIntroducer && !line.below_introducer)) {
       kept.push_back(line);
@@ -191,14 +215,21 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   const bool below = selection == CommentSelection::BelowIntroducer;
   // A root's new lines go above its directives and "---" when an old line
   // stood there: a schema reference replaced stays in the leading lines.
-  const bool above = !below && found->owner->comments.has_head_above_marker();
+  const bool above = !below && std::ranges::any_of(old_head, [](const HeadComment& line) {
+                       return line.above_marker;
+                     });
   for (std::string& line : *lines) head.push_back(HeadComment{std::move(line), below, above});
   if (selection == CommentSelection::AboveIntroducer) {
     head.insert(head.end(), std::make_move_iterator(kept.begin()),
                 std::make_move_iterator(kept.end()));
   }
-  found->owner->comments.edit_head() = std::move(head);
-  mark_comment_edit(*found->owner);
+  if (file != nullptr) {
+    (*file)->head = std::move(head);
+    owner.comments.modified = true;  // the included file's own lines changed
+    return {};
+  }
+  owner.comments.edit_head() = std::move(head);
+  mark_comment_edit(owner);
   return {};
 }
 
