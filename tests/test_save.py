@@ -435,15 +435,19 @@ def test_the_later_documents_of_an_included_file_are_written_back(tree, stored, 
     # Mend: the comment lines were lost.
     ("# keep me\n", "# keep me\nk: 1\n"),
     ("# a\n\n# b", "# a\n\n# b\nk: 1\n"),
-    ("# a\n---\n# b\n...\n", "# a\n---\n# b\n...\nk: 1\n"),
+    # The empty document stays; its end marker is not kept.
+    ("# a\n---\n# b\n...\n", "# a\n---\n---\n# b\nk: 1\n"),
     ("# a\r\n", "# a\r\nk: 1\r\n"),
     ("", "k: 1\n"),
 ])
-def test_an_included_file_without_a_document_keeps_its_text(tree, stored, written):
+def test_an_included_file_without_a_document_keeps_its_comment_lines(tree, stored, written):
     tree.write("db.yaml", stored.encode())
     tree.write("main.yaml", "db: !include db.yaml\n")
     doc = tree.load_main()
     doc["db"]["k"] = 1
+    # The lines read above the new first key are those a reload reads.
+    lines = [line[2:] for line in stored.splitlines() if line.startswith("#")]
+    assert doc.node["db"]["k"].comment_before == ("\n".join(lines) if lines else None)
     assert doc.save() == [tree.path("db.yaml")]
     assert tree.read("db.yaml") == written.encode()
     again = tree.load_main()

@@ -48,6 +48,7 @@ MULTI_TAILS = [
 COMMENT_ONLY = ["# only {n}\n", "# a{n}\n\n# b{n}", "# a{n}\n---\n# b{n}\n...\n"]
 SCALARS = st.one_of(st.integers(-5, 5), st.sampled_from(["word", "two words", "", "yes",
                                                         "# no", "a: b", None, True, 1.5]))
+INNER_KEYS = ["k0", "sub", "other0", "key0", "a0", "ref0", "base0"]
 COMMENTS = st.sampled_from(["note", "two  spaces", "x: y", "#hash"])
 
 
@@ -100,9 +101,7 @@ def edits(places):
         st.tuples(st.sampled_from(["comment", "comment_before", "comment_after"]),
                   st.sampled_from(mapping_places + ["pw", "copy", "plain"]), st.none(), COMMENTS),
         st.tuples(st.sampled_from(["inner_comment", "inner_comment_before"]),
-                  st.sampled_from(mapping_places),
-                  st.sampled_from(["k0", "sub", "other0", "key0", "a0", "ref0", "base0"]),
-                  COMMENTS),
+                  st.sampled_from(mapping_places), st.sampled_from(INNER_KEYS), COMMENTS),
         st.tuples(st.just("detach"), st.sampled_from(["copy"] + mapping_places), st.none(),
                   st.none()),
         st.tuples(st.just("main"), st.just("plain"), st.none(), SCALARS),
@@ -110,10 +109,11 @@ def edits(places):
     return st.lists(st.one_of(steps), min_size=1, max_size=6)
 
 
-def apply(doc, step, comments):
+def apply(doc, step, comments, heads):
     """One edit; an edit the document refuses is skipped. `comments` keeps
     the comment texts set, by (member, key, inner), that no later edit of
-    the same main key could have moved."""
+    the same main key could have moved; `heads` the main keys under which
+    lines above an entry were set."""
     op, key, inner, value = step
     if op in ("set", "delete", "detach", "main"):
         for place in [p for p in comments if p[1] == key]:
@@ -130,6 +130,8 @@ def apply(doc, step, comments):
             member = op[len("inner_"):]
             node = doc.node[key][inner]
             setattr(node, member, value)
+            if member == "comment_before":
+                heads.add(key)
             # Left out of the reload check: the trailing comment of a block
             # mapping with lines above its first key is written below them
             # and read back as one of them, with or without includes.
@@ -165,7 +167,7 @@ def comment_lines(text):
     return [line for line in text.splitlines() if line.lstrip().startswith("#")]
 
 
-@settings(max_examples=EXAMPLES, deadline=None, derandomize=True,
+@settings(max_examples=EXAMPLES, deadline=None,
           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(st.data())
 def test_save_writes_what_the_document_shows_and_nothing_else(data):
@@ -189,9 +191,9 @@ def test_save_writes_what_the_document_shows_and_nothing_else(data):
             return doc
 
         doc = load()
-        comments = {}
+        comments, heads = {}, set()
         for step in steps:
-            apply(doc, step, comments)
+            apply(doc, step, comments, heads)
         before = read_all(base)
         try:
             shown = o.dump_includes_map(doc)
@@ -227,6 +229,8 @@ def test_save_writes_what_the_document_shows_and_nothing_else(data):
             now = after[os.path.join(base, name)].decode()
             if kind == "multi":
                 assert o.loads_all(now)[1:] == o.loads_all(stored)[1:]
-            elif kind == "comments":
+            elif kind == "comments" and not any(
+                    key in heads for key, file in places if file == name):
+                # Unless the lines above its first key were set anew.
                 for line in comment_lines(stored):
                     assert line in now.splitlines()

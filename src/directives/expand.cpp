@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -94,24 +94,36 @@ class Expander {
   IncludeContext& ctx_;
 };
 
-// What the included file holds besides its first document: the later
-// documents, or the whole text of a file without any. Taken out of
+// The documents of the included file after its first. Taken out of
 // `loaded`, which keeps the first document only.
 void keep_rest_of_file(IncludeContext& ctx, LoadedFile& loaded) {
   NodeList& documents = loaded.documents;
-  if (documents.size() > 1) {
-    IncludedFileRest rest{loaded.id, {}, {}};
-    rest.later_documents.assign(std::make_move_iterator(documents.begin() + 1),
-                                std::make_move_iterator(documents.end()));
-    documents.erase(documents.begin() + 1, documents.end());
-    ctx.file_rests.push_back(std::move(rest));
-    return;
+  if (documents.size() <= 1) return;
+  IncludedFileRest rest{loaded.id, {}};
+  rest.later_documents.assign(std::make_move_iterator(documents.begin() + 1),
+                              std::make_move_iterator(documents.end()));
+  documents.erase(documents.begin() + 1, documents.end());
+  ctx.file_rests.push_back(std::move(rest));
+}
+
+// The content of an included file without any document: an empty block
+// mapping that holds the file's comment lines, "---" markers and directives
+// as its own, exactly as loading the file again with that mapping written
+// after them reads them (so an edit that gives the file content keeps them,
+// and a comment read or set above its first key is one of them).
+YamlNode empty_file_root(const std::string& text, std::uint32_t file_id) {
+  if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
+    std::string with_content = text;
+    if (with_content.back() != '\n') with_content += '\n';
+    with_content += "{}\n";
+    Result<NodeList, ScanError> documents = compose_file_documents(with_content, file_id);
+    if (documents && documents->size() == 1 && documents->front().kind() == NodeKind::Mapping) {
+      YamlNode root = std::move(documents->front());
+      root.style = CollectionStyle::Block;
+      return root;
+    }
   }
-  if (!documents.empty()) return;
-  const std::optional<std::string>& text = ctx.file_texts[loaded.id];
-  if (text && text->find_first_not_of(" \t\r\n") != std::string::npos) {
-    ctx.file_rests.push_back(IncludedFileRest{loaded.id, {}, *text});
-  }
+  return YamlNode::mapping({});
 }
 
 // The node a directive produced takes the comment lines of the directive's
@@ -227,7 +239,7 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
   if (!loaded.documents.empty()) {
     root = OSV_TRY(guarded(std::move(loaded.documents.front()), inner));
   } else {
-    root = YamlNode::mapping({});
+    root = empty_file_root(*ctx_.file_texts[loaded.id], loaded.id);
     place_at(root, node.span);
   }
   IncludeSource source{std::string(kIncludeTag), std::string(argument), loaded.id, {}};

@@ -71,14 +71,7 @@ std::string included_file_text(const YamlNode& node, std::uint32_t id,
   if (id < file_texts.size() && file_texts[id]) {
     use_line_break(text, first_line_break(*file_texts[id]));
   }
-  if (rest == nullptr || rest->lead_text.empty()) return std::string(text.view());
-  // A file that held no document keeps what it held above the new content.
-  std::string out = rest->lead_text;
-  if (out.back() != '\n') {
-    out += rest->lead_text.find('\r') != std::string::npos ? "\r\n" : "\n";
-  }
-  out += text.view();
-  return out;
+  return std::string(text.view());
 }
 
 }  // namespace

@@ -57,9 +57,8 @@ struct IncludeText {
 
 // Appends an IncludeText for every !include node at or under `node`, in
 // document order: the stored text when the file's part is unchanged and a
-// text was kept, else the node written without its own source together
-// with what the file holds besides (`rests`): its later documents after
-// it, as they stood, or the text of a file that held no document above it.
+// text was kept, else the node written without its own source, followed by
+// the file's later documents (`rests`) as they stood.
 void collect_include_texts(const YamlNode& node,
                            const std::vector<std::optional<std::string>>& file_texts,
                            const IncludedFileRests& rests, std::vector<IncludeText>& out);

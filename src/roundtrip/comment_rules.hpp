@@ -54,13 +54,13 @@ inline constexpr std::string_view kFootPlacementMessage =
 inline constexpr std::string_view kHeadPlacementMessage =
     "comment_before cannot be written above the first item of a block sequence whose dash line "
     "carries a comment; set the sequence's comment_before instead";
-// Lines after a sequence written at its key's column, another key following:
-// at that column they are read back as the next key's.
 // Lines after the content of an included file that holds further
 // documents: the next document would read them as its own.
 inline constexpr std::string_view kFootBeforeDocumentMessage =
     "comment_after cannot be written after an included document that other documents of its "
     "file follow";
+// Lines after a sequence written at its key's column, another key following:
+// at that column they are read back as the next key's.
 inline constexpr std::string_view kFootBeforeKeyMessage =
     "comment_after cannot be written after a sequence at its key's column while another key "
     "follows; set that key's comment_before instead";

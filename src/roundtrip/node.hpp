@@ -348,16 +348,13 @@ void push_children(YamlNode& node, std::vector<YamlNode*>& out);
 // after `style` are the flags that are set.
 std::string node_debug_text(const YamlNode& node);
 
-// What an included file holds besides the document its !include reads,
-// kept so that rewriting the file writes it back as it stood.
+// The documents of an included file after the one its !include reads,
+// kept so that rewriting the file writes them back as they stood.
 struct IncludedFileRest {
   std::uint32_t file_id = 0;
   // The file's documents after the first, as composed (never expanded, so
   // their directives stay directives).
   NodeList later_documents;
-  // A file without any document: its whole text (comment lines, markers),
-  // written above the content an edit gives the file.
-  std::string lead_text;
 };
 
 // Ordered by file id; only files that hold such a rest have an entry.
