@@ -404,3 +404,178 @@ def test_deleting_a_document_then_saving_removes_it_from_the_file(tree):
     del doc[0]
     assert doc.save() == [p]
     assert b"first" not in tree.read("multi.yaml")
+
+
+# ---------------------------------------------------------------------------
+# What a file holds besides the document its !include reads
+
+
+@pytest.mark.parametrize("stored,written", [
+    # Mend: the file was cut to its first document.
+    ("a: 1\n---\nb: 2\n", "a: 5\n---\nb: 2\n"),
+    ("a: 1  # one\n# above the second\n---\nb: !secret s   # as written\n...\n%YAML 1.2\n"
+     "---\nc: 3\n",
+     "a: 5  # one\n# above the second\n---\nb: !secret s   # as written\n...\n%YAML 1.2\n"
+     "---\nc: 3\n"),
+    ("---\na: 1  # first\n---\n---\n- x\n", "---\na: 5  # first\n---\n---\n- x\n"),
+    ("a: 1\r\n---\r\nb: 2\r\n", "a: 5\r\n---\r\nb: 2\r\n"),
+])
+def test_the_later_documents_of_an_included_file_are_written_back(tree, stored, written):
+    tree.write("db.yaml", stored.encode())
+    tree.write("main.yaml", "db: !include db.yaml\n")
+    doc = tree.load_main()
+    doc["db"]["a"] = 5
+    assert o.dump_includes_map(doc) == {tree.path("db.yaml"): written.encode()}
+    assert doc.save() == [tree.path("db.yaml")]
+    assert tree.read("db.yaml") == written.encode()
+    assert tree.read("main.yaml") == b"db: !include db.yaml\n"
+
+
+@pytest.mark.parametrize("stored,written", [
+    # Mend: the comment lines were lost.
+    ("# keep me\n", "# keep me\nk: 1\n"),
+    ("# a\n\n# b", "# a\n\n# b\nk: 1\n"),
+    # The empty document stays; its end marker is not kept.
+    ("# a\n---\n# b\n...\n", "# a\n---\n---\n# b\nk: 1\n"),
+    ("# a\r\n", "# a\r\nk: 1\r\n"),
+    ("", "k: 1\n"),
+])
+def test_an_included_file_without_a_document_keeps_its_comment_lines(tree, stored, written):
+    tree.write("db.yaml", stored.encode())
+    tree.write("main.yaml", "db: !include db.yaml\n")
+    doc = tree.load_main()
+    doc["db"]["k"] = 1
+    # The lines read above the new first key are those a reload reads.
+    lines = [line[2:] for line in stored.splitlines() if line.startswith("#")]
+    assert doc.node["db"]["k"].comment_before == ("\n".join(lines) if lines else None)
+    assert doc.save() == [tree.path("db.yaml")]
+    assert tree.read("db.yaml") == written.encode()
+    again = tree.load_main()
+    assert again.to_dict() == {"db": {"k": 1}}
+    assert o.dump_includes_map(again) == {tree.path("db.yaml"): written.encode()}
+
+
+# ---------------------------------------------------------------------------
+# Comments of a directive node (mend: set on an !include node they showed in
+# to_yaml() and were written nowhere, while save() reported the included file)
+
+
+@pytest.fixture
+def commented(tree):
+    tree.write("db.yaml", "# head\nx: 1  # xc\n# foot\n")
+    tree.write("secrets.yaml", "pw: hunter2\n")
+    tree.write("main.yaml", "db: !include db.yaml\nitems:\n- !include db.yaml\npw: !secret pw\n")
+    return tree
+
+
+DIRECTIVE_COMMENTS = [
+    (["db"], "comment", "db: !include db.yaml # note\n"),
+    (["db"], "comment_before", "# note\ndb: !include db.yaml\n"),
+    (["items", 0], "comment", "- !include db.yaml # note\n"),
+    (["items", 0], "comment_before", "# note\n- !include db.yaml\n"),
+    (["pw"], "comment", "pw: !secret pw # note\n"),
+]
+
+
+@pytest.mark.parametrize("path,member,shown", DIRECTIVE_COMMENTS)
+def test_a_comment_on_a_directive_node_is_saved_in_the_file_holding_it(commented, path, member,
+                                                                       shown):
+    doc = commented.load_main(option=RT | o.OPT_SECRETS)
+    node = doc.node
+    for step in path:
+        node = node[step]
+    setattr(node, member, "note")
+    assert getattr(node, member) == "note"
+    text = doc.to_yaml()
+    assert shown.encode() in text
+    assert doc.save() == [commented.path("main.yaml")]
+    assert commented.read("main.yaml") == text
+    assert commented.read("db.yaml") == b"# head\nx: 1  # xc\n# foot\n"
+    assert b"hunter2" not in text
+
+
+def test_comment_after_an_include_node_is_the_included_files_last_lines(commented):
+    commented.write("main.yaml", "db: !include db.yaml\npw: !secret pw\n")
+    doc = commented.load_main(option=RT | o.OPT_SECRETS)
+    node = doc.node["db"]
+    assert node.comment_after == "foot"
+    node.comment_after = "after\nthe end"
+    assert node.comment_after == "after\nthe end"
+    written = b"# head\nx: 1  # xc\n# after\n# the end\n"
+    assert o.dump_includes_map(doc)[commented.path("db.yaml")] == written
+    assert doc.to_yaml() == commented.read("main.yaml")
+    assert doc.save() == [commented.path("db.yaml")]
+    assert commented.read("db.yaml") == written
+    assert commented.load_main().node["db"].comment_after == "after\nthe end"
+
+
+def test_the_lines_above_an_included_mappings_first_key_are_that_files(tree):
+    # Mend: they read None, and a text set there was written nowhere.
+    tree.write("db.yaml", "# head\nk: 1\nj: 2\n")
+    tree.write("main.yaml", "# main\ndb: !include db.yaml\nz: 1\n")
+    doc = tree.load_main()
+    node = doc.node["db"]["k"]
+    assert node.comment_before == "head"
+    node.comment_before = "new head"
+    assert node.comment_before == "new head"
+    written = b"# new head\nk: 1\nj: 2\n"
+    assert o.dump_includes_map(doc) == {tree.path("db.yaml"): written}
+    assert doc.save() == [tree.path("db.yaml")]
+    assert tree.read("db.yaml") == written
+    assert tree.read("main.yaml") == b"# main\ndb: !include db.yaml\nz: 1\n"
+    assert tree.load_main().node["db"]["k"].comment_before == "new head"
+
+
+def test_comment_after_a_secret_is_refused(commented):
+    doc = commented.load_main(option=RT | o.OPT_SECRETS)
+    with pytest.raises(ValueError) as info:
+        doc.node["pw"].comment_after = "x"
+    assert str(info.value) == ("comment_after is only supported on a block mapping, a block "
+                               "sequence, or the document root")
+    doc.node["pw"].comment_after = None
+    assert doc.node["pw"].comment_after is None
+    assert doc.save() == [commented.path("main.yaml")]
+    assert b"hunter2" not in commented.read("main.yaml")
+
+
+# ---------------------------------------------------------------------------
+# detach() of an alias whose anchored node holds directives (mend: the copy
+# was written with the secret's value, or the included file's content and
+# comments, in the main file)
+
+
+@pytest.mark.parametrize("main,written", [
+    ("base: &b\n  pw: !secret db_pw\nother: *b\n",
+     "base: &b\n  pw: !secret db_pw\nother:\n  pw: !secret db_pw\n"),
+    ("base: &b\n  k: !include db.yaml\nother: *b\n",
+     "base: &b\n  k: !include db.yaml\nother:\n  k: !include db.yaml\n"),
+    ("base: &b\n  - !secret db_pw\n  - e: !env_var OSV_WB_VALUE\nother: *b\n",
+     "base: &b\n  - !secret db_pw\n  - e: !env_var OSV_WB_VALUE\nother:\n  - !secret db_pw\n"
+     "  - e: !env_var OSV_WB_VALUE\n"),
+])
+def test_detach_keeps_directives_as_directives(tree, monkeypatch, main, written):
+    monkeypatch.setenv(ENV_NAME, "from-env")
+    tree.write("secrets.yaml", "db_pw: hunter2\n")
+    tree.write("db.yaml", "# head\nx: 1  # xc\n")
+    tree.write("main.yaml", main)
+    doc = tree.load_main(option=DIRECTIVES)
+    before = doc.to_dict()
+    doc.node["other"].detach()
+    assert doc.to_dict() == before
+    assert doc.to_yaml() == written.encode()
+    assert doc.save() == [tree.path("main.yaml")]
+    assert tree.read("main.yaml") == written.encode()
+    assert tree.read("db.yaml") == b"# head\nx: 1  # xc\n"
+    assert tree.load_main(option=DIRECTIVES).to_dict() == before
+
+
+def test_comment_after_an_include_of_a_multi_document_file_is_refused(tree):
+    # Lines after the first document would be read back as the second's.
+    tree.write("db.yaml", "a: 1\n---\nb: 2\n")
+    tree.write("main.yaml", "db: !include db.yaml\n")
+    doc = tree.load_main()
+    with pytest.raises(ValueError) as info:
+        doc.node["db"].comment_after = "x"
+    assert str(info.value) == ("comment_after cannot be written after an included document that "
+                               "other documents of its file follow")
+    assert doc.save() == []

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -92,6 +93,38 @@ class Expander {
 
   IncludeContext& ctx_;
 };
+
+// The documents of the included file after its first. Taken out of
+// `loaded`, which keeps the first document only.
+void keep_rest_of_file(IncludeContext& ctx, LoadedFile& loaded) {
+  NodeList& documents = loaded.documents;
+  if (documents.size() <= 1) return;
+  IncludedFileRest rest{loaded.id, {}};
+  rest.later_documents.assign(std::make_move_iterator(documents.begin() + 1),
+                              std::make_move_iterator(documents.end()));
+  documents.erase(documents.begin() + 1, documents.end());
+  ctx.file_rests.push_back(std::move(rest));
+}
+
+// The content of an included file without any document: an empty block
+// mapping that holds the file's comment lines, "---" markers and directives
+// as its own, exactly as loading the file again with that mapping written
+// after them reads them (so an edit that gives the file content keeps them,
+// and a comment read or set above its first key is one of them).
+YamlNode empty_file_root(const std::string& text, std::uint32_t file_id) {
+  if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
+    std::string with_content = text;
+    if (with_content.back() != '\n') with_content += '\n';
+    with_content += "{}\n";
+    Result<NodeList, ScanError> documents = compose_file_documents(with_content, file_id);
+    if (documents && documents->size() == 1 && documents->front().kind() == NodeKind::Mapping) {
+      YamlNode root = std::move(documents->front());
+      root.style = CollectionStyle::Block;
+      return root;
+    }
+  }
+  return YamlNode::mapping({});
+}
 
 // The node a directive produced takes the comment lines of the directive's
 // own line: they belong to the file holding the directive, and are written
@@ -200,15 +233,18 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
       OSV_TRY(load_included_file(ctx_, resolved, std::move(opened), argument, chain));
 
   const IncludeChain inner = chain_with(chain, std::move(resolved.path), node.span.line);
+  keep_rest_of_file(ctx_, loaded);
 
   YamlNode root;
   if (!loaded.documents.empty()) {
     root = OSV_TRY(guarded(std::move(loaded.documents.front()), inner));
   } else {
-    root = YamlNode::mapping({});
+    root = empty_file_root(*ctx_.file_texts[loaded.id], loaded.id);
     place_at(root, node.span);
   }
   IncludeSource source{std::string(kIncludeTag), std::string(argument), loaded.id, {}};
+  const IncludedFileRest* rest = find_file_rest(ctx_.file_rests, loaded.id);
+  source.followed_by_documents = rest != nullptr && !rest->later_documents.empty();
   if (const std::optional<IncludeSource>& inner_source = root.source()) {
     source.replaced = inner_source->replaced;
     IncludeSource overwritten = *inner_source;

@@ -49,7 +49,7 @@ const std::string& IncludeContext::source_file_name(std::uint32_t file_id) const
 }
 
 SourceFiles IncludeContext::into_files() && {
-  return SourceFiles{std::move(file_paths), std::move(file_texts)};
+  return SourceFiles{std::move(file_paths), std::move(file_texts), std::move(file_rests)};
 }
 
 }  // namespace ostrevane

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "directives/file_access.hpp"
+#include "roundtrip/node.hpp"
 
 namespace ostrevane {
 
@@ -48,6 +49,7 @@ struct MissingReference {
 struct SourceFiles {
   std::vector<std::string> paths;
   std::vector<std::optional<std::string>> texts;
+  IncludedFileRests rests;
 };
 
 class IncludeContext {
@@ -59,6 +61,8 @@ class IncludeContext {
   std::string include_root;  // the confinement root; empty without includes and secrets
   std::vector<std::string> file_paths;
   std::vector<std::optional<std::string>> file_texts;
+  // What each included file holds besides the document !include reads.
+  IncludedFileRests file_rests;
   std::vector<std::string> warnings;
   std::vector<MissingReference> missing_secrets;
   std::vector<MissingReference> missing_env_vars;

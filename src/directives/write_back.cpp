@@ -4,6 +4,7 @@
 
 #include "directives/paths.hpp"
 #include "emit_util/line_breaks.hpp"
+#include "roundtrip/document/document_text.hpp"
 #include "roundtrip/emit/emitter.hpp"
 
 namespace ostrevane {
@@ -22,7 +23,12 @@ bool part_is_dirty(const YamlNode& start, bool ignore_source) {
     const DirtyStep step = stack.back();
     stack.pop_back();
     const YamlNode& node = *step.node;
-    if (!step.ignore_source && node.source()) continue;
+    if (!step.ignore_source && node.source()) {
+      // The content belongs to another file (or to none); the directive
+      // itself belongs to this one.
+      if (node.source()->directive_modified) return true;
+      continue;
+    }
     if (node.comments.modified) return true;
     if (node.kind() == NodeKind::Mapping) {
       for (std::size_t i = 0; i < node.pair_count(); ++i) {
@@ -55,6 +61,19 @@ IncludeError unwritable_edit(std::string_view tag, std::string file) {
       std::nullopt, std::move(message), std::move(file), {}, IncludeErrorKind::Include};
 }
 
+std::string included_file_text(const YamlNode& node, std::uint32_t id,
+                               const std::vector<std::optional<std::string>>& file_texts,
+                               const IncludedFileRests& rests) {
+  const IncludedFileRest* rest = find_file_rest(rests, id);
+  OutputBuffer text =
+      rest != nullptr ? emit_included_file(node, rest->later_documents) : emit_without_source(node);
+  // The file keeps the line break it was written with.
+  if (id < file_texts.size() && file_texts[id]) {
+    use_line_break(text, first_line_break(*file_texts[id]));
+  }
+  return std::string(text.view());
+}
+
 }  // namespace
 
 bool node_is_dirty(const YamlNode& node) { return part_is_dirty(node, false); }
@@ -67,7 +86,7 @@ bool own_part_is_dirty(const YamlNode& node) { return part_is_dirty(node, true);
 
 void collect_include_texts(const YamlNode& node,
                            const std::vector<std::optional<std::string>>& file_texts,
-                           std::vector<IncludeText>& out) {
+                           const IncludedFileRests& rests, std::vector<IncludeText>& out) {
   std::vector<const YamlNode*> stack{&node};
   while (!stack.empty()) {
     const YamlNode& current = *stack.back();
@@ -79,12 +98,7 @@ void collect_include_texts(const YamlNode& node,
       if (!dirty && id < file_texts.size() && file_texts[id]) {
         out.push_back({id, *file_texts[id], false});
       } else {
-        OutputBuffer text = emit_without_source(current);
-        // The file keeps the line break it was written with.
-        if (id < file_texts.size() && file_texts[id]) {
-          use_line_break(text, first_line_break(*file_texts[id]));
-        }
-        out.push_back({id, std::string(text.view()), dirty});
+        out.push_back({id, included_file_text(current, id, file_texts, rests), dirty});
       }
     }
     push_children_in_order(current, stack, [](const YamlNode& child) { return &child; });
@@ -153,7 +167,9 @@ Result<void, IncludeError> check_writable_edits(const DocumentData& data) {
 Result<WriteBackMap, IncludeError> include_outputs(const DocumentData& data) {
   OSV_TRY(check_writable_edits(data));
   std::vector<IncludeText> texts;
-  for (const YamlNode& root : data.roots) collect_include_texts(root, data.file_texts, texts);
+  for (const YamlNode& root : data.roots) {
+    collect_include_texts(root, data.file_texts, data.file_rests, texts);
+  }
   WriteBackMap map;
   for (IncludeText& text : texts) {
     if (text.file_id >= data.file_paths.size()) continue;
@@ -176,6 +192,7 @@ bool main_file_is_dirty(const DocumentData& data) {
   if (!data.source_text) return true;
   for (const YamlNode& root : data.roots) {
     if (own_part_is_dirty(root)) return true;
+    if (root.source() && root.source()->directive_modified) return true;
   }
   return false;
 }

@@ -43,8 +43,10 @@ struct IncludeText {
   bool dirty = false;
 };
 
-// Whether the node holds a change of the file it is in: false at an include
-// boundary, true for a modified node, else any pair or item dirty.
+// Whether the node holds a change of the file it is in: at an include
+// boundary only the directive's own change (IncludeSource::
+// directive_modified) counts, the content being another file's; true for a
+// modified node, else any pair or item dirty.
 [[nodiscard]] bool node_is_dirty(const YamlNode& node);
 // The same for a mapping pair: the key (its own source not consulted), then
 // the value.
@@ -55,10 +57,11 @@ struct IncludeText {
 
 // Appends an IncludeText for every !include node at or under `node`, in
 // document order: the stored text when the file's part is unchanged and a
-// text was kept, else the node written without its own source.
+// text was kept, else the node written without its own source, followed by
+// the file's later documents (`rests`) as they stood.
 void collect_include_texts(const YamlNode& node,
                            const std::vector<std::optional<std::string>>& file_texts,
-                           std::vector<IncludeText>& out);
+                           const IncludedFileRests& rests, std::vector<IncludeText>& out);
 
 // Path (as recorded) to text, one entry per distinct file, paths compared
 // component by component; iteration in document order.
@@ -108,8 +111,9 @@ inline constexpr std::string_view kNoFileTableMessage =
     const DocumentData& data);
 
 // Whether the main file must be written by a save without a path: a root's
-// own part changed, or the loaded text is gone (a root was removed), so the
-// file would still hold what the document no longer has.
+// own part changed (a directive root: its own line), or the loaded text is
+// gone (a root was removed), so the file would still hold what the document
+// no longer has.
 [[nodiscard]] bool main_file_is_dirty(const DocumentData& data);
 
 }  // namespace ostrevane

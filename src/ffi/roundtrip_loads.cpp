@@ -74,6 +74,7 @@ PyResult<PyRef> loads_round_trip(const RoundTripLoad& load) {
       document_data(std::move(roots), std::string(load.text), load, load.mode, null_style);
   data.file_paths = std::move(files.paths);
   data.file_texts = std::move(files.texts);
+  data.file_rests = std::move(files.rests);
   // The document's own resolver mode: 0 once OPT_UPGRADE_1_1 rewrote it.
   OSV_TRY(validate_documents_against_schema(data.roots, load.schema, data.resolver_mode));
   return new_document_object(std::move(data));

@@ -86,6 +86,10 @@ bool tree_is_modified(const YamlNode& root) {
     const YamlNode* node = stack.back();
     stack.pop_back();
     if (node->comments.modified) return true;
+    if (const std::optional<IncludeSource>& source = node->source();
+        source && source->directive_modified) {
+      return true;
+    }
     push_children(*node, stack);
   }
   return false;

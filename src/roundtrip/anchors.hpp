@@ -50,8 +50,8 @@ class AnchorIndex {
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;
 };
 
-// True when `node` or any node below it has `comments.modified` set; stops
-// at the first such node.
+// True when `node` or any node below it has `comments.modified` set, or a
+// directive node's `directive_modified`; stops at the first such node.
 [[nodiscard]] bool tree_is_modified(const YamlNode& node);
 
 }  // namespace ostrevane

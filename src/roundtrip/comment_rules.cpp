@@ -91,7 +91,10 @@ std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& li
 }
 
 std::optional<std::string> joined_foot_comment(const YamlNode& node) {
-  const std::vector<std::string>& foot = node.comments.foot();
+  return joined_foot_comment(node.comments.foot());
+}
+
+std::optional<std::string> joined_foot_comment(const std::vector<std::string>& foot) {
   if (foot.empty()) return std::nullopt;
   std::string joined = foot.front();
   for (std::size_t i = 1; i < foot.size(); ++i) {

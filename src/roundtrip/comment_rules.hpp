@@ -54,6 +54,11 @@ inline constexpr std::string_view kFootPlacementMessage =
 inline constexpr std::string_view kHeadPlacementMessage =
     "comment_before cannot be written above the first item of a block sequence whose dash line "
     "carries a comment; set the sequence's comment_before instead";
+// Lines after the content of an included file that holds further
+// documents: the next document would read them as its own.
+inline constexpr std::string_view kFootBeforeDocumentMessage =
+    "comment_after cannot be written after an included document that other documents of its "
+    "file follow";
 // Lines after a sequence written at its key's column, another key following:
 // at that column they are read back as the next key's.
 inline constexpr std::string_view kFootBeforeKeyMessage =
@@ -93,6 +98,7 @@ enum class CommentSelection : std::uint8_t {
 
 // Foot lines joined with LF; absent when there are none.
 [[nodiscard]] std::optional<std::string> joined_foot_comment(const YamlNode& node);
+[[nodiscard]] std::optional<std::string> joined_foot_comment(const std::vector<std::string>& foot);
 
 // Who holds the lines above a node, and which of them are the node's: the
 // one rule for every reader and writer of those lines. Comment attachment

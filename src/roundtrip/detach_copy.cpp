@@ -49,6 +49,14 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
   if (out.comments.raw()) out.comments.edit_raw().reset();
   out.style = node.style;
   out.set_tag(node.tag());
+  // A node a directive produced stays that directive: the copy is written
+  // as `!secret name` or `!include file`, never as the secret's value or
+  // the included file's content and comments.
+  if (const std::optional<IncludeSource>& source = node.source()) {
+    IncludeSource kept = *source;
+    kept.directive_modified = false;
+    out.set_source(std::move(kept));
+  }
   switch (node.kind()) {
     case NodeKind::Scalar:
       out.set_scalar(std::string(node.text()), node.scalar_style());

@@ -10,8 +10,11 @@
 // after edits) becomes a Null node that keeps its comments and tag.
 //
 // Each copied node keeps its comments, tag, scalar or collection style and
-// start position; its end is set to its start, and it has no include source,
-// directives or document flags. The kept source text of a block scalar is
+// start position; its end is set to its start, and it has no directives or
+// document flags. A node a directive produced keeps its include source, so
+// the copy is written as the directive (`!secret name`, `!include file`):
+// a secret's value, or an included file's content and comments, never
+// reach the text the copy lands in. The kept source text of a block scalar is
 // dropped: it is indented for the place the anchored node stands in, and
 // the copy lands at another nesting level, so the emitter writes it anew.
 //

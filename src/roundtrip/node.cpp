@@ -362,4 +362,12 @@ void push_children(YamlNode& node, std::vector<YamlNode*>& out) {
   for (YamlNode& child : node.children()) out.push_back(&child);
 }
 
+const IncludedFileRest* find_file_rest(const IncludedFileRests& rests,
+                                       std::uint32_t file_id) noexcept {
+  const auto it = std::lower_bound(
+      rests.begin(), rests.end(), file_id,
+      [](const IncludedFileRest& rest, std::uint32_t id) { return rest.file_id < id; });
+  return it != rests.end() && it->file_id == file_id ? &*it : nullptr;
+}
+
 }  // namespace ostrevane

@@ -179,6 +179,15 @@ struct IncludeSource {
   // "!include": the comment lines of the included file's root, written when
   // that file is written back. The node carries the directive line's own.
   std::optional<CommentLines> root_comments;
+  // The directive's own part changed since loading: its comments, or an
+  // edit put the directive node where it stands (a detached copy). That
+  // belongs to the file holding the directive, which must be written; the
+  // file the directive names is not touched by it. `Comments::modified` of
+  // the node stays the mark of a change in the content itself.
+  bool directive_modified = false;
+  // "!include": the included file holds documents after the one read, which
+  // would read lines written after its content as their own.
+  bool followed_by_documents = false;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };
@@ -338,6 +347,22 @@ void push_children(YamlNode& node, std::vector<YamlNode*>& out);
 // anchor: "x", tag: "!t", style: Block, explicit_key, ... }. The fields shown
 // after `style` are the flags that are set.
 std::string node_debug_text(const YamlNode& node);
+
+// The documents of an included file after the one its !include reads,
+// kept so that rewriting the file writes them back as they stood.
+struct IncludedFileRest {
+  std::uint32_t file_id = 0;
+  // The file's documents after the first, as composed (never expanded, so
+  // their directives stay directives).
+  NodeList later_documents;
+};
+
+// Ordered by file id; only files that hold such a rest have an entry.
+using IncludedFileRests = std::vector<IncludedFileRest>;
+
+// The entry of `file_id`, or nullptr.
+[[nodiscard]] const IncludedFileRest* find_file_rest(const IncludedFileRests& rests,
+                                                     std::uint32_t file_id) noexcept;
 
 // Destroys a tree of any depth without recursion. ~YamlNode already does
 // this; the name states the intent where a whole, possibly deep tree ends.

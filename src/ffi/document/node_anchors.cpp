@@ -234,7 +234,13 @@ PyResult<PyRef> detach(HeldNode& held) {
     if (!copied) return std::unexpected(value_error(detach_limit_message(copied.error())));
     copy = std::move(*copied);
   }
-  copy.comments.modified = true;
+  // A copy that is a directive changes the file it stands in, not the
+  // content the directive reads.
+  if (copy.source()) {
+    copy.edit_extras().source->directive_modified = true;
+  } else {
+    copy.comments.modified = true;
+  }
   *held.find_for_edit() = std::move(copy);
   return held.new_cursor(held.path().clone());
 }

@@ -29,6 +29,9 @@ struct DocumentData {
   // document was loaded without directive options.
   std::vector<std::string> file_paths;
   std::vector<std::optional<std::string>> file_texts;
+  // What each included file holds besides the document !include reads:
+  // written back with it whenever the file is rewritten.
+  IncludedFileRests file_rests;
   // The decoded text that was parsed (for loads_all, this document's own
   // stretch of it): written back byte for byte while nothing is modified.
   std::optional<std::string> source_text;

@@ -24,11 +24,15 @@ bool ends_in_bare_properties(const YamlNode& root) noexcept {
 
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
   if (roots.empty()) return;
+  write_roots(roots.front(), roots.subspan(1), writer);
+}
+
+void write_roots(const YamlNode& first, std::span<const YamlNode> rest, RootWriter& writer) {
   OutputBuffer& out = writer.output();
-  if (roots.front().leading_bom) out.append("\xEF\xBB\xBF");
-  writer.write(roots.front());
-  const YamlNode* previous = &roots.front();
-  for (const YamlNode& root : roots.subspan(1)) {
+  if (first.leading_bom) out.append("\xEF\xBB\xBF");
+  writer.write(first);
+  const YamlNode* previous = &first;
+  for (const YamlNode& root : rest) {
     // An empty document left out before this one brings its own "---".
     const std::span<const std::uint32_t> skipped = root.skipped_documents();
     const bool skipped_before =

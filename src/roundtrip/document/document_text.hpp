@@ -49,11 +49,19 @@ class RootWriter {
 // rule: a line feed that the writer added after kept source text is dropped
 // when it is the last byte. No roots write nothing.
 void write_roots(std::span<const YamlNode> roots, RootWriter& writer);
+// The same with the first root apart from the others.
+void write_roots(const YamlNode& first, std::span<const YamlNode> rest, RootWriter& writer);
 
 // `write_roots` with the round-trip emitter at its round-trip settings and
 // `null_style`; the text, with room reserved for `reserve` bytes.
 [[nodiscard]] OutputBuffer emit_roots(std::span<const YamlNode> roots, NullStyle null_style,
                                       std::size_t reserve);
+
+// The text of an included file: `content` written as its first document
+// with its own `source` ignored (as emit_without_source writes it), then
+// the file's later documents, through `write_roots`.
+[[nodiscard]] OutputBuffer emit_included_file(const YamlNode& content,
+                                              std::span<const YamlNode> later);
 
 // A document's text: a view of its source text, or the emitted text it owns.
 class DocumentText {

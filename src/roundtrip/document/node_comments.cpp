@@ -1,5 +1,6 @@
 #include "roundtrip/document/node_comments.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,67 @@ std::optional<BasicHeadCommentOwner<Node>> owner_of(std::span<Node> roots, std::
   const bool is_item =
       steps.size() >= 2 && steps[steps.size() - 2].kind == PathSegment::Kind::Index;
   return pair_head_owner(*mapping, pair, is_item);
+}
+
+// Marks a comment edit. On a node a directive produced, the comments are
+// those of the directive's line, in the file holding the directive: that
+// file must be written, not the one the directive names.
+void mark_comment_edit(YamlNode& node) {
+  if (node.source()) {
+    node.edit_extras().source->directive_modified = true;
+  } else {
+    node.comments.modified = true;
+  }
+}
+
+// The comment lines of the file an !include below the document root names:
+// the lines after its content are that file's own, written with it. The
+// directive at a root stands at the end of its own document instead, whose
+// lines it keeps.
+const CommentLines* included_file_lines(const YamlNode& node, const NodePath& path) noexcept {
+  if (path.empty()) return nullptr;
+  const std::optional<IncludeSource>& source = node.source();
+  if (!source || !source->target_file_id || !source->root_comments) return nullptr;
+  return &*source->root_comments;
+}
+
+// The comment lines of the included file whose root is `owner`, when the
+// lines above a node inside it that `path` asks for are that root's own
+// (the lines above the first key of an included mapping); nullptr
+// otherwise, the include node's own lines being its directive line's.
+const CommentLines* included_root_lines(const YamlNode& owner, const NodePath& path) noexcept {
+  const std::optional<IncludeSource>& source = owner.source();
+  if (!source || !source->target_file_id || !source->root_comments) return nullptr;
+  const std::span<const PathSegment> steps = path.segments();
+  // The owner is the node the path's last step leads out of: the path ends
+  // at a value inside it, never at the include node itself.
+  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) return nullptr;
+  return &*source->root_comments;
+}
+
+// `comment_after` of a directive node below the root. The lines of an
+// !include go to the end of the file it names, which is then written; any
+// other directive's content has no file of its own and its line no lines
+// after it, so only clearing is accepted.
+Result<void, NodeCommentError> write_directive_foot(YamlNode& node,
+                                                    std::optional<std::string> text) {
+  const bool included = node.source()->target_file_id.has_value();
+  if (text && !included) return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
+  if (text && node.source()->followed_by_documents) {
+    return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
+  }
+  auto lines = split_comment_lines(std::move(text));
+  if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  if (!included) {
+    node.comments.edit_foot().clear();
+    mark_comment_edit(node);
+    return {};
+  }
+  std::optional<CommentLines>& file = node.edit_extras().source->root_comments;
+  if (!file) file.emplace();
+  file->foot = std::move(*lines);
+  node.comments.modified = true;  // the included file's own lines changed
+  return {};
 }
 
 // Whether the emitter writes a trailing comment of the node where composing
@@ -108,7 +170,7 @@ Result<void, NodeCommentError> write_inline_comment(std::span<YamlNode> roots, s
     node->comments.edit_inline_comment() = std::move(text);
   }
   node->comments.inline_spaces = 0;
-  node->comments.modified = true;
+  mark_comment_edit(*node);
   return {};
 }
 
@@ -116,6 +178,9 @@ Result<std::optional<std::string>, NodeCommentError> read_head_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const std::optional<HeadCommentOwner> found = owner_of(roots, root, path);
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (const CommentLines* file = included_root_lines(*found->owner, path)) {
+    return join_comment_lines(file->head, found->selection);
+  }
   return owned_head_comment(*found);
 }
 
@@ -131,10 +196,16 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
+  // Above the first entry of an included file's root, the lines are that
+  // file's own (kept with the source): written with that file.
+  YamlNode& owner = *found->owner;
+  std::optional<CommentLines>* file = nullptr;
+  if (included_root_lines(owner, path) != nullptr) file = &owner.edit_extras().source->root_comments;
+  const std::vector<HeadComment>& old_head = file ? (*file)->head : owner.comments.head();
   // The lines on the other side of the dash line stay where they are.
   std::vector<HeadComment> head;
   std::vector<HeadComment> kept;
-  for (const HeadComment& line : found->owner->comments.head()) {
+  for (const HeadComment& line : old_head) {
     if ((selection == CommentSelection::AboveIntroducer && line.below_introducer) ||
         (selection == CommentSelection::BelowIntroducer && !line.below_introducer)) {
       kept.push_back(line);
@@ -144,14 +215,21 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   const bool below = selection == CommentSelection::BelowIntroducer;
   // A root's new lines go above its directives and "---" when an old line
   // stood there: a schema reference replaced stays in the leading lines.
-  const bool above = !below && found->owner->comments.has_head_above_marker();
+  const bool above = !below && std::ranges::any_of(old_head, [](const HeadComment& line) {
+                       return line.above_marker;
+                     });
   for (std::string& line : *lines) head.push_back(HeadComment{std::move(line), below, above});
   if (selection == CommentSelection::AboveIntroducer) {
     head.insert(head.end(), std::make_move_iterator(kept.begin()),
                 std::make_move_iterator(kept.end()));
   }
-  found->owner->comments.edit_head() = std::move(head);
-  found->owner->comments.modified = true;
+  if (file != nullptr) {
+    (*file)->head = std::move(head);
+    owner.comments.modified = true;  // the included file's own lines changed
+    return {};
+  }
+  owner.comments.edit_head() = std::move(head);
+  mark_comment_edit(owner);
   return {};
 }
 
@@ -159,6 +237,9 @@ Result<std::optional<std::string>, NodeCommentError> read_foot_comment(
     std::span<const YamlNode> roots, std::size_t root, const NodePath& path) {
   const YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (const CommentLines* file = included_file_lines(*node, path)) {
+    return joined_foot_comment(file->foot);
+  }
   return joined_foot_comment(*node);
 }
 
@@ -167,6 +248,7 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
                                                   std::optional<std::string> text) {
   YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
+  if (!path.empty() && node->source()) return write_directive_foot(*node, std::move(text));
   // The root's lines after it close the document, whatever the root is.
   if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
     return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));

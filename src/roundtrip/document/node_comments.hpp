@@ -4,7 +4,15 @@
 // Input: a document's roots (read only, or for editing), the root a path
 // starts at, the path, and for the writers a comment text from Python.
 // Output: the stored comment joined into one text, or the tree changed in
-// place (the changed node marked modified); or a NodeCommentError.
+// place (the changed node marked modified; a node a directive produced
+// marked directive_modified instead, its comments being those of the
+// directive's line); or a NodeCommentError.
+//
+// `comment_after` of an !include node below the root is the included
+// file's own last lines (kept with its source), written with that file;
+// refused when further documents of the file follow, which would read them
+// as their own. On any other directive node below the root it is refused:
+// neither the directive's line nor its content has lines after it.
 //
 // Placement follows how composing stores comments: the comment after the
 // "key:" or "-" that opens a block collection is that collection's trailing
@@ -46,6 +54,7 @@ enum class NodeCommentFault : std::uint8_t {
   FootNotPlaceable,   // lines after the node have no place
   HeadNotPlaceable,   // lines above the node would be read back as another's
   FootNotReadable,    // lines after the node would be read back as the next key's
+  FootBeforeDocument,  // ... as the next document's, in an included file
   Text,               // the text breaks the comment text rules; see `text`
 };
 

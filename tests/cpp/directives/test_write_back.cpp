@@ -60,7 +60,7 @@ TEST(WriteBackDirty, DeepTreesAreWalkedWithoutRecursion) {
   const YamlNode clean = deep_include(false);
   EXPECT_FALSE(own_part_is_dirty(clean));
   std::vector<IncludeText> texts;
-  collect_include_texts(clean, {std::string("stored")}, texts);
+  collect_include_texts(clean, {std::string("stored")}, {}, texts);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_FALSE(texts[0].dirty);
   EXPECT_EQ(texts[0].text, "stored");
