@@ -9,8 +9,10 @@
 
 namespace ostrevane {
 
-using detail::may_start_unprintable;
+using detail::may_start_unquotable;
+using detail::unicode_break_at;
 using detail::unprintable_at;
+using detail::unquotable_at;
 
 namespace {
 
@@ -128,7 +130,7 @@ void append_float(OutputBuffer& out, double value) {
 
 std::size_t find_unprintable(std::string_view text) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (may_start_unprintable(byte_at(text, i)) && unprintable_at(text, i) != 0) return i;
+    if (may_start_unquotable(byte_at(text, i)) && unquotable_at(text, i) != 0) return i;
   }
   return std::string_view::npos;
 }
@@ -155,7 +157,7 @@ bool reads_back_from_block(std::string_view text) noexcept {
     if (i >= text.size()) break;
     const unsigned char c = byte_at(text, i);
     if (c == '\t' || c == '\n') continue;
-    if (may_start_unprintable(c) && unprintable_at(text, i) != 0) return false;
+    if (may_start_unquotable(c) && unquotable_at(text, i) != 0) return false;
   }
   const std::size_t first = text.find_first_not_of('\n');
   return first == std::string_view::npos || (text[first] != ' ' && text[first] != '\t');
@@ -165,7 +167,8 @@ void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = byte_at(text, i);
-    const bool special = c < 0x20 || c == '"' || c == '\\' || c == 0x7F || c == 0xC2 || c == 0xEF;
+    const bool special =
+        c < 0x20 || c == '"' || c == '\\' || c == 0x7F || c == 0xC2 || c == 0xE2 || c == 0xEF;
     if (!special) {
       ++i;
       continue;
@@ -193,8 +196,17 @@ void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
         esc[0] = '\\', esc[1] = '\\', esc_len = 2;
         break;
       default: {
+        // NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR: their own escapes, which
+        // every reader takes back as the character.
+        if (const std::size_t brk = unicode_break_at(text, i); brk != 0) {
+          esc[0] = '\\';
+          esc[1] = brk == 2 ? 'N' : byte_at(text, i + 2) == 0xA8 ? 'L' : 'P';
+          esc_len = 2;
+          consumed = brk;
+          break;
+        }
         const std::size_t len = unprintable_at(text, i);
-        if (len == 0) break;  // a printable character that starts with C2 or EF
+        if (len == 0) break;  // a printable character that starts with C2, E2 or EF
         consumed = len;
         if (len == 3) {
           // U+FFFE, U+FFFF
