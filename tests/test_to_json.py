@@ -114,6 +114,38 @@ def test_agrees_with_the_standard_library():
         json.dumps(data, indent=2, ensure_ascii=False)
 
 
+def float_text_from_repr(x):
+    """The one spelling of a float: Python's shortest digits, with ".0"
+    after a bare mantissa and an exponent of at least two digits."""
+    text = repr(x)
+    if "e" not in text:
+        return text
+    mantissa, exponent = text.split("e")
+    if "." not in mantissa:
+        mantissa += ".0"
+    sign = "-" if exponent.startswith("-") else "+"
+    return f"{mantissa}e{sign}{int(exponent.lstrip('+-')):02d}"
+
+
+@settings(max_examples=3000, deadline=None)
+@given(st.lists(st.one_of(st.floats(allow_nan=False, allow_infinity=False),
+                          st.floats(min_value=-1e6, max_value=1e6),
+                          st.floats(min_value=0, max_value=1),
+                          st.integers(-(2**53), 2**53).map(float)),
+                min_size=1, max_size=8))
+def test_floats_are_written_with_their_shortest_digits(values):
+    expected = [float_text_from_repr(x) for x in values]
+    assert o.to_json(values) == ("[" + ",".join(expected) + "]").encode()
+    assert o.dumps(values, option=o.OPT_FLOW_STYLE) == ("[" + ", ".join(expected) + "]\n").encode()
+
+
+@pytest.mark.parametrize("x", [5e-324, 1e-323, 2.5e-323, 4.9e-322, 2.2250738585072014e-308,
+                               1.7976931348623157e308, 1e16, 9007199254740993.0, 1e-5, 1e-4,
+                               0.1, 1 / 3, 123456789012345.67, 1e22, 1e23, -0.0, 0.0])
+def test_float_edges(x):
+    assert o.to_json([x]) == f"[{float_text_from_repr(x)}]".encode()
+
+
 # ---------------------------------------------------------------------------
 # The writer views non-ASCII strs in place: each stays alive until the text
 # is written, even when the caller's last reference goes during the call.
