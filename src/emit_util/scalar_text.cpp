@@ -22,7 +22,8 @@ namespace {
 // digits, plus the positional forms (at most 16 integer digits + ".0" or
 // "0.000" + 17 digits). format_float_into may write further: up to 24
 // bytes of digits after at most 17 (a sign, 16 digits, a point).
-constexpr std::size_t kFloatBufferSize = 48;
+constexpr std::size_t kFloatBufferSize = kFloatRoom;
+static_assert(1 + 16 + 1 + 24 <= kFloatBufferSize);
 
 // "00" to "99".
 constexpr char kDigitPairs[] =
@@ -172,6 +173,8 @@ std::string format_float(double value) {
 void append_float(OutputBuffer& out, double value) {
   out.commit(format_float_into(out.tail(kFloatBufferSize), value));
 }
+
+std::size_t put_float(char* room, double value) noexcept { return format_float_into(room, value); }
 
 std::size_t find_unprintable(std::string_view text) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {

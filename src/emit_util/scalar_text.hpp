@@ -28,6 +28,10 @@ enum class NullStyle : std::uint8_t { Keyword = 0, Default = 1, Tilde = 2 };
 // "1000000000000000.0"), otherwise "1.5e-07" style; ".inf", "-.inf", ".nan".
 std::string format_float(double value);
 void append_float(OutputBuffer& out, double value);
+// The same text written at `room`, which must have kFloatRoom bytes (more
+// than the text: the writer stores in fixed-size pieces); returns its length.
+inline constexpr std::size_t kFloatRoom = 48;
+std::size_t put_float(char* room, double value) noexcept;
 
 // Position of the first character that no plain or single-quoted scalar may
 // hold (C0 controls including TAB/LF/CR, U+007F-U+009F, U+2028, U+2029,

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "emit_util/scalar_text.hpp"
 #include "encode/detail/json_string.hpp"
 #include "ffi/entry_guard.hpp"
 #include "util/limits.hpp"
@@ -177,6 +178,17 @@ class DirectWriter {
       if (type == &PyUnicode_Type && PyUnicode_IS_COMPACT_ASCII(obj)) {
         ostrevane::detail::put_json_string(out_, lead, ascii_text(obj), 0);
         return {};
+      }
+      if (type == &PyFloat_Type) {
+        // A finite float shares the separator's reservation too.
+        const double number = PyFloat_AS_DOUBLE(obj);
+        if (std::isfinite(number)) [[likely]] {
+          char* p = out_.tail(kFloatRoom + 1);
+          const std::size_t head = lead != 0 ? 1 : 0;
+          p[0] = lead;
+          out_.commit(head + put_float(p + head, number));
+          return {};
+        }
       }
       if (type == &PyLong_Type) {
         long long small = 0;
