@@ -648,6 +648,42 @@ def test_decimal(text, expected):
     assert yaml_scalar(decimal.Decimal(text)) == expected
 
 
+DECIMAL_LIMIT = "Decimal has {} digits in fixed-point notation, more than the limit of 4300 digits"
+
+
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("text, digits", [
+    ("1e999999999", 1_000_000_000),  # used to write a gigabyte of zeros
+    ("-1E+4300", 4301),
+    ("1e-10000000", 10_000_001),  # used to become a 10 MB string
+    ("1e-4300", 4301),
+    ("1234567e4295", 4302),
+    ("9" * 4301, 4301),
+    ("1" * 4301 + "e-300", 4301),
+])
+def test_decimal_digit_limit(road, text, digits):
+    with pytest.raises(OstrevaneEncodeError) as info:
+        ROADS[road]([1, {"k": decimal.Decimal(text)}])
+    assert str(info.value) == DECIMAL_LIMIT.format(digits)
+
+
+@pytest.mark.parametrize("text", [
+    "1e4299", "-1E+4299", "1e-400", "1e400", "1e-4299", "0E+999999999", "-0E-4299",
+    "9" * 4300, "1" * 4000 + "e-300", "12345e-4", "0.5",
+])
+def test_decimals_within_the_digit_limit(text):
+    value = decimal.Decimal(text)
+    fixed = format(value, "f")
+    if "." not in fixed:
+        expected = fixed
+    elif decimal.Decimal(repr(float(value))) == value:
+        expected = json.dumps(float(value))
+    else:
+        expected = json.dumps(fixed)
+    assert json_text([value]) == f"[{expected}]"
+    assert o.loads(o.dumps([value])) == [json.loads(expected)]
+
+
 def test_paths():
     assert json_text(pathlib.PurePosixPath("/etc/x.yaml")) == '"/etc/x.yaml"'
     assert json_text(PathBytes(), default=lambda p: "fallback") == '"fallback"'

@@ -26,13 +26,14 @@ bool is_one_of(const char* text, const char (&words)[M][N + 1]) noexcept {
 struct KeywordStartTable {
   bool at[256] = {};
   constexpr KeywordStartTable() {
-    for (unsigned char c : std::string_view("~yYnNoO<.tTfF-+")) at[c] = true;
+    for (unsigned char c : std::string_view("~yYnNoO<.tTfF-+=")) at[c] = true;
   }
 };
 constexpr KeywordStartTable kKeywordStart;
 
 // Words that some reader (YAML 1.1 or 1.2) takes for null, a boolean, a
-// special float, a merge key or a document end.
+// special float, a merge key or a document end; under YAML 1.1 also "=",
+// the value key, which YAML 1.1 readers refuse to load as a string.
 bool is_keyword(std::string_view text, ResolverMode mode) noexcept {
   static constexpr char kTwo[][3] = {"no", "No", "NO", "on", "On", "ON", "<<"};
   static constexpr char kThree[][4] = {"yes", "Yes", "YES", "off", "Off", "OFF", "..."};
@@ -46,6 +47,7 @@ bool is_keyword(std::string_view text, ResolverMode mode) noexcept {
     case 1: {
       const char c = t[0];
       if (c == '~') return true;
+      if (c == '=') return mode != ResolverMode::Yaml12;
       return mode == ResolverMode::Yaml11 && (c == 'y' || c == 'Y' || c == 'n' || c == 'N');
     }
     case 2:
@@ -80,16 +82,18 @@ struct ByteClassTable {
     at[static_cast<unsigned char>('#')] = kHash;
     at[static_cast<unsigned char>(':')] = kColon;
     at[0xC2] = kMaybeUnprintable;
+    at[0xE2] = kMaybeUnprintable;
     at[0xEF] = kMaybeUnprintable;
   }
 };
 constexpr ByteClassTable kByteClass;
 
 // A byte of the word needs a closer look (controls, DEL, '#', ':', and the
-// lead bytes of C1 controls, U+FFFE and U+FFFF).
+// lead bytes of C1 controls, NEL, U+2028, U+2029, U+FFFE and U+FFFF).
 inline bool word_needs_look(std::uint64_t w) noexcept {
   return (detail::has_byte_below(w, 0x20) | detail::has_byte(w, 0x7F) | detail::has_byte(w, '#') |
-          detail::has_byte(w, ':') | detail::has_byte(w, 0xC2) | detail::has_byte(w, 0xEF)) != 0;
+          detail::has_byte(w, ':') | detail::has_byte(w, 0xC2) | detail::has_byte(w, 0xE2) |
+          detail::has_byte(w, 0xEF)) != 0;
 }
 
 // False when no byte of the text needs a closer look.
@@ -97,8 +101,8 @@ bool may_have_marker_or_unprintable(const unsigned char* b, std::size_t n) noexc
   return detail::any_byte_may_match<word_needs_look>(b, n, kByteClass.at);
 }
 
-// One pass for the scanner's markers and the unprintable characters: " #"
-// starts a comment, ": " or a final ':' ends a key.
+// One pass for the scanner's markers, the unprintable characters and the
+// Unicode line breaks: " #" starts a comment, ": " or a final ':' ends a key.
 bool has_marker_or_unprintable(std::string_view text) noexcept {
   const auto* b = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
@@ -116,7 +120,7 @@ bool has_marker_or_unprintable(std::string_view text) noexcept {
       case kControl:
         return true;
       default:
-        if (detail::unprintable_at(text, i) != 0) return true;
+        if (detail::unquotable_at(text, i) != 0) return true;
         break;
     }
   }

@@ -2,9 +2,10 @@
 //
 // Input: a text (UTF-8 bytes) and the `ResolverMode` the output is meant for.
 // Output: true when a reader could take the plain text for something else:
-// null, a boolean, a number, a special float (and under YAML 1.1 a date), an
-// indicator, a comment or value marker, surrounding blanks, a control
-// character, a byte-order mark or a document marker. The rules are wider
+// null, a boolean, a number, a special float (and under YAML 1.1 a date or
+// the value key "="), an indicator, a comment or value marker, surrounding
+// blanks, a control character, a line break (NEL, U+2028 and U+2029
+// included), a byte-order mark or a document marker. The rules are wider
 // than the reader's: the YAML 1.1 keywords are quoted in every mode, and
 // YAML 1.2 output also quotes what YAML 1.1 reads as a number (except texts
 // holding ':', such as base-60 "1:30", and dates, which YAML 1.2 output

@@ -1,24 +1,92 @@
 #include "emit_util/scalar_text.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "emit_util/detail/shortest_digits.hpp"
 #include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 #include "util/limits.hpp"
 
 namespace ostrevane {
 
-using detail::may_start_unprintable;
+using detail::may_start_unquotable;
+using detail::unicode_break_at;
 using detail::unprintable_at;
+using detail::unquotable_at;
 
 namespace {
 
 // Longest format_float result: sign, 17 digits, point, "e-", 3 exponent
 // digits, plus the positional forms (at most 16 integer digits + ".0" or
-// "0.000" + 17 digits).
-constexpr std::size_t kFloatBufferSize = 40;
+// "0.000" + 17 digits). format_float_into may write further: up to 24
+// bytes of digits after at most 17 (a sign, 16 digits, a point).
+constexpr std::size_t kFloatBufferSize = kFloatRoom;
+static_assert(1 + 16 + 1 + 24 <= kFloatBufferSize);
+
+// "00" to "99".
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Decimal digits of f (at most 17, so below 10^17).
+int digit_count(std::uint64_t f) noexcept {
+  static constexpr std::uint64_t kPowers[] = {
+      1ULL,
+      10ULL,
+      100ULL,
+      1000ULL,
+      10000ULL,
+      100000ULL,
+      1000000ULL,
+      10000000ULL,
+      100000000ULL,
+      1000000000ULL,
+      10000000000ULL,
+      100000000000ULL,
+      1000000000000ULL,
+      10000000000000ULL,
+      100000000000000ULL,
+      1000000000000000ULL,
+      10000000000000000ULL,
+      100000000000000000ULL,
+  };
+  // log10 from the bit length (1233/4096 ~ log10 2), one step short at most.
+  const int guess = (std::bit_width(f) * 1233) >> 12;
+  return guess + (f >= kPowers[guess] ? 1 : 0);
+}
+
+// The eight digits of v (below 10^8, zeros in front) as ASCII in one word,
+// the first digit in the lowest byte: each step divides every lane at once
+// (two lanes of 4 digits by 100, four lanes of 2 digits by 10, by
+// multiplying with a reciprocal that is exact in that range).
+inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+  const std::uint64_t merged = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+  const std::uint64_t top = ((merged * 10486) >> 20) & 0x0000007F0000007FULL;
+  const std::uint64_t bottom = merged - 100 * top;
+  const std::uint64_t pairs = (bottom << 16) + top;
+  std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000FULL;
+  tens += (pairs - 10 * tens) << 8;
+  return tens | 0x3030303030303030ULL;
+}
+
+// Room for the 17 digits of a significand at the end of 24 bytes, and for
+// the fixed-size copies that read past them.
+constexpr std::size_t kDigitBlock = 24;
+constexpr std::size_t kDigitRoom = 48;
+
+// The 17 digits of f (below 10^17, zeros in front) at digits[7..23].
+inline void write_digit_block(char* digits, std::uint64_t f) noexcept {
+  const std::uint64_t high = f / 100'000'000;
+  const std::uint64_t words[3] = {
+      eight_digits(static_cast<std::uint32_t>(high / 100'000'000)),
+      eight_digits(static_cast<std::uint32_t>(high % 100'000'000)),
+      eight_digits(static_cast<std::uint32_t>(f % 100'000'000))};
+  std::memcpy(digits, words, sizeof words);
+}
 
 std::size_t format_float_into(char* buf, double value) noexcept {
   char* p = buf;
@@ -31,77 +99,57 @@ std::size_t format_float_into(char* buf, double value) noexcept {
     std::memcpy(p, ".inf", 4);
     return static_cast<std::size_t>(p - buf) + 4;
   }
-  // A whole number below 2^53 in magnitude is its own shortest digits (its
-  // neighbours are at most 1 away, so no shorter text reads back as it),
-  // and below 10^16 it is written positionally: those digits and ".0".
-  constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
-  if (std::fabs(value) < kExactIntegers && value == std::trunc(value)) {
-    if (std::signbit(value)) *p++ = '-';
-    const auto whole = static_cast<std::uint64_t>(std::fabs(value));
-    p = std::to_chars(p, p + 20, whole).ptr;
-    *p++ = '.';
-    *p++ = '0';
-    return static_cast<std::size_t>(p - buf);
+  if (std::signbit(value)) *p++ = '-';
+  if (value == 0) {
+    std::memcpy(p, "0.0", 3);
+    return static_cast<std::size_t>(p - buf) + 3;
   }
-  // Shortest round-trip digits in scientific form: "-d.ddde+XX".
-  char sci[32];
-  auto [end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
-  (void)ec;  // 32 bytes always suffice for a double in scientific form.
-  const char* s = sci;
-  if (*s == '-') *p++ = *s++;
-  char digits[20];
-  std::size_t n = 0;
-  while (*s != 'e') {
-    if (*s != '.') digits[n++] = *s;
-    ++s;
-  }
-  ++s;  // 'e'
-  const bool exp_negative = *s == '-';
-  ++s;
-  int exp = 0;
-  while (s < end) exp = exp * 10 + (*s++ - '0');
-  if (exp_negative) exp = -exp;
-
-  if (exp >= -4 && exp <= 15) {
-    if (exp < 0) {
-      *p++ = '0';
-      *p++ = '.';
-      for (int i = -1; i > exp; --i) *p++ = '0';
-      std::memcpy(p, digits, n);
+  // The shortest digits, made once and copied to their final place:
+  // positional for decimal exponents -4..15, else "d.ddde+XX". The copies
+  // have fixed sizes (plain moves, no library calls); the buffer has room
+  // for what they write past the text.
+  const detail::ShortestDigits d = detail::shortest_digits(value);
+  const int n = digit_count(d.significand);
+  const int exp = d.exponent + n - 1;  // of the first digit
+  char block[kDigitRoom];
+  write_digit_block(block, d.significand);
+  const char* digits = block + kDigitBlock - n;
+  if (exp >= 0 && exp <= 15) {
+    if (d.exponent >= 0) {
+      // A whole number: its digits, the zeros, ".0".
+      std::memcpy(p, digits, 16);
       p += n;
-    } else {
-      const std::size_t int_len = static_cast<std::size_t>(exp) + 1;
-      if (n <= int_len) {
-        std::memcpy(p, digits, n);
-        p += n;
-        for (std::size_t i = n; i < int_len; ++i) *p++ = '0';
-        *p++ = '.';
-        *p++ = '0';
-      } else {
-        std::memcpy(p, digits, int_len);
-        p += int_len;
-        *p++ = '.';
-        std::memcpy(p, digits + int_len, n - int_len);
-        p += n - int_len;
-      }
+      std::memset(p, '0', 16);
+      p += d.exponent;
+      std::memcpy(p, ".0", 2);
+      return static_cast<std::size_t>(p - buf) + 2;
     }
-    return static_cast<std::size_t>(p - buf);
+    // Digits on both sides of the point.
+    const int whole = exp + 1;
+    std::memcpy(p, digits, 16);
+    p[whole] = '.';
+    std::memcpy(p + whole + 1, digits + whole, kDigitBlock);
+    return static_cast<std::size_t>(p - buf) + static_cast<std::size_t>(n) + 1;
   }
-  *p++ = digits[0];
-  *p++ = '.';
-  if (n == 1) {
-    *p++ = '0';
-  } else {
-    std::memcpy(p, digits + 1, n - 1);
-    p += n - 1;
+  if (exp < 0 && exp >= -4) {
+    // "0.", the zeros after the point, the digits.
+    std::memcpy(p, "0.000000", 8);
+    p += 1 - exp;
+    std::memcpy(p, digits, kDigitBlock);
+    return static_cast<std::size_t>(p - buf) + static_cast<std::size_t>(n);
   }
+  // The first digit, the point, the others (or "0"), the exponent.
+  p[0] = digits[0];
+  p[1] = '.';
+  std::memcpy(p + 2, digits + 1, kDigitBlock);
+  p += n + 1;
+  if (n == 1) *p++ = '0';
   *p++ = 'e';
   *p++ = exp < 0 ? '-' : '+';
   const int mag = exp < 0 ? -exp : exp;
   if (mag >= 100) *p++ = static_cast<char>('0' + mag / 100);
-  *p++ = static_cast<char>('0' + mag / 10 % 10);
-  *p++ = static_cast<char>('0' + mag % 10);
-  return static_cast<std::size_t>(p - buf);
+  std::memcpy(p, kDigitPairs + 2 * (mag % 100), 2);
+  return static_cast<std::size_t>(p - buf) + 2;
 }
 
 inline unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
@@ -127,9 +175,11 @@ void append_float(OutputBuffer& out, double value) {
   out.commit(format_float_into(out.tail(kFloatBufferSize), value));
 }
 
+std::size_t put_float(char* room, double value) noexcept { return format_float_into(room, value); }
+
 std::size_t find_unprintable(std::string_view text) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (may_start_unprintable(byte_at(text, i)) && unprintable_at(text, i) != 0) return i;
+    if (may_start_unquotable(byte_at(text, i)) && unquotable_at(text, i) != 0) return i;
   }
   return std::string_view::npos;
 }
@@ -156,7 +206,7 @@ bool reads_back_from_block(std::string_view text) noexcept {
     if (i >= text.size()) break;
     const unsigned char c = byte_at(text, i);
     if (c == '\t' || c == '\n') continue;
-    if (may_start_unprintable(c) && unprintable_at(text, i) != 0) return false;
+    if (may_start_unquotable(c) && unquotable_at(text, i) != 0) return false;
   }
   const std::size_t first = text.find_first_not_of('\n');
   return first == std::string_view::npos || (text[first] != ' ' && text[first] != '\t');
@@ -166,7 +216,8 @@ void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
   std::size_t run = 0;  // start of the bytes not yet copied
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = byte_at(text, i);
-    const bool special = c < 0x20 || c == '"' || c == '\\' || c == 0x7F || c == 0xC2 || c == 0xEF;
+    const bool special =
+        c < 0x20 || c == '"' || c == '\\' || c == 0x7F || c == 0xC2 || c == 0xE2 || c == 0xEF;
     if (!special) {
       ++i;
       continue;
@@ -194,8 +245,17 @@ void append_escaped_double_quoted(OutputBuffer& out, std::string_view text) {
         esc[0] = '\\', esc[1] = '\\', esc_len = 2;
         break;
       default: {
+        // NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR: their own escapes, which
+        // every reader takes back as the character.
+        if (const std::size_t brk = unicode_break_at(text, i); brk != 0) {
+          esc[0] = '\\';
+          esc[1] = brk == 2 ? 'N' : byte_at(text, i + 2) == 0xA8 ? 'L' : 'P';
+          esc_len = 2;
+          consumed = brk;
+          break;
+        }
         const std::size_t len = unprintable_at(text, i);
-        if (len == 0) break;  // a printable character that starts with C2 or EF
+        if (len == 0) break;  // a printable character that starts with C2, E2 or EF
         consumed = len;
         if (len == 3) {
           // U+FFFE, U+FFFF

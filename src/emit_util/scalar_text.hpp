@@ -28,24 +28,34 @@ enum class NullStyle : std::uint8_t { Keyword = 0, Default = 1, Tilde = 2 };
 // "1000000000000000.0"), otherwise "1.5e-07" style; ".inf", "-.inf", ".nan".
 std::string format_float(double value);
 void append_float(OutputBuffer& out, double value);
+// The same text written at `room`, which must have kFloatRoom bytes (more
+// than the text: the writer stores in fixed-size pieces); returns its length.
+inline constexpr std::size_t kFloatRoom = 48;
+std::size_t put_float(char* room, double value) noexcept;
 
 // Position of the first character that no plain or single-quoted scalar may
-// hold (C0 controls including TAB/LF/CR, U+007F-U+0084, U+0086-U+009F,
-// U+FFFE, U+FFFF), or std::string_view::npos.
+// hold (C0 controls including TAB/LF/CR, U+007F-U+009F, U+2028, U+2029,
+// U+FFFE, U+FFFF), or std::string_view::npos. NEL, U+2028 and U+2029 are
+// line breaks to YAML 1.1 readers (and to some YAML 1.2 ones): only the
+// escapes of double quotes carry them to every reader.
 std::size_t find_unprintable(std::string_view text) noexcept;
 
 // True when single quotes can hold the text on one line.
 bool is_single_line_printable(std::string_view text) noexcept;
 
 // True when the text reads back exactly from a literal block ('|') without an
-// indentation indicator: it has an LF, no CR or other control character, and
-// its first non-empty line does not start with a blank.
+// indentation indicator: it has an LF, no CR, NEL, U+2028, U+2029 or other
+// control character, and its first non-empty line does not start with a
+// blank.
 bool suits_literal_block(std::string_view text) noexcept;
 
 // The same test without the LF: a one-line text (or an empty one) reads back
 // from a literal block too, as long as its characters and its start allow.
 bool reads_back_from_block(std::string_view text) noexcept;
 
+// The body of a double-quoted scalar: '"' and backslash escaped, LF, TAB,
+// CR and NUL by their letters, NEL, U+2028 and U+2029 as backslash and 'N',
+// 'L', 'P', other controls, U+FFFE and U+FFFF in hexadecimal.
 std::string escape_double_quoted(std::string_view text);
 void append_escaped_double_quoted(OutputBuffer& out, std::string_view text);
 

@@ -86,6 +86,12 @@ inline constexpr std::size_t kKeptOutputBytes = std::size_t{1} << 20;
 // same bound as CPython's default int_max_str_digits).
 inline constexpr std::uint64_t kBigIntDecimalDigits = 4300;
 
+// Digits of the fixed-point text that `dumps` and `to_json` write for a
+// Decimal: a small Decimal with a large exponent (1E+999999999) would
+// otherwise become gigabytes of zeros. The bound is CPython's default
+// int_max_str_digits, past which int() refuses the written integer anyway.
+inline constexpr std::uint64_t kDecimalFixedDigits = 4300;
+
 // Characters of a key that an error or warning quotes, before "...": a key
 // expanded from aliases can be any size, the message stays readable.
 inline constexpr std::size_t kQuotedKeyChars = 200;

@@ -1,5 +1,6 @@
 #include "ffi/convert/encode.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <charconv>
@@ -38,6 +39,7 @@ enum class Name : std::uint8_t {
   Tolist,
   Item,
   IsFinite,
+  AsTuple,
   Format,
   Module,
   Count,
@@ -45,7 +47,7 @@ enum class Name : std::uint8_t {
 
 constexpr std::array<const char*, static_cast<std::size_t>(Name::Count)> kNameTexts = {
     "isoformat", "value",     "__dataclass_fields__", "_field_type", "name", "__fspath__", "tolist",
-    "item",      "is_finite", "__format__",           "__module__",
+    "item",      "is_finite", "as_tuple",             "__format__",  "__module__",
 };
 
 std::array<OnceCell<PyObject>, static_cast<std::size_t>(Name::Count)> g_names;
@@ -657,6 +659,35 @@ MaybeValue encode_numpy(PyObject* obj, const EncodeOptions& options) {
   return OSV_TRY(encode_object_guarded(plain.get(), options));
 }
 
+// Digits of a finite decimal's fixed-point text (sign and point left out),
+// from its coefficient and exponent: as_tuple() gives both without making
+// the text.
+PyResult<std::uint64_t> decimal_fixed_digits(PyObject* obj) {
+  PyRef parts = OSV_TRY(call_method_no_args(obj, Name::AsTuple));
+  if (!PyTuple_Check(parts.get()) || PyTuple_GET_SIZE(parts.get()) != 3) {
+    return std::unexpected(not_an_instance_error(parts.get(), "tuple"));
+  }
+  PyObject* digits = PyTuple_GET_ITEM(parts.get(), 1);
+  PyObject* exponent = PyTuple_GET_ITEM(parts.get(), 2);
+  if (!PyTuple_Check(digits)) return std::unexpected(not_an_instance_error(digits, "tuple"));
+  if (!PyLong_Check(exponent)) return std::unexpected(not_an_instance_error(exponent, "int"));
+  // Clamped far beyond any decimal context's exponents, so that the sums
+  // below cannot overflow.
+  constexpr long long kFar = 1LL << 61;
+  const long long n = std::min<long long>(PyTuple_GET_SIZE(digits), kFar);
+  int overflow = 0;
+  long long e = PyLong_AsLongLongAndOverflow(exponent, &overflow);
+  if (e == -1 && PyErr_Occurred()) return fetched();
+  e = overflow != 0 ? overflow * kFar : std::clamp(e, -kFar, kFar);
+  if (e >= 0) {
+    PyObject* first = n == 1 ? PyTuple_GET_ITEM(digits, 0) : nullptr;
+    const bool zero = first != nullptr && PyLong_Check(first) && PyLong_AsLong(first) == 0;
+    return static_cast<std::uint64_t>(zero ? 1 : n + e);  // "0" whatever the exponent
+  }
+  // At least one digit before the point ("0.001").
+  return static_cast<std::uint64_t>(std::max(n + e, 1LL) - e);
+}
+
 PyResult<Value> encode_decimal(PyObject* obj) {
   PyRef finite = OSV_TRY(call_method_no_args(obj, Name::IsFinite));
   if (!PyBool_Check(finite.get())) {
@@ -670,6 +701,15 @@ PyResult<Value> encode_decimal(PyObject* obj) {
       return Value::floating(std::numeric_limits<double>::quiet_NaN());
     }
     return Value::floating(value);
+  }
+  // The fixed-point text of a large exponent is as long as the exponent is
+  // large: refused before it is made.
+  if (const std::uint64_t digits = OSV_TRY(decimal_fixed_digits(obj));
+      digits > limits::kDecimalFixedDigits) {
+    return std::unexpected(encode_error(
+        "Decimal has " + std::to_string(digits) +
+        " digits in fixed-point notation, more than the limit of " +
+        std::to_string(limits::kDecimalFixedDigits) + " digits"));
   }
   PyObject* format = OSV_TRY(name_object(Name::Format));
   PyRef spec = PyRef::steal(PyUnicode_FromStringAndSize("f", 1));

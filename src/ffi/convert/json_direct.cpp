@@ -1,5 +1,6 @@
 #include "ffi/convert/json_direct.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "emit_util/scalar_text.hpp"
 #include "encode/detail/json_string.hpp"
 #include "ffi/entry_guard.hpp"
 #include "util/limits.hpp"
@@ -22,6 +24,9 @@ constexpr std::uint32_t kGuardEvery = 8;
 
 // Sign and 19 digits.
 constexpr std::size_t kMaxIntChars = 20;
+
+// The most a guessed reservation may multiply the text written so far.
+constexpr std::size_t kMaxReserveGrowth = 4;
 
 // A list or dict being written. Until Python code may run, its items are
 // read from the container itself; from then on (hold()) from references
@@ -174,6 +179,17 @@ class DirectWriter {
         ostrevane::detail::put_json_string(out_, lead, ascii_text(obj), 0);
         return {};
       }
+      if (type == &PyFloat_Type) {
+        // A finite float shares the separator's reservation too.
+        const double number = PyFloat_AS_DOUBLE(obj);
+        if (std::isfinite(number)) [[likely]] {
+          char* p = out_.tail(kFloatRoom + 1);
+          const std::size_t head = lead != 0 ? 1 : 0;
+          p[0] = lead;
+          out_.commit(head + put_float(p + head, number));
+          return {};
+        }
+      }
       if (type == &PyLong_Type) {
         long long small = 0;
         if (small_int_value(obj, small)) [[likely]] {
@@ -264,15 +280,25 @@ class DirectWriter {
 
   // At the root, every 256 items: room for the rest of the text as long
   // as the items written so far are, on average, so that a long text grows
-  // in one step or two rather than doubling a dozen times, each copying
-  // what was written and faulting in fresh pages.
+  // in a few large steps rather than doubling a dozen times, each copying
+  // what was written and faulting in fresh pages. The average is only a
+  // guess (a few long items first, then many short ones), so the room is
+  // never more than kMaxReserveGrowth times what was written: a wrong guess
+  // costs at most that much, and the text still grows on demand past it.
   void reserve_for_rest(Py_ssize_t done, Py_ssize_t total) {
     if ((done & 255) != 0 || done == 0 || done >= total) return;
     const std::size_t size = out_.size();
-    const std::size_t rest = size / static_cast<std::size_t>(done) *
-                             static_cast<std::size_t>(total - done);
-    const std::size_t want = size + rest + rest / 8;
-    if (want > out_.capacity()) out_.reserve(want);
+    const std::size_t cap = size * kMaxReserveGrowth;
+    const std::size_t average = size / static_cast<std::size_t>(done);
+    const auto left = static_cast<std::size_t>(total - done);
+    std::size_t want = cap;
+    // The guess only when it stays below the cap (tested before multiplying).
+    if (average == 0 || left <= (cap - size) / average) {
+      const std::size_t rest = average * left;
+      want = std::min(cap, size + rest + rest / 8);
+    }
+    // Past half the room only, so that the room grows geometrically.
+    if (want > out_.capacity() && size > out_.capacity() / 2) out_.reserve(want);
   }
 
   void newline_indent(std::uint32_t depth) { out_.newline_and_spaces(o_.indent * depth); }

@@ -33,6 +33,7 @@ struct TextFacts {
   bool cr = false;
   bool tab = false;
   bool other_control = false;  // a control character other than TAB, LF and CR
+  bool unicode_break = false;  // NEL, U+2028 or U+2029
   // The first ' #' or ':' (at the end or before a space) after the first
   // character, as its refusal reason.
   std::string_view plain_marker;
@@ -67,6 +68,9 @@ TextFacts scan_text(std::string_view text) noexcept {
         if (ostrevane::detail::may_start_unprintable(c) &&
             ostrevane::detail::unprintable_at(text, i) != 0) {
           facts.other_control = true;
+        } else if (ostrevane::detail::may_start_unicode_break(c) &&
+                   ostrevane::detail::unicode_break_at(text, i) != 0) {
+          facts.unicode_break = true;
         }
         continue;
     }
@@ -74,10 +78,15 @@ TextFacts scan_text(std::string_view text) noexcept {
   return facts;
 }
 
+// Only double quotes carry these to every reader (as escapes).
+constexpr std::string_view kUnicodeBreakReason =
+    "it contains U+0085, U+2028 or U+2029, which YAML 1.1 readers take for a line break";
+
 std::string_view plain_refusal(std::string_view text) noexcept {
   if (text.empty()) return "an empty string has no plain rendering";
   const TextFacts facts = scan_text(text);
   if (facts.lf || facts.cr) return "a plain scalar cannot hold a line break";
+  if (facts.unicode_break) return kUnicodeBreakReason;
   if (facts.tab || facts.other_control) return "it contains a tab or control character";
   if (text.starts_with("\xEF\xBB\xBF"))
     return "a leading byte order mark would be stripped on reload";
@@ -98,6 +107,7 @@ std::string_view plain_refusal(std::string_view text) noexcept {
 std::string_view block_refusal(std::string_view text, bool folded) noexcept {
   const TextFacts facts = scan_text(text);
   if (facts.cr) return "it contains a carriage return";
+  if (facts.unicode_break) return kUnicodeBreakReason;
   if (facts.other_control) return "it contains a non-printable control character";
   if (folded && facts.lf) return "folding would rewrite its line breaks";
   const std::size_t first = text.find_first_not_of('\n');
@@ -117,6 +127,7 @@ std::string_view explicit_style_refusal(std::string_view text, ScalarStyle style
       const TextFacts facts = scan_text(text);
       if (facts.lf || facts.cr) return "single quotes cannot hold a line break";
       if (facts.other_control) return "single quotes cannot escape a control character";
+      if (facts.unicode_break) return kUnicodeBreakReason;
       return {};
     }
     case ScalarStyle::DoubleQuoted:

@@ -89,9 +89,6 @@ const QuoteCase kCases[] = {
     {"Yes please", false, false, false},
     {"1a", false, false, false},
     {".5x", false, false, false},
-    {"a\xc2\x85"
-     "b",
-     false, false, false},
     {"a,b", false, false, false},
     {"a[b]", false, false, false},
     {"yess", false, false, false},
@@ -119,6 +116,10 @@ const QuoteCase kCases[] = {
     {"n", false, true, false},
     {"Y", false, true, false},
     {"N", false, true, false},
+    // The YAML 1.1 value key.
+    {"=", false, true, true},
+    {"==", false, false, false},
+    {"a=b", false, false, false},
     {"1e5", true, true, true},
     {"1_000.5", true, true, true},
     {"+1_0", true, true, true},
@@ -135,9 +136,22 @@ const QuoteCase kCases[] = {
     {"aaaaaaa\xc2\x80"
      "aaa",
      true, true, true},
+    // NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR break YAML 1.1 lines.
     {"aaaaaaa\xc2\x85"
      "aaa",
+     true, true, true},
+    {"a\xc2\x85"
+     "b",
+     true, true, true},
+    {"aaaaaa\xe2\x80\xa8"
+     "aaa",
+     true, true, true},
+    {"\xe2\x80\xa9", true, true, true},
+    {"yes\xe2\x80\xa8", true, true, true},
+    {"aaaaaa\xe2\x80\x94"
+     "aaa",
      false, false, false},
+    {"\xe2\x82\xac", false, false, false},
     {"aaaaaa\xef\xbf\xbe"
      "aaa",
      true, true, true},

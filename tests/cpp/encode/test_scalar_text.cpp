@@ -35,6 +35,11 @@ const FloatCase kFloatCases[] = {
     {0x1.4f8b588e368f1p-17, "1.0e-05"},
     {0x1.ac53a7e04bcdap+66, "1.2345678901234568e+20"},
     {0x0.0000000000001p-1022, "5.0e-324"},
+    {0x0.0000000000002p-1022, "1.0e-323"},
+    {0x0.000000000000ap-1022, "5.0e-323"},
+    {0x0.0000000000063p-1022, "4.9e-322"},
+    {0x1.0000000000000p+53, "9007199254740992.0"},
+    {0x1.0000000000001p+53, "9007199254740994.0"},
     {0x1.edd2f1a9fbe77p+6, "123.456"},
     {-0x1.ac9a7b3b7302fp-996, "-2.5e-300"},
     {0x1.249ad2594c37dp+332, "1.0e+100"},
@@ -118,7 +123,11 @@ TEST(ScalarText, IsSingleLinePrintable) {
       {"\0"s, false},
       {"\xc2\x80", false},
       {"\xc2\x84", false},
-      {"\xc2\x85", true},
+      {"\xc2\x85", false},
+      {"\xe2\x80\xa8", false},
+      {"\xe2\x80\xa9", false},
+      {"\xe2\x80\xa7", true},
+      {"\xe2\x80\xaa", true},
       {"\xc2\x86", false},
       {"\xc2\x9f", false},
       {"\xc2\xa0", true},
@@ -136,7 +145,9 @@ TEST(ScalarText, FindUnprintable) {
   EXPECT_EQ(find_unprintable("abc"), std::string_view::npos);
   EXPECT_EQ(find_unprintable("ab\tc"), 2u);
   EXPECT_EQ(find_unprintable("é\xc2\x9f"), 2u);
-  EXPECT_EQ(find_unprintable("a\xc2\x85\xef\xbf\xbf"), 3u);
+  EXPECT_EQ(find_unprintable("a\xc2\x85\xef\xbf\xbf"), 1u);
+  EXPECT_EQ(find_unprintable("ab\xe2\x80\xa9"), 2u);
+  EXPECT_EQ(find_unprintable("\xe2\x80\x94\xe2\x80"), std::string_view::npos);
 }
 
 TEST(ScalarText, SuitsLiteralBlock) {
@@ -151,7 +162,10 @@ TEST(ScalarText, SuitsLiteralBlock) {
       {"a\tb\nc", true},
       {"\ta\nb", false},
       {"a\n\x01"s, false},
-      {"a\n\xc2\x85x", true},
+      {"a\n\xc2\x85x", false},
+      {"a\n\xe2\x80\xa8x", false},
+      {"a\n\xe2\x80\xa9", false},
+      {"a\n\xe2\x80\x94", true},
       {"a\n\xc2\x9f", false},
       {"a\n\xef\xbf\xbe", false},
       {"\n\nx\n", true},
@@ -169,7 +183,10 @@ TEST(ScalarText, EscapeDoubleQuoted) {
       {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
       {"say \"hi\" \\ bye", "say \\\"hi\\\" \\\\ bye"},
       {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
-      {"\xc2\x80\xc2\x85\xc2\x9f\xc2\xa0", "\\x80\xc2\x85\\x9f\xc2\xa0"},
+      {"\xc2\x80\xc2\x85\xc2\x9f\xc2\xa0", "\\x80\\N\\x9f\xc2\xa0"},
+      {"a\xe2\x80\xa8"
+       "b\xe2\x80\xa9\xe2\x80\x94\xe2\x80",
+       "a\\Lb\\P\xe2\x80\x94\xe2\x80"},
       {"\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbd", "\\ufffe\\uffff\xef\xbf\xbd"},
       {"é€😀", "é€😀"},
   };
