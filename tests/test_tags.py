@@ -302,3 +302,19 @@ def test_annotations_decide_on_the_expansion_and_name_the_tag_as_written():
     assert (custom, custom.__source_tag__) == ("x", "!e!a")
     assert (core, core.__source_tag__) == ("y", None)
 
+
+def test_a_tag_from_a_handle_is_written_verbatim_and_reads_back():
+    # dumps used to refuse it: 'invalid tag "tag:example.com,2000:point": a
+    # tag must start with '!''.
+    kept = o.loads("%TAG !e! tag:example.com,2000:\n---\nk: !e!point [1, 2]\n",
+                   option=OPT_PASSTHROUGH_TAG)
+    assert kept["k"].tag == "tag:example.com,2000:point"
+    out = o.dumps(kept, option=OPT_PASSTHROUGH_TAG)
+    assert out == b"k: !<tag:example.com,2000:point>\n  - 1\n  - 2\n"
+    assert o.loads(out, tag_handler=lambda name, value: (name, value)) == {
+        "k": ("tag:example.com,2000:point", [1, 2])}
+    # A pass-through tag keeps the verbatim wrapper it was read with, and is
+    # written the same way again.
+    back = o.loads(out, option=OPT_PASSTHROUGH_TAG)["k"]
+    assert (back.tag, back.value) == ("!<tag:example.com,2000:point>", [1, 2])
+    assert o.dumps({"k": back}) == out
