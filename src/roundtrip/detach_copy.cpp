@@ -48,7 +48,7 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
   out.comments = node.comments.clone();
   if (out.comments.raw()) out.comments.edit_raw().reset();
   out.style = node.style;
-  out.set_tag(node.tag());
+  out.copy_tag_from(node);
   // A node a directive produced stays that directive: the copy is written
   // as `!secret name` or `!include file`, never as the secret's value or
   // the included file's content and comments.
