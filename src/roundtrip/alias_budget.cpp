@@ -13,7 +13,10 @@ namespace ostrevane {
 AliasCharge node_charge(const YamlNode& node) noexcept {
   AliasCharge charge{1, node.kind() == NodeKind::Scalar ? node.text().size() : 0};
   const std::optional<std::string>& tag = node.tag();
-  if (tag && is_custom_tag(*tag)) charge += {1, tag->size()};
+  // Custom or standard is decided on the tag as the document reads it (a
+  // %TAG handle may name a standard tag); its bytes are the written text's,
+  // as the decoder charges them.
+  if (tag && is_custom_tag(*node.read_tag())) charge += {1, tag->size()};
   if (node.kind() != NodeKind::Alias && (tag || node.text() == "<<") && is_merge_key(node)) {
     charge += {1, kMergeTag.size()};
   }
