@@ -620,8 +620,10 @@ struct NodeTree {
   static const Node& value(const Node& n, std::size_t i) noexcept { return n.value(i); }
   static std::span<const Node> items(const Node& n) noexcept { return n.items(); }
   // A member's name: the key's text as written; nothing for a key that is
-  // not a scalar.
+  // not a scalar. A tagged empty key is written as empty text ("" for
+  // `? !!str`, as loads reads it); an untagged one is null.
   static std::optional<std::string_view> name(const Node& key) noexcept {
+    if (key.kind() == NodeKind::Null && key.tag()) return std::string_view();
     if (key.kind() != NodeKind::Scalar) return std::nullopt;
     return key.text();
   }
@@ -651,7 +653,7 @@ struct NodeTree {
   // always a string, at the key's position.
   template <class Fn>
   static void with_name(const Node& key, Fn&& fn) {
-    YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
+    YamlNode name = YamlNode::scalar(std::string(*NodeTree::name(key)), ScalarStyle::DoubleQuoted);
     name.span = key.span;
     name.end_offset = key.span.offset;
     name.end_line = key.span.line;
