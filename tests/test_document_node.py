@@ -475,6 +475,9 @@ def test_style_names(text, style):
     ("a: !!str 1\n", "!!str", None),
     ("a: !<tag:yaml.org,2002:int> 3\n", "!<tag:yaml.org,2002:int>", None),
     ("a: !mytag v\n", "!mytag", "!mytag"),
+    # Standard or custom as the %TAG directives read the tag; named as written.
+    ("%TAG !y! tag:yaml.org,2002:\n---\na: !y!str 1\n", "!y!str", None),
+    ("%TAG !e! tag:e.com,2000:\n---\na: !e!x v\n", "!e!x", "!e!x"),
     ("a: ! v\n", "!", "!"),
     ("a: v\n", None, None),
     ("a: !secret pw\n", "!secret", "!secret"),

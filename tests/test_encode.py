@@ -681,6 +681,9 @@ def test_numpy():
     ("!!", "a", b"!! a\n"),
     ("!!str", 5, b"!!str 5\n"),
     ("!<tag:a.org,2002:x>", 1, b"!<tag:a.org,2002:x> 1\n"),
+    # A full tag (as a %TAG handle gives it on loading) is written verbatim.
+    ("tag:example.com,2000:point", [1], b"!<tag:example.com,2000:point>\n  - 1\n"),
+    ("x", 1, b"!<x> 1\n"),
     ("!a[b{c", 1, b"!a[b{c 1\n"),
     ('!q"\\', 1, b'!q"\\ 1\n'),
 ])
@@ -694,8 +697,11 @@ VERBATIM = "a verbatim tag must be '!<...>' with non-empty content and no interi
 
 
 @pytest.mark.parametrize("tag, message", [
-    ("x", 'invalid tag "x": a tag must start with \'!\''),
     ("", 'invalid tag "": a tag must start with \'!\''),
+    ("tag:a>b", 'invalid tag "tag:a>b": a tag that does not start with \'!\' is written '
+                "verbatim (!<...>) and cannot contain '>'"),
+    ("tag:a b", "invalid tag \"tag:a b\": a tag cannot contain whitespace or control characters "
+                "(found ' ')"),
     ("!a b", "invalid tag \"!a b\": a tag cannot contain whitespace or control characters "
              "(found ' ')"),
     ("!a\tb", "invalid tag \"!a\\tb\": a tag cannot contain whitespace or control characters "

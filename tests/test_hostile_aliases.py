@@ -200,6 +200,11 @@ kwargs = {
     "passthrough": {"option": o.OPT_PASSTHROUGH_TAG},
     "tag_handler": {"tag_handler": lambda name, value: (name, value)},
     "tags": {"tags": {"tag:" + "x" * 1_000_000 + "a": lambda value: value}},
+    "annotated_passthrough": {"option": o.OPT_ANNOTATED | o.OPT_PASSTHROUGH_TAG},
+    "directives_passthrough": {"option": o.OPT_ENV_VAR | o.OPT_PASSTHROUGH_TAG},
+    "directives_tag_handler": {"option": o.OPT_ENV_VAR,
+                               "tag_handler": lambda name, value: (name, value)},
+    "round_trip": {"option": o.OPT_ROUND_TRIP},
 }[road]
 load = o.loads_all if road.endswith("_all") else o.loads
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
@@ -210,7 +215,9 @@ print(len(text), (after - before) * 1024)
 
 
 @pytest.mark.parametrize("road", ["loads", "loads_all", "annotated", "annotated_all",
-                                  "passthrough", "tag_handler", "tags"])
+                                  "passthrough", "tag_handler", "tags", "annotated_passthrough",
+                                  "directives_passthrough", "directives_tag_handler",
+                                  "round_trip"])
 def test_a_long_tag_prefix_used_many_times_is_held_once(road):
     # 1.01 MB of text used to peak at 1.4 GB (2.9 GB with OPT_PASSTHROUGH_TAG):
     # every use of the handle copied the whole prefix.
@@ -240,6 +247,9 @@ def test_tags_arrive_as_written_and_expanded():
     pytest.param(lambda text: o.loads(text), id="loads"),
     pytest.param(lambda text: o.loads_all(text), id="loads_all"),
     pytest.param(lambda text: o.loads(text, option=o.OPT_ANNOTATED), id="annotated"),
+    pytest.param(lambda text: o.loads(text, option=o.OPT_ROUND_TRIP), id="round_trip"),
+    pytest.param(lambda text: o.loads(text, option=o.OPT_ENV_VAR), id="directives"),
+    pytest.param(lambda text: o.loads_all(text, option=o.OPT_ROUND_TRIP), id="round_trip_all"),
 ])
 def test_many_distinct_tags_under_a_long_prefix_meet_the_budget(load):
     # Each distinct tag is a new text of a megabyte: the budget (the input's

@@ -257,10 +257,23 @@ def test_long_tags_are_shortened():
     assert dump(Q([1], tag="tag:yaml.org,2002:omap")) == "!!omap\n  - 1\n"
 
 
+def test_full_tags_are_written_verbatim():
+    # A tag a %TAG handle gave on loading used to be refused: "a tag must
+    # start with '!'".
+    assert dump(S("x", tag="tag:example.com,2000:s")) == "!<tag:example.com,2000:s> 'x'\n"
+    assert dump(Q([1], tag="tag:example.com,2000:q")) == "!<tag:example.com,2000:q>\n  - 1\n"
+    assert dump(o.OstrevaneTag("tag:example.com,2000:t", 1)) == "!<tag:example.com,2000:t> 1\n"
+    seen = []
+    o.loads(dump(S("x", tag="tag:example.com,2000:s")),
+            tag_handler=lambda name, value: seen.append((name, value)))
+    assert seen == [("tag:example.com,2000:s", "x")]
+
+
 def test_tags_are_validated():
     with pytest.raises(OstrevaneEncodeError) as info:
         dump([S("x", tag="bad tag")])
-    assert str(info.value) == "invalid tag \"bad tag\": a tag must start with '!'"
+    assert str(info.value) == ("invalid tag \"bad tag\": a tag cannot contain whitespace or "
+                               "control characters (found ' ')")
     with pytest.raises(OstrevaneEncodeError):
         dump([Q([1], tag="bad tag")])
     with pytest.raises(OstrevaneEncodeError):

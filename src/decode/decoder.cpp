@@ -94,7 +94,7 @@ class Decoder {
         toks_(scanner.tokens().tokens),
         borrow_begin_(texts == DecodedTexts::BorrowInput ? input.data() : nullptr),
         borrow_end_(texts == DecodedTexts::BorrowInput ? input.data() + input.size() : nullptr),
-        tag_text_limit_(saturating_add(input.size(), limits::kTagTextBudget)),
+        tags_(input.size()),
         mode_(mode),
         dup_key_error_(dup_key_error),
         reject_complex_keys_(reject_complex_keys),
@@ -135,17 +135,10 @@ class Decoder {
   Got decode_node(Value& out, bool indentless_allowed);
   Got decode_node_inner(Value& out, bool indentless_allowed);
   [[gnu::cold, gnu::noinline]] Got fail_depth();
+  // The tag token `t` as the document's %TAG directives read it.
   bool expand_tag(const Token& t, OptionalTag& tag);
-  // The expansion of the tag written `written` under the document's %TAG
-  // directives, made once per document and shared by every node that
-  // carries it; nullptr when it would pass the budget of tag texts.
-  const SharedText* expanded_tag(std::string_view written, std::string_view prefix,
-                                 std::string_view rest);
   // Forgets the current document's expanded tags (its %TAG directives end).
-  void end_tag_directives() {
-    expanded_tags_.clear();
-    expanded_by_data_.clear();
-  }
+  void end_tag_directives() { expanded_by_data_.clear(); }
   // `tag` by reference: a by-value optional is written a byte at a time and
   // read back whole, which stalls on every untagged scalar.
   void decode_scalar(const Token& t, const OptionalTag& tag, Value& out);
@@ -283,14 +276,12 @@ class Decoder {
   std::uint64_t reach_ = 0;
   std::unordered_map<std::string_view, Anchor> anchors_;
   DocumentRules rules_;
-  // Expanded tags of the current document, by their text as written and by
-  // the address of their bytes (wrap() shares the block instead of copying
-  // it: a long %TAG prefix used many times is held once).
-  std::unordered_map<std::string, SharedText> expanded_tags_;
+  // Expanded tags of the stream (one per written tag and document, under
+  // the tag-text budget), and the current document's by the address of
+  // their bytes (wrap() shares the block instead of copying it: a long %TAG
+  // prefix used many times is held once).
+  ExpandedTags<SharedText> tags_;
   std::unordered_map<const char*, const SharedText*> expanded_by_data_;
-  // Bytes of expanded tag texts made in the whole stream, and their limit.
-  std::uint64_t tag_text_bytes_ = 0;
-  const std::uint64_t tag_text_limit_;
   std::vector<std::string> warnings_;
   // Entries of the open collections, innermost last.
   std::vector<Value> item_stack_;
@@ -569,49 +560,19 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
 }
 
 bool Decoder::expand_tag(const Token& t, OptionalTag& tag) {
-  const std::string_view text = t.text();
-  const auto join = [&](std::string_view prefix, std::string_view rest) {
-    const SharedText* expanded = expanded_tag(text, prefix, rest);
-    if (expanded == nullptr) {
-      fail("expanded tag texts exceed the limit of " + std::to_string(tag_text_limit_) +
-               " bytes (the input's size plus " + std::to_string(limits::kTagTextBudget) + ")",
-           t.span());
-      return false;
-    }
-    tag = expanded->view();
+  Result<const SharedText*, ScanError> read = tags_.read(t, rules_);
+  if (!read) {
+    fail(std::move(read.error().message), read.error().span);
+    return false;
+  }
+  const SharedText* expanded = *read;
+  if (expanded == nullptr) {
+    tag = t.text();
     return true;
-  };
-  if (broke(rules_.check_tag(t))) return false;
-  if (const auto handle = tag_handle_of(text)) {
-    return join(*rules_.tag_prefix(*handle), text.substr(handle->size()));
   }
-  if (text.starts_with("!<")) {
-    tag = text;
-  } else if (text.starts_with("!!")) {
-    return join(rules_.tag_prefix("!!").value_or("tag:yaml.org,2002:"), text.substr(2));
-  } else if (text.starts_with("!")) {
-    if (const auto prefix = rules_.tag_prefix("!")) return join(*prefix, text.substr(1));
-    tag = text;
-  } else {
-    tag = text;
-  }
+  tag = expanded->view();
+  if (!expanded->view().empty()) expanded_by_data_.emplace(expanded->view().data(), expanded);
   return true;
-}
-
-const SharedText* Decoder::expanded_tag(std::string_view written, std::string_view prefix,
-                                        std::string_view rest) {
-  if (const auto it = expanded_tags_.find(std::string(written)); it != expanded_tags_.end()) {
-    return &it->second;
-  }
-  const std::uint64_t size = prefix.size() + rest.size();
-  if (size > tag_text_limit_ - std::min(tag_text_bytes_, tag_text_limit_)) return nullptr;
-  tag_text_bytes_ += size;
-  std::string text;
-  text.reserve(size);
-  text.append(prefix).append(rest);
-  const auto [it, added] = expanded_tags_.emplace(written, SharedText::copy_of(text));
-  if (!it->second.view().empty()) expanded_by_data_.emplace(it->second.view().data(), &it->second);
-  return &it->second;
 }
 
 void Decoder::wrap(Value& v, std::string_view tag) {

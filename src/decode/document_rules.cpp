@@ -115,6 +115,28 @@ Result<void, ScanError> DocumentRules::check_tag(const Token& t) const {
   return {};
 }
 
+std::optional<TagExpansion> DocumentRules::expansion_of(std::string_view written) const {
+  if (const auto handle = tag_handle_of(written)) {
+    if (const auto prefix = tag_prefix(*handle)) {
+      return TagExpansion{*prefix, written.substr(handle->size())};
+    }
+    return std::nullopt;  // refused by check_tag
+  }
+  if (written.starts_with("!<")) return std::nullopt;
+  if (written.starts_with("!!")) {
+    return TagExpansion{tag_prefix("!!").value_or("tag:yaml.org,2002:"), written.substr(2)};
+  }
+  if (written.starts_with("!")) {
+    if (const auto prefix = tag_prefix("!")) return TagExpansion{*prefix, written.substr(1)};
+  }
+  return std::nullopt;
+}
+
+std::string tag_text_budget_message(std::uint64_t limit) {
+  return "expanded tag texts exceed the limit of " + std::to_string(limit) +
+         " bytes (the input's size plus " + std::to_string(limits::kTagTextBudget) + ")";
+}
+
 std::optional<std::string_view> DocumentRules::tag_prefix(std::string_view handle) const {
   const auto it = tag_prefixes_.find(handle);
   if (it == tag_prefixes_.end()) return std::nullopt;

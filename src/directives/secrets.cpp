@@ -74,7 +74,7 @@ class SecretValueCopier {
         out.end_column = node.end_column;
         out.comments = node.comments.clone();
         out.explicit_key = node.explicit_key;
-        out.set_tag(node.tag());
+        out.copy_tag_from(node);
         return out;
       }
       default: {
@@ -93,9 +93,9 @@ class SecretValueCopier {
 bool is_null_node(const YamlNode& node) noexcept {
   if (node.kind() == NodeKind::Null) return true;
   if (node.kind() != NodeKind::Scalar) return false;
-  const std::optional<std::string>& tag = node.tag();
-  const OptionalTag written = tag ? OptionalTag(*tag) : std::nullopt;
-  return resolve_scalar_yaml12(node.text(), node.scalar_style() == ScalarStyle::Plain, written)
+  const std::string* tag = node.read_tag();
+  const OptionalTag read = tag ? OptionalTag(*tag) : std::nullopt;
+  return resolve_scalar_yaml12(node.text(), node.scalar_style() == ScalarStyle::Plain, read)
              .kind == ResolvedScalar::Kind::Null;
 }
 

@@ -44,7 +44,7 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
   out.comments = node.comments.clone();
   if (out.comments.raw()) out.comments.edit_raw().reset();
   out.style = node.style;
-  out.set_tag(node.tag());
+  out.copy_tag_from(node);
   switch (node.kind()) {
     case NodeKind::Scalar:
       out.set_scalar(std::string(node.text()), node.scalar_style());

@@ -98,7 +98,7 @@ bool tag_reads_content(std::string_view tag, const YamlNode& node, ResolverMode 
 }  // namespace
 
 void drop_contradicted_tag(YamlNode& node, ResolverMode mode) {
-  const std::optional<std::string>& tag = node.tag();
+  const std::string* tag = node.read_tag();
   if (tag && !tag_reads_content(*tag, node, mode)) node.set_tag(std::nullopt);
 }
 
@@ -126,7 +126,11 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
     if (target.extras() != nullptr) {
       NodeExtras& from = target.edit_extras();
       replacement.set_anchor(std::move(from.anchor));
-      replacement.set_tag(std::move(from.tag));
+      if (from.tag) {
+        replacement.set_tag(std::move(*from.tag), std::move(from.expanded_tag));
+      } else {
+        replacement.set_tag(std::nullopt);
+      }
     }
   }
   // The empty documents loading left out around a root stay in the stream,

@@ -223,7 +223,23 @@ void YamlNode::set_anchor(std::optional<std::string> anchor) {
   if (anchor || extras_) edit_extras().anchor = std::move(anchor);
 }
 void YamlNode::set_tag(std::optional<std::string> tag) {
-  if (tag || extras_) edit_extras().tag = std::move(tag);
+  if (!tag && !extras_) return;
+  NodeExtras& extras = edit_extras();
+  extras.tag = std::move(tag);
+  extras.expanded_tag = SharedTagText();
+}
+void YamlNode::set_tag(std::string tag, SharedTagText expanded) {
+  NodeExtras& extras = edit_extras();
+  extras.tag = std::move(tag);
+  extras.expanded_tag = std::move(expanded);
+}
+void YamlNode::copy_tag_from(const YamlNode& other) {
+  const NodeExtras* from = other.extras();
+  if (from == nullptr || !from->tag) {
+    set_tag(std::nullopt);
+    return;
+  }
+  set_tag(*from->tag, from->expanded_tag);
 }
 void YamlNode::set_source(std::optional<IncludeSource> source) {
   if (source || extras_) edit_extras().source = std::move(source);

@@ -183,10 +183,38 @@ struct IncludeSource {
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };
 
+// A tag text shared by every node of a document that wrote the same tag
+// (its expansion under the document's %TAG directives). Copies share it;
+// the count is atomic, since a tree may be dropped without the interpreter
+// lock while another copies nodes of the same document. Compared by text.
+class SharedTagText {
+ public:
+  SharedTagText() noexcept = default;
+  [[nodiscard]] static SharedTagText copy_of(std::string_view text) {
+    SharedTagText out;
+    out.text_ = std::make_shared<const std::string>(text);
+    return out;
+  }
+  explicit operator bool() const noexcept { return text_ != nullptr; }
+  [[nodiscard]] const std::string& text() const noexcept { return *text_; }
+
+  friend bool operator==(const SharedTagText& a, const SharedTagText& b) noexcept {
+    return a.text_ == b.text_ || (a.text_ && b.text_ && *a.text_ == *b.text_);
+  }
+
+ private:
+  std::shared_ptr<const std::string> text_;
+};
+
 // What most nodes lack, allocated only when one of them is present.
 struct NodeExtras {
   std::optional<std::string> anchor;  // without '&'
   std::optional<std::string> tag;     // exactly as the Tag token carries it
+  // `tag` as its document's %TAG directives read it ("!e!x" under
+  // "%TAG !e! tag:e.com,2000:" reads "tag:e.com,2000:x"; "!!x" reads
+  // "tag:yaml.org,2002:x"), when that differs from the written text; set by
+  // the composer, kept by copies, dropped whenever the tag is set anew.
+  SharedTagText expanded_tag;
   std::optional<IncludeSource> source;
   // Document roots only: the directives before the document, each the rest
   // of its line after '%', in source order.
@@ -302,8 +330,24 @@ class YamlNode {
   [[nodiscard]] bool has_anchor_or_tag() const noexcept {
     return extras_ && (extras_->anchor || extras_->tag);
   }
+  // The tag as it reads, the one that resolves the node's value and that
+  // tag callbacks see: its %TAG expansion when it has one, else the tag as
+  // written (tag()). nullptr when the node has no tag.
+  [[nodiscard]] const std::string* read_tag() const noexcept {
+    if (!extras_ || !extras_->tag) return nullptr;
+    return extras_->expanded_tag ? &extras_->expanded_tag.text() : &*extras_->tag;
+  }
+  // Whether read_tag() is a %TAG expansion, a text other nodes may share.
+  [[nodiscard]] bool tag_is_expanded() const noexcept {
+    return extras_ && extras_->tag && extras_->expanded_tag;
+  }
   void set_anchor(std::optional<std::string> anchor);
+  // A tag as written, read as written (no %TAG directive applies to it).
   void set_tag(std::optional<std::string> tag);
+  // A tag as written and how its document read it (empty: as written).
+  void set_tag(std::string tag, SharedTagText expanded);
+  // The tag of `other`, as written and as read.
+  void copy_tag_from(const YamlNode& other);
   void set_source(std::optional<IncludeSource> source);
 
   // Turns the node into another kind in place: text and children are

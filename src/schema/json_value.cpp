@@ -11,7 +11,7 @@ namespace ostrevane::schema {
 namespace {
 
 Value scalar_value(const YamlNode& node, ResolverMode mode) {
-  const std::optional<std::string>& tag = node.tag();
+  const std::string* tag = node.read_tag();
   const OptionalTag tag_view = tag ? OptionalTag(std::string_view(*tag)) : std::nullopt;
   if (node.kind() == NodeKind::Null) {
     // An empty node reads as null, unless a tag types its empty text (as

@@ -50,7 +50,7 @@ class Expander {
         } else {
           copy.set_mapping(std::move(children));
         }
-        if (node.tag()) copy.set_tag(node.tag());
+        if (node.tag()) copy.copy_tag_from(node);
         return copy;
       }
       case NodeKind::Alias: {

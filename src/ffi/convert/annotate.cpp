@@ -54,17 +54,21 @@ PyResult<PyObject*> scalar_class(ScalarClass which) {
 // "plain", "single", "double", "literal", "folded".
 constexpr std::string_view kStyleNames[] = {"plain", "single", "double", "literal", "folded"};
 
-const std::string* tag_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
-}
+// The tag as it reads (its %TAG expansion), as the plain road reads it.
+const std::string* tag_of(const YamlNode& node) noexcept { return node.read_tag(); }
 
-// The directive that produced the node, else its own custom tag.
+// The directive that produced the node, else its own tag as written when
+// it reads as a custom tag. The written text, not its %TAG expansion: it is
+// where the value came from, and is never longer than the source it stands
+// in (an expansion under a long prefix, copied into every annotation, would
+// be).
 const std::string* source_tag_of(const YamlNode& node) noexcept {
   const NodeExtras* extras = node.extras();
   if (extras == nullptr) return nullptr;
   if (extras->source) return &extras->source->tag;
-  if (extras->tag && is_custom_tag(*extras->tag)) return &*extras->tag;
+  if (const std::string* tag = tag_of(node); tag != nullptr && is_custom_tag(*tag)) {
+    return &*extras->tag;
+  }
   return nullptr;
 }
 
@@ -133,6 +137,7 @@ class AnnotatedConverter {
   // Anchored nodes: the object made for each, which every alias of it gets.
   std::unordered_map<const YamlNode*, PyRef> objects_;
   std::array<PyRef, std::size(kStyleNames)> style_names_;
+  SharedTagStrs tag_strs_;
   std::optional<PyError> error_;
 };
 
@@ -159,7 +164,8 @@ PyObject* AnnotatedConverter::tagged(const YamlNode& node, PyObject* obj) {
   const std::string* tag = tag_of(node);
   if (tag == nullptr || !is_custom_tag(*tag)) [[likely]]
     return obj;
-  return unwrap(apply_tag_callbacks(*tag, PyRef::steal(obj), *settings_.tag_options));
+  return unwrap(apply_tag_callbacks(*tag, node.tag_is_expanded(), PyRef::steal(obj),
+                                    *settings_.tag_options, tag_strs_));
 }
 
 PyObject* AnnotatedConverter::content(const YamlNode& node, unsigned depth) {

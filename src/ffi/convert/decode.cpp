@@ -730,6 +730,42 @@ PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value, const Tag
       });
 }
 
+struct SharedTagStrs::Objects {
+  SharedObjects names;
+  SharedObjects strs;
+};
+
+SharedTagStrs::SharedTagStrs() : objects_(std::make_unique<Objects>()) {}
+SharedTagStrs::~SharedTagStrs() = default;
+
+PyResult<PyRef> apply_tag_callbacks(std::string_view tag, bool shared, PyRef value,
+                                    const TagOptions& options, SharedTagStrs& strs) {
+  if (!shared) return apply_tag_callbacks(tag, std::move(value), options);
+  const auto id = reinterpret_cast<std::uintptr_t>(tag.data());
+  const auto cached = [&](SharedObjects& cache, auto&& make) -> PyObject* {
+    if (PyObject* known = cache.find(id)) return Py_NewRef(known);
+    PyObject* obj = make();
+    if (obj != nullptr && !cache.insert(id, obj)) {
+      Py_DECREF(obj);
+      return PyErr_NoMemory();
+    }
+    return obj;
+  };
+  return run_tag_callbacks(
+      std::move(value), options,
+      [&] { return cached(strs.objects_->names, [&] { return str_of(tag_name(tag)); }); },
+      [&] {
+        return cached(strs.objects_->strs, [&]() -> PyObject* {
+          PyResult<PyRef> str = tag_text_str(tag);
+          if (!str) {
+            std::move(str.error()).raise();
+            return nullptr;
+          }
+          return str->release();
+        });
+      });
+}
+
 PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options) {
   PausedCollector paused;
   Converter converter(options);

@@ -45,6 +45,29 @@ struct TagOptions {
 [[nodiscard]] PyResult<PyRef> apply_tag_callbacks(std::string_view tag, PyRef value,
                                                   const TagOptions& options);
 
+// The Python texts made for tag texts that many nodes share (a %TAG
+// expansion, held once by every node that wrote the same tag), kept for one
+// conversion of node trees: a long prefix under one handle becomes one str,
+// not one per node. The shared texts must outlive the cache.
+class SharedTagStrs {
+ public:
+  SharedTagStrs();
+  ~SharedTagStrs();
+  SharedTagStrs(const SharedTagStrs&) = delete;
+  SharedTagStrs& operator=(const SharedTagStrs&) = delete;
+
+ private:
+  friend PyResult<PyRef> apply_tag_callbacks(std::string_view, bool, PyRef, const TagOptions&,
+                                             SharedTagStrs&);
+  struct Objects;
+  std::unique_ptr<Objects> objects_;
+};
+
+// apply_tag_callbacks for node trees; `shared` says that `tag` is such a
+// shared text, whose Python texts `strs` keeps by its address.
+[[nodiscard]] PyResult<PyRef> apply_tag_callbacks(std::string_view tag, bool shared, PyRef value,
+                                                  const TagOptions& options, SharedTagStrs& strs);
+
 // One document (loads). New reference.
 [[nodiscard]] PyResult<PyRef> value_to_python(const Value& document, const TagOptions& options);
 

@@ -440,7 +440,7 @@ PyResult<Value> encode_tag_object(TagObject* tag, const EncodeOptions& options) 
   }
   OSV_TRY(validate_dump_tag(text));
   Value inner = OSV_TRY(encode_object_guarded(value.get(), options));
-  return attach_tag(text, std::move(inner));
+  return attach_tag(written_dump_tag(text), std::move(inner));
 }
 
 PyResult<TagObject*> as_tag_object(PyObject* obj) {
@@ -460,7 +460,7 @@ PyResult<Value> encode_tags_callback_result(PyObject* result, const EncodeOption
     std::string owned(*text);
     OSV_TRY(validate_dump_tag(owned));
     Value inner = OSV_TRY(encode_object_guarded(PyTuple_GET_ITEM(result, 1), options));
-    return attach_tag(owned, std::move(inner));
+    return attach_tag(written_dump_tag(owned), std::move(inner));
   }
   return std::unexpected(
       encode_error("a tags callback must return a OstrevaneTag or a (tag, value) tuple"));
@@ -922,9 +922,7 @@ PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& option
 }
 
 PyResult<void> validate_dump_tag(std::string_view tag) {
-  if (tag.empty() || tag[0] != '!') {
-    return std::unexpected(invalid_tag(tag, "a tag must start with '!'"));
-  }
+  if (tag.empty()) return std::unexpected(invalid_tag(tag, "a tag must start with '!'"));
   for (std::size_t i = 0; i < tag.size();) {
     const std::size_t at = i;
     if (is_space_or_control(next_code_point(tag, i))) {
@@ -933,6 +931,13 @@ PyResult<void> validate_dump_tag(std::string_view tag) {
       rule += ')';
       return std::unexpected(invalid_tag(tag, rule));
     }
+  }
+  if (tag[0] != '!') {
+    // Written between "!<" and ">", where a '>' would end it early.
+    if (tag.find('>') == std::string_view::npos) return {};
+    return std::unexpected(invalid_tag(
+        tag, "a tag that does not start with '!' is written verbatim (!<...>) and cannot "
+             "contain '>'"));
   }
   if (tag.starts_with("!<")) {
     if (tag.size() > 3 && tag.back() == '>' &&
@@ -959,6 +964,14 @@ PyResult<void> validate_dump_tag(std::string_view tag) {
     return std::unexpected(invalid_tag(tag, rule));
   }
   return {};
+}
+
+std::string written_dump_tag(std::string_view tag) {
+  if (!tag.empty() && tag[0] == '!') return std::string(tag);
+  std::string out;
+  out.reserve(tag.size() + 3);
+  out.append("!<").append(tag).append(">");
+  return out;
 }
 
 PyResult<Value> attach_tag(std::string_view tag, Value inner) {

@@ -93,9 +93,16 @@ struct EncodeOptions {
 [[nodiscard]] PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& options);
 
 // The tags `dumps` may write (no %TAG directive is ever emitted): primary
-// "!suffix", secondary "!!suffix" and verbatim "!<...>". Fails with
+// "!suffix", secondary "!!suffix" and verbatim "!<...>", and a full tag that
+// does not start with '!' (such as "tag:example.com,2000:point", which a
+// %TAG handle gave on loading), written verbatim. Fails with
 // OstrevaneEncodeError naming the first rule the tag breaks.
 [[nodiscard]] PyResult<void> validate_dump_tag(std::string_view tag);
+
+// The text dumps writes for a tag that validate_dump_tag accepted: the tag
+// as it stands, or "!<tag>" for one that does not start with '!', which
+// reads back as the same tag.
+[[nodiscard]] std::string written_dump_tag(std::string_view tag);
 
 // `inner` under `tag`; OstrevaneEncodeError when `inner` is already Tagged.
 // Both are consumed either way.

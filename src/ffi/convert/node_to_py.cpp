@@ -70,10 +70,8 @@ const std::string* anchor_of(const YamlNode& node) noexcept {
   return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
 }
 
-const std::string* tag_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
-}
+// The tag as it reads (its %TAG expansion), as the plain road reads it.
+const std::string* tag_of(const YamlNode& node) noexcept { return node.read_tag(); }
 
 }  // namespace
 
@@ -255,6 +253,7 @@ class NodeConverter {
   ObjectCache keys_;
   // Alias targets met inside keys: their height as keys.
   std::unordered_map<const YamlNode*, std::uint32_t> key_heights_;
+  SharedTagStrs tag_strs_;
   std::optional<PyError> error_;
 };
 
@@ -272,9 +271,10 @@ PyObject* NodeConverter::tagged(const YamlNode& node, PyObject* obj) {
   if (settings_.tag_options == nullptr || obj == nullptr) [[likely]]
     return obj;
   if (node.kind() == NodeKind::Alias) return obj;
-  const std::optional<std::string>& tag = node.tag();
-  if (!tag || !is_custom_tag(*tag)) return obj;
-  return unwrap(apply_tag_callbacks(*tag, PyRef::steal(obj), *settings_.tag_options));
+  const std::string* tag = tag_of(node);
+  if (tag == nullptr || !is_custom_tag(*tag)) return obj;
+  return unwrap(apply_tag_callbacks(*tag, node.tag_is_expanded(), PyRef::steal(obj),
+                                    *settings_.tag_options, tag_strs_));
 }
 
 PyObject* NodeConverter::content(const YamlNode& node, unsigned depth) {

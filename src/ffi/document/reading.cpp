@@ -25,8 +25,8 @@ std::optional<std::string_view> str_value_of(const YamlNode& key,
                                              const NodeToPySettings& settings) noexcept {
   const std::string_view text = key.text();
   const bool plain = key.scalar_style() == ScalarStyle::Plain;
-  const std::optional<std::string>& tag = key.tag();
-  if (!tag) {
+  const std::string* tag = key.read_tag();
+  if (tag == nullptr) {
     if (!plain) return text;
     if (settings.timestamps && parse_timestamp(text)) return std::nullopt;
   }

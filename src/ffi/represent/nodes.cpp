@@ -235,7 +235,7 @@ PyResult<std::optional<std::string>> shorten_tag(std::optional<std::string> tag)
   if (!tag) return tag;
   if (tag->starts_with(kCoreTagPrefix)) tag->replace(0, kCoreTagPrefix.size(), "!!");
   OSV_TRY(validate_dump_tag(*tag));
-  return tag;
+  return written_dump_tag(*tag);
 }
 
 PyResult<YamlNode> represent_sequence(Representer& r, OwnedItems items, std::uint32_t depth,

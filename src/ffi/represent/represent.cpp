@@ -75,7 +75,7 @@ PyResult<YamlNode> represent_tagged(Representer& r, std::string tag, PyObject* v
       r.seen.erase(*address);
     }
   }
-  node.set_tag(std::move(tag));
+  node.set_tag(written_dump_tag(tag));
   return node;
 }
 

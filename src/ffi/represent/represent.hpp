@@ -128,7 +128,8 @@ using OwnedPairs = std::vector<std::pair<PyRef, PyRef>>;
                                                    bool is_key);
 
 // "tag:yaml.org,2002:x" becomes "!!x"; then the tag must pass
-// validate_dump_tag.
+// validate_dump_tag, and comes back in the form dumps writes
+// (written_dump_tag).
 [[nodiscard]] PyResult<std::optional<std::string>> shorten_tag(std::optional<std::string> tag);
 
 // New references to every item of an iterable, taken before any is

@@ -442,12 +442,15 @@ void Composer::compose_scalar(YamlNode& out) {
 
 Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
   std::optional<std::string> tag, anchor;
+  SharedTagText expanded_tag;
   for (;;) {
     if (!more()) return Got::None;
     const Token& t = tok();
     if (t.kind == K::Tag) {
-      if (broke(rules_.check_tag(t))) return Got::Failed;
+      Result<const SharedTagText*, ScanError> read = tags_.read(t, rules_);
+      if (!read) return fail(std::move(read.error().message), read.error().span);
       tag.emplace(t.text());
+      expanded_tag = *read != nullptr ? **read : SharedTagText();
     } else if (t.kind == K::Anchor) {
       if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor.emplace(t.text());
@@ -506,7 +509,11 @@ Composer::Got Composer::compose_node(YamlNode& out, bool indentless_ok) {
       break;
   }
   if (got == Got::Failed) return got;
-  if (tag || out.extras() != nullptr) out.set_tag(std::move(tag));
+  if (tag) {
+    out.set_tag(std::move(*tag), std::move(expanded_tag));
+  } else if (out.extras() != nullptr) {
+    out.set_tag(std::nullopt);
+  }
   if (anchor) {
     anchors_.insert(*anchor);
     out.set_anchor(std::move(anchor));

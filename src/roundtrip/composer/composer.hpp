@@ -19,8 +19,11 @@
 //   whole text had been scanned first. Every failure drops the partial trees.
 // - The text is refused exactly where the plain decoder refuses it, with the
 //   same message and position: both walk their tokens through one
-//   DocumentRules (directives, content after a root, tag handles) and share
-//   the node-level checks' messages.
+//   DocumentRules (directives, content after a root, tag handles, the
+//   budget of expanded tag texts) and share the node-level checks' messages.
+// - A tag is kept as written and, beside it, as the document's %TAG
+//   directives read it (NodeExtras::expanded_tag), the text the plain
+//   decoder gives the same tag.
 // - Nesting beyond limits::kMaxDepth node levels (a root is level 1) fails;
 //   recursion runs through with_stack_guard.
 // - The text must be valid UTF-8 (the scanner's own precondition) and must
@@ -107,7 +110,7 @@ class NodeStack {
 class Composer {
  public:
   // Over `text`, which must outlive the composer.
-  explicit Composer(std::string_view text) noexcept : source_(text) {}
+  explicit Composer(std::string_view text) noexcept : source_(text), tags_(text.size()) {}
   Composer(const Composer&) = delete;
   Composer& operator=(const Composer&) = delete;
 
@@ -193,6 +196,9 @@ class Composer {
   // The plain decoder's rules around documents: both roads refuse the same
   // texts.
   DocumentRules rules_;
+  // Tags as the document's %TAG directives read them, as the plain decoder
+  // reads them, under the same budget.
+  ExpandedTags<SharedTagText> tags_;
   std::vector<std::uint64_t> document_starts_;
   std::vector<std::uint32_t> marker_lines_;
   // The marker lines of the empty documents left out (without keep_empty).

@@ -47,15 +47,17 @@ std::string_view node_style_name(const YamlNode& node) noexcept {
 
 std::optional<std::string_view> node_source_tag(const YamlNode& node) noexcept {
   if (const std::optional<IncludeSource>& source = node.source()) return source->tag;
-  const std::optional<std::string>& tag = node.tag();
-  if (!tag) return std::nullopt;
+  // Decided on the tag as it reads, reported as written (as the annotated
+  // road does).
+  const std::string* tag = node.read_tag();
+  if (tag == nullptr) return std::nullopt;
   const std::string_view text = *tag;
   // The standard tags in all three spellings: shorthand, full, verbatim.
   if (text.starts_with("!!") || text.starts_with("tag:yaml.org,2002:") ||
       text.starts_with("!<tag:yaml.org,2002:")) {
     return std::nullopt;
   }
-  return text;
+  return *node.tag();
 }
 
 }  // namespace ostrevane

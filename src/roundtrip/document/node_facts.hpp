@@ -24,7 +24,8 @@ namespace ostrevane {
 // "tag:yaml.org,2002:..." or the verbatim "!<tag:yaml.org,2002:...>"),
 // since a custom tag the directive options did not expand ("!secret name"
 // loaded without them) still names where the value is meant to come from.
-// Nothing for an untagged node.
+// Nothing for an untagged node. Standard or not is decided on the tag as
+// its %TAG directives read it; the text is the tag as written.
 [[nodiscard]] std::optional<std::string_view> node_source_tag(const YamlNode& node) noexcept;
 
 }  // namespace ostrevane

@@ -43,7 +43,7 @@ YamlNode shell_of(const YamlNode& node) {
   }
   if (const NodeExtras* extras = node.extras()) {
     copy.set_anchor(extras->anchor);
-    copy.set_tag(extras->tag);
+    copy.copy_tag_from(node);
     copy.set_source(extras->source);
   }
   return copy;

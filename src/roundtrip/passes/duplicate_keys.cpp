@@ -11,10 +11,7 @@ namespace ostrevane {
 
 namespace {
 
-const std::string* tag_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->tag ? &*extras->tag : nullptr;
-}
+const std::string* tag_of(const YamlNode& node) noexcept { return node.read_tag(); }
 
 void append_decimal(std::string& out, std::uint64_t n) {
   char buf[24];

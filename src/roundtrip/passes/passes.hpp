@@ -13,7 +13,7 @@
 // resolves to, so two keys collide here exactly when the plain decoder (and
 // Python's dict) would take them for one: 1, 1.0, 0x1 and true are one key,
 // 2e19 and 20000000000000000000 are one key, the quoted '1' is another.
-// Merge keys (4.111's test: a "!!merge" tag, or an untagged plain "<<") are
+// Merge keys (the conversions' test: a "!!merge" tag, or an untagged plain "<<") are
 // never reported; a quoted "<<" is an ordinary key. Each mapping's keys are
 // built into one buffer reused for every mapping at the same depth; up to
 // kLinearKeyCompare pairs compare linearly, larger mappings through a hash

@@ -13,9 +13,9 @@ namespace ostrevane {
 namespace {
 
 OptionalTag tag_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  if (extras == nullptr || !extras->tag) return std::nullopt;
-  return std::string_view(*extras->tag);
+  const std::string* tag = node.read_tag();
+  if (tag == nullptr) return std::nullopt;
+  return std::string_view(*tag);
 }
 
 void append_decimal(std::string& out, std::uint64_t n) {

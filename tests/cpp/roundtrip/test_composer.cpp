@@ -142,6 +142,46 @@ TEST(Composer, AcceptedDirectives) {
   }
 }
 
+// Tags stay as written; beside them each node keeps the tag as the
+// document's %TAG directives read it, one text shared by every node that
+// wrote the same tag in that document.
+TEST(Composer, TagsKeepTheirExpansionBesideTheWrittenText) {
+  const char* const text =
+      "%TAG !e! tag:e,2000:\n--- [!e!x 1, !e!x 2, !!str 3, !l 4, !<tag:v,2000:w> 5]\n...\n"
+      "%TAG !e! tag:f,2000:\n%TAG ! tag:l,2000:\n--- [!e!x 6, !l 7]";
+  auto roots = compose_plain(text, false);
+  ASSERT_TRUE(roots) << describe(roots.error());
+  ASSERT_EQ(roots->size(), 2u);
+  const auto written = [](const YamlNode& n) { return *n.tag(); };
+  const auto read = [](const YamlNode& n) { return *n.read_tag(); };
+  const YamlNode& first = (*roots)[0];
+  const std::vector<std::string> first_written{"!e!x", "!e!x", "!!str", "!l", "!<tag:v,2000:w>"};
+  const std::vector<std::string> first_read{"tag:e,2000:x", "tag:e,2000:x", "tag:yaml.org,2002:str",
+                                            "!l", "!<tag:v,2000:w>"};
+  for (std::size_t i = 0; i < first_written.size(); ++i) {
+    EXPECT_EQ(written(first.items()[i]), first_written[i]);
+    EXPECT_EQ(read(first.items()[i]), first_read[i]);
+  }
+  EXPECT_EQ(first.items()[0].read_tag(), first.items()[1].read_tag());  // one shared text
+  EXPECT_FALSE(first.items()[3].tag_is_expanded());
+  const YamlNode& second = (*roots)[1];
+  EXPECT_EQ(read(second.items()[0]), "tag:f,2000:x");
+  EXPECT_EQ(read(second.items()[1]), "tag:l,2000:l");
+
+  // Copies keep the reading; a tag set anew reads as written.
+  YamlNode copy = first.items()[0].clone();
+  EXPECT_EQ(read(copy), "tag:e,2000:x");
+  YamlNode other;
+  other.copy_tag_from(first.items()[0]);
+  EXPECT_EQ(read(other), "tag:e,2000:x");
+  other.set_tag("!e!y");
+  EXPECT_EQ(read(other), "!e!y");
+  EXPECT_FALSE(other.tag_is_expanded());
+  other.copy_tag_from(first.items()[0]);
+  other.set_tag(std::nullopt);
+  EXPECT_EQ(other.read_tag(), nullptr);
+}
+
 // Nesting of node levels, the root being level 1: 999 block sequences
 // around a scalar compose, one more fails at the scalar.
 TEST(Composer, DepthLimit) {
