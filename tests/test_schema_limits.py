@@ -103,7 +103,8 @@ def test_tagged_texts_give_one_verdict_on_every_road(text, schema, expected):
 # Patterns too large to compile: refused under the pattern memory limit, at
 # the time and place an invalid pattern is reported.
 
-TOO_LARGE = "is too large to compile (over the 8 MiB a pattern may take)"
+TOO_LARGE = ("is too large to compile (pattern size limit: 100000 units read, "
+             "8 MiB compiled)")
 
 
 @pytest.mark.parametrize("text,schema,pointer,path,column", [

@@ -347,14 +347,12 @@ std::optional<std::string> translate_pattern(std::string_view p) {
 
 namespace {
 
-// What a compiled pattern may take: RE2's own memory option, and the
-// program size (in instructions of RE2's compiled form, counted at 16 bytes
-// each) that surely passes it. RE2 reads a pattern's whole text before that
-// option applies, and reading a class of Unicode properties costs about what
-// compiling it does, so a text of many such classes is refused by
-// estimate, before RE2 reads it.
+// What a compiled pattern may take: RE2's own memory option. RE2 reads a
+// pattern's whole text before that option applies, and reading a class of
+// Unicode properties costs about what compiling it does, so a text of many
+// such classes is refused by estimate before RE2 reads it.
 constexpr std::int64_t kPatternMemory = static_cast<std::int64_t>(limits::kPatternMemory);
-constexpr std::uint64_t kMaxEstimatedInstructions = limits::kPatternMemory / 16;
+constexpr std::uint64_t kMaxEstimatedInstructions = limits::kPatternReadBudget;
 
 re2::RE2::Options pattern_options() {
   re2::RE2::Options options;
@@ -395,11 +393,11 @@ std::size_t class_end(std::string_view p, std::size_t i) {
   return std::string_view::npos;
 }
 
-// A lower estimate of the program RE2 makes of `translated` (before
-// repetition, which RE2's memory option bounds itself): each class that
-// names Unicode properties or code point escapes costs what it costs
-// compiled alone (each distinct one compiled once here), every other
-// character one instruction. Stops counting past `limit`.
+// What RE2 reads of `translated`, as limits::kPatternReadBudget counts it
+// (repetition is not multiplied out: RE2's memory option bounds that): each
+// class that names Unicode properties or code point escapes costs its
+// program compiled alone (each distinct one compiled once here), every
+// other character one. Stops counting past `limit`.
 std::uint64_t estimated_instructions(std::string_view p, std::uint64_t limit) {
   std::unordered_map<std::string_view, std::uint64_t> alone;
   const auto cost_alone = [&](std::string_view atom) -> std::uint64_t {

@@ -21,9 +21,10 @@
 // counted repetition above 1000. `\b` and `\B` stay ASCII word boundaries.
 //
 // Compiling is bounded: RE2 runs under limits::kPatternMemory (its max_mem
-// option), and a text whose classes of Unicode properties alone would pass
-// that is refused before RE2 reads it (reading them costs what compiling
-// does). Such a pattern is "too large", told apart from an invalid one.
+// option), and a text whose classes of Unicode properties would cost more
+// than limits::kPatternReadBudget to read is refused before RE2 reads it
+// (reading them costs what compiling does). Such a pattern is "too large",
+// told apart from an invalid one.
 //
 // PatternCache: one per validation (or per kept schema); each distinct
 // pattern text is looked up once. Compiled patterns come from a bounded

@@ -818,8 +818,9 @@ class Validator {
       return with_text("schema has an invalid regex pattern /", text.text(), "/");
     }
     return "schema pattern at " + schema_pointer(root_, &text) +
-           " is too large to compile (over the " + decimal(limits::kPatternMemory >> 20) +
-           " MiB a pattern may take)";
+           " is too large to compile (pattern size limit: " +
+           decimal(limits::kPatternReadBudget) + " units read, " +
+           decimal(limits::kPatternMemory >> 20) + " MiB compiled)";
   }
 
   // Strings measured or searched cost a unit per 64 bytes.

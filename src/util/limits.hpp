@@ -57,6 +57,13 @@ inline constexpr std::uint64_t kSchemaWorkPerNode = 32;
 // compiling; beyond this it is refused as too large.
 inline constexpr std::size_t kPatternMemory = std::size_t{8} << 20;
 
+// What RE2 may be asked to read of one schema pattern: each class naming
+// Unicode properties counts the instructions it compiles to alone, every
+// other character one. RE2 builds every class of the text before its memory
+// limit applies, and a text of many large classes took seconds and
+// gigabytes; beyond this the pattern is refused as too large unread.
+inline constexpr std::uint64_t kPatternReadBudget = 100'000;
+
 // Schema patterns kept compiled between validations, process-wide: how
 // many, the bytes they may hold together (text and compiled program), and
 // the longest pattern text kept. A schema used for every call compiles its
