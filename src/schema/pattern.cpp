@@ -435,7 +435,22 @@ std::uint64_t estimated_instructions(std::string_view p, std::uint64_t limit) {
   return total;
 }
 
+// An upper estimate of the translated text's size: \w, \W, \s and \S
+// become long lists of Unicode items. A text that would translate to more
+// than 16 bytes for each unit of the read budget is refused untranslated.
+bool translates_too_long(std::string_view pattern) {
+  constexpr std::size_t kExpandedClass = 256;
+  std::uint64_t size = pattern.size();
+  for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+    if (pattern[i] != '\\') continue;
+    const char e = pattern[++i];
+    if (e == 'w' || e == 'W' || e == 's' || e == 'S') size += kExpandedClass;
+  }
+  return size > kMaxEstimatedInstructions * 16;
+}
+
 CompiledPattern compile_pattern(std::string_view pattern) {
+  if (translates_too_long(pattern)) return {nullptr, PatternFault::TooLarge};
   const std::optional<std::string> translated = translate_pattern(pattern);
   if (!translated) return {nullptr, PatternFault::Invalid};
   if (estimated_instructions(*translated, kMaxEstimatedInstructions) >

@@ -98,6 +98,16 @@ TEST(JsonHash, AgreesWithJsonEqual) {
   EXPECT_NE(json_hash(num(1)), json_hash(Value::boolean(true)));
   EXPECT_NE(json_hash(Seq(num(1), num(2))), json_hash(Seq(num(2), num(1))));
   EXPECT_NE(json_hash(map(str("a"), num(1))), json_hash(map(str("a"), num(2))));
+  // Integers beyond the float range hash by value: they used to share one
+  // bucket, which made uniqueItems quadratic.
+  const std::string digits(400, '7');
+  EXPECT_NE(json_hash(Value::big_int(digits)), json_hash(Value::big_int(digits + "1")));
+  EXPECT_NE(json_hash(Value::big_int(digits)), json_hash(Value::big_int("-" + digits)));
+  EXPECT_EQ(json_hash(Value::big_int("1_0" + digits)), json_hash(Value::big_int("10" + digits)));
+  // A value holding a NaN is equal to nothing, so it needs no bucket.
+  std::uint64_t hash = 0;
+  EXPECT_TRUE(json_never_equal(Seq(num(1), flt(std::nan(""))), hash));
+  EXPECT_FALSE(json_never_equal(Seq(num(1), flt(2.0)), hash));
 }
 
 TEST(ValueAsI128, DigitsInTheirBase) {
