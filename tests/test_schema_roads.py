@@ -366,3 +366,33 @@ def test_merge_tag_merges_in_validation_where_loads_merges(text, option, merged)
     assert ostrevane.loads(text, option=option, schema={"const": dict(loaded)}) == loaded
     with pytest.raises(OstrevaneSchemaError, match="required const"):
         ostrevane.loads(text, option=option, schema={"const": {"other": 1}})
+
+
+# ---- budgets: the plain road validates once, on the values when they stand
+# for the tree, and reports a limit where the composed tree would.
+
+def doubling(levels, leaf):
+    defs = {f"d{i}": {"allOf": [{"$ref": f"#/definitions/d{i + 1}"}] * 2}
+            for i in range(levels)}
+    defs[f"d{levels}"] = leaf
+    return {"$ref": "#/definitions/d0", "definitions": defs}
+
+
+@pytest.mark.parametrize("text, schema, message", [
+    ("[" + ", ".join(["1"] * 1000) + "]", doubling(40, {"items": {"type": "integer"}}),
+     "schema validation work budget exhausted"),
+    ("[" + ", ".join(["1"] * 1000) + "]", doubling(40, {}),
+     "schema $ref resolution budget exhausted"),
+    ("{a: [1, {b: x}]}", {"properties": {"a": {"items": {"anyOf": [{"$ref": "#/d"}]}}},
+                          "d": {"$ref": "#/d"}},
+     "schema $ref nesting too deep"),
+    ("{a: x, b: {c: y}}", {"propertyNames": {"maxLength": 0}}, "string is longer than"),
+])
+def test_a_limit_on_the_values_is_reported_as_on_the_tree(text, schema, message):
+    # The plain road spent every budget twice: once on the values, then
+    # again on the composed tree to find the failure's position.
+    before = value_road_count()
+    composed, decoded = both_roads(text, schema)
+    assert value_road_count() > before
+    assert decoded == composed
+    assert message in decoded[1]
