@@ -18,9 +18,13 @@ of 100,000 distinct ids under `uniqueItems`. Ours is the time of
 `jsonschema.Draft7Validator(s).validate(data)` on the loaded data. The ratio
 is the peer's time over ours.
 
-First, validation alone in the three cases of a config-file user: a small
-config with a three-pattern schema, 3,000 small documents validated one call
-each against one schema, and one document of about 700 KB.
+First, cost bounds: schemas and documents that once took seconds or
+gigabytes (patterns too large to compile, many distinct patterns, $ref
+fan-out, uniqueItems and enum on values that shared one hash bucket, a long
+flat list under a recursive schema), each in a fresh interpreter with its
+peak memory. Then validation alone in the three cases of a config-file user:
+a small config with a three-pattern schema, 3,000 small documents validated
+one call each against one schema, and one document of about 700 KB.
 
 Usage: py_schema.py [LARGE_SIZE_BYTES] (default 1 MB)
 """
@@ -315,8 +319,123 @@ def three_cases(rounds=7):
               f"to {middle[-1]:.1f}x)", flush=True)
 
 
+# ---- cost bounds: schemas and documents that used to take seconds or
+# gigabytes. Each case runs in a fresh interpreter, so that its peak memory
+# is its own; ours is the time of loads with the schema (verdict or limit
+# error), the peer's that of jsonschema on the loaded value (with Python's
+# re for patterns), where it answers at all.
+
+HOSTILE_SETUP = """
+import json, re, resource, sys, time
+import ostrevane, jsonschema
+from ostrevane.exceptions import OstrevaneSchemaError
+REC = {"anyOf": [{"type": "object", "additionalProperties": {"$ref": "#"}},
+                 {"type": "array", "items": {"$ref": "#"}},
+                 {"type": ["string", "number", "boolean", "null"]}]}
+FAN_OUT = {"items": {"type": "integer"}, "anyOf": [{"$ref": "#"}, {"$ref": "#"}]}
+def obj(n):
+    return {f"k{i}": i for i in range(n)}
+def run(text, schema, option=0):
+    try:
+        ostrevane.loads(text, schema=schema, option=option)
+        return "valid"
+    except OstrevaneSchemaError as e:
+        return str(e).split(": ", 1)[1][:48]
+def peer(value, schema):
+    try:
+        jsonschema.Draft7Validator(schema).validate(value)
+        return "valid"
+    except jsonschema.ValidationError:
+        return "invalid"
+    except (RecursionError, re.error):
+        return None
+"""
+
+HOSTILE_CASES = [
+    # (label, text expression, schema expression, option expression)
+    ("pattern \\w * 20000, no string", '"1"', '{"pattern": "\\\\w" * 20000}', "0"),
+    ("pattern \\w * 20000, a string", '"x"', '{"pattern": "\\\\w" * 20000}', "0"),
+    ("pattern \\w * 100000, a string", '"x"', '{"pattern": "\\\\w" * 100000}', "0"),
+    ("pattern \\p{L} * 20000, a string", '"x"', '{"pattern": "\\\\p{L}" * 20000}', "0"),
+    ("$ref fan-out, [1] * 1000", "json.dumps([1] * 1000)", "FAN_OUT", "0"),
+    ("$ref fan-out, [1] * 10000", "json.dumps([1] * 10000)", "FAN_OUT", "0"),
+    ("$ref fan-out, [1] * 10000, round-trip", "json.dumps([1] * 10000)", "FAN_OUT",
+     "ostrevane.OPT_ROUND_TRIP"),
+    ("$ref fan-out, [1] * 10000, annotated", "json.dumps([1] * 10000)", "FAN_OUT",
+     "ostrevane.OPT_ANNOTATED"),
+    ("uniqueItems, 100,000 .nan", '"[" + ", ".join([".nan"] * 100000) + "]"',
+     '{"uniqueItems": True}', "0"),
+    ("uniqueItems, 10,000 400-digit ints",
+     '"[" + ", ".join(str(10**399 + i) for i in range(10000)) + "]"', '{"uniqueItems": True}',
+     "0"),
+    ("enum of a 60,000-key object", "json.dumps(dict(reversed(list(obj(60000).items()))))",
+     '{"enum": [obj(60000)]}', "0"),
+    ("recursive anyOf, 100,010 strings", 'json.dumps(["s"] * 100010)', "REC", "0"),
+]
+
+HOSTILE_RUN = """
+text = {text}
+schema = {schema}
+option = {option}
+ostrevane.loads(text, option=option)  # the first call of a process pays its warm-up
+t0 = time.perf_counter(); ostrevane.loads(text, option=option); plain = time.perf_counter() - t0
+t0 = time.perf_counter(); verdict = run(text, schema, option); ours = time.perf_counter() - t0
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+theirs = None
+if option == 0:
+    value = ostrevane.loads(text)
+    import math
+    if not (isinstance(value, float) and math.isnan(value)):
+        t0 = time.perf_counter(); answer = peer(value, schema); theirs = time.perf_counter() - t0
+        if answer is None:
+            theirs = None
+print(json.dumps([verdict, ours, plain, peak, theirs]))
+"""
+
+PATTERN_CACHE_RUN = """
+t0 = time.perf_counter()
+for i in range(300):
+    run("x", {{"pattern": "\\\\w{{200}}q{{%d}}" % i}})
+ours = time.perf_counter() - t0
+import re
+t0 = time.perf_counter()
+for i in range(300):
+    re.compile("\\\\w{{200}}q{{%d}}" % i).search("x")
+theirs = time.perf_counter() - t0
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+print(json.dumps(["300 patterns", ours, 0, peak, theirs]))  # Python's re: ratio of compiles
+"""
+
+
+def hostile_cases():
+    import json
+    import subprocess
+
+    print("\ncost bounds (each case in a fresh interpreter; ours: loads with the schema, "
+          "verdict or limit; peer: jsonschema on the loaded value):")
+    runs = [(label, HOSTILE_SETUP + HOSTILE_RUN.format(text=text, schema=schema, option=option))
+            for label, text, schema, option in HOSTILE_CASES]
+    runs.append(("300 patterns \\w{200}q{i}", HOSTILE_SETUP + PATTERN_CACHE_RUN.format()))
+    for label, code in runs:
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                              timeout=600)
+        if done.returncode != 0:
+            print(f"  {label:<40} failed: {done.stderr.strip().splitlines()[-1:]}")
+            continue
+        verdict, ours, plain, peak, theirs = json.loads(done.stdout.strip().splitlines()[-1])
+        # The peer validates a loaded value: the ratio is over our validation
+        # alone (loads with the schema minus loads).
+        alone = max(ours - plain, 1e-6)
+        peer = (f"jsonschema {theirs:7.3f} s   ratio {theirs / alone:7.2f}x" if theirs is not None
+                else "jsonschema: no answer (recursion)" if "fan-out" in label
+                else "jsonschema: no answer (no \\p{...} in Python's re)")
+        print(f"  {label:<40} ours {ours:7.3f} s (plain load {plain:6.3f} s)  peak {peak:6.0f} MB"
+              f"   {peer}   [{verdict}]", flush=True)
+
+
 def main(argv):
     large = int(argv[0]) if argv else 1024 * 1024
+    hostile_cases()
     three_cases()
     run("small config", make_document(4 * 1024, 20261210))
     run("large config", make_document(large, 20261211))

@@ -1,11 +1,15 @@
 """The plain road of loads validates a schema on the decoded values when
-they stand for the composed tree, and composes the text again otherwise or
-to report a failure. Both ways must give the same outcome: the verdict, the
-first failure, its message, schema_path, line and column.
+they stand for the composed tree, and composes the text otherwise (a
+failure found on the values takes its position from the composed text).
+Both ways must give the same outcome: the verdict, the first failure, its
+message, schema_path, line and column. So must the round-trip and annotated
+roads, wherever they load the same values as the plain road.
 
-The differential test runs every generated case twice, once with the plain
-road forced to compose (a test hook) and once as loads runs. It is quick by
-default; OSTREVANE_LONG_TESTS=1 runs it long.
+The differential test runs every generated case on the plain road twice,
+once forced to compose (a test hook) and once as loads runs, and then on the
+round-trip and annotated roads. It is quick by default;
+OSTREVANE_LONG_TESTS=1 runs it long (OSTREVANE_LONG_EXAMPLES examples per
+property, 5000 unless set).
 """
 
 import collections
@@ -23,7 +27,7 @@ hook = getattr(_ostrevane, "_schema_road_for_test", None)
 pytestmark = pytest.mark.hooks
 
 LONG = os.environ.get("OSTREVANE_LONG_TESTS") == "1"
-EXAMPLES = 5000 if LONG else 150
+EXAMPLES = int(os.environ.get("OSTREVANE_LONG_EXAMPLES", "5000")) if LONG else 150
 
 
 def outcome(text, schema, option):
@@ -48,6 +52,42 @@ def value_road_count():
     return hook(False)
 
 
+def plain_value(value):
+    return value.to_dict() if hasattr(value, "to_dict") else value
+
+
+def loaded(text, option):
+    try:
+        return ("ok", plain_value(ostrevane.loads(text, option=option)))
+    except Exception as e:  # noqa: BLE001 - compared, not raised
+        return ("error", type(e).__name__, str(e))
+
+
+# Options the node roads take beside their own (OPT_PYYAML_COMPAT is the
+# plain road's).
+NODE_ROADS = [ostrevane.OPT_ROUND_TRIP, ostrevane.OPT_ANNOTATED]
+
+
+def all_roads_agree(text, schema, option):
+    """The plain road's two ways agree; the node roads agree with them on
+    every text they load to the same value."""
+    composed, decoded = both_roads(text, schema, option)
+    assert decoded == composed
+    if option & ostrevane.OPT_PYYAML_COMPAT:
+        return
+    base = loaded(text, option)
+    if base[0] != "ok":
+        return
+    for road in NODE_ROADS:
+        if loaded(text, option | road) != base:
+            continue  # a value the roads read apart: not a validation matter
+        assert verdict(outcome(text, schema, option | road)) == verdict(composed), road
+
+
+def verdict(result):
+    return result[:1] if result[0] == "ok" else result
+
+
 # ---- generated documents: flow texts with the spellings where the decoded
 # values and the composed tree differ, or could.
 
@@ -57,11 +97,17 @@ SCALARS = [
     "on", "null", "~", '""', "2024-01-31", "2001-12-14t21:59:43.10-05:00", "1:20",
     "!!str 1", '!!int "2"', "!!float 1", "!!bool yes", "!foo x", "!!binary aGk=",
     "<<", '"<<"', "*a", "&b 5", "&a 7", "!!null ''", "y",
+    # %TAG handles (declared by some heads), verbatim tags, tagged empty nodes
+    '!e!int "1"', "!e!str 1", "!e!float .inf", '!e!null ""', '!e!bool "true"', "!e!x a",
+    '!int "3"', "!str 4", "!<tag:yaml.org,2002:str> 5", '!<tag:yaml.org,2002:int> "6"',
+    "!<!foo> z", "!!str", "!!int", "!!null", "!e!str", "!foo",
 ]
 KEYS = [
     "a", "b", "c", "x-a", "x-b", "1", "0x1", "1.0", '"1"', "true", "True", "null", "~",
     "<<", '"<<"', "!!merge <<", "!!merge x", "!!str <<", "!!str a", "!foo a",
     "2024-01-31", "abcd", "'a'", "*a", "[1, 2]", "{a: 1}", "yes",
+    "!!str ", "!e!str ", "!!int ", "!foo ", "!e!str a", "!e!int 1", "!str b",
+    "!<tag:yaml.org,2002:str> c", "!!str ''",
 ]
 
 
@@ -87,7 +133,11 @@ def flow(children):
 values = st.recursive(st.sampled_from(SCALARS), flow, max_leaves=12)
 
 HEADS = ["", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n", "--- !foo\n", "---\n", "--- !!set\n",
-         "---\n...\n---\n", "# c\n"]
+         "---\n...\n---\n", "# c\n",
+         "%TAG !e! tag:yaml.org,2002:\n---\n", "%TAG ! tag:yaml.org,2002:\n---\n",
+         "%TAG !e! tag:example.com,2000:\n---\n",
+         "%TAG !e! tag:yaml.org,2002:\n%TAG ! !e!\n---\n",
+         "%TAG !e! tag:yaml.org,2002:\n--- !e!map\n"]
 
 
 @st.composite
@@ -177,9 +227,8 @@ OPTIONS = [0, ostrevane.OPT_YAML_1_1, ostrevane.OPT_PYYAML_COMPAT, ostrevane.OPT
 @settings(max_examples=EXAMPLES, deadline=None,
           suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much])
 @given(text=documents(), schema=rooted_schemas(), option=st.sampled_from(OPTIONS))
-def test_both_roads_agree_on_flow_texts(text, schema, option):
-    composed, decoded = both_roads(text, schema, option)
-    assert decoded == composed
+def test_all_roads_agree_on_flow_texts(text, schema, option):
+    all_roads_agree(text, schema, option)
 
 
 plain_data = st.recursive(
@@ -196,10 +245,9 @@ plain_data = st.recursive(
 @settings(max_examples=EXAMPLES, deadline=None,
           suppress_health_check=[HealthCheck.too_slow])
 @given(data=plain_data, schema=rooted_schemas(), option=st.sampled_from(OPTIONS))
-def test_both_roads_agree_on_block_texts(data, schema, option):
+def test_all_roads_agree_on_block_texts(data, schema, option):
     # Block texts of plain data: the case the decoded values are read for.
-    composed, decoded = both_roads(block_text(data), schema, option)
-    assert decoded == composed
+    all_roads_agree(block_text(data), schema, option)
 
 
 # ---- fixed cases
@@ -232,6 +280,9 @@ CONFIG_SCHEMA = {
     ("a: 1\na: 2\n", False),               # a repeated key
     ("1: a\n", False),                     # a key that is not a text
     ("a: !foo x\n", False),                # a custom tag
+    ("a: !!str x\n", False),               # a standard tag the decoder drops
+    ("? !!str\n: 1\n", False),             # a tagged empty key
+    ('%TAG !e! tag:yaml.org,2002:\n--- {a: !e!int "1"}\n', False),
 ])
 def test_decoded_values_read_only_where_they_stand_for_the_tree(text, reads_values):
     before = value_road_count()
@@ -315,3 +366,33 @@ def test_merge_tag_merges_in_validation_where_loads_merges(text, option, merged)
     assert ostrevane.loads(text, option=option, schema={"const": dict(loaded)}) == loaded
     with pytest.raises(OstrevaneSchemaError, match="required const"):
         ostrevane.loads(text, option=option, schema={"const": {"other": 1}})
+
+
+# ---- budgets: the plain road validates once, on the values when they stand
+# for the tree, and reports a limit where the composed tree would.
+
+def doubling(levels, leaf):
+    defs = {f"d{i}": {"allOf": [{"$ref": f"#/definitions/d{i + 1}"}] * 2}
+            for i in range(levels)}
+    defs[f"d{levels}"] = leaf
+    return {"$ref": "#/definitions/d0", "definitions": defs}
+
+
+@pytest.mark.parametrize("text, schema, message", [
+    ("[" + ", ".join(["1"] * 1000) + "]", doubling(40, {"items": {"type": "integer"}}),
+     "schema validation work budget exhausted"),
+    ("[" + ", ".join(["1"] * 1000) + "]", doubling(40, {}),
+     "schema $ref resolution budget exhausted"),
+    ("{a: [1, {b: x}]}", {"properties": {"a": {"items": {"anyOf": [{"$ref": "#/d"}]}}},
+                          "d": {"$ref": "#/d"}},
+     "schema $ref nesting too deep"),
+    ("{a: x, b: {c: y}}", {"propertyNames": {"maxLength": 0}}, "string is longer than"),
+])
+def test_a_limit_on_the_values_is_reported_as_on_the_tree(text, schema, message):
+    # The plain road spent every budget twice: once on the values, then
+    # again on the composed tree to find the failure's position.
+    before = value_road_count()
+    composed, decoded = both_roads(text, schema)
+    assert value_road_count() > before
+    assert decoded == composed
+    assert message in decoded[1]

@@ -309,6 +309,7 @@ class Decoder {
   bool saw_merge_ = false;
   bool saw_merge_ever_ = false;  // saw_merge_ is per document
   bool saw_alias_ = false;
+  bool saw_tag_ = false;
   // Set once any value holds storage outside arena_ (a Tagged or BigInt
   // block, a timestamp, merged lists): its documents must then be dropped
   // node by node.
@@ -343,6 +344,7 @@ Result<DecodedStream, DecodeError> Decoder::run() {
   out.storage_only = !heap_parts_;
   out.saw_alias = saw_alias_;
   out.saw_merge = saw_merge_ever_;
+  out.saw_tag = saw_tag_;
   return out;
 }
 
@@ -497,6 +499,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
       if (anchor) return fail("a node cannot have two anchors", t.span());
       anchor = t.text();
     } else if (t.kind == K::Tag) {
+      saw_tag_ = true;
       if (!expand_tag(t, tag)) return Got::Failed;
       // A custom tag is charged as written, as a composed tree holds it.
       if (is_custom_tag(*tag)) built(0, t.text().size());

@@ -79,10 +79,12 @@ struct DecodedStream {
   // can then be dropped with forget_value, and dropping the stream frees
   // its chunks without visiting a node.
   bool storage_only = false;
-  // Whether any document used an alias or a merge key: schema validation
-  // reads the decoded values only when neither happened.
+  // Whether any document used an alias, a merge key or a tag: schema
+  // validation reads the decoded values only when none of them happened (a
+  // standard tag the decoder resolves leaves no trace in the values).
   bool saw_alias = false;
   bool saw_merge = false;
+  bool saw_tag = false;
 
   DecodedStream() = default;
   DecodedStream(DecodedStream&&) noexcept = default;

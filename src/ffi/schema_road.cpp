@@ -173,19 +173,32 @@ PyResult<void> validate_decoded_against_schema(std::string_view text, const Deco
   // One that accepts everything needs no reading of the document.
   if (schema::schema_accepts_everything(prepared->value())) return {};
   // The decoded values stand for the composed tree when the pre-passes
-  // would change nothing of it; a document that passes is then done. A
-  // failure is reported from the composed tree, which knows positions.
+  // would change nothing of it and no tag was read (a standard tag the
+  // decoder resolves leaves no trace in the values): they are then
+  // validated once, and a failure takes its position from the composed
+  // tree, found by the failure's steps. Otherwise the composed tree is
+  // validated.
   const Value& document = stream.documents.front();
-  if (!g_composed_only.load(std::memory_order_relaxed) && !stream.saw_alias && !stream.saw_merge &&
-      schema::value_tree_fits(document)) {
+  const bool values_stand = !g_composed_only.load(std::memory_order_relaxed) &&
+                            !stream.saw_alias && !stream.saw_merge && !stream.saw_tag &&
+                            schema::value_tree_fits(document);
+  std::optional<schema::ValueFailure> failure;
+  if (values_stand) {
     g_value_verdicts.fetch_add(1, std::memory_order_relaxed);
-    if (schema::value_passes(document, *prepared, mode)) return {};
+    failure = schema::value_failure(document, *prepared, mode);
+    if (!failure) return {};
   }
   // Empty documents are kept: the plain road returns the first document
   // even when it is empty (None), so that is the one to validate.
   // Comments play no part in validation: none are collected.
   Result<NodeList, ScanError> composed = compose_bare_documents(text);
   if (!composed) return std::unexpected(scan_error_to_py(composed.error()));
+  if (failure && !composed->empty()) {
+    if (const YamlNode* node = schema::node_at(composed->front(), failure->steps)) {
+      return std::unexpected(schema_error_to_py(failure->message, failure->path, node->span.line,
+                                                node->span.column));
+    }
+  }
   return validate_first(*composed, *prepared, mode, schema::MergeRule::Decoded);
 }
 

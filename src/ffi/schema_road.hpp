@@ -29,10 +29,12 @@ namespace ostrevane::ffi {
 
 // The plain road: validates the first decoded document of `stream`, read
 // from `text`. Its values are checked directly when they are what the
-// composed tree would show (no alias, merge key, tag, timestamp, non-text or
-// repeated key); otherwise, and to report a failure with its position, the
-// text is composed again and its first document, empty or not, validated
-// as the plain road returns it (merge keys as its decoder reads them).
+// composed tree would show (no alias, merge key or tag in the text, no
+// timestamp, non-text or repeated key); a failure found there is reported
+// at the position of its node in the text composed again, without a second
+// validation. Otherwise the text is composed again and its first document,
+// empty or not, validated as the plain road returns it (merge keys as its
+// decoder reads them).
 [[nodiscard]] PyResult<void> validate_decoded_against_schema(std::string_view text,
                                                              const DecodedStream& stream,
                                                              PyObject* schema, ResolverMode mode);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <unordered_map>
 
 #include "util/limits.hpp"
 
@@ -346,21 +347,135 @@ std::optional<std::string> translate_pattern(std::string_view p) {
 
 namespace {
 
-std::shared_ptr<const re2::RE2> compile_pattern(std::string_view pattern) {
-  const std::optional<std::string> translated = translate_pattern(pattern);
-  if (!translated) return nullptr;
+// What a compiled pattern may take: RE2's own memory option. RE2 reads a
+// pattern's whole text before that option applies, and reading a class of
+// Unicode properties costs about what compiling it does, so a text of many
+// such classes is refused by estimate before RE2 reads it.
+constexpr std::int64_t kPatternMemory = static_cast<std::int64_t>(limits::kPatternMemory);
+constexpr std::uint64_t kMaxEstimatedInstructions = limits::kPatternReadBudget;
+
+re2::RE2::Options pattern_options() {
   re2::RE2::Options options;
   options.set_log_errors(false);
   options.set_never_capture(true);
-  auto re = std::make_shared<const re2::RE2>(*translated, options);
-  if (!re->ok()) return nullptr;
-  return re;
+  options.set_max_mem(kPatternMemory);
+  return options;
+}
+
+// The end of the RE2 class that starts at `p[i]` ('['), or npos.
+std::size_t class_end(std::string_view p, std::size_t i) {
+  const std::size_t n = p.size();
+  ++i;
+  if (i < n && p[i] == '^') ++i;
+  if (i < n && p[i] == ']') ++i;
+  while (i < n) {
+    const char c = p[i];
+    if (c == '\\') {
+      i += 2;
+      if (i - 1 < n && (p[i - 1] == 'x' || p[i - 1] == 'p' || p[i - 1] == 'P') && i < n &&
+          p[i] == '{') {
+        const std::size_t close = p.find('}', i);
+        if (close == std::string_view::npos) return close;
+        i = close + 1;
+      }
+      continue;
+    }
+    if (c == '[' && i + 1 < n && p[i + 1] == ':') {
+      const std::size_t close = p.find(":]", i + 2);
+      if (close != std::string_view::npos) {
+        i = close + 2;
+        continue;
+      }
+    }
+    if (c == ']') return i;
+    ++i;
+  }
+  return std::string_view::npos;
+}
+
+// What RE2 reads of `translated`, as limits::kPatternReadBudget counts it
+// (repetition is not multiplied out: RE2's memory option bounds that): each
+// class that names Unicode properties or code point escapes costs its
+// program compiled alone (each distinct one compiled once here), every
+// other character one. Stops counting past `limit`.
+std::uint64_t estimated_instructions(std::string_view p, std::uint64_t limit) {
+  std::unordered_map<std::string_view, std::uint64_t> alone;
+  const auto cost_alone = [&](std::string_view atom) -> std::uint64_t {
+    if (const auto found = alone.find(atom); found != alone.end()) return found->second;
+    const re2::RE2 re(re2::StringPiece(atom.data(), atom.size()), pattern_options());
+    // One that fails alone fails in the whole pattern too; RE2 says why.
+    const std::uint64_t cost = re.ok() ? static_cast<std::uint64_t>(re.ProgramSize()) : 1;
+    alone.emplace(atom, cost);
+    return cost;
+  };
+  std::uint64_t total = 0;
+  const std::size_t n = p.size();
+  for (std::size_t i = 0; i < n && total <= limit;) {
+    const char c = p[i];
+    std::size_t end = i + 1;  // one past the atom
+    bool costly = false;
+    if (c == '\\' && i + 1 < n) {
+      const char e = p[i + 1];
+      end = i + 2;
+      if ((e == 'p' || e == 'P' || e == 'x') && end < n && p[end] == '{') {
+        const std::size_t close = p.find('}', end);
+        end = close == std::string_view::npos ? n : close + 1;
+      } else if ((e == 'p' || e == 'P') && end < n) {
+        ++end;
+      }
+      costly = e == 'p' || e == 'P';
+    } else if (c == '[') {
+      const std::size_t close = class_end(p, i);
+      end = close == std::string_view::npos ? n : close + 1;
+      costly = p.substr(i, end - i).find('\\') != std::string_view::npos;
+    }
+    total += costly ? cost_alone(p.substr(i, end - i)) : 1;
+    i = end;
+  }
+  return total;
+}
+
+// An upper estimate of the translated text's size: \w, \W, \s and \S
+// become long lists of Unicode items. A text that would translate to more
+// than 16 bytes for each unit of the read budget is refused untranslated.
+bool translates_too_long(std::string_view pattern) {
+  constexpr std::size_t kExpandedClass = 256;
+  std::uint64_t size = pattern.size();
+  for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+    if (pattern[i] != '\\') continue;
+    const char e = pattern[++i];
+    if (e == 'w' || e == 'W' || e == 's' || e == 'S') size += kExpandedClass;
+  }
+  return size > kMaxEstimatedInstructions * 16;
+}
+
+CompiledPattern compile_pattern(std::string_view pattern) {
+  if (translates_too_long(pattern)) return {nullptr, PatternFault::TooLarge};
+  const std::optional<std::string> translated = translate_pattern(pattern);
+  if (!translated) return {nullptr, PatternFault::Invalid};
+  if (estimated_instructions(*translated, kMaxEstimatedInstructions) >
+      kMaxEstimatedInstructions) {
+    return {nullptr, PatternFault::TooLarge};
+  }
+  auto re = std::make_shared<const re2::RE2>(*translated, pattern_options());
+  if (re->ok()) return {std::move(re), PatternFault::None};
+  return {nullptr, re->error_code() == re2::RE2::ErrorPatternTooLarge ? PatternFault::TooLarge
+                                                                      : PatternFault::Invalid};
+}
+
+// What an entry of the shared cache is counted as holding: its text, the
+// compiled program (16 bytes an instruction) and RE2's own overhead. The
+// lazily built matching caches are bounded per pattern by kPatternMemory.
+std::size_t held_bytes(std::string_view text, const CompiledPattern& compiled) {
+  std::size_t bytes = 2 * text.size() + 1024;
+  if (compiled.re) bytes += static_cast<std::size_t>(compiled.re->ProgramSize()) * 16;
+  return bytes;
 }
 
 // Least recently used first in `order`; `index` finds a text's entry.
 class SharedPatterns {
  public:
-  std::shared_ptr<const re2::RE2> get(std::string_view pattern) {
+  CompiledPattern get(std::string_view pattern) {
     if (pattern.size() > limits::kPatternCacheMaxText) return compile_pattern(pattern);
     {
       const std::lock_guard lock(mutex_);
@@ -371,16 +486,22 @@ class SharedPatterns {
     }
     // Compiled outside the lock; two threads may both compile a new pattern,
     // and the first to store it wins.
-    std::shared_ptr<const re2::RE2> compiled = compile_pattern(pattern);
+    CompiledPattern compiled = compile_pattern(pattern);
+    const std::size_t bytes = held_bytes(pattern, compiled);
     const std::lock_guard lock(mutex_);
     if (const auto found = index_.find(pattern); found != index_.end()) {
       return found->second->compiled;
     }
-    if (order_.size() >= limits::kPatternCacheEntries) {
+    // One that alone passes the byte budget is not kept at all.
+    if (bytes > limits::kPatternCacheBytes) return compiled;
+    while (!order_.empty() && (order_.size() >= limits::kPatternCacheEntries ||
+                               held_ + bytes > limits::kPatternCacheBytes)) {
+      held_ -= order_.front().bytes;
       index_.erase(order_.front().text);
       order_.pop_front();
     }
-    order_.push_back(Entry{std::string(pattern), compiled});
+    order_.push_back(Entry{std::string(pattern), compiled, bytes});
+    held_ += bytes;
     index_.emplace(order_.back().text, std::prev(order_.end()));
     return compiled;
   }
@@ -390,14 +511,21 @@ class SharedPatterns {
     return order_.size();
   }
 
+  std::size_t bytes() {
+    const std::lock_guard lock(mutex_);
+    return held_;
+  }
+
  private:
   struct Entry {
     std::string text;
-    std::shared_ptr<const re2::RE2> compiled;  // nullptr: invalid
+    CompiledPattern compiled;
+    std::size_t bytes = 0;
   };
   std::mutex mutex_;
   std::list<Entry> order_;
   std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
+  std::size_t held_ = 0;  // bytes of the entries, as held_bytes counts them
 };
 
 SharedPatterns& shared_patterns() {
@@ -408,22 +536,19 @@ SharedPatterns& shared_patterns() {
 
 }  // namespace
 
-std::shared_ptr<const re2::RE2> shared_pattern(std::string_view pattern) {
-  return shared_patterns().get(pattern);
-}
+CompiledPattern shared_pattern(std::string_view pattern) { return shared_patterns().get(pattern); }
 
 std::size_t shared_pattern_count() { return shared_patterns().size(); }
+
+std::size_t shared_pattern_bytes() { return shared_patterns().bytes(); }
 
 PatternCache::PatternCache() = default;
 PatternCache::~PatternCache() = default;
 
-const re2::RE2* PatternCache::compile(std::string_view pattern) {
+const CompiledPattern& PatternCache::compile(std::string_view pattern) {
   const auto found = compiled_.find(std::string(pattern));
-  if (found != compiled_.end()) return found->second.get();
-  std::shared_ptr<const re2::RE2> re = shared_pattern(pattern);
-  const re2::RE2* result = re.get();
-  compiled_.emplace(std::string(pattern), std::move(re));
-  return result;
+  if (found != compiled_.end()) return found->second;
+  return compiled_.emplace(std::string(pattern), shared_pattern(pattern)).first->second;
 }
 
 bool pattern_search(const re2::RE2& re, std::string_view text) {

@@ -88,12 +88,13 @@ constexpr std::array<std::string_view, kKeywordCount> kKeywordNames{"$ref",
                                                                     "uniqueItems",
                                                                     "contains"};
 
-// One `patternProperties` entry: its compiled pattern (nullptr when the
-// pattern is invalid) and the schema for the members it finds.
+// One `patternProperties` entry: its compiled pattern (re nullptr when the
+// pattern is invalid or too large) and the schema for the members it finds.
 struct MemberPattern {
   std::string_view text;
-  const re2::RE2* re = nullptr;
+  const CompiledPattern* compiled = nullptr;
   const Value* schema = nullptr;
+  const Value* key = nullptr;  // the pattern's own key, for messages
 };
 
 // The first entry of each keyword in one schema mapping (later entries with
@@ -108,7 +109,7 @@ struct KeywordTable {
   bool reads_names = false;
   std::unordered_map<std::string_view, const Value*> properties;  // first String key wins
   std::vector<MemberPattern> patterns;
-  const re2::RE2* pattern = nullptr;  // `pattern` compiled; nullptr when absent or invalid
+  const CompiledPattern* pattern = nullptr;  // `pattern` compiled; nullptr when absent
 
   [[nodiscard]] const Value* get(Keyword k) const noexcept { return entry[k]; }
   [[nodiscard]] const Value* get(Keyword k, ValueKind kind) const noexcept {
@@ -131,7 +132,7 @@ KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
     }
   }
   if (const Value* pattern = table.get(kPattern, ValueKind::String)) {
-    table.pattern = patterns.compile(pattern->text());
+    table.pattern = &patterns.compile(pattern->text());
   }
   if (const Value* properties = table.get(kProperties, ValueKind::Mapping)) {
     table.properties.reserve(properties->pairs().size());
@@ -143,7 +144,8 @@ KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
   if (const Value* by_pattern = table.get(kPatternProperties, ValueKind::Mapping)) {
     for (const ValuePair& pair : by_pattern->pairs()) {
       if (pair.key.kind() != ValueKind::String) continue;
-      table.patterns.push_back({pair.key.text(), patterns.compile(pair.key.text()), &pair.value});
+      table.patterns.push_back(
+          {pair.key.text(), &patterns.compile(pair.key.text()), &pair.value, &pair.key});
     }
   }
   for (const Keyword k : {kRequired, kProperties, kPatternProperties, kAdditionalProperties,
@@ -155,11 +157,35 @@ KeywordTable build_keyword_table(const Value& schema, PatternCache& patterns) {
 
 // An instance path as a chain of frames on the native stack; spelled out
 // only when a failure is recorded.
+// A member's segment keeps its pair's index; KeyName is a member's key
+// itself (propertyNames), spelled like the member.
 struct PathSegment {
   const PathSegment* parent = nullptr;
   std::string_view key;
-  std::size_t index = 0;
-  enum class Kind : std::uint8_t { Root, Key, Index } kind = Kind::Root;
+  std::size_t index = 0;  // the item's index, or the member's pair index
+  enum class Kind : std::uint8_t { Root, Key, KeyName, Index } kind = Kind::Root;
+
+  // The steps from the root to the node this path stands for.
+  [[nodiscard]] std::vector<NodeStep> steps() const {
+    std::vector<NodeStep> out;
+    for (const PathSegment* s = this; s != nullptr; s = s->parent) {
+      switch (s->kind) {
+        case Kind::Root:
+          break;
+        case Kind::Key:
+          out.push_back({NodeStep::Kind::Value, s->index});
+          break;
+        case Kind::KeyName:
+          out.push_back({NodeStep::Kind::Key, s->index});
+          break;
+        case Kind::Index:
+          out.push_back({NodeStep::Kind::Item, s->index});
+          break;
+      }
+    }
+    std::reverse(out.begin(), out.end());
+    return out;
+  }
 
   [[nodiscard]] std::string text() const {
     std::vector<const PathSegment*> chain;
@@ -172,6 +198,7 @@ struct PathSegment {
           out += '$';
           break;
         case Kind::Key:
+        case Kind::KeyName:
           out += '.';
           out += s.key;
           break;
@@ -190,21 +217,58 @@ struct PathSegment {
 };
 
 // Where failures go: the validation's own sink keeps the first one in full;
-// the branches of anyOf, oneOf and not only count.
+// the branches of anyOf, oneOf and not only count. Decoded values carry no
+// position: their first failure keeps the steps to its node instead.
 struct Sink {
   std::optional<SchemaError>* first = nullptr;
+  ValueFailure* located = nullptr;
   std::size_t count = 0;
 
-  // Decoded values carry no position: their failures are only counted.
   template <class Node, class MakeMessage>
   void fail(const Node& node, const PathSegment& path, MakeMessage&& make_message) {
-    if (count++ == 0 && first != nullptr) {
-      if constexpr (std::is_same_v<Node, YamlNode>) {
-        *first = SchemaError{make_message(), path.text(), node.span};
-      }
+    if (count++ == 0) record(node, path, make_message);
+  }
+
+  // A limit ends the validation: its failure is the one reported, whatever
+  // was found before it.
+  template <class Node, class MakeMessage>
+  void limit(const Node& node, const PathSegment& path, MakeMessage&& make_message) {
+    ++count;
+    record(node, path, make_message);
+  }
+
+ private:
+  template <class Node, class MakeMessage>
+  void record(const Node& node, const PathSegment& path, MakeMessage& make_message) {
+    if constexpr (std::is_same_v<Node, YamlNode>) {
+      if (first != nullptr) *first = SchemaError{make_message(), path.text(), node.span};
+    } else {
+      if (located != nullptr) *located = ValueFailure{make_message(), path.text(), path.steps()};
     }
   }
 };
+
+// Nodes of a value tree, keys included.
+std::uint64_t value_node_count(const Value& root) {
+  std::vector<const Value*> stack{&root};
+  std::uint64_t count = 0;
+  while (!stack.empty()) {
+    const Value* v = stack.back();
+    stack.pop_back();
+    ++count;
+    if (v->kind() == ValueKind::Sequence) {
+      for (const Value& item : v->items()) stack.push_back(&item);
+    } else if (v->kind() == ValueKind::Mapping) {
+      for (const ValuePair& pair : v->pairs()) {
+        stack.push_back(&pair.key);
+        stack.push_back(&pair.value);
+      }
+    } else if (v->kind() == ValueKind::Tagged) {
+      stack.push_back(&v->inner());
+    }
+  }
+  return count;
+}
 
 std::string with_text(std::string_view before, std::string_view text, std::string_view after) {
   std::string out;
@@ -221,6 +285,58 @@ std::string decimal(N n) {
   const auto r = std::to_chars(buf, buf + sizeof buf, n);
   return std::string(buf, r.ptr);
 }
+
+// A JSON pointer segment: "~" as "~0", "/" as "~1", cut at
+// limits::kQuotedKeyChars characters.
+void append_pointer_segment(std::string& out, std::string_view segment) {
+  out += '/';
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < segment.size(); ++i) {
+    const char c = segment[i];
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && chars++ == limits::kQuotedKeyChars) {
+      out += "...";
+      return;
+    }
+    if (c == '~') {
+      out += "~0";
+    } else if (c == '/') {
+      out += "~1";
+    } else {
+      out += c;
+    }
+  }
+}
+
+// The JSON pointer ("#/properties/a/pattern") of the value at `target`
+// inside `root`: the value itself, or the key of a pair (named by the pair).
+bool find_pointer(const Value& at, const Value* target, std::string& out) {
+  if (&at == target) return true;
+  const std::size_t mark = out.size();
+  if (at.kind() == ValueKind::Sequence) {
+    for (std::size_t i = 0; i < at.items().size(); ++i) {
+      append_pointer_segment(out, decimal(i));
+      if (with_stack_guard([&] { return find_pointer(at.items()[i], target, out); })) return true;
+      out.resize(mark);
+    }
+  } else if (at.kind() == ValueKind::Mapping) {
+    for (const ValuePair& pair : at.pairs()) {
+      append_pointer_segment(out, pair.key.kind() == ValueKind::String ? pair.key.text() : "");
+      if (&pair.key == target ||
+          with_stack_guard([&] { return find_pointer(pair.value, target, out); })) {
+        return true;
+      }
+      out.resize(mark);
+    }
+  }
+  return false;
+}
+
+std::string schema_pointer(const Value& root, const Value* target) {
+  std::string out = "#";
+  if (!find_pointer(root, target, out)) return "#";
+  return out;
+}
+
 
 // "value {v} {relation} {b}".
 std::string number_message(double v, std::string_view relation, double b) {
@@ -301,16 +417,19 @@ bool is_multiple(const Value& instance, double v, const Value& divisor, double d
 
 // Pairs of two mappings of equal size matched one to one (augmenting
 // paths), for when the greedy pass fails: equality across Int and Float is
-// not transitive, so greedy can miss a matching that exists.
-bool pairs_match(std::span<const ValuePair> a, std::span<const ValuePair> b) {
+// not transitive, so greedy can miss a matching that exists. `candidates`
+// lists, for a pair of a, the pairs of b it could equal.
+template <class Candidates>
+bool pairs_match(std::span<const ValuePair> a, std::span<const ValuePair> b,
+                 Candidates&& candidates) {
   const std::size_t n = a.size();
   std::vector<std::vector<std::size_t>> edges(n);
   for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = 0; j < n; ++j) {
+    candidates(i, [&](std::size_t j) {
       if (json_equal(a[i].key, b[j].key) && json_equal(a[i].value, b[j].value)) {
         edges[i].push_back(j);
       }
-    }
+    });
     if (edges[i].empty()) return false;
   }
   constexpr std::size_t kFree = static_cast<std::size_t>(-1);
@@ -348,26 +467,66 @@ bool pairs_match(std::span<const ValuePair> a, std::span<const ValuePair> b) {
   return true;
 }
 
+// Mappings up to this size compare every pair with every pair; larger ones
+// compare only pairs of equal hash.
+constexpr std::size_t kLinearPairCompare = 16;
+
+std::uint64_t pair_hash(const ValuePair& p) {
+  return with_stack_guard([&] { return json_hash(p.key) * 31 + json_hash(p.value); });
+}
+
 bool mappings_equal(const Value& a, const Value& b) {
   const auto pa = a.pairs().view();
   const auto pb = b.pairs().view();
   if (pa.size() != pb.size()) return false;
-  std::vector<bool> used(pb.size(), false);
-  bool greedy = true;
-  for (const ValuePair& p : pa) {
-    bool matched = false;
-    for (std::size_t j = 0; j < pb.size() && !matched; ++j) {
-      if (!used[j] && json_equal(p.key, pb[j].key) && json_equal(p.value, pb[j].value)) {
-        used[j] = true;
-        matched = true;
+  const std::size_t n = pb.size();
+  std::vector<bool> used(n, false);
+  if (n <= kLinearPairCompare) {
+    const auto every = [&](std::size_t, auto&& visit) {
+      for (std::size_t j = 0; j < n; ++j) visit(j);
+    };
+    bool greedy = true;
+    for (const ValuePair& p : pa) {
+      bool matched = false;
+      for (std::size_t j = 0; j < n && !matched; ++j) {
+        if (!used[j] && json_equal(p.key, pb[j].key) && json_equal(p.value, pb[j].value)) {
+          used[j] = true;
+          matched = true;
+        }
+      }
+      if (!matched) {
+        greedy = false;
+        break;
       }
     }
-    if (!matched) {
-      greedy = false;
-      break;
-    }
+    return greedy || pairs_match(pa, pb, every);
   }
-  return greedy || pairs_match(pa, pb);
+  // Pairs json_equal calls equal hash alike: b's pairs by hash, and each
+  // pair of a looks only in its own bucket.
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> buckets;
+  buckets.reserve(n);
+  for (std::size_t j = 0; j < n; ++j) buckets[pair_hash(pb[j])].push_back(j);
+  std::vector<std::uint64_t> hashes(n);
+  bool greedy = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    hashes[i] = pair_hash(pa[i]);
+    const auto found = buckets.find(hashes[i]);
+    if (found == buckets.end()) return false;
+    bool matched = false;
+    for (const std::size_t j : found->second) {
+      if (!used[j] && json_equal(pa[i].key, pb[j].key) && json_equal(pa[i].value, pb[j].value)) {
+        used[j] = true;
+        matched = true;
+        break;
+      }
+    }
+    greedy = greedy && matched;
+  }
+  if (greedy) return true;
+  const auto same_hash = [&](std::size_t i, auto&& visit) {
+    for (const std::size_t j : buckets.find(hashes[i])->second) visit(j);
+  };
+  return pairs_match(pa, pb, same_hash);
 }
 
 // The members of one mapping node (the pairs whose key is a scalar, named
@@ -417,7 +576,9 @@ bool has_equal_pair(std::span<const Value> values) {
   std::vector<std::uint32_t> slots(size, kEmpty);
   std::vector<std::uint64_t> hashes(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
-    const std::uint64_t h = hashes[i] = json_hash(values[i]);
+    std::uint64_t h = 0;
+    if (json_never_equal(values[i], h)) continue;  // NaN inside: equal to nothing
+    hashes[i] = h;
     std::size_t slot = h & mask;
     for (; slots[slot] != kEmpty; slot = (slot + 1) & mask) {
       const std::uint32_t other = slots[slot];
@@ -459,8 +620,10 @@ struct NodeTree {
   static const Node& value(const Node& n, std::size_t i) noexcept { return n.value(i); }
   static std::span<const Node> items(const Node& n) noexcept { return n.items(); }
   // A member's name: the key's text as written; nothing for a key that is
-  // not a scalar.
+  // not a scalar. A tagged empty key is written as empty text ("" for
+  // `? !!str`, as loads reads it); an untagged one is null.
   static std::optional<std::string_view> name(const Node& key) noexcept {
+    if (key.kind() == NodeKind::Null && key.tag()) return std::string_view();
     if (key.kind() != NodeKind::Scalar) return std::nullopt;
     return key.text();
   }
@@ -468,11 +631,29 @@ struct NodeTree {
   static Value full(const Node& n, ResolverMode mode, bool& cut_off) {
     return node_to_json_value_guarded(n, mode, &cut_off);
   }
+  static std::uint64_t node_count(const Node& root) {
+    std::vector<const Node*> stack{&root};
+    std::uint64_t count = 0;
+    while (!stack.empty()) {
+      const Node* n = stack.back();
+      stack.pop_back();
+      ++count;
+      if (n->kind() == NodeKind::Sequence) {
+        for (const Node& item : n->items()) stack.push_back(&item);
+      } else if (n->kind() == NodeKind::Mapping) {
+        for (std::size_t i = 0; i < n->pair_count(); ++i) {
+          stack.push_back(&n->key(i));
+          stack.push_back(&n->value(i));
+        }
+      }
+    }
+    return count;
+  }
   // The key as `propertyNames` sees it: its text alone, quoted so that it is
   // always a string, at the key's position.
   template <class Fn>
   static void with_name(const Node& key, Fn&& fn) {
-    YamlNode name = YamlNode::scalar(std::string(key.text()), ScalarStyle::DoubleQuoted);
+    YamlNode name = YamlNode::scalar(std::string(*NodeTree::name(key)), ScalarStyle::DoubleQuoted);
     name.span = key.span;
     name.end_offset = key.span.offset;
     name.end_line = key.span.line;
@@ -495,6 +676,7 @@ struct ValueTree {
   // shallow value look at its kind only.
   static const Value& shallow(const Node& n, ResolverMode) noexcept { return n; }
   static const Value& full(const Node& n, ResolverMode, bool&) noexcept { return n; }
+  static std::uint64_t node_count(const Node& root) { return value_node_count(root); }
   template <class Fn>
   static void with_name(const Node& key, Fn&& fn) {
     fn(key);
@@ -506,11 +688,15 @@ class Validator {
  public:
   using Node = typename Tree::Node;
 
-  Validator(const Value& root, ResolverMode mode, SchemaTables& tables)
-      : root_(root), mode_(mode), tables_(tables) {}
+  // `document` is the tree being validated (its size sets the budgets),
+  // `main` the validation's own sink, where a limit's failure goes.
+  Validator(const Value& root, ResolverMode mode, SchemaTables& tables, const Node& document,
+            Sink& main)
+      : root_(root), mode_(mode), tables_(tables), document_(document), main_(main) {}
 
   void validate(const Node& node, const Value& schema, const PathSegment& path,
                 std::uint64_t ref_depth, Sink& sink) {
+    if (stopped_ || !spend(1, node, path)) return;
     if (schema.kind() == ValueKind::Bool && !schema.as_bool()) {
       sink.fail(node, path, [] { return std::string("value is not allowed (schema is false)"); });
       return;
@@ -518,7 +704,7 @@ class Validator {
     if (schema.kind() != ValueKind::Mapping) return;
     const KeywordTable& kw = tables_.keywords(schema);
     if (Tree::cut_off(node)) {
-      if (kw.has_pairs) sink.fail(node, path, cut_off_message);
+      if (kw.has_pairs) stop(node, path, cut_off_message);
       return;
     }
     if (const Value* ref = kw.get(kRef, ValueKind::String)) {
@@ -526,17 +712,63 @@ class Validator {
       return;
     }
     check_value(node, kw, path, sink);
+    if (stopped_) return;
     if (Tree::is_mapping(node)) {
       check_object(node, kw, path, sink);
     } else if (Tree::is_sequence(node)) {
       check_array(node, kw, path, sink);
     }
+    if (stopped_) return;
     check_combinators(node, kw, path, ref_depth, sink);
   }
 
  private:
   static std::string cut_off_message() {
     return "value could not be validated (alias expansion limit reached)";
+  }
+
+  // Ends the validation at `node` with a limit's message, which is then the
+  // failure reported, even from inside anyOf, oneOf, not or contains: a
+  // limit says nothing about whether the value matches.
+  template <class MakeMessage>
+  void stop(const Node& node, const PathSegment& path, MakeMessage&& make_message) {
+    if (stopped_) return;
+    stopped_ = true;
+    main_.limit(node, path, make_message);
+  }
+
+  // The budgets start at their fixed part; the first time one runs out,
+  // both grow by their allowance for each node of the document, so that a
+  // large document is checked in full while a small one cannot make the
+  // schema repeat its work without end.
+  bool grow_budgets() {
+    if (grown_) return false;
+    grown_ = true;
+    const std::uint64_t nodes = Tree::node_count(document_);
+    work_budget_ += nodes * limits::kSchemaWorkPerNode;
+    work_left_ += nodes * limits::kSchemaWorkPerNode;
+    ref_budget_ += nodes * limits::kRefBudgetPerNode;
+    ref_left_ += nodes * limits::kRefBudgetPerNode;
+    return true;
+  }
+
+  // Takes `units` of work (a schema applied to a node, a node converted for
+  // enum, const or uniqueItems, 64 bytes of a string measured or searched,
+  // a member looked at); false, and the validation stopped, when the work
+  // budget is spent.
+  bool spend(std::uint64_t units, const Node& node, const PathSegment& path) {
+    while (work_left_ < units) {
+      if (!grow_budgets()) {
+        work_left_ = 0;
+        stop(node, path, [&] {
+          return "schema validation work budget exhausted (" + decimal(work_budget_) +
+                 " units of work for this document)";
+        });
+        return false;
+      }
+    }
+    work_left_ -= units;
+    return true;
   }
 
   void check_value(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
@@ -548,8 +780,11 @@ class Validator {
       bool cut_off = false;
       decltype(auto) full = Tree::full(node, mode_, cut_off);
       if (cut_off) {
-        sink.fail(node, path, cut_off_message);
-      } else {
+        stop(node, path, cut_off_message);
+        return;
+      }
+      if (!spend(value_node_count(full), node, path)) return;
+      {
         if (enum_values != nullptr) {
           bool found = false;
           for (const Value& allowed : enum_values->items()) {
@@ -574,6 +809,22 @@ class Validator {
     }
     if (instance.kind() == ValueKind::String) check_string(node, kw, instance.text(), path, sink);
   }
+
+  // An invalid pattern quotes itself; one too large to compile is named by
+  // its place in the schema (`text` is the pattern's own value, or its key
+  // under patternProperties).
+  std::string pattern_fault_message(const CompiledPattern& compiled, const Value& text) const {
+    if (compiled.fault != PatternFault::TooLarge) {
+      return with_text("schema has an invalid regex pattern /", text.text(), "/");
+    }
+    return "schema pattern at " + schema_pointer(root_, &text) +
+           " is too large to compile (pattern size limit: " +
+           decimal(limits::kPatternReadBudget) + " units read, " +
+           decimal(limits::kPatternMemory >> 20) + " MiB compiled)";
+  }
+
+  // Strings measured or searched cost a unit per 64 bytes.
+  static constexpr std::size_t kBytesPerUnit = 64;
 
   void check_type(const Node& node, const Value& type, const Value& instance,
                   const PathSegment& path, Sink& sink) {
@@ -634,6 +885,11 @@ class Validator {
                     const PathSegment& path, Sink& sink) {
     const Value* min_entry = kw.get(kMinLength);
     const Value* max_entry = kw.get(kMaxLength);
+    const Value* pattern_entry = kw.get(kPattern, ValueKind::String);
+    if ((min_entry != nullptr || max_entry != nullptr || pattern_entry != nullptr) &&
+        !spend(text.size() / kBytesPerUnit, node, path)) {
+      return;
+    }
     if (min_entry != nullptr || max_entry != nullptr) {
       const auto length = static_cast<std::int64_t>(code_point_count(text));
       if (min_entry != nullptr) {
@@ -651,12 +907,10 @@ class Validator {
         }
       }
     }
-    if (const Value* pattern = kw.get(kPattern, ValueKind::String)) {
-      const re2::RE2* re = kw.pattern;
+    if (const Value* pattern = pattern_entry) {
+      const re2::RE2* re = kw.pattern->re.get();
       if (re == nullptr) {
-        sink.fail(node, path, [&] {
-          return with_text("schema has an invalid regex pattern /", pattern->text(), "/");
-        });
+        sink.fail(node, path, [&] { return pattern_fault_message(*kw.pattern, *pattern); });
       } else if (!pattern_search(*re, text)) {
         sink.fail(node, path, [&] {
           return with_text("string does not match pattern /", pattern->text(), "/");
@@ -674,12 +928,13 @@ class Validator {
   void check_object(const Node& node, const KeywordTable& kw, const PathSegment& path, Sink& sink) {
     const std::size_t pairs = Tree::pair_count(node);
     if (kw.reads_names) {
+      if (!spend(pairs, node, path)) return;
       // A key the expansion limits cut off has no name: what it would match
       // is unknown.
       for (std::size_t i = 0; i < pairs; ++i) {
         if (Tree::cut_off(Tree::key(node, i))) {
-          sink.fail(Tree::key(node, i), path, cut_off_message);
-          break;
+          stop(Tree::key(node, i), path, cut_off_message);
+          return;
         }
       }
     }
@@ -692,10 +947,8 @@ class Validator {
       }
     }
     for (const MemberPattern& pattern : kw.patterns) {
-      if (pattern.re != nullptr) continue;
-      sink.fail(node, path, [&] {
-        return with_text("schema has an invalid regex pattern /", pattern.text, "/");
-      });
+      if (pattern.compiled->re != nullptr) continue;
+      sink.fail(node, path, [&] { return pattern_fault_message(*pattern.compiled, *pattern.key); });
     }
     const bool has_properties = kw.get(kProperties, ValueKind::Mapping) != nullptr;
     const Value* additional = kw.get(kAdditionalProperties);
@@ -705,7 +958,7 @@ class Validator {
         if (!key_name) continue;
         const std::string_view name = *key_name;
         const Node& value = Tree::value(node, i);
-        const PathSegment member{&path, name, 0, PathSegment::Kind::Key};
+        const PathSegment member{&path, name, i, PathSegment::Kind::Key};
         bool matched = false;
         if (has_properties) {
           if (const auto it = kw.properties.find(name); it != kw.properties.end()) {
@@ -714,7 +967,8 @@ class Validator {
           }
         }
         for (const MemberPattern& pattern : kw.patterns) {
-          if (pattern.re == nullptr || !pattern_search(*pattern.re, name)) continue;
+          const re2::RE2* re = pattern.compiled->re.get();
+          if (re == nullptr || !pattern_search(*re, name)) continue;
           matched = true;
           validate_child(value, *pattern.schema, member, sink);
         }
@@ -737,7 +991,7 @@ class Validator {
         const Node& key = Tree::key(node, i);
         const std::optional<std::string_view> key_name = Tree::name(key);
         if (!key_name) continue;
-        const PathSegment member{&path, *key_name, 0, PathSegment::Kind::Key};
+        const PathSegment member{&path, *key_name, i, PathSegment::Kind::KeyName};
         Tree::with_name(key, [&](const Node& name) { validate_child(name, *names, member, sink); });
       }
     }
@@ -815,9 +1069,14 @@ class Validator {
         }
         values = converted;
       }
+      std::uint64_t units = 0;
+      for (const Value& value : values) units += value_node_count(value);
       if (cut_off) {
-        sink.fail(node, path, cut_off_message);
-      } else if (has_equal_pair(values)) {
+        stop(node, path, cut_off_message);
+        return;
+      }
+      if (!spend(units, node, path)) return;
+      if (has_equal_pair(values)) {
         sink.fail(node, path, [] { return std::string("array items are not unique"); });
       }
     }
@@ -826,6 +1085,7 @@ class Validator {
       for (std::size_t i = 0; i < items.size() && !found; ++i) {
         found = passes(items[i], *wanted, PathSegment{&path, {}, i, PathSegment::Kind::Index}, 0);
       }
+      if (stopped_) return;
       if (!found) {
         sink.fail(node, path,
                   [] { return std::string("no array item matches the 'contains' schema"); });
@@ -846,6 +1106,7 @@ class Validator {
     if (const Value* all = kw.get(kAllOf, ValueKind::Sequence)) {
       for (const Value& sub : all->items()) {
         with_stack_guard([&] { validate(node, sub, path, ref_depth, sink); });
+        if (stopped_) return;
       }
     }
     if (const Value* any = kw.get(kAnyOf, ValueKind::Sequence)) {
@@ -856,6 +1117,7 @@ class Validator {
           break;
         }
       }
+      if (stopped_) return;
       if (!matched) {
         sink.fail(node, path,
                   [] { return std::string("value does not match any of the anyOf schemas"); });
@@ -863,7 +1125,10 @@ class Validator {
     }
     if (const Value* one = kw.get(kOneOf, ValueKind::Sequence)) {
       std::size_t matches = 0;
-      for (const Value& sub : one->items()) matches += passes(node, sub, path, ref_depth);
+      for (const Value& sub : one->items()) {
+        matches += passes(node, sub, path, ref_depth);
+        if (stopped_) return;
+      }
       if (matches != 1) {
         sink.fail(node, path, [&] {
           return "value matches " + decimal(matches) +
@@ -872,7 +1137,7 @@ class Validator {
       }
     }
     if (const Value* negated = kw.get(kNot)) {
-      if (passes(node, *negated, path, ref_depth)) {
+      if (passes(node, *negated, path, ref_depth) && !stopped_) {
         sink.fail(node, path, [] { return std::string("value must not match the 'not' schema"); });
       }
     }
@@ -880,12 +1145,19 @@ class Validator {
 
   void follow_ref(const Node& node, std::string_view ref, const PathSegment& path,
                   std::uint64_t ref_depth, Sink& sink) {
-    if (ref_depth > limits::kMaxRefDepth || ref_budget_ == 0) {
-      sink.fail(node, path,
-                [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
+    if (ref_depth > limits::kMaxRefDepth) {
+      stop(node, path,
+           [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
       return;
     }
-    --ref_budget_;
+    if (ref_left_ == 0 && (!grow_budgets() || ref_left_ == 0)) {
+      stop(node, path, [&] {
+        return "schema $ref resolution budget exhausted (" + decimal(ref_budget_) +
+               " resolutions for this document)";
+      });
+      return;
+    }
+    --ref_left_;
     const Value* target = resolve_pointer(ref);
     if (target == nullptr) {
       sink.fail(node, path, [&] { return with_text("unresolvable schema $ref '", ref, "'"); });
@@ -954,8 +1226,15 @@ class Validator {
 
   const Value& root_;
   ResolverMode mode_;
-  std::uint64_t ref_budget_ = limits::kRefBudget;
   SchemaTables& tables_;
+  const Node& document_;
+  Sink& main_;
+  bool stopped_ = false;
+  bool grown_ = false;
+  std::uint64_t ref_budget_ = limits::kRefBudget;
+  std::uint64_t ref_left_ = limits::kRefBudget;
+  std::uint64_t work_budget_ = limits::kSchemaWorkBudget;
+  std::uint64_t work_left_ = limits::kSchemaWorkBudget;
 };
 
 }  // namespace
@@ -971,7 +1250,7 @@ std::optional<SchemaError> validate_document(const YamlNode& root, PreparedSchem
   const YamlNode& tree = copy ? *copy : root;
   std::optional<SchemaError> first;
   Sink sink{&first};
-  Validator<NodeTree> validator(schema.value(), mode, *schema.tables_);
+  Validator<NodeTree> validator(schema.value(), mode, *schema.tables_, tree, sink);
   const PathSegment path;
   with_stack_guard([&] { validator.validate(tree, schema.value(), path, 0, sink); });
   return first;
@@ -1028,12 +1307,33 @@ bool value_tree_fits(const Value& root) {
   return true;
 }
 
-bool value_passes(const Value& root, PreparedSchema& schema, ResolverMode mode) {
-  Sink sink;
-  Validator<ValueTree> validator(schema.value(), mode, *schema.tables_);
+std::optional<ValueFailure> value_failure(const Value& root, PreparedSchema& schema,
+                                          ResolverMode mode) {
+  ValueFailure failure;
+  Sink sink{nullptr, &failure};
+  Validator<ValueTree> validator(schema.value(), mode, *schema.tables_, root, sink);
   const PathSegment path;
   with_stack_guard([&] { validator.validate(root, schema.value(), path, 0, sink); });
-  return sink.count == 0;
+  if (sink.count == 0) return std::nullopt;
+  return failure;
+}
+
+const YamlNode* node_at(const YamlNode& root, std::span<const NodeStep> steps) noexcept {
+  const YamlNode* at = &root;
+  for (const NodeStep& step : steps) {
+    switch (step.kind) {
+      case NodeStep::Kind::Item:
+        if (at->kind() != NodeKind::Sequence || step.index >= at->items().size()) return nullptr;
+        at = &at->items()[step.index];
+        break;
+      case NodeStep::Kind::Value:
+      case NodeStep::Kind::Key:
+        if (at->kind() != NodeKind::Mapping || step.index >= at->pair_count()) return nullptr;
+        at = step.kind == NodeStep::Kind::Key ? &at->key(step.index) : &at->value(step.index);
+        break;
+    }
+  }
+  return at;
 }
 
 bool schema_accepts_everything(const Value& schema) noexcept {
@@ -1077,17 +1377,47 @@ std::uint64_t combine(std::uint64_t seed, std::uint64_t h) noexcept {
   return mix(seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)));
 }
 
-// Int, Float and a BigInt that fits a double hash as that double, so the
-// numbers json_equal joins across kinds meet in one bucket.
+// Int and Float hash as their double, so the numbers json_equal joins
+// across kinds meet in one bucket.
 std::uint64_t number_hash(double d) noexcept {
   if (std::isnan(d)) return mix(0x4e614e);  // never equal to anything
   if (d == 0) d = 0.0;                      // -0.0 == 0.0
   return mix(std::bit_cast<std::uint64_t>(d) ^ 0x6e756d);
 }
 
-}  // namespace
+// The value of an integer literal (any base, sign, '_' separators) modulo
+// 2^61 - 1: equal integers hash alike whatever their spelling, and distinct
+// large ones spread over the buckets. Linear in the text.
+std::uint64_t big_int_hash(std::string_view text, unsigned base) noexcept {
+  constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::uint64_t r = 0;
+  for (const char c : text) {
+    if (c == '_') continue;
+    std::uint64_t digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<std::uint64_t>(c - '0');
+    } else if (c >= 'a' && c <= 'z') {
+      digit = static_cast<std::uint64_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'Z') {
+      digit = static_cast<std::uint64_t>(c - 'A' + 10);
+    } else {
+      digit = static_cast<unsigned char>(c);
+    }
+    const unsigned __int128 next = static_cast<unsigned __int128>(r) * base + digit;
+    r = static_cast<std::uint64_t>(next % kPrime);
+  }
+  if (negative && r != 0) r = kPrime - r;
+  return mix(r ^ 0x626967);
+}
 
-std::uint64_t json_hash(const Value& v) {
+// json_hash, and whether the value holds a NaN anywhere: such a value is
+// json_equal to nothing, itself included.
+std::uint64_t hash_value(const Value& v, bool& has_nan) {
   switch (v.kind()) {
     case ValueKind::Null:
       return mix(1);
@@ -1096,19 +1426,17 @@ std::uint64_t json_hash(const Value& v) {
     case ValueKind::Int:
       return number_hash(static_cast<double>(v.as_int()));
     case ValueKind::Float:
+      has_nan |= std::isnan(v.as_float());
       return number_hash(v.as_float());
-    case ValueKind::BigInt: {
-      // Equal literals in any base or spelling have the same nearest
-      // double; beyond the double range they share one bucket.
-      const double d = big_int_to_double(v.text(), v.big_int_base());
-      return std::isfinite(d) ? number_hash(d) : mix(3);
-    }
+    case ValueKind::BigInt:
+      // A BigInt equals only BigInts of the same value, in any base.
+      return big_int_hash(v.text(), v.big_int_base());
     case ValueKind::String:
       return combine(5, std::hash<std::string_view>{}(v.text()));
     case ValueKind::Sequence: {
       std::uint64_t h = mix(7 + v.items().size());
       for (const Value& item : v.items()) {
-        h = combine(h, with_stack_guard([&] { return json_hash(item); }));
+        h = combine(h, with_stack_guard([&] { return hash_value(item, has_nan); }));
       }
       return h;
     }
@@ -1116,8 +1444,9 @@ std::uint64_t json_hash(const Value& v) {
       // A sum, so that pair order does not matter.
       std::uint64_t sum = 0;
       for (const ValuePair& pair : v.pairs()) {
-        sum +=
-            with_stack_guard([&] { return combine(json_hash(pair.key), json_hash(pair.value)); });
+        sum += with_stack_guard([&] {
+          return combine(hash_value(pair.key, has_nan), hash_value(pair.value, has_nan));
+        });
       }
       return combine(mix(8 + v.pairs().size()), sum);
     }
@@ -1127,6 +1456,19 @@ std::uint64_t json_hash(const Value& v) {
       return mix(static_cast<std::uint64_t>(v.kind()) + 100);
   }
   return 0;
+}
+
+}  // namespace
+
+std::uint64_t json_hash(const Value& v) {
+  bool has_nan = false;
+  return hash_value(v, has_nan);
+}
+
+bool json_never_equal(const Value& v, std::uint64_t& hash) {
+  bool has_nan = false;
+  hash = hash_value(v, has_nan);
+  return has_nan;
 }
 
 std::optional<double> keyword_as_f64(const Value& v) noexcept {

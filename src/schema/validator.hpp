@@ -37,7 +37,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "resolver/resolver.hpp"
@@ -55,6 +57,7 @@ struct SchemaError {
 };
 
 struct SchemaTables;
+struct ValueFailure;
 
 // A converted schema kept with what validation builds from it (each schema
 // mapping's keyword table, its compiled patterns), so that a schema used
@@ -72,7 +75,7 @@ class PreparedSchema {
  private:
   friend std::optional<SchemaError> validate_document(const YamlNode&, PreparedSchema&,
                                                       ResolverMode, MergeRule);
-  friend bool value_passes(const Value&, PreparedSchema&, ResolverMode);
+  friend std::optional<ValueFailure> value_failure(const Value&, PreparedSchema&, ResolverMode);
 
   Value schema_;
   std::unique_ptr<SchemaTables> tables_;
@@ -91,12 +94,27 @@ class PreparedSchema {
 // a composed tree. It gives the composed tree's verdict when the values are
 // what the pre-passes would make of that tree: no tag, no timestamp, only
 // text keys and none repeated in a mapping (and, for the caller to ensure,
-// no alias and no merge key in the text). value_tree_fits tells whether
-// `root` is such a tree; value_passes, for a tree that fits, whether it
-// passes. A failure carries no position: the caller composes the text to
-// report it.
+// no alias, merge key or tag anywhere in the text). value_tree_fits tells
+// whether `root` is such a tree; value_failure, for a tree that fits, gives
+// its first failure, as validate_document would on the composed tree, with
+// the steps from the root to the failing node in place of a position: the
+// caller finds the node in the composed tree (node_at) for its position,
+// without validating again.
+struct NodeStep {
+  enum class Kind : std::uint8_t { Item, Value, Key } kind;
+  std::size_t index;  // the item's index, or the pair's
+};
+struct ValueFailure {
+  std::string message;
+  std::string path;
+  std::vector<NodeStep> steps;
+};
 [[nodiscard]] bool value_tree_fits(const Value& root);
-[[nodiscard]] bool value_passes(const Value& root, PreparedSchema& schema, ResolverMode mode);
+[[nodiscard]] std::optional<ValueFailure> value_failure(const Value& root, PreparedSchema& schema,
+                                                        ResolverMode mode);
+// The node `steps` lead to from `root`, or nullptr when there is none.
+[[nodiscard]] const YamlNode* node_at(const YamlNode& root,
+                                      std::span<const NodeStep> steps) noexcept;
 
 // True for a schema that accepts every document (true, any other value that
 // is not false or a mapping, an empty mapping): no need to read one.
@@ -108,9 +126,13 @@ class PreparedSchema {
 [[nodiscard]] bool json_equal(const Value& a, const Value& b);
 
 // A hash that agrees with json_equal: values it calls equal hash alike
-// (numbers by their double, -0.0 as 0.0; mappings whatever their pair
-// order).
+// (numbers by their double, -0.0 as 0.0; integers beyond 64 bits by their
+// value; mappings whatever their pair order).
 [[nodiscard]] std::uint64_t json_hash(const Value& v);
+
+// json_hash into `hash`; true when the value holds a NaN anywhere, which
+// makes it json_equal to nothing (itself included).
+[[nodiscard]] bool json_never_equal(const Value& v, std::uint64_t& hash);
 
 // Int, BigInt (in any base) and Float as a double; nothing for other kinds.
 [[nodiscard]] std::optional<double> keyword_as_f64(const Value& v) noexcept;

@@ -40,16 +40,42 @@ inline constexpr std::uint64_t kNodeAliasBudget = 1'000'000;
 inline constexpr std::uint32_t kMaxIncludeDepth = 50;
 inline constexpr std::uint64_t kMaxIncludedFiles = 10'000;
 
-// JSON-Schema $ref chains: nesting and total resolutions per validation.
+// JSON-Schema $ref chains: nesting, and resolutions per validation (a
+// fixed part, then as many more for each node of the document once that is
+// spent, so that a schema that refers to itself for every node checks a
+// large document in full).
 inline constexpr std::uint32_t kMaxRefDepth = 127;
 inline constexpr std::uint64_t kRefBudget = 100'000;
+inline constexpr std::uint64_t kRefBudgetPerNode = 8;
 
-// Schema patterns kept compiled between validations, process-wide, and the
-// longest pattern text kept: a schema used for every call compiles its
-// patterns once, and what the cache holds stays bounded (each compiled
-// pattern is itself held within RE2's default memory budget). When full, the
-// least recently used pattern goes.
+// Work of one schema validation, in units (a schema applied to a node, a
+// node converted for enum, const or uniqueItems, a member looked at, 64
+// bytes of a string measured or searched): a fixed part, then as many more
+// for each node of the document once that is spent. Bounds what a schema
+// whose combinators refer back to the whole document can multiply, while any
+// real schema checks any document in full.
+inline constexpr std::uint64_t kSchemaWorkBudget = 10'000'000;
+inline constexpr std::uint64_t kSchemaWorkPerNode = 32;
+
+// Memory one schema pattern may compile to (RE2's max_mem: its programs and
+// matching caches): a short pattern can ask for gigabytes and seconds of
+// compiling; beyond this it is refused as too large.
+inline constexpr std::size_t kPatternMemory = std::size_t{8} << 20;
+
+// What RE2 may be asked to read of one schema pattern: each class naming
+// Unicode properties counts the instructions it compiles to alone, every
+// other character one. RE2 builds every class of the text before its memory
+// limit applies, and a text of many large classes took seconds and
+// gigabytes; beyond this the pattern is refused as too large unread.
+inline constexpr std::uint64_t kPatternReadBudget = 100'000;
+
+// Schema patterns kept compiled between validations, process-wide: how
+// many, the bytes they may hold together (text and compiled program), and
+// the longest pattern text kept. A schema used for every call compiles its
+// patterns once, and what the cache holds stays bounded whatever the
+// patterns' size. When full, the least recently used pattern goes.
 inline constexpr std::size_t kPatternCacheEntries = 256;
+inline constexpr std::size_t kPatternCacheBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kPatternCacheMaxText = 4096;
 
 // Converted schemas kept between validations (process-wide), and the

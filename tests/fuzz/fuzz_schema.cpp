@@ -97,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   {
     schema::PatternCache cache;
-    const re2::RE2* first = cache.compile(pattern);
-    FUZZ_REQUIRE(cache.compile(pattern) == first, "the cache compiled a pattern twice");
+    const re2::RE2* first = cache.compile(pattern).re.get();
+    FUZZ_REQUIRE(cache.compile(pattern).re.get() == first, "the cache compiled a pattern twice");
     if (first != nullptr) (void)schema::pattern_search(*first, rest);
   }
 
@@ -123,20 +123,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(once->span.offset <= text.size(), once->message);
     FUZZ_REQUIRE(!once->message.empty(), "an empty message");
   }
-  // Where the plain road reads the decoded values, a pass there is a pass
-  // on the composed tree (a failure there is reported from the tree).
+  // Where the plain road reads the decoded values, their first failure is
+  // the composed tree's, at the same node (or both pass).
   if (auto stream =
           decode_stream(text, mode, false, false, false, false, false, DecodedTexts::BorrowInput);
       stream && !stream->documents.empty() && !stream->saw_alias && !stream->saw_merge &&
-      schema::value_tree_fits(stream->documents.front())) {
+      !stream->saw_tag && schema::value_tree_fits(stream->documents.front())) {
     schema::PreparedSchema prepared(schema.clone());
-    if (schema::value_passes(stream->documents.front(), prepared, mode)) {
-      auto bare = compose_bare_documents(text);
-      FUZZ_REQUIRE(bare && !bare->empty(), "decoded but not composed");
-      const std::optional<schema::SchemaError> on_tree =
-          schema::validate_document(bare->front(), prepared, mode, schema::MergeRule::Decoded);
-      FUZZ_REQUIRE(!on_tree, "passed on the values, failed on the tree: " +
-                                 (on_tree ? on_tree->message : std::string()));
+    const std::optional<schema::ValueFailure> on_values =
+        schema::value_failure(stream->documents.front(), prepared, mode);
+    auto bare = compose_bare_documents(text);
+    FUZZ_REQUIRE(bare && !bare->empty(), "decoded but not composed");
+    const std::optional<schema::SchemaError> on_tree =
+        schema::validate_document(bare->front(), prepared, mode, schema::MergeRule::Decoded);
+    FUZZ_REQUIRE(on_values.has_value() == on_tree.has_value(),
+                 "the values and the tree disagree: " +
+                     (on_tree ? on_tree->message : on_values->message));
+    if (on_values) {
+      FUZZ_REQUIRE(on_values->message == on_tree->message && on_values->path == on_tree->path,
+                   on_values->message + " against " + on_tree->message);
+      const YamlNode* node = schema::node_at(bare->front(), on_values->steps);
+      FUZZ_REQUIRE(node != nullptr && node->span == on_tree->span,
+                   "the values' failure stands at another node: " + on_tree->path);
     }
   }
   FUZZ_REQUIRE(!schema::validate_document(roots->front(), Value::mapping(), mode),

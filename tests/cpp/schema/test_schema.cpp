@@ -98,6 +98,16 @@ TEST(JsonHash, AgreesWithJsonEqual) {
   EXPECT_NE(json_hash(num(1)), json_hash(Value::boolean(true)));
   EXPECT_NE(json_hash(Seq(num(1), num(2))), json_hash(Seq(num(2), num(1))));
   EXPECT_NE(json_hash(map(str("a"), num(1))), json_hash(map(str("a"), num(2))));
+  // Integers beyond the float range hash by value: they used to share one
+  // bucket, which made uniqueItems quadratic.
+  const std::string digits(400, '7');
+  EXPECT_NE(json_hash(Value::big_int(digits)), json_hash(Value::big_int(digits + "1")));
+  EXPECT_NE(json_hash(Value::big_int(digits)), json_hash(Value::big_int("-" + digits)));
+  EXPECT_EQ(json_hash(Value::big_int("1_0" + digits)), json_hash(Value::big_int("10" + digits)));
+  // A value holding a NaN is equal to nothing, so it needs no bucket.
+  std::uint64_t hash = 0;
+  EXPECT_TRUE(json_never_equal(Seq(num(1), flt(std::nan(""))), hash));
+  EXPECT_FALSE(json_never_equal(Seq(num(1), flt(2.0)), hash));
 }
 
 TEST(ValueAsI128, DigitsInTheirBase) {
@@ -158,28 +168,47 @@ TEST(TranslatePattern, Table) {
 
 TEST(PatternCache, InvalidPatternsAreRemembered) {
   PatternCache cache;
-  EXPECT_EQ(cache.compile("("), nullptr);
-  EXPECT_EQ(cache.compile("("), nullptr);
-  const re2::RE2* re = cache.compile("b");
+  EXPECT_EQ(cache.compile("(").re, nullptr);
+  EXPECT_EQ(cache.compile("(").fault, PatternFault::Invalid);
+  const re2::RE2* re = cache.compile("b").re.get();
   ASSERT_NE(re, nullptr);
-  EXPECT_EQ(cache.compile("b"), re);
+  EXPECT_EQ(cache.compile("b").re.get(), re);
   EXPECT_TRUE(pattern_search(*re, "abc"));
   EXPECT_FALSE(pattern_search(*re, "ac"));
 }
 
 TEST(SharedPatterns, CacheStaysBoundedAndKeptPatternsOutliveEviction) {
-  const std::shared_ptr<const re2::RE2> first = shared_pattern("^kept-0$");
+  const std::shared_ptr<const re2::RE2> first = shared_pattern("^kept-0$").re;
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(shared_pattern("^kept-0$"), first);
+  EXPECT_EQ(shared_pattern("^kept-0$").re, first);
   for (std::size_t i = 1; i <= limits::kPatternCacheEntries + 10; ++i) {
-    EXPECT_NE(shared_pattern("^kept-" + std::to_string(i) + "$"), nullptr);
+    EXPECT_NE(shared_pattern("^kept-" + std::to_string(i) + "$").re, nullptr);
   }
   EXPECT_LE(shared_pattern_count(), limits::kPatternCacheEntries);
   // Evicted, yet still held here and usable; asked again it compiles anew.
   EXPECT_TRUE(pattern_search(*first, "kept-0"));
-  EXPECT_NE(shared_pattern("^kept-0$"), first);
-  EXPECT_EQ(shared_pattern("("), nullptr);
-  EXPECT_EQ(shared_pattern(std::string(limits::kPatternCacheMaxText + 1, 'a')) != nullptr, true);
+  EXPECT_NE(shared_pattern("^kept-0$").re, first);
+  EXPECT_EQ(shared_pattern("(").re, nullptr);
+  EXPECT_NE(shared_pattern(std::string(limits::kPatternCacheMaxText + 1, 'a')).re, nullptr);
+}
+
+TEST(SharedPatterns, CacheStaysWithinItsByteBudget) {
+  // Each of these compiles to a program of megabytes.
+  for (int i = 0; i < 32; ++i) {
+    const CompiledPattern compiled = shared_pattern("\\w{100}q{" + std::to_string(i) + "}");
+    ASSERT_NE(compiled.re, nullptr);
+    EXPECT_LE(shared_pattern_bytes(), limits::kPatternCacheBytes);
+  }
+  EXPECT_LT(shared_pattern_count(), 32u);
+}
+
+TEST(SharedPatterns, PatternsBeyondTheMemoryLimitAreTooLargeNotInvalid) {
+  std::string many;
+  for (int i = 0; i < 20000; ++i) many += "\\w";
+  EXPECT_EQ(shared_pattern(many).fault, PatternFault::TooLarge);
+  EXPECT_EQ(shared_pattern("\\w{1000}").fault, PatternFault::TooLarge);
+  EXPECT_EQ(shared_pattern("a{1001}").fault, PatternFault::Invalid);
+  EXPECT_EQ(shared_pattern("\\w{20}").fault, PatternFault::None);
 }
 
 // `innermost` inside `depth` sequences of one item. The composer refuses
