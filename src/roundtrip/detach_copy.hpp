@@ -9,7 +9,8 @@
 // alias could come to mean. An alias that reads no definition (possible only
 // after edits) becomes a Null node that keeps its comments and tag.
 //
-// Each copied node keeps its comments, tag, scalar or collection style and
+// Each copied node keeps its comments (an expanded alias those of its own
+// place as well, see keep_alias_comments), tag, scalar or collection style and
 // start position; its end is set to its start, and it has no include source,
 // directives or document flags. The kept source text of a block scalar is
 // dropped: it is indented for the place the anchored node stands in, and
@@ -55,6 +56,12 @@ enum class DetachLimit : std::uint8_t {
                                                                      const AnchorIndex& anchors,
                                                                      std::uint32_t depth,
                                                                      std::uint64_t& budget);
+
+// Gives the copy that takes an alias's place the comments of that place:
+// the alias's blank lines and head lines (above the copy's own), and its
+// trailing comment, which replaces the copy's. Nested aliases of a copy keep
+// theirs the same way.
+void keep_alias_comments(const YamlNode& alias, YamlNode& copy);
 
 // The message of the ValueError that refuses a detach, naming the limit.
 [[nodiscard]] std::string detach_limit_message(DetachLimit limit);

@@ -172,6 +172,43 @@ void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs) {
   mapping.comments.modified = true;
 }
 
+void settle_foot_lines(YamlNode& parent, std::size_t child) {
+  const std::span<YamlNode> children = parent.children();
+  if (child >= children.size() || parent.style != CollectionStyle::Block) return;
+  YamlNode& node = children[child];
+  if (node.comments.foot().empty() || node.source() || parent.source()) return;
+  if (node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty()) {
+    return;
+  }
+  std::vector<std::string> lines = std::move(node.comments.edit_foot());
+  node.comments.edit_foot().clear();
+  // In a mapping the node is a value: the entry after it starts at the next key.
+  if (child + 1 < children.size()) {
+    YamlNode& next = children[child + 1];
+    std::vector<HeadComment> head;
+    head.reserve(lines.size() + next.comments.head().size());
+    for (std::string& line : lines) head.push_back(HeadComment{std::move(line)});
+    // The blank lines above the next entry stood below these lines.
+    head.back().blank_after = std::exchange(next.comments.blank_before, 0);
+    std::vector<HeadComment>& old = next.comments.edit_head();
+    head.insert(head.end(), std::make_move_iterator(old.begin()), std::make_move_iterator(old.end()));
+    old = std::move(head);
+    next.comments.modified = true;
+  } else {
+    // Empty documents after a root are counted in its foot lines.
+    if (parent.extras() != nullptr) {
+      for (std::uint32_t& at : parent.edit_extras().skipped_documents) {
+        if ((at & NodeExtras::kSkippedAfterRoot) != 0) at += static_cast<std::uint32_t>(lines.size());
+      }
+    }
+    std::vector<std::string>& foot = parent.comments.edit_foot();
+    lines.insert(lines.end(), std::make_move_iterator(foot.begin()),
+                 std::make_move_iterator(foot.end()));
+    foot = std::move(lines);
+  }
+  parent.comments.modified = true;
+}
+
 std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const Removal> removals) {
   const std::unordered_set<std::string_view> names = removed_names(removals);
   if (names.empty()) return std::nullopt;

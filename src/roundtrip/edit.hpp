@@ -73,6 +73,15 @@ void erase_item(YamlNode& sequence, std::size_t index);
 // the order of the others, and marks the mapping.
 void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs);
 
+// After an edit left child `child` of `parent` (an index into its children)
+// without entries, or replaced it by something other than a block
+// collection: the comment lines after its last entry, which it can no longer
+// hold, move to where they will stand, and be read back from, once written:
+// above the entry after it, or, after the parent's last entry, to the top of
+// the parent's own. A directive's node keeps them: they would go into
+// another file.
+void settle_foot_lines(YamlNode& parent, std::size_t child);
+
 // One part of the tree an edit is about to remove: the subtree at `node`,
 // or, with `keeps_own_anchor`, everything of it but its own anchor (a node
 // being replaced, whose anchor moves to the new node), or, with

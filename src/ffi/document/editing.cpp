@@ -77,6 +77,18 @@ PyResult<const YamlNode*> container(Place& place, const char* stale) {
   return node;
 }
 
+// A container an edit left without entries gives up the comment lines after
+// its last one (they have no place after "{}" or "[]").
+void settle_emptied(const Place& place) {
+  const YamlNode* node = place.find();
+  if (node == nullptr || !node->children().empty() || node->comments.foot().empty()) return;
+  std::size_t index = 0;
+  if (YamlNode* parent =
+          resolve_parent_for_edit(place.doc->data.roots, place.root, place.path, index)) {
+    settle_foot_lines(*parent, index);
+  }
+}
+
 PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char* stale) {
   const YamlNode* node = OSV_TRY(container(place, stale));
   const PyToNodeSettings settings = to_node_settings(place.doc->data);
@@ -89,6 +101,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
     replace_node(sequence.items()[index], std::move(fresh));
     drop_contradicted_tag(sequence.items()[index], settings.mode);
+    settle_foot_lines(sequence, index);
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, settings));
@@ -107,6 +120,7 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
   OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
   replace_node(mapping.value(*pair), std::move(fresh));
   drop_contradicted_tag(mapping.value(*pair), settings.mode);
+  settle_foot_lines(mapping, 2 * *pair + 1);
   return {};
 }
 
@@ -119,6 +133,7 @@ PyResult<void> delete_item(Place place, PyObject* key, const char* stale) {
     const Removal old{&sequence.items()[index], false};
     OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
     erase_item(sequence, index);
+    settle_emptied(place);
     return {};
   }
   std::vector<std::size_t> pairs;
@@ -140,6 +155,7 @@ PyResult<void> delete_item(Place place, PyObject* key, const char* stale) {
   }
   OSV_TRY(refuse_stranding(place.root_node(), removals));
   erase_pairs(mapping, pairs);
+  settle_emptied(place);
   return {};
 }
 

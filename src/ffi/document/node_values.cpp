@@ -83,6 +83,11 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       replace_node(*target, std::move(fresh),
                    held.path().empty() ? CarryOver::Root : CarryOver::Place);
       drop_contradicted_tag(*target, held.data().resolver_mode);
+      std::size_t index = 0;
+      if (YamlNode* parent =
+              resolve_parent_for_edit(held.data().roots, held.cursor().root, held.path(), index)) {
+        settle_foot_lines(*parent, index);
+      }
       return {};
     });
   });

@@ -67,6 +67,21 @@ class BlankLines {
     return blank;
   }
 
+  // The last line, from `line` (the line of offset `at`, read up to it)
+  // upward, that holds more than white space and a comment.
+  [[nodiscard]] std::uint32_t content_line_before(std::uint32_t line,
+                                                  std::uint64_t at) const noexcept {
+    std::size_t end = std::min<std::uint64_t>(at, text_.size());
+    std::size_t start = line_start(end);
+    while (line > 0 && start > 0 && !holds_content(text_.substr(start, end - start))) {
+      end = start - 1;
+      if (text_[end] == '\n' && end > 0 && text_[end - 1] == '\r') --end;
+      start = line_start(end);
+      --line;
+    }
+    return line;
+  }
+
   // Whether the text holds a CR: without one, every line ends with LF.
   [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
   [[nodiscard]] std::string_view text() const noexcept { return text_; }
@@ -83,6 +98,11 @@ class BlankLines {
     return at;
   }
 
+  static bool holds_content(std::string_view line) noexcept {
+    const std::size_t at = line.find_first_not_of(" \t");
+    return at != std::string_view::npos && line[at] != '#';
+  }
+
   std::string_view text_;
   bool has_cr_;
 };
@@ -91,6 +111,7 @@ struct Introducer {
   enum class Kind : std::uint8_t { None, KeyColon, Dash } kind = Kind::None;
   std::uint32_t line = 0;    // KeyColon: the key's end line
   std::uint32_t column = 0;  // KeyColon: the key's end column; Dash: the sequence's column
+  bool first = false;        // Dash: the first item, whose dash starts the sequence
 };
 
 void prefetch_node(const YamlNode& node) noexcept {
@@ -174,6 +195,15 @@ bool only_separators(std::string_view text, std::uint64_t from, std::uint64_t to
   return true;
 }
 
+// The spaces and tabs right before an offset on its line.
+std::uint32_t blanks_before(std::string_view text, std::uint64_t at) noexcept {
+  std::uint32_t n = 0;
+  while (at > n && at - n <= text.size() && (text[at - n - 1] == ' ' || text[at - n - 1] == '\t')) {
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 class CommentAttacher::Attacher {
@@ -240,7 +270,8 @@ class CommentAttacher::Attacher {
     prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
     has_prev_ = true;
   }
-  void take_comments_above(YamlNode& node, const Introducer& intro);
+  void take_comments_above(YamlNode& node, const Introducer& intro, std::uint32_t start_line);
+  std::uint32_t empty_node_line(const YamlNode& node) const noexcept;
   // The next left-out document's marker stands before line `before`.
   bool skipped_pending(std::uint32_t before) const noexcept {
     return skipped_ != nullptr && skip_next_ < skipped_->size() && (*skipped_)[skip_next_] < before;
@@ -274,15 +305,25 @@ class CommentAttacher::Attacher {
   std::uint64_t last_text_end_ = 0;  // text_end of the node attached last
 };
 
-void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
+void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro,
+                                                    std::uint32_t start_line) {
   Comments& comments = node.comments;
+  // The item's own dash, when its content starts on a later line: the lines
+  // between them stand below it, and are written back there.
+  std::int64_t dash_line = -1;
+  if (intro.kind == Introducer::Kind::Dash && start_line > 0 && has_prev_) {
+    // Above the first item stands the sequence's own line (its first dash);
+    // above a later one, the line where the item before it ended.
+    dash_line = dashes_.last_in(intro.first ? prev_line_ : prev_line_ + 1, start_line - 1,
+                                intro.column);
+  }
   // The head line taken last, whose blank lines below are counted once the
   // next line (or the node) is known.
   HeadComment* last_head = nullptr;
   std::uint32_t last_head_line = 0;
   const bool at_root = &node == root_;
   while (const ScannedComment* c = peek()) {
-    if (c->span.line >= node.span.line) break;
+    if (c->span.line >= start_line) break;
     const std::uint32_t line = c->span.line, column = c->span.column;
     if (at_root) {
       while (skipped_pending(std::min(line + 1, root_limit_))) skip_to(node, head_count(node));
@@ -308,7 +349,8 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
       if (last_head != nullptr) {
         last_head->blank_after = blank_.between(last_head_line, line, c->span.offset);
       }
-      const bool below_introducer = comments.inline_before_value;
+      const bool below_introducer =
+          comments.inline_before_value || (dash_line >= 0 && line > dash_line);
       std::vector<HeadComment>& head = comments.edit_head();
       head.push_back(HeadComment{take_text(), below_introducer, line < above_before_});
       last_head = &head.back();
@@ -324,6 +366,16 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
   }
 }
 
+// The line an empty node with an anchor or tag stands on: that of its
+// properties, which may be lines above the token it is placed at. Every
+// other node stands on its start line.
+std::uint32_t CommentAttacher::Attacher::empty_node_line(const YamlNode& node) const noexcept {
+  if (node.kind() != NodeKind::Null || !node.has_anchor_or_tag() || &node == root_) {
+    return node.span.line;
+  }
+  return blank_.content_line_before(node.span.line, node.span.offset);
+}
+
 // Comment lines after a block collection's last entry, indented past the
 // column of the entry that follows them, close that collection (as they do at
 // the end of the text): they are its foot, written back there, not the next
@@ -335,9 +387,11 @@ void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNo
     return;  // an indentless sequence's lines stand at the next key's column
   }
   while (const ScannedComment* c = peek()) {
-    // A comment on the next item's dash line is that item's.
+    // A comment on the next item's dash line, or below that dash (a bare
+    // dash, its content on a later line), is that item's.
     if (c->span.line >= next.span.line || c->span.column <= column ||
-        c->span.column < previous.span.column || dashes_.contains(c->span.line, column)) {
+        c->span.column < previous.span.column ||
+        dashes_.last_in(has_prev_ ? prev_line_ + 1 : 0, c->span.line, column) >= 0) {
       break;
     }
     const std::uint32_t line = c->span.line;
@@ -373,10 +427,15 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   }
   if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
 
-  take_comments_above(node, intro);
-  note_line(node.span.line);
+  // An empty node with an anchor or tag is placed at the token after its
+  // properties, maybe lines below them: the comment lines in between belong
+  // to what follows, and only the properties' line is the node's.
+  const std::uint32_t start_line = empty_node_line(node);
+  take_comments_above(node, intro, start_line);
+  note_line(start_line);
 
   LineColumn end = leaf_end(node);
+  if (start_line != node.span.line) end = LineColumn{start_line, UINT32_MAX};
   // A level takes little stack: measuring at every 8th level stays far
   // inside the guard's margin.
   const bool flow = node.is_collection() && node.style == CollectionStyle::Flow;
@@ -404,10 +463,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   };
   if (node.kind() == NodeKind::Sequence) {
     bool any = false;
-    const Introducer dash{Introducer::Kind::Dash, 0, node.span.column};
+    Introducer dash{Introducer::Kind::Dash, 0, node.span.column, true};
     for (std::size_t i = 0; i < children.size(); ++i) {
       fetch_ahead(i);
       if (i != 0 && !flow) take_foot_lines(children[i - 1], children[i], node.span.column);
+      dash.first = i == 0;
       const LineColumn item_end = guarded(children[i], true, dash);
       if (!any || item_end > end) end = item_end;
       any = true;
@@ -478,9 +538,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     // A comment after a flow collection's closing bracket is the
     // collection's, on whichever line the bracket stands.
     const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
-    if (c &&
-        (after_bracket ||
-         (c->span.line == node.span.line && c->span.column > node.span.column)) &&
+    // An empty node placed below its properties takes the comment on their line.
+    const bool on_line = start_line != node.span.line
+                             ? c && c->span.line == start_line
+                             : c && c->span.line == node.span.line && c->span.column > node.span.column;
+    if (c && (after_bracket || on_line) &&
         (!entry_in_flow || only_separators(blank_.text(), own_end, c->span.offset))) {
       Comments& comments = node.comments;
       if (after_bracket) {
@@ -495,12 +557,17 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
         head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
       }
-      if (node.kind() == NodeKind::Null && node.span.offset < blank_.text().size() &&
-          blank_.text()[node.span.offset] == '-') {
-        ++end.column;  // an empty item stands at its dash: the gap is after it
-      }
-      if (end.line == c->span.line && end.column < c->span.column) {
-        comments.inline_spaces = c->span.column - end.column;
+      if (start_line != node.span.line) {
+        // Its properties end where the blanks before the comment begin.
+        comments.inline_spaces = blanks_before(blank_.text(), c->span.offset);
+      } else {
+        if (node.kind() == NodeKind::Null && node.span.offset < blank_.text().size() &&
+            blank_.text()[node.span.offset] == '-') {
+          ++end.column;  // an empty item stands at its dash: the gap is after it
+        }
+        if (end.line == c->span.line && end.column < c->span.column) {
+          comments.inline_spaces = c->span.column - end.column;
+        }
       }
       comments.edit_inline_comment() = take_text();
     }

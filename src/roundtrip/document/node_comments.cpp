@@ -60,19 +60,41 @@ bool inline_comment_writable(const YamlNode& node, const NodePath& path) noexcep
   return path.segments().back().kind != PathSegment::Kind::KeyNode;
 }
 
-// Whether the path ends at a mapping value that stands at its key's column
-// (an indentless sequence) and another pair follows it.
-bool indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
-                             const NodePath& path) noexcept {
-  const std::span<const PathSegment> steps = path.segments();
-  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) return false;
-  YamlNode* mapping = walk(roots, root, steps.first(steps.size() - 1));
-  if (mapping == nullptr) return false;
-  const PathSegment& last = steps.back();
-  const YamlNode* key = node_child(*mapping, PathSegment::key_node(last.text, last.number));
-  if (key == nullptr) return false;
-  const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
-  return pair + 1 < mapping->pair_count() && mapping->value(pair).span.column <= key->span.column;
+// Whether the path ends at a block sequence that stands at its key's column
+// (an indentless sequence) with another pair after it, or at the last entry
+// of such a sequence, or the last entry of that, and so on: comment lines
+// after any of them are read back as the next key's.
+bool ends_indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
+                                  const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  bool ending = false;
+  for (const PathSegment& step : path.segments()) {
+    const YamlNode* child = node_child(*node, step);
+    if (child == nullptr) return false;
+    ending = ending && child == &node->children().back();
+    if (!ending && step.kind == PathSegment::Kind::Key && node->kind() == NodeKind::Mapping &&
+        child->kind() == NodeKind::Sequence && child->style == CollectionStyle::Block) {
+      const auto pair = static_cast<std::size_t>(child - node->children().data()) / 2;
+      ending = pair + 1 < node->pair_count() && child->span.column <= node->key(pair).span.column;
+    }
+    node = child;
+  }
+  return ending;
+}
+
+// Whether a collection on the way to the path's end is in flow style: all
+// it holds is written in flow style too, where no comment line can follow
+// an entry.
+bool inside_flow(std::span<YamlNode> roots, std::size_t root, const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  for (const PathSegment& step : path.segments()) {
+    if (node->is_collection() && node->style == CollectionStyle::Flow) return true;
+    node = node_child(*node, step);
+    if (node == nullptr) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -168,10 +190,11 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
   YamlNode* node = resolve(roots, root, path);
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
   // The root's lines after it close the document, whatever the root is.
-  if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
+  if (text && !path.empty() &&
+      (!is_nonempty_block_collection(*node) || inside_flow(roots, root, path))) {
     return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
   }
-  if (text && node->kind() == NodeKind::Sequence && indentless_before_a_key(roots, root, path)) {
+  if (text && ends_indentless_before_a_key(roots, root, path)) {
     return std::unexpected(fault(NodeCommentFault::FootNotReadable));
   }
   auto lines = split_comment_lines(std::move(text));

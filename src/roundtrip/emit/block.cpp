@@ -25,6 +25,14 @@ void emit_blank_lines(Emitter& e, const YamlNode& node) {
   }
 }
 
+// Comment lines that stood between the item's dash and its content.
+bool has_head_below_dash(const YamlNode& node) {
+  for (const HeadComment& head : heads(node)) {
+    if (head.below_introducer) return true;
+  }
+  return false;
+}
+
 void emit_pad(Emitter& e, const YamlNode& node) {
   const std::uint32_t pad = node.comments.value_pad;
   append_spaces(e.output, pad == 0 ? 1 : pad);
@@ -46,7 +54,7 @@ bool first_entry_fits_dash_line(const YamlNode& collection) {
 bool dash_stands_alone(const Emitter& e, const YamlNode& item) {
   if (!is_block_collection(e, item)) return false;
   if (item.has_anchor_or_tag() || !first_entry_fits_dash_line(item)) return true;
-  if (has_inline(item)) return true;
+  if (has_inline(item) || has_head_below_dash(item)) return true;
   if (item.kind() == NodeKind::Sequence) return !item.comments.compact;
   return item.comments.inline_before_value;
 }
@@ -89,7 +97,7 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
   e.output.push_back('\n');
   if (all_below) emit_blank_lines(e, node);
   for (const HeadComment& head : heads(node)) {
-    if (all_below || (before && head.below_introducer)) {
+    if (all_below || head.below_introducer) {
       emit_comment_line(e, head, indent);
     }
   }
@@ -101,12 +109,26 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
 
 // After a ":" or "-": a node made by a directive as the directive, an empty
 // value as its properties alone, each through the end of the line. False
-// when the node is neither.
-bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
+// when the node is neither. A directive with comment lines between its
+// introducer and itself (every head line of a value, `all_below`; those
+// below an item's dash) goes on a line of its own below them, at `indent`.
+bool emit_directive_or_empty(Emitter& e, const YamlNode& node, std::size_t indent,
+                             bool all_below) {
   if (const IncludeSource* source = source_of(e, node)) {
-    e.output.push_back(' ');
+    const bool before = node.comments.inline_before_value && has_inline(node);
+    if (before || (all_below ? has_head(node) : has_head_below_dash(node))) {
+      if (before) emit_inline_comment(e, node);
+      e.output.push_back('\n');
+      if (all_below) emit_blank_lines(e, node);
+      for (const HeadComment& head : heads(node)) {
+        if (all_below || head.below_introducer) emit_comment_line(e, head, indent);
+      }
+      append_spaces(e.output, indent);
+    } else {
+      e.output.push_back(' ');
+    }
     emit_directive_node(e, *source);
-    emit_inline_comment(e, node);
+    if (!before) emit_inline_comment(e, node);
     e.output.push_back('\n');
     return true;
   }
@@ -120,7 +142,7 @@ bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
 void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNode& item,
                              std::size_t d, bool lead_below) {
   e.output.push_back('-');
-  if (emit_directive_or_empty(e, item)) return;
+  if (emit_directive_or_empty(e, item, d + 2, false)) return;
   if (is_block_collection(e, item)) {
     const bool mapping = item.kind() == NodeKind::Mapping;
     if (!lead_below && !dash_stands_alone(e, item)) {
@@ -154,7 +176,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
     emit_foot_comments(e, item, d + 2);
     return;
   }
-  if (item.comments.inline_before_value || lead_below) {
+  if (item.comments.inline_before_value || lead_below || has_head_below_dash(item)) {
     emit_value_below_introducer(e, item, d + 2, lead_below);
     return;
   }
@@ -168,7 +190,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
   const std::size_t nested = i + e.step();
-  if (emit_directive_or_empty(e, value)) {
+  if (emit_directive_or_empty(e, value, nested, true)) {
     // Blank and comment lines above an empty value on a later line (a
     // tagged or anchored one is placed at the next token) stay below the key.
     if (source_of(e, value) == nullptr) {
@@ -301,7 +323,6 @@ void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comme
 }
 
 void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent) {
-  if (!node.comments.inline_before_value) return;
   for (const HeadComment& head : heads(node)) {
     if (head.below_introducer) emit_comment_line(e, head, indent);
   }
@@ -372,9 +393,8 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
     if (k != 0 || !compact) {
       if (!lead_below) {
         emit_blank_lines(e, item);
-        const bool below = item.comments.inline_before_value;
         for (const HeadComment& head : heads(item)) {
-          if (!below || !head.below_introducer) emit_comment_line(e, head, indent);
+          if (!head.below_introducer) emit_comment_line(e, head, indent);
         }
       }
       append_spaces(e.output, indent);
