@@ -140,6 +140,34 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
 }
 
 void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value) {
+  if (mapping.style == CollectionStyle::Block && mapping.pair_count() != 0) {
+    YamlNode& last_key = mapping.key(mapping.pair_count() - 1);
+    YamlNode* at = &mapping.value(mapping.pair_count() - 1);
+    if (at->kind() == NodeKind::Sequence && at->style == CollectionStyle::Block &&
+        at->span.column <= last_key.span.column && !at->source()) {
+      // Written innermost first: each collection's lines follow its entries.
+      std::vector<YamlNode*> chain;
+      while (at->is_collection() && at->style == CollectionStyle::Block &&
+             !at->children().empty() && !at->source()) {
+        chain.push_back(at);
+        at = &at->children().back();
+      }
+      std::vector<HeadComment> head;
+      for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if ((*it)->comments.foot().empty()) continue;
+        for (std::string& line : (*it)->comments.edit_foot()) {
+          head.push_back(HeadComment{std::move(line)});
+        }
+        (*it)->comments.edit_foot().clear();
+        (*it)->comments.modified = true;
+      }
+      if (!head.empty()) {
+        const std::vector<HeadComment>& own = key.comments.head();
+        head.insert(head.end(), own.begin(), own.end());
+        key.comments.edit_head() = std::move(head);
+      }
+    }
+  }
   key.comments.modified = true;
   value.comments.modified = true;
   mapping.append_pair(std::move(key), std::move(value));
@@ -172,9 +200,10 @@ void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs) {
   mapping.comments.modified = true;
 }
 
+namespace {
+
 void settle_foot_lines(YamlNode& parent, std::size_t child) {
   const std::span<YamlNode> children = parent.children();
-  if (child >= children.size() || parent.style != CollectionStyle::Block) return;
   YamlNode& node = children[child];
   if (node.comments.foot().empty() || node.source() || parent.source()) return;
   if (node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty()) {
@@ -207,6 +236,25 @@ void settle_foot_lines(YamlNode& parent, std::size_t child) {
     foot = std::move(lines);
   }
   parent.comments.modified = true;
+}
+
+}  // namespace
+
+std::uint32_t closing_blank_lines(const YamlNode& node) noexcept {
+  const YamlNode* at = &node;
+  while (at->is_collection() && at->style == CollectionStyle::Block && !at->children().empty()) {
+    at = &at->children().back();
+  }
+  return static_cast<std::uint32_t>(blank_lines_closing_block_scalar(*at));
+}
+
+void settle_lines(YamlNode& parent, std::size_t child, std::uint32_t closing_blanks) {
+  const std::span<YamlNode> children = parent.children();
+  if (child >= children.size() || parent.style != CollectionStyle::Block) return;
+  settle_foot_lines(parent, child);
+  if (closing_blanks != 0 && child + 1 < children.size()) {
+    children[child + 1].comments.blank_before += closing_blanks;
+  }
 }
 
 std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const Removal> removals) {

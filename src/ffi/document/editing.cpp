@@ -85,7 +85,7 @@ void settle_emptied(const Place& place) {
   std::size_t index = 0;
   if (YamlNode* parent =
           resolve_parent_for_edit(place.doc->data.roots, place.root, place.path, index)) {
-    settle_foot_lines(*parent, index);
+    settle_lines(*parent, index);
   }
 }
 
@@ -99,9 +99,10 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     YamlNode& sequence = place.edit();
     const Removal old{&sequence.items()[index], true};
     OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+    const std::uint32_t blanks = closing_blank_lines(sequence.items()[index]);
     replace_node(sequence.items()[index], std::move(fresh));
     drop_contradicted_tag(sequence.items()[index], settings.mode);
-    settle_foot_lines(sequence, index);
+    settle_lines(sequence, index, blanks);
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, settings));
@@ -118,9 +119,10 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
   YamlNode& mapping = place.edit();
   const Removal old{&mapping.value(*pair), true};
   OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
+  const std::uint32_t blanks = closing_blank_lines(mapping.value(*pair));
   replace_node(mapping.value(*pair), std::move(fresh));
   drop_contradicted_tag(mapping.value(*pair), settings.mode);
-  settle_foot_lines(mapping, 2 * *pair + 1);
+  settle_lines(mapping, 2 * *pair + 1, blanks);
   return {};
 }
 

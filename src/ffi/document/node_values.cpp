@@ -78,6 +78,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       if (target == nullptr) return std::unexpected(stale_node());
       const Removal old{target, true};
       OSV_TRY(refuse_stranding(*held.root(), std::span(&old, 1)));
+      const std::uint32_t blanks = closing_blank_lines(*target);
       // A root keeps its directives and markers: its tag may use a %TAG
       // handle, which would be undefined without them.
       replace_node(*target, std::move(fresh),
@@ -86,7 +87,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       std::size_t index = 0;
       if (YamlNode* parent =
               resolve_parent_for_edit(held.data().roots, held.cursor().root, held.path(), index)) {
-        settle_foot_lines(*parent, index);
+        settle_lines(*parent, index, blanks);
       }
       return {};
     });

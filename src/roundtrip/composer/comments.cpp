@@ -343,7 +343,9 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
     }
     if (introducer && !comments.inline_comment()) {
       comments.edit_inline_comment() = take_text();
-      if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
+      // With properties, the gap is the one after them: the blanks before it.
+      comments.inline_spaces =
+          node.has_anchor_or_tag() ? blanks_before(blank_.text(), c->span.offset) : gap;
       comments.inline_before_value = true;
     } else {
       if (last_head != nullptr) {

@@ -109,33 +109,44 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
 
 // After a ":" or "-": a node made by a directive as the directive, an empty
 // value as its properties alone, each through the end of the line. False
-// when the node is neither. A directive with comment lines between its
-// introducer and itself (every head line of a value, `all_below`; those
-// below an item's dash) goes on a line of its own below them, at `indent`.
+// when the node is neither. With comment lines between its introducer and
+// itself (every head line of a value, `all_below`; those below an item's
+// dash), a directive or the properties of an empty node go on a line of
+// their own below them, at `indent`; an empty value with neither has no such
+// line, and its lines follow its key's.
 bool emit_directive_or_empty(Emitter& e, const YamlNode& node, std::size_t indent,
                              bool all_below) {
-  if (const IncludeSource* source = source_of(e, node)) {
-    const bool before = node.comments.inline_before_value && has_inline(node);
-    if (before || (all_below ? has_head(node) : has_head_below_dash(node))) {
-      if (before) emit_inline_comment(e, node);
-      e.output.push_back('\n');
-      if (all_below) emit_blank_lines(e, node);
-      for (const HeadComment& head : heads(node)) {
-        if (all_below || head.below_introducer) emit_comment_line(e, head, indent);
-      }
-      append_spaces(e.output, indent);
-    } else {
-      e.output.push_back(' ');
+  const IncludeSource* source = source_of(e, node);
+  if (source == nullptr && !is_empty_value(e, node)) return false;
+  const bool before = node.comments.inline_before_value && has_inline(node);
+  const bool own_line = (source != nullptr || node.has_anchor_or_tag()) &&
+                        (before || (all_below ? has_head(node) : has_head_below_dash(node)));
+  const auto lines_below = [&] {
+    if (all_below) emit_blank_lines(e, node);
+    for (const HeadComment& head : heads(node)) {
+      if (all_below || head.below_introducer) emit_comment_line(e, head, indent);
     }
-    emit_directive_node(e, *source);
-    if (!before) emit_inline_comment(e, node);
+  };
+  if (own_line) {
+    if (before) emit_inline_comment(e, node);
     e.output.push_back('\n');
-    return true;
+    lines_below();
+    if (source != nullptr) {
+      append_spaces(e.output, indent);
+      emit_directive_node(e, *source);
+    } else {
+      append_spaces(e.output, indent - 1);  // the properties start with a space
+      emit_properties_after(e, node);
+    }
+  } else if (source != nullptr) {
+    e.output.push_back(' ');
+    emit_directive_node(e, *source);
+  } else {
+    emit_properties_after(e, node);
   }
-  if (!is_empty_value(e, node)) return false;
-  emit_properties_after(e, node);
-  emit_inline_comment(e, node);  // 'key:  # about key'
+  if (!before) emit_inline_comment(e, node);  // 'key:  # about key'
   e.output.push_back('\n');
+  if (!own_line && source == nullptr && all_below) lines_below();
   return true;
 }
 
@@ -190,15 +201,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
   const std::size_t nested = i + e.step();
-  if (emit_directive_or_empty(e, value, nested, true)) {
-    // Blank and comment lines above an empty value on a later line (a
-    // tagged or anchored one is placed at the next token) stay below the key.
-    if (source_of(e, value) == nullptr) {
-      emit_blank_lines(e, value);
-      for (const HeadComment& head : heads(value)) emit_comment_line(e, head, nested);
-    }
-    return;
-  }
+  if (emit_directive_or_empty(e, value, nested, true)) return;
   if (is_block_collection(e, value)) {
     const bool trailing_below = inline_after_heads(value);
     emit_properties_after(e, value);
