@@ -115,7 +115,12 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
     Comments& fresh = replacement.comments;
     fresh.inline_spaces = old.inline_spaces;
     fresh.value_pad = old.value_pad;
-    fresh.inline_before_value = old.inline_before_value;
+    // A block collection's comment stands on its introducer line: the old
+    // node's trailing comment goes there, where it reads back as its own.
+    fresh.inline_before_value =
+        old.inline_before_value ||
+        (old.inline_comment() && replacement.is_collection() &&
+         replacement.style == CollectionStyle::Block && !replacement.children().empty());
     if (old.texts() != nullptr) {
       CommentTexts& from = target.comments.edit_texts();
       CommentTexts& to = fresh.edit_texts();

@@ -40,6 +40,8 @@ PyError node_comment_error_to_py(const NodeCommentError& error) {
       return PyError::builtin(PyExc_ValueError, std::string(kHeadPlacementMessage));
     case NodeCommentFault::FootNotReadable:
       return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeKeyMessage));
+    case NodeCommentFault::FootBeforeDocument:
+      return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeDocumentMessage));
     case NodeCommentFault::Text:
       break;
   }

@@ -41,6 +41,12 @@ std::uint32_t count_line_breaks(std::string_view text) noexcept {
   return breaks;
 }
 
+// A line and a byte offset on it.
+struct LineAt {
+  std::uint32_t line;
+  std::uint64_t at;
+};
+
 // Counts the blank lines between two lines. Lines end as the scanner ends
 // them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
 // the lines asked about are read: from a position on the later line, back
@@ -68,9 +74,9 @@ class BlankLines {
   }
 
   // The last line, from `line` (the line of offset `at`, read up to it)
-  // upward, that holds more than white space and a comment.
-  [[nodiscard]] std::uint32_t content_line_before(std::uint32_t line,
-                                                  std::uint64_t at) const noexcept {
+  // upward, that holds more than white space and a comment, with an offset
+  // on it.
+  [[nodiscard]] LineAt content_line_before(std::uint32_t line, std::uint64_t at) const noexcept {
     std::size_t end = std::min<std::uint64_t>(at, text_.size());
     std::size_t start = line_start(end);
     while (line > 0 && start > 0 && !holds_content(text_.substr(start, end - start))) {
@@ -78,8 +84,9 @@ class BlankLines {
       if (text_[end] == '\n' && end > 0 && text_[end - 1] == '\r') --end;
       start = line_start(end);
       --line;
+      at = end;
     }
-    return line;
+    return LineAt{line, at};
   }
 
   // Whether the text holds a CR: without one, every line ends with LF.
@@ -270,8 +277,8 @@ class CommentAttacher::Attacher {
     prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
     has_prev_ = true;
   }
-  void take_comments_above(YamlNode& node, const Introducer& intro, std::uint32_t start_line);
-  std::uint32_t empty_node_line(const YamlNode& node) const noexcept;
+  void take_comments_above(YamlNode& node, const Introducer& intro, LineAt start);
+  LineAt empty_node_line(const YamlNode& node) const noexcept;
   // The next left-out document's marker stands before line `before`.
   bool skipped_pending(std::uint32_t before) const noexcept {
     return skipped_ != nullptr && skip_next_ < skipped_->size() && (*skipped_)[skip_next_] < before;
@@ -306,7 +313,8 @@ class CommentAttacher::Attacher {
 };
 
 void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro,
-                                                    std::uint32_t start_line) {
+                                                    LineAt start) {
+  const std::uint32_t start_line = start.line;
   Comments& comments = node.comments;
   // The item's own dash, when its content starts on a later line: the lines
   // between them stand below it, and are written back there.
@@ -361,7 +369,7 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
     note_line(line);
   }
   if (last_head != nullptr) {
-    last_head->blank_after = blank_.between(last_head_line, node.span.line, node.span.offset);
+    last_head->blank_after = blank_.between(last_head_line, start_line, start.at);
   }
   if (at_root) {
     while (skipped_pending(root_limit_)) skip_to(node, head_count(node));
@@ -371,9 +379,9 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
 // The line an empty node with an anchor or tag stands on: that of its
 // properties, which may be lines above the token it is placed at. Every
 // other node stands on its start line.
-std::uint32_t CommentAttacher::Attacher::empty_node_line(const YamlNode& node) const noexcept {
+LineAt CommentAttacher::Attacher::empty_node_line(const YamlNode& node) const noexcept {
   if (node.kind() != NodeKind::Null || !node.has_anchor_or_tag() || &node == root_) {
-    return node.span.line;
+    return LineAt{node.span.line, node.span.offset};
   }
   return blank_.content_line_before(node.span.line, node.span.offset);
 }
@@ -421,19 +429,22 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
                                              const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
   // head comment.
+  // An empty node with an anchor or tag is placed at the token after its
+  // properties, maybe lines below them: the blank and comment lines in
+  // between belong to what follows, and only the properties' line is the
+  // node's.
+  const LineAt start = empty_node_line(node);
+  const std::uint32_t start_line = start.line;
   std::uint32_t bound = node.span.line;
   std::uint64_t bound_offset = node.span.offset;
   if (const ScannedComment* c = peek(); c && c->span.line < bound) {
     bound = c->span.line;
     bound_offset = c->span.offset;
   }
-  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
-
-  // An empty node with an anchor or tag is placed at the token after its
-  // properties, maybe lines below them: the comment lines in between belong
-  // to what follows, and only the properties' line is the node's.
-  const std::uint32_t start_line = empty_node_line(node);
-  take_comments_above(node, intro, start_line);
+  if (has_prev_ && start_line == node.span.line) {
+    node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
+  }
+  take_comments_above(node, intro, start);
   note_line(start_line);
 
   LineColumn end = leaf_end(node);

@@ -83,6 +83,19 @@ bool ends_indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
   return ending;
 }
 
+// Whether the path leads from the root through last entries only: lines
+// after its node close the document.
+bool ends_document(std::span<YamlNode> roots, std::size_t root, const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  for (const PathSegment& step : path.segments()) {
+    const YamlNode* child = node_child(*node, step);
+    if (child == nullptr || child != &node->children().back()) return false;
+    node = child;
+  }
+  return true;
+}
+
 // Whether a collection on the way to the path's end is in flow style: all
 // it holds is written in flow style too, where no comment line can follow
 // an entry.
@@ -196,6 +209,9 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
   }
   if (text && ends_indentless_before_a_key(roots, root, path)) {
     return std::unexpected(fault(NodeCommentFault::FootNotReadable));
+  }
+  if (text && !path.empty() && root + 1 < roots.size() && ends_document(roots, root, path)) {
+    return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));

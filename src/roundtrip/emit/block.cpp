@@ -3,6 +3,7 @@
 // and its value, properties, the "? " form of keys, compact items and the
 // padding between an indicator and its value.
 #include <string_view>
+#include <utility>
 
 #include "roundtrip/emit/detail/emit_parts.hpp"
 #include "util/stack_guard.hpp"
@@ -200,6 +201,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
+  const bool before_foot = std::exchange(e.value_before_foot, false);
   const std::size_t nested = i + e.step();
   if (emit_directive_or_empty(e, value, nested, true)) return;
   if (is_block_collection(e, value)) {
@@ -209,7 +211,9 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     e.output.push_back('\n');
     std::size_t s = nested;
     if (value.kind() == NodeKind::Sequence) {
-      if (e.dump_layout) {
+      if (before_foot) {
+        s = nested;
+      } else if (e.dump_layout) {
         s = e.indentless_sequences && !value.tag() ? i : nested;
       } else {
         s = value.span.column > i ? nested : i;
@@ -377,6 +381,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
     }
     emit_simple_key(e, key, indent);
     e.output.push_back(':');
+    e.value_before_foot = p + 1 == pairs && !foot_lines(mapping).empty();
     emit_mapping_value(e, key, value, indent);
   }
 }
@@ -396,8 +401,12 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
     if (k != 0 || !compact) {
       if (!lead_below) {
         emit_blank_lines(e, item);
+        // An empty item without properties has no line below its dash to
+        // stand on: all its lines go above the dash.
+        const bool all_above = source_of(e, item) == nullptr && is_empty_value(e, item) &&
+                               !item.has_anchor_or_tag();
         for (const HeadComment& head : heads(item)) {
-          if (!head.below_introducer) emit_comment_line(e, head, indent);
+          if (all_above || !head.below_introducer) emit_comment_line(e, head, indent);
         }
       }
       append_spaces(e.output, indent);
