@@ -340,6 +340,9 @@ def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
         ("k: &a # c\n# next\nj: 1\n", delete("k"), "# next\nj: 1\n"),
         ("-\n  # c2\n  &a1  # c1\n- x\n", assign(1, 5), "-\n  # c2\n  &a1  # c1\n- 5\n"),
         ("k:\n  # c\n  &a  # c1\nj: 1\n", assign("j", 5), "k:\n  # c\n  &a  # c1\nj: 5\n"),
+        ("- &a1\n# item head\n- &a2\n\n- 3\n", rewritten, "- &a1\n# item head\n- &a2\n\n- 3\n"),
+        # Lines below a dash stay with an item set to None, above its dash.
+        ("- 1\n-\n  # below\n  k: v\n", assign(1, None), "- 1\n# below\n-\n"),
     ],
 )
 def test_an_empty_anchored_entry_holds_only_its_own_comments(text, edit, expected):
@@ -360,6 +363,8 @@ FOOT_PLACEMENT = ("comment_after is only supported on a block mapping, a block s
                   "or the document root")
 FOOT_BEFORE_KEY = ("comment_after cannot be written after a sequence at its key's column while "
                    "another key follows; set that key's comment_before instead")
+FOOT_BEFORE_DOCUMENT = ("comment_after cannot be written at the end of a document that another "
+                        "document follows; set that document's comment_before instead")
 
 
 @pytest.mark.parametrize(
@@ -370,6 +375,7 @@ FOOT_BEFORE_KEY = ("comment_after cannot be written after a sequence at its key'
         ("s: {k: 1}\n", assign("s", "k", {"a": {"b": 1}}), ["s", "k", "a"], FOOT_PLACEMENT),
         ("a:\n- x: 1\nb: 1\n", None, ["a", 0], FOOT_BEFORE_KEY),
         ("a:\n- 0\n- x: 1\n  y:\n  - z\nb: 1\n", None, ["a", 1, "y"], FOOT_BEFORE_KEY),
+        ("a:\n- b: 1\n---\nc: 2\n", None, ["a"], FOOT_BEFORE_DOCUMENT),
     ],
 )
 def test_comment_after_that_would_not_read_back_is_refused(text, setup, path, message):
@@ -390,11 +396,33 @@ def test_comment_after_that_would_not_read_back_is_refused(text, setup, path, me
     ("a:\n- x: 1\n- 0\nb: 1\n", ["a", 0]),
     ("a:\n  - x: 1\nb: 1\n", ["a", 0]),
     ("a:\n- x: 1\n", ["a", 0]),
+    # A sequence that ends a mapping with lines after it is indented, so that
+    # the lines stay the mapping's.
+    ("m:\n  k: 1\n  s:\n  - 1\n", ["m"]),
+    ("k: 1\ns:\n- 1\n", []),
 ])
 def test_comment_after_that_reads_back_is_accepted(text, path):
     doc = o.loads(text, option=RT)
-    doc.locate(path).comment_after = "after"
-    assert o.loads(doc.to_yaml(), option=RT).locate(path).comment_after == "after"
+    target = doc.node
+    for step in path:
+        target = target[step]
+    target.comment_after = "after"
+    again = o.loads(doc.to_yaml(), option=RT).node
+    for step in path:
+        again = again[step]
+    assert again.comment_after == "after"
+
+
+@pytest.mark.parametrize("index, key", [(0, "a"), (1, "c")])
+def test_comment_after_at_the_end_of_a_document_is_accepted(index, key):
+    # Indented lines before the next document's "---" used to be read as
+    # that document's.
+    doc = o.loads("a:\n  b: 1\n---\nc:\n  d: 2\n", option=RT)
+    doc[index].node[key].comment_after = "after"
+    again = o.loads(doc.to_yaml(), option=RT)
+    assert again[index].node[key].comment_after == "after"
+    other = again[1 - index].node["c" if index == 0 else "a"]
+    assert other.comment_after is None and other.comment_before is None
 
 
 @pytest.mark.parametrize(

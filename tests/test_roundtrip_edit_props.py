@@ -55,10 +55,6 @@ def load_rt(text, option):
 
 # Shapes the generator leaves out, each for a loss not mended yet.
 AVOID = {
-    # A sequence item's end-of-line comment, the item replaced by a block
-    # collection, is written on a line of its own below the dash and reads
-    # back as the item's comment_before instead of its comment.
-    "item-comment-to-collection",
     # A block collection with comment lines above its first entry, replaced
     # by None: the lines are written below the empty value's key, read back
     # as the foot of what ends there, and a second cycle moves them to
@@ -585,6 +581,12 @@ def run_check(text, option, brk, edits, model, origin, owners, note):
             if (noted is not None and owner is not None and owner[0] == noted[0]
                     and comment.split()[-2] == "foot"):
                 continue  # maybe moved to the collection the comment_after set replaced
+            if comment.split()[-2] == "foot" and owner is not None and any(
+                    d == owner[0] and owner[1][:len(p)] == p
+                    for d, p, op, *_ in edits if op == "del"):
+                # Lines after a collection left empty or replaced stand above
+                # the entry after it, and go with it when it is deleted.
+                continue
             if noted is not None and not noted[1] and (owner is None or owner[0] == noted[0]):
                 continue  # the lines after a root (others may have moved there) replaced
             if owner is None or owner in places:

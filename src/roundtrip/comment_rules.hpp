@@ -59,8 +59,8 @@ inline constexpr std::string_view kHeadPlacementMessage =
 inline constexpr std::string_view kFootBeforeKeyMessage =
     "comment_after cannot be written after a sequence at its key's column while another key "
     "follows; set that key's comment_before instead";
-// Lines after the last entry of a document that another document follows:
-// before its "---" they are read back as that document's.
+// Lines at column 0 after the last entry of a document that another document
+// follows: before its "---" they are read back as that document's.
 inline constexpr std::string_view kFootBeforeDocumentMessage =
     "comment_after cannot be written at the end of a document that another document follows; "
     "set that document's comment_before instead";

@@ -233,8 +233,13 @@ class CommentAttacher::Attacher {
   // from the children's on the way back up so the whole pass stays linear.
   LineColumn attach(YamlNode& node, bool trailing, const Introducer& intro);
 
-  // A root with its document's marker line (Composer::marker_lines).
-  void attach_root(YamlNode& root, std::uint32_t marker_line) {
+  // A root with its document's marker line (Composer::marker_lines), and
+  // the root before it.
+  void attach_root(YamlNode& root, std::uint32_t marker_line, YamlNode* previous) {
+    if (previous != nullptr) {
+      take_document_foot(*previous, marker_line == Composer::kNoMarker ? root.span.line
+                                                                        : marker_line);
+    }
     // Only the root takes the lines above its document's marker: every
     // other node starts after it.
     above_before_ = marker_line == Composer::kNoMarker ? 0 : marker_line;
@@ -294,6 +299,7 @@ class CommentAttacher::Attacher {
     return static_cast<std::uint32_t>(node.comments.head().size());
   }
   void take_empty_value_comment(const YamlNode& key, YamlNode& value);
+  void take_document_foot(YamlNode& previous, std::uint32_t before);
   void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
   const std::vector<ScannedComment>* comments_ = nullptr;
@@ -406,6 +412,22 @@ void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNo
     }
     const std::uint32_t line = c->span.line;
     last_open_collection(previous, c->span.column).comments.edit_foot().push_back(take_text());
+    note_line(line);
+  }
+}
+
+// Indented comment lines after a document's last content, before the next
+// document, close a block collection nested in it, as they do at the end of
+// the text: they are its foot (written back there), not the next document's
+// lines. Lines at column 0, or after an empty document left out, stay the
+// next document's.
+void CommentAttacher::Attacher::take_document_foot(YamlNode& previous, std::uint32_t before) {
+  while (const ScannedComment* c = peek()) {
+    if (c->span.line >= before || c->span.column == 0 || skipped_pending(c->span.line + 1)) break;
+    YamlNode& target = last_open_collection(previous, c->span.column);
+    if (&target == &previous) break;
+    const std::uint32_t line = c->span.line;
+    target.comments.edit_foot().push_back(take_text());
     note_line(line);
   }
 }
@@ -597,9 +619,9 @@ CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& das
 CommentAttacher::~CommentAttacher() = default;
 
 void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments,
-                                  std::uint32_t marker_line) {
+                                  std::uint32_t marker_line, YamlNode* previous) {
   attacher_->take_from(comments);
-  attacher_->attach_root(root, marker_line);
+  attacher_->attach_root(root, marker_line, previous);
 }
 
 void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments) {
@@ -614,7 +636,8 @@ void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComm
   CommentAttacher::Attacher attacher(text, dash_positions);
   attacher.read_from(comments);
   for (std::size_t i = 0; i < roots.size(); ++i) {
-    attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker);
+    attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker,
+                         i == 0 ? nullptr : &roots[i - 1]);
   }
   attacher.attach_rest(roots.back());
 }

@@ -210,7 +210,10 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
   if (text && ends_indentless_before_a_key(roots, root, path)) {
     return std::unexpected(fault(NodeCommentFault::FootNotReadable));
   }
-  if (text && !path.empty() && root + 1 < roots.size() && ends_document(roots, root, path)) {
+  // Indented lines there stay the collection's; at column 0 they are read
+  // back as the next document's.
+  if (text && !path.empty() && root + 1 < roots.size() && node->span.column == 0 &&
+      ends_document(roots, root, path)) {
     return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
   }
   auto lines = split_comment_lines(std::move(text));
