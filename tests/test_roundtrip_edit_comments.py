@@ -273,7 +273,7 @@ def directives(tmp_path):
         "a:\n  # c2\n  !include inc.yaml\nb: 1\n",
         "a:\n  # c2\n  !secret pw\nb: 1\n",
         "a:\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n",
-        "a:  # c1\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n",
+        "a: # c1\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n",
         "a:\n\n  # c2\n  !secret pw\nb: 1\n",
         "- 0\n-\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n".replace("b: 1\n", "- 1\n"),
     ],
@@ -338,7 +338,8 @@ def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
         ("- &a1 # c\n# item\n- x\n", delete(0), "-\n  # item\n  x\n"),
         ("- &a1 # c\n# item\n- x\n", assign(1, "y"), "- &a1 # c\n# item\n- y\n"),
         ("k: &a # c\n# next\nj: 1\n", delete("k"), "# next\nj: 1\n"),
-        ("-\n  # c2\n  &a1  # c1\n- x\n", assign(1, 5), "-\n  # c2\n  &a1  # c1\n- 5\n"),
+        # A first item's line below its dash goes above it (it used to be lost).
+        ("-\n  # c2\n  &a1  # c1\n- x\n", assign(1, 5), "# c2\n- &a1  # c1\n- 5\n"),
         ("k:\n  # c\n  &a  # c1\nj: 1\n", assign("j", 5), "k:\n  # c\n  &a  # c1\nj: 5\n"),
         ("- &a1\n# item head\n- &a2\n\n- 3\n", rewritten, "- &a1\n# item head\n- &a2\n\n- 3\n"),
         # Lines below a dash stay with an item set to None, above its dash.

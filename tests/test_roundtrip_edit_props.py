@@ -600,34 +600,36 @@ def run_check(text, option, brk, edits, model, origin, owners, note):
     # entry's.
     containers = {(di, path[:n]) for di, path, *_ in edits
                   for n in range(max(len(path) - 1, 0), len(path) + 1)}
+    emptied = {(di, path) for di, path, op, *_ in edits if op == "del"}
     if noted is not None:
         assert cursor_at(again, count, *noted).comment_after == note[1], (noted, out)
     for di, org in enumerate(origin):
         for path, from_path, replaced in kept_places(org):
             want = before[(di, from_path)]
             got = comments_of(cursor_at(again, count, di, path))
-            if noted == (di, path):
-                want, got = want[:2], got[:2]
             shifted = first_key_reads_parent_head(doc_loaded(text, option), again, count, di,
                                                   from_path, path)
             # The container of an edit and the entries beside the edited one
             # may take lines the edit left without a place (the lines after
             # a collection left empty or replaced): they keep their own.
             near = bool({(di, path), (di, path[:-1])} & containers)
-            if near and get(model[di], path) in ({}, []):
-                # Left empty: its lines after its entries moved out (their text
-                # is checked above).
-                want, got = want[:-1], got[:-1]
+            # Members compared: comment_before (unless a first key's, read
+            # from its parent), comment, and comment_after unless a
+            # comment_after was set there or the collection was left empty
+            # (maybe filled again later), which moves its lines out (their
+            # text is checked above). A replaced node keeps the comments of
+            # its place only.
+            members = [1]
+            if not shifted:
+                members.append(0)
+            if not replaced and noted != (di, path) and not (
+                    near and (get(model[di], path) in ({}, []) or (di, path) in emptied)):
+                members.append(2)
+            w = tuple(want[m] for m in members)
+            g = tuple(got[m] for m in members)
             if replaced:
-                # A replaced node keeps the comments of its place; lines after
-                # a collection stay in the text (checked above) wherever they
-                # are read from once it is gone.
-                assert got[1] == want[1], (path, out)
-                assert shifted or kept_lines(want[:1], got[:1], near), (path, out)
-            elif shifted:
-                assert kept_lines(want[1:], got[1:], near), (path, out)
-            else:
-                assert kept_lines(want, got, near), (path, out)
+                assert g[0] == w[0], (path, out)
+            assert kept_lines(w, g, near), (path, out)
 
     # Blank and comment lines above keys that no edit came near.
     touched = {(di, path[:n]) for di, path, *_ in edits for n in range(len(path) + 1)}

@@ -325,11 +325,12 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
   // The item's own dash, when its content starts on a later line: the lines
   // between them stand below it, and are written back there.
   std::int64_t dash_line = -1;
-  if (intro.kind == Introducer::Kind::Dash && start_line > 0 && has_prev_) {
-    // Above the first item stands the sequence's own line (its first dash);
-    // above a later one, the line where the item before it ended.
-    dash_line = dashes_.last_in(intro.first ? prev_line_ : prev_line_ + 1, start_line - 1,
-                                intro.column);
+  // (A first item's lines are all written below its dash anyway.)
+  if (intro.kind == Introducer::Kind::Dash && !intro.first && has_prev_ &&
+      start_line > prev_line_ + 1) {
+    if (const ScannedComment* c = peek(); c != nullptr && c->span.line < start_line) {
+      dash_line = dashes_.last_in(prev_line_ + 1, start_line - 1, intro.column);
+    }
   }
   // The head line taken last, whose blank lines below are counted once the
   // next line (or the node) is known.
@@ -357,9 +358,10 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
     }
     if (introducer && !comments.inline_comment()) {
       comments.edit_inline_comment() = take_text();
-      // With properties, the gap is the one after them: the blanks before it.
-      comments.inline_spaces =
-          node.has_anchor_or_tag() ? blanks_before(blank_.text(), c->span.offset) : gap;
+      // With properties before it, the gap is the one after them (the
+      // blanks before it); with properties after it, none is kept.
+      const std::uint32_t blanks = blanks_before(blank_.text(), c->span.offset);
+      comments.inline_spaces = !node.has_anchor_or_tag() ? gap : blanks < gap ? blanks : 0;
       comments.inline_before_value = true;
     } else {
       if (last_head != nullptr) {
