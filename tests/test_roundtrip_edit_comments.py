@@ -209,3 +209,241 @@ def test_a_comment_after_a_tagged_empty_value_is_not_taken_by_it(text):
     assert doc.node["b"].comment == "c5"
     assert out.count("# c5") == 1 and out.index("b:") < out.index("# c5")
     assert o.loads(out, option=RT).to_dict()["z"] == 1
+
+
+# ---------------------------------------------------------------------------
+# Comment lines stay with the entry they belong to when another is deleted or
+# replaced, and no edit drops one.
+
+
+def rewritten(doc):
+    """Marks the document edited, so that all of it is written anew."""
+    doc.node.comment_before = doc.node.comment_before
+
+
+def delete(*path):
+    def edit(doc):
+        target = doc
+        for step in path[:-1]:
+            target = target[step]
+        del target[path[-1]]
+
+    return edit
+
+
+BARE_DASH = "- a: 1\n  b: 2\n-\n  # note\n  j: w\n"
+
+
+@pytest.mark.parametrize(
+    "text, edit, expected",
+    [
+        (BARE_DASH, delete(0), "-\n  # note\n  j: w\n"),
+        (BARE_DASH, assign(0, 5), "- 5\n-\n  # note\n  j: w\n"),
+        ("- - 1\n  - 2\n-\n  # note\n  j: w\n", delete(0), "-\n  # note\n  j: w\n"),
+        ("- [1]\n-\n  # note\n  - x\n- 3\n", assign(2, 4), "- [1]\n-\n  # note\n  - x\n- 4\n"),
+        ("- a: 1\n-\n  # note\n  scalar\n", assign(0, 2), "- 2\n-\n  # note\n  scalar\n"),
+    ],
+)
+def test_a_comment_under_a_bare_dash_belongs_to_the_item_after_it(text, edit, expected):
+    # It used to be read as the foot of the block collection above the dash,
+    # and went with it.
+    out = edited(text, edit)
+    assert out == expected
+    assert edited(out, rewritten) == out
+
+
+def test_a_comment_under_a_bare_dash_reads_from_that_item():
+    doc = o.loads(BARE_DASH, option=RT)
+    assert doc.node[0].comment_after is None
+    assert doc.node[1].comment_before == "note"
+
+
+@pytest.fixture
+def directives(tmp_path):
+    (tmp_path / "inc.yaml").write_text("x: 1\n")
+    (tmp_path / "secrets.yaml").write_text("pw: hunter2\n")
+    os.environ["OSV_COMMENT_TEST"] = "from env"
+    yield str(tmp_path)
+    del os.environ["OSV_COMMENT_TEST"]
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "a:\n  # c2\n  !include inc.yaml\nb: 1\n",
+        "a:\n  # c2\n  !secret pw\nb: 1\n",
+        "a:\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n",
+        "a: # c1\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n",
+        "a:\n\n  # c2\n  !secret pw\nb: 1\n",
+        "- 0\n-\n  # c2\n  !env_var OSV_COMMENT_TEST\nb: 1\n".replace("b: 1\n", "- 1\n"),
+    ],
+)
+def test_comment_lines_above_a_directive_on_the_next_line_stay(directives, text):
+    option = RT | o.OPT_INCLUDES | o.OPT_SECRETS | o.OPT_ENV_VAR
+    doc = o.loads(text, option=option, include_dir=directives)
+    last = "b" if "b: 1" in text else 2
+    doc[last] = 2
+    out = doc.to_yaml().decode()
+    assert out == text.replace("b: 1", "b: 2").replace("- 1\n", "- 2\n")
+    assert "hunter2" not in out
+
+
+@pytest.mark.parametrize(
+    "text, path, expected, comment",
+    [
+        ("a: &x 1\nb: *x # keep\n", ["b"], "a: &x 1\nb: 1 # keep\n", "keep"),
+        ("a: &x 1  # one\nb: *x   # keep\n", ["b"], "a: &x 1  # one\nb: 1   # keep\n", "keep"),
+        # Without a comment of its own the copy keeps the anchored node's.
+        ("a: &x 1  # one\nb: *x\n", ["b"], "a: &x 1  # one\nb: 1  # one\n", "one"),
+        ("a: &x\n  k: 1\nb: *x  # keep\n", ["b"], "a: &x\n  k: 1\nb:  # keep\n  k: 1\n", "keep"),
+        ("- &x 1\n# above\n- *x  # keep\n", [1], "- &x 1\n# above\n- 1  # keep\n", "keep"),
+        ("- &x 1\n- [*x,  # keep\n   2]\n", [1, 0], "- &x 1\n- [\n    1,  # keep\n    2\n  ]\n",
+         "keep"),
+    ],
+)
+def test_detach_keeps_the_comments_of_the_alias_place(text, path, expected, comment):
+    # The alias's own end-of-line comment used to be dropped.
+    doc = o.loads(text, option=RT)
+    doc.locate(path).detach()
+    out = doc.to_yaml().decode()
+    assert out == expected
+    assert o.loads(out, option=RT).locate(path).comment == comment
+
+
+@pytest.mark.parametrize(
+    "text, edit, expected",
+    [
+        ("a:\n  b: 1\n  # foot of a\nc: 2\n", delete("a", "b"), "a: {}\n# foot of a\nc: 2\n"),
+        ("a:\n  - 1\n  # foot of a\nc: 2\n", delete("a", 0), "a: []\n# foot of a\nc: 2\n"),
+        ("a:\n  b: 1\n  # foot of a\n\nc: 2\n", delete("a", "b"), "a: {}\n# foot of a\n\nc: 2\n"),
+        ("c: 2\na:\n  b: 1\n  # foot of a\n", delete("a", "b"), "c: 2\na: {}\n# foot of a\n"),
+        ("a:\n  b: 1\n  # foot of a\nc: 2\n", assign("a", None), "a:\n# foot of a\nc: 2\n"),
+        ("a:\n  b: 1\n  # foot of a\nc: 2\n", assign("a", 5), "a: 5\n# foot of a\nc: 2\n"),
+        ("- - 1\n  # foot\n- 2\n", delete(0, 0), "- []\n# foot\n- 2\n"),
+        ("r:\n  a:\n    b: 1\n    # f\n  # g\nz: 1\n", delete("r", "a", "b"),
+         "r:\n  a: {}\n  # f\n  # g\nz: 1\n"),
+    ],
+)
+def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
+    # They used to be dropped with the collection's last entry.
+    out = edited(text, edit)
+    assert out == expected
+    assert edited(out, rewritten) == out
+
+
+@pytest.mark.parametrize(
+    "text, edit, expected",
+    [
+        # The first item's lines stand below its dash.
+        ("- &a1 # c\n# item\n- x\n", delete(0), "-\n  # item\n  x\n"),
+        ("- &a1 # c\n# item\n- x\n", assign(1, "y"), "- &a1 # c\n# item\n- y\n"),
+        ("k: &a # c\n# next\nj: 1\n", delete("k"), "# next\nj: 1\n"),
+        # A first item's line below its dash goes above it (it used to be lost).
+        ("-\n  # c2\n  &a1  # c1\n- x\n", assign(1, 5), "# c2\n- &a1  # c1\n- 5\n"),
+        ("k:\n  # c\n  &a  # c1\nj: 1\n", assign("j", 5), "k:\n  # c\n  &a  # c1\nj: 5\n"),
+        ("- &a1\n# item head\n- &a2\n\n- 3\n", rewritten, "- &a1\n# item head\n- &a2\n\n- 3\n"),
+        # Lines below a dash stay with an item set to None, above its dash.
+        ("- 1\n-\n  # below\n  k: v\n", assign(1, None), "- 1\n# below\n-\n"),
+    ],
+)
+def test_an_empty_anchored_entry_holds_only_its_own_comments(text, edit, expected):
+    # The next entry's head comment used to be taken by the empty node, which
+    # is placed at the next token, and went with it.
+    out = edited(text, edit)
+    assert out == expected
+    assert edited(out, rewritten) == out
+
+
+def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
+    doc = o.loads("- &a1 # c\n# item\n- x\n", option=RT)
+    assert (doc.node[0].comment, doc.node[0].comment_before) == ("c", None)
+    assert doc.node[1].comment_before == "item"
+
+
+FOOT_PLACEMENT = ("comment_after is only supported on a block mapping, a block sequence, "
+                  "or the document root")
+FOOT_BEFORE_KEY = ("comment_after cannot be written after a sequence at its key's column while "
+                   "another key follows; set that key's comment_before instead")
+FOOT_BEFORE_DOCUMENT = ("comment_after cannot be written at the end of a document that another "
+                        "document follows; set that document's comment_before instead")
+
+
+@pytest.mark.parametrize(
+    "text, setup, path, message",
+    [
+        ("s: [1, 2]\n", assign("s", 0, {"a": 1}), ["s", 0], FOOT_PLACEMENT),
+        ("s: [1, 2]\n", assign("s", 0, [1, 2]), ["s", 0], FOOT_PLACEMENT),
+        ("s: {k: 1}\n", assign("s", "k", {"a": {"b": 1}}), ["s", "k", "a"], FOOT_PLACEMENT),
+        ("a:\n- x: 1\nb: 1\n", None, ["a", 0], FOOT_BEFORE_KEY),
+        ("a:\n- 0\n- x: 1\n  y:\n  - z\nb: 1\n", None, ["a", 1, "y"], FOOT_BEFORE_KEY),
+        ("a:\n- b: 1\n---\nc: 2\n", None, ["a"], FOOT_BEFORE_DOCUMENT),
+    ],
+)
+def test_comment_after_that_would_not_read_back_is_refused(text, setup, path, message):
+    # Each used to be accepted and then written nowhere, or read back as the
+    # next key's comment_before.
+    doc = o.loads(text, option=RT)
+    if setup:
+        setup(doc)
+    before = doc.to_yaml()
+    with pytest.raises(ValueError) as info:
+        doc.locate(path).comment_after = "after"
+    assert str(info.value) == message
+    assert doc.to_yaml() == before
+    doc.locate(path).comment_after = None
+
+
+@pytest.mark.parametrize("text, path", [
+    ("a:\n- x: 1\n- 0\nb: 1\n", ["a", 0]),
+    ("a:\n  - x: 1\nb: 1\n", ["a", 0]),
+    ("a:\n- x: 1\n", ["a", 0]),
+    # A sequence that ends a mapping with lines after it is indented, so that
+    # the lines stay the mapping's.
+    ("m:\n  k: 1\n  s:\n  - 1\n", ["m"]),
+    ("k: 1\ns:\n- 1\n", []),
+])
+def test_comment_after_that_reads_back_is_accepted(text, path):
+    doc = o.loads(text, option=RT)
+    target = doc.node
+    for step in path:
+        target = target[step]
+    target.comment_after = "after"
+    again = o.loads(doc.to_yaml(), option=RT).node
+    for step in path:
+        again = again[step]
+    assert again.comment_after == "after"
+
+
+@pytest.mark.parametrize("index, key", [(0, "a"), (1, "c")])
+def test_comment_after_at_the_end_of_a_document_is_accepted(index, key):
+    # Indented lines before the next document's "---" used to be read as
+    # that document's.
+    doc = o.loads("a:\n  b: 1\n---\nc:\n  d: 2\n", option=RT)
+    doc[index].node[key].comment_after = "after"
+    again = o.loads(doc.to_yaml(), option=RT)
+    assert again[index].node[key].comment_after == "after"
+    other = again[1 - index].node["c" if index == 0 else "a"]
+    assert other.comment_after is None and other.comment_before is None
+
+
+@pytest.mark.parametrize(
+    "text, edit, expected",
+    [
+        # A foot that the added key would read as its own head becomes it.
+        ("a:\n- x\n# foot\n", assign("b", 5), "a:\n- x\n# foot\nb: 5\n"),
+        ("a:\n- k: 1\n  # foot\n", assign("b", 5), "a:\n- k: 1\n# foot\nb: 5\n"),
+        ("a:\n  b:\n  - x\n  # foot\n", assign("a", "c", 5), "a:\n  b:\n  - x\n  # foot\n  c: 5\n"),
+        # The blank line a replaced block scalar closed with stays.
+        ("a: |\n  x\n\n# c\nb: 1\n", assign("a", 5), "a: 5\n\n# c\nb: 1\n"),
+        ("- |\n  x\n\n# c\n- 1\n", assign(0, 5), "- 5\n\n# c\n- 1\n"),
+        ("a:\n  k: |\n    x\n\n# c\nb: 1\n", assign("a", 5), "a: 5\n\n# c\nb: 1\n"),
+        # The gap before a comment after properties is the source's.
+        ("- &a1  # c1\n- x\n", assign(1, 5), "- &a1  # c1\n- 5\n"),
+        ("- &a1  # c1\n  x\n- y\n", assign(1, 5), "- &a1  # c1\n  x\n- 5\n"),
+        ("k: !t  # c1\n  - b\nj: 1\n", assign("j", 5), "k: !t  # c1\n  - b\nj: 5\n"),
+    ],
+)
+def test_comment_placement_is_kept_and_a_fixed_point(text, edit, expected):
+    once = edited(text, edit)
+    assert once == expected
+    assert edited(once, edit) == once

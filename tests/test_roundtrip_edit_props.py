@@ -18,12 +18,21 @@ and on a plain model of its values beside it. Then:
 - loading the saved text and making the same assignments again writes the
   same text.
 
+Besides these base shapes, the entries registered in ENTRY_SHAPES and
+ITEM_SHAPES are drawn too: items whose dash stands alone with comment lines
+below it, directive values on the line below their key with comment lines
+above them, empty anchored entries with comments, block items with foot
+comments after their last entry, flow collections over several lines with
+comments after entries. An edit may end with a comment_after set on a
+collection; when it is accepted it must read back from the same node.
+
 The number of generated cases is small in the ordinary run; set
 OSTREVANE_EDIT_EXAMPLES (say to 5000) for a long run.
 """
 import copy
 import os
 import re
+import tempfile
 
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -33,13 +42,19 @@ import ostrevane as o
 RT = o.OPT_ROUND_TRIP
 EXAMPLES = int(os.environ.get("OSTREVANE_EDIT_EXAMPLES", "60"))
 ENV = {"OSV_PROP_A": "from the environment", "OSV_PROP_B": "7"}
+# An include folder with one empty folder in it, for `!include_dir_*` values.
+INCLUDE_DIR = tempfile.mkdtemp(prefix="ostrevane-props-")
+os.makedirs(os.path.join(INCLUDE_DIR, "empty"), exist_ok=True)
+DIRECTIVES = o.OPT_ENV_VAR | o.OPT_INCLUDES
+
+
+def load_rt(text, option):
+    if option & o.OPT_INCLUDES:
+        return o.loads(text, option=RT | option, include_dir=INCLUDE_DIR)
+    return o.loads(text, option=RT | option)
 
 # Shapes the generator leaves out, each for a loss not mended yet.
 AVOID = {
-    # A sequence item's end-of-line comment, the item replaced by a block
-    # collection, is written on a line of its own below the dash and reads
-    # back as the item's comment_before instead of its comment.
-    "item-comment-to-collection",
     # A block collection with comment lines above its first entry, replaced
     # by None: the lines are written below the empty value's key, read back
     # as the foot of what ends there, and a second cycle moves them to
@@ -101,6 +116,143 @@ def eol(draw, c, where):
     return ""
 
 
+# ---------------------------------------------------------------------------
+# Registered shapes. Each is drawn as one entry of a block mapping (the key
+# and what belongs to it) or one item of a block sequence, and returns its
+# lines; `c.at` is already the entry's own (document, path). A shape that
+# needs the directive options says so with `env=True`.
+
+ENTRY_SHAPES = {}  # name: (function(draw, c, indent, depth, key, path), needs env)
+ITEM_SHAPES = {}   # name: function(draw, c, indent, depth, path)
+
+
+def entry_shape(name, env=False):
+    def register(fn):
+        ENTRY_SHAPES[name] = (fn, env)
+        return fn
+    return register
+
+
+def item_shape(name):
+    def register(fn):
+        ITEM_SHAPES[name] = fn
+        return fn
+    return register
+
+
+def anchor_name(c):
+    c.anchors = getattr(c, "anchors", 0) + 1
+    return f"a{c.anchors}"
+
+
+@entry_shape("directive-below", env=True)
+def directive_below_key(draw, c, indent, depth, key, path):
+    pad = " " * indent
+    intro = eol(draw, c, "dir intro")
+    lines = [f"{pad}{key}:{intro}"]
+    # At least one line between: without one it goes back on the key's line.
+    lines.append(f"{pad}  # " + c.next("dir head"))
+    lines.extend(draw(head_block(c, indent + 2, "dir head")))
+    target = draw(st.sampled_from(
+        [f"!env_var {name}" for name in sorted(ENV)] + ["!include_dir_list empty",
+                                                        "!include_dir_named empty"]))
+    # Not both: the introducer's comment would become a head line of the
+    # node, and a collection assigned in its place writes it below the key.
+    lines.append(f"{pad}  {target}{'' if intro else eol(draw, c, 'dir')}")
+    return lines
+
+
+@entry_shape("anchored-empty")
+def anchored_empty_value(draw, c, indent, depth, key, path):
+    pad = " " * indent
+    lines = [f"{pad}{key}: &{anchor_name(c)}{eol(draw, c, 'anchored')}"]
+    return lines
+
+
+@entry_shape("map-with-foot")
+def mapping_with_foot(draw, c, indent, depth, key, path):
+    pad = " " * indent
+    lines = [f"{pad}{key}:"]
+    lines.extend(draw(mapping_lines(c, indent + 2, depth + 1, False, path + (key,))))
+    c.at = (c.doc, path + (key,))
+    for _ in range(draw(st.integers(1, 2))):
+        lines.append(f"{pad}  # " + c.next("foot"))
+    return lines
+
+
+@entry_shape("seq-with-block-items")
+def sequence_of_block_items(draw, c, indent, depth, key, path):
+    pad = " " * indent
+    lines = [f"{pad}{key}:"]
+    lines.extend(draw(block_item_lines(c, indent + 2, depth + 1, path + (key,))))
+    return lines
+
+
+@entry_shape("flow-lines")
+def flow_over_lines(draw, c, indent, depth, key, path):
+    pad = " " * indent
+    items = draw(st.lists(scalar_texts, min_size=2, max_size=3))
+    lines = [f"{pad}{key}: [{items[0]},"]
+    for i, item in enumerate(items[1:], 1):
+        c.at = (c.doc, path + (key, i - 1))
+        note = eol(draw, c, "flow entry")
+        lines[-1] += note
+        lines.append(f"{pad}    {item}" + ("," if i + 1 < len(items) else "]"))
+    return lines
+
+
+@st.composite
+def block_item_lines(draw, c, indent, depth, path):
+    """Items of a block sequence: compact mappings with foot comments, bare
+    dashes with comment lines below, empty anchored items."""
+    lines = []
+    pad = " " * indent
+    for i in range(draw(st.integers(1, 3))):
+        c.at = (c.doc, path + (i,))
+        lines.extend(draw(head_block(c, indent, "item head")))
+        shape = draw(st.sampled_from(sorted(ITEM_SHAPES)))
+        lines.extend(ITEM_SHAPES[shape](draw, c, indent, depth, path + (i,)))
+    return lines
+
+
+@item_shape("compact-map")
+def compact_mapping_item(draw, c, indent, depth, path):
+    pad = " " * indent
+    body = draw(mapping_lines(c, indent + 2, depth + 1, False, path))
+    if body[0].lstrip().startswith("#"):
+        lines = [pad + "-"] + body  # comment lines go below a bare dash
+    else:
+        lines = [pad + "- " + body[0].lstrip()] + body[1:]
+    c.at = (c.doc, path)
+    if draw(st.booleans()):
+        lines.append(f"{pad}  # " + c.next("item foot"))
+    return lines
+
+
+@item_shape("bare-dash")
+def bare_dash_item(draw, c, indent, depth, path):
+    pad = " " * indent
+    lines = [f"{pad}-"]
+    lines.append(f"{pad}  # " + c.next("below dash"))
+    if draw(st.booleans()):
+        lines.extend(draw(mapping_lines(c, indent + 2, depth + 1, False, path)))
+    else:
+        lines.append(f"{pad}  {draw(scalar_texts)}")
+    return lines
+
+
+@item_shape("anchored-empty")
+def anchored_empty_item(draw, c, indent, depth, path):
+    pad = " " * indent
+    return [f"{pad}- &{anchor_name(c)}{eol(draw, c, 'anchored item')}"]
+
+
+@item_shape("scalar")
+def scalar_item(draw, c, indent, depth, path):
+    pad = " " * indent
+    return [f"{pad}- {draw(scalar_texts)}{eol(draw, c, 'item')}"]
+
+
 @st.composite
 def mapping_lines(draw, c, indent, depth, env, path=()):
     lines = []
@@ -113,11 +265,15 @@ def mapping_lines(draw, c, indent, depth, env, path=()):
         lines.extend(draw(head_block(c, indent, "head")))
         pad = " " * indent
         kind = draw(st.sampled_from(
-            ["scalar", "scalar", "empty", "flow", "map", "seq", "env"] if depth < 2 else
+            ["scalar", "scalar", "empty", "flow", "map", "seq", "env", "shape"] if depth < 2 else
             ["scalar", "empty", "flow", "env"]))
         if kind == "env" and not env:
             kind = "scalar"
-        if kind == "scalar":
+        if kind == "shape":
+            names = sorted(n for n, (_, needs_env) in ENTRY_SHAPES.items() if env or not needs_env)
+            shape, _ = ENTRY_SHAPES[draw(st.sampled_from(names))]
+            lines.extend(shape(draw, c, indent, depth, key, path))
+        elif kind == "scalar":
             lines.append(f"{pad}{key}: {draw(scalar_texts)}{eol(draw, c, 'line')}")
         elif kind == "empty":
             note = "" if "empty-value-comment" in AVOID else eol(draw, c, "empty")
@@ -183,7 +339,7 @@ def streams(draw):
         c.doc += 1
     brk = draw(st.sampled_from(["\n", "\r\n"]))
     text = brk.join(line for lines in documents for line in lines) + brk
-    return text, (o.OPT_ENV_VAR if env else 0), brk, c.owners
+    return text, (DIRECTIVES if env else 0), brk, c.owners
 
 
 # ---------------------------------------------------------------------------
@@ -330,6 +486,18 @@ def kept_places(origin, path=(), inside_new=False):
             yield from kept_places(children, path + (k,))
 
 
+def kept_lines(want, got, near):
+    """Each comment read as before; near an edit, with lines added around."""
+    if got == want:
+        return True
+    if not near:
+        return False
+    for w, g in zip(want, got):
+        if w is not None and (g is None or not set(w.split("\n")) <= set(g.split("\n"))):
+            return False
+    return True
+
+
 def lines_above(text_lines, line):
     """The blank and comment lines right above 0-based `line`."""
     out = []
@@ -343,11 +511,11 @@ def lines_above(text_lines, line):
     return out
 
 
-def check(text, option, brk, edits, model, origin, owners=None):
+def check(text, option, brk, edits, model, origin, owners=None, note=None):
     env_backup = {k: os.environ.get(k) for k in ENV}
     os.environ.update(ENV)
     try:
-        run_check(text, option, brk, edits, model, origin, owners)
+        run_check(text, option, brk, edits, model, origin, owners, note)
     finally:
         for k, v in env_backup.items():
             if v is None:
@@ -356,10 +524,31 @@ def check(text, option, brk, edits, model, origin, owners=None):
                 os.environ[k] = v
 
 
-def run_check(text, option, brk, edits, model, origin, owners):
+def set_note(doc, count, model, note):
+    """Sets comment_after on the collection `note` picks (by number among the
+    collections of one document); the path, or None when it was refused."""
+    if note is None:
+        return None
+    number, lines = note
+    # A root takes any text; but for the last document's, the lines stand
+    # before the next document's "---", and are read back as its own.
+    places = [(di, path) for di, d in enumerate(model) for path, v in walk(d)
+              if (path or di + 1 == len(model)) and isinstance(v, (dict, list))]
+    if not places:
+        return None
+    di, path = places[number % len(places)]
+    try:
+        cursor_at(doc, count, di, path).comment_after = lines
+    except ValueError as error:
+        assert "comment_after" in str(error)
+        return None
+    return di, path
+
+
+def run_check(text, option, brk, edits, model, origin, owners, note):
     before_plain = o.loads_all(text)
     count = len([d for d in before_plain if d is not None])
-    doc = o.loads(text, option=RT | option)
+    doc = load_rt(text, option)
     before = {}
     for di, d in enumerate(plain_documents(text)):
         for path, _ in walk(d):
@@ -368,6 +557,7 @@ def run_check(text, option, brk, edits, model, origin, owners):
     text_lines = text.splitlines()
 
     apply_edits(doc, count, edits)
+    noted = set_note(doc, count, model, note)
     out = doc.to_yaml()
 
     # The values, with as many documents as before.
@@ -388,24 +578,58 @@ def run_check(text, option, brk, edits, model, origin, owners):
                   for _, from_path, _ in kept_places(org)}
         written = out.decode()
         for comment, owner in owners.items():
+            if (noted is not None and owner is not None and owner[0] == noted[0]
+                    and comment.split()[-2] == "foot"):
+                continue  # maybe moved to the collection the comment_after set replaced
+            if comment.split()[-2] == "foot" and owner is not None and any(
+                    d == owner[0] and owner[1][:len(p)] == p
+                    for d, p, op, *_ in edits if op == "del"):
+                # Lines after a collection left empty or replaced stand above
+                # the entry after it, and go with it when it is deleted.
+                continue
+            if noted is not None and not noted[1] and (owner is None or owner[0] == noted[0]):
+                continue  # the lines after a root (others may have moved there) replaced
             if owner is None or owner in places:
                 assert re.search("# " + re.escape(comment) + r"\r?$", written, re.M), (
                     comment, written)
 
     # Comments by path, after a reload.
-    again = o.loads(out, option=RT | option)
+    again = load_rt(out, option)
     out_lines = out.decode().splitlines()
+    # An emptied container's lines move up to its parent's, or its next
+    # entry's.
+    containers = {(di, path[:n]) for di, path, *_ in edits
+                  for n in range(max(len(path) - 1, 0), len(path) + 1)}
+    emptied = {(di, path) for di, path, op, *_ in edits if op == "del"}
+    if noted is not None:
+        assert cursor_at(again, count, *noted).comment_after == note[1], (noted, out)
     for di, org in enumerate(origin):
         for path, from_path, replaced in kept_places(org):
             want = before[(di, from_path)]
             got = comments_of(cursor_at(again, count, di, path))
-            if first_key_reads_parent_head(doc_loaded(text, option), again, count, di,
-                                           from_path, path):
-                want, got = want[1:], got[1:]
+            shifted = first_key_reads_parent_head(doc_loaded(text, option), again, count, di,
+                                                  from_path, path)
+            # The container of an edit and the entries beside the edited one
+            # may take lines the edit left without a place (the lines after
+            # a collection left empty or replaced): they keep their own.
+            near = bool({(di, path), (di, path[:-1])} & containers)
+            # Members compared: comment_before (unless a first key's, read
+            # from its parent), comment, and comment_after unless a
+            # comment_after was set there or the collection was left empty
+            # (maybe filled again later), which moves its lines out (their
+            # text is checked above). A replaced node keeps the comments of
+            # its place only.
+            members = [1]
+            if not shifted:
+                members.append(0)
+            if not replaced and noted != (di, path) and not (
+                    near and (get(model[di], path) in ({}, []) or (di, path) in emptied)):
+                members.append(2)
+            w = tuple(want[m] for m in members)
+            g = tuple(got[m] for m in members)
             if replaced:
-                assert got[:2] == want[:2], (path, out)
-            else:
-                assert got == want, (path, out)
+                assert g[0] == w[0], (path, out)
+            assert kept_lines(w, g, near), (path, out)
 
     # Blank and comment lines above keys that no edit came near.
     touched = {(di, path[:n]) for di, path, *_ in edits for n in range(len(path) + 1)}
@@ -416,6 +640,9 @@ def run_check(text, option, brk, edits, model, origin, owners):
     for di, org in enumerate(origin):
         places = list(kept_places(org))
         for path, from_path, replaced in places:
+            # The lines set after a collection stand above whatever follows it.
+            if noted is not None and noted[0] == di:
+                continue
             if replaced or (di, path) in touched or any(
                     (di, path[:n]) in shrunk for n in range(len(path))):
                 continue
@@ -425,11 +652,16 @@ def run_check(text, option, brk, edits, model, origin, owners):
             new = cursor_at(again, count, di, path)
             if old.style not in ("plain", "single", "double", "flow") or old.style != new.style:
                 continue
-            assert lines_above(text_lines, old.line - 1) == lines_above(out_lines, new.line - 1), (
-                path, out)
+            # Lines that belonged to the entry above (after its last entry)
+            # go with it when it is replaced or deleted.
+            def own(lines):
+                return [x for x in lines
+                        if owners is None or not x or owners.get(x[2:]) == (di, from_path)]
+            assert own(lines_above(text_lines, old.line - 1)) == own(
+                lines_above(out_lines, new.line - 1)), (path, out)
 
     # The same assignments after a reload write the same text.
-    if all(op == "set" for _, _, op, _, _ in edits):
+    if all(op == "set" for _, _, op, _, _ in edits) and noted is None:
         apply_edits(again, count, edits, assignments_only=True)
         assert again.to_yaml() == out
 
@@ -457,7 +689,7 @@ def doc_loaded(text, option):
     key = (text, option)
     if key not in _loaded:
         _loaded.clear()
-        _loaded[key] = o.loads(text, option=RT | option)
+        _loaded[key] = load_rt(text, option)
     return _loaded[key]
 
 
@@ -466,7 +698,9 @@ def cases(draw):
     text, option, brk, owners = draw(streams())
     model = plain_documents(text)
     edits, origin = draw(edit_sequences(model))
-    return text, option, brk, edits, model, origin, owners
+    note = draw(st.none() | st.tuples(st.integers(0, 1000),
+                                      st.sampled_from(["noted", "noted\ntwice", ""])))
+    return text, option, brk, edits, model, origin, owners, note
 
 
 @settings(max_examples=EXAMPLES, deadline=None,

@@ -56,7 +56,7 @@ inline constexpr std::string_view kHeadPlacementMessage =
     "carries a comment; set the sequence's comment_before instead";
 // Lines after the content of an included file that holds further
 // documents: the next document would read them as its own.
-inline constexpr std::string_view kFootBeforeDocumentMessage =
+inline constexpr std::string_view kFootBeforeIncludedDocumentMessage =
     "comment_after cannot be written after an included document that other documents of its "
     "file follow";
 // Lines after a sequence written at its key's column, another key following:
@@ -64,6 +64,11 @@ inline constexpr std::string_view kFootBeforeDocumentMessage =
 inline constexpr std::string_view kFootBeforeKeyMessage =
     "comment_after cannot be written after a sequence at its key's column while another key "
     "follows; set that key's comment_before instead";
+// Lines at column 0 after the last entry of a document that another document
+// follows: before its "---" they are read back as that document's.
+inline constexpr std::string_view kFootBeforeDocumentMessage =
+    "comment_after cannot be written at the end of a document that another document follows; "
+    "set that document's comment_before instead";
 // Followed by the character, quoted by the binding's message literal rules.
 inline constexpr std::string_view kControlCharacterMessage =
     "a comment cannot contain the control character ";

@@ -34,10 +34,11 @@ Result<void, DetachLimit> measure(const YamlNode& node, const AnchorIndex& ancho
 // The second walk, within limits the first one checked.
 YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
   if (node.kind() == NodeKind::Alias) {
-    // The expansion takes the alias's place whole: nothing of the alias
-    // node (comments, position) is kept.
+    // The expansion takes the alias's place, with the comments of that place.
     if (const YamlNode* target = anchors.target(node)) {
-      return with_stack_guard([&] { return copy(*target, anchors); });
+      YamlNode out = with_stack_guard([&] { return copy(*target, anchors); });
+      keep_alias_comments(node, out);
+      return out;
     }
   }
   YamlNode out;
@@ -83,6 +84,29 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
 }
 
 }  // namespace
+
+void keep_alias_comments(const YamlNode& alias, YamlNode& copy) {
+  const Comments& own = alias.comments;
+  Comments& to = copy.comments;
+  to.blank_before = own.blank_before;
+  to.value_pad = own.value_pad;
+  if (own.texts() == nullptr) return;
+  if (!own.head().empty()) {
+    std::vector<HeadComment> head = own.head();
+    const std::vector<HeadComment>& copied = to.head();
+    head.insert(head.end(), copied.begin(), copied.end());
+    to.edit_head() = std::move(head);
+  }
+  if (own.inline_comment()) {
+    to.edit_inline_comment() = own.inline_comment();
+    to.inline_spaces = own.inline_spaces;
+    // After "key:" or "-", the comment on that line introduces a block
+    // collection written below it.
+    to.inline_before_value = own.inline_before_value || (copy.is_collection() &&
+                                                         copy.style == CollectionStyle::Block &&
+                                                         !copy.children().empty());
+  }
+}
 
 Result<YamlNode, DetachLimit> clone_for_detach(const YamlNode& node, const AnchorIndex& anchors,
                                                std::uint32_t depth, AliasBudget& budget) {

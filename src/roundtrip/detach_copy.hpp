@@ -9,7 +9,8 @@
 // alias could come to mean. An alias that reads no definition (possible only
 // after edits) becomes a Null node that keeps its comments and tag.
 //
-// Each copied node keeps its comments, tag, scalar or collection style and
+// Each copied node keeps its comments (an expanded alias those of its own
+// place as well, see keep_alias_comments), tag, scalar or collection style and
 // start position; its end is set to its start, and it has no directives or
 // document flags. A node a directive produced keeps its include source, so
 // the copy is written as the directive (`!secret name`, `!include file`):
@@ -61,6 +62,12 @@ enum class DetachLimit : std::uint8_t {
                                                                      const AnchorIndex& anchors,
                                                                      std::uint32_t depth,
                                                                      AliasBudget& budget);
+
+// Gives the copy that takes an alias's place the comments of that place:
+// the alias's blank lines and head lines (above the copy's own), and its
+// trailing comment, which replaces the copy's. Nested aliases of a copy keep
+// theirs the same way.
+void keep_alias_comments(const YamlNode& alias, YamlNode& copy);
 
 // The message of the ValueError that refuses a detach, naming the limit.
 [[nodiscard]] std::string detach_limit_message(DetachLimit limit);

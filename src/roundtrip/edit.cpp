@@ -118,7 +118,12 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
     Comments& fresh = replacement.comments;
     fresh.inline_spaces = old.inline_spaces;
     fresh.value_pad = old.value_pad;
-    fresh.inline_before_value = old.inline_before_value;
+    // A block collection's comment stands on its introducer line: the old
+    // node's trailing comment goes there, where it reads back as its own.
+    fresh.inline_before_value =
+        old.inline_before_value ||
+        (old.inline_comment() && replacement.is_collection() &&
+         replacement.style == CollectionStyle::Block && !replacement.children().empty());
     if (old.texts() != nullptr) {
       CommentTexts& from = target.comments.edit_texts();
       CommentTexts& to = fresh.edit_texts();
@@ -147,6 +152,34 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
 }
 
 void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value) {
+  if (mapping.style == CollectionStyle::Block && mapping.pair_count() != 0) {
+    YamlNode& last_key = mapping.key(mapping.pair_count() - 1);
+    YamlNode* at = &mapping.value(mapping.pair_count() - 1);
+    if (at->kind() == NodeKind::Sequence && at->style == CollectionStyle::Block &&
+        at->span.column <= last_key.span.column && !at->source()) {
+      // Written innermost first: each collection's lines follow its entries.
+      std::vector<YamlNode*> chain;
+      while (at->is_collection() && at->style == CollectionStyle::Block &&
+             !at->children().empty() && !at->source()) {
+        chain.push_back(at);
+        at = &at->children().back();
+      }
+      std::vector<HeadComment> head;
+      for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if ((*it)->comments.foot().empty()) continue;
+        for (std::string& line : (*it)->comments.edit_foot()) {
+          head.push_back(HeadComment{std::move(line)});
+        }
+        (*it)->comments.edit_foot().clear();
+        (*it)->comments.modified = true;
+      }
+      if (!head.empty()) {
+        const std::vector<HeadComment>& own = key.comments.head();
+        head.insert(head.end(), own.begin(), own.end());
+        key.comments.edit_head() = std::move(head);
+      }
+    }
+  }
   key.comments.modified = true;
   value.comments.modified = true;
   mapping.append_pair(std::move(key), std::move(value));
@@ -177,6 +210,63 @@ void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs) {
   }
   children.erase(children.begin() + static_cast<std::ptrdiff_t>(2 * write), children.end());
   mapping.comments.modified = true;
+}
+
+namespace {
+
+void settle_foot_lines(YamlNode& parent, std::size_t child) {
+  const std::span<YamlNode> children = parent.children();
+  YamlNode& node = children[child];
+  if (node.comments.foot().empty() || node.source() || parent.source()) return;
+  if (node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty()) {
+    return;
+  }
+  std::vector<std::string> lines = std::move(node.comments.edit_foot());
+  node.comments.edit_foot().clear();
+  // In a mapping the node is a value: the entry after it starts at the next key.
+  if (child + 1 < children.size()) {
+    YamlNode& next = children[child + 1];
+    std::vector<HeadComment> head;
+    head.reserve(lines.size() + next.comments.head().size());
+    for (std::string& line : lines) head.push_back(HeadComment{std::move(line)});
+    // The blank lines above the next entry stood below these lines.
+    head.back().blank_after = std::exchange(next.comments.blank_before, 0);
+    std::vector<HeadComment>& old = next.comments.edit_head();
+    head.insert(head.end(), std::make_move_iterator(old.begin()), std::make_move_iterator(old.end()));
+    old = std::move(head);
+    next.comments.modified = true;
+  } else {
+    // Empty documents after a root are counted in its foot lines.
+    if (parent.extras() != nullptr) {
+      for (std::uint32_t& at : parent.edit_extras().skipped_documents) {
+        if ((at & NodeExtras::kSkippedAfterRoot) != 0) at += static_cast<std::uint32_t>(lines.size());
+      }
+    }
+    std::vector<std::string>& foot = parent.comments.edit_foot();
+    lines.insert(lines.end(), std::make_move_iterator(foot.begin()),
+                 std::make_move_iterator(foot.end()));
+    foot = std::move(lines);
+  }
+  parent.comments.modified = true;
+}
+
+}  // namespace
+
+std::uint32_t closing_blank_lines(const YamlNode& node) noexcept {
+  const YamlNode* at = &node;
+  while (at->is_collection() && at->style == CollectionStyle::Block && !at->children().empty()) {
+    at = &at->children().back();
+  }
+  return static_cast<std::uint32_t>(blank_lines_closing_block_scalar(*at));
+}
+
+void settle_lines(YamlNode& parent, std::size_t child, std::uint32_t closing_blanks) {
+  const std::span<YamlNode> children = parent.children();
+  if (child >= children.size() || parent.style != CollectionStyle::Block) return;
+  settle_foot_lines(parent, child);
+  if (closing_blanks != 0 && child + 1 < children.size()) {
+    children[child + 1].comments.blank_before += closing_blanks;
+  }
 }
 
 std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const Removal> removals) {

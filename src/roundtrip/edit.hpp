@@ -65,7 +65,12 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry = Carr
 // stays.
 void drop_contradicted_tag(YamlNode& node, ResolverMode mode);
 
-// Appends the pair (key, value) to `mapping`, marking both new nodes.
+// Appends the pair (key, value) to `mapping`, marking both new nodes. When
+// the pair before it ends with a block sequence at its key's column, the
+// comment lines after that sequence (and after its last entries) stand
+// right above the new key once written, and are read back as its own: they
+// become the new key's head lines.
+
 void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value);
 
 // Removes item `index` of `sequence` (later items move down) and marks the
@@ -75,6 +80,21 @@ void erase_item(YamlNode& sequence, std::size_t index);
 // Removes the pairs `pairs` (ascending pair numbers) of `mapping`, keeping
 // the order of the others, and marks the mapping.
 void erase_pairs(YamlNode& mapping, std::span<const std::size_t> pairs);
+
+// After an edit left child `child` of `parent` (an index into its children)
+// without entries, or replaced it by something other than a block
+// collection: the comment lines after its last entry, which it can no longer
+// hold, move to where they will stand, and be read back from, once written:
+// above the entry after it, or, after the parent's last entry, to the top of
+// the parent's own. A directive's node keeps them: they would go into
+// another file. `closing_blanks` (from closing_blank_lines of the node
+// replaced) go above the entry after it.
+void settle_lines(YamlNode& parent, std::size_t child, std::uint32_t closing_blanks = 0);
+
+// The blank lines that close a node's source text without being counted
+// before the next node: those after a block scalar the node ends with. A
+// replacement does not write them; settle_lines puts them back.
+std::uint32_t closing_blank_lines(const YamlNode& node) noexcept;
 
 // One part of the tree an edit is about to remove: the subtree at `node`,
 // or, with `keeps_own_anchor`, everything of it but its own anchor (a node

@@ -294,6 +294,37 @@ YamlNode YamlNode::clone() const {
   return copy;
 }
 
+// Blank lines that close a block scalar's kept source without belonging to
+// its value (clip and strip chomping leave them out): composing counts them
+// as the scalar's lines rather than as blank lines before the next node, so
+// a scalar written anew puts them back.
+std::size_t blank_lines_closing_block_scalar(const YamlNode& node) noexcept {
+  const std::optional<std::string>& kept = node.comments.raw();
+  if (!kept || node.kind() != NodeKind::Scalar) return 0;
+  const std::string_view raw = *kept;
+  const std::string_view text = node.text();
+  const std::size_t header_end = raw.find('\n');
+  if (header_end == std::string_view::npos) return 0;
+  std::string_view body = raw.substr(header_end + 1);
+  std::size_t blank = 0;
+  while (!body.empty() && body.back() == '\n') {
+    body.remove_suffix(1);
+    const std::size_t lf = body.rfind('\n');
+    const std::string_view line = lf == std::string_view::npos ? body : body.substr(lf + 1);
+    // Only empty lines: one of spaces may be part of the value.
+    if (!line.empty() && line != "\r") break;
+    ++blank;
+    body = lf == std::string_view::npos ? std::string_view() : body.substr(0, lf + 1);
+  }
+  // The blank lines the body writes itself: one for a text of line feeds
+  // only (or none), one per final line feed beyond the first.
+  const std::size_t last = text.find_last_not_of('\n');
+  const std::size_t final_lfs = text.size() - (last == std::string_view::npos ? 0 : last + 1);
+  const std::size_t in_value =
+      (last == std::string_view::npos ? 1 : 0) + (final_lfs > 1 ? final_lfs - 1 : 0);
+  return blank > in_value ? blank - in_value : 0;
+}
+
 std::string node_debug_text(const YamlNode& node) {
   static constexpr std::string_view kStyles[] = {"Plain", "SingleQuoted", "DoubleQuoted", "Literal",
                                                  "Folded"};

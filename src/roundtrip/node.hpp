@@ -390,6 +390,11 @@ void push_children(YamlNode& node, std::vector<YamlNode*>& out);
 // counted: YamlNode { kind: Scalar("a", Plain), span: 0:0:0+0, end: 1:0:1,
 // anchor: "x", tag: "!t", style: Block, explicit_key, ... }. The fields shown
 // after `style` are the flags that are set.
+// Blank lines that close a block scalar's kept source without belonging to
+// its value (clip and strip chomping leave them out), written after it
+// again: 0 for any other node.
+std::size_t blank_lines_closing_block_scalar(const YamlNode& node) noexcept;
+
 std::string node_debug_text(const YamlNode& node);
 
 // The documents of an included file after the one its !include reads,

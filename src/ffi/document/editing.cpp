@@ -77,6 +77,18 @@ PyResult<const YamlNode*> container(Place& place, const char* stale) {
   return node;
 }
 
+// A container an edit left without entries gives up the comment lines after
+// its last one (they have no place after "{}" or "[]").
+void settle_emptied(const Place& place) {
+  const YamlNode* node = place.find();
+  if (node == nullptr || !node->children().empty() || node->comments.foot().empty()) return;
+  std::size_t index = 0;
+  if (YamlNode* parent =
+          resolve_parent_for_edit(place.doc->data.roots, place.root, place.path, index)) {
+    settle_lines(*parent, index);
+  }
+}
+
 PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char* stale) {
   const YamlNode* node = OSV_TRY(container(place, stale));
   const PyToNodeSettings settings = to_node_settings(place.doc->data);
@@ -86,8 +98,10 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     YamlNode fresh = OSV_TRY(py_to_node(value, settings));
     YamlNode& sequence = place.edit();
     OSV_TRY(refuse_replacement(place.root_node(), sequence.items()[index], fresh));
+    const std::uint32_t blanks = closing_blank_lines(sequence.items()[index]);
     replace_node(sequence.items()[index], std::move(fresh));
     drop_contradicted_tag(sequence.items()[index], settings.mode);
+    settle_lines(sequence, index, blanks);
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, settings));
@@ -103,8 +117,10 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
   }
   YamlNode& mapping = place.edit();
   OSV_TRY(refuse_replacement(place.root_node(), mapping.value(*pair), fresh));
+  const std::uint32_t blanks = closing_blank_lines(mapping.value(*pair));
   replace_node(mapping.value(*pair), std::move(fresh));
   drop_contradicted_tag(mapping.value(*pair), settings.mode);
+  settle_lines(mapping, 2 * *pair + 1, blanks);
   return {};
 }
 
@@ -117,6 +133,7 @@ PyResult<void> delete_item(Place place, PyObject* key, const char* stale) {
     const Removal old{&sequence.items()[index], false};
     OSV_TRY(refuse_stranding(place.root_node(), std::span(&old, 1)));
     erase_item(sequence, index);
+    settle_emptied(place);
     return {};
   }
   std::vector<std::size_t> pairs;
@@ -138,6 +155,7 @@ PyResult<void> delete_item(Place place, PyObject* key, const char* stale) {
   }
   OSV_TRY(refuse_stranding(place.root_node(), removals));
   erase_pairs(mapping, pairs);
+  settle_emptied(place);
   return {};
 }
 

@@ -233,6 +233,7 @@ PyResult<PyRef> detach(HeldNode& held) {
     Result<YamlNode, DetachLimit> copied = clone_for_detach_guarded(*target, index, 0, budget);
     if (!copied) return std::unexpected(value_error(detach_limit_message(copied.error())));
     copy = std::move(*copied);
+    keep_alias_comments(*node, copy);
   }
   // A copy that is a directive changes the file it stands in, not the
   // content the directive reads.

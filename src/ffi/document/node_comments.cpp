@@ -42,6 +42,8 @@ PyError node_comment_error_to_py(const NodeCommentError& error) {
       return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeKeyMessage));
     case NodeCommentFault::FootBeforeDocument:
       return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeDocumentMessage));
+    case NodeCommentFault::FootBeforeIncludedDocument:
+      return PyError::builtin(PyExc_ValueError, std::string(kFootBeforeIncludedDocumentMessage));
     case NodeCommentFault::Text:
       break;
   }

@@ -77,11 +77,17 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       YamlNode* target = held.find_for_edit();
       if (target == nullptr) return std::unexpected(stale_node());
       OSV_TRY(refuse_replacement(*held.root(), *target, fresh));
+      const std::uint32_t blanks = closing_blank_lines(*target);
       // A root keeps its directives and markers: its tag may use a %TAG
       // handle, which would be undefined without them.
       replace_node(*target, std::move(fresh),
                    held.path().empty() ? CarryOver::Root : CarryOver::Place);
       drop_contradicted_tag(*target, held.data().resolver_mode);
+      std::size_t index = 0;
+      if (YamlNode* parent =
+              resolve_parent_for_edit(held.data().roots, held.cursor().root, held.path(), index)) {
+        settle_lines(*parent, index, blanks);
+      }
       return {};
     });
   });

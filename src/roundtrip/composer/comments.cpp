@@ -41,6 +41,12 @@ std::uint32_t count_line_breaks(std::string_view text) noexcept {
   return breaks;
 }
 
+// A line and a byte offset on it.
+struct LineAt {
+  std::uint32_t line;
+  std::uint64_t at;
+};
+
 // Counts the blank lines between two lines. Lines end as the scanner ends
 // them (LF, CR LF, a lone CR), so line numbers agree with every Span. Only
 // the lines asked about are read: from a position on the later line, back
@@ -67,6 +73,22 @@ class BlankLines {
     return blank;
   }
 
+  // The last line, from `line` (the line of offset `at`, read up to it)
+  // upward, that holds more than white space and a comment, with an offset
+  // on it.
+  [[nodiscard]] LineAt content_line_before(std::uint32_t line, std::uint64_t at) const noexcept {
+    std::size_t end = std::min<std::uint64_t>(at, text_.size());
+    std::size_t start = line_start(end);
+    while (line > 0 && start > 0 && !holds_content(text_.substr(start, end - start))) {
+      end = start - 1;
+      if (text_[end] == '\n' && end > 0 && text_[end - 1] == '\r') --end;
+      start = line_start(end);
+      --line;
+      at = end;
+    }
+    return LineAt{line, at};
+  }
+
   // Whether the text holds a CR: without one, every line ends with LF.
   [[nodiscard]] bool has_cr() const noexcept { return has_cr_; }
   [[nodiscard]] std::string_view text() const noexcept { return text_; }
@@ -83,6 +105,11 @@ class BlankLines {
     return at;
   }
 
+  static bool holds_content(std::string_view line) noexcept {
+    const std::size_t at = line.find_first_not_of(" \t");
+    return at != std::string_view::npos && line[at] != '#';
+  }
+
   std::string_view text_;
   bool has_cr_;
 };
@@ -91,6 +118,7 @@ struct Introducer {
   enum class Kind : std::uint8_t { None, KeyColon, Dash } kind = Kind::None;
   std::uint32_t line = 0;    // KeyColon: the key's end line
   std::uint32_t column = 0;  // KeyColon: the key's end column; Dash: the sequence's column
+  bool first = false;        // Dash: the first item, whose dash starts the sequence
 };
 
 void prefetch_node(const YamlNode& node) noexcept {
@@ -174,6 +202,15 @@ bool only_separators(std::string_view text, std::uint64_t from, std::uint64_t to
   return true;
 }
 
+// The spaces and tabs right before an offset on its line.
+std::uint32_t blanks_before(std::string_view text, std::uint64_t at) noexcept {
+  std::uint32_t n = 0;
+  while (at > n && at - n <= text.size() && (text[at - n - 1] == ' ' || text[at - n - 1] == '\t')) {
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 class CommentAttacher::Attacher {
@@ -196,8 +233,13 @@ class CommentAttacher::Attacher {
   // from the children's on the way back up so the whole pass stays linear.
   LineColumn attach(YamlNode& node, bool trailing, const Introducer& intro);
 
-  // A root with its document's marker line (Composer::marker_lines).
-  void attach_root(YamlNode& root, std::uint32_t marker_line) {
+  // A root with its document's marker line (Composer::marker_lines), and
+  // the root before it.
+  void attach_root(YamlNode& root, std::uint32_t marker_line, YamlNode* previous) {
+    if (previous != nullptr) {
+      take_document_foot(*previous, marker_line == Composer::kNoMarker ? root.span.line
+                                                                        : marker_line);
+    }
     // Only the root takes the lines above its document's marker: every
     // other node starts after it.
     above_before_ = marker_line == Composer::kNoMarker ? 0 : marker_line;
@@ -240,7 +282,8 @@ class CommentAttacher::Attacher {
     prev_line_ = has_prev_ ? std::max(prev_line_, line) : line;
     has_prev_ = true;
   }
-  void take_comments_above(YamlNode& node, const Introducer& intro);
+  void take_comments_above(YamlNode& node, const Introducer& intro, LineAt start);
+  LineAt empty_node_line(const YamlNode& node) const noexcept;
   // The next left-out document's marker stands before line `before`.
   bool skipped_pending(std::uint32_t before) const noexcept {
     return skipped_ != nullptr && skip_next_ < skipped_->size() && (*skipped_)[skip_next_] < before;
@@ -256,6 +299,7 @@ class CommentAttacher::Attacher {
     return static_cast<std::uint32_t>(node.comments.head().size());
   }
   void take_empty_value_comment(const YamlNode& key, YamlNode& value);
+  void take_document_foot(YamlNode& previous, std::uint32_t before);
   void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
   const std::vector<ScannedComment>* comments_ = nullptr;
@@ -274,15 +318,27 @@ class CommentAttacher::Attacher {
   std::uint64_t last_text_end_ = 0;  // text_end of the node attached last
 };
 
-void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro) {
+void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introducer& intro,
+                                                    LineAt start) {
+  const std::uint32_t start_line = start.line;
   Comments& comments = node.comments;
+  // The item's own dash, when its content starts on a later line: the lines
+  // between them stand below it, and are written back there.
+  std::int64_t dash_line = -1;
+  // (A first item's lines are all written below its dash anyway.)
+  if (intro.kind == Introducer::Kind::Dash && !intro.first && has_prev_ &&
+      start_line > prev_line_ + 1) {
+    if (const ScannedComment* c = peek(); c != nullptr && c->span.line < start_line) {
+      dash_line = dashes_.last_in(prev_line_ + 1, start_line - 1, intro.column);
+    }
+  }
   // The head line taken last, whose blank lines below are counted once the
   // next line (or the node) is known.
   HeadComment* last_head = nullptr;
   std::uint32_t last_head_line = 0;
   const bool at_root = &node == root_;
   while (const ScannedComment* c = peek()) {
-    if (c->span.line >= node.span.line) break;
+    if (c->span.line >= start_line) break;
     const std::uint32_t line = c->span.line, column = c->span.column;
     if (at_root) {
       while (skipped_pending(std::min(line + 1, root_limit_))) skip_to(node, head_count(node));
@@ -302,13 +358,17 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
     }
     if (introducer && !comments.inline_comment()) {
       comments.edit_inline_comment() = take_text();
-      if (!node.has_anchor_or_tag()) comments.inline_spaces = gap;
+      // With properties before it, the gap is the one after them (the
+      // blanks before it); with properties after it, none is kept.
+      const std::uint32_t blanks = blanks_before(blank_.text(), c->span.offset);
+      comments.inline_spaces = !node.has_anchor_or_tag() ? gap : blanks < gap ? blanks : 0;
       comments.inline_before_value = true;
     } else {
       if (last_head != nullptr) {
         last_head->blank_after = blank_.between(last_head_line, line, c->span.offset);
       }
-      const bool below_introducer = comments.inline_before_value;
+      const bool below_introducer =
+          comments.inline_before_value || (dash_line >= 0 && line > dash_line);
       std::vector<HeadComment>& head = comments.edit_head();
       head.push_back(HeadComment{take_text(), below_introducer, line < above_before_});
       last_head = &head.back();
@@ -317,11 +377,21 @@ void CommentAttacher::Attacher::take_comments_above(YamlNode& node, const Introd
     note_line(line);
   }
   if (last_head != nullptr) {
-    last_head->blank_after = blank_.between(last_head_line, node.span.line, node.span.offset);
+    last_head->blank_after = blank_.between(last_head_line, start_line, start.at);
   }
   if (at_root) {
     while (skipped_pending(root_limit_)) skip_to(node, head_count(node));
   }
+}
+
+// The line an empty node with an anchor or tag stands on: that of its
+// properties, which may be lines above the token it is placed at. Every
+// other node stands on its start line.
+LineAt CommentAttacher::Attacher::empty_node_line(const YamlNode& node) const noexcept {
+  if (node.kind() != NodeKind::Null || !node.has_anchor_or_tag() || &node == root_) {
+    return LineAt{node.span.line, node.span.offset};
+  }
+  return blank_.content_line_before(node.span.line, node.span.offset);
 }
 
 // Comment lines after a block collection's last entry, indented past the
@@ -335,13 +405,31 @@ void CommentAttacher::Attacher::take_foot_lines(YamlNode& previous, const YamlNo
     return;  // an indentless sequence's lines stand at the next key's column
   }
   while (const ScannedComment* c = peek()) {
-    // A comment on the next item's dash line is that item's.
+    // A comment on the next item's dash line, or below that dash (a bare
+    // dash, its content on a later line), is that item's.
     if (c->span.line >= next.span.line || c->span.column <= column ||
-        c->span.column < previous.span.column || dashes_.contains(c->span.line, column)) {
+        c->span.column < previous.span.column ||
+        dashes_.last_in(has_prev_ ? prev_line_ + 1 : 0, c->span.line, column) >= 0) {
       break;
     }
     const std::uint32_t line = c->span.line;
     last_open_collection(previous, c->span.column).comments.edit_foot().push_back(take_text());
+    note_line(line);
+  }
+}
+
+// Indented comment lines after a document's last content, before the next
+// document, close a block collection nested in it, as they do at the end of
+// the text: they are its foot (written back there), not the next document's
+// lines. Lines at column 0, or after an empty document left out, stay the
+// next document's.
+void CommentAttacher::Attacher::take_document_foot(YamlNode& previous, std::uint32_t before) {
+  while (const ScannedComment* c = peek()) {
+    if (c->span.line >= before || c->span.column == 0 || skipped_pending(c->span.line + 1)) break;
+    YamlNode& target = last_open_collection(previous, c->span.column);
+    if (&target == &previous) break;
+    const std::uint32_t line = c->span.line;
+    target.comments.edit_foot().push_back(take_text());
     note_line(line);
   }
 }
@@ -365,18 +453,26 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
                                              const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
   // head comment.
+  // An empty node with an anchor or tag is placed at the token after its
+  // properties, maybe lines below them: the blank and comment lines in
+  // between belong to what follows, and only the properties' line is the
+  // node's.
+  const LineAt start = empty_node_line(node);
+  const std::uint32_t start_line = start.line;
   std::uint32_t bound = node.span.line;
   std::uint64_t bound_offset = node.span.offset;
   if (const ScannedComment* c = peek(); c && c->span.line < bound) {
     bound = c->span.line;
     bound_offset = c->span.offset;
   }
-  if (has_prev_) node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
-
-  take_comments_above(node, intro);
-  note_line(node.span.line);
+  if (has_prev_ && start_line == node.span.line) {
+    node.comments.blank_before = blank_.between(prev_line_, bound, bound_offset);
+  }
+  take_comments_above(node, intro, start);
+  note_line(start_line);
 
   LineColumn end = leaf_end(node);
+  if (start_line != node.span.line) end = LineColumn{start_line, UINT32_MAX};
   // A level takes little stack: measuring at every 8th level stays far
   // inside the guard's margin.
   const bool flow = node.is_collection() && node.style == CollectionStyle::Flow;
@@ -404,10 +500,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   };
   if (node.kind() == NodeKind::Sequence) {
     bool any = false;
-    const Introducer dash{Introducer::Kind::Dash, 0, node.span.column};
+    Introducer dash{Introducer::Kind::Dash, 0, node.span.column, true};
     for (std::size_t i = 0; i < children.size(); ++i) {
       fetch_ahead(i);
       if (i != 0 && !flow) take_foot_lines(children[i - 1], children[i], node.span.column);
+      dash.first = i == 0;
       const LineColumn item_end = guarded(children[i], true, dash);
       if (!any || item_end > end) end = item_end;
       any = true;
@@ -478,9 +575,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     // A comment after a flow collection's closing bracket is the
     // collection's, on whichever line the bracket stands.
     const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
-    if (c &&
-        (after_bracket ||
-         (c->span.line == node.span.line && c->span.column > node.span.column)) &&
+    // An empty node placed below its properties takes the comment on their line.
+    const bool on_line = start_line != node.span.line
+                             ? c && c->span.line == start_line
+                             : c && c->span.line == node.span.line && c->span.column > node.span.column;
+    if (c && (after_bracket || on_line) &&
         (!entry_in_flow || only_separators(blank_.text(), own_end, c->span.offset))) {
       Comments& comments = node.comments;
       if (after_bracket) {
@@ -495,12 +594,17 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
         head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
       }
-      if (node.kind() == NodeKind::Null && node.span.offset < blank_.text().size() &&
-          blank_.text()[node.span.offset] == '-') {
-        ++end.column;  // an empty item stands at its dash: the gap is after it
-      }
-      if (end.line == c->span.line && end.column < c->span.column) {
-        comments.inline_spaces = c->span.column - end.column;
+      if (start_line != node.span.line) {
+        // Its properties end where the blanks before the comment begin.
+        comments.inline_spaces = blanks_before(blank_.text(), c->span.offset);
+      } else {
+        if (node.kind() == NodeKind::Null && node.span.offset < blank_.text().size() &&
+            blank_.text()[node.span.offset] == '-') {
+          ++end.column;  // an empty item stands at its dash: the gap is after it
+        }
+        if (end.line == c->span.line && end.column < c->span.column) {
+          comments.inline_spaces = c->span.column - end.column;
+        }
       }
       comments.edit_inline_comment() = take_text();
     }
@@ -517,9 +621,9 @@ CommentAttacher::CommentAttacher(std::string_view text, const DashPositions& das
 CommentAttacher::~CommentAttacher() = default;
 
 void CommentAttacher::attach_root(YamlNode& root, std::vector<ScannedComment>& comments,
-                                  std::uint32_t marker_line) {
+                                  std::uint32_t marker_line, YamlNode* previous) {
   attacher_->take_from(comments);
-  attacher_->attach_root(root, marker_line);
+  attacher_->attach_root(root, marker_line, previous);
 }
 
 void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments) {
@@ -534,7 +638,8 @@ void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComm
   CommentAttacher::Attacher attacher(text, dash_positions);
   attacher.read_from(comments);
   for (std::size_t i = 0; i < roots.size(); ++i) {
-    attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker);
+    attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker,
+                         i == 0 ? nullptr : &roots[i - 1]);
   }
   attacher.attach_rest(roots.back());
 }

@@ -68,9 +68,10 @@ class CommentAttacher {
   CommentAttacher(const CommentAttacher&) = delete;
   CommentAttacher& operator=(const CommentAttacher&) = delete;
 
-  // `marker_line`: the root's Composer::marker_lines entry.
+  // `marker_line`: the root's Composer::marker_lines entry; `previous`: the
+  // root before it, if any.
   void attach_root(YamlNode& root, std::vector<ScannedComment>& comments,
-                   std::uint32_t marker_line);
+                   std::uint32_t marker_line, YamlNode* previous = nullptr);
   // After the last root, with every comment of the text: those not attached
   // yet go to feet, as attach_comments_to_documents does.
   void attach_rest(YamlNode& last_root, std::vector<ScannedComment>& comments);

@@ -260,7 +260,8 @@ void Composer::attach_pending() {
   collect_comments();
   dash_positions_.seal();
   for (; attached_ < roots_->size(); ++attached_) {
-    attacher_->attach_root((*roots_)[attached_], comments_, marker_lines_[attached_]);
+    attacher_->attach_root((*roots_)[attached_], comments_, marker_lines_[attached_],
+                           attached_ == 0 ? nullptr : &(*roots_)[attached_ - 1]);
   }
 }
 

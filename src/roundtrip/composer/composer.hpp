@@ -59,6 +59,19 @@ class DashPositions {
   [[nodiscard]] bool contains(std::uint32_t line, std::uint32_t column) const noexcept {
     return std::binary_search(packed_.begin(), packed_.end(), pack(line, column));
   }
+  // The last line in [first, last] holding such a dash at `column`, or -1.
+  // The lines asked about lie between two entries, holding only comments.
+  [[nodiscard]] std::int64_t last_in(std::uint32_t first, std::uint32_t last,
+                                     std::uint32_t column) const noexcept {
+    if (first > last) return -1;
+    auto it = std::upper_bound(packed_.begin(), packed_.end(), pack(last, column));
+    while (it != packed_.begin()) {
+      const std::uint64_t at = *--it;
+      if ((at >> 32) < first) break;
+      if (static_cast<std::uint32_t>(at) == column) return static_cast<std::int64_t>(at >> 32);
+    }
+    return -1;
+  }
   [[nodiscard]] std::size_t size() const noexcept { return packed_.size(); }
   [[nodiscard]] bool empty() const noexcept { return packed_.empty(); }
 

@@ -99,7 +99,7 @@ Result<void, NodeCommentError> write_directive_foot(YamlNode& node,
   const bool included = node.source()->target_file_id.has_value();
   if (text && !included) return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
   if (text && node.source()->followed_by_documents) {
-    return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
+    return std::unexpected(fault(NodeCommentFault::FootBeforeIncludedDocument));
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));
@@ -122,19 +122,54 @@ bool inline_comment_writable(const YamlNode& node, const NodePath& path) noexcep
   return path.segments().back().kind != PathSegment::Kind::KeyNode;
 }
 
-// Whether the path ends at a mapping value that stands at its key's column
-// (an indentless sequence) and another pair follows it.
-bool indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
-                             const NodePath& path) noexcept {
-  const std::span<const PathSegment> steps = path.segments();
-  if (steps.empty() || steps.back().kind != PathSegment::Kind::Key) return false;
-  YamlNode* mapping = walk(roots, root, steps.first(steps.size() - 1));
-  if (mapping == nullptr) return false;
-  const PathSegment& last = steps.back();
-  const YamlNode* key = node_child(*mapping, last.as_key_node());
-  if (key == nullptr) return false;
-  const auto pair = static_cast<std::size_t>(key - mapping->children().data()) / 2;
-  return pair + 1 < mapping->pair_count() && mapping->value(pair).span.column <= key->span.column;
+// Whether the path ends at a block sequence that stands at its key's column
+// (an indentless sequence) with another pair after it, or at the last entry
+// of such a sequence, or the last entry of that, and so on: comment lines
+// after any of them are read back as the next key's.
+bool ends_indentless_before_a_key(std::span<YamlNode> roots, std::size_t root,
+                                  const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  bool ending = false;
+  for (const PathSegment& step : path.segments()) {
+    const YamlNode* child = node_child(*node, step);
+    if (child == nullptr) return false;
+    ending = ending && child == &node->children().back();
+    if (!ending && step.kind == PathSegment::Kind::Key && node->kind() == NodeKind::Mapping &&
+        child->kind() == NodeKind::Sequence && child->style == CollectionStyle::Block) {
+      const auto pair = static_cast<std::size_t>(child - node->children().data()) / 2;
+      ending = pair + 1 < node->pair_count() && child->span.column <= node->key(pair).span.column;
+    }
+    node = child;
+  }
+  return ending;
+}
+
+// Whether the path leads from the root through last entries only: lines
+// after its node close the document.
+bool ends_document(std::span<YamlNode> roots, std::size_t root, const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  for (const PathSegment& step : path.segments()) {
+    const YamlNode* child = node_child(*node, step);
+    if (child == nullptr || child != &node->children().back()) return false;
+    node = child;
+  }
+  return true;
+}
+
+// Whether a collection on the way to the path's end is in flow style: all
+// it holds is written in flow style too, where no comment line can follow
+// an entry.
+bool inside_flow(std::span<YamlNode> roots, std::size_t root, const NodePath& path) noexcept {
+  if (root >= roots.size()) return false;
+  const YamlNode* node = &roots[root];
+  for (const PathSegment& step : path.segments()) {
+    if (node->is_collection() && node->style == CollectionStyle::Flow) return true;
+    node = node_child(*node, step);
+    if (node == nullptr) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -250,11 +285,18 @@ Result<void, NodeCommentError> write_foot_comment(std::span<YamlNode> roots, std
   if (node == nullptr) return std::unexpected(fault(NodeCommentFault::Stale));
   if (!path.empty() && node->source()) return write_directive_foot(*node, std::move(text));
   // The root's lines after it close the document, whatever the root is.
-  if (text && !path.empty() && !is_nonempty_block_collection(*node)) {
+  if (text && !path.empty() &&
+      (!is_nonempty_block_collection(*node) || inside_flow(roots, root, path))) {
     return std::unexpected(fault(NodeCommentFault::FootNotPlaceable));
   }
-  if (text && node->kind() == NodeKind::Sequence && indentless_before_a_key(roots, root, path)) {
+  if (text && ends_indentless_before_a_key(roots, root, path)) {
     return std::unexpected(fault(NodeCommentFault::FootNotReadable));
+  }
+  // Indented lines there stay the collection's; at column 0 they are read
+  // back as the next document's.
+  if (text && !path.empty() && root + 1 < roots.size() && node->span.column == 0 &&
+      ends_document(roots, root, path)) {
+    return std::unexpected(fault(NodeCommentFault::FootBeforeDocument));
   }
   auto lines = split_comment_lines(std::move(text));
   if (!lines) return std::unexpected(text_fault(std::move(lines).error()));

@@ -54,7 +54,8 @@ enum class NodeCommentFault : std::uint8_t {
   FootNotPlaceable,   // lines after the node have no place
   HeadNotPlaceable,   // lines above the node would be read back as another's
   FootNotReadable,    // lines after the node would be read back as the next key's
-  FootBeforeDocument,  // ... as the next document's, in an included file
+  FootBeforeIncludedDocument,  // ... as the next document's, in an included file
+  FootBeforeDocument,  // lines after the node would be read back as the next document's
   Text,               // the text breaks the comment text rules; see `text`
 };
 

@@ -77,6 +77,19 @@ YamlNode* resolve_node_path_for_edit(std::span<YamlNode> roots, std::size_t root
   return resolve(roots, root, path);
 }
 
+YamlNode* resolve_parent_for_edit(std::span<YamlNode> roots, std::size_t root,
+                                  const NodePath& path, std::size_t& index) {
+  const std::span<const PathSegment> steps = path.segments();
+  if (steps.empty()) return nullptr;
+  const NodePath up(std::vector<PathSegment>(steps.begin(), steps.end() - 1));
+  YamlNode* parent = resolve(roots, root, up);
+  if (parent == nullptr) return nullptr;
+  const YamlNode* child = node_child(*parent, steps.back());
+  if (child == nullptr) return nullptr;
+  index = static_cast<std::size_t>(child - parent->children().data());
+  return parent;
+}
+
 PathSegment pair_step(const YamlNode& mapping, std::size_t pair) {
   PathSegment step = PathSegment::key(std::string(mapping.key(pair).text()));
   step.empty_key = mapping.key(pair).kind() == NodeKind::Null;

@@ -104,6 +104,11 @@ class NodePath {
 [[nodiscard]] YamlNode* resolve_node_path_for_edit(std::span<YamlNode> roots, std::size_t root,
                                                    const NodePath& path) noexcept;
 
+// The collection holding the node `path` designates (a non-empty path), and
+// that node's index among its children; nullptr when there is none.
+[[nodiscard]] YamlNode* resolve_parent_for_edit(std::span<YamlNode> roots, std::size_t root,
+                                                const NodePath& path, std::size_t& index);
+
 // The Key step that reaches the value of pair `pair` of `mapping`, whose key
 // must be a Scalar or an empty node: its text (or the empty-key mark) and
 // its occurrence among the pairs it names.

@@ -3,6 +3,7 @@
 // and its value, properties, the "? " form of keys, compact items and the
 // padding between an indicator and its value.
 #include <string_view>
+#include <utility>
 
 #include "roundtrip/emit/detail/emit_parts.hpp"
 #include "util/stack_guard.hpp"
@@ -23,6 +24,14 @@ void emit_blank_lines(Emitter& e, const YamlNode& node) {
       !right_after_keep_scalar(e)) {
     e.output.append(node.comments.blank_before, '\n');
   }
+}
+
+// Comment lines that stood between the item's dash and its content.
+bool has_head_below_dash(const YamlNode& node) {
+  for (const HeadComment& head : heads(node)) {
+    if (head.below_introducer) return true;
+  }
+  return false;
 }
 
 void emit_pad(Emitter& e, const YamlNode& node) {
@@ -46,7 +55,7 @@ bool first_entry_fits_dash_line(const YamlNode& collection) {
 bool dash_stands_alone(const Emitter& e, const YamlNode& item) {
   if (!is_block_collection(e, item)) return false;
   if (item.has_anchor_or_tag() || !first_entry_fits_dash_line(item)) return true;
-  if (has_inline(item)) return true;
+  if (has_inline(item) || has_head_below_dash(item)) return true;
   if (item.kind() == NodeKind::Sequence) return !item.comments.compact;
   return item.comments.inline_before_value;
 }
@@ -89,7 +98,7 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
   e.output.push_back('\n');
   if (all_below) emit_blank_lines(e, node);
   for (const HeadComment& head : heads(node)) {
-    if (all_below || (before && head.below_introducer)) {
+    if (all_below || head.below_introducer) {
       emit_comment_line(e, head, indent);
     }
   }
@@ -101,26 +110,51 @@ void emit_value_below_introducer(Emitter& e, const YamlNode& node, std::size_t i
 
 // After a ":" or "-": a node made by a directive as the directive, an empty
 // value as its properties alone, each through the end of the line. False
-// when the node is neither.
-bool emit_directive_or_empty(Emitter& e, const YamlNode& node) {
-  if (const IncludeSource* source = source_of(e, node)) {
+// when the node is neither. With comment lines between its introducer and
+// itself (every head line of a value, `all_below`; those below an item's
+// dash), a directive or the properties of an empty node go on a line of
+// their own below them, at `indent`; an empty value with neither has no such
+// line, and its lines follow its key's.
+bool emit_directive_or_empty(Emitter& e, const YamlNode& node, std::size_t indent,
+                             bool all_below) {
+  const IncludeSource* source = source_of(e, node);
+  if (source == nullptr && !is_empty_value(e, node)) return false;
+  const bool before = node.comments.inline_before_value && has_inline(node);
+  const bool own_line = (source != nullptr || node.has_anchor_or_tag()) &&
+                        (before || (all_below ? has_head(node) : has_head_below_dash(node)));
+  const auto lines_below = [&] {
+    if (all_below) emit_blank_lines(e, node);
+    for (const HeadComment& head : heads(node)) {
+      if (all_below || head.below_introducer) emit_comment_line(e, head, indent);
+    }
+  };
+  if (own_line) {
+    if (before) emit_inline_comment(e, node);
+    e.output.push_back('\n');
+    lines_below();
+    if (source != nullptr) {
+      append_spaces(e.output, indent);
+      emit_directive_node(e, *source);
+    } else {
+      append_spaces(e.output, indent - 1);  // the properties start with a space
+      emit_properties_after(e, node);
+    }
+  } else if (source != nullptr) {
     e.output.push_back(' ');
     emit_directive_node(e, *source);
-    emit_inline_comment(e, node);
-    e.output.push_back('\n');
-    return true;
+  } else {
+    emit_properties_after(e, node);
   }
-  if (!is_empty_value(e, node)) return false;
-  emit_properties_after(e, node);
-  emit_inline_comment(e, node);  // 'key:  # about key'
+  if (!before) emit_inline_comment(e, node);  // 'key:  # about key'
   e.output.push_back('\n');
+  if (!own_line && source == nullptr && all_below) lines_below();
   return true;
 }
 
 void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNode& item,
                              std::size_t d, bool lead_below) {
   e.output.push_back('-');
-  if (emit_directive_or_empty(e, item)) return;
+  if (emit_directive_or_empty(e, item, d + 2, false)) return;
   if (is_block_collection(e, item)) {
     const bool mapping = item.kind() == NodeKind::Mapping;
     if (!lead_below && !dash_stands_alone(e, item)) {
@@ -154,7 +188,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
     emit_foot_comments(e, item, d + 2);
     return;
   }
-  if (item.comments.inline_before_value || lead_below) {
+  if (item.comments.inline_before_value || lead_below || has_head_below_dash(item)) {
     emit_value_below_introducer(e, item, d + 2, lead_below);
     return;
   }
@@ -167,16 +201,9 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
+  const bool before_foot = std::exchange(e.value_before_foot, false);
   const std::size_t nested = i + e.step();
-  if (emit_directive_or_empty(e, value)) {
-    // Blank and comment lines above an empty value on a later line (a
-    // tagged or anchored one is placed at the next token) stay below the key.
-    if (source_of(e, value) == nullptr) {
-      emit_blank_lines(e, value);
-      for (const HeadComment& head : heads(value)) emit_comment_line(e, head, nested);
-    }
-    return;
-  }
+  if (emit_directive_or_empty(e, value, nested, true)) return;
   if (is_block_collection(e, value)) {
     const bool trailing_below = inline_after_heads(value);
     emit_properties_after(e, value);
@@ -184,7 +211,9 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     e.output.push_back('\n');
     std::size_t s = nested;
     if (value.kind() == NodeKind::Sequence) {
-      if (e.dump_layout) {
+      if (before_foot) {
+        s = nested;
+      } else if (e.dump_layout) {
         s = e.indentless_sequences && !value.tag() ? i : nested;
       } else {
         s = value.span.column > i ? nested : i;
@@ -301,7 +330,6 @@ void emit_inline_comment(Emitter& e, const YamlNode& node, const Comments& comme
 }
 
 void emit_comments_below_introducer(Emitter& e, const YamlNode& node, std::size_t indent) {
-  if (!node.comments.inline_before_value) return;
   for (const HeadComment& head : heads(node)) {
     if (head.below_introducer) emit_comment_line(e, head, indent);
   }
@@ -360,6 +388,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
       continue;
     }
     e.output.push_back(':');
+    e.value_before_foot = p + 1 == pairs && !foot_lines(mapping).empty();
     emit_mapping_value(e, key, value, indent);
   }
 }
@@ -379,9 +408,12 @@ void emit_block_sequence(Emitter& e, const YamlNode& sequence, std::size_t inden
     if (k != 0 || !compact) {
       if (!lead_below) {
         emit_blank_lines(e, item);
-        const bool below = item.comments.inline_before_value;
+        // An empty item without properties has no line below its dash to
+        // stand on: all its lines go above the dash.
+        const bool all_above = source_of(e, item) == nullptr && is_empty_value(e, item) &&
+                               !item.has_anchor_or_tag();
         for (const HeadComment& head : heads(item)) {
-          if (!below || !head.below_introducer) emit_comment_line(e, head, indent);
+          if (all_above || !head.below_introducer) emit_comment_line(e, head, indent);
         }
       }
       append_spaces(e.output, indent);

@@ -108,6 +108,10 @@ class Emitter {
   // blank lines written right after it would read back as its own final
   // lines, so none are written there.
   std::size_t keep_scalar_end = static_cast<std::size_t>(-1);
+  // The value about to be written is the last of a block mapping with lines
+  // after its entries: a block sequence there is indented, since at its
+  // key's column those lines would read back as the sequence's.
+  bool value_before_foot = false;
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };

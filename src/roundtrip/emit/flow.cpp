@@ -132,33 +132,6 @@ bool keeps_block_style(std::string_view text, bool folded) noexcept {
   return reads_back_from_block(text);
 }
 
-// Blank lines that close a block scalar's kept source without belonging to
-// its value (clip and strip chomping leave them out): composing counts them
-// as the scalar's lines rather than as blank lines before the next node, so
-// a scalar written anew puts them back.
-std::size_t trailing_blank_lines(std::string_view raw, std::string_view text) noexcept {
-  const std::size_t header_end = raw.find('\n');
-  if (header_end == std::string_view::npos) return 0;
-  std::string_view body = raw.substr(header_end + 1);
-  std::size_t blank = 0;
-  while (!body.empty() && body.back() == '\n') {
-    body.remove_suffix(1);
-    const std::size_t lf = body.rfind('\n');
-    const std::string_view line = lf == std::string_view::npos ? body : body.substr(lf + 1);
-    // Only empty lines: one of spaces may be part of the value.
-    if (!line.empty() && line != "\r") break;
-    ++blank;
-    body = lf == std::string_view::npos ? std::string_view() : body.substr(0, lf + 1);
-  }
-  // The blank lines the body writes itself: one for a text of line feeds
-  // only (or none), one per final line feed beyond the first.
-  const std::size_t last = text.find_last_not_of('\n');
-  const std::size_t final_lfs = text.size() - (last == std::string_view::npos ? 0 : last + 1);
-  const std::size_t in_value =
-      (last == std::string_view::npos ? 1 : 0) + (final_lfs > 1 ? final_lfs - 1 : 0);
-  return blank > in_value ? blank - in_value : 0;
-}
-
 void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   const std::string_view text = node.text();
   bool folded = node.scalar_style() == ScalarStyle::Folded;
@@ -183,9 +156,7 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
   write_block_header(e.output, text, folded ? '>' : '|');
   emit_inline_comment(e, node);  // stands on the header line
   write_literal_body(e.output, text, n);
-  if (const std::string* raw = raw_text(node)) {
-    e.output.append(trailing_blank_lines(*raw, text), '\n');
-  }
+  e.output.append(blank_lines_closing_block_scalar(node), '\n');
   if (block_header_keeps(text)) e.keep_scalar_end = e.output.size();
 }
 

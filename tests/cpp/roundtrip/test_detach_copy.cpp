@@ -51,7 +51,8 @@ TEST_P(DetachCopy, ExpandsAliasesAndDropsAnchors) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DetachCopy,
     ::testing::Values(CopyCase{"a: &x {k: 1}\nb: *x\n", "fmap{k:1(pad1)}"},
-                      CopyCase{"y: &y 2\na: &x {k: 1, m: *y}\nb: *x\n", "fmap{k:1(pad1),m:2}"},
+                      // an alias inside keeps its own place's pad and comments
+                      CopyCase{"y: &y 2\na: &x {k: 1, m: *y}\nb: *x\n", "fmap{k:1(pad1),m:2(pad1)}"},
                       // the nearest definition before an alias is the one it reads
                       CopyCase{"a: &x 1\nb: &x 2\nc: *x\n", "2"},
                       CopyCase{"a: &x 1\nb: &x [*x, 3]\nc: *x\n", "fseq[1,3]"},
