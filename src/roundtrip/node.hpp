@@ -172,12 +172,6 @@ struct IncludeSource {
   std::string tag;                              // "!include", "!secret", ...
   std::string target;                           // the directive's argument as written
   std::optional<std::uint32_t> target_file_id;  // "!include" only
-  // The anchor written on the directive node (without '&'), and the file
-  // that holds the directive. The produced node keeps its own anchor (an
-  // included root's, in the included file); this one names the node for
-  // the aliases of the directive's own file, and is written back with it.
-  std::optional<std::string> anchor;
-  std::uint32_t anchor_file_id = 0;
   // The sources this one replaced: an included file whose root was itself a
   // directive keeps the inner directive's source here (innermost last), so
   // writing the files back can still tell what that file held.
@@ -185,6 +179,12 @@ struct IncludeSource {
   // "!include": the comment lines of the included file's root, written when
   // that file is written back. The node carries the directive line's own.
   std::optional<CommentLines> root_comments;
+  // The anchor written on the directive node (without '&'), and the file
+  // that holds the directive. The produced node keeps its own anchor (an
+  // included root's, in the included file); this one names the node for
+  // the aliases of the directive's own file, and is written back with it.
+  std::optional<std::string> anchor;
+  std::uint32_t anchor_file_id = 0;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };
