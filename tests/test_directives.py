@@ -338,8 +338,10 @@ def test_anchors_of_included_files_do_not_capture_aliases_of_the_includer(tree):
                                 "d": ["nested", "nested", "included"], "e": "main"}
     doc = tree.loads(text, option=INC | o.OPT_ROUND_TRIP)
     assert doc.to_dict()["c"] == "main" and doc.to_dict()["e"] == "main"
-    # An anchor on the directive node itself does not survive it.
-    assert tree.loads("a: &y !include a.yaml\nb: *y\n") == {"a": {"x": 1, "y": [2, 3]}, "b": None}
+    # An anchor on the directive node itself names what the directive
+    # produced (its alias used to read None).
+    value = {"x": 1, "y": [2, 3]}
+    assert tree.loads("a: &y !include a.yaml\nb: *y\n") == {"a": value, "b": value}
 
 
 # ---------------------------------------------------------------------------
@@ -442,3 +444,100 @@ def test_nesting_far_deeper_than_one_file_allows_stays_safe(tree):
     while isinstance(result, list):
         result, depth = result[0], depth + 1
     assert (depth, result) == (18000, "end")
+
+
+# ---------------------------------------------------------------------------
+# An anchor written on a directive names what the directive produced: its
+# aliases read that value on every road (they used to read None)
+
+ANCHORED_DIRECTIVES = {
+    "include": ("!include f.yaml", INC, {"x": 1}),
+    "secret": ("!secret pw", INC | o.OPT_SECRETS, "hunter2"),
+    "env_var": ("!env_var OSV_ANCHOR_VAR", INC | ENV, "from env"),
+    "include_dir_named": ("!include_dir_named d", INC, {"one": 1, "two": [2]}),
+}
+
+
+def _plain(value):
+    return value.to_dict() if isinstance(value, o.OstrevaneDocumentView) else value
+
+
+def _read_back(doc):
+    # Item by item through the document's reads, aliases included.
+    c = doc["c"]
+    return {"a": _plain(doc["a"]), "b": _plain(doc["b"]),
+            "c": [_plain(c[0]), {"k": _plain(c[1]["k"])}]}
+
+
+ANCHOR_ROADS = {
+    "plain": lambda tree, text, opt: tree.loads(text, option=opt),
+    "annotated": lambda tree, text, opt: tree.loads(text, option=opt | o.OPT_ANNOTATED),
+    "round_trip": lambda tree, text, opt: tree.loads(text, option=opt | o.OPT_ROUND_TRIP).to_dict(),
+    "round_trip_read": lambda tree, text, opt: _read_back(
+        tree.loads(text, option=opt | o.OPT_ROUND_TRIP)),
+}
+
+
+@pytest.fixture
+def anchor_tree(tree, monkeypatch):
+    monkeypatch.setenv("OSV_ANCHOR_VAR", "from env")
+    tree.write("f.yaml", "x: 1\n")
+    tree.write("secrets.yaml", "pw: hunter2\n")
+    tree.write("d/one.yaml", "1\n")
+    tree.write("d/two.yaml", "[2]\n")
+    return tree
+
+
+@pytest.mark.parametrize("road", ANCHOR_ROADS)
+@pytest.mark.parametrize("kind", ANCHORED_DIRECTIVES)
+def test_alias_of_an_anchored_directive_reads_its_value(anchor_tree, kind, road):
+    directive, option, value = ANCHORED_DIRECTIVES[kind]
+    text = f"a: &a {directive}\nb: *a\nc: [*a, {{k: *a}}]\n"
+    expected = {"a": value, "b": value, "c": [value, {"k": value}]}
+    got = ANCHOR_ROADS[road](anchor_tree, text, option)
+    assert got == expected
+    if road in ("plain", "round_trip"):
+        rt = option | o.OPT_ROUND_TRIP if road == "round_trip" else option
+        anchor_tree.loads(text, option=rt, schema={"const": expected})
+        with pytest.raises(OstrevaneSchemaError):
+            anchor_tree.loads(text, option=rt, schema={"properties": {"b": {"type": "null"}}})
+
+
+@pytest.mark.parametrize("kind", ANCHORED_DIRECTIVES)
+def test_anchored_directive_is_written_back_with_its_anchor(anchor_tree, kind):
+    directive, option, value = ANCHORED_DIRECTIVES[kind]
+    text = f"a: &a {directive}  # kept\nb: *a\n"
+    doc = anchor_tree.loads(text, option=option | o.OPT_ROUND_TRIP)
+    assert doc.to_yaml() == text.encode()
+    assert o.dumps(doc) == text.encode()
+    # Written from the tree (not the kept text), the anchor stays on the
+    # directive line, so the alias still has its definition.
+    doc["z"] = 1
+    written = doc.to_yaml()
+    assert written == (text + "z: 1\n").encode()
+    assert anchor_tree.loads(written.decode(), option=option) == {"a": value, "b": value, "z": 1}
+    main = anchor_tree.write("main.yaml", text)
+    doc = anchor_tree.loads(text, option=option | o.OPT_ROUND_TRIP, root_path=main)
+    doc["z"] = 1
+    assert doc.save(main) == [main]
+    with open(main, "rb") as f:
+        assert f.read() == written
+    assert anchor_tree.loads(written.decode(), option=option, root_path=main)["b"] == value
+
+
+def test_anchors_stay_in_the_file_that_defines_them(anchor_tree):
+    t = anchor_tree
+    # An included root's own anchor and the directive's anchor both hold,
+    # each in its own file.
+    t.write("g.yaml", "&in {x: 1}\n")
+    t.write("h.yaml", "base: &in [1]\nuse: *in\n")
+    text = "a: &a !include g.yaml\nb: *a\nc: !include h.yaml\n"
+    assert t.loads(text) == {"a": {"x": 1}, "b": {"x": 1}, "c": {"base": [1], "use": [1]}}
+    doc = t.loads(text, option=INC | o.OPT_ROUND_TRIP)
+    assert doc.to_dict() == t.loads(text)
+    # The main file cannot name an included file's anchor, nor the reverse.
+    e = t.error("a: !include h.yaml\nb: *in\n")
+    assert type(e) is OstrevaneParseError and str(e).startswith("unknown alias: *in")
+    t.write("k.yaml", "v: *a\n")
+    e = t.error("a: &a 1\nb: !include k.yaml\n")
+    assert type(e) is OstrevaneParseError and str(e).startswith("unknown alias: *a")

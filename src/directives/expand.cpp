@@ -126,13 +126,13 @@ YamlNode empty_file_root(const std::string& text, std::uint32_t file_id) {
   return YamlNode::mapping({});
 }
 
-// The node a directive produced takes the comment lines of the directive's
-// own line: they belong to the file holding the directive, and are written
-// there with it. What the included file's root had goes with the source, for
-// writing that file back; a secret's or a listed file's comments belong to
-// no file this document writes.
-Result<YamlNode, IncludeError> keep_directive_comments(YamlNode& directive,
-                                                       Result<YamlNode, IncludeError> produced) {
+// The node a directive produced takes the comment lines and the anchor of
+// the directive's own line: they belong to the file holding the directive,
+// and are written there with it. What the included file's root had goes
+// with the source, for writing that file back; a secret's or a listed
+// file's comments belong to no file this document writes.
+Result<YamlNode, IncludeError> keep_directive_line(YamlNode& directive,
+                                                   Result<YamlNode, IncludeError> produced) {
   if (!produced) return produced;
   YamlNode& result = *produced;
   NodeExtras* extras = result.extras() ? &result.edit_extras() : nullptr;
@@ -140,21 +140,28 @@ Result<YamlNode, IncludeError> keep_directive_comments(YamlNode& directive,
     extras->source->root_comments = result.comments.take_lines();
   }
   result.comments.put_lines(directive.comments.take_lines());
+  // Aliases of the directive's file that name its anchor mean what the
+  // directive produced.
+  const NodeExtras* directive_extras = directive.extras();
+  if (directive_extras && directive_extras->anchor && extras && extras->source) {
+    extras->source->anchor = directive_extras->anchor;
+    extras->source->anchor_file_id = directive.span.file_id;
+  }
   return produced;
 }
 
 Result<YamlNode, IncludeError> Expander::expand(YamlNode node, const IncludeChain& chain) {
   if (const std::optional<std::string>& tag = node.tag()) {
     const std::string_view t = *tag;
-    if (ctx_.env_vars && t == kEnvVarTag) return keep_directive_comments(node, env_var(node, chain));
+    if (ctx_.env_vars && t == kEnvVarTag) return keep_directive_line(node, env_var(node, chain));
     if (ctx_.secrets && t == kSecretTag) {
-      return keep_directive_comments(node, resolve_secret(ctx_, node, chain));
+      return keep_directive_line(node, resolve_secret(ctx_, node, chain));
     }
     if (ctx_.includes) {
-      if (t == kIncludeTag) return keep_directive_comments(node, include(node, chain));
+      if (t == kIncludeTag) return keep_directive_line(node, include(node, chain));
       for (std::size_t i = 0; i < kIncludeDirTags.size(); ++i) {
         if (t != kIncludeDirTags[i]) continue;
-        return keep_directive_comments(node, expand_include_dir(i, node, chain));
+        return keep_directive_line(node, expand_include_dir(i, node, chain));
       }
     }
   }

@@ -10,8 +10,9 @@
 // Directives, by tag text exactly as composed, while their switch is on:
 // "!include" (a file's first document), the four "!include_dir_" forms
 // (include_dir.hpp), "!secret" (secrets.hpp), "!env_var" (a variable of the
-// process environment, with an optional default). A directive node is replaced whole: its own
-// comments, anchor and tag do not reach the result. Mapping keys are never expanded.
+// process environment, with an optional default). A directive node is replaced whole: its tag
+// does not reach the result; its line's comments and its anchor move to the produced node (the
+// anchor onto its source, so the node keeps its own). Mapping keys are never expanded.
 //
 // Nodes are moved, never copied; every recursive step runs through
 // with_stack_guard, so nesting and include chains of any depth are safe.

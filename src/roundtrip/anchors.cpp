@@ -44,6 +44,14 @@ AnchorIndex::AnchorIndex(const YamlNode& root) {
     if (const std::optional<std::string>* anchor = anchor_of(node)) {
       defined.insert_or_assign(Name{node.span.file_id, **anchor}, &node);
     }
+    // A node a directive produced is also named by the directive's own
+    // anchor, in the file that holds the directive (for "!include" that is
+    // not the file of the node's span).
+    const NodeExtras* extras = node.extras();
+    if (extras != nullptr && extras->source && extras->source->anchor) {
+      defined.insert_or_assign(Name{extras->source->anchor_file_id, *extras->source->anchor},
+                               &node);
+    }
   };
   const auto visit_leaf = [&](const YamlNode& node) {
     if (node.kind() == NodeKind::Alias) {

@@ -12,7 +12,8 @@
 // before the second is complete and to the second afterwards, exactly as the
 // text reads. Definitions count only for aliases of the same file (the
 // span's file_id): an included file's anchors never capture its includer's
-// aliases, nor the reverse. An alias with no such definition (only possible after edits)
+// aliases, nor the reverse. A node a directive produced is defined also
+// under the directive's own anchor, for the directive's file. An alias with no such definition (only possible after edits)
 // is absent from the index.
 //
 // Ownership: the index borrows the tree. It must not outlive it, and any

@@ -188,6 +188,12 @@ struct IncludeSource {
   // "!include": the included file holds documents after the one read, which
   // would read lines written after its content as their own.
   bool followed_by_documents = false;
+  // The anchor written on the directive node (without '&'), and the file
+  // that holds the directive. The produced node keeps its own anchor (an
+  // included root's, in the included file); this one names the node for
+  // the aliases of the directive's own file, and is written back with it.
+  std::optional<std::string> anchor;
+  std::uint32_t anchor_file_id = 0;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -43,6 +43,11 @@ Emitter::Emitter(const EmitterSettings& settings, std::size_t reserve)
       null_style(settings.null_style) {}
 
 void emit_directive_node(Emitter& e, const IncludeSource& source) {
+  if (source.anchor) {
+    e.output.push_back('&');
+    e.output.append(*source.anchor);
+    e.output.push_back(' ');
+  }
   e.output.append(source.tag);
   e.output.push_back(' ');
   const std::string_view target = source.target;
