@@ -52,10 +52,12 @@ YamlNode copy(const YamlNode& node, const AnchorIndex& anchors) {
   out.copy_tag_from(node);
   // A node a directive produced stays that directive: the copy is written
   // as `!secret name` or `!include file`, never as the secret's value or
-  // the included file's content and comments.
+  // the included file's content and comments. Like every copied node it
+  // defines no anchor: the directive's own stays with the original.
   if (const std::optional<IncludeSource>& source = node.source()) {
     IncludeSource kept = *source;
     kept.directive_modified = false;
+    kept.anchor.reset();
     out.set_source(std::move(kept));
   }
   switch (node.kind()) {
