@@ -525,6 +525,17 @@ def test_anchored_directive_is_written_back_with_its_anchor(anchor_tree, kind):
     assert anchor_tree.loads(written.decode(), option=option, root_path=main)["b"] == value
 
 
+@pytest.mark.parametrize("kind", ANCHORED_DIRECTIVES)
+def test_detached_alias_of_an_anchored_directive_is_that_directive(anchor_tree, kind):
+    directive, option, value = ANCHORED_DIRECTIVES[kind]
+    doc = anchor_tree.loads(f"a: &a {directive}\nb: *a\n", option=option | o.OPT_ROUND_TRIP)
+    doc.node["b"].detach()
+    # The copy is the directive again, without a second definition of &a.
+    written = doc.to_yaml()
+    assert written == f"a: &a {directive}\nb: {directive}\n".encode()
+    assert anchor_tree.loads(written.decode(), option=option) == {"a": value, "b": value}
+
+
 def test_anchors_stay_in_the_file_that_defines_them(anchor_tree):
     t = anchor_tree
     # An included root's own anchor and the directive's anchor both hold,
