@@ -15,6 +15,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import ostrevane as o
+from ostrevane.exceptions import OstrevaneSchemaError
 
 EXAMPLES = int(os.environ.get("OSTREVANE_ROAD_EXAMPLES", "150"))
 
@@ -34,13 +35,14 @@ SCALAR_TAGS = ["!e!a", "!e!b", "!y!str", "!y!int", "!y!bool", "!y!null", "!y!flo
 COLLECTION_TAGS = ["!e!m", "!y!map", "!y!seq", "!!map", "!local", "!<tag:v.test,2000:c>"]
 WORDS = ["x", "y", "abc", "1", "-2", "0x1f", "1.5", ".inf", "true", "null", "~", "<<", "12",
          '"12"', "'true'", '"x y"', "''"]
-# No key equal in Python to another of a different YAML type (true and 1):
-# merging, the plain road tells them apart where the node-tree roads, on
-# Python dicts, do not.
+# Keys equal in Python though of different YAML types (1, true, 1.0) are
+# one key to a merge on every road.
 # Faults every road must refuse alike: an undeclared handle, an unknown
 # alias, two anchors, an alias with a tag, a tag that cannot read its text.
 FAULTS = ["!z!q x", "*nope", "&p &q x", "!e!a *nope", "!y!int abc", "!y!bool 12"]
-KEYS = ["a", "b", "c", "1", "null", '"a"', "'1'", "0x10"]
+KEYS = ["a", "b", "c", "1", "null", '"a"', "'1'", "0x10", "true", "1.0", "0", "false"]
+# Key texts that the loaded dict takes for one key.
+SAME_KEY = {"true": "1", "1.0": "1", "false": "0"}
 
 
 @st.composite
@@ -53,12 +55,6 @@ def documents(draw, handles):
     - Keys that are collections (or aliases of one) become tuples on the
       node-tree roads without tag callbacks, where the plain road calls them
       on what is inside: such keys carry no tags and no aliases.
-    - Merges: the plain road leaves a custom-tagged mapping or sequence
-      under "<<" (even when the tag is then dropped) and tells a
-      custom-tagged key from the same plain key while merging, where the
-      node-tree roads merge what the values convert to. So only mappings
-      without a custom tag and without custom-tagged keys are merged, and a
-      merging mapping's keys carry no custom tags.
     - An alias of an anchored plain "<<" used as a key merges on the plain
       road only: "<<" is never anchored."""
     anchors = {}  # name: (mergeable, collection, custom tag) of its latest definition
@@ -121,7 +117,6 @@ def documents(draw, handles):
         if found:
             return found
         props, anchor, tag = properties(COLLECTION_TAGS)
-        custom_keys = False
         if kind == 3:
             items = [flow(depth + 1) for _ in range(draw(st.integers(0, 3)))]
             text = props + "[" + ", ".join(items) + "]"
@@ -132,14 +127,13 @@ def documents(draw, handles):
                 pairs.append("<<: " + merge)
             used = set()
             for _ in range(draw(st.integers(0, 3))):
-                text, custom_key = key(depth, merging=merge is not None)
+                text, _ = key(depth, merging=merge is not None)
                 if merge and not fresh_key(text, used):
                     continue
-                custom_keys |= custom_key
                 pairs.append(text + ": " + flow(depth + 1))
             text = props + "{" + ", ".join(pairs) + "}"
         if anchor:
-            anchors[anchor] = (kind == 4 and not custom(tag) and not custom_keys, True, custom(tag))
+            anchors[anchor] = (kind == 4, True, custom(tag))
         return text
 
     def key(depth, merging):
@@ -149,8 +143,7 @@ def documents(draw, handles):
             text, tagged = "? " + flow(depth + 1), False
             in_collection_key[0] = outer
         else:
-            tags = [t for t in SCALAR_TAGS if not custom(t)] if merging else SCALAR_TAGS
-            text, tagged = scalar(tags, KEYS, for_key=True, merging=merging)
+            text, tagged = scalar(SCALAR_TAGS, KEYS, for_key=True, merging=merging)
         # An alias name runs on through ':'.
         return (text + " " if text.split()[-1].startswith("*") else text), tagged
 
@@ -160,6 +153,7 @@ def documents(draw, handles):
         run, where the node-tree roads convert it and then replace it. (So
         merging mappings have no alias keys either.)"""
         name = text.split()[-1].strip("'\"")
+        name = SAME_KEY.get(name, name)
         if name in used:
             return False
         used.add(name)
@@ -342,3 +336,69 @@ def test_every_road_of_loads_all_reads_as_the_plain_road(text):
     def round_trip():
         return [doc.to_dict() for doc in o.loads_all(text, option=o.OPT_ROUND_TRIP)]
     assert outcome(round_trip) == plain["none"], ("round_trip_all", text)
+
+
+# --------------------------------------------------------------------------
+# Merge keys whose keys the loaded dict takes for one key: the explicit key
+# wins on every road, whatever the merge brings under an equal key.
+
+E_TAG = "%TAG !e! tag:example.com,2000:\n---\n"
+MERGE_SHAPES = [
+    # A custom-tagged explicit key is the untagged key once the tag is
+    # dropped: the merged "a" used to overwrite it on the plain road.
+    pytest.param(E_TAG + "!e!a a: &a0 {a: a}\n<<: [*a0]\n",
+                 {"a": {"a": "a"}}, id="tagged-explicit-key"),
+    pytest.param(E_TAG + "<<: {a: m, b: n}\n!e!a a: x\n",
+                 {"a": "x", "b": "n"}, id="tagged-explicit-key-after-merge"),
+    # 1, true and 1.0 are one dict key: a merged true used to overwrite an
+    # explicit 1 on the plain road.
+    pytest.param("1: &a0 {true: x}\n<<: [*a0]\n", {1: {True: "x"}}, id="int-then-merged-bool"),
+    pytest.param("true: a\n<<: {1: b, 2: c}\n", {True: "a", 2: "c"}, id="bool-then-merged-int"),
+    pytest.param("1.0: a\n<<: {1: b}\n", {1.0: "a"}, id="float-then-merged-int"),
+    pytest.param("<<: {true: x}\n1: y\n", {True: "y"}, id="merged-bool-then-int"),
+    pytest.param("0: a\n<<: [{false: b}, {0.0: c, -0.0: d}]\n", {0: "a"}, id="zeros"),
+    pytest.param("1.5: a\n<<: {1: b}\n", {1.5: "a", 1: "b"}, id="distinct-numbers"),
+    # Without callbacks a tagged mapping loads as a mapping, so it merges;
+    # the plain road used to leave it under "<<".
+    pytest.param("- &a !m {a: 1}\n- {<<: *a}\n", [{"a": 1}, {"a": 1}], id="tagged-source"),
+    pytest.param("<<: !s [{a: 1}, !m {b: 2}, ~]\nc: 3\n", {"a": 1, "b": 2, "c": 3},
+                 id="tagged-source-list"),
+    # Null items of a merge list merge nothing; validation used to keep them
+    # under "<<".
+    pytest.param("<<: [{a: 1}, ~, null]\nc: 3\n", {"a": 1, "c": 3}, id="null-items"),
+]
+
+
+@pytest.mark.parametrize(("text", "expected"), MERGE_SHAPES)
+def test_merges_keep_explicit_keys_on_every_road(text, expected, empty_dir):
+    plain = with_callbacks(lambda **kw: o.loads(text, **kw), callback_kwargs(0))
+    assert plain["none"] == ("value", plain_tree(expected))
+    for road, (function, option, takes_dir) in CALLBACK_ROADS.items():
+        extra = {"include_dir": empty_dir} if takes_dir else {}
+        got = with_callbacks(lambda **kw: function(text, **extra, **kw), callback_kwargs(option))
+        assert got == plain, road
+    assert outcome(lambda: o.loads(text, option=o.OPT_ROUND_TRIP).to_dict()) == plain["none"]
+    every = with_callbacks(lambda **kw: o.loads_all(text, **kw), callback_kwargs(0))
+    assert every == with_callbacks(lambda **kw: o.loads_all(text, **kw),
+                                   callback_kwargs(o.OPT_ANNOTATED))
+    assert every["none"] == ("value", plain_tree([expected]))
+
+
+def string_keys_only(value):
+    if isinstance(value, dict):
+        return all(isinstance(k, str) and string_keys_only(v) for k, v in value.items())
+    if isinstance(value, list):
+        return all(string_keys_only(v) for v in value)
+    return True
+
+
+@pytest.mark.parametrize("option", [0, o.OPT_ANNOTATED, o.OPT_ROUND_TRIP, o.OPT_ENV_VAR])
+@pytest.mark.parametrize(("text", "expected"),
+                         [p for p in MERGE_SHAPES if string_keys_only(p.values[1])])
+def test_schema_validates_merges_as_loaded(text, expected, option):
+    loaded = o.loads(text, schema={"const": expected}, option=option)
+    if option == o.OPT_ROUND_TRIP:
+        loaded = loaded.to_dict()
+    assert loaded == expected
+    with pytest.raises(OstrevaneSchemaError):
+        o.loads(text, schema={"not": {"const": expected}}, option=option)

@@ -112,6 +112,7 @@ class Decoder {
 
   // Hands each document to `sink` once complete instead of keeping it.
   void send_documents_to(DocumentSink* sink) noexcept { sink_ = sink; }
+  void set_loaded_tags(LoadedTags loaded_tags) noexcept { loaded_tags_ = loaded_tags; }
 
  private:
   // ---- stream, documents and directives
@@ -266,6 +267,7 @@ class Decoder {
   std::unique_ptr<ValueArena> arena_ = std::make_unique<ValueArena>();
   DocumentScanner& scanner_;
   DocumentSink* sink_ = nullptr;
+  LoadedTags loaded_tags_ = LoadedTags::Kept;
   // The current document's tokens; between documents, once every token is
   // consumed, they are dropped and the next document's are scanned in.
   const TokenVector& toks_;
@@ -387,7 +389,7 @@ bool Decoder::scan_on(std::size_t i) {
 Result<void, DecodeError> Decoder::decode_documents(std::vector<Value>& documents) {
   const auto failed = [&] { return std::unexpected(std::move(error_)); };
   const auto finish_document = [&](Value root) {
-    if (saw_merge_) with_stack_guard([&] { apply_merges(root); });
+    if (saw_merge_) with_stack_guard([&] { apply_merges(root, loaded_tags_); });
     if (sink_ != nullptr) {
       sink_->take(std::move(root));
     } else {
@@ -925,10 +927,11 @@ DecodedStream::~DecodedStream() {
 Result<DecodedStream, DecodeError> decode_stream(std::string_view text, ResolverMode mode,
                                                  bool dup_key_error, bool reject_complex_keys,
                                                  bool timestamps, bool dup_key_warn,
-                                                 bool yaml11_warn, DecodedTexts texts) {
+                                                 bool yaml11_warn, DecodedTexts texts,
+                                                 LoadedTags loaded_tags) {
   return detail::decode_stream_in_batches(kTokenBatch, text, mode, dup_key_error,
                                           reject_complex_keys, timestamps, dup_key_warn,
-                                          yaml11_warn, texts);
+                                          yaml11_warn, texts, loaded_tags);
 }
 
 namespace detail {
@@ -938,10 +941,12 @@ Result<DecodedStream, DecodeError> decode_stream_in_batches(std::size_t batch,
                                                             ResolverMode mode, bool dup_key_error,
                                                             bool reject_complex_keys,
                                                             bool timestamps, bool dup_key_warn,
-                                                            bool yaml11_warn, DecodedTexts texts) {
+                                                            bool yaml11_warn, DecodedTexts texts,
+                                                            LoadedTags loaded_tags) {
   DocumentScanner scanner(text);
   Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
                   dup_key_warn, yaml11_warn, std::max<std::size_t>(batch, 1));
+  decoder.set_loaded_tags(loaded_tags);
   return decoder.run();
 }
 
@@ -949,10 +954,12 @@ Result<DecodedStream, DecodeError> decode_stream_in_batches(std::size_t batch,
 
 Result<std::vector<std::string>, DecodeError> decode_stream_each(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
-    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink, DecodedTexts texts) {
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink, DecodedTexts texts,
+    LoadedTags loaded_tags) {
   DocumentScanner scanner(text);
   Decoder decoder(scanner, text, texts, mode, dup_key_error, reject_complex_keys, timestamps,
                   dup_key_warn, yaml11_warn, kTokenBatch);
+  decoder.set_loaded_tags(loaded_tags);
   decoder.send_documents_to(&sink);
   Result<DecodedStream, DecodeError> decoded = decoder.run();
   if (!decoded) return std::unexpected(std::move(decoded.error()));

@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/merge.hpp"
 #include "resolver/resolver.hpp"
 #include "scanner/token.hpp"
 #include "util/result.hpp"
@@ -107,9 +108,12 @@ struct DecodedStream {
 //   yaml11_warn:         scalars that resolve differently under YAML 1.2
 //                        give a warning
 //   texts:               whether String values may view `text`
+//   loaded_tags:         whether the loaded values keep their custom tags
+//                        (merging sees keys and sources as they will load)
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
-    bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned);
+    bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned,
+    LoadedTags loaded_tags = LoadedTags::Kept);
 
 // Receives the documents of decode_stream_each, one at a time.
 class DocumentSink {
@@ -133,7 +137,7 @@ class DocumentSink {
 [[nodiscard]] Result<std::vector<std::string>, DecodeError> decode_stream_each(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DocumentSink& sink,
-    DecodedTexts texts = DecodedTexts::Owned);
+    DecodedTexts texts = DecodedTexts::Owned, LoadedTags loaded_tags = LoadedTags::Kept);
 
 namespace detail {
 // decode_stream with a long document scanned `batch` tokens at a time
@@ -142,7 +146,7 @@ namespace detail {
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream_in_batches(
     std::size_t batch, std::string_view text, ResolverMode mode, bool dup_key_error,
     bool reject_complex_keys, bool timestamps, bool dup_key_warn, bool yaml11_warn,
-    DecodedTexts texts = DecodedTexts::Owned);
+    DecodedTexts texts = DecodedTexts::Owned, LoadedTags loaded_tags = LoadedTags::Kept);
 }  // namespace detail
 
 // The canonical identity of a mapping key for duplicate detection: equal for

@@ -58,13 +58,41 @@ std::optional<Value> rebuild_items(const Value& v, F&& f) {
   return Value::sequence(std::move(out));
 }
 
-// The pairs of a list being rebuilt, indexed by key identity (the equality
-// that value_key_string's texts define). Positions are those of the list,
+// The integer a key equals as the loaded dict compares keys: false and true
+// are 0 and 1, and a float with an integral value is that integer. Merging
+// must treat such keys as one, or a merged true would overwrite an explicit
+// 1 once both land in one dict.
+std::optional<std::int64_t> as_dict_integer(const Value& key) noexcept {
+  switch (key.kind()) {
+    case ValueKind::Int:
+      return key.as_int();
+    case ValueKind::Bool:
+      return key.as_bool() ? 1 : 0;
+    case ValueKind::Float: {
+      const double f = key.as_float();
+      // 2^63 is exact as a double; NaN and the infinities fail the tests.
+      if (!(f >= -9223372036854775808.0 && f < 9223372036854775808.0)) return std::nullopt;
+      const auto i = static_cast<std::int64_t>(f);
+      if (static_cast<double>(i) != f) return std::nullopt;
+      return i;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// The pairs of a list being rebuilt, indexed by key identity: the equality
+// that value_key_string's texts define, except that keys the loaded dict
+// takes for equal numbers (as_dict_integer) are one key. Positions are those of the list,
 // handed in anew on each call since the list grows; keys are hashed and
 // compared where they stand, and only keys that are neither strings nor
 // other plain scalars build their identity text.
 class KeyIndex {
  public:
+  explicit KeyIndex(LoadedTags loaded_tags) noexcept : loaded_tags_(loaded_tags) {}
+
+  LoadedTags loaded_tags() const noexcept { return loaded_tags_; }
+
   // Empties the index, sized for `expected` keys; the storage is kept from
   // one list to the next.
   void reset(std::size_t expected) {
@@ -95,7 +123,18 @@ class KeyIndex {
   }
 
  private:
-  std::uint64_t hash(const Value& key) {
+  // The key as the dict will hold it: without its custom tags when the
+  // loader drops them.
+  const Value& loaded(const Value& key) const noexcept {
+    const Value* k = &key;
+    if (loaded_tags_ == LoadedTags::Dropped) {
+      while (k->kind() == ValueKind::Tagged) k = &k->inner();
+    }
+    return *k;
+  }
+
+  std::uint64_t hash(const Value& tagged_key) {
+    const Value& key = loaded(tagged_key);
     switch (key.kind()) {
       case ValueKind::String: {
         const std::string_view text = key.text();
@@ -104,11 +143,12 @@ class KeyIndex {
       case ValueKind::Null:
         return 0;
       case ValueKind::Bool:
-        return 1 + static_cast<std::uint64_t>(key.as_bool());
-      case ValueKind::Int: {
-        const std::int64_t i = key.as_int();
-        return XXH3_64bits_withSeed(&i, sizeof i, 2);
-      }
+      case ValueKind::Int:
+      case ValueKind::Float:
+        if (const auto i = as_dict_integer(key)) {
+          return XXH3_64bits_withSeed(&*i, sizeof *i, 2);
+        }
+        [[fallthrough]];
       default:
         text_a_.clear();
         value_key_string(text_a_, key);
@@ -116,17 +156,19 @@ class KeyIndex {
     }
   }
 
-  bool same_key(const Value& a, const Value& b) {
+  bool same_key(const Value& tagged_a, const Value& tagged_b) {
+    const Value& a = loaded(tagged_a);
+    const Value& b = loaded(tagged_b);
+    if (const auto i = as_dict_integer(a)) {
+      const auto j = as_dict_integer(b);
+      return j && *i == *j;
+    }
     if (a.kind() != b.kind()) return false;
     switch (a.kind()) {
       case ValueKind::String:
         return a.text() == b.text();
       case ValueKind::Null:
         return true;
-      case ValueKind::Bool:
-        return a.as_bool() == b.as_bool();
-      case ValueKind::Int:
-        return a.as_int() == b.as_int();
       default:
         text_a_.clear();
         text_b_.clear();
@@ -151,6 +193,7 @@ class KeyIndex {
   std::vector<std::uint64_t> hashes_;  // by position
   std::string text_a_;
   std::string text_b_;
+  LoadedTags loaded_tags_;
 };
 
 // One merge value into the mapping being rebuilt; what could not be merged
@@ -158,6 +201,13 @@ class KeyIndex {
 // `own_index` is scratch for the keys of one source mapping.
 std::optional<Value> merge_value_tree(ValuePairList& out, KeyIndex& index, KeyIndex& own_index,
                                       Value v) {
+  if (index.loaded_tags() == LoadedTags::Dropped && v.kind() == ValueKind::Tagged) {
+    // The tags will be dropped: a tagged mapping loads as a mapping.
+    const Value* inner = &v;
+    while (inner->kind() == ValueKind::Tagged) inner = &inner->inner();
+    Value untagged = inner->clone();
+    v = std::move(untagged);
+  }
   switch (v.kind()) {
     case ValueKind::Null:
       return std::nullopt;
@@ -277,6 +327,8 @@ ValuePairList rebuild_with_merges(std::span<ValuePair> pairs, KeyIndex& index,
 // subtree shared by many aliases is processed once.
 class Merger {
  public:
+  explicit Merger(LoadedTags loaded_tags) noexcept
+      : index_(loaded_tags), own_index_(loaded_tags) {}
   std::optional<Value> apply(const Value& v);
   std::optional<Value> normalize(const Value& v);
 
@@ -460,16 +512,24 @@ void append_key_text(std::string& out, const Value& v) {
 
 Value merge_key_marker() { return Value::tagged(SharedText(kMergeTagText), merge_key_text()); }
 
-void apply_merges(Value& v) {
-  Merger merger;
+void apply_merges(Value& v, LoadedTags loaded_tags) {
+  Merger merger(loaded_tags);
   if (auto merged = merger.apply(v)) v = std::move(*merged);
 }
 
 void normalize_merge_tags(Value& v) {
-  Merger merger;
+  Merger merger(LoadedTags::Kept);
   if (auto normal = merger.normalize(v)) v = std::move(*normal);
 }
 
 void value_key_string(std::string& out, const Value& v) { append_key_text(out, v); }
+
+void merged_key_string(std::string& out, const Value& v) {
+  if (const auto i = as_dict_integer(v)) {
+    append_key_text(out, Value::integer(*i));
+  } else {
+    append_key_text(out, v);
+  }
+}
 
 }  // namespace ostrevane

@@ -6,6 +6,7 @@
 // Subtrees shared through aliases are processed once and stay shared.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,9 +23,17 @@ inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
   return v.kind() == ValueKind::Tagged && v.tag() == kMergeTag;
 }
 
+// Whether the loaded values keep their custom tags. When the loader drops
+// them (no tag callback and no tag objects), merging must see what will be
+// loaded: a tagged key and the same untagged key end up one dict key (else
+// a merged key would overwrite the explicit one), and a tagged mapping is a
+// mapping to merge. Kept, a tagged key is its own key and a tagged source
+// is left under "<<" for the callbacks.
+enum class LoadedTags : std::uint8_t { Kept, Dropped };
+
 // Applies every merge key in `v`; merge markers left in keys, values and
 // items become the plain text "<<".
-void apply_merges(Value& v);
+void apply_merges(Value& v, LoadedTags loaded_tags = LoadedTags::Kept);
 
 // Replaces every merge marker anywhere in `v` by the text "<<".
 void normalize_merge_tags(Value& v);
@@ -32,5 +41,10 @@ void normalize_merge_tags(Value& v);
 // Appends the identity of `v` as a merge key: unlike canonical_key it tells
 // 1, true and 1.0 apart. Schema validation calls it with an empty buffer.
 void value_key_string(std::string& out, const Value& v);
+
+// value_key_string, except that a key the loaded dict takes for a number
+// equal to another (1, true and 1.0) has that number's identity: the key
+// identity merging uses.
+void merged_key_string(std::string& out, const Value& v);
 
 }  // namespace ostrevane

@@ -27,7 +27,16 @@ struct LoadFlags {
   bool reject_complex_keys;
   bool yaml11_warn;
   bool timestamps;
+  LoadedTags loaded_tags = LoadedTags::Kept;
 };
+
+// Whether the values keep their custom tags: without callbacks and without
+// tag objects every tag is dropped, and merging must see the values so.
+LoadedTags tags_loaded_with(const TagOptions& options) noexcept {
+  return options.tags == nullptr && options.tag_handler == nullptr && !options.passthrough_tag
+             ? LoadedTags::Dropped
+             : LoadedTags::Kept;
+}
 
 LoadFlags load_flags(std::uint64_t option, std::string_view text) {
   const std::optional<YamlVersion> version = detect_yaml_directive(text);
@@ -55,7 +64,8 @@ PyResult<DecodedStream> decode_plain(std::string_view text, const LoadFlags& f) 
   {
     ReleasedGil unlocked;
     decoded = decode_stream(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
-                            f.dup_key_warn, f.yaml11_warn, DecodedTexts::BorrowInput);
+                            f.dup_key_warn, f.yaml11_warn, DecodedTexts::BorrowInput,
+                            f.loaded_tags);
   }
   if (!decoded) return std::unexpected(decode_error_to_py(decoded.error()));
   for (const std::string& warning : decoded->warnings) log_warning(warning);
@@ -101,7 +111,8 @@ PyResult<PyRef> load_all_streaming(std::string_view text, const LoadFlags& f,
     sink.set_released(&unlocked);
     warnings =
         decode_stream_each(text, f.mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
-                           f.dup_key_warn, f.yaml11_warn, sink, DecodedTexts::BorrowInput);
+                           f.dup_key_warn, f.yaml11_warn, sink, DecodedTexts::BorrowInput,
+                           f.loaded_tags);
   }
   if (!warnings) return std::unexpected(decode_error_to_py(warnings.error()));
   for (const std::string& warning : *warnings) log_warning(warning);
@@ -150,7 +161,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   InputText input = OSV_TRY(read_input_text(args.data));
   const std::string_view text = input.view();
   PyRef schema = OSV_TRY(resolve_schema(args, text));
-  const LoadFlags flags = load_flags(args.option, text);
+  LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
   const DirectiveArgs directives{args.option, args.include_dir, args.root_path,
                                  args.on_missing_secret, args.on_missing_env_var};
@@ -172,11 +183,12 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
     return loads_node_road(text, road);
   }
 
+  const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  flags.loaded_tags = tags_loaded_with(tag_options);
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   if (stream.documents.empty()) return PyRef::borrow(Py_None);
   // Validated in the mode the values are read in, OPT_PYYAML_COMPAT's included.
   OSV_TRY(validate_decoded_against_schema(text, stream, schema.get(), flags.mode));
-  const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
   return value_to_python(stream.documents.front(), tag_options);
 }
 
@@ -189,7 +201,7 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
         "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for "
         "include resolution"));
   }
-  const LoadFlags flags = load_flags(args.option, text);
+  LoadFlags flags = load_flags(args.option, text);
   PyObject* tags = OSV_TRY(extract_tags(args.tags));
   if (args.option & kOptRoundTrip) {
     return loads_all_round_trip({text, args.option, flags.mode, flags.timestamps});
@@ -207,6 +219,7 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   }
 
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
+  flags.loaded_tags = tags_loaded_with(tag_options);
   if (tags == nullptr && args.tag_handler == nullptr) {
     return load_all_streaming(text, flags, tag_options);
   }

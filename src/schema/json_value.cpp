@@ -76,7 +76,7 @@ Value node_to_json_value_guarded(const YamlNode& node, ResolverMode mode, bool* 
 
 std::string node_key_string(const YamlNode& key, ResolverMode mode) {
   std::string out;
-  value_key_string(out, node_to_json_value_guarded(key, mode));
+  merged_key_string(out, node_to_json_value_guarded(key, mode));
   return out;
 }
 

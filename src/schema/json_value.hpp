@@ -29,8 +29,9 @@ namespace ostrevane::schema {
 [[nodiscard]] Value node_to_json_value_guarded(const YamlNode& node, ResolverMode mode,
                                                bool* cut_off = nullptr);
 
-// The identity of a key node for merging: value_key_string of its Value, so
-// plain true and True are one key, 1 and "1" are not.
+// The identity of a key node for merging: merged_key_string of its Value, so
+// plain true and True are one key, and so are 1, true and 1.0; 1 and "1"
+// are not.
 [[nodiscard]] std::string node_key_string(const YamlNode& key, ResolverMode mode);
 
 }  // namespace ostrevane::schema

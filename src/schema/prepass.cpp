@@ -124,9 +124,9 @@ class Merger {
 
  private:
   // Repeated keys as loads' dict keeps them. Keys compare as Python
-  // compares them (1, 1.0 and 0x1 are one key), unlike merge sources, which
-  // tell them apart as the merge step of loads does; the "<<" pairs left by
-  // merge keys that could not be merged, and keys cut off, are not compared.
+  // compares them (1, 1.0 and 0x1 are one key), as merging does; the "<<"
+  // pairs left by merge keys that could not be merged, and keys cut off,
+  // are not compared.
   void keep_last_values_of(YamlNode& node) {
     keys_.build(node, mode_, rule_ == MergeRule::Decoded);
     if (!keys_.any_repeat()) return;
@@ -196,6 +196,10 @@ class Merger {
       case NodeKind::Mapping:
         merge_pairs(source, out, seen);
         return std::nullopt;
+      case NodeKind::Scalar:
+        // "~" and "null" merge nothing, as an empty node does.
+        if (node_to_json_value_guarded(source, mode_).is_null()) return std::nullopt;
+        return source;
       case NodeKind::Sequence: {
         NodeList left;
         for (YamlNode& item : source.items()) {

@@ -232,14 +232,18 @@ const Case kMerges[] = {
     // Integers equal in value are one merge key, however they are written.
     {"- &p {0x10000000000000000: a}\n- {18446744073709551616: b, <<: *p}\n",
      "seq{map{bigint{16:10000000000000000}:str{a}},map{bigint{18446744073709551616}:str{b}}}"},
-    // Keys of different kinds never match, however alike they read; equal
-    // nulls, tagged and collection keys do.
+    // Keys of different kinds never match, however alike they read, except
+    // the numbers that one dict key holds (1, true and 1.0): a merged one
+    // must not overwrite an explicit one once loaded. Equal nulls, tagged
+    // and collection keys match.
     {"- &p {1: a, '1': b, true: c, 1.0: d, null: e, ~: f, !t k: g, [1]: h}\n"
      "- {<<: *p, 1: x, !t k: y, [1]: z, '': w}\n",
      "seq{map{int{1}:str{a},str{1}:str{b},bool{true}:str{c},float{1}:str{d},null:str{e},"
      "null:str{f},tag{!t,str{k}}:str{g},seq{int{1}}:str{h}},"
-     "map{int{1}:str{x},str{1}:str{b},bool{true}:str{c},float{1}:str{d},null:str{f},"
+     "map{int{1}:str{x},str{1}:str{b},null:str{f},"
      "tag{!t,str{k}}:str{y},seq{int{1}}:str{z},str{}:str{w}}}"},
+    {"- &p {true: a, 1.5: b}\n- {1: x, <<: *p}\n",
+     "seq{map{bool{true}:str{a},float{1.5}:str{b}},map{int{1}:str{x},float{1.5}:str{b}}}"},
     // Enough long keys that the key index grows while the mapping is rebuilt.
     {"- &p {merged_key_number_00: 0, merged_key_number_01: 1, merged_key_number_02: 2, "
      "merged_key_number_03: 3, merged_key_number_04: 4, merged_key_number_05: 5, "
