@@ -248,28 +248,6 @@ struct Sink {
   }
 };
 
-// Nodes of a value tree, keys included.
-std::uint64_t value_node_count(const Value& root) {
-  std::vector<const Value*> stack{&root};
-  std::uint64_t count = 0;
-  while (!stack.empty()) {
-    const Value* v = stack.back();
-    stack.pop_back();
-    ++count;
-    if (v->kind() == ValueKind::Sequence) {
-      for (const Value& item : v->items()) stack.push_back(&item);
-    } else if (v->kind() == ValueKind::Mapping) {
-      for (const ValuePair& pair : v->pairs()) {
-        stack.push_back(&pair.key);
-        stack.push_back(&pair.value);
-      }
-    } else if (v->kind() == ValueKind::Tagged) {
-      stack.push_back(&v->inner());
-    }
-  }
-  return count;
-}
-
 std::string with_text(std::string_view before, std::string_view text, std::string_view after) {
   std::string out;
   out.reserve(before.size() + text.size() + after.size());
@@ -676,7 +654,7 @@ struct ValueTree {
   // shallow value look at its kind only.
   static const Value& shallow(const Node& n, ResolverMode) noexcept { return n; }
   static const Value& full(const Node& n, ResolverMode, bool&) noexcept { return n; }
-  static std::uint64_t node_count(const Node& root) { return value_node_count(root); }
+  static std::uint64_t node_count(const Node& root) { return count_nodes(root); }
   template <class Fn>
   static void with_name(const Node& key, Fn&& fn) {
     fn(key);
@@ -783,7 +761,7 @@ class Validator {
         stop(node, path, cut_off_message);
         return;
       }
-      if (!spend(value_node_count(full), node, path)) return;
+      if (!spend(count_nodes(full), node, path)) return;
       {
         if (enum_values != nullptr) {
           bool found = false;
@@ -1070,7 +1048,7 @@ class Validator {
         values = converted;
       }
       std::uint64_t units = 0;
-      for (const Value& value : values) units += value_node_count(value);
+      for (const Value& value : values) units += count_nodes(value);
       if (cut_off) {
         stop(node, path, cut_off_message);
         return;

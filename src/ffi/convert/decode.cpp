@@ -193,6 +193,20 @@ class SharedObjects {
     return nullptr;
   }
 
+  // New reference to the object stored for `id`, else to the one `make`
+  // returns (a new reference), stored for the next look-up. NULL with an
+  // exception set on failure.
+  template <class Make>
+  PyObject* find_or_make(std::uintptr_t id, Make&& make) {
+    if (PyObject* known = find(id)) return Py_NewRef(known);
+    PyObject* obj = make();
+    if (obj != nullptr && !insert(id, obj)) {
+      Py_DECREF(obj);
+      return PyErr_NoMemory();
+    }
+    return obj;
+  }
+
   // Keeps a reference to `obj` under `id`; false when out of memory.
   bool insert(std::uintptr_t id, PyObject* obj) noexcept {
     if (count_ >= limit_ && !grow()) return false;
@@ -432,14 +446,8 @@ template <class Make>
 PyObject* Converter::tag_object(SharedObjects& cache, const SharedText& tag, Make&& make) {
   // Blocks live as long as the trees being converted, so an address names
   // one text for the whole conversion (forget_shared_texts() ends it).
-  const auto id = reinterpret_cast<std::uintptr_t>(tag.identity());
-  if (PyObject* known = cache.find(id)) return Py_NewRef(known);
-  PyObject* obj = make();
-  if (obj != nullptr && !cache.insert(id, obj)) {
-    Py_DECREF(obj);
-    return PyErr_NoMemory();
-  }
-  return obj;
+  return cache.find_or_make(reinterpret_cast<std::uintptr_t>(tag.identity()),
+                            std::forward<Make>(make));
 }
 
 PyObject* Converter::convert_deep(const Value& root, unsigned depth) {
@@ -743,13 +751,7 @@ PyResult<PyRef> apply_tag_callbacks(std::string_view tag, bool shared, PyRef val
   if (!shared) return apply_tag_callbacks(tag, std::move(value), options);
   const auto id = reinterpret_cast<std::uintptr_t>(tag.data());
   const auto cached = [&](SharedObjects& cache, auto&& make) -> PyObject* {
-    if (PyObject* known = cache.find(id)) return Py_NewRef(known);
-    PyObject* obj = make();
-    if (obj != nullptr && !cache.insert(id, obj)) {
-      Py_DECREF(obj);
-      return PyErr_NoMemory();
-    }
-    return obj;
+    return cache.find_or_make(id, make);
   };
   return run_tag_callbacks(
       std::move(value), options,
