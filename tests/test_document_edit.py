@@ -12,6 +12,7 @@ from ostrevane import OstrevaneDocumentView, loads
 
 
 from borrow_probe import comparing_key, converting_number
+from edit_steps import assign
 from peer_readers import assert_peers_read
 
 RT = o.OPT_ROUND_TRIP
@@ -672,15 +673,6 @@ MERGED_LIST = "- &m {a: 1}\n- &n {b: 2}\n- <<: [*m, *n]\n"
 MERGED_UNDER_KEY = "base: &m {a: 1}\nx:\n  <<: *m\n"
 
 
-def set_item(path, value):
-    def edit(doc):
-        target = doc
-        for step in path[:-1]:
-            target = target[step]
-        target[path[-1]] = value
-    return edit
-
-
 def set_value(path, value):
     def edit(doc):
         node = doc.node
@@ -691,16 +683,16 @@ def set_value(path, value):
 
 
 @pytest.mark.parametrize("text,edit,name", [
-    (MERGED, set_item([0], 5), "m"),
-    (MERGED, set_item([0], None), "m"),
-    (MERGED, set_item([0], "text"), "m"),
-    (MERGED, set_item([0], [1, 2]), "m"),
+    (MERGED, assign(0, 5), "m"),
+    (MERGED, assign(0, None), "m"),
+    (MERGED, assign(0, "text"), "m"),
+    (MERGED, assign(0, [1, 2]), "m"),
     (MERGED, set_value([0], 5), "m"),
-    (MERGED_UNDER_KEY, set_item(["base"], 5), "m"),
+    (MERGED_UNDER_KEY, assign("base", 5), "m"),
     (MERGED_UNDER_KEY, set_value(["base"], ["x"]), "m"),
     # Inside a merge list every item must be a mapping.
-    (MERGED_LIST, set_item([1], [{"c": 3}]), "n"),
-    (MERGED_LIST, set_item([0], 0), "m"),
+    (MERGED_LIST, assign(1, [{"c": 3}]), "n"),
+    (MERGED_LIST, assign(0, 0), "m"),
 ])
 def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit, name):
     doc = rt(text)
@@ -711,15 +703,15 @@ def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit
 
 
 @pytest.mark.parametrize("text,edit,values", [
-    (MERGED, set_item([0], {"c": 3}), [{"c": 3}, {"c": 3, "b": 2}]),
+    (MERGED, assign(0, {"c": 3}), [{"c": 3}, {"c": 3, "b": 2}]),
     (MERGED, set_value([0], {}), [{}, {"b": 2}]),
-    (MERGED, set_item([0], [{"c": 3}, {"d": 4}]),
+    (MERGED, assign(0, [{"c": 3}, {"d": 4}]),
      [[{"c": 3}, {"d": 4}], {"c": 3, "d": 4, "b": 2}]),
-    (MERGED_LIST, set_item([1], {"c": 3}), [{"a": 1}, {"c": 3}, {"a": 1, "c": 3}]),
-    (MERGED_UNDER_KEY, set_item(["base"], {"z": 0}), {"base": {"z": 0}, "x": {"z": 0}}),
+    (MERGED_LIST, assign(1, {"c": 3}), [{"a": 1}, {"c": 3}, {"a": 1, "c": 3}]),
+    (MERGED_UNDER_KEY, assign("base", {"z": 0}), {"base": {"z": 0}, "x": {"z": 0}}),
     # The merging mapping itself, and a source no merge reads, take anything.
-    (MERGED, set_item([1], 5), [{"a": 1}, 5]),
-    ("- &m {a: 1}\n- *m\n", set_item([0], 5), [5, 5]),
+    (MERGED, assign(1, 5), [{"a": 1}, 5]),
+    ("- &m {a: 1}\n- *m\n", assign(0, 5), [5, 5]),
 ])
 def test_replacing_a_merge_source_by_a_mapping_is_accepted(text, edit, values):
     doc = rt(text)

@@ -7,6 +7,7 @@ import os
 import pytest
 
 import ostrevane as o
+from edit_steps import assign
 
 RT = o.OPT_ROUND_TRIP
 
@@ -15,18 +16,6 @@ def edited(text, edit, option=RT, **kw):
     doc = o.loads(text, option=option, **kw)
     edit(doc)
     return doc.to_yaml().decode()
-
-
-def assign(*path_and_value):
-    *path, value = path_and_value
-
-    def edit(doc):
-        target = doc
-        for step in path[:-1]:
-            target = target[step]
-        target[path[-1]] = value
-
-    return edit
 
 
 # ---------------------------------------------------------------------------

@@ -410,6 +410,13 @@ def test_deleting_a_document_then_saving_removes_it_from_the_file(tree):
 # What a file holds besides the document its !include reads
 
 
+def load_including(tree, stored):
+    """The document of main.yaml `db: !include db.yaml`, db.yaml holding `stored`."""
+    tree.write("db.yaml", stored.encode())
+    tree.write("main.yaml", "db: !include db.yaml\n")
+    return tree.load_main()
+
+
 @pytest.mark.parametrize("stored,written", [
     # Mend: the file was cut to its first document.
     ("a: 1\n---\nb: 2\n", "a: 5\n---\nb: 2\n"),
@@ -421,9 +428,7 @@ def test_deleting_a_document_then_saving_removes_it_from_the_file(tree):
     ("a: 1\r\n---\r\nb: 2\r\n", "a: 5\r\n---\r\nb: 2\r\n"),
 ])
 def test_the_later_documents_of_an_included_file_are_written_back(tree, stored, written):
-    tree.write("db.yaml", stored.encode())
-    tree.write("main.yaml", "db: !include db.yaml\n")
-    doc = tree.load_main()
+    doc = load_including(tree, stored)
     doc["db"]["a"] = 5
     assert o.dump_includes_map(doc) == {tree.path("db.yaml"): written.encode()}
     assert doc.save() == [tree.path("db.yaml")]
@@ -441,9 +446,7 @@ def test_the_later_documents_of_an_included_file_are_written_back(tree, stored, 
     ("", "k: 1\n"),
 ])
 def test_an_included_file_without_a_document_keeps_its_comment_lines(tree, stored, written):
-    tree.write("db.yaml", stored.encode())
-    tree.write("main.yaml", "db: !include db.yaml\n")
-    doc = tree.load_main()
+    doc = load_including(tree, stored)
     doc["db"]["k"] = 1
     # The lines read above the new first key are those a reload reads.
     lines = [line[2:] for line in stored.splitlines() if line.startswith("#")]

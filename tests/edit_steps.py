@@ -1,0 +1,15 @@
+"""Edits as values, for tables of edit cases: each returns a function that
+applies the edit to a round-trip document."""
+
+
+def assign(*path_and_value):
+    """doc[p0]...[pn] = value, for assign(p0, ..., pn, value)."""
+    *path, value = path_and_value
+
+    def edit(doc):
+        target = doc
+        for step in path[:-1]:
+            target = target[step]
+        target[path[-1]] = value
+
+    return edit
