@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "emit_util/detail/shortest_digits.hpp"
+#include "emit_util/detail/float_text.hpp"
 #include "emit_util/detail/swar.hpp"
 #include "emit_util/detail/unprintable.hpp"
 #include "util/limits.hpp"
@@ -18,139 +18,6 @@ using detail::unprintable_at;
 using detail::unquotable_at;
 
 namespace {
-
-// Longest format_float result: sign, 17 digits, point, "e-", 3 exponent
-// digits, plus the positional forms (at most 16 integer digits + ".0" or
-// "0.000" + 17 digits). format_float_into may write further: up to 24
-// bytes of digits after at most 17 (a sign, 16 digits, a point).
-constexpr std::size_t kFloatBufferSize = kFloatRoom;
-static_assert(1 + 16 + 1 + 24 <= kFloatBufferSize);
-
-// "00" to "99".
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// Decimal digits of f (at most 17, so below 10^17).
-int digit_count(std::uint64_t f) noexcept {
-  static constexpr std::uint64_t kPowers[] = {
-      1ULL,
-      10ULL,
-      100ULL,
-      1000ULL,
-      10000ULL,
-      100000ULL,
-      1000000ULL,
-      10000000ULL,
-      100000000ULL,
-      1000000000ULL,
-      10000000000ULL,
-      100000000000ULL,
-      1000000000000ULL,
-      10000000000000ULL,
-      100000000000000ULL,
-      1000000000000000ULL,
-      10000000000000000ULL,
-      100000000000000000ULL,
-  };
-  // log10 from the bit length (1233/4096 ~ log10 2), one step short at most.
-  const int guess = (std::bit_width(f) * 1233) >> 12;
-  return guess + (f >= kPowers[guess] ? 1 : 0);
-}
-
-// The eight digits of v (below 10^8, zeros in front) as ASCII in one word,
-// the first digit in the lowest byte: each step divides every lane at once
-// (two lanes of 4 digits by 100, four lanes of 2 digits by 10, by
-// multiplying with a reciprocal that is exact in that range).
-inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
-  const std::uint64_t merged = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
-  const std::uint64_t top = ((merged * 10486) >> 20) & 0x0000007F0000007FULL;
-  const std::uint64_t bottom = merged - 100 * top;
-  const std::uint64_t pairs = (bottom << 16) + top;
-  std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000FULL;
-  tens += (pairs - 10 * tens) << 8;
-  return tens | 0x3030303030303030ULL;
-}
-
-// Room for the 17 digits of a significand at the end of 24 bytes, and for
-// the fixed-size copies that read past them.
-constexpr std::size_t kDigitBlock = 24;
-constexpr std::size_t kDigitRoom = 48;
-
-// The 17 digits of f (below 10^17, zeros in front) at digits[7..23].
-inline void write_digit_block(char* digits, std::uint64_t f) noexcept {
-  const std::uint64_t high = f / 100'000'000;
-  const std::uint64_t words[3] = {
-      eight_digits(static_cast<std::uint32_t>(high / 100'000'000)),
-      eight_digits(static_cast<std::uint32_t>(high % 100'000'000)),
-      eight_digits(static_cast<std::uint32_t>(f % 100'000'000))};
-  std::memcpy(digits, words, sizeof words);
-}
-
-std::size_t format_float_into(char* buf, double value) noexcept {
-  char* p = buf;
-  if (std::isnan(value)) {
-    std::memcpy(p, ".nan", 4);
-    return 4;
-  }
-  if (std::isinf(value)) {
-    if (value < 0) *p++ = '-';
-    std::memcpy(p, ".inf", 4);
-    return static_cast<std::size_t>(p - buf) + 4;
-  }
-  if (std::signbit(value)) *p++ = '-';
-  if (value == 0) {
-    std::memcpy(p, "0.0", 3);
-    return static_cast<std::size_t>(p - buf) + 3;
-  }
-  // The shortest digits, made once and copied to their final place:
-  // positional for decimal exponents -4..15, else "d.ddde+XX". The copies
-  // have fixed sizes (plain moves, no library calls); the buffer has room
-  // for what they write past the text.
-  const detail::ShortestDigits d = detail::shortest_digits(value);
-  const int n = digit_count(d.significand);
-  const int exp = d.exponent + n - 1;  // of the first digit
-  char block[kDigitRoom];
-  write_digit_block(block, d.significand);
-  const char* digits = block + kDigitBlock - n;
-  if (exp >= 0 && exp <= 15) {
-    if (d.exponent >= 0) {
-      // A whole number: its digits, the zeros, ".0".
-      std::memcpy(p, digits, 16);
-      p += n;
-      std::memset(p, '0', 16);
-      p += d.exponent;
-      std::memcpy(p, ".0", 2);
-      return static_cast<std::size_t>(p - buf) + 2;
-    }
-    // Digits on both sides of the point.
-    const int whole = exp + 1;
-    std::memcpy(p, digits, 16);
-    p[whole] = '.';
-    std::memcpy(p + whole + 1, digits + whole, kDigitBlock);
-    return static_cast<std::size_t>(p - buf) + static_cast<std::size_t>(n) + 1;
-  }
-  if (exp < 0 && exp >= -4) {
-    // "0.", the zeros after the point, the digits.
-    std::memcpy(p, "0.000000", 8);
-    p += 1 - exp;
-    std::memcpy(p, digits, kDigitBlock);
-    return static_cast<std::size_t>(p - buf) + static_cast<std::size_t>(n);
-  }
-  // The first digit, the point, the others (or "0"), the exponent.
-  p[0] = digits[0];
-  p[1] = '.';
-  std::memcpy(p + 2, digits + 1, kDigitBlock);
-  p += n + 1;
-  if (n == 1) *p++ = '0';
-  *p++ = 'e';
-  *p++ = exp < 0 ? '-' : '+';
-  const int mag = exp < 0 ? -exp : exp;
-  if (mag >= 100) *p++ = static_cast<char>('0' + mag / 100);
-  std::memcpy(p, kDigitPairs + 2 * (mag % 100), 2);
-  return static_cast<std::size_t>(p - buf) + 2;
-}
 
 inline unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
   return static_cast<unsigned char>(text[i]);
@@ -167,15 +34,15 @@ std::size_t count_trailing_lfs(std::string_view text) noexcept {
 }  // namespace
 
 std::string format_float(double value) {
-  char buf[kFloatBufferSize];
-  return std::string(buf, format_float_into(buf, value));
+  char buf[kFloatRoom];
+  return std::string(buf, detail::format_float_into(buf, value));
 }
 
 void append_float(OutputBuffer& out, double value) {
-  out.commit(format_float_into(out.tail(kFloatBufferSize), value));
+  out.commit(detail::format_float_into(out.tail(kFloatRoom), value));
 }
 
-std::size_t put_float(char* room, double value) noexcept { return format_float_into(room, value); }
+std::size_t put_float(char* room, double value) noexcept { return detail::format_float_into(room, value); }
 
 std::size_t find_unprintable(std::string_view text) noexcept {
   for (std::size_t i = 0; i < text.size(); ++i) {

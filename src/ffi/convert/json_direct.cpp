@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "emit_util/detail/float_text.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "encode/detail/json_string.hpp"
 #include "ffi/entry_guard.hpp"
@@ -25,8 +26,12 @@ constexpr std::uint32_t kGuardEvery = 8;
 // Sign and 19 digits.
 constexpr std::size_t kMaxIntChars = 20;
 
-// The most a guessed reservation may multiply the text written so far.
+// The most a guessed reservation may multiply the text written so far, or
+// add to it when that is more: pages reserved and never written cost
+// address space only, and a text of a few megabytes then takes its whole
+// room at once instead of moving three times on its way there.
 constexpr std::size_t kMaxReserveGrowth = 4;
+constexpr std::size_t kReserveAllowance = std::size_t{16} << 20;
 
 // A list or dict being written. Until Python code may run, its items are
 // read from the container itself; from then on (hold()) from references
@@ -186,7 +191,7 @@ class DirectWriter {
           char* p = out_.tail(kFloatRoom + 1);
           const std::size_t head = lead != 0 ? 1 : 0;
           p[0] = lead;
-          out_.commit(head + put_float(p + head, number));
+          out_.commit(head + ostrevane::detail::format_float_into(p + head, number));
           return {};
         }
       }
@@ -288,7 +293,7 @@ class DirectWriter {
   void reserve_for_rest(Py_ssize_t done, Py_ssize_t total) {
     if ((done & 255) != 0 || done == 0 || done >= total) return;
     const std::size_t size = out_.size();
-    const std::size_t cap = size * kMaxReserveGrowth;
+    const std::size_t cap = std::max(size * kMaxReserveGrowth, size + kReserveAllowance);
     const std::size_t average = size / static_cast<std::size_t>(done);
     const auto left = static_cast<std::size_t>(total - done);
     std::size_t want = cap;

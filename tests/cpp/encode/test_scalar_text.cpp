@@ -2,6 +2,7 @@
 // tests, escapes, folding and literal blocks.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "emit_util/scalar_text.hpp"
 
@@ -107,6 +109,68 @@ TEST(FormatFloat, RoundTripsRandomBits) {
     const double back = std::strtod(text.c_str(), nullptr);
     ASSERT_EQ(std::memcmp(&v, &back, sizeof v), 0) << text;
     ASSERT_NE(text.find('.'), std::string::npos) << text;
+  }
+}
+
+// The digits and the power of ten of a float's text ("-1.50e+03" and
+// "-1500.0" both give "15", 2): what must agree with the library's own
+// shortest formatting.
+std::pair<std::string, int> decimal_of(std::string_view text) {
+  std::string digits;
+  int point = -1;
+  int exponent = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digits.push_back(c);
+    } else if (c == '.') {
+      point = static_cast<int>(digits.size());
+    } else if (c == 'e') {
+      exponent = std::atoi(std::string(text.substr(i + 1)).c_str());
+      break;
+    }
+  }
+  if (point < 0) point = static_cast<int>(digits.size());
+  const std::size_t lead = digits.find_first_not_of('0');
+  const std::size_t last = digits.find_last_not_of('0');
+  const int first_digit_power = point - 1 - static_cast<int>(lead) + exponent;
+  return {digits.substr(lead, last - lead + 1), first_digit_power};
+}
+
+void expect_shortest(double v) {
+  char expected[64];
+  const auto end = std::to_chars(expected, expected + sizeof expected, v, std::chars_format::scientific).ptr;
+  const std::string text = format_float(v);
+  ASSERT_EQ(decimal_of(text), decimal_of(std::string_view(expected, end - expected)))
+      << std::hexfloat << v << " written " << text;
+}
+
+double from_bits(std::uint64_t bits) {
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The shortest digits (and, of those, the closest, ties to even) against
+// the standard library's, where the method takes its rare turns: every
+// power of two (its interval is narrower below), the edges of every
+// exponent, the least subnormals, exact halves and quarters, and random bits.
+TEST(FormatFloat, WritesTheShortestDigits) {
+  for (std::uint64_t biased = 0; biased < 2047; ++biased) {
+    for (const std::uint64_t fraction : {0ULL, 1ULL, 2ULL, 3ULL, 1ULL << 51, (1ULL << 52) - 1}) {
+      if (biased == 0 && fraction == 0) continue;  // zero has no digits to compare
+      expect_shortest(from_bits((biased << 52) | fraction));
+      expect_shortest(-from_bits((biased << 52) | fraction));
+    }
+  }
+  for (std::uint64_t fraction = 1; fraction < 20000; ++fraction) expect_shortest(from_bits(fraction));
+  std::mt19937_64 rng(9);
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint64_t odd = (rng() | 1) & ((1ULL << 53) - 1);
+    expect_shortest(std::ldexp(static_cast<double>(odd), -static_cast<int>(rng() % 64)));
+    const double v = from_bits(rng());
+    if (std::isfinite(v) && v != 0) expect_shortest(v);
+    expect_shortest(std::uniform_real_distribution<double>(-1e6, 1e6)(rng));
   }
 }
 
