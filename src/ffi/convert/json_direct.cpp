@@ -26,12 +26,8 @@ constexpr std::uint32_t kGuardEvery = 8;
 // Sign and 19 digits.
 constexpr std::size_t kMaxIntChars = 20;
 
-// The most a guessed reservation may multiply the text written so far, or
-// add to it when that is more: pages reserved and never written cost
-// address space only, and a text of a few megabytes then takes its whole
-// room at once instead of moving three times on its way there.
+// The most a guessed reservation may multiply the text written so far.
 constexpr std::size_t kMaxReserveGrowth = 4;
-constexpr std::size_t kReserveAllowance = std::size_t{16} << 20;
 
 // A list or dict being written. Until Python code may run, its items are
 // read from the container itself; from then on (hold()) from references
@@ -293,7 +289,7 @@ class DirectWriter {
   void reserve_for_rest(Py_ssize_t done, Py_ssize_t total) {
     if ((done & 255) != 0 || done == 0 || done >= total) return;
     const std::size_t size = out_.size();
-    const std::size_t cap = std::max(size * kMaxReserveGrowth, size + kReserveAllowance);
+    const std::size_t cap = size * kMaxReserveGrowth;
     const std::size_t average = size / static_cast<std::size_t>(done);
     const auto left = static_cast<std::size_t>(total - done);
     std::size_t want = cap;
