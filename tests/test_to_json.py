@@ -141,7 +141,12 @@ def test_floats_are_written_with_their_shortest_digits(values):
 
 @pytest.mark.parametrize("x", [5e-324, 1e-323, 2.5e-323, 4.9e-322, 2.2250738585072014e-308,
                                1.7976931348623157e308, 1e16, 9007199254740993.0, 1e-5, 1e-4,
-                               0.1, 1 / 3, 123456789012345.67, 1e22, 1e23, -0.0, 0.0])
+                               0.1, 1 / 3, 123456789012345.67, 1e22, 1e23, -0.0, 0.0,
+                               # the point after 16, 8 and 7 digits; powers of two, whose
+                               # neighbour below is nearer; exact halves
+                               1234567890123456.8, -1234567890123456.8, 12345678.9,
+                               1234567.5, 2.0 ** -1022, 2.0 ** 60, 2.0 ** -77, 0.5, 0.125,
+                               9.5, 1e15 + 0.5, 999999999999999.9, 0.00015, 0.00015000000000000001])
 def test_float_edges(x):
     assert o.to_json([x]) == f"[{float_text_from_repr(x)}]".encode()
 
