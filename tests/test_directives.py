@@ -525,6 +525,43 @@ def test_anchored_directive_is_written_back_with_its_anchor(anchor_tree, kind):
     assert anchor_tree.loads(written.decode(), option=option, root_path=main)["b"] == value
 
 
+MISSING_DIRECTIVES = {
+    "secret": ("!secret nowhere", INC | o.OPT_SECRETS, "on_missing_secret"),
+    "env_var": ("!env_var OSV_MISSING_VAR", INC | ENV, "on_missing_env_var"),
+}
+
+
+@pytest.mark.parametrize("kind", MISSING_DIRECTIVES)
+def test_a_deferred_missing_directive_is_written_back_as_the_directive(anchor_tree, kind,
+                                                                        monkeypatch):
+    # Saving after any edit used to write the missing value as a bare null
+    # and drop its anchor, leaving the alias below without a definition.
+    monkeypatch.delenv("OSV_MISSING_VAR", raising=False)
+    directive, option, callback = MISSING_DIRECTIVES[kind]
+    reported = []
+    defer = {callback: lambda *a: reported.append(a[0])}
+    text = f"a: &a {directive}  # kept\nb: *a\n"
+    main = anchor_tree.write("main.yaml", text)
+    anchor_tree.write("inc.yaml", f"k: {directive}\n")
+    doc = anchor_tree.loads(text + "c: !include inc.yaml\n", option=option | o.OPT_ROUND_TRIP,
+                            root_path=main, **defer)
+    assert doc.to_dict() == {"a": None, "b": None, "c": {"k": None}}
+    doc["z"] = 1
+    doc["c"]["y"] = 2
+    written = doc.to_yaml()
+    assert written == (text + "c: !include inc.yaml\nz: 1\n").encode()
+    assert sorted(doc.save(main)) == sorted([main, anchor_tree.path("inc.yaml")])
+    with open(anchor_tree.path("inc.yaml"), "rb") as f:
+        assert f.read() == f"k: {directive}\ny: 2\n".encode()
+    assert anchor_tree.loads(written.decode(), option=option, root_path=main, **defer) == \
+        {"a": None, "b": None, "c": {"k": None, "y": 2}, "z": 1}
+    # A copy is the directive again, as a copy of a found value is.
+    doc.node["b"].detach()
+    assert doc.to_yaml() == f"a: &a {directive}  # kept\nb: {directive}  # kept\n" \
+        "c: !include inc.yaml\nz: 1\n".encode()
+    assert reported and set(reported) == {directive.split()[1]}
+
+
 @pytest.mark.parametrize("kind", ANCHORED_DIRECTIVES)
 def test_detached_alias_of_an_anchored_directive_is_that_directive(anchor_tree, kind):
     directive, option, value = ANCHORED_DIRECTIVES[kind]

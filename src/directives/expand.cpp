@@ -205,8 +205,10 @@ Result<YamlNode, IncludeError> Expander::env_var(const YamlNode& node, const Inc
       }
       ctx_.missing_env_vars.push_back(
           MissingReference{std::string(words[0]), std::move(file), node.span.line});
+      // The null still records the directive, as a found value does.
       YamlNode null;
       place_at(null, node.span);
+      null.set_source(IncludeSource{std::string(kEnvVarTag), std::string(text), std::nullopt, {}});
       return null;
     }
   }

@@ -199,8 +199,11 @@ Result<YamlNode, IncludeError> resolve_secret(IncludeContext& ctx, const YamlNod
   }
   ctx.missing_secrets.push_back(
       MissingReference{std::string(name), std::move(file), node.span.line});
+  // The null still records the directive, so that a document written back
+  // keeps `!secret name` (and any anchor on it) rather than a bare null.
   YamlNode null;
   place_at(null, node.span);
+  null.set_source(IncludeSource{std::string(kSecretTag), std::string(name), std::nullopt, {}});
   return null;
 }
 
