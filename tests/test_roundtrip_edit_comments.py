@@ -333,6 +333,15 @@ def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
         ("- &a1\n# item head\n- &a2\n\n- 3\n", rewritten, "- &a1\n# item head\n- &a2\n\n- 3\n"),
         # Lines below a dash stay with an item set to None, above its dash.
         ("- 1\n-\n  # below\n  k: v\n", assign(1, None), "- 1\n# below\n-\n"),
+        # An empty tagged or anchored key keeps the lines above its ":" as its
+        # own, written above it: they used to go to the value and be written
+        # below the key, after the value's comment, and read back swapped.
+        (": l\n! #\n: #c\n :\n", rewritten, "null: l\n#\n! '': # c\n  null:\n"),
+        ("a: 1\n!!str # about\n: # c\n  x: 1\n", rewritten,
+         "a: 1\n# about\n!!str '': # c\n  x: 1\n"),
+        ("a: 1\n&k # about\n# more\n: # c\n  x: 1\n", rewritten,
+         "a: 1\n# about\n# more\n&k null: # c\n  x: 1\n"),
+        ("{a: 1, !!str # k\n : v}\n", rewritten, "{\n    a: 1,\n    # k\n    !!str '': v\n  }\n"),
     ],
 )
 def test_an_empty_anchored_entry_holds_only_its_own_comments(text, edit, expected):
@@ -347,6 +356,15 @@ def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
     doc = o.loads("- &a1 # c\n# item\n- x\n", option=RT)
     assert (doc.node[0].comment, doc.node[0].comment_before) == ("c", None)
     assert doc.node[1].comment_before == "item"
+
+
+def test_an_empty_tagged_key_and_its_value_keep_their_comments_through_a_rewrite():
+    # The key's comment used to come back as the value's comment, and the
+    # value's below it.
+    text = "a: 1\n!!str # about\n: # c\n  x: 1\n"
+    assert edited(text, lambda doc: None) == text
+    again = o.loads(edited(text, rewritten), option=RT)
+    assert (again.node[""].comment_before, again.node[""].comment) == ("about", "c")
 
 
 FOOT_PLACEMENT = ("comment_after is only supported on a block mapping, a block sequence, "

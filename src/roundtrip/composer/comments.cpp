@@ -456,8 +456,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   // An empty node with an anchor or tag is placed at the token after its
   // properties, maybe lines below them: the blank and comment lines in
   // between belong to what follows, and only the properties' line is the
-  // node's.
-  const LineAt start = empty_node_line(node);
+  // node's. A mapping key (the one node attached without a trailing comment)
+  // is the exception: what follows it is its own ":", so every line above
+  // that stays its head, written above the key, where it keeps its order
+  // before the value's comments; a key's line has no room for a comment.
+  const LineAt start =
+      trailing ? empty_node_line(node) : LineAt{node.span.line, node.span.offset};
   const std::uint32_t start_line = start.line;
   std::uint32_t bound = node.span.line;
   std::uint64_t bound_offset = node.span.offset;
