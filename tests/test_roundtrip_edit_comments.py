@@ -247,6 +247,26 @@ def test_a_comment_under_a_bare_dash_reads_from_that_item():
     assert doc.node[1].comment_before == "note"
 
 
+@pytest.mark.parametrize(
+    "text, before, comment, written",
+    [
+        ("- 0\n# above\n- # on dash\n  o # o\n", "above\non dash", "o",
+         "- 0\n# above\n-\n  # on dash\n  o # o\n"),
+        ("- 0\n# above\n- # on dash\n  # below\n  o # o\n", "above\non dash\nbelow", "o",
+         "- 0\n# above\n-\n  # on dash\n  # below\n  o # o\n"),
+        ("-\n#\n- #-\n o #\n", "\n-", "", "-\n#\n-\n  # -\n  o #\n"),
+    ],
+)
+def test_the_lines_of_an_item_with_a_commented_dash_read_in_order(text, before, comment, written):
+    # The dash line's comment used to be read before the lines above the dash.
+    doc = o.loads(text, option=RT)
+    assert (doc.node[1].comment_before, doc.node[1].comment) == (before, comment)
+    out = edited(text, rewritten)
+    assert out == written
+    again = o.loads(out, option=RT)
+    assert (again.node[1].comment_before, again.node[1].comment) == (before, comment)
+
+
 @pytest.fixture
 def directives(tmp_path):
     (tmp_path / "inc.yaml").write_text("x: 1\n")

@@ -593,9 +593,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       }
       if (comments.inline_comment() && comments.inline_before_value) {
         // Two comments: the one on the introducer line moves to a head line
-        // written right after that line; this one stays inline.
+        // written right after that line; this one stays inline. Lines above
+        // the introducer stay before it.
         auto& head = comments.edit_head();
-        head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
+        auto below = head.begin();
+        while (below != head.end() && !below->below_introducer) ++below;
+        head.insert(below, HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
       }
       if (start_line != node.span.line) {
