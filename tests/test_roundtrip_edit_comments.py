@@ -378,6 +378,25 @@ def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
     assert doc.node[1].comment_before == "item"
 
 
+@pytest.mark.parametrize(
+    "text, path, written",
+    [
+        ("- 1\n- &a # c", [1], "- 1\n- &a # c\n"),
+        ("k: ! # c", ["k"], "k: ! # c\n"),
+        ("k:\n- !t  # c", ["k", 0], "k:\n- !t  # c\n"),
+        ("-\n- # d\n - ! # c", [1, 0], "-\n- # d\n  - ! # c\n"),
+    ],
+)
+def test_an_empty_anchored_entry_ending_the_text_reads_its_comment(text, path, written):
+    # Without a final line break the comment used to go to the collection
+    # around the entry, and was written back above that collection.
+    doc = o.loads(text, option=RT)
+    assert doc.locate(path).comment == "c"
+    assert doc.to_yaml().decode() == text
+    assert edited(text, rewritten) == written
+    assert o.loads(written, option=RT).locate(path).comment == "c"
+
+
 def test_an_empty_tagged_key_and_its_value_keep_their_comments_through_a_rewrite():
     # The key's comment used to come back as the value's comment, and the
     # value's below it.

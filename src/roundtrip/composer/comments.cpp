@@ -579,8 +579,13 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     // A comment after a flow collection's closing bracket is the
     // collection's, on whichever line the bracket stands.
     const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
-    // An empty node placed below its properties takes the comment on their line.
-    const bool on_line = start_line != node.span.line
+    // An empty node with an anchor or tag takes the comment on its
+    // properties' line: placed at the token after them, it stands lines
+    // below them, or past that comment where the text ends on its line.
+    const bool after_properties = start_line != node.span.line ||
+                                  (node.kind() == NodeKind::Null && node.has_anchor_or_tag() &&
+                                   &node != root_);
+    const bool on_line = after_properties
                              ? c && c->span.line == start_line
                              : c && c->span.line == node.span.line && c->span.column > node.span.column;
     if (c && (after_bracket || on_line) &&
@@ -601,7 +606,7 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
         head.insert(below, HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
       }
-      if (start_line != node.span.line) {
+      if (after_properties) {
         // Its properties end where the blanks before the comment begin.
         comments.inline_spaces = blanks_before(blank_.text(), c->span.offset);
       } else {
