@@ -379,6 +379,24 @@ def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
 
 
 @pytest.mark.parametrize(
+    "text, written",
+    [
+        ("- # a\n  ? # b\n", "-\n  # a\n  # b\n  null:\n"),
+        ("- 0\n- # a\n  ? # b\n", "- 0\n-\n  # a\n  # b\n  null:\n"),
+        ("- 0\n- # a\n  ? # b", "- 0\n-\n  # a\n  # b\n  null:\n"),
+    ],
+)
+def test_a_later_item_writes_its_trailing_comment_after_the_lines_below_its_dash(text, written):
+    # Past the first item it used to stay on the dash line, above the lines
+    # that stood before it, and read back in front of them.
+    out = edited(text, rewritten)
+    assert out == written
+    assert edited(out, rewritten) == out
+    again = o.loads(out, option=RT)
+    assert again.node[len(again) - 1].comment_before == "a\nb"
+
+
+@pytest.mark.parametrize(
     "text, path, written",
     [
         ("- 1\n- &a # c", [1], "- 1\n- &a # c\n"),
