@@ -415,6 +415,34 @@ def test_an_empty_anchored_entry_ending_the_text_reads_its_comment(text, path, w
     assert o.loads(written, option=RT).locate(path).comment == "c"
 
 
+@pytest.mark.parametrize(
+    "text, key",
+    [
+        ("? a\n: # c\nb: 1\n", "a"),
+        ("? a\n:   # c\n", "a"),
+        ("? |\n  a\n: # c\nb: 1\n", "a\n"),
+        ("- ? a\n  : # c\n- 1\n", "a"),
+    ],
+)
+def test_an_empty_value_after_an_explicit_key_reads_the_comment_after_its_colon(text, key):
+    # It used to be read as the next key's comment_before, or as the end of
+    # the mapping.
+    doc = o.loads(text, option=RT)
+    mapping = doc.node[0] if text.startswith("- ") else doc.node
+    assert mapping[key].comment == "c"
+    assert edited(text, rewritten) == text
+
+
+def test_a_long_key_written_explicitly_keeps_its_empty_value_comment_in_its_document():
+    # Written in the "? key" form, the comment used to be read back as the
+    # next document's first line.
+    key = "k" * 1100
+    out = edited(key + ": # c\n---\nl\n", rewritten)
+    assert out == "? " + key + "\n: # c\n---\nl\n"
+    first, second = o.loads_all(out, option=RT)
+    assert (first.node[key].comment, second.node.comment_before) == ("c", None)
+
+
 def test_an_empty_tagged_key_and_its_value_keep_their_comments_through_a_rewrite():
     # The key's comment used to come back as the value's comment, and the
     # value's below it.

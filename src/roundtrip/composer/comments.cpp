@@ -299,6 +299,7 @@ class CommentAttacher::Attacher {
     return static_cast<std::uint32_t>(node.comments.head().size());
   }
   void take_empty_value_comment(const YamlNode& key, YamlNode& value);
+  void take_explicit_empty_value_comment(const YamlNode& key, YamlNode& value);
   void take_document_foot(YamlNode& previous, std::uint32_t before);
   void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
@@ -449,6 +450,31 @@ void CommentAttacher::Attacher::take_empty_value_comment(const YamlNode& key, Ya
   note_line(key.end_line);
 }
 
+// The same after an explicit key, whose ":" starts a later line ('? key',
+// then ': # about the value'): only blanks stand between the key and that
+// colon, and between the colon and the comment.
+void CommentAttacher::Attacher::take_explicit_empty_value_comment(const YamlNode& key,
+                                                                  YamlNode& value) {
+  if (value.kind() != NodeKind::Null || value.has_anchor_or_tag() ||
+      value.span.offset >= key.end_offset || value.comments.inline_comment()) {
+    return;
+  }
+  const ScannedComment* c = peek();
+  const std::string_view text = blank_.text();
+  if (c == nullptr || key.end_offset >= c->span.offset || c->span.offset > text.size()) {
+    return;
+  }
+  const std::string_view gap = text.substr(key.end_offset, c->span.offset - key.end_offset);
+  const std::size_t colon = gap.find_first_not_of(" \t\r\n");
+  if (colon == std::string_view::npos || gap[colon] != ':' ||
+      gap.find_first_not_of(" \t", colon + 1) != std::string_view::npos) {
+    return;
+  }
+  value.comments.inline_spaces = blanks_before(text, c->span.offset);
+  value.comments.edit_inline_comment() = take_text();
+  note_line(c->span.line);
+}
+
 LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
                                              const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
@@ -532,7 +558,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       if (block && key.end_line >= node.span.line && !key.explicit_key) {
         value_intro = Introducer{Introducer::Kind::KeyColon, key.end_line, key.end_column};
       }
-      if (value_intro.kind == Introducer::Kind::KeyColon) take_empty_value_comment(key, value);
+      if (value_intro.kind == Introducer::Kind::KeyColon) {
+        take_empty_value_comment(key, value);
+      } else if (block && key.explicit_key) {
+        take_explicit_empty_value_comment(key, value);
+      }
       const LineColumn value_end = guarded(value, true, value_intro);
       const LineColumn pair_end = std::max(key_end, value_end);
       if (!any || pair_end > end) end = pair_end;
