@@ -506,6 +506,24 @@ def test_comment_after_that_reads_back_is_accepted(text, path):
     assert again.comment_after == "after"
 
 
+@pytest.mark.parametrize(
+    "text, written",
+    [
+        ("k:\n- 1\n  # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
+        ("k:\n- 1\n... # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
+        ("k:\n- 1\n  # f\n---\n", "k:\n- 1\n  # f\n---\n"),
+    ],
+)
+def test_lines_after_a_sequence_at_its_key_column_stay_in_their_document(text, written):
+    # Written at column 0, they used to be read back as the next document's.
+    assert o.loads_all(text, option=RT)[0].node["k"].comment_after == "f"
+    out = edited(text, rewritten)
+    assert out == written
+    first, *others = o.loads_all(out, option=RT)
+    assert first.node["k"].comment_after == "f"
+    assert [doc.node.comment_before for doc in others] == [None] * len(others)
+
+
 @pytest.mark.parametrize("index, key", [(0, "a"), (1, "c")])
 def test_comment_after_at_the_end_of_a_document_is_accepted(index, key):
     # Indented lines before the next document's "---" used to be read as

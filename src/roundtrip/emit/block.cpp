@@ -232,7 +232,12 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     } else {
       emit_block_mapping(e, value, s);
     }
-    emit_foot_comments(e, value, s);
+    // The lines after a sequence at the root's key column that ends a
+    // document another one follows go past that column, where they are read
+    // back as the sequence's rather than the next document's.
+    const bool foot_past_key =
+        s == 0 && value.kind() == NodeKind::Sequence && e.document_follows;
+    emit_foot_comments(e, value, foot_past_key ? e.step() : s);
     return;
   }
   // Head comments of a scalar, alias, null or flow value stand between its
