@@ -247,6 +247,26 @@ def test_a_comment_under_a_bare_dash_reads_from_that_item():
     assert doc.node[1].comment_before == "note"
 
 
+@pytest.mark.parametrize(
+    "text, before, comment, written",
+    [
+        ("- 0\n# above\n- # on dash\n  o # o\n", "above\non dash", "o",
+         "- 0\n# above\n-\n  # on dash\n  o # o\n"),
+        ("- 0\n# above\n- # on dash\n  # below\n  o # o\n", "above\non dash\nbelow", "o",
+         "- 0\n# above\n-\n  # on dash\n  # below\n  o # o\n"),
+        ("-\n#\n- #-\n o #\n", "\n-", "", "-\n#\n-\n  # -\n  o #\n"),
+    ],
+)
+def test_the_lines_of_an_item_with_a_commented_dash_read_in_order(text, before, comment, written):
+    # The dash line's comment used to be read before the lines above the dash.
+    doc = o.loads(text, option=RT)
+    assert (doc.node[1].comment_before, doc.node[1].comment) == (before, comment)
+    out = edited(text, rewritten)
+    assert out == written
+    again = o.loads(out, option=RT)
+    assert (again.node[1].comment_before, again.node[1].comment) == (before, comment)
+
+
 @pytest.fixture
 def directives(tmp_path):
     (tmp_path / "inc.yaml").write_text("x: 1\n")
@@ -333,6 +353,15 @@ def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
         ("- &a1\n# item head\n- &a2\n\n- 3\n", rewritten, "- &a1\n# item head\n- &a2\n\n- 3\n"),
         # Lines below a dash stay with an item set to None, above its dash.
         ("- 1\n-\n  # below\n  k: v\n", assign(1, None), "- 1\n# below\n-\n"),
+        # An empty tagged or anchored key keeps the lines above its ":" as its
+        # own, written above it: they used to go to the value and be written
+        # below the key, after the value's comment, and read back swapped.
+        (": l\n! #\n: #c\n :\n", rewritten, "null: l\n#\n! '': # c\n  null:\n"),
+        ("a: 1\n!!str # about\n: # c\n  x: 1\n", rewritten,
+         "a: 1\n# about\n!!str '': # c\n  x: 1\n"),
+        ("a: 1\n&k # about\n# more\n: # c\n  x: 1\n", rewritten,
+         "a: 1\n# about\n# more\n&k null: # c\n  x: 1\n"),
+        ("{a: 1, !!str # k\n : v}\n", rewritten, "{\n    a: 1,\n    # k\n    !!str '': v\n  }\n"),
     ],
 )
 def test_an_empty_anchored_entry_holds_only_its_own_comments(text, edit, expected):
@@ -347,6 +376,80 @@ def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
     doc = o.loads("- &a1 # c\n# item\n- x\n", option=RT)
     assert (doc.node[0].comment, doc.node[0].comment_before) == ("c", None)
     assert doc.node[1].comment_before == "item"
+
+
+@pytest.mark.parametrize(
+    "text, written",
+    [
+        ("- # a\n  ? # b\n", "-\n  # a\n  # b\n  null:\n"),
+        ("- 0\n- # a\n  ? # b\n", "- 0\n-\n  # a\n  # b\n  null:\n"),
+        ("- 0\n- # a\n  ? # b", "- 0\n-\n  # a\n  # b\n  null:\n"),
+    ],
+)
+def test_a_later_item_writes_its_trailing_comment_after_the_lines_below_its_dash(text, written):
+    # Past the first item it used to stay on the dash line, above the lines
+    # that stood before it, and read back in front of them.
+    out = edited(text, rewritten)
+    assert out == written
+    assert edited(out, rewritten) == out
+    again = o.loads(out, option=RT)
+    assert again.node[len(again) - 1].comment_before == "a\nb"
+
+
+@pytest.mark.parametrize(
+    "text, path, written",
+    [
+        ("- 1\n- &a # c", [1], "- 1\n- &a # c\n"),
+        ("k: ! # c", ["k"], "k: ! # c\n"),
+        ("k:\n- !t  # c", ["k", 0], "k:\n- !t  # c\n"),
+        ("-\n- # d\n - ! # c", [1, 0], "-\n- # d\n  - ! # c\n"),
+    ],
+)
+def test_an_empty_anchored_entry_ending_the_text_reads_its_comment(text, path, written):
+    # Without a final line break the comment used to go to the collection
+    # around the entry, and was written back above that collection.
+    doc = o.loads(text, option=RT)
+    assert doc.locate(path).comment == "c"
+    assert doc.to_yaml().decode() == text
+    assert edited(text, rewritten) == written
+    assert o.loads(written, option=RT).locate(path).comment == "c"
+
+
+@pytest.mark.parametrize(
+    "text, key",
+    [
+        ("? a\n: # c\nb: 1\n", "a"),
+        ("? a\n:   # c\n", "a"),
+        ("? |\n  a\n: # c\nb: 1\n", "a\n"),
+        ("- ? a\n  : # c\n- 1\n", "a"),
+    ],
+)
+def test_an_empty_value_after_an_explicit_key_reads_the_comment_after_its_colon(text, key):
+    # It used to be read as the next key's comment_before, or as the end of
+    # the mapping.
+    doc = o.loads(text, option=RT)
+    mapping = doc.node[0] if text.startswith("- ") else doc.node
+    assert mapping[key].comment == "c"
+    assert edited(text, rewritten) == text
+
+
+def test_a_long_key_written_explicitly_keeps_its_empty_value_comment_in_its_document():
+    # Written in the "? key" form, the comment used to be read back as the
+    # next document's first line.
+    key = "k" * 1100
+    out = edited(key + ": # c\n---\nl\n", rewritten)
+    assert out == "? " + key + "\n: # c\n---\nl\n"
+    first, second = o.loads_all(out, option=RT)
+    assert (first.node[key].comment, second.node.comment_before) == ("c", None)
+
+
+def test_an_empty_tagged_key_and_its_value_keep_their_comments_through_a_rewrite():
+    # The key's comment used to come back as the value's comment, and the
+    # value's below it.
+    text = "a: 1\n!!str # about\n: # c\n  x: 1\n"
+    assert edited(text, lambda doc: None) == text
+    again = o.loads(edited(text, rewritten), option=RT)
+    assert (again.node[""].comment_before, again.node[""].comment) == ("about", "c")
 
 
 FOOT_PLACEMENT = ("comment_after is only supported on a block mapping, a block sequence, "
@@ -401,6 +504,24 @@ def test_comment_after_that_reads_back_is_accepted(text, path):
     for step in path:
         again = again[step]
     assert again.comment_after == "after"
+
+
+@pytest.mark.parametrize(
+    "text, written",
+    [
+        ("k:\n- 1\n  # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
+        ("k:\n- 1\n... # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
+        ("k:\n- 1\n  # f\n---\n", "k:\n- 1\n  # f\n---\n"),
+    ],
+)
+def test_lines_after_a_sequence_at_its_key_column_stay_in_their_document(text, written):
+    # Written at column 0, they used to be read back as the next document's.
+    assert o.loads_all(text, option=RT)[0].node["k"].comment_after == "f"
+    out = edited(text, rewritten)
+    assert out == written
+    first, *others = o.loads_all(out, option=RT)
+    assert first.node["k"].comment_after == "f"
+    assert [doc.node.comment_before for doc in others] == [None] * len(others)
 
 
 @pytest.mark.parametrize("index, key", [(0, "a"), (1, "c")])

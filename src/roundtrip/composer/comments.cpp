@@ -299,6 +299,7 @@ class CommentAttacher::Attacher {
     return static_cast<std::uint32_t>(node.comments.head().size());
   }
   void take_empty_value_comment(const YamlNode& key, YamlNode& value);
+  void take_explicit_empty_value_comment(const YamlNode& key, YamlNode& value);
   void take_document_foot(YamlNode& previous, std::uint32_t before);
   void take_foot_lines(YamlNode& previous, const YamlNode& next, std::uint32_t column);
 
@@ -449,6 +450,31 @@ void CommentAttacher::Attacher::take_empty_value_comment(const YamlNode& key, Ya
   note_line(key.end_line);
 }
 
+// The same after an explicit key, whose ":" starts a later line ('? key',
+// then ': # about the value'): only blanks stand between the key and that
+// colon, and between the colon and the comment.
+void CommentAttacher::Attacher::take_explicit_empty_value_comment(const YamlNode& key,
+                                                                  YamlNode& value) {
+  if (value.kind() != NodeKind::Null || value.has_anchor_or_tag() ||
+      value.span.offset >= key.end_offset || value.comments.inline_comment()) {
+    return;
+  }
+  const ScannedComment* c = peek();
+  const std::string_view text = blank_.text();
+  if (c == nullptr || key.end_offset >= c->span.offset || c->span.offset > text.size()) {
+    return;
+  }
+  const std::string_view gap = text.substr(key.end_offset, c->span.offset - key.end_offset);
+  const std::size_t colon = gap.find_first_not_of(" \t\r\n");
+  if (colon == std::string_view::npos || gap[colon] != ':' ||
+      gap.find_first_not_of(" \t", colon + 1) != std::string_view::npos) {
+    return;
+  }
+  value.comments.inline_spaces = blanks_before(text, c->span.offset);
+  value.comments.edit_inline_comment() = take_text();
+  note_line(c->span.line);
+}
+
 LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
                                              const Introducer& intro) {
   // Blank lines since the previous content, up to the node or its first
@@ -456,8 +482,12 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
   // An empty node with an anchor or tag is placed at the token after its
   // properties, maybe lines below them: the blank and comment lines in
   // between belong to what follows, and only the properties' line is the
-  // node's.
-  const LineAt start = empty_node_line(node);
+  // node's. A mapping key (the one node attached without a trailing comment)
+  // is the exception: what follows it is its own ":", so every line above
+  // that stays its head, written above the key, where it keeps its order
+  // before the value's comments; a key's line has no room for a comment.
+  const LineAt start =
+      trailing ? empty_node_line(node) : LineAt{node.span.line, node.span.offset};
   const std::uint32_t start_line = start.line;
   std::uint32_t bound = node.span.line;
   std::uint64_t bound_offset = node.span.offset;
@@ -528,7 +558,11 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       if (block && key.end_line >= node.span.line && !key.explicit_key) {
         value_intro = Introducer{Introducer::Kind::KeyColon, key.end_line, key.end_column};
       }
-      if (value_intro.kind == Introducer::Kind::KeyColon) take_empty_value_comment(key, value);
+      if (value_intro.kind == Introducer::Kind::KeyColon) {
+        take_empty_value_comment(key, value);
+      } else if (block && key.explicit_key) {
+        take_explicit_empty_value_comment(key, value);
+      }
       const LineColumn value_end = guarded(value, true, value_intro);
       const LineColumn pair_end = std::max(key_end, value_end);
       if (!any || pair_end > end) end = pair_end;
@@ -575,8 +609,13 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
     // A comment after a flow collection's closing bracket is the
     // collection's, on whichever line the bracket stands.
     const bool after_bracket = flow && c && only_separators(blank_.text(), own_end, c->span.offset);
-    // An empty node placed below its properties takes the comment on their line.
-    const bool on_line = start_line != node.span.line
+    // An empty node with an anchor or tag takes the comment on its
+    // properties' line: placed at the token after them, it stands lines
+    // below them, or past that comment where the text ends on its line.
+    const bool after_properties = start_line != node.span.line ||
+                                  (node.kind() == NodeKind::Null && node.has_anchor_or_tag() &&
+                                   &node != root_);
+    const bool on_line = after_properties
                              ? c && c->span.line == start_line
                              : c && c->span.line == node.span.line && c->span.column > node.span.column;
     if (c && (after_bracket || on_line) &&
@@ -589,12 +628,15 @@ LineColumn CommentAttacher::Attacher::attach(YamlNode& node, bool trailing,
       }
       if (comments.inline_comment() && comments.inline_before_value) {
         // Two comments: the one on the introducer line moves to a head line
-        // written right after that line; this one stays inline.
+        // written right after that line; this one stays inline. Lines above
+        // the introducer stay before it.
         auto& head = comments.edit_head();
-        head.insert(head.begin(), HeadComment{std::move(*comments.edit_inline_comment()), true});
+        auto below = head.begin();
+        while (below != head.end() && !below->below_introducer) ++below;
+        head.insert(below, HeadComment{std::move(*comments.edit_inline_comment()), true});
         comments.inline_before_value = false;
       }
-      if (start_line != node.span.line) {
+      if (after_properties) {
         // Its properties end where the blanks before the comment begin.
         comments.inline_spaces = blanks_before(blank_.text(), c->span.offset);
       } else {

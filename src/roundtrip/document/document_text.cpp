@@ -30,7 +30,7 @@ void write_roots(std::span<const YamlNode> roots, RootWriter& writer) {
 void write_roots(const YamlNode& first, std::span<const YamlNode> rest, RootWriter& writer) {
   OutputBuffer& out = writer.output();
   if (first.leading_bom) out.append("\xEF\xBB\xBF");
-  writer.write(first);
+  writer.write(first, !rest.empty());
   const YamlNode* previous = &first;
   for (const YamlNode& root : rest) {
     // An empty document left out before this one brings its own "---".
@@ -47,7 +47,7 @@ void write_roots(const YamlNode& first, std::span<const YamlNode> rest, RootWrit
       // The lines above this "---" stay this document's.
       out.append("...\n");
     }
-    writer.write(root);
+    writer.write(root, &root != &rest.back());
     previous = &root;
   }
   writer.finish();

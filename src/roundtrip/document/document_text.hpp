@@ -29,8 +29,9 @@ class RootWriter {
   virtual ~RootWriter() = default;
   [[nodiscard]] virtual OutputBuffer& output() = 0;
   // Appends the document of `root` (its directives, its "---" line when it
-  // has explicit_start, its content and comments) to output().
-  virtual void write(const YamlNode& root) = 0;
+  // has explicit_start, its content and comments) to output();
+  // `document_follows` when another root is written after it.
+  virtual void write(const YamlNode& root, bool document_follows) = 0;
   // The output length just past kept source text after which the writer
   // added a line feed of its own, as the last write left it; nothing when
   // there is none.

@@ -12,7 +12,9 @@ class EmitterWriter final : public RootWriter {
   // The node whose own source is ignored (emit_without_source).
   void ignore_source_of(const YamlNode& node) { emitter_.unsourced = &node; }
   OutputBuffer& output() override { return emitter_.output; }
-  void write(const YamlNode& root) override { emit_document(emitter_, root); }
+  void write(const YamlNode& root, bool document_follows) override {
+    emit_document(emitter_, root, document_follows);
+  }
   std::optional<std::size_t> final_newline() const override { return emitter_.final_newline; }
   void finish() override { apply_final_newline(emitter_); }
 

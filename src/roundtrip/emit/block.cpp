@@ -166,7 +166,9 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
       }
     } else {
       const std::size_t inner = mapping && item.has_anchor_or_tag() ? d + e.step() : d + 2;
-      const bool trailing_below = lead_below && inline_after_heads(item);
+      // Lines below the dash come before the trailing comment too.
+      const bool trailing_below =
+          inline_after_heads(item) && (lead_below || has_head_below_dash(item));
       emit_properties_after(e, item);
       if (!trailing_below) emit_inline_comment(e, item);
       e.output.push_back('\n');
@@ -175,10 +177,10 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
         for (const HeadComment& head : heads(item)) {
           emit_comment_line(e, head, inner);
         }
-        if (trailing_below) emit_comment_line(e, *inline_text(item), inner);
       } else {
         emit_comments_below_introducer(e, item, inner);
       }
+      if (trailing_below) emit_comment_line(e, *inline_text(item), inner);
       if (mapping) {
         emit_block_mapping(e, item, inner);
       } else {
@@ -230,7 +232,12 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     } else {
       emit_block_mapping(e, value, s);
     }
-    emit_foot_comments(e, value, s);
+    // The lines after a sequence at the root's key column that ends a
+    // document another one follows go past that column, where they are read
+    // back as the sequence's rather than the next document's.
+    const bool foot_past_key =
+        s == 0 && value.kind() == NodeKind::Sequence && e.document_follows;
+    emit_foot_comments(e, value, foot_past_key ? e.step() : s);
     return;
   }
   // Head comments of a scalar, alias, null or flow value stand between its

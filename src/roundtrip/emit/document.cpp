@@ -67,7 +67,7 @@ void emit_directive_node(Emitter& e, const IncludeSource& source) {
   e.in_key = saved_key;
 }
 
-void emit_document(Emitter& e, const YamlNode& root) {
+void emit_document(Emitter& e, const YamlNode& root, bool document_follows) {
   // Empty documents that loading left out before this root come back as
   // their "---" lines among the root's head lines; this document then needs
   // its own marker to end the last of them.
@@ -77,6 +77,7 @@ void emit_document(Emitter& e, const YamlNode& root) {
          (skipped[skipped_before] & NodeExtras::kSkippedAfterRoot) == 0) {
     ++skipped_before;
   }
+  e.document_follows = document_follows || skipped_before != skipped.size();
   // Directives are only read before a "---".
   const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
   // Written without its source, the root is its included file's root, with

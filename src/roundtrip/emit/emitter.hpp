@@ -112,13 +112,17 @@ class Emitter {
   // after its entries: a block sequence there is indented, since at its
   // key's column those lines would read back as the sequence's.
   bool value_before_foot = false;
+  // Another document follows the one being written: lines at column 0 at
+  // its end would be read back as that document's.
+  bool document_follows = false;
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
 
 // Appends one document: directives, "---" when the root has explicit_start
 // (or directives), the root's head comments, the root, its foot comments.
-void emit_document(Emitter& emitter, const YamlNode& root);
+// `document_follows`: another document is written after this one.
+void emit_document(Emitter& emitter, const YamlNode& root, bool document_follows = false);
 
 // The final-newline rule: a kept block scalar that ended its file without a
 // line break is followed by nothing but the line feed its entry added; that

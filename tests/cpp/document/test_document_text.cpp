@@ -21,7 +21,7 @@ class FakeWriter final : public RootWriter {
   std::optional<std::size_t> kept_end;
   OutputBuffer out;
   OutputBuffer& output() override { return out; }
-  void write(const YamlNode& root) override {
+  void write(const YamlNode& root, bool /*document_follows*/) override {
     for (const std::string& directive : root.directives()) {
       out.append("%");
       out.append(directive);

@@ -45,7 +45,7 @@ inline std::string emit_roots(
         e.output.append("---\n");
       }
     }
-    emit_document(e, roots[i]);
+    emit_document(e, roots[i], i + 1 < roots.size());
   }
   apply_final_newline(e);
   return std::string(e.output.view());
