@@ -646,6 +646,27 @@ def test_the_null_key_is_found_replaced_and_deleted(text, value, assigned, delet
         del doc[None]
 
 
+# An empty key tagged !!str reads as "" and is found by "", in block and
+# flow alike. (keys() listed it while doc[""] raised KeyError.)
+@pytest.mark.parametrize("text,assigned,deleted", [
+    ("!!str : 1\nb: 2\n", "!!str '': 6\nb: 2\n", "b: 2\n"),
+    ("{!!str : 1, b: 2}\n", "{!!str '': 6, b: 2}\n", "{b: 2}\n"),
+    ("a: {!!str &k : 1}\n", "a: {!!str &k '': 6}\n", "a: {}\n"),
+])
+def test_an_empty_str_key_is_found_replaced_and_deleted(text, assigned, deleted):
+    doc = rt(text)
+    mapping = doc["a"] if text.startswith("a:") else doc
+    assert list(mapping.keys())[0] == "" and mapping[""] == 1 and None not in mapping
+    mapping[""] = 5
+    mapping[""] = 6
+    assert reloads(doc) == assigned
+    assert_peers_read(assigned, doc.to_dict())
+    del mapping[""]
+    assert reloads(doc) == deleted
+    with pytest.raises(KeyError):
+        mapping[""]
+
+
 def test_a_collection_under_the_null_key_is_a_live_view():
     doc = rt(': {k: 1}\n"": {k: 2}\n')
     view = doc[None]

@@ -46,7 +46,8 @@ PyResult<void> scan_matching_pairs(const DocumentReader& reader, const YamlNode&
     if (const std::optional<std::string_view> text = str_text(key)) {
       for (const std::size_t i : pairs) {
         const YamlNode& k = mapping.key(i);
-        if (k.kind() != NodeKind::Scalar) continue;
+        // An empty key tagged !!str reads as "": a Null node, text empty.
+        if (k.kind() != NodeKind::Scalar && k.kind() != NodeKind::Null) continue;
         // Resolving costs more than comparing: only a key with the same
         // text can match, or, when looking for "<<", any key that resolves
         // as a merge key (it converts to "<<").
