@@ -509,9 +509,12 @@ def test_comment_after_that_reads_back_is_accepted(text, path):
 @pytest.mark.parametrize(
     "text, written",
     [
-        ("k:\n- 1\n  # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
-        ("k:\n- 1\n... # f\n---\nx\n", "k:\n- 1\n  # f\n---\nx\n"),
-        ("k:\n- 1\n  # f\n---\n", "k:\n- 1\n  # f\n---\n"),
+        ("k:\n- 1\n  # f\n---\nx\n", "k:\n- 1\n # f\n---\nx\n"),
+        ("k:\n- 1\n... # f\n---\nx\n", "k:\n- 1\n # f\n---\nx\n"),
+        ("k:\n- 1\n  # f\n---\n", "k:\n- 1\n # f\n---\n"),
+        # Two columns in, they were read back as a nested last sequence's.
+        ("k:\n-\n  - 0\n # f\n---\nx\n", "k:\n-\n  - 0\n # f\n---\nx\n"),
+        ("k:\n- - 0\n # f\n---\n", "k:\n- - 0\n # f\n---\n"),
     ],
 )
 def test_lines_after_a_sequence_at_its_key_column_stay_in_their_document(text, written):

@@ -233,11 +233,13 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
       emit_block_mapping(e, value, s);
     }
     // The lines after a sequence at the root's key column that ends a
-    // document another one follows go past that column, where they are read
-    // back as the sequence's rather than the next document's.
+    // document another one follows go one column past it, where they are
+    // read back as the sequence's rather than the next document's (and not
+    // as those of a sequence nested in its last item, which starts further
+    // in).
     const bool foot_past_key =
         s == 0 && value.kind() == NodeKind::Sequence && e.document_follows;
-    emit_foot_comments(e, value, foot_past_key ? e.step() : s);
+    emit_foot_comments(e, value, foot_past_key ? 1 : s);
     return;
   }
   // Head comments of a scalar, alias, null or flow value stand between its
