@@ -72,6 +72,7 @@ CASES = [
     ("&a &b 1", 0, P, "a node cannot have two anchors", 1, 4),
     ("a: 1\nb\n", 0, P, "expected ':' after mapping key", 2, 1),
     ("a: 1\n- b\n", 0, P, "a block collection cannot be a mapping key", 2, 1),
+    ("a: 1\n|\n  x\n", 0, P, "a block scalar cannot be a mapping key", 2, 1),
     ("- a\nb: c\n", 0, P, "trailing content after document", 2, 1),
     ("a: 1\nb: 2\na: 3\n", DUP, D, "duplicate mapping key: a", 3, 1),
     ("{a: 1, a: 2}", DUP, D, "duplicate mapping key: a", 1, 8),

@@ -402,3 +402,37 @@ def test_schema_validates_merges_as_loaded(text, expected, option):
     assert loaded == expected
     with pytest.raises(OstrevaneSchemaError):
         o.loads(text, schema={"not": {"const": expected}}, option=option)
+
+
+# A block scalar is never the key of a mapping entry that no "?" opens:
+# every road refuses it with the plain road's message and position. (It
+# used to be read as the key of a ":" on a later line, which other readers
+# refuse, and its comment came back out of order when written again.)
+@pytest.mark.parametrize(("text", "line", "column"), [
+    ("k: v\n> #\n: #5\n  2\n", 2, 1),
+    ("k: v\n|\n: 1\n", 2, 1),
+    ("k: v\n&x |\n  q\n: 2\n", 2, 4),
+    ("a: 1\n|\n  x\n", 2, 1),
+])
+def test_a_block_scalar_is_refused_as_an_implicit_key_on_every_road(text, line, column,
+                                                                   empty_dir):
+    message = f"a block scalar cannot be a mapping key at line {line}, column {column}"
+    calls = {
+        "plain": lambda: o.loads(text),
+        "loads_all": lambda: o.loads_all(text),
+        "round_trip": lambda: o.loads(text, option=o.OPT_ROUND_TRIP),
+        "schema": lambda: o.loads(text, schema={}),
+        "round_trip_schema": lambda: o.loads(text, option=o.OPT_ROUND_TRIP, schema={}),
+    }
+    for road, (function, option, takes_dir) in CALLBACK_ROADS.items():
+        extra = {"include_dir": empty_dir} if takes_dir else {}
+        calls[road] = lambda function=function, option=option, extra=extra: function(
+            text, option=option, **extra)
+    for road, call in calls.items():
+        got = outcome(call)
+        assert got == ("error", "OstrevaneParseError", message), road
+    # Opened with "?", the same scalar is a key on every road.
+    explicit = text.replace("> #", "? > #").replace("|\n:", "? |\n:").replace("&x |", "? &x |")
+    if explicit != text:
+        assert outcome(lambda: o.loads(explicit)) == \
+            outcome(lambda: o.loads(explicit, option=o.OPT_ROUND_TRIP).to_dict())

@@ -733,9 +733,8 @@ bool Decoder::decode_mapping(bool flow) {
           while (have(q) && (tok(q).kind == K::Anchor || tok(q).kind == K::Tag)) ++q;
           if (have(q)) {
             const Token& k = tok(q);
-            if (((k.kind == K::MappingStart || k.kind == K::SequenceStart) && !k.flow()) ||
-                k.kind == K::SequenceEntry) {
-              fail("a block collection cannot be a mapping key", k.span());
+            if (const std::string_view fault = implicit_key_fault(k); !fault.empty()) {
+              fail(std::string(fault), k.span());
               return false;
             }
           }

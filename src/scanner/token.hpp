@@ -105,6 +105,24 @@ struct Token {
 static_assert(sizeof(Token) == 32);
 static_assert(limits::kMaxIncludedFiles < 0x10000 && limits::kMaxScanInput <= 0xFFFF'FFFFu);
 
+// Why a node whose first token (after its properties) is `first` cannot be
+// a key of a block mapping that no Key token introduced, or empty when it
+// can: a block collection, and a block scalar, which ends only where a
+// later line does, so that no ':' can follow it on its own line. Both
+// parsers of block mappings ask this one rule.
+[[nodiscard]] constexpr std::string_view implicit_key_fault(const Token& first) noexcept {
+  if (((first.kind == TokenKind::MappingStart || first.kind == TokenKind::SequenceStart) &&
+       !first.flow()) ||
+      first.kind == TokenKind::SequenceEntry) {
+    return "a block collection cannot be a mapping key";
+  }
+  if (first.kind == TokenKind::Scalar &&
+      (first.style == ScalarStyle::Literal || first.style == ScalarStyle::Folded)) {
+    return "a block scalar cannot be a mapping key";
+  }
+  return {};
+}
+
 // A comment collected on request: the text after '#' and one optional space,
 // trailing white space removed, and the position of its '#'.
 struct ScannedComment {

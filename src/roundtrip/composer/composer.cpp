@@ -610,9 +610,8 @@ Composer::Got Composer::compose_mapping(YamlNode& out, bool flow) {
       while (j < toks.size() && (toks[j].kind == K::Anchor || toks[j].kind == K::Tag)) ++j;
       if (j < toks.size()) {
         const Token& first = toks[j];
-        if (((first.kind == K::MappingStart || first.kind == K::SequenceStart) && !first.flow()) ||
-            first.kind == K::SequenceEntry) {
-          fail("a block collection cannot be a mapping key", first.span());
+        if (const std::string_view fault = implicit_key_fault(first); !fault.empty()) {
+          fail(std::string(fault), first.span());
           return abandon(base);
         }
       }
