@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The entry points attach root by root while composing; attaching to the
   // whole list afterwards must agree.
   attach_comments_to_documents(*again, listed->comments, text, whole.dash_positions(),
-                               whole.marker_lines());
+                               whole.marker_lines(), &whole.skipped_lines());
   FUZZ_REQUIRE(testing::dump_nodes(*roots, true, true) == testing::dump_nodes(*again, true, true),
                "attaching root by root differs from attaching afterwards");
 

@@ -675,9 +675,11 @@ void CommentAttacher::attach_rest(YamlNode& last_root, std::vector<ScannedCommen
 
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
                                   std::string_view text, const DashPositions& dash_positions,
-                                  std::span<const std::uint32_t> marker_lines) {
+                                  std::span<const std::uint32_t> marker_lines,
+                                  const std::vector<std::uint32_t>* skipped_lines) {
   if (roots.empty()) return;
   CommentAttacher::Attacher attacher(text, dash_positions);
+  attacher.skipped_ = skipped_lines;
   attacher.read_from(comments);
   for (std::size_t i = 0; i < roots.size(); ++i) {
     attacher.attach_root(roots[i], i < marker_lines.size() ? marker_lines[i] : Composer::kNoMarker,

@@ -45,10 +45,13 @@ struct LineColumn {
 // node go to the foot of the last open block collection at or left of their
 // column. A root's head lines above its document's marker line (one entry
 // per root, Composer::marker_lines; none when the span is short) are marked
-// above_marker. Nothing is attached when there are no roots. Never fails.
+// above_marker. `skipped_lines`: the composer's marker lines of the empty
+// documents it left out, as CommentAttacher takes them. Nothing is attached
+// when there are no roots. Never fails.
 void attach_comments_to_documents(NodeList& roots, const std::vector<ScannedComment>& comments,
                                   std::string_view text, const DashPositions& dash_positions,
-                                  std::span<const std::uint32_t> marker_lines = {});
+                                  std::span<const std::uint32_t> marker_lines = {},
+                                  const std::vector<std::uint32_t>* skipped_lines = nullptr);
 
 // The same attachment one root at a time, for a composer that attaches each
 // document as soon as it is complete, while its nodes are still in cache.

@@ -159,6 +159,10 @@ class Composer {
     return marker_lines_;
   }
   [[nodiscard]] const DashPositions& dash_positions() const noexcept { return dash_positions_; }
+  // After compose_stream: the marker lines of the empty documents left out.
+  [[nodiscard]] const std::vector<std::uint32_t>& skipped_lines() const noexcept {
+    return skipped_lines_;
+  }
   // The comments the scanner collected while compose_stream(DocumentScanner&)
   // ran, in source order; empty when the scanner was not asked for them.
   [[nodiscard]] std::vector<ScannedComment>& comments() noexcept { return comments_; }

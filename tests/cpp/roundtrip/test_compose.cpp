@@ -23,7 +23,7 @@ std::string attached_afterwards(std::string_view text) {
   auto roots = composer.compose_stream(*listed, true);
   if (!roots) return describe(roots.error());
   attach_comments_to_documents(*roots, listed->comments, text, composer.dash_positions(),
-                               composer.marker_lines());
+                               composer.marker_lines(), &composer.skipped_lines());
   if (!roots->empty() && listed->leading_bom) roots->front().leading_bom = true;
   return testing::dump_nodes(*roots, true, true);
 }
