@@ -97,7 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(!e.message.empty(), "empty error");
     FUZZ_REQUIRE(e.span.file_id == kFileId, where(e) + ": no file id");
     FUZZ_REQUIRE(e.span.offset <= text.size(), where(e));
-    FUZZ_REQUIRE(e.message == again.error().message && e.span == again.error().span,
+    // The road over one complete token list scans the whole text before it
+    // composes: where the scan fails past the error the document-at-a-time
+    // road met first (an unknown alias, say), that scan error is all it
+    // can report.
+    const bool scanned_past = !listed && again.error().span.offset > e.span.offset;
+    FUZZ_REQUIRE(scanned_past ||
+                     (e.message == again.error().message && e.span == again.error().span),
                  where(e) + " against " + where(again.error()));
     FUZZ_REQUIRE(!compose_all_documents(text), "keeping empty documents hid an error");
     return 0;
