@@ -106,7 +106,10 @@ bool has_unwritable_tag(const Value& doc) {
 void check_yaml(const Value& doc, const WriterOptions& o, bool timestamps) {
   if (has_unwritable_tag(doc)) return;
   const OutputBuffer written = write_yaml_document(doc, o);
-  auto back = read_back(written.view(), o.mode, timestamps);
+  // YAML 1.2 output knows no timestamps: a string that looks like a date is
+  // written plain there, as YAML 1.2 readers keep it a string, so that
+  // output is read back without them (timestamps compare by their text).
+  auto back = read_back(written.view(), o.mode, timestamps && o.mode != ResolverMode::Yaml12);
   FUZZ_REQUIRE(back.has_value(),
                failure("written YAML does not read back: " + back.error().message + " at line " +
                            std::to_string(back.error().span.line + 1) + ", column " +
