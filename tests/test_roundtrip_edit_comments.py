@@ -18,6 +18,15 @@ def edited(text, edit, option=RT, **kw):
     return doc.to_yaml().decode()
 
 
+def assert_written_and_stable(text, edit, expected, again=None):
+    """The edit writes `expected`, and writing that text again (after
+    `again`, else the same edit) gives it back unchanged."""
+    out = edited(text, edit)
+    assert out == expected
+    assert edited(out, again or edit) == out
+    return out
+
+
 # ---------------------------------------------------------------------------
 # A directive line keeps its own comments; no file takes another's.
 
@@ -174,9 +183,7 @@ def set_l0(doc):
     ],
 )
 def test_writing_is_a_fixed_point(text, edit, expected):
-    once = edited(text, edit)
-    assert once == expected
-    assert edited(once, edit) == once
+    assert_written_and_stable(text, edit, expected)
 
 
 def test_a_foot_between_entries_belongs_to_the_block_above():
@@ -236,9 +243,7 @@ BARE_DASH = "- a: 1\n  b: 2\n-\n  # note\n  j: w\n"
 def test_a_comment_under_a_bare_dash_belongs_to_the_item_after_it(text, edit, expected):
     # It used to be read as the foot of the block collection above the dash,
     # and went with it.
-    out = edited(text, edit)
-    assert out == expected
-    assert edited(out, rewritten) == out
+    assert_written_and_stable(text, edit, expected, again=rewritten)
 
 
 def test_a_comment_under_a_bare_dash_reads_from_that_item():
@@ -335,9 +340,7 @@ def test_detach_keeps_the_comments_of_the_alias_place(text, path, expected, comm
 )
 def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
     # They used to be dropped with the collection's last entry.
-    out = edited(text, edit)
-    assert out == expected
-    assert edited(out, rewritten) == out
+    assert_written_and_stable(text, edit, expected, again=rewritten)
 
 
 @pytest.mark.parametrize(
@@ -367,9 +370,7 @@ def test_foot_lines_of_a_collection_left_empty_stay(text, edit, expected):
 def test_an_empty_anchored_entry_holds_only_its_own_comments(text, edit, expected):
     # The next entry's head comment used to be taken by the empty node, which
     # is placed at the next token, and went with it.
-    out = edited(text, edit)
-    assert out == expected
-    assert edited(out, rewritten) == out
+    assert_written_and_stable(text, edit, expected, again=rewritten)
 
 
 def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
@@ -389,9 +390,7 @@ def test_an_empty_anchored_item_and_the_next_item_read_their_own_comments():
 def test_a_later_item_writes_its_trailing_comment_after_the_lines_below_its_dash(text, written):
     # Past the first item it used to stay on the dash line, above the lines
     # that stood before it, and read back in front of them.
-    out = edited(text, rewritten)
-    assert out == written
-    assert edited(out, rewritten) == out
+    out = assert_written_and_stable(text, rewritten, written)
     again = o.loads(out, option=RT)
     assert again.node[len(again) - 1].comment_before == "a\nb"
 
@@ -557,6 +556,4 @@ def test_comment_after_at_the_end_of_a_document_is_accepted(index, key):
     ],
 )
 def test_comment_placement_is_kept_and_a_fixed_point(text, edit, expected):
-    once = edited(text, edit)
-    assert once == expected
-    assert edited(once, edit) == once
+    assert_written_and_stable(text, edit, expected)

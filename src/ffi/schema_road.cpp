@@ -98,28 +98,6 @@ bool converts_to(PyObject* obj, const Value& value) {
   return true;
 }
 
-// Nodes of `value`, counting no further than `limit` + 1.
-std::size_t node_count(const Value& value, std::size_t limit) {
-  std::vector<const Value*> stack{&value};
-  std::size_t count = 0;
-  while (!stack.empty() && count <= limit) {
-    const Value* v = stack.back();
-    stack.pop_back();
-    ++count;
-    if (v->kind() == ValueKind::Sequence) {
-      for (const Value& item : v->items()) stack.push_back(&item);
-    } else if (v->kind() == ValueKind::Mapping) {
-      for (const ValuePair& pair : v->pairs()) {
-        stack.push_back(&pair.key);
-        stack.push_back(&pair.value);
-      }
-    } else if (v->kind() == ValueKind::Tagged) {
-      stack.push_back(&v->inner());
-    }
-  }
-  return count;
-}
-
 // Schemas converted lately, by the address of the object they came from.
 // An entry is reused only when the object still converts to exactly its
 // value, so a schema changed in place, or a new object at a freed one's
@@ -145,7 +123,8 @@ PyResult<std::shared_ptr<schema::PreparedSchema>> prepare_schema(PyObject* schem
   }
   Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
   auto prepared = std::make_shared<schema::PreparedSchema>(std::move(schema_value));
-  if (node_count(prepared->value(), limits::kSchemaCacheNodes) <= limits::kSchemaCacheNodes) {
+  if (count_nodes_up_to(prepared->value(), limits::kSchemaCacheNodes) <=
+      limits::kSchemaCacheNodes) {
     if (slot == nullptr) {
       slot = &kept[g_next_kept];
       g_next_kept = (g_next_kept + 1) % kept.size();

@@ -616,14 +616,7 @@ struct NodeTree {
       const Node* n = stack.back();
       stack.pop_back();
       ++count;
-      if (n->kind() == NodeKind::Sequence) {
-        for (const Node& item : n->items()) stack.push_back(&item);
-      } else if (n->kind() == NodeKind::Mapping) {
-        for (std::size_t i = 0; i < n->pair_count(); ++i) {
-          stack.push_back(&n->key(i));
-          stack.push_back(&n->value(i));
-        }
-      }
+      push_children(*n, stack);
     }
     return count;
   }

@@ -490,6 +490,12 @@ std::uint64_t count_nodes(const Value& v) {
   return n;
 }
 
+std::uint64_t count_nodes_up_to(const Value& v, std::uint64_t limit) {
+  std::uint64_t n = 0;
+  for_each_node(v, [&n, limit](const Value&) { return ++n <= limit; });
+  return n;
+}
+
 std::uint64_t count_nodes_guarded(const Value& v) {
   return with_stack_guard([&] { return count_nodes(v); });
 }

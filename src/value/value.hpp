@@ -53,6 +53,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -435,6 +436,8 @@ void drop_value_iterative(Value&& v) noexcept;
 // appear, as if expanded.
 [[nodiscard]] std::uint64_t count_nodes(const Value& v);
 [[nodiscard]] std::uint64_t count_nodes_guarded(const Value& v);
+// The same count, stopped once past `limit` (the result is then limit + 1).
+[[nodiscard]] std::uint64_t count_nodes_up_to(const Value& v, std::uint64_t limit);
 
 // Float as is; Int to the nearest double; BigInt by its numeric value
 // (infinity when beyond the double range, NaN when the text is not a number);
@@ -691,14 +694,19 @@ std::span<T> SharedList<T>::edit() {
 }
 
 // Calls visit(v) on every node of `root`, shared parts as often as they
-// appear. Iterative, so no depth can overflow the stack.
+// appear; a visit that returns bool stops the walk by returning false.
+// Iterative, so no depth can overflow the stack.
 template <class Visit>
 void for_each_node(const Value& root, Visit&& visit) {
   std::vector<const Value*> work{&root};
   while (!work.empty()) {
     const Value* v = work.back();
     work.pop_back();
-    visit(*v);
+    if constexpr (std::is_same_v<std::invoke_result_t<Visit&, const Value&>, bool>) {
+      if (!visit(*v)) return;
+    } else {
+      visit(*v);
+    }
     switch (v->kind()) {
       case ValueKind::Sequence:
         for (const Value& item : v->items()) work.push_back(&item);
