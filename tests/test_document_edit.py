@@ -702,7 +702,46 @@ def set_value(path, value):
     return edit
 
 
+def make_alias(path, name):
+    def edit(doc):
+        node = doc.node
+        for step in path:
+            node = node[step]
+        node.make_alias(name)
+    return edit
+
+
+# The merge key's own value, and each item of its list, take the same
+# refusal: "<<: 1" is an ordinary key, and "<<: null" merges nothing.
+# (d["f"]["<<"] = 1 used to be written, changing what f reads.)
+UNMERGEABLE_OWN = ("replacing this node would change what a merge key ('<<') reads into "
+                   "something that cannot be merged; the result would not load as a merge. "
+                   "Assign a mapping, or rewrite the merge first.")
+
+MERGE_VALUE = "base: &A {x: 1}\nf:\n  <<: *A\n  z: 3\n"
+MERGE_ITEMS = "base: &A {x: 1}\nf:\n  <<: [*A]\n  z: 3\n"
+MERGE_INLINE = "f:\n  <<: {x: 1}\n  z: 3\n"
+MERGED_THROUGH_LIST = "l: &L [{a: 1}]\nf: {<<: *L, z: 1}\n"
+
+
 @pytest.mark.parametrize("text,edit,name", [
+    (MERGE_VALUE, assign("f", "<<", 1), None),
+    (MERGE_VALUE, assign("f", "<<", "s"), None),
+    (MERGE_VALUE, assign("f", "<<", [1]), None),
+    (MERGE_VALUE, assign("f", "<<", None), None),
+    (MERGE_VALUE, assign("f", "<<", [{"y": 2}, 1]), None),
+    (MERGE_VALUE, set_value(["f", "<<"], 1), None),
+    (MERGE_INLINE, assign("f", "<<", 1), None),
+    (MERGE_INLINE, set_value(["f", "<<"], None), None),
+    ("- {x: 1}\n- <<: [{x: 1}]\n", assign(1, "<<", 0, [{"y": 2}]), None),
+    ("s: &S 1\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"), None),
+    (MERGE_ITEMS, assign("f", "<<", 0, 1), None),
+    (MERGE_ITEMS, assign("f", "<<", 0, [{"y": 2}]), None),
+    (MERGE_ITEMS, set_value(["f", "<<", 0], 1), None),
+    ("s: &S [{a: 1}]\n" + MERGE_ITEMS, make_alias(["f", "<<", 0], "S"), None),
+    # A list the merge reads through an alias.
+    (MERGED_THROUGH_LIST, assign("l", 0, 1), "L"),
+    (MERGED_THROUGH_LIST, set_value(["l", 0], None), "L"),
     (MERGED, assign(0, 5), "m"),
     (MERGED, assign(0, None), "m"),
     (MERGED, assign(0, "text"), "m"),
@@ -718,7 +757,7 @@ def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit
     doc = rt(text)
     with pytest.raises(ValueError) as info:
         edit(doc)
-    assert info.value.args == (UNMERGEABLE.format(name),)
+    assert info.value.args == (UNMERGEABLE_OWN if name is None else UNMERGEABLE.format(name),)
     assert doc.to_yaml() == text.encode()
 
 
@@ -729,6 +768,23 @@ def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit
      [[{"c": 3}, {"d": 4}], {"c": 3, "d": 4, "b": 2}]),
     (MERGED_LIST, assign(1, {"c": 3}), [{"a": 1}, {"c": 3}, {"a": 1, "c": 3}]),
     (MERGED_UNDER_KEY, assign("base", {"z": 0}), {"base": {"z": 0}, "x": {"z": 0}}),
+    (MERGE_VALUE, assign("f", "<<", {"y": 2}), {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    (MERGE_VALUE, assign("f", "<<", [{"y": 2}, {"w": 4}]),
+     {"base": {"x": 1}, "f": {"y": 2, "w": 4, "z": 3}}),
+    (MERGE_VALUE, set_value(["f", "<<"], {}), {"base": {"x": 1}, "f": {"z": 3}}),
+    (MERGE_INLINE, assign("f", "<<", {"y": 2}), {"f": {"y": 2, "z": 3}}),
+    (MERGE_ITEMS, assign("f", "<<", 0, {"y": 2}), {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    (MERGE_ITEMS, set_value(["f", "<<", 0], {"y": 2}),
+     {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    ("s: &S {a: 1}\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"),
+     {"s": {"a": 1}, "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    ("s: &S [{a: 1}]\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"),
+     {"s": [{"a": 1}], "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    ("s: &S {a: 1}\n" + MERGE_ITEMS, make_alias(["f", "<<", 0], "S"),
+     {"s": {"a": 1}, "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    (MERGED_THROUGH_LIST, assign("l", 0, {"b": 2}), {"l": [{"b": 2}], "f": {"b": 2, "z": 1}}),
+    # Inside what a merge reads, anything goes as long as it stays a mapping.
+    (MERGE_INLINE, assign("f", "<<", "x", [1]), {"f": {"x": [1], "z": 3}}),
     # The merging mapping itself, and a source no merge reads, take anything.
     (MERGED, assign(1, 5), [{"a": 1}, 5]),
     ("- &m {a: 1}\n- *m\n", assign(0, 5), [5, 5]),
