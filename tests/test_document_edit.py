@@ -434,6 +434,73 @@ def test_deleting_documents():
     assert doc.to_dict() == "last"
 
 
+# The stream's %YAML directive decides how every document of it reads, so
+# it stays at the head whichever document is replaced or removed. (Replacing
+# or deleting the first document of a 1.1 stream took the directive with it:
+# "b: yes" then read back as 'yes' and "c: 0o17" as 15.)
+VERSIONED = "%YAML {}\n---\na: yes\nb: 0o17\n---\nc: on\nd: 1:20\n---\ne: y\nf: 1_000\n"
+VERSIONED_VALUES = {
+    "1.1": [{"a": True, "b": "0o17"}, {"c": True, "d": 80}, {"e": True, "f": 1000}],
+    "1.2": [{"a": "yes", "b": 15}, {"c": "on", "d": "1:20"}, {"e": "y", "f": "1_000"}],
+}
+
+
+@pytest.mark.parametrize("version", ["1.1", "1.2"])
+@pytest.mark.parametrize("index", [0, 1, 2])
+@pytest.mark.parametrize("operation", ["replace", "delete"])
+def test_untouched_documents_keep_their_values_under_the_stream_directive(
+        version, index, operation):
+    doc = rt(VERSIONED.format(version))
+    expected = list(VERSIONED_VALUES[version])
+    assert doc.to_dict() == expected
+    if operation == "replace":
+        doc[index] = {"n": "yes", "o": "0o17"}
+        expected[index] = {"n": "yes", "o": "0o17"}
+    else:
+        del doc[index]
+        del expected[index]
+    written = doc.to_yaml().decode()
+    assert written.startswith("%YAML {}\n---\n".format(version))
+    assert written.count("%YAML") == 1
+    assert rt(written).to_dict() == doc.to_dict() == expected
+
+
+# A later document's own %YAML directive is not what the stream was read by:
+# at the head it gives way to the stream's (or to none); %TAG directives are
+# each document's own and stay with it ("%TAG !!" moved onto the next
+# document would change what its "!!int" reads).
+@pytest.mark.parametrize("text,written,values", [
+    ("%YAML 1.1\n---\na: 1\n...\n%YAML 1.2\n---\nb: yes\n",
+     "%YAML 1.1\n---\nb: yes\n", {"b": True}),
+    ("a: 1\n...\n%YAML 1.1\n---\nb: yes\n", "---\nb: yes\n", {"b": "yes"}),
+    ("%YAML 1.1\n---\na: 1\n...\n%TAG !e! tag:e.com,2000:\n%YAML 1.2\n---\nb: !e!x 1\nc: yes\n",
+     "%TAG !e! tag:e.com,2000:\n%YAML 1.1\n---\nb: !e!x 1\nc: yes\n", {"b": "1", "c": True}),
+    ("%YAML 1.1\n%TAG !! tag:e.com,2000:\n---\na: !!str 1\n---\nb: !!int \"2\"\nc: yes\n",
+     "%YAML 1.1\n---\nb: !!int \"2\"\nc: yes\n", {"b": 2, "c": True}),
+])
+def test_the_next_document_takes_the_stream_directive_alone(text, written, values):
+    doc = rt(text)
+    del doc[0]
+    assert doc.to_yaml() == written.encode()
+    assert doc.to_dict() == rt(written).to_dict() == values
+
+
+# Deleting a document follows the text's line breaks, as every other edit
+# does. (Deleting one wrote the rest with LF.)
+@pytest.mark.parametrize("brk", ["\r\n", "\r"])
+@pytest.mark.parametrize("deletions,rest", [
+    ([0], "---|b: 2|---|c: 3|"),
+    ([1], "a: 1|---|c: 3|"),
+    ([2], "a: 1|---|b: 2|"),
+    ([0, 0], "---|c: 3|"),
+])
+def test_deleting_a_document_keeps_the_line_breaks(brk, deletions, rest):
+    doc = rt("a: 1|---|b: 2|---|c: 3|".replace("|", brk))
+    for index in deletions:
+        del doc[index]
+    assert doc.to_yaml() == rest.replace("|", brk).encode()
+
+
 def test_first_document_without_marker_replaced_gets_one_only_when_later():
     doc = rt("a: 1\n---\nb: 2\n")
     doc[0] = [1]

@@ -16,6 +16,7 @@
 #include "ffi/document/reading.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/entry_guard.hpp"
+#include "roundtrip/document/stream_edit.hpp"
 #include "roundtrip/edit.hpp"
 
 namespace ostrevane::ffi {
@@ -173,13 +174,11 @@ PyResult<void> edit_document_list(DocumentObject* doc, PyObject* key, PyObject* 
   DocumentData& data = doc->data;
   if (index >= data.roots.size()) return std::unexpected(out_of_range());
   if (value == nullptr) {
-    data.roots.erase(data.roots.begin() + static_cast<std::ptrdiff_t>(index));
-    // The loaded text no longer matches the roots, though no node says so.
-    data.source_text.reset();
+    remove_stream_document(data, static_cast<std::size_t>(index));
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, to_node_settings(data)));
-  replace_node(data.roots[index], std::move(fresh), CarryOver::Nothing);
+  replace_stream_document(data, static_cast<std::size_t>(index), std::move(fresh));
   return {};
 }
 

@@ -12,8 +12,9 @@
 //   a sequence never grows by assignment.
 // - A stream of several documents (or none) is a list of its documents:
 //   assigning doc[i] replaces document i whole, nothing of the old root
-//   kept; deleting it removes the document and drops the loaded text, so
-//   the rest is written through the emitter.
+//   kept but the stream's %YAML directive; deleting it removes the document
+//   and drops the loaded text, so the rest is written through the emitter
+//   (roundtrip/document/stream_edit.hpp).
 // - An edit that would change what an alias reads is refused with
 //   ValueError before anything changes (roundtrip/edit.hpp): a deletion, or
 //   an assignment that replaces a subtree holding an anchor (the replaced
