@@ -799,6 +799,7 @@ MERGED_THROUGH_LIST = "l: &L [{a: 1}]\nf: {<<: *L, z: 1}\n"
     (MERGE_VALUE, assign("f", "<<", [{"y": 2}, 1]), None),
     (MERGE_VALUE, set_value(["f", "<<"], 1), None),
     (MERGE_INLINE, assign("f", "<<", 1), None),
+    ("base: &A {x: 1}\n<<: *A\nz: 3\n", assign("<<", [1]), None),
     (MERGE_INLINE, set_value(["f", "<<"], None), None),
     ("- {x: 1}\n- <<: [{x: 1}]\n", assign(1, "<<", 0, [{"y": 2}]), None),
     ("s: &S 1\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"), None),
