@@ -434,6 +434,73 @@ def test_deleting_documents():
     assert doc.to_dict() == "last"
 
 
+# The stream's %YAML directive decides how every document of it reads, so
+# it stays at the head whichever document is replaced or removed. (Replacing
+# or deleting the first document of a 1.1 stream took the directive with it:
+# "b: yes" then read back as 'yes' and "c: 0o17" as 15.)
+VERSIONED = "%YAML {}\n---\na: yes\nb: 0o17\n---\nc: on\nd: 1:20\n---\ne: y\nf: 1_000\n"
+VERSIONED_VALUES = {
+    "1.1": [{"a": True, "b": "0o17"}, {"c": True, "d": 80}, {"e": True, "f": 1000}],
+    "1.2": [{"a": "yes", "b": 15}, {"c": "on", "d": "1:20"}, {"e": "y", "f": "1_000"}],
+}
+
+
+@pytest.mark.parametrize("version", ["1.1", "1.2"])
+@pytest.mark.parametrize("index", [0, 1, 2])
+@pytest.mark.parametrize("operation", ["replace", "delete"])
+def test_untouched_documents_keep_their_values_under_the_stream_directive(
+        version, index, operation):
+    doc = rt(VERSIONED.format(version))
+    expected = list(VERSIONED_VALUES[version])
+    assert doc.to_dict() == expected
+    if operation == "replace":
+        doc[index] = {"n": "yes", "o": "0o17"}
+        expected[index] = {"n": "yes", "o": "0o17"}
+    else:
+        del doc[index]
+        del expected[index]
+    written = doc.to_yaml().decode()
+    assert written.startswith("%YAML {}\n---\n".format(version))
+    assert written.count("%YAML") == 1
+    assert rt(written).to_dict() == doc.to_dict() == expected
+
+
+# A later document's own %YAML directive is not what the stream was read by:
+# at the head it gives way to the stream's (or to none); %TAG directives are
+# each document's own and stay with it ("%TAG !!" moved onto the next
+# document would change what its "!!int" reads).
+@pytest.mark.parametrize("text,written,values", [
+    ("%YAML 1.1\n---\na: 1\n...\n%YAML 1.2\n---\nb: yes\n",
+     "%YAML 1.1\n---\nb: yes\n", {"b": True}),
+    ("a: 1\n...\n%YAML 1.1\n---\nb: yes\n", "---\nb: yes\n", {"b": "yes"}),
+    ("%YAML 1.1\n---\na: 1\n...\n%TAG !e! tag:e.com,2000:\n%YAML 1.2\n---\nb: !e!x 1\nc: yes\n",
+     "%TAG !e! tag:e.com,2000:\n%YAML 1.1\n---\nb: !e!x 1\nc: yes\n", {"b": "1", "c": True}),
+    ("%YAML 1.1\n%TAG !! tag:e.com,2000:\n---\na: !!str 1\n---\nb: !!int \"2\"\nc: yes\n",
+     "%YAML 1.1\n---\nb: !!int \"2\"\nc: yes\n", {"b": 2, "c": True}),
+])
+def test_the_next_document_takes_the_stream_directive_alone(text, written, values):
+    doc = rt(text)
+    del doc[0]
+    assert doc.to_yaml() == written.encode()
+    assert doc.to_dict() == rt(written).to_dict() == values
+
+
+# Deleting a document follows the text's line breaks, as every other edit
+# does. (Deleting one wrote the rest with LF.)
+@pytest.mark.parametrize("brk", ["\r\n", "\r"])
+@pytest.mark.parametrize("deletions,rest", [
+    ([0], "---|b: 2|---|c: 3|"),
+    ([1], "a: 1|---|c: 3|"),
+    ([2], "a: 1|---|b: 2|"),
+    ([0, 0], "---|c: 3|"),
+])
+def test_deleting_a_document_keeps_the_line_breaks(brk, deletions, rest):
+    doc = rt("a: 1|---|b: 2|---|c: 3|".replace("|", brk))
+    for index in deletions:
+        del doc[index]
+    assert doc.to_yaml() == rest.replace("|", brk).encode()
+
+
 def test_first_document_without_marker_replaced_gets_one_only_when_later():
     doc = rt("a: 1\n---\nb: 2\n")
     doc[0] = [1]
@@ -702,7 +769,47 @@ def set_value(path, value):
     return edit
 
 
+def make_alias(path, name):
+    def edit(doc):
+        node = doc.node
+        for step in path:
+            node = node[step]
+        node.make_alias(name)
+    return edit
+
+
+# The merge key's own value, and each item of its list, take the same
+# refusal: "<<: 1" is an ordinary key, and "<<: null" merges nothing.
+# (d["f"]["<<"] = 1 used to be written, changing what f reads.)
+UNMERGEABLE_OWN = ("replacing this node would change what a merge key ('<<') reads into "
+                   "something that cannot be merged; the result would not load as a merge. "
+                   "Assign a mapping, or rewrite the merge first.")
+
+MERGE_VALUE = "base: &A {x: 1}\nf:\n  <<: *A\n  z: 3\n"
+MERGE_ITEMS = "base: &A {x: 1}\nf:\n  <<: [*A]\n  z: 3\n"
+MERGE_INLINE = "f:\n  <<: {x: 1}\n  z: 3\n"
+MERGED_THROUGH_LIST = "l: &L [{a: 1}]\nf: {<<: *L, z: 1}\n"
+
+
 @pytest.mark.parametrize("text,edit,name", [
+    (MERGE_VALUE, assign("f", "<<", 1), None),
+    (MERGE_VALUE, assign("f", "<<", "s"), None),
+    (MERGE_VALUE, assign("f", "<<", [1]), None),
+    (MERGE_VALUE, assign("f", "<<", None), None),
+    (MERGE_VALUE, assign("f", "<<", [{"y": 2}, 1]), None),
+    (MERGE_VALUE, set_value(["f", "<<"], 1), None),
+    (MERGE_INLINE, assign("f", "<<", 1), None),
+    ("base: &A {x: 1}\n<<: *A\nz: 3\n", assign("<<", [1]), None),
+    (MERGE_INLINE, set_value(["f", "<<"], None), None),
+    ("- {x: 1}\n- <<: [{x: 1}]\n", assign(1, "<<", 0, [{"y": 2}]), None),
+    ("s: &S 1\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"), None),
+    (MERGE_ITEMS, assign("f", "<<", 0, 1), None),
+    (MERGE_ITEMS, assign("f", "<<", 0, [{"y": 2}]), None),
+    (MERGE_ITEMS, set_value(["f", "<<", 0], 1), None),
+    ("s: &S [{a: 1}]\n" + MERGE_ITEMS, make_alias(["f", "<<", 0], "S"), None),
+    # A list the merge reads through an alias.
+    (MERGED_THROUGH_LIST, assign("l", 0, 1), "L"),
+    (MERGED_THROUGH_LIST, set_value(["l", 0], None), "L"),
     (MERGED, assign(0, 5), "m"),
     (MERGED, assign(0, None), "m"),
     (MERGED, assign(0, "text"), "m"),
@@ -718,7 +825,7 @@ def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit
     doc = rt(text)
     with pytest.raises(ValueError) as info:
         edit(doc)
-    assert info.value.args == (UNMERGEABLE.format(name),)
+    assert info.value.args == (UNMERGEABLE_OWN if name is None else UNMERGEABLE.format(name),)
     assert doc.to_yaml() == text.encode()
 
 
@@ -729,6 +836,23 @@ def test_replacing_a_merge_source_by_what_cannot_be_merged_is_refused(text, edit
      [[{"c": 3}, {"d": 4}], {"c": 3, "d": 4, "b": 2}]),
     (MERGED_LIST, assign(1, {"c": 3}), [{"a": 1}, {"c": 3}, {"a": 1, "c": 3}]),
     (MERGED_UNDER_KEY, assign("base", {"z": 0}), {"base": {"z": 0}, "x": {"z": 0}}),
+    (MERGE_VALUE, assign("f", "<<", {"y": 2}), {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    (MERGE_VALUE, assign("f", "<<", [{"y": 2}, {"w": 4}]),
+     {"base": {"x": 1}, "f": {"y": 2, "w": 4, "z": 3}}),
+    (MERGE_VALUE, set_value(["f", "<<"], {}), {"base": {"x": 1}, "f": {"z": 3}}),
+    (MERGE_INLINE, assign("f", "<<", {"y": 2}), {"f": {"y": 2, "z": 3}}),
+    (MERGE_ITEMS, assign("f", "<<", 0, {"y": 2}), {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    (MERGE_ITEMS, set_value(["f", "<<", 0], {"y": 2}),
+     {"base": {"x": 1}, "f": {"y": 2, "z": 3}}),
+    ("s: &S {a: 1}\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"),
+     {"s": {"a": 1}, "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    ("s: &S [{a: 1}]\n" + MERGE_VALUE, make_alias(["f", "<<"], "S"),
+     {"s": [{"a": 1}], "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    ("s: &S {a: 1}\n" + MERGE_ITEMS, make_alias(["f", "<<", 0], "S"),
+     {"s": {"a": 1}, "base": {"x": 1}, "f": {"a": 1, "z": 3}}),
+    (MERGED_THROUGH_LIST, assign("l", 0, {"b": 2}), {"l": [{"b": 2}], "f": {"b": 2, "z": 1}}),
+    # Inside what a merge reads, anything goes as long as it stays a mapping.
+    (MERGE_INLINE, assign("f", "<<", "x", [1]), {"f": {"x": [1], "z": 3}}),
     # The merging mapping itself, and a source no merge reads, take anything.
     (MERGED, assign(1, 5), [{"a": 1}, 5]),
     ("- &m {a: 1}\n- *m\n", assign(0, 5), [5, 5]),

@@ -14,7 +14,7 @@
 namespace ostrevane {
 
 // The first line break of `text` ("\n", "\r\n" or "\r"); "\n" when it has
-// none.
+// none. A view of static text: it may outlive `text`.
 [[nodiscard]] std::string_view first_line_break(std::string_view text) noexcept;
 
 // Rewrites every line break of `out` (LF, CR LF, a lone CR) as `line_break`.

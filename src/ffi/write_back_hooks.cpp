@@ -12,6 +12,7 @@
 #include "ffi/document.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/test_hooks.hpp"
+#include "roundtrip/document/stream_edit.hpp"
 #endif
 
 namespace ostrevane::ffi {
@@ -70,8 +71,7 @@ PyResult<PyRef> edit_for_test(PyObject* args) {
   }
   const std::string_view mode = how;
   if (mode == "delete_root") {
-    data.roots.erase(data.roots.begin() + root_index);
-    data.source_text.reset();
+    remove_stream_document(data, static_cast<std::size_t>(root_index));
     return PyRef::borrow(Py_None);
   }
   YamlNode* node = OSV_TRY(walk(data.roots[static_cast<std::size_t>(root_index)], path));

@@ -47,6 +47,15 @@ std::unordered_set<const YamlNode*> removed_definitions(std::span<const Removal>
   return gone;
 }
 
+// Whether `node` is the value of a merge key of `mapping`.
+bool is_merge_value(const YamlNode& mapping, const YamlNode& node) noexcept {
+  if (mapping.kind() != NodeKind::Mapping) return false;
+  for (std::size_t i = 0; i < mapping.pair_count(); ++i) {
+    if (&mapping.value(i) == &node) return is_merge_key(mapping.key(i));
+  }
+  return false;
+}
+
 // The name of a standard tag ("int" for "!!int" and its long form), or an
 // empty view for any other tag.
 std::string_view standard_tag_name(std::string_view tag) noexcept {
@@ -295,19 +304,44 @@ std::optional<std::string> stranded_alias(const YamlNode& root, std::span<const 
 }
 
 std::optional<std::string> unmergeable_replacement(const YamlNode& root, const YamlNode& target,
-                                                   const YamlNode& replacement) {
+                                                   const YamlNode& replacement,
+                                                   const YamlNode* parent,
+                                                   const YamlNode* grandparent) {
+  if (replacement.kind() == NodeKind::Mapping) return std::nullopt;
+  // Whether a merge reads the place through aliases is known only from the
+  // whole tree: looked at only for an anchored node or list, so replacing
+  // anything else costs no more than its place.
   const std::string* name = anchor_name(target);
-  if (name == nullptr || replacement.kind() == NodeKind::Mapping) return std::nullopt;
+  const bool in_list = parent != nullptr && parent->kind() == NodeKind::Sequence;
+  const std::string* list_name = in_list ? anchor_name(*parent) : nullptr;
+  std::optional<AnchorIndex> index;
+  const auto reads = [&](const YamlNode& node, const YamlNode& definition) {
+    if (node.kind() != NodeKind::Alias) return false;
+    if (!index) index.emplace(root);
+    return index->target(node) == &definition;
+  };
   // A list of mappings merges them all, but only as the merge value
-  // itself: inside a merge list every item must be a mapping.
+  // itself: inside a merge list every item must be a mapping. An item of a
+  // list that is already in the tree may be an alias of one.
   bool list_of_mappings = replacement.kind() == NodeKind::Sequence;
   for (const YamlNode& item : replacement.items()) {
-    list_of_mappings = list_of_mappings && item.kind() == NodeKind::Mapping;
+    if (!list_of_mappings) break;
+    if (item.kind() == NodeKind::Alias) {
+      if (!index) index.emplace(root);
+      const YamlNode* definition = index->target(item);
+      list_of_mappings = definition != nullptr && definition->kind() == NodeKind::Mapping;
+    } else {
+      list_of_mappings = item.kind() == NodeKind::Mapping;
+    }
   }
-  const AnchorIndex index(root);
-  const auto reads_target = [&](const YamlNode& node) {
-    return node.kind() == NodeKind::Alias && index.target(node) == &target;
-  };
+  // The merge key's own value, or an item of its list.
+  if (parent != nullptr && is_merge_value(*parent, target) && !list_of_mappings) {
+    return std::string();
+  }
+  if (in_list && grandparent != nullptr && is_merge_value(*grandparent, *parent)) {
+    return std::string();
+  }
+  if (name == nullptr && list_name == nullptr) return std::nullopt;
   std::vector<const YamlNode*> stack{&root};
   while (!stack.empty()) {
     const YamlNode* node = stack.back();
@@ -316,10 +350,12 @@ std::optional<std::string> unmergeable_replacement(const YamlNode& root, const Y
       for (std::size_t i = 0; i < node->pair_count(); ++i) {
         if (!is_merge_key(node->key(i))) continue;
         const YamlNode& merged = node->value(i);
-        if (reads_target(merged) && !list_of_mappings) return *name;
-        if (merged.kind() != NodeKind::Sequence) continue;
+        if (name != nullptr && reads(merged, target) && !list_of_mappings) return *name;
+        // An item of the list a merge reads through an alias.
+        if (list_name != nullptr && reads(merged, *parent)) return *list_name;
+        if (name == nullptr || merged.kind() != NodeKind::Sequence) continue;
         for (const YamlNode& item : merged.items()) {
-          if (reads_target(item)) return *name;
+          if (reads(item, target)) return *name;
         }
       }
     }
@@ -329,12 +365,18 @@ std::optional<std::string> unmergeable_replacement(const YamlNode& root, const Y
 }
 
 std::string unmergeable_replacement_message(std::string_view name) {
-  std::string text = "replacing this node would change anchor '&";
-  text += name;
-  text += "', which a merge key ('<<') reads through '*";
-  text += name;
+  std::string text = "replacing this node would change ";
+  if (name.empty()) {
+    text += "what a merge key ('<<') reads";
+  } else {
+    text += "anchor '&";
+    text += name;
+    text += "', which a merge key ('<<') reads through '*";
+    text += name;
+    text += "',";
+  }
   text +=
-      "', into something that cannot be merged; the result would not load as a merge. "
+      " into something that cannot be merged; the result would not load as a merge. "
       "Assign a mapping, or rewrite the merge first.";
   return text;
 }

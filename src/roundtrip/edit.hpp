@@ -22,8 +22,9 @@
 // without one, or, with its name defined twice, would silently read an
 // earlier definition. Which definition an alias reads is the AnchorIndex's
 // answer (the nearest complete one before it, in its own file). A
-// replacement is refused when a merge key reads the replaced node through
-// an alias and the new node could not be merged there.
+// replacement is refused when a merge key reads the replaced node (as its
+// value, an item of its list, or through an alias) and the new node could
+// not be merged there.
 //
 // Ownership: nodes are moved in and owned by the tree; no pointer into a
 // child vector is kept across an append or an erase on it. Every walk keeps
@@ -118,16 +119,24 @@ struct Removal {
 // The message of the ValueError that refuses such an edit.
 [[nodiscard]] std::string anchor_still_referenced_message(std::string_view name);
 
-// The anchor name of `target` (a node of `root`'s tree about to be replaced
-// by `replacement`, its anchor staying with the place) when a merge key
-// reads it through an alias and the replacement cannot be merged there:
-// anything but a mapping, or, for an alias that is the merge value itself,
-// a list of mappings. Nothing when the replacement is safe.
+// Whether a merge key would read `replacement` in the place of `target` (a
+// node of `root`'s tree held by `parent`, itself held by `grandparent`;
+// nullptr above the root) and could not merge it. A merge takes a mapping,
+// or, as the merge value itself, a list of mappings; it reads the place as
+// the merge key's own value or an item of its list, or through an alias of
+// the place's anchor (its anchor stays with the place), or through an alias
+// of the list that holds it. The result names the anchor read through, or
+// is empty for the merge key's own value and its items; nothing when the
+// replacement is safe. Only an anchored place or list costs a walk of the
+// tree.
 [[nodiscard]] std::optional<std::string> unmergeable_replacement(const YamlNode& root,
                                                                  const YamlNode& target,
-                                                                 const YamlNode& replacement);
+                                                                 const YamlNode& replacement,
+                                                                 const YamlNode* parent,
+                                                                 const YamlNode* grandparent);
 
-// The message of the ValueError that refuses such a replacement.
+// The message of the ValueError that refuses such a replacement; `name` as
+// unmergeable_replacement gives it.
 [[nodiscard]] std::string unmergeable_replacement_message(std::string_view name);
 
 }  // namespace ostrevane

@@ -16,6 +16,7 @@
 #include "ffi/document/reading.hpp"
 #include "ffi/document/view.hpp"
 #include "ffi/entry_guard.hpp"
+#include "roundtrip/document/stream_edit.hpp"
 #include "roundtrip/edit.hpp"
 
 namespace ostrevane::ffi {
@@ -89,6 +90,12 @@ void settle_emptied(const Place& place) {
   }
 }
 
+// The collection that holds the container at the place (nullptr for a
+// root).
+const YamlNode* outer_holder(const Place& place) noexcept {
+  return resolve_holders(place.doc->data.roots, place.root, place.path).parent;
+}
+
 PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char* stale) {
   const YamlNode* node = OSV_TRY(container(place, stale));
   const PyToNodeSettings settings = to_node_settings(place.doc->data);
@@ -97,7 +104,8 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     if (index >= place.find()->item_count()) return std::unexpected(out_of_range());
     YamlNode fresh = OSV_TRY(py_to_node(value, settings));
     YamlNode& sequence = place.edit();
-    OSV_TRY(refuse_replacement(place.root_node(), sequence.items()[index], fresh));
+    OSV_TRY(refuse_replacement(place.root_node(), sequence.items()[index], fresh,
+                               {&sequence, outer_holder(place)}));
     const std::uint32_t blanks = closing_blank_lines(sequence.items()[index]);
     replace_node(sequence.items()[index], std::move(fresh));
     drop_contradicted_tag(sequence.items()[index], settings.mode);
@@ -116,7 +124,8 @@ PyResult<void> set_item(Place place, PyObject* key, PyObject* value, const char*
     return {};
   }
   YamlNode& mapping = place.edit();
-  OSV_TRY(refuse_replacement(place.root_node(), mapping.value(*pair), fresh));
+  OSV_TRY(refuse_replacement(place.root_node(), mapping.value(*pair), fresh,
+                             {&mapping, outer_holder(place)}));
   const std::uint32_t blanks = closing_blank_lines(mapping.value(*pair));
   replace_node(mapping.value(*pair), std::move(fresh));
   drop_contradicted_tag(mapping.value(*pair), settings.mode);
@@ -165,13 +174,11 @@ PyResult<void> edit_document_list(DocumentObject* doc, PyObject* key, PyObject* 
   DocumentData& data = doc->data;
   if (index >= data.roots.size()) return std::unexpected(out_of_range());
   if (value == nullptr) {
-    data.roots.erase(data.roots.begin() + static_cast<std::ptrdiff_t>(index));
-    // The loaded text no longer matches the roots, though no node says so.
-    data.source_text.reset();
+    remove_stream_document(data, static_cast<std::size_t>(index));
     return {};
   }
   YamlNode fresh = OSV_TRY(py_to_node(value, to_node_settings(data)));
-  replace_node(data.roots[index], std::move(fresh), CarryOver::Nothing);
+  replace_stream_document(data, static_cast<std::size_t>(index), std::move(fresh));
   return {};
 }
 
@@ -186,10 +193,16 @@ PyResult<void> refuse_stranding(const YamlNode& root, std::span<const Removal> r
 }
 
 PyResult<void> refuse_replacement(const YamlNode& root, const YamlNode& target,
-                                  const YamlNode& replacement) {
+                                  const YamlNode& replacement, PathHolders holders) {
   const Removal old{&target, true};
   OSV_TRY(refuse_stranding(root, std::span(&old, 1)));
-  if (const std::optional<std::string> name = unmergeable_replacement(root, target, replacement)) {
+  return refuse_unmergeable(root, target, replacement, holders);
+}
+
+PyResult<void> refuse_unmergeable(const YamlNode& root, const YamlNode& target,
+                                  const YamlNode& replacement, PathHolders holders) {
+  if (const std::optional<std::string> name =
+          unmergeable_replacement(root, target, replacement, holders.parent, holders.grandparent)) {
     return std::unexpected(
         PyError::builtin(PyExc_ValueError, unmergeable_replacement_message(*name)));
   }

@@ -12,15 +12,17 @@
 //   a sequence never grows by assignment.
 // - A stream of several documents (or none) is a list of its documents:
 //   assigning doc[i] replaces document i whole, nothing of the old root
-//   kept; deleting it removes the document and drops the loaded text, so
-//   the rest is written through the emitter.
+//   kept but the stream's %YAML directive; deleting it removes the document
+//   and drops the loaded text, so the rest is written through the emitter
+//   (roundtrip/document/stream_edit.hpp).
 // - An edit that would change what an alias reads is refused with
 //   ValueError before anything changes (roundtrip/edit.hpp): a deletion, or
 //   an assignment that replaces a subtree holding an anchor (the replaced
 //   node's own anchor stays with its place), that takes out the definition
 //   an alias reads, whether no definition or an earlier one of the same
 //   name would be left for it; and an assignment that would give a merge
-//   key ("<<: *m") something it cannot merge.
+//   key ("<<") something it cannot merge, as its value, an item of its
+//   list, or through an alias ("<<: *m").
 // - A view whose path ends at an alias edits the collection the alias
 //   refers to, as its reads show it.
 //
@@ -34,6 +36,7 @@
 
 #include "ffi/convert/py_to_node.hpp"
 #include "roundtrip/document/document_data.hpp"
+#include "roundtrip/document/path.hpp"
 #include "roundtrip/edit.hpp"
 
 namespace ostrevane::ffi {
@@ -47,11 +50,15 @@ namespace ostrevane::ffi {
                                               std::span<const Removal> removals);
 
 // refuse_stranding for `target` replaced by `replacement` (its own anchor
-// staying with the place), then ValueError
-// (unmergeable_replacement_message) when a merge reads `target` through an
-// alias and could not merge `replacement`.
+// staying with the place), then refuse_unmergeable.
 [[nodiscard]] PyResult<void> refuse_replacement(const YamlNode& root, const YamlNode& target,
-                                                const YamlNode& replacement);
+                                                const YamlNode& replacement, PathHolders holders);
+
+// ValueError (unmergeable_replacement_message) when a merge key would read
+// `replacement` in the place of `target` (held as `holders` says) and could
+// not merge it.
+[[nodiscard]] PyResult<void> refuse_unmergeable(const YamlNode& root, const YamlNode& target,
+                                                const YamlNode& replacement, PathHolders holders);
 
 // TypeError "cannot convert {repr} to a YAML node" when `value` is, or its
 // lists and dicts (as py_to_node walks them) hold, an OstrevaneDocument, an

@@ -183,6 +183,14 @@ PyResult<void> make_alias(HeldNode& held, std::string_view name) {
   // The node's content goes, and with it every definition it holds.
   const Removal removal{place, false};
   OSV_TRY(refuse_stranding(*root, std::span(&removal, 1)));
+  // A merge that reads the place reads what the alias names.
+  if (const std::optional<NodePath> definition = find_anchor_path(*root, name, *place)) {
+    if (const YamlNode* content = held.resolve(*definition)) {
+      OSV_TRY(
+          refuse_unmergeable(*root, *place, *content,
+                             resolve_holders(held.data().roots, held.cursor().root, held.path())));
+    }
+  }
   YamlNode* node = held.find_for_edit();
   node->set_alias(std::string(name));
   // What described the content goes with it: an anchor or a tag on an

@@ -76,7 +76,9 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
       // borrow kept the tree as it was.
       YamlNode* target = held.find_for_edit();
       if (target == nullptr) return std::unexpected(stale_node());
-      OSV_TRY(refuse_replacement(*held.root(), *target, fresh));
+      OSV_TRY(
+          refuse_replacement(*held.root(), *target, fresh,
+                             resolve_holders(held.data().roots, held.cursor().root, held.path())));
       const std::uint32_t blanks = closing_blank_lines(*target);
       // A root keeps its directives and markers: its tag may use a %TAG
       // handle, which would be undefined without them.

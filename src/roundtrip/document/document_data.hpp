@@ -14,6 +14,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emit_util/scalar_text.hpp"
@@ -35,6 +36,10 @@ struct DocumentData {
   // The decoded text that was parsed (for loads_all, this document's own
   // stretch of it): written back byte for byte while nothing is modified.
   std::optional<std::string> source_text;
+  // The line break of the loaded text once source_text is dropped (a
+  // document of the stream removed): text written anew still uses it. A
+  // view of static text, as first_line_break gives it.
+  std::string_view line_break = "\n";
   // Set only by set_origin.
   std::optional<std::string> origin;
   // Quoting of Python strings assigned into the tree: not OPT_SINGLE_QUOTES.

@@ -80,7 +80,7 @@ DocumentText document_to_text(const DocumentData& data) {
   // Written anew, every line ends as the text's first line did: a CR LF
   // file stays all CR LF.
   const std::string_view line_break =
-      data.source_text ? first_line_break(*data.source_text) : std::string_view("\n");
+      data.source_text ? first_line_break(*data.source_text) : data.line_break;
   if (!data.upgraded) {
     if (!text.verbatim_) use_line_break(text.emitted_, line_break);
     return text;

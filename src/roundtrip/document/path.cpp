@@ -90,6 +90,19 @@ YamlNode* resolve_parent_for_edit(std::span<YamlNode> roots, std::size_t root,
   return parent;
 }
 
+PathHolders resolve_holders(std::span<const YamlNode> roots, std::size_t root,
+                            const NodePath& path) noexcept {
+  if (root >= roots.size()) return {};
+  PathHolders holders;
+  const YamlNode* node = &roots[root];
+  for (const PathSegment& step : path.segments()) {
+    holders = {node, holders.parent};
+    node = child_of(*node, step);
+    if (node == nullptr) return {};
+  }
+  return holders;
+}
+
 PathSegment pair_step(const YamlNode& mapping, std::size_t pair) {
   PathSegment step = PathSegment::key(std::string(mapping.key(pair).text()));
   step.empty_key = mapping.key(pair).kind() == NodeKind::Null;

@@ -109,6 +109,16 @@ class NodePath {
 [[nodiscard]] YamlNode* resolve_parent_for_edit(std::span<YamlNode> roots, std::size_t root,
                                                 const NodePath& path, std::size_t& index);
 
+// The collections around the node `path` designates: the one holding it
+// and the one holding that (nullptr above the root, and both nullptr when
+// the path leads nowhere).
+struct PathHolders {
+  const YamlNode* parent = nullptr;
+  const YamlNode* grandparent = nullptr;
+};
+[[nodiscard]] PathHolders resolve_holders(std::span<const YamlNode> roots, std::size_t root,
+                                          const NodePath& path) noexcept;
+
 // The Key step that reaches the value of pair `pair` of `mapping`, whose key
 // must be a Scalar or an empty node: its text (or the empty-key mark) and
 // its occurrence among the pairs it names.
