@@ -65,6 +65,7 @@ INDICATOR = "it begins with a YAML indicator"
 MARKER = "it re-reads as a document marker"
 HASH = "it contains a ' #' comment starter"
 COLON = "it contains a ':' mapping indicator"
+OTHER_VALUE = "a reader could take it for a value other than this string"
 
 
 @pytest.mark.parametrize(
@@ -98,6 +99,9 @@ COLON = "it contains a ':' mapping indicator"
         # One scan: whichever marker comes first names the reason.
         ("a: b #c", "plain", COLON),
         ("a #b: c", "plain", HASH),
+        # Untagged, a plain text reads back by the resolver.
+        ("123", "plain", OTHER_VALUE),
+        ("true", "plain", OTHER_VALUE),
         # The checks run in their order: a line break before a leading space.
         (" a\n", "plain", LINE_BREAK),
         ("a\nb", "single", "single quotes cannot hold a line break"),
@@ -121,9 +125,6 @@ def test_explicit_style_refusals(text, style, reason):
 @pytest.mark.parametrize(
     "text,style,written,loaded",
     [
-        # No type test: plain digits and keywords are written as asked.
-        ("123", "plain", "123\n", 123),
-        ("true", "plain", "true\n", True),
         ("-a", "plain", "-a\n", "-a"),
         ("?a", "plain", "?a\n", "?a"),
         ("a:b", "plain", "a:b\n", "a:b"),
@@ -140,6 +141,55 @@ def test_explicit_style_refusals(text, style, reason):
 def test_explicit_styles_accepted(text, style, written, loaded):
     assert dump(S(text, style=style)) == written
     assert o.loads(written) == loaded
+
+
+# Texts a reader takes for something other than the string, in the output's
+# mode: the writers' plain-safety rule, which default strings follow too.
+OTHER_VALUE_TEXTS = [
+    ("<<", 0), ("true", 0), ("False", 0), ("1", 0), ("~", 0), ("null", 0), (".inf", 0),
+    ("-1", 0), ("-.inf", 0), ("+1", 0), ("1e3", 0), ("yes", 0), ("off", 0), ("0b1", 0),
+    ("1_000", 0), ("-0o17", 0),
+    ("y", o.OPT_YAML_1_1), ("=", o.OPT_YAML_1_1), ("1:30", o.OPT_YAML_1_1),
+    ("-1:30", o.OPT_YAML_1_1), ("2001-12-14", o.OPT_YAML_1_1),
+    ("2001-12-14", o.OPT_PYYAML_COMPAT), ("=", o.OPT_PYYAML_COMPAT),
+]
+
+
+@pytest.mark.parametrize("text,option", OTHER_VALUE_TEXTS)
+@pytest.mark.parametrize("place", ["root", "item", "value", "key", "flow"])
+def test_explicit_plain_refuses_a_text_read_back_as_another_value(text, option, place):
+    scalar = S(text, style="plain")
+    data = {"root": scalar, "item": [scalar], "value": {"k": scalar},
+            "key": M([(scalar, {"a": 1})]), "flow": Q([scalar], flow=True)}[place]
+    assert refused(data, option=option) == style_message("plain", OTHER_VALUE)
+
+
+@pytest.mark.parametrize(
+    "text,option",
+    [("y", 0), ("=", 0), ("1:30", 0), ("2001-12-14", 0), ("y", o.OPT_PYYAML_COMPAT),
+     ("-a", 0), ("?a", 0), (":a", 0), ("-a", o.OPT_YAML_1_1), ("1a", 0), ("Yes please", 0)],
+)
+def test_explicit_plain_keeps_a_text_that_reads_back_as_itself(text, option):
+    out = dump({S(text, style="plain"): S(text, style="plain")}, option=option)
+    assert out == f"{text}: {text}\n"
+    assert o.loads(out, option=option) == {text: text}
+
+
+def test_an_explicit_plain_merge_key_is_refused():
+    # Written as '<<:', the key read back as a merge: {'a': 1}, and a list
+    # value lost its items.
+    def plain_merge_key(obj):
+        return S(obj, style="plain") if obj == "<<" else None
+
+    for data in ({"<<": {"a": 1}}, {"<<": [True, None, None]}, {"k": {"<<": 1}}):
+        with pytest.raises(ValueError) as info:
+            o.dumps(data, represent=plain_merge_key)
+        assert str(info.value) == style_message("plain", OTHER_VALUE)
+    # The default style quotes it; a tag says what it reads back as.
+    assert o.dumps({"<<": {"a": 1}}, represent=lambda obj: None) == b'"<<":\n  a: 1\n'
+    out = dump(M([(S("<<", tag="!!str", style="plain"), {"a": 1})]))
+    assert out == "!!str <<:\n  a: 1\n"
+    assert o.loads(out) == {"<<": {"a": 1}}
 
 
 def test_a_text_of_line_feeds_is_accepted_as_literal():
@@ -641,7 +691,7 @@ def test_every_accepted_comment_is_written_and_the_text_reads_back(tree, single)
 
 
 STYLE_TEXT = st.text(
-    alphabet=st.sampled_from(list(" \t\n\r\x01\x85\ufeff-?:#!'\"[]{},.|>%&*@`ab1é")), max_size=8
+    alphabet=st.sampled_from(list(" \t\n\r\x01\x85\ufeff-?:#!'\"[]{},.|>%&*@`ab1é<~")), max_size=8
 )
 
 
@@ -670,8 +720,7 @@ def test_an_accepted_explicit_style_reads_back_as_the_same_text(text, style, pla
         "flow": lambda: loaded[0],
         "key": lambda: next(iter(loaded)),
     }[place]()
-    # Plain text is written as asked even where it reads as another type.
-    assert got == text or (style == "plain" and not isinstance(got, str))
+    assert got == text
 
 
 def test_an_empty_text_under_the_null_tag_is_written_as_null():
