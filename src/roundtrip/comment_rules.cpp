@@ -74,6 +74,10 @@ bool is_nonempty_block_collection(const YamlNode& node) noexcept {
   return node.is_collection() && node.style == CollectionStyle::Block && !node.children().empty();
 }
 
+bool inline_on_dash_line(const YamlNode& item) noexcept {
+  return item.comments.inline_before_value || is_nonempty_block_collection(item);
+}
+
 std::optional<std::string> join_comment_lines(const std::vector<HeadComment>& lines,
                                               CommentSelection selection) {
   std::optional<std::string> joined;

@@ -89,6 +89,15 @@ inline constexpr std::string_view kControlCharacterMessage =
 // trailing comment of its own.
 [[nodiscard]] bool is_nonempty_block_collection(const YamlNode& node) noexcept;
 
+// Whether a sequence item's trailing comment, when it has one, stands on its
+// dash line: one read there, before a value on a later line, and that of a
+// non-empty block collection, whose entries start below the dash. The first
+// item of a block sequence cannot have both such a comment and lines of its
+// own above it (kHeadPlacementMessage): above the first dash they are read
+// back as the sequence's, below a dash that carries a comment as the item's
+// first entry's.
+[[nodiscard]] bool inline_on_dash_line(const YamlNode& item) noexcept;
+
 // Which stored head lines `join_comment_lines` takes.
 enum class CommentSelection : std::uint8_t {
   All = 0,

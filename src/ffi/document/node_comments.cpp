@@ -115,8 +115,9 @@ constexpr const char kCommentDoc[] =
     "Written where YAML puts it for the node: after the value, or after the `key:`\n"
     "or `-` when the value is a block collection written on the lines below. A\n"
     "text with a line break is refused, and so is a text where the comment would\n"
-    "not be written as this node's: on a mapping key, or on a block mapping or\n"
-    "sequence at the document root (use `comment_before` or `comment_after`).";
+    "not be written as this node's: on a mapping key, on a block mapping or\n"
+    "sequence at the document root (use `comment_before` or `comment_after`), or\n"
+    "on one as the first item of a block sequence with lines above it.";
 
 constexpr const char kCommentBeforeDoc[] =
     "The standalone comment line or lines above this node, joined by newlines,\n"

@@ -1,8 +1,9 @@
 // Comments that descriptors carry, put on the nodes of the represent road,
 // and the rules that keep every one of them in the written text: a
 // `comment_after` only where lines after the node have a place, no comment
-// on or inside a mapping key (a key is written on one line), and the lines
-// above a mapping value moved above its key.
+// on or inside a mapping key (a key is written on one line), no lines above
+// the first item of a block sequence together with a comment on its dash
+// line, and the lines above a mapping value moved above its key.
 #include <string_view>
 #include <vector>
 
@@ -83,6 +84,14 @@ PyResult<void> check_key_comments(const YamlNode& key) {
     work.pop_back();
     if (has_any_comment(*node)) return std::unexpected(value_error(kCommentInsideKeyMessage));
     push_children(*node, work);
+  }
+  return {};
+}
+
+PyResult<void> check_first_item_comments(const YamlNode& item) {
+  if (!item.comments.head().empty() && item.comments.inline_comment() &&
+      inline_on_dash_line(item)) {
+    return std::unexpected(value_error(kHeadPlacementMessage));
   }
   return {};
 }

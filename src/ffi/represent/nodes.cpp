@@ -247,6 +247,7 @@ PyResult<YamlNode> represent_sequence(Representer& r, OwnedItems items, std::uin
   nodes.reserve(items.size());
   for (PyRef& item : items) {
     nodes.push_back(OSV_TRY(represent_object(r, item.get(), depth + 1, as_flow, false)));
+    if (nodes.size() == 1 && !as_flow) OSV_TRY(check_first_item_comments(nodes.front()));
   }
   YamlNode node = new_node(YamlNode::sequence(std::move(nodes), style_of(as_flow)));
   if (tag) node.set_tag(std::move(tag));

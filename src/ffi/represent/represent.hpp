@@ -160,6 +160,10 @@ using OwnedPairs = std::vector<std::pair<PyRef, PyRef>>;
 // line and none inside it.
 [[nodiscard]] PyResult<void> check_key_comments(const YamlNode& key);
 
+// The first item of a block sequence may carry lines above it or a comment
+// on its dash line, not both: no layout reads both back as the item's.
+[[nodiscard]] PyResult<void> check_first_item_comments(const YamlNode& item);
+
 // The lines above a mapping value go above its key, after the key's own.
 void move_value_head_to_key(YamlNode& key, YamlNode& value);
 

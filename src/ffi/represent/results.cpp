@@ -1,12 +1,15 @@
 // Callback results to nodes: the descriptor a `represent` callback returned
 // becomes the object's node. A style the caller chose is honoured only when
-// the text reads back unchanged in it, else refused with the reason; the
+// the text reads back unchanged in it (an untagged plain text also as the
+// same string, not as null, a boolean, a number or a merge key), else
+// refused with the reason; the
 // automatic style is the default scalars' choice, and with a tag drops a
 // standard tag that the written text implies anyway.
 #include <array>
 #include <string_view>
 
 #include "emit_util/detail/unprintable.hpp"
+#include "emit_util/plain_safety.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "ffi/represent/descriptors.hpp"
 #include "ffi/represent/represent.hpp"
@@ -139,6 +142,26 @@ std::string_view explicit_style_refusal(std::string_view text, ScalarStyle style
   return {};
 }
 
+constexpr std::string_view kOtherValueReason =
+    "a reader could take it for a value other than this string";
+
+// An untagged plain text that passed plain_refusal reads back by the
+// resolver: the writers' plain-safety rule (the one default strings follow)
+// says whether some reader, under the output's mode, takes it for null, a
+// boolean, a number, a merge key or the like. That rule also quotes every
+// text opening with '-', '?' or ':', which plain_refusal lets through when a
+// non-blank follows: of those, only numbers such as "-1" or "-.inf" read
+// back as something else.
+bool plain_reads_as_other_value(std::string_view text, ResolverMode mode) noexcept {
+  const char first = text.front();
+  if (first == '?' || first == ':') return false;
+  if (first != '-') return plain_needs_quotes(text, mode);
+  using Kind = ResolvedScalar::Kind;
+  const Kind kind = resolve_scalar_kind(mode, text, true, std::nullopt).kind;
+  return kind == Kind::Int || kind == Kind::BigInt || kind == Kind::Float ||
+         resolves_as_number_11(text, mode);
+}
+
 PyError style_refused_error(ScalarStyle style, std::string_view reason) {
   std::string message = "a ";
   message += kStyleNames[static_cast<std::size_t>(style)];
@@ -194,9 +217,13 @@ PyResult<YamlNode> scalar_result(const Representer& r, const ScalarDescriptor& d
   ScalarStyle style = ScalarStyle::Plain;
   if (d.style != kAutoScalarStyle) {
     style = in_context(static_cast<ScalarStyle>(d.style), context);
-    if (const std::string_view reason = explicit_style_refusal(d.value, style); !reason.empty()) {
-      return std::unexpected(style_refused_error(style, reason));
+    std::string_view reason = explicit_style_refusal(d.value, style);
+    // A tag decides what a scalar reads back as, whatever its text.
+    if (reason.empty() && style == ScalarStyle::Plain && !tag &&
+        plain_reads_as_other_value(d.value, r.mode)) {
+      reason = kOtherValueReason;
     }
+    if (!reason.empty()) return std::unexpected(style_refused_error(style, reason));
   } else if (!tag) {
     style = in_context(choose_scalar_style(d.value, r.double_quotes, r.mode), context);
   } else {

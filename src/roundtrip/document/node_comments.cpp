@@ -172,6 +172,14 @@ bool inside_flow(std::span<YamlNode> roots, std::size_t root, const NodePath& pa
   return false;
 }
 
+// Whether the path ends at the first item of a sequence written in block
+// style.
+bool first_block_item(std::span<YamlNode> roots, std::size_t root, const NodePath& path) noexcept {
+  const std::span<const PathSegment> steps = path.segments();
+  return !steps.empty() && steps.back().kind == PathSegment::Kind::Index &&
+         steps.back().number == 0 && !inside_flow(roots, root, path);
+}
+
 }  // namespace
 
 std::optional<HeadCommentOwner> head_comment_owner(std::span<const YamlNode> roots,
@@ -201,6 +209,11 @@ Result<void, NodeCommentError> write_inline_comment(std::span<YamlNode> roots, s
   if (text && !inline_comment_writable(*node, path)) {
     return std::unexpected(fault(NodeCommentFault::InlineNotWritable));
   }
+  // On a first item's dash line, next to lines of the item's own above it.
+  if (text && first_block_item(roots, root, path) && inline_on_dash_line(*node) &&
+      owned_head_comment(item_head_owner(*node))) {
+    return std::unexpected(fault(NodeCommentFault::HeadNotPlaceable));
+  }
   if (text || node->comments.texts() != nullptr) {
     node->comments.edit_inline_comment() = std::move(text);
   }
@@ -226,7 +239,10 @@ Result<void, NodeCommentError> write_head_comment(std::span<YamlNode> roots, std
   if (!found) return std::unexpected(fault(NodeCommentFault::Stale));
   const CommentSelection selection = found->selection;
   // Above a first dash that carries a comment, lines are the sequence's.
-  if (text && selection == CommentSelection::AboveIntroducer && path.segments().back().number == 0) {
+  if (text && ((selection == CommentSelection::AboveIntroducer &&
+                path.segments().back().number == 0) ||
+               (found->owner->comments.inline_comment() && inline_on_dash_line(*found->owner) &&
+                first_block_item(roots, root, path)))) {
     return std::unexpected(fault(NodeCommentFault::HeadNotPlaceable));
   }
   auto lines = split_comment_lines(std::move(text));

@@ -28,7 +28,9 @@
 // form, and then read back as the value's), or on a block collection at the
 // root that no directive produced (written as a line above it, read back
 // among its comment_before lines); lines after a node anywhere but after a
-// block collection or at the root. Clearing is always allowed.
+// block collection or at the root; lines of its own above the first item of
+// a block sequence together with a comment on its dash line
+// (inline_on_dash_line). Clearing is always allowed.
 //
 // Ownership: nothing is kept; pointers into the tree live only inside one
 // call. The walks follow the path and never recurse. Nothing is changed on
