@@ -454,3 +454,103 @@ def test_deep_nests_are_freed_without_recursion(script):
     done = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True,
                           timeout=300)
     assert (done.returncode, done.stdout, done.stderr) == (0, "freed\n", "")
+
+
+# ---------------------------------------------------------------------------
+# Deep nests on small thread stacks.
+
+# Each operation takes one annotated value and a separately loaded equal
+# twin; the interpreter recurses through the annotated classes' methods at
+# every level of the nest for all but the last four.
+DEEP_OPERATIONS = {
+    "pickle": "pickle.dumps(value)",
+    "pickle_protocol_0": "pickle.dumps(value, protocol=0)",
+    "deepcopy": "copy.deepcopy(value)",
+    "repr": "repr(value)",
+    "str": "str(value)",
+    "equal": "value == twin",
+    "not_equal": "value != twin",
+    "order": "[value] < [twin]",
+    "count": "[value].count(twin)",
+    "copy": "copy.copy(value)",
+    "dumps": "o.dumps(value)",
+    "to_json": "o.to_json(value)",
+    "free": "None",  # the value dies in the thread when the operation returns
+}
+RECURSIVE = frozenset(DEEP_OPERATIONS) - {"copy", "dumps", "to_json", "free"}
+
+DEEP_OPERATION_SCRIPT = """
+import copy, pickle, sys, threading
+import ostrevane as o
+
+operation = compile(sys.argv[1], "operation", "eval")
+for depth in (20, 999):
+    texts = {"sequences": "[" * depth + "]" * depth,
+             "mappings": "{a: " * depth + "1" + "}" * depth}
+    for size in (128 * 1024, 256 * 1024):
+        for name, text in texts.items():
+            outcome = []
+            def run():
+                value = o.loads(text, option=o.OPT_ANNOTATED)
+                twin = o.loads(text, option=o.OPT_ANNOTATED)
+                try:
+                    eval(operation, {"o": o, "copy": copy, "pickle": pickle},
+                         {"value": value, "twin": twin})
+                    outcome.append("ok")
+                except RecursionError as error:
+                    assert str(error).startswith("maximum recursion depth exceeded"), error
+                    outcome.append("RecursionError")
+            threading.stack_size(size)
+            worker = threading.Thread(target=run)
+            worker.start()
+            worker.join()
+            print(depth, size // 1024, name, *outcome)
+"""
+
+
+@pytest.mark.parametrize("operation", DEEP_OPERATIONS)
+def test_deep_nests_on_small_thread_stacks(operation):
+    # pickle and deepcopy used to end the interpreter with SIGSEGV (repr too,
+    # on 128 KiB): __reduce__ let the interpreter recurse until the thread's
+    # stack ran out, since its own guard counts levels, not bytes.
+    done = subprocess.run([sys.executable, "-c", DEEP_OPERATION_SCRIPT,
+                           DEEP_OPERATIONS[operation]],
+                          capture_output=True, text=True, timeout=300)
+    deep = "RecursionError" if operation in RECURSIVE else "ok"
+    expected = "".join(f"{depth} {size} {name} {outcome}\n"
+                       for depth, outcome in ((20, "ok"), (999, deep))
+                       for size in (128, 256) for name in ("sequences", "mappings"))
+    assert (done.returncode, done.stdout, done.stderr) == (0, expected, "")
+
+
+SMALL_STACK_REFUSALS = """
+import copy, pickle, threading
+import ostrevane as o
+text = "[" * 999 + "]" * 999
+def run():
+    value = o.loads(text, option=o.OPT_ANNOTATED)
+    twin = o.loads(text, option=o.OPT_ANNOTATED)
+    for operation in (pickle.dumps, copy.deepcopy, repr, lambda v: v == twin):
+        try:
+            operation(value)
+        except RecursionError as error:
+            print(error)
+threading.stack_size(128 * 1024)
+worker = threading.Thread(target=run)
+worker.start()
+worker.join()
+"""
+
+
+def test_a_small_stack_refuses_before_the_interpreter_counts_out():
+    # On 128 KiB the stack runs short long before the interpreter's count of
+    # levels does, so the annotated classes' own check is what refuses.
+    done = subprocess.run([sys.executable, "-c", SMALL_STACK_REFUSALS], capture_output=True,
+                          text=True, timeout=300)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.splitlines() == [
+        "maximum recursion depth exceeded while pickling or copying an object",
+        "maximum recursion depth exceeded while pickling or copying an object",
+        "maximum recursion depth exceeded while getting the repr of an object",
+        "maximum recursion depth exceeded in comparison",
+    ]

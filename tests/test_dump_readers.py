@@ -4,6 +4,7 @@ every road that writes a string (dumps, dumps with a represent callback, an
 assignment into a round-trip document, in a YAML 1.2 and a %YAML 1.1
 document)."""
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import ostrevane as o
 
@@ -186,3 +187,76 @@ def test_the_value_key_is_quoted_for_yaml_1_1(road, expected):
             assert read == data, reader
     else:
         assert o.loads(text) == data
+
+
+# Texts that YAML 1.1 readers tag as an int by the int pattern while our own
+# reader holds no number there: base-60 past 64 bits (from twelve parts) and
+# the forms with no digit, which the conversion then fails on.
+PATTERN_INTS = ["1:2:1:1:1:1:1:1:1:1:1:1", "1" + ":59" * 30, "0b_", "0x_", "+0b_", "+0x_",
+                "-0x_", "0b__", "0x___"]
+# The same as keys too long for the simple form, written as "? key".
+LONG_PATTERN_INTS = ["1" + ":1" * 600, "0b" + "_" * 1100]
+# YAML 1.2 output writes base-60 texts plain by design (no YAML 1.2 reader
+# takes them for numbers), so those go through the YAML 1.1 roads only.
+PATTERN_INT_CASES = [
+    (road, value)
+    for value in PATTERN_INTS + LONG_PATTERN_INTS
+    for road in ROADS
+    if road != "round-trip-flow" and (read_option(road) or ":" not in value)
+]
+
+
+@pytest.mark.parametrize("road, value", PATTERN_INT_CASES,
+                         ids=[f"{road}-{value[:12]}" for road, value in PATTERN_INT_CASES])
+def test_texts_the_yaml_1_1_int_pattern_matches_are_quoted(road, value):
+    # They were written plain: PyYAML read "1:2:1:1:1:1:1:1:1:1:1:1" as the
+    # int 37499277624406779661 and raised ValueError on "0b_" and "+0x_",
+    # as keys and as long "? " keys too.
+    data = {"k": value, value: [value], "inner": {"m": value}}
+    text = ROADS[road](data)
+    assert f" {value}\n".encode() not in text and f"{value}:".encode() not in text
+    for reader, read in reads_of(text, read_option(road)).items():
+        assert read == data, (reader, text)
+
+
+@pytest.mark.parametrize("option, expected", [
+    (o.OPT_PYYAML_COMPAT, b'- "1:2:1:1:1:1:1:1:1:1:1:1"\n- "1:2:1:1:1:1:1:1:1:1:1"\n- 1:2:1:a\n'),
+    (o.OPT_YAML_1_1, b'- "1:2:1:1:1:1:1:1:1:1:1:1"\n- "1:2:1:1:1:1:1:1:1:1:1"\n- 1:2:1:a\n'),
+    (0, b"- 1:2:1:1:1:1:1:1:1:1:1:1\n- 1:2:1:1:1:1:1:1:1:1:1\n- 1:2:1:a\n"),
+], ids=["pyyaml_compat", "yaml_1_1", "yaml_1_2"])
+def test_base_60_of_any_size_is_quoted_for_yaml_1_1(option, expected):
+    assert o.dumps(["1:2:1:1:1:1:1:1:1:1:1:1", "1:2:1:1:1:1:1:1:1:1:1", "1:2:1:a"],
+                   option=option) == expected
+
+
+def test_int_patterns_without_a_digit_are_quoted_in_yaml_1_2_output_too():
+    # YAML 1.2 output quotes what YAML 1.1 readers take for a number, save
+    # base 60; texts the int pattern misses stay plain.
+    text = o.dumps(["0b_", "+0x_", "0b", "0_b", "0x_g"])
+    assert text == b'- "0b_"\n- "+0x_"\n- 0b\n- 0_b\n- 0x_g\n'
+    assert pyyaml_load(text) == o.loads(text) == ["0b_", "+0x_", "0b", "0_b", "0x_g"]
+
+
+def yaml_1_1_patterns():
+    """Texts drawn from PyYAML's own implicit resolvers for numbers and
+    timestamps (the patterns it tags a plain scalar by)."""
+    patterns = {regexp.pattern: regexp
+                for resolvers in yaml.resolver.Resolver.yaml_implicit_resolvers.values()
+                for tag, regexp in resolvers
+                if tag.rsplit(":", 1)[-1] in ("int", "float", "timestamp")}
+    return st.one_of([st.from_regex(regexp, fullmatch=True) for regexp in patterns.values()])
+
+
+NUMBER_LIKE = st.one_of(st.text(alphabet="019_:.eE+-bxo56", min_size=1, max_size=16),
+                        yaml_1_1_patterns())
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(NUMBER_LIKE, min_size=1, max_size=12))
+def test_pyyaml_reads_yaml_1_1_output_as_written(texts):
+    data = {"values": texts, "keys": dict.fromkeys(texts, 0)}
+    for option in (o.OPT_YAML_1_1, o.OPT_PYYAML_COMPAT):
+        for text in (o.dumps(data, option=option),
+                     o.dumps(data, option=option, represent=lambda obj: None)):
+            assert pyyaml_load(text) == data, text
+            assert o.loads(text, option=option) == data, text

@@ -134,6 +134,52 @@ bool is_number_kind(ResolvedScalar::Kind k) noexcept {
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
+template <class Pred>
+bool all_bytes(std::string_view s, Pred pred) noexcept {
+  for (const char c : s) {
+    if (!pred(c)) return false;
+  }
+  return true;
+}
+
+// The pattern by which YAML 1.1 readers tag a plain scalar as an int, before
+// they convert it:
+//   [-+]?0b[0-1_]+ | [-+]?0[0-7_]+ | [-+]?(0|[1-9][0-9_]*)
+//   | [-+]?0x[0-9a-fA-F_]+ | [-+]?[1-9][0-9_]*(:[0-5]?[0-9])+
+// A text it matches is an int to them, or an error when the conversion finds
+// no digit ("0b_", "+0x__"), whether or not our own reader holds a number
+// there (it reads a base-60 int past 64 bits, twelve parts and more, and the
+// digitless forms as strings).
+bool matches_int_pattern_11(std::string_view s) noexcept {
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) s.remove_prefix(1);
+  if (s.empty()) return false;
+  const auto digit_or_mark = [](char c) { return is_digit(c) || c == '_'; };
+  if (s[0] == '0') {
+    if (s.size() >= 2 && s[1] == 'b') {
+      return s.size() > 2 && all_bytes(s.substr(2), [](char c) {
+        return c == '0' || c == '1' || c == '_';
+      });
+    }
+    if (s.size() >= 2 && s[1] == 'x') {
+      return s.size() > 2 && all_bytes(s.substr(2), [](char c) {
+        return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '_';
+      });
+    }
+    return all_bytes(s.substr(1), [](char c) { return (c >= '0' && c <= '7') || c == '_'; });
+  }
+  if (!is_digit(s[0])) return false;
+  std::size_t i = 1;
+  const std::size_t n = s.size();
+  while (i < n && digit_or_mark(s[i])) ++i;
+  // Base-60 parts: one digit, or two when the first is at most 5. Taking
+  // two whenever possible decides it: a third digit can follow neither.
+  while (i < n) {
+    if (s[i] != ':' || i + 1 == n || !is_digit(s[i + 1])) return false;
+    i += (i + 2 < n && s[i + 1] <= '5' && is_digit(s[i + 2])) ? 3 : 2;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool resolves_as_number_11(std::string_view text, ResolverMode mode) noexcept {
@@ -217,9 +263,13 @@ bool plain_needs_quotes(std::string_view text, ResolverMode mode) noexcept {
     return false;
   }
   if (is_number_kind(resolve_scalar_yaml12(text, true, std::nullopt).kind)) return true;
-  if (yaml11) return resolves_as_number_11(text, mode) || looks_like_timestamp(text);
+  if (yaml11) {
+    return resolves_as_number_11(text, mode) || matches_int_pattern_11(text) ||
+           looks_like_timestamp(text);
+  }
   if (text.find(':') != std::string_view::npos) return false;
-  return is_number_kind(resolve_scalar_yaml11(false, text, true, std::nullopt).kind);
+  return is_number_kind(resolve_scalar_yaml11(false, text, true, std::nullopt).kind) ||
+         matches_int_pattern_11(text);
 }
 
 }  // namespace ostrevane

@@ -9,7 +9,10 @@
 // than the reader's: the YAML 1.1 keywords are quoted in every mode, and
 // YAML 1.2 output also quotes what YAML 1.1 reads as a number (except texts
 // holding ':', such as base-60 "1:30", and dates, which YAML 1.2 output
-// leaves plain). Pure; nothing fails.
+// leaves plain). What YAML 1.1 readers tag as an int is quoted by their
+// pattern, not by our reader's value: such a reader reads a base-60 int of
+// any size, and fails on "0b_", which ours reads as strings. Pure; nothing
+// fails.
 #pragma once
 
 #include <cstddef>

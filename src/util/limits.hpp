@@ -133,4 +133,12 @@ inline constexpr std::size_t kMaxImplicitKeyBytes = 1024;
 inline constexpr std::size_t kStackGuardThreshold = 102'400;
 inline constexpr std::size_t kStackSegmentSize = std::size_t{32} << 20;
 
+// Stack an annotated container's method wants left before it lets the
+// interpreter go one level deeper (pickling, copying, repr and comparison
+// recurse through the interpreter's frames, which cannot move to a
+// segment): one such level with our method inside it, under a sanitizer's
+// larger frames too, and the raising of RecursionError. Small enough that a
+// 128 KiB thread still walks some two hundred levels.
+inline constexpr std::size_t kInterpreterLevelHeadroom = 32 * 1024;
+
 }  // namespace ostrevane::limits

@@ -33,6 +33,17 @@ void run_on_new_segment(void (*fn)(void*) noexcept, void* ctx);
 
 }  // namespace detail
 
+// True when the current stack's limit is known and no more than `headroom`
+// bytes of it remain. For entries that cannot move to a fresh segment
+// because the recursion they take part in runs in frames that are not ours
+// (the interpreter calling back into a method for each level): they refuse
+// instead. An unknown limit answers false, leaving the caller's own depth
+// checks to decide.
+[[nodiscard]] inline bool stack_headroom_below(std::size_t headroom) noexcept {
+  const std::size_t left = detail::stack_remaining();
+  return left != 0 && left <= headroom;
+}
+
 template <class F>
 auto with_stack_guard(F&& step) -> std::invoke_result_t<F&> {
   using R = std::invoke_result_t<F&>;

@@ -9,6 +9,8 @@
 #include "ffi/args.hpp"
 #include "ffi/entry_guard.hpp"
 #include "ffi/tag.hpp"
+#include "util/limits.hpp"
+#include "util/stack_guard.hpp"
 
 namespace ostrevane::ffi {
 namespace {
@@ -75,6 +77,38 @@ void annotated_dealloc(PyObject* self) noexcept {
   base_of(self)->tp_dealloc(self);
   Py_DECREF(type);
   Py_TRASHCAN_END
+}
+
+// Pickling, copying, repr and comparison of nested containers recurse in
+// the interpreter's frames, which call one of our methods at every level
+// and which no segment can take over. The interpreter's own guard counts
+// levels, not bytes: on a small thread stack (and our levels cost more than
+// a plain list's, since __reduce__ sends each one through a method call) it
+// lets the stack overflow long before the count runs out. So each of these
+// methods first checks that a level's worth of stack is left, and raises
+// RecursionError, as the count would, when it is not.
+PyResult<void> check_level_headroom(const char* doing) {
+  if (!stack_headroom_below(limits::kInterpreterLevelHeadroom)) [[likely]] return {};
+  return std::unexpected(PyError::builtin(
+      PyExc_RecursionError, std::string("maximum recursion depth exceeded ") + doing));
+}
+
+PyObject* annotated_repr(PyObject* self) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    OSV_TRY(check_level_headroom("while getting the repr of an object"));
+    PyRef text = PyRef::steal(base_of(self)->tp_repr(self));
+    if (!text) return std::unexpected(PyError::fetch());
+    return text;
+  });
+}
+
+PyObject* annotated_richcompare(PyObject* self, PyObject* other, int op) {
+  return guarded_call([&]() -> PyResult<PyRef> {
+    OSV_TRY(check_level_headroom("in comparison"));
+    PyRef result = PyRef::steal(base_of(self)->tp_richcompare(self, other, op));
+    if (!result) return std::unexpected(PyError::fetch());
+    return result;
+  });
 }
 
 PyResult<PyRef> new_instance(PyTypeObject* base, PyTypeObject* type, Annotation annotation) {
@@ -307,6 +341,7 @@ PyObject* annotated_setstate(PyObject* self, PyObject* state) {
 
 PyObject* annotated_reduce(PyObject* self, PyObject*) {
   return guarded_call([&]() -> PyResult<PyRef> {
+    OSV_TRY(check_level_headroom("while pickling or copying an object"));
     Annotation copy;
     {
       SharedBorrow borrow =
@@ -366,6 +401,8 @@ PyType_Slot g_dict_slots[] = {
     {Py_tp_doc, const_cast<char*>(kDictDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&annotated_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&annotated_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(&annotated_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&annotated_richcompare)},
     {Py_tp_getset, g_annotated_getset},
     {Py_tp_methods, g_annotated_methods},
     {0, nullptr},
@@ -375,6 +412,8 @@ PyType_Slot g_list_slots[] = {
     {Py_tp_doc, const_cast<char*>(kListDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&annotated_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&annotated_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(&annotated_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&annotated_richcompare)},
     {Py_tp_getset, g_annotated_getset},
     {Py_tp_methods, g_annotated_methods},
     {0, nullptr},

@@ -19,7 +19,9 @@
 // replaces the annotation under an exclusive one. The classes' __module__
 // is "ostrevane", where the package re-exports them for pickle. Freeing
 // goes through the interpreter's trashcan, as dict's and list's does, so
-// instances nested to any depth are freed without deep native recursion.
+// instances nested to any depth are freed without deep native recursion;
+// __reduce__, repr and comparison, through which the interpreter recurses
+// into nested instances, raise RecursionError when the stack runs short.
 #pragma once
 
 #include <cstdint>
