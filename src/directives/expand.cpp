@@ -142,10 +142,11 @@ Result<YamlNode, IncludeError> keep_directive_line(YamlNode& directive,
   result.comments.put_lines(directive.comments.take_lines());
   // Aliases of the directive's file that name its anchor mean what the
   // directive produced.
-  const NodeExtras* directive_extras = directive.extras();
-  if (directive_extras && directive_extras->anchor && extras && extras->source) {
-    extras->source->anchor = directive_extras->anchor;
-    extras->source->anchor_file_id = directive.span.file_id;
+  if (extras && extras->source) {
+    extras->source->directive_file_id = directive.span.file_id;
+    if (const NodeExtras* directive_extras = directive.extras()) {
+      extras->source->anchor = directive_extras->anchor;
+    }
   }
   return produced;
 }
