@@ -666,6 +666,23 @@ def test_an_edit_that_strands_a_directives_alias_is_refused(tree, main, edit, na
     assert tree.state(doc) == before
 
 
+def test_a_merged_directive_is_replaced_only_by_a_mapping(tree):
+    main = "base: &b !include f.yaml\nm: {<<: *b, y: 2}\n"
+    doc = tree.load(main)
+    before = tree.state(doc)
+    with pytest.raises(ValueError) as info:
+        doc["base"] = 5
+    assert info.value.args == (
+        "replacing this node would change anchor '&b', which a merge key ('<<') reads through "
+        "'*b', into something that cannot be merged; the result would not load as a merge. "
+        "Assign a mapping, or rewrite the merge first.",)
+    assert tree.state(doc) == before
+    doc["base"] = {"z": 3}
+    assert doc.to_dict() == {"base": {"z": 3}, "m": {"z": 3, "y": 2}}
+    tree.check_written(doc)
+    assert tree.read("main.yaml") == "base: &b\n  z: 3\nm: {<<: *b, y: 2}\n"
+
+
 def test_aliases_inside_an_included_file_read_an_edited_anchor(tree):
     # The aliases used to read None in memory (a reload read the new value).
     doc = tree.load("m: !include g.yaml\n")
