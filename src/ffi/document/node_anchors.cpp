@@ -8,7 +8,12 @@
 // the document as it was: names the reader would not give back, a name
 // another node defines, an anchor on an alias, an alias with no definition
 // before it, and a removed anchor that aliases still read are refused
-// (roundtrip/document/anchor_edit.hpp, roundtrip/edit.hpp). detach()
+// (roundtrip/document/anchor_edit.hpp, roundtrip/edit.hpp). A node a
+// directive produced is named by the anchor on the directive's line (its
+// place anchor, roundtrip/anchors.hpp), read and set there, in the file
+// holding the directive; an anchor set where no file holds the node (in
+// what a secret, a variable or a directory include reads) is refused, since
+// no text could carry it. detach()
 // replaces an alias by a stand-alone copy of what it reads
 // (roundtrip/detach_copy.hpp), refused whole past the copy limits.
 #include <optional>
