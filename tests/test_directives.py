@@ -503,6 +503,18 @@ def test_alias_of_an_anchored_directive_reads_its_value(anchor_tree, kind, road)
             anchor_tree.loads(text, option=rt, schema={"properties": {"b": {"type": "null"}}})
 
 
+@pytest.mark.parametrize("road", ["plain", "annotated"])
+@pytest.mark.parametrize("kind", ["include", "include_dir_named"])
+def test_aliases_of_an_anchored_directive_share_its_object_as_any_anchors_do(
+        anchor_tree, kind, road):
+    # Each alias used to convert the directive's content anew: no other
+    # anchor's aliases do on these roads.
+    directive, option, _ = ANCHORED_DIRECTIVES[kind]
+    for text in (f"a: &a {directive}\nb: *a\nc: [*a]\n", "a: &a {x: 1}\nb: *a\nc: [*a]\n"):
+        got = ANCHOR_ROADS[road](anchor_tree, text, option)
+        assert got["b"] is got["a"] and got["c"][0] is got["a"], text
+
+
 @pytest.mark.parametrize("kind", ANCHORED_DIRECTIVES)
 def test_anchored_directive_is_written_back_with_its_anchor(anchor_tree, kind):
     directive, option, value = ANCHORED_DIRECTIVES[kind]

@@ -82,3 +82,68 @@ class WriteBackTree(IncludeTree):
         for top, _, names in os.walk(self.base):
             found += [os.path.join(top, n) for n in names if ".ostrevane-tmp." in n]
         return found
+
+
+SECRET_VALUE = "hunter2-zq"
+ANCHOR_ENV = "OSV_WB_ANCHOR_HOME"
+
+
+class AnchoredDirectiveTree(IncludeTree):
+    """Anchors on directives and inside included files: secrets.yaml holds
+    `pw` (SECRET_VALUE) and `st` (a mapping); f.yaml a plain mapping;
+    g.yaml an anchored value and its alias; h.yaml an anchored secret and
+    its alias; d/ a listed file. Set ANCHOR_ENV (monkeypatch) to use
+    `!env_var`."""
+
+    OPTION = DIRECTIVES
+
+    def __init__(self, base):
+        super().__init__(base, self.OPTION)
+        self.write("secrets.yaml", f"pw: {SECRET_VALUE}\nst: {{a: 1, b: [2]}}\n")
+        self.write("f.yaml", "x: 1 # cx\ny: 2\n")
+        self.write("g.yaml", "p: &x two\nq: *x\n")
+        self.write("h.yaml", "x: &fx !secret pw\ny: *fx\n")
+        self.write("d/one.yaml", "v: 1\n")
+
+    def read(self, name):
+        with open(self.path(name)) as f:
+            return f.read()
+
+    def files(self):
+        found = {}
+        for top, _, names in os.walk(self.root):
+            for name in names:
+                path = os.path.join(top, name)
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, self.root)] = f.read()
+        return found
+
+    def load(self, main_text=None):
+        """main.yaml (written first when `main_text` is given), loaded as a
+        round-trip document with every directive and its origin set."""
+        if main_text is not None:
+            self.write("main.yaml", main_text)
+        main = self.path("main.yaml")
+        doc = self.loads(self.read("main.yaml"), root_path=main)
+        doc.set_origin(main)
+        return doc
+
+    def state(self, doc):
+        """What a refused edit must leave as it was."""
+        return doc.to_yaml(), o.dump_includes_map(doc), doc.to_dict()
+
+    def check_written(self, doc):
+        """The document's values are what its texts read: the main text and
+        every included file's, as shown and once saved; no secret value is
+        in any file but secrets.yaml. Returns the saved files' paths."""
+        values = doc.to_dict()
+        for text in o.dump_includes_map(doc).values():
+            o.loads(text, option=o.OPT_ROUND_TRIP)  # each file's text loads
+        shown = doc.to_yaml().decode()
+        written = doc.save()
+        assert self.load().to_dict() == values
+        assert self.loads(shown, root_path=self.path("main.yaml")).to_dict() == values
+        for name, content in self.files().items():
+            if os.path.basename(name) != "secrets.yaml":
+                assert SECRET_VALUE.encode() not in content, name
+        return written

@@ -142,10 +142,11 @@ Result<YamlNode, IncludeError> keep_directive_line(YamlNode& directive,
   result.comments.put_lines(directive.comments.take_lines());
   // Aliases of the directive's file that name its anchor mean what the
   // directive produced.
-  const NodeExtras* directive_extras = directive.extras();
-  if (directive_extras && directive_extras->anchor && extras && extras->source) {
-    extras->source->anchor = directive_extras->anchor;
-    extras->source->anchor_file_id = directive.span.file_id;
+  if (extras && extras->source) {
+    extras->source->directive_file_id = directive.span.file_id;
+    if (const NodeExtras* directive_extras = directive.extras()) {
+      extras->source->anchor = directive_extras->anchor;
+    }
   }
   return produced;
 }
@@ -208,13 +209,13 @@ Result<YamlNode, IncludeError> Expander::env_var(const YamlNode& node, const Inc
       // The null still records the directive, as a found value does.
       YamlNode null;
       place_at(null, node.span);
-      null.set_source(IncludeSource{std::string(kEnvVarTag), std::string(text), std::nullopt, {}});
+      null.set_source(directive_source(std::string(kEnvVarTag), std::string(text)));
       return null;
     }
   }
   YamlNode result = YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted);
   place_at(result, node.span);
-  result.set_source(IncludeSource{std::string(kEnvVarTag), std::string(text), std::nullopt, {}});
+  result.set_source(directive_source(std::string(kEnvVarTag), std::string(text)));
   return result;
 }
 
@@ -251,7 +252,8 @@ Result<YamlNode, IncludeError> Expander::include(const YamlNode& node, const Inc
     root = empty_file_root(*ctx_.file_texts[loaded.id], loaded.id);
     place_at(root, node.span);
   }
-  IncludeSource source{std::string(kIncludeTag), std::string(argument), loaded.id, {}};
+  IncludeSource source = directive_source(std::string(kIncludeTag), std::string(argument));
+  source.target_file_id = loaded.id;
   const IncludedFileRest* rest = find_file_rest(ctx_.file_rests, loaded.id);
   source.followed_by_documents = rest != nullptr && !rest->later_documents.empty();
   if (const std::optional<IncludeSource>& inner_source = root.source()) {
@@ -289,6 +291,13 @@ std::string quoted_message(std::string_view head, std::string_view argument,
 
 std::string cannot_read_message(std::string_view argument, std::string_view why) {
   return quoted_message("cannot read included file ", argument, std::string(": ") += why);
+}
+
+IncludeSource directive_source(std::string tag, std::string target) {
+  IncludeSource source;
+  source.tag = std::move(tag);
+  source.target = std::move(target);
+  return source;
 }
 
 void place_at(YamlNode& node, const Span& span) noexcept {

@@ -66,7 +66,7 @@ YamlNode result_node(NodeList children, bool mapping, const YamlNode& node, std:
   YamlNode out =
       mapping ? YamlNode::mapping(std::move(children)) : YamlNode::sequence(std::move(children));
   place_at(out, node.span);
-  out.set_source(IncludeSource{std::string(tag), std::string(argument), std::nullopt, {}});
+  out.set_source(directive_source(std::string(tag), std::string(argument)));
   return out;
 }
 

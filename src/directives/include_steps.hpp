@@ -40,6 +40,11 @@ namespace ostrevane {
 // the directive's first character.
 void place_at(YamlNode& node, const Span& span) noexcept;
 
+// The source of a node a directive produced: its tag and argument, the rest
+// left for the caller (and for keep_directive_line, which adds the
+// directive's file and anchor).
+[[nodiscard]] IncludeSource directive_source(std::string tag, std::string target);
+
 // The argument text exactly as written, or "{tag} needs an argument" when the
 // node is no scalar or its text is blank.
 [[nodiscard]] Result<std::string_view, IncludeError> include_tag_argument(

@@ -183,7 +183,7 @@ Result<YamlNode, IncludeError> resolve_secret(IncludeContext& ctx, const YamlNod
     if (const auto found = cached->second.find(name); found != cached->second.end()) {
       YamlNode value = found->second.clone();
       value.span = node.span;
-      value.set_source(IncludeSource{std::string(kSecretTag), std::string(name), std::nullopt, {}});
+      value.set_source(directive_source(std::string(kSecretTag), std::string(name)));
       return value;
     }
     std::string parent;
@@ -203,7 +203,7 @@ Result<YamlNode, IncludeError> resolve_secret(IncludeContext& ctx, const YamlNod
   // keeps `!secret name` (and any anchor on it) rather than a bare null.
   YamlNode null;
   place_at(null, node.span);
-  null.set_source(IncludeSource{std::string(kSecretTag), std::string(name), std::nullopt, {}});
+  null.set_source(directive_source(std::string(kSecretTag), std::string(name)));
   return null;
 }
 

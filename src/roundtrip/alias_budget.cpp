@@ -61,7 +61,8 @@ Result<void, DecodeError> check_text_alias_budget(std::span<const YamlNode> root
       }
       AliasCharge size = top.size;
       size += node_charge(node);
-      if (node.anchor()) anchored.insert_or_assign(&node, size);
+      // A directive's anchor names what it produced, as any anchor does.
+      if (defines_any_anchor(node)) anchored.insert_or_assign(&node, size);
       stack.pop_back();
       if (!stack.empty()) stack.back().size += size;
     }

@@ -9,14 +9,44 @@
 
 namespace ostrevane {
 
-namespace {
-
-const std::optional<std::string>* anchor_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->anchor ? &extras->anchor : nullptr;
+void set_place_anchor(YamlNode& node, std::optional<std::string> name) {
+  if (node.source()) {
+    node.edit_extras().source->anchor = std::move(name);
+  } else {
+    node.set_anchor(std::move(name));
+  }
 }
 
-}  // namespace
+bool defines_anchor(const YamlNode& node, std::uint32_t file_id, std::string_view name) noexcept {
+  bool found = false;
+  for_each_definition(node, [&](std::uint32_t file, std::string_view anchor) {
+    found = found || (file == file_id && anchor == name);
+  });
+  return found;
+}
+
+bool defines_anchor(const YamlNode& node, std::string_view name) noexcept {
+  bool found = false;
+  for_each_definition(node, [&](std::uint32_t, std::string_view anchor) {
+    found = found || anchor == name;
+  });
+  return found;
+}
+
+void adopt_into_file(YamlNode& root, std::uint32_t file_id) {
+  std::vector<YamlNode*> stack{&root};
+  while (!stack.empty()) {
+    YamlNode* node = stack.back();
+    stack.pop_back();
+    if (node->source()) {
+      IncludeSource& source = *node->edit_extras().source;
+      source.directive_file_id = file_id;
+      if (source.target_file_id) continue;  // its content is the included file's
+    }
+    node->span.file_id = file_id;
+    push_children(*node, stack);
+  }
+}
 
 AnchorIndex::AnchorIndex(const YamlNode& root) {
   // One walk in document order, with only collections on the stack. A
@@ -41,17 +71,9 @@ AnchorIndex::AnchorIndex(const YamlNode& root) {
   };
   std::unordered_map<Name, const YamlNode*, NameHash> defined;
   const auto leave = [&](const YamlNode& node) {
-    if (const std::optional<std::string>* anchor = anchor_of(node)) {
-      defined.insert_or_assign(Name{node.span.file_id, **anchor}, &node);
-    }
-    // A node a directive produced is also named by the directive's own
-    // anchor, in the file that holds the directive (for "!include" that is
-    // not the file of the node's span).
-    const NodeExtras* extras = node.extras();
-    if (extras != nullptr && extras->source && extras->source->anchor) {
-      defined.insert_or_assign(Name{extras->source->anchor_file_id, *extras->source->anchor},
-                               &node);
-    }
+    for_each_definition(node, [&](std::uint32_t file, std::string_view name) {
+      defined.insert_or_assign(Name{file, name}, &node);
+    });
   };
   const auto visit_leaf = [&](const YamlNode& node) {
     if (node.kind() == NodeKind::Alias) {

@@ -12,9 +12,9 @@
 // before the second is complete and to the second afterwards, exactly as the
 // text reads. Definitions count only for aliases of the same file (the
 // span's file_id): an included file's anchors never capture its includer's
-// aliases, nor the reverse. A node a directive produced is defined also
-// under the directive's own anchor, for the directive's file. An alias with no such definition (only possible after edits)
-// is absent from the index.
+// aliases, nor the reverse. Which anchors a node defines, and for which
+// file, is the rule below (for_each_definition). An alias with no such
+// definition (only possible after edits) is absent from the index.
 //
 // Ownership: the index borrows the tree. It must not outlive it, and any
 // change to the tree invalidates it; callers build one per operation. No
@@ -26,11 +26,86 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "roundtrip/node.hpp"
 
 namespace ostrevane {
+
+// The one rule of which anchors a node defines, for every walk that asks
+// (this index, the alias budget, the searches and checks of edits, the
+// cursor API):
+//
+// - A node that stands in its place as written is named by its own anchor,
+//   for the aliases of its own file (its span's file).
+// - A node a configuration directive produced stands in the directive's
+//   place: the anchor written on the directive's line names it, for the
+//   aliases of the file holding the directive (the source's
+//   directive_file_id). That is its place anchor, the one the cursor API
+//   reads and sets and an edit of the place keeps. The produced node may
+//   carry its own anchor as well (an included file's root), which counts
+//   for its own file only; nothing in that file can read it, since every
+//   alias there stands inside the root.
+
+// The file whose text holds the node's place: for a directive's node the
+// file holding the directive, else the node's own file.
+[[nodiscard]] inline std::uint32_t place_file(const YamlNode& node) noexcept {
+  const std::optional<IncludeSource>& source = node.source();
+  return source ? source->directive_file_id : node.span.file_id;
+}
+
+// The file of the node's content and of everything below it: an included
+// file's for the root of one, else the node's own file.
+[[nodiscard]] inline std::uint32_t content_file(const YamlNode& node) noexcept {
+  const std::optional<IncludeSource>& source = node.source();
+  return source && source->target_file_id ? *source->target_file_id : node.span.file_id;
+}
+
+// The anchor of the node's place (see above), or nullptr.
+[[nodiscard]] inline const std::string* place_anchor(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  if (extras == nullptr) return nullptr;
+  if (extras->source) return extras->source->anchor ? &*extras->source->anchor : nullptr;
+  return extras->anchor ? &*extras->anchor : nullptr;
+}
+
+// Sets or removes the anchor of the node's place.
+void set_place_anchor(YamlNode& node, std::optional<std::string> name);
+
+// Calls `f(file_id, name)` for each anchor the node defines (at most two).
+template <class F>
+void for_each_definition(const YamlNode& node, F&& f) {
+  const NodeExtras* extras = node.extras();
+  if (extras == nullptr) return;
+  if (extras->anchor) f(node.span.file_id, std::string_view(*extras->anchor));
+  if (extras->source && extras->source->anchor) {
+    f(extras->source->directive_file_id, std::string_view(*extras->source->anchor));
+  }
+}
+
+// Whether the node defines `name` for the aliases of file `file_id`.
+[[nodiscard]] bool defines_anchor(const YamlNode& node, std::uint32_t file_id,
+                                  std::string_view name) noexcept;
+
+// Whether the node defines `name` for any file.
+[[nodiscard]] bool defines_anchor(const YamlNode& node, std::string_view name) noexcept;
+
+// Whether the node defines any anchor.
+[[nodiscard]] inline bool defines_any_anchor(const YamlNode& node) noexcept {
+  const NodeExtras* extras = node.extras();
+  return extras != nullptr && (extras->anchor || (extras->source && extras->source->anchor));
+}
+
+// Moves a subtree about to be put in a place of file `file_id` into that
+// file: its nodes' spans (and a directive's directive_file_id) name it, so
+// that its anchors and aliases are scoped as the written text will read
+// them. An included file's root keeps its own content file. Nodes made from
+// values start in file 0, and a copy keeps the file it came from.
+void adopt_into_file(YamlNode& node, std::uint32_t file_id);
 
 class AnchorIndex {
  public:

@@ -11,11 +11,6 @@
 namespace ostrevane {
 namespace {
 
-const std::string* anchor_name(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
-}
-
 // The removal that `node` heads, or nullptr. Edits remove one or a few
 // parts, so a scan beats a hash set.
 const Removal* removal_at(std::span<const Removal> removals, const YamlNode* node) noexcept {
@@ -31,14 +26,14 @@ std::unordered_set<const YamlNode*> removed_definitions(std::span<const Removal>
   std::vector<const YamlNode*> stack;
   for (const Removal& r : removals) {
     if (r.only_own_anchor) {
-      if (anchor_name(*r.node) != nullptr) gone.insert(r.node);
+      if (place_anchor(*r.node) != nullptr) gone.insert(r.node);
       continue;
     }
     stack.assign(1, r.node);
     while (!stack.empty()) {
       const YamlNode* node = stack.back();
       stack.pop_back();
-      if (anchor_name(*node) != nullptr && !(node == r.node && r.keeps_own_anchor)) {
+      if (defines_any_anchor(*node) && !(node == r.node && r.keeps_own_anchor)) {
         gone.insert(node);
       }
       push_children(*node, stack);
@@ -140,9 +135,14 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
       to.inline_comment = std::move(from.inline_comment);
       to.foot = std::move(from.foot);
     }
-    if (target.extras() != nullptr) {
+    if (target.extras() != nullptr && target.source()) {
+      // A directive's place is named by the anchor on the directive's line;
+      // the produced content's own anchor and tag belong to the file or the
+      // secret it came from.
+      set_place_anchor(replacement, std::move(target.edit_extras().source->anchor));
+    } else if (target.extras() != nullptr) {
       NodeExtras& from = target.edit_extras();
-      replacement.set_anchor(std::move(from.anchor));
+      set_place_anchor(replacement, std::move(from.anchor));
       if (from.tag) {
         replacement.set_tag(std::move(*from.tag), std::move(from.expanded_tag));
       } else {
@@ -156,6 +156,8 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
     replacement.edit_extras().skipped_documents =
         std::move(target.edit_extras().skipped_documents);
   }
+  // Its anchors and aliases are read in the file the place is written in.
+  adopt_into_file(replacement, place_file(target));
   target = std::move(replacement);
   target.comments.modified = true;
 }
@@ -191,6 +193,8 @@ void append_new_pair(YamlNode& mapping, YamlNode key, YamlNode value) {
   }
   key.comments.modified = true;
   value.comments.modified = true;
+  adopt_into_file(key, content_file(mapping));
+  adopt_into_file(value, content_file(mapping));
   mapping.append_pair(std::move(key), std::move(value));
 }
 
@@ -311,9 +315,9 @@ std::optional<std::string> unmergeable_replacement(const YamlNode& root, const Y
   // Whether a merge reads the place through aliases is known only from the
   // whole tree: looked at only for an anchored node or list, so replacing
   // anything else costs no more than its place.
-  const std::string* name = anchor_name(target);
+  const std::string* name = place_anchor(target);
   const bool in_list = parent != nullptr && parent->kind() == NodeKind::Sequence;
-  const std::string* list_name = in_list ? anchor_name(*parent) : nullptr;
+  const std::string* list_name = in_list ? place_anchor(*parent) : nullptr;
   std::optional<AnchorIndex> index;
   const auto reads = [&](const YamlNode& node, const YamlNode& definition) {
     if (node.kind() != NodeKind::Alias) return false;

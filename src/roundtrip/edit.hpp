@@ -11,7 +11,12 @@
 // its head, inline and foot comments, the inline comment's gap, the value's
 // pad after its introducer, and its anchor and tag; everything else (kind,
 // contents, styles, positions, raw block text, blank lines) comes from the
-// new node. A root replaced in place also keeps its directives and document
+// new node. The anchor is the place anchor (anchors.hpp): a directive's node
+// hands on the anchor of the directive's line, and neither the produced
+// content's own anchor nor its tag, which belong to the file or the secret
+// it came from. The new node and everything in it are adopted into the file
+// the place is written in (adopt_into_file), as appended pairs are into
+// their mapping's. A root replaced in place also keeps its directives and document
 // markers, without which its tag could name an undefined handle. An alias
 // that named the old node's anchor names the new node, since the anchor
 // stays with the place.
@@ -101,7 +106,8 @@ std::uint32_t closing_blank_lines(const YamlNode& node) noexcept;
 // or, with `keeps_own_anchor`, everything of it but its own anchor (a node
 // being replaced, whose anchor moves to the new node), or, with
 // `only_own_anchor`, nothing but its own anchor (an anchor removed or
-// renamed; the node and everything in it stay).
+// renamed; the node and everything in it stay). A directive's node's own
+// anchor here is its place anchor, the one on the directive's line.
 struct Removal {
   const YamlNode* node;
   bool keeps_own_anchor;

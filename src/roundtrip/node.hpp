@@ -189,11 +189,13 @@ struct IncludeSource {
   // would read lines written after its content as their own.
   bool followed_by_documents = false;
   // The anchor written on the directive node (without '&'), and the file
-  // that holds the directive. The produced node keeps its own anchor (an
-  // included root's, in the included file); this one names the node for
-  // the aliases of the directive's own file, and is written back with it.
+  // that holds the directive (set for every directive, anchored or not, and
+  // kept current by edits that move the node into another file). The
+  // produced node keeps its own anchor (an included root's, in the included
+  // file); this one names the node for the aliases of the directive's own
+  // file, and is written back with it.
   std::optional<std::string> anchor;
-  std::uint32_t anchor_file_id = 0;
+  std::uint32_t directive_file_id = 0;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -152,8 +152,9 @@ PyObject* AnnotatedConverter::value(const YamlNode& node, unsigned depth) {
     if (target == nullptr) return Py_NewRef(Py_None);
     return child(*target, depth + 1);
   }
-  const NodeExtras* extras = node.extras();
-  if (extras == nullptr || !extras->anchor) [[likely]] {
+  // Anchored nodes (a directive's anchor included) give one object to
+  // every alias of them.
+  if (!defines_any_anchor(node)) [[likely]] {
     return tagged(node, content(node, depth));
   }
   if (const auto it = objects_.find(&node); it != objects_.end()) {

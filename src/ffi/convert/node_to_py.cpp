@@ -63,12 +63,10 @@ using detail::merge_into_py_dict;
 using detail::new_str;
 using detail::preserve_merge_slot;
 
-// The anchor and tag of a node, or nullptr; read through the inline extras
-// pointer, which most nodes leave empty.
-const std::string* anchor_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
-}
+// Whether aliases may read the node (an anchor of its own, or the one on
+// the line of the directive that produced it); read through the inline
+// extras pointer, which most nodes leave empty.
+bool is_anchored(const YamlNode& node) noexcept { return defines_any_anchor(node); }
 
 // The tag as it reads (its %TAG expansion), as the plain road reads it.
 const std::string* tag_of(const YamlNode& node) noexcept { return node.read_tag(); }
@@ -263,7 +261,7 @@ class NodeConverter {
 };
 
 PyObject* NodeConverter::value(const YamlNode& node, unsigned depth) {
-  if (anchor_of(node) == nullptr || node.kind() == NodeKind::Alias) [[likely]] {
+  if (!is_anchored(node) || node.kind() == NodeKind::Alias) [[likely]] {
     return tagged(node, content(node, depth));
   }
   if (const auto it = values_.find(&node); it != values_.end()) {
@@ -384,7 +382,7 @@ PyObject* NodeConverter::key(const YamlNode& node, unsigned depth) {
     if (target == nullptr) return Py_NewRef(Py_None);
   }
   if (!target->is_collection()) return value(*target, depth);
-  if (anchor_of(*target) == nullptr) return key_content(*target, depth);
+  if (!is_anchored(*target)) return key_content(*target, depth);
   if (const auto it = keys_.find(target); it != keys_.end()) {
     return Py_NewRef(it->second.get());
   }

@@ -8,7 +8,12 @@
 // the document as it was: names the reader would not give back, a name
 // another node defines, an anchor on an alias, an alias with no definition
 // before it, and a removed anchor that aliases still read are refused
-// (roundtrip/document/anchor_edit.hpp, roundtrip/edit.hpp). detach()
+// (roundtrip/document/anchor_edit.hpp, roundtrip/edit.hpp). A node a
+// directive produced is named by the anchor on the directive's line (its
+// place anchor, roundtrip/anchors.hpp), read and set there, in the file
+// holding the directive; an anchor set where no file holds the node (in
+// what a secret, a variable or a directory include reads) is refused, since
+// no text could carry it. detach()
 // replaces an alias by a stand-alone copy of what it reads
 // (roundtrip/detach_copy.hpp), refused whole past the copy limits.
 #include <optional>
@@ -82,8 +87,8 @@ std::string with_name(std::string_view before, std::string_view name, std::strin
 PyObject* node_anchor(PyObject* self, void*) {
   return node_property(self, node_borrow("anchor"),
                        [](HeldNode&, const YamlNode& node) -> PyResult<PyRef> {
-                         const std::optional<std::string>& anchor = node.anchor();
-                         if (!anchor) return PyRef::borrow(Py_None);
+                         const std::string* anchor = place_anchor(node);
+                         if (anchor == nullptr) return PyRef::borrow(Py_None);
                          PyObject* text = PyUnicode_DecodeUTF8(
                              anchor->data(), static_cast<Py_ssize_t>(anchor->size()), "replace");
                          if (text == nullptr) return std::unexpected(PyError::fetch());
@@ -97,6 +102,9 @@ PyResult<void> set_anchor(HeldNode& held, std::optional<std::string_view> name) 
     // Unique: the document can never write two definitions of one name.
     const YamlNode* root = held.root();
     if (root != nullptr) {
+      if (const std::optional<std::string> tag = unwritten_content_tag(*root, held.path())) {
+        return std::unexpected(value_error(unwritable_anchor_message(*name, *tag)));
+      }
       if (const std::optional<NodePath> other = find_anchor_path(*root, *name)) {
         if (held.resolve(*other) != held.find()) {
           return std::unexpected(
@@ -111,14 +119,20 @@ PyResult<void> set_anchor(HeldNode& held, std::optional<std::string_view> name) 
   if (name && node->kind() == NodeKind::Alias) {
     return std::unexpected(value_error("an alias node cannot have an anchor"));
   }
-  const std::optional<std::string>& old = node->anchor();
-  if (old && (!name || *old != *name)) {
+  const std::string* old = place_anchor(*node);
+  if (old != nullptr && (!name || *old != *name)) {
     // Aliases that read the old name must find another definition of it.
     const Removal removal{node, false, true};
     OSV_TRY(refuse_stranding(*held.root(), std::span(&removal, 1)));
   }
-  node->set_anchor(name ? std::optional<std::string>(*name) : std::nullopt);
-  node->comments.modified = true;
+  // A directive's anchor is written on its line, in the file holding it:
+  // that file changes, not the one the directive reads.
+  set_place_anchor(*node, name ? std::optional<std::string>(*name) : std::nullopt);
+  if (node->source()) {
+    node->edit_extras().source->directive_modified = true;
+  } else {
+    node->comments.modified = true;
+  }
   return {};
 }
 
@@ -192,6 +206,9 @@ PyResult<void> make_alias(HeldNode& held, std::string_view name) {
     }
   }
   YamlNode* node = held.find_for_edit();
+  // The alias stands where the node's place is written (a directive's
+  // node lies in the file the directive reads).
+  node->span.file_id = place_file(*node);
   node->set_alias(std::string(name));
   // What described the content goes with it: an anchor or a tag on an
   // alias does not load, a directive source would be written in the
@@ -242,6 +259,8 @@ PyResult<PyRef> detach(HeldNode& held) {
     if (!copied) return std::unexpected(value_error(detach_limit_message(copied.error())));
     copy = std::move(*copied);
     keep_alias_comments(*node, copy);
+    // The copy is written where the alias stood, and read as that file.
+    adopt_into_file(copy, node->span.file_id);
   }
   // A copy that is a directive changes the file it stands in, not the
   // content the directive reads.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "emit_util/detail/unprintable.hpp"
+#include "roundtrip/anchors.hpp"
 
 namespace ostrevane {
 namespace {
@@ -45,15 +46,35 @@ Result<void, AnchorNameError> validate_anchor_name(std::string_view name) {
   return {};
 }
 
+std::optional<std::string> unwritten_content_tag(const YamlNode& root, const NodePath& path) {
+  const YamlNode* node = &root;
+  for (const PathSegment& step : path.segments()) {
+    if (const std::optional<IncludeSource>& source = node->source()) {
+      if (!source->target_file_id) return source->tag;
+      if (!source->replaced.empty()) return source->replaced.back().tag;
+    }
+    node = node_child(*node, step);
+    if (node == nullptr) break;
+  }
+  return std::nullopt;
+}
+
+std::string unwritable_anchor_message(std::string_view name, std::string_view tag) {
+  std::string text = "anchor '&";
+  text += name;
+  text += "' cannot be written: the node is part of what '";
+  text += tag;
+  text += "' reads, which no file of this document holds";
+  return text;
+}
+
 std::optional<AliasPlaceFault> alias_place_fault(const YamlNode& root, const YamlNode* place,
                                                  std::string_view name) {
-  const auto carries = [&](const YamlNode& node) {
-    const std::optional<std::string>& anchor = node.anchor();
-    return anchor && *anchor == name;
-  };
-  // An alias only reads definitions of its own file.
+  const auto carries = [&](const YamlNode& node) { return defines_anchor(node, name); };
+  // An alias only reads definitions of the file its place is written in.
+  const std::uint32_t file = place != nullptr ? place_file(*place) : 0;
   const auto defines_for_place = [&](const YamlNode& node) {
-    return carries(node) && node.span.file_id == place->span.file_id;
+    return defines_anchor(node, file, name);
   };
   bool defined = false;  // some node carries the name
   bool before = false;   // a definition the alias could read is complete

@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 
+#include "roundtrip/document/path.hpp"
 #include "roundtrip/node.hpp"
 #include "util/result.hpp"
 
@@ -58,6 +59,18 @@ inline constexpr std::string_view kAnchorControlMessage =
     "invalid anchor name {}: cannot contain control characters (found {})";
 
 [[nodiscard]] Result<void, AnchorNameError> validate_anchor_name(std::string_view name);
+
+// The tag of the directive whose content holds the node at `path` (from
+// `root`) when no file holds that content: what a secret, a variable or a
+// directory include reads, or an included file that itself held only a
+// directive. An anchor set there could never be written. Nothing when the
+// node's place is written (a directive's own node is: its anchor goes on
+// the directive's line).
+[[nodiscard]] std::optional<std::string> unwritten_content_tag(const YamlNode& root,
+                                                               const NodePath& path);
+
+// The message of the ValueError that refuses such an anchor.
+[[nodiscard]] std::string unwritable_anchor_message(std::string_view name, std::string_view tag);
 
 enum class AliasPlaceFault : std::uint8_t {
   NoAnchor,   // no node of the tree carries the name

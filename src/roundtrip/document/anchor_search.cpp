@@ -1,5 +1,7 @@
 #include "roundtrip/document/anchor_search.hpp"
 
+#include "roundtrip/anchors.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -8,13 +10,8 @@
 namespace ostrevane {
 namespace {
 
-const std::string* anchor_of(const YamlNode& node) noexcept {
-  const NodeExtras* extras = node.extras();
-  return extras != nullptr && extras->anchor ? &*extras->anchor : nullptr;
-}
-
-bool has_anchor(const YamlNode& node, std::string_view name) noexcept {
-  const std::string* anchor = anchor_of(node);
+bool has_place_anchor(const YamlNode& node, std::string_view name) noexcept {
+  const std::string* anchor = place_anchor(node);
   return anchor != nullptr && *anchor == name;
 }
 
@@ -121,7 +118,7 @@ std::optional<NodePath> find_anchor_path(const YamlNode& root, std::string_view 
   PathWalk(root).run(
       [&](PathWalk& walk, const YamlNode& node) {
         if (!walk.reachable()) return Next::SkipChildren;
-        if (!has_anchor(node, name)) return Next::Children;
+        if (!has_place_anchor(node, name)) return Next::Children;
         found = walk.path();
         return Next::Stop;
       },
@@ -134,13 +131,13 @@ std::optional<NodePath> find_anchor_path(const YamlNode& root, std::string_view 
   // The last definition left before the walk reaches the reader; one under
   // a collection key replaces any earlier one but has no path.
   std::optional<NodePath> nearest;
-  const std::uint32_t file = reader.span.file_id;
+  const std::uint32_t file = place_file(reader);
   PathWalk(root).run(
       [&](PathWalk&, const YamlNode& node) {
         return &node == &reader ? Next::Stop : Next::Children;
       },
       [&](PathWalk& walk, const YamlNode& node) {
-        if (node.span.file_id != file || !has_anchor(node, name)) return;
+        if (!defines_anchor(node, file, name)) return;
         nearest.reset();
         if (walk.reachable()) nearest = walk.path();
       });
@@ -149,9 +146,9 @@ std::optional<NodePath> find_anchor_path(const YamlNode& root, std::string_view 
 
 std::vector<NodePath> collect_alias_paths(const YamlNode& root, const YamlNode& definition) {
   std::vector<NodePath> paths;
-  const std::string* name = anchor_of(definition);
+  const std::string* name = place_anchor(definition);
   if (name == nullptr) return paths;
-  const std::uint32_t file = definition.span.file_id;
+  const std::uint32_t file = place_file(definition);
   // The definition an alias met now reads: the last one of the name left.
   const YamlNode* current = nullptr;
   PathWalk(root).run(
@@ -163,7 +160,7 @@ std::vector<NodePath> collect_alias_paths(const YamlNode& root, const YamlNode& 
         return Next::Children;
       },
       [&](PathWalk&, const YamlNode& node) {
-        if (node.span.file_id == file && has_anchor(node, *name)) current = &node;
+        if (defines_anchor(node, file, *name)) current = &node;
       });
   return paths;
 }
@@ -173,7 +170,7 @@ std::vector<AnchorEntry> collect_anchors(const YamlNode& root) {
   PathWalk(root).run(
       [&](PathWalk& walk, const YamlNode& node) {
         if (!walk.reachable()) return Next::SkipChildren;
-        if (const std::string* anchor = anchor_of(node)) entries.push_back({*anchor, walk.path()});
+        if (const std::string* anchor = place_anchor(node)) entries.push_back({*anchor, walk.path()});
         return Next::Children;
       },
       kNoLeave);

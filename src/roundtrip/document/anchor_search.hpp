@@ -8,7 +8,9 @@
 // Which definition an alias reads follows the anchor index (anchors.hpp):
 // the nearest definition of its name, in its own file, whose node is
 // complete before the alias. The searches agree with it, so a cursor's
-// `target` is the node its value shows.
+// `target` is the node its value shows. A node's anchor here is its place
+// anchor (anchors.hpp): a directive's node is found, and listed, under the
+// anchor on the directive's line.
 //
 // Paths reach only what a path can address: pairs whose key is not a
 // scalar are never reported, nor anything under them. Such pairs still

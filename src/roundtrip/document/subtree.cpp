@@ -59,7 +59,7 @@ class SubtreeCopier {
     while (!stack.empty()) {
       const YamlNode* n = stack.back();
       stack.pop_back();
-      if (n->anchor()) inside_.insert(n);
+      if (defines_any_anchor(*n)) inside_.insert(n);
       push_children(*n, stack);
     }
   }
