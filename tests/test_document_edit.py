@@ -435,30 +435,45 @@ def test_deleting_documents():
 
 
 # The stream's %YAML directive decides how every document of it reads, so
-# it stays at the head whichever document is replaced or removed. (Replacing
-# or deleting the first document of a 1.1 stream took the directive with it:
-# "b: yes" then read back as 'yes' and "c: 0o17" as 15.)
-VERSIONED = "%YAML {}\n---\na: yes\nb: 0o17\n---\nc: on\nd: 1:20\n---\ne: y\nf: 1_000\n"
+# it stays at the head whichever document is replaced, removed or edited,
+# also when it stands on an empty first document, which loading leaves out.
+# On every road that loads a document. (Replacing or deleting the first
+# document of a 1.1 stream took the directive with it: "b: yes" then read
+# back as 'yes' and "c: 0o17" as 15; on an empty first document the
+# directive was lost at the first edit of any document.)
+VERSIONED = "a: yes\nb: 0o17\n---\nc: on\nd: 1:20\n---\ne: y\nf: 1_000\n"
+VERSIONED_HEADS = {
+    "directive": "%YAML {}\n---\n",
+    "empty_first": "%YAML {}\n---\n---\n",
+    "empty_first_comment": "%YAML {}\n--- # c\n---\n",
+    "empty_first_ended": "%YAML {}\n---\n...\n---\n",
+}
 VERSIONED_VALUES = {
     "1.1": [{"a": True, "b": "0o17"}, {"c": True, "d": 80}, {"e": True, "f": 1000}],
     "1.2": [{"a": "yes", "b": 15}, {"c": "on", "d": "1:20"}, {"e": "y", "f": "1_000"}],
 }
 
 
+@pytest.mark.parametrize("road", [0, o.OPT_ENV_VAR], ids=["round_trip", "directives"])
+@pytest.mark.parametrize("head", VERSIONED_HEADS.values(), ids=VERSIONED_HEADS.keys())
 @pytest.mark.parametrize("version", ["1.1", "1.2"])
 @pytest.mark.parametrize("index", [0, 1, 2])
-@pytest.mark.parametrize("operation", ["replace", "delete"])
+@pytest.mark.parametrize("operation", ["replace", "delete", "edit"])
 def test_untouched_documents_keep_their_values_under_the_stream_directive(
-        version, index, operation):
-    doc = rt(VERSIONED.format(version))
+        road, head, version, index, operation):
+    doc = rt(head.format(version) + VERSIONED, road)
     expected = list(VERSIONED_VALUES[version])
     assert doc.to_dict() == expected
     if operation == "replace":
         doc[index] = {"n": "yes", "o": "0o17"}
         expected[index] = {"n": "yes", "o": "0o17"}
-    else:
+    elif operation == "delete":
         del doc[index]
         del expected[index]
+    else:
+        key = next(iter(expected[index]))
+        doc[index][key] = "0o17"
+        expected[index] = dict(expected[index], **{key: "0o17"})
     written = doc.to_yaml().decode()
     assert written.startswith("%YAML {}\n---\n".format(version))
     assert written.count("%YAML") == 1
@@ -477,6 +492,15 @@ def test_untouched_documents_keep_their_values_under_the_stream_directive(
      "%TAG !e! tag:e.com,2000:\n%YAML 1.1\n---\nb: !e!x 1\nc: yes\n", {"b": "1", "c": True}),
     ("%YAML 1.1\n%TAG !! tag:e.com,2000:\n---\na: !!str 1\n---\nb: !!int \"2\"\nc: yes\n",
      "%YAML 1.1\n---\nb: !!int \"2\"\nc: yes\n", {"b": 2, "c": True}),
+    # After an empty document, a directive does not lead the stream: the
+    # stream's goes above that document, the next document's own stays.
+    ("---\n...\n%YAML 1.1\n---\na: 1\n---\nb: yes\n", "---\nb: yes\n", {"b": "yes"}),
+    ("%YAML 1.1\n---\na: 1\n---\n...\n%YAML 1.2\n---\nb: yes\n",
+     "%YAML 1.1\n---\n...\n%YAML 1.2\n---\nb: yes\n", {"b": True}),
+    ("%YAML 1.1\n---\n...\n%YAML 1.2\n---\na: 1\n---\nb: yes\n",
+     "%YAML 1.1\n---\nb: yes\n", {"b": True}),
+    ("%YAML 1.1\n%TAG !e! tag:e.com,2000:\n---\n...\n%TAG !e! tag:f.com,2000:\n---\na: !e!x 1\n"
+     "---\nb: yes\n", "%YAML 1.1\n---\nb: yes\n", {"b": True}),
 ])
 def test_the_next_document_takes_the_stream_directive_alone(text, written, values):
     doc = rt(text)

@@ -114,7 +114,9 @@ void replace_node(YamlNode& target, YamlNode replacement, CarryOver carry) {
     replacement.explicit_start = target.explicit_start;
     replacement.leading_bom = target.leading_bom;
     if (target.extras() != nullptr && !target.extras()->directives.empty()) {
-      replacement.edit_extras().directives = std::move(target.edit_extras().directives);
+      NodeExtras& to = replacement.edit_extras();
+      to.directives = std::move(target.edit_extras().directives);
+      to.version_above_skipped = target.extras()->version_above_skipped;
     }
   }
   if (carry != CarryOver::Nothing) {

@@ -244,6 +244,12 @@ struct NodeExtras {
   // number of its foot lines.
   std::vector<std::uint32_t> skipped_documents;
   static constexpr std::uint32_t kSkippedAfterRoot = 0x80000000u;
+  // The first root of a stream only: the first of `directives` is the
+  // stream's %YAML directive, which stood on the first of the empty
+  // documents left out before this root. It is written back there, above
+  // that document's marker: the reader looks for it at the head of the
+  // stream only.
+  bool version_above_skipped = false;
 
   friend bool operator==(const NodeExtras&, const NodeExtras&) = default;
 };

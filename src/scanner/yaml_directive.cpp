@@ -106,12 +106,14 @@ std::optional<YamlVersion> detect_yaml_directive(std::string_view text) noexcept
     if (line.empty() || line.front() == '#') continue;
     if (line.front() != '%') return std::nullopt;
     line.remove_prefix(1);
-    std::string_view rest = line;
-    std::string_view probe = rest;
-    if (next_word(probe) != "YAML") continue;
-    return parse_directive_line(rest);
+    if (!is_yaml_directive(line)) continue;
+    return parse_directive_line(line);
   }
   return std::nullopt;
+}
+
+bool is_yaml_directive(std::string_view directive) noexcept {
+  return next_word(directive) == "YAML";
 }
 
 }  // namespace ostrevane

@@ -24,6 +24,10 @@ struct YamlVersion {
 
 [[nodiscard]] std::optional<YamlVersion> detect_yaml_directive(std::string_view text) noexcept;
 
+// Whether a directive's text (the rest of its line after '%') is a %YAML
+// directive, as detect_yaml_directive tells one from other directives.
+[[nodiscard]] bool is_yaml_directive(std::string_view directive) noexcept;
+
 // Byte length of the Unicode white-space character at the start of `s`, or 0.
 [[nodiscard]] std::size_t white_space_length(std::string_view s) noexcept;
 

@@ -1,11 +1,15 @@
 #include "roundtrip/composer/composer.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "roundtrip/composer/comments.hpp"
+#include "scanner/yaml_directive.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
 
@@ -305,6 +309,9 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   std::vector<std::string> directives;
   std::uint64_t directives_offset = 0;
   std::uint32_t directives_line = 0;
+  // The %YAML directive of an empty first document, left out: it is the
+  // stream's, and goes to the first root (NodeExtras::version_above_skipped).
+  std::optional<std::string> stream_version;
   bool file_id_known = false;
   const auto failed = [&] {
     roots_ = nullptr;
@@ -317,6 +324,12 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
   const auto add_root = [&](YamlNode&& root, std::uint64_t start, std::uint32_t marker_line) {
     if (!directives.empty()) root.edit_extras().directives = std::move(directives);
     directives.clear();
+    if (stream_version) {
+      NodeExtras& extras = root.edit_extras();
+      extras.directives.insert(extras.directives.begin(), std::move(*stream_version));
+      extras.version_above_skipped = true;
+      stream_version.reset();
+    }
     document_starts_.push_back(roots.empty() ? 0 : start);
     marker_lines_.push_back(marker_line);
     roots.push_back(std::move(root));
@@ -369,6 +382,12 @@ Result<NodeList, ScanError> Composer::run(bool keep_empty) {
           root.explicit_start = true;
           add_root(std::move(root), start, marker_line);
         } else {
+          if (roots.empty() && skipped_lines_.empty()) {
+            const auto version =
+                std::find_if(directives.begin(), directives.end(),
+                             [](const std::string& d) { return is_yaml_directive(d); });
+            if (version != directives.end()) stream_version = std::move(*version);
+          }
           directives.clear();
           // Written back where it stood (comments.cpp, emit/document.cpp).
           skipped_lines_.push_back(marker_line);

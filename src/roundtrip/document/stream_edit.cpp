@@ -1,38 +1,63 @@
 #include "roundtrip/document/stream_edit.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "emit_util/line_breaks.hpp"
 #include "roundtrip/edit.hpp"
+#include "scanner/yaml_directive.hpp"
 
 namespace ostrevane {
 namespace {
 
-// A "YAML version" directive, as a root keeps it (without its '%').
-bool is_yaml_directive(std::string_view directive) noexcept {
-  return directive.size() > 4 && directive.starts_with("YAML") &&
-         (directive[4] == ' ' || directive[4] == '\t');
+// Whether empty documents that loading left out stand before `root`.
+bool has_skipped_before(const YamlNode& root) noexcept {
+  const std::span<const std::uint32_t> skipped = root.skipped_documents();
+  return !skipped.empty() && (skipped.front() & NodeExtras::kSkippedAfterRoot) == 0;
 }
 
-// The %YAML directive of the stream whose first root is `head`.
+// The %YAML directive of the stream whose first root is `head`: the one on
+// the first of the empty documents left out before it, else its own when
+// nothing stands before it (after such documents, its own is read by no one
+// but the document itself).
 std::optional<std::string> stream_version(const YamlNode& head) {
-  for (const std::string& directive : head.directives()) {
+  const std::vector<std::string>& own = head.directives();
+  if (has_skipped_before(head)) {
+    if (head.extras()->version_above_skipped && !own.empty()) return own.front();
+    return std::nullopt;
+  }
+  for (const std::string& directive : own) {
     if (is_yaml_directive(directive)) return directive;
   }
   return std::nullopt;
 }
 
 // Makes `head`, the stream's new first root, declare `version` (the old
-// first root's %YAML directive, or none): its own %YAML directive did not
+// first root's stream directive, or none) at the head of the stream. Before
+// the empty documents left out in front of it, if any (its own directives
+// after them stay); else in place of its own %YAML directive, which did not
 // decide how the stream read, and at the head it would. Nothing is marked:
 // a root takes the head only when the loaded text is dropped or the root is
 // new.
 void declare_stream_version(YamlNode& head, std::optional<std::string> version) {
+  if (has_skipped_before(head)) {
+    NodeExtras& extras = head.edit_extras();
+    std::vector<std::string>& directives = extras.directives;
+    if (extras.version_above_skipped && !directives.empty()) {
+      directives.erase(directives.begin());
+      extras.version_above_skipped = false;
+    }
+    if (version) {
+      directives.insert(directives.begin(), std::move(*version));
+      extras.version_above_skipped = true;
+    }
+    return;
+  }
   const std::vector<std::string>& own = head.directives();
   const auto found = std::find_if(own.begin(), own.end(),
                                   [](const std::string& d) { return is_yaml_directive(d); });

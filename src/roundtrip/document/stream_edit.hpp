@@ -7,9 +7,12 @@
 // did:
 // - The stream's %YAML directive decides how all of its documents read (the
 //   reader looks at the head of the text only, and no later %YAML directive
-//   counts). It therefore stays at the head: a new first root takes it in
-//   place of its own %YAML directive, if any, and a stream without one gets
-//   none. %TAG directives are each document's own and stay where they are.
+//   counts). It is the first root's, or stood on an empty first document
+//   that loading left out (NodeExtras::version_above_skipped). It therefore
+//   stays at the head: a new first root takes it in place of its own %YAML
+//   directive, if any, or above the empty documents left out before it, and
+//   a stream without one gets none. %TAG directives are each document's own
+//   and stay where they are.
 // - Removing a root drops the loaded text, which no longer matches the
 //   roots though no node says so, and keeps its line break, so that the text
 //   written from then on ends its lines as the loaded one did.

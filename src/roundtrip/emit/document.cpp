@@ -2,6 +2,7 @@
 // that return text.
 #include <algorithm>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "emit_util/plain_safety.hpp"
@@ -99,20 +100,33 @@ void emit_document(Emitter& e, const YamlNode& root, bool document_follows) {
     lead = std::min<std::size_t>(std::max<std::size_t>(lead, skipped[skipped_before - 1]),
                                  head.size());
   }
-  std::size_t next_skipped = 0;
-  for (std::size_t i = 0; i < lead; ++i) {
-    for (; next_skipped < skipped_before && skipped[next_skipped] <= i; ++next_skipped) {
-      e.output.append("---\n");
-    }
-    emit_comment_line(e, head[i], 0);
+  // The stream's %YAML directive stood on the first of those documents, at
+  // the head of the stream, where it is read.
+  std::span<const std::string> directives = root.directives();
+  const std::string* version = nullptr;
+  if (skipped_before != 0 && !directives.empty() && root.extras()->version_above_skipped) {
+    version = &directives.front();
+    directives = directives.subspan(1);
   }
-  for (; next_skipped < skipped_before; ++next_skipped) e.output.append("---\n");
-  if (skipped_before != 0 && !root.directives().empty()) e.output.append("...\n");
-  for (const std::string& directive : root.directives()) {
+  const auto write_directive = [&e](const std::string& directive) {
     e.output.push_back('%');
     e.output.append(directive);
     e.output.push_back('\n');
+  };
+  const auto write_skipped = [&](std::size_t index) {
+    if (index == 0 && version != nullptr) write_directive(*version);
+    e.output.append("---\n");
+  };
+  std::size_t next_skipped = 0;
+  for (std::size_t i = 0; i < lead; ++i) {
+    for (; next_skipped < skipped_before && skipped[next_skipped] <= i; ++next_skipped) {
+      write_skipped(next_skipped);
+    }
+    emit_comment_line(e, head[i], 0);
   }
+  for (; next_skipped < skipped_before; ++next_skipped) write_skipped(next_skipped);
+  if (skipped_before != 0 && !directives.empty()) e.output.append("...\n");
+  for (const std::string& directive : directives) write_directive(directive);
   if (marker) e.output.append("---\n");
   e.content_start = e.output.size();
   for (const HeadComment& line : head.subspan(lead)) emit_comment_line(e, line, 0);
