@@ -350,6 +350,14 @@ class YamlNode {
     return extras_ ? std::span<const std::uint32_t>(extras_->skipped_documents)
                    : std::span<const std::uint32_t>();
   }
+  // How many of skipped_documents() stand before this root (the rest follow
+  // the last root of the stream).
+  [[nodiscard]] std::size_t skipped_before_count() const noexcept {
+    const std::span<const std::uint32_t> skipped = skipped_documents();
+    std::size_t count = 0;
+    while (count < skipped.size() && (skipped[count] & NodeExtras::kSkippedAfterRoot) == 0) ++count;
+    return count;
+  }
   [[nodiscard]] bool has_anchor_or_tag() const noexcept {
     return extras_ && (extras_->anchor || extras_->tag);
   }

@@ -35,8 +35,7 @@ void write_roots(const YamlNode& first, std::span<const YamlNode> rest, RootWrit
   for (const YamlNode& root : rest) {
     // An empty document left out before this one brings its own "---".
     const std::span<const std::uint32_t> skipped = root.skipped_documents();
-    const bool skipped_before =
-        !skipped.empty() && (skipped.front() & NodeExtras::kSkippedAfterRoot) == 0;
+    const bool skipped_before = root.skipped_before_count() != 0;
     if (!root.directives().empty()) {
       out.append("...\n");
     } else if (!root.explicit_start && !skipped_before) {

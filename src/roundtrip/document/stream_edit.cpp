@@ -17,8 +17,7 @@ namespace {
 
 // Whether empty documents that loading left out stand before `root`.
 bool has_skipped_before(const YamlNode& root) noexcept {
-  const std::span<const std::uint32_t> skipped = root.skipped_documents();
-  return !skipped.empty() && (skipped.front() & NodeExtras::kSkippedAfterRoot) == 0;
+  return root.skipped_before_count() != 0;
 }
 
 // The %YAML directive of the stream whose first root is `head`: the one on

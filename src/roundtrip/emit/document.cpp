@@ -73,11 +73,7 @@ void emit_document(Emitter& e, const YamlNode& root, bool document_follows) {
   // their "---" lines among the root's head lines; this document then needs
   // its own marker to end the last of them.
   const std::span<const std::uint32_t> skipped = root.skipped_documents();
-  std::size_t skipped_before = 0;
-  while (skipped_before < skipped.size() &&
-         (skipped[skipped_before] & NodeExtras::kSkippedAfterRoot) == 0) {
-    ++skipped_before;
-  }
+  const std::size_t skipped_before = root.skipped_before_count();
   e.document_follows = document_follows || skipped_before != skipped.size();
   // Directives are only read before a "---".
   const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
