@@ -495,6 +495,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const ReachScope reach_scope(reach_, depth_);
   std::optional<std::string_view> anchor;
   OptionalTag tag;
+  std::string_view written_tag;
   for (; have(pos_); ++pos_) {
     const Token& t = tok(pos_);
     if (t.kind == K::Anchor) {
@@ -503,8 +504,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
     } else if (t.kind == K::Tag) {
       saw_tag_ = true;
       if (!expand_tag(t, tag)) return Got::Failed;
-      // A custom tag is charged as written, as a composed tree holds it.
-      if (is_custom_tag(*tag)) built(0, t.text().size());
+      written_tag = t.text();
     } else {
       break;
     }
@@ -512,6 +512,17 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (!have(pos_)) return Got::Nothing;
 
   const Token& t = tok(pos_);
+  if (tag && is_custom_tag(*tag)) {
+    // Charged by the rule a composed tree is measured by (node_charge), at
+    // the node's first content token, where a composed node starts.
+    const bool to_python = loaded_tags_ == LoadedTags::Called;
+    built(0, tag_bytes(written_tag, *tag, to_python));
+    const std::uint64_t added = tag_expansion_charge(written_tag, *tag, to_python);
+    if (added != 0 && !alias_budget_.charge({0, added})) {
+      fail(std::string(kAliasBombMessage), t.span());
+      return Got::Failed;
+    }
+  }
   switch (t.kind) {
     case K::MappingStart: {
       ++pos_;
