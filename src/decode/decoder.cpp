@@ -32,7 +32,8 @@ enum class Got : std::uint8_t { Node, Nothing, Failed };
 // is the rule of node_charge (roundtrip/alias_budget.hpp), which measures
 // composed trees the same way: one node per value, one more for a custom
 // tag's wrapper and for a merge marker; the bytes of its scalar text as
-// read, of a custom tag as written and of the merge marker's tag.
+// read, of a custom tag (tag_bytes: as written, or as it reads where the
+// tags reach Python) and of the merge marker's tag.
 struct Anchor {
   Value value;
   std::uint64_t nodes = 0;

@@ -31,7 +31,9 @@ inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
 // is left under "<<". Called, the tags go to callbacks whose results decide
 // what merges (a source that still is a mapping after its callback is
 // merged), so merging waits for them: the merge keys stay in their mappings,
-// as merge markers, for the conversion to apply.
+// as merge markers, for the conversion to apply. (Called tags reach Python
+// with their %TAG expansions, which the alias budget then counts per use:
+// util/alias_budget.hpp.)
 enum class LoadedTags : std::uint8_t { Kept, Dropped, Called };
 
 // Applies every merge key in `v` (with Called, leaves the merge keys of
