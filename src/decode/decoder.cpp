@@ -58,11 +58,6 @@ class ReachScope {
   const std::uint64_t before_;
 };
 
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-  const std::uint64_t s = a + b;
-  return s < a ? UINT64_MAX : s;
-}
-
 // First bytes that can start a plain scalar that is not a string under the
 // YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
 // false, and numbers (digits, signs, '.' of .inf and .5). A plain scalar
