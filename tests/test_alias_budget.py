@@ -262,3 +262,99 @@ def test_writers_of_a_round_trip_document_bound_an_anchored_directives_aliases(
         o.to_json(doc)
     assert info.value.args == (
         f"to_json() of this document expands aliases to more than the limit of {limit}",)
+
+
+# ---------------------------------------------------------------------------
+# %TAG expansions that reach Python: tag callbacks and OstrevaneTag get every
+# use of a tag expanded in full (one str, shared), and whatever writes the
+# values out spells each one out. Each use counts what its expansion adds to
+# the text, and each alias what it expands to, toward the same 256 MiB of
+# scalar and tag text. The two texts below (440 KB) used to load in 0.02 s
+# and then cost dumps 13.5 s and a MemoryError at 2.9 GB (about 6 GB
+# uncapped).
+
+LONG_PREFIX = "%TAG !a! tag:" + "p" * 300_000 + ":\n---\n"
+TAG_TEXTS = [
+    pytest.param(LONG_PREFIX + "[" + ",".join(["!a!x v"] * 20_000) + "]\n", (3, 6265),
+                 id="tags"),
+    pytest.param(LONG_PREFIX + "[&t !a!x v, " + ",".join(["*t"] * 20_000) + "]\n", (3, 2692),
+                 id="aliases"),
+    pytest.param(LONG_PREFIX + "- &t !a!x {k: v}\n" + "- *t\n" * 20_000, (897, 3),
+                 id="aliased-collection"),
+]
+TAG_NAME = "tag:" + "p" * 300_000 + ":x"
+# Tag settings that hand the tags to Python.
+TAG_SETTINGS = [
+    pytest.param({"option": o.OPT_PASSTHROUGH_TAG}, id="passthrough"),
+    pytest.param({"tag_handler": lambda name, value: value}, id="tag_handler"),
+    pytest.param({"tags": {TAG_NAME: lambda value: value}}, id="tags"),
+]
+# Every road that reads a text into values: (function, option, extra).
+TAG_ROADS = {
+    "plain": (o.loads, 0, {}),
+    "plain_all": (o.loads_all, 0, {}),
+    "plain_schema": (o.loads, 0, {"schema": {"type": "array"}}),
+    "annotated": (o.loads, o.OPT_ANNOTATED, {}),
+    "annotated_all": (o.loads_all, o.OPT_ANNOTATED, {}),
+    "annotated_schema": (o.loads, o.OPT_ANNOTATED, {"schema": {"type": "array"}}),
+    "env_var": (o.loads, o.OPT_ENV_VAR, {}),
+    "env_var_checked": (o.loads, o.OPT_ENV_VAR | o.OPT_REJECT_COMPLEX_KEYS, {}),
+    "secrets": (o.loads, o.OPT_SECRETS, {"include_dir": True}),
+    "includes": (o.loads, o.OPT_INCLUDES, {"include_dir": True}),
+    "includes_annotated": (o.loads, o.OPT_INCLUDES | o.OPT_ANNOTATED, {"include_dir": True}),
+}
+
+
+def tag_road_call(road, setting, text, directory):
+    function, option, extra = TAG_ROADS[road]
+    kwargs = {k: (directory if v is True else v) for k, v in extra.items()}
+    kwargs.update(setting)
+    kwargs["option"] = option | setting.get("option", 0)
+    return lambda: function(text, **kwargs)
+
+
+@pytest.mark.parametrize("road", TAG_ROADS)
+@pytest.mark.parametrize("setting", TAG_SETTINGS)
+@pytest.mark.parametrize(("text", "where"), TAG_TEXTS)
+def test_expanded_tags_that_reach_python_count_toward_the_byte_budget(text, where, setting, road,
+                                                                      tmp_path):
+    line, column = where
+    got = refusal(tag_road_call(road, setting, text, str(tmp_path)))
+    assert got == (OstrevaneParseError, f"{BOMB} at line {line}, column {column}", line, column)
+
+
+@pytest.mark.parametrize("road", TAG_ROADS)
+@pytest.mark.parametrize(("text", "where"), TAG_TEXTS)
+def test_expanded_tags_that_are_dropped_cost_nothing(text, where, road, tmp_path):
+    # Without tag callbacks or tag objects no expansion reaches Python.
+    got = tag_road_call(road, {}, text, str(tmp_path))()
+    if isinstance(got, list) and len(got) == 1:
+        got = got[0]
+    assert len(got) in (20_000, 20_001)
+    assert len(o.loads(text, option=o.OPT_ROUND_TRIP)) in (20_000, 20_001)
+
+
+def test_an_included_text_of_long_tags_is_refused_as_the_plain_road_refuses_it(tmp_path):
+    text = TAG_TEXTS[0].values[0]
+    included = tmp_path / "tags.yaml"
+    included.write_text(text)
+    with pytest.raises(OstrevaneParseError) as info:
+        o.loads("x: !include tags.yaml\n", option=o.OPT_INCLUDES | o.OPT_PASSTHROUGH_TAG,
+                include_dir=str(tmp_path))
+    e = info.value
+    assert (str(e), e.line, e.column, e.file) == (f"{BOMB} at line 3, column 6265", 3, 6265,
+                                                  str(included))
+
+
+@pytest.mark.parametrize("road", TAG_ROADS)
+def test_expanded_tags_within_the_budget_load_and_write_on_every_road(road, tmp_path):
+    # 100 uses of a 100 KB prefix, directly and through an alias: 20 MB.
+    prefix = "tag:" + "p" * 100_000 + ":"
+    text = (f"%TAG !a! {prefix}\n---\n[&t !a!x v, "
+            + ", ".join(["!a!x v"] * 99 + ["*t"] * 100) + "]\n")
+    got = tag_road_call(road, {"option": o.OPT_PASSTHROUGH_TAG}, text, str(tmp_path))()
+    if road.endswith("_all"):
+        (got,) = got
+    assert [(t.tag, t.value) for t in got] == [(prefix + "x", "v")] * 200
+    written = o.dumps(got, option=o.OPT_PASSTHROUGH_TAG)
+    assert written == ("- !<" + prefix + "x> v\n").encode() * 200

@@ -1,8 +1,11 @@
 """loads and loads_all: the plain roads, their options, errors and warnings."""
 
+import json
 import logging
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import ostrevane as o
 from ostrevane import loads, loads_all
@@ -309,3 +312,99 @@ def test_tags_checked_after_the_resolver_ran():
     with pytest.raises(TypeError, match="tags must be a dict"):
         loads(MODELINE, schema="auto", schema_resolver=calls.append, tags=[])
     assert calls == ["./config.schema.json"]
+
+
+# ---------------------------------------------------------------------------
+# JSON writes a character beyond U+FFFF as the "\\u" escapes of its two
+# UTF-16 surrogates (json.dumps("\U0001F600") is "\\ud83d\\ude00"): such a
+# pair is that one character on every road. These texts used to be refused
+# with "invalid unicode code point: U+D83D".
+
+def escapes(*code_units):
+    return "".join("\\u" + unit for unit in code_units)
+
+
+# Every road that reads a text into values.
+EVERY_ROAD = {
+    "plain": lambda text: loads(text),
+    "loads_all": lambda text: loads_all(text)[0],
+    "annotated": lambda text: loads(text, option=o.OPT_ANNOTATED),
+    "annotated_all": lambda text: loads_all(text, option=o.OPT_ANNOTATED)[0],
+    "round_trip": lambda text: loads(text, option=o.OPT_ROUND_TRIP).to_dict(),
+    "round_trip_all": lambda text: loads_all(text, option=o.OPT_ROUND_TRIP)[0].to_dict(),
+    "env_var": lambda text: loads(text, option=o.OPT_ENV_VAR),
+    "includes": lambda text: loads(text, option=o.OPT_INCLUDES | o.OPT_SECRETS),
+    "schema": lambda text: loads(text, schema={}),
+    "annotated_schema": lambda text: loads(text, option=o.OPT_ANNOTATED, schema={}),
+}
+
+SURROGATE_PAIRS = [
+    pytest.param(json.dumps("\U0001F600"), "\U0001F600", id="json-dumps"),
+    pytest.param('"a' + escapes("D83D", "DE00") + 'b"', "a\U0001F600b", id="upper-case"),
+    pytest.param('"' + escapes("d800", "dc00") + escapes("dbff", "dfff") + '"',
+                 "\U00010000\U0010FFFF", id="first-and-last"),
+    pytest.param('"' + escapes("d834", "dd1e") + '\\U0001F600\\x41"', "\U0001D11E\U0001F600A",
+                 id="beside-other-escapes"),
+    pytest.param('k: "x\n  ' + escapes("d83d", "de00") + '"\n', {"k": "x \U0001F600"},
+                 id="after-a-fold"),
+    pytest.param(json.dumps({"k\U0001F600": ["\U0001D11E"]}),
+                 {"k\U0001F600": ["\U0001D11E"]}, id="key"),
+    pytest.param('? "' + escapes("d83d", "de00") + '"\n: 1\n', {"\U0001F600": 1},
+                 id="explicit-key"),
+]
+
+
+@pytest.mark.parametrize("road", EVERY_ROAD)
+@pytest.mark.parametrize(("text", "expected"), SURROGATE_PAIRS)
+def test_a_surrogate_pair_escape_is_one_character_on_every_road(text, expected, road):
+    assert EVERY_ROAD[road](text) == expected
+
+
+# A surrogate that is not the first half of such a pair is still no
+# character: the message, line and column are those of the first surrogate's
+# scalar.
+LONE_SURROGATES = [
+    pytest.param('"' + escapes("d83d") + '"', "D83D", 1, 1, id="lone-high"),
+    pytest.param('k: "' + escapes("d83d") + ' x"', "D83D", 1, 4, id="high-then-text"),
+    pytest.param('"' + escapes("de00") + '"', "DE00", 1, 1, id="lone-low"),
+    pytest.param('"' + escapes("de00", "d83d") + '"', "DE00", 1, 1, id="reversed"),
+    pytest.param('"' + escapes("d83d", "d83d", "de00") + '"', "D83D", 1, 1, id="two-highs"),
+    pytest.param('"' + escapes("d83d", "0041") + '"', "D83D", 1, 1, id="high-then-bmp"),
+    pytest.param('"' + escapes("d83d") + '\\U0000DE00"', "D83D", 1, 1, id="high-then-U"),
+    pytest.param('"' + escapes("d83d") + '\\x41"', "D83D", 1, 1, id="high-then-x"),
+    pytest.param('"' + escapes("d83d") + '\\ude0"', "D83D", 1, 1, id="high-then-short"),
+    pytest.param('"' + escapes("d83d") + '\\\n  ' + escapes("de00") + '"', "D83D", 1, 1,
+                 id="escaped-line-break"),
+    pytest.param('"' + escapes("d83d") + '\n  ' + escapes("de00") + '"', "D83D", 1, 1,
+                 id="folded-line-break"),
+    pytest.param('- {"' + escapes("d83d") + '": 1}', "D83D", 1, 4, id="key"),
+]
+
+
+@pytest.mark.parametrize("road", EVERY_ROAD)
+@pytest.mark.parametrize(("text", "code_point", "line", "column"), LONE_SURROGATES)
+def test_a_lone_surrogate_escape_is_refused_on_every_road(text, code_point, line, column, road):
+    with pytest.raises(OstrevaneParseError) as info:
+        EVERY_ROAD[road](text)
+    assert str(info.value) == (f"invalid unicode code point: U+{code_point} "
+                               f"at line {line}, column {column}")
+    assert (info.value.line, info.value.column) == (line, column)
+
+
+def test_a_round_trip_document_writes_its_source_until_modified():
+    text = 'k: "a' + escapes("d83d", "de00") + 'b"\n"' + escapes("d834", "dd1e") + '": [x]\n'
+    doc = loads(text, option=o.OPT_ROUND_TRIP)
+    assert o.dumps(doc) == text.encode()
+    doc["n"] = 1
+    written = o.dumps(doc)
+    assert "\U0001F600".encode() in written and b"\\u" not in written
+    assert loads(written) == {"k": "a\U0001F600b", "\U0001D11E": ["x"], "n": 1}
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x7f")))
+def test_json_dumps_of_any_text_reads_back(text):
+    # json.dumps escapes every non-ASCII character; it leaves DEL raw, which
+    # no YAML text may hold. (A str with a lone surrogate is no text.)
+    assert loads(json.dumps(text)) == text
+    assert loads(json.dumps({text: [text]})) == {text: [text]}

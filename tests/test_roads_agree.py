@@ -33,6 +33,7 @@ OPTIONAL_HANDLES = {
 SCALAR_TAGS = ["!e!a", "!e!b", "!y!str", "!y!int", "!y!bool", "!y!null", "!y!float", "!!str",
                "!!int", "!local", "!", "!<tag:v.test,2000:x>", "!<!w>", "!<tag:yaml.org,2002:str>"]
 COLLECTION_TAGS = ["!e!m", "!y!map", "!y!seq", "!!map", "!local", "!<tag:v.test,2000:c>"]
+MAP_TAGS = ["!e!m", "!y!map", "!local", "!<tag:v.test,2000:c>"]
 WORDS = ["x", "y", "abc", "1", "-2", "0x1f", "1.5", ".inf", "true", "null", "~", "<<", "12",
          '"12"', "'true'", '"x y"', "''"]
 # Keys equal in Python though of different YAML types (1, true, 1.0) are
@@ -159,14 +160,23 @@ def documents(draw, handles):
         used.add(name)
         return True
 
-    def merge_value():
+    def merge_source():
+        """An alias of an anchored mapping, or a mapping written in place,
+        tagged now and then: the callbacks decide whether a tagged one still
+        is a mapping to merge."""
         maps = [name for name, (mergeable, _, _) in anchors.items() if mergeable]
-        if not maps:
-            return None
-        chosen = draw(st.lists(st.sampled_from(maps), min_size=1, max_size=2))
+        if maps and draw(st.booleans()):
+            return "*" + draw(st.sampled_from(maps))
+        tag = None if in_collection_key[0] else draw(st.sampled_from([None] + MAP_TAGS))
+        keys = draw(st.lists(st.sampled_from(KEYS), max_size=2, unique=True))
+        pairs = ", ".join(f"{k}: {draw(st.sampled_from(WORDS))}" for k in keys)
+        return (tag + " " if tag else "") + "{" + pairs + "}"
+
+    def merge_value():
+        chosen = [merge_source() for _ in range(draw(st.integers(1, 2)))]
         if len(chosen) == 1 and draw(st.booleans()):
-            return "*" + chosen[0]
-        return "[" + ", ".join("*" + name for name in chosen) + "]"
+            return chosen[0]
+        return "[" + ", ".join(chosen) + "]"
 
     shape = draw(st.sampled_from(["mapping", "sequence", "flow"]))
     if shape == "flow":
@@ -281,11 +291,19 @@ def tags_table():
     }
 
 
+def same_value(name, value):
+    return value
+
+
+def plain_dict(name, value):
+    return dict(value) if isinstance(value, dict) else value
+
+
 def with_callbacks(load, kwargs_of):
     """The outcomes of one road under each callback setting, and the tag
     names its handler saw."""
     out = {}
-    for setting in ("none", "passthrough", "handler", "tags"):
+    for setting in ("none", "passthrough", "handler", "tags", "same", "dict"):
         seen = set()
         kwargs = kwargs_of(setting, seen)
         out[setting] = outcome(lambda: load(**kwargs))
@@ -303,6 +321,12 @@ def callback_kwargs(option):
         if setting == "tags":
             return {"option": option, "tags": tags_table(),
                     "tag_handler": recording_handler(set())}
+        # Handlers that leave a mapping a mapping: a tagged merge source
+        # still merges.
+        if setting == "same":
+            return {"option": option, "tag_handler": same_value}
+        if setting == "dict":
+            return {"option": option, "tag_handler": plain_dict}
         return {"option": option}
     return make
 
@@ -382,6 +406,65 @@ def test_merges_keep_explicit_keys_on_every_road(text, expected, empty_dir):
     assert every == with_callbacks(lambda **kw: o.loads_all(text, **kw),
                                    callback_kwargs(o.OPT_ANNOTATED))
     assert every["none"] == ("value", plain_tree([expected]))
+
+
+# A tagged merge source merges on every road when its callback leaves it a
+# mapping, and stays under "<<" when the callback makes it something else.
+# (The plain road, schema= on it included, used to keep the first row's
+# source under "<<", half of the second row's list as an ordinary key
+# beside the merged second source, and the third row's alias under "<<".)
+TAGGED_SOURCES = [
+    "<<: !x {a: 1}\nb: 2\n",
+    "b: {<<: [!x {a: 1}, {a: 2}]}\n",
+    "a: &m !x {a: 1}\nb: {<<: *m, c: 1}\n",
+]
+CALLBACK_MERGES = [
+    pytest.param(same_value, [{"a": 1, "b": 2}, {"b": {"a": 1}},
+                              {"a": {"a": 1}, "b": {"a": 1, "c": 1}}], id="same"),
+    pytest.param(plain_dict, [{"a": 1, "b": 2}, {"b": {"a": 1}},
+                              {"a": {"a": 1}, "b": {"a": 1, "c": 1}}], id="dict"),
+    pytest.param(lambda name, value: (name, value),
+                 [{"<<": ("!x", {"a": 1}), "b": 2}, {"b": {"a": 2, "<<": [("!x", {"a": 1})]}},
+                  {"a": ("!x", {"a": 1}), "b": {"<<": ("!x", {"a": 1}), "c": 1}}], id="tuple"),
+]
+# Every road that runs tag callbacks, given the text and the handler.
+HANDLER_ROADS = {
+    "plain": lambda t, h, d: o.loads(t, tag_handler=h),
+    "plain_all": lambda t, h, d: o.loads_all(t, tag_handler=h)[0],
+    "schema": lambda t, h, d: o.loads(t, tag_handler=h, schema={}),
+    "annotated": lambda t, h, d: o.loads(t, option=o.OPT_ANNOTATED, tag_handler=h),
+    "annotated_all": lambda t, h, d: o.loads_all(t, option=o.OPT_ANNOTATED, tag_handler=h)[0],
+    "annotated_schema": lambda t, h, d: o.loads(t, option=o.OPT_ANNOTATED, tag_handler=h,
+                                                schema={}),
+    "env_var": lambda t, h, d: o.loads(t, option=o.OPT_ENV_VAR, tag_handler=h),
+    "includes": lambda t, h, d: o.loads(t, option=o.OPT_INCLUDES, include_dir=d, tag_handler=h),
+    "secrets": lambda t, h, d: o.loads(t, option=o.OPT_SECRETS, include_dir=d, tag_handler=h),
+    "tags_dict": lambda t, h, d: o.loads(t, tags={"!x": lambda value: h("!x", value)}),
+}
+
+
+@pytest.mark.parametrize("road", HANDLER_ROADS)
+@pytest.mark.parametrize(("handler", "expected"), CALLBACK_MERGES)
+def test_a_tagged_merge_source_merges_when_its_callback_leaves_a_mapping(handler, expected, road,
+                                                                        empty_dir):
+    for text, value in zip(TAGGED_SOURCES, expected):
+        got = HANDLER_ROADS[road](text, handler, empty_dir)
+        assert plain_tree(got) == plain_tree(value), text
+        # A round-trip document knows no callbacks: the tag is dropped and
+        # the mapping merges.
+        if handler is same_value:
+            assert o.loads(text, option=o.OPT_ROUND_TRIP).to_dict() == value
+
+
+@pytest.mark.parametrize("option", [0, o.OPT_ANNOTATED])
+def test_a_deep_tagged_merge_source_merges(option):
+    # Deep values are converted by a walk of their own on the plain road.
+    depth = 200
+    text = "[" * depth + "{<<: [!x {a: 1}, {b: 2}], c: 3}" + "]" * depth
+    got = o.loads(text, option=option, tag_handler=same_value)
+    for _ in range(depth):
+        (got,) = got
+    assert got == {"a": 1, "b": 2, "c": 3}
 
 
 def string_keys_only(value):

@@ -32,7 +32,8 @@ enum class Got : std::uint8_t { Node, Nothing, Failed };
 // is the rule of node_charge (roundtrip/alias_budget.hpp), which measures
 // composed trees the same way: one node per value, one more for a custom
 // tag's wrapper and for a merge marker; the bytes of its scalar text as
-// read, of a custom tag as written and of the merge marker's tag.
+// read, of a custom tag (tag_bytes: as written, or as it reads where the
+// tags reach Python) and of the merge marker's tag.
 struct Anchor {
   Value value;
   std::uint64_t nodes = 0;
@@ -56,11 +57,6 @@ class ReachScope {
   std::uint64_t& reach_;
   const std::uint64_t before_;
 };
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-  const std::uint64_t s = a + b;
-  return s < a ? UINT64_MAX : s;
-}
 
 // First bytes that can start a plain scalar that is not a string under the
 // YAML 1.2 core rules: null ("", "~", null), the merge key "<<", true and
@@ -495,6 +491,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   const ReachScope reach_scope(reach_, depth_);
   std::optional<std::string_view> anchor;
   OptionalTag tag;
+  std::string_view written_tag;
   for (; have(pos_); ++pos_) {
     const Token& t = tok(pos_);
     if (t.kind == K::Anchor) {
@@ -503,8 +500,7 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
     } else if (t.kind == K::Tag) {
       saw_tag_ = true;
       if (!expand_tag(t, tag)) return Got::Failed;
-      // A custom tag is charged as written, as a composed tree holds it.
-      if (is_custom_tag(*tag)) built(0, t.text().size());
+      written_tag = t.text();
     } else {
       break;
     }
@@ -512,6 +508,17 @@ Got Decoder::decode_node_inner(Value& out, bool indentless_allowed) {
   if (!have(pos_)) return Got::Nothing;
 
   const Token& t = tok(pos_);
+  if (tag && is_custom_tag(*tag)) {
+    // Charged by the rule a composed tree is measured by (node_charge), at
+    // the node's first content token, where a composed node starts.
+    const bool to_python = loaded_tags_ == LoadedTags::Called;
+    built(0, tag_bytes(written_tag, *tag, to_python));
+    const std::uint64_t added = tag_expansion_charge(written_tag, *tag, to_python);
+    if (added != 0 && !alias_budget_.charge({0, added})) {
+      fail(std::string(kAliasBombMessage), t.span());
+      return Got::Failed;
+    }
+  }
   switch (t.kind) {
     case K::MappingStart: {
       ++pos_;

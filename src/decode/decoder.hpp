@@ -32,8 +32,9 @@
 // (limits::kAliasByteBudget), so that whoever walks the expanded tree later,
 // the conversion to Python included, does bounded work. Nesting is bounded by
 // limits::kMaxDepth and every recursive step runs through with_stack_guard.
-// Merge keys are applied before returning. No Python object is touched: the
-// call may run with the interpreter lock released.
+// Merge keys are applied before returning (unless the tag callbacks must run
+// first, see LoadedTags). No Python object is touched: the call may run with
+// the interpreter lock released.
 #pragma once
 
 #include <cstdint>
@@ -109,7 +110,9 @@ struct DecodedStream {
 //                        give a warning
 //   texts:               whether String values may view `text`
 //   loaded_tags:         whether the loaded values keep their custom tags
-//                        (merging sees keys and sources as they will load)
+//                        (merging sees keys and sources as they will load),
+//                        or hand them to callbacks, which run before merge
+//                        keys are applied (LoadedTags::Called leaves those)
 [[nodiscard]] Result<DecodedStream, DecodeError> decode_stream(
     std::string_view text, ResolverMode mode, bool dup_key_error, bool reject_complex_keys,
     bool timestamps, bool dup_key_warn, bool yaml11_warn, DecodedTexts texts = DecodedTexts::Owned,

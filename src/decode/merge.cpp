@@ -328,7 +328,9 @@ ValuePairList rebuild_with_merges(std::span<ValuePair> pairs, KeyIndex& index,
 class Merger {
  public:
   explicit Merger(LoadedTags loaded_tags) noexcept
-      : index_(loaded_tags), own_index_(loaded_tags) {}
+      : index_(loaded_tags),
+        own_index_(loaded_tags),
+        merge_here_(loaded_tags != LoadedTags::Called) {}
   std::optional<Value> apply(const Value& v);
   std::optional<Value> normalize(const Value& v);
 
@@ -344,6 +346,8 @@ class Merger {
   // Scratch of rebuild_with_merges, kept from one mapping to the next.
   KeyIndex index_;
   KeyIndex own_index_;
+  // False when the conversion merges, after the tag callbacks ran.
+  bool merge_here_;
 };
 
 std::optional<Value> Merger::apply(const Value& v) {
@@ -388,7 +392,7 @@ std::optional<Value> Merger::apply_pairs(const Value& v) {
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const ValuePair& p = pairs[i];
     const bool merge = is_merge_marker(p.key);
-    has_merge |= merge;
+    has_merge |= merge && merge_here_;
     // Keys are never merged themselves; merge markers inside them become
     // plain "<<" texts. Values (merge sources included) are merged first.
     std::optional<Value> key;
@@ -396,7 +400,7 @@ std::optional<Value> Merger::apply_pairs(const Value& v) {
     std::optional<Value> value;
     if (may_hold_merges(p.value)) value = with_stack_guard([&] { return apply(p.value); });
     if (!building) {
-      if (!merge && !key && !value) continue;
+      if (!(merge && merge_here_) && !key && !value) continue;
       building = true;
       work.reserve(pairs.size());
       for (std::size_t j = 0; j < i; ++j) {

@@ -28,11 +28,17 @@ inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
 // loaded: a tagged key and the same untagged key end up one dict key (else
 // a merged key would overwrite the explicit one), and a tagged mapping is a
 // mapping to merge. Kept, a tagged key is its own key and a tagged source
-// is left under "<<" for the callbacks.
-enum class LoadedTags : std::uint8_t { Kept, Dropped };
+// is left under "<<". Called, the tags go to callbacks whose results decide
+// what merges (a source that still is a mapping after its callback is
+// merged), so merging waits for them: the merge keys stay in their mappings,
+// as merge markers, for the conversion to apply. (Called tags reach Python
+// with their %TAG expansions, which the alias budget then counts per use:
+// util/alias_budget.hpp.)
+enum class LoadedTags : std::uint8_t { Kept, Dropped, Called };
 
-// Applies every merge key in `v`; merge markers left in keys, values and
-// items become the plain text "<<".
+// Applies every merge key in `v` (with Called, leaves the merge keys of
+// mappings in place); merge markers anywhere else, in keys, values and
+// items, become the plain text "<<".
 void apply_merges(Value& v, LoadedTags loaded_tags = LoadedTags::Kept);
 
 // Replaces every merge marker anywhere in `v` by the text "<<".

@@ -75,12 +75,14 @@ PyResult<void> report_missing_values(IncludeContext& ctx, const MissingValueHand
 }
 
 // The checking decode that OPT_ANNOTATED and OPT_REJECT_COMPLEX_KEYS ask
-// for: what the plain decoder refuses (complex keys only when asked), every
-// other check off, warnings and documents discarded.
+// for: what the plain decoder refuses (complex keys only when asked, and
+// the budget as the tag settings `tags` decide it), every other check off,
+// warnings and documents discarded.
 Result<void, DecodeError> check_complex_keys(std::string_view text, ResolverMode mode,
-                                             bool reject_complex_keys) {
-  Result<DecodedStream, DecodeError> decoded = decode_stream(
-      text, mode, false, reject_complex_keys, false, false, false, DecodedTexts::BorrowInput);
+                                             bool reject_complex_keys, const TagOptions& tags) {
+  Result<DecodedStream, DecodeError> decoded =
+      decode_stream(text, mode, false, reject_complex_keys, false, false, false,
+                    DecodedTexts::BorrowInput, loaded_tags_for(tags));
   if (!decoded) return std::unexpected(std::move(decoded.error()));
   return {};
 }
@@ -160,7 +162,7 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
     Result<void, DecodeError> checked;
     {
       ReleasedGil unlocked;
-      checked = check_complex_keys(text, args.mode, args.reject_complex_keys);
+      checked = check_complex_keys(text, args.mode, args.reject_complex_keys, args.tags);
     }
     if (!checked) return std::unexpected(decode_error_to_py(checked.error()));
   }
@@ -170,7 +172,7 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
     for (std::size_t id = 1; id < files.texts.size(); ++id) {
       if (!files.texts[id]) continue;
       Result<void, DecodeError> checked =
-          check_complex_keys(*files.texts[id], args.mode, args.reject_complex_keys);
+          check_complex_keys(*files.texts[id], args.mode, args.reject_complex_keys, args.tags);
       if (!checked) return std::unexpected(decode_error_to_py(checked.error(), files.paths[id]));
     }
   }
@@ -180,7 +182,8 @@ PyResult<PyRef> loads_node_road(std::string_view text, const NodeRoadArgs& args)
   // included files count. Without directives, a text the plain decoder has
   // just checked needs no second look.
   if (!check_texts || wants_directives(option)) {
-    Result<void, DecodeError> bounded = check_text_alias_budget(expanded.roots);
+    Result<void, DecodeError> bounded =
+        check_text_alias_budget(expanded.roots, loaded_tags_for(args.tags));
     if (!bounded) {
       const std::uint32_t file = bounded.error().span.file_id;
       if (file == 0 || file >= expanded.files.paths.size()) {
@@ -204,7 +207,7 @@ PyResult<PyRef> loads_all_annotated(std::string_view text, const AnnotatedStream
   Result<void, DecodeError> checked;
   {
     ReleasedGil unlocked;
-    checked = check_complex_keys(text, args.mode, args.reject_complex_keys);
+    checked = check_complex_keys(text, args.mode, args.reject_complex_keys, args.tags);
   }
   if (!checked) return std::unexpected(decode_error_to_py(checked.error()));
   Result<NodeList, ScanError> roots = compose_all_documents(text);

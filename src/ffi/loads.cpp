@@ -30,14 +30,6 @@ struct LoadFlags {
   LoadedTags loaded_tags = LoadedTags::Kept;
 };
 
-// Whether the values keep their custom tags: without callbacks and without
-// tag objects every tag is dropped, and merging must see the values so.
-LoadedTags tags_loaded_with(const TagOptions& options) noexcept {
-  return options.tags == nullptr && options.tag_handler == nullptr && !options.passthrough_tag
-             ? LoadedTags::Dropped
-             : LoadedTags::Kept;
-}
-
 LoadFlags load_flags(std::uint64_t option, std::string_view text) {
   const std::optional<YamlVersion> version = detect_yaml_directive(text);
   const bool yaml11 = version ? (version->major == 1 && version->minor == 1)
@@ -184,7 +176,7 @@ PyResult<PyRef> loads_impl(const LoadsArgs& args) {
   }
 
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
-  flags.loaded_tags = tags_loaded_with(tag_options);
+  flags.loaded_tags = loaded_tags_for(tag_options);
   DecodedStream stream = OSV_TRY(decode_plain(text, flags));
   if (stream.documents.empty()) return PyRef::borrow(Py_None);
   // Validated in the mode the values are read in, OPT_PYYAML_COMPAT's included.
@@ -219,7 +211,7 @@ PyResult<PyRef> loads_all_impl(const LoadsAllArgs& args) {
   }
 
   const TagOptions tag_options{tags, args.tag_handler, (args.option & kOptPassthroughTag) != 0};
-  flags.loaded_tags = tags_loaded_with(tag_options);
+  flags.loaded_tags = loaded_tags_for(tag_options);
   if (tags == nullptr && args.tag_handler == nullptr) {
     return load_all_streaming(text, flags, tag_options);
   }

@@ -326,27 +326,58 @@ Status Scanner::fold_quoted_line_break(std::int64_t block_indent) {
   return {};
 }
 
+namespace {
+
+// The value of one hexadecimal digit, or -1.
+int hex_digit(unsigned char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
 Result<std::uint32_t, ScanError> Scanner::hex_escape(int digits, Span start) {
   std::uint32_t value = 0;
   for (int i = 0; i < digits; ++i) {
     if (r_.at_end()) return scan_error("incomplete unicode escape", start);
     const unsigned char c = static_cast<unsigned char>(r_.input[r_.pos]);
-    std::uint32_t digit;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else
+    const int digit = hex_digit(c);
+    if (digit < 0)
       return scan_error("invalid hex digit in unicode escape: '" +
                             std::string(r_.input + r_.pos, utf8_length(c)) + "'",
                         r_.span());
-    value = value * 16 + digit;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
     r_.advance_ascii();
+  }
+  // JSON writes a character beyond U+FFFF as a "\u" escape of a high
+  // surrogate followed at once by one of a low surrogate: such a pair is that
+  // one character. Any other surrogate is no character at all.
+  if (digits == 4 && value >= 0xD800 && value <= 0xDBFF) {
+    if (const std::optional<std::uint32_t> low = low_surrogate_escape()) {
+      for (int i = 0; i < 6; ++i) r_.advance_ascii();
+      return 0x10000 + ((value - 0xD800) << 10) + (*low - 0xDC00);
+    }
   }
   if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
     return scan_error("invalid unicode code point: U+" + hex4(value), start);
+  return value;
+}
+
+// The low surrogate of a "\u" escape at the reader (not consumed), or
+// nothing when the next six bytes are not one.
+std::optional<std::uint32_t> Scanner::low_surrogate_escape() const noexcept {
+  if (r_.len - r_.pos < 6) return std::nullopt;
+  const char* p = r_.input + r_.pos;
+  if (p[0] != '\\' || p[1] != 'u') return std::nullopt;
+  std::uint32_t value = 0;
+  for (int i = 2; i < 6; ++i) {
+    const int digit = hex_digit(static_cast<unsigned char>(p[i]));
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  if (value < 0xDC00 || value > 0xDFFF) return std::nullopt;
   return value;
 }
 

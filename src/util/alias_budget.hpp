@@ -3,7 +3,8 @@
 //
 // Input: charges, each a count of nodes and of scalar and tag text bytes
 // that expanding an alias makes (or would make, for a walk that only
-// measures). Output: whether the totals are still within the limits, and
+// measures), and what %TAG expansions add to the text where the loaded
+// values hand every use of a tag to Python (tag_expansion_charge). Output: whether the totals are still within the limits, and
 // which limit they passed, by name, for the message.
 //
 // Two budgets share the byte limit (limits::kAliasByteBudget) and differ in
@@ -47,6 +48,25 @@ struct AliasCharge {
     return s < a ? UINT64_MAX : s;
   }
 };
+
+// The bytes a custom tag counts in the size of its node: its text as
+// written, or, where the loaded values hand tags to Python (tag callbacks
+// and tag objects, each use of which gets the tag's %TAG expansion in
+// full), its text as it reads.
+[[nodiscard]] constexpr std::uint64_t tag_bytes(std::string_view written, std::string_view read,
+                                                bool tags_to_python) noexcept {
+  return tags_to_python ? read.size() : written.size();
+}
+
+// What one use of a custom tag, written in the text, charges the budget at
+// once (as an alias charges what it expands to): where the tags reach
+// Python, what its expansion adds to the text as written; else nothing.
+// The written bytes are the text's own, as a scalar's are.
+[[nodiscard]] constexpr std::uint64_t tag_expansion_charge(std::string_view written,
+                                                           std::string_view read,
+                                                           bool tags_to_python) noexcept {
+  return tags_to_python && read.size() > written.size() ? read.size() - written.size() : 0;
+}
 
 class AliasBudget {
  public:

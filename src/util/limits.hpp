@@ -20,13 +20,16 @@ inline constexpr std::uint64_t kAliasBudget = 10'000'000;
 // Scalar and tag bytes that alias expansion may create, wherever aliases
 // are expanded: a long text fanned out through a short alias chain stays
 // within the node budget yet multiplies its bytes wherever the tree is
-// expanded.
+// expanded. Where the loaded values hand tags to Python, what %TAG
+// expansions add to each use counts too: every use is written out in full.
 inline constexpr std::uint64_t kAliasByteBudget = std::uint64_t{256} << 20;
 
 // Bytes of tag texts that %TAG prefixes may make in one call beyond the
 // input's own size. Each distinct expanded tag is made once and shared by
 // every node that carries it; this bounds what one long prefix under many
-// different suffixes could still multiply.
+// different suffixes could still multiply. (A tag used many times is made
+// once here, but counts per use toward kAliasByteBudget where it reaches
+// Python.)
 inline constexpr std::uint64_t kTagTextBudget = std::uint64_t{4} << 20;
 
 // Where node trees are expanded with their aliases (writers of documents

@@ -1,5 +1,6 @@
 // Text -> Value documents under each resolution mode.
-// The first byte picks the flags; the rest is the input (any encoding).
+// The first byte picks the flags (bits 0-4) and how the values keep their
+// tags (bits 5-6: LoadedTags); the rest is the input (any encoding).
 // Invariants: the strict flags (duplicate keys and complex keys as errors)
 // only ever add errors: when they pass, the lax decode gives the same
 // documents, and a syntax error is the same error either way; warnings come
@@ -20,15 +21,19 @@ namespace {
 
 struct Flags {
   bool dup_key_error, reject_complex_keys, timestamps, dup_key_warn, yaml11_warn;
+  LoadedTags loaded_tags;
 };
 
 Flags flags_from(std::uint8_t b) {
-  return {(b & 1) != 0, (b & 2) != 0, (b & 4) != 0, (b & 8) != 0, (b & 16) != 0};
+  constexpr LoadedTags kTags[] = {LoadedTags::Kept, LoadedTags::Dropped, LoadedTags::Called,
+                                  LoadedTags::Kept};
+  return {(b & 1) != 0,  (b & 2) != 0,  (b & 4) != 0,
+          (b & 8) != 0,  (b & 16) != 0, kTags[(b >> 5) & 3]};
 }
 
 Result<DecodedStream, DecodeError> decode(std::string_view text, ResolverMode mode, Flags f) {
   return decode_stream(text, mode, f.dup_key_error, f.reject_complex_keys, f.timestamps,
-                       f.dup_key_warn, f.yaml11_warn);
+                       f.dup_key_warn, f.yaml11_warn, DecodedTexts::Owned, f.loaded_tags);
 }
 
 std::string where(const DecodeError& e) {
@@ -89,12 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (ResolverMode mode :
        {ResolverMode::Yaml12, ResolverMode::Yaml11, ResolverMode::Yaml11Compat}) {
     auto strict = decode(text, mode, asked);
-    const Flags lax_flags{false, false, asked.timestamps, false, false};
+    const Flags lax_flags{false, false, asked.timestamps, false, false, asked.loaded_tags};
     auto lax = decode(text, mode, lax_flags);
     // Scanned in batches of one to three tokens, the same result.
     auto batched = detail::decode_stream_in_batches(
         1 + text.size() % 3, text, mode, asked.dup_key_error, asked.reject_complex_keys,
-        asked.timestamps, asked.dup_key_warn, asked.yaml11_warn);
+        asked.timestamps, asked.dup_key_warn, asked.yaml11_warn, DecodedTexts::Owned,
+        asked.loaded_tags);
     FUZZ_REQUIRE(batched.has_value() == strict.has_value(), "batches changed success");
     if (strict) {
       FUZZ_REQUIRE(batched->warnings == strict->warnings, "batches changed the warnings");

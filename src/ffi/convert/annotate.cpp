@@ -320,12 +320,8 @@ PyObject* AnnotatedConverter::mapping(const YamlNode& node, unsigned depth) {
     PyRef v = PyRef::steal(child(node.value(i), depth + 1));
     if (!v) return nullptr;
     if (has_merge && is_merge_key(key_node)) [[unlikely]] {
-      PyRef leftover;
-      if (!detail::merge_into_py_dict(dict.get(), v.get(), leftover)) return nullptr;
-      if (!leftover) continue;
-      PyRef k = PyRef::steal(child(key_node, depth + 1));
-      if (!k) return nullptr;
-      if (!detail::preserve_merge_slot(dict.get(), k.get(), std::move(leftover), slot_taken)) {
+      if (!detail::merge_pair(
+              dict.get(), v.get(), [&] { return child(key_node, depth + 1); }, slot_taken)) {
         return nullptr;
       }
       continue;

@@ -17,6 +17,7 @@
 #include <xxhash.h>
 
 #include "ffi/convert/detail/list_build.hpp"
+#include "ffi/convert/detail/node_py.hpp"
 #include "ffi/tag.hpp"
 #include "util/once_cell.hpp"
 #include "util/stack_guard.hpp"
@@ -261,6 +262,21 @@ std::uintptr_t shared_text_id(const Value& v) noexcept {
   return id | (v.kind() == ValueKind::BigInt ? 1 : 0);
 }
 
+// Whether a mapping holds a merge key left for the conversion.
+bool holds_merge_key(const Value& mapping) noexcept {
+  for (const ValuePair& pair : mapping.pairs()) {
+    if (pair.key.kind() == ValueKind::Tagged && is_merge_marker(pair.key)) return true;
+  }
+  return false;
+}
+
+// Whether a key is the text "<<", under any custom tags.
+bool is_merge_text(const Value& key) noexcept {
+  const Value* k = &key;
+  while (k->kind() == ValueKind::Tagged) k = &k->inner();
+  return k->kind() == ValueKind::String && k->text() == "<<";
+}
+
 PyObject* str_of(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
 }
@@ -317,7 +333,8 @@ PyResult<PyRef> run_tag_callbacks(PyRef value, const TagOptions& options, NameSt
 
 class Converter {
  public:
-  explicit Converter(const TagOptions& options) : options_(options) {}
+  explicit Converter(const TagOptions& options)
+      : options_(options), merges_left_(loaded_tags_for(options) == LoadedTags::Called) {}
 
   // New reference, or NULL on failure.
   PyObject* convert(const Value& v, unsigned depth);
@@ -365,6 +382,7 @@ class Converter {
   PyObject* text_object(const Value& v);
   PyObject* sequence(const Value& v, unsigned depth);
   PyObject* mapping(const Value& v, unsigned depth);
+  PyObject* merge(PyObject* dict, const Value& source, unsigned depth, bool& slot_taken);
   PyObject* key(const Value& k, unsigned depth);
   PyObject* hashable_key(const Value& k);
   PyObject* key_not_hashable();
@@ -389,6 +407,9 @@ class Converter {
   std::vector<PyObject*> deep_items_;
 
   const TagOptions& options_;
+  // Whether mappings may hold merge keys that the decoder left for the tag
+  // callbacks (LoadedTags::Called).
+  const bool merges_left_;
   SharedObjects shared_;
   // Tag blocks (decoded values share one per tag text) to the strs of
   // their names and of themselves: a long tag on many values is one str.
@@ -493,6 +514,12 @@ PyObject* Converter::convert_deep(const Value& root, unsigned depth) {
         }
         case ValueKind::Mapping: {
           const ValuePairList& pairs = v.pairs();
+          if (merges_left_ && holds_merge_key(v)) [[unlikely]] {
+            // Merged as its pairs are converted, which this walk does not do.
+            done = with_stack_guard([&] { return mapping(v, level); });
+            if (done == nullptr) return fail_all();
+            break;
+          }
           PyObject* dict = pairs.size() > 5
                                ? _PyDict_NewPresized(static_cast<Py_ssize_t>(pairs.size()))
                                : PyDict_New();
@@ -603,7 +630,12 @@ PyObject* Converter::mapping(const Value& v, unsigned depth) {
   const ValuePairList& pairs = v.pairs();
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
+  bool slot_taken = false;
   for (const ValuePair& pair : pairs) {
+    if (pair.key.kind() == ValueKind::Tagged && is_merge_marker(pair.key)) [[unlikely]] {
+      if (merge(dict.get(), pair.value, depth, slot_taken) == nullptr) return nullptr;
+      continue;
+    }
     PyObject* k = key(pair.key, depth);
     if (k == nullptr) return nullptr;
     PyObject* value = child(pair.value, depth + 1);
@@ -615,8 +647,23 @@ PyObject* Converter::mapping(const Value& v, unsigned depth) {
     Py_DECREF(k);
     Py_DECREF(value);
     if (rc < 0) return key_not_hashable();
+    // A quoted or otherwise tagged "<<" replaced what the merges kept there.
+    if (slot_taken && is_merge_text(pair.key)) [[unlikely]]
+      slot_taken = false;
   }
   return dict.release();
+}
+
+// A merge key the decoder left for the callbacks: its source is converted,
+// callbacks and all, then merged by the node-tree roads' rule. Returns the
+// dict (borrowed), or nullptr on failure.
+PyObject* Converter::merge(PyObject* dict, const Value& source, unsigned depth,
+                           bool& slot_taken) {
+  PyRef converted = PyRef::steal(child(source, depth + 1));
+  if (!converted) return nullptr;
+  const bool merged = detail::merge_pair(
+      dict, converted.get(), [] { return g_keys.get("<<"); }, slot_taken);
+  return merged ? dict : nullptr;
 }
 
 // A failed insertion: a TypeError (the key cannot be hashed, or its __hash__

@@ -15,7 +15,9 @@
 //   aliases never multiplies the memory of long strings. Containers are
 //   never shared this way: each occurrence is its own list or dict.
 // - Sequence and mapping keys become tuples; custom tags go through
-//   `apply_tag_callbacks`.
+//   `apply_tag_callbacks`. Merge keys that the decoder left for the
+//   callbacks (LoadedTags::Called) are applied to the dicts by the rule of
+//   the node-tree roads, after the callbacks of their sources.
 // - Recursion runs through with_stack_guard every eighth level.
 #pragma once
 
@@ -24,6 +26,7 @@
 #include <span>
 #include <string_view>
 
+#include "decode/merge.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/timestamp.hpp"
 #include "value/value.hpp"
@@ -36,6 +39,17 @@ struct TagOptions {
   PyObject* tag_handler = nullptr;  // any object called with (name, value), or NULL
   bool passthrough_tag = false;     // OPT_PASSTHROUGH_TAG
 };
+
+// How the plain decoder leaves custom tags and merge keys for a load with
+// these settings: without callbacks and tag objects the tags are dropped
+// and the decoder merges; otherwise the conversion merges once the
+// callbacks have made each merge source what it loads as (a source that
+// still is a mapping is merged, as on the node-tree roads).
+[[nodiscard]] inline LoadedTags loaded_tags_for(const TagOptions& options) noexcept {
+  return options.tags == nullptr && options.tag_handler == nullptr && !options.passthrough_tag
+             ? LoadedTags::Dropped
+             : LoadedTags::Called;
+}
 
 // The object that replaces `value` (consumed on every path) under the tag
 // `tag`: the `tags` entry of the tag's name called with the value, else the

@@ -59,9 +59,7 @@ PyObject* new_str(std::string_view text) noexcept {
 
 namespace {
 
-using detail::merge_into_py_dict;
 using detail::new_str;
-using detail::preserve_merge_slot;
 
 // Whether aliases may read the node (an anchor of its own, or the one on
 // the line of the directive that produced it); read through the inline
@@ -340,12 +338,9 @@ PyObject* NodeConverter::mapping(const YamlNode& node, unsigned depth) {
     if (is_merge_key(key_node)) [[unlikely]] {
       PyRef v = PyRef::steal(child(node.value(i), depth + 1));
       if (!v) return nullptr;
-      PyRef leftover;
-      if (!merge_into_py_dict(dict.get(), v.get(), leftover)) return nullptr;
-      if (!leftover) continue;
-      PyRef k = PyRef::steal(checked_key(key_node, depth + 1));
-      if (!k) return nullptr;
-      if (!preserve_merge_slot(dict.get(), k.get(), std::move(leftover), slot_taken)) {
+      if (!detail::merge_pair(
+              dict.get(), v.get(), [&] { return checked_key(key_node, depth + 1); },
+              slot_taken)) {
         return nullptr;
       }
       continue;

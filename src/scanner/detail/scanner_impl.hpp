@@ -133,6 +133,7 @@ class Scanner {
   [[nodiscard]] Status push_implicit_key(std::string_view text, ScalarStyle style, Span start,
                                          std::uint64_t end_offset);
   [[nodiscard]] Result<std::uint32_t, ScanError> hex_escape(int digits, Span start);
+  [[nodiscard]] std::optional<std::uint32_t> low_surrogate_escape() const noexcept;
 
   bool in_flow() const noexcept { return flow_level_ > 0; }
 

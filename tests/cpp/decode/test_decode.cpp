@@ -650,6 +650,21 @@ TEST(MergeMarker, IsTaggedMergeText) {
   EXPECT_EQ(dump_value(v), "str{<<}");
 }
 
+// With the tags handed to callbacks, merging waits for them: merge keys stay
+// in their mappings as markers (for the conversion to apply), while a
+// marker anywhere else, a value, an item or inside a key, is the text "<<".
+TEST(MergeMarker, CalledTagsLeaveMergeKeysInPlace) {
+  const std::string_view text = "- &p !t {a: 1}\n- {<<: [*p, {b: 2}], k: <<, ? {<<: 1}: [<<]}\n";
+  auto r = decode_stream(text, ResolverMode::Yaml12, false, false, false, false, false,
+                         DecodedTexts::Owned, LoadedTags::Called);
+  ASSERT_TRUE(r) << r.error().message;
+  ASSERT_EQ(r->documents.size(), 1u);
+  EXPECT_EQ(dump_value(r->documents[0]),
+            "seq{tag{!t,map{str{a}:int{1}}},map{tag{tag:yaml.org,2002:merge,str{<<}}:seq{tag{!t,"
+            "map{str{a}:int{1}}},map{str{b}:int{2}}},str{k}:str{<<},map{str{<<}:int{1}}:seq{str{<<}"
+            "}}}");
+}
+
 // A stream whose documents live wholly in its storage is dropped without a
 // walk; any block of its own (tag, big integer, timestamp, merge) keeps the
 // walk. Under AddressSanitizer a wrong answer shows as a leak.

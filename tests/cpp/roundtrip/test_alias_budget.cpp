@@ -27,21 +27,22 @@ struct Refusals {
   std::optional<DecodeError> composed;
 };
 
-Refusals refusals(std::string_view text) {
+Refusals refusals(std::string_view text, LoadedTags tags = LoadedTags::Kept) {
   Refusals r;
-  auto decoded = decode_stream(text, ResolverMode::Yaml12, false, false, false, false, false);
+  auto decoded = decode_stream(text, ResolverMode::Yaml12, false, false, false, false, false,
+                               DecodedTexts::Owned, tags);
   if (!decoded) r.decoded = decoded.error();
   auto roots = compose_documents(text);
   EXPECT_TRUE(roots.has_value()) << roots.error().message;
   if (roots) {
-    auto checked = check_text_alias_budget(*roots);
+    auto checked = check_text_alias_budget(*roots, tags);
     if (!checked) r.composed = checked.error();
   }
   return r;
 }
 
-void expect_same_refusal(std::string_view text) {
-  const Refusals r = refusals(text);
+void expect_same_refusal(std::string_view text, LoadedTags tags = LoadedTags::Kept) {
+  const Refusals r = refusals(text, tags);
   ASSERT_TRUE(r.decoded.has_value());
   ASSERT_TRUE(r.composed.has_value());
   EXPECT_EQ(r.decoded->message, kAliasBombMessage);
@@ -97,6 +98,32 @@ TEST(SameRefusal, MergeChains) {
   }
   expect_same_refusal(text);
 }
+
+// Where the tags reach Python (LoadedTags::Called), each use of a tag that
+// a %TAG prefix makes longer counts what the expansion adds, and an alias of
+// a tagged node the tag as it reads: refused at the same node on both
+// roads, whatever the node's shape; where the tags are kept or dropped the
+// same text loads.
+class SameTagRefusal : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SameTagRefusal, AtTheSameNode) {
+  const std::string prefix = "tag:" + repeat("p", 100'000) + ":";
+  const std::string text = "%TAG !e! " + prefix + "\n%TAG ! " + prefix + "\n%TAG !! " + prefix +
+                           "\n---\n" + repeat(GetParam(), 3000);
+  expect_same_refusal(text, LoadedTags::Called);
+  for (const LoadedTags tags : {LoadedTags::Kept, LoadedTags::Dropped}) {
+    const Refusals r = refusals(text, tags);
+    EXPECT_FALSE(r.decoded.has_value());
+    EXPECT_FALSE(r.composed.has_value());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, SameTagRefusal,
+                         ::testing::Values("- !e!x v\n", "- !e!x\n", "- !e!x [a]\n",
+                                           "- !e!x\n  k: v\n", "- {!e!x k: v}\n",
+                                           "- [!e!x , !e!x ]\n", "- !x v\n", "- !!x v\n",
+                                           "- &a !e!x v\n- *a\n- [*a, *a]\n",
+                                           "- &a !e!x\n  k: !e!y\n- *a\n"));
 
 TEST(TextAliasBudget, IsSharedByAllDocuments) {
   const std::string doc = "--- [&a [" + repeat("0,", 999) + "], [" + repeat("*a,", 5000) + "]]\n";

@@ -1,8 +1,10 @@
 // Pieces of the node-tree conversions shared by the plain form
-// (node_to_py.cpp) and the annotated form (annotate.cpp).
+// (node_to_py.cpp) and the annotated form (annotate.cpp); the merge rule is
+// the Value conversion's too (decode.cpp).
 #pragma once
 
 #include <string_view>
+#include <utility>
 
 #include "ffi/errors.hpp"
 #include "resolver/resolver.hpp"
@@ -32,5 +34,21 @@ namespace ostrevane::ffi::detail {
 // flag. False with an error set on failure.
 [[nodiscard]] bool preserve_merge_slot(PyObject* dict, PyObject* key, PyRef leftover,
                                        bool& slot_taken);
+
+// One merge key of a mapping being built, the one rule of every road that
+// builds dicts: `value` (borrowed) is the merge source after its tag
+// callbacks, so a source that still is a mapping is merged; what cannot be
+// merged is kept under the key that `make_key` makes (a new reference, or
+// nullptr on failure), asked only then. False on failure.
+template <class MakeKey>
+[[nodiscard]] bool merge_pair(PyObject* dict, PyObject* value, MakeKey&& make_key,
+                              bool& slot_taken) {
+  PyRef leftover;
+  if (!merge_into_py_dict(dict, value, leftover)) return false;
+  if (!leftover) return true;
+  PyRef key = PyRef::steal(make_key());
+  if (!key) return false;
+  return preserve_merge_slot(dict, key.get(), std::move(leftover), slot_taken);
+}
 
 }  // namespace ostrevane::ffi::detail
