@@ -141,16 +141,50 @@ Status Scanner::scan_some(std::size_t limit) {
 bool Scanner::cut_safe() noexcept {
   if (held_property_error_) return false;
   if (simple_key_.state == SimpleKey::State::None) return true;
-  // A pending key in flow context is the outermost collection's: it becomes
-  // a key only through a ':' after its closer on this same line.
-  if (!in_flow() || simple_key_.line != r_.line) return false;
-  if (colon_line_ != r_.line) {
-    colon_line_ = r_.line;
-    const char* from = r_.input + r_.pos;
-    const char* end = find_break(from, r_.input + r_.len);
-    colon_on_line_ = std::memchr(from, ':', static_cast<std::size_t>(end - from)) != nullptr;
+  // A key saved on an earlier line is never taken: fetch_value inserts one
+  // only on its own line.
+  if (simple_key_.line != r_.line) return true;
+  // A pending key in flow context is the outermost collection's. It becomes
+  // a key only through a ':' that follows that collection's closer, past
+  // nothing but blanks, on this same line; so until the scan passes the next
+  // ']' or '}' so followed, no token held can be inserted before. Searching
+  // for those alone (not for any ':') lets a one-line text full of pairs,
+  // such as machine-written JSON, be cut as often as one broken into lines.
+  if (!in_flow()) return false;
+  if (closer_line_ != r_.line) {
+    closer_line_ = r_.line;
+    closer_search_from_ = r_.pos;
+    closer_line_end_ = static_cast<std::size_t>(find_break(r_.input + r_.pos, r_.input + r_.len) -
+                                                r_.input);
+    find_key_closer();
+  } else if (key_closer_ != kNoCloser && key_closer_ < r_.pos) {
+    find_key_closer();  // that one was passed inside the collection: not its closer
   }
-  return !colon_on_line_;
+  return key_closer_ == kNoCloser;
+}
+
+// The next ']' or '}' at or after the reader that blanks and a ':' follow on
+// the current line, from where the last search stopped; each byte of the
+// line is looked at a bounded number of times, however often this is asked.
+void Scanner::find_key_closer() noexcept {
+  key_closer_ = kNoCloser;
+  const char* in = r_.input;
+  while (closer_search_from_ < closer_line_end_) {
+    const void* hit = std::memchr(in + closer_search_from_, ':',
+                                  closer_line_end_ - closer_search_from_);
+    if (hit == nullptr) {
+      closer_search_from_ = closer_line_end_;
+      return;
+    }
+    const auto colon = static_cast<std::size_t>(static_cast<const char*>(hit) - in);
+    closer_search_from_ = colon + 1;
+    std::size_t p = colon;
+    while (p > r_.pos && (in[p - 1] == ' ' || in[p - 1] == '\t')) --p;
+    if (p > r_.pos && (in[p - 1] == ']' || in[p - 1] == '}')) {
+      key_closer_ = p - 1;
+      return;
+    }
+  }
 }
 
 void Scanner::drop_front(std::size_t count) noexcept {

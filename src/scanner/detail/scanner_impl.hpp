@@ -79,6 +79,7 @@ class Scanner {
   // Whether no token held can still change: no implicit key is pending, or
   // only the outermost flow collection's, on a line with no ':' left.
   bool cut_safe() noexcept;
+  void find_key_closer() noexcept;
   bool comment_may_start() const noexcept;
   void scan_comment();
 
@@ -178,10 +179,14 @@ class Scanner {
   // is either taken by a ':' (no error) or dropped (the error stands).
   std::optional<ScanError> held_property_error_;
 
-  // cut_safe's memo: the line whose rest was searched for ':', and whether
-  // it has one.
-  std::uint32_t colon_line_ = kNoLine;
-  bool colon_on_line_ = true;
+  // cut_safe's memo over the current line: where the search for a closer
+  // followed by ':' goes on, where the line ends, and the closer found
+  // (kNoCloser when none lies between the reader and closer_search_from_).
+  static constexpr std::size_t kNoCloser = SIZE_MAX;
+  std::uint32_t closer_line_ = kNoLine;
+  std::size_t closer_search_from_ = 0;
+  std::size_t closer_line_end_ = 0;
+  std::size_t key_closer_ = kNoCloser;
   // scan_some's limit while it runs: growth stays near it.
   std::size_t batch_limit_ = SIZE_MAX;
 
