@@ -78,8 +78,9 @@ class Scanner {
   [[gnu::cold]] Status reject_node_start(int c);
   // Whether no token held can still change: no implicit key is pending, or
   // only the outermost flow collection's, on a line with no ':' left.
-  bool cut_safe() noexcept;
+  bool cut_safe();
   void find_key_closer() noexcept;
+  bool flow_key_taken();
   bool comment_may_start() const noexcept;
   void scan_comment();
 
@@ -187,6 +188,11 @@ class Scanner {
   std::size_t closer_search_from_ = 0;
   std::size_t closer_line_end_ = 0;
   std::size_t key_closer_ = kNoCloser;
+  // flow_key_taken's answer for the pending key that starts at this line
+  // and column.
+  std::uint32_t probed_key_line_ = kNoLine;
+  std::uint32_t probed_key_column_ = 0;
+  bool probed_key_taken_ = false;
   // scan_some's limit while it runs: growth stays near it.
   std::size_t batch_limit_ = SIZE_MAX;
 

@@ -734,6 +734,8 @@ TEST(DecodeBatches, AnyBatchGivesTheSameResult) {
       "[a, \"b\n c\", d, e]\n",
       "[a, \"b\n c\", d]: e\n",
       "{a: [b, c]}:x\n",
+      "[{\"at\": \"[::1]:80\"}, 'x]: y', [a]: b, c]\n",
+      "[\"]: a\", [b]: c, d]: e\n",
   };
   for (const std::string& text : cases) {
     for (const bool dup_error : {false, true}) {

@@ -818,16 +818,24 @@ std::string whole_scan(std::string_view yaml) {
 }
 
 // A one-line text is cut into batches as one broken into lines is: the
-// pending key of its outermost collection waits only for a ']' or '}'
-// followed by ':' ahead on the line, not for any ':' (the tokens of a whole
-// line of JSON were held at once).
+// pending key of its outermost collection holds the tokens only while the
+// ':' after that collection's closer may lie ahead on the line, not for any
+// ':' (the tokens of a whole line of JSON were held at once), nor for a
+// ']' or '}' followed by ':' inside a scalar or closing an inner collection.
 TEST(ScansInBatches, OneLineFlowCollectionsAreCut) {
-  std::string json = "[";
-  for (int i = 0; i < 2000; ++i)
-    json += (i ? ", " : "") + std::string("{\"k\": [") + std::to_string(i) + "], \"t\": \"1:2\"}";
+  std::string json = "[", pairs = "[", hosts = "[";
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    json += (i ? ", " : "") + std::string("{\"k\": [") + n + "], \"t\": \"1:2\"}";
+    pairs += (i ? ", " : "") + std::string("[a") + n + "]: {b: c}  :d";
+    hosts += (i ? ", " : "") + std::string("{\"at\": \"[::") + n + "]:80\", 'x}': 'y]: z'}";
+  }
   json += "]";
-  const std::string cases[] = {json, json + "  # c: d\n", "k: " + json + "\n",
-                               json + "\n--- " + json};
+  pairs += "]";
+  hosts += "]";
+  const std::string cases[] = {json,  json + "  # c: d\n", "k: " + json + "\n",
+                               json + "\n--- " + json,   pairs,  hosts + " # ]: x\n",
+                               "&x " + hosts + "\n",   "[\"[::1]:80\", " + json.substr(1)};
   for (const std::string& yaml : cases) {
     const Batched batched = scan_in_batches(yaml, 16);
     EXPECT_TRUE(batched.tokens == whole_scan(yaml)) << yaml.substr(0, 40);
@@ -841,7 +849,7 @@ TEST(ScansInBatches, AKeyToComeHoldsItsCollection) {
   std::string items;
   for (int i = 0; i < 500; ++i) items += "[a" + std::to_string(i) + "]: b, ";
   const std::string cases[] = {"[" + items + "c]: d\n", "{" + items + "c: d}  : e\n",
-                               "&x [" + items + "c]\t: d\n", "[" + items + "\"]: c\"]\n"};
+                               "&x [" + items + "c]\t: d\n", "[" + items + "\"]: c\"]: d\n"};
   for (const std::string& yaml : cases) {
     const Batched batched = scan_in_batches(yaml, 16);
     EXPECT_TRUE(batched.tokens == whole_scan(yaml)) << yaml.substr(0, 40);
