@@ -76,11 +76,12 @@ class Scanner {
   [[nodiscard]] Status dispatch_flow(int c);
   [[nodiscard]] Status dispatch_block(int c);
   [[gnu::cold]] Status reject_node_start(int c);
-  // Whether no token held can still change: no implicit key is pending, or
-  // only the outermost flow collection's, on a line with no ':' left.
+  // Whether no token held can still change: no implicit key is pending that
+  // may still be taken (only the outermost flow collection's may be pending
+  // for long, and it is taken only by a ':' after its closer on its line).
   bool cut_safe();
   void find_key_closer() noexcept;
-  bool flow_key_taken();
+  [[gnu::cold]] bool flow_key_taken();
   bool comment_may_start() const noexcept;
   void scan_comment();
 
