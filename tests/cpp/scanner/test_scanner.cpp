@@ -828,7 +828,7 @@ TEST(ScansInBatches, OneLineFlowCollectionsAreCut) {
     const std::string n = std::to_string(i);
     json += (i ? ", " : "") + std::string("{\"k\": [") + n + "], \"t\": \"1:2\"}";
     pairs += (i ? ", " : "") + std::string("[a") + n + "]: {b: c}  :d";
-    hosts += (i ? ", " : "") + std::string("{\"at\": \"[::") + n + "]:80\", 'x}': 'y]: z'}";
+    hosts += (i ? ", " : "") + std::string("{\"at\": \"[::") + n + "]:80\\t\", 'x}': 'y'']: z'}";
   }
   json += "]";
   pairs += "]";
@@ -892,6 +892,23 @@ TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
   EXPECT_EQ(b2.data(), b1.data());
   EXPECT_EQ(b2, big);
   EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+// Texts stored after a mark are forgotten by rewinding to it, chunks taken
+// since included; those stored before stay as they were.
+TEST(TextArenaRewind, ForgetsOnlyWhatCameAfterTheMark) {
+  TextArena arena;
+  const std::string big(70 * 1024, 'b');
+  const std::string_view kept = arena.store("kept");
+  const TextArena::Mark mark = arena.mark();
+  const std::string_view a1 = arena.store("probe");
+  const std::string_view b1 = arena.store(big);
+  arena.rewind(mark);
+  const std::string_view a2 = arena.store("again");
+  EXPECT_EQ(a2.data(), a1.data());
+  EXPECT_EQ(arena.store(big).data(), b1.data());
+  EXPECT_EQ(kept, "kept");
+  EXPECT_EQ(a2, "again");
 }
 
 // Past a megabyte a block scalar reserves the rest of its extent at once;
