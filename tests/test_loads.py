@@ -70,9 +70,16 @@ def test_resolution_rules(load, text, option, expected):
 
 
 # A document of more than 65,536 tokens is scanned in batches; where a
-# token could still change (a one-line flow collection that may turn out to
-# be a key) no batch ends, whatever its length.
+# token could still change (a one-line flow collection that turns out to be
+# a key) no batch ends, whatever its length. One-line JSON is cut as if
+# broken into lines, a "]:" inside it or an inner pair notwithstanding.
 @pytest.mark.parametrize("make,expected", [
+    (lambda n: "[" + ", ".join(f'{{"k": [{i}], "t": "{i}:{i}"}}' for i in range(n)) + "]",
+     lambda n: [{"k": [i], "t": f"{i}:{i}"} for i in range(n)]),
+    (lambda n: "[" + ", ".join(f'{{"at": "[::{i}]:80", "t}}": [[{i}]]}}' for i in range(n)) + "]",
+     lambda n: [{"at": f"[::{i}]:80", "t}": [[i]]} for i in range(n)]),
+    (lambda n: "[" + ", ".join(f"[a{i}]: {i}" for i in range(n)) + "]: v",
+     lambda n: {tuple((((f"a{i}",), i),) for i in range(n)): "v"}),
     (lambda n: "[" + ",".join(str(i) for i in range(n)) + "]",
      lambda n: list(range(n))),
     (lambda n: "[" + ",".join(str(i) for i in range(n)) + "]: v",

@@ -138,19 +138,97 @@ Status Scanner::scan_some(std::size_t limit) {
   return {};
 }
 
-bool Scanner::cut_safe() noexcept {
+bool Scanner::cut_safe() {
   if (held_property_error_) return false;
   if (simple_key_.state == SimpleKey::State::None) return true;
-  // A pending key in flow context is the outermost collection's: it becomes
-  // a key only through a ':' after its closer on this same line.
-  if (!in_flow() || simple_key_.line != r_.line) return false;
-  if (colon_line_ != r_.line) {
-    colon_line_ = r_.line;
-    const char* from = r_.input + r_.pos;
-    const char* end = find_break(from, r_.input + r_.len);
-    colon_on_line_ = std::memchr(from, ':', static_cast<std::size_t>(end - from)) != nullptr;
+  // A key saved on an earlier line is never taken: fetch_value inserts one
+  // only on its own line.
+  if (simple_key_.line != r_.line) return true;
+  // A pending key in flow context is the outermost collection's. It is
+  // taken only by a ':' that follows that collection's closer, past nothing
+  // but blanks, on this same line: with no ']' or '}' so followed ahead on
+  // the line, no token held can be inserted before. Searching for those
+  // alone (not for any ':') lets one-line JSON be cut as often as the same
+  // text broken into lines.
+  if (!in_flow()) return false;
+  if (closer_line_ != r_.line) {
+    closer_line_ = r_.line;
+    closer_search_from_ = r_.pos;
+    closer_line_end_ = static_cast<std::size_t>(find_break(r_.input + r_.pos, r_.input + r_.len) -
+                                                r_.input);
+    find_key_closer();
+  } else if (key_closer_ != kNoCloser && key_closer_ < r_.pos) {
+    find_key_closer();  // that one was passed inside the collection: not its closer
   }
-  return !colon_on_line_;
+  if (key_closer_ == kNoCloser) return true;
+  // One is ahead, but it may close an inner collection or lie inside a
+  // quoted scalar ("[::1]:80"): only scanning on tells, once per key.
+  if (probed_key_line_ != simple_key_.line || probed_key_column_ != simple_key_.column) {
+    probed_key_line_ = simple_key_.line;
+    probed_key_column_ = simple_key_.column;
+    probed_key_taken_ = flow_key_taken();
+  }
+  return !probed_key_taken_;
+}
+
+// Whether the pending key of the outermost flow collection will be taken: a
+// copy of the scanner scans on to that collection's closer and looks for
+// the ':' after it, or stops once past the last ']' or '}' followed by ':'
+// on the line. The copy shares the token vector and the arena, and what it
+// adds to them is dropped as it goes, so that a long collection costs a
+// second scan of it at most, but no memory.
+bool Scanner::flow_key_taken() {
+  const char* in = r_.input;
+  std::size_t last = key_closer_;
+  for (std::size_t end = closer_line_end_; end > key_closer_ + 1;) {
+    const void* hit = memrchr(in + key_closer_ + 1, ':', end - key_closer_ - 1);
+    if (hit == nullptr) break;
+    std::size_t p = static_cast<std::size_t>(static_cast<const char*>(hit) - in);
+    end = p;
+    while (p > key_closer_ + 1 && (in[p - 1] == ' ' || in[p - 1] == '\t')) --p;
+    if (in[p - 1] == ']' || in[p - 1] == '}') {
+      last = p - 1;
+      break;
+    }
+  }
+  const std::size_t held = out_.size();
+  const TextArena::Mark mark = list_.storage.mark();
+  Scanner probe(*this);
+  probe.collect_comments_ = false;
+  // A line break ends the key's chances; an error ends the scan before it.
+  bool failed = false;
+  while (probe.in_flow() && probe.r_.line == simple_key_.line && probe.r_.pos <= last &&
+         !failed) {
+    failed = !probe.fetch_next_token();
+    out_.erase(out_.begin() + static_cast<std::ptrdiff_t>(held), out_.end());
+    list_.storage.rewind(mark);
+  }
+  return !failed && !probe.in_flow() && probe.r_.line == simple_key_.line &&
+         probe.r_.peek_nonblank().first == ':';
+}
+
+// The next ']' or '}' at or after the reader that blanks and a ':' follow on
+// the current line, from where the last search stopped; each byte of the
+// line is looked at a bounded number of times, however often this is asked.
+void Scanner::find_key_closer() noexcept {
+  key_closer_ = kNoCloser;
+  const char* in = r_.input;
+  while (closer_search_from_ < closer_line_end_) {
+    const void* hit = std::memchr(in + closer_search_from_, ':',
+                                  closer_line_end_ - closer_search_from_);
+    if (hit == nullptr) {
+      closer_search_from_ = closer_line_end_;
+      return;
+    }
+    const auto colon = static_cast<std::size_t>(static_cast<const char*>(hit) - in);
+    closer_search_from_ = colon + 1;
+    std::size_t p = colon;
+    while (p > r_.pos && (in[p - 1] == ' ' || in[p - 1] == '\t')) --p;
+    if (p > r_.pos && (in[p - 1] == ']' || in[p - 1] == '}')) {
+      key_closer_ = p - 1;
+      return;
+    }
+  }
 }
 
 void Scanner::drop_front(std::size_t count) noexcept {

@@ -65,9 +65,9 @@ class DocumentScanner {
   // stay valid until discard_tokens), then appends tokens up to the next
   // boundary, or stops earlier, not at a boundary, once about `batch` tokens
   // are held and none of them can change any more. Cuts fall only where no
-  // implicit key is pending (or, in a one-line flow collection, only where
-  // no ':' is left on the line), so that no token before the cut is ever
-  // inserted before.
+  // implicit key can still be taken (a flow collection's is taken only by a
+  // ':' after its closer on its own line: the cut waits while that ':' may
+  // lie ahead), so that no token before the cut is ever inserted before.
   [[nodiscard]] Result<void, ScanError> scan_more(std::size_t consumed, std::size_t batch);
 
   // True when the tokens held end at a boundary or the scanner is finished:

@@ -164,6 +164,20 @@ class TextArena {
   // are kept and refilled in order before any new one is allocated.
   void reset() noexcept;
 
+  // A point to come back to: rewind() forgets the texts stored since mark()
+  // (not those adopted), as reset() forgets all of them.
+  struct Mark {
+    std::size_t next_chunk;
+    char* cursor;
+    std::size_t left;
+  };
+  Mark mark() const noexcept { return {next_chunk_, cursor_, left_}; }
+  void rewind(const Mark& at) noexcept {
+    next_chunk_ = at.next_chunk;
+    cursor_ = at.cursor;
+    left_ = at.left;
+  }
+
  private:
   struct Chunk {
     std::unique_ptr<char[]> data;

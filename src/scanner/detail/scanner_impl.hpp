@@ -76,9 +76,12 @@ class Scanner {
   [[nodiscard]] Status dispatch_flow(int c);
   [[nodiscard]] Status dispatch_block(int c);
   [[gnu::cold]] Status reject_node_start(int c);
-  // Whether no token held can still change: no implicit key is pending, or
-  // only the outermost flow collection's, on a line with no ':' left.
-  bool cut_safe() noexcept;
+  // Whether no token held can still change: no implicit key is pending that
+  // may still be taken (only the outermost flow collection's may be pending
+  // for long, and it is taken only by a ':' after its closer on its line).
+  bool cut_safe();
+  void find_key_closer() noexcept;
+  [[gnu::cold]] bool flow_key_taken();
   bool comment_may_start() const noexcept;
   void scan_comment();
 
@@ -179,10 +182,19 @@ class Scanner {
   // is either taken by a ':' (no error) or dropped (the error stands).
   std::optional<ScanError> held_property_error_;
 
-  // cut_safe's memo: the line whose rest was searched for ':', and whether
-  // it has one.
-  std::uint32_t colon_line_ = kNoLine;
-  bool colon_on_line_ = true;
+  // cut_safe's memo over the current line: where the search for a closer
+  // followed by ':' goes on, where the line ends, and the closer found
+  // (kNoCloser when none lies between the reader and closer_search_from_).
+  static constexpr std::size_t kNoCloser = SIZE_MAX;
+  std::uint32_t closer_line_ = kNoLine;
+  std::size_t closer_search_from_ = 0;
+  std::size_t closer_line_end_ = 0;
+  std::size_t key_closer_ = kNoCloser;
+  // flow_key_taken's answer for the pending key that starts at this line
+  // and column.
+  std::uint32_t probed_key_line_ = kNoLine;
+  std::uint32_t probed_key_column_ = 0;
+  bool probed_key_taken_ = false;
   // scan_some's limit while it runs: growth stays near it.
   std::size_t batch_limit_ = SIZE_MAX;
 

@@ -739,6 +739,18 @@ TEST(DecodeBatches, AnyBatchGivesTheSameResult) {
       "a: 2001-12-14\nb: 0x1F\nc: 123456789012345678901234567890\nd: .inf\n",
       deep + "a\n",
       "- " + deep.substr(0, 1'996) + "[a]\n",
+      // A one-line flow collection is cut while no ']' or '}' followed by
+      // ':' lies ahead on its line, whatever other ':' it holds.
+      "[{\"a\": 1, \"b\": [2, 3]}, {\"c\": {\"d\": 4}}, 5]\n",
+      "[[a]: b, {c: d}: e, \"f]: g\", 'h}: i', [j], k]: l\n",
+      "[[a]: b, {c: d}: e, \"f]: g\", 'h}: i', [j], k] # ]: l\n",
+      "&x {a: 1, b: [2]}  \t: c\n",
+      "- [a, b, c]\r- {d: e, f: g}: h\r",
+      "[a, \"b\n c\", d, e]\n",
+      "[a, \"b\n c\", d]: e\n",
+      "{a: [b, c]}:x\n",
+      "[{\"at\": \"[::1]:80\"}, 'x]: y', [a]: b, c]\n",
+      "[\"]: a\", [b]: c, d]: e\n",
   };
   for (const std::string& text : cases) {
     for (const bool dup_error : {false, true}) {

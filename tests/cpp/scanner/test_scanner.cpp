@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <thread>
@@ -779,6 +780,83 @@ TEST(ScansByDocument, GivesTheSameTokensAsTheWholeScan) {
   EXPECT_EQ(comments, expected_comments);
 }
 
+// scan_more as the decoder drives it, every token held consumed before the
+// next call: the tokens handed out (with their offsets), and the most held
+// at once.
+struct Batched {
+  std::string tokens;
+  std::size_t most_held = 0;
+};
+
+Batched scan_in_batches(std::string_view yaml, std::size_t batch) {
+  DocumentScanner scanner(yaml);
+  Batched out;
+  while (!scanner.finished()) {
+    const std::size_t held = scanner.tokens().tokens.size();
+    Result<void, ScanError> r;
+    if (scanner.at_boundary()) {
+      scanner.discard_tokens();
+      r = scanner.scan_more(0, batch);
+    } else {
+      r = scanner.scan_more(held, batch);
+    }
+    if (!r) return {out.tokens + "error: " + r.error().message, out.most_held};
+    out.most_held = std::max(out.most_held, scanner.tokens().tokens.size());
+    for (const Token& t : scanner.tokens().tokens)
+      out.tokens += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
+  }
+  return out;
+}
+
+std::string whole_scan(std::string_view yaml) {
+  auto whole = scan_all_tokens(yaml);
+  if (!whole) return "error: " + whole.error().message;
+  std::string out;
+  for (const Token& t : whole->tokens)
+    out += testing::dump_token(t) + "@" + std::to_string(t.span().offset) + " ";
+  return out;
+}
+
+// A one-line text is cut into batches as one broken into lines is: the
+// pending key of its outermost collection holds the tokens only while the
+// ':' after that collection's closer may lie ahead on the line, not for any
+// ':' (the tokens of a whole line of JSON were held at once), nor for a
+// ']' or '}' followed by ':' inside a scalar or closing an inner collection.
+TEST(ScansInBatches, OneLineFlowCollectionsAreCut) {
+  std::string json = "[", pairs = "[", hosts = "[";
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    json += (i ? ", " : "") + std::string("{\"k\": [") + n + "], \"t\": \"1:2\"}";
+    pairs += (i ? ", " : "") + std::string("[a") + n + "]: {b: c}  :d";
+    hosts += (i ? ", " : "") + std::string("{\"at\": \"[::") + n + "]:80\\t\", 'x}': 'y'']: z'}";
+  }
+  json += "]";
+  pairs += "]";
+  hosts += "]";
+  const std::string cases[] = {json,  json + "  # c: d\n", "k: " + json + "\n",
+                               json + "\n--- " + json,   pairs,  hosts + " # ]: x\n",
+                               "&x " + hosts + "\n",   "[\"[::1]:80\", " + json.substr(1)};
+  for (const std::string& yaml : cases) {
+    const Batched batched = scan_in_batches(yaml, 16);
+    EXPECT_TRUE(batched.tokens == whole_scan(yaml)) << yaml.substr(0, 40);
+    EXPECT_LE(batched.most_held, 32u) << yaml.substr(0, 40);
+  }
+}
+
+// Where the collection may still become a key, nothing is cut before the
+// ':' that decides it; the tokens come out as the whole scan gives them.
+TEST(ScansInBatches, AKeyToComeHoldsItsCollection) {
+  std::string items;
+  for (int i = 0; i < 500; ++i) items += "[a" + std::to_string(i) + "]: b, ";
+  const std::string cases[] = {"[" + items + "c]: d\n", "{" + items + "c: d}  : e\n",
+                               "&x [" + items + "c]\t: d\n", "[" + items + "\"]: c\"]: d\n"};
+  for (const std::string& yaml : cases) {
+    const Batched batched = scan_in_batches(yaml, 16);
+    EXPECT_TRUE(batched.tokens == whole_scan(yaml)) << yaml.substr(0, 40);
+  }
+  EXPECT_GT(scan_in_batches(cases[0], 16).most_held, 2500u);
+}
+
 TEST(ScansByDocument, RefusesTooLargeTextsOnTheFirstCall) {
   const std::size_t size = limits::kMaxScanInput + 1;
   void* block = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -814,6 +892,23 @@ TEST(TextArenaReset, RefillsTheKeptChunksInOrder) {
   EXPECT_EQ(b2.data(), b1.data());
   EXPECT_EQ(b2, big);
   EXPECT_EQ(arena.store(""), std::string_view());
+}
+
+// Texts stored after a mark are forgotten by rewinding to it, chunks taken
+// since included; those stored before stay as they were.
+TEST(TextArenaRewind, ForgetsOnlyWhatCameAfterTheMark) {
+  TextArena arena;
+  const std::string big(70 * 1024, 'b');
+  const std::string_view kept = arena.store("kept");
+  const TextArena::Mark mark = arena.mark();
+  const std::string_view a1 = arena.store("probe");
+  const std::string_view b1 = arena.store(big);
+  arena.rewind(mark);
+  const std::string_view a2 = arena.store("again");
+  EXPECT_EQ(a2.data(), a1.data());
+  EXPECT_EQ(arena.store(big).data(), b1.data());
+  EXPECT_EQ(kept, "kept");
+  EXPECT_EQ(a2, "again");
 }
 
 // Past a megabyte a block scalar reserves the rest of its extent at once;
