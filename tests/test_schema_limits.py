@@ -5,6 +5,7 @@ bucket, and limits met inside combinators."""
 import json
 
 import pytest
+from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import ostrevane as o
 from ostrevane import loads
@@ -393,3 +394,63 @@ def test_shared_parts_report_each_place(road):
                                                  "$.work.city", 2, 14)
     assert failure("home: {}\n", schema, road) == expect("missing required property 'city'",
                                                          "$.home", 1, 7)
+
+
+LEAVES = [True, False, {}, {"type": "integer"}, {"type": "string"}, {"minimum": 2},
+          {"required": ["p0"]}, {"enum": [1, "a", [1]]}, {"maxItems": 1}]
+
+
+@st.composite
+def shared_schemas(draw):
+    """Parts built one on another, each using up to three earlier ones; the
+    schema is one of them, or all of them under `anyOf`."""
+    parts = list(draw(st.lists(st.sampled_from(LEAVES), min_size=1, max_size=4)))
+    for _ in range(draw(st.integers(1, 60))):
+        chosen = [parts[i] for i in draw(st.lists(st.integers(0, len(parts) - 1), min_size=1,
+                                                  max_size=3))]
+        keyword = draw(st.sampled_from(["allOf", "anyOf", "oneOf", "not", "items", "properties",
+                                        "additionalProperties", "contains"]))
+        if keyword in ("not", "items", "additionalProperties", "contains"):
+            parts.append({keyword: chosen[0], "type": draw(st.sampled_from(
+                ["integer", "array", "object", ["array", "object", "integer"]]))})
+        elif keyword == "properties":
+            parts.append({keyword: {f"p{i}": part for i, part in enumerate(chosen)}})
+        else:
+            parts.append({keyword: chosen})
+    return draw(st.sampled_from([parts[-1], {"anyOf": parts}]))
+
+
+def expanded_size(schema, memo=None):
+    """Nodes of the schema with each shared part counted at every place."""
+    memo = {} if memo is None else memo
+    if id(schema) in memo:
+        return memo[id(schema)]
+    if isinstance(schema, dict):
+        size = 1 + sum(1 + expanded_size(v, memo) for v in schema.values())
+    elif isinstance(schema, list):
+        size = 1 + sum(expanded_size(v, memo) for v in schema)
+    else:
+        size = 1
+    memo[id(schema)] = size
+    return size
+
+
+instances = st.recursive(
+    st.one_of(st.integers(0, 3), st.sampled_from(["a", "b"])),
+    lambda children: st.one_of(st.lists(children, max_size=3),
+                               st.dictionaries(st.sampled_from(["p0", "p1", "p2"]), children,
+                                               max_size=3)),
+    max_leaves=8)
+
+
+@settings(max_examples=300, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much])
+@given(schema=shared_schemas(), instance=instances)
+def test_a_schema_of_shared_parts_reads_as_its_copy(schema, instance):
+    # Converting each object once and sharing it gives what a schema built
+    # of copies gives: the same verdict, message and place.
+    assume(expanded_size(schema) <= 20_000)
+    copied = json.loads(json.dumps(schema))
+    text = json.dumps(instance)
+    for option in (0, o.OPT_ROUND_TRIP):
+        assert outcome(text, schema, option) == outcome(text, copied, option), (schema, text)

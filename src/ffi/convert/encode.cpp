@@ -7,7 +7,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 
 #include "ffi/args.hpp"
 #include "ffi/convert/detail/grapheme_extend.hpp"
@@ -291,9 +290,45 @@ struct SharedObjects::Impl {
     std::uint32_t depth;
     std::uint32_t deepest;  // the deepest level met inside it so far
   };
-  std::unordered_map<PyObject*, Entry> seen;
+  // Entries by object address: open addressing over indexes into
+  // `entries`, kept at most half full. (A node-based map cost a heap block
+  // per object and made converting a large schema four times slower.)
+  static constexpr std::uint32_t kFree = std::numeric_limits<std::uint32_t>::max();
+  std::vector<Entry> entries;
+  std::vector<std::uint32_t> slots = std::vector<std::uint32_t>(64, kFree);
   std::vector<Frame> frames;
   std::optional<Fault> fault;
+
+  // The slot that holds `obj`'s entry, or the free slot where it would go.
+  std::size_t position(const PyObject* obj) const noexcept {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t at = static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(obj) >> 4) *
+                                              0x9E3779B97F4A7C15ull) &
+                     mask;
+    while (slots[at] != kFree && entries[slots[at]].object.get() != obj) at = (at + 1) & mask;
+    return at;
+  }
+  // The entry of `obj`, or nullptr.
+  const Entry* find(const PyObject* obj) const noexcept {
+    const std::uint32_t index = slots[position(obj)];
+    return index == kFree ? nullptr : &entries[index];
+  }
+  // The entry of `obj`; nullptr when it had none and a new one was made
+  // (entries.back()). One probe for both.
+  const Entry* find_or_add(PyObject* obj) {
+    std::size_t at = position(obj);
+    if (slots[at] != kFree) return &entries[slots[at]];
+    if (2 * (entries.size() + 1) > slots.size()) {
+      slots.assign(2 * slots.size(), kFree);
+      for (std::uint32_t i = 0; i < entries.size(); ++i) {
+        slots[position(entries[i].object.get())] = i;
+      }
+      at = position(obj);
+    }
+    slots[at] = static_cast<std::uint32_t>(entries.size());
+    entries.push_back(Entry{PyRef::borrow(obj), Value(), 0, false});
+    return nullptr;
+  }
 
   // A value converted at `depth` inside the innermost object.
   void reached(std::uint32_t depth) noexcept {
@@ -363,9 +398,8 @@ void descend_to_limit(const SharedTable& table, PyObject* obj, std::uint32_t dep
                       std::vector<std::string>& steps) {
   const auto reaches_limit = [&](PyObject* child, std::uint32_t at) {
     if (at >= limits::kMaxDepth) return true;
-    const auto found = table.seen.find(child);
-    return found != table.seen.end() && found->second.done &&
-           at + found->second.reach >= limits::kMaxDepth;
+    const SharedTable::Entry* found = table.find(child);
+    return found != nullptr && found->done && at + found->reach >= limits::kMaxDepth;
   };
   while (depth < limits::kMaxDepth) {
     PyObject* next = nullptr;
@@ -1007,10 +1041,8 @@ PyResult<void> encode_shared_into(PyObject* obj, const EncodeOptions& options, V
   SharedTable& table = options.shared->impl();
   const std::uint32_t depth = options.depth;
   if (is_plain(obj)) return encode_object_into(obj, options, slot);
-  // References into the map stay valid while it grows.
-  auto [found, fresh] = table.seen.try_emplace(obj);
-  SharedTable::Entry& entry = found->second;
-  if (!fresh) {
+  if (const SharedTable::Entry* seen = table.find_or_add(obj)) {
+    const SharedTable::Entry& entry = *seen;
     if (!entry.done) {
       std::vector<std::string> steps = steps_to(table, table.frames.size(), obj);
       std::size_t outer = 0;
@@ -1029,13 +1061,14 @@ PyResult<void> encode_shared_into(PyObject* obj, const EncodeOptions& options, V
     table.reached(depth + entry.reach);
     return {};
   }
-  entry.object = PyRef::borrow(obj);
+  const std::size_t index = table.entries.size() - 1;
   table.frames.push_back({obj, depth, depth});
   PyResult<void> converted = encode_object_into(obj, options, slot);
   SharedTable::Frame frame = table.frames.back();
   table.frames.pop_back();
   if (!converted) return converted;
   if (has_children(slot)) frame.deepest = std::max(frame.deepest, depth + 1);
+  SharedTable::Entry& entry = table.entries[index];
   entry.reach = frame.deepest - depth;
   entry.value = slot.clone();
   entry.done = true;
