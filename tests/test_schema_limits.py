@@ -5,6 +5,7 @@ bucket, and limits met inside combinators."""
 import json
 
 import pytest
+from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import ostrevane as o
 from ostrevane import loads
@@ -251,3 +252,205 @@ def test_large_mappings_compare_independent_of_key_order(road):
         "value does not equal the required const")
     assert failure(json.dumps([obj, dict(reversed(list(obj.items())))]), {"uniqueItems": True},
                    road) == expect("array items are not unique")
+
+
+# ---------------------------------------------------------------------------
+# Schemas built in Python: an object used in several places is converted
+# once; nesting is counted at each place, and an object inside itself is
+# refused by place.
+
+def nest(levels, leaf, wrap):
+    for _ in range(levels):
+        leaf = wrap(leaf)
+    return leaf
+
+
+def shared_one_of(levels):
+    """`levels` dicts, each using the one below three times: 3 ** levels paths."""
+    return nest(levels, {"type": "integer"}, lambda s: {"oneOf": [s, {"not": s}, s]})
+
+
+def unplaced(message):
+    """A schema refused before any document is read: no instance path or position."""
+    return message, None, None, None
+
+
+EXPANDS = unplaced("schema expands to more than 10000000 nodes (a part used in several places "
+                   "counts at each)")
+
+
+@pytest.mark.parametrize("schema,text,expected", [
+    pytest.param(lambda: shared_one_of(12), "1", "ok", id="12-levels"),
+    pytest.param(lambda: shared_one_of(13), "1",
+                 expect("value matches 2 of the oneOf schemas (exactly one required)"),
+                 id="13-levels"),
+    pytest.param(lambda: {"items": shared_one_of(13)}, "[1, 1, 1, 1]",
+                 expect("schema validation work budget exhausted (10000160 units of work for "
+                        "this document)", "$[3]", 1, 11), id="13-levels-4-items"),
+    pytest.param(lambda: shared_one_of(14), "1", EXPANDS, id="14-levels"),
+    pytest.param(lambda: shared_one_of(30), "1", EXPANDS, id="30-levels"),
+    pytest.param(lambda: nest(40, {}, lambda s: {"anyOf": (s, s)}), "1", EXPANDS,
+                 id="tuples-40-levels"),
+])
+def test_a_schema_of_shared_objects_is_converted_once(road, schema, text, expected):
+    # The 30 levels (91 dicts) were copied along each of their 3 ** 30
+    # paths: MemoryError after 10-16 s at 2.85 GB, once an abort. Below the
+    # node budget validation runs, its work bounded as for any schema.
+    assert outcome(text, schema(), road) == expected
+
+
+def allof_chain(levels, leaf):
+    return nest(levels, leaf, lambda s: {"allOf": [s]})
+
+
+DEEPER = "schema exceeds the maximum nesting depth (1000) at #/allOf/1"
+
+
+@pytest.mark.parametrize("levels,expected", [
+    pytest.param(395, expect("value must not match the 'not' schema"), id="395"),
+    pytest.param(396, "ok", id="396"),
+    # The leaf's value is the first place at depth 1000.
+    pytest.param(397, unplaced(DEEPER + "/not" * 997 + "/type"), id="397"),
+    pytest.param(900, unplaced(DEEPER + "/not" * 998), id="900"),
+])
+def test_a_shared_object_nests_as_deep_as_each_of_its_places(road, levels, expected):
+    # Six hundred levels converted near the top, used again `levels` deeper:
+    # the verdict and the place named are those of the same schema built
+    # from copies.
+    def part():
+        return nest(600, {"type": "integer"}, lambda s: {"not": s})
+
+    def around(first, second):
+        return {"allOf": [first, nest(levels, second, lambda s: {"not": s})]}
+
+    shared = part()
+    assert outcome("1", around(shared, shared), road) == expected
+    assert outcome("1", around(part(), part()), road) == expected
+
+
+@pytest.mark.parametrize("wrap,pointer", [
+    pytest.param(lambda s: {"not": s}, "/not" * 1000, id="not"),
+    pytest.param(lambda s: {"allOf": [s]}, "/allOf/0" * 500, id="allOf"),
+    pytest.param(lambda s: {"items": s}, "/items" * 1000, id="items"),
+    pytest.param(lambda s: {"properties": {"a/b~": s}}, "/properties/a~1b~0" * 500,
+                 id="properties"),
+])
+def test_a_schema_nested_past_the_limit_is_a_schema_error(road, wrap, pointer):
+    # Was OstrevaneEncodeError "object is too deeply nested to serialize
+    # (possible self-reference)", a writer's error for a schema.
+    schema = nest(5000, {}, wrap)
+    assert outcome("1", schema, road) == unplaced(
+        "schema exceeds the maximum nesting depth (1000) at #" + pointer)
+
+
+def self_dict():
+    d = {"type": "object"}
+    d["not"] = d
+    return d
+
+
+def self_list():
+    items = [{"type": "integer"}]
+    items.append(items)
+    return {"anyOf": items}
+
+
+def self_through_properties():
+    node = {"type": "object", "properties": {}}
+    node["properties"]["child"] = {"items": node}
+    return {"definitions": {"node": node}, "$ref": "#/definitions/node"}
+
+
+@pytest.mark.parametrize("schema,outer,again", [
+    (self_dict, "#", "#/not"),
+    (self_list, "#/anyOf", "#/anyOf/1"),
+    (self_through_properties, "#/definitions/node", "#/definitions/node/properties/child/items"),
+])
+def test_a_schema_that_contains_itself_is_refused(road, schema, outer, again):
+    # Was the writer's "too deeply nested" error after a thousand levels.
+    assert outcome("1", schema(), road) == unplaced(
+        f"schema contains itself: the object at {outer} appears again at {again} "
+        '(a recursive schema refers to itself with "$ref")')
+
+
+def test_a_kept_schema_changed_into_itself_is_refused(road):
+    # A schema kept converted between calls is compared with its object
+    # first; that comparison ends on an object that now holds itself.
+    schema = {"properties": {"a": {"type": "integer"}}}
+    assert loads("a: 1\n", schema=schema, option=road) is not None
+    schema["properties"]["a"]["not"] = schema
+    assert outcome("a: 1\n", schema, road) == unplaced(
+        "schema contains itself: the object at # appears again at #/properties/a/not "
+        '(a recursive schema refers to itself with "$ref")')
+
+
+def test_shared_parts_report_each_place(road):
+    # One object at two places: each failure names its own instance path.
+    address = {"type": "object", "required": ["city"],
+               "properties": {"city": {"type": "string"}}}
+    schema = {"properties": {"home": address, "work": address}}
+    text = "home: {city: x}\nwork: {city: 1}\n"
+    assert failure(text, schema, road) == expect("expected type string, found integer",
+                                                 "$.work.city", 2, 14)
+    assert failure("home: {}\n", schema, road) == expect("missing required property 'city'",
+                                                         "$.home", 1, 7)
+
+
+LEAVES = [True, False, {}, {"type": "integer"}, {"type": "string"}, {"minimum": 2},
+          {"required": ["p0"]}, {"enum": [1, "a", [1]]}, {"maxItems": 1}]
+
+
+@st.composite
+def shared_schemas(draw):
+    """Parts built one on another, each using up to three earlier ones; the
+    schema is one of them, or all of them under `anyOf`."""
+    parts = list(draw(st.lists(st.sampled_from(LEAVES), min_size=1, max_size=4)))
+    for _ in range(draw(st.integers(1, 60))):
+        chosen = [parts[i] for i in draw(st.lists(st.integers(0, len(parts) - 1), min_size=1,
+                                                  max_size=3))]
+        keyword = draw(st.sampled_from(["allOf", "anyOf", "oneOf", "not", "items", "properties",
+                                        "additionalProperties", "contains"]))
+        if keyword in ("not", "items", "additionalProperties", "contains"):
+            parts.append({keyword: chosen[0], "type": draw(st.sampled_from(
+                ["integer", "array", "object", ["array", "object", "integer"]]))})
+        elif keyword == "properties":
+            parts.append({keyword: {f"p{i}": part for i, part in enumerate(chosen)}})
+        else:
+            parts.append({keyword: chosen})
+    return draw(st.sampled_from([parts[-1], {"anyOf": parts}]))
+
+
+def expanded_size(schema, memo=None):
+    """Nodes of the schema with each shared part counted at every place."""
+    memo = {} if memo is None else memo
+    if id(schema) in memo:
+        return memo[id(schema)]
+    if isinstance(schema, dict):
+        size = 1 + sum(1 + expanded_size(v, memo) for v in schema.values())
+    elif isinstance(schema, list):
+        size = 1 + sum(expanded_size(v, memo) for v in schema)
+    else:
+        size = 1
+    memo[id(schema)] = size
+    return size
+
+
+instances = st.recursive(
+    st.one_of(st.integers(0, 3), st.sampled_from(["a", "b"])),
+    lambda children: st.one_of(st.lists(children, max_size=3),
+                               st.dictionaries(st.sampled_from(["p0", "p1", "p2"]), children,
+                                               max_size=3)),
+    max_leaves=8)
+
+
+@settings(max_examples=300, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much])
+@given(schema=shared_schemas(), instance=instances)
+def test_a_schema_of_shared_parts_reads_as_its_copy(schema, instance):
+    # Converting each object once and sharing it gives what a schema built
+    # of copies gives: the same verdict, message and place.
+    assume(expanded_size(schema) <= 20_000)
+    copied = json.loads(json.dumps(schema))
+    text = json.dumps(instance)
+    for option in (0, o.OPT_ROUND_TRIP):
+        assert outcome(text, schema, option) == outcome(text, copied, option), (schema, text)

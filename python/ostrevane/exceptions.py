@@ -63,7 +63,11 @@ class OstrevaneUnserializableError(OstrevaneEncodeError):
 
 
 class OstrevaneSchemaError(OstrevaneError):
-    """The loaded document does not satisfy its JSON Schema."""
+    """The loaded document does not satisfy its JSON Schema, or the schema
+    itself is refused (``schema_path``, ``line`` and ``column`` are then
+    None)."""
+
+    schema_path = None
 
 
 class OstrevaneIncludeError(OstrevaneError):

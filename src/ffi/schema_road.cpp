@@ -5,11 +5,13 @@
 #include <bit>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "ffi/convert/encode.hpp"
 #include "roundtrip/composer/compose.hpp"
+#include "schema/pointer.hpp"
 #include "schema/validator.hpp"
 #include "util/limits.hpp"
 
@@ -112,6 +114,46 @@ std::array<KeptSchema, limits::kSchemaCacheEntries>* g_kept_schemas =
     new std::array<KeptSchema, limits::kSchemaCacheEntries>();
 std::size_t g_next_kept = 0;
 
+// The schema object as a Value. An object that appears in many places (a
+// sub-schema built once and used again) is converted once and shared, so
+// the work is that of the distinct objects; the schema's size as validation
+// walks it, each place counting in full, is held to
+// limits::kSchemaNodeBudget. Nesting past limits::kMaxDepth (counted at
+// each place) and an object inside itself are refused as schema errors that
+// name the place; any other failure is the serialiser's, unchanged.
+PyResult<Value> convert_schema(PyObject* schema) {
+  SharedObjects shared;
+  EncodeOptions options;
+  options.shared = &shared;
+  PyResult<Value> value = encode_object_guarded(schema, options);
+  if (!value) {
+    const std::optional<SharedObjects::Fault>& fault = shared.fault();
+    if (!fault) return value;
+    std::string where = "#";
+    std::string outer;
+    for (std::size_t i = 0; i < fault->steps.size(); ++i) {
+      if (i == fault->outer_steps) outer = where;
+      schema::append_pointer_segment(where, fault->steps[i]);
+    }
+    std::string message;
+    if (fault->kind == SharedObjects::Fault::Kind::TooDeep) {
+      message = "schema exceeds the maximum nesting depth (" + std::to_string(limits::kMaxDepth) +
+                ") at " + where;
+    } else {
+      message = "schema contains itself: the object at " + outer + " appears again at " + where +
+                " (a recursive schema refers to itself with \"$ref\")";
+    }
+    return std::unexpected(PyError::lazy(ExcClass::SchemaError, std::move(message)));
+  }
+  if (count_nodes_up_to(*value, limits::kSchemaNodeBudget) > limits::kSchemaNodeBudget) {
+    return std::unexpected(PyError::lazy(
+        ExcClass::SchemaError, "schema expands to more than " +
+                                   std::to_string(limits::kSchemaNodeBudget) +
+                                   " nodes (a part used in several places counts at each)"));
+  }
+  return value;
+}
+
 PyResult<std::shared_ptr<schema::PreparedSchema>> prepare_schema(PyObject* schema) {
   auto& kept = *g_kept_schemas;
   KeptSchema* slot = nullptr;
@@ -121,7 +163,7 @@ PyResult<std::shared_ptr<schema::PreparedSchema>> prepare_schema(PyObject* schem
     slot = &entry;
     break;
   }
-  Value schema_value = OSV_TRY(encode_object_guarded(schema, EncodeOptions{}));
+  Value schema_value = OSV_TRY(convert_schema(schema));
   auto prepared = std::make_shared<schema::PreparedSchema>(std::move(schema_value));
   if (count_nodes_up_to(prepared->value(), limits::kSchemaCacheNodes) <=
       limits::kSchemaCacheNodes) {

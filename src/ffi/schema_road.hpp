@@ -6,7 +6,10 @@
 // absent) and the ResolverMode the load reads its values in, so that the
 // schema sees what loads returns. Output: success, the conversion error of
 // a schema object the serialiser cannot convert (unchanged, e.g.
-// OstrevaneUnserializableError), a composer error (OstrevaneParseError), or
+// OstrevaneUnserializableError), an OstrevaneSchemaError without position
+// for a schema refused as such (nested past the depth limit, an object
+// inside itself, more nodes than limits::kSchemaNodeBudget with each shared
+// part counted at every place), a composer error (OstrevaneParseError), or
 // one OstrevaneSchemaError for the first failure: "schema validation
 // failed: {message} at {path} (line {l}, column {c})" with the attributes
 // schema_path, line and column (1-based). Lock held; runs no Python code

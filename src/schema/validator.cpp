@@ -15,6 +15,7 @@
 #include "roundtrip/passes/passes.hpp"
 #include "schema/json_value.hpp"
 #include "schema/pattern.hpp"
+#include "schema/pointer.hpp"
 #include "schema/prepass.hpp"
 #include "util/limits.hpp"
 #include "util/stack_guard.hpp"
@@ -262,27 +263,6 @@ std::string decimal(N n) {
   char buf[48];
   const auto r = std::to_chars(buf, buf + sizeof buf, n);
   return std::string(buf, r.ptr);
-}
-
-// A JSON pointer segment: "~" as "~0", "/" as "~1", cut at
-// limits::kQuotedKeyChars characters.
-void append_pointer_segment(std::string& out, std::string_view segment) {
-  out += '/';
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < segment.size(); ++i) {
-    const char c = segment[i];
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && chars++ == limits::kQuotedKeyChars) {
-      out += "...";
-      return;
-    }
-    if (c == '~') {
-      out += "~0";
-    } else if (c == '/') {
-      out += "~1";
-    } else {
-      out += c;
-    }
-  }
 }
 
 // The JSON pointer ("#/properties/a/pattern") of the value at `target`

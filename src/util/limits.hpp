@@ -60,6 +60,13 @@ inline constexpr std::uint64_t kRefBudgetPerNode = 8;
 inline constexpr std::uint64_t kSchemaWorkBudget = 10'000'000;
 inline constexpr std::uint64_t kSchemaWorkPerNode = 32;
 
+// Nodes of a converted schema, each counted at every place it appears:
+// a sub-schema object used in several places is converted once and shared,
+// but validation (and every walk over the schema) sees it at each place, so
+// a few objects nested into one another can stand for more nodes than any
+// walk could finish. Past this the schema is refused.
+inline constexpr std::uint64_t kSchemaNodeBudget = 10'000'000;
+
 // Memory one schema pattern may compile to (RE2's max_mem: its programs and
 // matching caches): a short pattern can ask for gigabytes and seconds of
 // compiling; beyond this it is refused as too large.

@@ -273,6 +273,182 @@ inline void note_outside_arena(const EncodeOptions& options) noexcept {
 }
 
 // ---------------------------------------------------------------------------
+// Shared objects (see SharedObjects).
+
+}  // namespace
+
+struct SharedObjects::Impl {
+  struct Entry {
+    PyRef object;             // keeps the address taken while the table lives
+    Value value;              // the conversion every place of the object shares
+    std::uint32_t reach = 0;  // levels below the object's own that its conversion met
+    bool done = false;        // false while the object is being converted
+  };
+  // The objects being converted, outermost first.
+  struct Frame {
+    PyObject* object;
+    std::uint32_t depth;
+    std::uint32_t deepest;  // the deepest level met inside it so far
+  };
+  // Entries by object address: open addressing over indexes into
+  // `entries`, kept at most half full. (A node-based map cost a heap block
+  // per object and made converting a large schema four times slower.)
+  static constexpr std::uint32_t kFree = std::numeric_limits<std::uint32_t>::max();
+  std::vector<Entry> entries;
+  std::vector<std::uint32_t> slots = std::vector<std::uint32_t>(64, kFree);
+  std::vector<Frame> frames;
+  std::optional<Fault> fault;
+
+  // The slot that holds `obj`'s entry, or the free slot where it would go.
+  std::size_t position(const PyObject* obj) const noexcept {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t at = static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(obj) >> 4) *
+                                              0x9E3779B97F4A7C15ull) &
+                     mask;
+    while (slots[at] != kFree && entries[slots[at]].object.get() != obj) at = (at + 1) & mask;
+    return at;
+  }
+  // The entry of `obj`, or nullptr.
+  const Entry* find(const PyObject* obj) const noexcept {
+    const std::uint32_t index = slots[position(obj)];
+    return index == kFree ? nullptr : &entries[index];
+  }
+  // The entry of `obj`; nullptr when it had none and a new one was made
+  // (entries.back()). One probe for both.
+  const Entry* find_or_add(PyObject* obj) {
+    std::size_t at = position(obj);
+    if (slots[at] != kFree) return &entries[slots[at]];
+    if (2 * (entries.size() + 1) > slots.size()) {
+      slots.assign(2 * slots.size(), kFree);
+      for (std::uint32_t i = 0; i < entries.size(); ++i) {
+        slots[position(entries[i].object.get())] = i;
+      }
+      at = position(obj);
+    }
+    slots[at] = static_cast<std::uint32_t>(entries.size());
+    entries.push_back(Entry{PyRef::borrow(obj), Value(), 0, false});
+    return nullptr;
+  }
+
+  // A value converted at `depth` inside the innermost object.
+  void reached(std::uint32_t depth) noexcept {
+    if (!frames.empty() && frames.back().deepest < depth) frames.back().deepest = depth;
+  }
+};
+
+SharedObjects::SharedObjects() : impl_(std::make_unique<Impl>()) {}
+SharedObjects::~SharedObjects() = default;
+const std::optional<SharedObjects::Fault>& SharedObjects::fault() const noexcept {
+  return impl_->fault;
+}
+
+namespace {
+
+using SharedTable = SharedObjects::Impl;
+
+std::string key_step(PyObject* key) {
+  if (!PyUnicode_Check(key)) return {};
+  std::optional<std::string_view> text = utf8_of(key);
+  if (!text) {
+    PyErr_Clear();
+    return {};
+  }
+  return std::string(*text);
+}
+
+// The step from `parent` to `child`: the first place of the child in the
+// order the conversion reads the parent. Nothing when the parent is not a
+// dict, list or tuple, or no longer holds the child. Runs no Python code.
+std::optional<std::string> step_to(PyObject* parent, PyObject* child) {
+  if (PyDict_Check(parent)) {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(parent, &pos, &key, &value)) {
+      if (key == child || value == child) return key_step(key);
+    }
+  } else if (PyList_Check(parent) || PyTuple_Check(parent)) {
+    const bool list = PyList_Check(parent);
+    const Py_ssize_t n = list ? PyList_GET_SIZE(parent) : PyTuple_GET_SIZE(parent);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      if ((list ? PyList_GET_ITEM(parent, i) : PyTuple_GET_ITEM(parent, i)) == child) {
+        return std::to_string(i);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// The steps to `obj` met inside the first `frames` objects being converted.
+std::vector<std::string> steps_to(const SharedTable& table, std::size_t frames, PyObject* obj) {
+  std::vector<std::string> steps;
+  for (std::size_t i = 1; i <= frames; ++i) {
+    PyObject* child = i < frames ? table.frames[i].object : obj;
+    if (std::optional<std::string> step = step_to(table.frames[i - 1].object, child)) {
+      steps.push_back(std::move(*step));
+    }
+  }
+  return steps;
+}
+
+// Continues `steps` from `obj`, converted before and now placed at `depth`,
+// down to a place inside it at the nesting limit: at each level a child
+// whose conversion reaches that far.
+void descend_to_limit(const SharedTable& table, PyObject* obj, std::uint32_t depth,
+                      std::vector<std::string>& steps) {
+  const auto reaches_limit = [&](PyObject* child, std::uint32_t at) {
+    if (at >= limits::kMaxDepth) return true;
+    const SharedTable::Entry* found = table.find(child);
+    return found != nullptr && found->done && at + found->reach >= limits::kMaxDepth;
+  };
+  while (depth < limits::kMaxDepth) {
+    PyObject* next = nullptr;
+    std::string step;
+    if (PyDict_Check(obj)) {
+      Py_ssize_t pos = 0;
+      PyObject* key = nullptr;
+      PyObject* value = nullptr;
+      while (next == nullptr && PyDict_Next(obj, &pos, &key, &value)) {
+        if (reaches_limit(key, depth + 1)) {
+          next = key;
+        } else if (reaches_limit(value, depth + 1)) {
+          next = value;
+        }
+        if (next != nullptr) step = key_step(key);
+      }
+    } else if (PyList_Check(obj) || PyTuple_Check(obj)) {
+      const bool list = PyList_Check(obj);
+      const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
+      for (Py_ssize_t i = 0; i < n && next == nullptr; ++i) {
+        PyObject* item = list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
+        if (reaches_limit(item, depth + 1)) {
+          next = item;
+          step = std::to_string(i);
+        }
+      }
+    }
+    if (next == nullptr) return;
+    steps.push_back(std::move(step));
+    obj = next;
+    ++depth;
+  }
+}
+
+void record_fault(SharedTable& table, SharedObjects::Fault fault) {
+  if (!table.fault) table.fault = std::move(fault);
+}
+
+// The nesting limit met by `obj` at `options.depth`.
+PyError too_deep(PyObject* obj, const EncodeOptions& options) {
+  if (options.shared != nullptr) {
+    SharedTable& table = options.shared->impl();
+    record_fault(table, {SharedObjects::Fault::Kind::TooDeep,
+                         steps_to(table, table.frames.size(), obj)});
+  }
+  return too_deep();
+}
+
+// ---------------------------------------------------------------------------
 // Containers.
 
 // Conversions write into a Null slot of the parent's list rather than
@@ -792,10 +968,12 @@ PyResult<void> store(Value& slot, PyResult<Value>&& result, const EncodeOptions&
 }
 
 // The dispatcher: the first rule that matches decides.
-PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
-  if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep());
+PyResult<void> encode_object_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
   PyTypeObject* type = Py_TYPE(obj);
-  if (is_plain(obj)) return encode_plain_into(obj, slot, options);
+  if (is_plain(obj)) {
+    if (options.shared != nullptr) options.shared->impl().reached(options.depth);
+    return encode_plain_into(obj, slot, options);
+  }
   if (type == &PyList_Type) return encode_list(obj, options.child(), slot);
   if (type == &PyDict_Type) return encode_dict(obj, options.child(), slot);
   if (type == &PyTuple_Type) return encode_tuple(obj, options.child(), slot);
@@ -842,6 +1020,68 @@ PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& s
     return encode_guarded_into(replacement.get(), child, slot);
   }
   return store(slot, unserializable(type), options);
+}
+
+bool has_children(const Value& v) noexcept {
+  switch (v.kind()) {
+    case ValueKind::Sequence:
+      return !v.items().empty();
+    case ValueKind::Mapping:
+      return !v.pairs().empty();
+    case ValueKind::Tagged:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An object converted once: later places take a clone of its Value, after
+// checking that it would not pass the nesting limit there.
+PyResult<void> encode_shared_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
+  SharedTable& table = options.shared->impl();
+  const std::uint32_t depth = options.depth;
+  if (is_plain(obj)) return encode_object_into(obj, options, slot);
+  if (const SharedTable::Entry* seen = table.find_or_add(obj)) {
+    const SharedTable::Entry& entry = *seen;
+    if (!entry.done) {
+      std::vector<std::string> steps = steps_to(table, table.frames.size(), obj);
+      std::size_t outer = 0;
+      while (outer < table.frames.size() && table.frames[outer].object != obj) ++outer;
+      const std::size_t outer_steps = steps_to(table, outer, obj).size();
+      record_fault(table, {SharedObjects::Fault::Kind::Cycle, std::move(steps), outer_steps});
+      return std::unexpected(too_deep());
+    }
+    if (depth + entry.reach >= limits::kMaxDepth) {
+      std::vector<std::string> steps = steps_to(table, table.frames.size(), obj);
+      descend_to_limit(table, obj, depth, steps);
+      record_fault(table, {SharedObjects::Fault::Kind::TooDeep, std::move(steps)});
+      return std::unexpected(too_deep());
+    }
+    slot = entry.value.clone();
+    table.reached(depth + entry.reach);
+    return {};
+  }
+  const std::size_t index = table.entries.size() - 1;
+  table.frames.push_back({obj, depth, depth});
+  PyResult<void> converted = encode_object_into(obj, options, slot);
+  SharedTable::Frame frame = table.frames.back();
+  table.frames.pop_back();
+  if (!converted) return converted;
+  if (has_children(slot)) frame.deepest = std::max(frame.deepest, depth + 1);
+  SharedTable::Entry& entry = table.entries[index];
+  entry.reach = frame.deepest - depth;
+  entry.value = slot.clone();
+  entry.done = true;
+  table.reached(frame.deepest);
+  return {};
+}
+
+PyResult<void> encode_into(PyObject* obj, const EncodeOptions& options, Value& slot) {
+  if (options.depth >= limits::kMaxDepth) return std::unexpected(too_deep(obj, options));
+  if (options.shared != nullptr) [[unlikely]] {
+    return encode_shared_into(obj, options, slot);
+  }
+  return encode_object_into(obj, options, slot);
 }
 
 // Offending characters of a tag (rule 2): Unicode White_Space and C0/C1
@@ -954,6 +1194,7 @@ PyResult<Value> encode_object_guarded(PyObject* obj, const EncodeOptions& option
   // A plain scalar cannot nest, so there is no stack to measure: the
   // represent road converts every scalar through here.
   if (options.depth < limits::kMaxDepth && is_plain(obj)) {
+    if (options.shared != nullptr) options.shared->impl().reached(options.depth);
     OSV_TRY(encode_plain_into(obj, value, options));
     return value;
   }

@@ -18,6 +18,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,45 @@ class KeptStrs {
   std::vector<PyObject*> strs_;
 };
 
+// A conversion that shares: every object but the plain scalars (exact str,
+// int, float, bool and None) is converted once, and each further place it
+// appears takes that Value as a clone (storage shared, O(1)), so a graph
+// whose objects are shared many times over costs its number of distinct
+// objects, not the number of paths through it. The nesting limit still
+// counts each place as if it held its own copy: each converted object keeps
+// how deep it reaches below itself. An object met again inside itself ends
+// the conversion, as the nesting limit does, with OstrevaneEncodeError
+// "object is too deeply nested"; `fault()` then tells which of the two ended
+// it and where, as steps from the root: dict keys (a key that is not a str
+// is ""), list and tuple indexes; an object held by any other kind of
+// object (a tag, an enum, a dataclass) adds no step. Holds a reference to
+// every object it has seen, so that no address is reused while it lives.
+// For one conversion; lock held.
+class SharedObjects {
+ public:
+  struct Fault {
+    enum class Kind : std::uint8_t { TooDeep, Cycle } kind;
+    // TooDeep: where the nesting limit was met (a place that many levels
+    // down). Cycle: where the object appears inside itself.
+    std::vector<std::string> steps;
+    // Cycle: how many of `steps` lead to the object's outer place.
+    std::size_t outer_steps = 0;
+  };
+
+  SharedObjects();
+  ~SharedObjects();
+  SharedObjects(const SharedObjects&) = delete;
+  SharedObjects& operator=(const SharedObjects&) = delete;
+
+  [[nodiscard]] const std::optional<Fault>& fault() const noexcept;
+
+  struct Impl;  // encode.cpp
+  [[nodiscard]] Impl& impl() noexcept { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 // The conversion's options; one record per nesting level, a child's record a
 // copy with `depth` raised by one. `default_fn` and `serializers` are
 // borrowed from the call's arguments (nullptr when absent).
@@ -68,6 +109,9 @@ struct EncodeOptions {
   // str goes here. The caller keeps the vector until the tree is gone and
   // releases it with the lock held. Borrowed; may be nullptr.
   KeptStrs* kept_strs = nullptr;
+  // When set, objects are converted once and shared (see SharedObjects).
+  // Borrowed; may be nullptr.
+  SharedObjects* shared = nullptr;
   std::uint32_t depth = 0;
   bool serialize_numpy = false;        // OPT_SERIALIZE_NUMPY
   bool omit_microseconds = false;      // OPT_OMIT_MICROSECONDS
