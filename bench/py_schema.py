@@ -420,8 +420,9 @@ print(json.dumps([verdict, ours, plain, peak, theirs]))
 
 # Peak memory of one side alone, in a fresh interpreter: what the resident
 # size rose to while it ran, above where it stood before (the high-water
-# mark is reset first: Linux's clear_refs). Ours is loads with the schema;
-# the peer's is jsonschema on the value loaded before the mark.
+# mark is reset first: Linux's clear_refs). Ours is loads with the schema,
+# "plain" loads without it; the peer's is jsonschema on the value loaded
+# before the mark.
 MEMORY_RUN = """
 import gc
 def rss(field):
@@ -437,7 +438,10 @@ gc.collect()
 with open("/proc/self/clear_refs", "w") as f:
     f.write("5")
 base = rss("VmRSS")
-answer = run(text, schema, option) if {side!r} == "ours" else peer(value, schema)
+if {side!r} == "plain":
+    answer = ostrevane.loads(text, option=option)
+else:
+    answer = run(text, schema, option) if {side!r} == "ours" else peer(value, schema)
 print(json.dumps([rss("VmHWM") - base, answer is not None]))
 """
 
@@ -488,21 +492,23 @@ def hostile_cases():
 
 
 def memory_line(text, schema, option):
-    """Peak memory of each side alone, and the peer's over ours."""
+    """Peak memory of each side alone, and the peer's over what validation
+    adds to our load (loads with the schema minus loads)."""
     import json
     import subprocess
 
     peaks = {}
-    for side in ("ours", "peer"):
+    for side in ("ours", "plain", "peer"):
         code = HOSTILE_SETUP + MEMORY_RUN.format(text=text, schema=schema, option=option, side=side)
         done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                               timeout=600)
         if done.returncode != 0:
             return f"memory: {side} failed: {done.stderr.strip().splitlines()[-1:]}"
         peaks[side] = json.loads(done.stdout.strip().splitlines()[-1])[0]
-    return (f"peak memory of the call: ours {peaks['ours']:7.1f} MB (loads with the schema), "
-            f"jsonschema {peaks['peer']:7.1f} MB (on the loaded value), "
-            f"ratio {peaks['peer'] / max(peaks['ours'], 0.1):6.2f}x")
+    alone = peaks["ours"] - peaks["plain"]
+    return (f"peak memory: ours {peaks['ours']:6.1f} MB (plain load {peaks['plain']:6.1f} MB, "
+            f"so {alone:+6.1f} MB for validation)   jsonschema {peaks['peer']:6.1f} MB   "
+            f"ratio {peaks['peer'] / max(alone, 0.1):6.2f}x")
 
 
 def main(argv):
