@@ -21,8 +21,10 @@ is the peer's time over ours.
 First, cost bounds: schemas and documents that once took seconds or
 gigabytes (patterns too large to compile, many distinct patterns, $ref
 fan-out, uniqueItems and enum on values that shared one hash bucket, a long
-flat list under a recursive schema, a schema of objects shared along 3^n
-paths), each in a fresh interpreter with its peak memory. Then validation alone in the three cases of a config-file user:
+flat list under a recursive schema, a large enum, uniqueItems over deep
+values and at every level of them, a schema of objects shared along 3^n
+paths), each in a fresh interpreter with its peak memory; where the peer
+answers, each side's peak memory alone too. Then validation alone in the three cases of a config-file user:
 a small config with a three-pattern schema, 3,000 small documents validated
 one call each against one schema, and one document of about 700 KB.
 
@@ -326,7 +328,7 @@ def three_cases(rounds=7):
 # re for patterns), where it answers at all.
 
 HOSTILE_SETUP = """
-import json, re, resource, sys, time
+import functools, json, re, resource, sys, time
 import ostrevane, jsonschema
 from ostrevane.exceptions import OstrevaneSchemaError
 REC = {"anyOf": [{"type": "object", "additionalProperties": {"$ref": "#"}},
@@ -386,6 +388,31 @@ HOSTILE_CASES = [
     ("enum of a 60,000-key object", "json.dumps(dict(reversed(list(obj(60000).items()))))",
      '{"enum": [obj(60000)]}', "0"),
     ("recursive anyOf, 100,010 strings", 'json.dumps(["s"] * 100010)', "REC", "0"),
+    # enum looked up by hash: 100,000 members over 10,000 items
+    ("enum of 100,000 ints, 10,000 items not in it", "json.dumps([-1] * 10000)",
+     '{"items": {"enum": list(range(100000))}}', "0"),
+    ("enum of 100,000 ints, 10,000 items in it", "json.dumps(list(range(0, 100000, 10)))",
+     '{"items": {"enum": list(range(100000))}}', "0"),
+    ("enum of 100,000 ints, 10,000 in it, round-trip", "json.dumps(list(range(0, 100000, 10)))",
+     '{"items": {"enum": list(range(100000))}}', "ostrevane.OPT_ROUND_TRIP"),
+    # uniqueItems hashing each value once: 3,000 lists 900 deep (5.4 MB); the
+    # peer needs a higher recursion limit for them
+    ("uniqueItems, 3,000 equal 900-deep lists",
+     "(sys.setrecursionlimit(20000), "
+     "json.dumps([functools.reduce(lambda x, _: [x], range(900), 0)] * 3000))[1]",
+     '{"uniqueItems": True}', "0"),
+    ("uniqueItems, 3,000 distinct 900-deep lists",
+     "(sys.setrecursionlimit(20000), "
+     "json.dumps([functools.reduce(lambda x, _: [x], range(900), i) for i in range(3000)]))[1]",
+     '{"uniqueItems": True}', "0"),
+    ("uniqueItems, 3,000 distinct 900-deep, round-trip",
+     "json.dumps([functools.reduce(lambda x, _: [x], range(900), i) for i in range(3000)])",
+     '{"uniqueItems": True}', "ostrevane.OPT_ROUND_TRIP"),
+    ("uniqueItems at each level, 1,000 900-deep chains",
+     "(sys.setrecursionlimit(20000), "
+     "json.dumps([[functools.reduce(lambda x, i: [x, -i - 1], range(900), 0), k] "
+     "for k in range(1000)]))[1]",
+     '{"uniqueItems": True, "items": {"$ref": "#"}}', "0"),
     # A schema of shared objects: each level uses the one below three times.
     ("shared oneOf, 12 levels (3^12 paths)", '"1"', "shared_one_of(12)", "0"),
     ("shared oneOf, 30 levels (3^30 paths)", '"1"', "shared_one_of(30)", "0"),
@@ -412,6 +439,33 @@ peer_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
 print(json.dumps([verdict, ours, plain, peak, theirs, peer_peak]))
 """
 
+# Peak memory of one side alone, in a fresh interpreter: what the resident
+# size rose to while it ran, above where it stood before (the high-water
+# mark is reset first: Linux's clear_refs). Ours is loads with the schema,
+# "plain" loads without it; the peer's is jsonschema on the value loaded
+# before the mark.
+MEMORY_RUN = """
+import gc
+def rss(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) / 1024
+text = {text}
+schema = {schema}
+option = {option}
+value = ostrevane.loads(text) if {side!r} == "peer" else None
+gc.collect()
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")
+base = rss("VmRSS")
+if {side!r} == "plain":
+    answer = ostrevane.loads(text, option=option)
+else:
+    answer = run(text, schema, option) if {side!r} == "ours" else peer(value, schema)
+print(json.dumps([rss("VmHWM") - base, answer is not None]))
+"""
+
 PATTERN_CACHE_RUN = """
 t0 = time.perf_counter()
 for i in range(300):
@@ -436,6 +490,7 @@ def hostile_cases():
     runs = [(label, HOSTILE_SETUP + HOSTILE_RUN.format(text=text, schema=schema, option=option))
             for label, text, schema, option in HOSTILE_CASES]
     runs.append(("300 patterns \\w{200}q{i}", HOSTILE_SETUP + PATTERN_CACHE_RUN.format()))
+    memory = {label: (text, schema, option) for label, text, schema, option in HOSTILE_CASES}
     for label, code in runs:
         done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                               timeout=600)
@@ -450,11 +505,35 @@ def hostile_cases():
         alone = max(ours - plain, 1e-6)
         peer = (f"jsonschema {theirs:7.3f} s   ratio {theirs / alone:7.2f}x"
                 f"   peak after it {peer_peak:6.0f} MB" if theirs is not None
-                else "jsonschema: no answer (recursion)" if "fan-out" in label
+                else "jsonschema: as on the plain road" if "round-trip" in label
+                or "annotated" in label
                 else "jsonschema: no answer within 20 s" if "shared" in label
-                else "jsonschema: no answer (no \\p{...} in Python's re)")
+                else "jsonschema: no answer (no \\p{...} in Python's re)" if "\\p{" in label
+                else "jsonschema: no answer (recursion)")
         print(f"  {label:<40} ours {ours:7.3f} s (plain load {plain:6.3f} s)  peak {peak:6.0f} MB"
               f"   {peer}   [{verdict}]", flush=True)
+        if label in memory and theirs is not None:
+            print(f"  {'':<40} {memory_line(*memory[label])}", flush=True)
+
+
+def memory_line(text, schema, option):
+    """Peak memory of each side alone, and the peer's over what validation
+    adds to our load (loads with the schema minus loads)."""
+    import json
+    import subprocess
+
+    peaks = {}
+    for side in ("ours", "plain", "peer"):
+        code = HOSTILE_SETUP + MEMORY_RUN.format(text=text, schema=schema, option=option, side=side)
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                              timeout=600)
+        if done.returncode != 0:
+            return f"memory: {side} failed: {done.stderr.strip().splitlines()[-1:]}"
+        peaks[side] = json.loads(done.stdout.strip().splitlines()[-1])[0]
+    alone = peaks["ours"] - peaks["plain"]
+    return (f"peak memory: ours {peaks['ours']:6.1f} MB (plain load {peaks['plain']:6.1f} MB, "
+            f"so {alone:+6.1f} MB for validation)   jsonschema {peaks['peer']:6.1f} MB   "
+            f"ratio {peaks['peer'] / max(alone, 0.1):6.2f}x")
 
 
 def main(argv):

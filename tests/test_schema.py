@@ -78,7 +78,29 @@ FAILURES = [
     # a big integer written in hex keeps its digits and base
     ("0x10000000000000001\n", {"multipleOf": 2},
      "value 18446744073709552000 is not a multiple of 2"),
-    ("5\n", {"minimum": 2**70}, "value 5 is less than minimum 1180591620717411300000"),
+    # an integer against an integer bound: exact at any size (through floats,
+    # 2**53 + 1 passed a maximum of 2**53, and 2**63 one of 2**63 - 1), and
+    # both written out in full
+    ("5\n", {"minimum": 2**70}, "value 5 is less than minimum 1180591620717411303424"),
+    ("9007199254740993\n", {"maximum": 2**53},
+     "value 9007199254740993 is greater than maximum 9007199254740992"),
+    ("9223372036854775808\n", {"maximum": 2**63 - 1},
+     "value 9223372036854775808 is greater than maximum 9223372036854775807"),
+    ("18446744073709551616\n", {"maximum": 2**64 - 1},
+     "value 18446744073709551616 is greater than maximum 18446744073709551615"),
+    ("-9223372036854775809\n", {"minimum": -2**63},
+     "value -9223372036854775809 is less than minimum -9223372036854775808"),
+    ("9007199254740992\n", {"exclusiveMinimum": 2**53},
+     "value 9007199254740992 is not greater than 9007199254740992"),
+    ("0x10000000000000000\n", {"exclusiveMaximum": 2**64},
+     "value 18446744073709551616 is not less than 18446744073709551616"),
+    ("-0o2000000000000000000001\n", {"minimum": -2**64},
+     "value -18446744073709551617 is less than minimum -18446744073709551616"),
+    (f"{10**40 + 1}\n", {"maximum": 10**40}, f"value {10**40 + 1} is greater than maximum {10**40}"),
+    # a literal of another base whose decimal digits would pass 4300 stays
+    # as written
+    ("0x1" + "0" * 3600 + "\n", {"maximum": 10**4000},
+     f"value 0x1{'0' * 3600} is greater than maximum {10**4000}"),
     # strings
     ("abc\n", {"minLength": 4}, "string is shorter than minLength 4"),
     ("abc\n", {"minLength": 4.0}, "string is shorter than minLength 4"),
@@ -133,6 +155,14 @@ def test_core_keyword_failures(road, text, schema, message):
 
 PASSES = [
     ("3\n", {"type": "integer"}),
+    # integers against integer bounds, exactly; against a float bound
+    # through the float
+    ("9007199254740993\n", {"exclusiveMinimum": 2**53}),
+    ("9007199254740992\n", {"minimum": 2**53, "maximum": 2**53}),
+    ("0x10000000000000000\n", {"maximum": 2**64, "minimum": 2**64}),
+    ("-9223372036854775809\n", {"maximum": -2**63, "exclusiveMaximum": -2**63 + 1}),
+    (f"{-10**40}\n", {"exclusiveMinimum": -10**40 - 1}),
+    ("9007199254740993\n", {"maximum": 2.0**53}),
     ("3.0\n", {"type": "integer"}),
     ("3\n", {"type": "number"}),
     ("5\n", {"type": "no-such-type"}),

@@ -323,4 +323,64 @@ bool big_int_equal(std::string_view a, std::uint8_t base_a, std::string_view b,
   return ca == cb;
 }
 
+namespace {
+
+int compare_limbs(const Limbs& a, const Limbs& b) noexcept {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (std::size_t i = a.size(); i-- > 0;) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+// Bits of a magnitude without leading zeros, as a range: exact for a power
+// of two base, from the number of digits for base 10.
+struct BitRange {
+  double low;
+  double high;
+};
+
+BitRange bit_range(const std::string& normal, std::uint8_t base) noexcept {
+  if (normal == "0") return {0, 0};
+  const auto digits = static_cast<double>(normal.size());
+  if (base == 10) {
+    // 10^(d-1) <= m < 10^d; a bit of slack for rounding.
+    return {(digits - 1) * 3.321928094887362 - 1, digits * 3.321928094887362 + 1};
+  }
+  const double top = std::floor(std::log2(static_cast<double>(digit_value(normal[0])))) + 1;
+  const double bits = (digits - 1) * bits_per_digit(base) + top;
+  return {bits, bits};
+}
+
+// Order of two magnitudes, each without sign, '_' or leading zeros.
+int compare_magnitudes(const std::string& a, std::uint8_t base_a, const std::string& b,
+                       std::uint8_t base_b) {
+  if (base_a == base_b) {
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+  }
+  const BitRange ra = bit_range(a, base_a);
+  const BitRange rb = bit_range(b, base_b);
+  if (ra.high < rb.low) return -1;
+  if (rb.high < ra.low) return 1;
+  return compare_limbs(limbs_of(a, base_a), limbs_of(b, base_b));
+}
+
+}  // namespace
+
+int big_int_compare(std::string_view a, std::uint8_t base_a, std::string_view b,
+                    std::uint8_t base_b) {
+  const Split sa = split_sign(a);
+  const Split sb = split_sign(b);
+  const std::string na = base_a == 10 ? normal_decimal(sa.body) : normal_pow2(sa.body);
+  const std::string nb = base_b == 10 ? normal_decimal(sb.body) : normal_pow2(sb.body);
+  // A '-' before zero makes no negative number.
+  const int sign_a = na == "0" ? 0 : sa.negative ? -1 : 1;
+  const int sign_b = nb == "0" ? 0 : sb.negative ? -1 : 1;
+  if (sign_a != sign_b) return sign_a < sign_b ? -1 : 1;
+  const int magnitudes = compare_magnitudes(na, base_a, nb, base_b);
+  return sign_a < 0 ? -magnitudes : magnitudes;
+}
+
 }  // namespace ostrevane

@@ -57,4 +57,11 @@ void append_big_int_canonical(std::string& out, std::string_view digits, std::ui
 [[nodiscard]] bool big_int_equal(std::string_view a, std::uint8_t base_a, std::string_view b,
                                  std::uint8_t base_b);
 
+// Numeric order of two literals: negative, zero or positive as a is below,
+// equal to or above b. Linear when both bases are 10 or both powers of two;
+// a decimal against another base is converted (quadratic) only when their
+// lengths leave the order open, so only numbers of about the same size pay.
+[[nodiscard]] int big_int_compare(std::string_view a, std::uint8_t base_a, std::string_view b,
+                                  std::uint8_t base_b);
+
 }  // namespace ostrevane

@@ -301,6 +301,45 @@ std::string number_message(double v, std::string_view relation, double b) {
   return "value " + format_number(v) + " " + std::string(relation) + " " + format_number(b);
 }
 
+bool is_integer(const Value& v) noexcept {
+  return v.kind() == ValueKind::Int || v.kind() == ValueKind::BigInt;
+}
+
+// The order of two integers (Int or BigInt, any size and base), exactly;
+// nothing when either is not an integer.
+std::optional<int> compare_integers(const Value& a, const Value& b) {
+  if (!is_integer(a) || !is_integer(b)) return std::nullopt;
+  const std::optional<__int128> x = value_as_i128(a);
+  const std::optional<__int128> y = value_as_i128(b);
+  if (x && y) return (*x > *y) - (*x < *y);
+  const std::string a_text = a.kind() == ValueKind::Int ? decimal(a.as_int()) : std::string();
+  const std::string b_text = b.kind() == ValueKind::Int ? decimal(b.as_int()) : std::string();
+  return big_int_compare(a.kind() == ValueKind::Int ? a_text : a.text(),
+                         a.kind() == ValueKind::Int ? 10 : a.big_int_base(),
+                         b.kind() == ValueKind::Int ? b_text : b.text(),
+                         b.kind() == ValueKind::Int ? 10 : b.big_int_base());
+}
+
+// An integer as messages write it: its decimal digits; one written in
+// another base whose decimal digits would pass limits::kBigIntDecimalDigits
+// (a quadratic conversion) keeps its literal.
+std::string integer_text(const Value& v) {
+  if (v.kind() == ValueKind::Int) return decimal(v.as_int());
+  const std::uint8_t base = v.big_int_base();
+  if (base == 10 || big_int_decimal_digits_bound(v.text(), base) <= limits::kBigIntDecimalDigits) {
+    return big_int_to_decimal(v.text(), base);
+  }
+  std::string_view digits = v.text();
+  std::string literal;
+  if (!digits.empty() && digits.front() == '-') {
+    literal += '-';
+    digits.remove_prefix(1);
+  }
+  literal += base == 16 ? "0x" : base == 8 ? "0o" : "0b";
+  literal += digits;
+  return literal;
+}
+
 bool type_matches(std::string_view name, const Value& v) {
   const ValueKind k = v.kind();
   if (name == "null") return k == ValueKind::Null;
@@ -372,6 +411,149 @@ bool is_multiple(const Value& instance, double v, const Value& divisor, double d
   const double tolerance = std::fmax(std::fabs(v), d) * 0x1p-52 * 8;
   return !std::isnan(diff) && diff <= tolerance;
 }
+
+std::uint64_t mix(std::uint64_t h) noexcept {
+  h ^= h >> 30;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 27;
+  h *= 0x94d049bb133111ebull;
+  return h ^ (h >> 31);
+}
+
+std::uint64_t combine(std::uint64_t seed, std::uint64_t h) noexcept {
+  return mix(seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)));
+}
+
+// Int and Float hash as their double, so the numbers json_equal joins
+// across kinds meet in one bucket.
+std::uint64_t number_hash(double d) noexcept {
+  if (std::isnan(d)) return mix(0x4e614e);  // never equal to anything
+  if (d == 0) d = 0.0;                      // -0.0 == 0.0
+  return mix(std::bit_cast<std::uint64_t>(d) ^ 0x6e756d);
+}
+
+// The value of an integer literal (any base, sign, '_' separators) modulo
+// 2^61 - 1: equal integers hash alike whatever their spelling, and distinct
+// large ones spread over the buckets. Linear in the text.
+std::uint64_t big_int_hash(std::string_view text, unsigned base) noexcept {
+  constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::uint64_t r = 0;
+  for (const char c : text) {
+    if (c == '_') continue;
+    std::uint64_t digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<std::uint64_t>(c - '0');
+    } else if (c >= 'a' && c <= 'z') {
+      digit = static_cast<std::uint64_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'Z') {
+      digit = static_cast<std::uint64_t>(c - 'A' + 10);
+    } else {
+      digit = static_cast<unsigned char>(c);
+    }
+    const unsigned __int128 next = static_cast<unsigned __int128>(r) * base + digit;
+    r = static_cast<std::uint64_t>(next % kPrime);
+  }
+  if (negative && r != 0) r = kPrime - r;
+  return mix(r ^ 0x626967);
+}
+
+// What hashing a value tells about it. json_equal is not transitive across
+// Int and Float (2^53 + 1 and 2^53 both equal the float 2^53, not each
+// other), so one hash cannot both agree with it and tell such integers
+// apart: `loose` agrees with json_equal (an Int by its double), `strict`
+// takes an Int beyond 2^53 by its exact value. Two values without an
+// integral float of that size (`wide_float`) are json_equal only when their
+// strict hashes agree too, so integers that share a double are compared
+// only beside such a float.
+struct Hashed {
+  std::uint64_t loose = 0;
+  std::uint64_t strict = 0;
+  std::uint64_t nodes = 0;   // nodes of the value
+  bool never_equal = false;  // a NaN inside: json_equal to nothing, itself included
+  bool wide_float = false;
+  bool cut_off = false;      // a node the expansion limits cut off inside
+};
+
+// Whether two hashed values can be json_equal; only those are compared.
+bool may_equal(const Hashed& a, const Hashed& b) noexcept {
+  return !a.never_equal && !b.never_equal && a.loose == b.loose &&
+         (a.strict == b.strict || a.wide_float || b.wide_float);
+}
+
+void hash_scalar(const Value& v, Hashed& h) noexcept {
+  constexpr double kExact = 9007199254740992.0;  // 2^53: every integer up to it is a double
+  switch (v.kind()) {
+    case ValueKind::Null:
+      h.loose = h.strict = mix(1);
+      return;
+    case ValueKind::Bool:
+      h.loose = h.strict = mix(2 + static_cast<std::uint64_t>(v.as_bool()));
+      return;
+    case ValueKind::Int: {
+      const std::int64_t i = v.as_int();
+      h.loose = number_hash(static_cast<double>(i));
+      const bool exact = i >= -(std::int64_t{1} << 53) && i <= (std::int64_t{1} << 53);
+      h.strict = exact ? h.loose : mix(static_cast<std::uint64_t>(i) ^ 0x696e74);
+      return;
+    }
+    case ValueKind::Float: {
+      const double f = v.as_float();
+      h.loose = h.strict = number_hash(f);
+      h.never_equal = std::isnan(f);
+      h.wide_float = std::isfinite(f) && std::fabs(f) >= kExact;
+      return;
+    }
+    case ValueKind::BigInt:
+      // A BigInt equals only BigInts of the same value, in any base.
+      h.loose = h.strict = big_int_hash(v.text(), v.big_int_base());
+      return;
+    case ValueKind::String:
+      h.loose = h.strict = combine(5, std::hash<std::string_view>{}(v.text()));
+      return;
+    default:
+      // Timestamps and tags are never made from a document; one bucket
+      // each is enough.
+      h.loose = h.strict = mix(static_cast<std::uint64_t>(v.kind()) + 100);
+      return;
+  }
+}
+
+// Indices of values by their loose hash (open addressing): a lookup visits
+// only the run of slots its hash starts, so distinct values cost one probe.
+class HashIndex {
+ public:
+  void reset(std::size_t count) {
+    std::size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    slots_.assign(size, kEmpty);
+  }
+  void insert(std::uint32_t index, std::uint64_t hash) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = hash & mask;
+    while (slots_[slot] != kEmpty) slot = (slot + 1) & mask;
+    slots_[slot] = index;
+  }
+  // Calls `fn` with each index whose slot the lookup of `hash` passes,
+  // until it returns true; true then.
+  template <class Fn>
+  bool any(std::uint64_t hash, Fn&& fn) const {
+    if (slots_.empty()) return false;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask; slots_[slot] != kEmpty; slot = (slot + 1) & mask) {
+      if (fn(slots_[slot])) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> slots_;
+};
 
 // Pairs of two mappings of equal size matched one to one (augmenting
 // paths), for when the greedy pass fails: equality across Int and Float is
@@ -523,44 +705,7 @@ class Members {
   std::optional<std::unordered_set<std::string_view>> names_;
 };
 
-// Whether two of `values` are json_equal. An open-addressing table keyed by
-// json_hash compares each value only with earlier ones of the same hash, so
-// distinct items cost one pass rather than every pair.
-bool has_equal_pair(std::span<const Value> values) {
-  constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
-  std::size_t size = 16;
-  while (size < 2 * values.size()) size *= 2;
-  const std::size_t mask = size - 1;
-  std::vector<std::uint32_t> slots(size, kEmpty);
-  std::vector<std::uint64_t> hashes(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    std::uint64_t h = 0;
-    if (json_never_equal(values[i], h)) continue;  // NaN inside: equal to nothing
-    hashes[i] = h;
-    std::size_t slot = h & mask;
-    for (; slots[slot] != kEmpty; slot = (slot + 1) & mask) {
-      const std::uint32_t other = slots[slot];
-      if (hashes[other] == h && json_equal(values[other], values[i])) return true;
-    }
-    slots[slot] = static_cast<std::uint32_t>(i);
-  }
-  return false;
-}
-
 }  // namespace
-
-// The keyword tables of one schema, kept with it: what every validation
-// against the schema reads again.
-struct SchemaTables {
-  std::unordered_map<const Value*, KeywordTable> tables;
-  PatternCache patterns;
-
-  const KeywordTable& keywords(const Value& schema) {
-    auto [it, fresh] = tables.try_emplace(&schema);
-    if (fresh) it->second = build_keyword_table(schema, patterns);
-    return it->second;
-  }
-};
 
 namespace {
 
@@ -633,6 +778,170 @@ struct ValueTree {
     fn(key);
   }
 };
+
+// Hashes of a tree's values (Hashed), each computed once, bottom-up. A
+// collection's hash is kept (memoised) when it is likely to be asked again:
+// the arrays whose items uniqueItems hashed, and within any walk a
+// collection of kHashKeptNodes nodes or more whose parent passes the next
+// multiple of that size. Along any chain of nested values one collection in
+// kHashKeptNodes is then kept, so a walk from any node stops after about
+// that many nodes at a kept one, and the kept hashes take a small part of
+// the memory of the tree. Only collections of the validated tree are kept
+// (a scalar may be a temporary node, whose address is reused).
+template <class Tree>
+class Hasher {
+ public:
+  using Node = typename Tree::Node;
+  static constexpr std::uint64_t kHashKeptNodes = 16;
+
+  Hasher(ResolverMode mode, bool keep) : mode_(mode), keep_(keep) {}
+
+  // The hash of `node`'s value.
+  Hashed value(const Node& node) {
+    return with_stack_guard([&] { return walk(node); });
+  }
+
+  // The hashes of the items of `array` into `items`, and the array's own
+  // hash, which is kept.
+  Hashed items(const Node& array, std::vector<Hashed>& items) {
+    items.clear();
+    items.reserve(Tree::items(array).size());
+    Hashed h = with_stack_guard([&] { return walk_collection(array, &items); });
+    if (keep_) memo_.try_emplace(&array, h);
+    return h;
+  }
+
+  // Nodes hashed since the last call (kept hashes cost nothing).
+  std::uint64_t take_fresh() noexcept { return std::exchange(fresh_, 0); }
+
+ private:
+  static bool is_collection(const Node& n) noexcept {
+    return Tree::is_sequence(n) || Tree::is_mapping(n);
+  }
+
+  Hashed walk(const Node& n) {
+    if (!is_collection(n)) {
+      ++fresh_;
+      Hashed h;
+      hash_scalar(Tree::shallow(n, mode_), h);
+      h.nodes = 1;
+      h.cut_off = Tree::cut_off(n);
+      return h;
+    }
+    if (keep_) {
+      if (const auto it = memo_.find(&n); it != memo_.end()) return it->second;
+    }
+    return walk_collection(n, nullptr);
+  }
+
+  Hashed walk_collection(const Node& n, std::vector<Hashed>* items) {
+    ++fresh_;
+    Hashed h;
+    h.nodes = 1;
+    const std::size_t mark = pending_.size();
+    const auto child = [&](const Node& c) {
+      const Hashed ch = with_stack_guard([&] { return walk(c); });
+      h.nodes += ch.nodes;
+      h.never_equal |= ch.never_equal;
+      h.wide_float |= ch.wide_float;
+      h.cut_off |= ch.cut_off;
+      if (keep_ && ch.nodes >= kHashKeptNodes && is_collection(c)) pending_.push_back({&c, ch});
+      return ch;
+    };
+    if (Tree::is_sequence(n)) {
+      const std::span<const Node> list = Tree::items(n);
+      h.loose = h.strict = mix(7 + list.size());
+      for (const Node& item : list) {
+        const Hashed ih = child(item);
+        h.loose = combine(h.loose, ih.loose);
+        h.strict = combine(h.strict, ih.strict);
+        if (items != nullptr) items->push_back(ih);
+      }
+    } else {
+      // Sums, so that pair order does not matter.
+      const std::size_t pairs = Tree::pair_count(n);
+      std::uint64_t loose = 0;
+      std::uint64_t strict = 0;
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const Hashed k = child(Tree::key(n, i));
+        const Hashed v = child(Tree::value(n, i));
+        loose += combine(k.loose, v.loose);
+        strict += combine(k.strict, v.strict);
+      }
+      h.loose = combine(mix(8 + pairs), loose);
+      h.strict = combine(mix(8 + pairs), strict);
+    }
+    if (keep_) {
+      const std::uint64_t level = h.nodes / kHashKeptNodes;
+      for (std::size_t i = mark; i < pending_.size(); ++i) {
+        if (pending_[i].hash.nodes / kHashKeptNodes < level) {
+          memo_.try_emplace(pending_[i].node, pending_[i].hash);
+        }
+      }
+      pending_.resize(mark);
+    }
+    return h;
+  }
+
+  struct Pending {
+    const Node* node;
+    Hashed hash;
+  };
+
+  ResolverMode mode_;
+  bool keep_;
+  std::uint64_t fresh_ = 0;
+  std::unordered_map<const Node*, Hashed> memo_;
+  std::vector<Pending> pending_;
+};
+
+}  // namespace
+
+// The keyword tables of one schema, kept with it: what every validation
+// against the schema reads again, and for `enum` and `const` the hashes of
+// their values, so that an instance is looked up in an enum's hash index
+// instead of compared with each member.
+struct EnumIndex {
+  std::vector<Hashed> hashes;  // one per member
+  HashIndex index;             // the members that can equal anything
+};
+
+struct SchemaTables {
+  std::unordered_map<const Value*, KeywordTable> tables;
+  std::unordered_map<const Value*, EnumIndex> enums;
+  std::unordered_map<const Value*, Hashed> consts;
+  PatternCache patterns;
+
+  const KeywordTable& keywords(const Value& schema) {
+    auto [it, fresh] = tables.try_emplace(&schema);
+    if (fresh) it->second = build_keyword_table(schema, patterns);
+    return it->second;
+  }
+
+  const EnumIndex& enum_index(const Value& members) {
+    auto [it, fresh] = enums.try_emplace(&members);
+    if (fresh) {
+      EnumIndex& e = it->second;
+      Hasher<ValueTree> hasher(ResolverMode{}, false);
+      const std::span<const Value> items = members.items().view();
+      e.hashes.reserve(items.size());
+      e.index.reset(items.size());
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        e.hashes.push_back(hasher.value(items[i]));
+        if (!e.hashes.back().never_equal) e.index.insert(static_cast<std::uint32_t>(i), e.hashes.back().loose);
+      }
+    }
+    return it->second;
+  }
+
+  const Hashed& const_hash(const Value& value) {
+    auto [it, fresh] = consts.try_emplace(&value);
+    if (fresh) it->second = Hasher<ValueTree>(ResolverMode{}, false).value(value);
+    return it->second;
+  }
+};
+
+namespace {
 
 template <class Tree>
 class Validator {
@@ -728,37 +1037,61 @@ class Validator {
     const Value* enum_values = kw.get(kEnum, ValueKind::Sequence);
     const Value* const_value = kw.get(kConst);
     if (enum_values != nullptr || const_value != nullptr) {
-      bool cut_off = false;
-      decltype(auto) full = Tree::full(node, mode_, cut_off);
-      if (cut_off) {
-        stop(node, path, cut_off_message);
-        return;
-      }
-      if (!spend(count_nodes(full), node, path)) return;
-      {
-        if (enum_values != nullptr) {
-          bool found = false;
-          for (const Value& allowed : enum_values->items()) {
-            if (json_equal(allowed, full)) {
-              found = true;
-              break;
-            }
-          }
-          if (!found) {
-            sink.fail(node, path,
-                      [] { return std::string("value is not one of the allowed enum values"); });
-          }
-        }
-        if (const_value != nullptr && !json_equal(*const_value, full)) {
-          sink.fail(node, path,
-                    [] { return std::string("value does not equal the required const"); });
-        }
-      }
+      check_equal_values(node, enum_values, const_value, path, sink);
+      if (stopped_) return;
     }
     if (const std::optional<double> v = keyword_as_f64(instance)) {
       check_numbers(node, kw, instance, *v, path, sink);
     }
     if (instance.kind() == ValueKind::String) check_string(node, kw, instance.text(), path, sink);
+  }
+
+  // enum and const: the instance's hash (nodes hashed once for the whole
+  // validation) is looked up in the enum's hash index and compared with
+  // the const's, and only values that may be equal are compared; each
+  // comparison costs the nodes of both values.
+  void check_equal_values(const Node& node, const Value* enum_values, const Value* const_value,
+                          const PathSegment& path, Sink& sink) {
+    const Hashed h = hasher_.value(node);
+    if (h.cut_off) {
+      stop(node, path, cut_off_message);
+      return;
+    }
+    if (!spend(hasher_.take_fresh(), node, path)) return;
+    std::optional<Value> converted;  // the composed node's value, made on the first comparison
+    // Nothing when the budget ran out.
+    const auto equal_to = [&](const Value& allowed, const Hashed& allowed_hash) -> std::optional<bool> {
+      if (!may_equal(h, allowed_hash)) return false;
+      if (!spend(h.nodes + allowed_hash.nodes, node, path)) return std::nullopt;
+      if constexpr (std::is_same_v<Node, Value>) {
+        return json_equal(allowed, node);
+      } else {
+        bool cut_off = false;
+        if (!converted) converted = Tree::full(node, mode_, cut_off);
+        return json_equal(allowed, *converted);
+      }
+    };
+    if (enum_values != nullptr) {
+      const EnumIndex& members = tables_.enum_index(*enum_values);
+      const std::span<const Value> items = enum_values->items().view();
+      const bool found = members.index.any(h.loose, [&](std::uint32_t i) {
+        const std::optional<bool> equal = equal_to(items[i], members.hashes[i]);
+        return !equal || *equal;
+      });
+      if (stopped_) return;
+      if (!found) {
+        sink.fail(node, path,
+                  [] { return std::string("value is not one of the allowed enum values"); });
+      }
+    }
+    if (const_value != nullptr) {
+      const std::optional<bool> equal = equal_to(*const_value, tables_.const_hash(*const_value));
+      if (!equal) return;
+      if (!*equal) {
+        sink.fail(node, path,
+                  [] { return std::string("value does not equal the required const"); });
+      }
+    }
   }
 
   // An invalid pattern quotes itself; one too large to compile is named by
@@ -805,22 +1138,37 @@ class Validator {
 
   void check_numbers(const Node& node, const KeywordTable& kw, const Value& instance, double v,
                      const PathSegment& path, Sink& sink) {
+    // Each bound fails for some signs of the comparison of the value with
+    // it: below (-1), equal (0), above (1).
     struct Bound {
       Keyword keyword;
-      bool (*fails)(double, double);
+      bool (*fails)(int);
       std::string_view relation;
     };
     static constexpr Bound kBounds[] = {
-        {kMinimum, [](double v, double b) { return v < b; }, "is less than minimum"},
-        {kMaximum, [](double v, double b) { return v > b; }, "is greater than maximum"},
-        {kExclusiveMinimum, [](double v, double b) { return v <= b; }, "is not greater than"},
-        {kExclusiveMaximum, [](double v, double b) { return v >= b; }, "is not less than"},
+        {kMinimum, [](int c) { return c < 0; }, "is less than minimum"},
+        {kMaximum, [](int c) { return c > 0; }, "is greater than maximum"},
+        {kExclusiveMinimum, [](int c) { return c <= 0; }, "is not greater than"},
+        {kExclusiveMaximum, [](int c) { return c >= 0; }, "is not less than"},
     };
     for (const Bound& bound : kBounds) {
       const Value* entry = kw.get(bound.keyword);
       if (entry == nullptr) continue;
+      // An integer against an integer bound is compared exactly, whatever
+      // their size; anything else through 64-bit floats, where a
+      // comparison with NaN fails no bound.
+      if (const std::optional<int> c = compare_integers(instance, *entry)) {
+        if (bound.fails(*c)) {
+          sink.fail(node, path, [&] {
+            return "value " + integer_text(instance) + " " + std::string(bound.relation) + " " +
+                   integer_text(*entry);
+          });
+        }
+        continue;
+      }
       const std::optional<double> b = keyword_as_f64(*entry);
-      if (b && bound.fails(v, *b)) {
+      if (!b || std::isnan(v) || std::isnan(*b)) continue;
+      if (bound.fails((v > *b) - (v < *b))) {
         sink.fail(node, path, [&] { return number_message(v, bound.relation, *b); });
       }
     }
@@ -1008,28 +1356,8 @@ class Validator {
     }
     if (const Value* unique = kw.get(kUniqueItems, ValueKind::Bool);
         unique != nullptr && unique->as_bool() && items.size() > 1) {
-      bool cut_off = false;
-      std::vector<Value> converted;
-      std::span<const Value> values;
-      if constexpr (std::is_same_v<Node, Value>) {
-        values = items;
-      } else {
-        converted.reserve(items.size());
-        for (const YamlNode& item : items) {
-          converted.push_back(node_to_json_value_guarded(item, mode_, &cut_off));
-        }
-        values = converted;
-      }
-      std::uint64_t units = 0;
-      for (const Value& value : values) units += count_nodes(value);
-      if (cut_off) {
-        stop(node, path, cut_off_message);
-        return;
-      }
-      if (!spend(units, node, path)) return;
-      if (has_equal_pair(values)) {
-        sink.fail(node, path, [] { return std::string("array items are not unique"); });
-      }
+      check_unique(node, items, path, sink);
+      if (stopped_) return;
     }
     if (const Value* wanted = kw.get(kContains)) {
       bool found = false;
@@ -1041,6 +1369,49 @@ class Validator {
         sink.fail(node, path,
                   [] { return std::string("no array item matches the 'contains' schema"); });
       }
+    }
+  }
+
+  // uniqueItems: each item's hash (nodes hashed once for the whole
+  // validation) goes into an index, where it meets only earlier items of
+  // the same hash; only values that may be equal are compared, each
+  // comparison costing the nodes of both items.
+  void check_unique(const Node& node, std::span<const Node> items, const PathSegment& path,
+                    Sink& sink) {
+    std::vector<Hashed> hashes;
+    if (hasher_.items(node, hashes).cut_off) {
+      stop(node, path, cut_off_message);
+      return;
+    }
+    if (!spend(hasher_.take_fresh(), node, path)) return;
+    // The composed roads compare values made of their nodes, each made once.
+    std::vector<std::optional<Value>> converted;
+    if constexpr (!std::is_same_v<Node, Value>) converted.resize(items.size());
+    const auto value_of = [&](std::size_t i) -> const Value& {
+      if constexpr (std::is_same_v<Node, Value>) {
+        return items[i];
+      } else {
+        bool cut_off = false;
+        if (!converted[i]) converted[i] = Tree::full(items[i], mode_, cut_off);
+        return *converted[i];
+      }
+    };
+    HashIndex index;
+    index.reset(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const Hashed& h = hashes[i];
+      if (h.never_equal) continue;
+      const bool repeated = index.any(h.loose, [&](std::uint32_t j) {
+        if (!may_equal(hashes[j], h)) return false;
+        if (!spend(hashes[j].nodes + h.nodes, node, path)) return true;
+        return json_equal(value_of(j), value_of(i));
+      });
+      if (stopped_) return;
+      if (repeated) {
+        sink.fail(node, path, [] { return std::string("array items are not unique"); });
+        return;
+      }
+      index.insert(static_cast<std::uint32_t>(i), h.loose);
     }
   }
 
@@ -1186,6 +1557,7 @@ class Validator {
   std::uint64_t ref_left_ = limits::kRefBudget;
   std::uint64_t work_budget_ = limits::kSchemaWorkBudget;
   std::uint64_t work_left_ = limits::kSchemaWorkBudget;
+  Hasher<Tree> hasher_{mode_, true};
 };
 
 }  // namespace
@@ -1314,112 +1686,15 @@ bool json_equal(const Value& a, const Value& b) {
   return a == b;
 }
 
-namespace {
-
-std::uint64_t mix(std::uint64_t h) noexcept {
-  h ^= h >> 30;
-  h *= 0xbf58476d1ce4e5b9ull;
-  h ^= h >> 27;
-  h *= 0x94d049bb133111ebull;
-  return h ^ (h >> 31);
-}
-
-std::uint64_t combine(std::uint64_t seed, std::uint64_t h) noexcept {
-  return mix(seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)));
-}
-
-// Int and Float hash as their double, so the numbers json_equal joins
-// across kinds meet in one bucket.
-std::uint64_t number_hash(double d) noexcept {
-  if (std::isnan(d)) return mix(0x4e614e);  // never equal to anything
-  if (d == 0) d = 0.0;                      // -0.0 == 0.0
-  return mix(std::bit_cast<std::uint64_t>(d) ^ 0x6e756d);
-}
-
-// The value of an integer literal (any base, sign, '_' separators) modulo
-// 2^61 - 1: equal integers hash alike whatever their spelling, and distinct
-// large ones spread over the buckets. Linear in the text.
-std::uint64_t big_int_hash(std::string_view text, unsigned base) noexcept {
-  constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
-  bool negative = false;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  std::uint64_t r = 0;
-  for (const char c : text) {
-    if (c == '_') continue;
-    std::uint64_t digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<std::uint64_t>(c - '0');
-    } else if (c >= 'a' && c <= 'z') {
-      digit = static_cast<std::uint64_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'Z') {
-      digit = static_cast<std::uint64_t>(c - 'A' + 10);
-    } else {
-      digit = static_cast<unsigned char>(c);
-    }
-    const unsigned __int128 next = static_cast<unsigned __int128>(r) * base + digit;
-    r = static_cast<std::uint64_t>(next % kPrime);
-  }
-  if (negative && r != 0) r = kPrime - r;
-  return mix(r ^ 0x626967);
-}
-
-// json_hash, and whether the value holds a NaN anywhere: such a value is
-// json_equal to nothing, itself included.
-std::uint64_t hash_value(const Value& v, bool& has_nan) {
-  switch (v.kind()) {
-    case ValueKind::Null:
-      return mix(1);
-    case ValueKind::Bool:
-      return mix(2 + static_cast<std::uint64_t>(v.as_bool()));
-    case ValueKind::Int:
-      return number_hash(static_cast<double>(v.as_int()));
-    case ValueKind::Float:
-      has_nan |= std::isnan(v.as_float());
-      return number_hash(v.as_float());
-    case ValueKind::BigInt:
-      // A BigInt equals only BigInts of the same value, in any base.
-      return big_int_hash(v.text(), v.big_int_base());
-    case ValueKind::String:
-      return combine(5, std::hash<std::string_view>{}(v.text()));
-    case ValueKind::Sequence: {
-      std::uint64_t h = mix(7 + v.items().size());
-      for (const Value& item : v.items()) {
-        h = combine(h, with_stack_guard([&] { return hash_value(item, has_nan); }));
-      }
-      return h;
-    }
-    case ValueKind::Mapping: {
-      // A sum, so that pair order does not matter.
-      std::uint64_t sum = 0;
-      for (const ValuePair& pair : v.pairs()) {
-        sum += with_stack_guard([&] {
-          return combine(hash_value(pair.key, has_nan), hash_value(pair.value, has_nan));
-        });
-      }
-      return combine(mix(8 + v.pairs().size()), sum);
-    }
-    case ValueKind::Timestamp:
-    case ValueKind::Tagged:
-      // Never made from a document; one bucket each is enough.
-      return mix(static_cast<std::uint64_t>(v.kind()) + 100);
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::uint64_t json_hash(const Value& v) {
-  bool has_nan = false;
-  return hash_value(v, has_nan);
+  return Hasher<ValueTree>(ResolverMode{}, false).value(v).loose;
 }
 
 bool json_never_equal(const Value& v, std::uint64_t& hash) {
-  bool has_nan = false;
-  hash = hash_value(v, has_nan);
-  return has_nan;
+  const Hashed h = Hasher<ValueTree>(ResolverMode{}, false).value(v);
+  hash = h.loose;
+  return h.never_equal;
 }
 
 std::optional<double> keyword_as_f64(const Value& v) noexcept {

@@ -25,13 +25,21 @@
 // Each member, item, property name and dependency check starts its own
 // "$ref" nesting count at 0; the budget is shared by the whole validation.
 //
+// Numbers: an integer (Int or BigInt, any size and base) against an integer
+// bound is compared exactly and both are written out in the message; any
+// other pair through 64-bit floats.
+//
 // Cost: each schema mapping's keywords are found once per call (a table per
 // mapping, with `properties` by name and `patternProperties` compiled), each
 // distinct pattern is compiled once per call, instance paths are spelled
-// only for the failure that is reported, the branches of anyOf, oneOf, not
-// and contains only count their failures, and uniqueItems compares only
-// items of equal json_hash. Every recursive step runs through
-// with_stack_guard.
+// only for the failure that is reported, and the branches of anyOf, oneOf,
+// not and contains only count their failures. enum, const and uniqueItems
+// work on hashes: each enum's members are hashed into an index once per
+// schema, each value of the document is hashed once per validation
+// (collections keep their hash for the checks above them), an instance
+// is looked up in the index, and only values that may be equal are
+// compared, each comparison counted as work. Every recursive step runs
+// through with_stack_guard.
 #pragma once
 
 #include <cstdint>

@@ -397,6 +397,44 @@ TEST(BigIntLiteral, DecimalTextOnDemandIsExact) {
   EXPECT_EQ(decimal.substr(0, 10), "6668014432");
 }
 
+// Order of two literals in any bases: signs (a '-' before zero makes no
+// negative number), then magnitudes, exactly one unit apart at any size.
+TEST(BigIntLiteral, CompareOrdersByValue) {
+  const std::string f200(200, 'f');
+  const std::string dec = big_int_decimal_text(resolve_plain_scalar(
+      ResolverMode::Yaml12, "0x" + f200, true, std::nullopt));  // 16^200 - 1
+  std::string dec_plus_one = dec;
+  dec_plus_one.back() = static_cast<char>(dec_plus_one.back() + 1);  // ends in 5
+  struct Case {
+    std::string a;
+    std::uint8_t base_a;
+    std::string b;
+    std::uint8_t base_b;
+    int order;
+  };
+  const Case cases[] = {
+      {"18446744073709551616", 10, "18446744073709551615", 10, 1},
+      {"-18446744073709551616", 10, "-18446744073709551615", 10, -1},
+      {"-0", 10, "0", 16, 0},
+      {"-0_0", 10, "+0", 10, 0},
+      {"000123", 10, "123", 10, 0},
+      {"1_000", 10, "1000", 10, 0},
+      {"10000000000000000", 16, "18446744073709551616", 10, 0},
+      {"10000000000000000", 16, "18446744073709551617", 10, -1},
+      {"-10000000000000001", 16, "-18446744073709551616", 10, -1},
+      {f200, 16, dec, 10, 0},
+      {f200, 16, dec_plus_one, 10, -1},
+      {"-" + f200, 16, "-" + dec_plus_one, 10, 1},
+      {"1" + std::string(5000, '0'), 16, "9" + std::string(4000, '9'), 10, 1},
+      {"7" + std::string(100, '7'), 8, "F" + std::string(50, 'f'), 16, 1},
+      {"-1", 2, "1", 8, -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(big_int_compare(c.a, c.base_a, c.b, c.base_b), c.order) << c.a << " " << c.b;
+    EXPECT_EQ(big_int_compare(c.b, c.base_b, c.a, c.base_a), -c.order) << c.b << " " << c.a;
+  }
+}
+
 struct FloatSyntaxCase {
   const char* text;
   const char* expected;  // dump of the float, or "none"
