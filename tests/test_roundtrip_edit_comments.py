@@ -642,12 +642,36 @@ def test_lines_after_a_replaced_mapping_read_back_from_one_place(place, entry, v
     assert getattr(node_in_document(out, document_, path_), member) == "foot", out
 
 
-def test_lines_after_a_mapping_replaced_by_a_sequence_before_a_key_stay_its_own():
-    # Written one column in after the sequence at its key's column, they were
-    # read back as the next key's, and the same edit then wrote them at
-    # column 0.
-    text = "k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  k10: alpha\n  # foot 1\n\nk03: alpha\n---\n"
-    out = assigned_in_document(text, 1, ["k02"], [0])
-    assert out == "k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  - 0\n  # foot 1\n\nk03: alpha\n---\n"
-    assert node_in_document(out, 1, ["k02"]).comment_after == "foot 1"
-    assert assigned_in_document(out, 1, ["k02"], [0]) == out
+@pytest.mark.parametrize(
+    "text, document, written, owner",
+    [
+        # Written one column in after the sequence at its key's column, they
+        # were read back as the next key's, and the same edit then wrote them
+        # at column 0.
+        ("k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  k10: alpha\n  # foot 1\n\n"
+         "k03: alpha\n---\n", 1,
+         "k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  - 0\n  # foot 1\n\nk03: alpha\n---\n",
+         ["k02"]),
+        # An explicit key's value follows the same rules.
+        ("? k02\n:\n  m: 1\n  # foot 1\nk03: 1\n", 0, "? k02\n:\n  - 0\n  # foot 1\nk03: 1\n",
+         ["k02"]),
+        ("k01: 1\n? k02\n:\n  m: 1\n# foot 1\n", 0, "k01: 1\n? k02\n:\n  - 0\n# foot 1\n", []),
+    ],
+)
+def test_a_sequence_in_place_of_a_mapping_keeps_the_lines_after_it(text, document, written, owner):
+    out = assigned_in_document(text, document, ["k02"], [0])
+    assert out == written
+    assert node_in_document(out, document, owner).comment_after == "foot 1"
+    assert assigned_in_document(out, document, ["k02"], [0]) == out
+
+
+def test_lines_after_a_root_before_another_document_indent_no_sequence():
+    # They are read back as the next document's: a sequence indented before
+    # them went back to its key's column after a reload.
+    def edit(doc):
+        doc[0]["k00"] = 0  # the mapping's lines go to the root
+        doc[0]["k00"] = [0]
+
+    text = "k00:\n  k10: alpha\n  # foot 1\n---\nk00: alpha\n"
+    out = assert_written_and_stable(text, edit, "k00:\n- 0\n# foot 1\n---\nk00: alpha\n")
+    assert o.loads(out, option=RT)[1].node.comment_before == "foot 1"
