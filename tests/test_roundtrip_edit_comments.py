@@ -675,3 +675,21 @@ def test_lines_after_a_root_before_another_document_indent_no_sequence():
     text = "k00:\n  k10: alpha\n  # foot 1\n---\nk00: alpha\n"
     out = assert_written_and_stable(text, edit, "k00:\n- 0\n# foot 1\n---\nk00: alpha\n")
     assert o.loads(out, option=RT)[1].node.comment_before == "foot 1"
+
+
+@pytest.mark.parametrize("text", [
+    "k00:\n  k10: alpha\n  # foot 1\n---\n",
+    "x: 1\n---\nk00:\n  k10: alpha\n  # foot 1\n---\n",
+])
+def test_lines_after_a_root_before_only_empty_documents_stay_its_own(text):
+    # Only a document with content takes them: before an empty one the
+    # sequence is indented, else they were read back as the sequence's.
+    doc = o.loads(text, option=RT)
+    last = doc if len(o.loads_all(text)) == 2 else doc[1]
+    last["k00"] = 0  # the mapping's lines go to the root
+    last["k00"] = [0]
+    last.node.comment_after = "noted"
+    out = doc.to_yaml().decode()
+    assert out.endswith("k00:\n  - 0\n# noted\n---\n")
+    again = o.loads(out, option=RT)
+    assert (again if len(o.loads_all(out)) == 2 else again[1]).node.comment_after == "noted"

@@ -390,7 +390,7 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
     // A root's lines before another document are read back as that
     // document's whatever stands above them: they move no sequence in.
     e.value_before_foot = p + 1 == pairs && !foot_lines(mapping).empty() &&
-                          !(&mapping == e.document_root && e.document_follows);
+                          &mapping != e.root_before_document;
     e.value_before_key = p + 1 < pairs;
     if (needs_complex_key(e, key, p)) {
       emit_complex_key(e, key, value, indent);

@@ -119,8 +119,9 @@ class Emitter {
   // Another document follows the one being written: lines at column 0 at
   // its end would be read back as that document's.
   bool document_follows = false;
-  // The root of the document being written.
-  const YamlNode* document_root = nullptr;
+  // The root being written when a document with content follows: lines
+  // after its last entry are read back as that document's.
+  const YamlNode* root_before_document = nullptr;
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
