@@ -492,6 +492,25 @@ def test_comments_on_mapping_values():
     assert dump({"a": S("x", comment="c")}) == "a: x # c\n"
 
 
+@pytest.mark.parametrize(
+    "option, data, written",
+    [
+        (0, {"a": Q([1], comment_after="after"), "b": 2}, "a:\n  - 1\n  # after\nb: 2\n"),
+        # At its key's column the lines were read back as the next key's.
+        (o.OPT_INDENTLESS_SEQUENCES, {"a": Q([1], comment_after="after"), "b": 2},
+         "a:\n  - 1\n  # after\nb: 2\n"),
+        (o.OPT_INDENTLESS_SEQUENCES, {"b": 2, "a": Q([1], comment_after="after")},
+         "b: 2\na:\n- 1\n# after\n"),
+        (o.OPT_INDENTLESS_SEQUENCES, {"a": Q([1]), "b": 2}, "a:\n- 1\nb: 2\n"),
+    ],
+)
+def test_lines_after_a_sequence_value_read_back_as_its_own(option, data, written):
+    out = o.dumps(data, represent=same, option=option).decode()
+    assert out == written
+    after = o.loads(out, option=o.OPT_ROUND_TRIP).node["a"].comment_after
+    assert after == ("after" if "after" in written else None)
+
+
 def test_comments_in_flow_collections_put_entries_on_lines():
     out = dump(Q([S("a", comment="ca"), S("b", comment_before="hb")], flow=True))
     assert out == "[\n    a, # ca\n    # hb\n    b\n  ]\n"

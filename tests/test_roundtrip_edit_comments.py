@@ -557,3 +557,139 @@ def test_comment_after_at_the_end_of_a_document_is_accepted(index, key):
 )
 def test_comment_placement_is_kept_and_a_fixed_point(text, edit, expected):
     assert_written_and_stable(text, edit, expected)
+
+
+# ---------------------------------------------------------------------------
+# The lines after a replaced block mapping: a block collection in its place
+# keeps them as its comment_after, a scalar or flow collection leaves them to
+# what follows; either way the same assignment after a reload writes the
+# same text.
+
+# The entry "k02" (at indent {p}) as a block mapping with lines after it.
+ENTRIES_WITH_FOOT = {
+    "foot at the mapping's column": "{p}k02:\n{p}  k10: a\n{p}  # foot\n",
+    "mapping four columns in": "{p}k02:\n{p}    k10: a\n{p}    # foot\n",
+    "after a nested mapping's own": (
+        "{p}k02:\n{p}  k10:\n{p}    k20: a\n{p}    # inner\n{p}  # foot\n"),
+}
+
+# Where the entry stands: (text around it, document, path of k02, its
+# indent, where the lines read back from when no block collection replaced
+# the mapping as (document, path, member)).
+FOOT_PLACES = {
+    "root, key after": ("k01: a\n{E}k03: b\n", 0, ["k02"], "", (0, ["k03"], "comment_before")),
+    "root, last": ("k01: a\n{E}", 0, ["k02"], "", (0, [], "comment_after")),
+    "root, key after, documents around": (
+        "x: 1\n---\nk01: a\n{E}k03: b\n---\ny: 2\n", 1, ["k02"], "",
+        (1, ["k03"], "comment_before")),
+    # Lines after a root and before the next "---" are that document's.
+    "root, last, document after": (
+        "x: 1\n---\nk01: a\n{E}---\ny: 2\n", 1, ["k02"], "", (2, [], "comment_before")),
+    "root, last document": ("x: 1\n---\nk01: a\n{E}", 1, ["k02"], "", (1, [], "comment_after")),
+    "nested, key after": (
+        "top:\n  k01: a\n{E}  k03: b\nz: 1\n", 0, ["top", "k02"], "  ",
+        (0, ["top", "k03"], "comment_before")),
+    "nested, last, document after": (
+        "top:\n  k01: a\n{E}---\nz: 1\n", 0, ["top", "k02"], "  ",
+        (0, ["top"], "comment_after")),
+    "item, key after": (
+        "- k01: a\n{E}  k03: b\n- z\n", 0, [0, "k02"], "  ", (0, [0, "k03"], "comment_before")),
+    "item, last": ("- k01: a\n{E}- z\n", 0, [0, "k02"], "  ", (0, [0], "comment_after")),
+}
+
+REPLACEMENTS = {
+    "block sequence": [0],
+    "sequence of mappings": [{"n": 0}],
+    "sequence of sequences": [[0]],
+    "block mapping": {"n": 0},
+    "scalar": 5,
+    "flow sequence": [],
+    "flow mapping": {},
+}
+
+
+def assigned_in_document(text, document, path, value):
+    doc = o.loads(text, option=RT)
+    target = doc[document] if len(o.loads_all(text)) > 1 else doc
+    for step in path[:-1]:
+        target = target[step]
+    target[path[-1]] = value
+    return doc.to_yaml().decode()
+
+
+def node_in_document(text, document, path):
+    doc = o.loads(text, option=RT)
+    node = doc[document].node if len(o.loads_all(text)) > 1 else doc.node
+    for step in path:
+        node = node[step]
+    return node
+
+
+@pytest.mark.parametrize("value", REPLACEMENTS.values(), ids=REPLACEMENTS.keys())
+@pytest.mark.parametrize("entry", ENTRIES_WITH_FOOT.values(), ids=ENTRIES_WITH_FOOT.keys())
+@pytest.mark.parametrize("place", FOOT_PLACES.values(), ids=FOOT_PLACES.keys())
+def test_lines_after_a_replaced_mapping_read_back_from_one_place(place, entry, value):
+    around, document, path, indent, settled = place
+    text = around.replace("{E}", entry.replace("{p}", indent))
+    assert node_in_document(text, document, path).comment_after == "foot"
+    out = assigned_in_document(text, document, path, value)
+    assert assigned_in_document(out, document, path, value) == out
+    assert out.count("# foot") == 1 and "inner" not in out
+    if isinstance(value, (list, dict)) and value:
+        document_, path_, member = document, path, "comment_after"
+    else:
+        document_, path_, member = settled
+    assert getattr(node_in_document(out, document_, path_), member) == "foot", out
+
+
+@pytest.mark.parametrize(
+    "text, document, written, owner",
+    [
+        # Written one column in after the sequence at its key's column, they
+        # were read back as the next key's, and the same edit then wrote them
+        # at column 0.
+        ("k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  k10: alpha\n  # foot 1\n\n"
+         "k03: alpha\n---\n", 1,
+         "k00:\n---\nk00: alpha\n\nk01: alpha\n\nk02:\n  - 0\n  # foot 1\n\nk03: alpha\n---\n",
+         ["k02"]),
+        # An explicit key's value follows the same rules.
+        ("? k02\n:\n  m: 1\n  # foot 1\nk03: 1\n", 0, "? k02\n:\n  - 0\n  # foot 1\nk03: 1\n",
+         ["k02"]),
+        ("k01: 1\n? k02\n:\n  m: 1\n# foot 1\n", 0, "k01: 1\n? k02\n:\n  - 0\n# foot 1\n", []),
+    ],
+)
+def test_a_sequence_in_place_of_a_mapping_keeps_the_lines_after_it(text, document, written, owner):
+    out = assigned_in_document(text, document, ["k02"], [0])
+    assert out == written
+    assert node_in_document(out, document, owner).comment_after == "foot 1"
+    assert assigned_in_document(out, document, ["k02"], [0]) == out
+
+
+def test_lines_after_a_root_before_another_document_indent_no_sequence():
+    # They are read back as the next document's: a sequence indented before
+    # them went back to its key's column after a reload.
+    def edit(doc):
+        doc[0]["k00"] = 0  # the mapping's lines go to the root
+        doc[0]["k00"] = [0]
+
+    text = "k00:\n  k10: alpha\n  # foot 1\n---\nk00: alpha\n"
+    out = assert_written_and_stable(text, edit, "k00:\n- 0\n# foot 1\n---\nk00: alpha\n")
+    assert o.loads(out, option=RT)[1].node.comment_before == "foot 1"
+
+
+@pytest.mark.parametrize("text", [
+    "k00:\n  k10: alpha\n  # foot 1\n---\n",
+    "x: 1\n---\nk00:\n  k10: alpha\n  # foot 1\n---\n",
+])
+def test_lines_after_a_root_before_only_empty_documents_stay_its_own(text):
+    # Only a document with content takes them: before an empty one the
+    # sequence is indented, else they were read back as the sequence's.
+    doc = o.loads(text, option=RT)
+    last = doc if len(o.loads_all(text)) == 2 else doc[1]
+    last["k00"] = 0  # the mapping's lines go to the root
+    last["k00"] = [0]
+    last.node.comment_after = "noted"
+    out = doc.to_yaml().decode()
+    assert out.endswith("k00:\n  - 0\n# noted\n---\n")
+    again = o.loads(out, option=RT)
+    assert (again if len(o.loads_all(out)) == 2 else again[1]).node.comment_after == "noted"

@@ -204,6 +204,7 @@ void emit_sequence_item_impl(Emitter& e, const YamlNode& sequence, const YamlNod
 void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& value,
                              std::size_t i) {
   const bool before_foot = std::exchange(e.value_before_foot, false);
+  const bool before_key = std::exchange(e.value_before_key, false);
   const std::size_t nested = i + e.step();
   if (emit_directive_or_empty(e, value, nested, true)) return;
   if (is_block_collection(e, value)) {
@@ -213,7 +214,9 @@ void emit_mapping_value_impl(Emitter& e, const YamlNode& key, const YamlNode& va
     e.output.push_back('\n');
     std::size_t s = nested;
     if (value.kind() == NodeKind::Sequence) {
-      if (before_foot) {
+      // Lines after it (its own, or the mapping's) are read back as
+      // written only when it stands past its key's column.
+      if (before_foot || (before_key && !foot_lines(value).empty())) {
         s = nested;
       } else if (e.dump_layout) {
         s = e.indentless_sequences && !value.tag() ? i : nested;
@@ -384,6 +387,11 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
       for (const HeadComment& head : heads(key)) emit_comment_line(e, head, indent);
       append_spaces(e.output, indent);
     }
+    // A root's lines before another document are read back as that
+    // document's whatever stands above them: they move no sequence in.
+    e.value_before_foot = p + 1 == pairs && !foot_lines(mapping).empty() &&
+                          &mapping != e.root_before_document;
+    e.value_before_key = p + 1 < pairs;
     if (needs_complex_key(e, key, p)) {
       emit_complex_key(e, key, value, indent);
       continue;
@@ -397,7 +405,6 @@ void emit_block_mapping(Emitter& e, const YamlNode& mapping, std::size_t indent,
       continue;
     }
     e.output.push_back(':');
-    e.value_before_foot = p + 1 == pairs && !foot_lines(mapping).empty();
     emit_mapping_value(e, key, value, indent);
   }
 }
@@ -443,6 +450,9 @@ void emit_mapping_value(Emitter& e, const YamlNode& key, const YamlNode& value,
 
 void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, std::size_t i) {
   const std::size_t nested = i + e.step();
+  // What follows the value, kept for it past the collections of the key.
+  const bool before_foot = std::exchange(e.value_before_foot, false);
+  const bool before_key = std::exchange(e.value_before_key, false);
   e.output.push_back('?');
   if (is_block_collection(e, key)) {
     emit_properties_after(e, key);
@@ -472,6 +482,8 @@ void emit_complex_key(Emitter& e, const YamlNode& key, const YamlNode& value, st
   }
   append_spaces(e.output, i);
   e.output.push_back(':');
+  e.value_before_foot = before_foot;
+  e.value_before_key = before_key;
   emit_mapping_value(e, key, value, i);
 }
 

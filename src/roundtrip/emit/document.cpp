@@ -75,6 +75,7 @@ void emit_document(Emitter& e, const YamlNode& root, bool document_follows) {
   const std::span<const std::uint32_t> skipped = root.skipped_documents();
   const std::size_t skipped_before = root.skipped_before_count();
   e.document_follows = document_follows || skipped_before != skipped.size();
+  e.root_before_document = document_follows ? &root : nullptr;
   // Directives are only read before a "---".
   const bool marker = root.explicit_start || !root.directives().empty() || skipped_before != 0;
   // Written without its source, the root is its included file's root, with

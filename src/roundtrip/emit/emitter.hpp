@@ -112,9 +112,16 @@ class Emitter {
   // after its entries: a block sequence there is indented, since at its
   // key's column those lines would read back as the sequence's.
   bool value_before_foot = false;
+  // Another pair follows the value about to be written: lines after a
+  // block sequence at its key's column would read back as the next key's,
+  // so a sequence with lines of its own after it is indented.
+  bool value_before_key = false;
   // Another document follows the one being written: lines at column 0 at
   // its end would be read back as that document's.
   bool document_follows = false;
+  // The root being written when a document with content follows: lines
+  // after its last entry are read back as that document's.
+  const YamlNode* root_before_document = nullptr;
 
   [[nodiscard]] std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
