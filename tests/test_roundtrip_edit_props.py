@@ -58,7 +58,8 @@ AVOID = {
     # A block collection with comment lines above its first entry, replaced
     # by None: the lines are written below the empty value's key, read back
     # as the foot of what ends there, and a second cycle moves them to
-    # column 0 (not a fixed point).
+    # column 0 (not a fixed point). A directive's value written below its
+    # key, with comment lines above it, is the same shape.
     "collection-to-empty",
 }
 
@@ -453,7 +454,10 @@ def edit_sequences(draw, model):
 def was_collection(value, loaded_path):
     if not loaded_path or loaded_path[0] is None:
         return False
-    return isinstance(get(value, loaded_path), (dict, list))
+    # An environment variable's value may stand below its key with comment
+    # lines above it, as a collection does.
+    got = get(value, loaded_path)
+    return isinstance(got, (dict, list)) or (isinstance(got, str) and got in ENV.values())
 
 
 def apply_edits(doc, count, edits, assignments_only=False):
