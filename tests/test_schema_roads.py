@@ -545,12 +545,10 @@ def loc_after(draw, head, node, indent, compact=False, indentless=False):
 @st.composite
 def located_texts(draw):
     tree = draw(loc_trees)
-    if isinstance(tree, str) or not tree[1] or draw(st.integers(0, 3)) == 0:
-        body = loc_flow(draw, tree) or "~"
-    else:
-        body = "\n".join(loc_block(draw, tree, 0))
+    block = not isinstance(tree, str) and tree[1] and draw(st.integers(0, 3)) != 0
+    body = "\n".join(loc_block(draw, tree, 0)) if block else loc_flow(draw, tree) or "~"
     head = draw(st.sampled_from(["", "---\n", "%YAML 1.2\n---\n", "# c\n\n", "--- "]))
-    if head == "--- " and "\n" in body:
+    if head == "--- " and (block or "\n" in body):
         head = "---\n"
     tail = draw(st.sampled_from(["", "\n---\nb: 1", "\n...\n", "\n--- [1, x]"]))
     text = head + body + tail + "\n"
