@@ -449,6 +449,11 @@ STRING_A = {"properties": {"a": {"type": "string"}}}
     ("a: 1\n", {"type": "array"}, "$", 1, 1, True),
     ("# c\n\n  [1, 2, 3, x]\n", INT_ITEMS, "$[3]", 3, 13, True),
     ("[1, 2, ]", {"maxItems": 1}, "$", 1, 1, True),
+    # deep nesting (frames past the first few), and past many batches of tokens
+    ("[" * 300 + "x" + "]" * 300, {"type": ["array", "integer"], "items": {"$ref": "#"}},
+     "$" + "[0]" * 300, 1, 301, True),
+    ("- [" + ", ".join(["[1]"] * 20000) + "]\n- [1, 2, x]\n", {"items": {"items": {"type": ["array", "integer"]}}},
+     "$[1][2]", 2, 10, True),
     # several documents: the first is validated, the others never read
     ("a: x\n---\na: 1\n", {"properties": {"a": {"type": "integer"}}}, "$.a", 1, 4, True),
     ("%YAML 1.2\n---\n- x\n...\n--- [1, x]\n", INT_ITEMS, "$[0]", 3, 3, True),
