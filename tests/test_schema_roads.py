@@ -49,7 +49,12 @@ def both_roads(text, schema, option=0):
 
 
 def value_road_count():
-    return hook(False)
+    return hook(False)[0]
+
+
+def located_count():
+    """Failures on the values whose position was read from the tokens."""
+    return hook(False)[1]
 
 
 def plain_value(value):
@@ -396,3 +401,187 @@ def test_a_limit_on_the_values_is_reported_as_on_the_tree(text, schema, message)
     assert value_road_count() > before
     assert decoded == composed
     assert message in decoded[1]
+
+
+# ---- a failure's position read from the tokens: the plain road reads the
+# failing node's start from the tokens up to it, without composing, and must
+# give what the composed tree gives (node_at on its first root); where the
+# tokens cannot tell, it composes.
+
+def location_roads(text, schema):
+    """Both roads' outcomes, and whether the plain road read the position
+    from the tokens."""
+    before = located_count()
+    composed, decoded = both_roads(text, schema)
+    return composed, decoded, located_count() > before
+
+
+INT_ITEMS = {"items": {"type": "integer"}}
+INT_MEMBERS = {"additionalProperties": {"type": "integer"}}
+STRING_A = {"properties": {"a": {"type": "string"}}}
+
+
+@pytest.mark.parametrize("text, schema, path, line, column, located", [
+    # anchors without aliases: the node starts after its anchor
+    ("a: &x 1\nb: &y [1, x]\n", {"properties": {"b": INT_ITEMS}}, "$.b[1]", 2, 11, True),
+    ("a: &x\n  b: 1\n  c: x\n", {"properties": {"a": INT_MEMBERS}}, "$.a.c", 3, 6, True),
+    ("a: &x\n  b: 1\n", {"properties": {"a": {"type": "array"}}}, "$.a", 2, 3, True),
+    # an anchor with no node stands at the token after it
+    ("a: &x\nb: 1\n", STRING_A, "$.a", 2, 1, True),
+    # an empty value stands at no position (line 1, column 1)
+    ("b: 1\na:\n", STRING_A, "$.a", 1, 1, True),
+    ("? b\n? a\n", STRING_A, "$.a", 1, 1, True),
+    ("{b: 1, a: }", STRING_A, "$.a", 1, 1, True),
+    # an empty block item stands at its dash
+    ("- 1\n-\n- 2\n", INT_ITEMS, "$[1]", 2, 1, True),
+    ("k:\n- 1\n-\n", {"properties": {"k": INT_ITEMS}}, "$.k[1]", 3, 1, True),
+    # explicit keys, flow in block, nested sequences of sequences
+    ("? a\n: 1\n? b\n: x\n", INT_MEMBERS, "$.b", 4, 3, True),
+    ("a: {b: [1, 2, x]}\n", {"properties": {"a": {"properties": {"b": INT_ITEMS}}}},
+     "$.a.b[2]", 1, 15, True),
+    ("- - - 1\n    - x\n", {"items": {"items": INT_ITEMS}}, "$[0][0][1]", 2, 7, True),
+    ("- a: 1\n  b: x\n", {"items": INT_MEMBERS}, "$[0].b", 2, 6, True),
+    ("a:\n- 1\n- x\n", {"properties": {"a": INT_ITEMS}}, "$.a[1]", 3, 3, True),
+    ("a: |\n  x\n  y\nb: [1, x]\n", {"properties": {"b": INT_ITEMS}}, "$.b[1]", 4, 8, True),
+    # a key, through propertyNames
+    ("ab: 1\nxyz: 2\n", {"propertyNames": {"maxLength": 2}}, "$.xyz", 2, 1, True),
+    # at the root, at the last item
+    ("a: 1\n", {"type": "array"}, "$", 1, 1, True),
+    ("# c\n\n  [1, 2, 3, x]\n", INT_ITEMS, "$[3]", 3, 13, True),
+    ("[1, 2, ]", {"maxItems": 1}, "$", 1, 1, True),
+    # deep nesting (frames past the first few), and past many batches of tokens
+    ("[" * 300 + "x" + "]" * 300, {"type": ["array", "integer"], "items": {"$ref": "#"}},
+     "$" + "[0]" * 300, 1, 301, True),
+    ("- [" + ", ".join(["[1]"] * 20000) + "]\n- [1, 2, x]\n", {"items": {"items": {"type": ["array", "integer"]}}},
+     "$[1][2]", 2, 10, True),
+    # several documents: the first is validated, the others never read
+    ("a: x\n---\na: 1\n", {"properties": {"a": {"type": "integer"}}}, "$.a", 1, 4, True),
+    ("%YAML 1.2\n---\n- x\n...\n--- [1, x]\n", INT_ITEMS, "$[0]", 3, 3, True),
+    ("---\n---\na: 1\n", {"type": "object"}, "$", 1, 1, True),
+    # CRLF, a byte-order mark (columns count after it), wide characters
+    ("a: 1\r\nb:\r\n  - 1\r\n  - x\r\n", {"properties": {"b": INT_ITEMS}}, "$.b[1]", 4, 5,
+     True),
+    ("\ufeffa: x\n", {"properties": {"a": {"type": "integer"}}}, "$.a", 1, 4, True),
+    (b"\xef\xbb\xbf- 1\n- x\n", INT_ITEMS, "$[1]", 2, 3, True),
+    ("äö: [1, x]\n", {"properties": {"äö": INT_ITEMS}}, "$.äö[1]", 1, 9, True),
+    # left to the composed text: a pair written in a flow sequence, and
+    # texts whose values do not stand for the tree
+    ("[a: 1, b: x]", {"items": INT_MEMBERS}, "$[1].b", 1, 11, False),
+    ("a: 1\na: x\n", {"properties": {"a": {"type": "integer"}}}, "$.a", 2, 4, False),
+    ("a: !!str 1\n", {"properties": {"a": {"type": "integer"}}}, "$.a", 1, 10, False),
+])
+def test_a_failure_is_placed_from_the_tokens_as_on_the_composed_tree(text, schema, path, line,
+                                                                     column, located):
+    composed, decoded, read_tokens = location_roads(text, schema)
+    assert decoded == composed
+    assert decoded[0] == "schema"
+    assert decoded[2:] == (path, line, column)
+    assert read_tokens == located
+
+
+# Block and flow texts in every spelling the walk reads: anchors, explicit
+# keys, empty values and items, compact and indentless sequences, flow
+# collections inside block ones, quoted keys (repeats too), several
+# documents, CRLF and a byte-order mark.
+LOC_KEYS = ["a", "b", "ab", "x-a", '"a"', "'c'", "ä"]
+LOC_SCALARS = ["1", "x", "ab", "''", '"q"', "true", "null", "2.5", "", "|\n  lit"]
+
+loc_trees = st.recursive(
+    st.sampled_from(LOC_SCALARS),
+    lambda children: st.one_of(
+        st.lists(children, max_size=3).map(lambda xs: ("seq", xs)),
+        st.lists(st.tuples(st.sampled_from(LOC_KEYS), children), max_size=3).map(
+            lambda ps: ("map", ps)),
+    ),
+    max_leaves=10,
+)
+
+
+def loc_flow(draw, node, in_map_value=False, anchored=False):
+    anchor = "" if anchored else draw(st.sampled_from(["", "", "&a "]))
+    if isinstance(node, str):
+        if node.startswith("|"):
+            node = "lit"
+        if node == "" and not in_map_value:
+            node = "~"
+        return (anchor + node).rstrip() if node == "" else anchor + node
+    kind, children = node
+    if kind == "seq":
+        return anchor + "[" + ", ".join(loc_flow(draw, c) for c in children) + "]"
+    return anchor + "{" + ", ".join(
+        f"{k}: {loc_flow(draw, v, True)}" for k, v in children) + "}"
+
+
+def loc_block(draw, node, indent):
+    """The lines of a non-empty block collection at `indent`."""
+    pad = " " * indent
+    kind, children = node
+    lines = []
+    for child in children:
+        if kind == "seq":
+            lines += loc_after(draw, pad + "-", child, indent, compact=True)
+        elif draw(st.integers(0, 4)) == 0:
+            lines.append(pad + "? " + child[0])
+            lines += loc_after(draw, pad + ":", child[1], indent)
+        else:
+            lines += loc_after(draw, pad + child[0] + ":", child[1], indent, indentless=True)
+    return lines
+
+
+def loc_after(draw, head, node, indent, compact=False, indentless=False):
+    """The lines of `node` after an indicator ("-", "key:", ":") at `indent`."""
+    anchor = draw(st.sampled_from(["", "", "", "&a", "&b"]))
+    if isinstance(node, str):
+        if node.startswith("|"):
+            return [f"{head} {anchor} {node[:1]}".replace("  ", " "),
+                    " " * (indent + 2) + node.split("\n  ")[1]]
+        return [" ".join(p for p in (head, anchor, node) if p)]
+    if not node[1] or draw(st.booleans()):
+        return [" ".join(p for p in (head, anchor, loc_flow(draw, node, anchored=bool(anchor)))
+                         if p)]
+    if indentless and node[0] == "seq" and draw(st.booleans()):
+        return [" ".join(p for p in (head, anchor) if p)] + loc_block(draw, node, indent)
+    if compact and not anchor and draw(st.booleans()):
+        lines = loc_block(draw, node, indent + 2)
+        return [head + " " + lines[0][indent + 2:]] + lines[1:]
+    return [" ".join(p for p in (head, anchor) if p)] + loc_block(draw, node, indent + 2)
+
+
+@st.composite
+def located_texts(draw):
+    tree = draw(loc_trees)
+    block = not isinstance(tree, str) and tree[1] and draw(st.integers(0, 3)) != 0
+    body = "\n".join(loc_block(draw, tree, 0)) if block else loc_flow(draw, tree) or "~"
+    head = draw(st.sampled_from(["", "---\n", "%YAML 1.2\n---\n", "# c\n\n", "--- "]))
+    if head == "--- " and (block or "\n" in body):
+        head = "---\n"
+    tail = draw(st.sampled_from(["", "\n---\nb: 1", "\n...\n", "\n--- [1, x]"]))
+    text = head + body + tail + "\n"
+    if draw(st.booleans()):
+        text = text.replace("\n", "\r\n")
+    if draw(st.booleans()):
+        return b"\xef\xbb\xbf" + text.encode()
+    return text
+
+
+located_schemas = st.fixed_dictionaries(
+    {"type": st.lists(st.sampled_from(["object", "array", "string", "integer", "null",
+                                       "boolean", "number"]), min_size=2, max_size=6,
+                      unique=True)},
+    optional={
+        "propertyNames": st.sampled_from([{"maxLength": 1}, {"pattern": "^[ab]"}, False]),
+        "maxItems": st.sampled_from([1, 2]),
+        "maxProperties": st.sampled_from([1, 2]),
+        "uniqueItems": st.just(True),
+        "maxLength": st.sampled_from([1, 2]),
+        "required": st.lists(st.sampled_from(["a", "b", "c"]), max_size=2),
+    },
+).map(lambda s: dict(s, items={"$ref": "#"}, additionalProperties={"$ref": "#"}))
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow])
+@given(text=located_texts(), schema=located_schemas)
+def test_a_failure_placed_from_the_tokens_is_where_the_composed_tree_places_it(text, schema):
+    composed, decoded = both_roads(text, schema)
+    assert decoded == composed

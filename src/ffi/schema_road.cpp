@@ -11,6 +11,7 @@
 
 #include "ffi/convert/encode.hpp"
 #include "roundtrip/composer/compose.hpp"
+#include "schema/locate.hpp"
 #include "schema/pointer.hpp"
 #include "schema/validator.hpp"
 #include "util/limits.hpp"
@@ -21,6 +22,7 @@ namespace {
 
 std::atomic<bool> g_composed_only{false};
 std::atomic<std::uint64_t> g_value_verdicts{0};
+std::atomic<std::uint64_t> g_located_failures{0};
 
 PyResult<void> validate_first(std::span<const YamlNode> documents, schema::PreparedSchema& schema,
                               ResolverMode mode, schema::MergeRule rule) {
@@ -196,9 +198,11 @@ PyResult<void> validate_decoded_against_schema(std::string_view text, const Deco
   // The decoded values stand for the composed tree when the pre-passes
   // would change nothing of it and no tag was read (a standard tag the
   // decoder resolves leaves no trace in the values): they are then
-  // validated once, and a failure takes its position from the composed
-  // tree, found by the failure's steps. Otherwise the composed tree is
-  // validated.
+  // validated once, and a failure takes the position its node has in the
+  // composed tree, found by the failure's steps from the tokens up to that
+  // node (a whole tree for one position would cost many times the text).
+  // Where the tokens cannot tell it for sure, the text is composed and the
+  // node found there. Otherwise the composed tree is validated.
   const Value& document = stream.documents.front();
   const bool values_stand = !g_composed_only.load(std::memory_order_relaxed) &&
                             !stream.saw_alias && !stream.saw_merge && !stream.saw_tag &&
@@ -208,6 +212,11 @@ PyResult<void> validate_decoded_against_schema(std::string_view text, const Deco
     g_value_verdicts.fetch_add(1, std::memory_order_relaxed);
     failure = schema::value_failure(document, *prepared, mode);
     if (!failure) return {};
+    if (const std::optional<Span> at = schema::locate_node(text, failure->steps)) {
+      g_located_failures.fetch_add(1, std::memory_order_relaxed);
+      return std::unexpected(
+          schema_error_to_py(failure->message, failure->path, at->line, at->column));
+    }
   }
   // Empty documents are kept: the plain road returns the first document
   // even when it is empty (None), so that is the one to validate.
@@ -223,9 +232,10 @@ PyResult<void> validate_decoded_against_schema(std::string_view text, const Deco
   return validate_first(*composed, *prepared, mode, schema::MergeRule::Decoded);
 }
 
-std::uint64_t set_composed_schema_road_for_test(bool composed_only) {
+SchemaRoadCounts set_composed_schema_road_for_test(bool composed_only) {
   g_composed_only.store(composed_only, std::memory_order_relaxed);
-  return g_value_verdicts.load(std::memory_order_relaxed);
+  return SchemaRoadCounts{g_value_verdicts.load(std::memory_order_relaxed),
+                          g_located_failures.load(std::memory_order_relaxed)};
 }
 
 }  // namespace ostrevane::ffi

@@ -34,8 +34,9 @@ namespace ostrevane::ffi {
 // from `text`. Its values are checked directly when they are what the
 // composed tree would show (no alias, merge key or tag in the text, no
 // timestamp, non-text or repeated key); a failure found there is reported
-// at the position of its node in the text composed again, without a second
-// validation. Otherwise the text is composed again and its first document,
+// at the position its node has in the composed text, read from the tokens
+// up to that node (schema/locate.hpp) or, where they cannot tell, from the
+// text composed again, without a second validation. Otherwise the text is composed again and its first document,
 // empty or not, validated as the plain road returns it (merge keys as its
 // decoder reads them).
 [[nodiscard]] PyResult<void> validate_decoded_against_schema(std::string_view text,
@@ -44,7 +45,12 @@ namespace ostrevane::ffi {
 
 // Test hook: with `composed_only`, the plain road always composes the text
 // again. Returns how many documents the decoded values were checked for so
-// far.
-std::uint64_t set_composed_schema_road_for_test(bool composed_only);
+// far, and for how many failures found there the position was read from
+// the tokens, without composing.
+struct SchemaRoadCounts {
+  std::uint64_t value_verdicts;
+  std::uint64_t located_failures;
+};
+SchemaRoadCounts set_composed_schema_road_for_test(bool composed_only);
 
 }  // namespace ostrevane::ffi

@@ -122,10 +122,11 @@ PyObject* schema_road_for_test_entry(PyObject* /*self*/, PyObject* arg) {
   return guarded_call([&]() -> PyResult<PyRef> {
     const int composed_only = PyObject_IsTrue(arg);
     if (composed_only < 0) return std::unexpected(PyError::fetch());
-    const std::uint64_t verdicts = set_composed_schema_road_for_test(composed_only != 0);
-    PyRef count = PyRef::steal(PyLong_FromUnsignedLongLong(verdicts));
-    if (!count) return std::unexpected(PyError::fetch());
-    return count;
+    const SchemaRoadCounts counts = set_composed_schema_road_for_test(composed_only != 0);
+    PyRef pair = PyRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.value_verdicts),
+                                            static_cast<unsigned long long>(counts.located_failures)));
+    if (!pair) return std::unexpected(PyError::fetch());
+    return pair;
   });
 }
 
@@ -133,7 +134,8 @@ PyMethodDef g_hooks[] = {
     {"_schema_road_for_test", schema_road_for_test_entry, METH_O,
      "_schema_road_for_test(composed_only, /)\n--\n\nTest-only: make the plain road of loads "
      "always compose the text to validate it; returns how many documents it validated from "
-     "their decoded values so far."},
+     "their decoded values so far, and for how many failures found there it read the position "
+     "from the tokens without composing."},
     {"_error_for_test", error_for_test_entry, METH_VARARGS,
      "_error_for_test(case, args, /)\n--\n\nTest-only: raise what the converters build."},
 };

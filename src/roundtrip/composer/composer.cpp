@@ -138,11 +138,6 @@ YamlNode single_pair(const Span& at, YamlNode key, YamlNode value) {
   return map;
 }
 
-bool closes_dash_item(K kind) noexcept {
-  return kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd || kind == K::Key ||
-         kind == K::SequenceEntry;
-}
-
 }  // namespace
 
 void NodeStack::grow() { chunks_.push_back(std::make_unique<YamlNode[]>(kChunk)); }

@@ -88,6 +88,14 @@ class DashPositions {
   std::size_t sealed_ = 0;  // packed_[0, sealed_) is sorted and unique
 };
 
+// True for the tokens that, right after a block "-", leave its item empty
+// (a null at the dash). The schema locator (schema/locate.hpp) asks the
+// same rule, so that it counts items as the composer does.
+[[nodiscard]] constexpr bool closes_dash_item(TokenKind kind) noexcept {
+  return kind == TokenKind::MappingEnd || kind == TokenKind::SequenceEnd ||
+         kind == TokenKind::BlockEnd || kind == TokenKind::Key || kind == TokenKind::SequenceEntry;
+}
+
 class CommentAttacher;
 
 // The children of the collections being composed, stacked. Slots never
