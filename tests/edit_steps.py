@@ -13,3 +13,15 @@ def assign(*path_and_value):
         target[path[-1]] = value
 
     return edit
+
+
+def delete(*path):
+    """del doc[p0]...[pn], for delete(p0, ..., pn)."""
+
+    def edit(doc):
+        target = doc
+        for step in path[:-1]:
+            target = target[step]
+        del target[path[-1]]
+
+    return edit

@@ -11,6 +11,7 @@ from ostrevane import loads
 
 
 from borrow_probe import comparing_key
+from edit_steps import assign, delete
 from peer_readers import assert_peers_read
 from write_back_tree import ANCHOR_ENV, SECRET_VALUE, AnchoredDirectiveTree
 
@@ -172,21 +173,9 @@ STILL_REFERENCED = ("deleting this node would remove anchor '&{0}', still refere
 REDEFINED = "a: &x 1\nb: *x\nc: &x 2\nd: *x\n"
 
 
-def delete(key):
-    def edit(doc):
-        del doc[key]
-    return edit
-
-
 def set_anchor(path, name):
     def edit(doc):
         at(doc, path).anchor = name
-    return edit
-
-
-def assign(key, value):
-    def edit(doc):
-        doc[key] = value
     return edit
 
 
@@ -596,26 +585,6 @@ def value_of(path, value):
     return edit
 
 
-def assign_at(*path_and_value):
-    *path, value = path_and_value
-
-    def edit(doc):
-        target = doc
-        for step in path[:-1]:
-            target = target[step]
-        target[path[-1]] = value
-    return edit
-
-
-def delete_at(*path):
-    def edit(doc):
-        target = doc
-        for step in path[:-1]:
-            target = target[step]
-        del target[path[-1]]
-    return edit
-
-
 SECRET_C = "c: &s !secret pw\nd: *s\n"
 ENV_C = f"c: &s !env_var {ANCHOR_ENV}\nd: *s\n"
 INCLUDE_A = "a: &a !include f.yaml\nb: *a\n"
@@ -627,14 +596,14 @@ THROUGH_ALIAS = "m: &m !include h.yaml\nn: *m\n"
 # Each used to write the alias without its anchor (a text that no longer
 # loads: "unknown alias: *s") and read the alias as None in memory.
 @pytest.mark.parametrize("main, edit, file, written", [
-    (SECRET_C, assign_at("c", "new"), "main.yaml", "c: &s new\nd: *s\n"),
+    (SECRET_C, assign("c", "new"), "main.yaml", "c: &s new\nd: *s\n"),
     (SECRET_C, value_of(["c"], "new"), "main.yaml", "c: &s new\nd: *s\n"),
-    (ENV_C, assign_at("c", "new"), "main.yaml", "c: &s new\nd: *s\n"),
-    (INCLUDE_A, assign_at("a", 5), "main.yaml", "a: &a 5\nb: *a\n"),
-    (INCLUDE_A, assign_at("a", {"x": 2}), "main.yaml", "a: &a\n  x: 2\nb: *a\n"),
-    (SECRET_ITEMS, assign_at(0, "new"), "main.yaml", "- &s new\n- *s\n"),
-    (IN_FILE, assign_at("m", "x", "new"), "h.yaml", "x: &fx new\ny: *fx\n"),
-    (THROUGH_ALIAS, assign_at("n", "x", "new"), "h.yaml", "x: &fx new\ny: *fx\n"),
+    (ENV_C, assign("c", "new"), "main.yaml", "c: &s new\nd: *s\n"),
+    (INCLUDE_A, assign("a", 5), "main.yaml", "a: &a 5\nb: *a\n"),
+    (INCLUDE_A, assign("a", {"x": 2}), "main.yaml", "a: &a\n  x: 2\nb: *a\n"),
+    (SECRET_ITEMS, assign(0, "new"), "main.yaml", "- &s new\n- *s\n"),
+    (IN_FILE, assign("m", "x", "new"), "h.yaml", "x: &fx new\ny: *fx\n"),
+    (THROUGH_ALIAS, assign("n", "x", "new"), "h.yaml", "x: &fx new\ny: *fx\n"),
 ])
 def test_an_assignment_keeps_a_directives_anchor_on_its_place(tree, main, edit, file, written):
     doc = tree.load(main)
@@ -644,12 +613,12 @@ def test_an_assignment_keeps_a_directives_anchor_on_its_place(tree, main, edit, 
 
 
 @pytest.mark.parametrize("main, edit, name", [
-    (SECRET_C, delete_at("c"), "s"),
-    (ENV_C, delete_at("c"), "s"),
-    (INCLUDE_A, delete_at("a"), "a"),
-    (SECRET_ITEMS, delete_at(0), "s"),
-    (IN_FILE, delete_at("m", "x"), "fx"),
-    (THROUGH_ALIAS, delete_at("n", "x"), "fx"),
+    (SECRET_C, delete("c"), "s"),
+    (ENV_C, delete("c"), "s"),
+    (INCLUDE_A, delete("a"), "a"),
+    (SECRET_ITEMS, delete(0), "s"),
+    (IN_FILE, delete("m", "x"), "fx"),
+    (THROUGH_ALIAS, delete("n", "x"), "fx"),
     (SECRET_C, set_anchor(["c"], None), "s"),
     (SECRET_C, set_anchor(["c"], "t"), "s"),
     (INCLUDE_A, set_anchor(["a"], None), "a"),

@@ -7,7 +7,7 @@ import os
 import pytest
 
 import ostrevane as o
-from edit_steps import assign
+from edit_steps import assign, delete
 
 RT = o.OPT_ROUND_TRIP
 
@@ -215,16 +215,6 @@ def test_a_comment_after_a_tagged_empty_value_is_not_taken_by_it(text):
 def rewritten(doc):
     """Marks the document edited, so that all of it is written anew."""
     doc.node.comment_before = doc.node.comment_before
-
-
-def delete(*path):
-    def edit(doc):
-        target = doc
-        for step in path[:-1]:
-            target = target[step]
-        del target[path[-1]]
-
-    return edit
 
 
 BARE_DASH = "- a: 1\n  b: 2\n-\n  # note\n  j: w\n"

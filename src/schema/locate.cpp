@@ -191,6 +191,13 @@ class Locator {
     return Step::Go;
   }
 
+  // A sequence ends at the end of its document, or at an end token, which
+  // is its own and taken.
+  Step close_sequence(K kind) {
+    if (kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd) next();
+    return close();
+  }
+
   Step advance() {
     switch (frames_.back().shape) {
       case Shape::BlockMap:
@@ -289,12 +296,10 @@ class Locator {
       case K::StreamEnd:
       case K::DocumentStart:
       case K::DocumentEnd:
-        return close();
       case K::MappingEnd:
       case K::SequenceEnd:
       case K::BlockEnd:
-        next();
-        return close();
+        return close_sequence(t->kind);
       default:
         return Step::Unsure;
     }
@@ -337,12 +342,10 @@ class Locator {
       case K::StreamEnd:
       case K::DocumentStart:
       case K::DocumentEnd:
-        return close();
       case K::MappingEnd:
       case K::SequenceEnd:
       case K::BlockEnd:
-        next();
-        return close();
+        return close_sequence(t->kind);
       case K::SequenceEntry:
         return Step::Unsure;
       default:
