@@ -69,7 +69,8 @@ std::string parent_text(const std::vector<PathComponent>& parents) {
   std::string out;
   for (const PathComponent& part : parents) {
     if (part.kind == PathComponentKind::Root) {
-      out = "/";
+      // Not `out = "/"`: g++ 12 warns falsely (-Wrestrict) on that assignment.
+      out.assign(1, '/');
       continue;
     }
     if (!out.empty() && out.back() != '/') out += '/';

@@ -4,13 +4,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
+#include "directives/include_steps.hpp"
 #include "roundtrip/composer/compose.hpp"
 #include "roundtrip/node.hpp"
 
 namespace ostrevane::testing {
+
+// A directive's source as expansion makes it: its tag, its argument and the
+// file it included.
+inline IncludeSource source_of(std::string tag, std::string target,
+                               std::optional<std::uint32_t> target_file_id = std::nullopt) {
+  IncludeSource source = directive_source(std::move(tag), std::move(target));
+  source.target_file_id = target_file_id;
+  return source;
+}
 
 // The one document of `text`, which must compose.
 inline YamlNode compose_one(std::string_view text) {

@@ -16,9 +16,12 @@
 #include "directives/expand.hpp"
 #include "directives/file_access.hpp"
 #include "directives/paths.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
+
+using testing::source_of;
 
 struct NormalizeCase {
   std::string_view in;
@@ -200,7 +203,9 @@ TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
   // An included root keeps its own span, in its own file.
   const YamlNode& second = root.value(1);
   EXPECT_EQ(second.span.file_id, 3u);
-  EXPECT_EQ(second.source(), (IncludeSource{"!include", "second.yaml", 3, {}, CommentLines{}}));
+  IncludeSource second_source = source_of("!include", "second.yaml", 3);
+  second_source.root_comments = CommentLines{};
+  EXPECT_EQ(second.source(), second_source);
   // mid.yaml's root was itself a directive: its source is kept as replaced.
   const YamlNode& mid = root.value(2);
   EXPECT_EQ(mid.text(), "");
@@ -208,7 +213,8 @@ TEST_F(Beneath, ExpansionNumbersFilesDepthFirstAndKeepsReplacedSources) {
   EXPECT_EQ(mid.source()->target, "mid.yaml");
   EXPECT_EQ(mid.source()->target_file_id, std::optional<std::uint32_t>(4));
   ASSERT_EQ(mid.source()->replaced.size(), 1u);
-  IncludeSource inner{"!include", "sub/f.yaml", 5, {}, CommentLines{}};
+  IncludeSource inner = source_of("!include", "sub/f.yaml", 5);
+  inner.root_comments = CommentLines{};
   inner.directive_file_id = 4;  // the directive stood in mid.yaml
   EXPECT_EQ(mid.source()->replaced[0], inner);
   EXPECT_EQ(mid.span.file_id, 5u);
@@ -229,7 +235,7 @@ TEST_F(Beneath, DirectoryResultsAndNamedKeysArePlaced) {
   EXPECT_EQ(named.span, (Span{22, 0, 0, 22}));
   EXPECT_EQ(named.end_offset, 22u);
   EXPECT_EQ(named.end_column, 22u);
-  EXPECT_EQ(named.source(), (IncludeSource{"!include_dir_named", "d", std::nullopt, {}}));
+  EXPECT_EQ(named.source(), source_of("!include_dir_named", "d"));
   ASSERT_EQ(named.pair_count(), 2u);
   // Each key sits at the very start of its own file.
   for (std::uint32_t i = 0; i < 2; ++i) {
@@ -242,14 +248,14 @@ TEST_F(Beneath, DirectoryResultsAndNamedKeysArePlaced) {
   EXPECT_EQ(named.value(1).span.file_id, 2u);
   EXPECT_EQ(named.value(1).span.line, 2u);
   const YamlNode& merged = root.value(1);
-  EXPECT_EQ(merged.source(), (IncludeSource{"!include_dir_merge_list", "d", std::nullopt, {}}));
+  EXPECT_EQ(merged.source(), source_of("!include_dir_merge_list", "d"));
   ASSERT_EQ(merged.item_count(), 2u);
   EXPECT_EQ(merged.items()[1].text(), "1");
   // A secret takes the directive's start and keeps the rest of its own
   // form, but not its anchor.
   const YamlNode& secret = root.value(2);
   EXPECT_EQ(secret.span, (Span{64, 0, 2, 11}));
-  EXPECT_EQ(secret.source(), (IncludeSource{"!secret", "pw", std::nullopt, {}}));
+  EXPECT_EQ(secret.source(), source_of("!secret", "pw"));
   EXPECT_EQ(secret.kind(), NodeKind::Sequence);
   EXPECT_EQ(secret.style, CollectionStyle::Flow);
   EXPECT_FALSE(secret.anchor());

@@ -7,12 +7,15 @@
 #include <utility>
 
 #include "directives/write_back.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
 
+using testing::source_of;
+
 YamlNode included(YamlNode node, std::uint32_t file_id) {
-  node.set_source(IncludeSource{"!include", "x.yaml", file_id, {}});
+  node.set_source(source_of("!include", "x.yaml", file_id));
   return node;
 }
 

@@ -9,9 +9,12 @@
 
 #include "roundtrip/composer/compose.hpp"
 #include "roundtrip/document/node_comments.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
+
+using testing::source_of;
 
 using S = PathSegment;
 using Sel = CommentSelection;
@@ -180,7 +183,7 @@ TEST(NodeComments, InlineTextOnlyWhereItIsWrittenBack) {
 // comment after it on its line.
 TEST(NodeComments, InlineTextOnADirectiveRoot) {
   NodeList roots = compose("a: 1\n");
-  roots[0].set_source(IncludeSource{"!include", "a.yaml", 1, {}});
+  roots[0].set_source(source_of("!include", "a.yaml", 1));
   ASSERT_TRUE(write_inline_comment(roots, 0, NodePath(), "c").has_value());
   EXPECT_EQ(read_inline_comment(roots, 0, NodePath()).value(), "c");
   EXPECT_EQ(roots[0].comments.inline_spaces, 0u);

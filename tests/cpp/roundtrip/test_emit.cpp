@@ -9,9 +9,12 @@
 #include "emit_builders.hpp"
 #include "roundtrip/emit/emitter.hpp"
 #include "small_stack.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
+
+using testing::source_of;
 
 using namespace test;
 
@@ -199,14 +202,14 @@ TEST(Emit, DirectivesAndMarkers) {
 
 TEST(Emit, RootWithIncludeSource) {
   YamlNode root = with_inline(map(str("a"), synthetic_null()), "main");
-  root.set_source(IncludeSource{"!include", "other.yaml", 1});
+  root.set_source(source_of("!include", "other.yaml", 1));
   EXPECT_EQ(emit_text(root), "!include other.yaml # main\n");
   EXPECT_EQ(text_of(emit_without_source(root)), "a: null\n");
   // A directive node inside the written content keeps its directive form.
   YamlNode nested = str("value");
-  nested.set_source(IncludeSource{"!include", "deeper.yaml", 2});
+  nested.set_source(source_of("!include", "deeper.yaml", 2));
   YamlNode outer = map(str("b"), std::move(nested));
-  outer.set_source(IncludeSource{"!include", "part.yaml", 1});
+  outer.set_source(source_of("!include", "part.yaml", 1));
   EXPECT_EQ(text_of(emit_without_source(outer)), "b: !include deeper.yaml\n");
 }
 

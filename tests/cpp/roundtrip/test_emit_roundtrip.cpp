@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "emit_roundtrip.hpp"
+#include "tree_builders.hpp"
 
 namespace ostrevane {
 namespace {
+
+using testing::source_of;
 
 using testing::reemit;
 using testing::reemit_unmodified;
@@ -209,15 +212,15 @@ TEST(EmitMend, TaggedEmptyNodeStandingAlone) {
 // stands: in flow collections and as a key too.
 TEST(EmitMend, DirectiveNodesInFlowCollectionsAndKeys) {
   YamlNode secret = YamlNode::scalar("hunter2", ScalarStyle::SingleQuoted);
-  secret.set_source(IncludeSource{"!secret", "db_password", std::nullopt});
+  secret.set_source(source_of("!secret", "db_password"));
   YamlNode included = YamlNode::mapping({});
   included.append_pair(YamlNode::scalar("x"), YamlNode::scalar("1"));
-  included.set_source(IncludeSource{"!include", "part.yaml", 3});
+  included.set_source(source_of("!include", "part.yaml", 3));
   YamlNode flow = YamlNode::sequence({}, CollectionStyle::Flow);
   flow.append_item(std::move(secret));
   flow.append_item(std::move(included));
   YamlNode key = YamlNode::scalar("expanded");
-  key.set_source(IncludeSource{"!env_var", "HOME", std::nullopt});
+  key.set_source(source_of("!env_var", "HOME"));
   YamlNode root = YamlNode::mapping({});
   root.append_pair(YamlNode::scalar("a"), std::move(flow));
   root.append_pair(std::move(key), YamlNode::scalar("v"));
@@ -225,7 +228,7 @@ TEST(EmitMend, DirectiveNodesInFlowCollectionsAndKeys) {
             "a: [!secret db_password, !include part.yaml]\n!env_var HOME: v\n");
   // A target that would not read back as itself is quoted.
   YamlNode odd = YamlNode::scalar("x");
-  odd.set_source(IncludeSource{"!secret", "a, b: c", std::nullopt});
+  odd.set_source(source_of("!secret", "a, b: c"));
   YamlNode in_flow = YamlNode::sequence({}, CollectionStyle::Flow);
   in_flow.append_item(std::move(odd));
   EXPECT_EQ(std::string(emit_document_to_string(in_flow, NullStyle::Default).view()),

@@ -8,10 +8,13 @@
 
 #include "roundtrip/node.hpp"
 #include "small_stack.hpp"
+#include "tree_builders.hpp"
 #include "util/stack_guard.hpp"
 
 namespace ostrevane {
 namespace {
+
+using testing::source_of;
 
 using testing::run_on_small_stack;
 
@@ -153,7 +156,7 @@ TEST(YamlNode, CloneIsDeepAndKeepsEveryField) {
   value.comments.inline_spaces = 2;
   value.comments.edit_inline_comment() = "note";
   value.set_anchor("a");
-  value.set_source(IncludeSource{"!include", "x.yaml", 3});
+  value.set_source(source_of("!include", "x.yaml", 3));
   map.append_pair(std::move(key), std::move(value));
   map.explicit_start = true;
   map.leading_bom = true;
@@ -169,7 +172,7 @@ TEST(YamlNode, CloneIsDeepAndKeepsEveryField) {
   EXPECT_EQ(copy.value(0).end_column, 8u);
   EXPECT_TRUE(copy.value(0).comments.modified);
   EXPECT_TRUE(copy.value(0).comments == map.value(0).comments);
-  EXPECT_EQ(*copy.value(0).source(), (IncludeSource{"!include", "x.yaml", 3}));
+  EXPECT_EQ(*copy.value(0).source(), source_of("!include", "x.yaml", 3));
 
   copy.value(0).edit_text() = "changed";
   copy.value(0).comments.edit_inline_comment() = "other";
