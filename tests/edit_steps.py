@@ -25,3 +25,11 @@ def delete(*path):
         del target[path[-1]]
 
     return edit
+
+
+def node_at(doc, path):
+    """The cursor doc.node[p0]...[pn] of a path (p0, ..., pn)."""
+    node = doc.node
+    for step in path:
+        node = node[step]
+    return node

@@ -12,6 +12,7 @@ from ostrevane import loads
 
 from borrow_probe import comparing_key
 from edit_steps import assign, delete
+from edit_steps import node_at as at
 from peer_readers import assert_peers_read
 from write_back_tree import ANCHOR_ENV, SECRET_VALUE, AnchoredDirectiveTree
 
@@ -27,13 +28,6 @@ def reloads(doc):
     text = doc.to_yaml()
     assert rt(text).to_dict() == doc.to_dict()
     return text.decode()
-
-
-def at(doc, path):
-    node = doc.node
-    for step in path:
-        node = node[step]
-    return node
 
 
 def unchanged(doc, text):

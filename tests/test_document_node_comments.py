@@ -8,6 +8,7 @@ from hypothesis import strategies as st
 import ostrevane as o
 
 from borrow_probe import comparing_key
+from edit_steps import node_at as at
 
 RT = o.OPT_ROUND_TRIP
 
@@ -28,13 +29,6 @@ TWO_KEYS = "# top\na: 1\n# bee\nb: 2 # two\n# end\n"
 
 def rt(text):
     return o.loads(text, option=RT)
-
-
-def at(doc, path):
-    node = doc.node
-    for step in path:
-        node = node[step]
-    return node
 
 
 def reloaded(doc, path, member):

@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 
 import ostrevane as o
 from ostrevane.exceptions import OstrevaneEncodeError
+from edit_steps import node_at as at_path
 
 S, Q, M = o.OstrevaneScalar, o.OstrevaneSequence, o.OstrevaneMapping
 
@@ -635,13 +636,6 @@ ITEM_COMMENTS = {
     "comment": {"comment": "c"},
     "both": {"comment_before": "b1\nb2", "comment": "c"},
 }
-
-
-def at_path(doc, path):
-    node = doc.node
-    for step in path:
-        node = node[step]
-    return node
 
 
 @pytest.mark.parametrize("road", ["represent", "edit, lines first", "edit, comment first"])

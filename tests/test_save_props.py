@@ -36,6 +36,7 @@ from hypothesis import strategies as st
 import ostrevane as o
 from ostrevane.exceptions import OstrevaneIncludeError
 from write_back_tree import AnchoredDirectiveTree
+from edit_steps import node_at as at_node
 
 OPT = o.OPT_ROUND_TRIP | o.OPT_INCLUDES | o.OPT_SECRETS
 EXAMPLES = int(os.environ.get("OSTREVANE_SAVE_EXAMPLES", "40"))
@@ -308,13 +309,6 @@ def paths_of(doc):
             continue
         todo.extend((path + [k], v, through + alias) for k, v in children)
     return sorted(found, key=repr)
-
-
-def at_node(doc, path):
-    node = doc.node
-    for step in path:
-        node = node[step]
-    return node
 
 
 def anchored_step(doc, data):
