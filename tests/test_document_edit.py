@@ -278,6 +278,18 @@ def test_assignment_keeps_the_surroundings(before, path, value, after):
     reloads(doc)
 
 
+# A root text that would read as a document marker or a directive is quoted,
+# after a byte order mark as at the start of any line (written plain after
+# one, "..." read back as an empty document).
+@pytest.mark.parametrize("bom", ["", "\ufeff"])
+@pytest.mark.parametrize("value", ["...", "---", "--- x", "%x"])
+def test_root_text_like_a_marker_is_quoted(bom, value):
+    doc = rt(bom + "a\n")
+    doc.node.value = value
+    assert doc.to_dict() == value
+    reloads(doc)
+
+
 DELETIONS = [
     ("# top\na: 1  # one\n\n# before b\nb: 2 # two\nc: 3\n", ("b",),
      "# top\na: 1  # one\nc: 3\n"),

@@ -163,7 +163,10 @@ void emit_block_scalar(Emitter& e, const YamlNode& node, std::size_t n) {
 // At the start of a line, "---" or "..." followed by a blank or the line's
 // end is a document marker, and a "%" may open a directive, not a plain text.
 bool reads_as_marker(const Emitter& e, std::string_view text) noexcept {
-  if (!(e.output.empty() || e.output.back() == '\n')) return false;
+  // A byte order mark that opens a document does not move the line's start.
+  std::string_view before = e.output.view();
+  if (before.ends_with(kByteOrderMark)) before.remove_suffix(kByteOrderMark.size());
+  if (!(before.empty() || before.back() == '\n')) return false;
   if (text.starts_with('%')) return true;
   if (text.size() < 3 || !(text.starts_with("---") || text.starts_with("..."))) return false;
   // A block key's ":" follows at once ("---:" is no marker).
@@ -322,11 +325,22 @@ void emit_flow_mapping(Emitter& e, const YamlNode& node, std::size_t n) {
     for (std::size_t p = 0; p < pairs; ++p) {
       const YamlNode& key = node.key(p);
       const YamlNode& value = node.value(p);
+      // A key of several lines holds comments of its own: the value's lines
+      // go below its ":", where they read back after the key's.
+      const bool heads_below_key = has_head(value) && spans_lines(e, key, true);
       for (const HeadComment& head : heads(key)) emit_comment_line(e, head, m);
-      for (const HeadComment& head : heads(value)) emit_comment_line(e, head, m);
+      if (!heads_below_key) {
+        for (const HeadComment& head : heads(value)) emit_comment_line(e, head, m);
+      }
       append_spaces(e.output, m);
       emit_flow_key(e, key, m);
-      e.output.append(": ");
+      if (heads_below_key) {
+        e.output.append(":\n");
+        for (const HeadComment& head : heads(value)) emit_comment_line(e, head, m + e.step());
+        append_spaces(e.output, m + e.step());
+      } else {
+        e.output.append(": ");
+      }
       finish_flow_line(e, value, m, p + 1 == pairs);
     }
     append_spaces(e.output, n);
