@@ -193,6 +193,11 @@ class Locator {
 
   // A sequence ends at the end of its document, or at an end token, which
   // is its own and taken.
+  // What ends a sequence for the composer, at its end token or past it.
+  static constexpr bool ends_sequence(K kind) noexcept {
+    return kind == K::StreamEnd || kind == K::DocumentStart || kind == K::DocumentEnd ||
+           kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd;
+  }
   Step close_sequence(K kind) {
     if (kind == K::MappingEnd || kind == K::SequenceEnd || kind == K::BlockEnd) next();
     return close();
@@ -287,22 +292,11 @@ class Locator {
   Step block_sequence_step() {
     const Token* t = peek();
     if (t == nullptr) return close();
-    switch (t->kind) {
-      case K::SequenceEntry: {
-        const Span dash = t->span();
-        next();
-        return dash_item(dash);
-      }
-      case K::StreamEnd:
-      case K::DocumentStart:
-      case K::DocumentEnd:
-      case K::MappingEnd:
-      case K::SequenceEnd:
-      case K::BlockEnd:
-        return close_sequence(t->kind);
-      default:
-        return Step::Unsure;
-    }
+    if (ends_sequence(t->kind)) return close_sequence(t->kind);
+    if (t->kind != K::SequenceEntry) return Step::Unsure;
+    const Span dash = t->span();
+    next();
+    return dash_item(dash);
   }
 
   // Composer::compose_dash_item: the item after a "-" just read.
@@ -332,24 +326,13 @@ class Locator {
     }
     const Token* t = peek();
     if (t == nullptr) return close();
+    if (ends_sequence(t->kind)) return close_sequence(t->kind);
+    if (t->kind == K::SequenceEntry) return Step::Unsure;
     bool after_comma = false;
-    switch (t->kind) {
-      case K::FlowEntry:
-        next();
-        after_comma = true;
-        t = peek();
-        break;
-      case K::StreamEnd:
-      case K::DocumentStart:
-      case K::DocumentEnd:
-      case K::MappingEnd:
-      case K::SequenceEnd:
-      case K::BlockEnd:
-        return close_sequence(t->kind);
-      case K::SequenceEntry:
-        return Step::Unsure;
-      default:
-        break;
+    if (t->kind == K::FlowEntry) {
+      next();
+      after_comma = true;
+      t = peek();
     }
     if (t != nullptr && (t->kind == K::Key || t->kind == K::Value)) return Step::Unsure;
     Span where;
