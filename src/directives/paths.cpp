@@ -76,7 +76,8 @@ std::string normalize_path_lexically(std::string_view path) {
   for (PathComponent c{}; reader.next(c);) {
     switch (c.kind) {
       case PathComponentKind::Root:
-        out = "/";
+        // Not `out = "/"`: g++ 12 warns falsely (-Wrestrict) on that assignment.
+        out.assign(1, '/');
         break;
       case PathComponentKind::Current:
         break;
