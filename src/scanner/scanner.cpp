@@ -945,6 +945,12 @@ Result<void, ScanError> DocumentScanner::scan_more(std::size_t consumed, std::si
   return scan(batch);
 }
 
+Result<void, ScanError> DocumentScanner::scan_batch(std::size_t consumed, std::size_t batch) {
+  if (!at_boundary()) return scan_more(consumed, batch);
+  discard_tokens();
+  return scan_more(0, batch);
+}
+
 bool DocumentScanner::at_boundary() const noexcept {
   return finished_ || !scanner_ || scanner_->at_boundary();
 }

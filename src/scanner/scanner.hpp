@@ -70,6 +70,12 @@ class DocumentScanner {
   // lie ahead), so that no token before the cut is ever inserted before.
   [[nodiscard]] Result<void, ScanError> scan_more(std::size_t consumed, std::size_t batch);
 
+  // scan_more for a consumer that has used `consumed` of the tokens held and
+  // reads on across documents: where they end at a boundary the document is
+  // complete, so all of them are dropped (discard_tokens) before the next
+  // document's first batch.
+  [[nodiscard]] Result<void, ScanError> scan_batch(std::size_t consumed, std::size_t batch);
+
   // True when the tokens held end at a boundary or the scanner is finished:
   // the current document's tokens are complete.
   [[nodiscard]] bool at_boundary() const noexcept;

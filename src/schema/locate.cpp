@@ -59,13 +59,7 @@ class Locator {
   const Token* peek() {
     while (pos_ >= toks_.size()) {
       if (failed_ || scanner_.finished()) return nullptr;
-      Result<void, ScanError> scanned;
-      if (scanner_.at_boundary()) {
-        scanner_.discard_tokens();
-        scanned = scanner_.scan_more(0, kLocateBatch);
-      } else {
-        scanned = scanner_.scan_more(pos_, kLocateBatch);
-      }
+      const Result<void, ScanError> scanned = scanner_.scan_batch(pos_, kLocateBatch);
       pos_ = 0;
       if (!scanned) {
         failed_ = true;

@@ -793,13 +793,7 @@ Batched scan_in_batches(std::string_view yaml, std::size_t batch) {
   Batched out;
   while (!scanner.finished()) {
     const std::size_t held = scanner.tokens().tokens.size();
-    Result<void, ScanError> r;
-    if (scanner.at_boundary()) {
-      scanner.discard_tokens();
-      r = scanner.scan_more(0, batch);
-    } else {
-      r = scanner.scan_more(held, batch);
-    }
+    const Result<void, ScanError> r = scanner.scan_batch(held, batch);
     if (!r) return {out.tokens + "error: " + r.error().message, out.most_held};
     out.most_held = std::max(out.most_held, scanner.tokens().tokens.size());
     for (const Token& t : scanner.tokens().tokens)
